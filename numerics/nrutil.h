@@ -1,0 +1,56 @@
+// One-based vectors and matrices, and the fatal numerical error.
+//
+// Every array of torvex comes from these allocators.  A vector v from
+// vector(nl, nh) is valid for v[nl]..v[nh]; a matrix m from matrix(nrl, nrh,
+// ncl, nch) is valid for m[nrl..nrh][ncl..nch], and its rows lie one after the
+// other in a single block, so &m[nrl][ncl] may be walked as one flat array.
+// Nothing records the bounds: callers hand the same ones to the release
+// routine.  A failed allocation ends the process through nrerror.
+#ifndef NUMERICS_NRUTIL_H
+#define NUMERICS_NRUTIL_H
+
+// The print function and display word of the running program.  The fatal
+// path prints through pfunc and closes curses unless device begins with
+// "regular".  They start as the terminal print and "regular", so that a
+// failure before the display exists still reaches the terminal.
+extern int (*pfunc)(const char *, ...);
+extern char device[10];
+
+// Prints the reason and the crash notice, ends curses when it is in use,
+// rings the bell and exits with status 100.
+[[noreturn]] void nrerror(const char error_text[]);
+
+// The crash picture (18 lines and a blank one), printed through pfunc.
+void printnuke();
+
+float *vector(long nl, long nh);
+double *dvector(long nl, long nh);
+int *ivector(long nl, long nh);
+unsigned long *lvector(long nl, long nh);
+unsigned char *cvector(long nl, long nh);
+
+float **matrix(long nrl, long nrh, long ncl, long nch);
+double **dmatrix(long nrl, long nrh, long ncl, long nch);
+int **imatrix(long nrl, long nrh, long ncl, long nch);
+float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
+
+// Row-pointer views; only the pointer block belongs to the view.
+float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch);
+float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch,
+                  long newrl, long newcl);
+
+void free_vector(float *v, long nl, long nh);
+void free_dvector(double *v, long nl, long nh);
+void free_ivector(int *v, long nl, long nh);
+void free_lvector(unsigned long *v, long nl, long nh);
+void free_cvector(unsigned char *v, long nl, long nh);
+
+void free_matrix(float **m, long nrl, long nrh, long ncl, long nch);
+void free_dmatrix(double **m, long nrl, long nrh, long ncl, long nch);
+void free_imatrix(int **m, long nrl, long nrh, long ncl, long nch);
+void free_f3tensor(float ***t, long nrl, long nrh, long ncl, long nch,
+                   long ndl, long ndh);
+void free_convert_matrix(float **b, long nrl, long nrh, long ncl, long nch);
+void free_submatrix(float **b, long nrl, long nrh, long ncl, long nch);
+
+#endif

@@ -1,0 +1,17 @@
+#include "torvex/structs.h"
+
+inpars input;
+sampars sample;
+int totnobj = 0;
+image psf;
+image *kernel = nullptr;
+float fwhmpsf = 0;
+float sigval = 0;
+float TWOn[101], MU[101], Y2[101];
+int ninterp = 100;
+image *mask = nullptr;
+image model;
+derivs df;
+image tpsf;
+bicubic_grid **cg = nullptr;
+float xskycent = 0, yskycent = 0;
