@@ -9,3 +9,5 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/demo.XXXXXX")
 cp -r "$root/examples/." "$work/"
 cd "$work"
 echo "== demonstration in $work"
+echo "== torvex example.param"
+"$root/build/bin/torvex" example.param

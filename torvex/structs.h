@@ -99,6 +99,16 @@ struct bicubic_grid {
     float **c = nullptr;
 };
 
+// Component type words are recognised by their first characters, so that
+// "sersic2" counts as "sersic": true when objtype begins with type.
+inline bool objtype_is(const char *objtype, const char *type)
+{
+    while (*type)
+        if (*objtype++ != *type++)
+            return false;
+    return true;
+}
+
 // Program-wide variables (defined in globals.cpp).
 extern inpars input;
 extern sampars sample;
