@@ -77,6 +77,8 @@ std::string exactText(T value) {
     return detail::formatText("%.*g", most, static_cast<double>(value));
 }
 
+std::string text(const char* s) { return s ? s : ""; }
+
 std::string shortText(int value) { return std::to_string(value); }
 std::string shortText(double value) { return detail::formatText("%g", value); }
 std::string exactText(int value) { return std::to_string(value); }
@@ -118,8 +120,7 @@ bool takeUntil(std::string& rest, char sep, std::string& piece) {
 // ---------------------------------------------------------------- Option
 
 Option::Option(const char* name, const char* defaultText, const char* usage, char cmdLineChar)
-    : name_(name ? name : ""), default_(defaultText ? defaultText : ""), usage_(usage ? usage : ""),
-      cmdLineChar_(cmdLineChar) {}
+    : Option(text(name), text(defaultText), text(usage), cmdLineChar) {}
 
 Option::Option(const std::string& name, const std::string& defaultText, const std::string& usage,
                char cmdLineChar)
@@ -141,9 +142,7 @@ std::ostream& operator<<(std::ostream& out, const Option& option) {
 // ---------------------------------------------------------------- IntOption
 
 IntOption::IntOption(const char* name, const char* defaultText, const char* usage, char c, int* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
-    IntOption::setValue(getDefault());
-}
+    : IntOption(text(name), text(defaultText), text(usage), c, bound) {}
 
 IntOption::IntOption(const std::string& name, const std::string& defaultText, const std::string& usage,
                      char c, int* bound)
@@ -161,9 +160,7 @@ std::string IntOption::toString() const { return std::to_string(getInt()); }
 // ---------------------------------------------------------------- FloatOption
 
 FloatOption::FloatOption(const char* name, const char* defaultText, const char* usage, char c, float* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
-    FloatOption::setValue(getDefault());
-}
+    : FloatOption(text(name), text(defaultText), text(usage), c, bound) {}
 
 FloatOption::FloatOption(const std::string& name, const std::string& defaultText, const std::string& usage,
                          char c, float* bound)
@@ -183,9 +180,7 @@ std::string FloatOption::toConfigString() const { return exactText(getFloat()); 
 
 DoubleOption::DoubleOption(const char* name, const char* defaultText, const char* usage, char c,
                            double* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
-    DoubleOption::setValue(getDefault());
-}
+    : DoubleOption(text(name), text(defaultText), text(usage), c, bound) {}
 
 DoubleOption::DoubleOption(const std::string& name, const std::string& defaultText,
                            const std::string& usage, char c, double* bound)
@@ -204,9 +199,7 @@ std::string DoubleOption::toConfigString() const { return exactText(getDouble())
 // ---------------------------------------------------------------- BoolOption
 
 BoolOption::BoolOption(const char* name, const char* defaultText, const char* usage, char c, bool* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
-    BoolOption::setValue(getDefault());
-}
+    : BoolOption(text(name), text(defaultText), text(usage), c, bound) {}
 
 BoolOption::BoolOption(const std::string& name, const std::string& defaultText, const std::string& usage,
                        char c, bool* bound)
@@ -234,9 +227,7 @@ std::string BoolOption::toString() const { return getBool() ? "TRUE" : "FALSE"; 
 
 StringOption::StringOption(const char* name, const char* defaultText, const char* usage, char c,
                            std::string* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
-    onlyUtilExceptions([&] { StringOption::setValue(getDefault()); });
-}
+    : StringOption(text(name), text(defaultText), text(usage), c, bound) {}
 
 StringOption::StringOption(const std::string& name, const std::string& defaultText,
                            const std::string& usage, char c, std::string* bound)
@@ -272,10 +263,7 @@ std::string StringOption::toConfigString() const {
 template <class T>
 NumberArrayOption<T>::NumberArrayOption(const char* name, const char* defaultText, const char* usage,
                                         const char& c, const int& count, T* bound)
-    : Option(name, defaultText, usage, c), own_(count > 0 ? static_cast<std::size_t>(count) : 0, T()),
-      bound_(bound) {
-    NumberArrayOption::setValue(getDefault());
-}
+    : NumberArrayOption(text(name), text(defaultText), text(usage), c, count, bound) {}
 
 template <class T>
 NumberArrayOption<T>::NumberArrayOption(const std::string& name, const std::string& defaultText,
@@ -332,10 +320,7 @@ template class NumberArrayOption<double>;
 
 RegionArrayOption::RegionArrayOption(const char* name, const char* defaultText, const char* usage,
                                      const char& c, const int& count, Region* bound)
-    : Option(name, defaultText, usage, c), count_(count > 0 ? count : 0), bound_(bound),
-      own_(static_cast<unsigned long>(count_)) {
-    RegionArrayOption::setValue(getDefault());
-}
+    : RegionArrayOption(text(name), text(defaultText), text(usage), c, count, bound) {}
 
 RegionArrayOption::RegionArrayOption(const std::string& name, const std::string& defaultText,
                                      const std::string& usage, const char& c, const int& count, Region* bound)

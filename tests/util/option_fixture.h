@@ -3,13 +3,13 @@
 
 #include <unistd.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "error_text.h"
 #include "util/option.h"
 #include "util/option_parser.h"
 
@@ -47,14 +47,9 @@ struct OptionSet {
     }
 };
 
-// The message of the util exception that f throws, or "" when none.
-inline std::string utilError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const util::UException& e) {
-        return e.what();
-    }
-    return "";
+template <class F>
+std::string utilError(F f) {
+    return errorText<util::UException>(f);
 }
 
 // A file name of its own for the running test (tests run in parallel).

@@ -5,20 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "error_text.h"
 #include "util/region.h"
 
 namespace {
 
 using util::Region;
 
-std::string messageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const util::UException& e) {
-        return e.what();
-    }
-    return "no exception";
-}
+std::string messageOf(const std::function<void()>& f) { return errorText(f); }
 
 TEST(Region, NewRegionIsAllZero) {
     Region r(2);

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "error_text.h"
 #include "util/stringfac.h"
 
 namespace {
@@ -17,12 +18,7 @@ std::string tooWide(const std::string& text) {
 
 template <class F>
 std::string messageOf(F f) {
-    try {
-        f();
-    } catch (const util::StringException& e) {
-        return e.what();
-    }
-    return "no exception";
+    return errorText<util::StringException>(f);
 }
 
 TEST(StringFactory, IntegersFillTheirField) {

@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "error_text.h"
 #include "util/utdate.h"
 
 namespace {
@@ -19,12 +20,7 @@ using util::UTTime;
 
 template <class F>
 std::string dateError(F f) {
-    try {
-        f();
-    } catch (const util::UTDateException& e) {
-        return e.what();
-    }
-    return "no exception";
+    return errorText<util::UTDateException>(f);
 }
 
 // The C library's own UTC breakdown, as an independent reference.
