@@ -1,0 +1,256 @@
+// dornel: estimates the sky background of FITS images and subtracts it.
+//
+//   dornel [options] image.fits ...
+//
+// Every image comes with its error image "e." + name in the same folder.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <list>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dornel/get_sky.h"
+#include "dornel/options.h"
+#include "dornel/parameter.h"
+#include "dornel/sky_error.h"
+#include "orv/MArray.h"
+#include "orv/fits/fits.h"
+#include "orv/fits/fits_data.h"
+#include "util/command_line_reader.h"
+#include "util/config_file_reader.h"
+#include "util/option_parser.h"
+
+namespace {
+
+// Status of a run that stopped at a file it could not process.
+constexpr int kFileFailed = 2;
+
+// A parser with the options declared into it; the options go with it.
+struct OptionSet {
+    explicit OptionSet(util::OptionReader* reader) : parser(reader) {}
+    ~OptionSet() { parser.deleteOptions(); }
+    OptionSet(const OptionSet&) = delete;
+    OptionSet& operator=(const OptionSet&) = delete;
+    util::OptionParser parser;
+};
+
+// The files read and written for one input name.
+struct FileNames {
+    std::string dir, base;
+    std::string image, error;                   // inputs
+    std::string sky, subtracted, errorCopy, cut;  // outputs
+    std::vector<std::string> outputs;           // every file the run may write
+
+    FileNames(const std::string& name, const Parameter& p) {
+        const std::size_t slash = name.rfind('/');
+        dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+        base = name.substr(dir.size());
+        image = name;
+        error = dir + "e." + base;
+        sky = dir + "sky_" + base;
+        subtracted = dir + p.prefix + base;
+        errorCopy = dir + "e." + p.prefix + base;
+        cut = dir + "cut_" + base;
+        outputs = {sky, subtracted, errorCopy};
+        if (!p.spline || (p.kappa != 0 && p.verbose > 0)) outputs.push_back(cut);
+        if (p.spline && p.verbose > 0) outputs.push_back(dir + "sky_binspline-" + base);
+        if (p.spline && p.verbose > 2) {
+            outputs.push_back(dir + "sky_binspline_bin-" + base);
+            outputs.push_back(dir + "sky_binspline_median-" + base);
+        }
+    }
+};
+
+// One spelling per file: "./a.fits", "a.fits" and a path through a link to
+// the folder all name the same file.
+std::string fileKey(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(name, ec);
+    if (ec) return name;
+    const fs::path canonical = fs::weakly_canonical(absolute, ec);
+    return ec ? absolute.lexically_normal().string() : canonical.string();
+}
+
+// No output may replace an input or another output of the run: an empty
+// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Returns the
+// complaint, or "" when the names are sound.
+std::string checkNames(const std::list<std::string>& files, const Parameter& p) {
+    std::set<std::string> inputs, seen;
+    std::vector<FileNames> distinct;
+    for (const std::string& f : files) {
+        if (!seen.insert(fileKey(f)).second) continue;  // the same file twice writes the same outputs
+        distinct.emplace_back(f, p);
+        inputs.insert(fileKey(distinct.back().image));
+        inputs.insert(fileKey(distinct.back().error));
+    }
+    std::set<std::string> outputs;
+    for (const FileNames& names : distinct) {
+        for (const std::string& out : names.outputs) {
+            const std::string key = fileKey(out);
+            if (inputs.count(key))
+                return "the output file " + out + " would overwrite an input file; choose another prefix (now '" +
+                       p.prefix + "')";
+            if (!outputs.insert(key).second)
+                return "the output file " + out + " would be written twice; choose another prefix (now '" +
+                       p.prefix + "')";
+        }
+    }
+    return "";
+}
+
+// Settings that no sky can be computed with.
+std::string checkSettings(const Parameter& p) {
+    if (p.order < 0) return "option order must not be negative (it is " + std::to_string(p.order) + ")";
+    if (p.intervall < 0) return "option intervall must not be negative (it is " + std::to_string(p.intervall) + ")";
+    if (p.medrad < 0) return "option medrad must not be negative (it is " + std::to_string(p.medrad) + ")";
+    return "";
+}
+
+void write(const std::string& name, const orv::FitsHeader* header, const orv::MArray<float, 2>& data) {
+    std::cout << "Saving file: " << name << std::endl;
+    if (header) {
+        orv::FitsOut out(name, *header, false, false);
+        out << data;
+    } else {
+        orv::FitsOut out(name);
+        out << data;
+    }
+}
+
+// Reads the image, its error image, models and subtracts the sky, and
+// writes the outputs.
+void processFile(const std::string& name, Parameter& work) {
+    const FileNames names(name, work);
+    orv::FitsIn imageIn(names.image, true, false);
+    orv::MArray<float, 2> image;
+    imageIn >> image;
+    orv::FitsIn errorIn(names.error, true, false);
+    orv::MArray<float, 2> err;
+    errorIn >> err;
+    const int nx = imageIn.getNaxis(1), ny = imageIn.getNaxis(2);
+    if (err.length(1) != image.length(1) || err.length(2) != image.length(2))
+        throw SkyError("the error image " + names.error + " has " + std::to_string(err.length(1)) + " x " +
+                       std::to_string(err.length(2)) + " pixels, the image " + names.image + " has " +
+                       std::to_string(image.length(1)) + " x " + std::to_string(image.length(2)));
+    orv::MArray<float, 2> sky(image.shape());
+
+    try {
+        if (work.spline) {
+            throw SkyError("the spline sky is not available");
+        } else {
+            sky = image;
+            get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut, work.radius,
+                    work.order, work.tresh);
+        }
+    } catch (const SkyError& e) {
+        throw SkyError(name + ": " + e.what());  // say which file
+    }
+
+    const float blank = work.nan;
+    image = orv::merge(image == blank, blank, image - sky);
+
+    write(names.sky, &imageIn, sky);
+    write(names.subtracted, &imageIn, image);
+    write(names.errorCopy, &errorIn, err);
+    std::cout << std::endl;
+}
+
+int run(int argc, char** argv) {
+    std::cout << std::endl;
+    std::string configName;
+    bool haveConfig = false, configNameMissing = false;
+    for (int i = 0; i < argc; ++i) {
+        std::cout << argv[i] << ' ';
+        if (std::string(argv[i]) == "--read_config_file") {
+            haveConfig = true;
+            configNameMissing = i + 1 >= argc;
+            if (!configNameMissing) configName = argv[i + 1];
+        }
+    }
+    std::cout << std::endl << std::endl;
+    if (configNameMissing) {
+        std::cerr << std::endl << "EXCEPTION: option --read_config_file needs a file name" << std::endl;
+        return 1;
+    }
+
+    OptionDefaults defaults = builtinDefaults();
+    Parameter config, cmdline;
+    std::unique_ptr<util::ConfigFileReader> configReader;
+    std::unique_ptr<OptionSet> configOptions;
+    if (haveConfig) {
+        std::cout << "reading config file: " << configName << std::endl << std::endl;
+        std::error_code ec;
+        if (!std::ifstream(configName).is_open() || std::filesystem::is_directory(configName, ec))
+            std::cerr << "Warning: cannot open config file " << configName
+                      << "; reading it as empty (built-in defaults)" << std::endl;
+        try {
+            configReader = std::make_unique<util::ConfigFileReader>(configName);
+            configOptions = std::make_unique<OptionSet>(configReader.get());
+            declare_options(configOptions->parser, config, defaults);
+            configOptions->parser.parseOptions();
+            defaults = defaults_from(config);
+        } catch (const util::UException& e) {
+            std::cerr << std::endl << "EXCEPTION: " << e.what() << std::endl;
+            return 1;
+        }
+    }
+
+    util::CommandLineReader reader(argc, argv);
+    OptionSet commandLine(&reader);
+    util::OptionParser& parser = commandLine.parser;
+    try {
+        declare_options(parser, cmdline, defaults);
+    } catch (const util::UException& e) {
+        std::cerr << std::endl << "EXCEPTION: " << e.what() << std::endl;
+    }
+    try {
+        parser.parseOptions();
+    } catch (const util::UException& e) {
+        std::cerr << "Caught exception : " << e.what() << std::endl;
+        parser.printUsage(std::cout);
+        std::cout << std::endl;
+    }
+
+    try {
+        std::cout << parser << std::endl;
+        if (!cmdline.write_config_file.empty()) {
+            std::cout << "writing config file: " << cmdline.write_config_file << std::endl << std::endl;
+            parser.writeConfig(cmdline.write_config_file, true, true);
+        }
+        Parameter work = cmdline;
+
+        if (argc < 2) {
+            parser.printUsage(std::cerr);
+            std::cerr << "dornel: sky background estimation and subtraction for FITS images" << std::endl;
+            std::cerr << "written by the dornel developers" << std::endl;
+            return 255;
+        }
+        const std::list<std::string> files = reader.fileArguments();
+        if (files.empty()) {
+            parser.printUsage(std::cout);
+            std::cout << "Error: Please enter input file!" << std::endl;
+            return 1;
+        }
+        std::string complaint = checkSettings(work);
+        if (complaint.empty()) complaint = checkNames(files, work);
+        if (!complaint.empty()) {
+            std::cerr << "Error: " << complaint << "!" << std::endl;
+            return 1;
+        }
+
+        for (const std::string& file : files) processFile(file, work);
+    } catch (const std::exception& e) {
+        std::cout << std::endl;
+        std::cerr << "EXCEPTION: " << e.what() << std::endl;
+        return kFileFailed;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -1,0 +1,235 @@
+#include "dornel/get_sky.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <vector>
+
+#include "dornel/poly.h"
+#include "dornel/sky_error.h"
+#include "orv/fits/fits.h"
+#include "orv/fits/fits_data.h"
+
+using orv::MArray;
+
+namespace {
+
+// Pixel (x, y) of a fresh array of nx columns, both indices from 1.
+inline std::size_t at(int x, int y, int nx) {
+    return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(x - 1);
+}
+
+// The offsets (u, v) of the circle masked around an outlier:
+// u² + v² < R·(R + 1); radius 0 is the pixel itself, a negative radius
+// masks nothing.
+std::vector<std::pair<int, int>> circleOffsets(int R) {
+    std::vector<std::pair<int, int>> offsets;
+    if (R == 0) offsets.emplace_back(0, 0);
+    for (int u = -R; u <= R; ++u)
+        for (int v = -R; v <= R; ++v)
+            if (R > 0 && u * u + v * v < R * (R + 1)) offsets.emplace_back(u, v);
+    return offsets;
+}
+
+// The sky surface sum over a (outer) and b (inner) of x^b·coef·y^a, each
+// term formed in double and added to a float sum, with float powers of the
+// coordinates taken from tables. A whole row is evaluated term by term, so
+// that the pixels of the row are independent sums the compiler can pack.
+struct Surface {
+    int n, nx;
+    std::vector<double> coef;  // coefficient of x^b·y^a at a·(n+1) + b
+    std::vector<float> xpow;   // x^b at b·nx + (x-1)
+    std::vector<float> ypow;   // y^a at (y-1)·(n+1) + a
+
+    Surface(int order, int nx_, int ny) : n(order), nx(nx_), coef((order + 1) * (order + 1), 0.0) {
+        xpow.resize(static_cast<std::size_t>(nx) * (n + 1));
+        ypow.resize(static_cast<std::size_t>(ny) * (n + 1));
+        for (int e = 0; e <= n; ++e) {
+            for (int x = 1; x <= nx; ++x) xpow[static_cast<std::size_t>(e) * nx + (x - 1)] = power(x, e);
+            for (int y = 1; y <= ny; ++y) ypow[static_cast<std::size_t>(y - 1) * (n + 1) + e] = power(y, e);
+        }
+    }
+    static float power(int i, int e) {
+        return e == 0 ? 1.0f : std::pow(static_cast<float>(i), static_cast<float>(e));
+    }
+    // The surface at x = 1..nx of row y, into out[0..nx).
+    void row(int y, float* out) const {
+        const float* yp = &ypow[static_cast<std::size_t>(y - 1) * (n + 1)];
+        for (int x = 0; x < nx; ++x) out[x] = 0.0f;
+        for (int a = 0; a <= n; ++a) {
+            const double ya = yp[a];
+            for (int b = 0; b <= n; ++b) {
+                const double c = coef[a * (n + 1) + b];
+                const float* xb = &xpow[static_cast<std::size_t>(b) * nx];
+                for (int x = 0; x < nx; ++x)
+                    out[x] = static_cast<float>(out[x] + static_cast<double>(xb[x]) * c * ya);
+            }
+        }
+    }
+};
+
+// The values of a as one contiguous block indexed like at(): a itself when
+// it is laid out so, else a copy.
+MArray<float, 2> contiguous(const MArray<float, 2>& a) {
+    if (a.isStorageContiguous() && a.stride(1) == 1) return a;
+    MArray<float, 2> copy(a.shape());
+    copy = a;
+    return copy;
+}
+
+}  // namespace
+
+void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double kappa, int nx, int ny,
+             std::string cutname, int radius, int order, double tresh) {
+    if (order < 0) throw SkyError("the polynomial order must not be negative");
+    if (nx < 1 || ny < 1 || sky_io.length(1) != nx || sky_io.length(2) != ny || err.length(1) != nx ||
+        err.length(2) != ny)
+        throw SkyError("the image, its error image and the size " + std::to_string(nx) + " x " +
+                       std::to_string(ny) + " do not agree");
+
+    MArray<float, 2> work(sky_io.shape());
+    work = sky_io;
+    MArray<float, 2> model(sky_io.shape());
+    const MArray<float, 2> errc = contiguous(err);
+    float* const w = work.dataFirst();
+    float* const mod = model.dataFirst();
+    const float* const e = errc.dataFirst();
+    const float blank = static_cast<float>(nan);
+
+    // Pixels to blank before the next count (1), and the circle around an outlier.
+    std::vector<unsigned char> cut(static_cast<std::size_t>(nx) * ny, 0);
+    const std::vector<std::pair<int, int>> circle = circleOffsets(radius);
+
+    // Pixels that may enter the fit (compared in double).
+    const auto usable = [nan, tresh](double v, float error) {
+        return std::isfinite(v) && v != nan && v <= tresh && error > 0 && std::isfinite(error);
+    };
+    constexpr int kBand = 64;
+
+    Surface fitted(order, nx, ny), trial(order, nx, ny);
+    const int m = (order + 1) * (order + 1);
+    bool haveFit = false;
+    std::vector<long> columnCount(static_cast<std::size_t>(nx) + 1), slot(static_cast<std::size_t>(nx) + 1);
+    MArray<double, 1> fitData[4];  // x, y, value and error of the usable pixels
+    long previous = 0;
+
+    for (;;) {
+        // Apply the blanking of the pass before, then count the usable
+        // pixels per column: the fit data run column by column (x outer,
+        // y inner), so every column's first slot is known before filling.
+        std::fill(columnCount.begin(), columnCount.end(), 0L);
+        for (int y = 1; y <= ny; ++y) {
+            for (int x = 1; x <= nx; ++x) {
+                const std::size_t i = at(x, y, nx);
+                if (cut[i]) {
+                    w[i] = blank;
+                    cut[i] = 0;
+                }
+                if (usable(w[i], e[i])) ++columnCount[x];
+            }
+        }
+        long N = 0;
+        for (int x = 1; x <= nx; ++x) {
+            slot[x] = N;
+            N += columnCount[x];
+        }
+        if (haveFit && N == previous) break;
+
+        const char* failure = nullptr;
+        if (N == 0)
+            failure = haveFit ? "no usable pixel left" : "no usable pixel";
+        else if (N < m)
+            failure = "fewer pixels than coefficients";
+        if (!failure) {
+            // The counts never grow, so the fit data of the first pass have
+            // room for every later one; later passes use their leading part.
+            if (fitData[0].elementCount() == 0)
+                for (MArray<double, 1>& a : fitData) a.makeReference(MArray<double, 1>(static_cast<int>(N)));
+            MArray<double, 1> xs(fitData[0]), ys(fitData[1]), zs(fitData[2]), ws(fitData[3]);
+            for (MArray<double, 1>* a : {&xs, &ys, &zs, &ws}) a->setrange(1, orv::Range(1, static_cast<int>(N)));
+            double* px = xs.dataFirst();
+            double* py = ys.dataFirst();
+            double* pz = zs.dataFirst();
+            double* pw = ws.dataFirst();
+            // In bands of columns, so that the columns being filled stay in
+            // the cache while the band is read row by row.
+            for (int x0 = 1; x0 <= nx; x0 += kBand) {
+                const int x1 = std::min(nx, x0 + kBand - 1);
+                for (int y = 1; y <= ny; ++y) {
+                    for (int x = x0; x <= x1; ++x) {
+                        const std::size_t i = at(x, y, nx);
+                        const double v = w[i];
+                        if (!usable(v, e[i])) continue;
+                        const long k = slot[x]++;
+                        px[k] = x;
+                        py[k] = y;
+                        pz[k] = v;
+                        pw[k] = e[i];
+                    }
+                }
+            }
+            MArray<double, 1> coef;
+            const int status = poly2d(xs, ys, zs, ws, order, coef);
+            bool finite = true;
+            for (int k = 1; k <= m; ++k) finite = finite && std::isfinite(coef(k));
+            if (status != 0 || !finite) {
+                failure = "singular system";
+            } else {
+                for (int k = 1; k <= m; ++k) trial.coef[k - 1] = coef(k);
+            }
+        }
+        if (failure) {
+            if (!haveFit)
+                throw SkyError(std::string("the polynomial sky cannot be fitted: ") + failure + " (" +
+                               std::to_string(N) + " usable pixels for " + std::to_string(m) +
+                               " coefficients; usable pixels are finite, not blank, at most tresh and have an "
+                               "error above 0)");
+            std::cout << "having used " << std::setw(8) << N << " pixel: " << failure
+                      << ", keeping the surface of the previous pass" << std::endl;
+            break;
+        }
+        std::swap(fitted, trial);
+        haveFit = true;
+
+        // Surface, rms over the non-blank pixels, and the outliers of this pass.
+        double S = 0.0;
+        for (int y = 1; y <= ny; ++y) {
+            fitted.row(y, mod + at(1, y, nx));
+            for (int x = 1; x <= nx; ++x) {
+                const std::size_t i = at(x, y, nx);
+                const float mv = mod[i];
+                const float v = w[i];
+                if (static_cast<double>(v) == nan) continue;
+                const float d = v - mv;
+                const double dd = d;
+                if (std::isfinite(dd)) S += dd * dd;
+                if (radius >= 0 && std::fabs(d) >= kappa * static_cast<double>(e[i])) {
+                    for (const auto& uv : circle) {
+                        const int u = x + uv.first, t = y + uv.second;
+                        if (u >= 1 && u <= nx && t >= 1 && t <= ny) cut[at(u, t, nx)] = 1;
+                    }
+                }
+            }
+        }
+        const double rms = std::sqrt(S / static_cast<double>(N));
+        std::cout << "having used " << std::setw(8) << N << " pixel, rms = " << std::setw(8) << rms << std::endl;
+        previous = N;
+    }
+
+    std::cout << std::endl;
+    std::cout.unsetf(std::ios::floatfield);
+    std::cout.precision(6);
+    int index = 1;
+    for (int a = 0; a <= order; ++a)
+        for (int b = 0; b <= order; ++b, ++index)
+            std::cout << std::setw(15) << index << "   x^" << std::setw(2) << b << "   y^" << std::setw(2) << a
+                      << std::setw(15) << fitted.coef[a * (order + 1) + b] << std::endl;
+
+    std::cout << std::endl << "Saving file: " << cutname << std::endl;
+    {
+        orv::FitsOut out(cutname);
+        out << work;
+    }
+    sky_io = model;
+}

@@ -1,0 +1,182 @@
+// The polynomial sky on synthetic images with known surfaces and outliers.
+#include "dornel/get_sky.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "dornel/sky_error.h"
+#include "fits_files.h"
+
+using fitsfiles::Image;
+using orv::MArray;
+
+namespace {
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+MArray<float, 2> array(int nx, int ny, const std::function<double(int, int)>& f) {
+    MArray<float, 2> a(nx, ny);
+    for (int y = 1; y <= ny; ++y)
+        for (int x = 1; x <= nx; ++x) a(x, y) = static_cast<float>(f(x, y));
+    return a;
+}
+
+// The progress line of a pass that used n pixels, up to the rms.
+std::string usedLine(long n) {
+    std::string count = std::to_string(n);
+    return "having used " + std::string(count.size() < 8 ? 8 - count.size() : 0, ' ') + count + " pixel, rms = ";
+}
+
+int countLines(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (std::size_t pos = text.find(word); pos != std::string::npos; pos = text.find(word, pos + 1)) ++n;
+    return n;
+}
+
+struct SkyRun {
+    MArray<float, 2> sky;
+    Image cut;
+    std::string out;
+};
+
+class GetSky : public ::testing::Test {
+protected:
+    // Runs get_sky on a copy of the image and reads back the clipped image.
+    SkyRun run(const MArray<float, 2>& image, const MArray<float, 2>& err, double nan, double kappa, int radius,
+               int order, double tresh = 1e30) {
+        SkyRun r;
+        MArray<float, 2> sky(image.shape());
+        sky = image;
+        r.sky.makeReference(sky);
+        const std::string cut = scratch.path("cut.fits");
+        testing::internal::CaptureStdout();
+        get_sky(r.sky, err, nan, kappa, image.length(1), image.length(2), cut, radius, order, tresh);
+        r.out = testing::internal::GetCapturedStdout();
+        const fitsfiles::Read read = fitsfiles::readImage(cut);
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(-32, read.bitpix);
+        r.cut = read.image;
+        return r;
+    }
+    fitsfiles::Scratch scratch;
+};
+
+void expectSurface(const MArray<float, 2>& sky, const std::function<double(int, int)>& truth, double tolerance) {
+    for (int y = 1; y <= sky.length(2); ++y)
+        for (int x = 1; x <= sky.length(1); ++x)
+            ASSERT_NEAR(truth(x, y), sky(x, y), tolerance) << "at " << x << "," << y;
+}
+
+int countEqual(const Image& im, double value) {
+    int n = 0;
+    for (double v : im.v) n += v == value ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(GetSky, RecoversAnExactPlaneAndOrderTwoSurface) {
+    const auto plane = [](int x, int y) { return 100 + 0.5 * x - 0.3 * y; };
+    const MArray<float, 2> ones = array(40, 30, [](int, int) { return 1.0; });
+    SkyRun r = run(array(40, 30, plane), ones, 0, 3, 0, 1);
+    expectSurface(r.sky, plane, 1e-3);
+    // Nothing is clipped: one fit, and a second count that ends the passes.
+    EXPECT_EQ(1, countLines(r.out, usedLine(1200))) << r.out;
+    EXPECT_EQ(0, countEqual(r.cut, 0));
+    EXPECT_NE(std::string::npos, r.out.find("              2   x^ 1   y^ 0            0.5\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("              3   x^ 0   y^ 1           -0.3\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Saving file: " + scratch.path("cut.fits"))) << r.out;
+
+    const auto curved = [](int x, int y) {
+        return 50 + 0.2 * x + 0.1 * y + 0.01 * x * x - 0.005 * x * y + 0.02 * y * y;
+    };
+    const SkyRun r2 = run(array(50, 40, curved), array(50, 40, [](int x, int) { return 1 + 0.01 * x; }), 0, 3, 0, 2);
+    expectSurface(r2.sky, curved, 1e-3);
+    EXPECT_EQ(9, countLines(r2.out, "   x^"));
+}
+
+TEST_F(GetSky, ClipsOutliersWithTheirCircles) {
+    // A flat sky with a small pattern and three bright outliers, one in a corner.
+    const auto flat = [](int x, int y) { return 10 + 0.25 * ((x * 7 + y * 13) % 5 - 2); };
+    const auto image = [&](int x, int y) {
+        if ((x == 10 && y == 10) || (x == 30 && y == 20) || (x == 1 && y == 1)) return 1000.0;
+        return flat(x, y);
+    };
+    const MArray<float, 2> ones = array(40, 30, [](int, int) { return 1.0; });
+    struct Case {
+        int radius, blanked;
+    };
+    // Interior circles of 1, 5 and 21 pixels; the corner keeps 1, 3 and 8 of them.
+    const Case cases[] = {{0, 3}, {1, 5 + 5 + 3}, {2, 21 + 21 + 8}};
+    for (const Case& c : cases) {
+        SkyRun r = run(array(40, 30, image), ones, 0, 5, c.radius, 0);
+        EXPECT_EQ(c.blanked, countEqual(r.cut, 0)) << "radius " << c.radius;
+        EXPECT_EQ(0.0, r.cut(10, 10));
+        EXPECT_NEAR(10.0, r.sky(5, 5), 0.01) << "radius " << c.radius;
+        EXPECT_NE(std::string::npos, r.out.find(usedLine(1200 - c.blanked))) << r.out;
+    }
+    // A negative radius blanks nothing: two passes with the same count.
+    SkyRun r = run(array(40, 30, image), ones, 0, 5, -1, 0);
+    EXPECT_EQ(0, countEqual(r.cut, 0));
+    EXPECT_EQ(1, countLines(r.out, "having used "));
+}
+
+TEST_F(GetSky, DefaultKappaZeroKeepsTheFirstFit) {
+    const auto plane = [](int x, int y) { return 20 + 0.1 * x + 0.2 * y; };
+    const MArray<float, 2> ones = array(20, 20, [](int, int) { return 1.0; });
+    SkyRun r = run(array(20, 20, plane), ones, 0, 0, 0, 1);
+    expectSurface(r.sky, plane, 1e-3);
+    EXPECT_NE(std::string::npos,
+              r.out.find("having used        0 pixel: no usable pixel left, keeping the surface of the previous pass"))
+        << r.out;
+    EXPECT_EQ(400, countEqual(r.cut, 0));
+}
+
+TEST_F(GetSky, BlankNaNBadErrorAndBrightPixelsStayOutOfTheFit) {
+    const auto plane = [](int x, int y) { return 5 + 0.05 * x - 0.02 * y; };
+    const auto image = [&](int x, int y) {
+        if (x == 3) return -99.0;            // blank column
+        if (y == 7 && x < 10) return kNaN;   // NaN pixels
+        if (x == 12 && y == 12) return 5000.0;  // above tresh
+        return plane(x, y);
+    };
+    const auto err = [](int x, int y) { return x == 15 && y < 5 ? 0.0 : (x == 16 && y == 1 ? kNaN : 0.5); };
+    SkyRun r = run(array(25, 20, image), array(25, 20, err), -99, 4, 1, 1, 1000);
+    expectSurface(r.sky, plane, 1e-3);
+    // rms is finite although NaN pixels are not blank.
+    EXPECT_EQ(std::string::npos, r.out.find("nan")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("inf")) << r.out;
+    // Blank pixels stay blank, NaN pixels stay NaN in the clipped image.
+    for (int y = 1; y <= 20; ++y) EXPECT_EQ(-99.0, r.cut(3, y));
+    EXPECT_TRUE(std::isnan(r.cut(1, 7)));
+}
+
+TEST_F(GetSky, ImagesWithoutEnoughUsablePixelsFail) {
+    const MArray<float, 2> ones = array(6, 5, [](int, int) { return 1.0; });
+    const MArray<float, 2> blank = array(6, 5, [](int, int) { return 0.0; });
+    const MArray<float, 2> nans = array(6, 5, [](int, int) { return kNaN; });
+    const MArray<float, 2> one = array(6, 5, [](int x, int y) { return x == 2 && y == 2 ? 1.0 : 0.0; });
+    const MArray<float, 2> zeroErr = array(6, 5, [](int, int) { return 0.0; });
+    MArray<float, 2> sky(6, 5);
+    struct Case {
+        const char* what;
+        MArray<float, 2> image, err;
+        int order;
+    };
+    const Case cases[] = {{"all blank", blank, ones, 0},
+                          {"all NaN", nans, ones, 0},
+                          {"errors zero", ones, zeroErr, 0},
+                          {"one pixel for four coefficients", one, ones, 1}};
+    for (const Case& c : cases) {
+        sky = c.image;
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(get_sky(sky, c.err, 0, 3, 6, 5, scratch.path("cut.fits"), 0, c.order, 1000), SkyError)
+            << c.what;
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(fitsfiles::exists(scratch.path("cut.fits"))) << c.what;
+    }
+}

@@ -1,0 +1,172 @@
+#include "dornel/poly.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using orv::MArray;
+
+namespace {
+
+MArray<double, 2> matrix(int n, std::initializer_list<double> rows) {
+    MArray<double, 2> a(n, n);
+    auto it = rows.begin();
+    for (int r = 1; r <= n; ++r)
+        for (int c = 1; c <= n; ++c) a(r, c) = *it++;
+    return a;
+}
+
+MArray<double, 1> vec(std::initializer_list<double> values) {
+    MArray<double, 1> v(static_cast<int>(values.size()));
+    int i = 1;
+    for (double x : values) v(i++) = x;
+    return v;
+}
+
+}  // namespace
+
+TEST(Gaussj, SolvesAndInverts) {
+    MArray<double, 2> a = matrix(2, {1, 2, 3, 4});
+    MArray<double, 1> b = vec({5, 6});
+    ASSERT_EQ(0, gaussj(a, 2, b));
+    EXPECT_NEAR(-4.0, b(1), 1e-12);
+    EXPECT_NEAR(4.5, b(2), 1e-12);
+    EXPECT_NEAR(-2.0, a(1, 1), 1e-12);
+    EXPECT_NEAR(1.0, a(1, 2), 1e-12);
+    EXPECT_NEAR(1.5, a(2, 1), 1e-12);
+    EXPECT_NEAR(-0.5, a(2, 2), 1e-12);
+}
+
+TEST(Gaussj, LargerSystemAgainstKnownSolution) {
+    // A well-conditioned 4x4 system with the solution (1, -2, 3, 0.5).
+    MArray<double, 2> a = matrix(4, {4, 1, 0, 2, 1, 5, 1, 0, 0, 1, 6, 1, 2, 0, 1, 7});
+    const double x[4] = {1, -2, 3, 0.5};
+    MArray<double, 2> keep(4, 4);
+    keep = a;
+    MArray<double, 1> b(4);
+    for (int r = 1; r <= 4; ++r) {
+        b(r) = 0;
+        for (int c = 1; c <= 4; ++c) b(r) += a(r, c) * x[c - 1];
+    }
+    ASSERT_EQ(0, gaussj(a, 4, b));
+    for (int r = 1; r <= 4; ++r) EXPECT_NEAR(x[r - 1], b(r), 1e-12);
+    // a now holds the inverse: keep · a is the identity.
+    for (int r = 1; r <= 4; ++r)
+        for (int c = 1; c <= 4; ++c) {
+            double s = 0;
+            for (int k = 1; k <= 4; ++k) s += keep(r, k) * a(k, c);
+            EXPECT_NEAR(r == c ? 1.0 : 0.0, s, 1e-12);
+        }
+}
+
+TEST(Gaussj, SingularAndNonFiniteSystems) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* what;
+        std::initializer_list<double> a;
+    };
+    const Case cases[] = {
+        {"all zero", {0, 0, 0, 0}},
+        {"rank one", {1, 2, 2, 4}},
+        {"all NaN", {nan, nan, nan, nan}},
+        {"NaN after the first step", {1, 1, 1, nan}},
+        {"infinite pivot", {inf, 1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        MArray<double, 2> a = matrix(2, c.a);
+        MArray<double, 1> b = vec({1, 1});
+        EXPECT_EQ(-1, gaussj(a, 2, b)) << c.what;
+    }
+    MArray<double, 2> empty(0, 0);
+    MArray<double, 1> none(0);
+    EXPECT_EQ(0, gaussj(empty, 0, none));
+}
+
+TEST(Gaussj, EqualMagnitudes) {
+    MArray<double, 2> a = matrix(2, {1, 1, 1, -1});
+    MArray<double, 1> b = vec({3, 1});
+    ASSERT_EQ(0, gaussj(a, 2, b));
+    EXPECT_DOUBLE_EQ(2.0, b(1));
+    EXPECT_DOUBLE_EQ(1.0, b(2));
+}
+
+TEST(Poly2d, RecoversSurfacesOfEveryOverload) {
+    // Points on z = 2 + 3x - y + 0.5xy - 0.25y^2 over a small grid.
+    const int side = 6, n = side * side;
+    MArray<double, 1> x(n), y(n), z(n), w(n);
+    MArray<float, 1> xf(n), yf(n), zf(n), wf(n);
+    int k = 1;
+    for (int i = 1; i <= side; ++i)
+        for (int j = 1; j <= side; ++j, ++k) {
+            x(k) = i;
+            y(k) = j;
+            z(k) = 2 + 3.0 * i - j + 0.5 * i * j - 0.25 * j * j;
+            w(k) = 0.5 + 0.1 * (k % 3);
+            xf(k) = static_cast<float>(x(k));
+            yf(k) = static_cast<float>(y(k));
+            zf(k) = static_cast<float>(z(k));
+            wf(k) = static_cast<float>(w(k));
+        }
+    // Order 2, k = 1 + l·3 + j for x^j·y^l.
+    const double truth[9] = {2, 3, 0, -1, 0.5, 0, -0.25, 0, 0};
+    MArray<double, 1> c;
+    ASSERT_EQ(0, poly2d(x, y, z, w, 2, c));
+    ASSERT_EQ(9, c.length(1));
+    for (int i = 1; i <= 9; ++i) EXPECT_NEAR(truth[i - 1], c(i), 1e-9) << i;
+    ASSERT_EQ(0, poly2d(x, y, z, 2, c));
+    for (int i = 1; i <= 9; ++i) EXPECT_NEAR(truth[i - 1], c(i), 1e-9) << i;
+    ASSERT_EQ(0, poly2d(xf, yf, zf, wf, 2, c));
+    for (int i = 1; i <= 9; ++i) EXPECT_NEAR(truth[i - 1], c(i), 1e-4) << i;
+    ASSERT_EQ(0, poly2d(xf, yf, zf, 2, c));
+    for (int i = 1; i <= 9; ++i) EXPECT_NEAR(truth[i - 1], c(i), 1e-4) << i;
+}
+
+TEST(Poly2d, OrderZeroIsTheWeightedMean) {
+    MArray<double, 1> x = vec({1, 2, 3}), y = vec({1, 1, 1}), z = vec({1, 2, 4}), w = vec({1, 2, 0.5});
+    MArray<double, 1> c;
+    ASSERT_EQ(0, poly2d(x, y, z, w, 0, c));
+    const double mean = (1 / 1.0 + 2 / 4.0 + 4 / 0.25) / (1 / 1.0 + 1 / 4.0 + 1 / 0.25);
+    EXPECT_NEAR(mean, c(1), 1e-12);
+}
+
+TEST(Poly2d, PlaneOfOrderOne) {
+    MArray<double, 1> x = vec({1, 2, 1, 2, 3}), y = vec({1, 1, 2, 2, 5}), z(5);
+    for (int k = 1; k <= 5; ++k) z(k) = 2 + 3 * x(k) - y(k);
+    MArray<double, 1> c;
+    ASSERT_EQ(0, poly2d(x, y, z, 1, c));
+    const double truth[4] = {2, 3, -1, 0};
+    for (int i = 1; i <= 4; ++i) EXPECT_NEAR(truth[i - 1], c(i), 1e-10);
+}
+
+TEST(Poly2d, WithoutPointsTheSystemIsSingularAndTheCoefficientsZero) {
+    MArray<double, 1> none(0);
+    MArray<double, 1> c;
+    EXPECT_EQ(-1, poly2d(none, none, none, none, 1, c));
+    ASSERT_EQ(4, c.length(1));
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(0.0, c(i));
+}
+
+TEST(Poly, StraightLineAndParabola) {
+    MArray<double, 1> x = vec({0, 1, 2, 3, 4}), y(5), err = vec({1, 1, 2, 1, 1});
+    for (int p = 1; p <= 5; ++p) y(p) = 2 + 3 * x(p);
+    MArray<double, 1> line(orv::Range(0, 1));
+    EXPECT_NEAR(0.0, poly(x, y, err, line, 1, 5), 1e-20);
+    EXPECT_NEAR(3.0, line(0), 1e-12);
+    EXPECT_NEAR(2.0, line(1), 1e-12);
+
+    for (int p = 1; p <= 5; ++p) y(p) = 1 - x(p) + 0.5 * x(p) * x(p);
+    MArray<double, 1> parabola(orv::Range(0, 2));
+    EXPECT_NEAR(0.0, poly(x, y, err, parabola, 2, 5), 1e-20);
+    EXPECT_NEAR(0.5, parabola(0), 1e-12);
+    EXPECT_NEAR(-1.0, parabola(1), 1e-12);
+    EXPECT_NEAR(1.0, parabola(2), 1e-12);
+
+    // One point off by 2 with error 2: chi²/N stays below (2/2)²/5, part of the
+    // offset being absorbed by the fit.
+    y(3) += 2;
+    const double chi = poly(x, y, err, parabola, 2, 5);
+    EXPECT_GT(chi, 0.0);
+    EXPECT_LT(chi, 1.0 / 5);
+}
