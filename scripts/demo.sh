@@ -11,3 +11,10 @@ cd "$work"
 echo "== demonstration in $work"
 echo "== torvex example.param"
 "$root/build/bin/torvex" example.param
+
+echo "== dornel: example field with a galaxy and stars on a curved sky"
+cc make_sky_field.c -o make_sky_field $(pkg-config --cflags --libs cfitsio) -lm
+./make_sky_field
+echo "== dornel -o 2 -k 4 -r 1 field.fits  (polynomial sky)"
+"$root/build/bin/dornel" -o 2 -k 4 -r 1 field.fits
+ls -l field.fits e.field.fits sky_field.fits sfield.fits e.sfield.fits cut_field.fits

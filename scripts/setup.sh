@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake
+  build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev libncurses-dev libccfits-dev
   fitsverify tmux tzdata
