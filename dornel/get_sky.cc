@@ -20,17 +20,28 @@ inline std::size_t at(int x, int y, int nx) {
     return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(x - 1);
 }
 
-// The offsets (u, v) of the circle masked around an outlier:
-// u² + v² < R·(R + 1); radius 0 is the pixel itself, a negative radius
-// masks nothing.
-std::vector<std::pair<int, int>> circleOffsets(int R) {
-    std::vector<std::pair<int, int>> offsets;
-    if (R == 0) offsets.emplace_back(0, 0);
-    for (int u = -R; u <= R; ++u)
-        for (int v = -R; v <= R; ++v)
-            if (R > 0 && u * u + v * v < R * (R + 1)) offsets.emplace_back(u, v);
-    return offsets;
-}
+// The circle masked around an outlier, u² + v² < R·(R + 1), as one span
+// of columns u = -width(v)..width(v) per row offset v = -rows..rows; radius 0
+// is the pixel itself, a negative radius masks nothing. Offsets that cannot
+// reach into an image of nx x ny pixels are left out, so that a large
+// radius costs neither memory nor overflow.
+struct Circle {
+    int rows = -1;
+    std::vector<int> width;  // at v + rows
+
+    Circle(int R, int nx, int ny) {
+        if (R < 0) return;
+        rows = std::min(R, ny - 1);
+        const long long limit = static_cast<long long>(R) * (R + 1);
+        for (int v = -rows; v <= rows; ++v) {
+            // The largest u with u² + v² < limit (u = 0 always qualifies for |v| <= R).
+            long long u = R == 0 ? 0 : static_cast<long long>(std::sqrt(static_cast<double>(limit - 1LL * v * v)));
+            while (u > 0 && u * u + 1LL * v * v >= limit) --u;
+            while ((u + 1) * (u + 1) + 1LL * v * v < limit) ++u;
+            width.push_back(static_cast<int>(std::min<long long>(u, nx - 1)));
+        }
+    }
+};
 
 // The sky surface sum over a (outer) and b (inner) of x^b·coef·y^a, each
 // term formed in double and added to a float sum, with float powers of the
@@ -99,7 +110,7 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
 
     // Pixels to blank before the next count (1), and the circle around an outlier.
     std::vector<unsigned char> cut(static_cast<std::size_t>(nx) * ny, 0);
-    const std::vector<std::pair<int, int>> circle = circleOffsets(radius);
+    const Circle circle(radius, nx, ny);
 
     // Pixels that may enter the fit (compared in double).
     const auto usable = [nan, tresh](double v, float error) {
@@ -205,9 +216,11 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
                 const double dd = d;
                 if (std::isfinite(dd)) S += dd * dd;
                 if (radius >= 0 && std::fabs(d) >= kappa * static_cast<double>(e[i])) {
-                    for (const auto& uv : circle) {
-                        const int u = x + uv.first, t = y + uv.second;
-                        if (u >= 1 && u <= nx && t >= 1 && t <= ny) cut[at(u, t, nx)] = 1;
+                    for (int v = -circle.rows; v <= circle.rows; ++v) {
+                        const int t = y + v, w = circle.width[v + circle.rows];
+                        if (t < 1 || t > ny) continue;
+                        const int from = std::max(1, x - w), to = std::min(nx, x + w);
+                        std::fill(&cut[at(from, t, nx)], &cut[at(to, t, nx)] + 1, static_cast<unsigned char>(1));
                     }
                 }
             }

@@ -10,6 +10,7 @@
 
 #include "dornel/sky_error.h"
 #include "fits_files.h"
+#include "test_arrays.h"
 
 using fitsfiles::Image;
 using orv::MArray;
@@ -17,13 +18,6 @@ using orv::MArray;
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-MArray<float, 2> array(int nx, int ny, const std::function<double(int, int)>& f) {
-    MArray<float, 2> a(nx, ny);
-    for (int y = 1; y <= ny; ++y)
-        for (int x = 1; x <= nx; ++x) a(x, y) = static_cast<float>(f(x, y));
-    return a;
-}
 
 // The progress line of a pass that used n pixels, up to the rms.
 std::string usedLine(long n) {
@@ -123,6 +117,10 @@ TEST_F(GetSky, ClipsOutliersWithTheirCircles) {
     SkyRun r = run(array(40, 30, image), ones, 0, 5, -1, 0);
     EXPECT_EQ(0, countEqual(r.cut, 0));
     EXPECT_EQ(1, countLines(r.out, "having used "));
+    // A radius far beyond the image blanks all of it.
+    const SkyRun wide = run(array(40, 30, image), ones, 0, 5, 2000000000, 0);
+    EXPECT_EQ(1200, countEqual(wide.cut, 0));
+    EXPECT_NE(std::string::npos, wide.out.find("no usable pixel left, keeping the surface of the previous pass"));
 }
 
 TEST_F(GetSky, DefaultKappaZeroKeepsTheFirstFit) {
