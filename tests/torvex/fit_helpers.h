@@ -38,6 +38,17 @@ inline int keep_print(const char *fmt, ...)
     return n;
 }
 
+// A pfunc for death tests: the child's messages go to standard error,
+// where EXPECT_EXIT matches them.
+inline int stderr_print(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    return n;
+}
+
 // Routes pfunc into printed() for the life of the object.
 class CapturePrint {
 public:
