@@ -44,10 +44,10 @@ void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
              const double *w, const Tables &tb);
 
 // Validates ip[0] and ip[1], rebuilds the cos/sin table with nwlen/nwmul
-// entries when nwlen > nwmul*ip[0] and the cosine table with ncmul... entries
-// when nclen > ncmul*ip[1] (nclen = 0: no cosine table is used), and checks
-// the tables against the caller's sizes (-1: not stated).  Every failure
-// ends the process through nrerror with a text that names the routine.
+// entries when nwlen > nwmul*ip[0] and the cosine table with nclen/ncmul
+// entries when nclen > ncmul*ip[1] (nclen = 0: no cosine table is used), and
+// checks the tables against the caller's sizes (-1: not stated).  Every
+// failure ends the process through nrerror with a text that names the routine.
 Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
                long nclen, long ncmul, long ipsize, long wsize);
 
