@@ -516,4 +516,65 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
     EXPECT_NE(r.out.find("\nError reading template parameter file....\n"), std::string::npos);
 }
 
+// On a terminal the prompts must show before torvex waits for an answer.
+class Tmux {
+public:
+    explicit Tmux(const std::string &cmd) : sock_("torvex_test_" + std::to_string(getpid()))
+    {
+        tmux("new-session -d -x 100 -y 40 \"" + cmd + "\"");
+    }
+    ~Tmux() { tmux("kill-server"); }
+    void keys(const std::string &k) { tmux("send-keys -l '" + k + "'"), tmux("send-keys Enter"); }
+    std::string screen()
+    {
+        std::string out;
+        FILE *p = popen(("tmux -L " + sock_ + " capture-pane -p 2>/dev/null").c_str(), "r");
+        if (!p)
+            return out;
+        char buf[512];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+        return out;
+    }
+    // Waits up to ten seconds for text to appear on the screen (tmux drops
+    // trailing blanks of a line).
+    bool wait_for(const std::string &text)
+    {
+        for (int i = 0; i < 200; i++) {
+            if (screen().find(text) != std::string::npos)
+                return true;
+            usleep(50000);
+        }
+        return false;
+    }
+
+private:
+    int tmux(const std::string &args)
+    {
+        return std::system(("tmux -L " + sock_ + " " + args + " >/dev/null 2>&1").c_str());
+    }
+    std::string sock_;
+};
+
+TEST(Torvex, EditorPromptsOnATerminal)
+{
+    ScratchDir dir;
+    spit(dir.file("one.param"), "0) sersic\n");
+    std::string done = dir.file("done");
+    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" + done +
+           "'; sleep 30");
+    ASSERT_TRUE(t.wait_for("Enter template file name:")) << t.screen();
+    t.keys("one.param");
+    ASSERT_TRUE(t.wait_for("Enter item, initial value(s), fit switch(es) ==>")) << t.screen();
+    t.keys("M 1");
+    t.keys("3) 16.5 1");
+    t.keys("r");
+    ASSERT_TRUE(t.wait_for(" 3) 16.5000    1")) << t.screen();
+    t.keys("q");
+    for (int i = 0; i < 200 && slurp(done).empty(); i++)
+        usleep(50000);
+    EXPECT_EQ(slurp(done), "status=0\n");
+}
+
 } // namespace
