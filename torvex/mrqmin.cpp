@@ -109,13 +109,19 @@ void mrqcof(float **y, float **sig, const int *ia, int ma, double **alpha, doubl
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma)
 {
-    if (*alamda < 0) {
+    const bool setting_up = *alamda < 0;
+    if (setting_up) {
         setup(ma);
         copy_pars(st.aorig, nullptr, fpar, 1);
-        copy_pars(st.a, st.ia, fpar, 1);
+    }
+    copy_pars(st.a, st.ia, fpar, 1);
+    // Only a flag of 1 is free; covsrt and errcalc count every non-zero one.
+    for (int k = 1; k <= ma; k++)
+        st.ia[k] = st.ia[k] == 1;
+    if (setting_up) {
         st.mfit = 0;
         for (int k = 1; k <= ma; k++)
-            st.mfit += st.ia[k] == 1;
+            st.mfit += st.ia[k];
         st.oneda = st.mfit > 0 ? dmatrix(1, st.mfit, 1, 1) : nullptr;
         *alamda = 0.01f;
         mrqcof(y, sig, st.ia, ma, alpha, st.beta, chisq, fpar, cpar);
@@ -130,8 +136,6 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         st.ochisq = *chisq;
         for (int k = 1; k <= ma; k++)
             st.atry[k] = st.a[k];
-    } else {
-        copy_pars(st.a, st.ia, fpar, 1);
     }
     const int mfit = st.mfit;
 

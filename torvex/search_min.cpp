@@ -6,6 +6,7 @@
 #include "torvex/mkmodel.h"
 #include "torvex/mrqmin.h"
 #include "torvex/output.h"
+#include "torvex/psf.h"
 #include "torvex/quit.h"
 #include "torvex/sigma.h"
 #include "torvex/workarrays.h"
@@ -81,7 +82,6 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
                const cons *constr, convpars *cpar)
 {
-    (void)psfimg;
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);
     // A mask smaller than the data masks nothing beyond its own edge.
@@ -92,6 +92,16 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     offset_center(fpar, cpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
     xskycent = (d->naxes[1] + 1) * 0.5f;
     yskycent = (d->naxes[2] + 1) * 0.5f;
+
+    // The shifted copy of the PSF and the bicubic patches that shift it.
+    const bool with_psf = strncmp(psfimg->name, "none", 4) != 0 && psfimg->z;
+    const long pnx = psfimg->naxes[1], pny = psfimg->naxes[2];
+    if (with_psf) {
+        tpsf.naxes[1] = pnx;
+        tpsf.naxes[2] = pny;
+        tpsf.z = matrix(1, pny, 1, pnx);
+        cg = get_cgrid(*psfimg);
+    }
 
     model = *d;
     model.z = nullptr;
@@ -132,6 +142,12 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     df.next = nullptr;
     free_dvector(sig, 1, ma);
     free_dmatrix(covar, 1, ma, 1, ma);
+    if (with_psf) {
+        free_cgrid(cg, 0, pny + 1, 0, pnx + 1);
+        cg = nullptr;
+        free_matrix(tpsf.z, 1, pny, 1, pnx);
+        tpsf.z = nullptr;
+    }
     free_mini(mask);
     mask = nullptr;
     free_mini(s);
