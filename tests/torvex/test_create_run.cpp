@@ -2,30 +2,15 @@
 // folder, their model against an independent integration of the profiles,
 // and the files they write.
 #include "fits_util.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sys/wait.h>
 
 using namespace fits_util;
 
 namespace {
-
-struct ProgramRun {
-    int status;
-    std::string out, err;
-};
-
-ProgramRun run_torvex(const ScratchDir &dir, const std::string &param)
-{
-    spit(dir.file("run.param"), param);
-    std::string cmd = "cd '" + dir.path() + "' && '" TORVEX_BIN
-                      "' run.param < /dev/null > stdout 2> stderr";
-    int st = std::system(cmd.c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(dir.file("stdout")),
-            slurp(dir.file("stderr"))};
-}
 
 // ---- an independent Sersic model -----------------------------------------
 

@@ -1,6 +1,7 @@
 // The program end to end: fits of synthetic images with known truth and
 // seeded noise, made here, and the failure paths of a fit.
 #include "fits_util.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
@@ -8,26 +9,10 @@
 #include <map>
 #include <random>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 using namespace fits_util;
 
 namespace {
-
-struct ProgramRun {
-    int status;
-    std::string out, err;
-};
-
-ProgramRun run_torvex(const ScratchDir &dir, const std::string &param)
-{
-    spit(dir.file("run.param"), param);
-    std::string cmd = "cd '" + dir.path() + "' && '" TORVEX_BIN
-                      "' run.param < /dev/null > stdout 2> stderr";
-    int st = std::system(cmd.c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(dir.file("stdout")),
-            slurp(dir.file("stderr"))};
-}
 
 struct Settings {
     std::string data = "data.fits", sigma = "none", mask = "none", cons = "none";
