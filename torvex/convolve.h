@@ -12,12 +12,6 @@
 
 #include <vector>
 
-// Rounding to a whole number: halves away from zero.
-inline long conv_round(double v)
-{
-    return static_cast<long>(v > 0 ? v + 0.5 : v - 0.5);
-}
-
 // The transform of a kernel scaled to unit sum, its centre pixel (nx/2 + 1,
 // ny/2 + 1) at the origin, already divided by cn1*cn2, for images of size
 // model_naxes.  add0pad 0: the complex size is the smallest power of two

@@ -5,6 +5,7 @@
 #include "torvex/levmar.h"
 #include "torvex/mrqmin.h"
 #include "torvex/output.h"
+#include "torvex/psf.h"
 #include "torvex/quit.h"
 #include "torvex/sigma.h"
 #include "torvex/workarrays.h"
@@ -83,7 +84,6 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
                 const cons *constr, convpars *cpar)
 {
-    (void)psfimg;
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);
     // A mask smaller than the data masks nothing beyond its own edge.
@@ -98,6 +98,7 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     model = *d;
     model.z = nullptr;
     create_work_arrays(fpar, &model, &df);
+    psf_fit_begin(psfimg);
 
     const int ma = 10 * sample.nobjs;
     double **covar = dmatrix(1, ma, 1, ma);
@@ -130,6 +131,7 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     fitlog(1, 1, fpar, newout, sig, chisq, ndof);
 
     annihilate_work_arrays(fpar, &model, &df);
+    psf_fit_end(psfimg);
     delete_derivs(df.next);
     df.next = nullptr;
     free_dvector(sig, 1, ma);
