@@ -1,5 +1,6 @@
 #include "torvex/levmar.h"
 
+#include "torvex/mkmodel.h"
 #include "torvex/mrqmin.h"
 #include "torvex/quit.h"
 
@@ -7,9 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ncurses.h>
-
-// Model assembly (rendered per component into df, summed into model).
-void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output);
 
 int (*keypoll_hook)(fitpars *, int *, int, int, float, int) = nullptr;
 

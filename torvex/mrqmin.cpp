@@ -2,12 +2,10 @@
 
 #include "numerics/numrec.h"
 #include "torvex/constraints.h"
+#include "torvex/mkmodel.h"
 
 #include <cmath>
 #include <vector>
-
-// Model assembly (rendered per component into df, summed into model).
-void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output);
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include "torvex/fitlog.h"
 #include "torvex/fitsimg.h"
 #include "torvex/levmar.h"
+#include "torvex/mkmodel.h"
 #include "torvex/mrqmin.h"
 #include "torvex/output.h"
 #include "torvex/psf.h"
@@ -13,9 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ncurses.h>
-
-// Model assembly (rendered per component into df, summed into model).
-void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output);
 
 namespace {
 
@@ -110,18 +108,18 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     int ndof = 0;
     if (input.create == 0)
         chisq = LevMar(d, s, fpar, constr, cpar, covar, sig, &ndof, 1);
-    if (input.create != 0) {
-        // Nothing was fitted: chi^2 of the model that is written out, known
-        // before its header is.
-        mkmodel(&model, &df, fpar, cpar, 1);
+    // The model that is written out leaves out the components whose output
+    // option is not 0.  When nothing was fitted, chi^2 is that of this
+    // model, known before the header that reports it is written.
+    mkmodel(&model, &df, fpar, cpar, 1);
+    if (input.create != 0)
         chisq = chi2calc(fpar, *d, *s, model, model.naxes, &ndof);
-    }
     assign_err(fpar, sig, ndof > 0 ? static_cast<float>(chisq / ndof) : 0.0f);
 
     pfunc("\n\nFit summary is now being saved into `fit.log'.\n\n");
     if (curses_screen())
         refresh();
-    outmodel(fpar, cpar, d, &model, &df, chisq, ndof, lowx - 1, lowy - 1);
+    outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1);
 
     xskycent += lowx - 1;
     yskycent += lowy - 1;

@@ -1,10 +1,71 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
 #include "torvex/assign_pars.h"
+#include "torvex/components.h"
+#include "torvex/constraints.h"
+#include "torvex/fitsimg.h"
+#include "torvex/output.h"
 #include "torvex/parfile.h"
+#include "torvex/search_min.h"
+#include "torvex/sigma.h"
 #include "torvex/structs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Reads the data image (or makes the blank one of a run without data), the
+// PSF, the sigma image and the mask, each with its message when missing.
+void read_images(image *data, image *sigma, image *badpix)
+{
+    int r = readfits(data);
+    if (r == 1) {
+        pfunc("-- WARNING: No input data image found.  Generating a model based\n ");
+        pfunc("  on input parameters, with exposure time of 1 second.\n\n");
+        input.create = 1;
+        strcpy(input.data, "none");
+        blank_img(data, input);
+    } else if (r == 2) {
+        pfunc("-- WARNING: The exposure time header is missing.  Default to 1 second.\n\n");
+    }
+
+    // Padding, the diffusion kernel and the FWHM of the PSF come with the
+    // convolution; until then a PSF is checked but not used.
+    if (readfits(&psf) == 1) {
+        pfunc("-- PSF image not found.  No convolution done! \n");
+    } else {
+        pfunc("-- WARNING: This build does not convolve; the PSF %s is not used.\n", psf.name);
+        free_matrix(psf.z, 1, psf.naxes[2], 1, psf.naxes[1]);
+        psf.z = nullptr;
+    }
+    strcpy(psf.name, "none");
+
+    if (readfits(sigma) == 1) {
+        pfunc("-- No sigma image.  Creating one using: GAIN=%.2f, RDNOISE=%.2f, NCOMBINE=%.1f.\n",
+              data->gain, data->rdnoise, data->ncombine);
+    } else {
+        sigval = sigcheck(*sigma);
+        if (sigval != 0)
+            pfunc("-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e. \n",
+                  sigval);
+    }
+
+    // A mask that is no FITS image may be a text list of pixels.
+    if (readfits(badpix, FITS_OR_TEXT) == 1) {
+        badpix->naxes[1] = data->naxes[1];
+        badpix->naxes[2] = data->naxes[2];
+        if (badpixlist(badpix) == 1) {
+            pfunc("-- No masking image used.\n");
+            strcpy(badpix->name, "none");
+        }
+    } else if (badpix->naxes[1] != data->naxes[1] || badpix->naxes[2] != data->naxes[2]) {
+        pfunc("-- WARNING:  The pixel mask is not the same size as the data.\n\n");
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -29,18 +90,31 @@ int main(int argc, char *argv[])
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
 
-    // The run goes on from here, in this order, with the steps that are not
-    // part of this program yet:
-    //   display choice   device = input.device; pfunc; initcurses unless "regular"
-    //   images           readfits on data, psf (psfcheck, getkernel, psf_fwhm),
-    //                    sigma (sigcheck) and badpix (badpixlist), each with its
-    //                    warning when missing
-    //   constraints      read_cons into the cons list head owned here
-    //   region check     errorcheck
-    //   Sersic table     getmu(TWOn, MU, Y2, ninterp)
-    //   fit and outputs  search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar)
-    //   clean-up         free the image pixels, ring the bell, endwin unless "regular"
+    // Display choice: device = input.device, pfunc and initcurses come
+    // with the displays; until then every message goes to the terminal.
+    pfunc("\n\n");
 
+    // Writing the output block removes the file of that name first.
+    if (check_output(input) != 0)
+        return 1;
+
+    read_images(&data, &sigma, &badpix);
+
+    cons constr; // the constraint list, its nodes live until the end
+    if (read_cons(input, &constr, &fpar) == 1)
+        pfunc("-- No constraint file found, or error in constraint file.\n");
+    errorcheck(&input, &data, &badpix, &psf, &sigma);
+    getmu(TWOn, MU, Y2, ninterp);
+
+    search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
+
+    free_matrix(data.z, 1, data.naxes[2], 1, data.naxes[1]);
+    if (sigma.err == 0)
+        free_matrix(sigma.z, 1, sigma.naxes[2], 1, sigma.naxes[1]);
+    free_matrix(badpix.z, 1, badpix.naxes[2], 1, badpix.naxes[1]);
     free_objects(&fpar);
+    free_cons(&constr);
+    putchar(7);
+    // endwin unless "regular" comes with the displays.
     return 0;
 }
