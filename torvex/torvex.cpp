@@ -28,11 +28,6 @@ void read_psf(convpars *cpar)
         strcpy(psf.name, "none");
         return;
     }
-    if (input.sampfac < 1) {
-        pfunc("-- The PSF oversampling factor (E) is %d; it must be 1 or more.  Quitting now.\n\n",
-              input.sampfac);
-        quit_run(1);
-    }
     if (psfcheck(&psf) != 0) {
         pfunc("   Quitting now.\n\n");
         quit_run(1);
