@@ -1,11 +1,13 @@
 // Kernel transforms and the FFT convolution.
 #include "torvex/convolve.h"
+#include "torvex/fitsimg.h"
 #include "torvex/mkmodel.h"
 
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -155,6 +157,16 @@ void complmultipl(double *ar1, double *ar2, long n)
         ar1[2 * k] = re * ar2[2 * k] - im * ar2[2 * k + 1];
         ar1[2 * k + 1] = re * ar2[2 * k + 1] + im * ar2[2 * k];
     }
+}
+
+void mkimg(float **array, long naxes[3], const char *outname, const char *tname)
+{
+    image img;
+    snprintf(img.name, sizeof img.name, "%s", outname);
+    img.z = array;
+    img.naxes[1] = naxes[1];
+    img.naxes[2] = naxes[2];
+    writefits(tname, &img, "", 0);
 }
 
 void convolve(image *model, double **fftpsf, long complex_naxes[3])

@@ -30,6 +30,11 @@ void convolve(image *model, double **fftpsf, long complex_naxes[3]);
 // Multiplies n interleaved complex numbers of ar1 in place by those of ar2.
 void complmultipl(double *ar1, double *ar2, long n);
 
+// Writes the float matrix array (naxes[1] x naxes[2]) as the FITS file
+// outname, with tname as the header template, an empty OBJECT text and no
+// appending.  A debugging aid for looking at work images.
+void mkimg(float **array, long naxes[3], const char *outname, const char *tname);
+
 // Sets the convolution box of one component centred at (a[1], a[2]) in the
 // fit region d: the section "[xmin:xmax,ymin:ymax]" in df->imgsect and the
 // size of its oversampled work grid (the box at sampfac times the

@@ -4,6 +4,7 @@
 #include "psf_helpers.h"
 
 #include "../numerics/nr_death.h"
+#include "fits_util.h"
 
 #include <gtest/gtest.h>
 
@@ -169,6 +170,19 @@ TEST(ConvolveDeath, ImageLargerThanTheTransform)
     double **t = psfprep(k.im, naxes, 0, cn);
     EXPECT_NRERROR(convolve(&img.im, t, cn), "larger than the transform");
     free_dmatrix(t, 0, cn[2] - 1, 0, 2 * cn[1] - 1);
+}
+
+TEST(Mkimg, WritesTheMatrixAsAFitsImage)
+{
+    fits_util::ScratchDir dir;
+    owned_image img(5, 3, [](long x, long y) { return x + 10.0 * y + 0.25; });
+    mkimg(img.z(), img.im.naxes, dir.file("work.fits").c_str(), "");
+    fits_util::Hdu h = fits_util::read_hdu(dir.file("work.fits"), 1);
+    ASSERT_EQ(h.status, 0);
+    ASSERT_EQ(h.nx, 5);
+    ASSERT_EQ(h.ny, 3);
+    EXPECT_EQ(h.at(4, 2), 24.25f);
+    EXPECT_EQ(h.text("OBJECT"), "");
 }
 
 class Box : public ::testing::Test {
