@@ -9,5 +9,17 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/demo.XXXXXX")
 cp -r "$root/examples/." "$work/"
 cd "$work"
 echo "== demonstration in $work"
-echo "== torvex example.param"
-"$root/build/bin/torvex" example.param
+
+echo "== torvex model.param (render a Sersic disk and a de Vaucouleurs bulge)"
+"$root/build/bin/torvex" model.param
+echo
+echo "== files written"
+ls -l model.fits torvex.01 fit.log
+echo "== header of model.fits (FITS headers are 80-character text cards)"
+head -c 8640 model.fits | fold -w 80 | sed -e '/^END /q' | grep -v '^ *$'
+echo "== fitsverify model.fits"
+fitsverify -q model.fits
+echo "== restart file torvex.01 (the start of a fit of the same model)"
+sed -n '/^A)/,/^S)/p' torvex.01
+echo "== fit.log"
+cat fit.log

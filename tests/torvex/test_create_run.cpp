@@ -155,7 +155,10 @@ TEST(CreateRun, RendersTheModelAndWritesAllOutputs)
             sum_model += got;
             sum_ref += ref;
             worst = std::max(worst, std::fabs(got / ref - 1));
-            ASSERT_NEAR(got / ref, 1, central ? 1e-2 : 2e-3) << x << "," << y;
+            // Near the centres the pixels are integrated finely; further
+            // out one sample per pixel leaves the curvature term, a few
+            // 1e-3 at most for these profiles.
+            ASSERT_NEAR(got / ref, 1, central ? 3e-3 : 5e-3) << x << "," << y;
         }
     EXPECT_NEAR(sum_model / sum_ref, 1, 1e-3);
     RecordProperty("worst_relative_error", std::to_string(worst));
