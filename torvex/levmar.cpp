@@ -69,22 +69,21 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         if (quit)
             break;
         const double oldchisq = chisq;
-        mrqmin(d->z, s->z, ma, covar, alpha, &chisq, &alamda, fpar, constr, cpar, sig);
+        const int status =
+            mrqmin(d->z, s->z, ma, covar, alpha, &chisq, &alamda, fpar, constr, cpar, sig);
         *ndof = static_cast<int>(npix - sample.nmask - nfree);
-        const int n = niter + 1;
-        if (n == 1) {
-            if (*ndof <= 0) {
-                pfunc("\n-- ERROR: The fitting region has %ld usable pixels for %d free "
-                      "parameters\n   (NDOF = %d), so nothing can be fitted.  Quitting now.\n\n",
-                      npix - sample.nmask, nfree, *ndof);
-                quit_run(2);
-            }
-            if (!std::isfinite(chisq)) {
-                pfunc("\n-- ERROR: Chi^2 of the initial model is not a number (%g).  Check the\n"
-                      "   initial parameters against the data.  Quitting now.\n\n", chisq);
-                quit_run(3);
-            }
+        if (status == MRQ_NO_DOF) {
+            pfunc("\n-- ERROR: The fitting region has %ld usable pixels for %d free "
+                  "parameters\n   (NDOF = %d), so nothing can be fitted.  Quitting now.\n\n",
+                  npix - sample.nmask, nfree, *ndof);
+            quit_run(2);
         }
+        if (status == MRQ_BAD_CHI2) {
+            pfunc("\n-- ERROR: Chi^2 of the initial model is not a number (%g).  Check the\n"
+                  "   initial parameters against the data.  Quitting now.\n\n", chisq);
+            quit_run(3);
+        }
+        const int n = niter + 1;
         const int shown = countdown_step(&cs, n, chisq, oldchisq, *ndof, dlim, itermax);
 
         pfunc("\n");
@@ -98,6 +97,10 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         if (strncmp(device, "regular", 7) != 0 && keypoll_hook)
             quit = keypoll_hook(fpar, &itermax, lowx, lowy, static_cast<float>(chisq), *ndof);
         if (itermax != ITERMAX_DEFAULT && n == itermax)
+            quit = 1;
+        // A model that matches the data exactly cannot be improved; going
+        // on would only raise the damping until it overflows.
+        if (chisq == 0)
             quit = 1;
         niter = n;
     }

@@ -119,6 +119,14 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         st.oneda = st.mfit > 0 ? dmatrix(1, st.mfit, 1, 1) : nullptr;
         *alamda = 0.01f;
         mrqcof(y, sig, st.ia, ma, alpha, st.beta, chisq, fpar, cpar);
+        // Neither a fit without degrees of freedom nor one from a chi^2
+        // that is not a number can end in anything but garbage.
+        const long npix = model.naxes[1] * model.naxes[2];
+        if (npix - sample.nmask - st.mfit <= 0 || !std::isfinite(*chisq)) {
+            const int why = npix - sample.nmask - st.mfit <= 0 ? MRQ_NO_DOF : MRQ_BAD_CHI2;
+            release();
+            return why;
+        }
         st.ochisq = *chisq;
         for (int k = 1; k <= ma; k++)
             st.atry[k] = st.a[k];

@@ -37,7 +37,13 @@ constexpr float MIN_DISKINESS = -1.9f;
 // covar and alpha are ma x ma (1-based); only the leading mfit block is used.
 // y and sig are the fit-region data and sigma pixels.
 // Returns 0; in the final call 1 when the curvature matrix is singular
-// (the uncertainties are then all 0 and a warning has been printed).
+// (the uncertainties are then all 0 and a warning has been printed).  The
+// set-up call takes no step and releases its work vectors when there is
+// nothing to fit: MRQ_NO_DOF when the usable pixels do not outnumber the
+// free entries, MRQ_BAD_CHI2 when chi^2 of the starting model is not a
+// finite number.
+constexpr int MRQ_NO_DOF = 2;
+constexpr int MRQ_BAD_CHI2 = 3;
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma);
 

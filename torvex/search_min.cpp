@@ -79,8 +79,8 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
     }
 }
 
-void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
-                const cons *constr, convpars *cpar)
+int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
+               const cons *constr, convpars *cpar)
 {
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);
@@ -119,14 +119,14 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     pfunc("\n\nFit summary is now being saved into `fit.log'.\n\n");
     if (curses_screen())
         refresh();
-    outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1);
+    int failed = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1) != 0;
 
     xskycent += lowx - 1;
     yskycent += lowy - 1;
     offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
-    outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
-    fitlog(1, 1, fpar, newout, sig, chisq, ndof);
+    failed |= outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
+    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof);
 
     annihilate_work_arrays(fpar, &model, &df);
     psf_fit_end(psfimg);
@@ -138,4 +138,5 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     mask = nullptr;
     free_mini(s);
     free_mini(d);
+    return failed;
 }

@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
     errorcheck(&input, &data, &badpix, &psf, &sigma);
     getmu(TWOn, MU, Y2, ninterp);
 
-    search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
+    int status = search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
 
     free_matrix(data.z, 1, data.naxes[2], 1, data.naxes[1]);
     if (sigma.err == 0)
@@ -140,5 +140,5 @@ int main(int argc, char *argv[])
     free_cons(&constr);
     putchar(7);
     // endwin unless "regular" comes with the displays.
-    return 0;
+    return status;
 }
