@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -265,13 +266,8 @@ TEST_F(Box, DiffusionKernelIsAppliedToTheBinnedBox)
     });
     image g = grid.im;
     std::strcpy(g.imgsect, node.imgsect);
-    // 3 x 3 kernel padded to 4 x 4 as getkernel makes it.
-    owned_image k(4, 4, [](long x, long y) {
-        if (x == 1 || y == 1)
-            return 0.0;
-        return x == 3 && y == 3 ? 0.2 : 0.1;
-    });
-    kernel = &k.im;
+    std::unique_ptr<owned_image> k(psftest::padded_kernel(0.2, 0.1));
+    kernel = &k->im;
     owned_image fit(100, 100);
     copy_convregion(&cpar, fit.z(), g, 1);
     // Box pixel (6, 5) is fit pixel (49, 48).
