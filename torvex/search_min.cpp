@@ -93,6 +93,16 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     xskycent = (d->naxes[1] + 1) * 0.5f;
     yskycent = (d->naxes[2] + 1) * 0.5f;
 
+    // The shifted copy of the PSF and the bicubic patches that shift it.
+    const bool with_psf = strncmp(psfimg->name, "none", 4) != 0 && psfimg->z;
+    const long pnx = psfimg->naxes[1], pny = psfimg->naxes[2];
+    if (with_psf) {
+        tpsf.naxes[1] = pnx;
+        tpsf.naxes[2] = pny;
+        tpsf.z = matrix(1, pny, 1, pnx);
+        cg = get_cgrid(*psfimg);
+    }
+
     model = *d;
     model.z = nullptr;
     create_work_arrays(fpar, &model, &df);
@@ -134,6 +144,12 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     df.next = nullptr;
     free_dvector(sig, 1, ma);
     free_dmatrix(covar, 1, ma, 1, ma);
+    if (with_psf) {
+        free_cgrid(cg, 0, pny + 1, 0, pnx + 1);
+        cg = nullptr;
+        free_matrix(tpsf.z, 1, pny, 1, pnx);
+        tpsf.z = nullptr;
+    }
     free_mini(mask);
     mask = nullptr;
     free_mini(s);
