@@ -297,51 +297,43 @@ void fatal(const char *who, const char *what)
 
 }  // namespace
 
-void cftfsub(int n, double *a, const int *ip, int nw, const double *w)
+namespace {
+
+// exp(+) for Back = false, exp(-) for Back = true: the same kernels, the
+// backward transform conjugating on the way in and out (or negating the
+// output index for the short lengths).
+template <bool Back>
+void cftsub(int n, double *a, const int *ip, int nw, const double *w)
 {
     if (n > 32) {
-        cftlong<false>(n, a, ip, nw, w);
+        cftlong<Back>(n, a, ip, nw, w);
     } else if (n == 32) {
         cft16br(a, w + nw - 8);
-        bitrv_small(16, a, false);
+        bitrv_small(16, a, Back);
     } else if (n == 16) {
         cft8br(a, w[nw - 3]);
-        bitrv_small(8, a, false);
+        bitrv_small(8, a, Back);
     } else if (n == 8) {
-        cft4(a, 1);
+        cft4(a, Back ? -1 : 1);
     } else if (n == 4) {
         cft2(a);
     }
 }
 
-void cftbsub(int n, double *a, const int *ip, int nw, const double *w)
-{
-    if (n > 32) {
-        cftlong<true>(n, a, ip, nw, w);
-    } else if (n == 32) {
-        cft16br(a, w + nw - 8);
-        bitrv_small(16, a, true);
-    } else if (n == 16) {
-        cft8br(a, w[nw - 3]);
-        bitrv_small(8, a, true);
-    } else if (n == 8) {
-        cft4(a, -1);
-    } else if (n == 4) {
-        cft2(a);
-    }
-}
-
-// With Z the transform of the n/2 pairs and F that of the real data,
-// F[k] = Z[k] - wk*(Z[k] - conj Z[M-k]) with wk = (1 - sin t + i cos t)/2,
-// t = 2*pi*k/n, M = n/2; c[kk] = cos(t)/2 and c[nc-kk] = sin(t)/2.
-void rftfsub(int n, double *a, int nc, const double *c)
+// Real-data step between the complex transform of the n/2 pairs Z and the
+// transform F of the real data (M = n/2, t = 2*pi*k/n):
+// forward F[k] = Z[k] - wk*(Z[k] - conj Z[M-k]) with wk = (1 - sin t + i cos t)/2,
+// backward Z[k] = F[k] - conj(wk)*(F[k] - conj F[M-k]);
+// c[kk] = cos(t)/2 and c[nc-kk] = sin(t)/2.
+template <bool Back>
+void rftsub(int n, double *a, int nc, const double *c)
 {
     const int m = n >> 1, ks = 2 * nc / m;
     int kk = 0;
     for (int j = 2; j < m; j += 2) {
         const int k = n - j;
         kk += ks;
-        const double wkr = 0.5 - c[nc - kk], wki = c[kk];
+        const double wkr = 0.5 - c[nc - kk], wki = Back ? -c[kk] : c[kk];
         const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
         const double yr = wkr * xr - wki * xi, yi = wkr * xi + wki * xr;
         a[j] -= yr;
@@ -351,21 +343,66 @@ void rftfsub(int n, double *a, int nc, const double *c)
     }
 }
 
-// The inverse: Z[k] = F[k] - conj(wk)*(F[k] - conj F[M-k]).
+}  // namespace
+
+void cftfsub(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<false>(n, a, ip, nw, w);
+}
+
+void cftbsub(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<true>(n, a, ip, nw, w);
+}
+
+void rftfsub(int n, double *a, int nc, const double *c)
+{
+    rftsub<false>(n, a, nc, c);
+}
+
 void rftbsub(int n, double *a, int nc, const double *c)
 {
-    const int m = n >> 1, ks = 2 * nc / m;
-    int kk = 0;
-    for (int j = 2; j < m; j += 2) {
-        const int k = n - j;
-        kk += ks;
-        const double wkr = 0.5 - c[nc - kk], wki = c[kk];
-        const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
-        const double yr = wkr * xr + wki * xi, yi = wkr * xi - wki * xr;
-        a[j] -= yr;
-        a[j + 1] -= yi;
-        a[k] += yr;
-        a[k + 1] -= yi;
+    rftsub<true>(n, a, nc, c);
+}
+
+namespace {
+
+// Complex transform of the n/2 pairs and the real-data step, forward; the
+// pair of two points (n = 4) needs no real-data step, one point none at all.
+void rftf(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n >= 4)
+        cftfsub(n, a, ip, nw, w);
+    if (n > 4)
+        rftfsub(n, a, nc, c);
+}
+
+// The same backward, in reverse order.
+void rftb(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n > 4)
+        rftbsub(n, a, nc, c);
+    if (n >= 4)
+        cftbsub(n, a, ip, nw, w);
+}
+
+}  // namespace
+
+// The real transform on the tables at hand (rdft without its checks).
+void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
+             int nc, const double *c)
+{
+    if (isgn >= 0) {
+        rftf(n, a, ip, nw, w, nc, c);
+        const double xi = a[0] - a[1];
+        a[0] += a[1];
+        a[1] = xi;
+    } else {
+        a[1] = 0.5 * (a[0] - a[1]);
+        a[0] -= a[1];
+        rftb(n, a, ip, nw, w, nc, c);
     }
 }
 
@@ -377,12 +414,7 @@ void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
     if (n < 2)
         return;
     dctsub(n, a, nc, c);
-    if (n > 4) {
-        cftfsub(n, a, ip, nw, w);
-        rftfsub(n, a, nc, c);
-    } else if (n == 4) {
-        cftfsub(n, a, ip, nw, w);
-    }
+    rftf(n, a, ip, nw, w, nc, c);
     const double xr = a[0] - a[1];
     a[0] += a[1];
     for (int j = 2; j < n; j += 2) {
@@ -405,12 +437,7 @@ void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc,
     }
     a[1] = a[0] - xr;
     a[0] += xr;
-    if (n > 4) {
-        rftbsub(n, a, nc, c);
-        cftbsub(n, a, ip, nw, w);
-    } else if (n == 4) {
-        cftbsub(n, a, ip, nw, w);
-    }
+    rftb(n, a, ip, nw, w, nc, c);
     dctsub(n, a, nc, c);
 }
 
@@ -432,6 +459,15 @@ void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc,
     negate_odd(n, a);
     dct2(n, a, ip, nw, w, nc, c);
     reverse_tail(n, a);
+}
+
+void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
+             const double *w, const Tables &tb)
+{
+    if (sine)
+        (isgn >= 0 ? dst3 : dst2)(n, a, ip, tb.nw, w, tb.nc, tb.c);
+    else
+        (isgn >= 0 ? dct3 : dct2)(n, a, ip, tb.nw, w, tb.nc, tb.c);
 }
 
 bool is_pow2(long n)
@@ -631,50 +667,32 @@ void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
     check_length("rdft", "the length n", n, 2);
     check_pointer("rdft", "the data a", a);
     Tables tb = prepare("rdft", ip, w, n, 4, n, 4, ipsize, wsize);
-    if (isgn >= 0) {
-        if (n > 4) {
-            cftfsub(n, a, ip, tb.nw, w);
-            rftfsub(n, a, tb.nc, tb.c);
-        } else if (n == 4) {
-            cftfsub(n, a, ip, tb.nw, w);
-        }
-        const double xi = a[0] - a[1];
-        a[0] += a[1];
-        a[1] = xi;
-    } else {
-        a[1] = 0.5 * (a[0] - a[1]);
-        a[0] -= a[1];
-        if (n > 4) {
-            rftbsub(n, a, tb.nc, tb.c);
-            cftbsub(n, a, ip, tb.nw, w);
-        } else if (n == 4) {
-            cftbsub(n, a, ip, tb.nw, w);
-        }
-    }
+    rdftsub(n, isgn, a, ip, tb.nw, w, tb.nc, tb.c);
 }
+
+namespace {
+
+void ddxt(const char *who, bool sine, int n, int isgn, double *a, int *ip,
+          double *w, long ipsize, long wsize)
+{
+    check_length(who, "the length n", n, 1);
+    check_pointer(who, "the data a", a);
+    Tables tb = prepare(who, ip, w, n, 4, n, 1, ipsize, wsize);
+    ddxtsub(sine, n, isgn, a, ip, w, tb);
+}
+
+}  // namespace
 
 void ddct(int n, int isgn, double *a, int *ip, double *w, long ipsize,
           long wsize)
 {
-    check_length("ddct", "the length n", n, 1);
-    check_pointer("ddct", "the data a", a);
-    Tables tb = prepare("ddct", ip, w, n, 4, n, 1, ipsize, wsize);
-    if (isgn >= 0)
-        dct3(n, a, ip, tb.nw, w, tb.nc, tb.c);
-    else
-        dct2(n, a, ip, tb.nw, w, tb.nc, tb.c);
+    ddxt("ddct", false, n, isgn, a, ip, w, ipsize, wsize);
 }
 
 void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize,
           long wsize)
 {
-    check_length("ddst", "the length n", n, 1);
-    check_pointer("ddst", "the data a", a);
-    Tables tb = prepare("ddst", ip, w, n, 4, n, 1, ipsize, wsize);
-    if (isgn >= 0)
-        dst3(n, a, ip, tb.nw, w, tb.nc, tb.c);
-    else
-        dst2(n, a, ip, tb.nw, w, tb.nc, tb.c);
+    ddxt("ddst", true, n, isgn, a, ip, w, ipsize, wsize);
 }
 
 // C[2q+1] is the cosine transform (ddct, isgn >= 0) of the n/2 differences

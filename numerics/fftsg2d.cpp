@@ -42,6 +42,17 @@ void check_rows(const char *who, double **a, int n1)
         check_pointer(who, "a row of the data a", a[i]);
 }
 
+// Checks of cdft2d and rdft2d; returns the size of the column work area.
+long check_complex_grid(const char *who, int n1, int n2, double **a, long tsize)
+{
+    check_length(who, "the number of rows n1", n1, 1);
+    check_length(who, "the row length n2", n2, 2);
+    check_rows(who, a, n1);
+    const long need = cdft2d_work(n1, n2);
+    check_work(who, need, tsize);
+    return need;
+}
+
 // Complex transforms along the columns of n1 rows of n2 doubles.
 void cftcols(int n1, int n2, int isgn, double **a, double *t, const int *ip,
              int nw, const double *w)
@@ -80,13 +91,8 @@ void ddxtcols(bool sine, int n1, int n2, int isgn, double **a, double *t,
         for (int i = 0; i < n1; i++)
             for (int c = 0; c < cols; c++)
                 t[c * n1 + i] = a[i][j + c];
-        for (int c = 0; c < cols; c++) {
-            double *col = t + c * n1;
-            if (sine)
-                (isgn >= 0 ? dst3 : dst2)(n1, col, ip, tb.nw, w, tb.nc, tb.c);
-            else
-                (isgn >= 0 ? dct3 : dct2)(n1, col, ip, tb.nw, w, tb.nc, tb.c);
-        }
+        for (int c = 0; c < cols; c++)
+            ddxtsub(sine, n1, isgn, t + c * n1, ip, w, tb);
         for (int i = 0; i < n1; i++)
             for (int c = 0; c < cols; c++)
                 a[i][j + c] = t[c * n1 + i];
@@ -104,12 +110,8 @@ void ddxt2d(const char *who, bool sine, int n1, int n2, int isgn, double **a,
     const long nmax = n1 > n2 ? n1 : n2;
     Tables tb = prepare(who, ip, w, nmax, 4, nmax, 1, ipsize, wsize);
     double *tw = work_area(t, need);
-    for (int i = 0; i < n1; i++) {
-        if (sine)
-            (isgn >= 0 ? dst3 : dst2)(n2, a[i], ip, tb.nw, w, tb.nc, tb.c);
-        else
-            (isgn >= 0 ? dct3 : dct2)(n2, a[i], ip, tb.nw, w, tb.nc, tb.c);
-    }
+    for (int i = 0; i < n1; i++)
+        ddxtsub(sine, n2, isgn, a[i], ip, w, tb);
     ddxtcols(sine, n1, n2, isgn, a, tw, ip, tb, w);
     if (t == nullptr)
         free(tw);
@@ -120,11 +122,7 @@ void ddxt2d(const char *who, bool sine, int n1, int n2, int isgn, double **a,
 void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
             double *w, long ipsize, long wsize, long tsize)
 {
-    check_length("cdft2d", "the number of rows n1", n1, 1);
-    check_length("cdft2d", "the row length n2", n2, 2);
-    check_rows("cdft2d", a, n1);
-    const long need = cdft2d_work(n1, n2);
-    check_work("cdft2d", need, tsize);
+    const long need = check_complex_grid("cdft2d", n1, n2, a, tsize);
     const long n = 2L * n1 > n2 ? 2L * n1 : n2;
     Tables tb = prepare("cdft2d", ip, w, n, 4, 0, 0, ipsize, wsize);
     double *tw = work_area(t, need);
@@ -146,11 +144,7 @@ void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
 void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
             double *w, long ipsize, long wsize, long tsize)
 {
-    check_length("rdft2d", "the number of rows n1", n1, 1);
-    check_length("rdft2d", "the row length n2", n2, 2);
-    check_rows("rdft2d", a, n1);
-    const long need = cdft2d_work(n1, n2);
-    check_work("rdft2d", need, tsize);
+    const long need = check_complex_grid("rdft2d", n1, n2, a, tsize);
     const long n = 2L * n1 > n2 ? 2L * n1 : n2;
     Tables tb = prepare("rdft2d", ip, w, n, 4, n2, 4, ipsize, wsize);
     double *tw = work_area(t, need);
@@ -167,29 +161,8 @@ void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
         }
         cftcols(n1, n2, isgn, a, tw, ip, tb.nw, w);
     }
-    for (int i = 0; i < n1; i++) {
-        double *r = a[i];
-        if (isgn >= 0) {
-            if (n2 > 4) {
-                cftfsub(n2, r, ip, tb.nw, w);
-                rftfsub(n2, r, tb.nc, tb.c);
-            } else if (n2 == 4) {
-                cftfsub(n2, r, ip, tb.nw, w);
-            }
-            const double xi = r[0] - r[1];
-            r[0] += r[1];
-            r[1] = xi;
-        } else {
-            r[1] = 0.5 * (r[0] - r[1]);
-            r[0] -= r[1];
-            if (n2 > 4) {
-                rftbsub(n2, r, tb.nc, tb.c);
-                cftbsub(n2, r, ip, tb.nw, w);
-            } else if (n2 == 4) {
-                cftbsub(n2, r, ip, tb.nw, w);
-            }
-        }
-    }
+    for (int i = 0; i < n1; i++)
+        rdftsub(n2, isgn, a[i], ip, tb.nw, w, tb.nc, tb.c);
     if (isgn >= 0) {
         cftcols(n1, n2, isgn, a, tw, ip, tb.nw, w);
         for (int i = 1; i < n1h; i++) {

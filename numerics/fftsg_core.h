@@ -17,6 +17,10 @@ void cftbsub(int n, double *a, const int *ip, int nw, const double *w);
 void rftfsub(int n, double *a, int nc, const double *c);
 void rftbsub(int n, double *a, int nc, const double *c);
 
+// The real transform (rdft) on the tables at hand.
+void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
+             int nc, const double *c);
+
 // Cosine transforms of n points (n >= 1, nc >= n): dct3 is ddct with
 // isgn >= 0, dct2 is ddct with isgn < 0.  Likewise for the sine transforms.
 void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
@@ -35,11 +39,15 @@ struct Tables {
     const double *c;   // w + nw
 };
 
+// ddct (sine = false) or ddst (sine = true) on the tables at hand.
+void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
+             const double *w, const Tables &tb);
+
 // Validates ip[0] and ip[1], rebuilds the cos/sin table with nwlen/nwmul
-// entries when nwlen > nwmul*ip[0] and the cosine table with ncmul... entries
-// when nclen > ncmul*ip[1] (nclen = 0: no cosine table is used), and checks
-// the tables against the caller's sizes (-1: not stated).  Every failure
-// ends the process through nrerror with a text that names the routine.
+// entries when nwlen > nwmul*ip[0] and the cosine table with nclen/ncmul
+// entries when nclen > ncmul*ip[1] (nclen = 0: no cosine table is used), and
+// checks the tables against the caller's sizes (-1: not stated).  Every
+// failure ends the process through nrerror with a text that names the routine.
 Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
                long nclen, long ncmul, long ipsize, long wsize);
 
