@@ -4,8 +4,6 @@
 #include "numerics/spline.h"
 #include "numerics/nrutil.h"
 
-#include <cstring>
-
 bicubic_grid **new_cgrid(long nrl, long nrh, long ncl, long nch)
 {
     const long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
@@ -94,25 +92,4 @@ float **spline_psf(image psf, float *x1a, float *x2a)
     float **y2a = matrix(1, ny, 1, nx);
     splie2(x1a, x2a, psf.z, static_cast<int>(ny), static_cast<int>(nx), y2a);
     return y2a;
-}
-
-void psf_fit_begin(const image *p)
-{
-    if (std::strncmp(p->name, "none", 4) == 0)
-        return;
-    tpsf = image();
-    tpsf.naxes[1] = p->naxes[1];
-    tpsf.naxes[2] = p->naxes[2];
-    tpsf.z = matrix(1, p->naxes[2], 1, p->naxes[1]);
-    cg = get_cgrid(*p);
-}
-
-void psf_fit_end(const image *p)
-{
-    if (std::strncmp(p->name, "none", 4) == 0)
-        return;
-    free_cgrid(cg, 0, p->naxes[2] + 1, 0, p->naxes[1] + 1);
-    cg = nullptr;
-    free_matrix(tpsf.z, 1, tpsf.naxes[2], 1, tpsf.naxes[1]);
-    tpsf = image();
 }

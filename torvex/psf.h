@@ -47,12 +47,6 @@ void get_derivs(image psf, int x, int y, float **y1a, float **y2a, float **y12a,
 bicubic_grid **new_cgrid(long nrl, long nrh, long ncl, long nch);
 void free_cgrid(bicubic_grid **m, long nrl, long nrh, long ncl, long nch);
 
-// Makes what a fit with the PSF p needs: the shift image tpsf of its size
-// and the patches cg; psf_fit_end releases them.  Nothing when p's name
-// begins with "none" (no PSF).
-void psf_fit_begin(const image *p);
-void psf_fit_end(const image *p);
-
 // Row-by-row natural-spline second derivatives of the PSF; x1a[1..ny] and
 // x2a[1..nx] receive the pixel numbers.  Release with free_matrix(.., 1, ny,
 // 1, nx).

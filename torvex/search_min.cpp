@@ -106,7 +106,6 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     model = *d;
     model.z = nullptr;
     create_work_arrays(fpar, &model, &df);
-    psf_fit_begin(psfimg);
 
     const int ma = 10 * sample.nobjs;
     double **covar = dmatrix(1, ma, 1, ma);
@@ -139,7 +138,6 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof);
 
     annihilate_work_arrays(fpar, &model, &df);
-    psf_fit_end(psfimg);
     delete_derivs(df.next);
     df.next = nullptr;
     free_dvector(sig, 1, ma);

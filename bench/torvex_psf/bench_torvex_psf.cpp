@@ -171,7 +171,10 @@ struct fit_setup {
         std::memcpy(gal.a, truth, sizeof truth);
         skyc.a[1] = 10;
         create_work_arrays(&gal, &model, &df);
-        psf_fit_begin(&psf);
+        // The shift image and the patches, as the fit driver makes them.
+        tpsf = psf;
+        tpsf.z = matrix(1, 64, 1, 64);
+        cg = get_cgrid(psf);
         mkmodel(&model, &df, &gal, &cpar, 1);
         std::mt19937 gen(4);
         std::normal_distribution<double> noise(0, 3);
