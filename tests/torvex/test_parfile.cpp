@@ -565,7 +565,7 @@ TEST(Torvex, EditorPromptsOnATerminal)
     ScratchDir dir;
     spit(dir.file("one.param"), "0) sersic\n");
     std::string done = dir.file("done");
-    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" + done +
+    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=\\$? > '" + done +
            "'; sleep 30");
     ASSERT_TRUE(t.wait_for("Enter template file name:")) << t.screen();
     t.keys("one.param");
