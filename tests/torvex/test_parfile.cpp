@@ -563,7 +563,9 @@ private:
 TEST(Torvex, EditorPromptsOnATerminal)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n");
+    // A complete run: the model of the edited component over the region.
+    spit(dir.file("one.param"), "B) out.fits\nH) 1 20 1 20\nO) regular\n0) sersic\n"
+                                "1) 10 10 1 1\n4) 3 1\n5) 2 1\n8) 0.8 1\n");
     std::string done = dir.file("done");
     Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=\\$? > '" + done +
            "'; sleep 30");
