@@ -1,5 +1,6 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
 #include "torvex/assign_pars.h"
+#include "torvex/checkpars.h"
 #include "torvex/components.h"
 #include "torvex/constraints.h"
 #include "torvex/fitsimg.h"
@@ -106,6 +107,14 @@ int main(int argc, char *argv[])
         return 1;
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
+    // Values the file never set (a slot left at 0) or that completion made
+    // are checked here: a profile that cannot be rendered would only give
+    // a model and a chi^2 that are not numbers.
+    if (check_components(&fpar) != 0) {
+        pfunc("-- Correct the parameter file; quitting now.\n\n");
+        free_objects(&fpar);
+        return 1;
+    }
 
     // Display choice: device = input.device, pfunc and initcurses come
     // with the displays; until then every message goes to the terminal.

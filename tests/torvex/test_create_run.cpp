@@ -257,4 +257,29 @@ TEST(CreateRun, UnreadableDataEndsTheRun)
     EXPECT_EQ(slurp(dir.file("block.fits")), "");
 }
 
+TEST(CreateRun, ComponentsThatCannotBeRenderedEndTheRunFirst)
+{
+    // Slots a parameter file never sets stay 0: a Sersic without its index
+    // and a Moffat without its power law would render as NaN.
+    ScratchDir dir;
+    std::string comps = "0) sersic\n1) 20 20 1 1\n3) 16 1\n4) 5 1\nZ) 0\n"
+                        "0) moffat\n1) 10 10 1 1\n3) 17 1\n4) 3 1\nZ) 0\n"
+                        "0) gaussian\n1) 5 5 1 1\n3) 17 1\n4) 3 1\nZ) 0\n";
+    ProgramRun r = run_torvex(dir, param_file("nodata.fits", "none", "none", 1, 40, 1, 40, comps));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("-- Component 1 (sersic), parameter 5: The Sersic index must be 0.055 "
+                         "or more; 0 refused.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("-- Component 2 (moffat), parameter 5: The Moffat power law must be "
+                         "above 1"),
+              std::string::npos);
+    EXPECT_EQ(r.out.find("Component 3"), std::string::npos);
+    EXPECT_NE(r.out.find("-- Correct the parameter file; quitting now."), std::string::npos);
+    // Nothing is rendered or written.
+    EXPECT_NE(access(dir.file("block.fits").c_str(), F_OK), 0);
+    EXPECT_NE(access(dir.file("torvex.01").c_str(), F_OK), 0);
+    EXPECT_NE(access(dir.file("fit.log").c_str(), F_OK), 0);
+}
+
 } // namespace

@@ -498,7 +498,7 @@ TEST(Torvex, RefusesFilesItCannotUse)
 TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n");
+    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\n");
     // An empty answer, then end of input: menu, one prompt, clean end of
     // the editor.  Without a fit region (H) there is nothing to render, so
     // these runs end with status 2 after it.
