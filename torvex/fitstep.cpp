@@ -2,6 +2,8 @@
 // parameter vectors, chi^2 of a finished model and the uncertainties.
 #include "torvex/mrqmin.h"
 
+#include "torvex/checkpars.h"
+
 #include "numerics/numrec.h"
 
 #include <cmath>
@@ -107,6 +109,12 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
         default:
             break;
         }
+        // What the rules above let through may still be a value the
+        // profile cannot render (a Moffat power law <= 1, a Nuker gamma
+        // >= 2, a King alpha of 0, a Sersic index near 0): such a step is
+        // rejected like one that leaves the index range.
+        if (p && slot_problem(p->objtype, s, t, true))
+            t = STEP_SENTINEL;
         atry[k] = t;
     }
 }

@@ -1,6 +1,7 @@
 #include "torvex/mrqmin.h"
 
 #include "numerics/numrec.h"
+#include "torvex/checkpars.h"
 #include "torvex/constraints.h"
 #include "torvex/mkmodel.h"
 
@@ -229,12 +230,18 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
     par_monitor(ma, st.a, st.ia, st.atry, st.da, fpar);
     constraints(ma, st.atry, st.a, st.ia, constr, st.aorig);
 
-    // A trial value at the sentinel (or not a number) cannot be rendered:
-    // the step fails without a model.
+    // A trial value at the sentinel (or not a number) cannot be rendered,
+    // nor can one that a constraint has moved where the profile has no
+    // value: the step fails without a model.
     bool renderable = true;
     for (int k = 1; k <= ma; k++)
         if (!(std::fabs(st.atry[k]) < STEP_SENTINEL))
             renderable = false;
+    int k = 1;
+    for (const fitpars *p = fpar; p && renderable; p = p->next)
+        for (int s = 1; s <= 10; s++, k++)
+            if (k <= ma && st.ia[k] == 1 && slot_problem(p->objtype, s, st.atry[k], true))
+                renderable = false;
 
     if (renderable) {
         copy_pars(st.atry, nullptr, fpar, 0);

@@ -16,7 +16,8 @@
 #include <cmath>
 
 // The trial value that par_monitor gives a Sersic index (or any slot 5 but a
-// King's) that leaves (0, 20]: a step carrying it is rejected unrendered.
+// King's) that leaves [0, 20], and any trial value the component cannot
+// render: a step carrying it is rejected unrendered.
 constexpr float STEP_SENTINEL = 1e30f;
 
 // The lowest diskiness a step may reach: rendering needs c + 2 clearly
@@ -88,7 +89,11 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
 // is free), sizes and Sersic index within a factor of 10 per step, index in
 // [0, 20] (else STEP_SENTINEL), positions within 1e5 pixels, diskiness not
 // below MIN_DISKINESS, slots 6 and 7 not negative.  A free size whose current
-// value is not positive is first set to 0.01.
+// value is not positive is first set to 0.01.  A trial value that the
+// component still cannot render after these rules (slot_problem of
+// checkpars.h: a Moffat power law <= 1, a Nuker gamma >= 2, a King alpha of
+// 0, a Sersic index below 0.055, a value that is not a number) becomes
+// STEP_SENTINEL, so the step is rejected.
 void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
                  const fitpars *fpar);
 

@@ -128,8 +128,19 @@ TEST(ParMonitor, LimitsOfTrialValues)
         {"positions move at most 1e5 down", "sersic", 2, 10, -2e5f, -99990},
         {"diskiness stays above -2", "sersic", 10, 0, -3, MIN_DISKINESS},
         {"diskiness above the bound", "sersic", 10, 0, -1.5f, -1.5f},
-        {"slot 6 not negative", "king", 6, 1, -2, 0},
+        {"slot 6 not negative", "nuker", 6, 1, -2, 0},
         {"slot 7 not negative", "nuker", 7, 1, -2, 0},
+        // Trial values the profile cannot render end the step.
+        {"a King alpha clipped to 0 is refused", "king", 6, 1, -2, STEP_SENTINEL},
+        {"a King alpha above 0 is kept", "king", 6, 1, -0.5f, 0.5f},
+        {"a Moffat power law of 1 is refused", "moffat", 5, 3, -2, STEP_SENTINEL},
+        {"a Moffat power law below 1 is refused", "moffat", 5, 1.5f, -0.7f, STEP_SENTINEL},
+        {"a Moffat power law above 1 is kept", "moffat", 5, 1.5f, -0.4f, 1.1f},
+        {"a Nuker gamma of 2 is refused", "nuker", 7, 1.5f, 0.5f, STEP_SENTINEL},
+        {"a Nuker gamma below 2 is kept", "nuker", 7, 1.5f, 0.4f, 1.9f},
+        {"a Sersic index near 0 is refused", "sersic", 5, 0.5f, -0.49f, STEP_SENTINEL},
+        {"a step to no number is refused", "sersic", 3, 20, NAN, STEP_SENTINEL},
+        {"the lowest diskiness is renderable", "expdisk", 10, 0, -5, MIN_DISKINESS},
         {"magnitude free", "sersic", 3, 20, 100, 120},
     };
     for (const auto &c : cases) {

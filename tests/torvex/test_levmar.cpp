@@ -264,4 +264,35 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     free_dmatrix(alpha, 1, ma, 1, ma);
 }
 
+TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
+{
+    // The constraint keeps the Moffat power law at 0.9 at most, where its
+    // flux is infinite: every trial step is refused unrendered, and the
+    // component keeps its values.
+    comps.add("sky", {20, 0, 0}, {1, 0, 0});
+    comps.add("moffat", {20, 15, -5, 3, 2.5f, 0, 0, 1, 0, 0}, {0, 0, 0, 0, 1, -1, -1, 0, 0, 0});
+    prepare();
+    ScratchDir dir;
+    spit(dir.file("cons"), "2 5 0.5 to 0.9\n");
+    snprintf(input.constraints, sizeof input.constraints, "%s", dir.file("cons").c_str());
+    ASSERT_EQ(read_cons(input, &constr, &comps.head), 0);
+    double **alpha = dmatrix(1, ma, 1, ma);
+    double chi2 = 0;
+    float alamda = -1;
+    CapturePrint cap;
+    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
+                     sig), 0);
+    const double start = chi2;
+    EXPECT_TRUE(std::isfinite(start));
+    for (int i = 0; i < 3; i++)
+        mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    EXPECT_NEAR(alamda, 100, 1e-3); // 0.01, then four refusals
+    EXPECT_EQ(chi2, start);
+    EXPECT_EQ(comps.head.next->a[5], 2.5f);
+    EXPECT_EQ(comps.head.a[1], 20);
+    alamda = 0;
+    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    free_dmatrix(alpha, 1, ma, 1, ma);
+}
+
 } // namespace
