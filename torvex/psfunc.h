@@ -14,9 +14,10 @@
 void sky(float a[], int ia[], image *model, derivs *df);
 
 // a[1], a[2] the position in fit-region pixels, a[3] the total magnitude:
-// the PSF scaled to that magnitude, moved to the sub-pixel position and
-// binned to data pixels, convolved with the charge-diffusion kernel when
-// one is loaded.  Light beyond the fit region is dropped.
+// the PSF moved to the sub-pixel position, scaled so that the moved copy
+// sums to the flux of that magnitude, binned to data pixels and convolved
+// with the charge-diffusion kernel when one is loaded.  Light beyond the
+// fit region is dropped.
 void psfunc(float a[], int ia[], image *model, derivs *df);
 
 #endif
