@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +84,32 @@ void read_images(image *data, image *sigma, image *badpix, convpars *cpar)
     }
 }
 
+// A point source is the PSF itself: without a PSF image it renders as
+// nothing, which a user would otherwise only notice in the residual (or in
+// a fit that cannot determine its free parameters).
+void warn_point_sources_without_psf(const fitpars *fpar)
+{
+    if (strncmp(psf.name, "none", 4) != 0)
+        return;
+    std::string which;
+    int n = 0, count = 0;
+    for (const fitpars *p = fpar; p; p = p->next) {
+        if (objtype_is(p->objtype, "none"))
+            continue;
+        n++;
+        if (objtype_is(p->objtype, "psf")) {
+            which += (count++ ? ", " : "") + std::to_string(n);
+        }
+    }
+    if (count == 0)
+        return;
+    pfunc("-- WARNING: There is no PSF image, so the point source%s (component%s %s)\n"
+          "   render%s as nothing.  Give a PSF image (D) or remove %s; free point-source\n"
+          "   parameters cannot be fitted without one.\n\n",
+          count > 1 ? "s" : "", count > 1 ? "s" : "", which.c_str(), count > 1 ? "" : "s",
+          count > 1 ? "them" : "it");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -125,6 +152,7 @@ int main(int argc, char *argv[])
         return 1;
 
     read_images(&data, &sigma, &badpix, &cpar);
+    warn_point_sources_without_psf(&fpar);
 
     cons constr; // the constraint list, its nodes live until the end
     if (read_cons(input, &constr, &fpar) == 1)

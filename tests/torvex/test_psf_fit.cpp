@@ -167,6 +167,7 @@ TEST(PsfRun, OversampledPsfWithDiffusionKernel)
     RunResult r = torvex(dir, settings("psf.fits kernel.txt", 2, "1 50 1 50", 30, 1) + comps);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("No CCD charge diffusion kernel"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("There is no PSF image"), std::string::npos);
     Hdu h = read_hdu(dir.file("block.fits"), 1);
     ASSERT_EQ(h.nx, 50);
     double total = 0, sx = 0, sy = 0, star = 0;
@@ -206,6 +207,29 @@ TEST(PsfRun, UnusablePsfEndsTheRun)
         EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
         EXPECT_FALSE(std::ifstream(dir.file("block.fits")).good()) << c.what;
     }
+}
+
+TEST(PsfRun, PointSourcesWithoutAPsfAreNamedInOneWarning)
+{
+    ScratchDir dir;
+    const std::string comps = "0) psf\n1) 10.0 10.0 0 0\n3) 16.0 0\nZ) 0\n"
+                              "0) sky\n1) 1.0 0\n2) 0.0 0\n3) 0.0 0\nZ) 0\n"
+                              "0) psf\n1) 5.0 15.0 0 0\n3) 17.0 0\nZ) 0\n";
+    std::string param = settings("none", 1, "1 20 1 20", 10, 1) + comps;
+    param.replace(param.find("A) data.fits"), 12, "A) none");
+    RunResult r = torvex(dir, param);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string warning =
+        "-- WARNING: There is no PSF image, so the point sources (components 1, 3)\n"
+        "   render as nothing.";
+    const size_t at = r.out.find(warning);
+    EXPECT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(warning, at + 1), std::string::npos); // once
+    // The model is the sky alone.
+    Hdu h = read_hdu(dir.file("block.fits"), 1);
+    for (long y = 1; y <= 20; y++)
+        for (long x = 1; x <= 20; x++)
+            ASSERT_EQ(h.at(x, y), 1.0f);
 }
 
 } // namespace
