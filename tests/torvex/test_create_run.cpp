@@ -2,6 +2,7 @@
 // folder, their model against an independent integration of the profiles,
 // and the files they write.
 #include "fits_util.h"
+#include "profile_truth.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
@@ -12,60 +13,7 @@ using namespace fits_util;
 
 namespace {
 
-// ---- an independent Sersic model -----------------------------------------
-
-// Regularised lower incomplete gamma function by its power series.
-double gammp_series(double a, double x)
-{
-    double term = 1 / a, sum = term;
-    for (int k = 1; k < 500; k++) {
-        term *= x / (a + k);
-        sum += term;
-        if (term < sum * 1e-17)
-            break;
-    }
-    return sum * std::exp(-x + a * std::log(x) - std::lgamma(a));
-}
-
-// kappa(n): half of the light lies inside Re, P(2n, kappa) = 1/2.
-double kappa(double n)
-{
-    double lo = 0.01, hi = 4 * n + 5;
-    for (int i = 0; i < 200; i++) {
-        double mid = 0.5 * (lo + hi);
-        (gammp_series(2 * n, mid) < 0.5 ? lo : hi) = mid;
-    }
-    return 0.5 * (lo + hi);
-}
-
-struct Sersic {
-    double x0, y0, mag, re, n, q, pa; // image pixels, degrees
-
-    // Surface brightness in counts per pixel at (x, y), for zeropoint zp.
-    double at(double x, double y, double zp) const
-    {
-        double k = kappa_, flux = std::pow(10.0, (zp - mag) / 2.5);
-        double ie = flux / (2 * M_PI * re * re * q * n * std::exp(k) * std::pow(k, -2 * n) *
-                            std::tgamma(2 * n));
-        double t = pa * M_PI / 180, dx = x - x0, dy = y - y0;
-        // The major axis points along PA from +y towards -x.
-        double u = -dx * std::sin(t) + dy * std::cos(t);
-        double v = dx * std::cos(t) + dy * std::sin(t);
-        double r = std::sqrt(u * u + v * v / (q * q));
-        return ie * std::exp(-k * (std::pow(r / re, 1 / n) - 1));
-    }
-    // The pixel's mean brightness by the midpoint rule on k x k points.
-    double pixel(long x, long y, double zp, int k) const
-    {
-        double sum = 0;
-        for (int j = 0; j < k; j++)
-            for (int i = 0; i < k; i++)
-                sum += at(x - 0.5 + (i + 0.5) / k, y - 0.5 + (j + 0.5) / k, zp);
-        return sum / (k * k);
-    }
-    void prepare() { kappa_ = kappa(n); }
-    double kappa_ = 0;
-};
+using truth::Sersic;
 
 const char *settings = R"(A) %s
 B) block.fits
