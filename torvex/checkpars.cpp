@@ -56,7 +56,28 @@ const char *slot_problem(const char *type, int slot, float value, bool completed
     return nullptr;
 }
 
-int check_components(const fitpars *fpar)
+namespace {
+
+// The counts that slot 3 asks for: a total magnitude, or for the King and
+// Nuker profiles a surface brightness per pixel.  The exposure time and the
+// profile's own factors come on top, so the bound leaves room below the
+// largest float.
+const char *too_bright(const fitpars *p, float magzpt, float muzpt)
+{
+    if (objtype_is(p->objtype, "sky") || !std::isfinite(p->a[3]))
+        return nullptr;
+    const bool surface = objtype_is(p->objtype, "king") || objtype_is(p->objtype, "nuker");
+    const double counts = surface ? std::pow(10.0, (p->a[3] - muzpt) / -2.5)
+                                  : std::pow(10.0, (magzpt - p->a[3]) / 2.5);
+    if (counts <= 1e30)
+        return nullptr;
+    return surface ? "The surface brightness asks for more than 1e30 counts per pixel"
+                   : "The magnitude asks for more than 1e30 counts";
+}
+
+} // namespace
+
+int check_components(const fitpars *fpar, float magzpt, float muzpt)
 {
     int problems = 0, n = 0;
     for (const fitpars *p = fpar; p; p = p->next) {
@@ -72,7 +93,10 @@ int check_components(const fitpars *fpar)
         for (int k = 1; k <= 10; k++) {
             if (p->ia[k] == -1)
                 continue; // a slot this type does not use
-            if (const char *why = slot_problem(p->objtype, k, p->a[k], true)) {
+            const char *why = slot_problem(p->objtype, k, p->a[k], true);
+            if (!why && k == 3)
+                why = too_bright(p, magzpt, muzpt);
+            if (why) {
                 pfunc("-- Component %d (%s), parameter %d: %s; %g refused.\n", n, p->objtype, k,
                       why, p->a[k]);
                 problems++;

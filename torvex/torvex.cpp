@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
     // Values the file never set (a slot left at 0) or that completion made
     // are checked here: a profile that cannot be rendered would only give
     // a model and a chi^2 that are not numbers.
-    if (check_components(&fpar) != 0) {
+    if (check_components(&fpar, data.magzpt, data.muzpt) != 0) {
         pfunc("-- Correct the parameter file; quitting now.\n\n");
         free_objects(&fpar);
         return 1;

@@ -86,16 +86,37 @@ TEST_F(ParFileRefusal, TheCompletedListIsCheckedAsAWhole)
 {
     // A Moffat whose power law was never given and a type changed under its
     // values; the point source and the disk are fine.
-    read("0) moffat\n4) 3.0 1\n0) sersic\n4) 5 1\n5) 0.02 1\n0) psf\n3) 17 1\n0) expdisk\n4) 3 1\n");
+    // Magnitudes and surface brightnesses are checked against the
+    // zeropoints (26, and 21 per pixel): 1e30 counts are 75 magnitudes up.
+    read("0) moffat\n4) 3.0 1\n0) sersic\n4) 5 1\n5) 0.02 1\n0) psf\n3) 17 1\n0) expdisk\n4) 3 1\n"
+         "3) -48 1\n0) king\n3) -54.1 1\n4) 3 1\n5) 9 1\n6) 2 1\n"
+         "0) nuker\n3) -53.9 1\n4) 3 1\n5) 2 1\n6) 3 1\n7) 0.5 1\n0) sky\n1) 1e20 1\n");
     head.ia[6] = head.ia[7] = -1;
     testing::internal::CaptureStdout();
-    int n = check_components(&head);
+    int n = check_components(&head, 26, 21);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(n, 2);
+    EXPECT_EQ(n, 3);
     EXPECT_NE(out.find("Component 1 (moffat), parameter 5: The Moffat power law must be above 1"),
               std::string::npos);
     EXPECT_EQ(out.find("Component 3"), std::string::npos);
     EXPECT_EQ(out.find("Component 4"), std::string::npos);
+    EXPECT_NE(out.find("-- Component 5 (king), parameter 3: The surface brightness asks for "
+                       "more than 1e30 counts per pixel; -54.1 refused.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Component 6"), std::string::npos);
+    EXPECT_EQ(out.find("Component 7"), std::string::npos);
+
+    // The magnitude of the disk, 74 magnitudes above the zeropoint, passes;
+    // 76 does not.
+    head.next->next->next->a[3] = -50;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(check_components(&head, 26, 21), 4);
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("-- Component 4 (expdisk), parameter 3: The magnitude asks for more than "
+                       "1e30 counts; -50 refused.\n"),
+              std::string::npos)
+        << out;
 }
 
 } // namespace

@@ -246,8 +246,11 @@ TEST_F(SkyFit, FailuresEndWithAMessageAndAStatus)
         {"sigma all zero", {"data.fits", "zero_sigma.fits"}, start, 1,
          "-- ERROR: The sigma image zero_sigma.fits has no pixel"},
         {"chi^2 not a number", {"data.fits", "sigma.fits"},
-         "0) sersic\n1) 30 25 1 1\n3) -100 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start, 3,
+         "0) sersic\n1) 30 25 1 1\n3) -45 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start, 3,
          "-- ERROR: Chi^2 of the initial model is not a number"},
+        {"a magnitude past 1e30 counts", {"data.fits", "sigma.fits"},
+         "0) sersic\n1) 30 25 1 1\n3) -100 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start, 1,
+         "-- Component 1 (sersic), parameter 3: The magnitude asks for more than 1e30 counts"},
     };
     for (const auto &c : cases) {
         ProgramRun r = run_torvex(dir, param_file(c.s, c.comps));
