@@ -1,5 +1,6 @@
 // Exponential disk, Gaussian, Moffat, King and Nuker: pixel values,
 // total flux, their characteristic points and every derivative image.
+#include "profile_truth.h"
 #include "render_fixture.h"
 #include "torvex/components.h"
 
@@ -158,17 +159,6 @@ TEST(King, AlphaTwoAndTruncation)
     EXPECT_TRUE(img.finite());
 }
 
-// Brute-force pixel integral of a point function.
-template <class F>
-double pixel_integral(const F &f, long x, long y, int m)
-{
-    double s = 0;
-    for (int i = 0; i < m; i++)
-        for (int j = 0; j < m; j++)
-            s += f(x - 0.5 + (i + 0.5) / m, y - 0.5 + (j + 0.5) / m);
-    return s / (static_cast<double>(m) * m);
-}
-
 TEST(King, SampledPixelsAcrossTheTruncationKeepTheirLight)
 {
     // Rt of a few pixels with a non-integer alpha: sub-sampled pixels whose
@@ -187,7 +177,7 @@ TEST(King, SampledPixelsAcrossTheTruncationKeepTheirLight)
         for (long x = 7; x <= 14; x++) {
             if (ellipse_radius(p.a, x, y) >= 2.6)
                 continue; // left at 0 by design
-            double expect = pixel_integral(law, x, y, 200);
+            double expect = truth::pixel_mean(law, x, y, 200);
             EXPECT_NEAR(img.at(0, x, y), expect, 0.02 * expect + 1e-4 * i0) << x << " " << y;
         }
 }
@@ -210,7 +200,7 @@ TEST(Nuker, BreakRadiusAndTheIntegratedCore)
     draw(nuker, q.a, image_only, img);
     auto point = [&](double x, double y) { return law(ellipse_radius(q.a, x, y)); };
     EXPECT_NE(img.at(0, 30, 35), static_cast<float>(law(4.9)));
-    EXPECT_NEAR(img.at(0, 30, 35), pixel_integral(point, 30, 35, 100), 5e-3 * law(4.9));
+    EXPECT_NEAR(img.at(0, 30, 35), truth::pixel_mean(point, 30, 35, 100), 5e-3 * law(4.9));
 }
 
 TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
@@ -345,7 +335,7 @@ TEST(Nuker, CoreDerivativesAreThoseOfThePixelIntegral)
             return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
                    std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
         };
-        return pixel_integral(law, x, y, 160);
+        return truth::pixel_mean(law, x, y, 160);
     };
     const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 0.5f, 1e-2f};
     for (int k = 1; k <= 10; k++)
