@@ -1,10 +1,70 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
 #include "torvex/assign_pars.h"
+#include "torvex/components.h"
+#include "torvex/create_only.h"
+#include "torvex/fitsimg.h"
+#include "torvex/output.h"
 #include "torvex/parfile.h"
 #include "torvex/structs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Reads the data image (or makes the blank one of a run without data), the
+// PSF, the sigma image and the mask, each with its message when missing.
+void read_images(image *data, image *sigma, image *badpix)
+{
+    int r = readfits(data);
+    if (r == 1) {
+        pfunc("-- WARNING: No input data image found.  Generating a model based\n ");
+        pfunc("  on input parameters, with exposure time of 1 second.\n\n");
+        input.create = 1;
+        strcpy(input.data, "none");
+        blank_img(data, input);
+    } else if (r == 2) {
+        pfunc("-- WARNING: The exposure time header is missing.  Default to 1 second.\n\n");
+    }
+
+    // Padding, the diffusion kernel and the FWHM of the PSF come with the
+    // convolution; until then a PSF is checked but not used.
+    if (readfits(&psf) == 1) {
+        pfunc("-- PSF image not found.  No convolution done! \n");
+    } else {
+        pfunc("-- WARNING: This build does not convolve; the PSF %s is not used.\n", psf.name);
+        free_matrix(psf.z, 1, psf.naxes[2], 1, psf.naxes[1]);
+        psf.z = nullptr;
+    }
+    strcpy(psf.name, "none");
+
+    // The sigma image is checked for zeros (sigcheck), and made from the
+    // data when missing, with the fit.
+    readfits(sigma);
+
+    // A mask that is no FITS image may be a text list of pixels; those
+    // lists are read with the fit (badpixlist).  Until then such a mask is
+    // reported and masks nothing.
+    if (readfits(badpix, FITS_OR_TEXT) == 1) {
+        if (strcmp(badpix->name, "none") != 0 && access(badpix->name, F_OK) == 0)
+            pfunc("-- WARNING: The mask %s is no FITS image; pixel lists are not read by "
+                  "this build.\n",
+                  badpix->name);
+        pfunc("-- No masking image used.\n");
+        strcpy(badpix->name, "none");
+        badpix->naxes[1] = data->naxes[1];
+        badpix->naxes[2] = data->naxes[2];
+        badpix->z = matrix(1, badpix->naxes[2], 1, badpix->naxes[1]);
+        std::fill(&badpix->z[1][1], &badpix->z[1][1] + badpix->naxes[1] * badpix->naxes[2],
+                  0.0f);
+    } else if (badpix->naxes[1] != data->naxes[1] || badpix->naxes[2] != data->naxes[2]) {
+        pfunc("-- WARNING:  The pixel mask is not the same size as the data.\n\n");
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -29,18 +89,35 @@ int main(int argc, char *argv[])
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
 
-    // The run goes on from here, in this order, with the steps that are not
-    // part of this program yet:
-    //   display choice   device = input.device; pfunc; initcurses unless "regular"
-    //   images           readfits on data, psf (psfcheck, getkernel, psf_fwhm),
-    //                    sigma (sigcheck) and badpix (badpixlist), each with its
-    //                    warning when missing
-    //   constraints      read_cons into the cons list head owned here
-    //   region check     errorcheck
-    //   Sersic table     getmu(TWOn, MU, Y2, ninterp)
-    //   fit and outputs  search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar)
-    //   clean-up         free the image pixels, ring the bell, endwin unless "regular"
+    // Display choice: device = input.device, pfunc and initcurses come
+    // with the displays; until then every message goes to the terminal.
+    pfunc("\n\n");
 
+    // Writing the output block removes the file of that name first.
+    if (check_output(input) != 0)
+        return 1;
+
+    read_images(&data, &sigma, &badpix);
+
+    // Constraints (read_cons) and the region check (errorcheck) come with
+    // the fit.
+    getmu(TWOn, MU, Y2, ninterp);
+
+    int status = 0;
+    if (input.create == 1) {
+        status = create_only(&data, &sigma, &badpix, &fpar, &cpar);
+    } else {
+        // search_min comes with the fit.
+        pfunc("-- This build does not fit models; set P) 1 to make the model only.\n");
+        status = 1;
+    }
+
+    free_matrix(data.z, 1, data.naxes[2], 1, data.naxes[1]);
+    if (sigma.err == 0)
+        free_matrix(sigma.z, 1, sigma.naxes[2], 1, sigma.naxes[1]);
+    free_matrix(badpix.z, 1, badpix.naxes[2], 1, badpix.naxes[1]);
     free_objects(&fpar);
-    return 0;
+    putchar(7);
+    // endwin unless "regular" comes with the displays.
+    return status;
 }
