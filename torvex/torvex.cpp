@@ -2,6 +2,7 @@
 #include "torvex/assign_pars.h"
 #include "torvex/components.h"
 #include "torvex/create_only.h"
+#include "torvex/display.h"
 #include "torvex/fitsimg.h"
 #include "torvex/output.h"
 #include "torvex/parfile.h"
@@ -89,13 +90,13 @@ int main(int argc, char *argv[])
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
 
-    // Display choice: device = input.device, pfunc and initcurses come
-    // with the displays; until then every message goes to the terminal.
-    pfunc("\n\n");
-
-    // Writing the output block removes the file of that name first.
+    // Writing the output block removes the file of that name first.  Checked
+    // before the display exists, so that the message stays on the terminal.
     if (check_output(input) != 0)
         return 1;
+
+    choose_display(input.device);
+    pfunc("\n\n");
 
     read_images(&data, &sigma, &badpix);
 
@@ -118,6 +119,7 @@ int main(int argc, char *argv[])
     free_matrix(badpix.z, 1, badpix.naxes[2], 1, badpix.naxes[1]);
     free_objects(&fpar);
     putchar(7);
-    // endwin unless "regular" comes with the displays.
+    fflush(stdout);
+    end_display();
     return status;
 }
