@@ -1,6 +1,7 @@
 #include "torvex/display.h"
 
 #include "torvex/fitlog.h"
+#include "torvex/levmar.h"
 
 #include <cctype>
 #include <cerrno>
@@ -298,6 +299,7 @@ void choose_display(const char *word)
     }
     initcurses(device);
     pfunc = display_is("curses") ? curses_printf : printf;
+    keypoll_hook = keypoll;
 }
 
 void end_display()

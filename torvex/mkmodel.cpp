@@ -1,6 +1,7 @@
 #include "torvex/mkmodel.h"
 
 #include "torvex/components.h"
+#include "torvex/psfunc.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -18,7 +19,7 @@ struct type_entry {
 const type_entry component_types[] = {
     {"devauc", sersic}, {"sersic", sersic}, {"nuker", nullptr},
     {"expdisk", nullptr}, {"moffat", nullptr}, {"gaussian", nullptr},
-    {"king", nullptr},  {"psf", nullptr},   {"sky", nullptr},
+    {"king", nullptr},  {"psf", nullptr},   {"sky", sky},
 };
 
 const type_entry *find_type(const char *type)

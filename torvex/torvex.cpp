@@ -1,11 +1,13 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
 #include "torvex/assign_pars.h"
 #include "torvex/components.h"
-#include "torvex/create_only.h"
+#include "torvex/constraints.h"
 #include "torvex/display.h"
 #include "torvex/fitsimg.h"
 #include "torvex/output.h"
 #include "torvex/parfile.h"
+#include "torvex/search_min.h"
+#include "torvex/sigma.h"
 #include "torvex/structs.h"
 
 #include <algorithm>
@@ -41,25 +43,24 @@ void read_images(image *data, image *sigma, image *badpix)
     }
     strcpy(psf.name, "none");
 
-    // The sigma image is checked for zeros (sigcheck), and made from the
-    // data when missing, with the fit.
-    readfits(sigma);
+    if (readfits(sigma) == 1) {
+        pfunc("-- No sigma image.  Creating one using: GAIN=%.2f, RDNOISE=%.2f, NCOMBINE=%.1f.\n",
+              data->gain, data->rdnoise, data->ncombine);
+    } else {
+        sigval = sigcheck(*sigma);
+        if (sigval != 0)
+            pfunc("-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e. \n",
+                  sigval);
+    }
 
-    // A mask that is no FITS image may be a text list of pixels; those
-    // lists are read with the fit (badpixlist).  Until then such a mask is
-    // reported and masks nothing.
+    // A mask that is no FITS image may be a text list of pixels.
     if (readfits(badpix, FITS_OR_TEXT) == 1) {
-        if (strcmp(badpix->name, "none") != 0 && access(badpix->name, F_OK) == 0)
-            pfunc("-- WARNING: The mask %s is no FITS image; pixel lists are not read by "
-                  "this build.\n",
-                  badpix->name);
-        pfunc("-- No masking image used.\n");
-        strcpy(badpix->name, "none");
         badpix->naxes[1] = data->naxes[1];
         badpix->naxes[2] = data->naxes[2];
-        badpix->z = matrix(1, badpix->naxes[2], 1, badpix->naxes[1]);
-        std::fill(&badpix->z[1][1], &badpix->z[1][1] + badpix->naxes[1] * badpix->naxes[2],
-                  0.0f);
+        if (badpixlist(badpix) == 1) {
+            pfunc("-- No masking image used.\n");
+            strcpy(badpix->name, "none");
+        }
     } else if (badpix->naxes[1] != data->naxes[1] || badpix->naxes[2] != data->naxes[2]) {
         pfunc("-- WARNING:  The pixel mask is not the same size as the data.\n\n");
     }
@@ -100,26 +101,22 @@ int main(int argc, char *argv[])
 
     read_images(&data, &sigma, &badpix);
 
-    // Constraints (read_cons) and the region check (errorcheck) come with
-    // the fit.
+    cons constr; // the constraint list, its nodes live until the end
+    if (read_cons(input, &constr, &fpar) == 1)
+        pfunc("-- No constraint file found, or error in constraint file.\n");
+    errorcheck(&input, &data, &badpix, &psf, &sigma);
     getmu(TWOn, MU, Y2, ninterp);
 
-    int status = 0;
-    if (input.create == 1) {
-        status = create_only(&data, &sigma, &badpix, &fpar, &cpar);
-    } else {
-        // search_min comes with the fit.
-        pfunc("-- This build does not fit models; set P) 1 to make the model only.\n");
-        status = 1;
-    }
+    search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
 
     free_matrix(data.z, 1, data.naxes[2], 1, data.naxes[1]);
     if (sigma.err == 0)
         free_matrix(sigma.z, 1, sigma.naxes[2], 1, sigma.naxes[1]);
     free_matrix(badpix.z, 1, badpix.naxes[2], 1, badpix.naxes[1]);
     free_objects(&fpar);
+    free_cons(&constr);
     putchar(7);
     fflush(stdout);
     end_display();
-    return status;
+    return 0;
 }
