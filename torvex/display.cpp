@@ -81,6 +81,16 @@ char *open_key_window()
     return port;
 }
 
+// Any end of the process with the screen still open (an input error, a
+// failed allocation) shows what was printed and gives the terminal back.
+void restore_terminal()
+{
+    if (!isendwin()) {
+        refresh();
+        endwin();
+    }
+}
+
 // Reads one non-blank line: from standard input with the display "both",
 // else from the curses screen (blocking for it).  False at end of input.
 bool read_answer(char *buf, int size)
@@ -235,6 +245,7 @@ void initcurses(const char *device)
             display_failure("The display \"curses\" cannot run on this terminal (TERM=%s)",
                             term ? term : "not set");
         }
+        atexit(restore_terminal);
         nocbreak();
         scrollok(stdscr, TRUE);
         nodelay(stdscr, TRUE);
@@ -248,6 +259,7 @@ void initcurses(const char *device)
                             strerror(errno));
         if (!newterm("xterm", term, term))
             display_failure("Cannot start curses on the key window's terminal %s", port);
+        atexit(restore_terminal);
         refresh();
         nodelay(stdscr, TRUE);
         echo();

@@ -29,7 +29,9 @@ int curses_printf(const char *fmt, ...);
 // window (starting one when none runs and an X display is set, and waiting
 // up to 20 seconds for it) and opens the curses screen on its terminal with
 // the key legend.  A display that cannot be set up ends the process with
-// status 1 after a message that offers "O) regular".
+// status 1 after a message that offers "O) regular".  Once a screen is
+// open, any end of the process that has not closed it shows the screen and
+// closes it, so the terminal is never left in key-at-a-time mode.
 void initcurses(const char *device);
 
 // The terminal device ("/dev/pts/3") of a running key window in a newly

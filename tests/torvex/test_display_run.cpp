@@ -229,6 +229,22 @@ TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
     EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
 }
 
+TEST_F(DisplayRun, CursesRunEndedByAnInputErrorRestoresTheTerminal)
+{
+    write_param("curses");
+    spit(dir.file("data.fits"), "SIMPLE  = nonsense\n");
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status"));
+    int st = status("status");
+    EXPECT_NE(st, 0);
+    EXPECT_NE(st, -1);
+    std::string s = t.screen("main");
+    EXPECT_NE(s.find("Cannot read data.fits"), std::string::npos) << s;
+    std::string stty = slurp(dir.file("status.stty"));
+    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
+    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+}
+
 // ---- the key window ---------------------------------------------------------
 
 class KeyWindowRun : public DisplayRun {
