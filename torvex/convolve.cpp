@@ -1,10 +1,13 @@
 // Kernel transforms and the FFT convolution.
 #include "torvex/convolve.h"
+#include "torvex/fitsimg.h"
+#include "torvex/mkmodel.h"
 
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -88,8 +91,8 @@ void complex_size(const long model_naxes[3], long knx, long kny, int add0pad, lo
 {
     long tx = model_naxes[1], ty = model_naxes[2];
     if (add0pad) {
-        tx += 2 * conv_round(knx / 2.0);
-        ty += 2 * conv_round(kny / 2.0);
+        tx += 2 * static_cast<long>(round_half_away(knx / 2.0));
+        ty += 2 * static_cast<long>(round_half_away(kny / 2.0));
     }
     cn[0] = 0;
     cn[1] = pow2_above(tx);
@@ -116,7 +119,8 @@ void prepare_into(const image &k, const long cn[3], double **out)
     if (sum == 0)
         sum = 1;
 
-    const long hx = conv_round(nx / 2.0), hy = conv_round(ny / 2.0);
+    const long hx = static_cast<long>(round_half_away(nx / 2.0));
+    const long hy = static_cast<long>(round_half_away(ny / 2.0));
     for (long r = 1; r <= ny; r++) {
         double *row = out[wrap(r - hy - 1, cn2)];
         for (long c = 1; c <= nx; c++)
@@ -153,6 +157,16 @@ void complmultipl(double *ar1, double *ar2, long n)
         ar1[2 * k] = re * ar2[2 * k] - im * ar2[2 * k + 1];
         ar1[2 * k + 1] = re * ar2[2 * k + 1] + im * ar2[2 * k];
     }
+}
+
+void mkimg(float **array, long naxes[3], const char *outname, const char *tname)
+{
+    image img;
+    snprintf(img.name, sizeof img.name, "%s", outname);
+    img.z = array;
+    img.naxes[1] = naxes[1];
+    img.naxes[2] = naxes[2];
+    writefits(tname, &img, "", 0);
 }
 
 void convolve(image *model, double **fftpsf, long complex_naxes[3])

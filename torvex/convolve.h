@@ -12,12 +12,6 @@
 
 #include <vector>
 
-// Rounding to a whole number: halves away from zero.
-inline long conv_round(double v)
-{
-    return static_cast<long>(v > 0 ? v + 0.5 : v - 0.5);
-}
-
 // The transform of a kernel scaled to unit sum, its centre pixel (nx/2 + 1,
 // ny/2 + 1) at the origin, already divided by cn1*cn2, for images of size
 // model_naxes.  add0pad 0: the complex size is the smallest power of two
@@ -35,6 +29,11 @@ void convolve(image *model, double **fftpsf, long complex_naxes[3]);
 
 // Multiplies n interleaved complex numbers of ar1 in place by those of ar2.
 void complmultipl(double *ar1, double *ar2, long n);
+
+// Writes the float matrix array (naxes[1] x naxes[2]) as the FITS file
+// outname, with tname as the header template, an empty OBJECT text and no
+// appending.  A debugging aid for looking at work images.
+void mkimg(float **array, long naxes[3], const char *outname, const char *tname);
 
 // Sets the convolution box of one component centred at (a[1], a[2]) in the
 // fit region d: the section "[xmin:xmax,ymin:ymax]" in df->imgsect and the

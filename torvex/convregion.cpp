@@ -1,6 +1,7 @@
 // The convolution box of a component: where it lies in the fit region, how
 // its oversampled work grid is convolved, and how the result goes back.
 #include "torvex/convolve.h"
+#include "torvex/mkmodel.h"
 #include "torvex/psf.h"
 
 #include "numerics/nrutil.h"
@@ -10,10 +11,10 @@
 void convregion(derivs *df, float a[], image *d, convpars *cpar)
 {
     const double bx = input.convbox[1], by = input.convbox[2];
-    long xmax = conv_round(a[1] + bx / 2) - 1;
-    long ymax = conv_round(a[2] + by / 2) - 1;
-    long xmin = conv_round(a[1] - bx / 2);
-    long ymin = conv_round(a[2] - by / 2);
+    long xmax = static_cast<long>(round_half_away(a[1] + bx / 2)) - 1;
+    long ymax = static_cast<long>(round_half_away(a[2] + by / 2)) - 1;
+    long xmin = static_cast<long>(round_half_away(a[1] - bx / 2));
+    long ymin = static_cast<long>(round_half_away(a[2] - by / 2));
     if (xmax > d->naxes[1])
         xmax = d->naxes[1];
     if (ymax > d->naxes[2])
@@ -33,8 +34,10 @@ void convregion(derivs *df, float a[], image *d, convpars *cpar)
     const long os = input.sampfac;
     snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", static_cast<int>(xmin),
              static_cast<int>(xmax), static_cast<int>(ymin), static_cast<int>(ymax));
-    df->naxes[1] = 2 * conv_round(cpar->psfsz[1] / 2.0) + os * (xmax - xmin + 1);
-    df->naxes[2] = 2 * conv_round(cpar->psfsz[2] / 2.0) + os * (ymax - ymin + 1);
+    const long mx = static_cast<long>(round_half_away(cpar->psfsz[1] / 2.0));
+    const long my = static_cast<long>(round_half_away(cpar->psfsz[2] / 2.0));
+    df->naxes[1] = 2 * mx + os * (xmax - xmin + 1);
+    df->naxes[2] = 2 * my + os * (ymax - ymin + 1);
 }
 
 void copy_convregion(convpars *cpar, float **model, image convolved_img, int os)
@@ -87,9 +90,8 @@ void convolve_component(const float a[], const int ia[], derivs *fitnode, derivs
 
     // The component was rendered on a whole grid pixel; the PSF carries the
     // fraction of a pixel that this dropped.
-    const float xos = static_cast<float>(os * a[1]) - (os - 1) / 2.0;
-    const float yos = static_cast<float>(os * a[2]) - (os - 1) / 2.0;
-    const float dx = xos - conv_round(xos), dy = yos - conv_round(yos);
+    float dx, dy;
+    psf_shift_fraction(a[1], a[2], os, &dx, &dy);
     shift_psf(psf, &tpsf, dx, dy);
 
     image shifted;

@@ -17,9 +17,9 @@ struct type_entry {
 
 // Matched by the first characters of the stored word, in this order.
 const type_entry component_types[] = {
-    {"devauc", sersic}, {"sersic", sersic}, {"nuker", nullptr},
-    {"expdisk", nullptr}, {"moffat", nullptr}, {"gaussian", nullptr},
-    {"king", nullptr},  {"psf", nullptr},   {"sky", sky},
+    {"devauc", sersic},       {"sersic", sersic}, {"nuker", nuker},
+    {"expdisk", exponential}, {"moffat", moffat}, {"gaussian", gaussian},
+    {"king", king},           {"psf", psfunc},    {"sky", sky},
 };
 
 const type_entry *find_type(const char *type)

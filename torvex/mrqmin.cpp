@@ -4,6 +4,7 @@
 #include "torvex/constraints.h"
 #include "torvex/mkmodel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -21,9 +22,55 @@ struct step_state {
 };
 step_state st;
 
-// Work space of the curvature sums; grows once, to the largest fit seen.
-std::vector<const float *> dtab;
-std::vector<float> dyda;
+// The curvature sums run over chunks of the fit region.  The usable pixels
+// of a chunk are gathered into short contiguous rows (one per free entry),
+// and every sum is kept in LANES interleaved partial sums, so that the
+// products of two rows vectorise; the partial sums are added at the end.
+constexpr int CHUNK = 1024;
+constexpr int LANES = 8;
+
+// Work space of the sums: grows once, to the largest fit seen, so that no
+// step allocates.
+struct sum_space {
+    std::vector<const float *> tab; // derivative images of the free entries
+    std::vector<float> rows;        // mfit rows of CHUNK gathered derivatives
+    std::vector<float> s2i, dy, w;  // 1/sigma^2, data - model, weighted row
+    std::vector<long> at;           // pixel of each gathered entry
+    std::vector<double> acc;        // partial sums: chi^2, beta, alpha
+    void reserve(int mfit)
+    {
+        const size_t m = static_cast<size_t>(mfit);
+        if (tab.size() >= m + 1 && !s2i.empty())
+            return;
+        tab.resize(m + 1);
+        rows.resize(m * CHUNK + 1);
+        s2i.resize(CHUNK);
+        dy.resize(CHUNK);
+        w.resize(CHUNK);
+        at.resize(CHUNK);
+        acc.resize((1 + m + m * (m + 1) / 2) * LANES);
+    }
+};
+sum_space ws;
+
+// acc[0..LANES) += products a[i] * b[i], formed in single precision.
+inline void add_products(double *acc, const float *a, const float *b, int n)
+{
+    int i = 0;
+    for (; i + LANES <= n; i += LANES)
+        for (int l = 0; l < LANES; l++)
+            acc[l] += static_cast<double>(a[i + l] * b[i + l]);
+    for (int l = 0; i < n; i++, l++)
+        acc[l] += static_cast<double>(a[i] * b[i]);
+}
+
+double lane_sum(const double *acc)
+{
+    double t = 0;
+    for (int l = 0; l < LANES; l++)
+        t += acc[l];
+    return t;
+}
 
 void setup(int ma)
 {
@@ -58,64 +105,81 @@ void mrqcof(float **y, float **sig, const int *ia, int ma, double **alpha, doubl
     int mfit = 0;
     for (int k = 1; k <= ma; k++)
         mfit += ia[k] == 1;
-    for (int j = 1; j <= mfit; j++) {
-        for (int k = 1; k <= j; k++)
-            alpha[j][k] = 0;
-        beta[j] = 0;
-    }
 
     mkmodel(&model, &df, fpar, cpar, 0);
 
-    if (dtab.size() < static_cast<size_t>(mfit) + 1) {
-        dtab.resize(mfit + 1);
-        dyda.resize(mfit + 1);
-    }
-    const float **tab = dtab.data();
-    float *dy_da = dyda.data();
+    ws.reserve(mfit);
+    const float **tab = ws.tab.data();
     deriv_table(fpar, &df, tab);
+    float *rows = ws.rows.data(), *s2i = ws.s2i.data(), *dy = ws.dy.data(), *w = ws.w.data();
+    long *at = ws.at.data();
+    double *acc = ws.acc.data();
+    const size_t nacc = (1 + mfit + static_cast<size_t>(mfit) * (mfit + 1) / 2) * LANES;
+    std::fill(acc, acc + nacc, 0.0);
+    double *acc_chi2 = acc, *acc_beta = acc + LANES, *acc_alpha = acc + (1 + mfit) * LANES;
 
     const long npix = model.naxes[1] * model.naxes[2];
     const float *yv = &y[1][1], *sv = &sig[1][1], *mod = &model.z[1][1];
     const float *msk = mask && mask->z ? &mask->z[1][1] : nullptr;
     long nmask = 0;
-    double chi2 = 0;
-    for (long p = 0; p < npix; p++) {
-        if (!usable_pixel(msk ? msk[p] : 0.0f, yv[p], sv[p])) {
-            nmask++;
-            continue;
+    for (long p0 = 0; p0 < npix; p0 += CHUNK) {
+        const long p1 = std::min(npix, p0 + CHUNK);
+        int n = 0;
+        for (long p = p0; p < p1; p++) {
+            if (!usable_pixel(msk ? msk[p] : 0.0f, yv[p], sv[p])) {
+                nmask++;
+                continue;
+            }
+            at[n] = p;
+            s2i[n] = 1.0f / (sv[p] * sv[p]);
+            dy[n] = yv[p] - mod[p];
+            n++;
         }
-        for (int j = 1; j <= mfit; j++)
-            dy_da[j] = tab[j][p];
-        const float sig2i = 1.0f / (sv[p] * sv[p]);
-        const float dy = yv[p] - mod[p];
         for (int j = 1; j <= mfit; j++) {
-            const float wt = dy_da[j] * sig2i;
-            double *row = alpha[j];
-            // Products in single precision, sums in double; independent
-            // across k, so this loop vectorises.
-            for (int k = 1; k <= j; k++)
-                row[k] += static_cast<double>(dy_da[k] * wt);
-            beta[j] += static_cast<double>(dy * wt);
+            float *row = rows + static_cast<size_t>(j - 1) * CHUNK;
+            for (int i = 0; i < n; i++)
+                row[i] = tab[j][at[i]];
         }
-        chi2 += static_cast<double>(dy * dy * sig2i);
+        for (int i = 0; i < n; i++)
+            w[i] = dy[i] * dy[i];
+        add_products(acc_chi2, w, s2i, n);
+        double *pair = acc_alpha;
+        for (int j = 1; j <= mfit; j++) {
+            const float *rj = rows + static_cast<size_t>(j - 1) * CHUNK;
+            for (int i = 0; i < n; i++)
+                w[i] = rj[i] * s2i[i];
+            add_products(acc_beta + (j - 1) * LANES, dy, w, n);
+            for (int k = 1; k <= j; k++, pair += LANES)
+                add_products(pair, rows + static_cast<size_t>(k - 1) * CHUNK, w, n);
+        }
     }
-    for (int j = 2; j <= mfit; j++)
-        for (int k = 1; k < j; k++)
-            alpha[k][j] = alpha[j][k];
+
+    const double *pair = acc_alpha;
+    for (int j = 1; j <= mfit; j++) {
+        beta[j] = lane_sum(acc_beta + (j - 1) * LANES);
+        for (int k = 1; k <= j; k++, pair += LANES)
+            alpha[j][k] = alpha[k][j] = lane_sum(pair);
+    }
     sample.nmask = nmask;
-    *chisq = chi2;
+    *chisq = lane_sum(acc_chi2);
 }
 
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma)
 {
-    if (*alamda < 0) {
+    const bool setting_up = *alamda < 0;
+    if (setting_up) {
         setup(ma);
         copy_pars(st.aorig, nullptr, fpar, 1);
-        copy_pars(st.a, st.ia, fpar, 1);
+    }
+    copy_pars(st.a, st.ia, fpar, 1);
+    // Only a flag of 1 is free; covsrt and errcalc count every non-zero one.
+    for (int k = 1; k <= ma; k++)
+        st.ia[k] = st.ia[k] == 1;
+    if (setting_up) {
         st.mfit = 0;
         for (int k = 1; k <= ma; k++)
-            st.mfit += st.ia[k] == 1;
+            st.mfit += st.ia[k];
         st.oneda = st.mfit > 0 ? dmatrix(1, st.mfit, 1, 1) : nullptr;
         *alamda = 0.01f;
         mrqcof(y, sig, st.ia, ma, alpha, st.beta, chisq, fpar, cpar);
@@ -130,8 +194,6 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         st.ochisq = *chisq;
         for (int k = 1; k <= ma; k++)
             st.atry[k] = st.a[k];
-    } else {
-        copy_pars(st.a, st.ia, fpar, 1);
     }
     const int mfit = st.mfit;
 

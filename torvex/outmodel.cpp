@@ -1,5 +1,6 @@
 #include "torvex/output.h"
 #include "torvex/fitsimg.h"
+#include "torvex/mkmodel.h"
 
 #include <cstring>
 #include <string>
@@ -69,4 +70,11 @@ int check_output(const inpars &in)
         }
     }
     return 0;
+}
+
+int outmodel(fitpars *fpar, convpars *cpar, image *d, image *model, derivs *df, double chisq,
+             int ndof, int offx, int offy)
+{
+    mkmodel(model, df, fpar, cpar, 1);
+    return outblock(fpar, d, model, chisq, ndof, offx, offy);
 }

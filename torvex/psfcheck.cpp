@@ -133,27 +133,22 @@ float psf_fwhm(image psf)
 
     // Along the peak's row and column; a pixel beyond the border counts as
     // 0, which is below hm, so a profile that is still bright at the border
-    // crosses half the maximum between the border pixel and the next.
+    // crosses half the maximum between the border pixel and the next.  The
+    // peak itself lies above hm, so both searches end inside.
+    auto width = [hm](auto at, long n) {
+        long l = 1;
+        while (!(at(l) > hm))
+            l++;
+        const float left = (l - 1) + (hm - at(l - 1)) / (at(l) - at(l - 1));
+        long r = n;
+        while (!(at(r) > hm))
+            r--;
+        const float right = (r + 1) - (hm - at(r + 1)) / (at(r) - at(r + 1));
+        return right - left;
+    };
     auto at_x = [&](long c) { return c >= 1 && c <= nx ? psf.z[rowc][c] : 0.0f; };
     auto at_y = [&](long r) { return r >= 1 && r <= ny ? psf.z[r][colc] : 0.0f; };
 
-    long L = 1;
-    while (!(at_x(L) > hm))
-        L++;
-    const float xl = (L - 1) + (hm - at_x(L - 1)) / (at_x(L) - at_x(L - 1));
-    long R = nx;
-    while (!(at_x(R) > hm))
-        R--;
-    const float xr = (R + 1) - (hm - at_x(R + 1)) / (at_x(R) - at_x(R + 1));
-    long B = 1;
-    while (!(at_y(B) > hm))
-        B++;
-    const float yl = (B - 1) + (hm - at_y(B - 1)) / (at_y(B) - at_y(B - 1));
-    long T = ny;
-    while (!(at_y(T) > hm))
-        T--;
-    const float yr = (T + 1) - (hm - at_y(T + 1)) / (at_y(T) - at_y(T + 1));
-
-    const float fwhm = ((xr - xl) + (yr - yl)) / 2;
+    const float fwhm = (width(at_x, nx) + width(at_y, ny)) / 2;
     return fwhm < 3 ? fwhm - 0.5f : fwhm;
 }

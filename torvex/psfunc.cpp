@@ -2,6 +2,7 @@
 #include "torvex/psfunc.h"
 
 #include "torvex/convolve.h"
+#include "torvex/mkmodel.h"
 #include "torvex/psf.h"
 
 #include <cmath>
@@ -46,7 +47,8 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     // Position in PSF pixels and the fraction of a pixel the PSF is moved.
     const float xs = static_cast<float>(a[1] * os) - 0.5 * (os - 1);
     const float ys = static_cast<float>(a[2] * os) - 0.5 * (os - 1);
-    const float dx = xs - conv_round(xs), dy = ys - conv_round(ys);
+    const float dx = static_cast<float>(xs - round_half_away(xs));
+    const float dy = static_cast<float>(ys - round_half_away(ys));
 
     static scratch_matrix moved, xplus, xminus, yplus, yminus;
     image t, xp, xm, yp, ym;
@@ -77,12 +79,12 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     const double step = 0.2 / os;
     for (long i = 1; i <= ny; i++) {
         const double Y = (i + ys - ny / 2 - 1 + 0.5 * (os - 1)) / os;
-        const long iy = conv_round(Y);
+        const long iy = static_cast<long>(round_half_away(Y));
         if (iy < 1 || iy > nyd)
             continue;
         for (long j = 1; j <= nx; j++) {
             const double X = (j + xs - nx / 2 - 1 + 0.5 * (os - 1)) / os;
-            const long ix = conv_round(X);
+            const long ix = static_cast<long>(round_half_away(X));
             if (ix < 1 || ix > nxd)
                 continue;
             df->dpm[0][iy][ix] += t.z[i][j] * scale;

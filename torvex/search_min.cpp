@@ -6,6 +6,7 @@
 #include "torvex/mkmodel.h"
 #include "torvex/mrqmin.h"
 #include "torvex/output.h"
+#include "torvex/psf.h"
 #include "torvex/quit.h"
 #include "torvex/sigma.h"
 #include "torvex/workarrays.h"
@@ -78,10 +79,9 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
     }
 }
 
-void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
-                const cons *constr, convpars *cpar)
+int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
+               const cons *constr, convpars *cpar)
 {
-    (void)psfimg;
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);
     // A mask smaller than the data masks nothing beyond its own edge.
@@ -92,6 +92,16 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     offset_center(fpar, cpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
     xskycent = (d->naxes[1] + 1) * 0.5f;
     yskycent = (d->naxes[2] + 1) * 0.5f;
+
+    // The shifted copy of the PSF and the bicubic patches that shift it.
+    const bool with_psf = strncmp(psfimg->name, "none", 4) != 0 && psfimg->z;
+    const long pnx = psfimg->naxes[1], pny = psfimg->naxes[2];
+    if (with_psf) {
+        tpsf.naxes[1] = pnx;
+        tpsf.naxes[2] = pny;
+        tpsf.z = matrix(1, pny, 1, pnx);
+        cg = get_cgrid(*psfimg);
+    }
 
     model = *d;
     model.z = nullptr;
@@ -118,22 +128,29 @@ void search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars
     pfunc("\n\nFit summary is now being saved into `fit.log'.\n\n");
     if (curses_screen())
         refresh();
-    outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1);
+    int failed = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1) != 0;
 
     xskycent += lowx - 1;
     yskycent += lowy - 1;
     offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
-    outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
-    fitlog(1, 1, fpar, newout, sig, chisq, ndof);
+    failed |= outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
+    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof);
 
     annihilate_work_arrays(fpar, &model, &df);
     delete_derivs(df.next);
     df.next = nullptr;
     free_dvector(sig, 1, ma);
     free_dmatrix(covar, 1, ma, 1, ma);
+    if (with_psf) {
+        free_cgrid(cg, 0, pny + 1, 0, pnx + 1);
+        cg = nullptr;
+        free_matrix(tpsf.z, 1, pny, 1, pnx);
+        tpsf.z = nullptr;
+    }
     free_mini(mask);
     mask = nullptr;
     free_mini(s);
     free_mini(d);
+    return failed;
 }

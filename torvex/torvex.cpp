@@ -6,6 +6,8 @@
 #include "torvex/fitsimg.h"
 #include "torvex/output.h"
 #include "torvex/parfile.h"
+#include "torvex/psf.h"
+#include "torvex/quit.h"
 #include "torvex/search_min.h"
 #include "torvex/sigma.h"
 #include "torvex/structs.h"
@@ -17,9 +19,33 @@
 
 namespace {
 
+// Reads the PSF and makes it ready for the convolution: even sizes, the
+// diffusion kernel of an oversampled PSF, its size in cpar and its FWHM.
+// Without a PSF nothing is convolved; a PSF that cannot be used ends the run.
+void read_psf(convpars *cpar)
+{
+    if (readfits(&psf) == 1) {
+        pfunc("-- PSF image not found.  No convolution done! \n");
+        strcpy(psf.name, "none");
+        return;
+    }
+    if (psfcheck(&psf) != 0) {
+        pfunc("   Quitting now.\n\n");
+        quit_run(1);
+    }
+    if (input.sampfac > 1) {
+        kernel = getkernel(input.kernel);
+        if (!kernel)
+            pfunc("-- No CCD charge diffusion kernel applied.\n");
+    }
+    cpar->psfsz[1] = psf.naxes[1];
+    cpar->psfsz[2] = psf.naxes[2];
+    fwhmpsf = psf_fwhm(psf);
+}
+
 // Reads the data image (or makes the blank one of a run without data), the
 // PSF, the sigma image and the mask, each with its message when missing.
-void read_images(image *data, image *sigma, image *badpix)
+void read_images(image *data, image *sigma, image *badpix, convpars *cpar)
 {
     int r = readfits(data);
     if (r == 1) {
@@ -32,16 +58,7 @@ void read_images(image *data, image *sigma, image *badpix)
         pfunc("-- WARNING: The exposure time header is missing.  Default to 1 second.\n\n");
     }
 
-    // Padding, the diffusion kernel and the FWHM of the PSF come with the
-    // convolution; until then a PSF is checked but not used.
-    if (readfits(&psf) == 1) {
-        pfunc("-- PSF image not found.  No convolution done! \n");
-    } else {
-        pfunc("-- WARNING: This build does not convolve; the PSF %s is not used.\n", psf.name);
-        free_matrix(psf.z, 1, psf.naxes[2], 1, psf.naxes[1]);
-        psf.z = nullptr;
-    }
-    strcpy(psf.name, "none");
+    read_psf(cpar);
 
     if (readfits(sigma) == 1) {
         pfunc("-- No sigma image.  Creating one using: GAIN=%.2f, RDNOISE=%.2f, NCOMBINE=%.1f.\n",
@@ -99,7 +116,7 @@ int main(int argc, char *argv[])
     choose_display(input.device);
     pfunc("\n\n");
 
-    read_images(&data, &sigma, &badpix);
+    read_images(&data, &sigma, &badpix, &cpar);
 
     cons constr; // the constraint list, its nodes live until the end
     if (read_cons(input, &constr, &fpar) == 1)
@@ -107,16 +124,23 @@ int main(int argc, char *argv[])
     errorcheck(&input, &data, &badpix, &psf, &sigma);
     getmu(TWOn, MU, Y2, ninterp);
 
-    search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
+    int status = search_min(&data, &sigma, &psf, &badpix, &fpar, &constr, &cpar);
 
     free_matrix(data.z, 1, data.naxes[2], 1, data.naxes[1]);
     if (sigma.err == 0)
         free_matrix(sigma.z, 1, sigma.naxes[2], 1, sigma.naxes[1]);
+    if (strncmp(psf.name, "none", 4) != 0)
+        free_matrix(psf.z, 1, psf.naxes[2], 1, psf.naxes[1]);
+    if (kernel) {
+        free_matrix(kernel->z, 1, kernel->naxes[2], 1, kernel->naxes[1]);
+        delete kernel;
+        kernel = nullptr;
+    }
     free_matrix(badpix.z, 1, badpix.naxes[2], 1, badpix.naxes[1]);
     free_objects(&fpar);
     free_cons(&constr);
     putchar(7);
     fflush(stdout);
     end_display();
-    return 0;
+    return status;
 }

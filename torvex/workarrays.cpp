@@ -1,5 +1,8 @@
 #include "torvex/workarrays.h"
 
+#include "torvex/convolve.h"
+
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -45,6 +48,25 @@ void create_work_arrays(const fitpars *fpar, image *model, derivs *df)
     model->z = nullptr;
     if (model->naxes[1] > 0 && model->naxes[2] > 0)
         model->z = matrix(1, model->naxes[2], 1, model->naxes[1]);
+}
+
+void create_conv_arrays(fitpars *fpar, convpars *cpar, image *model, derivs *df)
+{
+    derivs *node = df;
+    for (fitpars *p = fpar; p; p = p->next) {
+        if (objtype_is(p->objtype, "sky")) {
+            // The sky plane is never convolved: no box.
+            node->naxes[1] = node->naxes[2] = 0;
+            snprintf(node->imgsect, sizeof node->imgsect, "[0:0,0:0]");
+        } else {
+            convregion(node, p->a, model, cpar);
+        }
+        allocate_node(p, node);
+        if (p->next)
+            node = next_node(node);
+    }
+    delete_derivs(node->next);
+    node->next = nullptr;
 }
 
 void annihilate_work_arrays(const fitpars *fpar, image *model, derivs *df)

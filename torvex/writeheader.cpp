@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -51,30 +52,22 @@ public:
         ffukls(f_, key.c_str(), value.c_str(), comment, &status);
         check(status, key.c_str());
     }
-    void number(const char *key, double value, const char *comment)
+    // A floating value that is not finite has no FITS form: the card is
+    // kept with an undefined value.
+    template <typename T>
+    void number(const char *key, T value, const char *comment)
     {
         int status = 0;
-        // A value that is not finite has no FITS form: the card is kept
-        // with an undefined value.
-        if (std::isfinite(value))
-            ffuky(f_, TDOUBLE, key, &value, comment, &status);
+        int type = std::is_same<T, double>::value ? TDOUBLE
+                   : std::is_same<T, float>::value ? TFLOAT
+                                                    : TINT;
+        static_assert(std::is_same<T, double>::value || std::is_same<T, float>::value ||
+                          std::is_same<T, int>::value,
+                      "a FITS number card holds a double, a float or an int");
+        if (std::isfinite(static_cast<double>(value)))
+            ffuky(f_, type, key, &value, comment, &status);
         else
             ffukyu(f_, key, comment, &status);
-        check(status, key);
-    }
-    void number(const char *key, float value, const char *comment)
-    {
-        int status = 0;
-        if (std::isfinite(value))
-            ffuky(f_, TFLOAT, key, &value, comment, &status);
-        else
-            ffukyu(f_, key, comment, &status);
-        check(status, key);
-    }
-    void number(const char *key, int value, const char *comment)
-    {
-        int status = 0;
-        ffuky(f_, TINT, key, &value, comment, &status);
         check(status, key);
     }
     int failures() const { return failures_; }

@@ -1,5 +1,6 @@
 // Rendering of one component with its derivative images on a 512 x 512
-// grid, the work of one model evaluation of a fit without PSF.
+// grid, the work of one model evaluation of a fit without PSF.  The Nuker
+// integrates the pixels near its centre on its polar grid.
 #include "torvex/components.h"
 #include "torvex/structs.h"
 
@@ -64,5 +65,29 @@ void BM_SersicImageOnly(benchmark::State &s) { run(s, sersic, sersic_c0, image_o
 BENCHMARK(BM_SersicDerivatives)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SersicDerivativesBoxy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SersicImageOnly)->Unit(benchmark::kMillisecond);
+
+// The other profiles, all parameters free.
+const int nuker_free[11] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+const int king_free[11] = {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1};
+const int moffat_free[11] = {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1};
+const int disk_free[11] = {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1};
+const float nuker_a[11] = {0, 256.3f, 255.7f, 16, 20, 1.5f, 2.5f, 0.7f, 0.7f, 30, 0};
+const float king_a[11] = {0, 256.3f, 255.7f, 16, 5, 200, 2, 0, 0.7f, 30, 0};
+const float moffat_a[11] = {0, 256.3f, 255.7f, 16, 6, 2.5f, 0, 0, 0.7f, 30, 0};
+const float disk_a[11] = {0, 256.3f, 255.7f, 16, 20, 0, 0, 0, 0.7f, 30, 0};
+
+void BM_NukerDerivatives(benchmark::State &s) { run(s, nuker, nuker_a, nuker_free); }
+void BM_NukerImageOnly(benchmark::State &s) { run(s, nuker, nuker_a, image_only); }
+void BM_KingDerivatives(benchmark::State &s) { run(s, king, king_a, king_free); }
+void BM_MoffatDerivatives(benchmark::State &s) { run(s, moffat, moffat_a, moffat_free); }
+void BM_GaussianDerivatives(benchmark::State &s) { run(s, gaussian, moffat_a, disk_free); }
+void BM_ExpdiskDerivatives(benchmark::State &s) { run(s, exponential, disk_a, disk_free); }
+
+BENCHMARK(BM_NukerDerivatives)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NukerImageOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KingDerivatives)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MoffatDerivatives)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GaussianDerivatives)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExpdiskDerivatives)->Unit(benchmark::kMillisecond);
 
 } // namespace

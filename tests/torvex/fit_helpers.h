@@ -5,14 +5,12 @@
 
 #include "torvex/structs.h"
 
+#include "fits_util.h"
+
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace fit_test {
@@ -38,17 +36,6 @@ inline int keep_print(const char *fmt, ...)
     return n;
 }
 
-// A pfunc for death tests: the child's messages go to standard error,
-// where EXPECT_EXIT matches them.
-inline int stderr_print(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    return n;
-}
-
 // Routes pfunc into printed() for the life of the object.
 class CapturePrint {
 public:
@@ -64,35 +51,10 @@ private:
     int (*saved_)(const char *, ...);
 };
 
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/torvex_fit_test.XXXXXX";
-        const char *p = mkdtemp(tmpl);
-        path_ = p ? p : "/tmp";
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-inline void spit(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
-inline std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using fits_util::ScratchDir;
+using fits_util::slurp;
+using fits_util::spit;
+using fits_util::print_to_stderr;
 
 // A component list in fixed storage; slots a type does not use get flag -1.
 class Components {

@@ -42,6 +42,17 @@ struct owned_image {
     }
 };
 
+// A 3 x 3 diffusion kernel as getkernel makes it: padded to 4 x 4 by a
+// zero first row and column, centre value c, the other eight side.
+inline owned_image *padded_kernel(double c, double side)
+{
+    return new owned_image(4, 4, [=](long x, long y) {
+        if (x == 1 || y == 1)
+            return 0.0;
+        return x == 3 && y == 3 ? c : side;
+    });
+}
+
 // Fraction of a unit Gaussian (centre c, width s) that falls in the pixel
 // x - 0.5 .. x + 0.5.
 inline double pixel_gauss(double x, double c, double s)

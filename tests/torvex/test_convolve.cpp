@@ -4,10 +4,12 @@
 #include "psf_helpers.h"
 
 #include "../numerics/nr_death.h"
+#include "fits_util.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -171,6 +173,19 @@ TEST(ConvolveDeath, ImageLargerThanTheTransform)
     free_dmatrix(t, 0, cn[2] - 1, 0, 2 * cn[1] - 1);
 }
 
+TEST(Mkimg, WritesTheMatrixAsAFitsImage)
+{
+    fits_util::ScratchDir dir;
+    owned_image img(5, 3, [](long x, long y) { return x + 10.0 * y + 0.25; });
+    mkimg(img.z(), img.im.naxes, dir.file("work.fits").c_str(), "");
+    fits_util::Hdu h = fits_util::read_hdu(dir.file("work.fits"), 1);
+    ASSERT_EQ(h.status, 0);
+    ASSERT_EQ(h.nx, 5);
+    ASSERT_EQ(h.ny, 3);
+    EXPECT_EQ(h.at(4, 2), 24.25f);
+    EXPECT_EQ(h.text("OBJECT"), "");
+}
+
 class Box : public ::testing::Test {
 protected:
     psftest::psf_state_guard guard;
@@ -251,13 +266,8 @@ TEST_F(Box, DiffusionKernelIsAppliedToTheBinnedBox)
     });
     image g = grid.im;
     std::strcpy(g.imgsect, node.imgsect);
-    // 3 x 3 kernel padded to 4 x 4 as getkernel makes it.
-    owned_image k(4, 4, [](long x, long y) {
-        if (x == 1 || y == 1)
-            return 0.0;
-        return x == 3 && y == 3 ? 0.2 : 0.1;
-    });
-    kernel = &k.im;
+    std::unique_ptr<owned_image> k(psftest::padded_kernel(0.2, 0.1));
+    kernel = &k->im;
     owned_image fit(100, 100);
     copy_convregion(&cpar, fit.z(), g, 1);
     // Box pixel (6, 5) is fit pixel (49, 48).

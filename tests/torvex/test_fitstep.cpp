@@ -2,6 +2,7 @@
 // limits, flat vectors, chi^2 over usable pixels and the uncertainties.
 #include "torvex/levmar.h"
 #include "torvex/mrqmin.h"
+#include "torvex/workarrays.h"
 
 #include "fit_helpers.h"
 
@@ -372,6 +373,56 @@ TEST(PrintPar, LinesInImageCoordinatesAndNormalisedAngles)
               " psf      : (105.00,  56.00)    18.00     ----    ----    ----    ----   ----\n"
               " sky      : [150.50,  90.50]  1.20e+00   1.00e-02   -2.00e-02\n");
     EXPECT_FLOAT_EQ(comps.head.a[9], -80);
+}
+
+} // namespace
+
+namespace {
+
+TEST(WorkArrays, ImagesExistForFreeSlotsOnly)
+{
+    Components comps;
+    fitpars *gal = comps.add("sersic", {20, 20, 17, 4, 2, 0, 0, 0.8f, 0, 0},
+                             {1, 1, 1, 1, 0, -1, -1, 1, 1, 0});
+    comps.add("sky", {1, 0, 0}, {1, 0, -1});
+    image mod;
+    mod.naxes[1] = 40;
+    mod.naxes[2] = 30;
+    derivs head;
+    create_work_arrays(&comps.head, &mod, &head);
+    ASSERT_NE(mod.z, nullptr);
+    ASSERT_NE(head.next, nullptr);
+    EXPECT_EQ(head.next->next, nullptr);
+    EXPECT_EQ(head.naxes[1], 40);
+    EXPECT_EQ(head.next->naxes[2], 30);
+    for (int i = 0; i <= 10; i++) {
+        EXPECT_EQ(head.dpm[i] != nullptr, i == 0 || gal->ia[i] == 1) << i;
+        EXPECT_EQ(head.next->dpm[i] != nullptr, i <= 1) << i;
+    }
+    head.dpm[4][30][40] = 1; // the whole region is there
+    annihilate_work_arrays(&comps.head, &mod, &head);
+    EXPECT_EQ(mod.z, nullptr);
+    EXPECT_EQ(head.dpm[0], nullptr);
+
+    // Convolution boxes: none for the sky, the box of convregion otherwise.
+    input.convbox[1] = input.convbox[2] = 10;
+    convpars cpar;
+    cpar.sampfac = 1;
+    cpar.psfsz[1] = cpar.psfsz[2] = 4;
+    derivs box;
+    create_conv_arrays(&comps.head, &cpar, &mod, &box);
+    EXPECT_GT(box.naxes[1], 0);
+    EXPECT_NE(box.dpm[0], nullptr);
+    EXPECT_NE(box.dpm[4], nullptr);
+    EXPECT_EQ(box.dpm[5], nullptr);
+    EXPECT_EQ(box.next->naxes[1], 0);
+    EXPECT_EQ(box.next->dpm[0], nullptr);
+    box.dpm[0][box.naxes[2]][box.naxes[1]] = 1;
+    mod.naxes[1] = mod.naxes[2] = 0; // the model's matrix is not the boxes'
+    annihilate_work_arrays(&comps.head, &mod, &box);
+    delete_derivs(box.next);
+    delete_derivs(head.next);
+    input = inpars();
 }
 
 } // namespace

@@ -138,30 +138,6 @@ TEST(Mkmodel, UnknownTypeRendersNothing)
     EXPECT_TRUE(component_available("comet"));
 }
 
-int print_to_stderr(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    int r = vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    return r;
-}
-
-TEST(MkmodelDeathTest, TypeThatCannotBeRenderedYetIsRefused)
-{
-    for (const char *type : {"psf", "sky"}) {
-        EXPECT_FALSE(component_available(type));
-        EXPECT_EXIT(
-            {
-                pfunc = print_to_stderr;
-                ModelList l(10, 10);
-                l.add(type, {5, 5, 17, 0, 0, 0, 0, 0, 0, 0}, {1, 1, 1, -1, -1, -1, -1, -1, -1, -1});
-                l.run(0);
-            },
-            ::testing::ExitedWithCode(1), "component type \"" + std::string(type) + "\" cannot be rendered");
-    }
-}
-
 TEST(ConvBox, CentreLandsOnAWholeGridPixel)
 {
     convpars cpar;

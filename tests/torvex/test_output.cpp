@@ -1,7 +1,9 @@
 // The output image block and its header, read back with CFITSIO and
 // checked with fitsverify.
 #include "torvex/fitsimg.h"
+#include "torvex/mkmodel.h"
 #include "torvex/output.h"
+#include "torvex/workarrays.h"
 
 #include "fits_util.h"
 
@@ -277,6 +279,42 @@ TEST_F(Output, HeaderFollowsTheModelWhenTheTemplateIsGone)
     EXPECT_EQ(h2.text("OBJECT"), "model");
     EXPECT_EQ(h2.text("COMP_1"), "sersic");
     EXPECT_EQ(h3.text("COMP_1"), "<none>");
+}
+
+TEST_F(Output, ModelLeavesOutComponentsNotSubtracted)
+{
+    strcpy(psf.name, "none");
+    add("sersic", {{1, 15}, {2, 12}, {3, 18}, {4, 5}, {5, 1.5f}, {8, 0.6f}, {9, 20}});
+    fitpars *faint = add("sersic", {{1, 25}, {2, 18}, {3, 19}, {4, 3}, {5, 4}, {8, 1}});
+    faint->outtype = 1;
+    fitpars *comps = list();
+    write_image(input.data, 200, 100, [](long, long) { return 0.0f; });
+    free_matrix(model.z, 1, 30, 1, 40);
+    model.z = nullptr;
+    image alone = model;
+    derivs nodes, alone_nodes;
+    create_work_arrays(comps, &model, &nodes);
+    fitpars first = *comps;
+    first.next = nullptr;
+    create_work_arrays(&first, &alone, &alone_nodes);
+    convpars cpar;
+    mkmodel(&alone, &alone_nodes, &first, &cpar, 1);
+
+    input.create = 0;
+    EXPECT_EQ(outmodel(comps, &cpar, &d, &model, &nodes, 50, 40, 0, 0), 0);
+    Hdu h3 = read_hdu(input.output, 3), h4 = read_hdu(input.output, 4);
+    for (long y = 1; y <= 30; y++)
+        for (long x = 1; x <= 40; x++) {
+            ASSERT_EQ(h3.at(x, y), alone.z[y][x]) << x << "," << y;
+            ASSERT_EQ(h4.at(x, y), d.z[y][x] - alone.z[y][x]);
+        }
+    // Its parameters are still reported.
+    EXPECT_EQ(h3.text("2_MAG"), "19.0000 +/- 0.0000");
+
+    annihilate_work_arrays(&first, &alone, &alone_nodes);
+    annihilate_work_arrays(comps, &model, &nodes);
+    delete_derivs(nodes.next);
+    model.z = matrix(1, 30, 1, 40); // for TearDown
 }
 
 TEST_F(Output, MissingFileOrHduEndsTheRun)

@@ -225,17 +225,13 @@ TEST_F(PointSource, DiffusionKernelConvolvesTheImage)
     load(3, 32, 1);
     node plain(30, 30);
     render(plain, 15.3f, 14.8f);
-    owned_image k(4, 4, [](long x, long y) {
-        if (x == 1 || y == 1)
-            return 0.0;
-        return x == 3 && y == 3 ? 0.6 : 0.05;
-    });
-    kernel = &k.im;
+    std::unique_ptr<owned_image> k(psftest::padded_kernel(0.6, 0.05));
+    kernel = &k->im;
     node blurred(30, 30);
     render(blurred, 15.3f, 14.8f);
     kernel = nullptr;
     owned_image img(30, 30, [&](long x, long y) { return plain.d.dpm[0][y][x]; });
-    const std::vector<double> want = psftest::direct_convolution(img, k);
+    const std::vector<double> want = psftest::direct_convolution(img, *k);
     for (long y = 1; y <= 30; y++)
         for (long x = 1; x <= 30; x++)
             ASSERT_NEAR(blurred.d.dpm[0][y][x], want[(y - 1) * 30 + (x - 1)], 1e-4);

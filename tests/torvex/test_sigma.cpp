@@ -125,7 +125,7 @@ TEST(SigCheckDeath, NothingUsableEndsTheRun)
         snprintf(d.img.name, sizeof d.img.name, "sig.fits");
         EXPECT_EXIT(
             {
-                pfunc = stderr_print;
+                pfunc = print_to_stderr;
                 sigcheck(d.img);
             },
             ::testing::ExitedWithCode(1), "sigma image sig.fits has no pixel");
