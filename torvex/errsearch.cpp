@@ -4,6 +4,7 @@
 #include "torvex/workarrays.h"
 
 #include <cmath>
+#include <utility>
 #include <cstdio>
 
 namespace {
@@ -38,7 +39,23 @@ struct held_search {
         copy_struct(fpar, work);
         *chisq = c;
     }
+    // Adopts a re-fit below the best so far; true when it did.
+    bool adopted(double c)
+    {
+        if (!better(c))
+            return false;
+        adopt(c);
+        return true;
+    }
 };
+
+// Bisection keeps the end where the function is negative and steps from
+// it towards the other end.
+void orient(float x1, float x2, double f1, float *rtb, float *dx)
+{
+    *rtb = f1 < 0 ? x1 : x2;
+    *dx = f1 < 0 ? x2 - x1 : x1 - x2;
+}
 
 double levmar_refit(refit_pars *rp, fitpars *list, int *ndof)
 {
@@ -66,14 +83,8 @@ float rootfind(float (*f)(float, float), float nu, float x1, float x2, float xac
     float f1 = g(x1), fmid = g(x2);
     if (f1 * fmid >= 0)
         nrerror("Root must be bracketed for bisection in rtbis");
-    float dx, rtb;
-    if (f1 < 0) {
-        rtb = x1;
-        dx = x2 - x1;
-    } else {
-        rtb = x2;
-        dx = x1 - x2;
-    }
+    float rtb, dx;
+    orient(x1, x2, f1, &rtb, &dx);
     for (int j = 0; j < MAX_BISECTIONS; j++) {
         dx *= 0.5f;
         float xmid = rtb + dx;
@@ -164,19 +175,23 @@ float parabolic(double *chisq, float xmid, float del, float *x, refit_pars *rp, 
 
 namespace {
 
-// The first re-fit of rtbis and rtsec, at x2: its degrees of freedom set the
-// target chi^2 and the tolerance.  False when it was adopted.
-bool set_target(held_search &h, float x2, double *f2, double *target, double *tol)
+// The first re-fits of rtbis and rtsec, at x2 and then x1: the degrees of
+// freedom of the first set the target chi^2 and the tolerance.  False when
+// a re-fit was adopted and the search must start again.
+bool first_refits(held_search &h, float x1, float x2, double *f1, double *f2, double *target,
+                  double *tol)
 {
     int nu = 0;
     double c = h.fit_at(x2, &nu);
-    if (h.better(c)) {
-        h.adopt(c);
+    if (h.adopted(c))
         return false;
-    }
     *target = *h.chisq + *h.chisq / nu;
     *tol = 0.1 * *h.chisq / nu;
     *f2 = c - *target;
+    c = h.fit_at(x1);
+    if (h.adopted(c))
+        return false;
+    *f1 = c - *target;
     return true;
 }
 
@@ -186,85 +201,63 @@ float rtbis(double *chisq, float x1, float x2, float *x, refit_pars *rp, fitpars
             fitpars *fpar)
 {
     held_search h{chisq, x, rp, work, fpar};
-restart:
-    double f2, target, tol;
-    if (!set_target(h, x2, &f2, &target, &tol))
-        goto restart;
-    double c = h.fit_at(x1);
-    if (h.better(c)) {
-        h.adopt(c);
-        goto restart;
-    }
-    const double f1 = c - target;
-    if (f1 * f2 >= 0)
-        nrerror("Root must be bracketed for bisection in rtbis");
-    float rtb, dx;
-    if (f1 < 0) {
-        rtb = x1;
-        dx = x2 - x1;
-    } else {
-        rtb = x2;
-        dx = x1 - x2;
-    }
-    for (int j = 0; j < MAX_BISECTIONS; j++) {
-        dx *= 0.5f;
-        const float xmid = rtb + dx;
-        c = h.fit_at(xmid);
-        if (h.better(c)) {
-            h.adopt(c);
-            goto restart;
+    for (;;) {
+        double f1, f2, target, tol;
+        if (!first_refits(h, x1, x2, &f1, &f2, &target, &tol))
+            continue;
+        if (f1 * f2 >= 0)
+            nrerror("Root must be bracketed for bisection in rtbis");
+        float rtb, dx;
+        orient(x1, x2, f1, &rtb, &dx);
+        bool restart = false;
+        for (int j = 0; j < MAX_BISECTIONS && !restart; j++) {
+            dx *= 0.5f;
+            const float xmid = rtb + dx;
+            const double c = h.fit_at(xmid);
+            restart = h.adopted(c);
+            const double fmid = c - target;
+            if (fmid <= 0)
+                rtb = xmid;
+            if (!restart && std::fabs(fmid) <= tol)
+                return xmid;
         }
-        const double fmid = c - target;
-        if (fmid <= 0)
-            rtb = xmid;
-        if (std::fabs(fmid) <= tol)
-            return xmid;
+        if (!restart)
+            nrerror("Too many bisections in rtbis");
     }
-    nrerror("Too many bisections in rtbis");
 }
 
 float rtsec(double *chisq, float x1, float x2, float *x, refit_pars *rp, fitpars *work,
             fitpars *fpar)
 {
     held_search h{chisq, x, rp, work, fpar};
-restart:
-    double f, target, tol;
-    if (!set_target(h, x2, &f, &target, &tol))
-        goto restart;
-    double c = h.fit_at(x1);
-    if (h.better(c)) {
-        h.adopt(c);
-        goto restart;
-    }
-    double fl = c - target;
-    float rts, xl;
-    // Start from the end closer to the target.
-    if (std::fabs(fl) < std::fabs(f)) {
-        rts = x1;
-        xl = x2;
-        std::swap(fl, f);
-    } else {
-        xl = x1;
-        rts = x2;
-    }
-    for (int j = 0; j < MAX_SECANT_STEPS; j++) {
-        // Equal values give no secant: the step would be infinite.
-        if (f == fl)
-            nrerror("Chi^2 does not change between the secant points in rtsec");
-        const float dx = static_cast<float>((xl - rts) * f / (f - fl));
-        xl = rts;
-        fl = f;
-        rts += dx;
-        c = h.fit_at(rts);
-        if (h.better(c)) {
-            h.adopt(c);
-            goto restart;
+    for (;;) {
+        double fl, f, target, tol;
+        if (!first_refits(h, x1, x2, &fl, &f, &target, &tol))
+            continue;
+        // Start from the end closer to the target.
+        float rts = x2, xl = x1;
+        if (std::fabs(fl) < std::fabs(f)) {
+            std::swap(rts, xl);
+            std::swap(fl, f);
         }
-        f = c - target;
-        if (std::fabs(f) <= tol)
-            return rts;
+        bool restart = false;
+        for (int j = 0; j < MAX_SECANT_STEPS && !restart; j++) {
+            // Equal values give no secant: the step would be infinite.
+            if (f == fl)
+                nrerror("Chi^2 does not change between the secant points in rtsec");
+            const float dx = static_cast<float>((xl - rts) * f / (f - fl));
+            xl = rts;
+            fl = f;
+            rts += dx;
+            const double c = h.fit_at(rts);
+            restart = h.adopted(c);
+            f = c - target;
+            if (!restart && std::fabs(f) <= tol)
+                return rts;
+        }
+        if (!restart)
+            nrerror("Maximum number of iterations exceeded in rtsec");
     }
-    nrerror("Maximum number of iterations exceeded in rtsec");
 }
 
 int geterr(double chisq, refit_pars *rp, fitpars *fpar, double *err, const double *sigma)

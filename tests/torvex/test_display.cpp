@@ -2,6 +2,8 @@
 // from a curses screen on a pseudo-terminal.
 #include "torvex/display.h"
 
+#include "fit_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -112,33 +114,12 @@ private:
     std::thread drain_;
 };
 
-std::string printed;
-
-int capture(const char *fmt, ...)
-{
-    char buf[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    printed += buf;
-    return n;
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using namespace fit_test;
 
 class Keys : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        printed.clear();
-        pfunc = capture;
         strcpy(device, "curses");
         input = inpars{};
         strcpy(gal.objtype, "sersic");
@@ -150,17 +131,14 @@ protected:
         gal.a[8] = 0.7f;
         gal.a[9] = 30;
     }
-    void TearDown() override
-    {
-        pfunc = printf;
-        strcpy(device, "regular");
-    }
+    void TearDown() override { strcpy(device, "regular"); }
     int poll_once(int *itermax)
     {
         return keypoll(&gal, itermax, 101, 51, 1234.5f, 900);
     }
 
     PtyScreen screen;
+    CapturePrint print;
     fitpars gal;
 };
 
@@ -168,18 +146,18 @@ TEST_F(Keys, QuitAsksToEndTheFit)
 {
     int itermax = 100;
     EXPECT_EQ(poll_once(&itermax), 0); // nothing typed
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(print.text(), "");
     for (const char *key : {"Q", "q"}) {
-        printed.clear();
+        printed().clear();
         screen.type(key);
         EXPECT_EQ(poll_once(&itermax), 1) << key;
-        EXPECT_EQ(printed,
+        EXPECT_EQ(print.text(),
                   "\n\nQuitting out early now....\nThe solution may not be fully optimized.\n\n");
     }
-    printed.clear();
+    printed().clear();
     screen.type("z");
     EXPECT_EQ(poll_once(&itermax), 0);
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(print.text(), "");
     EXPECT_EQ(itermax, 100);
 }
 
@@ -196,12 +174,12 @@ TEST_F(Keys, NewLimitIsCheckedBeforeItIsTaken)
     };
     for (const auto &c : cases) {
         int itermax = 100;
-        printed.clear();
+        printed().clear();
         screen.type(c.typed);
         EXPECT_EQ(poll_once(&itermax), 0);
         EXPECT_EQ(itermax, c.limit) << c.typed;
-        EXPECT_EQ(printed.rfind(prompt, 0), 0u) << printed;
-        bool refused = printed.find("the iteration limit stays 100") != std::string::npos;
+        EXPECT_EQ(print.text().rfind(prompt, 0), 0u) << print.text();
+        bool refused = print.text().find("the iteration limit stays 100") != std::string::npos;
         EXPECT_EQ(refused, c.limit == 100) << c.typed;
     }
 }
@@ -237,18 +215,16 @@ TEST_F(Keys, NewLimitUnderBothIsReadFromStandardInput)
 
 TEST_F(Keys, OutputWritesTheNextRestartFileInImageCoordinates)
 {
-    char tmpl[] = "/tmp/torvex_keys.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
-    char *old = getcwd(nullptr, 0);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ScratchDir scratch;
+    const std::string dir = scratch.path();
+    fits_util::InDir in(dir);
 
     int itermax = 100;
     screen.type("o");
     poll_once(&itermax);
     screen.type("O");
     poll_once(&itermax);
-    EXPECT_EQ(printed, "\nOutputting current parameters to torvex.01.\n"
+    EXPECT_EQ(print.text(), "\nOutputting current parameters to torvex.01.\n"
                        "\nOutputting current parameters to torvex.02.\n");
     std::string restart = slurp(dir + "/torvex.01");
     EXPECT_NE(restart.find(" 1) 110.0000 70.0000 "), std::string::npos) << restart;
@@ -260,18 +236,14 @@ TEST_F(Keys, OutputWritesTheNextRestartFileInImageCoordinates)
     // A folder that cannot take the file: the failure is reported, no
     // success line.
     chmod(dir.c_str(), 0500);
-    printed.clear();
+    printed().clear();
     screen.type("o");
     poll_once(&itermax);
     if (geteuid() != 0 || access((dir + "/.").c_str(), W_OK) != 0) {
-        EXPECT_EQ(printed.find("Outputting current parameters"), std::string::npos) << printed;
-        EXPECT_NE(printed.find("ERROR"), std::string::npos) << printed;
+        EXPECT_EQ(print.text().find("Outputting current parameters"), std::string::npos) << print.text();
+        EXPECT_NE(print.text().find("ERROR"), std::string::npos) << print.text();
     }
     chmod(dir.c_str(), 0700);
-
-    ASSERT_EQ(chdir(old), 0);
-    free(old);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 double cpu_seconds()
@@ -297,7 +269,7 @@ TEST_F(Keys, PauseWaitsForPWithoutSpinning)
     typist.join();
     EXPECT_GE(wall, 0.35); // the x did not end the pause
     EXPECT_LT(cpu, 0.5 * wall);
-    EXPECT_EQ(printed, "\nPaused....  Hit P to unpause.\nContinuing....\n");
+    EXPECT_EQ(print.text(), "\nPaused....  Hit P to unpause.\nContinuing....\n");
 }
 
 } // namespace
