@@ -1,6 +1,7 @@
 // The parts of a fit step that do not render: trial limits, the flat
 // parameter vectors, chi^2 of a finished model and the uncertainties.
 #include "torvex/mrqmin.h"
+#include "torvex/errsearch.h"
 
 #include "torvex/checkpars.h"
 
@@ -183,14 +184,7 @@ int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit)
             sigma[i] = big;
         }
         // Spread: each free entry receives its own error, every fixed one 0.
-        int i = mfit;
-        for (int k = ma; k >= 1; k--)
-            if (ia[k] != 0) {
-                double t = sigma[k];
-                sigma[k] = sigma[i];
-                sigma[i] = t;
-                i--;
-            }
+        sortsig(sigma, ma, ia, mfit);
     }
     free_dvector(d, 1, mfit);
     free_dmatrix(v, 1, mfit, 1, mfit);

@@ -96,7 +96,9 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
 
         if (strncmp(device, "regular", 7) != 0 && keypoll_hook)
             quit = keypoll_hook(fpar, &itermax, lowx, lowy, static_cast<float>(chisq), *ndof);
-        if (itermax != ITERMAX_DEFAULT && n == itermax)
+        // A limit typed below the current iteration ends the fit now rather
+        // than never matching.
+        if (itermax != ITERMAX_DEFAULT && n >= itermax)
             quit = 1;
         // A model that matches the data exactly cannot be improved; going
         // on would only raise the damping until it overflows.

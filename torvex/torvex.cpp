@@ -3,6 +3,7 @@
 #include "torvex/checkpars.h"
 #include "torvex/components.h"
 #include "torvex/constraints.h"
+#include "torvex/display.h"
 #include "torvex/fitsimg.h"
 #include "torvex/output.h"
 #include "torvex/parfile.h"
@@ -143,13 +144,13 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Display choice: device = input.device, pfunc and initcurses come
-    // with the displays; until then every message goes to the terminal.
-    pfunc("\n\n");
-
-    // Writing the output block removes the file of that name first.
+    // Writing the output block removes the file of that name first.  Checked
+    // before the display exists, so that the message stays on the terminal.
     if (check_output(input) != 0)
         return 1;
+
+    choose_display(input.device);
+    pfunc("\n\n");
 
     read_images(&data, &sigma, &badpix, &cpar);
     warn_point_sources_without_psf(&fpar);
@@ -176,6 +177,7 @@ int main(int argc, char *argv[])
     free_objects(&fpar);
     free_cons(&constr);
     putchar(7);
-    // endwin unless "regular" comes with the displays.
+    fflush(stdout);
+    end_display();
     return status;
 }

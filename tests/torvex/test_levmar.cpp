@@ -170,6 +170,24 @@ TEST_F(Loop, KeyboardLimitEndsTheFit)
     EXPECT_GT(sig[1], 0); // the final call still gives the errors
 }
 
+TEST_F(Loop, KeyboardLimitBelowTheCurrentIterationEndsTheFitNow)
+{
+    comps.add("sky", {10, 0, 0}, {1, 1, 1});
+    prepare();
+    strcpy(device, "both");
+    polls = 0;
+    keypoll_hook = [](fitpars *, int *itermax, int, int, float, int) {
+        if (++polls == 2)
+            *itermax = 1;
+        return 0;
+    };
+    std::string said;
+    fit(&said);
+    EXPECT_EQ(count(said, "Iteration : "), 2u);
+    EXPECT_NE(said.find("has been reached, not necessarily because of convergence!"),
+              std::string::npos);
+}
+
 TEST_F(Loop, KeyboardQuitEndsTheFitAfterThatIteration)
 {
     comps.add("sky", {10, 0, 0}, {1, 1, 1});

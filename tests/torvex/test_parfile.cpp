@@ -498,11 +498,12 @@ TEST(Torvex, RefusesFilesItCannotUse)
 TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\n");
+    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
     // An empty answer, then end of input: menu, one prompt, clean end of
     // the editor.  Without a fit region (H) there is nothing to render, so
-    // these runs end with status 2 after it.
-    ProgramRun r = run_torvex(dir, "", "\n");
+    // these runs end with status 2 after it.  The plain display is chosen
+    // in each: the default one needs an X display.
+    ProgramRun r = run_torvex(dir, "", "\nO) regular\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("Enter template file name: "), std::string::npos);
     EXPECT_NE(r.out.find("S) 1 "), std::string::npos);
@@ -514,7 +515,7 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
     EXPECT_NE(r.out.find(" 3) 17.2500    1       #  total magnitude \n"), std::string::npos);
 
     // A name typed at the prompt that does not open leaves the editor on.
-    r = run_torvex(dir, "", "nothere.param\nN sky\nq\n");
+    r = run_torvex(dir, "", "nothere.param\nN sky\nO) regular\nq\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("\nError reading template parameter file....\n"), std::string::npos);
 }
