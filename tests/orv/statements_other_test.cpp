@@ -21,6 +21,8 @@ TEST(OtherStatements, BlankFlagsOfRowsAndColumns) {
 TEST(OtherStatements, CopiesOfIntLongAndString) {
   checkStatement<1, int, int>([](auto& D, auto& A) { D = A; }, [](int, int a) { return a; });
   checkStatement<1, long, long>([](auto& D, auto& A) { D = A; }, [](long, long a) { return a; });
+  checkStatement<1, long double, long double>([](auto& D, auto& A) { D = A; },
+                                              [](long double, long double a) { return a; });
   checkStatement<1, std::string, std::string>([](auto& D, auto& A) { D = A; },
                                               [](const std::string&, const std::string& a) { return a; });
 }
