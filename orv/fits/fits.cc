@@ -51,17 +51,6 @@ class Descriptor {
   int fd;
 };
 
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(fd, data, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 long fileSize(int fd) {
   struct stat st;
   return ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
@@ -348,33 +337,57 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int* naxes) {
   checkNaxis();
 }
 
-int FitsOut::setGeometry(int bitpix, int naxis, const int* naxes) {
+int FitsOut::createFile(int bitpix, int naxis, const int* naxes) {
   resetMandatories(bitpix, naxis, naxes);
   if (this->bitpix < 0) eraseCard("BLANK   ");
-
   // The header text is made first: a card that cannot be written then
   // leaves no file behind.
   const std::string header = writeHeader(!noJunk);
   dataOffset = static_cast<long>(header.size());
 
-  Descriptor file(::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666));
-  if (file.fd < 0) throw FitsException("cannot open file '" + fileName + "' for writing");
+  const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0) throw FitsException("cannot open file '" + fileName + "' for writing");
   created = true;
-  auto fail = [&](const std::string& message) {
-    ::close(file.release());
-    ::unlink(fileName.c_str());
-    created = false;
-    throw FitsException(message);
-  };
-  if (!writeAll(file.fd, header.data(), header.size()))
-    fail("cannot write to open file '" + fileName + "'");
+  writeAt(fd, reinterpret_cast<const unsigned char*>(header.data()), header.size(), 0);
+  return fd;
+}
+
+void FitsOut::removeCreated() {
+  if (created) ::unlink(fileName.c_str());
+  created = false;
+}
+
+void FitsOut::writeAt(int fd, const unsigned char* data, std::size_t length, long offset) {
+  while (length > 0) {
+    const ssize_t written = ::pwrite(fd, data, length, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      ::close(fd);
+      removeCreated();
+      throw FitsException("cannot write to open file '" + fileName + "'");
+    }
+    data += written;
+    offset += written;
+    length -= static_cast<std::size_t>(written);
+  }
+}
+
+int FitsOut::setGeometry(int bitpix, int naxis, const int* naxes) {
+  Descriptor file(createFile(bitpix, naxis, naxes));
   if (dataLength > 0) {
     // The data records get their disk space now: a full disk is an error
     // here, not a fault when the pixels are stored into the map.
     const long records = (dataLength - 1) / RECORD + 1;
+    std::string failure;
     if (::posix_fallocate(file.fd, dataOffset, records * RECORD) != 0)
-      fail("cannot (re)set file size for file '" + fileName + "'");
-    if (::fsync(file.fd) != 0) fail("cannot sync file '" + fileName + "' for writing");
+      failure = "cannot (re)set file size for file '" + fileName + "'";
+    else if (::fsync(file.fd) != 0)
+      failure = "cannot sync file '" + fileName + "' for writing";
+    if (!failure.empty()) {
+      ::close(file.release());
+      removeCreated();
+      throw FitsException(failure);
+    }
   }
   return file.release();
 }
@@ -400,8 +413,7 @@ void FitsOut::openData(int bitpix, int naxis, const int* naxes) {
     void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, 0);
     if (map == MAP_FAILED) {
       ::close(file.release());
-      ::unlink(fileName.c_str());
-      created = false;
+      removeCreated();
       throw FitsException("cannot map file for writing");
     }
     mapAddress = static_cast<char*>(map);
@@ -420,10 +432,8 @@ void FitsOut::openData(int bitpix, const util::Region& r) {
 void FitsOut::closeData() {
   region.reset();
   if (mapAddress && ::msync(mapAddress, mapLength, MS_SYNC) != 0) {
-    const bool remove = created;
     unmap();
-    if (remove) ::unlink(fileName.c_str());
-    created = false;
+    removeCreated();
     throw FitsException("cannot sync file '" + fileName + "' for writing");
   }
   unmap();
@@ -433,8 +443,7 @@ void FitsOut::closeData() {
 void FitsOut::abandon() {
   region.reset();
   unmap();
-  if (created) ::unlink(fileName.c_str());
-  created = false;
+  removeCreated();
 }
 
 void FitsOut::checkFileSize(int fd, long needed) const {

@@ -178,6 +178,11 @@ class FitsOut : public FitsHeader, public FitsIO {
   void writeDataArray(MArrayIterConst<T, N>& it);
   template <class T, int N>
   void writeRegionArray(MArrayIterConst<T, N>& it);
+  // Creates the file and writes the elements as its data segment in slices
+  // through a buffer, without mapping the file: the way whole arrays are
+  // written. Nothing is left behind when it fails.
+  template <class T, int N>
+  void writeImage(int bitpix, int naxis, const int* naxes, MArrayIterConst<T, N>& it);
 
   // Called when writing the pixels failed: unmaps and removes the file this
   // stream created, so that no half-written file is left behind.
@@ -187,6 +192,13 @@ class FitsOut : public FitsHeader, public FitsIO {
   void dropTemplateStatistics();
 
  private:
+  // Rebuilds the mandatory cards, creates the file and writes the header;
+  // returns the open descriptor.
+  int createFile(int bitpix, int naxis, const int* naxes);
+  // Writes bytes at a file offset, retrying short writes; on failure the
+  // descriptor is closed and the created file removed.
+  void writeAt(int fd, const unsigned char* data, std::size_t length, long offset);
+  void removeCreated();
   void requireMap() const;
   void checkFileSize(int fd, long needed) const;
 

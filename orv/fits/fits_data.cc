@@ -195,13 +195,8 @@ FitsOut& writeArray(FitsOut& out, const MArray<T, 2>& a, int defaultBitpix) {
   } else {
     const int axes[2] = {a.length(1), a.length(2)};
     out.dropTemplateStatistics();
-    out.openData(out.getBitpixOut(), 2, axes);
-    try {
-      out.writeDataArray(it);
-    } catch (...) {
-      out.abandon();
-      throw;
-    }
+    out.writeImage(out.getBitpixOut(), 2, axes, it);
+    return out;
   }
   out.closeData();
   return out;

@@ -371,6 +371,44 @@ void FitsOut::writeRegionArray(MArrayIterConst<T, N>& it) {
   fitsdata::writePixels(bitpix, src, dst, region->getLength());
 }
 
+template <class T, int N>
+void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterConst<T, N>& it) {
+  // An impossible NAXIS gets its own error before the shapes are compared.
+  if (naxis < 0 || naxis > FitsKnownList::NAXIS_HI_LIMIT) resetMandatories(bitpix, naxis, naxes);
+  fitsdata::requireSameShape(fitsdata::squeezed(std::vector<int>(naxes, naxes + naxis)),
+                             fitsdata::squeezed<N>(it.length));
+  const int fd = createFile(bitpix, naxis, naxes);
+  const std::size_t size = static_cast<std::size_t>(bytpix);
+  const std::size_t total = static_cast<std::size_t>(dataLength) / size;
+  const std::size_t slice = std::min<std::size_t>(total, (std::size_t(1) << 20) / size);
+  std::unique_ptr<unsigned char[]> buffer;
+  try {
+    buffer.reset(new unsigned char[std::max<std::size_t>(slice * size, FitsPhysical_::RECORD_LENGTH)]);
+  } catch (...) {
+    ::close(fd);
+    removeCreated();
+    throw;
+  }
+  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
+  for (std::size_t done = 0; done < total;) {
+    const std::size_t n = std::min(slice, total - done);
+    fitsdata::BoxWalk dst(buffer.get(), size, n);
+    fitsdata::writePixels(bitpix, src, dst, n);
+    writeAt(fd, buffer.get(), n * size, dataOffset + static_cast<long>(done * size));
+    done += n;
+  }
+  // Zeros up to the end of the last record, written rather than left as a hole.
+  const long record = FitsPhysical_::RECORD_LENGTH;
+  const long fill = dataLength > 0 ? (record - dataLength % record) % record : 0;
+  std::memset(buffer.get(), 0, static_cast<std::size_t>(fill));
+  writeAt(fd, buffer.get(), static_cast<std::size_t>(fill), dataOffset + dataLength);
+  if (::close(fd) != 0) {
+    removeCreated();
+    throw FitsException("cannot write to open file '" + fileName + "'");
+  }
+  created = false;
+}
+
 // --- arrays --------------------------------------------------------------------------
 
 // The whole image, or the stream's region, as a new two-dimensional array

@@ -547,22 +547,32 @@ TEST_F(FitsStream, FailedWritesLeaveNoFile) {
   FitsOut unmapped(file);
   EXPECT_EQ(fe("Attempt to write file of unspecified geometry."), fitsError([&] { unmapped.begin(); }));
 
-  // A file-size limit stands in for a full disk: the space of the data is
-  // claimed before any pixel is stored, and the failed file is removed.
+  // A file-size limit stands in for a full disk. Written arrays fail on the
+  // write, mapped data segments when their space is claimed, before any
+  // pixel is stored; either way the file is removed.
   struct rlimit old;
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
   struct rlimit small = old;
   small.rlim_cur = 20000;
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-  const std::string message = fitsError([&] {
+  const std::string written = fitsError([&] {
     FitsOut big(file);
     big << ramp(100, 100);
   });
+  const bool writtenLeftFile = ::access(file.c_str(), F_OK) == 0;
+  const std::string mapped = fitsError([&] {
+    FitsOut big(file);
+    const int axes[2] = {100, 100};
+    big.openData(-32, 2, axes);
+  });
+  const bool mappedLeftFile = ::access(file.c_str(), F_OK) == 0;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &old));
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(fe("cannot (re)set file size for file '" + file + "'"), message);
-  EXPECT_NE(0, ::access(file.c_str(), F_OK));
+  EXPECT_EQ(fe("cannot write to open file '" + file + "'"), written);
+  EXPECT_FALSE(writtenLeftFile);
+  EXPECT_EQ(fe("cannot (re)set file size for file '" + file + "'"), mapped);
+  EXPECT_FALSE(mappedLeftFile);
 }
 
 TEST_F(FitsStream, CopiesAndDescriptions) {
