@@ -150,6 +150,7 @@ FitsIn FitsIn::getNextExtension() {
 }
 
 void FitsIn::openData() {
+  unmap();
   if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
   const FitsCard* first = mandatoryList.empty() ? nullptr : mandatoryList.front().get();
   if (first && first->what_id() == 3 && first->getString() != "IMAGE")

@@ -39,77 +39,60 @@ struct Pixel<8> {
   static constexpr double lo = 0.0, hi = 255.0;
 };
 
-template <>
-struct Pixel<16> {
-  using Raw = std::int16_t;
-  static constexpr std::size_t size = 2;
+// Big-endian bytes to and from an unsigned integer. Loads are spelled out
+// byte by byte so that the compiler turns the loops into vector code.
+template <class U>
+inline U loadBits(const unsigned char* p) {
+  U u = 0;
+  for (std::size_t k = 0; k < sizeof(U); ++k) u = static_cast<U>(static_cast<U>(u << 8) | p[k]);
+  return u;
+}
+
+inline std::uint16_t byteSwap(std::uint16_t u) { return __builtin_bswap16(u); }
+inline std::uint32_t byteSwap(std::uint32_t u) { return __builtin_bswap32(u); }
+inline std::uint64_t byteSwap(std::uint64_t u) { return __builtin_bswap64(u); }
+
+// Stores are left to the byte-swap instruction: spelled out byte by byte
+// they become byte stores.
+template <class U>
+inline void storeBits(unsigned char* p, U u) {
+  u = byteSwap(u);
+  std::memcpy(p, &u, sizeof(U));
+}
+
+// A value of type R stored big-endian in the bytes of an unsigned U.
+template <class R, class U>
+struct BigEndian {
+  using Raw = R;
+  static constexpr std::size_t size = sizeof(R);
   static Raw load(const unsigned char* p) {
-    std::uint16_t u;
-    std::memcpy(&u, p, 2);
-    return static_cast<Raw>(__builtin_bswap16(u));
+    const U u = loadBits<U>(p);
+    Raw v;
+    std::memcpy(&v, &u, size);
+    return v;
   }
   static void store(unsigned char* p, Raw v) {
-    const std::uint16_t u = __builtin_bswap16(static_cast<std::uint16_t>(v));
-    std::memcpy(p, &u, 2);
+    U u;
+    std::memcpy(&u, &v, size);
+    storeBits(p, u);
   }
+};
+
+template <>
+struct Pixel<16> : BigEndian<std::int16_t, std::uint16_t> {
   static constexpr double lo = -32768.0, hi = 32767.0;
 };
 
 template <>
-struct Pixel<32> {
-  using Raw = std::int32_t;
-  static constexpr std::size_t size = 4;
-  static Raw load(const unsigned char* p) {
-    std::uint32_t u;
-    std::memcpy(&u, p, 4);
-    return static_cast<Raw>(__builtin_bswap32(u));
-  }
-  static void store(unsigned char* p, Raw v) {
-    const std::uint32_t u = __builtin_bswap32(static_cast<std::uint32_t>(v));
-    std::memcpy(p, &u, 4);
-  }
+struct Pixel<32> : BigEndian<std::int32_t, std::uint32_t> {
   static constexpr double lo = -2147483648.0, hi = 2147483647.0;
 };
 
 template <>
-struct Pixel<-32> {
-  using Raw = float;
-  static constexpr std::size_t size = 4;
-  static Raw load(const unsigned char* p) {
-    std::uint32_t u;
-    std::memcpy(&u, p, 4);
-    u = __builtin_bswap32(u);
-    float f;
-    std::memcpy(&f, &u, 4);
-    return f;
-  }
-  static void store(unsigned char* p, Raw v) {
-    std::uint32_t u;
-    std::memcpy(&u, &v, 4);
-    u = __builtin_bswap32(u);
-    std::memcpy(p, &u, 4);
-  }
-};
+struct Pixel<-32> : BigEndian<float, std::uint32_t> {};
 
 template <>
-struct Pixel<-64> {
-  using Raw = double;
-  static constexpr std::size_t size = 8;
-  static Raw load(const unsigned char* p) {
-    std::uint64_t u;
-    std::memcpy(&u, p, 8);
-    u = __builtin_bswap64(u);
-    double d;
-    std::memcpy(&d, &u, 8);
-    return d;
-  }
-  static void store(unsigned char* p, Raw v) {
-    std::uint64_t u;
-    std::memcpy(&u, &v, 8);
-    u = __builtin_bswap64(u);
-    std::memcpy(p, &u, 8);
-  }
-};
+struct Pixel<-64> : BigEndian<double, std::uint64_t> {};
 
 // The stored value of an element: integer types saturate, NaN becomes 0.
 template <int B, class T>
@@ -118,9 +101,9 @@ inline typename Pixel<B>::Raw encodeValue(T x) {
   if constexpr (std::is_floating_point<Raw>::value) {
     return static_cast<Raw>(x);
   } else {
-    double v = static_cast<double>(x);
+    // Clamped first, NaN replaced after: this order stays branch-free.
+    double v = std::min(std::max(static_cast<double>(x), Pixel<B>::lo), Pixel<B>::hi);
     v = v == v ? v : 0.0;
-    v = std::min(std::max(v, Pixel<B>::lo), Pixel<B>::hi);
     return static_cast<Raw>(v);
   }
 }
@@ -143,7 +126,8 @@ struct Scaled {
 };
 
 template <int B, class T, class Op>
-void decodeRun(const unsigned char* src, T* dst, index_t step, std::size_t n, const Op& op) {
+void decodeRun(const unsigned char* __restrict src, T* __restrict dst, index_t step, std::size_t n,
+               const Op& op) {
   constexpr std::size_t size = Pixel<B>::size;
   if (step == 1) {
     for (std::size_t i = 0; i < n; ++i) dst[i] = op.template apply<T>(Pixel<B>::load(src + i * size));
@@ -154,7 +138,7 @@ void decodeRun(const unsigned char* src, T* dst, index_t step, std::size_t n, co
 }
 
 template <int B, class T>
-void encodeRun(const T* src, index_t step, unsigned char* dst, std::size_t n) {
+void encodeRun(const T* __restrict src, index_t step, unsigned char* __restrict dst, std::size_t n) {
   constexpr std::size_t size = Pixel<B>::size;
   if (step == 1) {
     for (std::size_t i = 0; i < n; ++i) Pixel<B>::store(dst + i * size, encodeValue<B>(src[i]));
