@@ -12,13 +12,6 @@ namespace orv {
 
 namespace detail {
 
-template <int N>
-std::string lengthsText(const int* length) {
-  std::string s;
-  for (int d = 0; d < N; ++d) s += (d ? " x " : "") + std::to_string(length[d]);
-  return s;
-}
-
 // Every leaf of the tree must have the reference lengths in every dimension.
 template <int N>
 struct LengthCheck {
@@ -37,12 +30,12 @@ struct LengthCheck {
 
 template <class T, int N, class E>
 void checkAssignment(const MArray<T, N>& dest, const E& e) {
-  if (dest.memoryBlock() == nullptr) throw RangeException("Assignment to an array without storage");
+  if (dest.memoryBlock() == nullptr) raise("Assignment to an array without storage");
   LengthCheck<N> check(dest.shape()->length);
   e.visitLeaves(check);
   if (check.bad != nullptr)
-    throw RangeException("Assignment of an operand of lengths " + lengthsText<N>(check.bad) +
-                         " to an array of lengths " + lengthsText<N>(dest.shape()->length));
+    raiseLengths("Assignment of an operand of lengths ", check.bad, " to an array of lengths ",
+                 dest.shape()->length, N);
 }
 
 // Lowest and one-past-highest byte address touched by a walk; empty when

@@ -45,12 +45,6 @@ struct identity {
   using type = T;
 };
 
-[[noreturn]] inline void throwIndexRange(int d, long long first, long long last, int base, int end) {
-  throw RangeException("Range " + std::to_string(first) + ".." + std::to_string(last) +
-                       " reaches outside the index range " + std::to_string(base) + ".." +
-                       std::to_string(end) + " of dimension " + std::to_string(d));
-}
-
 }  // namespace detail
 
 template <class T, int N>
@@ -133,7 +127,7 @@ class MArray {
             std::enable_if_t<sizeof...(A) == M && (detail::isViewArg<A> && ...) &&
                                  detail::countRanges<A...> == N,
                              int> = 0>
-  MArray(const MArray<T, M>& src, const A&... args) : MArray() {
+  ORV_INLINE MArray(const MArray<T, M>& src, const A&... args) : MArray() {
     makeView(src, args...);
   }
 
@@ -299,7 +293,7 @@ class MArray {
   int dimIndex(int d) const {
 #ifdef ORV_RANGE_CHECK
     if (d < 1 || d > N)
-      throw RangeException("Dimension " + std::to_string(d) + " outside 1.." + std::to_string(N));
+      detail::raise("Dimension " + std::to_string(d) + " outside 1.." + std::to_string(N));
 #endif
     return d - 1;
   }
@@ -309,7 +303,7 @@ class MArray {
 #ifdef ORV_RANGE_CHECK
     int d = 0;
     ((static_cast<long long>(i) < shape_.base[d] || static_cast<long long>(i) > shape_.lastIndex(d)
-          ? detail::throwIndexRange(d + 1, i, i, shape_.base[d], shape_.lastIndex(d))
+          ? detail::raiseIndex(i, shape_.base[d], shape_.lastIndex(d), d + 1)
           : void(++d)),
      ...);
 #endif
@@ -331,12 +325,12 @@ class MArray {
       fits = n <= static_cast<unsigned long long>(INT_MAX);
     else
       fits = static_cast<long long>(n) <= INT_MAX && static_cast<long long>(n) >= INT_MIN;
-    if (!fits) throw RangeException("Array length " + std::to_string(n) + " does not fit a dimension");
+    if (!fits) detail::raise("Array length " + std::to_string(n) + " does not fit a dimension");
     return static_cast<int>(n);
   }
   void setFromRange(int d, const Range& r) {
     if (r.first == Range::unset || r.last == Range::unset || r.stride != 1)
-      throw RangeException("An array is made from ranges with both bounds given and step 1");
+      detail::raise("An array is made from ranges with both bounds given and step 1");
     shape_.base[d] = r.first;
     shape_.length[d] = checkedLength(static_cast<long long>(r.last) - r.first + 1);
   }
@@ -346,7 +340,7 @@ class MArray {
     if constexpr (std::is_trivially_copyable<T>::value) {
       return new MemoryMapBlock<T>(n, fileName);
     } else {
-      throw RangeException("Memory-mapped storage holds plain element types only");
+      detail::raise("Memory-mapped storage holds plain element types only");
     }
   }
 
@@ -356,7 +350,7 @@ class MArray {
   }
 
   // Takes a reference on block first, then drops the one held.
-  void adoptView(MemoryBlock<T>* block, const Shape<N>& s, T* d) {
+  ORV_INLINE void adoptView(MemoryBlock<T>* block, const Shape<N>& s, T* d) {
     if (block != nullptr) ++block->references;
     release();
     memoryBlock_ = block;
@@ -365,7 +359,7 @@ class MArray {
   }
 
   void requireStorage() const {
-    if (memoryBlock_ == nullptr) throw RangeException("Assignment to an array without storage");
+    if (memoryBlock_ == nullptr) detail::raise("Assignment to an array without storage");
   }
 
   // Every element becomes x: the fill that ends a scalar assignment.
@@ -375,17 +369,18 @@ class MArray {
   // 1 and index k addresses what was index first + (k - 1) * r.stride. A range
   // ending before it begins selects nothing; one reaching outside the
   // dimension is refused.
-  static void restrict(Shape<N>& s, T*& d, int i, const Range& r) {
-    if (r.stride == 0) throw RangeException("Range step must not be 0");
+  ORV_INLINE static void restrict(Shape<N>& s, T*& d, int i, const Range& r) {
+    if (r.stride == 0) detail::raise("Range step must not be 0");
     const long long b = s.base[i];
     const long long e = b + s.length[i] - 1;
     const long long f = r.first == Range::unset ? b : r.first;
     const long long l = r.last == Range::unset ? e : r.last;
-    long long n = (l - f) / r.stride + 1;
+    // Step 1 is the common case; it needs no division.
+    long long n = r.stride == 1 ? l - f + 1 : (l - f) / r.stride + 1;
     if (n < 0) n = 0;
     if (n > 0) {
       const long long end = f + (n - 1) * r.stride;
-      if (f < b || f > e || end < b || end > e) detail::throwIndexRange(i + 1, f, l, s.base[i], static_cast<int>(e));
+      if (f < b || f > e || end < b || end > e) detail::raiseRange(i + 1, f, l, b, e);
     }
     const index_t oldStride = s.stride[i];
     s.base[i] = 1;
@@ -395,7 +390,7 @@ class MArray {
   }
 
   template <int M>
-  static void applyViewArg(Shape<N>& s, T*& d, int& out, const Shape<M>& from, int k, const Range& r) {
+  ORV_INLINE static void applyViewArg(Shape<N>& s, T*& d, int& out, const Shape<M>& from, int k, const Range& r) {
     s.base[out] = from.base[k];
     s.length[out] = from.length[k];
     s.stride[out] = from.stride[k];
@@ -403,16 +398,14 @@ class MArray {
     ++out;
   }
   template <int M, class I, std::enable_if_t<detail::isIndex<I>, int> = 0>
-  static void applyViewArg(Shape<N>&, T*& d, int&, const Shape<M>& from, int k, I index) {
+  ORV_INLINE static void applyViewArg(Shape<N>&, T*& d, int&, const Shape<M>& from, int k, I index) {
     if (static_cast<long long>(index) < from.base[k] || static_cast<long long>(index) > from.lastIndex(k))
-      throw RangeException("Index " + std::to_string(index) + " outside the index range " +
-                           std::to_string(from.base[k]) + ".." + std::to_string(from.lastIndex(k)) +
-                           " of dimension " + std::to_string(k + 1));
+      detail::raiseIndex(index, from.base[k], from.lastIndex(k), k + 1);
     if (d != nullptr) d += static_cast<index_t>(index) * from.stride[k];
   }
 
   template <int M, class... A>
-  void makeView(const MArray<T, M>& src, const A&... args) {
+  ORV_INLINE void makeView(const MArray<T, M>& src, const A&... args) {
     static_assert(sizeof...(A) == M, "one argument per source dimension");
     static_assert(detail::countRanges<A...> == N, "one range per dimension of the view");
     Shape<N> s;

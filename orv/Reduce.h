@@ -33,35 +33,77 @@ struct FirstLeaf {
 
 // Calls f with every value of the tree in index order, dimension 1 fastest:
 // one loop when every leaf is one progression in memory, else run by run.
+// f carries the running state and is returned; being a local copy here, its
+// state stays in registers instead of going to memory at every element.
 template <int N, class E, class F>
-void forEachValue(E e, F&& f) {
+ORV_INLINE F foldValues(const E& e, F f) {
   FirstLeaf<N> g;
   e.visitLeaves(g);
   if (g.bad != nullptr)
-    throw RangeException("Reduction over operands of lengths " + lengthsText<N>(g.length) + " and " +
-                         lengthsText<N>(g.bad));
-  if (g.length == nullptr) return;
+    raiseLengths("Reduction over operands of lengths ", g.length, " and ", g.bad, N);
+  if (g.length == nullptr) return f;
   index_t n = 1;
   for (int d = 0; d < N; ++d) n *= g.length[d];
-  if (n == 0) return;
+  if (n == 0) return f;
   const bool unit = e.isUnitStride();
   if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) {
     if (unit)
       for (index_t k = 0; k < n; ++k) f(e.valueAtUnitStride(k));
     else
       for (index_t k = 0; k < n; ++k) f(e.valueAt(k));
-    return;
+    return f;
   }
+  // The walk moves the leaves, so it works on a copy of the tree.
+  E walk = e;
   const index_t len = g.length[0];
   for (index_t runs = n / len;;) {
     if (unit)
-      for (index_t k = 0; k < len; ++k) f(e.valueAtUnitStride(k));
+      for (index_t k = 0; k < len; ++k) f(walk.valueAtUnitStride(k));
     else
-      for (index_t k = 0; k < len; ++k) f(e.valueAt(k));
+      for (index_t k = 0; k < len; ++k) f(walk.valueAt(k));
     if (--runs == 0) break;
-    e.advanceDim();
+    walk.advanceDim();
   }
+  return f;
 }
+
+template <class V>
+struct SumFold {
+  V total;
+  void operator()(const V& v) { total += v; }
+};
+
+struct CountFold {
+  index_t count = 0;
+  void operator()(bool v) { count += v ? 1 : 0; }
+};
+
+template <class V>
+struct MinFold {
+  V least;
+  void operator()(const V& v) {
+    if (v < least) least = v;
+  }
+};
+
+template <class V>
+struct MaxFold {
+  V most;
+  void operator()(const V& v) {
+    if (v > most) most = v;
+  }
+};
+
+// Copies the values that keep() accepts to out.
+template <class T, class Keep>
+struct GatherFold {
+  T* out;
+  index_t n;
+  Keep keep;
+  void operator()(const T& v) {
+    if (keep(v)) out[n++] = v;
+  }
+};
 
 template <class X>
 constexpr int rankOfOperand = traits<X>::rank;
@@ -125,12 +167,9 @@ double middleOf(T* v, index_t n) {
 template <class T, int N, class Keep>
 double medianWhere(const MArray<T, N>& a, Keep keep, double none) {
   MedianBuffer<T> buffer(a.elementCount());
-  T* const out = buffer.data();
-  index_t n = 0;
-  forEachValue<N>(MArrayIterConst<T, N>(a), [&](const T& v) {
-    if (keep(v)) out[n++] = v;
-  });
-  return n == 0 ? none : middleOf(out, n);
+  GatherFold<T, Keep> kept =
+      foldValues<N>(MArrayIterConst<T, N>(a), GatherFold<T, Keep>{buffer.data(), 0, keep});
+  return kept.n == 0 ? none : middleOf(buffer.data(), kept.n);
 }
 
 }  // namespace detail
@@ -146,17 +185,13 @@ struct sum_reduction {
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 detail::value_t<X> sum(const X& x) {
   using V = detail::value_t<X>;
-  V total = V();
-  detail::forEachValue<detail::rankOfOperand<X>>(detail::traits<X>::make(x), [&total](const V& v) { total += v; });
-  return total;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::SumFold<V>{V()}).total;
 }
 
 // Number of elements whose value is true.
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 index_t count(const X& x) {
-  index_t c = 0;
-  detail::forEachValue<detail::rankOfOperand<X>>(detail::traits<X>::make(x), [&c](bool v) { c += v ? 1 : 0; });
-  return c;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::CountFold()).count;
 }
 
 // Smallest value; the largest finite value of the type when empty. NaN never
@@ -164,22 +199,18 @@ index_t count(const X& x) {
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 detail::value_t<X> min(const X& x) {
   using V = detail::value_t<X>;
-  V m = std::numeric_limits<V>::max();
-  detail::forEachValue<detail::rankOfOperand<X>>(detail::traits<X>::make(x), [&m](const V& v) {
-    if (v < m) m = v;
-  });
-  return m;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x),
+                                                      detail::MinFold<V>{std::numeric_limits<V>::max()})
+      .least;
 }
 
 // Largest value; the lowest finite value of the type when empty.
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 detail::value_t<X> max(const X& x) {
   using V = detail::value_t<X>;
-  V m = std::numeric_limits<V>::lowest();
-  detail::forEachValue<detail::rankOfOperand<X>>(detail::traits<X>::make(x), [&m](const V& v) {
-    if (v > m) m = v;
-  });
-  return m;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x),
+                                                      detail::MaxFold<V>{std::numeric_limits<V>::lowest()})
+      .most;
 }
 
 // Sum divided by the element count; NaN for an empty array.
@@ -192,7 +223,7 @@ double average(const MArray<T, N>& a) {
 // Adds every value of the tree, in index order, to the accumulator.
 template <class E, int N, class T>
 void eval_full_reduction_1(const TExpr<E, N>& e, sum_reduction<T>& acc) {
-  detail::forEachValue<N>(e, [&acc](const typename TExpr<E, N>::value_type& v) { acc.value += v; });
+  acc.value = detail::foldValues<N>(e, detail::SumFold<T>{acc.value}).total;
 }
 
 // Exact median of the elements that are neither the blank marker nor NaN:

@@ -14,6 +14,10 @@ namespace orv {
 // 2^31 elements are addressed correctly.
 using index_t = std::ptrdiff_t;
 
+// For the small functions on the path of every view and reduction: windows
+// of a few pixels are reduced millions of times.
+#define ORV_INLINE inline __attribute__((always_inline))
+
 template <int N>
 struct Shape {
   static_assert(N >= 1, "an array has at least one dimension");
@@ -45,9 +49,9 @@ struct Shape {
   void setFresh(index_t maxElements) {
     index_t n = 1;
     for (int d = 0; d < N; ++d) {
-      if (length[d] < 0) throw RangeException("Array length " + std::to_string(length[d]) + " is negative");
+      if (length[d] < 0) detail::raise("Array length " + std::to_string(length[d]) + " is negative");
       if (__builtin_mul_overflow(n, static_cast<index_t>(length[d]), &n) || n > maxElements)
-        throw RangeException("Array element count overflows");
+        detail::raise("Array element count overflows");
     }
     index_t s = 1;
     for (int d = 0; d < N; ++d) {
@@ -56,32 +60,32 @@ struct Shape {
     }
     nelements = n;
     contiguous = true;
-    computeZeroOffset();
-  }
-
-  // Recomputes offset, count and contiguity after bases, lengths or strides
-  // of a view have changed.
-  void recompute() {
-    index_t n = 1;
-    for (int d = 0; d < N; ++d) n *= length[d];
-    nelements = n;
-    contiguous = true;
-    for (int d = 0; d + 1 < N; ++d)
-      if (stride[d] * length[d] != stride[d + 1]) contiguous = false;
-    computeZeroOffset();
-  }
-
- private:
-  void computeZeroOffset() {
     index_t z = 0;
     for (int d = 0; d < N; ++d) {
       index_t lo, hi;
       if (__builtin_mul_overflow(static_cast<index_t>(base[d]), stride[d], &lo) ||
           __builtin_mul_overflow(static_cast<index_t>(lastIndex(d)), stride[d], &hi) ||
           __builtin_sub_overflow(z, lo, &z))
-        throw RangeException("Array index range overflows the address range");
+        detail::raise("Array index range overflows the address range");
     }
     zeroOffset = z;
+  }
+
+  // Recomputes offset, count and contiguity after bases, lengths or strides
+  // of a view have changed (a view never reaches beyond its source, so
+  // nothing here can overflow).
+  void recompute() {
+    index_t n = 1;
+    index_t z = 0;
+    bool c = true;
+    for (int d = 0; d < N; ++d) {
+      n *= length[d];
+      z -= base[d] * stride[d];
+      if (d + 1 < N && stride[d] * length[d] != stride[d + 1]) c = false;
+    }
+    nelements = n;
+    zeroOffset = z;
+    contiguous = c;
   }
 };
 

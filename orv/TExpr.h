@@ -394,7 +394,7 @@ inline auto cast(const X& x) {
 template <class T, int N>
 inline TExpr<IndexIterDimExpr<T, int, N>, N> indexAlong(const MArray<T, N>& a, int d) {
   if (d < 1 || d > N)
-    throw RangeException("indexAlong: dimension " + std::to_string(d) + " outside 1.." + std::to_string(N));
+    detail::raise("indexAlong: dimension " + std::to_string(d) + " outside 1.." + std::to_string(N));
   return TExpr<IndexIterDimExpr<T, int, N>, N>(IndexIterDimExpr<T, int, N>(*a.shape(), d));
 }
 
