@@ -463,6 +463,8 @@ TEST_F(FitsStream, TemplateHeadersLoseWhatTheNewDataContradict) {
   EXPECT_EQ(1000, c.getInt("DATAMAX "));
   EXPECT_EQ(2.0, c.getBscale());
   EXPECT_EQ(100.0, c.getBzero());
+  EXPECT_EQ(cfitsioRead<float>(source), cfitsioRead<float>(copy));
+  EXPECT_TRUE(fitstest::fitsverifyClean(copy, &report)) << report;
 }
 
 TEST_F(FitsStream, ExtensionTemplatesWriteAPrimaryImage) {
