@@ -65,7 +65,7 @@ TEST(Shape, CountsAndOffsetsAre64Bit) {
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(Shape, ArrayOfMoreThanTwoToThe31Elements) {
   // Heap pages that are never touched cost no memory.
-  const int rows = 3;
+  const int rows = 2;
   const int columns = (1 << 30) + 8;
   MArray<char, 2> a(columns, rows);
   EXPECT_GT(a.elementCount(), index_t(INT_MAX));
