@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev libncurses-dev libccfits-dev
-  fitsverify tmux tzdata
+  fitsverify tmux procps tzdata
 )
 
 missing=()

@@ -7,8 +7,6 @@ image psf;
 image *kernel = nullptr;
 float fwhmpsf = 0;
 float sigval = 0;
-float TWOn[101], MU[101], Y2[101];
-int ninterp = 100;
 image *mask = nullptr;
 image model;
 derivs df;

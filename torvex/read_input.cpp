@@ -1,5 +1,7 @@
 #include "torvex/parfile.h"
 
+#include "torvex/checkpars.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -159,6 +161,7 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
     if (!p)
         return;
     bool sky = objtype_is(p->objtype, "sky");
+    fitpars before = *p;
     if (key[0] == 'Z') {
         sscanf(line, " %*s %d", &p->outtype);
     } else if (key[0] == '1' && key[1] == '0') {
@@ -184,6 +187,16 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
     } else {
         int k = key[0] - '0';
         sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
+    }
+    // A value no profile can render is refused; the slot keeps what it had.
+    for (int k = 1; k <= 10; k++) {
+        if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
+            continue;
+        if (const char *why = slot_problem(p->objtype, k, p->a[k], false)) {
+            printf("-- %s; %g refused.\n", why, p->a[k]);
+            p->a[k] = before.a[k];
+            p->ia[k] = before.ia[k];
+        }
     }
 }
 

@@ -464,10 +464,11 @@ TEST(Torvex, PrintsBannerAndMenuOfAParameterFile)
     ScratchDir dir;
     spit(dir.file("all.param"), slurp(TEST_DATA "/all_types.param"));
     ProgramRun r = run_torvex(dir, "all.param", "");
-    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    // One newline per component read, then the menu.
-    EXPECT_EQ(r.out, banner + std::string(9, '\n') + slurp(TEST_DATA "/menu_all_types_plain.txt"));
+    // One newline per component read, then the menu; the run itself
+    // follows (tested with the create-only runs).
+    std::string start = banner + std::string(9, '\n') + slurp(TEST_DATA "/menu_all_types_plain.txt");
+    EXPECT_EQ(r.out.substr(0, start.size()), start);
 }
 
 TEST(Torvex, ExampleFilePrintsItsOwnText)
@@ -476,9 +477,9 @@ TEST(Torvex, ExampleFilePrintsItsOwnText)
     std::string example = slurp(EXAMPLE_PARAM);
     spit(dir.file("example.param"), example);
     ProgramRun r = run_torvex(dir, "example.param", "");
-    EXPECT_EQ(r.status, 0);
     std::string body = example.substr(example.find("===="));
-    EXPECT_EQ(r.out, banner + "\n\n\n" + "\n\n" + body);
+    std::string start = banner + "\n\n\n" + "\n\n" + body;
+    EXPECT_EQ(r.out.substr(0, start.size()), start);
 }
 
 TEST(Torvex, RefusesFilesItCannotUse)
@@ -497,22 +498,25 @@ TEST(Torvex, RefusesFilesItCannotUse)
 TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n");
-    // An empty answer, then end of input: menu, one prompt, clean end.
-    ProgramRun r = run_torvex(dir, "", "\n");
-    EXPECT_EQ(r.status, 0);
+    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
+    // An empty answer, then end of input: menu, one prompt, clean end of
+    // the editor.  Without a fit region (H) there is nothing to render, so
+    // these runs end with status 2 after it.  The plain display is chosen
+    // in each: the default one needs an X display.
+    ProgramRun r = run_torvex(dir, "", "\nO) regular\n");
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("Enter template file name: "), std::string::npos);
     EXPECT_NE(r.out.find("S) 1 "), std::string::npos);
     EXPECT_NE(r.out.find("Currently modifying object number:  0 \n"), std::string::npos);
 
     // A named file, then an edit and a redisplay.
     r = run_torvex(dir, "", "one.param\n3) 17.25 1\nr\nq\n");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find(" 3) 17.2500    1       #  total magnitude \n"), std::string::npos);
 
     // A name typed at the prompt that does not open leaves the editor on.
-    r = run_torvex(dir, "", "nothere.param\nN sky\nq\n");
-    EXPECT_EQ(r.status, 0);
+    r = run_torvex(dir, "", "nothere.param\nN sky\nO) regular\nq\n");
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("\nError reading template parameter file....\n"), std::string::npos);
 }
 
@@ -560,9 +564,11 @@ private:
 TEST(Torvex, EditorPromptsOnATerminal)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n");
+    // A complete run: the model of the edited component over the region.
+    spit(dir.file("one.param"), "B) out.fits\nH) 1 20 1 20\nO) regular\n0) sersic\n"
+                                "1) 10 10 1 1\n4) 3 1\n5) 2 1\n8) 0.8 1\n");
     std::string done = dir.file("done");
-    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" + done +
+    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=\\$? > '" + done +
            "'; sleep 30");
     ASSERT_TRUE(t.wait_for("Enter template file name:")) << t.screen();
     t.keys("one.param");

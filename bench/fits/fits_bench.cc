@@ -1,0 +1,130 @@
+// Reading and writing a 4096 x 4096 image, the I/O of every sky-program run,
+// beside CFITSIO's own reading and writing of the same file.
+#include <benchmark/benchmark.h>
+#include <fitsio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "orv/fits/fits_data.h"
+
+namespace {
+
+constexpr int kSide = 4096;
+
+// A private folder for the files, removed at exit.
+struct Folder {
+  Folder() {
+    char pattern[] = "/tmp/orvbench.XXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    path = pattern;
+  }
+  ~Folder() {
+    const std::string command = "rm -rf " + path;
+    if (std::system(command.c_str()) != 0) std::perror("cleanup");
+  }
+  std::string path;
+};
+
+const std::string& folder() {
+  static const Folder dir;
+  return dir.path;
+}
+
+orv::MArray<float, 2> image() {
+  orv::MArray<float, 2> a(kSide, kSide);
+  for (int j = 1; j <= kSide; ++j)
+    for (int i = 1; i <= kSide; ++i) a(i, j) = static_cast<float>((i * 7 + j * 13) % 1000) * 0.25f;
+  return a;
+}
+
+// A file written by CFITSIO at the given BITPIX (16 with the unsigned BZERO).
+std::string cfitsioFile(int bitimg) {
+  const std::string name = folder() + "/in" + std::to_string(bitimg) + ".fits";
+  if (access(name.c_str(), F_OK) == 0) return name;
+  const orv::MArray<float, 2> a = image();
+  fitsfile* f = nullptr;
+  int status = 0;
+  long axes[2] = {kSide, kSide};
+  fits_create_file(&f, ("!" + name).c_str(), &status);
+  fits_create_img(f, bitimg, 2, axes, &status);
+  fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, a.dataFirst(), &status);
+  fits_close_file(f, &status);
+  if (status) std::abort();
+  return name;
+}
+
+void OrvRead(benchmark::State& state, int bitimg) {
+  const std::string name = cfitsioFile(bitimg);
+  for (auto _ : state) {
+    orv::FitsIn in(name, true, false);
+    orv::MArray<float, 2> a;
+    in >> a;
+    benchmark::DoNotOptimize(a.dataFirst());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
+}
+
+void CfitsioRead(benchmark::State& state, int bitimg) {
+  const std::string name = cfitsioFile(bitimg);
+  for (auto _ : state) {
+    fitsfile* f = nullptr;
+    int status = 0, anynul = 0;
+    float nul = 0;
+    std::vector<float> a(static_cast<std::size_t>(kSide) * kSide);
+    fits_open_file(&f, name.c_str(), READONLY, &status);
+    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, &nul, a.data(), &anynul, &status);
+    fits_close_file(f, &status);
+    if (status) state.SkipWithError("CFITSIO read failed");
+    benchmark::DoNotOptimize(a.data());
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
+}
+
+void OrvWrite(benchmark::State& state) {
+  const orv::MArray<float, 2> a = image();
+  const std::string name = folder() + "/orv.fits";
+  for (auto _ : state) {
+    // Each write makes a new file; removing the old one is not timed.
+    state.PauseTiming();
+    unlink(name.c_str());
+    state.ResumeTiming();
+    orv::FitsOut out(name);
+    out << a;
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
+}
+
+void CfitsioWrite(benchmark::State& state) {
+  const orv::MArray<float, 2> a = image();
+  const std::string name = folder() + "/cfitsio.fits";
+  long axes[2] = {kSide, kSide};
+  for (auto _ : state) {
+    state.PauseTiming();
+    unlink(name.c_str());
+    state.ResumeTiming();
+    fitsfile* f = nullptr;
+    int status = 0;
+    fits_create_file(&f, name.c_str(), &status);
+    fits_create_img(f, FLOAT_IMG, 2, axes, &status);
+    fits_write_date(f, &status);
+    fits_write_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, a.dataFirst(), &status);
+    fits_close_file(f, &status);
+    if (status) state.SkipWithError("CFITSIO write failed");
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
+}
+
+BENCHMARK_CAPTURE(OrvRead, float, FLOAT_IMG)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CfitsioRead, float, FLOAT_IMG)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OrvRead, ushort, USHORT_IMG)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CfitsioRead, ushort, USHORT_IMG)->Unit(benchmark::kMillisecond);
+BENCHMARK(OrvWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(CfitsioWrite)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

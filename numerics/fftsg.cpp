@@ -1,0 +1,781 @@
+// One-dimensional split-radix FFT: tables, complex, real, cosine and sine
+// transforms.
+//
+// The complex transform is a decimation-in-frequency split-radix recursion:
+// one stage turns a block of L points into a block of L/2 points and two
+// twiddled blocks of L/4 points whose transforms give the outputs 2k, 4k+1
+// and 4k+3; blocks of 16 and 8 points end the recursion in fixed kernels.
+// The outputs come out in bit-reversed order and one permutation at the end
+// puts them in natural order.  The backward transform conjugates the data on
+// the way into the first stage and on the way out of the permutation.
+//
+// Twiddles come from the cos/sin table: for a block of L points the table of
+// L/4 entries starts at w[nw - L/2].  It holds exp(2*pi*i*p/L) and
+// exp(6*pi*i*p/L) for even p below L/8; the odd p lie half-way between two
+// even ones and are rebuilt from their neighbours, and p above L/8 mirror
+// those below.
+#include "numerics/fftsg.h"
+
+#include "numerics/fftsg_core.h"
+#include "numerics/nrutil.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace fftcore {
+
+namespace {
+
+// Two points: X0 = x0 + x1, X1 = x0 - x1 (either sign).
+inline void cft2(double *a)
+{
+    double xr = a[0] - a[2], xi = a[1] - a[3];
+    a[0] += a[2];
+    a[1] += a[3];
+    a[2] = xr;
+    a[3] = xi;
+}
+
+// Four points, exp(+), output in bit-reversed order (X0, X2, X1, X3).
+inline void cft4br(double *a)
+{
+    double x0r = a[0] + a[4], x0i = a[1] + a[5];
+    double x1r = a[0] - a[4], x1i = a[1] - a[5];
+    double x2r = a[2] + a[6], x2i = a[3] + a[7];
+    double x3r = a[2] - a[6], x3i = a[3] - a[7];
+    a[0] = x0r + x2r;
+    a[1] = x0i + x2i;
+    a[2] = x0r - x2r;
+    a[3] = x0i - x2i;
+    a[4] = x1r - x3i;
+    a[5] = x1i + x3r;
+    a[6] = x1r + x3i;
+    a[7] = x1i - x3r;
+}
+
+// Four points in natural order; sgn > 0 for exp(+), sgn < 0 for exp(-).
+inline void cft4(double *a, int sgn)
+{
+    double x0r = a[0] + a[4], x0i = a[1] + a[5];
+    double x1r = a[0] - a[4], x1i = a[1] - a[5];
+    double x2r = a[2] + a[6], x2i = a[3] + a[7];
+    double x3r = a[2] - a[6], x3i = a[3] - a[7];
+    if (sgn < 0) {
+        x3r = -x3r;
+        x3i = -x3i;
+    }
+    a[0] = x0r + x2r;
+    a[1] = x0i + x2i;
+    a[2] = x1r - x3i;
+    a[3] = x1i + x3r;
+    a[4] = x0r - x2r;
+    a[5] = x0i - x2i;
+    a[6] = x1r + x3i;
+    a[7] = x1i - x3r;
+}
+
+// One split-radix butterfly on the points a0, a0 + q, a0 + 2q, a0 + 3q
+// (q in doubles): x0 + x2 and x1 + x3 stay, (x0 - x2 + i(x1 - x3))*w1 and
+// (x0 - x2 - i(x1 - x3))*w3 go to the third and fourth place.  Conj takes
+// the complex conjugate of the inputs first.
+template <bool Conj>
+inline void srbfly(double *a0, int q, double w1r, double w1i, double w3r,
+                   double w3i)
+{
+    double *a1 = a0 + q, *a2 = a1 + q, *a3 = a2 + q;
+    double x0r = a0[0] + a2[0], x0i = a0[1] + a2[1];
+    double x1r = a0[0] - a2[0], x1i = a0[1] - a2[1];
+    double x2r = a1[0] + a3[0], x2i = a1[1] + a3[1];
+    double x3r = a1[0] - a3[0], x3i = a1[1] - a3[1];
+    if (Conj) {
+        x0i = -x0i;
+        x1i = -x1i;
+        x2i = -x2i;
+        x3i = -x3i;
+    }
+    a0[0] = x0r;
+    a0[1] = x0i;
+    a1[0] = x2r;
+    a1[1] = x2i;
+    double yr = x1r - x3i, yi = x1i + x3r;
+    a2[0] = yr * w1r - yi * w1i;
+    a2[1] = yr * w1i + yi * w1r;
+    yr = x1r + x3i;
+    yi = x1i - x3r;
+    a3[0] = yr * w3r - yi * w3i;
+    a3[1] = yr * w3i + yi * w3r;
+}
+
+// One split-radix stage over a block of L >= 32 points with its table tb.
+template <bool Conj>
+void cftstage(int L, double *a, const double *tb)
+{
+    const int q = L >> 1;
+    const int l4 = L >> 2, l16 = L >> 4;
+    const double wn4r = tb[1], csc1 = tb[2], csc3 = tb[3];
+    srbfly<Conj>(a, q, 1, 0, 1, 0);
+    // Twiddles of the even point below the current one.
+    double p1r = 1, p1i = 0, p3r = 1, p3i = 0;
+    for (int g = 1; g <= l16; g++) {
+        double c1r, c1i, c3r, c3i;
+        if (g < l16) {
+            c1r = tb[4 * g];
+            c1i = tb[4 * g + 1];
+            c3r = tb[4 * g + 2];
+            c3i = -tb[4 * g + 3];
+        } else {  // p = L/8: exp(i*pi/4) and exp(3i*pi/4)
+            c1r = wn4r;
+            c1i = wn4r;
+            c3r = -wn4r;
+            c3i = wn4r;
+        }
+        // The odd point between: the sum of the two neighbours, rescaled.
+        double m1r = csc1 * (p1r + c1r), m1i = csc1 * (p1i + c1i);
+        double m3r = csc3 * (p3r + c3r), m3i = csc3 * (p3i + c3i);
+        int p = 2 * g - 1;
+        srbfly<Conj>(a + 2 * p, q, m1r, m1i, m3r, m3i);
+        // Point L/4 - p: w1 -> i*conj(w1), w3 -> -i*conj(w3).
+        srbfly<Conj>(a + 2 * (l4 - p), q, m1i, m1r, -m3i, -m3r);
+        p = 2 * g;
+        srbfly<Conj>(a + 2 * p, q, c1r, c1i, c3r, c3i);
+        if (g < l16)
+            srbfly<Conj>(a + 2 * (l4 - p), q, c1i, c1r, -c3i, -c3r);
+        p1r = c1r;
+        p1i = c1i;
+        p3r = c3r;
+        p3i = c3i;
+    }
+}
+
+// Eight points, exp(+), output in bit-reversed order.
+void cft8br(double *a, double wn4r)
+{
+    srbfly<false>(a, 4, 1, 0, 1, 0);
+    srbfly<false>(a + 2, 4, wn4r, wn4r, -wn4r, wn4r);
+    cft4br(a);
+    cft2(a + 8);
+    cft2(a + 12);
+}
+
+// Sixteen points, exp(+), output in bit-reversed order; tb is the table of
+// four entries (tb[1] = cos(pi/4), tb[2..3] = cos, sin of pi/8).
+void cft16br(double *a, const double *tb)
+{
+    const double wn4r = tb[1], c = tb[2], s = tb[3];
+    srbfly<false>(a, 8, 1, 0, 1, 0);
+    srbfly<false>(a + 2, 8, c, s, s, c);
+    srbfly<false>(a + 4, 8, wn4r, wn4r, -wn4r, wn4r);
+    srbfly<false>(a + 6, 8, s, c, -c, -s);
+    cft8br(a, wn4r);
+    cft4br(a + 16);
+    cft4br(a + 24);
+}
+
+// Transform of a block of L >= 8 points (any block the recursion makes).
+void cftrec(int L, double *a, int nw, const double *w)
+{
+    if (L > 16) {
+        cftstage<false>(L, a, w + nw - (L >> 1));
+        cftrec(L >> 1, a, nw, w);
+        cftrec(L >> 2, a + L, nw, w);
+        cftrec(L >> 2, a + L + (L >> 1), nw, w);
+    } else if (L == 16) {
+        cft16br(a, w + nw - 8);
+    } else {
+        cft8br(a, w[nw - 3]);
+    }
+}
+
+// Bit-reversal permutation of N = 8 or 16 points; neg also negates the
+// index (k -> -k mod N), which turns the exp(+) result into the exp(-) one.
+void bitrv_small(int N, double *a, bool neg)
+{
+    double tmp[32];
+    for (int k = 0; k < 2 * N; k++)
+        tmp[k] = a[k];
+    const int bits = N == 8 ? 3 : 4;
+    for (int k = 0; k < N; k++) {
+        int src = neg ? (N - k) & (N - 1) : k;
+        int r = 0;
+        for (int b = 0; b < bits; b++)
+            r |= ((src >> b) & 1) << (bits - 1 - b);
+        a[2 * k] = tmp[2 * r];
+        a[2 * k + 1] = tmp[2 * r + 1];
+    }
+}
+
+// Bit-reversal permutation of n/2 >= 32 points by the seeds in ip; conj also
+// conjugates every point.  With n = 4*l*m*m (l = 4 or 8), a point index is
+// A*(N/m) + B*m + C with A, C < m and B < 2l; its reverse is
+// rev(C)*(N/m) + rev(B)*m + rev(A), and ip[m + k] = 8*m*rev(k).
+void bitrv2(int n, const int *ip, double *a, bool conj)
+{
+    static const int rev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    static const int rev16[16] = {0, 8, 4, 12, 2, 10, 6, 14,
+                                  1, 9, 5, 13, 3, 11, 7, 15};
+    int m = 1, l = n >> 2;
+    while (l > 8) {
+        m <<= 1;
+        l >>= 2;
+    }
+    const int nb = 2 * l;
+    const int *rb = nb == 8 ? rev8 : rev16;
+    const int N = n >> 1, stride = N / m, unit = 8 * m;
+    const int *seed = ip + m;
+    for (int A = 0; A < m; A++) {
+        const int ra = seed[A] / unit;
+        for (int C = 0; C < m; C++) {
+            const int i0 = A * stride + C;
+            const int r0 = seed[C] / unit * stride + ra;
+            for (int B = 0; B < nb; B++) {
+                const int i = 2 * (i0 + B * m), r = 2 * (r0 + rb[B] * m);
+                if (i < r) {
+                    double xr = a[i], xi = a[i + 1];
+                    a[i] = a[r];
+                    a[i + 1] = conj ? -a[r + 1] : a[r + 1];
+                    a[r] = xr;
+                    a[r + 1] = conj ? -xi : xi;
+                } else if (i == r && conj) {
+                    a[i + 1] = -a[i + 1];
+                }
+            }
+        }
+    }
+}
+
+// Transform of n > 32 doubles: first stage, the three sub-blocks, order.
+template <bool Conj>
+void cftlong(int n, double *a, const int *ip, int nw, const double *w)
+{
+    const int L = n >> 1;
+    cftstage<Conj>(L, a, w + nw - (n >> 2));
+    cftrec(L >> 1, a, nw, w);
+    cftrec(L >> 2, a + L, nw, w);
+    cftrec(L >> 2, a + L + (L >> 1), nw, w);
+    bitrv2(n, ip, a, Conj);
+}
+
+// Pre- and post-twiddle of the cosine transforms through the real transform:
+// the pair (a[j], a[n-j]) turns by pi*j/(2n) - pi/4, a[n/2] scales by cos(pi/4).
+void dctsub(int n, double *a, int nc, const double *c)
+{
+    const int m = n >> 1, ks = nc / n;
+    int kk = 0;
+    for (int j = 1; j < m; j++) {
+        const int k = n - j;
+        kk += ks;
+        const double wkr = c[kk] - c[nc - kk], wki = c[kk] + c[nc - kk];
+        const double xr = wki * a[j] - wkr * a[k];
+        a[j] = wkr * a[j] + wki * a[k];
+        a[k] = xr;
+    }
+    a[m] *= c[0];
+}
+
+// Reverses a[1..n-1]; a[0] stays.
+void reverse_tail(int n, double *a)
+{
+    for (int i = 1, j = n - 1; i < j; i++, j--) {
+        double x = a[i];
+        a[i] = a[j];
+        a[j] = x;
+    }
+}
+
+void negate_odd(int n, double *a)
+{
+    for (int j = 1; j < n; j += 2)
+        a[j] = -a[j];
+}
+
+void fatal(const char *who, const char *what)
+{
+    char text[200];
+    snprintf(text, sizeof text, "%s: %s", who, what);
+    nrerror(text);
+}
+
+}  // namespace
+
+namespace {
+
+// exp(+) for Back = false, exp(-) for Back = true: the same kernels, the
+// backward transform conjugating on the way in and out (or negating the
+// output index for the short lengths).
+template <bool Back>
+void cftsub(int n, double *a, const int *ip, int nw, const double *w)
+{
+    if (n > 32) {
+        cftlong<Back>(n, a, ip, nw, w);
+    } else if (n == 32) {
+        cft16br(a, w + nw - 8);
+        bitrv_small(16, a, Back);
+    } else if (n == 16) {
+        cft8br(a, w[nw - 3]);
+        bitrv_small(8, a, Back);
+    } else if (n == 8) {
+        cft4(a, Back ? -1 : 1);
+    } else if (n == 4) {
+        cft2(a);
+    }
+}
+
+// Real-data step between the complex transform of the n/2 pairs Z and the
+// transform F of the real data (M = n/2, t = 2*pi*k/n):
+// forward F[k] = Z[k] - wk*(Z[k] - conj Z[M-k]) with wk = (1 - sin t + i cos t)/2,
+// backward Z[k] = F[k] - conj(wk)*(F[k] - conj F[M-k]);
+// c[kk] = cos(t)/2 and c[nc-kk] = sin(t)/2.
+template <bool Back>
+void rftsub(int n, double *a, int nc, const double *c)
+{
+    const int m = n >> 1, ks = 2 * nc / m;
+    int kk = 0;
+    for (int j = 2; j < m; j += 2) {
+        const int k = n - j;
+        kk += ks;
+        const double wkr = 0.5 - c[nc - kk], wki = Back ? -c[kk] : c[kk];
+        const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
+        const double yr = wkr * xr - wki * xi, yi = wkr * xi + wki * xr;
+        a[j] -= yr;
+        a[j + 1] -= yi;
+        a[k] += yr;
+        a[k + 1] -= yi;
+    }
+}
+
+}  // namespace
+
+void cftfsub(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<false>(n, a, ip, nw, w);
+}
+
+void cftbsub(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<true>(n, a, ip, nw, w);
+}
+
+void rftfsub(int n, double *a, int nc, const double *c)
+{
+    rftsub<false>(n, a, nc, c);
+}
+
+void rftbsub(int n, double *a, int nc, const double *c)
+{
+    rftsub<true>(n, a, nc, c);
+}
+
+namespace {
+
+// Complex transform of the n/2 pairs and the real-data step, forward; the
+// pair of two points (n = 4) needs no real-data step, one point none at all.
+void rftf(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n >= 4)
+        cftfsub(n, a, ip, nw, w);
+    if (n > 4)
+        rftfsub(n, a, nc, c);
+}
+
+// The same backward, in reverse order.
+void rftb(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n > 4)
+        rftbsub(n, a, nc, c);
+    if (n >= 4)
+        cftbsub(n, a, ip, nw, w);
+}
+
+}  // namespace
+
+// The real transform on the tables at hand (rdft without its checks).
+void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
+             int nc, const double *c)
+{
+    if (isgn >= 0) {
+        rftf(n, a, ip, nw, w, nc, c);
+        const double xi = a[0] - a[1];
+        a[0] += a[1];
+        a[1] = xi;
+    } else {
+        a[1] = 0.5 * (a[0] - a[1]);
+        a[0] -= a[1];
+        rftb(n, a, ip, nw, w, nc, c);
+    }
+}
+
+// C[2q] = Re F[q] + Im F[q] and C[2q-1] = Re F[q] - Im F[q], F the real
+// transform of the pre-twiddled data.
+void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n < 2)
+        return;
+    dctsub(n, a, nc, c);
+    rftf(n, a, ip, nw, w, nc, c);
+    const double xr = a[0] - a[1];
+    a[0] += a[1];
+    for (int j = 2; j < n; j += 2) {
+        a[j - 1] = a[j] - a[j + 1];
+        a[j] += a[j + 1];
+    }
+    a[n - 1] = xr;
+}
+
+// The transpose of dct3, step by step in reverse order.
+void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    if (n < 2)
+        return;
+    const double xr = a[n - 1];
+    for (int j = n - 2; j >= 2; j -= 2) {
+        a[j + 1] = a[j] - a[j - 1];
+        a[j] += a[j - 1];
+    }
+    a[1] = a[0] - xr;
+    a[0] += xr;
+    rftb(n, a, ip, nw, w, nc, c);
+    dctsub(n, a, nc, c);
+}
+
+// sin(pi*(n-j)*(k+1/2)/n) = (-1)^k cos(pi*j*(k+1/2)/n): the sine transform
+// is the cosine transform of the reversed data with every other output
+// negated.
+void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    reverse_tail(n, a);
+    dct3(n, a, ip, nw, w, nc, c);
+    negate_odd(n, a);
+}
+
+// sin(pi*(j+1/2)*(n-k)/n) = (-1)^j cos(pi*(j+1/2)*k/n).
+void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc,
+          const double *c)
+{
+    negate_odd(n, a);
+    dct2(n, a, ip, nw, w, nc, c);
+    reverse_tail(n, a);
+}
+
+void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
+             const double *w, const Tables &tb)
+{
+    if (sine)
+        (isgn >= 0 ? dst3 : dst2)(n, a, ip, tb.nw, w, tb.nc, tb.c);
+    else
+        (isgn >= 0 ? dct3 : dct2)(n, a, ip, tb.nw, w, tb.nc, tb.c);
+}
+
+bool is_pow2(long n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+long ip_entries(long nw)
+{
+    if (nw <= 8)
+        return 2;
+    long m = 2;
+    for (long l = nw; l > 32; l >>= 2)
+        m <<= 1;
+    return 2 * m;
+}
+
+void check_length(const char *who, const char *what, long n, long min)
+{
+    if (n < min || !is_pow2(n)) {
+        char text[120];
+        snprintf(text, sizeof text,
+                 "%s must be a power of two of at least %ld, not %ld", what,
+                 min, n);
+        fatal(who, text);
+    }
+}
+
+void check_pointer(const char *who, const char *what, const void *p)
+{
+    if (p == nullptr) {
+        char text[80];
+        snprintf(text, sizeof text, "%s is a null pointer", what);
+        fatal(who, text);
+    }
+}
+
+void check_work(const char *who, long need, long tsize)
+{
+    if (tsize >= 0 && tsize < need) {
+        char text[120];
+        snprintf(text, sizeof text,
+                 "work area t holds %ld doubles, the transform needs %ld",
+                 tsize, need);
+        fatal(who, text);
+    }
+}
+
+namespace {
+
+void check_fit(const char *who, long nw, long nc, long ipsize, long wsize)
+{
+    char text[160];
+    if (ipsize >= 0 && ipsize < ip_entries(nw)) {
+        snprintf(text, sizeof text,
+                 "table ip holds %ld entries, a cos/sin table of %ld needs %ld",
+                 ipsize, nw, ip_entries(nw));
+        fatal(who, text);
+    }
+    if (wsize >= 0 && wsize < nw + nc) {
+        snprintf(text, sizeof text,
+                 "table w holds %ld doubles, the tables need %ld", wsize,
+                 nw + nc);
+        fatal(who, text);
+    }
+}
+
+}  // namespace
+
+Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
+               long nclen, long ncmul, long ipsize, long wsize)
+{
+    check_pointer(who, "table ip", ip);
+    check_pointer(who, "table w", w);
+    if (ipsize >= 0 && ipsize < 2)
+        fatal(who, "table ip needs at least 2 entries");
+    long nw = ip[0], nc = ip[1];
+    // An ip that was never set up would make the routine read and write w
+    // wherever its first entries point.
+    if (nw != 0 && !is_pow2(nw))
+        fatal(who, "ip[0] is not a table size; set ip[0] = 0 before the first call");
+    if (nclen > 0 && nc != 0 && !is_pow2(nc))
+        fatal(who, "ip[1] is not a table size; set ip[1] = 0 before the first call");
+    if (nwlen > nwmul * nw) {
+        nw = nwlen / nwmul;
+        check_fit(who, nw, 0, ipsize, wsize);
+        makewt(static_cast<int>(nw), ip, w);
+        nc = ip[1];
+    }
+    if (nclen > 0 && nclen > ncmul * nc) {
+        nc = nclen / ncmul;
+        check_fit(who, nw, nc, ipsize, wsize);
+        makect(static_cast<int>(nc), ip, w + nw);
+    }
+    check_fit(who, nw, nclen > 0 ? nc : 0, ipsize, wsize);
+    return Tables{static_cast<int>(nw), static_cast<int>(nc), w + nw};
+}
+
+}  // namespace fftcore
+
+using namespace fftcore;
+
+void makewt(int nw, int *ip, double *w)
+{
+    if (nw != 0 && !is_pow2(nw))
+        fatal("makewt", "the table size must be 0 or a power of two");
+    ip[0] = nw;
+    ip[1] = 1;
+    if (nw <= 2)
+        return;
+    int nwh = nw >> 1;
+    const double delta = std::atan(1.0) / nwh;
+    const double wn4r = std::cos(delta * nwh);
+    w[0] = 1;
+    w[1] = wn4r;
+    if (nwh == 4) {
+        w[2] = std::cos(delta * 2);
+        w[3] = std::sin(delta * 2);
+    } else if (nwh > 4) {
+        // Bit-reversal seeds: level m holds 8*m*rev(k) in ip[m + k].
+        ip[2] = 0;
+        ip[3] = 16;
+        int m = 2;
+        for (int l = nw; l > 32; l >>= 2) {
+            for (int j = m; j < 2 * m; j++) {
+                ip[m + j] = 4 * ip[j];
+                ip[2 * m + j] = 4 * ip[j] + 16 * m;
+            }
+            m <<= 1;
+        }
+        w[2] = 0.5 / std::cos(delta * 2);
+        w[3] = 0.5 / std::cos(delta * 6);
+        for (int j = 4; j < nwh; j += 4) {
+            w[j] = std::cos(delta * j);
+            w[j + 1] = std::sin(delta * j);
+            w[j + 2] = std::cos(3 * delta * j);
+            w[j + 3] = -std::sin(3 * delta * j);
+        }
+    }
+    // Sub-tables for the shorter blocks, each half the size of the one
+    // before and holding every other entry of it.
+    int nw0 = 0;
+    while (nwh > 2) {
+        const int nw1 = nw0 + nwh;
+        nwh >>= 1;
+        w[nw1] = 1;
+        w[nw1 + 1] = wn4r;
+        if (nwh == 4) {
+            w[nw1 + 2] = w[nw0 + 4];
+            w[nw1 + 3] = w[nw0 + 5];
+        } else if (nwh > 4) {
+            w[nw1 + 2] = 0.5 / w[nw0 + 4];
+            w[nw1 + 3] = 0.5 / w[nw0 + 6];
+            for (int j = 4; j < nwh; j += 4) {
+                w[nw1 + j] = w[nw0 + 2 * j];
+                w[nw1 + j + 1] = w[nw0 + 2 * j + 1];
+                w[nw1 + j + 2] = w[nw0 + 2 * j + 2];
+                w[nw1 + j + 3] = w[nw0 + 2 * j + 3];
+            }
+        }
+        nw0 = nw1;
+    }
+}
+
+void makect(int nc, int *ip, double *c)
+{
+    if (nc != 0 && !is_pow2(nc))
+        fatal("makect", "the table size must be 0 or a power of two");
+    ip[1] = nc;
+    if (nc <= 1)
+        return;
+    const int nch = nc >> 1;
+    const double delta = std::atan(1.0) / nch;
+    c[0] = std::cos(delta * nch);
+    c[nch] = 0.5 * c[0];
+    for (int j = 1; j < nch; j++) {
+        c[j] = 0.5 * std::cos(delta * j);
+        c[nc - j] = 0.5 * std::sin(delta * j);
+    }
+}
+
+void cdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
+          long wsize)
+{
+    check_length("cdft", "the length n", n, 2);
+    check_pointer("cdft", "the data a", a);
+    Tables tb = prepare("cdft", ip, w, n, 4, 0, 0, ipsize, wsize);
+    if (isgn >= 0)
+        cftfsub(n, a, ip, tb.nw, w);
+    else
+        cftbsub(n, a, ip, tb.nw, w);
+}
+
+void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
+          long wsize)
+{
+    check_length("rdft", "the length n", n, 2);
+    check_pointer("rdft", "the data a", a);
+    Tables tb = prepare("rdft", ip, w, n, 4, n, 4, ipsize, wsize);
+    rdftsub(n, isgn, a, ip, tb.nw, w, tb.nc, tb.c);
+}
+
+namespace {
+
+void ddxt(const char *who, bool sine, int n, int isgn, double *a, int *ip,
+          double *w, long ipsize, long wsize)
+{
+    check_length(who, "the length n", n, 1);
+    check_pointer(who, "the data a", a);
+    Tables tb = prepare(who, ip, w, n, 4, n, 1, ipsize, wsize);
+    ddxtsub(sine, n, isgn, a, ip, w, tb);
+}
+
+}  // namespace
+
+void ddct(int n, int isgn, double *a, int *ip, double *w, long ipsize,
+          long wsize)
+{
+    ddxt("ddct", false, n, isgn, a, ip, w, ipsize, wsize);
+}
+
+void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize,
+          long wsize)
+{
+    ddxt("ddst", true, n, isgn, a, ip, w, ipsize, wsize);
+}
+
+// C[2q+1] is the cosine transform (ddct, isgn >= 0) of the n/2 differences
+// a[j] - a[n-j]; C[2q] is the same kind of transform of n/2 + 1 points, the
+// sums a[j] + a[n-j], and is split again the same way.  The sums of every
+// level are kept in t at t[n/2 - j], the differences of the next level go
+// in front of them.
+void dfct(int n, double *a, double *t, int *ip, double *w, long ipsize,
+          long wsize, long tsize)
+{
+    check_length("dfct", "the length n", n, 2);
+    check_pointer("dfct", "the data a", a);
+    check_pointer("dfct", "the work area t", t);
+    check_work("dfct", n / 2 + 1, tsize);
+    Tables tb = prepare("dfct", ip, w, n, 8, n, 2, ipsize, wsize);
+    const int m = n >> 1;
+    for (int j = 0; j < m; j++) {
+        const double x = a[j], y = a[n - j];
+        a[j] = x - y;
+        t[m - j] = x + y;
+    }
+    t[0] = a[m];
+    dct3(m, a, ip, tb.nw, w, tb.nc, tb.c);
+    for (int q = m - 1; q >= 0; q--)
+        a[2 * q + 1] = a[q];
+    int M = m, L = 2;
+    while (M >= 2) {
+        const int h = M >> 1;
+        for (int j = 0; j < h; j++) {
+            const double x = t[m - j], y = t[m - M + j];
+            t[j] = x - y;
+            t[m - j] = x + y;
+        }
+        dct3(h, t, ip, tb.nw, w, tb.nc, tb.c);
+        for (int q = 0; q < h; q++)
+            a[L * (2 * q + 1)] = t[q];
+        M = h;
+        L <<= 1;
+    }
+    a[0] = t[m] + t[m - 1];
+    a[n] = t[m] - t[m - 1];
+}
+
+// S[2q+1] is the sine transform (ddst, isgn >= 0) of the n/2 sums
+// a[j] + a[n-j] (with a[n/2] as the last point); S[2q] is the same kind of
+// transform of the n/2 differences a[j] - a[n-j], split again the same way.
+// The differences of every level are kept in t[1..], the sums of the next
+// level go into the upper half of the current one, already reversed.
+void dfst(int n, double *a, double *t, int *ip, double *w, long ipsize,
+          long wsize, long tsize)
+{
+    check_length("dfst", "the length n", n, 2);
+    check_pointer("dfst", "the data a", a);
+    check_pointer("dfst", "the work area t", t);
+    check_work("dfst", n / 2, tsize);
+    Tables tb = prepare("dfst", ip, w, n, 8, n, 2, ipsize, wsize);
+    const int m = n >> 1;
+    // The reversed sums b[j'] = a[m-j'] + a[m+j'] go to a[j'], b[0] = a[m].
+    for (int j = 1; 2 * j <= m; j++) {
+        const int j2 = m - j;
+        const double x0 = a[j], y0 = a[n - j], x1 = a[j2], y1 = a[n - j2];
+        t[j] = x0 - y0;
+        t[j2] = x1 - y1;
+        a[j2] = x0 + y0;
+        a[j] = x1 + y1;
+    }
+    a[0] = a[m];
+    dct3(m, a, ip, tb.nw, w, tb.nc, tb.c);
+    for (int q = m - 1; q >= 0; q--)
+        a[2 * q + 1] = (q & 1) ? -a[q] : a[q];
+    int M = m, L = 2;
+    while (M >= 2) {
+        const int h = M >> 1;
+        for (int j = 1; j < h; j++) {
+            const double x = t[j], y = t[M - j];
+            t[j] = x - y;
+            t[M - j] = x + y;
+        }
+        dct3(h, t + h, ip, tb.nw, w, tb.nc, tb.c);
+        for (int q = 0; q < h; q++)
+            a[L * (2 * q + 1)] = (q & 1) ? -t[h + q] : t[h + q];
+        M = h;
+        L <<= 1;
+    }
+    a[0] = 0;
+}

@@ -1,0 +1,247 @@
+// Reductions of arrays and expression trees to one number, and the exact
+// median that skips blank elements.
+#ifndef ORV_REDUCE_H
+#define ORV_REDUCE_H
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <type_traits>
+
+#include "orv/Evaluate.h"
+#include "orv/MArray.h"
+
+namespace orv {
+
+namespace detail {
+
+// The geometry of the first leaf drives the walk; every other leaf must have
+// the same lengths.
+template <int N>
+struct FirstLeaf {
+  void operator()(const void*, std::size_t, const index_t*, const int* len, bool) {
+    if (length == nullptr)
+      length = len;
+    else
+      for (int d = 0; d < N; ++d)
+        if (len[d] != length[d]) bad = len;
+  }
+  const int* length = nullptr;
+  const int* bad = nullptr;
+};
+
+// Calls f with every value of the tree in index order, dimension 1 fastest:
+// one loop when every leaf is one progression in memory, else run by run.
+// f carries the running state and is returned; being a local copy here, its
+// state stays in registers instead of going to memory at every element.
+template <int N, class E, class F>
+ORV_INLINE F foldValues(const E& e, F f) {
+  FirstLeaf<N> g;
+  e.visitLeaves(g);
+  if (g.bad != nullptr)
+    raiseLengths("Reduction over operands of lengths ", g.length, " and ", g.bad, N);
+  if (g.length == nullptr) return f;
+  index_t n = 1;
+  for (int d = 0; d < N; ++d) n *= g.length[d];
+  if (n == 0) return f;
+  const bool unit = e.isUnitStride();
+  if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) {
+    if (unit)
+      for (index_t k = 0; k < n; ++k) f(e.valueAtUnitStride(k));
+    else
+      for (index_t k = 0; k < n; ++k) f(e.valueAt(k));
+    return f;
+  }
+  // The walk moves the leaves, so it works on a copy of the tree.
+  E walk = e;
+  const index_t len = g.length[0];
+  for (index_t runs = n / len;;) {
+    if (unit)
+      for (index_t k = 0; k < len; ++k) f(walk.valueAtUnitStride(k));
+    else
+      for (index_t k = 0; k < len; ++k) f(walk.valueAt(k));
+    if (--runs == 0) break;
+    walk.advanceDim();
+  }
+  return f;
+}
+
+template <class V>
+struct SumFold {
+  V total;
+  void operator()(const V& v) { total += v; }
+};
+
+struct CountFold {
+  index_t count = 0;
+  void operator()(bool v) { count += v ? 1 : 0; }
+};
+
+template <class V>
+struct MinFold {
+  V least;
+  void operator()(const V& v) {
+    if (v < least) least = v;
+  }
+};
+
+template <class V>
+struct MaxFold {
+  V most;
+  void operator()(const V& v) {
+    if (v > most) most = v;
+  }
+};
+
+// Copies the values that keep() accepts to out.
+template <class T, class Keep>
+struct GatherFold {
+  T* out;
+  index_t n;
+  Keep keep;
+  void operator()(const T& v) {
+    if (keep(v)) out[n++] = v;
+  }
+};
+
+template <class X>
+constexpr int rankOfOperand = traits<X>::rank;
+
+template <class T>
+bool isNaN(const T& v) {
+  if constexpr (std::is_floating_point<T>::value)
+    return std::isnan(v);
+  else
+    return false;
+}
+
+// Mean of the two middle values, in the element type for floating types.
+template <class T>
+double midpoint(const T& lower, const T& upper) {
+  if constexpr (std::is_floating_point<T>::value)
+    return static_cast<double>((lower + upper) * static_cast<T>(0.5));
+  else
+    return (static_cast<double>(lower) + static_cast<double>(upper)) * 0.5;
+}
+
+// Work space of the median: on the stack for small windows, so that a median
+// per bin costs no allocation.
+template <class T, bool Small = std::is_arithmetic<T>::value>
+class MedianBuffer {
+ public:
+  explicit MedianBuffer(index_t n) : heap_(new T[static_cast<std::size_t>(n)]) {}
+  T* data() { return heap_.get(); }
+
+ private:
+  std::unique_ptr<T[]> heap_;
+};
+
+template <class T>
+class MedianBuffer<T, true> {
+ public:
+  explicit MedianBuffer(index_t n) : p_(local_) {
+    if (n > kLocal) {
+      heap_.reset(new T[static_cast<std::size_t>(n)]);
+      p_ = heap_.get();
+    }
+  }
+  T* data() { return p_; }
+
+ private:
+  static constexpr index_t kLocal = 4096 / sizeof(T);
+  T local_[kLocal];
+  std::unique_ptr<T[]> heap_;
+  T* p_;
+};
+
+// The median of v[0..n), n > 0, which it reorders.
+template <class T>
+double middleOf(T* v, index_t n) {
+  const index_t k = n / 2;
+  std::nth_element(v, v + k, v + n);
+  if (n % 2 == 1) return static_cast<double>(v[k]);
+  return midpoint(*std::max_element(v, v + k), v[k]);
+}
+
+template <class T, int N, class Keep>
+double medianWhere(const MArray<T, N>& a, Keep keep, double none) {
+  MedianBuffer<T> buffer(a.elementCount());
+  GatherFold<T, Keep> kept =
+      foldValues<N>(MArrayIterConst<T, N>(a), GatherFold<T, Keep>{buffer.data(), 0, keep});
+  return kept.n == 0 ? none : middleOf(buffer.data(), kept.n);
+}
+
+}  // namespace detail
+
+// Accumulator of eval_full_reduction_1.
+template <class T>
+struct sum_reduction {
+  T value = T();
+  T result() const { return value; }
+};
+
+// Sum of all values in index order, in the value type (0 when empty).
+template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
+detail::value_t<X> sum(const X& x) {
+  using V = detail::value_t<X>;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::SumFold<V>{V()}).total;
+}
+
+// Number of elements whose value is true.
+template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
+index_t count(const X& x) {
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::CountFold()).count;
+}
+
+// Smallest value; the largest finite value of the type when empty. NaN never
+// replaces the running value.
+template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
+detail::value_t<X> min(const X& x) {
+  using V = detail::value_t<X>;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x),
+                                                      detail::MinFold<V>{std::numeric_limits<V>::max()})
+      .least;
+}
+
+// Largest value; the lowest finite value of the type when empty.
+template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
+detail::value_t<X> max(const X& x) {
+  using V = detail::value_t<X>;
+  return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x),
+                                                      detail::MaxFold<V>{std::numeric_limits<V>::lowest()})
+      .most;
+}
+
+// Sum divided by the element count; NaN for an empty array.
+template <class T, int N>
+double average(const MArray<T, N>& a) {
+  if (a.elementCount() == 0) return std::numeric_limits<double>::quiet_NaN();
+  return static_cast<double>(sum(a)) / static_cast<double>(a.elementCount());
+}
+
+// Adds every value of the tree, in index order, to the accumulator.
+template <class E, int N, class T>
+void eval_full_reduction_1(const TExpr<E, N>& e, sum_reduction<T>& acc) {
+  acc.value = detail::foldValues<N>(e, detail::SumFold<T>{acc.value}).total;
+}
+
+// Exact median of the elements that are neither the blank marker nor NaN:
+// the middle one for an odd count, the mean of the two middle ones for an
+// even count; the marker when there is none. A NaN marker marks nothing.
+template <class T, int N>
+double median_exact(const MArray<T, N>& a, const typename detail::identity<T>::type& marker) {
+  return detail::medianWhere(
+      a, [&marker](const T& v) { return !(v == marker) && !detail::isNaN(v); }, static_cast<double>(marker));
+}
+
+// Exact median of all elements except NaN; NaN when there is none.
+template <class T, int N>
+double median_exact(const MArray<T, N>& a) {
+  return detail::medianWhere(
+      a, [](const T& v) { return !detail::isNaN(v); }, std::numeric_limits<double>::quiet_NaN());
+}
+
+}  // namespace orv
+
+#endif

@@ -1,0 +1,376 @@
+#include "orv/fits/ascio.h"
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <new>
+#include <sstream>
+#include <utility>
+
+namespace orv {
+
+namespace {
+
+bool isBlank(char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; }
+
+// One value read as a string stream reads it: leading white space skipped,
+// the longest valid prefix taken, the rest ignored.
+template <class T>
+std::ios::iostate readValue(const std::string& text, T& value) {
+  std::istringstream in(text);
+  in >> value;
+  return in.rdstate();
+}
+
+void requireColumn(int c) {
+  if (c < 1) throw IOException("Column does not exist!");
+}
+
+}  // namespace
+
+AscFile::AscFile(const std::string& fileName, char delimiter, const std::string& comment)
+    : fileName(fileName),
+      stream(fileName, std::ios::in),
+      startPosition(0),
+      endPosition(-1),
+      rowCount(0),
+      columnCount(0),
+      delimiter(delimiter),
+      comment(comment) {
+  if (!stream.good()) throw IOException("Cannot open file " + fileName + "!");
+}
+
+AscFile::AscFile(const std::string& fileName, int first, int last, char delimiter, const std::string& comment)
+    : AscFile(fileName, delimiter, comment) {
+  if (first <= 0 || (last != -1 && last < first)) throw IOException("Irregular lines parameters!");
+  std::string line;
+  int read = 0;
+  auto next = [&] {
+    if (!readNextLine__(line)) return false;
+    ++read;
+    return true;
+  };
+  while (read < first - 1)
+    if (!next()) throw IOException("No such line: " + std::to_string(first));
+  // Data line `first` may follow comment and empty lines; they belong to the
+  // window but give no rows.
+  const std::streamoff begin = first > 1 ? static_cast<std::streamoff>(stream.tellg()) : 0;
+  if (!next() && first > 1) throw IOException("No such line: " + std::to_string(first));
+  startPosition = begin;
+  if (last != -1) {
+    while (read < last && read > 0 && next()) {
+    }
+    if (read == last) endPosition = stream.eof() ? -1 : static_cast<std::streamoff>(stream.tellg());
+  }
+  rewind__();
+}
+
+AscFile::~AscFile() = default;
+
+template <class F>
+auto AscFile::rewindOnError(F&& read) -> decltype(read()) {
+  try {
+    return read();
+  } catch (const IOException&) {
+    rewind__();
+    throw;
+  }
+}
+
+template <class F>
+auto AscFile::declared(F&& read) -> decltype(read()) {
+  try {
+    return rewindOnError(read);
+  } catch (const IOException&) {
+    throw;
+  } catch (...) {
+    std::terminate();
+  }
+}
+
+void AscFile::rewind__() {
+  stream.clear();
+  stream.seekg(startPosition);
+}
+
+bool AscFile::eof__() {
+  if (stream.eof()) return true;
+  if (endPosition == -1) return false;
+  return static_cast<std::streamoff>(stream.tellg()) >= endPosition;
+}
+
+std::string AscFile::stripped(const std::string& raw) const {
+  std::string line = raw;
+  if (delimiter == 0) {
+    std::size_t first = 0;
+    while (first < line.size() && isBlank(line[first])) ++first;
+    line.erase(0, first);
+  }
+  if (!comment.empty()) {
+    const std::size_t cut = line.find(comment);
+    if (cut != std::string::npos) line.erase(cut);
+  }
+  return line;
+}
+
+bool AscFile::readNextLine__(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (eof__()) {
+      rewind__();
+      return false;
+    }
+    std::string raw;
+    std::getline(stream, raw);
+    if (stream.fail()) {  // nothing was left to read
+      rewind__();
+      return false;
+    }
+    line = stripped(raw);
+    if (!line.empty()) return true;
+  }
+}
+
+void AscFile::countRows__() {
+  stream.clear();
+  const std::streamoff here = stream.tellg();
+  stream.seekg(startPosition);
+  std::string line;
+  int n = 0;
+  while (readNextLine__(line)) ++n;
+  rowCount = n;
+  stream.clear();
+  stream.seekg(here);
+}
+
+void AscFile::countCols__() {
+  stream.clear();
+  const std::streamoff here = stream.tellg();
+  stream.seekg(startPosition);
+  std::string line;
+  columnCount = 0;
+  if (readNextLine__(line)) {
+    if (delimiter != 0) {
+      columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
+    } else {
+      std::istringstream words(line);
+      std::string word;
+      while (words >> word) ++columnCount;
+    }
+  }
+  stream.clear();
+  stream.seekg(here);
+}
+
+int AscFile::rows() {
+  return declared([this] {
+    if (rowCount == 0) countRows__();
+    return rowCount;
+  });
+}
+
+int AscFile::cols() {
+  return declared([this] {
+    if (columnCount == 0) countCols__();
+    return columnCount;
+  });
+}
+
+std::string AscFile::readColumnFromLine__(int c, const std::string& line) const {
+  requireColumn(c);
+  if (delimiter == 0) {
+    std::size_t pos = 0;
+    std::string word;
+    for (int k = 1; k <= c; ++k) {
+      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
+      while (pos < line.size() && isBlank(line[pos])) ++pos;
+      const std::size_t begin = pos;
+      while (pos < line.size() && !isBlank(line[pos])) ++pos;
+      word = line.substr(begin, pos - begin);
+    }
+    return word;
+  }
+  std::size_t begin = 0;
+  for (int k = 1; k < c; ++k) {
+    const std::size_t next = line.find(delimiter, begin);
+    if (next == std::string::npos) throw IOException("Column does not exist!");
+    begin = next + 1;
+  }
+  const std::size_t end = line.find(delimiter, begin);
+  return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+template <class T>
+MArray<T, 1> AscFile::readSingleCol__(int c) {
+  requireColumn(c);
+  if (rowCount == 0) countRows__();
+  MArray<T, 1> column(rowCount);
+  column = T(0);
+  std::string line;
+  int r = 0;
+  while (readNextLine__(line)) {
+    T value{};
+    const std::ios::iostate state = readValue(readColumnFromLine__(c, line), value);
+    if (state & std::ios::badbit) throw IOException("Bad stream state!");
+    if (state & std::ios::failbit) throw IOException("Failed to read data from file!");
+    if (++r <= rowCount) column(r) = value;
+  }
+  return column;
+}
+
+template <class T>
+MArray<T, 2> AscFile::readCols__(int c1, int c2) {
+  if (c1 == 0) c1 = 1;
+  if (c2 == 0) {
+    if (columnCount == 0) countCols__();
+    c2 = columnCount;
+  }
+  requireColumn(c1);
+  if (c2 < c1) throw IOException("Start col > end col!");
+  if (rowCount == 0) countRows__();
+  MArray<T, 2> table(c2 - c1 + 1, rowCount);
+  table = T(0);
+  std::string line;
+  int r = 0;
+  while (readNextLine__(line)) {
+    if (++r > rowCount) continue;
+    for (int i = c1; i <= c2; ++i) {
+      T value{};
+      const std::ios::iostate state = readValue(readColumnFromLine__(i, line), value);
+      if (state & std::ios::badbit) throw IOException("Bad stream state!");
+      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
+      table(i - c1 + 1, r) = value;
+    }
+  }
+  return table;
+}
+
+MArray<double, 1> AscFile::readDoubleColumn(int c) {
+  return declared([&] { return readSingleCol__<double>(c); });
+}
+
+MArray<float, 1> AscFile::readFloatColumn(int c) {
+  return declared([&] { return readSingleCol__<float>(c); });
+}
+
+MArray<int, 1> AscFile::readIntColumn(int c) {
+  return declared([&] { return readSingleCol__<int>(c); });
+}
+
+MArray<double, 2> AscFile::readDoubleColumns(int c1, int c2) {
+  return declared([&] { return readCols__<double>(c1, c2); });
+}
+
+MArray<float, 2> AscFile::readFloatColumns(int c1, int c2) {
+  return declared([&] { return readCols__<float>(c1, c2); });
+}
+
+MArray<int, 2> AscFile::readIntColumns(int c1, int c2) {
+  return declared([&] { return readCols__<int>(c1, c2); });
+}
+
+MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
+  return rewindOnError([&] {
+    if (delimiter != 0) throw IOException("Can only read whitespace delims");
+    // The listed columns in ascending order, each with its place in the
+    // result, so that the words of a line are read once from the left
+    // whatever order the caller gave.
+    std::vector<std::pair<int, int>> wanted;
+    for (int j = 0; j < n; ++j) {
+      requireColumn(list[j]);
+      wanted.emplace_back(list[j], j + 1);
+    }
+    std::sort(wanted.begin(), wanted.end());
+    if (rowCount == 0) countRows__();
+    MArray<float, 2> table(n > 0 ? n : 0, rowCount);
+    table = 0.0f;
+    std::string line;
+    int r = 0;
+    while (readNextLine__(line)) {
+      if (++r > rowCount || wanted.empty()) continue;
+      std::istringstream words(line);
+      std::string word;
+      std::ios::iostate state = std::ios::goodbit;
+      std::size_t next = 0;
+      for (int number = 1; next < wanted.size(); ++number) {
+        if (!(words >> word)) {
+          state = words.rdstate();
+          break;
+        }
+        if (wanted[next].first != number) continue;
+        float value = 0.0f;
+        state = readValue(word, value);
+        if (state & (std::ios::badbit | std::ios::failbit)) break;
+        for (; next < wanted.size() && wanted[next].first == number; ++next) table(wanted[next].second, r) = value;
+      }
+      if (state & std::ios::badbit) throw IOException("Bad stream state!");
+      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
+    }
+    return table;
+  });
+}
+
+int AscFile::readColumn(int c, std::vector<std::string>& column) {
+  return rewindOnError([&] {
+    requireColumn(c);
+    if (rowCount == 0) countRows__();
+    try {
+      column.reserve(static_cast<std::size_t>(rowCount));
+    } catch (const std::exception&) {
+      throw IOException("A memory error occured!");
+    }
+    column.clear();
+    std::string line;
+    int n = 0;
+    while (readNextLine__(line)) {
+      column.push_back(readColumnFromLine__(c, line));
+      ++n;
+    }
+    return n;
+  });
+}
+
+int AscFile::getHeader(std::vector<std::string>& header, bool keep) {
+  rewind__();
+  while (!eof__()) {
+    std::string line;
+    std::getline(stream, line);
+    if (stream.fail()) break;
+    std::size_t first = 0;
+    while (first < line.size() && isBlank(line[first])) ++first;
+    line.erase(0, first);
+    if (line.empty()) continue;
+    if (comment.empty() || line.compare(0, comment.size(), comment) != 0) break;
+    if (!keep) line.erase(0, comment.size());
+    header.push_back(line);
+  }
+  rewind__();
+  return static_cast<int>(header.size());
+}
+
+bool AscFile::isSeparator(char ch) const { return delimiter != 0 ? ch == delimiter : ch == ' ' || ch == '\t'; }
+
+std::string AscFile::replaceColumnsInLine__(int c1, int c2, const std::string& line, const std::string& text) {
+  if (c2 < c1) throw IOException("Start col > end col!");
+  requireColumn(c1);
+  if (columnCount == 0) countCols__();
+  // Start and end of each column of the line; a run of separators counts as one.
+  std::vector<std::pair<std::size_t, std::size_t>> columns;
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    while (pos < line.size() && isSeparator(line[pos])) ++pos;
+    if (pos >= line.size()) break;
+    const std::size_t begin = pos;
+    while (pos < line.size() && !isSeparator(line[pos])) ++pos;
+    columns.emplace_back(begin, pos);
+  }
+  const std::size_t count = columns.size();
+  const std::size_t start = static_cast<std::size_t>(c1) <= count ? columns[c1 - 1].first : line.size();
+  std::size_t end = line.size();
+  if (c2 <= columnCount && static_cast<std::size_t>(c2) <= count) end = columns[c2 - 1].second;
+  std::string changed = line;
+  changed.replace(start, end - start, text);
+  return changed + "\n";
+}
+
+}  // namespace orv

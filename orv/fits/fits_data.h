@@ -1,0 +1,420 @@
+// Pixel conversion between FITS data segments and orv::MArray, and the
+// stream operators that read a FITS image into an array and write an array
+// as a FITS image.
+//
+// Reading applies BSCALE and BZERO: physical = BZERO + BSCALE * stored, in
+// double precision and rounded to the element type (exact for 8- and 16-bit
+// data with integral scaling). BLANK is not interpreted.
+//
+// Writing applies no scaling. Into an integer BITPIX, elements are truncated
+// toward zero and saturate at the limits of the type (0..255 for 8,
+// -32768..32767 for 16, -2147483648..2147483647 for 32); NaN is stored as 0.
+#ifndef ORV_FITS_FITS_DATA_H
+#define ORV_FITS_FITS_DATA_H
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "orv/MArray.h"
+#include "orv/fits/fits.h"
+
+namespace orv {
+
+namespace fitsdata {
+
+// --- one pixel of each BITPIX, big-endian on disk ---------------------------------
+
+template <int B>
+struct Pixel;
+
+template <>
+struct Pixel<8> {
+  using Raw = std::uint8_t;
+  static constexpr std::size_t size = 1;
+  static Raw load(const unsigned char* p) { return *p; }
+  static void store(unsigned char* p, Raw v) { *p = v; }
+  static constexpr double lo = 0.0, hi = 255.0;
+};
+
+// Big-endian bytes to and from an unsigned integer. Loads are spelled out
+// byte by byte so that the compiler turns the loops into vector code.
+template <class U>
+inline U loadBits(const unsigned char* p) {
+  U u = 0;
+  for (std::size_t k = 0; k < sizeof(U); ++k) u = static_cast<U>(static_cast<U>(u << 8) | p[k]);
+  return u;
+}
+
+inline std::uint16_t byteSwap(std::uint16_t u) { return __builtin_bswap16(u); }
+inline std::uint32_t byteSwap(std::uint32_t u) { return __builtin_bswap32(u); }
+inline std::uint64_t byteSwap(std::uint64_t u) { return __builtin_bswap64(u); }
+
+// Stores are left to the byte-swap instruction: spelled out byte by byte
+// they become byte stores.
+template <class U>
+inline void storeBits(unsigned char* p, U u) {
+  u = byteSwap(u);
+  std::memcpy(p, &u, sizeof(U));
+}
+
+// A value of type R stored big-endian in the bytes of an unsigned U.
+template <class R, class U>
+struct BigEndian {
+  using Raw = R;
+  static constexpr std::size_t size = sizeof(R);
+  static Raw load(const unsigned char* p) {
+    const U u = loadBits<U>(p);
+    Raw v;
+    std::memcpy(&v, &u, size);
+    return v;
+  }
+  static void store(unsigned char* p, Raw v) {
+    U u;
+    std::memcpy(&u, &v, size);
+    storeBits(p, u);
+  }
+};
+
+template <>
+struct Pixel<16> : BigEndian<std::int16_t, std::uint16_t> {
+  static constexpr double lo = -32768.0, hi = 32767.0;
+};
+
+template <>
+struct Pixel<32> : BigEndian<std::int32_t, std::uint32_t> {
+  static constexpr double lo = -2147483648.0, hi = 2147483647.0;
+};
+
+template <>
+struct Pixel<-32> : BigEndian<float, std::uint32_t> {};
+
+template <>
+struct Pixel<-64> : BigEndian<double, std::uint64_t> {};
+
+// The stored value of an element: integer types saturate, NaN becomes 0.
+template <int B, class T>
+inline typename Pixel<B>::Raw encodeValue(T x) {
+  using Raw = typename Pixel<B>::Raw;
+  if constexpr (std::is_floating_point<Raw>::value) {
+    return static_cast<Raw>(x);
+  } else {
+    // Clamped first, NaN replaced after: this order stays branch-free.
+    double v = std::min(std::max(static_cast<double>(x), Pixel<B>::lo), Pixel<B>::hi);
+    v = v == v ? v : 0.0;
+    return static_cast<Raw>(v);
+  }
+}
+
+// Scaling on reading, chosen once per call.
+struct Unscaled {
+  template <class T, class R>
+  T apply(R v) const {
+    return static_cast<T>(v);
+  }
+};
+
+struct Scaled {
+  double scale;
+  double zero;
+  template <class T, class R>
+  T apply(R v) const {
+    return static_cast<T>(static_cast<double>(v) * scale + zero);
+  }
+};
+
+template <int B, class T, class Op>
+void decodeRun(const unsigned char* __restrict src, T* __restrict dst, index_t step, std::size_t n,
+               const Op& op) {
+  constexpr std::size_t size = Pixel<B>::size;
+  if (step == 1) {
+    for (std::size_t i = 0; i < n; ++i) dst[i] = op.template apply<T>(Pixel<B>::load(src + i * size));
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      dst[static_cast<index_t>(i) * step] = op.template apply<T>(Pixel<B>::load(src + i * size));
+  }
+}
+
+template <int B, class T>
+void encodeRun(const T* __restrict src, index_t step, unsigned char* __restrict dst, std::size_t n) {
+  constexpr std::size_t size = Pixel<B>::size;
+  if (step == 1) {
+    for (std::size_t i = 0; i < n; ++i) Pixel<B>::store(dst + i * size, encodeValue<B>(src[i]));
+  } else {
+    for (std::size_t i = 0; i < n; ++i)
+      Pixel<B>::store(dst + i * size, encodeValue<B>(src[static_cast<index_t>(i) * step]));
+  }
+}
+
+// --- walks over pixels and elements, run by run ------------------------------------
+
+// The pixels of a data segment in FITS order: the whole segment as one run,
+// or the runs along axis 1 of a sub-box.
+class BoxWalk {
+ public:
+  BoxWalk(unsigned char* data, std::size_t pixelSize, std::size_t count);
+  BoxWalk(unsigned char* data, std::size_t pixelSize, const util::Region& full, const util::Region& box);
+
+  void advance(std::size_t n) {
+    run += n * size;
+    left -= n;
+    if (left == 0 && runsLeft > 1) next();
+  }
+
+  unsigned char* run;
+  std::size_t left;
+
+ private:
+  void next();
+  void locate();
+
+  unsigned char* data;
+  std::size_t size;
+  std::size_t runLength;
+  std::size_t runsLeft;
+  std::vector<long> axes;
+  std::vector<long> start;
+  std::vector<long> length;
+  std::vector<long> count;
+};
+
+// The elements of an array (or of the rest of an array iterator) in index
+// order, dimension 1 fastest, run by run.
+template <class P, int N>
+class ArrayWalk {
+ public:
+  ArrayWalk(P first, const index_t* strides, const int* lengths) : run(first), base(first) {
+    runs = 1;
+    for (int d = 0; d < N; ++d) {
+      stride[d] = strides[d];
+      length[d] = lengths[d];
+      count[d] = 0;
+      if (d > 0) runs *= static_cast<std::size_t>(lengths[d] > 0 ? lengths[d] : 0);
+    }
+    step = stride[0];
+    left = lengths[0] > 0 && runs > 0 ? static_cast<std::size_t>(lengths[0]) : 0;
+  }
+
+  void advance(std::size_t n) {
+    run += static_cast<index_t>(n) * step;
+    left -= n;
+    if (left == 0 && --runs > 0) next();
+  }
+
+  P run;
+  index_t step;
+  std::size_t left;
+
+ private:
+  void next() {
+    for (int d = 1; d < N; ++d) {
+      if (++count[d] < length[d]) break;
+      count[d] = 0;
+    }
+    P p = base;
+    for (int d = 1; d < N; ++d) p += count[d] * stride[d];
+    run = p;
+    left = static_cast<std::size_t>(length[0]);
+  }
+
+  P base;
+  index_t stride[N];
+  int length[N];
+  index_t count[N];
+  std::size_t runs;
+};
+
+// Consecutive elements of a buffer: one run.
+template <class P>
+struct LinearWalk {
+  LinearWalk(P first, std::size_t count) : run(first), step(1), left(count) {}
+  void advance(std::size_t n) {
+    run += n;
+    left -= n;
+  }
+  P run;
+  index_t step;
+  std::size_t left;
+};
+
+template <int B, class T, class Op, class W>
+void readRuns(BoxWalk& src, W& dst, std::size_t total, const Op& op) {
+  while (total > 0) {
+    const std::size_t n = std::min(src.left, dst.left);
+    if (n == 0) break;  // callers pass equal counts; never spin
+    decodeRun<B>(src.run, dst.run, dst.step, n, op);
+    src.advance(n);
+    dst.advance(n);
+    total -= n;
+  }
+}
+
+template <int B, class T, class W>
+void readRunsScaled(BoxWalk& src, W& dst, std::size_t total, double bscale, double bzero) {
+  if (bscale == 1.0 && bzero == 0.0)
+    readRuns<B, T>(src, dst, total, Unscaled());
+  else
+    readRuns<B, T>(src, dst, total, Scaled{bscale, bzero});
+}
+
+// Converts `total` pixels of src into the elements of dst.
+template <class T, class W>
+void readPixels(int bitpix, double bscale, double bzero, BoxWalk& src, W& dst, std::size_t total) {
+  switch (bitpix) {
+    case 8: readRunsScaled<8, T>(src, dst, total, bscale, bzero); break;
+    case 16: readRunsScaled<16, T>(src, dst, total, bscale, bzero); break;
+    case 32: readRunsScaled<32, T>(src, dst, total, bscale, bzero); break;
+    case -32: readRunsScaled<-32, T>(src, dst, total, bscale, bzero); break;
+    case -64: readRunsScaled<-64, T>(src, dst, total, bscale, bzero); break;
+    default: throw FitsException("illegal BITPIX");
+  }
+}
+
+template <int B, class W>
+void writeRuns(W& src, BoxWalk& dst, std::size_t total) {
+  while (total > 0) {
+    const std::size_t n = std::min(src.left, dst.left);
+    if (n == 0) break;
+    encodeRun<B>(src.run, src.step, dst.run, n);
+    src.advance(n);
+    dst.advance(n);
+    total -= n;
+  }
+}
+
+// Stores `total` elements of src as pixels of dst.
+template <class W>
+void writePixels(int bitpix, W& src, BoxWalk& dst, std::size_t total) {
+  switch (bitpix) {
+    case 8: writeRuns<8>(src, dst, total); break;
+    case 16: writeRuns<16>(src, dst, total); break;
+    case 32: writeRuns<32>(src, dst, total); break;
+    case -32: writeRuns<-32>(src, dst, total); break;
+    case -64: writeRuns<-64>(src, dst, total); break;
+    default: throw FitsException("illegal BITPIX");
+  }
+}
+
+// Lengths without the ones of length 1: two boxes with equal squeezed shapes
+// hold the same pixels in the same order.
+std::vector<long> squeezed(const util::Region& box);
+std::vector<long> squeezed(const std::vector<int>& lengths);
+template <int N>
+std::vector<long> squeezed(const int* lengths) {
+  return squeezed(std::vector<int>(lengths, lengths + N));
+}
+
+void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& elements);
+
+}  // namespace fitsdata
+
+// --- stream members ---------------------------------------------------------------
+
+template <class T, int N>
+void FitsIn::readDataArray(MArrayIter<T, N>& it) {
+  if (region) {
+    readRegionArray(it);
+    return;
+  }
+  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
+  const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
+  fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), total);
+  fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
+  fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, total);
+}
+
+template <class T, int N>
+void FitsIn::readRegionArray(MArrayIter<T, N>& it) {
+  if (!region) throw FitsException("no region set");
+  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::squeezed<N>(it.length));
+  const util::Region full = getFullRegion();
+  fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), full, *region);
+  fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
+  fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, region->getLength());
+}
+
+template <class T, int N>
+void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
+  unsigned char* data = begin();
+  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
+  const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
+  fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
+  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
+  fitsdata::writePixels(bitpix, src, dst, total);
+}
+
+template <class T, int N>
+void FitsOut::writeRegionArray(MArrayIterConst<T, N>& it) {
+  if (!region) throw FitsException("no region set");
+  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::squeezed<N>(it.length));
+  const util::Region full = getFullRegion();
+  fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
+  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
+  fitsdata::writePixels(bitpix, src, dst, region->getLength());
+}
+
+template <class T, int N>
+void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterConst<T, N>& it) {
+  // An impossible NAXIS gets its own error before the shapes are compared.
+  if (naxis < 0 || naxis > FitsKnownList::NAXIS_HI_LIMIT) resetMandatories(bitpix, naxis, naxes);
+  fitsdata::requireSameShape(fitsdata::squeezed(std::vector<int>(naxes, naxes + naxis)),
+                             fitsdata::squeezed<N>(it.length));
+  const int fd = createFile(bitpix, naxis, naxes);
+  const std::size_t size = static_cast<std::size_t>(bytpix);
+  const std::size_t total = static_cast<std::size_t>(dataLength) / size;
+  const std::size_t slice = std::min<std::size_t>(total, (std::size_t(1) << 20) / size);
+  std::unique_ptr<unsigned char[]> buffer;
+  try {
+    buffer.reset(new unsigned char[std::max<std::size_t>(slice * size, FitsPhysical_::RECORD_LENGTH)]);
+  } catch (...) {
+    ::close(fd);
+    removeCreated();
+    throw;
+  }
+  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
+  for (std::size_t done = 0; done < total;) {
+    const std::size_t n = std::min(slice, total - done);
+    fitsdata::BoxWalk dst(buffer.get(), size, n);
+    fitsdata::writePixels(bitpix, src, dst, n);
+    writeAt(fd, buffer.get(), n * size, dataOffset + static_cast<long>(done * size));
+    done += n;
+  }
+  // Zeros up to the end of the last record, written rather than left as a hole.
+  const long record = FitsPhysical_::RECORD_LENGTH;
+  const long fill = dataLength > 0 ? (record - dataLength % record) % record : 0;
+  std::memset(buffer.get(), 0, static_cast<std::size_t>(fill));
+  writeAt(fd, buffer.get(), static_cast<std::size_t>(fill), dataOffset + dataLength);
+  if (::close(fd) != 0) {
+    removeCreated();
+    throw FitsException("cannot write to open file '" + fileName + "'");
+  }
+  created = false;
+}
+
+// --- arrays --------------------------------------------------------------------------
+
+// The whole image, or the stream's region, as a new two-dimensional array
+// with bases 1 and 1; the image (after dropping region dimensions of length
+// 1) must have exactly two axes.
+MArray<float, 2> getFitsMArray(FitsIn& s);
+
+// Fills an array that has storage with the next tile of the image and moves
+// the stream's region on to the following tile. A tile smaller than the
+// array lands at the array's first indices, with zeros around it.
+void insertFitsMArray(MArray<float, 2>& a, FitsIn& s);
+
+// Reads the image into a: an array without storage receives a new one.
+FitsIn& operator>>(FitsIn& s, MArray<float, 2>& a);
+
+// Writes a as a two-dimensional image: BITPIX -32 for float and -64 for
+// double unless set otherwise, ORIGIN "ORV FITS IO class, July 2002" unless
+// set otherwise. With a region set on the stream, a goes into that region of
+// the existing file.
+FitsOut& operator<<(FitsOut& out, const MArray<float, 2>& a);
+FitsOut& operator<<(FitsOut& out, const MArray<double, 2>& a);
+
+}  // namespace orv
+
+#endif

@@ -1,0 +1,106 @@
+// Helpers shared by the tests of the fit: a scratch folder, a component list
+// built in place, and a print function that keeps what torvex prints.
+#ifndef TESTS_TORVEX_FIT_HELPERS_H
+#define TESTS_TORVEX_FIT_HELPERS_H
+
+#include "torvex/structs.h"
+
+#include "fits_util.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace fit_test {
+
+inline std::string &printed()
+{
+    static std::string text;
+    return text;
+}
+
+// A pfunc that appends to printed().
+inline int keep_print(const char *fmt, ...)
+{
+    va_list ap, ap2;
+    va_start(ap, fmt);
+    va_copy(ap2, ap);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    std::vector<char> buf(static_cast<size_t>(n) + 1);
+    vsnprintf(buf.data(), buf.size(), fmt, ap2);
+    va_end(ap2);
+    va_end(ap);
+    printed() += buf.data();
+    return n;
+}
+
+// Routes pfunc into printed() for the life of the object.
+class CapturePrint {
+public:
+    CapturePrint() : saved_(pfunc)
+    {
+        printed().clear();
+        pfunc = keep_print;
+    }
+    ~CapturePrint() { pfunc = saved_; }
+    const std::string &text() const { return printed(); }
+
+private:
+    int (*saved_)(const char *, ...);
+};
+
+using fits_util::ScratchDir;
+using fits_util::slurp;
+using fits_util::spit;
+using fits_util::print_to_stderr;
+
+// A component list in fixed storage; slots a type does not use get flag -1.
+class Components {
+public:
+    fitpars *add(const char *type, std::initializer_list<float> a = {},
+                 std::initializer_list<int> ia = {})
+    {
+        fitpars *p = used_ == 0 ? &head : new fitpars;
+        if (used_ > 0)
+            tail_->next = p;
+        tail_ = p;
+        used_++;
+        snprintf(p->objtype, sizeof p->objtype, "%s", type);
+        int used_slots = strncmp(type, "sky", 3) == 0 ? 3 : strncmp(type, "psf", 3) == 0 ? 3 : 10;
+        for (int s = 1; s <= 10; s++)
+            p->ia[s] = s <= used_slots ? 0 : -1;
+        if (strncmp(type, "sersic", 6) == 0 || strncmp(type, "devauc", 6) == 0) {
+            p->ia[6] = p->ia[7] = -1;
+        }
+        int s = 1;
+        for (float v : a)
+            p->a[s++] = v;
+        s = 1;
+        for (int f : ia)
+            p->ia[s++] = f;
+        sample.nobjs = used_;
+        return p;
+    }
+    ~Components()
+    {
+        fitpars *p = head.next;
+        while (p) {
+            fitpars *n = p->next;
+            delete p;
+            p = n;
+        }
+    }
+    int count() const { return used_; }
+
+    fitpars head;
+
+private:
+    fitpars *tail_ = nullptr;
+    int used_ = 0;
+};
+
+} // namespace fit_test
+
+#endif

@@ -1,0 +1,340 @@
+// The displays of the program on a terminal: runs in tmux, keys sent to
+// the curses screen or to the key window, screens and files read back.
+// The key window of "both" is a tmux window started by a stand-in xterm;
+// a stand-in ps shows only the processes on this test's terminals, so that
+// key windows of other runs on the machine do not count.
+#include "fits_util.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace fits_util;
+
+namespace {
+
+bool wait_until(const std::function<bool()> &done, double seconds = 60)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::string run_output(const std::string &cmd)
+{
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+size_t count(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        n++;
+    return n;
+}
+
+// A private tmux server whose windows keep their last screen (no alternate
+// screen, panes stay after their program ends).
+class Tmux {
+public:
+    explicit Tmux(const ScratchDir &dir)
+        : sock_("torvex_display_" + std::to_string(getpid()) + "_" + std::to_string(++serial_)),
+          conf_(dir.file("tmux.conf"))
+    {
+        spit(conf_, "set -g alternate-screen off\nset -g remain-on-exit on\n"
+                    "set -g history-limit 5000\n");
+    }
+    ~Tmux() { tmux("kill-server"); }
+    const std::string &socket() const { return sock_; }
+
+    // Runs a shell script in a new window.
+    void start(const std::string &window, const std::string &script)
+    {
+        if (!started_)
+            tmux("-f '" + conf_ + "' new-session -d -s t -x 200 -y 60 -n " + window + " 'sh " +
+                 script + "'");
+        else
+            tmux("new-window -d -t t -n " + window + " 'sh " + script + "'");
+        started_ = true;
+    }
+    void keys(const std::string &window, const std::string &text, bool enter = false)
+    {
+        tmux("send-keys -t t:" + window + " -l '" + text + "'");
+        if (enter)
+            tmux("send-keys -t t:" + window + " Enter");
+    }
+    std::string screen(const std::string &window)
+    {
+        return run_output("tmux -L " + sock_ + " capture-pane -p -J -S -2000 -t t:" + window +
+                          " 2>/dev/null");
+    }
+    bool has_window(const std::string &window)
+    {
+        return count(run_output("tmux -L " + sock_ + " list-windows -F '#W' 2>/dev/null"),
+                     window + "\n") > 0;
+    }
+
+private:
+    int tmux(const std::string &args)
+    {
+        return std::system(("tmux -L " + sock_ + " " + args + " >/dev/null 2>&1").c_str());
+    }
+    static int serial_;
+    std::string sock_, conf_;
+    bool started_ = false;
+};
+int Tmux::serial_ = 0;
+
+// An 80 x 60 image of a Gaussian blob (a Sersic profile of index 0.5) on a
+// flat sky with seeded noise, fitted over [11:70,6:55].
+class DisplayRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::mt19937 rng(77);
+        std::normal_distribution<float> noise(0, 1);
+        write_image(dir.file("data.fits"), 80, 60,
+                    [&](long x, long y) {
+                        double r2 = (x - 40.3) * (x - 40.3) + (y - 30.6) * (y - 30.6);
+                        return static_cast<float>(10 + 300 * std::exp(-r2 / 18)) + noise(rng);
+                    },
+                    {{"EXPTIME", "1"}, {"GAIN", "1"}, {"RDNOISE", "1"}, {"NCOMBINE", "1"}});
+    }
+
+    void write_param(const std::string &display)
+    {
+        spit(dir.file("run.param"),
+             "A) data.fits\nB) block.fits\nC) none\nD) none\nE) 1\nF) none\nG) none\n"
+             "H) 11 70 6 55\nI) 30 30\nJ) 26.000\nK) 0.100 0.100\nO) " +
+                 display +
+                 "\nP) 0\nS) 0\n"
+                 "0) sersic\n1) 40.3 30.6 0 0\n3) 19 1\n4) 4 1\n5) 1 1\n8) 1 0\n9) 0 0\n"
+                 "10) 0 0\nZ) 0\n"
+                 "0) sky\n1) 8 1\n2) 0 0\n3) 0 0\nZ) 0\n");
+    }
+
+    // A script that runs torvex in the scratch folder with the stand-in
+    // tools first on PATH, and leaves its exit status in the file status.
+    std::string script(const std::string &name, const std::string &status,
+                       const std::string &env = "")
+    {
+        std::string path = dir.file(name);
+        spit(path, "cd '" + dir.path() + "' || exit 1\n" + env + "PATH='" + dir.file("bin") +
+                       "':\"$PATH\" '" TORVEX_BIN "' run.param\necho $? > " + status +
+                       "\nstty -a > " + status + ".stty\n");
+        return path;
+    }
+
+    // Waits for the status file and returns the exit status (-1 if none).
+    int status(const std::string &name)
+    {
+        std::string path = dir.file(name);
+        if (!wait_until([&] { return slurp(path).find('\n') != std::string::npos; }))
+            return -1;
+        return std::stoi(slurp(path));
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(DisplayRun, CursesQuitEndsTheFitEarlyAndStillWritesTheOutputs)
+{
+    write_param("curses");
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status"));
+    // Typed at once: the key waits in the terminal until the first poll,
+    // after the first iteration.
+    t.keys("main", "q");
+    ASSERT_EQ(status("status"), 0) << t.screen("main");
+    std::string s = t.screen("main");
+    EXPECT_NE(s.find("Iteration : 1 "), std::string::npos) << s;
+    EXPECT_EQ(s.find("Iteration : 2 "), std::string::npos) << s;
+    EXPECT_NE(s.find("Quitting out early now....\nThe solution may not be fully optimized.\n"),
+              std::string::npos)
+        << s;
+    EXPECT_NE(s.find("Fit summary is now being saved"), std::string::npos) << s;
+
+    EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
+    EXPECT_NE(slurp(dir.file("torvex.01")).find(" 1) 40.3000 30.6000 0 0"), std::string::npos);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Restart file    : torvex.01"), std::string::npos);
+    // The terminal is back in its line mode.
+    std::string stty = slurp(dir.file("status.stty"));
+    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
+    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+}
+
+TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
+{
+    write_param("curses");
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status"));
+    // O after the first iteration, N after the second with the answer 3.
+    t.keys("main", "on3", true);
+    ASSERT_EQ(status("status"), 0) << t.screen("main");
+    std::string s = t.screen("main");
+    EXPECT_NE(s.find("Outputting current parameters to torvex.01."), std::string::npos) << s;
+    EXPECT_NE(s.find("Enter a new maximum number of iterations ==> 3"), std::string::npos) << s;
+    EXPECT_NE(s.find("Iteration : 3 "), std::string::npos) << s;
+    EXPECT_EQ(s.find("Iteration : 4 "), std::string::npos) << s;
+    EXPECT_NE(s.find("The fitting ended because the maximum number of iterations"),
+              std::string::npos)
+        << s;
+
+    // The restart file of the O key holds the positions in image
+    // coordinates and asks for a fit; the end of the run wrote the next one.
+    std::string first = slurp(dir.file("torvex.01"));
+    EXPECT_NE(first.find(" 1) 40.3000 30.6000 0 0"), std::string::npos) << first;
+    EXPECT_NE(first.find("H) 11   70   6    55"), std::string::npos) << first;
+    EXPECT_NE(first.find("P) 0 "), std::string::npos) << first;
+    EXPECT_NE(slurp(dir.file("torvex.02")).find(" 1) 40.3000 30.6000 0 0"), std::string::npos);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Restart file    : torvex.02"), std::string::npos);
+}
+
+TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
+{
+    // A component far outside the region leaves the fit nothing to vary:
+    // its curvature matrix is singular.
+    write_param("curses");
+    std::string p = slurp(dir.file("run.param"));
+    p.replace(p.find("1) 40.3 30.6 0 0"), 16, "1) 5000 5000 0 0");
+    p.replace(p.find("1) 8 1"), 6, "1) 8 0");
+    p.replace(p.find("4) 4 1"), 6, "4) 4 0");
+    p.replace(p.find("5) 1 1"), 6, "5) 1 0");
+    spit(dir.file("run.param"), p);
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status"));
+    ASSERT_EQ(status("status"), 100) << t.screen("main");
+    std::string s = t.screen("main");
+    EXPECT_NE(s.find("Singular Matrix"), std::string::npos) << s;
+    std::string stty = slurp(dir.file("status.stty"));
+    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
+    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+}
+
+TEST_F(DisplayRun, CursesRunEndedByAnInputErrorRestoresTheTerminal)
+{
+    write_param("curses");
+    spit(dir.file("data.fits"), "SIMPLE  = nonsense\n");
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status"));
+    int st = status("status");
+    EXPECT_NE(st, 0);
+    EXPECT_NE(st, -1);
+    std::string s = t.screen("main");
+    EXPECT_NE(s.find("Cannot read data.fits"), std::string::npos) << s;
+    std::string stty = slurp(dir.file("status.stty"));
+    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
+    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+}
+
+// ---- the key window ---------------------------------------------------------
+
+class KeyWindowRun : public DisplayRun {
+protected:
+    void SetUp() override
+    {
+        DisplayRun::SetUp();
+        write_param("both");
+        ASSERT_EQ(std::system(("mkdir -p '" + dir.file("bin") + "'").c_str()), 0);
+        std::string real_ps = run_output("command -v ps");
+        real_ps.erase(real_ps.find_last_not_of("\n") + 1);
+        // Only processes on this server's terminals (and on none).
+        tool("ps", "ttys=$(tmux -L " + tmux.socket() +
+                       " list-panes -a -F '#{pane_tty}' 2>/dev/null | sed 's|^/dev/||')\n'" +
+                       real_ps +
+                       "' \"$@\" | awk -v t=\"$ttys\" 'BEGIN { n = split(t, a, \"\\n\"); "
+                       "for (i = 1; i <= n; i++) ok[a[i]] = 1 } ($2 in ok) || $2 == \"?\"'\n");
+        // Opens the key window as a tmux window and, like a real xterm,
+        // stays in the listing (its command line names the sleep).
+        tool("xterm", "echo \"$*\" >> '" + dir.file("xterm.calls") + "'\ntmux -L " +
+                          tmux.socket() +
+                          " new-window -d -t t -n keys 'exec sleep 31536000'\nsleep 5\n");
+    }
+    void tool(const std::string &name, const std::string &body)
+    {
+        std::string path = dir.file("bin/" + name);
+        spit(path, "#!/bin/sh\n" + body);
+        chmod(path.c_str(), 0755);
+    }
+
+    Tmux tmux{dir};
+};
+
+TEST_F(KeyWindowRun, KeysFromTheKeyWindowAndTheLimitFromTheTerminal)
+{
+    tmux.start("main", script("run1.sh", "status1", "DISPLAY=:99 "));
+    // The new limit is read from torvex's own terminal.
+    tmux.keys("main", "2", true);
+    ASSERT_TRUE(wait_until([&] { return tmux.has_window("keys"); })) << tmux.screen("main");
+    tmux.keys("keys", "n");
+    ASSERT_EQ(status("status1"), 0) << tmux.screen("main");
+    std::string s = tmux.screen("main");
+    EXPECT_GE(count(s, "Trying to open up an interaction window....\n"), 1u) << s;
+    EXPECT_NE(s.find("Enter a new maximum number of iterations ==> "), std::string::npos) << s;
+    EXPECT_NE(s.find("Iteration : 2 "), std::string::npos) << s;
+    EXPECT_EQ(s.find("Iteration : 3 "), std::string::npos) << s;
+    EXPECT_EQ(slurp(dir.file("xterm.calls")),
+              "+sb -T TORVEX -geometry 21x6 -bg green1 -e sleep 31536000\n");
+    std::string keys = tmux.screen("keys");
+    for (const char *line : {"  N = New max iter", "  O = Output params", "  P = Pause fit",
+                             "  Q = Quit ASAP"})
+        EXPECT_NE(keys.find(line), std::string::npos) << keys;
+    EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
+
+    // A second run finds the key window still open: no new one, no waiting.
+    tmux.keys("keys", "q");
+    tmux.start("again", script("run2.sh", "status2", "DISPLAY=:99 "));
+    ASSERT_EQ(status("status2"), 0) << tmux.screen("again");
+    s = tmux.screen("again");
+    EXPECT_EQ(s.find("Trying to open up"), std::string::npos) << s;
+    EXPECT_NE(s.find("Quitting out early now....\nThe solution may not be fully optimized.\n"),
+              std::string::npos)
+        << s;
+    EXPECT_EQ(s.find("Iteration : 2 "), std::string::npos) << s;
+    EXPECT_EQ(count(slurp(dir.file("xterm.calls")), "\n"), 1u);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Restart file    : torvex.02"), std::string::npos);
+}
+
+TEST_F(KeyWindowRun, WithoutAnXDisplayTheRunFailsAtOnce)
+{
+    auto start = std::chrono::steady_clock::now();
+    std::string cmd = "cd '" + dir.path() + "' && env -u DISPLAY PATH='" + dir.file("bin") +
+                      "':\"$PATH\" '" TORVEX_BIN "' run.param < /dev/null > stdout 2> stderr";
+    int st = std::system(cmd.c_str());
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+    EXPECT_LT(seconds, 5);
+    std::string err = slurp(dir.file("stderr")), out = slurp(dir.file("stdout"));
+    EXPECT_NE(err.find("no X display is set"), std::string::npos) << err;
+    EXPECT_NE(err.find("\"O) regular\""), std::string::npos) << err;
+    EXPECT_EQ(out.find("Trying to open up"), std::string::npos) << out;
+    // Nothing after the parameter menu: no image was read, nothing written.
+    const std::string rule(80, '=');
+    ASSERT_NE(out.rfind(rule), std::string::npos) << out;
+    EXPECT_EQ(out.find_first_not_of('\n', out.rfind(rule) + rule.size()), std::string::npos)
+        << out;
+    EXPECT_FALSE(std::ifstream(dir.file("xterm.calls")).good());
+    EXPECT_FALSE(std::ifstream(dir.file("block.fits")).good());
+}
+
+} // namespace

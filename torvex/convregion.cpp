@@ -1,0 +1,114 @@
+// The convolution box of a component: where it lies in the fit region, how
+// its oversampled work grid is convolved, and how the result goes back.
+#include "torvex/convolve.h"
+#include "torvex/mkmodel.h"
+#include "torvex/psf.h"
+
+#include "numerics/nrutil.h"
+
+#include <cstdio>
+
+void convregion(derivs *df, float a[], image *d, convpars *cpar)
+{
+    const double bx = input.convbox[1], by = input.convbox[2];
+    long xmax = static_cast<long>(round_half_away(a[1] + bx / 2)) - 1;
+    long ymax = static_cast<long>(round_half_away(a[2] + by / 2)) - 1;
+    long xmin = static_cast<long>(round_half_away(a[1] - bx / 2));
+    long ymin = static_cast<long>(round_half_away(a[2] - by / 2));
+    if (xmax > d->naxes[1])
+        xmax = d->naxes[1];
+    if (ymax > d->naxes[2])
+        ymax = d->naxes[2];
+    if (xmin < 1)
+        xmin = 1;
+    if (ymin < 1)
+        ymin = 1;
+
+    // Beyond the fit region, or no pixel wide: nothing to convolve.
+    if (xmax < xmin || ymax < ymin) {
+        snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", 0, 0, 0, 0);
+        df->naxes[1] = 0;
+        df->naxes[2] = 0;
+        return;
+    }
+    const long os = input.sampfac;
+    snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", static_cast<int>(xmin),
+             static_cast<int>(xmax), static_cast<int>(ymin), static_cast<int>(ymax));
+    const long mx = static_cast<long>(round_half_away(cpar->psfsz[1] / 2.0));
+    const long my = static_cast<long>(round_half_away(cpar->psfsz[2] / 2.0));
+    df->naxes[1] = 2 * mx + os * (xmax - xmin + 1);
+    df->naxes[2] = 2 * my + os * (ymax - ymin + 1);
+}
+
+void copy_convregion(convpars *cpar, float **model, image convolved_img, int os)
+{
+    static scratch_matrix binned_space;
+
+    long xmin, xmax, ymin, ymax;
+    if (sscanf(convolved_img.imgsect, "[%ld:%ld,%ld:%ld]", &xmin, &xmax, &ymin, &ymax) != 4)
+        return;
+    const long nbx = xmax - xmin + 1, nby = ymax - ymin + 1;
+    if (nbx <= 0 || nby <= 0 || xmin < 1 || ymin < 1)
+        return;
+    const long mx = cpar->psfsz[1] / 2, my = cpar->psfsz[2] / 2;
+    if (mx + nbx * os > convolved_img.naxes[1] || my + nby * os > convolved_img.naxes[2])
+        nrerror("copy_convregion: the box does not fit its work grid");
+
+    // The sum, not the mean: the grid holds light per grid pixel.
+    float **binned = binned_space.get(nby, nbx);
+    for (long Y = 1; Y <= nby; Y++) {
+        for (long X = 1; X <= nbx; X++) {
+            float s = 0;
+            for (long r = my + (Y - 1) * os + 1; r <= my + Y * os; r++)
+                for (long c = mx + (X - 1) * os + 1; c <= mx + X * os; c++)
+                    s += convolved_img.z[r][c];
+            binned[Y][X] = s;
+        }
+    }
+
+    if (kernel) {
+        image box;
+        box.z = binned;
+        box.naxes[1] = nbx;
+        box.naxes[2] = nby;
+        long cn[3];
+        double **t = psfprep_cached(kernel_cache(), *kernel, box.naxes, 1, cn);
+        convolve(&box, t, cn);
+    }
+
+    for (long Y = 1; Y <= nby; Y++)
+        for (long X = 1; X <= nbx; X++)
+            model[Y + ymin - 1][X + xmin - 1] = binned[Y][X];
+}
+
+void convolve_component(const float a[], const int ia[], derivs *fitnode, derivs *boxnode,
+                        image *boximg, convpars *cpar)
+{
+    if (boxnode->naxes[1] <= 0 || boxnode->naxes[2] <= 0)
+        return;
+    const int os = input.sampfac;
+
+    // The component was rendered on a whole grid pixel; the PSF carries the
+    // fraction of a pixel that this dropped.
+    float dx, dy;
+    psf_shift_fraction(a[1], a[2], os, &dx, &dy);
+    shift_psf(psf, &tpsf, dx, dy);
+
+    image shifted;
+    shifted.z = tpsf.z;
+    shifted.naxes[1] = psf.naxes[1];
+    shifted.naxes[2] = psf.naxes[2];
+    boximg->naxes[1] = boxnode->naxes[1];
+    boximg->naxes[2] = boxnode->naxes[2];
+    snprintf(boximg->imgsect, SECT_SIZE, "%s", boxnode->imgsect);
+    long cn[3];
+    double **t = psfprep_cached(box_cache(), shifted, boximg->naxes, 0, cn);
+
+    for (int i = 0; i <= 10; i++) {
+        if (i > 0 && ia[i] != 1)
+            continue;
+        boximg->z = boxnode->dpm[i];
+        convolve(boximg, t, cn);
+        copy_convregion(cpar, fitnode->dpm[i], *boximg, os);
+    }
+}

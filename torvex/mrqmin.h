@@ -1,0 +1,114 @@
+// One Levenberg-Marquardt step of the fit, chi^2 with its gradient and
+// curvature, and the parameter uncertainties.
+//
+// During a fit all parameters form one flat vector of ma = 10 * (number of
+// components) entries: entry 10*(c-1)+s is slot s of component c (1-based,
+// list order).  Flags: 1 free, 0 fixed.
+//
+// A pixel takes part in chi^2 when its mask value (the global mask, cut to
+// the fit region) is below 1 and its data and sigma values are finite
+// numbers; any other pixel counts as masked (sample.nmask).
+#ifndef TORVEX_MRQMIN_H
+#define TORVEX_MRQMIN_H
+
+#include "torvex/structs.h"
+
+#include <cmath>
+
+// The trial value that par_monitor gives a Sersic index (or any slot 5 but a
+// King's) that leaves [0, 20], and any trial value the component cannot
+// render: a step carrying it is rejected unrendered.
+constexpr float STEP_SENTINEL = 1e30f;
+
+// The lowest diskiness a step may reach: rendering needs c + 2 clearly
+// above 0.
+constexpr float MIN_DISKINESS = -1.9f;
+
+// One step.  Protocol of one fit: a call with *alamda < 0 sets up (making
+// the work vectors, counting the free entries, computing chi^2, gradient
+// and curvature at the list's parameters into alpha) and takes the first
+// step; calls with *alamda > 0 take further steps; a call with *alamda = 0
+// ends the fit: the errors of the free entries go into sigma[1..ma] (0 for
+// the fixed ones) and the work vectors are released.
+// A step renders the model at the damped Gauss-Newton trial parameters
+// (limited by par_monitor, then by the constraints) and is accepted when
+// chi^2 falls: *alamda shrinks tenfold and *chisq takes the new value.
+// Otherwise the damping grows tenfold and *chisq keeps the old value.
+// Either way the component list holds the current best parameters.
+// covar and alpha are ma x ma (1-based); only the leading mfit block is used.
+// y and sig are the fit-region data and sigma pixels.
+// Returns 0; in the final call 1 when the curvature matrix is singular
+// (the uncertainties are then all 0 and a warning has been printed).  The
+// set-up call takes no step and releases its work vectors when there is
+// nothing to fit: MRQ_NO_DOF when the usable pixels do not outnumber the
+// free entries, MRQ_BAD_CHI2 when chi^2 of the starting model is not a
+// finite number.
+constexpr int MRQ_NO_DOF = 2;
+constexpr int MRQ_BAD_CHI2 = 3;
+int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
+           float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma);
+
+// Renders the model and its derivative images at the list's parameters
+// (mkmodel) and sums chi^2 (*chisq), the gradient beta[1..mfit] and the
+// curvature alpha[1..mfit][1..mfit] over the usable pixels, mfit being the
+// number of entries of ia[1..ma] equal to 1.  Sets sample.nmask.
+void mrqcof(float **y, float **sig, const int *ia, int ma, double **alpha, double *beta,
+            double *chisq, fitpars *fpar, convpars *cpar);
+
+// The table of derivative images: tab[j] points at pixel (1, 1) of the
+// image of the j-th free slot (flat order), walked as one array of the fit
+// region.  tab has room for 1..(free slots).  Returns the number of free
+// slots.
+int deriv_table(const fitpars *fpar, const derivs *df, const float **tab);
+
+// The model value at pixel (x, y) of the fit region and the derivatives
+// dyda[1..mfit] of the free entries there, from the table of deriv_table.
+inline void funcs(long x, long y, float *ymod, float *dyda, const float *const *tab, int mfit)
+{
+    const long p = (y - 1) * model.naxes[1] + (x - 1);
+    *ymod = (&model.z[1][1])[p];
+    for (int j = 1; j <= mfit; j++)
+        dyda[j] = tab[j][p];
+}
+
+// True when pixel value m of the mask, d of the data and s of the sigma
+// image let the pixel take part in chi^2.
+inline bool usable_pixel(float m, float d, float s)
+{
+    return m < 1 && std::isfinite(d) && std::isfinite(s);
+}
+
+// chi^2 of model against data over the usable pixels of an image of size
+// naxes; *ndof = usable pixels - free slots of the list.
+double chi2calc(const fitpars *fpar, const image &data, const image &sigma, const image &model,
+                const long naxes[3], int *ndof);
+
+// Trial values atry of the free entries: a + da (da counted over the free
+// entries), limited slot by slot so that the model stays renderable:
+// axis ratio in (0, 1] (a reciprocal turns the position angle by 90 when it
+// is free), sizes and Sersic index within a factor of 10 per step, index in
+// [0, 20] (else STEP_SENTINEL), positions within 1e5 pixels, diskiness not
+// below MIN_DISKINESS, slots 6 and 7 not negative.  A free size whose current
+// value is not positive is first set to 0.01.  A trial value that the
+// component still cannot render after these rules (slot_problem of
+// checkpars.h: a Moffat power law <= 1, a Nuker gamma >= 2, a King alpha of
+// 0, a Sersic index below 0.055, a value that is not a number) becomes
+// STEP_SENTINEL, so the step is rejected.
+void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
+                 const fitpars *fpar);
+
+// direction 1: every component's a[1..10] and ia[1..10] into the flat
+// vectors (ia may be null); direction 0: the flat a back into the list.
+void copy_pars(float *a, int *ia, fitpars *fpar, int direction);
+
+// Errors of the free entries from the eigen-decomposition of the leading
+// mfit block of alpha: for each, the largest |v[i][j]| / sqrt(d[j]), spread
+// over sigma[1..ma] (0 for the fixed entries).  alpha is left as it was.
+// Returns 1, with every sigma 0, when the block is singular (an eigenvalue
+// that is not clearly positive), else 0.
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit);
+
+// The components' sig[s] = sigma[10*(c-1)+s] * sqrt(chi2nu).
+void assign_err(fitpars *fpar, const double *sigma, float chi2nu);
+
+#endif

@@ -1,0 +1,43 @@
+#include "torvex/fitlog.h"
+#include "torvex/parfile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, float chisq,
+            int ndof)
+{
+    // Creating with O_EXCL claims the name in the same step that finds it
+    // free, so no existing file (nor one another run has just made) is
+    // overwritten.
+    int fd = -1;
+    for (int n = 1; n < INT_MAX; n++) {
+        snprintf(newout, RESTART_NAME_SIZE, "torvex.%02d", n);
+        fd = open(newout, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        pfunc("\n-- ERROR: Cannot create the restart file %s: %s.\n", newout, strerror(errno));
+        strcpy(newout, "none");
+        return 1;
+    }
+    FILE *f = fdopen(fd, "w");
+    if (!f) {
+        pfunc("\n-- ERROR: Cannot write the restart file %s: %s.\n", newout, strerror(errno));
+        close(fd);
+        return 1;
+    }
+
+    input.create = 0;
+    menu(&input, fpar, f, xoffset, yoffset, chisq, ndof);
+    bool failed = ferror(f) != 0;
+    if (fclose(f) != 0 || failed) {
+        pfunc("\n-- ERROR: Cannot write the restart file %s: %s.\n", newout, strerror(errno));
+        return 1;
+    }
+    return 0;
+}

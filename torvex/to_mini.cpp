@@ -1,0 +1,97 @@
+#include "torvex/fitsimg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ncurses.h>
+#include <new>
+
+image *to_mini(const image *img, float outside)
+{
+    image *m = new (std::nothrow) image;
+    if (!m) {
+        pfunc("Error in allocating memory for mini-image....");
+        if (strncmp(device, "curses", 6) == 0)
+            refresh();
+        exit(1);
+    }
+    *m = *img;
+    m->z = nullptr;
+
+    long x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    sscanf(img->imgsect, "[%ld:%ld,%ld:%ld]", &x1, &x2, &y1, &y2);
+    m->naxes[1] = x2 - x1 + 1;
+    m->naxes[2] = y2 - y1 + 1;
+    if (m->naxes[1] < 1 || m->naxes[2] < 1) {
+        m->naxes[1] = m->naxes[2] = 0;
+        return m;
+    }
+    m->z = matrix(1, m->naxes[2], 1, m->naxes[1]);
+
+    // Every pixel gets a value: the part of the section outside the source
+    // takes the caller's fill value.
+    float *flat = &m->z[1][1];
+    std::fill(flat, flat + m->naxes[1] * m->naxes[2], outside);
+    long xa = std::max(x1, 1L), xb = std::min(x2, img->naxes[1]);
+    long ya = std::max(y1, 1L), yb = std::min(y2, img->naxes[2]);
+    if (!img->z)
+        return m;
+    for (long y = ya; y <= yb; y++)
+        for (long x = xa; x <= xb; x++)
+            m->z[y - y1 + 1][x - x1 + 1] = img->z[y][x];
+    return m;
+}
+
+void free_mini(image *img)
+{
+    if (!img)
+        return;
+    if (img->z)
+        free_matrix(img->z, 1, img->naxes[2], 1, img->naxes[1]);
+    delete img;
+}
+
+void offset_center(fitpars *fpar, convpars *cpar, float xoff, float yoff)
+{
+    for (fitpars *p = fpar; p; p = p->next) {
+        if (objtype_is(p->objtype, "sky"))
+            continue;
+        p->a[1] += xoff;
+        p->a[2] += yoff;
+    }
+    cpar->cent[1] += xoff;
+    cpar->cent[2] += yoff;
+}
+
+void subimg(const image *data, const image *model, image *result)
+{
+    for (long y = 1; y <= model->naxes[2]; y++)
+        for (long x = 1; x <= model->naxes[1]; x++)
+            result->z[y][x] = data->z[y][x] - model->z[y][x];
+}
+
+void blank_img(image *data, const inpars &input)
+{
+    int xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+    if (sscanf(input.imgsect, "[%d:%d,%d:%d]", &xmin, &xmax, &ymin, &ymax) != 4) {
+        pfunc("\n-- ERROR: The parameter file gives no fitting region (H), so there is\n"
+              "   nothing to make the model over.\n\n");
+        exit(2);
+    }
+    if (xmax < 1 || ymax < 1) {
+        pfunc("\nThe fitting region has either zero width or is completely outside of image.\n");
+        pfunc("Quitting now.\n\n");
+        exit(2);
+    }
+    snprintf(data->imgsect, sizeof data->imgsect, "[%d:%d,%d:%d]", xmin, xmax, ymin, ymax);
+    data->naxes[1] = xmax;
+    data->naxes[2] = ymax;
+    data->z = matrix(1, ymax, 1, xmax);
+    std::fill(&data->z[1][1], &data->z[1][1] + static_cast<long>(xmax) * ymax, 0.0f);
+    // No file supplies these; the defaults are those of readfits.
+    data->exptime = 1.0f;
+    data->gain = 7.0f;
+    data->rdnoise = 5.24f;
+    data->ncombine = 1.0f;
+}

@@ -1,0 +1,77 @@
+#include "torvex/fitsimg.h"
+
+#include <cstdio>
+#include <fitsio.h>
+#include <string>
+
+namespace {
+
+// The OBJECT name of the template's current HDU, else its TARGNAME, else
+// empty.
+std::string template_object(fitsfile *t)
+{
+    char value[FLEN_VALUE] = "";
+    int status = 0;
+    if (ffgky(t, TSTRING, "OBJECT", value, nullptr, &status) == 0)
+        return value;
+    status = 0;
+    ffcmsg();
+    if (ffgky(t, TSTRING, "TARGNAME", value, nullptr, &status) == 0)
+        return value;
+    ffcmsg();
+    return "";
+}
+
+} // namespace
+
+int writefits(const char *phead, image *img, const char *object, int append)
+{
+    fitsfile *f = nullptr;
+    int status = 0, hdu = 1;
+    long naxes[2] = {img->naxes[1], img->naxes[2]};
+
+    if (append == 0) {
+        remove(img->name);
+        ffinit(&f, img->name, &status);
+        ffcrim(f, FLOAT_IMG, 2, naxes, &status);
+        printerror(status);
+
+        fitsfile *t = nullptr;
+        if (phead && *phead && ffopen(&t, phead, READONLY, &status) == 0) {
+            // The copy becomes a second HDU behind the empty primary image.
+            ffcphd(t, f, &status);
+            hdu = 2;
+            std::string name = template_object(t);
+            ffclos(t, &status);
+            ffukls(f, "OBJECT", (name + img->imgsect).c_str(), "object name", &status);
+            printerror(status);
+            ffuky(f, TLONG, "NAXIS1", &naxes[0], "length of data axis 1", &status);
+            ffuky(f, TLONG, "NAXIS2", &naxes[1], "length of data axis 2", &status);
+            // Make CFITSIO size the data unit from the new axis lengths.
+            ffrdef(f, &status);
+        } else {
+            status = 0;
+            ffcmsg();
+            ffukls(f, "OBJECT", object, "object name", &status);
+        }
+        printerror(status);
+    } else {
+        if (ffopen(&f, img->name, READWRITE, &status)) {
+            pfunc("\n Can't append to image %s!\n", img->name);
+            printerror(status);
+        }
+        // The library's image-extension call writes every required card,
+        // PCOUNT and GCOUNT included, and appends after the last HDU.
+        ffcrim(f, FLOAT_IMG, 2, naxes, &status);
+        ffghdn(f, &hdu);
+        ffukls(f, "OBJECT", object, "object name", &status);
+        printerror(status);
+    }
+
+    // Matrix rows are one contiguous block in FITS order.
+    ffppr(f, TFLOAT, 1, naxes[0] * naxes[1], &img->z[1][1], &status);
+    printerror(status);
+    ffclos(f, &status);
+    printerror(status);
+    return hdu;
+}
