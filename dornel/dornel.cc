@@ -16,6 +16,7 @@
 #include "dornel/options.h"
 #include "dornel/parameter.h"
 #include "dornel/sky_error.h"
+#include "dornel/spline_sky.h"
 #include "orv/MArray.h"
 #include "orv/fits/fits.h"
 #include "orv/fits/fits_data.h"
@@ -140,7 +141,7 @@ void processFile(const std::string& name, Parameter& work) {
 
     try {
         if (work.spline) {
-            throw SkyError("the spline sky is not available");
+            spline_sky(image, err, sky, names.dir, names.base, work);
         } else {
             sky = image;
             get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut, work.radius,

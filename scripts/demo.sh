@@ -44,3 +44,8 @@ cc make_sky_field.c -o make_sky_field $(pkg-config --cflags --libs cfitsio) -lm
 echo "== dornel -o 2 -k 4 -r 1 field.fits  (polynomial sky)"
 "$root/build/bin/dornel" -o 2 -k 4 -r 1 field.fits
 ls -l field.fits e.field.fits sky_field.fits sfield.fits e.sfield.fits cut_field.fits
+echo "== dornel -s -g 64,48 -i 4 -m 1 -k 3 -v 1 spline/field.fits  (spline sky with clipping)"
+mkdir -p spline
+cp field.fits e.field.fits spline/
+"$root/build/bin/dornel" -s -g 64,48 -i 4 -m 1 -k 3 -v 1 spline/field.fits
+ls -l spline

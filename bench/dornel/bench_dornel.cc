@@ -9,7 +9,10 @@
 #include <sstream>
 #include <string>
 
+#include "dornel/binspline.h"
 #include "dornel/get_sky.h"
+#include "orv/fits/fits.h"
+#include "orv/fits/fits_data.h"
 #include "orv/MArray.h"
 
 namespace {
@@ -68,6 +71,45 @@ void BM_GetSky(benchmark::State& state) {
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_GetSky)->Unit(benchmark::kMillisecond);
+
+// The double-median spline sky with the default settings (bins of 17 x 17
+// pixels, no second-median block, galaxy centre 1070, 1077).
+void BM_Binspline(benchmark::State& state) {
+    const Images& im = images();
+    orv::MArray<float, 2> sky(im.image.shape());
+    Parameter p;
+    p.intervall = 8;
+    p.medrad = 0;
+    p.verbose = 0;
+    p.cx = 1070;
+    p.cy = 1077;
+    p.nan = 0;
+    p.current_file = scratchName("spline");
+    for (auto _ : state) {
+        std::ostringstream out;
+        std::streambuf* old = std::cout.rdbuf(out.rdbuf());
+        binspline(im.image, sky, p);
+        std::cout.rdbuf(old);
+    }
+}
+BENCHMARK(BM_Binspline)->Unit(benchmark::kMillisecond);
+
+// One read of the image from a FITS file, the yardstick of the spline pass.
+void BM_ReadImage(benchmark::State& state) {
+    const std::string name = scratchName("read");
+    {
+        orv::FitsOut out(name);
+        out << images().image;
+    }
+    for (auto _ : state) {
+        orv::FitsIn in(name, true, false);
+        orv::MArray<float, 2> a;
+        in >> a;
+        benchmark::DoNotOptimize(a.dataFirst());
+    }
+    std::remove(name.c_str());
+}
+BENCHMARK(BM_ReadImage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,0 +1,283 @@
+#include "dornel/binspline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dornel/sky_error.h"
+#include "dornel/spline.h"
+#include "orv/fits/fits.h"
+#include "orv/fits/fits_data.h"
+
+using orv::MArray;
+using orv::Range;
+
+namespace {
+
+// Divisions rounding down and up, also for negative numerators: the grid
+// must cover the image wherever the galaxy centre lies.
+long long floorDiv(long long a, long long b) {
+    long long q = a / b;
+    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
+    return q;
+}
+long long ceilDiv(long long a, long long b) { return -floorDiv(-a, b); }
+
+template <class T>
+bool lineBlank(const MArray<T, 2>& a, int dim, int index, T m) {
+    const int other = dim == 1 ? 2 : 1;
+    for (int j = a.firstIndex(other); j <= a.lastIndex(other); ++j)
+        if (!((dim == 1 ? a(index, j) : a(j, index)) == m)) return false;
+    return true;
+}
+
+// The name of a diagnostic file: the word in front of the input's base name.
+std::string diagnosticName(const std::string& file, const std::string& word) {
+    const std::size_t slash = file.rfind('/');
+    const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return file.substr(0, at) + word + file.substr(at);
+}
+
+void writeImage(const std::string& name, const MArray<float, 2>& a) {
+    orv::FitsOut out(name);
+    out << a;
+}
+
+// Blank median nodes (no valid bin even after the widening search) take the
+// mean of the valid nodes nearest to them on the grid, so that the spline
+// passes through sky values only. Returns how many nodes were filled.
+int fillBlankNodes(MArray<double, 2>& z, double blank) {
+    std::vector<std::pair<int, int>> valid, empty;
+    for (int q = z.firstIndex(2); q <= z.lastIndex(2); ++q)
+        for (int p = z.firstIndex(1); p <= z.lastIndex(1); ++p) (z(p, q) == blank ? empty : valid).emplace_back(p, q);
+    if (valid.empty()) throw SkyError("no median node of the spline sky holds a valid bin");
+    std::vector<double> filled;
+    for (const auto& e : empty) {
+        long long best = -1;
+        double sum = 0;
+        int count = 0;
+        for (const auto& v : valid) {
+            const long long dp = v.first - e.first, dq = v.second - e.second, d = dp * dp + dq * dq;
+            if (best < 0 || d < best) {
+                best = d;
+                sum = 0;
+                count = 0;
+            }
+            if (d == best) {
+                sum += z(v.first, v.second);
+                ++count;
+            }
+        }
+        filled.push_back(sum / count);
+    }
+    for (std::size_t i = 0; i < empty.size(); ++i) z(empty[i].first, empty[i].second) = filled[i];
+    return static_cast<int>(empty.size());
+}
+
+}  // namespace
+
+template <class T>
+void nonan(const MArray<T, 2>& a, int& x0, int& x1, int& y0, int& y1, T m) {
+    for (x0 = a.firstIndex(1); x0 <= a.lastIndex(1) && lineBlank(a, 1, x0, m);) ++x0;
+    for (x1 = a.lastIndex(1); x1 >= a.firstIndex(1) && lineBlank(a, 1, x1, m);) --x1;
+    for (y0 = a.firstIndex(2); y0 <= a.lastIndex(2) && lineBlank(a, 2, y0, m);) ++y0;
+    for (y1 = a.lastIndex(2); y1 >= a.firstIndex(2) && lineBlank(a, 2, y1, m);) --y1;
+}
+
+template void nonan<float>(const MArray<float, 2>&, int&, int&, int&, int&, float);
+template void nonan<double>(const MArray<double, 2>&, int&, int&, int&, int&, double);
+
+void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
+    std::ostream& out = std::cout;
+    const int h = p.intervall, r = p.medrad, verbose = p.verbose;
+    if (h < 0 || r < 0) throw SkyError("intervall and medrad of the spline sky must not be negative");
+    const float blank = p.nan;
+    const double dblank = blank;
+    const long long E = 2LL * h + 1, M = 2LL * r + 1;
+    const int xmax = image.lastIndex(1), ymax = image.lastIndex(2);
+    const long long cx = p.cx, cy = p.cy;
+
+    out << std::endl << " ------------------ double median bicubic spline interpolation ------------------" << std::endl;
+    if (verbose > 0) {
+        out << std::endl << "binning diam: " << E << " px" << std::endl << "binning  ivl: " << E << " px" << std::endl;
+        out << std::endl << "center: " << std::endl << " cx: " << cx << std::endl << " cy: " << cy << std::endl;
+    }
+    // Node k of the first grid lies at x = cx + k·E; the grid runs from the
+    // first node inside the image to two beyond the last.
+    const long long kmin = -floorDiv(cx - E - 1, E) - 1, kmax = floorDiv(E + xmax - cx, E) + 1;
+    const long long lmin = -floorDiv(cy - E - 1, E) - 1, lmax = floorDiv(E + ymax - cy, E) + 1;
+    if (verbose > 0)
+        out << std::endl << "median diam: " << M * E << " px" << std::endl << "median  ivl: " << M * E << " px"
+            << std::endl;
+    const auto tooFewNodes = [&](long long nx, long long ny) {
+        return SkyError("the spline sky needs at least two median nodes along each axis, the grid has " +
+                        std::to_string(std::max(0LL, nx)) + " x " + std::to_string(std::max(0LL, ny)) +
+                        " (intervall " + std::to_string(h) + ", medrad " + std::to_string(r) + ")");
+    };
+    // Even with every bin valid there would be too few median nodes; this
+    // also keeps the bin grid's margins to the size of the grid.
+    const long long mostX = floorDiv(kmax, M) - ceilDiv(kmin, M) + 1, mostY = floorDiv(lmax, M) - ceilDiv(lmin, M) + 1;
+    if (mostX < 2 || mostY < 2) throw tooFewNodes(mostX, mostY);
+
+    out << std::endl << "1st medianing..." << std::endl;
+    const Range kr(static_cast<int>(kmin - r), static_cast<int>(kmax + r));
+    const Range lr(static_cast<int>(lmin - r), static_cast<int>(lmax + r));
+    MArray<double, 2> bin(kr, lr);
+    bin = dblank;
+    MArray<double, 1> binx(kr), biny(lr);
+    binx = 0.0;
+    biny = 0.0;
+    for (int l = static_cast<int>(lmin); l <= lmax; ++l) {
+        const long long y = cy + l * E;
+        for (int k = static_cast<int>(kmin); k <= kmax; ++k) {
+            const long long x = cx + k * E;
+            if (h < x && x <= xmax - h && h < y && y <= ymax - h) {
+                const MArray<float, 2> window(image, Range(static_cast<int>(x - h), static_cast<int>(x + h)),
+                                              Range(static_cast<int>(y - h), static_cast<int>(y + h)));
+                bin(k, l) = orv::median_exact(window, blank);
+            }
+            binx(k) = static_cast<double>(x);
+            biny(l) = static_cast<double>(y);
+        }
+    }
+    if (verbose > 4) out << std::endl << " bin = " << std::endl << bin << std::endl;
+
+    int ix0, ix1, iy0, iy1;
+    nonan(bin, ix0, ix1, iy0, iy1, dblank);
+    if (verbose > 0)
+        out << std::endl << "binning grid: " << std::endl << " ix0 = " << ix0 << std::endl << " ix1 = " << ix1
+            << std::endl << " iy0 = " << iy0 << std::endl << " iy1 = " << iy1 << std::endl;
+    const int px0 = static_cast<int>(ceilDiv(ix0, M)), px1 = static_cast<int>(floorDiv(ix1, M));
+    const int py0 = static_cast<int>(ceilDiv(iy0, M)), py1 = static_cast<int>(floorDiv(iy1, M));
+    if (verbose > 0)
+        out << std::endl << "median spline grid: " << std::endl << " px0 = " << px0 << std::endl << " px1 = " << px1
+            << std::endl << " py0 = " << py0 << std::endl << " py1 = " << py1 << std::endl;
+    if (ix0 > ix1)
+        throw SkyError("no bin of " + std::to_string(E) + " x " + std::to_string(E) +
+                       " pixels inside the image holds a valid pixel");
+    if (px1 <= px0 || py1 <= py0) throw tooFewNodes(px1 - px0 + 1, py1 - py0 + 1);
+
+    out << std::endl << "2nd medianing..." << std::endl;
+    MArray<double, 2> z(Range(px0, px1), Range(py0, py1));
+    MArray<double, 1> mx(Range(px0, px1)), my(Range(py0, py1));
+    for (int q = py0; q <= py1; ++q) {
+        for (int pp = px0; pp <= px1; ++pp) {
+            const int kc = static_cast<int>(pp * M), lc = static_cast<int>(q * M);
+            const MArray<double, 2> block(bin, Range(kc - r, kc + r), Range(lc - r, lc + r));
+            double value = orv::median_exact(block, dblank);
+            // Widening search around a block without a valid bin.
+            for (int i = r; value == dblank && r <= 100 && i <= 100; ++i) {
+                MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
+                list = dblank;
+                int slot = 1;
+                for (long long l = std::max<long long>(lc - i, lmin); l <= std::min<long long>(lc + i, lmax); ++l)
+                    for (long long k = std::max<long long>(kc - i, kmin); k <= std::min<long long>(kc + i, kmax); ++k)
+                        list(slot++) = bin(static_cast<int>(k), static_cast<int>(l));
+                value = orv::median_exact(list, dblank);
+                if (verbose > 1) out << "h: " << i << "   " << value << std::endl;
+            }
+            z(pp, q) = value;
+            mx(pp) = binx(kc);
+            my(q) = biny(lc);
+        }
+    }
+    const int filled = fillBlankNodes(z, dblank);
+    if (filled > 0)
+        std::cerr << "Warning: " << filled << " of " << z.elementCount() << " median nodes of " << p.current_file
+                  << " hold no valid bin; each took the mean of its nearest valid nodes" << std::endl;
+    long n = 0;
+    double S = 0, Q = 0;
+    for (int q = py0; q <= py1; ++q)
+        for (int pp = px0; pp <= px1; ++pp) {
+            ++n;
+            S += z(pp, q);
+            Q += (z(pp, q) - 1.0) * (z(pp, q) - 1.0);
+        }
+
+    out << std::fixed;
+    if (verbose > 1) {
+        out << std::endl << "x:" << std::endl << std::setprecision(1) << mx << std::endl;
+        out << std::endl << "y:" << std::endl << std::setprecision(1) << my << std::endl;
+        out << std::endl << "z:" << std::endl << std::setprecision(3) << z << std::endl;
+        out << " abs_aver = " << S / n << std::endl << " abs_sig  = " << std::sqrt(Q / n) << std::endl;
+    }
+    MArray<double, 2> y2(z.shape());
+    y2 = 0.0;
+    splie2(mx, my, z, y2);
+    if (verbose > 2) out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2 << std::endl;
+
+    int jx0, jx1, jy0, jy1;
+    nonan(image, jx0, jx1, jy0, jy1, blank);
+    if (verbose > 0)
+        out << std::endl << "image borders: " << std::endl << " jx0 = " << jx0 << std::endl << " jx1 = " << jx1
+            << std::endl << " jy0 = " << jy0 << std::endl << " jy1 = " << jy1 << std::endl;
+
+    out << std::endl << "spline interpolation....." << std::endl;
+    sky = blank;
+    const int step = std::max(1, ymax / 100);  // images of fewer than 100 rows count every row
+    long errors = 0;
+    MArray<double, 1> ytmp, y2tmp;
+    std::vector<double> values;
+    std::vector<int> statuses;
+    for (int y = 1; y <= ymax; ++y) {
+        if (y % step == 0) out << y / step << "% ";
+        out.flush();
+        // splin2 at every pixel of the row: the row splines at this y are
+        // built once and serve the whole row.
+        const int rowStatus = splin2_rows(ytmp, y2tmp, y, mx, my, z, y2);
+        splint_ascending(values, statuses, 1, xmax, mx, ytmp, y2tmp);
+        for (int x = 1; x <= xmax; ++x) {
+            const int status = rowStatus + statuses[x - 1];
+            if (status == 0) sky(x, y) = static_cast<float>(values[x - 1]);
+            errors += status;
+        }
+    }
+    if (errors != 0) std::cerr << errors << " errors in " << p.current_file << std::endl;
+
+    if (verbose > 2) {
+        MArray<float, 2> picture(image.shape());
+        picture = 0.0f;
+        for (long long l = lmin; l <= lmax; ++l)
+            for (long long k = kmin; k <= kmax; ++k) {
+                const int X = static_cast<int>(binx(static_cast<int>(k))), Y = static_cast<int>(biny(static_cast<int>(l)));
+                for (int yy = std::max(Y - h, jy0); yy <= std::min(Y + h, jy1); ++yy)
+                    for (int xx = std::max(X - h, jx0); xx <= std::min(X + h, jx1); ++xx)
+                        picture(xx, yy) = static_cast<float>(bin(static_cast<int>(k), static_cast<int>(l)));
+            }
+        writeImage(diagnosticName(p.current_file, "sky_binspline_bin-"), picture);
+
+        picture = 0.0f;
+        const int D = static_cast<int>((M * E) / 2);
+        const int left = std::max(jx0, static_cast<int>(binx(ix0)) - h), right = std::min(jx1, static_cast<int>(binx(ix1)) + h);
+        const int bottom = std::max(jy0, static_cast<int>(biny(iy0)) - h), top = std::min(jy1, static_cast<int>(biny(iy1)) + h);
+        for (int q = py0; q <= py1; ++q)
+            for (int pp = px0; pp <= px1; ++pp) {
+                const int X = static_cast<int>(mx(pp)), Y = static_cast<int>(my(q));
+                for (int yy = std::max(Y - D, bottom); yy <= std::min(Y + D, top); ++yy)
+                    for (int xx = std::max(X - D, left); xx <= std::min(X + D, right); ++xx)
+                        picture(xx, yy) = static_cast<float>(z(pp, q));
+            }
+        writeImage(diagnosticName(p.current_file, "sky_binspline_median-"), picture);
+    }
+    if (verbose > 0 && xmax >= 4 && ymax >= 4) {
+        MArray<float, 2> reduced(xmax / 4, ymax / 4);
+        for (int d = 1; d <= ymax / 4; ++d)
+            for (int c = 1; c <= xmax / 4; ++c) {
+                float sum = 0.0f;
+                int count = 0;
+                for (int y = 4 * d - 3; y <= 4 * d; ++y)
+                    for (int x = 4 * c - 3; x <= 4 * c; ++x)
+                        if (image(x, y) != blank && sky(x, y) != blank) {
+                            sum += sky(x, y);
+                            ++count;
+                        }
+                reduced(c, d) = count > 0 ? sum / static_cast<float>(count) : 0.0f;
+            }
+        writeImage(diagnosticName(p.current_file, "sky_binspline-"), reduced);
+    }
+    out << " ------------------------------------------------------" << std::endl;
+}
