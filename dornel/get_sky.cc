@@ -1,6 +1,7 @@
 #include "dornel/get_sky.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -98,6 +99,14 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         err.length(2) != ny)
         throw SkyError("the image, its error image and the size " + std::to_string(nx) + " x " +
                        std::to_string(ny) + " do not agree");
+    // An order with more coefficients than the image has pixels can never
+    // be fitted; refuse it before anything is sized by the order.
+    const long long pixels = static_cast<long long>(nx) * ny;
+    const long long terms = (order + 1LL) * (order + 1LL);
+    if (terms > pixels || terms > INT_MAX)
+        throw SkyError("the polynomial sky cannot be fitted: fewer pixels than coefficients (the image has " +
+                       std::to_string(pixels) + " pixels, order " + std::to_string(order) + " has " +
+                       std::to_string(terms) + " coefficients)");
 
     MArray<float, 2> work(sky_io.shape());
     work = sky_io;
