@@ -1,6 +1,7 @@
 #include "dornel/binspline.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -110,8 +111,10 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
     // first node inside the image to two beyond the last.
     const long long kmin = -floorDiv(cx - E - 1, E) - 1, kmax = floorDiv(E + xmax - cx, E) + 1;
     const long long lmin = -floorDiv(cy - E - 1, E) - 1, lmax = floorDiv(E + ymax - cy, E) + 1;
+    // E and M reach 2^32 - 1 each: their product fits only without a sign.
+    const unsigned long long diameter = static_cast<unsigned long long>(M) * static_cast<unsigned long long>(E);
     if (verbose > 0)
-        out << std::endl << "median diam: " << M * E << " px" << std::endl << "median  ivl: " << M * E << " px"
+        out << std::endl << "median diam: " << diameter << " px" << std::endl << "median  ivl: " << diameter << " px"
             << std::endl;
     const auto tooFewNodes = [&](long long nx, long long ny) {
         return SkyError("the spline sky needs at least two median nodes along each axis, the grid has " +
@@ -122,6 +125,12 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
     // also keeps the bin grid's margins to the size of the grid.
     const long long mostX = floorDiv(kmax, M) - ceilDiv(kmin, M) + 1, mostY = floorDiv(lmax, M) - ceilDiv(lmin, M) + 1;
     if (mostX < 2 || mostY < 2) throw tooFewNodes(mostX, mostY);
+    // Bins are indexed by int: a centre some 2^31 bins away from the image
+    // leaves no grid that could be indexed.
+    const auto indexable = [](long long v) { return v >= INT_MIN && v <= INT_MAX; };
+    if (!indexable(kmin - r) || !indexable(kmax + r) || !indexable(lmin - r) || !indexable(lmax + r))
+        throw SkyError("the galaxy centre " + std::to_string(cx) + "," + std::to_string(cy) +
+                       " lies too far from the image for a grid of bins of " + std::to_string(E) + " pixels");
 
     out << std::endl << "1st medianing..." << std::endl;
     const Range kr(static_cast<int>(kmin - r), static_cast<int>(kmax + r));

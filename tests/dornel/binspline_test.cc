@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -174,6 +175,12 @@ TEST(Binspline, GridsTooSmallForASplineFailClearly) {
          "the spline sky needs at least two median nodes along each axis"},
         {"all blank", array(30, 30, [](int, int) { return 0.0; }), settings(15, 15, 2, 0, 0, "a"),
          "no bin of 5 x 5 pixels inside the image holds a valid pixel"},
+        {"widest bins and blocks", array(30, 30, [](int, int) { return 5.0; }),
+         settings(15, 15, INT_MAX, INT_MAX, 1, "a"), "the spline sky needs at least two median nodes"},
+        {"centre 2^31 one-pixel bins away", array(30, 30, [](int, int) { return 5.0; }),
+         settings(INT_MIN, 15, 0, 0, 0, "a"), "the galaxy centre -2147483648,15 lies too far from the image"},
+        {"centre 2^31 one-pixel bins above", array(30, 30, [](int, int) { return 5.0; }),
+         settings(15, INT_MIN + 1, 0, 1, 0, "a"), "lies too far from the image"},
     };
     for (const Case& c : cases) {
         try {
