@@ -103,6 +103,22 @@ std::string checkNames(const std::list<std::string>& files, const Parameter& p) 
     return "";
 }
 
+// The configuration file to write must not replace an image or error image
+// of the run, nor be replaced by one of its outputs. Returns the complaint,
+// or "" when the name is sound.
+std::string checkConfigName(const std::string& config, const std::list<std::string>& files, const Parameter& p) {
+    const std::string key = fileKey(config);
+    for (const std::string& f : files) {
+        const FileNames names(f, p);
+        for (const std::string& in : {names.image, names.error})
+            if (fileKey(in) == key) return "the configuration file " + config + " would overwrite the input file " + in;
+        for (const std::string& out : names.outputs)
+            if (fileKey(out) == key)
+                return "the configuration file " + config + " would be overwritten by the output file " + out;
+    }
+    return "";
+}
+
 // Settings that no sky can be computed with.
 std::string checkSettings(const Parameter& p) {
     if (p.order < 0) return "option order must not be negative (it is " + std::to_string(p.order) + ")";
@@ -218,7 +234,13 @@ int run(int argc, char** argv) {
 
     try {
         std::cout << parser << std::endl;
+        const std::list<std::string> files = reader.fileArguments();
         if (!cmdline.write_config_file.empty()) {
+            const std::string clash = checkConfigName(cmdline.write_config_file, files, cmdline);
+            if (!clash.empty()) {
+                std::cerr << "Error: " << clash << "!" << std::endl;
+                return 1;
+            }
             std::cout << "writing config file: " << cmdline.write_config_file << std::endl << std::endl;
             parser.writeConfig(cmdline.write_config_file, true, true);
         }
@@ -230,7 +252,6 @@ int run(int argc, char** argv) {
             std::cerr << "written by the dornel developers" << std::endl;
             return 255;
         }
-        const std::list<std::string> files = reader.fileArguments();
         if (files.empty()) {
             parser.printUsage(std::cout);
             std::cout << "Error: Please enter input file!" << std::endl;

@@ -159,6 +159,7 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
     writePair("sky_img.fits", skyImage());
     const std::string before = fitsfiles::slurp(scratch.path("img.fits"));
     const std::string errBefore = fitsfiles::slurp(scratch.path("e.img.fits"));
+    const std::string skyBefore = fitsfiles::slurp(scratch.path("sky_img.fits"));
     struct Case {
         const char* args;
         const char* complaint;
@@ -170,6 +171,9 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
         {"-p cut_ img.fits", "written twice"},
         {"img.fits sky_img.fits", "overwrite an input file"},
         {"-p '' ./img.fits", "overwrite an input file"},
+        {"--write_config_file img.fits img.fits", "the configuration file img.fits would overwrite the input file"},
+        {"--write_config_file e.img.fits img.fits", "would overwrite the input file e.img.fits"},
+        {"--write_config_file ./sky_img.fits img.fits", "would be overwritten by the output file sky_img.fits"},
     };
     for (const Case& c : cases) {
         const fitsfiles::Outcome o = run(c.args);
@@ -178,6 +182,7 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
         EXPECT_FALSE(fitsfiles::exists(scratch.path("cut_img.fits"))) << c.args;
         EXPECT_FALSE(fitsfiles::exists(scratch.path("simg.fits"))) << c.args;
     }
-    EXPECT_EQ(before, fitsfiles::slurp(scratch.path("img.fits")));
-    EXPECT_EQ(errBefore, fitsfiles::slurp(scratch.path("e.img.fits")));
+    EXPECT_TRUE(before == fitsfiles::slurp(scratch.path("img.fits"))) << "img.fits changed";
+    EXPECT_TRUE(errBefore == fitsfiles::slurp(scratch.path("e.img.fits"))) << "e.img.fits changed";
+    EXPECT_TRUE(skyBefore == fitsfiles::slurp(scratch.path("sky_img.fits"))) << "sky_img.fits changed";
 }
