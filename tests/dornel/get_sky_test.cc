@@ -93,6 +93,25 @@ TEST_F(GetSky, RecoversAnExactPlaneAndOrderTwoSurface) {
     EXPECT_EQ(9, countLines(r2.out, "   x^"));
 }
 
+TEST_F(GetSky, RecoversEveryOrderUpToThreeWithAllItsTerms) {
+    // Coefficient of x^b·y^a at [a][b], scaled so that every term adds a few
+    // units over a 40 x 30 image.
+    const double c[4][4] = {{80, 0.3, -4e-3, 5e-5}, {0.2, -3e-3, 4e-5, -6e-7}, {-5e-3, 6e-5, -7e-7, 9e-9},
+                            {7e-5, -8e-7, 1e-8, -1e-10}};
+    const MArray<float, 2> ones = array(40, 30, [](int, int) { return 1.0; });
+    for (int n = 0; n <= 3; ++n) {
+        const auto truth = [&](int x, int y) {
+            double v = 0;
+            for (int a = 0; a <= n; ++a)
+                for (int b = 0; b <= n; ++b) v += c[a][b] * std::pow(x, b) * std::pow(y, a);
+            return v;
+        };
+        const SkyRun r = run(array(40, 30, truth), ones, 0, 3, 0, n);
+        expectSurface(r.sky, truth, 1e-3);
+        EXPECT_EQ((n + 1) * (n + 1), countLines(r.out, "   x^")) << "order " << n;
+    }
+}
+
 TEST_F(GetSky, ClipsOutliersWithTheirCircles) {
     // A flat sky with a small pattern and three bright outliers, one in a corner.
     const auto flat = [](int x, int y) { return 10 + 0.25 * ((x * 7 + y * 13) % 5 - 2); };
