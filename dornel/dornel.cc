@@ -116,6 +116,12 @@ std::string checkConfigName(const std::string& config, const std::list<std::stri
             if (fileKey(out) == key)
                 return "the configuration file " + config + " would be overwritten by the output file " + out;
     }
+    // A configuration file name typed where an image name was meant must not
+    // destroy that image.
+    std::ifstream existing(config, std::ios::binary);
+    char head[9] = {};
+    if (existing.read(head, sizeof head) && std::string(head, sizeof head) == "SIMPLE  =")
+        return "the configuration file " + config + " would overwrite the FITS file " + config;
     return "";
 }
 

@@ -174,6 +174,8 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
         {"--write_config_file img.fits img.fits", "the configuration file img.fits would overwrite the input file"},
         {"--write_config_file e.img.fits img.fits", "would overwrite the input file e.img.fits"},
         {"--write_config_file ./sky_img.fits img.fits", "would be overwritten by the output file sky_img.fits"},
+        {"--write_config_file img.fits", "would overwrite the FITS file img.fits"},
+        {"--write_config_file sky_img.fits", "would overwrite the FITS file sky_img.fits"},
     };
     for (const Case& c : cases) {
         const fitsfiles::Outcome o = run(c.args);
