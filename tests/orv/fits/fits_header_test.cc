@@ -155,6 +155,10 @@ TEST_F(FitsHeaderRead, MandatoryCardErrors) {
       {{"SIMPLE  =                    T", "BITPIX  =                  -64", "NAXIS   =                    3",
         "NAXIS1  =           2000000000", "NAXIS2  =           2000000000", "NAXIS3  =           2000000000"},
        "invalid or insane NAXIS setting (data segment too large)"},
+      // Exactly the largest 64-bit length: the data offset added to it would overflow.
+      {{"SIMPLE  =                    T", "BITPIX  =                    8", "NAXIS   =                    3",
+        "NAXIS1  =            153092023", "NAXIS2  =                92737", "NAXIS3  =               649657"},
+       "invalid or insane NAXIS setting (data segment too large)"},
   };
   for (const auto& c : cases) EXPECT_EQ(fe(c.second), readError(c.first)) << c.second;
 }
