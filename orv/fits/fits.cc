@@ -262,8 +262,10 @@ FitsOut::FitsOut(const char* fileName) : FitsOut(std::string(fileName)) {}
 FitsOut::FitsOut(const std::string& fileName, const FitsHeader& templ, bool quiet, bool noJunk)
     : FitsHeader(templ, quiet), FitsIO(fileName), noJunk(noJunk), bitpixOut(0), created(false) {
   eraseObsolete();
+  // A template read with all cards kept unparsed has them as junk cards.
   for (const char* key : {"DATAMIN ", "DATAMAX "})
-    if (const FitsCard* card = findCardInList(key, arrayList)) templateStatistics.push_back(card->writeCard());
+    for (const CardList* list : {&arrayList, &junkList})
+      if (const FitsCard* card = findCardInList(key, *list)) templateStatistics.push_back(card->writeCard());
 }
 
 FitsOut::FitsOut(const char* fileName, const FitsHeader& templ, bool quiet, bool noJunk)
@@ -309,8 +311,10 @@ void FitsOut::eraseObsolete() {
 void FitsOut::dropTemplateStatistics() {
   for (const std::string& image : templateStatistics) {
     const std::string key = image.substr(0, FitsPhysical_::KEYWORD_LENGTH);
-    const FitsCard* card = findCardInList(key, arrayList);
-    if (card && card->writeCard() == image) eraseCardFromList(key, arrayList);
+    for (CardList* list : {&arrayList, &junkList}) {
+      const FitsCard* card = findCardInList(key, *list);
+      if (card && card->writeCard() == image) eraseCardFromList(key, *list);
+    }
   }
   templateStatistics.clear();
 }
