@@ -62,8 +62,13 @@ struct Broken {
 };
 
 Broken breakDown(std::time_t t) {
-    const int64_t days = floorDiv(t, kSecondsPerDay);
-    const int64_t secs = t - days * kSecondsPerDay;
+    // Remainder first: days * 86400 can overflow for the extreme time values.
+    int64_t secs = t % kSecondsPerDay;
+    int64_t days = t / kSecondsPerDay;
+    if (secs < 0) {
+        secs += kSecondsPerDay;
+        --days;
+    }
     const Civil c = civilFromDays(days);
     return {c.year,
             c.month,

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -163,10 +164,11 @@ void FitsIn::openData() {
   Descriptor file(::open(fileName.c_str(), O_RDONLY));
   if (file.fd < 0) throw FitsException("cannot open file '" + fileName + "' for reading");
   // Touching mapped pages beyond the end of the file would kill the process.
-  if (fileSize(file.fd) < dataOffset + dataLength)
+  const long start = dataOffset + span.first;
+  const long size = fileSize(file.fd);
+  if (size < dataOffset + dataLength || size < start + span.length)
     throw FitsException("FITS file '" + fileName + "' is truncated: its data segment is incomplete");
 
-  const long start = dataOffset + span.first;
   const long offset = start / page * page;
   const std::size_t length = static_cast<std::size_t>(start % page + span.length);
   void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.fd, offset);
@@ -215,6 +217,13 @@ void FitsIn::checkRegion(std::size_t i) const {
   if (i > static_cast<std::size_t>(naxis)) throw FitsException("request for invalid region parameter");
 }
 
+void FitsIn::checkImageData() const {
+  long pixels = naxis > 0 ? 1 : 0;
+  for (int n : naxes) pixels *= n;
+  if (dataLength / bytpix < pixels)
+    throw FitsException("data segment of FITS file '" + fileName + "' is shorter than its image");
+}
+
 FitsHeader FitsIn::getHeader() const { return FitsHeader(fileName, quiet, false); }
 
 // --- FitsExtensionIn ------------------------------------------------------------
@@ -253,8 +262,10 @@ FitsOut::FitsOut(const char* fileName) : FitsOut(std::string(fileName)) {}
 FitsOut::FitsOut(const std::string& fileName, const FitsHeader& templ, bool quiet, bool noJunk)
     : FitsHeader(templ, quiet), FitsIO(fileName), noJunk(noJunk), bitpixOut(0), created(false) {
   eraseObsolete();
+  // A template read with all cards kept unparsed has them as junk cards.
   for (const char* key : {"DATAMIN ", "DATAMAX "})
-    if (const FitsCard* card = findCardInList(key, arrayList)) templateStatistics.push_back(card->writeCard());
+    for (const CardList* list : {&arrayList, &junkList})
+      if (const FitsCard* card = findCardInList(key, *list)) templateStatistics.push_back(card->writeCard());
 }
 
 FitsOut::FitsOut(const char* fileName, const FitsHeader& templ, bool quiet, bool noJunk)
@@ -300,8 +311,10 @@ void FitsOut::eraseObsolete() {
 void FitsOut::dropTemplateStatistics() {
   for (const std::string& image : templateStatistics) {
     const std::string key = image.substr(0, FitsPhysical_::KEYWORD_LENGTH);
-    const FitsCard* card = findCardInList(key, arrayList);
-    if (card && card->writeCard() == image) eraseCardFromList(key, arrayList);
+    for (CardList* list : {&arrayList, &junkList}) {
+      const FitsCard* card = findCardInList(key, *list);
+      if (card && card->writeCard() == image) eraseCardFromList(key, *list);
+    }
   }
   templateStatistics.clear();
 }
@@ -464,8 +477,8 @@ void FitsOut::setRegion(const util::Region& r) {
   const Span span = regionSpan(r, naxes, bytpix);
   Descriptor file(::open(fileName.c_str(), O_RDWR));
   if (file.fd < 0) throw FitsException("cannot open file '" + fileName + "' for writing");
-  checkFileSize(file.fd, dataOffset + dataLength);
   const long start = dataOffset + span.first;
+  checkFileSize(file.fd, std::max(dataOffset + dataLength, start + span.length));
   const long offset = start / page * page;
   const std::size_t length = static_cast<std::size_t>(start % page + span.length);
   void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, offset);
@@ -520,13 +533,15 @@ void FitsOut::copyData(FitsIn& in) {
       throw;
     }
   } else {
+    in.checkImageData();
     const unsigned char* source = in.getDataLength() > 0 ? in.begin() : nullptr;
     std::vector<int> axes;
     for (int d = 1; d <= in.getNaxis(); ++d) axes.push_back(in.getNaxis(d));
     openData(in.getBitpix(), in.getNaxis(), axes.data());
     if (in.getDataLength() > 0) {
       if (!mapAddress) throw FitsException("Attempt to write file of unspecified geometry.");
-      std::memcpy(begin(), source, static_cast<std::size_t>(in.getDataLength()));
+      // The image's pixels only: group parameters and heaps are no pixels.
+      std::memcpy(begin(), source, static_cast<std::size_t>(dataLength));
     }
   }
   closeData();

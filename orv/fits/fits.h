@@ -82,6 +82,10 @@ class FitsIn : public FitsHeader, public FitsIO {
   void resetRegion();
   void checkRegion(std::size_t i) const;
 
+  // Throws unless the data segment holds every pixel of the image: GCOUNT
+  // and PCOUNT change its length but not the image's pixel count.
+  void checkImageData() const;
+
   // The header of the file read again from its start.
   FitsHeader getHeader() const;
 

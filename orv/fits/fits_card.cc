@@ -84,7 +84,14 @@ std::complex<double> FitsCard::getComplex() const {
   throw FitsException("value of '" + keyword + "' is no valid complex number");
 }
 
-std::string FitsCard::writeCard() const { return fitted(keyword + comment); }
+std::string FitsCard::writeCard() const {
+  // A COMMENT or HISTORY text that begins with "= " would put a value
+  // indicator into columns 9 and 10; one blank keeps it commentary, and the
+  // reader drops it again.
+  if (commentary && keyword != FitsKnownList::KEY[20].keyword && comment.compare(0, 2, "= ") == 0)
+    return fitted(keyword + " " + comment);
+  return fitted(keyword + comment);
+}
 
 std::string FitsCard::valueImage(const std::string& valueText) const {
   std::string image = keyword + "= " + valueText;

@@ -64,6 +64,7 @@ void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& 
 }  // namespace fitsdata
 
 float* FitsIn::getDataArray(float*) {
+  if (!region) checkImageData();
   const std::size_t total = region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
   unsigned char* data = begin();
   std::unique_ptr<float[]> buffer(new float[total]);

@@ -405,11 +405,13 @@ void FitsHeader::checkNaxis() {
     naxes.push_back(static_cast<int>(length));
     expected = n + 1;
   }
+  // The end of the data, rounded up to whole records, must be a file offset.
   long pixels;
   long bytesPerGroup;
   if (pcount < 0 || gcount < 0 || __builtin_add_overflow(product, pcount, &pixels) ||
       __builtin_mul_overflow(gcount, static_cast<long>(bytpix), &bytesPerGroup) ||
-      __builtin_mul_overflow(pixels, bytesPerGroup, &dataLength))
+      __builtin_mul_overflow(pixels, bytesPerGroup, &dataLength) ||
+      dataLength > LONG_MAX - dataOffset - static_cast<long>(RECORD))
     fail("invalid or insane NAXIS setting (data segment too large)");
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -112,6 +113,12 @@ TEST(UTDate, AsctimeTextOfUtc) {
         asctime_r(&b, expected);
         ASSERT_STREQ(expected, UTDate(t).toCString()) << t;
     }
+}
+
+TEST(UTDate, ExtremeTimeValuesBreakDownWithoutOverflow) {
+    // The time of day of the smallest and largest 64-bit time values.
+    EXPECT_NE(std::string::npos, UTDate(INT64_MIN).toString().find(" 08:29:52 "));
+    EXPECT_NE(std::string::npos, UTDate(INT64_MAX).toString().find(" 15:30:07 "));
 }
 
 TEST(UTDate, BrokenDownTimesReadAsUtcRollOver) {

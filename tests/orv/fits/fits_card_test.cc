@@ -246,6 +246,21 @@ TEST(FitsCardWrite, ValuesReadBackThroughTheParser) {
   }
 }
 
+TEST(FitsCardWrite, CommentaryTextsThatLookLikeAValueReadBackAsCommentary) {
+  // Written straight after the keyword, "= " would stand in columns 9 and 10
+  // and read back as a value indicator.
+  FitsHeader h;
+  for (const std::string keyword : {"COMMENT ", "HISTORY "}) {
+    for (const std::string text : {"= 2. / scale", "=  'x'", "=2"}) {
+      FitsCommentCard written(keyword, text);
+      std::unique_ptr<FitsCard> back(h.parseCard(written.writeCard()));
+      ASSERT_TRUE(back && back->isCommentary()) << written.writeCard();
+      const std::string comment = back->getComment();
+      EXPECT_EQ(text, comment.substr(0, comment.find_last_not_of(' ') + 1));
+    }
+  }
+}
+
 TEST(FitsCardWrite, RefusedValuesAndKeywords) {
   const double nan = std::nan("");
   const double inf = HUGE_VAL;

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fits_test_util.h"
+#include "orv/fits/fits_data.h"
 #include "orv/fits/fits_header.h"
 #include "util/region.h"
 
@@ -154,6 +156,10 @@ TEST_F(FitsHeaderRead, MandatoryCardErrors) {
        "invalid or insane NAXIS setting (data segment too large)"},
       {{"SIMPLE  =                    T", "BITPIX  =                  -64", "NAXIS   =                    3",
         "NAXIS1  =           2000000000", "NAXIS2  =           2000000000", "NAXIS3  =           2000000000"},
+       "invalid or insane NAXIS setting (data segment too large)"},
+      // Exactly the largest 64-bit length: the data offset added to it would overflow.
+      {{"SIMPLE  =                    T", "BITPIX  =                    8", "NAXIS   =                    3",
+        "NAXIS1  =            153092023", "NAXIS2  =                92737", "NAXIS3  =               649657"},
        "invalid or insane NAXIS setting (data segment too large)"},
   };
   for (const auto& c : cases) EXPECT_EQ(fe(c.second), readError(c.first)) << c.second;
@@ -538,6 +544,71 @@ TEST_F(FitsHeaderCfitsio, WrittenHeadersReadBackThroughCfitsio) {
   fits_str2date(date, &year, &month, &day, &status);
   EXPECT_GE(year, 2024);
   fits_close_file(f, &status);
+  EXPECT_EQ(0, status);
+}
+
+TEST_F(FitsHeaderCfitsio, ImagesWrittenWithACfitsioTemplateKeepEveryValue) {
+  const std::string source = path("c.fits");
+  makeWithCfitsio(source);
+  const std::string file = path("out.fits");
+  {
+    FitsIn in(source, true, false);
+    FitsOut out(file, in, true, false);
+    MArray<float, 2> a(10, 6);
+    a = 1.5f;
+    out << a;
+  }
+  std::string report;
+  EXPECT_TRUE(fitstest::fitsverifyClean(file, &report)) << report;
+
+  // Every keyword of the output that the source has holds the source's
+  // value, as CFITSIO reads both; long strings with their continuation.
+  fitsfile* in = nullptr;
+  fitsfile* out = nullptr;
+  int status = 0, count = 0;
+  fits_open_file(&in, source.c_str(), READONLY, &status);
+  fits_open_file(&out, file.c_str(), READONLY, &status);
+  fits_get_hdrspace(out, &count, nullptr, &status);
+  ASSERT_EQ(0, status);
+  Keys compared;
+  for (int i = 1; i <= count; ++i) {
+    char name[FLEN_KEYWORD], value[FLEN_VALUE], sourceValue[FLEN_VALUE];
+    fits_read_keyn(out, i, name, value, nullptr, &status);
+    int missing = 0;
+    fits_read_keyword(in, name, sourceValue, nullptr, &missing);
+    const std::string key = name;
+    if (missing || key == "BITPIX" || key == "DATE" || key == "COMMENT" || key == "HISTORY" ||
+        key == "CONTINUE")
+      continue;
+    char type = 0;
+    int typeStatus = 0;
+    fits_get_keytype(value, &type, &typeStatus);
+    if (type == 'C') {
+      char* mine = nullptr;
+      char* theirs = nullptr;
+      fits_read_key_longstr(out, name, &mine, nullptr, &status);
+      fits_read_key_longstr(in, name, &theirs, nullptr, &status);
+      EXPECT_STREQ(theirs, mine) << key;
+      fits_free_memory(mine, &status);
+      fits_free_memory(theirs, &status);
+    } else if (type == 'I' || type == 'F') {
+      double mine = 0, theirs = 0;
+      fits_read_key(out, TDOUBLE, name, &mine, nullptr, &status);
+      fits_read_key(in, TDOUBLE, name, &theirs, nullptr, &status);
+      EXPECT_EQ(theirs, mine) << key;
+    } else {
+      EXPECT_STREQ(sourceValue, value) << key;
+    }
+    compared.push_back(key);
+  }
+  EXPECT_EQ((Keys{"SIMPLE", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND", "CTYPE1", "CRVAL1", "DATE-OBS", "OBJECT",
+                  "FLAG", "IVAL", "DVAL", "TINY", "EXTNAME", "LONGSTR", "CPLX", "UNDEF"}),
+            compared);
+  char text[FLEN_CARD];
+  fits_read_card(out, "HISTORY", text, &status);
+  EXPECT_STREQ("HISTORY a history", text);
+  fits_close_file(in, &status);
+  fits_close_file(out, &status);
   EXPECT_EQ(0, status);
 }
 

@@ -233,6 +233,50 @@ TEST_F(FitsStream, BrokenDataSegmentsRaiseInsteadOfCrashing) {
   EXPECT_EQ(1.0f, a(100, 100));
 }
 
+TEST_F(FitsStream, GroupCountsDoNotChangeTheImageSize) {
+  // GCOUNT and PCOUNT change the length of the data segment but not the
+  // number of pixels of the image: an array and a copy hold the image only.
+  for (const char* counts : {"GCOUNT  =                    0", "GCOUNT  =                    2",
+                             "PCOUNT  =                    5"}) {
+    SCOPED_TRACE(counts);
+    const std::string file = path("g.fits");
+    std::string data(2 * 2880, '\0');
+    for (int i = 0; i < 6; ++i) data[4 * i + 3] = static_cast<char>(i + 1);
+    fitstest::writeBytes(file, headerText({"SIMPLE  =                    T", "BITPIX  =                   32",
+                                           "NAXIS   =                    2", "NAXIS1  =                    3",
+                                           "NAXIS2  =                    2", counts}) +
+                                   data);
+    FitsIn in(file, true, false);
+    MArray<float, 2> a;
+    const std::string read = fitsError([&] { in >> a; });
+    if (read == "no exception") {
+      ASSERT_EQ(3, a.length(1));
+      EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), elements(a));
+    }
+    const std::string copy = path("gc.fits");
+    const std::string copied = fitsError([&] {
+      FitsOut out(copy, in, true, false);
+      out.copyData(in);
+    });
+    if (copied == "no exception") {
+      EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), cfitsioRead<float>(copy));
+      std::string report;
+      EXPECT_TRUE(fitstest::fitsverifyClean(copy, &report)) << report;
+    } else {
+      EXPECT_NE(0, access(copy.c_str(), F_OK));
+    }
+  }
+  // GCOUNT 0 and no data records: a region of the image lies past the end.
+  const std::string file = path("g0.fits");
+  fitstest::writeBytes(file, headerText({"SIMPLE  =                    T", "BITPIX  =                   32",
+                                         "NAXIS   =                    2", "NAXIS1  =                    3",
+                                         "NAXIS2  =                    2", "GCOUNT  =                    0"}));
+  FitsIn in(file, box({{2, 3}, {1, 2}}), true, false);
+  MArray<float, 2> a;
+  EXPECT_EQ(fe("FITS file '" + file + "' is truncated: its data segment is incomplete"),
+            fitsError([&] { in >> a; }));
+}
+
 // --- regions and tiles ---------------------------------------------------------------------
 
 // A stream that shows its map fields.
@@ -439,10 +483,21 @@ TEST_F(FitsStream, TemplateHeadersLoseWhatTheNewDataContradict) {
     FitsOut out(file, in, false, false);
     out << ramp(3, 2, 0.5f);
   }
+  // The same from a template whose cards were all kept unparsed.
+  const std::string fromJunk = path("junk.fits");
+  {
+    FitsIn unparsed(source, true, true);
+    FitsOut out(fromJunk, unparsed, true, false);
+    out << ramp(3, 2, 0.5f);
+  }
+  for (const std::string& written : {file, fromJunk}) {
+    FitsHeader h(written, true, false);
+    for (const char* gone : {"BSCALE  ", "BZERO   ", "BLOCKED ", "EPOCH   ", "CHECKSUM", "DATASUM ", "DATAMIN ",
+                             "DATAMAX ", "BLANK   "})
+      EXPECT_EQ(fe("cannot find keyword '" + std::string(gone) + "'"), fitsError([&] { h.getValueCard(gone); }))
+          << written;
+  }
   FitsHeader h(file, true, false);
-  for (const char* gone : {"BSCALE  ", "BZERO   ", "BLOCKED ", "EPOCH   ", "CHECKSUM", "DATASUM ", "DATAMIN ",
-                           "DATAMAX ", "BLANK   "})
-    EXPECT_EQ(fe("cannot find keyword '" + std::string(gone) + "'"), fitsError([&] { h.getValueCard(gone); }));
   EXPECT_EQ(1.0, h.getBscale());
   EXPECT_EQ(0.0, h.getBzero());
   EXPECT_EQ("ORV FITS IO class, July 2002", h.getString("ORIGIN  "));
