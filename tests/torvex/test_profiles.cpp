@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
@@ -214,6 +215,20 @@ TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
     p.a[5] = NAN;
     nuker(p.a, ia, &img.rec, &img.node);
     EXPECT_EQ(p.a[5], 0.01f);
+}
+
+TEST(Nuker, LargeExponentAndThinEllipseRenderInTime)
+{
+    // The walk towards the centre started at an infinite radius and never
+    // ended; SIGALRM ends the test if it hangs again.
+    input.sampfac = 1;
+    Params p{20, 20, 18, 5, 2, 3, 0.5f, 0.01f, 10, 200};
+    Canvas img(40, 40);
+    alarm(60);
+    draw(nuker, p.a, image_only, img);
+    alarm(0);
+    EXPECT_TRUE(img.finite());
+    EXPECT_GT(img.sum(), 0);
 }
 
 // The integral of r^-gamma over the square [0, L]^2 with the centre on its
