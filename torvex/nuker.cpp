@@ -130,7 +130,12 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
             }
             inside++;
             sum += t[0];
-            if (early && sum != 0 && t[0] / sum < kEarlyStop)
+            // Not before two cells of the sector are in: the rest of the
+            // sector is extrapolated from them.  A sector that starts close
+            // to the centre would otherwise stop at its first cell and lose
+            // the rest of its light, as the sum of the sectors before it
+            // is large.
+            if (early && inside >= 2 && sum != 0 && t[0] / sum < kEarlyStop)
                 break;
         }
         // The rest of a sector that reaches the centre.
