@@ -82,7 +82,10 @@ float xy2phi(float x, float y, const float *a, int *quadrant)
         if (dx > 0)
             p += kPi;
     }
-    double phi = p - a[9];
+    // Brought into [0, 2 pi) whatever the angle: a trial step may take the
+    // position angle outside (-90, 90] degrees, and the quadrant must stay
+    // 1 to 4.
+    double phi = std::fmod(p - a[9], kTwoPi);
     if (phi < 0)
         phi += kTwoPi;
 

@@ -251,6 +251,25 @@ TEST(Nuker, CentrePixelOffItsCentreAtAnyOrientation)
     }
 }
 
+TEST(Nuker, PositionAngleOutsideItsRangeRendersTheSameProfile)
+{
+    // A trial step may take the angle anywhere; turned by 180 degrees the
+    // profile is the same, also in the polar cells of its centre.
+    input.sampfac = 1;
+    Canvas ref(21, 21), turned(21, 21);
+    Params p{11.3f, 10.6f, 17, 4, 2, 3, 0.5f, 0.6f, 50, 0.3f};
+    draw(nuker, p.a, image_only, ref);
+    for (float angle : {-130.0f, 230.0f, 410.0f, -310.0f}) {
+        Params t = p;
+        t.a[9] = angle;
+        draw(nuker, t.a, image_only, turned);
+        for (long y = 1; y <= 21; y++)
+            for (long x = 1; x <= 21; x++)
+                EXPECT_NEAR(turned.at(0, x, y), ref.at(0, x, y), 1e-3 * ref.at(0, x, y))
+                    << angle << " at " << x << "," << y;
+    }
+}
+
 // The integral of r^-gamma over the square [0, L]^2 with the centre on its
 // corner: 2 L^(2 - gamma) / (2 - gamma) * int_0^(pi/4) cos^(gamma - 2).
 double cusp_on_corner(double gamma, double side)
