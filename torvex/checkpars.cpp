@@ -103,5 +103,10 @@ int check_components(const fitpars *fpar, float magzpt, float muzpt)
             }
         }
     }
+    // Nothing to render or fit: every output would describe no model.
+    if (n == 0) {
+        pfunc("-- The parameter file gives no component to fit or to render.\n");
+        problems++;
+    }
     return problems;
 }

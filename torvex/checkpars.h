@@ -13,7 +13,8 @@ const char *slot_problem(const char *type, int slot, float value, bool completed
 // Checks every component of the completed list: values that cannot be
 // rendered, types this build cannot render, and magnitudes (with the
 // zeropoint magzpt) or surface brightnesses (King and Nuker, with muzpt)
-// that ask for more than 1e30 counts, whose images would overflow.  Prints
+// that ask for more than 1e30 counts, whose images would overflow.  A list
+// without any component is a problem too.  Prints
 // one line per problem through pfunc and returns their number.
 int check_components(const fitpars *fpar, float magzpt, float muzpt);
 

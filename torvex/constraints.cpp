@@ -204,6 +204,20 @@ int parconv(char *word)
     return -1;
 }
 
+void offset_constraints(cons *constr, const fitpars *fpar, float xoff, float yoff)
+{
+    for (cons *c = constr; c && c->comp[1] != 0; c = c->next) {
+        if (c->op != 't' || (c->par != 1 && c->par != 2))
+            continue;
+        const fitpars *p = component(fpar, c->comp[1]);
+        if (!p || objtype_is(p->objtype, "sky"))
+            continue;
+        const float off = c->par == 1 ? xoff : yoff;
+        c->cval[1] += off;
+        c->cval[2] += off;
+    }
+}
+
 void free_cons(cons *constr)
 {
     cons *c = constr->next;

@@ -25,6 +25,13 @@
 // earlier call are released first.
 int read_cons(const inpars &input, cons *constr, const fitpars *fpar);
 
+// Moves the absolute ranges ("to") of the positions (slots 1 and 2 of every
+// component but a sky) by xoff and yoff, as the fit moves the positions
+// between image and fit-region coordinates: the file gives them in image
+// coordinates.  Ranges relative to the start value and differences need no
+// move; a ratio of positions is left as it is.
+void offset_constraints(cons *constr, const fitpars *fpar, float xoff, float yoff);
+
 // Releases the nodes behind the head (the head belongs to its owner) and
 // leaves the list empty.
 void free_cons(cons *constr);

@@ -8,13 +8,29 @@
 
 #include <cstdio>
 
+namespace {
+
+// An edge of the box, rounded, once it lies no farther than just outside
+// the region [1, n] (so that a position far away, or one that is not a
+// number, never reaches the conversion to a whole number).
+long box_edge(double v, long n)
+{
+    if (!(v >= -1))
+        v = -1;
+    else if (v > n + 2)
+        v = static_cast<double>(n + 2);
+    return static_cast<long>(round_half_away(v));
+}
+
+} // namespace
+
 void convregion(derivs *df, float a[], image *d, convpars *cpar)
 {
     const double bx = input.convbox[1], by = input.convbox[2];
-    long xmax = static_cast<long>(round_half_away(a[1] + bx / 2)) - 1;
-    long ymax = static_cast<long>(round_half_away(a[2] + by / 2)) - 1;
-    long xmin = static_cast<long>(round_half_away(a[1] - bx / 2));
-    long ymin = static_cast<long>(round_half_away(a[2] - by / 2));
+    long xmax = box_edge(a[1] + bx / 2, d->naxes[1]) - 1;
+    long ymax = box_edge(a[2] + by / 2, d->naxes[2]) - 1;
+    long xmin = box_edge(a[1] - bx / 2, d->naxes[1]);
+    long ymin = box_edge(a[2] - by / 2, d->naxes[2]);
     if (xmax > d->naxes[1])
         xmax = d->naxes[1];
     if (ymax > d->naxes[2])

@@ -82,7 +82,10 @@ float xy2phi(float x, float y, const float *a, int *quadrant)
         if (dx > 0)
             p += kPi;
     }
-    double phi = p - a[9];
+    // Brought into [0, 2 pi) whatever the angle: a trial step may take the
+    // position angle outside (-90, 90] degrees, and the quadrant must stay
+    // 1 to 4.
+    double phi = std::fmod(p - a[9], kTwoPi);
     if (phi < 0)
         phi += kTwoPi;
 
@@ -155,9 +158,14 @@ float rdist(float x, float y, const float *a)
     double dx = static_cast<double>(x) - a[1];
     double dy = static_cast<double>(y) - a[2];
     double cb = std::cos(a[9]), sb = std::sin(a[9]);
-    double s = std::pow(std::fabs(dy * cb - dx * sb), c) +
-               std::pow(std::fabs((dx * cb + dy * sb) / a[8]), c);
-    return static_cast<float>(std::pow(s, 1 / c));
+    double u = std::fabs(dy * cb - dx * sb), v = std::fabs((dx * cb + dy * sb) / a[8]);
+    double s = std::pow(u, c) + std::pow(v, c);
+    if (std::isfinite(s) || !std::isfinite(u) || !std::isfinite(v))
+        return static_cast<float>(std::pow(s, 1 / c));
+    // A large exponent overflows the powers of a finite radius: scale by
+    // the larger offset.
+    double m = std::max(u, v);
+    return static_cast<float>(m * std::pow(std::pow(u / m, c) + std::pow(v / m, c), 1 / c));
 }
 
 void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a,

@@ -6,6 +6,7 @@
 #include "torvex/mkmodel.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <vector>
 
@@ -248,7 +249,10 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         mrqcof(y, sig, st.ia, ma, covar, st.da, chisq, fpar, cpar);
     }
     if (renderable && st.ochisq > *chisq) {
-        *alamda = static_cast<float>(*alamda * 0.1);
+        // A long run of accepted steps must not take the damping to 0,
+        // which is the final call's signal; below FLT_MIN it damps nothing
+        // anyway.
+        *alamda = std::max(static_cast<float>(*alamda * 0.1), FLT_MIN);
         st.ochisq = *chisq;
         for (int j = 1; j <= mfit; j++) {
             for (int k = 1; k <= mfit; k++)

@@ -18,6 +18,9 @@ constexpr double kEarlyStop = 1e-5;
 // The radial walk towards the centre ends here at the latest, relative to
 // its start, so that it ends even where the integrand is 0.
 constexpr double kSmallestRadius = 1e-8;
+// Steps of the walk from its start down to kSmallestRadius of it: also the
+// most it takes, so that it ends where no radius is finite or above 0.
+const int kMaxSteps = static_cast<int>(std::ceil(-std::log(kSmallestRadius) / kLnStep)) + 1;
 constexpr double kLn2 = 0.6931471805599453;
 
 // Area of the cell around radius r, per unit r^2 and axis ratio: the
@@ -110,7 +113,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
         int steps = 0, inside = 0;
         bool last_inside = false;
         double t[N], last[N] = {}, prev[N] = {};
-        while (r >= rlo && r >= rmin) {
+        while (r >= rlo && r >= rmin && steps < kMaxSteps) {
             r /= 1.01;
             steps++;
             double x = xc + r * s.ex, y = yc + r * s.ey;
@@ -127,7 +130,12 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
             }
             inside++;
             sum += t[0];
-            if (early && sum != 0 && t[0] / sum < kEarlyStop)
+            // Not before two cells of the sector are in: the rest of the
+            // sector is extrapolated from them.  A sector that starts close
+            // to the centre would otherwise stop at its first cell and lose
+            // the rest of its light, as the sum of the sectors before it
+            // is large.
+            if (early && inside >= 2 && sum != 0 && t[0] / sum < kEarlyStop)
                 break;
         }
         // The rest of a sector that reaches the centre.

@@ -104,11 +104,17 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     const double step = 0.2 / os;
     for (long i = 1; i <= ny; i++) {
         const double Y = (i + ys - ny / 2 - 1 + 0.5 * (os - 1)) / os;
+        // Tested before the conversion: a source far away lands on no
+        // pixel, and its coordinates need not fit a whole number.
+        if (!(Y > -1 && Y < nyd + 1))
+            continue;
         const long iy = static_cast<long>(round_half_away(Y));
         if (iy < 1 || iy > nyd)
             continue;
         for (long j = 1; j <= nx; j++) {
             const double X = (j + xs - nx / 2 - 1 + 0.5 * (os - 1)) / os;
+            if (!(X > -1 && X < nxd + 1))
+                continue;
             const long ix = static_cast<long>(round_half_away(X));
             if (ix < 1 || ix > nxd)
                 continue;

@@ -1,5 +1,6 @@
 #include "torvex/search_min.h"
 
+#include "torvex/constraints.h"
 #include "torvex/fitlog.h"
 #include "torvex/fitsimg.h"
 #include "torvex/levmar.h"
@@ -80,7 +81,7 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 }
 
 int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
-               const cons *constr, convpars *cpar)
+               cons *constr, convpars *cpar)
 {
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);
@@ -90,6 +91,7 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     int lowx = 1, highx = 1, lowy = 1, highy = 1;
     sscanf(d->imgsect, "[%d:%d,%d:%d]", &lowx, &highx, &lowy, &highy);
     offset_center(fpar, cpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
+    offset_constraints(constr, fpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
     xskycent = (d->naxes[1] + 1) * 0.5f;
     yskycent = (d->naxes[2] + 1) * 0.5f;
 
@@ -133,6 +135,7 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     xskycent += lowx - 1;
     yskycent += lowy - 1;
     offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
+    offset_constraints(constr, fpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
     failed |= outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
     failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof);

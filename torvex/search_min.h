@@ -19,9 +19,10 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 // fit (LevMar) unless the run only creates the model, scales the
 // uncertainties by sqrt(chi^2/NDOF), writes the output image block, moves
 // the positions back, writes the restart file and appends the fit.log
-// entry, and releases everything it made.  Returns 0, or 1 when an output
+// entry, and releases everything it made.  Absolute position ranges of
+// the constraints move with the positions.  Returns 0, or 1 when an output
 // could not be written completely (each failure has been reported).
 int search_min(image *data, image *sigma, image *psf, image *badpix, fitpars *fpar,
-               const cons *constr, convpars *cpar);
+               cons *constr, convpars *cpar);
 
 #endif

@@ -216,4 +216,33 @@ TEST_F(ConsFile, LaterConstraintsActAfterEarlierOnes)
     EXPECT_FLOAT_EQ(atry[1], 10.2f); // 11 from the first, then 10.2
 }
 
+TEST_F(ConsFile, AbsolutePositionRangesMoveWithThePositions)
+{
+    // The file gives positions in image coordinates; the fit holds them in
+    // fit-region coordinates.  Only absolute x and y ranges of components
+    // that have a position move: not relative ranges, differences, other
+    // slots, nor a sky's level and gradient in slots 1 and 2.
+    ASSERT_EQ(read("1 x 109.5 to 110.5\n2 y 60 to 70\n1 x -1 1\n1-2 x -0.5 0.5\n"
+                   "2 re 3 to 10\n3 sky 0.9 to 1.1\n3 2 -1 to 1\n"),
+              0)
+        << said;
+    offset_constraints(&head, &comps.head, -100, -50);
+    const struct {
+        float lo, hi;
+    } expect[] = {{9.5f, 10.5f}, {10, 20}, {-1, 1}, {-0.5f, 0.5f}, {3, 10}, {0.9f, 1.1f}, {-1, 1}};
+    const cons *c = &head;
+    for (const auto &e : expect) {
+        ASSERT_NE(c, nullptr);
+        EXPECT_FLOAT_EQ(c->cval[1], e.lo);
+        EXPECT_FLOAT_EQ(c->cval[2], e.hi);
+        c = c->next;
+    }
+    step({{1, 12}, {12, 25}});
+    EXPECT_FLOAT_EQ(atry[1], 10.5f);
+    EXPECT_FLOAT_EQ(atry[12], 20);
+    offset_constraints(&head, &comps.head, 100, 50);
+    EXPECT_FLOAT_EQ(head.cval[1], 109.5f);
+    EXPECT_FLOAT_EQ(head.next->cval[2], 70);
+}
+
 } // namespace

@@ -225,6 +225,10 @@ TEST_F(Box, SectionsAndGridSizes)
         {50, -40, 20, 20, 1, "[0:0,0:0]", 0, 0},   // below the region
         {-30, 50, 20, 20, 1, "[0:0,0:0]", 0, 0},   // left of it
         {50, 50, 0, 10, 1, "[0:0,0:0]", 0, 0},     // no width
+        // Positions no pixel number can hold: no box, and no overflow.
+        {-1e30f, 50, 20, 20, 1, "[0:0,0:0]", 0, 0},
+        {50, 1e30f, 20, 20, 1, "[0:0,0:0]", 0, 0},
+        {3e19f, -3e19f, 20, 20, 1, "[0:0,0:0]", 0, 0},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(box(c.x, c.y, c.bx, c.by, c.os), c.sect) << c.x << "," << c.y;

@@ -228,6 +228,15 @@ TEST(CreateRun, ComponentsThatCannotBeRenderedEndTheRunFirst)
     EXPECT_NE(access(dir.file("block.fits").c_str(), F_OK), 0);
     EXPECT_NE(access(dir.file("torvex.01").c_str(), F_OK), 0);
     EXPECT_NE(access(dir.file("fit.log").c_str(), F_OK), 0);
+
+    // A file without any component: nothing to render, and nothing to
+    // size the parameter vectors by.
+    r = run_torvex(dir, param_file("nodata.fits", "none", "none", 1, 40, 1, 40, ""));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- The parameter file gives no component to fit or to render.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(access(dir.file("block.fits").c_str(), F_OK), 0);
 }
 
 } // namespace

@@ -171,6 +171,20 @@ TEST(PolarCells, Phi2xyLiesOnTheEllipseOfItsRadius)
     }
 }
 
+TEST(PolarCells, RdistOfALargeExponentIsFinite)
+{
+    // C = 300 and q = 0.01: the powers of these radii overflow a double,
+    // the radius itself does not.  With PA 0, u = |dy| and v = |dx| / q.
+    float a[11];
+    params(0, 0, 0.01f, 0, 298, a);
+    EXPECT_FLOAT_EQ(rdist(40, 0, a), 4000);
+    EXPECT_FLOAT_EQ(rdist(0, 40, a), 40);
+    EXPECT_NEAR(rdist(1, 40, a), 100, 1e-4); // (40^300 + 100^300)^(1/300)
+    float minr, maxr;
+    minmaxrad(0.5f, 1.5f, -0.5f, 0.5f, a, &minr, &maxr);
+    EXPECT_NEAR(maxr, 150, 1e-3);
+}
+
 TEST(PolarCells, TrapezoidAreaIsThatOfTheMappedAnnulusSector)
 {
     float a[11];

@@ -396,6 +396,16 @@ TEST(SersicFit, FitRegionCoordinatesAndBack)
     EXPECT_EQ(model.text("2_XCENT"), "130.5000");
     EXPECT_NE(r.out.find(" sky      : [130.50,  80.50]"), std::string::npos) << r.out;
     EXPECT_NE(slurp(dir.file("torvex.02")).find(" 1) 120.0"), std::string::npos);
+
+    // An absolute range of a position is in image coordinates too.
+    spit(dir.file("cons"), "1 x 119 to 119.5\n1 y 80.5 to 81\n");
+    fit.cons = "cons";
+    r = run_torvex(dir, param_file(fit, sersic_component(121, 79, 17.2, 4.5, 1.5, 0.8, 0) +
+                                            sky_component(10, 0, 0)));
+    ASSERT_EQ(r.status, 0) << r.out;
+    model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_NEAR(card(model, "1_XCENT").value, 119.5, 1e-3);
+    EXPECT_NEAR(card(model, "1_YCENT").value, 80.5, 1e-3);
 }
 
 // ---- every profile type on a sky -----------------------------------------

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 using namespace fit_test;
@@ -278,6 +279,31 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     alamda = 0;
     EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
                      sig), 0);
+    EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
+    free_dmatrix(alpha, 1, ma, 1, ma);
+}
+
+TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
+{
+    // Every accepted step divides the damping by 10; 0 would make the next
+    // call the final one, which releases the step's state.
+    comps.add("sky", {10, 0, 0}, {1, 0, 0});
+    prepare();
+    double **alpha = dmatrix(1, ma, 1, ma);
+    double chi2 = 0;
+    float alamda = -1;
+    CapturePrint cap;
+    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
+                     sig), 0);
+    alamda = std::numeric_limits<float>::denorm_min();
+    const double before = chi2;
+    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    EXPECT_LT(chi2, before);
+    ASSERT_GT(alamda, 0);
+    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
+                     sig), 0);
+    alamda = 0;
+    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
     free_dmatrix(alpha, 1, ma, 1, ma);
 }

@@ -500,11 +500,12 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
     ScratchDir dir;
     spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
     // An empty answer, then end of input: menu, one prompt, clean end of
-    // the editor.  Without a fit region (H) there is nothing to render, so
-    // these runs end with status 2 after it.  The plain display is chosen
-    // in each: the default one needs an X display.
+    // the editor.  Without a component there is nothing to render (status
+    // 1); without a fit region (H) the runs with one end with status 2.  The
+    // plain display is chosen in each: the default one needs an X display.
     ProgramRun r = run_torvex(dir, "", "\nO) regular\n");
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("-- The parameter file gives no component"), std::string::npos);
     EXPECT_NE(r.out.find("Enter template file name: "), std::string::npos);
     EXPECT_NE(r.out.find("S) 1 "), std::string::npos);
     EXPECT_NE(r.out.find("Currently modifying object number:  0 \n"), std::string::npos);

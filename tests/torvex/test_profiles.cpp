@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
@@ -214,6 +215,59 @@ TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
     p.a[5] = NAN;
     nuker(p.a, ia, &img.rec, &img.node);
     EXPECT_EQ(p.a[5], 0.01f);
+}
+
+TEST(Nuker, LargeExponentAndThinEllipseRenderInTime)
+{
+    // The walk towards the centre started at an infinite radius and never
+    // ended; SIGALRM ends the test if it hangs again.
+    input.sampfac = 1;
+    Params p{20, 20, 18, 5, 2, 3, 0.5f, 0.01f, 10, 200};
+    Canvas img(40, 40);
+    alarm(60);
+    draw(nuker, p.a, image_only, img);
+    alarm(0);
+    EXPECT_TRUE(img.finite());
+    EXPECT_GT(img.sum(), 0);
+}
+
+TEST(Nuker, CentrePixelOffItsCentreAtAnyOrientation)
+{
+    // The centre lies off the middle of its pixel, so the walks of the
+    // sectors towards it start at different distances: each one still ends
+    // with the rest of its cusp, whatever the orientation.
+    input.sampfac = 1;
+    for (float pa : {0.0f, 50.0f, 90.0f, -60.0f}) {
+        Params p{11.3f, 10.6f, 17, 4, 2, 3, 0.5f, 0.6f, pa, 0};
+        Canvas img(21, 21);
+        draw(nuker, p.a, image_only, img);
+        auto law = [&](double r) {
+            return std::pow(2.0, (3 - 0.5) / 2) * surface(17) * std::pow(4 / r, 0.5) *
+                   std::pow(1 + std::pow(r / 4, 2), (0.5 - 3) / 2);
+        };
+        auto point = [&](double x, double y) { return law(ellipse_radius(p.a, x, y)); };
+        const double expect = truth::pixel_mean(point, 11, 11, 1000);
+        EXPECT_NEAR(img.at(0, 11, 11), expect, 1e-3 * expect) << pa;
+    }
+}
+
+TEST(Nuker, PositionAngleOutsideItsRangeRendersTheSameProfile)
+{
+    // A trial step may take the angle anywhere; turned by 180 degrees the
+    // profile is the same, also in the polar cells of its centre.
+    input.sampfac = 1;
+    Canvas ref(21, 21), turned(21, 21);
+    Params p{11.3f, 10.6f, 17, 4, 2, 3, 0.5f, 0.6f, 50, 0.3f};
+    draw(nuker, p.a, image_only, ref);
+    for (float angle : {-130.0f, 230.0f, 410.0f, -310.0f}) {
+        Params t = p;
+        t.a[9] = angle;
+        draw(nuker, t.a, image_only, turned);
+        for (long y = 1; y <= 21; y++)
+            for (long x = 1; x <= 21; x++)
+                EXPECT_NEAR(turned.at(0, x, y), ref.at(0, x, y), 1e-3 * ref.at(0, x, y))
+                    << angle << " at " << x << "," << y;
+    }
 }
 
 // The integral of r^-gamma over the square [0, L]^2 with the centre on its

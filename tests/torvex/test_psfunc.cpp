@@ -147,6 +147,14 @@ TEST_F(PointSource, LightBeyondTheRegionIsDroppedNotWrapped)
     EXPECT_NEAR(n.sum(), 100 * kept / p->sum(), 1e-3);
     for (long y = 1; y <= 40; y++)
         EXPECT_EQ(n.d.dpm[0][y][40], 0);
+    // A source no pixel number can reach lands nowhere.
+    for (float far : {1e30f, -1e30f, 3e19f}) {
+        node f(40, 40);
+        render(f, far, 20, 1, 1, 1);
+        EXPECT_EQ(f.sum(), 0) << far;
+        render(f, 20, far, 1, 1, 1);
+        EXPECT_EQ(f.sum(), 0) << far;
+    }
 }
 
 TEST_F(PointSource, OversampledPsfIsBinnedToDataPixels)
