@@ -18,6 +18,20 @@ using index_t = std::ptrdiff_t;
 // of a few pixels are reduced millions of times.
 #define ORV_INLINE inline __attribute__((always_inline))
 
+// Placed before the element loops of an assignment. The evaluator copies any
+// operand that overlaps the destination at other positions first, so the only
+// sharing left is an operand standing on exactly the destination's elements
+// (image = image - sky): no value flows from one iteration to another. The
+// compiler cannot see that and would otherwise test the pointers at run time
+// and, finding them equal, take its scalar fallback loop.
+#if defined(__clang__)
+#define ORV_NO_CARRIED_DEPENDENCE _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define ORV_NO_CARRIED_DEPENDENCE _Pragma("GCC ivdep")
+#else
+#define ORV_NO_CARRIED_DEPENDENCE
+#endif
+
 template <int N>
 struct Shape {
   static_assert(N >= 1, "an array has at least one dimension");
