@@ -32,28 +32,35 @@ using index_t = std::ptrdiff_t;
 #define ORV_NO_CARRIED_DEPENDENCE
 #endif
 
+namespace detail {
+// Selects the constructor of a shape that its maker fills in completely.
+struct Unset {};
+}  // namespace detail
+
 template <int N>
 struct Shape {
   static_assert(N >= 1, "an array has at least one dimension");
 
   // Bases 1, lengths 0: the geometry of an array without storage.
-  Shape() {
+  Shape() : zeroOffset(0), contiguous(true), nelements(0) {
     for (int d = 0; d < N; ++d) {
       base[d] = 1;
       length[d] = 0;
       stride[d] = d == 0 ? 1 : 0;
     }
   }
+  // Every field left for the maker to set: views are made millions of times.
+  explicit Shape(detail::Unset) {}
 
   // Minus the sum over all dimensions of base * stride.
-  index_t zeroOffset = 0;
+  index_t zeroOffset;
   int base[N];
   int length[N];
   index_t stride[N];
   // True when the elements form one arithmetic progression in memory with
   // the step stride[0]; always true in one dimension.
-  bool contiguous = true;
-  index_t nelements = 0;
+  bool contiguous;
+  index_t nelements;
 
   int lastIndex(int d) const { return base[d] + length[d] - 1; }
 
