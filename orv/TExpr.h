@@ -239,8 +239,9 @@ class TUnExprOp {
 // Then-branch where the condition holds, else-branch elsewhere; only the
 // chosen branch is computed, but both keep moving with the traversal. Where
 // both branches are speculable, computing both and picking one gives the
-// same values; that form compiles to vector selects instead of a branch per
-// element (a blank mask is unpredictable).
+// same values (only floating-point status flags, which nothing here reads or
+// traps on, may differ); that form compiles to vector selects instead of a
+// branch per element, which a blank mask makes unpredictable.
 template <class C, class T, class F, int N>
 class MergeExpr {
  public:
