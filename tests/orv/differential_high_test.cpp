@@ -5,15 +5,11 @@
 namespace {
 
 TEST(Differential, RandomTreesInThreeDimensions) {
-  difftest::Tally t = difftest::seeds<3, 300>(std::make_integer_sequence<unsigned, 6>());
-  EXPECT_GT(t.statements, 200);
-  EXPECT_GT(t.overlapping, 80);
+  difftest::seeds<3, 300>(std::make_integer_sequence<unsigned, 6>());
 }
 
 TEST(Differential, RandomTreesInFourDimensions) {
-  difftest::Tally t = difftest::seeds<4, 400>(std::make_integer_sequence<unsigned, 6>());
-  EXPECT_GT(t.statements, 200);
-  EXPECT_GT(t.overlapping, 80);
+  difftest::seeds<4, 400>(std::make_integer_sequence<unsigned, 6>());
 }
 
 }  // namespace

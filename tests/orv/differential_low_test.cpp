@@ -10,15 +10,11 @@
 namespace {
 
 TEST(Differential, RandomTreesInOneDimension) {
-  difftest::Tally t = difftest::seeds<1, 100>(std::make_integer_sequence<unsigned, 6>());
-  EXPECT_GT(t.statements, 200);
-  EXPECT_GT(t.overlapping, 80);
+  difftest::seeds<1, 100>(std::make_integer_sequence<unsigned, 6>());
 }
 
 TEST(Differential, RandomTreesInTwoDimensions) {
-  difftest::Tally t = difftest::seeds<2, 200>(std::make_integer_sequence<unsigned, 6>());
-  EXPECT_GT(t.statements, 200);
-  EXPECT_GT(t.overlapping, 80);
+  difftest::seeds<2, 200>(std::make_integer_sequence<unsigned, 6>());
 }
 
 }  // namespace
