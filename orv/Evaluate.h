@@ -96,8 +96,10 @@ void loopFlat(MArray<T, N>& dest, E e) {
   T* const p = dest.dataFirst();
   const index_t s = dest.stride(1);
   if (s == 1 && e.isUnitStride()) {
+    ORV_NO_CARRIED_DEPENDENCE
     for (index_t k = 0; k < n; ++k) p[k] = static_cast<T>(e.valueAtUnitStride(k));
   } else {
+    ORV_NO_CARRIED_DEPENDENCE
     for (index_t k = 0; k < n; ++k) p[k * s] = static_cast<T>(e.valueAt(k));
   }
 }
@@ -112,6 +114,7 @@ void loopRuns(MArray<T, N>& dest, E e) {
   if (s == 1 && e.isUnitStride()) {
     for (;;) {
       T* const p = it.current;
+      ORV_NO_CARRIED_DEPENDENCE
       for (index_t k = 0; k < len; ++k) p[k] = static_cast<T>(e.valueAtUnitStride(k));
       it.advanceDim();
       if (it.current == nullptr) break;
@@ -120,6 +123,7 @@ void loopRuns(MArray<T, N>& dest, E e) {
   } else {
     for (;;) {
       T* const p = it.current;
+      ORV_NO_CARRIED_DEPENDENCE
       for (index_t k = 0; k < len; ++k) p[k * s] = static_cast<T>(e.valueAt(k));
       it.advanceDim();
       if (it.current == nullptr) break;

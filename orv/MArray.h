@@ -127,8 +127,16 @@ class MArray {
             std::enable_if_t<sizeof...(A) == M && (detail::isViewArg<A> && ...) &&
                                  detail::countRanges<A...> == N,
                              int> = 0>
-  ORV_INLINE MArray(const MArray<T, M>& src, const A&... args) : MArray() {
-    makeView(src, args...);
+  ORV_INLINE MArray(const MArray<T, M>& src, const A&... args)
+      : memoryBlock_(nullptr), shape_(detail::Unset()), data_(src.data_) {
+    // The geometry is made in place and the reference taken last: windows
+    // are made millions of times, and a refused range leaves nothing to undo.
+    int out = 0;
+    int k = 0;
+    (applyViewArg(shape_, data_, out, src.shape_, k++, args), ...);
+    shape_.recompute();
+    memoryBlock_ = src.memoryBlock_;
+    if (memoryBlock_ != nullptr) ++memoryBlock_->references;
   }
 
   ~MArray() { release(); }
@@ -377,16 +385,19 @@ class MArray {
     const long long l = r.last == Range::unset ? e : r.last;
     // Step 1 is the common case; it needs no division.
     long long n = r.stride == 1 ? l - f + 1 : (l - f) / r.stride + 1;
-    if (n < 0) n = 0;
     if (n > 0) {
+      // First and last taken index inside b..e: one unsigned comparison each.
       const long long end = f + (n - 1) * r.stride;
-      if (f < b || f > e || end < b || end > e) detail::raiseRange(i + 1, f, l, b, e);
+      const unsigned long long count = static_cast<unsigned long long>(s.length[i]);
+      if (static_cast<unsigned long long>(f - b) >= count || static_cast<unsigned long long>(end - b) >= count)
+        detail::raiseRange(i + 1, f, l, b, e);
+      if (d != nullptr) d += (f - r.stride) * s.stride[i];
+    } else {
+      n = 0;
     }
-    const index_t oldStride = s.stride[i];
     s.base[i] = 1;
     s.length[i] = static_cast<int>(n);
-    s.stride[i] = oldStride * r.stride;
-    if (n > 0 && d != nullptr) d += (f - r.stride) * oldStride;
+    s.stride[i] *= r.stride;
   }
 
   template <int M>

@@ -94,6 +94,8 @@ class MArrayIterConst : public detail::IterState<const T*, N> {
   using reference = const T&;
   using iterator_category = std::forward_iterator_tag;
   static constexpr bool hasIndex = false;
+  // Every position of the traversal is an element of the array.
+  static constexpr bool speculable = true;
 
   MArrayIterConst() = default;
   explicit MArrayIterConst(const MArray<T, N>& a) : Base(*a.shape(), a.dataFirst()) {}

@@ -34,35 +34,41 @@ struct FirstLeaf {
 // Calls f with every value of the tree in index order, dimension 1 fastest:
 // one loop when every leaf is one progression in memory, else run by run.
 // f carries the running state and is returned; being a local copy here, its
-// state stays in registers instead of going to memory at every element.
+// state stays in registers instead of going to memory at every element. The
+// tree is taken by value: the run-by-run walk moves its leaves. Small windows
+// are folded millions of times, so the set-up avoids divisions and copies.
 template <int N, class E, class F>
-ORV_INLINE F foldValues(const E& e, F f) {
+ORV_INLINE F foldValues(E e, F f) {
   FirstLeaf<N> g;
   e.visitLeaves(g);
   if (g.bad != nullptr)
     raiseLengths("Reduction over operands of lengths ", g.length, " and ", g.bad, N);
   if (g.length == nullptr) return f;
-  index_t n = 1;
-  for (int d = 0; d < N; ++d) n *= g.length[d];
-  if (n == 0) return f;
+  const index_t len = g.length[0];
+  index_t runs = 1;  // along dimension 1
+  for (int d = 1; d < N; ++d) runs *= g.length[d];
+  if (len == 0 || runs == 0) return f;
   const bool unit = e.isUnitStride();
   if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) {
+    const index_t n = len * runs;
     if (unit)
       for (index_t k = 0; k < n; ++k) f(e.valueAtUnitStride(k));
     else
       for (index_t k = 0; k < n; ++k) f(e.valueAt(k));
     return f;
   }
-  // The walk moves the leaves, so it works on a copy of the tree.
-  E walk = e;
-  const index_t len = g.length[0];
-  for (index_t runs = n / len;;) {
-    if (unit)
-      for (index_t k = 0; k < len; ++k) f(walk.valueAtUnitStride(k));
-    else
-      for (index_t k = 0; k < len; ++k) f(walk.valueAt(k));
-    if (--runs == 0) break;
-    walk.advanceDim();
+  if (unit) {
+    for (;;) {
+      for (index_t k = 0; k < len; ++k) f(e.valueAtUnitStride(k));
+      if (--runs == 0) break;
+      e.advanceDim();
+    }
+  } else {
+    for (;;) {
+      for (index_t k = 0; k < len; ++k) f(e.valueAt(k));
+      if (--runs == 0) break;
+      e.advanceDim();
+    }
   }
   return f;
 }
@@ -183,14 +189,14 @@ struct sum_reduction {
 
 // Sum of all values in index order, in the value type (0 when empty).
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
-detail::value_t<X> sum(const X& x) {
+ORV_INLINE detail::value_t<X> sum(const X& x) {
   using V = detail::value_t<X>;
   return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::SumFold<V>{V()}).total;
 }
 
 // Number of elements whose value is true.
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
-index_t count(const X& x) {
+ORV_INLINE index_t count(const X& x) {
   return detail::foldValues<detail::rankOfOperand<X>>(detail::traits<X>::make(x), detail::CountFold()).count;
 }
 

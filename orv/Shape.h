@@ -18,28 +18,49 @@ using index_t = std::ptrdiff_t;
 // of a few pixels are reduced millions of times.
 #define ORV_INLINE inline __attribute__((always_inline))
 
+// Placed before the element loops of an assignment. The evaluator copies any
+// operand that overlaps the destination at other positions first, so the only
+// sharing left is an operand standing on exactly the destination's elements
+// (image = image - sky): no value flows from one iteration to another. The
+// compiler cannot see that and would otherwise test the pointers at run time
+// and, finding them equal, take its scalar fallback loop.
+#if defined(__clang__)
+#define ORV_NO_CARRIED_DEPENDENCE _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define ORV_NO_CARRIED_DEPENDENCE _Pragma("GCC ivdep")
+#else
+#define ORV_NO_CARRIED_DEPENDENCE
+#endif
+
+namespace detail {
+// Selects the constructor of a shape that its maker fills in completely.
+struct Unset {};
+}  // namespace detail
+
 template <int N>
 struct Shape {
   static_assert(N >= 1, "an array has at least one dimension");
 
   // Bases 1, lengths 0: the geometry of an array without storage.
-  Shape() {
+  Shape() : zeroOffset(0), contiguous(true), nelements(0) {
     for (int d = 0; d < N; ++d) {
       base[d] = 1;
       length[d] = 0;
       stride[d] = d == 0 ? 1 : 0;
     }
   }
+  // Every field left for the maker to set: views are made millions of times.
+  explicit Shape(detail::Unset) {}
 
   // Minus the sum over all dimensions of base * stride.
-  index_t zeroOffset = 0;
+  index_t zeroOffset;
   int base[N];
   int length[N];
   index_t stride[N];
   // True when the elements form one arithmetic progression in memory with
   // the step stride[0]; always true in one dimension.
-  bool contiguous = true;
-  index_t nelements = 0;
+  bool contiguous;
+  index_t nelements;
 
   int lastIndex(int d) const { return base[d] + length[d] - 1; }
 

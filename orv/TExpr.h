@@ -5,6 +5,8 @@
 #define ORV_TEXPR_H
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -17,9 +19,14 @@ namespace orv {
 template <class T, int N>
 class MArray;
 
-// Every node offers: value_type, hasIndex, valueAt(k), valueAtUnitStride(k),
-// advanceDim(), isStorageContiguous(), isUnitStride() and visitLeaves(v); an
-// inner node forwards them to its children in the order it holds them.
+// Every node offers: value_type, hasIndex, speculable, valueAt(k),
+// valueAtUnitStride(k), advanceDim(), isStorageContiguous(), isUnitStride()
+// and visitLeaves(v); an inner node forwards them to its children in the
+// order it holds them. `speculable` is true when the node's value can be
+// computed at any position of the traversal without any effect and without
+// any undefined operation (integer overflow or division, a float to integer
+// conversion, errno of the square root), so that a merge may compute both of
+// its branches and pick one: the loop then needs no branch per element.
 
 // Wraps every tree and sub-tree.
 template <class E, int N>
@@ -27,6 +34,7 @@ class TExpr {
  public:
   using value_type = typename E::value_type;
   static constexpr bool hasIndex = E::hasIndex;
+  static constexpr bool speculable = E::speculable;
 
   explicit TExpr(const E& e) : expr(e) {}
 
@@ -49,6 +57,7 @@ class TExprLiteral {
  public:
   using value_type = T;
   static constexpr bool hasIndex = false;
+  static constexpr bool speculable = std::is_arithmetic<T>::value;
 
   explicit TExprLiteral(const T& v) : value(v) {}
 
@@ -65,27 +74,33 @@ class TExprLiteral {
 
 // ---- operator tags --------------------------------------------------------
 
-#define ORV_BINARY_TAG(NAME, OP)                                                      \
-  template <class A, class B>                                                         \
-  struct NAME {                                                                       \
-    using T_numtype = decltype(std::declval<const A&>() OP std::declval<const B&>()); \
-    static T_numtype apply(const A& a, const B& b) { return a OP b; }                 \
+// `speculable`: comparisons of numbers always are; arithmetic is when it is
+// done in floating point (integer arithmetic may overflow or divide by 0).
+#define ORV_BINARY_TAG(NAME, OP, COMPARISON)                                                 \
+  template <class A, class B>                                                                \
+  struct NAME {                                                                              \
+    using T_numtype = decltype(std::declval<const A&>() OP std::declval<const B&>());        \
+    static constexpr bool speculable = std::is_arithmetic<A>::value &&                       \
+                                       std::is_arithmetic<B>::value &&                       \
+                                       (COMPARISON || std::is_floating_point<T_numtype>::value); \
+    static T_numtype apply(const A& a, const B& b) { return a OP b; }                        \
   };
 
-ORV_BINARY_TAG(__orv_TEQ, ==)
-ORV_BINARY_TAG(__orv_TNE, !=)
-ORV_BINARY_TAG(__orv_TLT, <)
-ORV_BINARY_TAG(__orv_TGT, >)
-ORV_BINARY_TAG(__orv_TAdd, +)
-ORV_BINARY_TAG(__orv_TSub, -)
-ORV_BINARY_TAG(__orv_TMul, *)
-ORV_BINARY_TAG(__orv_TDiv, /)
+ORV_BINARY_TAG(__orv_TEQ, ==, true)
+ORV_BINARY_TAG(__orv_TNE, !=, true)
+ORV_BINARY_TAG(__orv_TLT, <, true)
+ORV_BINARY_TAG(__orv_TGT, >, true)
+ORV_BINARY_TAG(__orv_TAdd, +, false)
+ORV_BINARY_TAG(__orv_TSub, -, false)
+ORV_BINARY_TAG(__orv_TMul, *, false)
+ORV_BINARY_TAG(__orv_TDiv, /, false)
 #undef ORV_BINARY_TAG
 
 // Logical or; the node evaluates the right side only when the left is false.
 template <class A, class B>
 struct __orv_TOr {
   using T_numtype = bool;
+  static constexpr bool speculable = std::is_arithmetic<A>::value && std::is_arithmetic<B>::value;
   static bool apply(const A& a, const B& b) { return a || b; }
 };
 
@@ -93,6 +108,7 @@ struct __orv_TOr {
 template <class T>
 struct __orv_pow2 {
   using T_numtype = double;
+  static constexpr bool speculable = std::is_arithmetic<T>::value;
   static double apply(const T& a) {
     double x = static_cast<double>(a);
     return x * x;
@@ -102,24 +118,60 @@ struct __orv_pow2 {
 template <class T>
 struct __orv_fabs {
   using T_numtype = double;
+  static constexpr bool speculable = std::is_arithmetic<T>::value;
   static double apply(const T& a) { return std::fabs(static_cast<double>(a)); }
 };
 
 template <class T>
 struct __orv_sqrt {
   using T_numtype = double;
+  static constexpr bool speculable = false;  // sets errno for a negative argument
   static double apply(const T& a) { return std::sqrt(static_cast<double>(a)); }
 };
 
 template <class To, class From>
 struct __orv_cast {
   using T_numtype = To;
+  // To a floating type from an integer or a narrower or equal floating type:
+  // always defined (a double out of float range is not).
+  static constexpr bool speculable =
+      std::is_floating_point<To>::value && std::is_arithmetic<From>::value &&
+      (std::is_integral<From>::value || sizeof(To) >= sizeof(From));
   static To apply(const From& a) { return static_cast<To>(a); }
 };
 
 // ---- inner nodes ----------------------------------------------------------
 
 namespace detail {
+
+// c ? t : f for numbers, written as bit operations on values that are both
+// already computed. A plain conditional lets the compiler move the work of
+// the unused value back behind a branch, which then keeps the loop from
+// being vectorised.
+template <class V>
+ORV_INLINE V select(bool c, V t, V f) {
+  static_assert(std::is_arithmetic<V>::value, "select picks between numbers");
+  if constexpr (std::is_same<V, bool>::value) {
+    return (c & t) | (!c & f);
+  } else {
+    using Bits = std::conditional_t<sizeof(V) == 1, std::uint8_t,
+                 std::conditional_t<sizeof(V) == 2, std::uint16_t,
+                 std::conditional_t<sizeof(V) == 4, std::uint32_t, std::uint64_t>>>;
+    if constexpr (sizeof(V) != sizeof(Bits)) {
+      return c ? t : f;  // long double: no integer of its size
+    } else {
+      Bits bt, bf;
+      std::memcpy(&bt, &t, sizeof(V));
+      std::memcpy(&bf, &f, sizeof(V));
+      const Bits mask = static_cast<Bits>(-static_cast<Bits>(c));
+      const Bits r = static_cast<Bits>(bf ^ ((bf ^ bt) & mask));
+      V v;
+      std::memcpy(&v, &r, sizeof(V));
+      return v;
+    }
+  }
+}
+
 template <class Op>
 struct IsOrTag : std::false_type {};
 template <class A, class B>
@@ -131,6 +183,7 @@ class TBinExprOp {
  public:
   using value_type = typename Op::T_numtype;
   static constexpr bool hasIndex = A::hasIndex || B::hasIndex;
+  static constexpr bool speculable = A::speculable && B::speculable && Op::speculable;
 
   TBinExprOp(const A& a, const B& b) : left(a), right(b) {}
 
@@ -166,6 +219,7 @@ class TUnExprOp {
  public:
   using value_type = typename Op::T_numtype;
   static constexpr bool hasIndex = A::hasIndex;
+  static constexpr bool speculable = A::speculable && Op::speculable;
 
   explicit TUnExprOp(const A& a) : operand(a) {}
 
@@ -183,22 +237,39 @@ class TUnExprOp {
 };
 
 // Then-branch where the condition holds, else-branch elsewhere; only the
-// chosen branch is computed, but both keep moving with the traversal.
+// chosen branch is computed, but both keep moving with the traversal. Where
+// both branches are speculable, computing both and picking one gives the
+// same values (only floating-point status flags, which nothing here reads or
+// traps on, may differ); that form compiles to vector selects instead of a
+// branch per element, which a blank mask makes unpredictable.
 template <class C, class T, class F, int N>
 class MergeExpr {
  public:
   using value_type =
       std::common_type_t<std::decay_t<typename T::value_type>, std::decay_t<typename F::value_type>>;
   static constexpr bool hasIndex = C::hasIndex || T::hasIndex || F::hasIndex;
+  static constexpr bool speculable = C::speculable && T::speculable && F::speculable;
 
   MergeExpr(const C& c, const T& t, const F& f) : cond(c), whenTrue(t), whenFalse(f) {}
 
   value_type valueAt(index_t k) const {
-    return cond.valueAt(k) ? value_type(whenTrue.valueAt(k)) : value_type(whenFalse.valueAt(k));
+    if constexpr (bothBranches) {
+      const value_type t = value_type(whenTrue.valueAt(k));
+      const value_type f = value_type(whenFalse.valueAt(k));
+      return detail::select(static_cast<bool>(cond.valueAt(k)), t, f);
+    } else {
+      return cond.valueAt(k) ? value_type(whenTrue.valueAt(k)) : value_type(whenFalse.valueAt(k));
+    }
   }
   value_type valueAtUnitStride(index_t k) const {
-    return cond.valueAtUnitStride(k) ? value_type(whenTrue.valueAtUnitStride(k))
-                                     : value_type(whenFalse.valueAtUnitStride(k));
+    if constexpr (bothBranches) {
+      const value_type t = value_type(whenTrue.valueAtUnitStride(k));
+      const value_type f = value_type(whenFalse.valueAtUnitStride(k));
+      return detail::select(static_cast<bool>(cond.valueAtUnitStride(k)), t, f);
+    } else {
+      return cond.valueAtUnitStride(k) ? value_type(whenTrue.valueAtUnitStride(k))
+                                       : value_type(whenFalse.valueAtUnitStride(k));
+    }
   }
   void advanceDim() {
     cond.advanceDim();
@@ -219,6 +290,10 @@ class MergeExpr {
   C cond;
   T whenTrue;
   F whenFalse;
+
+ private:
+  static constexpr bool bothBranches =
+      T::speculable && F::speculable && std::is_arithmetic<value_type>::value;
 };
 
 // The index along dimension `dim` of the element being computed, walking the
@@ -228,6 +303,7 @@ class IndexIterDimExpr {
  public:
   using value_type = V;
   static constexpr bool hasIndex = true;
+  static constexpr bool speculable = true;
 
   IndexIterDimExpr(const Shape<N>& s, int d) : step1(1), done(false), dim(d) {
     for (int i = 0; i < N; ++i) {

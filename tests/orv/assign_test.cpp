@@ -1,6 +1,9 @@
 // Assignment semantics: evaluator choice, refused operands, overlapping
 // views, scalar fills, element semantics of the operators.
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -166,10 +169,48 @@ TEST(Operators, UnchosenBranchIsNotUsed) {
   a(1) = -4;
   a(2) = 9;
   a(3) = 0;
+  errno = 0;
   d = orv::merge(a > 0.0, orv::sqrt(a), -1.0);
   EXPECT_EQ(d(1), -1.0);
   EXPECT_EQ(d(2), 3.0);
   EXPECT_EQ(d(3), -1.0);
+  EXPECT_EQ(errno, 0);  // the square root of -4 was never taken
+
+  // Integer arithmetic in an unchosen branch would divide by zero or
+  // overflow; long enough for the vectorised loop.
+  MArray<int, 1> num(64), den(64), q(64);
+  for (int i = 1; i <= 64; ++i) {
+    num(i) = i % 3 ? i : INT_MAX;
+    den(i) = i % 3 ? i % 4 : 1;
+  }
+  q = orv::merge(den == 0, -1, num / den);
+  MArray<int, 1> big(64);
+  big = orv::merge(num > 1000, 0, num * num);
+  for (int i = 1; i <= 64; ++i) {
+    EXPECT_EQ(q(i), den(i) == 0 ? -1 : num(i) / den(i)) << i;
+    EXPECT_EQ(big(i), num(i) > 1000 ? 0 : num(i) * num(i)) << i;
+  }
+
+  // Numbers in both branches: the same values, bit for bit, also for -0,
+  // NaN and infinities, in every element type.
+  MArray<float, 2> img(7, 5), sky(7, 5), out(7, 5);
+  MArray<double, 2> wide(7, 5);
+  const float specials[] = {0.f, -0.f, 1.5f, std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity(), -3.f, 1e-40f};
+  for (int j = 1; j <= 5; ++j)
+    for (int i = 1; i <= 7; ++i) {
+      img(i, j) = specials[(i + 2 * j) % 7];
+      sky(i, j) = specials[(3 * i + j) % 7];
+    }
+  out = orv::merge(img == 0.f, 0.f, img - sky);
+  wide = orv::merge(img != img, -1, orv::cast<double>(img) * 2.0);
+  for (int j = 1; j <= 5; ++j)
+    for (int i = 1; i <= 7; ++i) {
+      const float want = img(i, j) == 0.f ? 0.f : img(i, j) - sky(i, j);
+      const double wantWide = img(i, j) != img(i, j) ? -1.0 : double(img(i, j)) * 2.0;
+      EXPECT_EQ(std::memcmp(&out(i, j), &want, sizeof want), 0) << i << "," << j;
+      EXPECT_EQ(std::memcmp(&wide(i, j), &wantWide, sizeof wantWide), 0) << i << "," << j;
+    }
 }
 
 TEST(Operators, ArithmeticFollowsTheOperandTypes) {
