@@ -2,6 +2,8 @@
 // program's start-up on real files.
 #include "torvex/parfile.h"
 
+#include "fits_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,19 +17,9 @@
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void spit(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
+using fits_util::ScratchDir;
+using fits_util::slurp;
+using fits_util::spit;
 
 std::string menu_text(const inpars &in, const fitpars &head, float xoff = 0, float yoff = 0,
                       float chisq = 0, int ndof = 0)
@@ -41,22 +33,6 @@ std::string menu_text(const inpars &in, const fitpars &head, float xoff = 0, flo
     free(buf);
     return s;
 }
-
-// A scratch folder removed at the end of each test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/torvex_test.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // Fresh program state for every test: the reader works on the globals.
 class ParFile : public ::testing::Test {
