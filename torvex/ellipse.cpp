@@ -59,7 +59,7 @@ int nsubsamp(double r0, int os, double s, double q, const sampling_rule &rule)
         n = std::trunc(rule.k2 / os);
     } else {
         double v = rule.k2 / r0 / os;
-        n = std::min(100.0, std::trunc(v > 0 ? v + 0.5 : v - 0.5));
+        n = std::min(100.0, round_half_away(v));
     }
     if (!(n >= 1))
         return 1;

@@ -51,11 +51,6 @@ void zero(float **m, long nx, long ny)
 
 } // namespace
 
-double round_half_away(double v)
-{
-    return std::trunc(v > 0 ? v + 0.5 : v - 0.5);
-}
-
 bool component_available(const char *type)
 {
     const type_entry *t = find_type(type);

@@ -53,7 +53,4 @@ void conv_box_params(const float *a, const char *type, int xmin, int ymin, int o
 // shifted PSF carries: xos - round(xos) with xos = os a1 - (os - 1)/2.
 void psf_shift_fraction(float a1, float a2, int os, float *dx, float *dy);
 
-// Rounds halves away from zero (the rounding of positions and box edges).
-double round_half_away(double v);
-
 #endif

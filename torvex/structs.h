@@ -7,6 +7,8 @@
 
 #include "numerics/nrutil.h" // pfunc and device live with the fatal path
 
+#include <cmath>
+
 // Buffer sizes: file names hold up to FILENAME_LEN characters.
 constexpr int FILENAME_LEN = 1024;
 constexpr int SECT_SIZE = 70;
@@ -107,6 +109,13 @@ inline bool objtype_is(const char *objtype, const char *type)
         if (*objtype++ != *type++)
             return false;
     return true;
+}
+
+// Rounds halves away from zero: the rounding of every position, box edge
+// and size of the program.
+inline double round_half_away(double v)
+{
+    return std::trunc(v > 0 ? v + 0.5 : v - 0.5);
 }
 
 // Program-wide variables (defined in globals.cpp).
