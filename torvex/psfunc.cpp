@@ -64,8 +64,8 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     // Position in PSF pixels and the fraction of a pixel the PSF is moved.
     const float xs = static_cast<float>(a[1] * os) - 0.5 * (os - 1);
     const float ys = static_cast<float>(a[2] * os) - 0.5 * (os - 1);
-    const float dx = static_cast<float>(xs - round_half_away(xs));
-    const float dy = static_cast<float>(ys - round_half_away(ys));
+    float dx, dy;
+    psf_shift_fraction(a[1], a[2], os, &dx, &dy);
 
     static scratch_matrix moved, xplus, xminus, yplus, yminus;
     image t, xp, xm, yp, ym;
