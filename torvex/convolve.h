@@ -43,6 +43,11 @@ void mkimg(float **array, long naxes[3], const char *outname, const char *tname)
 // 0 x 0.  The box size is input.convbox.
 void convregion(derivs *df, float a[], image *d, convpars *cpar);
 
+// The margin of zeros on either side of a box's work grid along an axis
+// whose padded PSF size is psfsz: half of it, rounded.  The box is placed,
+// rendered and binned back with this one margin.
+long box_margin(long psfsz);
+
 // Bins the convolved work grid of one box (convolved_img.z, section in
 // convolved_img.imgsect) to data pixels, convolves it with the
 // charge-diffusion kernel when one is loaded, and writes it over the box's

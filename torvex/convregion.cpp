@@ -24,6 +24,11 @@ long box_edge(double v, long n)
 
 } // namespace
 
+long box_margin(long psfsz)
+{
+    return static_cast<long>(round_half_away(psfsz / 2.0));
+}
+
 void convregion(derivs *df, float a[], image *d, convpars *cpar)
 {
     const double bx = input.convbox[1], by = input.convbox[2];
@@ -50,8 +55,7 @@ void convregion(derivs *df, float a[], image *d, convpars *cpar)
     const long os = input.sampfac;
     snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", static_cast<int>(xmin),
              static_cast<int>(xmax), static_cast<int>(ymin), static_cast<int>(ymax));
-    const long mx = static_cast<long>(round_half_away(cpar->psfsz[1] / 2.0));
-    const long my = static_cast<long>(round_half_away(cpar->psfsz[2] / 2.0));
+    const long mx = box_margin(cpar->psfsz[1]), my = box_margin(cpar->psfsz[2]);
     df->naxes[1] = 2 * mx + os * (xmax - xmin + 1);
     df->naxes[2] = 2 * my + os * (ymax - ymin + 1);
 }
@@ -66,7 +70,7 @@ void copy_convregion(convpars *cpar, float **model, image convolved_img, int os)
     const long nbx = xmax - xmin + 1, nby = ymax - ymin + 1;
     if (nbx <= 0 || nby <= 0 || xmin < 1 || ymin < 1)
         return;
-    const long mx = cpar->psfsz[1] / 2, my = cpar->psfsz[2] / 2;
+    const long mx = box_margin(cpar->psfsz[1]), my = box_margin(cpar->psfsz[2]);
     if (mx + nbx * os > convolved_img.naxes[1] || my + nby * os > convolved_img.naxes[2])
         nrerror("copy_convregion: the box does not fit its work grid");
 

@@ -1,6 +1,7 @@
 #include "torvex/mkmodel.h"
 
 #include "torvex/components.h"
+#include "torvex/convolve.h"
 #include "torvex/psfunc.h"
 
 #include <cmath>
@@ -120,10 +121,8 @@ void conv_box_params(const float *a, const char *type, int xmin, int ymin, int o
     const double half_os = (os - 1) / 2.0;
     float fx = (a[1] - xmin + 1) * os;
     float fy = (a[2] - ymin + 1) * os;
-    ta[1] = static_cast<float>(round_half_away(fx - half_os) +
-                               round_half_away(cpar->psfsz[1] / 2.0));
-    ta[2] = static_cast<float>(round_half_away(fy - half_os) +
-                               round_half_away(cpar->psfsz[2] / 2.0));
+    ta[1] = static_cast<float>(round_half_away(fx - half_os) + box_margin(cpar->psfsz[1]));
+    ta[2] = static_cast<float>(round_half_away(fy - half_os) + box_margin(cpar->psfsz[2]));
     ta[4] = a[4] * os;
     if (objtype_is(type, "king")) {
         ta[5] = a[5] * os;
