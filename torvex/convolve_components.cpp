@@ -92,10 +92,10 @@ void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar
             continue; // wholly outside the fit region: stays unconvolved
         prepare_box(b, ia);
 
-        int xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-        sscanf(b.d.imgsect, "[%d:%d,%d:%d]", &xmin, &xmax, &ymin, &ymax);
+        section_bounds sect;
+        read_section(b.d.imgsect, &sect);
         float ta[11] = {0};
-        conv_box_params(p->a, p->objtype, xmin, ymin, os, cpar, ta);
+        conv_box_params(p->a, p->objtype, sect.x1, sect.y1, os, cpar, ta);
         box.naxes[1] = b.d.naxes[1];
         box.naxes[2] = b.d.naxes[2];
         std::strcpy(box.imgsect, b.d.imgsect);

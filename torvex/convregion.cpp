@@ -47,14 +47,14 @@ void convregion(derivs *df, float a[], image *d, convpars *cpar)
 
     // Beyond the fit region, or no pixel wide: nothing to convolve.
     if (xmax < xmin || ymax < ymin) {
-        snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", 0, 0, 0, 0);
+        write_section(df->imgsect, section_bounds{});
         df->naxes[1] = 0;
         df->naxes[2] = 0;
         return;
     }
     const long os = input.sampfac;
-    snprintf(df->imgsect, SECT_SIZE, "[%d:%d,%d:%d]", static_cast<int>(xmin),
-             static_cast<int>(xmax), static_cast<int>(ymin), static_cast<int>(ymax));
+    write_section(df->imgsect, section_bounds{static_cast<int>(xmin), static_cast<int>(xmax),
+                                              static_cast<int>(ymin), static_cast<int>(ymax)});
     const long mx = box_margin(cpar->psfsz[1]), my = box_margin(cpar->psfsz[2]);
     df->naxes[1] = 2 * mx + os * (xmax - xmin + 1);
     df->naxes[2] = 2 * my + os * (ymax - ymin + 1);
@@ -64,9 +64,10 @@ void copy_convregion(convpars *cpar, float **model, image convolved_img, int os)
 {
     static scratch_matrix binned_space;
 
-    long xmin, xmax, ymin, ymax;
-    if (sscanf(convolved_img.imgsect, "[%ld:%ld,%ld:%ld]", &xmin, &xmax, &ymin, &ymax) != 4)
+    section_bounds sect;
+    if (read_section(convolved_img.imgsect, &sect) != 4)
         return;
+    const long xmin = sect.x1, xmax = sect.x2, ymin = sect.y1, ymax = sect.y2;
     const long nbx = xmax - xmin + 1, nby = ymax - ymin + 1;
     if (nbx <= 0 || nby <= 0 || xmin < 1 || ymin < 1)
         return;

@@ -30,8 +30,9 @@ void print_rule()
 double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar,
               double **covar, double *sig, int *ndof, int type)
 {
-    int lowx = 1, highx = 1, lowy = 1, highy = 1;
-    sscanf(d->imgsect, "[%d:%d,%d:%d]", &lowx, &highx, &lowy, &highy);
+    section_bounds sect{1, 1, 1, 1};
+    read_section(d->imgsect, &sect);
+    const int lowx = sect.x1, lowy = sect.y1;
 
     int nfree = 0;
     for (fitpars *p = fpar; p; p = p->next)

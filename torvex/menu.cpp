@@ -85,10 +85,10 @@ void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, fl
             input->badpix);
     fprintf(out, "G) %-14s      # File with parameter constraints (ASCII file) \n",
             input->constraints);
-    int r[4] = {0, 0, 0, 0};
-    sscanf(input->imgsect, "[%d:%d,%d:%d]", &r[0], &r[1], &r[2], &r[3]);
-    fprintf(out, "H) %-4d %-4d %-4d %-4d # Image region to fit (xmin xmax ymin ymax)\n", r[0],
-            r[1], r[2], r[3]);
+    section_bounds r;
+    read_section(input->imgsect, &r);
+    fprintf(out, "H) %-4d %-4d %-4d %-4d # Image region to fit (xmin xmax ymin ymax)\n", r.x1,
+            r.x2, r.y1, r.y2);
     fprintf(out, "I) %-6d %-6d       # Size of the convolution box (x y)\n", input->convbox[1],
             input->convbox[2]);
     fprintf(out, "J) %-14.3f      # Magnitude photometric zeropoint \n", input->magzpt);

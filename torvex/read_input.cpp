@@ -259,11 +259,10 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         break;
     case 'H': {
         // Numbers missing from the line keep their previous values.
-        int r[4] = {0, 0, 0, 0};
-        sscanf(input->imgsect, "[%d:%d,%d:%d]", &r[0], &r[1], &r[2], &r[3]);
-        if (sscanf(line, " %*s %d %d %d %d", &r[0], &r[1], &r[2], &r[3]) >= 1)
-            snprintf(input->imgsect, sizeof input->imgsect, "[%d:%d,%d:%d]", r[0], r[1],
-                     r[2], r[3]);
+        section_bounds r;
+        read_section(input->imgsect, &r);
+        if (sscanf(line, " %*s %d %d %d %d", &r.x1, &r.x2, &r.y1, &r.y2) >= 1)
+            write_section(input->imgsect, r);
         break;
     }
     case 'I':

@@ -27,34 +27,32 @@ bool curses_screen()
 
 void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *sigma)
 {
-    int xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-    const bool given =
-        sscanf(input->imgsect, "[%d:%d,%d:%d]", &xmin, &xmax, &ymin, &ymax) == 4;
+    section_bounds r;
+    const bool given = read_section(input->imgsect, &r) == 4;
     bool clipped = false;
     if (given) {
-        if (xmin < 1) {
-            xmin = 1;
+        if (r.x1 < 1) {
+            r.x1 = 1;
             clipped = true;
         }
-        if (ymin < 1) {
-            ymin = 1;
+        if (r.y1 < 1) {
+            r.y1 = 1;
             clipped = true;
         }
-        if (xmax > data->naxes[1]) {
-            xmax = static_cast<int>(data->naxes[1]);
+        if (r.x2 > data->naxes[1]) {
+            r.x2 = static_cast<int>(data->naxes[1]);
             clipped = true;
         }
-        if (ymax > data->naxes[2]) {
-            ymax = static_cast<int>(data->naxes[2]);
+        if (r.y2 > data->naxes[2]) {
+            r.y2 = static_cast<int>(data->naxes[2]);
             clipped = true;
         }
-        snprintf(input->imgsect, sizeof input->imgsect, "[%d:%d,%d:%d]", xmin, xmax, ymin,
-                 ymax);
+        write_section(input->imgsect, r);
         strcpy(data->imgsect, input->imgsect);
         strcpy(badpix->imgsect, input->imgsect);
         strcpy(sigma->imgsect, input->imgsect);
     }
-    if (!given || xmax <= xmin || ymax <= ymin) {
+    if (!given || r.x2 <= r.x1 || r.y2 <= r.y1) {
         pfunc("\n");
         pfunc("The fitting region has either zero width or is completely outside of image.\n");
         pfunc("Quitting now.\n\n");
@@ -88,8 +86,9 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     // A mask smaller than the data masks nothing beyond its own edge.
     mask = to_mini(badpix, 0.0f);
 
-    int lowx = 1, highx = 1, lowy = 1, highy = 1;
-    sscanf(d->imgsect, "[%d:%d,%d:%d]", &lowx, &highx, &lowy, &highy);
+    section_bounds sect{1, 1, 1, 1};
+    read_section(d->imgsect, &sect);
+    const int lowx = sect.x1, lowy = sect.y1;
     offset_center(fpar, cpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
     offset_constraints(constr, fpar, static_cast<float>(1 - lowx), static_cast<float>(1 - lowy));
     xskycent = (d->naxes[1] + 1) * 0.5f;

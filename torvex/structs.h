@@ -8,6 +8,7 @@
 #include "numerics/nrutil.h" // pfunc and device live with the fatal path
 
 #include <cmath>
+#include <cstdio>
 
 // Buffer sizes: file names hold up to FILENAME_LEN characters.
 constexpr int FILENAME_LEN = 1024;
@@ -109,6 +110,26 @@ inline bool objtype_is(const char *objtype, const char *type)
         if (*objtype++ != *type++)
             return false;
     return true;
+}
+
+// The bounds of an image section "[x1:x2,y1:y2]": first and last column,
+// first and last row.
+struct section_bounds {
+    int x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+};
+
+// Reads the numbers of a section text into s in the order x1, x2, y1, y2 as
+// far as the text holds them (the others keep their values) and returns how
+// many it read: 4 for a whole section, -1 for an empty text.
+inline int read_section(const char *text, section_bounds *s)
+{
+    return sscanf(text, "[%d:%d,%d:%d]", &s->x1, &s->x2, &s->y1, &s->y2);
+}
+
+// Writes s as the section text of a field of SECT_SIZE bytes.
+inline void write_section(char *text, const section_bounds &s)
+{
+    snprintf(text, SECT_SIZE, "[%d:%d,%d:%d]", s.x1, s.x2, s.y1, s.y2);
 }
 
 // Rounds halves away from zero: the rounding of every position, box edge

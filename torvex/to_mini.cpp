@@ -19,8 +19,9 @@ image *to_mini(const image *img, float outside)
     *m = *img;
     m->z = nullptr;
 
-    long x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    sscanf(img->imgsect, "[%ld:%ld,%ld:%ld]", &x1, &x2, &y1, &y2);
+    section_bounds sect;
+    read_section(img->imgsect, &sect);
+    const long x1 = sect.x1, x2 = sect.x2, y1 = sect.y1, y2 = sect.y2;
     m->naxes[1] = x2 - x1 + 1;
     m->naxes[2] = y2 - y1 + 1;
     if (m->naxes[1] < 1 || m->naxes[2] < 1) {
@@ -73,22 +74,22 @@ void subimg(const image *data, const image *model, image *result)
 
 void blank_img(image *data, const inpars &input)
 {
-    int xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-    if (sscanf(input.imgsect, "[%d:%d,%d:%d]", &xmin, &xmax, &ymin, &ymax) != 4) {
+    section_bounds r;
+    if (read_section(input.imgsect, &r) != 4) {
         pfunc("\n-- ERROR: The parameter file gives no fitting region (H), so there is\n"
               "   nothing to make the model over.\n\n");
         exit(2);
     }
-    if (xmax < 1 || ymax < 1) {
+    if (r.x2 < 1 || r.y2 < 1) {
         pfunc("\nThe fitting region has either zero width or is completely outside of image.\n");
         pfunc("Quitting now.\n\n");
         exit(2);
     }
-    snprintf(data->imgsect, sizeof data->imgsect, "[%d:%d,%d:%d]", xmin, xmax, ymin, ymax);
-    data->naxes[1] = xmax;
-    data->naxes[2] = ymax;
-    data->z = matrix(1, ymax, 1, xmax);
-    std::fill(&data->z[1][1], &data->z[1][1] + static_cast<long>(xmax) * ymax, 0.0f);
+    write_section(data->imgsect, r);
+    data->naxes[1] = r.x2;
+    data->naxes[2] = r.y2;
+    data->z = matrix(1, r.y2, 1, r.x2);
+    std::fill(&data->z[1][1], &data->z[1][1] + static_cast<long>(r.x2) * r.y2, 0.0f);
     // No file supplies these; the defaults are those of readfits.
     data->exptime = 1.0f;
     data->gain = 7.0f;
