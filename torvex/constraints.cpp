@@ -220,12 +220,7 @@ void offset_constraints(cons *constr, const fitpars *fpar, float xoff, float yof
 
 void free_cons(cons *constr)
 {
-    cons *c = constr->next;
-    while (c) {
-        cons *n = c->next;
-        delete c;
-        c = n;
-    }
+    delete_list(constr->next);
     constr->next = nullptr;
     constr->comp[1] = 0;
 }

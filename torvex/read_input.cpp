@@ -393,12 +393,7 @@ void del_obj(fitpars *fpar, int n, sampars *sample)
 
 void free_objects(fitpars *fpar)
 {
-    fitpars *p = fpar->next;
-    while (p) {
-        fitpars *nx = p->next;
-        delete p;
-        p = nx;
-    }
+    delete_list(fpar->next);
     fpar->next = nullptr;
 }
 

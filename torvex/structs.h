@@ -132,6 +132,17 @@ inline void write_section(char *text, const section_bounds &s)
     snprintf(text, SECT_SIZE, "[%d:%d,%d:%d]", s.x1, s.x2, s.y1, s.y2);
 }
 
+// Releases node and every node after it along next (nodes made with new).
+template <class Node>
+void delete_list(Node *node)
+{
+    while (node) {
+        Node *next = node->next;
+        delete node;
+        node = next;
+    }
+}
+
 // Rounds halves away from zero: the rounding of every position, box edge
 // and size of the program.
 inline double round_half_away(double v)

@@ -91,18 +91,10 @@ void annihilate_work_arrays(const fitpars *fpar, image *model, derivs *df)
 
 void delete_derivs(derivs *node)
 {
-    while (node) {
-        derivs *n = node->next;
-        delete node;
-        node = n;
-    }
+    delete_list(node);
 }
 
 void delete_fitpars(fitpars *node)
 {
-    while (node) {
-        fitpars *n = node->next;
-        delete node;
-        node = n;
-    }
+    delete_list(node);
 }
