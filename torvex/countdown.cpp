@@ -69,6 +69,6 @@ void printpar(int lowx, int lowy, fitpars *fpar)
                   static_cast<float>(xskycent + lowx - 1), static_cast<float>(yskycent + lowy - 1),
                   a[1], a[2], a[3]);
     }
-    if (strncmp(device, "curses", 6) == 0)
+    if (display_is("curses"))
         refresh();
 }

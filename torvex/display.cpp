@@ -16,11 +16,6 @@ namespace {
 
 constexpr int KEYWIN_TRIES = 20;
 
-bool display_is(const char *word)
-{
-    return strncmp(device, word, strlen(word)) == 0;
-}
-
 // Makes what was printed visible: the curses screen is refreshed, the
 // terminal's output flushed (it may be a pipe or a file).
 void show()

@@ -45,6 +45,10 @@ int writefits(const char *phead, image *img, const char *object, int append);
 // the end of the process with the status as exit code.
 void printerror(int status);
 
+// A new, empty image record; a failed allocation ends the run with status 1
+// after a message.
+image *new_image_record();
+
 // A new record holding the section img->imgsect ("[x1:x2,y1:y2]") of img,
 // with every other field copied.  Pixels of the section that lie outside
 // img get the value outside: 0 for data, 1 (excluded) for a mask.

@@ -15,11 +15,6 @@ namespace {
 
 constexpr int ITERMAX_DEFAULT = 100;
 
-bool curses_screen()
-{
-    return strncmp(device, "curses", 6) == 0;
-}
-
 void print_rule()
 {
     pfunc("================================================================================\n");
@@ -52,7 +47,7 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         print_rule();
         dlim = 1e-4;
     }
-    if (curses_screen())
+    if (display_is("curses"))
         refresh();
 
     const int ma = 10 * sample.nobjs;
@@ -95,7 +90,7 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         printpar(lowx, lowy, fpar);
         pfunc("COUNTDOWN = %d \n", shown);
 
-        if (strncmp(device, "regular", 7) != 0 && keypoll_hook)
+        if (!display_is("regular") && keypoll_hook)
             quit = keypoll_hook(fpar, &itermax, lowx, lowy, static_cast<float>(chisq), *ndof);
         // A limit typed below the current iteration ends the fit now rather
         // than never matching.

@@ -3,11 +3,10 @@
 #include "torvex/components.h"
 #include "torvex/convolve.h"
 #include "torvex/psfunc.h"
+#include "torvex/quit.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <ncurses.h>
 
 namespace {
 
@@ -34,9 +33,7 @@ const type_entry *find_type(const char *type)
 [[noreturn]] void refuse_type(const char *type)
 {
     pfunc("\n-- The component type \"%s\" cannot be rendered by this version of torvex.\n", type);
-    if (strncmp(device, "regular", 7) != 0)
-        endwin();
-    exit(1);
+    quit_run(1);
 }
 
 bool psf_loaded()

@@ -9,10 +9,18 @@
 
 void quit_run(int status)
 {
-    if (strncmp(device, "regular", 7) != 0) {
+    if (!display_is("regular")) {
         refresh();
         endwin();
     }
     fflush(stdout);
     exit(status);
+}
+
+void quit_empty_region()
+{
+    pfunc("\n");
+    pfunc("The fitting region has either zero width or is completely outside of image.\n");
+    pfunc("Quitting now.\n\n");
+    quit_run(2);
 }

@@ -16,15 +16,6 @@
 #include <cstring>
 #include <ncurses.h>
 
-namespace {
-
-bool curses_screen()
-{
-    return strncmp(device, "curses", 6) == 0;
-}
-
-} // namespace
-
 void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *sigma)
 {
     section_bounds r;
@@ -52,12 +43,8 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
         strcpy(badpix->imgsect, input->imgsect);
         strcpy(sigma->imgsect, input->imgsect);
     }
-    if (!given || r.x2 <= r.x1 || r.y2 <= r.y1) {
-        pfunc("\n");
-        pfunc("The fitting region has either zero width or is completely outside of image.\n");
-        pfunc("Quitting now.\n\n");
-        quit_run(2);
-    }
+    if (!given || r.x2 <= r.x1 || r.y2 <= r.y1)
+        quit_empty_region();
     if (clipped) {
         pfunc("\n");
         pfunc("-- WARNING: Fitting box exceeds image boundary; vignetting to fit.\n");
@@ -127,7 +114,7 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     assign_err(fpar, sig, ndof > 0 ? static_cast<float>(chisq / ndof) : 0.0f);
 
     pfunc("\n\nFit summary is now being saved into `fit.log'.\n\n");
-    if (curses_screen())
+    if (display_is("curses"))
         refresh();
     int failed = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1) != 0;
 

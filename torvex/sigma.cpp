@@ -1,26 +1,18 @@
 #include "torvex/sigma.h"
 
 #include "numerics/smooth.h"
+#include "torvex/fitsimg.h"
 #include "torvex/quit.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <new>
-#include <ncurses.h>
 #include <string>
 
 image *sigma_img(const image &d)
 {
-    image *s = new (std::nothrow) image;
-    if (!s) {
-        pfunc("Error in allocating memory for mini-image....");
-        if (strncmp(device, "curses", 6) == 0)
-            refresh();
-        quit_run(1);
-    }
+    image *s = new_image_record();
     s->naxes[1] = d.naxes[1];
     s->naxes[2] = d.naxes[2];
     const long nx = d.naxes[1], ny = d.naxes[2], npix = nx * ny;

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 // Buffer sizes: file names hold up to FILENAME_LEN characters.
 constexpr int FILENAME_LEN = 1024;
@@ -148,6 +149,12 @@ void delete_list(Node *node)
 inline double round_half_away(double v)
 {
     return std::trunc(v > 0 ? v + 0.5 : v - 0.5);
+}
+
+// True when the display word in force (device) begins with word.
+inline bool display_is(const char *word)
+{
+    return strncmp(device, word, strlen(word)) == 0;
 }
 
 // Program-wide variables (defined in globals.cpp).

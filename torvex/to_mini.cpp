@@ -1,21 +1,23 @@
 #include "torvex/fitsimg.h"
 
+#include "torvex/quit.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ncurses.h>
 #include <new>
 
-image *to_mini(const image *img, float outside)
+image *new_image_record()
 {
     image *m = new (std::nothrow) image;
     if (!m) {
         pfunc("Error in allocating memory for mini-image....");
-        if (strncmp(device, "curses", 6) == 0)
-            refresh();
-        exit(1);
+        quit_run(1);
     }
+    return m;
+}
+
+image *to_mini(const image *img, float outside)
+{
+    image *m = new_image_record();
     *m = *img;
     m->z = nullptr;
 
@@ -78,13 +80,10 @@ void blank_img(image *data, const inpars &input)
     if (read_section(input.imgsect, &r) != 4) {
         pfunc("\n-- ERROR: The parameter file gives no fitting region (H), so there is\n"
               "   nothing to make the model over.\n\n");
-        exit(2);
+        quit_run(2);
     }
-    if (r.x2 < 1 || r.y2 < 1) {
-        pfunc("\nThe fitting region has either zero width or is completely outside of image.\n");
-        pfunc("Quitting now.\n\n");
-        exit(2);
-    }
+    if (r.x2 < 1 || r.y2 < 1)
+        quit_empty_region();
     write_section(data->imgsect, r);
     data->naxes[1] = r.x2;
     data->naxes[2] = r.y2;
