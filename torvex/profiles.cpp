@@ -1,6 +1,5 @@
 // Exponential disk, Gaussian, Moffat and King profiles, all sampled on the
 // sub-pixel grid of render.h.
-#include "numerics/numrec.h"
 #include "torvex/components.h"
 #include "torvex/render.h"
 
@@ -9,44 +8,10 @@
 namespace {
 
 constexpr double kPi = 3.141592654;
-constexpr double kLn10 = 2.302585092994046;
 constexpr double kFwhmSigma = 2.35482; // FWHM of a Gaussian over its sigma
 
-// Common set-up of the flux-normalised profiles: total flux, area ratio and
-// its derivative (only when c is free).
-struct flux_setup {
-    double f, r, drdc;
-    flux_setup(const float *a, const int *ia, const image *model)
-    {
-        const float c = ellipse_exponent(a[10]);
-        f = render::flux(model->magzpt, a[3]);
-        r = ratio(c);
-        float err;
-        drdc = ia[10] == 1 ? dfridr(ratio, c, 0.1f, &err) : 0;
-    }
-};
-
-// Fields every sampled profile hands to the pixel loop.
-struct profile_base {
-    sampling_rule rule;
-    double size = 0;
-    double i0 = 0, di0_dq = 0, area_term = 0;
-    double dm = 0; // dI/dm per unit e
-    bool f3 = false, f4 = false, f5 = false, f6 = false;
-
-    void flux_normalised(double i0_, double q, const flux_setup &fs, const int *ia)
-    {
-        i0 = i0_;
-        di0_dq = -i0 / q;
-        area_term = i0 / fs.r * fs.drdc;
-        dm = i0 * kLn10 / -2.5;
-        f3 = ia[3] == 1;
-        f4 = ia[4] == 1;
-        f5 = ia[5] == 1;
-        f6 = ia[6] == 1;
-    }
-    bool outside(double) const { return false; }
-};
+using render::flux_setup;
+using render::profile_base;
 
 struct exponential_profile : profile_base {
     double inv_rs;
@@ -205,10 +170,7 @@ void king(float *a, int *ia, image *model, derivs *df)
     p.rule = {10, 40, 3, 20};
     p.size = rc;
     p.i0 = render::surface_intensity(model->muzpt, a[3]);
-    p.f3 = ia[3] == 1;
-    p.f4 = ia[4] == 1;
-    p.f5 = ia[5] == 1;
-    p.f6 = ia[6] == 1;
+    p.free_slots(ia);
     p.rc = rc;
     p.rt = rt;
     p.alpha = alpha;

@@ -22,6 +22,7 @@
 #ifndef TORVEX_RENDER_H
 #define TORVEX_RENDER_H
 
+#include "numerics/numrec.h"
 #include "torvex/ellipse.h"
 #include "torvex/structs.h"
 
@@ -31,7 +32,8 @@ namespace render {
 
 constexpr double kFloor = 1e-15;                  // keeps radii and logs finite
 constexpr double kLogFloor = -34.538776394910684; // log(1e-15f)
-constexpr double kLn10Over25 = 2.302585092994046 / 2.5;
+constexpr double kLn10 = 2.302585092994046;
+constexpr double kLn10Over25 = kLn10 / 2.5;
 constexpr double kDegree = 0.017453292;           // d theta / d PA per degree
 
 struct ellipse_frame {
@@ -236,6 +238,49 @@ inline double flux(float magzpt, float m)
 {
     return std::pow(10.0, (static_cast<double>(magzpt) - m) / 2.5);
 }
+
+// Common set-up of the profiles normalised to a total magnitude: total
+// flux, area ratio and its derivative (only when c is free).
+struct flux_setup {
+    double f, r, drdc;
+    flux_setup(const float *a, const int *ia, const image *model)
+    {
+        const float c = ellipse_exponent(a[10]);
+        f = flux(model->magzpt, a[3]);
+        r = ratio(c);
+        float err;
+        drdc = ia[10] == 1 ? dfridr(ratio, c, 0.1f, &err) : 0;
+    }
+};
+
+// The fields every sampled profile hands to the pixel loop, and the flags of
+// its own slots 3 to 6.
+struct profile_base {
+    sampling_rule rule;
+    double size = 0;
+    double i0 = 0, di0_dq = 0, area_term = 0;
+    double dm = 0; // dI/dm per unit e
+    bool f3 = false, f4 = false, f5 = false, f6 = false;
+
+    void free_slots(const int *ia)
+    {
+        f3 = ia[3] == 1;
+        f4 = ia[4] == 1;
+        f5 = ia[5] == 1;
+        f6 = ia[6] == 1;
+    }
+    // I0 of a profile normalised to the flux of fs, and the terms that
+    // follow from it.
+    void flux_normalised(double i0_, double q, const flux_setup &fs, const int *ia)
+    {
+        i0 = i0_;
+        di0_dq = -i0 / q;
+        area_term = i0 / fs.r * fs.drdc;
+        dm = i0 * kLn10 / -2.5;
+        free_slots(ia);
+    }
+    bool outside(double) const { return false; }
+};
 
 // Counts per pixel of a surface brightness mu: 10^((mu - muzpt)/-2.5).
 inline double surface_intensity(float muzpt, float mu)

@@ -51,17 +51,10 @@ bool kappa_spline_ready = false;
 // extrapolation would turn negative and every logarithm of kappa NaN.
 constexpr double kMinKappa = 1e-6;
 
-struct sersic_profile {
-    sampling_rule rule{16, 32, 4, 32};
-    double size;
-    double i0, di0_dq, area_term;
+struct sersic_profile : render::profile_base {
     double kappa, inv_n, re, ln_re;
-    double dm;     // dI/dm per unit e
     double dkdn;   // d kappa / dn
     double di0_dn; // d Ie / dn
-    bool f3, f4, f5;
-
-    bool outside(double) const { return false; }
 
     template <bool Ellipse2>
     bool eval(const render::ellipse_frame &f, const render::sample_point &p, double &e,
@@ -108,48 +101,37 @@ float gamm2nln(float n)
 
 void sersic(float *a, int *ia, image *model, derivs *df)
 {
-    float ta[11];
-    for (int k = 1; k <= 10; k++)
-        ta[k] = a[k];
-    const double n = ta[5], re = ta[4], q = ta[8];
-    const float c = ellipse_exponent(ta[10]);
+    const double n = a[5], re = a[4], q = a[8];
 
-    double kappa = n < 5 ? getinterp(ta[5]) : 1.9992 * n - 0.3271;
+    double kappa = n < 5 ? getinterp(a[5]) : 1.9992 * n - 0.3271;
     if (!(kappa >= kMinKappa))
         kappa = kMinKappa;
 
-    float r = ratio(c);
-    float err;
-    float drdc = ia[10] == 1 ? dfridr(ratio, c, 0.1f, &err) : 0;
+    const render::flux_setup fs(a, ia, model);
 
     // n Gamma(2n) e^kappa kappa^(-2n) as a logarithm: the product itself
     // overflows single precision for large n.
-    double ln_norm = std::log(n) + gammln(ta[5] * 2) + kappa - 2 * n * std::log(kappa);
-    double ie = render::flux(model->magzpt, ta[3]) * 0.5 / 3.141592654 /
-                (std::exp(ln_norm) * re * re * q / r);
+    double ln_norm = std::log(n) + gammln(a[5] * 2) + kappa - 2 * n * std::log(kappa);
+    double ie = fs.f * 0.5 / 3.141592654 / (std::exp(ln_norm) * re * re * q / fs.r);
 
     double dkdn = 0, dlngamma = 0;
     if (ia[5] == 1) {
-        dkdn = n > 5 ? 1.9992 : dfridr(getinterp, ta[5], 0.1f, &err);
+        float err;
+        dkdn = n > 5 ? 1.9992 : dfridr(getinterp, a[5], 0.1f, &err);
         float h = n > 3 ? static_cast<float>(0.1 * std::log(n)) : 0.1f;
-        dlngamma = dfridr(gamm2nln, ta[5], h, &err);
+        dlngamma = dfridr(gamm2nln, a[5], h, &err);
     }
 
     sersic_profile p;
+    p.rule = {16, 32, 4, 32};
     p.size = re;
-    p.i0 = ie;
-    p.di0_dq = -ie / q;
-    p.area_term = ie / r * drdc;
+    p.flux_normalised(ie, q, fs, ia);
     p.kappa = kappa;
     p.inv_n = 1 / n;
     p.re = re;
     p.ln_re = std::log(re);
-    p.dm = ie * 2.302585092994046 / -2.5;
     p.dkdn = dkdn;
     p.di0_dn = -ie * (dlngamma + 1 / n + dkdn - 2 * (std::log(kappa) + n / kappa * dkdn));
-    p.f3 = ia[3] == 1;
-    p.f4 = ia[4] == 1;
-    p.f5 = ia[5] == 1;
 
-    render::render_profile(ta, ia, df, p);
+    render::render_profile(a, ia, df, p);
 }
