@@ -3,6 +3,7 @@
 
 #include "numerics/nrutil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,29 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The nx x ny pixels value(row, column) (1-based) in a new matrix of even
+// sizes, which go into naxes: an odd axis gains one zero row or column at
+// its start, so that the centre pixel is (nx/2 + 1, ny/2 + 1) as for every
+// kernel of the convolution.
+template <class Value>
+float **even_matrix(long nx, long ny, Value value, long naxes[3])
+{
+    const long ox = nx % 2, oy = ny % 2;
+    const long nnx = nx + ox, nny = ny + oy;
+    float **z = matrix(1, nny, 1, nnx);
+    std::fill(&z[1][1], &z[1][1] + nnx * nny, 0.0f);
+    for (long r = 1; r <= ny; r++)
+        for (long c = 1; c <= nx; c++)
+            z[r + oy][c + ox] = value(r, c);
+    naxes[1] = nnx;
+    naxes[2] = nny;
+    return z;
+}
+
+} // namespace
 
 int psfcheck(image *psf)
 {
@@ -32,19 +56,9 @@ int psfcheck(image *psf)
 
     if (nx % 2 == 0 && ny % 2 == 0)
         return 0;
-    const long ox = nx % 2, oy = ny % 2;
-    const long nnx = nx + ox, nny = ny + oy;
-    float **z = matrix(1, nny, 1, nnx);
-    for (long r = 1; r <= nny; r++)
-        for (long c = 1; c <= nnx; c++)
-            z[r][c] = 0;
-    for (long r = 1; r <= ny; r++)
-        for (long c = 1; c <= nx; c++)
-            z[r + oy][c + ox] = psf->z[r][c];
-    free_matrix(psf->z, 1, ny, 1, nx);
-    psf->z = z;
-    psf->naxes[1] = nnx;
-    psf->naxes[2] = nny;
+    float **odd = psf->z;
+    psf->z = even_matrix(nx, ny, [odd](long r, long c) { return odd[r][c]; }, psf->naxes);
+    free_matrix(odd, 1, ny, 1, nx);
     return 0;
 }
 
@@ -96,20 +110,11 @@ image *getkernel(const char *input_kernel)
     if (sum == 0 || !std::isfinite(sum))
         return nullptr;
 
-    // Odd sizes gain a zero first row or column, so that the centre pixel
-    // is (nx/2 + 1, ny/2 + 1) as for the PSF.
-    const long nx = w + w % 2, ny = h + h % 2;
-    const long c0 = w % 2, r0 = h % 2;
+    // Odd sizes are padded as for the PSF.
     image *k = new image;
-    k->naxes[1] = nx;
-    k->naxes[2] = ny;
-    k->z = matrix(1, ny, 1, nx);
-    for (long r = 1; r <= ny; r++)
-        for (long c = 1; c <= nx; c++)
-            k->z[r][c] = 0;
-    for (long r = 0; r < h; r++)
-        for (long c = 0; c < w; c++)
-            k->z[r + 1 + r0][c + 1 + c0] = static_cast<float>(rows[r][c]);
+    k->z = even_matrix(
+        w, h, [&rows](long r, long c) { return static_cast<float>(rows[r - 1][c - 1]); },
+        k->naxes);
     return k;
 }
 
