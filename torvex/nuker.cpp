@@ -279,10 +279,7 @@ double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool 
 {
     auto value = [&](double x, double y) {
         render::sample_point p;
-        if (f.c == 2)
-            render::locate<true>(f, x, y, p);
-        else
-            render::locate<false>(f, x, y, p);
+        render::locate_any(f, x, y, p);
         double w, l1w;
         return law.at(std::log(p.r), w, l1w);
     };
@@ -330,13 +327,10 @@ void nuker(float *a, int *ia, image *model, derivs *df)
 {
     if (!(a[5] >= 0.01f))
         a[5] = 0.01f; // also in the caller's parameters
-    float ta[11];
-    for (int k = 1; k <= 10; k++)
-        ta[k] = a[k];
     const int os = input.sampfac;
-    const double ib = render::surface_intensity(model->muzpt, ta[3]);
-    const nuker_law law(ta, ib);
-    const render::ellipse_frame f = render::make_frame(ta);
+    const double ib = render::surface_intensity(model->muzpt, a[3]);
+    const nuker_law law(a, ib);
+    const render::ellipse_frame f = render::make_frame(a);
 
     bool free_slot[11];
     bool any_derivs = false;
@@ -355,19 +349,16 @@ void nuker(float *a, int *ia, image *model, derivs *df)
     // The cells take the position angle in radians.
     float pa_rad[11];
     for (int k = 1; k <= 10; k++)
-        pa_rad[k] = ta[k];
+        pa_rad[k] = a[k];
     pa_rad[3] = static_cast<float>(ib);
-    pa_rad[9] = static_cast<float>(kPi2 - (-ta[9] / 180.0 * 3.141592654 + 1.570796327));
+    pa_rad[9] = static_cast<float>(kPi2 - (-a[9] / 180.0 * 3.141592654 + 1.570796327));
     nuker_cell cell{law, f.c, f.q, any_derivs, {}};
 
     const long nx = df->naxes[1], ny = df->naxes[2];
     for (long y = 1; y <= ny; y++) {
         for (long x = 1; x <= nx; x++) {
             render::sample_point p;
-            if (f.c == 2)
-                render::locate<true>(f, x, y, p);
-            else
-                render::locate<false>(f, x, y, p);
+            render::locate_any(f, x, y, p);
             double d[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
             double value;
             if (p.r < 5 * os) {

@@ -99,6 +99,15 @@ inline void locate(const ellipse_frame &f, double x, double y, sample_point &p)
         p.r = kFloor;
 }
 
+// locate on the path that the frame's exponent calls for.
+inline void locate_any(const ellipse_frame &f, double x, double y, sample_point &p)
+{
+    if (f.c == 2)
+        locate<true>(f, x, y, p);
+    else
+        locate<false>(f, x, y, p);
+}
+
 // log r of a located sample.
 template <bool Ellipse2>
 inline double log_radius(const ellipse_frame &f, const sample_point &p)
