@@ -102,12 +102,16 @@ size_t grid_count(long nrow, long ncol)
 
 // Pointer blocks keep at least two slots, so that an empty range still has
 // the slot that holds the first row (and the release routine can find the
-// data block through it).
+// data block through it); 0 (an overflow) stays 0.
+size_t pointer_slots(size_t n)
+{
+    return n == 1 ? 2 : n;
+}
+
 template <typename T>
 size_t pointer_count(long lo, long hi)
 {
-    size_t n = block_count<T>(lo, hi);
-    return n == 1 ? 2 : n;
+    return pointer_slots(block_count<T>(lo, hi));
 }
 
 template <typename T>
@@ -198,8 +202,7 @@ float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh)
                                        "allocation failure 1 in f3tensor()");
     t += 1 - nrl;
 
-    size_t ncols = grid_count<float *>(nrow, ncol);
-    float **cols = alloc_block<float *>(ncols == 1 ? 2 : ncols,
+    float **cols = alloc_block<float *>(pointer_slots(grid_count<float *>(nrow, ncol)),
                                         "allocation failure 2 in f3tensor()");
     t[nrl] = cols + 1 - ncl;
 
