@@ -26,17 +26,20 @@ int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, flo
         return 1;
     }
     FILE *f = fdopen(fd, "w");
-    if (!f) {
-        pfunc("\n-- ERROR: Cannot write the restart file %s: %s.\n", newout, strerror(errno));
+    bool failed = !f;
+    if (f) {
+        input.create = 0;
+        menu(&input, fpar, f, xoffset, yoffset, chisq, ndof);
+        failed = ferror(f) != 0;
+        failed = fclose(f) != 0 || failed;
+    } else {
         close(fd);
-        return 1;
     }
-
-    input.create = 0;
-    menu(&input, fpar, f, xoffset, yoffset, chisq, ndof);
-    bool failed = ferror(f) != 0;
-    if (fclose(f) != 0 || failed) {
+    if (failed) {
         pfunc("\n-- ERROR: Cannot write the restart file %s: %s.\n", newout, strerror(errno));
+        // A file cut short reads as a parameter file with fewer components.
+        remove(newout);
+        strcpy(newout, "none");
         return 1;
     }
     return 0;

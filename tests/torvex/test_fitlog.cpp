@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace fits_util;
 
@@ -197,6 +200,31 @@ TEST_F(FitLog, UnwritableRestartFileIsReported)
     std::string msg = testing::internal::GetCapturedStderr();
     EXPECT_NE(msg.find("Cannot create the restart file torvex.01"), std::string::npos) << msg;
     EXPECT_STREQ(name, "none");
+}
+
+// A full disk, played by a limit on the file size: the restart file is cut
+// short.  A short parameter file reads as one with fewer components, so it
+// must neither stay behind nor be named in fit.log.
+TEST_F(FitLog, RestartFileCutShortIsRemoved)
+{
+    InDir in(dir.path());
+    char name[RESTART_NAME_SIZE];
+    rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 200;
+    auto was = signal(SIGXFSZ, SIG_IGN);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int r = outmenu(&gal, name, 0, 0, 0, 0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, was);
+    std::string msg = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(r, 1);
+    EXPECT_NE(msg.find("Cannot write the restart file torvex.01"), std::string::npos) << msg;
+    EXPECT_STREQ(name, "none");
+    EXPECT_NE(access("torvex.01", F_OK), 0);
 }
 
 } // namespace
