@@ -242,7 +242,7 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
     std::string line;
     while (std::getline(in, line)) {
         lineno++;
-        if (line[0] == '#' || blankstr(line.c_str()))
+        if (blankstr(line.c_str())) // blank, or a comment from its first word
             continue;
         std::vector<std::string> words = split(line);
         if (words.size() < 4) {
