@@ -2,6 +2,7 @@
 
 #include "torvex/ellipse.h"
 #include "torvex/mkmodel.h"
+#include "torvex/render.h"
 
 #include <cmath>
 
@@ -67,8 +68,8 @@ const char *too_bright(const fitpars *p, float magzpt, float muzpt)
     if (objtype_is(p->objtype, "sky") || !std::isfinite(p->a[3]))
         return nullptr;
     const bool surface = objtype_is(p->objtype, "king") || objtype_is(p->objtype, "nuker");
-    const double counts = surface ? std::pow(10.0, (p->a[3] - muzpt) / -2.5)
-                                  : std::pow(10.0, (magzpt - p->a[3]) / 2.5);
+    const double counts = surface ? render::surface_intensity(muzpt, p->a[3])
+                                  : render::flux(magzpt, p->a[3]);
     if (counts <= 1e30)
         return nullptr;
     return surface ? "The surface brightness asks for more than 1e30 counts per pixel"
