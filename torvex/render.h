@@ -3,7 +3,8 @@
 // ellipse, the sub-pixel grid and the chain rule that turns a profile's
 // radial slope into the derivatives by x, y, q, PA and c.
 //
-// A profile type P supplies
+// A profile type P (deriving from profile_base below, which holds the
+// fields and a default outside) supplies
 //     sampling_rule rule; double size;         // for nsubsamp
 //     double i0;                               // central or reference intensity
 //     double di0_dq;                           // dI0/dq (-I0/q, or 0)
