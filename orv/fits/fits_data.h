@@ -319,6 +319,7 @@ void FitsIn::readDataArray(MArrayIter<T, N>& it) {
     return;
   }
   fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
+  checkImageData();
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
   fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), total);
   fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);

@@ -253,6 +253,15 @@ TEST_F(FitsStream, GroupCountsDoNotChangeTheImageSize) {
       ASSERT_EQ(3, a.length(1));
       EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), elements(a));
     }
+    // An array with storage is filled by the same pixels or refused the same
+    // way, never left as it was.
+    FitsIn again(file, true, false);
+    MArray<float, 2> held(3, 2);
+    held = -1.0f;
+    EXPECT_EQ(read, fitsError([&] { again >> held; }));
+    if (read == "no exception") {
+      EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), elements(held));
+    }
     const std::string copy = path("gc.fits");
     const std::string copied = fitsError([&] {
       FitsOut out(copy, in, true, false);
