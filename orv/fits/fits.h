@@ -176,7 +176,7 @@ class FitsOut : public FitsHeader, public FitsIO {
   void resetArrayKeys();
 
   // Stores the iterator's elements as the whole data segment, or into the
-  // region's pixels; the shapes must agree. Integer BITPIX values saturate
+  // region's pixels when one is set; the shapes must agree. Integer BITPIX values saturate
   // at the type's limits and NaN is stored as 0.
   template <class T, int N>
   void writeDataArray(MArrayIterConst<T, N>& it);

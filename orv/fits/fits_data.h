@@ -338,6 +338,11 @@ void FitsIn::readRegionArray(MArrayIter<T, N>& it) {
 
 template <class T, int N>
 void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
+  // Under a region only the region's span is mapped.
+  if (region) {
+    writeRegionArray(it);
+    return;
+  }
   unsigned char* data = begin();
   fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);

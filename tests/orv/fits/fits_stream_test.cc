@@ -565,6 +565,16 @@ TEST_F(FitsStream, RegionsOfAnExistingFileAreWrittenInPlace) {
     MArray<float, 2> block(3, 2);
     block = -1.0f;
     patch << block;
+    // Under a region only its span is mapped: the data writer stores into
+    // the region too, and refuses an array of the whole image.
+    patch.setRegion(box({{3, 5}, {2, 3}}));
+    MArray<float, 2> whole(10, 6);
+    whole = 7.0f;
+    MArrayIterConst<float, 2> all(whole);
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { patch.writeDataArray(all); }));
+    MArrayIterConst<float, 2> blockElements(block);
+    patch.writeDataArray(blockElements);
+    patch.closeData();
   }
   const std::vector<float> got = cfitsioRead<float>(file);
   for (int j = 1; j <= 6; ++j)
