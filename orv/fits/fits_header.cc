@@ -231,7 +231,6 @@ void FitsHeader::readHeader(const std::string& file, bool allJunk) {
     throw FitsException("no further extensions");
 
   lastParsed = nullptr;
-  lastParsedIsJunk = false;
   std::string record(RECORD, ' ');
   for (;;) {
     // Only whole records are read: a file that ends inside its header is an
@@ -289,7 +288,6 @@ unsigned long FitsHeader::parseRecord(const std::string& record, bool allJunk) {
       if (!quiet) std::cerr << image << std::endl << e.what() << "\nAdding to junk list\n";
       addJunkCard(image);
       lastParsed = nullptr;
-      lastParsedIsJunk = true;
     }
   }
   return offset;
@@ -299,7 +297,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
   std::unique_ptr<FitsCard> card(parseCard(image));
   if (!card) {
     lastParsed = nullptr;
-    lastParsedIsJunk = false;
     return;
   }
   if (card->isJunk()) {
@@ -309,7 +306,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
     }
     junkList.push_back(std::move(card));
     lastParsed = nullptr;
-    lastParsedIsJunk = true;
     return;
   }
   FitsCard* filed = card.get();
@@ -318,7 +314,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
   else
     addValueCard(card.release());
   lastParsed = filed;
-  lastParsedIsJunk = false;
 }
 
 unsigned long FitsHeader::parseMandatory(const std::string& record) {

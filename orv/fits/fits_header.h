@@ -160,7 +160,6 @@ class FitsHeader {
   // The card the previous card image of the header being read went to, so
   // that a CONTINUE card can follow it; null when there is none.
   FitsCard* lastParsed = nullptr;
-  bool lastParsedIsJunk = false;
 };
 
 }  // namespace orv
