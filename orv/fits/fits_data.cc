@@ -1,5 +1,7 @@
 #include "orv/fits/fits_data.h"
 
+#include <cstring>
+
 namespace orv {
 
 namespace fitsdata {
@@ -62,6 +64,48 @@ void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& 
 }
 
 }  // namespace fitsdata
+
+namespace {
+
+// Checks that `region` is a sub-box of `full` with ascending ranges; the copy
+// must never run outside the data block.
+void checkSubBox(const util::Region& full, const util::Region& region) {
+  const unsigned long n = full.getDimensions();
+  bool inside = n > 0 && region.getDimensions() == n;
+  for (unsigned long d = 1; inside && d <= n; ++d)
+    inside = region.getStart(d) >= full.getStart(d) && region.getStart(d) <= region.getEnd(d) &&
+             region.getEnd(d) <= full.getEnd(d);
+  if (!inside)
+    throw FitsException("request for illegal region:\n" + region.toString() + " is no subarray of " +
+                        full.toString());
+}
+
+std::size_t pixelSize(int bitpix) { return static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8; }
+
+}  // namespace
+
+void copyRawRegionArray(unsigned char* dest, const unsigned char* src, int bitpix,
+                        const util::Region& full, const util::Region& region) {
+  checkSubBox(full, region);
+  const std::size_t size = pixelSize(bitpix);
+  // The region walk of the converters, run by run; it only reads here.
+  fitsdata::BoxWalk walk(const_cast<unsigned char*>(src), size, full, region);
+  for (std::size_t left = region.getLength(); left > 0 && walk.left > 0;) {
+    const std::size_t n = walk.left;
+    std::memcpy(dest, walk.run, n * size);
+    dest += n * size;
+    left -= n;
+    walk.advance(n);
+  }
+}
+
+unsigned char* getRawRegionArray(const unsigned char* src, int bitpix, const util::Region& full,
+                                 const util::Region& region) {
+  checkSubBox(full, region);
+  unsigned char* buffer = new unsigned char[pixelSize(bitpix) * region.getLength()];
+  copyRawRegionArray(buffer, src, bitpix, full, region);
+  return buffer;
+}
 
 float* FitsIn::getDataArray(float*) {
   if (!region) checkImageData();
