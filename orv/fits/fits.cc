@@ -82,6 +82,20 @@ void FitsIO::unmap() {
   mapOffset = 0;
 }
 
+bool FitsIO::mapSpan(int fd, long start, long length, bool writable) {
+  // Maps begin on a page boundary: the page of `start` comes along whole.
+  const long page = ::getpagesize();
+  const long offset = start / page * page;
+  const std::size_t bytes = static_cast<std::size_t>(start - offset + length);
+  void* map = writable ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset)
+                       : ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, offset);
+  if (map == MAP_FAILED) return false;
+  mapAddress = static_cast<char*>(map);
+  mapLength = bytes;
+  mapOffset = offset;
+  return true;
+}
+
 void FitsIO::checkRegion(std::size_t i) const {
   if (!region) throw FitsException("request for unset region");
   if (i == 0) throw FitsException("request for invalid region parameter");
@@ -157,7 +171,6 @@ void FitsIn::openData() {
   if (first && first->what_id() == 3 && first->getString() != "IMAGE")
     throw FitsException(first->getString() + " extension not supported until now.");
 
-  const long page = ::getpagesize();
   Span span{0, dataLength};
   if (region) span = regionSpan(*region, naxes, bytpix);
 
@@ -169,13 +182,8 @@ void FitsIn::openData() {
   if (size < dataOffset + dataLength || size < start + span.length)
     throw FitsException("FITS file '" + fileName + "' is truncated: its data segment is incomplete");
 
-  const long offset = start / page * page;
-  const std::size_t length = static_cast<std::size_t>(start % page + span.length);
-  void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.fd, offset);
-  if (map == MAP_FAILED) throw FitsException("cannot map file '" + fileName + "' for reading");
-  mapAddress = static_cast<char*>(map);
-  mapLength = length;
-  mapOffset = offset;
+  if (!mapSpan(file.fd, start, span.length, false))
+    throw FitsException("cannot map file '" + fileName + "' for reading");
 }
 
 void FitsIn::freeData() { unmap(); }
@@ -423,16 +431,11 @@ void FitsOut::setGeometry(int bitpix, const util::Region& r) {
 void FitsOut::openData(int bitpix, int naxis, const int* naxes) {
   Descriptor file(setGeometry(bitpix, naxis, naxes));
   if (dataLength > 0) {
-    const std::size_t length = static_cast<std::size_t>(dataOffset + dataLength);
-    void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, 0);
-    if (map == MAP_FAILED) {
+    if (!mapSpan(file.fd, 0, dataOffset + dataLength, true)) {
       ::close(file.release());
       removeCreated();
       throw FitsException("cannot map file for writing");
     }
-    mapAddress = static_cast<char*>(map);
-    mapLength = length;
-    mapOffset = 0;
     position = mapAddress + dataOffset;
   }
 }
@@ -473,19 +476,12 @@ void FitsOut::setRegion(const util::Region& r) {
   region.reset(new util::Region(r));
   if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
 
-  const long page = ::getpagesize();
   const Span span = regionSpan(r, naxes, bytpix);
   Descriptor file(::open(fileName.c_str(), O_RDWR));
   if (file.fd < 0) throw FitsException("cannot open file '" + fileName + "' for writing");
   const long start = dataOffset + span.first;
   checkFileSize(file.fd, std::max(dataOffset + dataLength, start + span.length));
-  const long offset = start / page * page;
-  const std::size_t length = static_cast<std::size_t>(start % page + span.length);
-  void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, offset);
-  if (map == MAP_FAILED) throw FitsException("cannot map file for writing");
-  mapAddress = static_cast<char*>(map);
-  mapLength = length;
-  mapOffset = offset;
+  if (!mapSpan(file.fd, start, span.length, true)) throw FitsException("cannot map file for writing");
 }
 
 void FitsOut::requireMap() const {

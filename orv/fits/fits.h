@@ -43,6 +43,10 @@ class FitsIO {
  protected:
   // Unmaps and zeroes every map field (address, cursor, length, offset).
   void unmap();
+  // Maps `length` bytes of the open file from byte `start` on (shared and
+  // writable, or private and read-only) into the map fields; false when the
+  // system refuses.
+  bool mapSpan(int fd, long start, long length, bool writable);
 
   std::string fileName;
   char* mapAddress;
