@@ -347,9 +347,7 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int* naxes) {
   mandatory.emplace_back(new FitsIntCard("NAXIS   ", naxis, true, ""));
   CardList axes;
   for (int i = 1; i <= naxis; ++i) {
-    std::string key = "NAXIS" + std::to_string(i);
-    key.resize(FitsPhysical_::KEYWORD_LENGTH, ' ');
-    axes.emplace_back(new FitsIntCard(key, naxes[i - 1], true, ""));
+    axes.emplace_back(new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
   }
   mandatoryList.swap(mandatory);
   naxisList.swap(axes);
@@ -535,7 +533,6 @@ void FitsOut::copyData(FitsIn& in) {
     for (int d = 1; d <= in.getNaxis(); ++d) axes.push_back(in.getNaxis(d));
     openData(in.getBitpix(), in.getNaxis(), axes.data());
     if (in.getDataLength() > 0) {
-      if (!mapAddress) throw FitsException("Attempt to write file of unspecified geometry.");
       // The image's pixels only: group parameters and heaps are no pixels.
       std::memcpy(begin(), source, static_cast<std::size_t>(dataLength));
     }
