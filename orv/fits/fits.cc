@@ -331,30 +331,25 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int* naxes) {
   if (!FitsKnownList::isLegalBitpix(bitpix)) throw FitsException("invalid BITPIX");
   if (naxis > FitsKnownList::NAXIS_HI_LIMIT) throw FitsException("NAXIS restricted to < 1000");
   if (naxis < FitsKnownList::NAXIS_LO_LIMIT) throw FitsException("NAXIS may not be negative");
-  // The axes are checked before anything changes, so a refusal leaves the
-  // header as it was.
-  long pixels = 1;
-  for (int i = 0; i < naxis; ++i) {
-    if (naxes[i] < 1) throw FitsException("invalid or insane NAXIS setting (NAXIS negative or 0)");
-    if (__builtin_mul_overflow(pixels, static_cast<long>(naxes[i]), &pixels) ||
-        pixels > (1L << 62) / 8)
-      throw FitsException("invalid or insane NAXIS setting (data segment too large)");
-  }
+  CardList axes;
+  for (int i = 1; i <= naxis; ++i)
+    axes.emplace_back(new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
+  // The axes are measured before anything changes, so a refusal leaves the
+  // header as it was; a new file keeps room for the header it will get.
+  const int bytesPerPixel = (bitpix < 0 ? -bitpix : bitpix) / 8;
+  Axes measured = measureAxes(axes, naxis, bytesPerPixel, (1L << 62) / 8);
 
   CardList mandatory;
   mandatory.emplace_back(new FitsBoolCard("SIMPLE  ", true, true, ""));
   mandatory.emplace_back(new FitsIntCard("BITPIX  ", bitpix, true, ""));
   mandatory.emplace_back(new FitsIntCard("NAXIS   ", naxis, true, ""));
-  CardList axes;
-  for (int i = 1; i <= naxis; ++i) {
-    axes.emplace_back(new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
-  }
   mandatoryList.swap(mandatory);
   naxisList.swap(axes);
   this->bitpix = bitpix;
-  bytpix = (bitpix < 0 ? -bitpix : bitpix) / 8;
+  bytpix = bytesPerPixel;
   this->naxis = naxis;
-  checkNaxis();
+  this->naxes = std::move(measured.lengths);
+  dataLength = measured.dataLength;
 }
 
 int FitsOut::createFile(int bitpix, int naxis, const int* naxes) {

@@ -376,38 +376,47 @@ unsigned long FitsHeader::parseNaxis(const std::string& record, unsigned long of
 
 void FitsHeader::checkNaxis() {
   naxes.clear();
-  if (naxis <= 0) {
-    dataLength = 0;
-    return;
-  }
-  auto fail = [this](const char* message) {
+  Axes axes;
+  try {
+    axes = measureAxes(naxisList, naxis, bytpix, LONG_MAX);
+  } catch (const FitsException&) {
     naxisList.clear();
-    naxes.clear();
-    throw FitsException(message);
-  };
-  if (naxisList.size() != static_cast<std::size_t>(naxis)) fail("invalid NAXIS setting (NAXIS key missing)");
+    throw;
+  }
+  naxes = std::move(axes.lengths);
+  dataLength = axes.dataLength;
+}
+
+FitsHeader::Axes FitsHeader::measureAxes(const CardList& cards, int count, int bytesPerPixel,
+                                         long maxPixels) const {
+  const char* const missing = "invalid NAXIS setting (NAXIS key missing)";
+  const char* const tooLarge = "invalid or insane NAXIS setting (data segment too large)";
+  if (count <= 0) return Axes();  // no data segment
+  if (cards.size() != static_cast<std::size_t>(count)) throw FitsException(missing);
+  Axes axes;
   long product = 1;
   long expected = 1;
-  for (const auto& card : naxisList) {
-    if (!card || card->what_id() != ID_NAXIS) fail("invalid NAXIS setting (NAXIS key missing)");
+  for (const auto& card : cards) {
+    if (!card || card->what_id() != ID_NAXIS) throw FitsException(missing);
     const std::string number = card->getKeyword().substr(5, 3);
     const long n = std::strtol(number.c_str(), nullptr, 10);
-    if (n != expected) fail("invalid NAXIS list (NAXIS keys missordered)");
+    if (n != expected) throw FitsException("invalid NAXIS list (NAXIS keys missordered)");
     const long length = card->getInt();
-    if (length < 1) fail("invalid or insane NAXIS setting (NAXIS negative or 0)");
-    if (length > INT_MAX || __builtin_mul_overflow(product, length, &product))
-      fail("invalid or insane NAXIS setting (data segment too large)");
-    naxes.push_back(static_cast<int>(length));
+    if (length < 1) throw FitsException("invalid or insane NAXIS setting (NAXIS negative or 0)");
+    if (length > INT_MAX || __builtin_mul_overflow(product, length, &product) || product > maxPixels)
+      throw FitsException(tooLarge);
+    axes.lengths.push_back(static_cast<int>(length));
     expected = n + 1;
   }
   // The end of the data, rounded up to whole records, must be a file offset.
   long pixels;
   long bytesPerGroup;
   if (pcount < 0 || gcount < 0 || __builtin_add_overflow(product, pcount, &pixels) ||
-      __builtin_mul_overflow(gcount, static_cast<long>(bytpix), &bytesPerGroup) ||
-      __builtin_mul_overflow(pixels, bytesPerGroup, &dataLength) ||
-      dataLength > LONG_MAX - dataOffset - static_cast<long>(RECORD))
-    fail("invalid or insane NAXIS setting (data segment too large)");
+      __builtin_mul_overflow(gcount, static_cast<long>(bytesPerPixel), &bytesPerGroup) ||
+      __builtin_mul_overflow(pixels, bytesPerGroup, &axes.dataLength) ||
+      axes.dataLength > LONG_MAX - dataOffset - static_cast<long>(RECORD))
+    throw FitsException(tooLarge);
+  return axes;
 }
 
 // --- filing cards -------------------------------------------------------------

@@ -622,6 +622,20 @@ TEST_F(FitsStream, FailedWritesLeaveNoFile) {
   EXPECT_NE(0, ::access(file.c_str(), F_OK));
   FitsOut unmapped(file);
   EXPECT_EQ(fe("Attempt to write file of unspecified geometry."), fitsError([&] { unmapped.begin(); }));
+  // A refused geometry leaves the header as it was; a new file keeps room
+  // for its header, so 3 * 2^60 pixels are too many even at BITPIX 8.
+  FitsOut kept(file);
+  const int good[2] = {3, 2}, zero[2] = {4, 0}, huge[3] = {1 << 30, 1 << 30, 3};
+  kept.resetMandatories(-32, 2, good);
+  EXPECT_EQ(fe("invalid or insane NAXIS setting (NAXIS negative or 0)"),
+            fitsError([&] { kept.resetMandatories(16, 2, zero); }));
+  EXPECT_EQ(fe("invalid or insane NAXIS setting (data segment too large)"),
+            fitsError([&] { kept.resetMandatories(8, 3, huge); }));
+  EXPECT_EQ(-32, kept.getBitpix());
+  EXPECT_EQ(2, kept.getNaxis());
+  EXPECT_EQ(2, kept.getNaxis(2));
+  EXPECT_EQ(24, kept.getDataLength());
+  EXPECT_EQ(2u, kept.getNaxisList().size());
 
   // A file-size limit stands in for a full disk. Written arrays fail on the
   // write, mapped data segments when their space is claimed, before any
