@@ -13,14 +13,31 @@ namespace {
 
 bool isBlank(char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; }
 
-// One value read as a string stream reads it: leading white space skipped,
-// the longest valid prefix taken, the rest ignored.
-template <class T>
-std::ios::iostate readValue(const std::string& text, T& value) {
-  std::istringstream in(text);
-  in >> value;
-  return in.rdstate();
+[[noreturn]] void readFailed(bool bad, const std::string* line) {
+  if (bad) throw IOException("Bad stream state!");
+  if (line) throw IOException("Failed to read data from line: " + *line);
+  throw IOException("Failed to read data from file!");
 }
+
+// Values read as a string stream reads them: leading white space skipped,
+// the longest valid prefix taken, the rest ignored. One stream serves a
+// whole column: setting one up costs more than reading the value.
+class ValueReader {
+ public:
+  // A failure names the data line, or the file when line is null.
+  template <class T>
+  T read(const std::string& text, const std::string* line) {
+    in.clear();
+    in.str(text);
+    T value{};
+    in >> value;
+    if (in.fail()) readFailed(in.bad(), line);
+    return value;
+  }
+
+ private:
+  std::istringstream in;
+};
 
 void requireColumn(int c) {
   if (c < 1) throw IOException("Column does not exist!");
@@ -206,13 +223,11 @@ MArray<T, 1> AscFile::readSingleCol__(int c) {
   if (rowCount == 0) countRows__();
   MArray<T, 1> column(rowCount);
   column = T(0);
+  ValueReader values;
   std::string line;
   int r = 0;
   while (readNextLine__(line)) {
-    T value{};
-    const std::ios::iostate state = readValue(readColumnFromLine__(c, line), value);
-    if (state & std::ios::badbit) throw IOException("Bad stream state!");
-    if (state & std::ios::failbit) throw IOException("Failed to read data from file!");
+    const T value = values.read<T>(readColumnFromLine__(c, line), nullptr);
     if (++r <= rowCount) column(r) = value;
   }
   return column;
@@ -230,17 +245,12 @@ MArray<T, 2> AscFile::readCols__(int c1, int c2) {
   if (rowCount == 0) countRows__();
   MArray<T, 2> table(c2 - c1 + 1, rowCount);
   table = T(0);
+  ValueReader values;
   std::string line;
   int r = 0;
   while (readNextLine__(line)) {
     if (++r > rowCount) continue;
-    for (int i = c1; i <= c2; ++i) {
-      T value{};
-      const std::ios::iostate state = readValue(readColumnFromLine__(i, line), value);
-      if (state & std::ios::badbit) throw IOException("Bad stream state!");
-      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
-      table(i - c1 + 1, r) = value;
-    }
+    for (int i = c1; i <= c2; ++i) table(i - c1 + 1, r) = values.read<T>(readColumnFromLine__(i, line), &line);
   }
   return table;
 }
@@ -284,27 +294,22 @@ MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
     if (rowCount == 0) countRows__();
     MArray<float, 2> table(n > 0 ? n : 0, rowCount);
     table = 0.0f;
+    ValueReader values;
+    std::istringstream words;
     std::string line;
+    std::string word;
     int r = 0;
     while (readNextLine__(line)) {
       if (++r > rowCount || wanted.empty()) continue;
-      std::istringstream words(line);
-      std::string word;
-      std::ios::iostate state = std::ios::goodbit;
+      words.clear();
+      words.str(line);
       std::size_t next = 0;
       for (int number = 1; next < wanted.size(); ++number) {
-        if (!(words >> word)) {
-          state = words.rdstate();
-          break;
-        }
+        if (!(words >> word)) readFailed(words.bad(), &line);
         if (wanted[next].first != number) continue;
-        float value = 0.0f;
-        state = readValue(word, value);
-        if (state & (std::ios::badbit | std::ios::failbit)) break;
+        const float value = values.read<float>(word, &line);
         for (; next < wanted.size() && wanted[next].first == number; ++next) table(wanted[next].second, r) = value;
       }
-      if (state & std::ios::badbit) throw IOException("Bad stream state!");
-      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
     }
     return table;
   });
