@@ -39,6 +39,38 @@ class ValueReader {
   std::istringstream in;
 };
 
+// The columns of a data line, one after the other from the left: runs of
+// white space separate them, or each delimiter does.
+class ColumnCursor {
+ public:
+  ColumnCursor(const std::string& line, char delimiter) : line(line), delimiter(delimiter) {}
+
+  // The text of the next column; throws when the line has no further one.
+  std::string next() {
+    if (delimiter == 0) {
+      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
+      while (pos < line.size() && isBlank(line[pos])) ++pos;
+      const std::size_t begin = pos;
+      while (pos < line.size() && !isBlank(line[pos])) ++pos;
+      return line.substr(begin, pos - begin);
+    }
+    if (started) {
+      const std::size_t at = line.find(delimiter, pos);
+      if (at == std::string::npos) throw IOException("Column does not exist!");
+      pos = at + 1;
+    }
+    started = true;
+    const std::size_t end = line.find(delimiter, pos);
+    return line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+  }
+
+ private:
+  const std::string& line;
+  char delimiter;
+  std::size_t pos = 0;
+  bool started = false;
+};
+
 void requireColumn(int c) {
   if (c < 1) throw IOException("Column does not exist!");
 }
@@ -195,26 +227,9 @@ int AscFile::cols() {
 
 std::string AscFile::readColumnFromLine__(int c, const std::string& line) const {
   requireColumn(c);
-  if (delimiter == 0) {
-    std::size_t pos = 0;
-    std::string word;
-    for (int k = 1; k <= c; ++k) {
-      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
-      while (pos < line.size() && isBlank(line[pos])) ++pos;
-      const std::size_t begin = pos;
-      while (pos < line.size() && !isBlank(line[pos])) ++pos;
-      word = line.substr(begin, pos - begin);
-    }
-    return word;
-  }
-  std::size_t begin = 0;
-  for (int k = 1; k < c; ++k) {
-    const std::size_t next = line.find(delimiter, begin);
-    if (next == std::string::npos) throw IOException("Column does not exist!");
-    begin = next + 1;
-  }
-  const std::size_t end = line.find(delimiter, begin);
-  return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  ColumnCursor columns(line, delimiter);
+  for (int k = 1; k < c; ++k) columns.next();
+  return columns.next();
 }
 
 template <class T>
@@ -250,7 +265,10 @@ MArray<T, 2> AscFile::readCols__(int c1, int c2) {
   int r = 0;
   while (readNextLine__(line)) {
     if (++r > rowCount) continue;
-    for (int i = c1; i <= c2; ++i) table(i - c1 + 1, r) = values.read<T>(readColumnFromLine__(i, line), &line);
+    // The line is walked once from the left, not once per column.
+    ColumnCursor columns(line, delimiter);
+    for (int k = 1; k < c1; ++k) columns.next();
+    for (int i = c1; i <= c2; ++i) table(i - c1 + 1, r) = values.read<T>(columns.next(), &line);
   }
   return table;
 }
