@@ -111,15 +111,12 @@ float* FitsIn::getDataArray(float*) {
   if (!region) checkImageData();
   const std::size_t total = region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
   unsigned char* data = begin();
+  const std::size_t size = static_cast<std::size_t>(bytpix);
+  fitsdata::BoxWalk src = region ? fitsdata::BoxWalk(data, size, getFullRegion(), *region)
+                                 : fitsdata::BoxWalk(data, size, total);
   std::unique_ptr<float[]> buffer(new float[total]);
   fitsdata::LinearWalk<float*> dst(buffer.get(), total);
-  if (region) {
-    fitsdata::BoxWalk src(data, static_cast<std::size_t>(bytpix), getFullRegion(), *region);
-    fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
-  } else {
-    fitsdata::BoxWalk src(data, static_cast<std::size_t>(bytpix), total);
-    fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
-  }
+  fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
   return buffer.release();
 }
 
