@@ -421,8 +421,6 @@ FitsHeader::Axes FitsHeader::measureAxes(const CardList& cards, int count, int b
 
 // --- filing cards -------------------------------------------------------------
 
-void FitsHeader::deleteJunkOf(const std::string& keyword) { eraseCardsFromJunkList(keyword); }
-
 void FitsHeader::addValueCard(FitsCard* raw) {
   std::unique_ptr<FitsCard> card(raw);
   const std::string keyword = card->getKeyword();
@@ -432,7 +430,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
   if (card->isCommentary()) throw FitsException("commentary card, try addCommentCard()");
 
   if (card->isExtension()) {
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, extensionList);
     if (id == ID_PCOUNT) pcount = card->getInt();
     if (id == ID_GCOUNT) gcount = card->getInt();
@@ -451,7 +449,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     if (id == ID_EPOCH && !hasEquinox)
       equinox.reset(new FitsFloatCard("EQUINOX ", card->getFloat(), true,
                                       "taken from deprecated EPOCH keyword"));
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, otherList);
     if (card->isDate()) {
       otherList.push_front(std::move(card));
@@ -473,7 +471,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
   if (card->isArray()) {
     if (id == ID_BSCALE) bscale = card->getFloat();
     if (id == ID_BZERO) bzero = card->getFloat();
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, arrayList);
     arrayList.push_back(std::move(card));
     return;
@@ -483,7 +481,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     junkList.push_back(std::move(card));
     return;
   }
-  deleteJunkOf(keyword);
+  eraseCardsFromJunkList(keyword);
   eraseCardFromList(keyword, userList);
   userList.push_back(std::move(card));
 }

@@ -165,7 +165,6 @@ class FitsHeader {
   void warn(const std::string& text) const;
   void addCommentChunks(const std::string& keyword, const std::string& text);
   void routeParsedCard(const std::string& image);
-  void deleteJunkOf(const std::string& keyword);
 
   // The card the previous card image of the header being read went to, so
   // that a CONTINUE card can follow it; null when there is none.
