@@ -59,8 +59,10 @@ std::vector<long> squeezed(const std::vector<int>& lengths) {
   return out;
 }
 
+void shapeMismatch() { throw FitsException("NAXIS or slice does not match MArray dimensions"); }
+
 void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& elements) {
-  if (pixels != elements) throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (pixels != elements) shapeMismatch();
 }
 
 }  // namespace fitsdata
@@ -127,7 +129,7 @@ MArray<float, 2> getFitsMArray(FitsIn& s) {
   } else {
     for (int d = 1; d <= s.getNaxis(); ++d) lengths.push_back(s.getNaxis(d));
   }
-  if (lengths.size() != 2) throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (lengths.size() != 2) fitsdata::shapeMismatch();
   float* buffer = s.getDataArray(static_cast<float*>(nullptr));
   return MArray<float, 2>(buffer, static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));
 }
@@ -137,8 +139,7 @@ namespace {
 // Reads into the part of a that starts at its first indices and has the
 // given lengths, after setting all of a to 0.
 void readIntoCorner(MArray<float, 2>& a, FitsIn& s, int l1, int l2) {
-  if (l1 > a.length(1) || l2 > a.length(2))
-    throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (l1 > a.length(1) || l2 > a.length(2)) fitsdata::shapeMismatch();
   a = 0.0f;
   MArray<float, 2> corner(a, Range(a.firstIndex(1), a.firstIndex(1) + l1 - 1),
                           Range(a.firstIndex(2), a.firstIndex(2) + l2 - 1));
@@ -182,7 +183,7 @@ void insertFitsMArray(MArray<float, 2>& a, FitsIn& s) {
     s.readDataArray(it);
   } else {
     for (int d = 3; d <= n; ++d)
-      if (r.getLength(d) != 1) throw FitsException("NAXIS or slice does not match MArray dimensions");
+      if (r.getLength(d) != 1) fitsdata::shapeMismatch();
     readIntoCorner(a, s, static_cast<int>(r.getLength(1)), static_cast<int>(r.getLength(2)));
   }
 

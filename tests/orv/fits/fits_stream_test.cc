@@ -397,6 +397,18 @@ TEST_F(FitsStream, AWholeImageLandsAtTheFirstIndicesOfALargerArray) {
   EXPECT_EQ(1.0f, big(1, 1));
   EXPECT_EQ(-1.0f, big(2, 1));
   EXPECT_EQ(12.0f, big(7, 3));
+
+  // An iterator moved on from the first element, to the next run or to the
+  // end, visits fewer elements than the image has pixels.
+  MArray<float, 2> shaped(4, 3);
+  MArrayIter<float, 2> second(shaped), nextRun(shaped), past = MArrayIter<float, 2>::end(shaped);
+  ++second;
+  for (int k = 0; k < 4; ++k) ++nextRun;
+  for (MArrayIter<float, 2>* it : {&second, &nextRun, &past})
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { again.readDataArray(*it); }));
+  MArrayIter<float, 2> whole(shaped);
+  again.readDataArray(whole);
+  EXPECT_EQ(12.0f, shaped(4, 3));
 }
 
 // --- writing -----------------------------------------------------------------------------
@@ -574,6 +586,13 @@ TEST_F(FitsStream, RegionsOfAnExistingFileAreWrittenInPlace) {
     EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { patch.writeDataArray(all); }));
     MArrayIterConst<float, 2> blockElements(block);
     patch.writeDataArray(blockElements);
+    patch.closeData();
+    // The converters walk whole arrays: an iterator moved on from the first
+    // element is refused instead of walked past its array's end.
+    patch.setRegion(box({{3, 5}, {2, 3}}));
+    MArrayIterConst<float, 2> moved(block);
+    ++moved;
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { patch.writeRegionArray(moved); }));
     patch.closeData();
   }
   const std::vector<float> got = cfitsioRead<float>(file);
