@@ -180,25 +180,30 @@ bool AscFile::readNextLine__(std::string& line) {
   }
 }
 
-void AscFile::countRows__() {
+template <class F>
+void AscFile::fromWindowStart(F&& count) {
   stream.clear();
   const std::streamoff here = stream.tellg();
   stream.seekg(startPosition);
-  std::string line;
-  int n = 0;
-  while (readNextLine__(line)) ++n;
-  rowCount = n;
+  count();
   stream.clear();
   stream.seekg(here);
 }
 
+void AscFile::countRows__() {
+  fromWindowStart([this] {
+    std::string line;
+    int n = 0;
+    while (readNextLine__(line)) ++n;
+    rowCount = n;
+  });
+}
+
 void AscFile::countCols__() {
-  stream.clear();
-  const std::streamoff here = stream.tellg();
-  stream.seekg(startPosition);
-  std::string line;
-  columnCount = 0;
-  if (readNextLine__(line)) {
+  fromWindowStart([this] {
+    std::string line;
+    columnCount = 0;
+    if (!readNextLine__(line)) return;
     if (delimiter != 0) {
       columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
     } else {
@@ -206,9 +211,7 @@ void AscFile::countCols__() {
       std::string word;
       while (words >> word) ++columnCount;
     }
-  }
-  stream.clear();
-  stream.seekg(here);
+  });
 }
 
 int AscFile::rows() {
