@@ -250,12 +250,8 @@ class MArray {
   // storage nor applies fixed indices; slicearray and the view constructor do.
   template <int M>
   void slice(int& dim, const Range& r, const MArray<T, M>& a, int srcDim) {
-    const int to = dimIndex(dim);
-    const int from = a.dimIndex(srcDim);
-    shape_.base[to] = a.shape_.base[from];
-    shape_.length[to] = a.shape_.length[from];
-    shape_.stride[to] = a.shape_.stride[from];
-    restrict(shape_, data_, to, r);
+    int to = dimIndex(dim);
+    applyViewArg(shape_, data_, to, a.shape_, a.dimIndex(srcDim), r);
     shape_.recompute();
     ++dim;
   }

@@ -58,9 +58,8 @@ std::list<std::string> CommandLineReader::fileArguments() {
 }
 
 std::vector<std::string> CommandLineReader::fileArgumentsVector() {
-    std::vector<std::string> words;
-    for (; index_ < argc_; ++index_) words.emplace_back(argv_[index_]);
-    return words;
+    const std::list<std::string> words = fileArguments();
+    return {words.begin(), words.end()};
 }
 
 std::string CommandLineReader::progName() const {

@@ -110,6 +110,12 @@ bool readDigits(const std::string& text, std::size_t pos, std::size_t count, int
     return true;
 }
 
+// Reads the date "YYYY-MM-DD" that begins text.
+bool readIsoDate(const std::string& text, int& year, Fields& f) {
+    return text.size() >= 10 && text[4] == '-' && text[7] == '-' && readDigits(text, 0, 4, year) &&
+           readDigits(text, 5, 2, f.month) && readDigits(text, 8, 2, f.day);
+}
+
 bool allDigits(const std::string& text) {
     if (text.empty()) return false;
     for (char c : text)
@@ -285,15 +291,14 @@ FitsDate::FitsDate(const std::string& text) : time_(0), dateOnly_(true) {
         obsolete = yy <= 37;
         year = yy <= 37 ? 2000 + yy : 1900 + yy;
     } else if (text.size() == 10) {
-        if (text[4] != '-' || text[7] != '-') throw syntax;
-        if (!readDigits(text, 0, 4, year) || !readDigits(text, 5, 2, f.month) || !readDigits(text, 8, 2, f.day))
-            throw syntax;
+        if (!readIsoDate(text, year, f)) throw syntax;
     } else {
         // Whatever follows the seconds (a fraction, usually) is not read.
-        if (text.size() < 19 || text[10] != 'T' || text[13] != ':' || text[16] != ':') throw syntax;
-        if (!readDigits(text, 0, 4, year) || !readDigits(text, 5, 2, f.month) ||
-            !readDigits(text, 8, 2, f.day) || !readDigits(text, 11, 2, f.hour) ||
-            !readDigits(text, 14, 2, f.minute) || !readDigits(text, 17, 2, f.second))
+        if (text.size() < 19 || !readIsoDate(text, year, f) || text[10] != 'T' || text[13] != ':' ||
+            text[16] != ':')
+            throw syntax;
+        if (!readDigits(text, 11, 2, f.hour) || !readDigits(text, 14, 2, f.minute) ||
+            !readDigits(text, 17, 2, f.second))
             throw syntax;
         dateOnly_ = false;
     }

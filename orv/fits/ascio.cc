@@ -13,14 +13,63 @@ namespace {
 
 bool isBlank(char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; }
 
-// One value read as a string stream reads it: leading white space skipped,
-// the longest valid prefix taken, the rest ignored.
-template <class T>
-std::ios::iostate readValue(const std::string& text, T& value) {
-  std::istringstream in(text);
-  in >> value;
-  return in.rdstate();
+[[noreturn]] void readFailed(bool bad, const std::string* line) {
+  if (bad) throw IOException("Bad stream state!");
+  if (line) throw IOException("Failed to read data from line: " + *line);
+  throw IOException("Failed to read data from file!");
 }
+
+// Values read as a string stream reads them: leading white space skipped,
+// the longest valid prefix taken, the rest ignored. One stream serves a
+// whole column: setting one up costs more than reading the value.
+class ValueReader {
+ public:
+  // A failure names the data line, or the file when line is null.
+  template <class T>
+  T read(const std::string& text, const std::string* line) {
+    in.clear();
+    in.str(text);
+    T value{};
+    in >> value;
+    if (in.fail()) readFailed(in.bad(), line);
+    return value;
+  }
+
+ private:
+  std::istringstream in;
+};
+
+// The columns of a data line, one after the other from the left: runs of
+// white space separate them, or each delimiter does.
+class ColumnCursor {
+ public:
+  ColumnCursor(const std::string& line, char delimiter) : line(line), delimiter(delimiter) {}
+
+  // The text of the next column; throws when the line has no further one.
+  std::string next() {
+    if (delimiter == 0) {
+      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
+      while (pos < line.size() && isBlank(line[pos])) ++pos;
+      const std::size_t begin = pos;
+      while (pos < line.size() && !isBlank(line[pos])) ++pos;
+      return line.substr(begin, pos - begin);
+    }
+    if (started) {
+      const std::size_t at = line.find(delimiter, pos);
+      if (at == std::string::npos) throw IOException("Column does not exist!");
+      pos = at + 1;
+    }
+    started = true;
+    const std::size_t end = line.find(delimiter, pos);
+    return line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+  }
+
+ private:
+  const std::string& line;
+  char delimiter;
+  std::size_t pos = 0;
+  bool started = false;
+};
 
 void requireColumn(int c) {
   if (c < 1) throw IOException("Column does not exist!");
@@ -131,25 +180,30 @@ bool AscFile::readNextLine__(std::string& line) {
   }
 }
 
-void AscFile::countRows__() {
+template <class F>
+void AscFile::fromWindowStart(F&& count) {
   stream.clear();
   const std::streamoff here = stream.tellg();
   stream.seekg(startPosition);
-  std::string line;
-  int n = 0;
-  while (readNextLine__(line)) ++n;
-  rowCount = n;
+  count();
   stream.clear();
   stream.seekg(here);
 }
 
+void AscFile::countRows__() {
+  fromWindowStart([this] {
+    std::string line;
+    int n = 0;
+    while (readNextLine__(line)) ++n;
+    rowCount = n;
+  });
+}
+
 void AscFile::countCols__() {
-  stream.clear();
-  const std::streamoff here = stream.tellg();
-  stream.seekg(startPosition);
-  std::string line;
-  columnCount = 0;
-  if (readNextLine__(line)) {
+  fromWindowStart([this] {
+    std::string line;
+    columnCount = 0;
+    if (!readNextLine__(line)) return;
     if (delimiter != 0) {
       columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
     } else {
@@ -157,9 +211,7 @@ void AscFile::countCols__() {
       std::string word;
       while (words >> word) ++columnCount;
     }
-  }
-  stream.clear();
-  stream.seekg(here);
+  });
 }
 
 int AscFile::rows() {
@@ -178,26 +230,9 @@ int AscFile::cols() {
 
 std::string AscFile::readColumnFromLine__(int c, const std::string& line) const {
   requireColumn(c);
-  if (delimiter == 0) {
-    std::size_t pos = 0;
-    std::string word;
-    for (int k = 1; k <= c; ++k) {
-      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
-      while (pos < line.size() && isBlank(line[pos])) ++pos;
-      const std::size_t begin = pos;
-      while (pos < line.size() && !isBlank(line[pos])) ++pos;
-      word = line.substr(begin, pos - begin);
-    }
-    return word;
-  }
-  std::size_t begin = 0;
-  for (int k = 1; k < c; ++k) {
-    const std::size_t next = line.find(delimiter, begin);
-    if (next == std::string::npos) throw IOException("Column does not exist!");
-    begin = next + 1;
-  }
-  const std::size_t end = line.find(delimiter, begin);
-  return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  ColumnCursor columns(line, delimiter);
+  for (int k = 1; k < c; ++k) columns.next();
+  return columns.next();
 }
 
 template <class T>
@@ -206,13 +241,11 @@ MArray<T, 1> AscFile::readSingleCol__(int c) {
   if (rowCount == 0) countRows__();
   MArray<T, 1> column(rowCount);
   column = T(0);
+  ValueReader values;
   std::string line;
   int r = 0;
   while (readNextLine__(line)) {
-    T value{};
-    const std::ios::iostate state = readValue(readColumnFromLine__(c, line), value);
-    if (state & std::ios::badbit) throw IOException("Bad stream state!");
-    if (state & std::ios::failbit) throw IOException("Failed to read data from file!");
+    const T value = values.read<T>(readColumnFromLine__(c, line), nullptr);
     if (++r <= rowCount) column(r) = value;
   }
   return column;
@@ -230,17 +263,15 @@ MArray<T, 2> AscFile::readCols__(int c1, int c2) {
   if (rowCount == 0) countRows__();
   MArray<T, 2> table(c2 - c1 + 1, rowCount);
   table = T(0);
+  ValueReader values;
   std::string line;
   int r = 0;
   while (readNextLine__(line)) {
     if (++r > rowCount) continue;
-    for (int i = c1; i <= c2; ++i) {
-      T value{};
-      const std::ios::iostate state = readValue(readColumnFromLine__(i, line), value);
-      if (state & std::ios::badbit) throw IOException("Bad stream state!");
-      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
-      table(i - c1 + 1, r) = value;
-    }
+    // The line is walked once from the left, not once per column.
+    ColumnCursor columns(line, delimiter);
+    for (int k = 1; k < c1; ++k) columns.next();
+    for (int i = c1; i <= c2; ++i) table(i - c1 + 1, r) = values.read<T>(columns.next(), &line);
   }
   return table;
 }
@@ -284,27 +315,22 @@ MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
     if (rowCount == 0) countRows__();
     MArray<float, 2> table(n > 0 ? n : 0, rowCount);
     table = 0.0f;
+    ValueReader values;
+    std::istringstream words;
     std::string line;
+    std::string word;
     int r = 0;
     while (readNextLine__(line)) {
       if (++r > rowCount || wanted.empty()) continue;
-      std::istringstream words(line);
-      std::string word;
-      std::ios::iostate state = std::ios::goodbit;
+      words.clear();
+      words.str(line);
       std::size_t next = 0;
       for (int number = 1; next < wanted.size(); ++number) {
-        if (!(words >> word)) {
-          state = words.rdstate();
-          break;
-        }
+        if (!(words >> word)) readFailed(words.bad(), &line);
         if (wanted[next].first != number) continue;
-        float value = 0.0f;
-        state = readValue(word, value);
-        if (state & (std::ios::badbit | std::ios::failbit)) break;
+        const float value = values.read<float>(word, &line);
         for (; next < wanted.size() && wanted[next].first == number; ++next) table(wanted[next].second, r) = value;
       }
-      if (state & std::ios::badbit) throw IOException("Bad stream state!");
-      if (state & std::ios::failbit) throw IOException("Failed to read data from line: " + line);
     }
     return table;
   });

@@ -77,6 +77,9 @@ class AscFile {
   // the process.
   template <class F>
   auto declared(F&& read) -> decltype(read());
+  // Runs a count from the start of the window; the reader stays where it was.
+  template <class F>
+  void fromWindowStart(F&& count);
   std::string stripped(const std::string& raw) const;
   bool isSeparator(char ch) const;
 

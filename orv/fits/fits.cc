@@ -82,6 +82,20 @@ void FitsIO::unmap() {
   mapOffset = 0;
 }
 
+bool FitsIO::mapSpan(int fd, long start, long length, bool writable) {
+  // Maps begin on a page boundary: the page of `start` comes along whole.
+  const long page = ::getpagesize();
+  const long offset = start / page * page;
+  const std::size_t bytes = static_cast<std::size_t>(start - offset + length);
+  void* map = writable ? ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset)
+                       : ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, fd, offset);
+  if (map == MAP_FAILED) return false;
+  mapAddress = static_cast<char*>(map);
+  mapLength = bytes;
+  mapOffset = offset;
+  return true;
+}
+
 void FitsIO::checkRegion(std::size_t i) const {
   if (!region) throw FitsException("request for unset region");
   if (i == 0) throw FitsException("request for invalid region parameter");
@@ -157,7 +171,6 @@ void FitsIn::openData() {
   if (first && first->what_id() == 3 && first->getString() != "IMAGE")
     throw FitsException(first->getString() + " extension not supported until now.");
 
-  const long page = ::getpagesize();
   Span span{0, dataLength};
   if (region) span = regionSpan(*region, naxes, bytpix);
 
@@ -169,13 +182,8 @@ void FitsIn::openData() {
   if (size < dataOffset + dataLength || size < start + span.length)
     throw FitsException("FITS file '" + fileName + "' is truncated: its data segment is incomplete");
 
-  const long offset = start / page * page;
-  const std::size_t length = static_cast<std::size_t>(start % page + span.length);
-  void* map = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.fd, offset);
-  if (map == MAP_FAILED) throw FitsException("cannot map file '" + fileName + "' for reading");
-  mapAddress = static_cast<char*>(map);
-  mapLength = length;
-  mapOffset = offset;
+  if (!mapSpan(file.fd, start, span.length, false))
+    throw FitsException("cannot map file '" + fileName + "' for reading");
 }
 
 void FitsIn::freeData() { unmap(); }
@@ -323,32 +331,25 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int* naxes) {
   if (!FitsKnownList::isLegalBitpix(bitpix)) throw FitsException("invalid BITPIX");
   if (naxis > FitsKnownList::NAXIS_HI_LIMIT) throw FitsException("NAXIS restricted to < 1000");
   if (naxis < FitsKnownList::NAXIS_LO_LIMIT) throw FitsException("NAXIS may not be negative");
-  // The axes are checked before anything changes, so a refusal leaves the
-  // header as it was.
-  long pixels = 1;
-  for (int i = 0; i < naxis; ++i) {
-    if (naxes[i] < 1) throw FitsException("invalid or insane NAXIS setting (NAXIS negative or 0)");
-    if (__builtin_mul_overflow(pixels, static_cast<long>(naxes[i]), &pixels) ||
-        pixels > (1L << 62) / 8)
-      throw FitsException("invalid or insane NAXIS setting (data segment too large)");
-  }
+  CardList axes;
+  for (int i = 1; i <= naxis; ++i)
+    axes.emplace_back(new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
+  // The axes are measured before anything changes, so a refusal leaves the
+  // header as it was; a new file keeps room for the header it will get.
+  const int bytesPerPixel = (bitpix < 0 ? -bitpix : bitpix) / 8;
+  Axes measured = measureAxes(axes, naxis, bytesPerPixel, (1L << 62) / 8);
 
   CardList mandatory;
   mandatory.emplace_back(new FitsBoolCard("SIMPLE  ", true, true, ""));
   mandatory.emplace_back(new FitsIntCard("BITPIX  ", bitpix, true, ""));
   mandatory.emplace_back(new FitsIntCard("NAXIS   ", naxis, true, ""));
-  CardList axes;
-  for (int i = 1; i <= naxis; ++i) {
-    std::string key = "NAXIS" + std::to_string(i);
-    key.resize(FitsPhysical_::KEYWORD_LENGTH, ' ');
-    axes.emplace_back(new FitsIntCard(key, naxes[i - 1], true, ""));
-  }
   mandatoryList.swap(mandatory);
   naxisList.swap(axes);
   this->bitpix = bitpix;
-  bytpix = (bitpix < 0 ? -bitpix : bitpix) / 8;
+  bytpix = bytesPerPixel;
   this->naxis = naxis;
-  checkNaxis();
+  this->naxes = std::move(measured.lengths);
+  dataLength = measured.dataLength;
 }
 
 int FitsOut::createFile(int bitpix, int naxis, const int* naxes) {
@@ -423,16 +424,11 @@ void FitsOut::setGeometry(int bitpix, const util::Region& r) {
 void FitsOut::openData(int bitpix, int naxis, const int* naxes) {
   Descriptor file(setGeometry(bitpix, naxis, naxes));
   if (dataLength > 0) {
-    const std::size_t length = static_cast<std::size_t>(dataOffset + dataLength);
-    void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, 0);
-    if (map == MAP_FAILED) {
+    if (!mapSpan(file.fd, 0, dataOffset + dataLength, true)) {
       ::close(file.release());
       removeCreated();
       throw FitsException("cannot map file for writing");
     }
-    mapAddress = static_cast<char*>(map);
-    mapLength = length;
-    mapOffset = 0;
     position = mapAddress + dataOffset;
   }
 }
@@ -473,19 +469,12 @@ void FitsOut::setRegion(const util::Region& r) {
   region.reset(new util::Region(r));
   if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
 
-  const long page = ::getpagesize();
   const Span span = regionSpan(r, naxes, bytpix);
   Descriptor file(::open(fileName.c_str(), O_RDWR));
   if (file.fd < 0) throw FitsException("cannot open file '" + fileName + "' for writing");
   const long start = dataOffset + span.first;
   checkFileSize(file.fd, std::max(dataOffset + dataLength, start + span.length));
-  const long offset = start / page * page;
-  const std::size_t length = static_cast<std::size_t>(start % page + span.length);
-  void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, offset);
-  if (map == MAP_FAILED) throw FitsException("cannot map file for writing");
-  mapAddress = static_cast<char*>(map);
-  mapLength = length;
-  mapOffset = offset;
+  if (!mapSpan(file.fd, start, span.length, true)) throw FitsException("cannot map file for writing");
 }
 
 void FitsOut::requireMap() const {
@@ -539,7 +528,6 @@ void FitsOut::copyData(FitsIn& in) {
     for (int d = 1; d <= in.getNaxis(); ++d) axes.push_back(in.getNaxis(d));
     openData(in.getBitpix(), in.getNaxis(), axes.data());
     if (in.getDataLength() > 0) {
-      if (!mapAddress) throw FitsException("Attempt to write file of unspecified geometry.");
       // The image's pixels only: group parameters and heaps are no pixels.
       std::memcpy(begin(), source, static_cast<std::size_t>(dataLength));
     }

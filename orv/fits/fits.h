@@ -43,6 +43,10 @@ class FitsIO {
  protected:
   // Unmaps and zeroes every map field (address, cursor, length, offset).
   void unmap();
+  // Maps `length` bytes of the open file from byte `start` on (shared and
+  // writable, or private and read-only) into the map fields; false when the
+  // system refuses.
+  bool mapSpan(int fd, long start, long length, bool writable);
 
   std::string fileName;
   char* mapAddress;
@@ -176,7 +180,7 @@ class FitsOut : public FitsHeader, public FitsIO {
   void resetArrayKeys();
 
   // Stores the iterator's elements as the whole data segment, or into the
-  // region's pixels; the shapes must agree. Integer BITPIX values saturate
+  // region's pixels when one is set; the shapes must agree. Integer BITPIX values saturate
   // at the type's limits and NaN is stored as 0.
   template <class T, int N>
   void writeDataArray(MArrayIterConst<T, N>& it);

@@ -1,10 +1,6 @@
 #include "orv/fits/fits_const.h"
 
 #include <cstring>
-#include <vector>
-
-#include "orv/fits/fits_exception.h"
-#include "util/region.h"
 
 namespace orv {
 
@@ -80,55 +76,6 @@ const FitsKnownKey* FitsKnownList::find(const std::string& keyword) {
 bool FitsKnownList::isLegalBitpix(int bitpix) {
   return bitpix == BITPIX_CHAR || bitpix == BITPIX_SHORT || bitpix == BITPIX_INT ||
          bitpix == BITPIX_FLOAT || bitpix == BITPIX_DOUBLE;
-}
-
-namespace {
-
-// Checks that `region` is a sub-box of `full` with ascending ranges; the copy
-// must never run outside the data block.
-void checkSubBox(const util::Region& full, const util::Region& region) {
-  const unsigned long n = full.getDimensions();
-  bool inside = n > 0 && region.getDimensions() == n;
-  for (unsigned long d = 1; inside && d <= n; ++d)
-    inside = region.getStart(d) >= full.getStart(d) && region.getStart(d) <= region.getEnd(d) &&
-             region.getEnd(d) <= full.getEnd(d);
-  if (!inside)
-    throw FitsException("request for illegal region:\n" + region.toString() + " is no subarray of " +
-                        full.toString());
-}
-
-}  // namespace
-
-void copyRawRegionArray(unsigned char* dest, const unsigned char* src, int bitpix,
-                        const util::Region& full, const util::Region& region) {
-  checkSubBox(full, region);
-  const std::size_t e = static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8;
-  const unsigned long n = region.getDimensions();
-  const std::size_t run = e * region.getLength(1);
-  std::vector<unsigned long> count(n + 1, 0);
-  std::size_t rows = 1;
-  for (unsigned long d = 2; d <= n; ++d) rows *= region.getLength(d);
-  for (std::size_t row = 0; row < rows; ++row) {
-    std::size_t f = 0;
-    for (unsigned long d = n; d >= 2; --d)
-      f = (f + count[d] + static_cast<std::size_t>(region.getStart(d) - 1)) * full.getLength(d - 1);
-    f += static_cast<std::size_t>(region.getStart(1) - 1);
-    std::memcpy(dest, src + f * e, run);
-    dest += run;
-    for (unsigned long d = 2; d <= n; ++d) {
-      if (++count[d] < region.getLength(d)) break;
-      count[d] = 0;
-    }
-  }
-}
-
-unsigned char* getRawRegionArray(const unsigned char* src, int bitpix, const util::Region& full,
-                                 const util::Region& region) {
-  checkSubBox(full, region);
-  const std::size_t e = static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8;
-  unsigned char* buffer = new unsigned char[e * region.getLength()];
-  copyRawRegionArray(buffer, src, bitpix, full, region);
-  return buffer;
 }
 
 }  // namespace orv

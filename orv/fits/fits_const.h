@@ -72,7 +72,8 @@ class FitsKnownList {
 
 // Copies the pixels of sub-box `region` of an image of geometry `full`
 // (FITS order, axis 1 fastest) from `src` to consecutive bytes at `dest`.
-// Bytes are copied as they stand: no swapping, no conversion.
+// Bytes are copied as they stand: no swapping, no conversion. Made in
+// fits_data.cc with the region walk of the pixel converters.
 void copyRawRegionArray(unsigned char* dest, const unsigned char* src, int bitpix,
                         const util::Region& full, const util::Region& region);
 

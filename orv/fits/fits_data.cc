@@ -1,5 +1,7 @@
 #include "orv/fits/fits_data.h"
 
+#include <cstring>
+
 namespace orv {
 
 namespace fitsdata {
@@ -57,25 +59,66 @@ std::vector<long> squeezed(const std::vector<int>& lengths) {
   return out;
 }
 
+void shapeMismatch() { throw FitsException("NAXIS or slice does not match MArray dimensions"); }
+
 void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& elements) {
-  if (pixels != elements) throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (pixels != elements) shapeMismatch();
 }
 
 }  // namespace fitsdata
+
+namespace {
+
+// Checks that `region` is a sub-box of `full` with ascending ranges; the copy
+// must never run outside the data block.
+void checkSubBox(const util::Region& full, const util::Region& region) {
+  const unsigned long n = full.getDimensions();
+  bool inside = n > 0 && region.getDimensions() == n;
+  for (unsigned long d = 1; inside && d <= n; ++d)
+    inside = region.getStart(d) >= full.getStart(d) && region.getStart(d) <= region.getEnd(d) &&
+             region.getEnd(d) <= full.getEnd(d);
+  if (!inside)
+    throw FitsException("request for illegal region:\n" + region.toString() + " is no subarray of " +
+                        full.toString());
+}
+
+std::size_t pixelSize(int bitpix) { return static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8; }
+
+}  // namespace
+
+void copyRawRegionArray(unsigned char* dest, const unsigned char* src, int bitpix,
+                        const util::Region& full, const util::Region& region) {
+  checkSubBox(full, region);
+  const std::size_t size = pixelSize(bitpix);
+  // The region walk of the converters, run by run; it only reads here.
+  fitsdata::BoxWalk walk(const_cast<unsigned char*>(src), size, full, region);
+  for (std::size_t left = region.getLength(); left > 0 && walk.left > 0;) {
+    const std::size_t n = walk.left;
+    std::memcpy(dest, walk.run, n * size);
+    dest += n * size;
+    left -= n;
+    walk.advance(n);
+  }
+}
+
+unsigned char* getRawRegionArray(const unsigned char* src, int bitpix, const util::Region& full,
+                                 const util::Region& region) {
+  checkSubBox(full, region);
+  unsigned char* buffer = new unsigned char[pixelSize(bitpix) * region.getLength()];
+  copyRawRegionArray(buffer, src, bitpix, full, region);
+  return buffer;
+}
 
 float* FitsIn::getDataArray(float*) {
   if (!region) checkImageData();
   const std::size_t total = region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
   unsigned char* data = begin();
+  const std::size_t size = static_cast<std::size_t>(bytpix);
+  fitsdata::BoxWalk src = region ? fitsdata::BoxWalk(data, size, getFullRegion(), *region)
+                                 : fitsdata::BoxWalk(data, size, total);
   std::unique_ptr<float[]> buffer(new float[total]);
   fitsdata::LinearWalk<float*> dst(buffer.get(), total);
-  if (region) {
-    fitsdata::BoxWalk src(data, static_cast<std::size_t>(bytpix), getFullRegion(), *region);
-    fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
-  } else {
-    fitsdata::BoxWalk src(data, static_cast<std::size_t>(bytpix), total);
-    fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
-  }
+  fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
   return buffer.release();
 }
 
@@ -86,7 +129,7 @@ MArray<float, 2> getFitsMArray(FitsIn& s) {
   } else {
     for (int d = 1; d <= s.getNaxis(); ++d) lengths.push_back(s.getNaxis(d));
   }
-  if (lengths.size() != 2) throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (lengths.size() != 2) fitsdata::shapeMismatch();
   float* buffer = s.getDataArray(static_cast<float*>(nullptr));
   return MArray<float, 2>(buffer, static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));
 }
@@ -96,8 +139,7 @@ namespace {
 // Reads into the part of a that starts at its first indices and has the
 // given lengths, after setting all of a to 0.
 void readIntoCorner(MArray<float, 2>& a, FitsIn& s, int l1, int l2) {
-  if (l1 > a.length(1) || l2 > a.length(2))
-    throw FitsException("NAXIS or slice does not match MArray dimensions");
+  if (l1 > a.length(1) || l2 > a.length(2)) fitsdata::shapeMismatch();
   a = 0.0f;
   MArray<float, 2> corner(a, Range(a.firstIndex(1), a.firstIndex(1) + l1 - 1),
                           Range(a.firstIndex(2), a.firstIndex(2) + l2 - 1));
@@ -141,7 +183,7 @@ void insertFitsMArray(MArray<float, 2>& a, FitsIn& s) {
     s.readDataArray(it);
   } else {
     for (int d = 3; d <= n; ++d)
-      if (r.getLength(d) != 1) throw FitsException("NAXIS or slice does not match MArray dimensions");
+      if (r.getLength(d) != 1) fitsdata::shapeMismatch();
     readIntoCorner(a, s, static_cast<int>(r.getLength(1)), static_cast<int>(r.getLength(2)));
   }
 

@@ -180,8 +180,8 @@ class BoxWalk {
   std::vector<long> count;
 };
 
-// The elements of an array (or of the rest of an array iterator) in index
-// order, dimension 1 fastest, run by run.
+// The elements of an array in index order, dimension 1 fastest, run by run,
+// from its first element (see `visited`).
 template <class P, int N>
 class ArrayWalk {
  public:
@@ -306,7 +306,25 @@ std::vector<long> squeezed(const int* lengths) {
   return squeezed(std::vector<int>(lengths, lengths + N));
 }
 
+[[noreturn]] void shapeMismatch();
 void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& elements);
+
+// The squeezed lengths of what an iterator still visits, which the walks
+// take to be its whole array: an iterator moved on from the first element
+// visits fewer elements than its lengths tell and matches no image.
+template <class P, int N>
+std::vector<long> visited(const detail::IterState<P, N>& it) {
+  bool whole = it.current != nullptr;
+  if (whole) {
+    for (int d = 0; d < N; ++d)
+      whole = whole && it.runStart[d] == it.current && it.runEnd[d] == it.current + it.stride[d] * it.length[d];
+  } else {
+    // Past the end, unless its array is empty and it stands on nothing from the start.
+    for (int d = 0; d < N; ++d) whole = whole || it.length[d] == 0;
+  }
+  if (!whole) shapeMismatch();
+  return squeezed<N>(it.length);
+}
 
 }  // namespace fitsdata
 
@@ -318,7 +336,8 @@ void FitsIn::readDataArray(MArrayIter<T, N>& it) {
     readRegionArray(it);
     return;
   }
-  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
+  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
+  checkImageData();
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
   fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), total);
   fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
@@ -328,7 +347,7 @@ void FitsIn::readDataArray(MArrayIter<T, N>& it) {
 template <class T, int N>
 void FitsIn::readRegionArray(MArrayIter<T, N>& it) {
   if (!region) throw FitsException("no region set");
-  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::squeezed<N>(it.length));
+  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
   const util::Region full = getFullRegion();
   fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), full, *region);
   fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
@@ -337,8 +356,13 @@ void FitsIn::readRegionArray(MArrayIter<T, N>& it) {
 
 template <class T, int N>
 void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
+  // Under a region only the region's span is mapped.
+  if (region) {
+    writeRegionArray(it);
+    return;
+  }
   unsigned char* data = begin();
-  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::squeezed<N>(it.length));
+  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
   fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
   fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
@@ -348,7 +372,7 @@ void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
 template <class T, int N>
 void FitsOut::writeRegionArray(MArrayIterConst<T, N>& it) {
   if (!region) throw FitsException("no region set");
-  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::squeezed<N>(it.length));
+  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
   const util::Region full = getFullRegion();
   fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
   fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
@@ -360,7 +384,7 @@ void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterCons
   // An impossible NAXIS gets its own error before the shapes are compared.
   if (naxis < 0 || naxis > FitsKnownList::NAXIS_HI_LIMIT) resetMandatories(bitpix, naxis, naxes);
   fitsdata::requireSameShape(fitsdata::squeezed(std::vector<int>(naxes, naxes + naxis)),
-                             fitsdata::squeezed<N>(it.length));
+                             fitsdata::visited(it));
   const int fd = createFile(bitpix, naxis, naxes);
   const std::size_t size = static_cast<std::size_t>(bytpix);
   const std::size_t total = static_cast<std::size_t>(dataLength) / size;

@@ -231,7 +231,6 @@ void FitsHeader::readHeader(const std::string& file, bool allJunk) {
     throw FitsException("no further extensions");
 
   lastParsed = nullptr;
-  lastParsedIsJunk = false;
   std::string record(RECORD, ' ');
   for (;;) {
     // Only whole records are read: a file that ends inside its header is an
@@ -289,7 +288,6 @@ unsigned long FitsHeader::parseRecord(const std::string& record, bool allJunk) {
       if (!quiet) std::cerr << image << std::endl << e.what() << "\nAdding to junk list\n";
       addJunkCard(image);
       lastParsed = nullptr;
-      lastParsedIsJunk = true;
     }
   }
   return offset;
@@ -299,7 +297,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
   std::unique_ptr<FitsCard> card(parseCard(image));
   if (!card) {
     lastParsed = nullptr;
-    lastParsedIsJunk = false;
     return;
   }
   if (card->isJunk()) {
@@ -309,7 +306,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
     }
     junkList.push_back(std::move(card));
     lastParsed = nullptr;
-    lastParsedIsJunk = true;
     return;
   }
   FitsCard* filed = card.get();
@@ -318,7 +314,6 @@ void FitsHeader::routeParsedCard(const std::string& image) {
   else
     addValueCard(card.release());
   lastParsed = filed;
-  lastParsedIsJunk = false;
 }
 
 unsigned long FitsHeader::parseMandatory(const std::string& record) {
@@ -381,43 +376,50 @@ unsigned long FitsHeader::parseNaxis(const std::string& record, unsigned long of
 
 void FitsHeader::checkNaxis() {
   naxes.clear();
-  if (naxis <= 0) {
-    dataLength = 0;
-    return;
-  }
-  auto fail = [this](const char* message) {
+  Axes axes;
+  try {
+    axes = measureAxes(naxisList, naxis, bytpix, LONG_MAX);
+  } catch (const FitsException&) {
     naxisList.clear();
-    naxes.clear();
-    throw FitsException(message);
-  };
-  if (naxisList.size() != static_cast<std::size_t>(naxis)) fail("invalid NAXIS setting (NAXIS key missing)");
+    throw;
+  }
+  naxes = std::move(axes.lengths);
+  dataLength = axes.dataLength;
+}
+
+FitsHeader::Axes FitsHeader::measureAxes(const CardList& cards, int count, int bytesPerPixel,
+                                         long maxPixels) const {
+  const char* const missing = "invalid NAXIS setting (NAXIS key missing)";
+  const char* const tooLarge = "invalid or insane NAXIS setting (data segment too large)";
+  if (count <= 0) return Axes();  // no data segment
+  if (cards.size() != static_cast<std::size_t>(count)) throw FitsException(missing);
+  Axes axes;
   long product = 1;
   long expected = 1;
-  for (const auto& card : naxisList) {
-    if (!card || card->what_id() != ID_NAXIS) fail("invalid NAXIS setting (NAXIS key missing)");
+  for (const auto& card : cards) {
+    if (!card || card->what_id() != ID_NAXIS) throw FitsException(missing);
     const std::string number = card->getKeyword().substr(5, 3);
     const long n = std::strtol(number.c_str(), nullptr, 10);
-    if (n != expected) fail("invalid NAXIS list (NAXIS keys missordered)");
+    if (n != expected) throw FitsException("invalid NAXIS list (NAXIS keys missordered)");
     const long length = card->getInt();
-    if (length < 1) fail("invalid or insane NAXIS setting (NAXIS negative or 0)");
-    if (length > INT_MAX || __builtin_mul_overflow(product, length, &product))
-      fail("invalid or insane NAXIS setting (data segment too large)");
-    naxes.push_back(static_cast<int>(length));
+    if (length < 1) throw FitsException("invalid or insane NAXIS setting (NAXIS negative or 0)");
+    if (length > INT_MAX || __builtin_mul_overflow(product, length, &product) || product > maxPixels)
+      throw FitsException(tooLarge);
+    axes.lengths.push_back(static_cast<int>(length));
     expected = n + 1;
   }
   // The end of the data, rounded up to whole records, must be a file offset.
   long pixels;
   long bytesPerGroup;
   if (pcount < 0 || gcount < 0 || __builtin_add_overflow(product, pcount, &pixels) ||
-      __builtin_mul_overflow(gcount, static_cast<long>(bytpix), &bytesPerGroup) ||
-      __builtin_mul_overflow(pixels, bytesPerGroup, &dataLength) ||
-      dataLength > LONG_MAX - dataOffset - static_cast<long>(RECORD))
-    fail("invalid or insane NAXIS setting (data segment too large)");
+      __builtin_mul_overflow(gcount, static_cast<long>(bytesPerPixel), &bytesPerGroup) ||
+      __builtin_mul_overflow(pixels, bytesPerGroup, &axes.dataLength) ||
+      axes.dataLength > LONG_MAX - dataOffset - static_cast<long>(RECORD))
+    throw FitsException(tooLarge);
+  return axes;
 }
 
 // --- filing cards -------------------------------------------------------------
-
-void FitsHeader::deleteJunkOf(const std::string& keyword) { eraseCardsFromJunkList(keyword); }
 
 void FitsHeader::addValueCard(FitsCard* raw) {
   std::unique_ptr<FitsCard> card(raw);
@@ -428,7 +430,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
   if (card->isCommentary()) throw FitsException("commentary card, try addCommentCard()");
 
   if (card->isExtension()) {
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, extensionList);
     if (id == ID_PCOUNT) pcount = card->getInt();
     if (id == ID_GCOUNT) gcount = card->getInt();
@@ -447,7 +449,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     if (id == ID_EPOCH && !hasEquinox)
       equinox.reset(new FitsFloatCard("EQUINOX ", card->getFloat(), true,
                                       "taken from deprecated EPOCH keyword"));
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, otherList);
     if (card->isDate()) {
       otherList.push_front(std::move(card));
@@ -469,7 +471,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
   if (card->isArray()) {
     if (id == ID_BSCALE) bscale = card->getFloat();
     if (id == ID_BZERO) bzero = card->getFloat();
-    deleteJunkOf(keyword);
+    eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, arrayList);
     arrayList.push_back(std::move(card));
     return;
@@ -479,7 +481,7 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     junkList.push_back(std::move(card));
     return;
   }
-  deleteJunkOf(keyword);
+  eraseCardsFromJunkList(keyword);
   eraseCardFromList(keyword, userList);
   userList.push_back(std::move(card));
 }

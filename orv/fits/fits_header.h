@@ -151,16 +151,24 @@ class FitsHeader {
   CardList userList;
   CardList junkList;
 
+  // What `count` NAXISn cards give with this header's PCOUNT, GCOUNT and
+  // data offset: the axis lengths and the data length in bytes (none for
+  // count 0). Throws the NAXIS errors, also for more than maxPixels pixels;
+  // changes nothing.
+  struct Axes {
+    std::vector<int> lengths;
+    long dataLength = 0;
+  };
+  Axes measureAxes(const CardList& cards, int count, int bytesPerPixel, long maxPixels) const;
+
  private:
   void warn(const std::string& text) const;
   void addCommentChunks(const std::string& keyword, const std::string& text);
   void routeParsedCard(const std::string& image);
-  void deleteJunkOf(const std::string& keyword);
 
   // The card the previous card image of the header being read went to, so
   // that a CONTINUE card can follow it; null when there is none.
   FitsCard* lastParsed = nullptr;
-  bool lastParsedIsJunk = false;
 };
 
 }  // namespace orv

@@ -60,12 +60,20 @@ TEST_F(AscTable, DelimitersAndEmptyColumns) {
   std::vector<std::string> column;
   EXPECT_EQ(2, comma.readColumn(3, column));
   EXPECT_EQ(std::vector<std::string>({"c", "3"}), column);
+  AscFile numbers(table("1,2,3\n4,5,6\n"), ',', "#");
+  MArray<double, 2> right = numbers.readDoubleColumns(2, 3);
+  EXPECT_EQ(2.0, right(1, 1));
+  EXPECT_EQ(6.0, right(2, 2));
+  AscFile ragged(table("1,2,3\n4,5\n"), ',', "#");
+  EXPECT_EQ("Column does not exist!", ioError([&] { ragged.readDoubleColumns(2, 3); }));
 
   AscFile blanks(table("   x  y\n"), 0, "#");
   EXPECT_EQ("x", blanks.readColumnFromLine__(1, "x  y"));
   EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { blanks.readColumnFromLine__(3, "x  y"); }));
   EXPECT_EQ("", blanks.readColumnFromLine__(3, "x  y "));
   EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine__(0, "x  y"); }));
+  AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
+  EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
 }
 
 TEST_F(AscTable, EveryReadSeesAllRows) {

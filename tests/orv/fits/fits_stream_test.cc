@@ -253,6 +253,15 @@ TEST_F(FitsStream, GroupCountsDoNotChangeTheImageSize) {
       ASSERT_EQ(3, a.length(1));
       EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), elements(a));
     }
+    // An array with storage is filled by the same pixels or refused the same
+    // way, never left as it was.
+    FitsIn again(file, true, false);
+    MArray<float, 2> held(3, 2);
+    held = -1.0f;
+    EXPECT_EQ(read, fitsError([&] { again >> held; }));
+    if (read == "no exception") {
+      EXPECT_EQ(std::vector<float>({1, 2, 3, 4, 5, 6}), elements(held));
+    }
     const std::string copy = path("gc.fits");
     const std::string copied = fitsError([&] {
       FitsOut out(copy, in, true, false);
@@ -388,6 +397,18 @@ TEST_F(FitsStream, AWholeImageLandsAtTheFirstIndicesOfALargerArray) {
   EXPECT_EQ(1.0f, big(1, 1));
   EXPECT_EQ(-1.0f, big(2, 1));
   EXPECT_EQ(12.0f, big(7, 3));
+
+  // An iterator moved on from the first element, to the next run or to the
+  // end, visits fewer elements than the image has pixels.
+  MArray<float, 2> shaped(4, 3);
+  MArrayIter<float, 2> second(shaped), nextRun(shaped), past = MArrayIter<float, 2>::end(shaped);
+  ++second;
+  for (int k = 0; k < 4; ++k) ++nextRun;
+  for (MArrayIter<float, 2>* it : {&second, &nextRun, &past})
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { again.readDataArray(*it); }));
+  MArrayIter<float, 2> whole(shaped);
+  again.readDataArray(whole);
+  EXPECT_EQ(12.0f, shaped(4, 3));
 }
 
 // --- writing -----------------------------------------------------------------------------
@@ -556,6 +577,23 @@ TEST_F(FitsStream, RegionsOfAnExistingFileAreWrittenInPlace) {
     MArray<float, 2> block(3, 2);
     block = -1.0f;
     patch << block;
+    // Under a region only its span is mapped: the data writer stores into
+    // the region too, and refuses an array of the whole image.
+    patch.setRegion(box({{3, 5}, {2, 3}}));
+    MArray<float, 2> whole(10, 6);
+    whole = 7.0f;
+    MArrayIterConst<float, 2> all(whole);
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { patch.writeDataArray(all); }));
+    MArrayIterConst<float, 2> blockElements(block);
+    patch.writeDataArray(blockElements);
+    patch.closeData();
+    // The converters walk whole arrays: an iterator moved on from the first
+    // element is refused instead of walked past its array's end.
+    patch.setRegion(box({{3, 5}, {2, 3}}));
+    MArrayIterConst<float, 2> moved(block);
+    ++moved;
+    EXPECT_EQ(fe("NAXIS or slice does not match MArray dimensions"), fitsError([&] { patch.writeRegionArray(moved); }));
+    patch.closeData();
   }
   const std::vector<float> got = cfitsioRead<float>(file);
   for (int j = 1; j <= 6; ++j)
@@ -603,6 +641,20 @@ TEST_F(FitsStream, FailedWritesLeaveNoFile) {
   EXPECT_NE(0, ::access(file.c_str(), F_OK));
   FitsOut unmapped(file);
   EXPECT_EQ(fe("Attempt to write file of unspecified geometry."), fitsError([&] { unmapped.begin(); }));
+  // A refused geometry leaves the header as it was; a new file keeps room
+  // for its header, so 3 * 2^60 pixels are too many even at BITPIX 8.
+  FitsOut kept(file);
+  const int good[2] = {3, 2}, zero[2] = {4, 0}, huge[3] = {1 << 30, 1 << 30, 3};
+  kept.resetMandatories(-32, 2, good);
+  EXPECT_EQ(fe("invalid or insane NAXIS setting (NAXIS negative or 0)"),
+            fitsError([&] { kept.resetMandatories(16, 2, zero); }));
+  EXPECT_EQ(fe("invalid or insane NAXIS setting (data segment too large)"),
+            fitsError([&] { kept.resetMandatories(8, 3, huge); }));
+  EXPECT_EQ(-32, kept.getBitpix());
+  EXPECT_EQ(2, kept.getNaxis());
+  EXPECT_EQ(2, kept.getNaxis(2));
+  EXPECT_EQ(24, kept.getDataLength());
+  EXPECT_EQ(2u, kept.getNaxisList().size());
 
   // A file-size limit stands in for a full disk. Written arrays fail on the
   // write, mapped data segments when their space is claimed, before any
