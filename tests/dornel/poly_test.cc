@@ -5,26 +5,9 @@
 #include <cmath>
 #include <limits>
 
+#include "test_arrays.h"
+
 using orv::MArray;
-
-namespace {
-
-MArray<double, 2> matrix(int n, std::initializer_list<double> rows) {
-    MArray<double, 2> a(n, n);
-    auto it = rows.begin();
-    for (int r = 1; r <= n; ++r)
-        for (int c = 1; c <= n; ++c) a(r, c) = *it++;
-    return a;
-}
-
-MArray<double, 1> vec(std::initializer_list<double> values) {
-    MArray<double, 1> v(static_cast<int>(values.size()));
-    int i = 1;
-    for (double x : values) v(i++) = x;
-    return v;
-}
-
-}  // namespace
 
 TEST(Gaussj, SolvesAndInverts) {
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4});

@@ -7,16 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "tests/dornel/test_arrays.h"
+
 using orv::MArray;
 
 namespace {
-
-MArray<double, 1> vec(std::initializer_list<double> values) {
-    MArray<double, 1> v(static_cast<int>(values.size()));
-    int i = 1;
-    for (double x : values) v(i++) = x;
-    return v;
-}
 
 MArray<int, 1> allFree(int n) {
     MArray<int, 1> ia(n);

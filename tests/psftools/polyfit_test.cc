@@ -6,16 +6,11 @@
 #include <initializer_list>
 #include <string>
 
+#include "tests/dornel/test_arrays.h"
+
 using orv::MArray;
 
 namespace {
-
-MArray<double, 1> vec(std::initializer_list<double> values) {
-    MArray<double, 1> v(static_cast<int>(values.size()));
-    int i = 1;
-    for (double x : values) v(i++) = x;
-    return v;
-}
 
 // A 5 x 4 grid of points with values f(x, y) and errors 0.5 + 0.1·i.
 struct Grid {
