@@ -1,7 +1,10 @@
 // Editing and normalisation of a light curve's points.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -10,12 +13,70 @@
 
 namespace {
 
-// Puts element order[k] of a at place places[k], for every k.
+// Order-preserving unsigned image of a number (not NaN); -0 and +0 alike.
+std::uint64_t orderedBits(double x) {
+    if (x == 0) x = 0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits >> 63 ? ~bits : bits | std::uint64_t{1} << 63;
+}
+
+// source[p] (p = 1..n; source[0] unused) is the place whose element belongs
+// at place p once the keys that are numbers ascend through their places,
+// equal keys in the order of their places; places of NaN keys keep their
+// elements. A stable radix sort of the places, 11 bits of the key a pass,
+// reading the keys where they are (less memory to touch than copies of them);
+// passes in which every key has the same digit are skipped.
+std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n) {
+    constexpr int kBits = 11, kPasses = 6, kBuckets = 1 << kBits;
+    std::vector<int> source(n + 1);
+    std::vector<int> count(kPasses * kBuckets, 0);
+    int m = 0;  // keys that are numbers, listed from source[1]
+    for (int p = 1; p <= n; ++p)
+        if (!std::isnan(key(p))) {
+            source[++m] = p;
+            const std::uint64_t b = orderedBits(key(p));
+            for (int pass = 0; pass < kPasses; ++pass) ++count[pass * kBuckets + ((b >> (pass * kBits)) & (kBuckets - 1))];
+        }
+    std::vector<int> moved;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        int* start = &count[pass * kBuckets];
+        if (*std::max_element(start, start + kBuckets) == m) continue;
+        moved.resize(n + 1);
+        int sum = 1;
+        for (int d = 0; d < kBuckets; ++d) sum += std::exchange(start[d], sum);
+        const int shift = pass * kBits;
+        for (int k = 1; k <= m; ++k) moved[start[(orderedBits(key(source[k])) >> shift) & (kBuckets - 1)]++] = source[k];
+        source.swap(moved);
+    }
+    if (m == n) return source;
+    // The places by key go to the places of the numbers in turn.
+    moved.assign(n + 1, 0);
+    for (int p = 1, k = 1; p <= n; ++p) moved[p] = std::isnan(key(p)) ? p : source[k++];
+    return moved;
+}
+
+bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const std::string& a, const std::string& b) { return a == b; }
+
+// Whether the elements 1..n of a differ: one that holds a single value needs
+// no moving.
 template <class T>
-void permute(orv::MArray<T, 1>& a, const std::vector<std::pair<double, int>>& order, const std::vector<int>& places) {
-    std::vector<T> moved(order.size());
-    for (std::size_t k = 0; k < order.size(); ++k) moved[k] = std::move(a(order[k].second));
-    for (std::size_t k = 0; k < order.size(); ++k) a(places[k]) = std::move(moved[k]);
+bool varies(const orv::MArray<T, 1>& a, int n) {
+    for (int p = 2; p <= n; ++p)
+        if (!same(a(p), a(1))) return true;
+    return false;
+}
+
+// Element source[p] of a goes to place p, for p = 1..n, through the buffer
+// (independent loads, which the processor overlaps, unlike the dependent
+// ones of following cycles in place).
+template <class T>
+void gather(orv::MArray<T, 1>& a, const std::vector<int>& source, std::vector<T>& buffer) {
+    const int n = static_cast<int>(source.size()) - 1;
+    buffer.resize(n + 1);
+    for (int p = 1; p <= n; ++p) buffer[p] = std::move(a(source[p]));
+    for (int p = 1; p <= n; ++p) a(p) = std::move(buffer[p]);
 }
 
 }  // namespace
@@ -102,25 +163,14 @@ void Lightcurve::sort() {
     bool ordered = true;
     for (int i = 1; i < length && ordered; ++i) ordered = jd(i) <= jd(i + 1);
     if (ordered) return;
-    // Sorting (time, index) pairs keeps points of equal time in order; points
-    // without a time keep their places, as an exchange sort would leave them.
-    std::vector<std::pair<double, int>> order;
-    std::vector<int> places;
-    order.reserve(length);
-    places.reserve(length);
-    for (int i = 1; i <= length; ++i)
-        if (!std::isnan(jd(i))) {
-            order.emplace_back(jd(i), i);
-            places.push_back(i);
-        }
-    std::sort(order.begin(), order.end());
-    permute(jd, order, places);
-    permute(flux, order, places);
-    permute(error, order, places);
-    permute(weights, order, places);
-    permute(nchi, order, places);
-    permute(boxval, order, places);
-    permute(filename, order, places);
+    // Points of equal time keep their order; points without a time (NaN)
+    // keep their places, as an exchange sort would leave them.
+    const std::vector<int> source = sortingSources(jd, length);
+    std::vector<double> numbers;
+    for (orv::MArray<double, 1>* a : {&jd, &flux, &error, &weights, &nchi, &boxval})
+        if (varies(*a, length)) gather(*a, source, numbers);
+    std::vector<std::string> names;
+    if (varies(filename, length)) gather(filename, source, names);
 }
 
 void Lightcurve::normalize() {
