@@ -139,9 +139,7 @@ Lightcurve& Lightcurve::operator=(const Lightcurve& other) {
     return *this;
 }
 
-orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1>& a) const {
-    return a(orv::Range(1, length));
-}
+orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1>& a) const { return a(orv::Range(1, length)); }
 
 bool Lightcurve::checkData() const {
     if (!has_data) std::cout << "lightcurve contains no data points!" << std::endl;

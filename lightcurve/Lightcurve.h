@@ -20,7 +20,7 @@
 #include "orv/MArray.h"
 
 class Lightcurve {
- public:
+public:
     // ---- construction (Lightcurve.cc) ---------------------------------------
     // Arrays of any index base are renumbered from 1 (still sharing the
     // caller's storage). Arrays of unequal length are refused with "vectors
@@ -130,7 +130,7 @@ class Lightcurve {
     // Fluxes to magnitudes whose median is the zero point z.
     void convert2mag(double z);
 
- private:
+private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
     // Prints the message of a guard that needs data; true when there are.

@@ -193,8 +193,8 @@ std::string Stopwatch::getTimeString_full(long time) {
     if (gmtime_r(&t, &tm) == nullptr) return "";
     std::ostringstream text;
     text << kDays[tm.tm_wday] << ' ' << kMonths[tm.tm_mon] << ' ' << std::setw(2) << tm.tm_mday << ' '
-         << std::setfill('0') << std::setw(2) << tm.tm_hour << ':' << std::setw(2) << tm.tm_min << ':'
-         << std::setw(2) << tm.tm_sec << ' ' << 1900L + tm.tm_year << '\n';
+         << std::setfill('0') << std::setw(2) << tm.tm_hour << ':' << std::setw(2) << tm.tm_min << ':' << std::setw(2)
+         << tm.tm_sec << ' ' << 1900L + tm.tm_year << '\n';
     return text.str();
 }
 
@@ -224,9 +224,9 @@ void Stopwatch::printStatus() const {
         framed("* number         real            CPU");
         out << "* " << std::string(width - 2, '-') << " *" << std::endl;
         for (int n = 1; n <= number_laps; ++n)
-            out << "* " << std::setw(6) << n << " " << std::setw(12) << getTimeString(getLap(n)) << " "
-                << std::setw(13) << std::setprecision(6) << getLap_CPU(n) / 1e6 << "s    " << std::setw(w)
-                << lap_label(n) << " *" << std::endl;
+            out << "* " << std::setw(6) << n << " " << std::setw(12) << getTimeString(getLap(n)) << " " << std::setw(13)
+                << std::setprecision(6) << getLap_CPU(n) / 1e6 << "s    " << std::setw(w) << lap_label(n) << " *"
+                << std::endl;
         out << "*" << blanks << "*" << std::endl;
     }
     if (started && !running) {

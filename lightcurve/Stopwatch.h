@@ -13,7 +13,7 @@
 #include "orv/MArray.h"
 
 class Stopwatch {
- public:
+public:
     // A clock reading: calendar time in seconds, or processor time in ticks
     // of 1,000,000 per second.
     using Clock = std::function<long()>;
@@ -65,7 +65,7 @@ class Stopwatch {
     // as the last number set it.
     void printStatus() const;
 
- private:
+private:
     [[noreturn]] void fail(const std::string& what) const;
     void requireRunning() const;
     void requireStarted() const;

@@ -36,7 +36,8 @@ std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n) {
         if (!std::isnan(key(p))) {
             source[++m] = p;
             const std::uint64_t b = orderedBits(key(p));
-            for (int pass = 0; pass < kPasses; ++pass) ++count[pass * kBuckets + ((b >> (pass * kBits)) & (kBuckets - 1))];
+            for (int pass = 0; pass < kPasses; ++pass)
+                ++count[pass * kBuckets + ((b >> (pass * kBits)) & (kBuckets - 1))];
         }
     std::vector<int> moved;
     for (int pass = 0; pass < kPasses; ++pass) {
@@ -46,7 +47,8 @@ std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n) {
         int sum = 1;
         for (int d = 0; d < kBuckets; ++d) sum += std::exchange(start[d], sum);
         const int shift = pass * kBits;
-        for (int k = 1; k <= m; ++k) moved[start[(orderedBits(key(source[k])) >> shift) & (kBuckets - 1)]++] = source[k];
+        for (int k = 1; k <= m; ++k)
+            moved[start[(orderedBits(key(source[k])) >> shift) & (kBuckets - 1)]++] = source[k];
         source.swap(moved);
     }
     if (m == n) return source;

@@ -21,8 +21,8 @@ double rf_(double x, double y, double z) {
     constexpr double kTiny = 1.5e-38, kBig = 3.0e37, kErrTol = 0.08;
     constexpr double c1 = 1.0 / 24.0, c2 = 0.1, c3 = 3.0 / 44.0, c4 = 1.0 / 14.0;
     // Written so that NaN arguments fail too (they would never converge).
-    const bool valid = x >= 0 && y >= 0 && z >= 0 && x + z >= kTiny && x + y >= kTiny && y + z >= kTiny &&
-                       x <= kBig && y <= kBig && z <= kBig;
+    const bool valid = x >= 0 && y >= 0 && z >= 0 && x + z >= kTiny && x + y >= kTiny && y + z >= kTiny && x <= kBig &&
+                       y <= kBig && z <= kBig;
     if (!valid) return invalid("rf");
     double xt = x, yt = y, zt = z, ave, dx, dy, dz;
     do {
@@ -45,8 +45,7 @@ double rc_(double x, double y) {
     constexpr double kComp1 = 1.72e19, kComp2 = 0.010281960000000001;
     constexpr double c1 = 0.3, c2 = 1.0 / 7.0, c3 = 0.375, c4 = 9.0 / 22.0;
     const double s = std::fabs(y) + x;
-    const bool valid = x >= 0 && (y > 0 || y < 0) && s >= kTiny && s <= kBig &&
-                       !(y < -kComp1 && x > 0 && x < kComp2);
+    const bool valid = x >= 0 && (y > 0 || y < 0) && s >= kTiny && s <= kBig && !(y < -kComp1 && x > 0 && x < kComp2);
     if (!valid) return invalid("rc");
     double xt, yt, w;
     if (y > 0) {
@@ -122,8 +121,9 @@ double rj_(double x, double y, double z, double p) {
     const double ec = dp * dp;
     const double ed = ea - 3.0 * ec;
     const double ee = eb + 2.0 * dp * (ea - ec);
-    const double r = 3.0 * sum + fac * (1.0 + ed * (-c1 + c5 * ed - c6 * ee) + eb * (c7 + dp * (-c8 + dp * c4)) +
-                                        dp * ea * (c2 - dp * c3) - c2 * dp * ec) /
+    const double r = 3.0 * sum + fac *
+                                     (1.0 + ed * (-c1 + c5 * ed - c6 * ee) + eb * (c7 + dp * (-c8 + dp * c4)) +
+                                      dp * ea * (c2 - dp * c3) - c2 * dp * ec) /
                                      (ave * std::sqrt(ave));
     if (p > 0) return r;
     return a * (b * r + 3.0 * (rcx - rf_(xt, yt, zt)));
@@ -131,7 +131,8 @@ double rj_(double x, double y, double z, double p) {
 
 double ellk_(double k) {
     const double m1 = 1.0 - k * k;
-    const double a = 1.38629436112 + m1 * (0.09666344259 + m1 * (0.03590092383 + m1 * (0.03742563713 + m1 * 0.01451196212)));
+    const double a =
+        1.38629436112 + m1 * (0.09666344259 + m1 * (0.03590092383 + m1 * (0.03742563713 + m1 * 0.01451196212)));
     const double b = 0.5 + m1 * (0.12498593597 + m1 * (0.06880248576 + m1 * (0.03328355346 + m1 * 0.00441787012)));
     return a - b * std::log(m1);
 }

@@ -34,14 +34,14 @@ double julian(int year, int month, int day, double hours) {
     return julianDay(year, month, day) + hours / 24.0 + 2400000.5;
 }
 
-void PixelToradec(double& ra, double& dec, double x, double y, double ra0, double dec0, double x0, double y0,
-                  double sx, double sy) {
+void PixelToradec(double& ra, double& dec, double x, double y, double ra0, double dec0, double x0, double y0, double sx,
+                  double sy) {
     dec = (y - y0) * sy + dec0;
     ra = (x - x0) * sx / std::cos(dec * kPi / 180.0) + ra0;
 }
 
-void radecToPixel(double ra, double dec, double& x, double& y, double ra0, double dec0, double x0, double y0,
-                  double sx, double sy) {
+void radecToPixel(double ra, double dec, double& x, double& y, double ra0, double dec0, double x0, double y0, double sx,
+                  double sy) {
     // The offset in right ascension shrinks by cos(dec) on the sky, as
     // PixelToradec widens it.
     x = (ra - ra0) * std::cos(dec * kPi / 180.0) / sx + x0;

@@ -24,8 +24,10 @@ void seed(long& idum) {
     s.seeded = true;
     // |kSeed - |idum|| in unsigned arithmetic: defined for every seed,
     // the most negative one included.
-    const unsigned long magnitude = idum < 0 ? 0UL - static_cast<unsigned long>(idum) : static_cast<unsigned long>(idum);
-    const unsigned long distance = magnitude > static_cast<unsigned long>(kSeed) ? magnitude - kSeed : kSeed - magnitude;
+    const unsigned long magnitude =
+        idum < 0 ? 0UL - static_cast<unsigned long>(idum) : static_cast<unsigned long>(idum);
+    const unsigned long distance =
+        magnitude > static_cast<unsigned long>(kSeed) ? magnitude - kSeed : kSeed - magnitude;
     long mj = static_cast<long>(distance % kBig);
     s.ma[55] = mj;
     long mk = 1;

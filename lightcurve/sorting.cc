@@ -134,16 +134,16 @@ void quickSort(const Keyed<K>& a, long n) {
 }
 
 // Companions must reach as far as the key.
-bool companionsFit(const orv::MArray<double, 1>& a, const orv::MArray<double, 1>& b,
-                   const orv::MArray<double, 1>& c, const orv::MArray<double, 1>& d) {
+bool companionsFit(const orv::MArray<double, 1>& a, const orv::MArray<double, 1>& b, const orv::MArray<double, 1>& c,
+                   const orv::MArray<double, 1>& d) {
     const int n = a.length(1);
     if (b.length(1) >= n && c.length(1) >= n && d.length(1) >= n) return true;
     std::cout << "error: companion arrays shorter than the key array!" << std::endl;
     return false;
 }
 
-Keyed<3> keyedOf(const orv::MArray<double, 1>& a, const orv::MArray<double, 1>& b,
-                 const orv::MArray<double, 1>& c, const orv::MArray<double, 1>& d) {
+Keyed<3> keyedOf(const orv::MArray<double, 1>& a, const orv::MArray<double, 1>& b, const orv::MArray<double, 1>& c,
+                 const orv::MArray<double, 1>& d) {
     return Keyed<3>{columnOf(a), {columnOf(b), columnOf(c), columnOf(d)}};
 }
 
@@ -151,8 +151,7 @@ Keyed<3> keyedOf(const orv::MArray<double, 1>& a, const orv::MArray<double, 1>& 
 
 void hpsort4(orv::MArray<double, 1> a) { heapSort(Keyed<0>{columnOf(a), {}}, a.length(1)); }
 
-void hpsort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c,
-             orv::MArray<double, 1> d) {
+void hpsort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c, orv::MArray<double, 1> d) {
     if (companionsFit(a, b, c, d)) heapSort(keyedOf(a, b, c, d), a.length(1));
 }
 

@@ -21,14 +21,12 @@
 void hpsort4(orv::MArray<double, 1> a);
 // Sorts a ascending; every move of a key is done on b, c and d at the same
 // positions. Companions shorter than a are refused with a message.
-void hpsort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c,
-             orv::MArray<double, 1> d);
+void hpsort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c, orv::MArray<double, 1> d);
 
 // Quick sort with a median-of-three pivot, insertion sort for parts of up to
 // seven elements; the same results as the heap sorts for the keys.
 void quicksort(orv::MArray<double, 1> a);
-void quicksort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c,
-                orv::MArray<double, 1> d);
+void quicksort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c, orv::MArray<double, 1> d);
 
 // A vector of ints with valid elements p[nl]..p[nh] and one spare after them,
 // for a lowest index nl of 0 or more. Returns null after printing

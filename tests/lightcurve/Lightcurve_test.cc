@@ -78,11 +78,17 @@ TEST(LightcurveConstruction, SharesStorageWithTheCaller) {
 TEST(LightcurveConstruction, UnequalLengthsAreRefusedAndLeaveNoData) {
     const auto five = [] { return doubles({1, 2, 3, 4, 5}); };
     const std::function<Lightcurve()> refused[] = {
-        [&] { return Lightcurve(five(), five(), doubles({1, 2, 3, 4})); },
-        [&] { return Lightcurve(doubles({1, 2, 3, 4}), five(), five()); },
+        [&] {
+            return Lightcurve(five(), five(), doubles({1, 2, 3, 4}));
+        },
+        [&] {
+            return Lightcurve(doubles({1, 2, 3, 4}), five(), five());
+        },
         [&] { return Lightcurve(five(), five(), five(), doubles({1})); },
         [&] { return Lightcurve(five(), five(), five(), strings({"a"})); },
-        [&] { return Lightcurve(five(), five(), five(), five(), strings({"a", "b"})); },
+        [&] {
+            return Lightcurve(five(), five(), five(), five(), strings({"a", "b"}));
+        },
     };
     for (const auto& make : refused) {
         Lightcurve lc;

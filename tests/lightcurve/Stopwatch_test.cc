@@ -20,7 +20,8 @@ struct ManualClocks {
     long real = 0;
     long cpu = 0;
     Stopwatch watch(const std::string& name) {
-        return Stopwatch(name, [this] { return real; }, [this] { return cpu; });
+        return Stopwatch(
+            name, [this] { return real; }, [this] { return cpu; });
     }
     void at(long seconds, long ticks) {
         real = seconds;
@@ -48,8 +49,8 @@ TEST(StopwatchTexts, TimeStrings) {
         long seconds;
         const char* text;
     };
-    const Case cases[] = {{3725, "01:02:05"}, {0, "00:00:00"}, {90000, "01:00:00"}, {86399, "23:59:59"},
-                          {59, "00:00:59"}};
+    const Case cases[] = {
+        {3725, "01:02:05"}, {0, "00:00:00"}, {90000, "01:00:00"}, {86399, "23:59:59"}, {59, "00:00:59"}};
     for (const Case& c : cases) {
         EXPECT_EQ(c.text, Stopwatch::getTimeString(c.seconds));
         EXPECT_EQ(c.text, Stopwatch::getTimeString_CPU(c.seconds * 1000000 + 999999));
@@ -102,8 +103,7 @@ TEST(StopwatchStatus, FreshBox) {
     ManualClocks clocks;
     const Stopwatch sw = clocks.watch("t");
     const std::string star57(57, '*');
-    EXPECT_EQ("\n" + star57 + "\n" +
-                  "* stopwatch t                                           *\n" + star57 + "\n" +
+    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" + star57 + "\n" +
                   "* status: ready (0 laps)                                *\n" + star57 + "\n\n",
               status(sw));
 }
@@ -117,8 +117,7 @@ TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly) {
     clocks.at(280, 8000000);
     sw.stop("done");
     const std::string star57(57, '*');
-    EXPECT_EQ("\n" + star57 + "\n" +
-                  "* stopwatch t                                           *\n" + star57 + "\n" +
+    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" + star57 + "\n" +
                   "* status: stopped (1 laps)                              *\n" + star57 + "\n" +
                   "* total: 00:03:00 (real),      8s (CPU)                 *\n" + star57 + "\n\n",
               status(sw));

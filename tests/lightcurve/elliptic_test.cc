@@ -107,8 +107,8 @@ TEST(Elliptic, CarlsonFAgainstTheIntegral) {
     // R_F(0, 1, 2) = Gamma(1/4)^2 / (4 sqrt(2 pi)) (DLMF 19.20.2 with the
     // lemniscate constant).
     EXPECT_NEAR(std::pow(std::tgamma(0.25), 2) / (4 * std::sqrt(2 * kPi)), rf_(0, 1, 2), 1e-7);
-    const double cases[][3] = {{0, 1, 2}, {1, 2, 3}, {0.5, 1, 1}, {2, 3, 4}, {1e-3, 1, 100}, {0, 1e-3, 1},
-                               {10, 20, 30}, {1e5, 1, 1e-5}, {0.25, 0.25, 7}};
+    const double cases[][3] = {{0, 1, 2},    {1, 2, 3},    {0.5, 1, 1},    {2, 3, 4},      {1e-3, 1, 100},
+                               {0, 1e-3, 1}, {10, 20, 30}, {1e5, 1, 1e-5}, {0.25, 0.25, 7}};
     for (const auto& c : cases) {
         const double want = carlsonF(c[0], c[1], c[2]);
         EXPECT_NEAR(want, rf_(c[0], c[1], c[2]), 2e-7 * want) << c[0] << " " << c[1] << " " << c[2];

@@ -11,14 +11,13 @@ TEST(Julian, KnownDates) {
         double second, jd;
     };
     const Case cases[] = {
-        {2000, 1, 1, 12, 0, 0, 2451545.0},      // epoch J2000.0
-        {1582, 10, 4, 0, 0, 0, 2299159.5},      // last day of the Julian calendar
-        {1582, 10, 15, 0, 0, 0, 2299160.5},     // first Gregorian day, the next one
-        {1858, 11, 17, 0, 0, 0, 2400000.5},     // modified Julian date 0
-        {1970, 1, 1, 0, 0, 0, 2440587.5},       // Unix epoch
-        {2024, 2, 29, 18, 0, 0, 2460370.25},    // a leap day
-        {2000, 3, 1, 6, 30, 36, 2451604.771250},
-        {-4712, 1, 1, 12, 0, 0, 0.0},           // the origin of Julian dates
+        {2000, 1, 1, 12, 0, 0, 2451545.0},                                      // epoch J2000.0
+        {1582, 10, 4, 0, 0, 0, 2299159.5},                                      // last day of the Julian calendar
+        {1582, 10, 15, 0, 0, 0, 2299160.5},                                     // first Gregorian day, the next one
+        {1858, 11, 17, 0, 0, 0, 2400000.5},                                     // modified Julian date 0
+        {1970, 1, 1, 0, 0, 0, 2440587.5},                                       // Unix epoch
+        {2024, 2, 29, 18, 0, 0, 2460370.25},                                    // a leap day
+        {2000, 3, 1, 6, 30, 36, 2451604.771250}, {-4712, 1, 1, 12, 0, 0, 0.0},  // the origin of Julian dates
     };
     for (const Case& c : cases) {
         EXPECT_NEAR(c.jd, julian(c.year, c.month, c.day, c.hour, c.minute, c.second), 1e-6)

@@ -1,11 +1,11 @@
 // The process's first draw seeds the generator from the seed's magnitude,
 // even when the seed is positive. This must stay the only test of its
 // executable: any earlier draw would already have seeded the generator.
-#include "lightcurve/random.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "lightcurve/random.h"
 
 TEST(Ran3FirstCall, PositiveSeedSeedsLikeItsNegative) {
     long seed = 5;

@@ -64,9 +64,9 @@ TEST(InPlaceSorts, AgreeWithStdSortOnAssortedInputs) {
             std::vector<std::vector<double>> inputs(4);
             for (int i = 0; i < n; ++i) {
                 inputs[0].push_back(uniform(rng));
-                inputs[1].push_back(i);                  // sorted
-                inputs[2].push_back(n - i);              // reversed
-                inputs[3].push_back((i * 7919) % 5);     // few distinct values
+                inputs[1].push_back(i);               // sorted
+                inputs[2].push_back(n - i);           // reversed
+                inputs[3].push_back((i * 7919) % 5);  // few distinct values
             }
             for (const std::vector<double>& input : inputs) {
                 orv::MArray<double, 1> a = arrayOf(input);
@@ -174,10 +174,7 @@ TEST(MedianAndRms, WorkedValues) {
         double median, rms;
     };
     const Case cases[] = {
-        {{3, 1, 2}, 2, 1},
-        {{4, 1, 3, 2}, 2.5, std::sqrt(5.0 / 3)},
-        {{1, 3, 5}, 3, 2},
-        {{7}, 7, kNaN},
+        {{3, 1, 2}, 2, 1},    {{4, 1, 3, 2}, 2.5, std::sqrt(5.0 / 3)}, {{1, 3, 5}, 3, 2}, {{7}, 7, kNaN},
         {{2, 2, 2, 2}, 2, 0},
     };
     for (const Case& c : cases) {
