@@ -40,6 +40,12 @@ T elementOr(const orv::MArray<T, 1>& a, int i, T none) {
     return indexInRange(i, a.length(1)) ? a(a.firstIndex(1) + i - 1) : none;
 }
 
+// Whether a box search has run; prints that there is no result when not.
+bool boxResultsReady(bool boxfitted) {
+    if (!boxfitted) std::cout << "no boxed-lightcurve available!" << std::endl;
+    return boxfitted;
+}
+
 bool sameLength(int n, int a, int b, int c, int d) {
     if (a == n && b == n && c == n && d == n) return true;
     std::cout << "vectors have different lengths!" << std::endl;
@@ -160,28 +166,19 @@ double Lightcurve::getSDE(int i) const { return elementOr(sde, i, -1.0); }
 double Lightcurve::getPeriod_box(int i) const { return elementOr(period_box, i, -1.0); }
 
 double Lightcurve::getDrop_box(int i) const {
-    if (!boxfitted) {
-        std::cout << "no boxed-lightcurve available!" << std::endl;
-        return -1.0;
-    }
+    if (!boxResultsReady(boxfitted)) return -1.0;
     if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1)))) return -1.0;
     const double out = out_level_box(i);
     return (out - in_level_box(i)) / out;
 }
 
 double Lightcurve::getT0_box(int i) const {
-    if (!boxfitted) {
-        std::cout << "no boxed-lightcurve available!" << std::endl;
-        return -1.0;
-    }
+    if (!boxResultsReady(boxfitted)) return -1.0;
     return elementOr(t0_box, i, -1.0);
 }
 
 double Lightcurve::getTau_box(int i) const {
-    if (!boxfitted) {
-        std::cout << "no boxed-lightcurve available!" << std::endl;
-        return -1.0;
-    }
+    if (!boxResultsReady(boxfitted)) return -1.0;
     return elementOr(tau_box, i, -1.0);
 }
 
