@@ -1,0 +1,220 @@
+#include "lightcurve/Lightcurve.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace {
+
+const char* const kNoFile = "no file information";
+
+// Makes field share the elements of given, indexed from 1 whatever given's
+// base.
+template <class T>
+void share(orv::MArray<T, 1>& field, orv::MArray<T, 1>& given) {
+    given.setrange(1, orv::Range::all());
+    field.makeReference(given);
+}
+
+orv::MArray<double, 1> zeros(int n) {
+    orv::MArray<double, 1> a(n, false);
+    a = 0.0;
+    return a;
+}
+
+orv::MArray<std::string, 1> noFileNames(int n) {
+    orv::MArray<std::string, 1> a(n);
+    a = std::string(kNoFile);
+    return a;
+}
+
+// Whether 1 <= i <= n; prints the range message when not.
+bool indexInRange(int i, int n) {
+    if (i >= 1 && i <= n) return true;
+    std::cout << "error: number(" << i << ") out of range (1," << n << ")!" << std::endl;
+    return false;
+}
+
+// Element i of a, or none with the range message when a has no element i.
+template <class T>
+T elementOr(const orv::MArray<T, 1>& a, int i, T none) {
+    return indexInRange(i, a.length(1)) ? a(a.firstIndex(1) + i - 1) : none;
+}
+
+// Whether a box search has run; prints that there is no result when not.
+bool boxResultsReady(bool boxfitted) {
+    if (!boxfitted) std::cout << "no boxed-lightcurve available!" << std::endl;
+    return boxfitted;
+}
+
+bool sameLength(int n, int a, int b, int c, int d) {
+    if (a == n && b == n && c == n && d == n) return true;
+    std::cout << "vectors have different lengths!" << std::endl;
+    return false;
+}
+
+}  // namespace
+
+Lightcurve::Lightcurve() = default;
+
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_)
+    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), noFileNames(jd_.length(1))) {}
+
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
+                       orv::MArray<double, 1> nchi_)
+    : Lightcurve(jd_, flux_, error_, nchi_, noFileNames(jd_.length(1))) {}
+
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
+                       orv::MArray<std::string, 1> filename_)
+    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), filename_) {}
+
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
+                       orv::MArray<double, 1> nchi_, orv::MArray<std::string, 1> filename_) {
+    const int n = jd_.length(1);
+    // A refused light curve has no points: its arrays are empty, so a length
+    // other than 0 would send the operations outside them.
+    if (!sameLength(n, flux_.length(1), error_.length(1), nchi_.length(1), filename_.length(1))) return;
+    length = n;
+    has_data = true;
+    share(jd, jd_);
+    share(flux, flux_);
+    share(error, error_);
+    share(nchi, nchi_);
+    share(filename, filename_);
+    weights.makeReference(zeros(n));
+    boxval.makeReference(zeros(n));
+}
+
+Lightcurve& Lightcurve::operator=(const Lightcurve& other) {
+    filename.makeReference(other.filename);
+    phased_filename.makeReference(other.phased_filename);
+    jd.makeReference(other.jd);
+    flux.makeReference(other.flux);
+    error.makeReference(other.error);
+    weights.makeReference(other.weights);
+    nchi.makeReference(other.nchi);
+    boxval.makeReference(other.boxval);
+    phase.makeReference(other.phase);
+    phased_flux.makeReference(other.phased_flux);
+    phased_error.makeReference(other.phased_error);
+    phased_weights.makeReference(other.phased_weights);
+    phased_nchi.makeReference(other.phased_nchi);
+    phased_boxval.makeReference(other.phased_boxval);
+    removed_flux.makeReference(other.removed_flux);
+    nonoise_flux.makeReference(other.nonoise_flux);
+    sr.makeReference(other.sr);
+    frequency.makeReference(other.frequency);
+    sde.makeReference(other.sde);
+    period_box.makeReference(other.period_box);
+    reserved_box.makeReference(other.reserved_box);
+    out_level_box.makeReference(other.out_level_box);
+    in_level_box.makeReference(other.in_level_box);
+    tau_box.makeReference(other.tau_box);
+    t0_box.makeReference(other.t0_box);
+    points_per_transit.makeReference(other.points_per_transit);
+
+    has_data = other.has_data;
+    weighted = other.weighted;
+    folded = other.folded;
+    boxfitted = other.boxfitted;
+    transits_removed = other.transits_removed;
+    nonoise = other.nonoise;
+    magnitudes = other.magnitudes;
+    analytical = other.analytical;
+
+    length = other.length;
+    phased_length = other.phased_length;
+    number_transit_points = other.number_transit_points;
+    number_transits = other.number_transits;
+
+    rednoise = other.rednoise;
+    noise = other.noise;
+    norm = other.norm;
+    period = other.period;
+    tau = other.tau;
+    t0 = other.t0;
+    drop = other.drop;
+    snr = other.snr;
+    inclination = other.inclination;
+    m_star = other.m_star;
+    r_star = other.r_star;
+    r_planet = other.r_planet;
+    gamma1 = other.gamma1;
+    gamma2 = other.gamma2;
+
+    source_file = other.source_file;
+    return *this;
+}
+
+orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1>& a) const { return a(orv::Range(1, length)); }
+
+bool Lightcurve::checkData() const {
+    if (!has_data) std::cout << "lightcurve contains no data points!" << std::endl;
+    return has_data;
+}
+
+int Lightcurve::getLength() const { return length; }
+double Lightcurve::getPeriod() const { return period; }
+double Lightcurve::getTau() const { return tau; }
+double Lightcurve::getT0() const { return t0; }
+double Lightcurve::getSNR() const { return snr; }
+double Lightcurve::getDrop() const { return drop; }
+bool Lightcurve::isFolded() const { return folded; }
+bool Lightcurve::isWeighted() const { return weighted; }
+bool Lightcurve::isBoxfitted() const { return boxfitted; }
+
+double Lightcurve::getSDE(int i) const { return elementOr(sde, i, -1.0); }
+double Lightcurve::getPeriod_box(int i) const { return elementOr(period_box, i, -1.0); }
+
+double Lightcurve::getDrop_box(int i) const {
+    if (!boxResultsReady(boxfitted)) return -1.0;
+    if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1)))) return -1.0;
+    const double out = out_level_box(i);
+    return (out - in_level_box(i)) / out;
+}
+
+double Lightcurve::getT0_box(int i) const {
+    if (!boxResultsReady(boxfitted)) return -1.0;
+    return elementOr(t0_box, i, -1.0);
+}
+
+double Lightcurve::getTau_box(int i) const {
+    if (!boxResultsReady(boxfitted)) return -1.0;
+    return elementOr(tau_box, i, -1.0);
+}
+
+int Lightcurve::getPoints_per_transit(int i) const { return elementOr(points_per_transit, i, -1); }
+int Lightcurve::getNumber_transit_points() const { return number_transit_points; }
+
+int Lightcurve::getNumber_transit_box() const {
+    if (number_transit_points == -1) {
+        std::cout << "number of points in-transit not available!" << std::endl;
+        return -1;
+    }
+    return number_transit_points;
+}
+
+int Lightcurve::getNumber_transits() const {
+    if (number_transits == -1) {
+        std::cout << "number of transits not available!" << std::endl;
+        return 0;
+    }
+    return number_transits;
+}
+
+int Lightcurve::getNumber_box() const { return getNumber_transits(); }
+
+orv::MArray<double, 1> Lightcurve::getJD() const { return jd; }
+orv::MArray<double, 1> Lightcurve::getFlux() const { return flux; }
+orv::MArray<double, 1> Lightcurve::getError() const { return error; }
+orv::MArray<double, 1> Lightcurve::getNchi() const { return nchi; }
+orv::MArray<double, 1> Lightcurve::getBoxval() const { return boxval; }
+orv::MArray<double, 1> Lightcurve::getPhase() const { return phase; }
+orv::MArray<double, 1> Lightcurve::getPhased_Flux() const { return phased_flux; }
+orv::MArray<double, 1> Lightcurve::getPhased_Error() const { return phased_error; }
+orv::MArray<double, 1> Lightcurve::getPhased_Nchi() const { return phased_nchi; }
+orv::MArray<double, 1> Lightcurve::getPhased_Boxval() const { return phased_boxval; }
+orv::MArray<double, 1> Lightcurve::getSDE() const { return sde; }
+orv::MArray<double, 1> Lightcurve::getPeriod_box() const { return period_box; }
+orv::MArray<std::string, 1> Lightcurve::getFilename() const { return filename; }
+orv::MArray<std::string, 1> Lightcurve::getPhased_Filename() const { return phased_filename; }
+orv::MArray<int, 1> Lightcurve::getPoints_per_transit() const { return points_per_transit; }

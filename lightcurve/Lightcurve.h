@@ -1,0 +1,203 @@
+// Lightcurve: the time series of one star (time, flux or magnitude, error
+// and per-point extras) together with what the toolbox derives from it: the
+// folded light curve, the box-search results, the flux with its transits
+// removed, a noise-free model and the parameters of a simulated transit.
+//
+// Arrays are orv::MArray with indices from 1 and share storage like all
+// orv::MArray copies: a light curve built from arrays works on the caller's
+// elements, and the arrays its accessors return give write access to the
+// light curve's own. Misuse prints a one-line message on standard output and
+// leaves the light curve unchanged.
+//
+// The operations are grouped by topic; each group is defined in a source
+// file of its own (named at the group), so that further groups add their
+// declarations here and their definitions beside the others.
+#ifndef LIGHTCURVE_LIGHTCURVE_H
+#define LIGHTCURVE_LIGHTCURVE_H
+
+#include <string>
+
+#include "orv/MArray.h"
+
+class Lightcurve {
+public:
+    // ---- construction (Lightcurve.cc) ---------------------------------------
+    // Arrays of any index base are renumbered from 1 (still sharing the
+    // caller's storage). Arrays of unequal length are refused with "vectors
+    // have different lengths!": the light curve then holds no data.
+
+    // No data.
+    Lightcurve();
+    // Times, fluxes and errors; nchi 0 and every file name
+    // "no file information".
+    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error);
+    // With per-point chi values.
+    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+               orv::MArray<double, 1> nchi);
+    // With the name of each point's source file (nchi 0).
+    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+               orv::MArray<std::string, 1> filename);
+    // With both.
+    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
+               orv::MArray<double, 1> nchi, orv::MArray<std::string, 1> filename);
+
+    // Copies share the arrays, assignment as well as construction (an
+    // orv::MArray assignment would copy elements into the existing storage).
+    Lightcurve(const Lightcurve&) = default;
+    Lightcurve& operator=(const Lightcurve& other);
+
+    // ---- accessors (Lightcurve.cc) ------------------------------------------
+    // Indexed getters refuse an index outside their array with
+    // "error: number(i) out of range (1,n)!" and return -1.
+
+    int getLength() const;
+    double getPeriod() const;
+    double getTau() const;
+    double getT0() const;
+    double getSNR() const;
+    double getDrop() const;
+    bool isFolded() const;
+    bool isWeighted() const;
+    bool isBoxfitted() const;
+
+    // Box-search results of peak i (1..10).
+    double getSDE(int i) const;
+    double getPeriod_box(int i) const;
+    // (out-of-transit level - in-transit level) / out-of-transit level; -1
+    // with "no boxed-lightcurve available!" before a box search.
+    double getDrop_box(int i) const;
+    double getT0_box(int i) const;
+    double getTau_box(int i) const;
+
+    // Points inside each transit of a simulation.
+    int getPoints_per_transit(int i) const;
+    // Points inside transits; -1 while not counted.
+    int getNumber_transit_points() const;
+    // The same, with "number of points in-transit not available!" while not
+    // counted.
+    int getNumber_transit_box() const;
+    // Number of transits; 0 with "number of transits not available!" while
+    // not counted. The two are the same.
+    int getNumber_transits() const;
+    int getNumber_box() const;
+
+    orv::MArray<double, 1> getJD() const;
+    orv::MArray<double, 1> getFlux() const;
+    orv::MArray<double, 1> getError() const;
+    orv::MArray<double, 1> getNchi() const;
+    orv::MArray<double, 1> getBoxval() const;
+    orv::MArray<double, 1> getPhase() const;
+    orv::MArray<double, 1> getPhased_Flux() const;
+    orv::MArray<double, 1> getPhased_Error() const;
+    orv::MArray<double, 1> getPhased_Nchi() const;
+    orv::MArray<double, 1> getPhased_Boxval() const;
+    orv::MArray<double, 1> getSDE() const;
+    orv::MArray<double, 1> getPeriod_box() const;
+    orv::MArray<std::string, 1> getFilename() const;
+    orv::MArray<std::string, 1> getPhased_Filename() const;
+    orv::MArray<int, 1> getPoints_per_transit() const;
+
+    // ---- editing and normalisation (editing.cc) ------------------------------
+    // All work on points 1..getLength(). Magnitudes are -2.5 log10(flux).
+
+    // Dilutes an analytic transit in fluxes: every flux f below 1 becomes
+    // f + c (1 - f).
+    void blend(double c);
+    // Multiplies fluxes and errors by s.
+    void scale(double s);
+    // Multiplies each error by its nchi.
+    void nchi_scale();
+    // weights = (1/error^2) / sum of all 1/error^2.
+    void calc_weights();
+    // Subtracts the weighted mean flux and keeps it; needs calc_weights.
+    void renorm();
+    // Adds the kept mean back, also to the box search's flux levels.
+    void upscale();
+    // Adds x to the flux of point n.
+    void manipulate(int n, double x);
+    // Removes point n (the last one for n beyond the end); later points move
+    // down by one.
+    void remove_point(int n);
+    // Orders the points by time; points of equal time keep their order,
+    // points without a time (NaN) their places.
+    void sort();
+    // Divides fluxes and errors by the median flux.
+    void normalize();
+    // The same, refused for magnitudes.
+    void normalize_flux();
+    // Magnitudes to fluxes, then normalize_flux (median flux 1).
+    void convert2flux();
+    // Fluxes to magnitudes whose median is the zero point z.
+    void convert2mag(double z);
+
+private:
+    // Points 1..length of a per-point array, as a view.
+    orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
+    // Prints the message of a guard that needs data; true when there are.
+    bool checkData() const;
+    // Divides fluxes and errors by the median flux.
+    void divideByMedian();
+
+    // Per point (1..length) and folded (1..phased_length).
+    orv::MArray<std::string, 1> filename;
+    orv::MArray<std::string, 1> phased_filename;
+    orv::MArray<double, 1> jd;
+    orv::MArray<double, 1> flux;  // magnitudes when `magnitudes` is set
+    orv::MArray<double, 1> error;
+    orv::MArray<double, 1> weights;
+    orv::MArray<double, 1> nchi;
+    orv::MArray<double, 1> boxval;
+    orv::MArray<double, 1> phase;
+    orv::MArray<double, 1> phased_flux;
+    orv::MArray<double, 1> phased_error;
+    orv::MArray<double, 1> phased_weights;
+    orv::MArray<double, 1> phased_nchi;
+    orv::MArray<double, 1> phased_boxval;
+    orv::MArray<double, 1> removed_flux;  // valid when transits_removed
+    orv::MArray<double, 1> nonoise_flux;  // valid when nonoise
+    // Box search: per trial frequency, then per peak (1..10).
+    orv::MArray<double, 1> sr;
+    orv::MArray<double, 1> frequency;
+    orv::MArray<double, 1> sde;
+    orv::MArray<double, 1> period_box;
+    orv::MArray<double, 1> reserved_box;
+    orv::MArray<double, 1> out_level_box;
+    orv::MArray<double, 1> in_level_box;
+    orv::MArray<double, 1> tau_box;
+    orv::MArray<double, 1> t0_box;
+    orv::MArray<int, 1> points_per_transit;  // 1..number_transits
+
+    bool has_data = false;
+    bool weighted = false;
+    bool folded = false;
+    bool boxfitted = false;
+    bool transits_removed = false;
+    bool nonoise = false;
+    bool magnitudes = false;
+    bool analytical = false;
+
+    int length = 0;
+    int phased_length = 0;
+    int number_transit_points = -1;  // -1: not counted
+    int number_transits = -1;
+
+    double rednoise = 0;  // of a simulation
+    double noise = 0;
+    double norm = 0;  // weighted mean removed by renorm
+    double period = 0;
+    double tau = 0;  // fractional transit length
+    double t0 = 0;
+    double drop = 0;
+    double snr = 0;
+    // Orbit and star of the analytic transit model.
+    double inclination = 0;
+    double m_star = 0;
+    double r_star = 0;
+    double r_planet = 0;
+    double gamma1 = 0;
+    double gamma2 = 0;
+
+    std::string source_file;
+};
+
+#endif

@@ -1,0 +1,226 @@
+// Editing and normalisation of a light curve's points.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lightcurve/Lightcurve.h"
+#include "lightcurve/sorting.h"
+
+namespace {
+
+// Order-preserving unsigned image of a number (not NaN); -0 and +0 alike.
+std::uint64_t orderedBits(double x) {
+    if (x == 0) x = 0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits >> 63 ? ~bits : bits | std::uint64_t{1} << 63;
+}
+
+// source[p] (p = 1..n; source[0] unused) is the place whose element belongs
+// at place p once the keys that are numbers ascend through their places,
+// equal keys in the order of their places; places of NaN keys keep their
+// elements. A stable radix sort of the places, 11 bits of the key a pass,
+// reading the keys where they are (less memory to touch than copies of them);
+// passes in which every key has the same digit are skipped.
+std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n) {
+    constexpr int kBits = 11, kPasses = 6, kBuckets = 1 << kBits;
+    std::vector<int> source(n + 1);
+    std::vector<int> count(kPasses * kBuckets, 0);
+    int m = 0;  // keys that are numbers, listed from source[1]
+    for (int p = 1; p <= n; ++p)
+        if (!std::isnan(key(p))) {
+            source[++m] = p;
+            const std::uint64_t b = orderedBits(key(p));
+            for (int pass = 0; pass < kPasses; ++pass)
+                ++count[pass * kBuckets + ((b >> (pass * kBits)) & (kBuckets - 1))];
+        }
+    std::vector<int> moved;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        int* start = &count[pass * kBuckets];
+        if (*std::max_element(start, start + kBuckets) == m) continue;
+        moved.resize(n + 1);
+        int sum = 1;
+        for (int d = 0; d < kBuckets; ++d) sum += std::exchange(start[d], sum);
+        const int shift = pass * kBits;
+        for (int k = 1; k <= m; ++k)
+            moved[start[(orderedBits(key(source[k])) >> shift) & (kBuckets - 1)]++] = source[k];
+        source.swap(moved);
+    }
+    if (m == n) return source;
+    // The places by key go to the places of the numbers in turn.
+    moved.assign(n + 1, 0);
+    for (int p = 1, k = 1; p <= n; ++p) moved[p] = std::isnan(key(p)) ? p : source[k++];
+    return moved;
+}
+
+bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const std::string& a, const std::string& b) { return a == b; }
+
+// Whether the elements 1..n of a differ: one that holds a single value needs
+// no moving.
+template <class T>
+bool varies(const orv::MArray<T, 1>& a, int n) {
+    for (int p = 2; p <= n; ++p)
+        if (!same(a(p), a(1))) return true;
+    return false;
+}
+
+// Element source[p] of a goes to place p, for p = 1..n, through the buffer
+// (independent loads, which the processor overlaps, unlike the dependent
+// ones of following cycles in place).
+template <class T>
+void gather(orv::MArray<T, 1>& a, const std::vector<int>& source, std::vector<T>& buffer) {
+    const int n = static_cast<int>(source.size()) - 1;
+    buffer.resize(n + 1);
+    for (int p = 1; p <= n; ++p) buffer[p] = std::move(a(source[p]));
+    for (int p = 1; p <= n; ++p) a(p) = std::move(buffer[p]);
+}
+
+}  // namespace
+
+void Lightcurve::blend(double c) {
+    if (!analytical || magnitudes) {
+        std::cout << "error: blending only possible for analytical lightcurves in flux format!" << std::endl;
+        return;
+    }
+    for (int i = 1; i <= length; ++i)
+        if (flux(i) < 1.0) flux(i) += c * (1.0 - flux(i));
+}
+
+void Lightcurve::scale(double s) {
+    if (!checkData()) return;
+    for (int i = 1; i <= length; ++i) {
+        flux(i) *= s;
+        error(i) *= s;
+    }
+}
+
+void Lightcurve::nchi_scale() {
+    if (!checkData()) return;
+    for (int i = 1; i <= length; ++i) error(i) *= nchi(i);
+}
+
+void Lightcurve::calc_weights() {
+    if (!checkData()) return;
+    weighted = true;
+    double sum = 0;
+    for (int i = 1; i <= length; ++i) sum += 1.0 / (error(i) * error(i));
+    for (int i = 1; i <= length; ++i) weights(i) = 1.0 / (error(i) * error(i)) / sum;
+}
+
+void Lightcurve::renorm() {
+    if (!checkData()) return;
+    if (!weighted) {
+        std::cout << "weights not calculated yet!" << std::endl;
+        return;
+    }
+    double sum = 0;
+    for (int i = 1; i <= length; ++i) sum += flux(i) * weights(i);
+    for (int i = 1; i <= length; ++i) flux(i) -= sum;
+    norm = sum;
+}
+
+void Lightcurve::upscale() {
+    if (!checkData()) return;
+    for (int i = 1; i <= length; ++i) flux(i) += norm;
+    if (!boxfitted) return;
+    for (int i = 1; i <= 10 && i <= out_level_box.length(1); ++i) out_level_box(i) += norm;
+    for (int i = 1; i <= 10 && i <= in_level_box.length(1); ++i) in_level_box(i) += norm;
+}
+
+void Lightcurve::manipulate(int n, double x) {
+    if (n < 1 || n > length) {
+        std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
+        return;
+    }
+    flux(n) += x;
+}
+
+void Lightcurve::remove_point(int n) {
+    if (n < 1 || length < 1) {
+        std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
+        return;
+    }
+    // The weights move with their points, so that they stay usable until the
+    // next calc_weights.
+    for (int c = n; c < length; ++c) {
+        jd(c) = jd(c + 1);
+        flux(c) = flux(c + 1);
+        error(c) = error(c + 1);
+        weights(c) = weights(c + 1);
+        nchi(c) = nchi(c + 1);
+        boxval(c) = boxval(c + 1);
+        filename(c) = filename(c + 1);
+    }
+    --length;
+}
+
+void Lightcurve::sort() {
+    if (!checkData()) return;
+    bool ordered = true;
+    for (int i = 1; i < length && ordered; ++i) ordered = jd(i) <= jd(i + 1);
+    if (ordered) return;
+    // Points of equal time keep their order; points without a time (NaN)
+    // keep their places, as an exchange sort would leave them.
+    const std::vector<int> source = sortingSources(jd, length);
+    std::vector<double> numbers;
+    for (orv::MArray<double, 1>* a : {&jd, &flux, &error, &weights, &nchi, &boxval})
+        if (varies(*a, length)) gather(*a, source, numbers);
+    std::vector<std::string> names;
+    if (varies(filename, length)) gather(filename, source, names);
+}
+
+void Lightcurve::normalize() {
+    if (checkData()) divideByMedian();
+}
+
+void Lightcurve::normalize_flux() {
+    if (magnitudes) {
+        std::cout << "error: lightcurve in magnitudes!" << std::endl;
+        return;
+    }
+    divideByMedian();
+}
+
+void Lightcurve::divideByMedian() {
+    const double m = median(points(flux));
+    for (int i = 1; i <= length; ++i) {
+        flux(i) /= m;
+        error(i) /= m;
+    }
+}
+
+void Lightcurve::convert2flux() {
+    if (!magnitudes) {
+        std::cout << "error: lightcurve already in fluxes!" << std::endl;
+        return;
+    }
+    for (int i = 1; i <= length; ++i) {
+        const double m = flux(i), e = error(i);
+        error(i) = std::fabs(0.5 * (std::pow(10.0, -0.4 * (m - e)) - std::pow(10.0, -0.4 * (m + e))));
+        flux(i) = std::pow(10.0, -0.4 * m);
+    }
+    magnitudes = false;
+    normalize_flux();
+}
+
+void Lightcurve::convert2mag(double z) {
+    if (magnitudes) {
+        std::cout << "error: lightcurve already in magnitudes!" << std::endl;
+        return;
+    }
+    for (int i = 1; i <= length; ++i) {
+        const double f = flux(i), e = error(i);
+        error(i) = std::fabs(1.25 * std::log10((f + e) / (f - e)));
+        flux(i) = -2.5 * std::log10(f);
+    }
+    // The median magnitude becomes the zero point.
+    const double m = median(points(flux));
+    for (int i = 1; i <= length; ++i) flux(i) = flux(i) - m + z;
+    magnitudes = true;
+}
