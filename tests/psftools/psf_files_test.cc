@@ -49,19 +49,36 @@ void expectSame(const MArray<double, 2>& a, const MArray<double, 2>& b) {
         for (int l = a.firstIndex(2); l <= a.lastIndex(2); ++l) ASSERT_EQ(a(k, l), b(k, l)) << k << " " << l;
 }
 
+// A pair of files holds values and errors.
+void expectPairHolds(const std::string& valueFile, const std::string& errorFile, const MArray<double, 2>& values,
+                     const MArray<double, 2>& errors) {
+    expectFileHolds(valueFile, values);
+    expectFileHolds(errorFile, errors);
+}
+
+void expectSamePsf(const psf& p, const psf& q) {
+    expectSame(p.get_psf(), q.get_psf());
+    expectSame(p.get_epsf(), q.get_epsf());
+}
+
 Image pattern(int n1, int n2, double scale) {
     return Image::from(n1, n2, [&](int x, int y) { return scale * (100 * x + y); });
 }
 
+// A scratch folder and a PSF of sub-grid 5 (indices −17..17) with values
+// that float holds exactly.
+class PsfFiles : public testing::Test {
+protected:
+    PsfFiles() { fillExact(p); }
+    psftruth::Scratch s;
+    psf p{10, 3, 5, 0};
+};
+
 }  // namespace
 
-TEST(PsfFiles, SubgridNamedFilesRoundTrip) {
-    psftruth::Scratch s;
-    psf p(10, 3, 5, 0);
-    fillExact(p);
+TEST_F(PsfFiles, SubgridNamedFilesRoundTrip) {
     p.writefits_psf(s.path("star.fits"));
-    expectFileHolds(s.path("psf_0005_star.fits"), p.get_psf());
-    expectFileHolds(s.path("e.psf_0005_star.fits"), p.get_epsf());
+    expectPairHolds(s.path("psf_0005_star.fits"), s.path("e.psf_0005_star.fits"), p.get_psf(), p.get_epsf());
 
     psf q(10, 3, 5, 0);
     testing::internal::CaptureStdout();
@@ -69,35 +86,27 @@ TEST(PsfFiles, SubgridNamedFilesRoundTrip) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(0u, out.find(" psf = " + s.path("psf_0005_star.fits") + "\n"));
     EXPECT_NE(std::string::npos, out.find("_slen = 17\n_file_slen = 17\n"));
-    expectSame(p.get_psf(), q.get_psf());
-    expectSame(p.get_epsf(), q.get_epsf());
+    expectSamePsf(p, q);
 }
 
-TEST(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem) {
-    psftruth::Scratch s;
-    psf p(10, 3, 5, 0);
-    fillExact(p);
+TEST_F(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem) {
     p.write_psf(s.path("star.fits"));
     // The twin sits in the same folder, where the reader looks for it.
-    expectFileHolds(s.path("star.fits"), p.get_psf());
-    expectFileHolds(s.path("e.star.fits"), p.get_epsf());
+    expectPairHolds(s.path("star.fits"), s.path("e.star.fits"), p.get_psf(), p.get_epsf());
 
     psf q;
     q.read_psf(s.path("star.fits"));
-    expectSame(p.get_psf(), q.get_psf());
-    expectSame(p.get_epsf(), q.get_epsf());
+    expectSamePsf(p, q);
 
     p.binning(0, 0);
     p.write_binned_psf(s.path("binned.fits"));
-    expectFileHolds(s.path("binned.fits"), p.get_binned_psf());
-    expectFileHolds(s.path("e.binned.fits"), p.get_ebinned_psf());
+    expectPairHolds(s.path("binned.fits"), s.path("e.binned.fits"), p.get_binned_psf(), p.get_ebinned_psf());
 
     psf none;
     EXPECT_THROW(none.read_psf(s.path("missing.fits")), orv::FitsException);
 }
 
-TEST(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
-    psftruth::Scratch s;
+TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
     struct Case {
         int side;
     };
@@ -105,8 +114,6 @@ TEST(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
         const std::string name = "psf_0005_f" + std::to_string(c.side) + ".fits";
         fitsfiles::writeImage(s.path(name), pattern(c.side, c.side, 1));
         fitsfiles::writeImage(s.path("e." + name), pattern(c.side, c.side, 0.5));
-        psf p(10, 3, 5, 0);
-        fillExact(p);
         testing::internal::CaptureStdout();
         p.readfits_psf(s.path("f" + std::to_string(c.side) + ".fits"));
         const std::string out = testing::internal::GetCapturedStdout();
@@ -125,13 +132,11 @@ TEST(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
     }
 }
 
-TEST(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
-    psftruth::Scratch s;
+TEST_F(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
     // An error image smaller than the PSF image, and a PSF image that is not
     // square: what both have is copied, the rest is 0.
     fitsfiles::writeImage(s.path("a.fits"), pattern(35, 29, 1));
     fitsfiles::writeImage(s.path("e.a.fits"), pattern(31, 31, 0.5));
-    psf p;
     testing::internal::CaptureStdout();
     p.read_psf(s.path("a.fits"));
     EXPECT_EQ("error: wrong psf-size\n", testing::internal::GetCapturedStdout());
@@ -145,15 +150,15 @@ TEST(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
         }
 }
 
-TEST(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
-    psftruth::Scratch s;
-    psf p(10, 2, 5, 0);
-    psftruth::fillSubgridGaussian(p.get_psf(), 5, 1.0);
-    MArray<double, 2> e = p.get_epsf();
+TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
+    // A smaller PSF: analyt 2.
+    psf small(10, 2, 5, 0);
+    psftruth::fillSubgridGaussian(small.get_psf(), 5, 1.0);
+    MArray<double, 2> e = small.get_epsf();
     e = 0.01;
-    p.calc_base(3, 0);
-    p.write_binned(s.path("base"));
-    const MArray<double, 4> t = p.get_all_binned_psf(), te = p.get_all_ebinned_psf();
+    small.calc_base(3, 0);
+    small.write_binned(s.path("base"));
+    const MArray<double, 4> t = small.get_all_binned_psf(), te = small.get_all_ebinned_psf();
     const char* text[] = {"000-1", "000", "001"};
     for (int sx = -1; sx <= 1; ++sx)
         for (int sy = -1; sy <= 1; ++sy) {
@@ -164,8 +169,7 @@ TEST(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
                     plane(i, j) = t(sx, sy, i, j);
                     eplane(i, j) = te(sx, sy, i, j);
                 }
-            expectFileHolds(s.path(name), plane);
-            expectFileHolds(s.path("e." + name), eplane);
+            expectPairHolds(s.path(name), s.path("e." + name), plane, eplane);
         }
     // Nothing else was written: nine pairs.
     const std::string count = "test $(ls '" + s.dir + "' | wc -l) -eq 18";
