@@ -33,7 +33,8 @@ struct Circle {
     Circle(int R, int nx, int ny) {
         if (R < 0) return;
         rows = std::min(R, ny - 1);
-        const long long limit = static_cast<long long>(R) * (R + 1);
+        // R + 1 in int would overflow for the largest radius.
+        const long long limit = static_cast<long long>(R) * (R + 1LL);
         for (int v = -rows; v <= rows; ++v) {
             // The largest u with u² + v² < limit (u = 0 always qualifies for |v| <= R).
             long long u = R == 0 ? 0 : static_cast<long long>(std::sqrt(static_cast<double>(limit - 1LL * v * v)));

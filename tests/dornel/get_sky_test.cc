@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -136,10 +137,13 @@ TEST_F(GetSky, ClipsOutliersWithTheirCircles) {
     SkyRun r = run(array(40, 30, image), ones, 0, 5, -1, 0);
     EXPECT_EQ(0, countEqual(r.cut, 0));
     EXPECT_EQ(1, countLines(r.out, "having used "));
-    // A radius far beyond the image blanks all of it.
-    const SkyRun wide = run(array(40, 30, image), ones, 0, 5, 2000000000, 0);
-    EXPECT_EQ(1200, countEqual(wide.cut, 0));
-    EXPECT_NE(std::string::npos, wide.out.find("no usable pixel left, keeping the surface of the previous pass"));
+    // A radius far beyond the image blanks all of it, up to the largest one.
+    for (int huge : {2000000000, INT_MAX}) {
+        const SkyRun wide = run(array(40, 30, image), ones, 0, 5, huge, 0);
+        EXPECT_EQ(1200, countEqual(wide.cut, 0)) << huge;
+        EXPECT_NE(std::string::npos, wide.out.find("no usable pixel left, keeping the surface of the previous pass"))
+            << huge;
+    }
 }
 
 TEST_F(GetSky, DefaultKappaZeroKeepsTheFirstFit) {
