@@ -253,6 +253,45 @@ TEST_F(FitsHeaderRead, EpochBecomesEquinoxUntilARealOneComes) {
   testing::internal::GetCapturedStderr();
 }
 
+// A header of 200,000 distinct cards (16 MB) with junk among them, and
+// cards at its end that replace earlier ones. Filing each card by a search
+// of its list took minutes for it; CTest gives this test a time limit.
+TEST_F(FitsHeaderRead, AHugeHeaderKeepsItsListsInOrder) {
+  const int n = 200000;
+  auto key = [](char c, int i) {
+    char k[9];
+    std::snprintf(k, sizeof k, "%c%07d", c, i);
+    return std::string(k);
+  };
+  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                    8",
+                                    "NAXIS   =                    0"};
+  for (int i = 0; i < n; ++i) {
+    if (i % 7 == 0) cards.push_back(key('J', i) + "  junk without a value indicator");
+    cards.push_back(key('K', i) + "= " + std::to_string(i));
+  }
+  // Every 10,000th K card is set again, and every 70,000th junk keyword gets
+  // a value: each replaces what stood before and goes to the end.
+  for (int i = 0; i < n; i += 10000) cards.push_back(key('K', i) + "= " + std::to_string(-i));
+  for (int i = 0; i < n; i += 70000) cards.push_back(key('J', i) + "= 1");
+  cards.push_back("EPOCH   = 1950");
+  cards.push_back("EQUINOX = 2000.0");
+  auto h = read(cards);
+
+  Keys users, junk;
+  for (int i = 0; i < n; ++i) {
+    if (i % 10000) users.push_back(key('K', i));
+    if (i % 7 == 0 && i % 70000) junk.push_back(key('J', i));
+  }
+  for (int i = 0; i < n; i += 10000) users.push_back(key('K', i));
+  for (int i = 0; i < n; i += 70000) users.push_back(key('J', i));
+  EXPECT_TRUE(users == keys(h->getUserList()));
+  EXPECT_TRUE(junk == keys(h->getJunkList()));
+  EXPECT_EQ((Keys{"EPOCH", "EQUINOX"}), keys(h->getOtherList()));
+  EXPECT_EQ(2000.0, h->getFloat("EQUINOX "));
+  EXPECT_EQ(-190000, h->getInt(key('K', 190000)));
+  EXPECT_EQ(199999, h->getInt(key('K', 199999)));
+}
+
 TEST_F(FitsHeaderRead, RegionsInsideTheImageOnly) {
   auto h = read(kImage2d, false, 120);
   auto region = [](int s1, int e1, int s2, int e2) {
