@@ -263,8 +263,13 @@ FitsCard* FitsHeader::parseCard(const std::string& image) const {
   const std::size_t end = Phys::VALUE_MIN_START + (floatEnd - begin);
   const bool fixed = end == static_cast<std::size_t>(Phys::FIXED_VALUE_END);
   const std::string comment = getCardComment(image.substr(end));
-  if (intEnd == floatEnd && !intOverflow) return new FitsIntCard(keyword, intValue, fixed, comment);
-  return new FitsFloatCard(keyword, floatValue, fixed, comment);
+  std::unique_ptr<FitsCard> card;
+  if (intEnd == floatEnd && !intOverflow)
+    card.reset(new FitsIntCard(keyword, intValue, fixed, comment));
+  else
+    card.reset(new FitsFloatCard(keyword, floatValue, fixed, comment));
+  card->setReadText(image.substr(start, end - start));
+  return card.release();
 }
 
 std::string FitsHeader::getCardComment(const std::string& rest) const {
