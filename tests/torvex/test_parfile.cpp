@@ -518,11 +518,11 @@ public:
         pclose(p);
         return out;
     }
-    // Waits up to ten seconds for text to appear on the screen (tmux drops
+    // Waits up to a minute for text to appear on the screen (tmux drops
     // trailing blanks of a line).
     bool wait_for(const std::string &text)
     {
-        for (int i = 0; i < 200; i++) {
+        for (int i = 0; i < 1200; i++) {
             if (screen().find(text) != std::string::npos)
                 return true;
             usleep(50000);
@@ -555,7 +555,7 @@ TEST(Torvex, EditorPromptsOnATerminal)
     t.keys("r");
     ASSERT_TRUE(t.wait_for(" 3) 16.5000    1")) << t.screen();
     t.keys("q");
-    for (int i = 0; i < 200 && slurp(done).empty(); i++)
+    for (int i = 0; i < 1200 && slurp(done).empty(); i++)
         usleep(50000);
     EXPECT_EQ(slurp(done), "status=0\n");
 }
