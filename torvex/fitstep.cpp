@@ -145,7 +145,7 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
     return chi2;
 }
 
-int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit)
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit, double **cov)
 {
     for (int k = 1; k <= ma; k++)
         sigma[k] = 0;
@@ -154,14 +154,22 @@ int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit)
     double **w = dmatrix(1, mfit, 1, mfit);
     double **v = dmatrix(1, mfit, 1, mfit);
     double *d = dvector(1, mfit);
-    bool finite = true;
-    for (int i = 1; i <= mfit; i++)
+    double *scale = dvector(1, mfit);
+    // The parameters differ in their units by many orders of magnitude, so
+    // the curvature is decomposed with unit diagonal: w = S alpha S with
+    // S = diag(1 / sqrt(alpha_ii)), and alpha^-1 = S w^-1 S.
+    bool usable = true;
+    for (int i = 1; i <= mfit; i++) {
+        usable = usable && alpha[i][i] > 0 && std::isfinite(alpha[i][i]);
+        scale[i] = usable ? 1 / std::sqrt(alpha[i][i]) : 0;
+    }
+    for (int i = 1; i <= mfit && usable; i++)
         for (int j = 1; j <= mfit; j++) {
-            w[i][j] = alpha[i][j];
-            finite = finite && std::isfinite(w[i][j]);
+            w[i][j] = alpha[i][j] * scale[i] * scale[j];
+            usable = usable && std::isfinite(w[i][j]);
         }
-    int singular = !finite;
-    if (finite) {
+    int singular = !usable;
+    if (usable) {
         int nrot;
         jacobi(w, mfit, d, v, &nrot);
         // Eigenvalues at the rounding level of the largest belong to
@@ -174,18 +182,24 @@ int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit)
                 singular = 1;
     }
     if (!singular) {
+        // The covariance C = alpha^-1 = S V diag(1/d) V^T S; each error is
+        // the standard error sqrt(C_ii), which takes in every direction the
+        // parameter shares with others.
         for (int i = 1; i <= mfit; i++) {
-            float big = 0;
-            for (int j = 1; j <= mfit; j++) {
-                float e = static_cast<float>(std::fabs(v[i][j]) / std::sqrt(d[j]));
-                if (e > big)
-                    big = e;
+            for (int k = 1; k <= i; k++) {
+                double c = 0;
+                for (int j = 1; j <= mfit; j++)
+                    c += v[i][j] * v[k][j] / d[j];
+                if (k == i)
+                    sigma[i] = std::sqrt(c) * scale[i];
+                if (cov)
+                    cov[i][k] = cov[k][i] = c * scale[i] * scale[k];
             }
-            sigma[i] = big;
         }
         // Spread: each free entry receives its own error, every fixed one 0.
         sortsig(sigma, ma, ia, mfit);
     }
+    free_dvector(scale, 1, mfit);
     free_dvector(d, 1, mfit);
     free_dmatrix(v, 1, mfit, 1, mfit);
     free_dmatrix(w, 1, mfit, 1, mfit);

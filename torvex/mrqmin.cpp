@@ -207,15 +207,15 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
     }
 
     if (*alamda == 0) {
-        // The errors come from the eigenvalues of alpha; a curvature that
-        // cannot be inverted leaves the fitted parameters as they are.
-        int singular = errcalc(sigma, alpha, ma, st.ia, mfit);
+        // The errors and the covariance come from the inverse of alpha; a
+        // curvature that cannot be inverted leaves the fitted parameters as
+        // they are.
+        int singular = errcalc(sigma, alpha, ma, st.ia, mfit, covar);
         if (singular) {
             pfunc("\n-- WARNING: The curvature matrix is singular: some parameters are not\n"
                   "   constrained by the data.  The parameter uncertainties could not be\n"
                   "   computed and are given as 0.\n");
         } else if (mfit > 0) {
-            gaussj(covar, mfit, st.oneda, 1);
             covsrt(covar, ma, st.ia, mfit);
             covsrt(alpha, ma, st.ia, mfit);
         }

@@ -101,12 +101,15 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
 // vectors (ia may be null); direction 0: the flat a back into the list.
 void copy_pars(float *a, int *ia, fitpars *fpar, int direction);
 
-// Errors of the free entries from the eigen-decomposition of the leading
-// mfit block of alpha: for each, the largest |v[i][j]| / sqrt(d[j]), spread
-// over sigma[1..ma] (0 for the fixed entries).  alpha is left as it was.
-// Returns 1, with every sigma 0, when the block is singular (an eigenvalue
-// that is not clearly positive), else 0.
-int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit);
+// Errors of the free entries from the leading mfit block of the curvature
+// alpha: the standard errors sqrt(C_ii) of the covariance C = alpha^-1
+// (through the eigen-decomposition of alpha scaled to unit diagonal),
+// spread over sigma[1..ma] (0 for the fixed entries); cov, when given,
+// receives C in its leading mfit block.  alpha is left as it was.
+// Returns 1, with every sigma 0 and cov untouched, when the block is
+// singular (an eigenvalue that is not clearly positive), else 0.
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit,
+            double **cov = nullptr);
 
 // The components' sig[s] = sigma[10*(c-1)+s] * sqrt(chi2nu).
 void assign_err(fitpars *fpar, const double *sigma, float chi2nu);

@@ -516,15 +516,80 @@ TEST(ProfileFit, EachTypeRecoversItsTruth)
             {"1_PA", c.shape.pa},    {"2_SKY", sky}};
         for (const auto &o : c.own)
             want.emplace_back(std::string("1_") + o.first, o.second);
-        // The reported uncertainty is the largest term of one eigen-direction,
-        // which falls below the whole error of correlated parameters (axis
-        // ratio, magnitude and sizes by up to about half): four of them.
+        // One fit of each type: within four of its uncertainties (a single
+        // realisation, so not a test of their size; see Uncertainties).
         for (const auto &w : want) {
             Fitted f = card(h, w.first);
             EXPECT_GT(f.error, 0) << w.first;
             EXPECT_LT(std::fabs(f.value - w.second), 4 * f.error)
                 << w.first << " = " << f.value << " +/- " << f.error << ", truth " << w.second;
         }
+    }
+}
+
+// ---- how well the uncertainties describe the scatter ----------------------
+
+TEST(Uncertainties, DescribeTheScatterOfRepeatedFits)
+{
+    // One Sersic galaxy on a sky, rendered noiselessly by a create-only run,
+    // fitted in many noise realisations: the scatter of fitted - true, in
+    // units of the reported uncertainty, is 1 for a correct uncertainty.
+    ScratchDir dir;
+    const long N = 32;
+    const double x0 = 16.3, y0 = 15.6, mag = 17, re = 3.5, n = 1.5, q = 0.7, pa = 30;
+    const double sky = 40;
+    Settings make;
+    make.data = "none";
+    make.x2 = make.y2 = N;
+    make.create = 1;
+    ProgramRun r = run_torvex(dir, param_file(make, sersic_component(x0, y0, mag, re, n, q, pa)));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const Hdu galaxy = read_hdu(dir.file("block.fits"), 1);
+    ASSERT_EQ(galaxy.nx, N);
+    auto sigma_at = [&](long x, long y) { return std::sqrt(10 + (galaxy.at(x, y) + sky) / 2); };
+    write_image(dir.file("sigma.fits"), N, N,
+                [&](long x, long y) { return static_cast<float>(sigma_at(x, y)); });
+
+    const struct {
+        const char *key;
+        double truth;
+    } params[] = {
+        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},     {"1_N", n},
+        {"1_AR", q},     {"1_PA", pa},    {"2_SKY", sky}, {"2_DSKYDX", 0}, {"2_DSKYDY", 0},
+    };
+    const int nparams = sizeof params / sizeof params[0];
+    const int runs = 40;
+    std::vector<std::vector<double>> pulls(nparams);
+    Settings fit;
+    fit.sigma = "sigma.fits";
+    fit.x2 = fit.y2 = N;
+    const std::string start =
+        sersic_component(x0 + 0.1, y0 - 0.1, mag + 0.1, re * 1.05, n + 0.1, q + 0.03, pa + 3) +
+        sky_component(sky - 1, 0, 0);
+    for (int i = 0; i < runs; i++) {
+        std::mt19937 rng(1000 + i);
+        std::normal_distribution<double> unit(0, 1);
+        write_image(dir.file("data.fits"), N, N, [&](long x, long y) {
+            return static_cast<float>(galaxy.at(x, y) + sky + sigma_at(x, y) * unit(rng));
+        });
+        r = run_torvex(dir, param_file(fit, start));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        Hdu model = read_hdu(dir.file("block.fits"), 3);
+        for (int k = 0; k < nparams; k++) {
+            Fitted f = card(model, params[k].key);
+            ASSERT_GT(f.error, 0) << params[k].key;
+            pulls[k].push_back((f.value - params[k].truth) / f.error);
+        }
+    }
+    for (int k = 0; k < nparams; k++) {
+        double mean = 0, var = 0;
+        for (double p : pulls[k])
+            mean += p / runs;
+        for (double p : pulls[k])
+            var += (p - mean) * (p - mean) / (runs - 1);
+        const double sd = std::sqrt(var);
+        EXPECT_GT(sd, 0.8) << params[k].key << ", mean " << mean;
+        EXPECT_LT(sd, 1.25) << params[k].key << ", mean " << mean;
     }
 }
 
