@@ -204,6 +204,36 @@ TEST(Nuker, BreakRadiusAndTheIntegratedCore)
     EXPECT_NEAR(img.at(0, 30, 35), truth::pixel_mean(point, 30, 35, 100), 5e-3 * law(4.9));
 }
 
+TEST(Nuker, SteepCuspsKeepTheirCentralLight)
+{
+    // The pixels around the centre against an integration of the profile
+    // over each pixel, for inner slopes up to 1.95 (the light within R grows
+    // as R^(2 - gamma), so most of it is close to the centre), breaks of
+    // several sharpnesses, and the centre on a pixel's middle and off it.
+    input.sampfac = 1;
+    const float rb = 3, beta = 3, q = 0.7f, pa = 30;
+    for (float gamma : {1.5f, 1.8f, 1.95f})
+        for (float alpha : {0.5f, 2.0f, 5.0f})
+            for (auto centre : {std::pair<float, float>{11, 11}, {11.3f, 10.6f}}) {
+                Params p{centre.first, centre.second, 18, rb, alpha, beta, gamma, q, pa, 0};
+                Canvas img(21, 21);
+                draw(nuker, p.a, image_only, img);
+                const double ib = surface(18);
+                auto law = [&](double r) {
+                    return std::pow(2.0, (beta - gamma) / alpha) * ib * std::pow(rb / r, gamma) *
+                           std::pow(1 + std::pow(r / rb, alpha), (gamma - beta) / alpha);
+                };
+                const truth::Ellipse e{centre.first, centre.second, q, pa};
+                for (long y = 10; y <= 12; y++)
+                    for (long x = 10; x <= 12; x++) {
+                        const double expect = truth::cusp_pixel_integral(law, e, gamma, x, y, 100);
+                        EXPECT_NEAR(img.at(0, x, y), expect, 0.01 * expect)
+                            << "gamma " << gamma << " alpha " << alpha << " centre "
+                            << centre.first << "," << centre.second << " pixel " << x << "," << y;
+                    }
+            }
+}
+
 TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
 {
     Params p{10, 10, 17, 5, 0.001f, 2, 0.5f, 0.9f, 0, 0};
@@ -406,6 +436,36 @@ TEST(Nuker, CoreDerivativesAreThoseOfThePixelIntegral)
             EXPECT_NEAR(img.at(k, xy.first, xy.second), fd, 0.03 * std::fabs(fd) + 2e-3 * value)
                 << "slot " << k << " pixel " << xy.first << "," << xy.second;
         }
+}
+
+TEST(Nuker, SteepCoreDerivativesAreThoseOfThePixelIntegral)
+{
+    // Most of a steep cusp's light, and of its derivatives, lies in the rest
+    // of each sector near the centre.
+    input.sampfac = 1;
+    Params p{15.3f, 14.8f, 15, 4, 1.5f, 2.5f, 1.9f, 0.7f, 20, 0};
+    const int ia[11] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+    Canvas img(30, 30, ia);
+    draw(nuker, p.a, ia, img);
+    auto integral = [](const float *a, long x, long y) {
+        double ib = surface(a[3]), al = a[5], be = a[6], ga = a[7], rb = a[4];
+        auto law = [&](double r) {
+            return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
+                   std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
+        };
+        return truth::cusp_pixel_integral(law, {a[1], a[2], a[8], a[9]}, ga, x, y, 100);
+    };
+    const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 5e-3f, 1e-2f, 0.5f, 0};
+    for (int k = 1; k <= 9; k++) {
+        float ap[11], am[11];
+        std::memcpy(ap, p.a, sizeof ap);
+        std::memcpy(am, p.a, sizeof am);
+        ap[k] += steps[k];
+        am[k] -= steps[k];
+        double fd = (integral(ap, 15, 15) - integral(am, 15, 15)) / (static_cast<double>(ap[k]) - am[k]);
+        EXPECT_NEAR(img.at(k, 15, 15), fd, 0.03 * std::fabs(fd) + 2e-3 * img.at(0, 15, 15))
+            << "slot " << k;
+    }
 }
 
 } // namespace
