@@ -20,7 +20,9 @@ enum fits_other {
 // columns 1..naxes[1]) with the detector keywords: gain (GAIN, CCDGAIN,
 // ATODGAIN, else 7), rdnoise (RDNOISE, else 5.24), ncombine (NCOMBINE, else
 // 1) and exptime (EXPTIME, which also raises both zeropoints by
-// 2.5 log10(exptime)).
+// 2.5 log10(exptime)).  Undefined pixels arrive as NaN: NaN pixels, and
+// the pixels of an integer image that equal its BLANK, which img->nblank
+// counts.
 // Returns 0 when read, 2 when read without a usable EXPTIME (missing, not
 // a number or not positive: exptime is then 1 and the zeropoints stay), and
 // 1 with img->err = 1 when the file does not exist; nothing else changes.

@@ -1,9 +1,11 @@
 #include "torvex/fitsimg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fitsio.h>
+#include <limits>
 
 namespace {
 
@@ -147,17 +149,24 @@ int readfits(image *img, fits_other other)
     }
 
     // The matrix rows are one contiguous block in FITS order, so the pixels
-    // are read straight into it.  A null value of 0 keeps NaN pixels NaN.
+    // are read straight into it.  Undefined pixels (NaN, and in an integer
+    // image those equal to BLANK) become NaN, so that they are no numbers
+    // for the fit, as they are not.
     long n = img->naxes[1] * img->naxes[2];
     img->z = matrix(1, img->naxes[2], 1, img->naxes[1]);
-    float nulval = 0;
-    int anynul = 0;
+    float nulval = std::numeric_limits<float>::quiet_NaN();
+    int anynul = 0, bitpix = 0;
+    ffgidt(f, &bitpix, &status);
     ffgpv(f, TFLOAT, 1, n, &nulval, &img->z[1][1], &anynul, &status);
     if (status) {
         free_matrix(img->z, 1, img->naxes[2], 1, img->naxes[1]);
         img->z = nullptr;
     }
     printerror(status);
+    img->nblank = 0;
+    if (anynul && bitpix > 0)
+        img->nblank = std::count_if(&img->z[1][1], &img->z[1][1] + n,
+                                    [](float v) { return std::isnan(v); });
     ffclos(f, &status);
     printerror(status);
     return result;

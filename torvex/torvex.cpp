@@ -14,6 +14,7 @@
 #include "torvex/structs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,6 +31,16 @@ void read_psf(convpars *cpar)
         pfunc("-- PSF image not found.  No convolution done! \n");
         strcpy(psf.name, "none");
         return;
+    }
+    // An undefined pixel of an integer PSF holds no light of the PSF.
+    if (psf.nblank > 0) {
+        pfunc("-- WARNING: %ld pixel%s of the PSF image equal%s its BLANK value and count%s as 0.\n",
+              psf.nblank, psf.nblank > 1 ? "s" : "", psf.nblank > 1 ? "" : "s",
+              psf.nblank > 1 ? "" : "s");
+        float *p = &psf.z[1][1];
+        for (long i = 0; i < psf.naxes[1] * psf.naxes[2]; i++)
+            if (std::isnan(p[i]))
+                p[i] = 0;
     }
     if (psfcheck(&psf) != 0) {
         pfunc("   Quitting now.\n\n");

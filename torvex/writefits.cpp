@@ -1,5 +1,6 @@
 #include "torvex/fitsimg.h"
 
+#include <cmath>
 #include <cstdio>
 #include <fitsio.h>
 #include <string>
@@ -20,6 +21,28 @@ std::string template_object(fitsfile *t)
         return value;
     ffcmsg();
     return "";
+}
+
+// In an integer HDU (the data section under the data file's header) the
+// NaN pixels, which were BLANK in the data, become BLANK again: converted
+// like numbers they would turn into values.
+void write_undefined(fitsfile *f, const float *pix, long n, int *status)
+{
+    int bitpix = 0;
+    if (ffgidt(f, &bitpix, status) || bitpix < 0)
+        return;
+    for (long i = 0; i < n;) {
+        if (!std::isnan(pix[i])) {
+            i++;
+            continue;
+        }
+        long j = i;
+        while (j < n && std::isnan(pix[j]))
+            j++;
+        if (ffpprn(f, i + 1, j - i, status))
+            return;
+        i = j;
+    }
 }
 
 } // namespace
@@ -70,6 +93,7 @@ int writefits(const char *phead, image *img, const char *object, int append)
 
     // Matrix rows are one contiguous block in FITS order.
     ffppr(f, TFLOAT, 1, naxes[0] * naxes[1], &img->z[1][1], &status);
+    write_undefined(f, &img->z[1][1], naxes[0] * naxes[1], &status);
     printerror(status);
     ffclos(f, &status);
     printerror(status);

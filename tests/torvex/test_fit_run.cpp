@@ -159,6 +159,39 @@ TEST_F(SkyFit, MaskedAndUndefinedPixelsLeaveTheFit)
     EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 3 - 2 - 3));
 }
 
+TEST_F(SkyFit, BlankPixelsOfIntegerImagesLeaveTheFit)
+{
+    // 16-bit data and sigma images whose BLANK pixels (-32768) are no
+    // numbers: nine of the data, two more of the sigma image.
+    auto data_blank = [](long x, long y) { return x % 20 == 7 && y % 20 == 3; };
+    auto sigma_blank = [](long x, long y) { return (x == 1 && y == 1) || (x == 60 && y == 50); };
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 5);
+    write_short_image(dir.file("data.fits"), 60, 50,
+                      [&](long x, long y) { return truth.at(x, y) + noise(rng); }, data_blank,
+                      {{"EXPTIME", "1"}});
+    write_short_image(dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0; }, sigma_blank);
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
+        resid = read_hdu(dir.file("block.fits"), 4);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 9 - 2 - 3));
+    EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1);
+    Fitted level = card(model, "1_SKY");
+    EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
+    // The data section keeps its BLANK pixels blank; their residual is no
+    // number.
+    EXPECT_EQ(data.bitpix, SHORT_IMG);
+    for (long y = 1; y <= 50; y++)
+        for (long x = 1; x <= 60; x++)
+            if (data_blank(x, y)) {
+                EXPECT_EQ(data.at(x, y), -32768) << x << "," << y;
+                EXPECT_TRUE(std::isnan(resid.at(x, y))) << x << "," << y;
+            }
+    Verdict v = fitsverify(dir.file("block.fits"));
+    EXPECT_TRUE(v.clean) << v.report;
+}
+
 TEST_F(SkyFit, SmallerMaskMasksNothingBeyondItsEdge)
 {
     // The mask covers the first 40 x 50 pixels and marks two of them.
