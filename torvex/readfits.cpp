@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fitsio.h>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -116,6 +117,18 @@ int readfits(image *img, fits_other other)
         status = BAD_NAXIS;
         ffpmsg(naxis < 2 ? "the HDU holds no two-dimensional image (NAXIS < 2)"
                          : "NAXIS1 or NAXIS2 is missing or not positive");
+    }
+    // Further axes of length 1 leave one plane; a cube would be taken for
+    // its first plane alone.
+    for (int k = 3; status == 0 && k <= naxis; k++) {
+        long len = 0;
+        ffgknj(f, "NAXIS", k, 1, &len, &nfound, &status);
+        if (status == 0 && len != 1) {
+            status = BAD_NAXIS;
+            ffpmsg(("more than two dimensions: NAXIS" + std::to_string(k) + " = " +
+                    std::to_string(len) + " (further axes must have length 1)")
+                       .c_str());
+        }
     }
     if (status) {
         bool empty_primary = hdu == 1 && naxis == 0;
