@@ -39,8 +39,9 @@ int readfits(image *img, fits_other other = FITS_REQUIRED);
 // primary HDU with OBJECT = object.
 // append 1: a new IMAGE extension at the end of the existing file, with
 // OBJECT = object.
-// Returns the number of the HDU that holds the pixels.  Any FITS failure
-// ends the process through printerror.
+// Returns the number of the HDU that holds the pixels, or 0 after a
+// message and CFITSIO's report when the image could not be written (what
+// was written of the file stays; the caller decides about it).
 int writefits(const char *phead, image *img, const char *object, int append);
 
 // Nothing for status 0; otherwise CFITSIO's report on standard error and

@@ -10,7 +10,11 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <algorithm>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace fits_util;
 
@@ -319,6 +323,73 @@ TEST_F(SkyFit, UnwritableLogIsReported)
     EXPECT_EQ(r.status, 1) << r.out << r.err; // an output is missing
     EXPECT_NE(r.out.find("Cannot open fit.log"), std::string::npos) << r.out;
     EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
+}
+
+// The files of a folder, by name.
+std::vector<std::string> files_in(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(path.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(SkyFit, OutputThatCannotBeCreatedIsRefusedBeforeTheFit)
+{
+    // An older output stays where it is; nothing is fitted or written.
+    spit(dir.file("old.fits"), "an older output");
+    const char *outputs[] = {"/nonexistent/out.fits", "out.fits.gz", "out.fits[1]",
+                             "old.fits.gz"};
+    for (const char *out : outputs) {
+        std::string param = param_file(s, start);
+        param.replace(param.find("B) block.fits"), 13, std::string("B) ") + out);
+        std::vector<std::string> expected = files_in(dir.path());
+        for (const char *made : {"run.param", "stdout", "stderr"})
+            if (std::find(expected.begin(), expected.end(), made) == expected.end())
+                expected.push_back(made);
+        std::sort(expected.begin(), expected.end());
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 1) << out << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("-- ERROR: The output image ") + out +
+                             " cannot be written"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("Iteration"), std::string::npos) << out;
+        // No output, restart file, log or scratch file.
+        EXPECT_EQ(files_in(dir.path()), expected) << out;
+    }
+    EXPECT_EQ(slurp(dir.file("old.fits")), "an older output");
+}
+
+TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
+{
+    // Files may grow to 20 kB (40 blocks of 512 bytes): enough for the
+    // restart file and the log, not for the output block.
+    spit(dir.file("run.param"), param_file(s, start));
+    const std::string cmd = "cd '" + dir.path() + "' && trap '' XFSZ && ulimit -f 40 && '" +
+                            TORVEX_BIN "' run.param < /dev/null > stdout 2> stderr";
+    const int st = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+    const std::string out = slurp(dir.file("stdout"));
+    EXPECT_NE(out.find("Iteration : 1 "), std::string::npos);
+    EXPECT_NE(out.find("-- ERROR: The output image block.fits could not be written"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(slurp(dir.file("stderr")).find("FITSIO status = "), std::string::npos);
+    EXPECT_EQ(access(dir.file("block.fits").c_str(), F_OK), -1); // the part written is gone
+    const std::string restart = slurp(dir.file("torvex.01"));
+    const size_t level = restart.find("\n 1) ");
+    ASSERT_NE(level, std::string::npos) << restart;
+    EXPECT_NEAR(std::stod(restart.substr(level + 5)), truth.a1, 1) << restart; // fitted
+    const std::string log = slurp(dir.file("fit.log"));
+    EXPECT_NE(log.find("Output image    : block.fits (not written)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
 }
 
 // ---- a Sersic galaxy on a sky -------------------------------------------
