@@ -316,6 +316,39 @@ TEST_F(SkyFit, UnconstrainedParametersStillGiveTheOutputs)
     EXPECT_NE(slurp(dir.file("fit.log")).find("Chi^2"), std::string::npos);
 }
 
+TEST_F(SkyFit, ParametersThatChi2DoesNotSeeAreHeld)
+{
+    // A King profile far outside the region and a point source without a
+    // PSF image change no pixel: their free parameters are held, with a
+    // warning, and the sky is fitted as if they were not there.
+    const std::string comps =
+        "0) king\n1) 200 200 1 1\n3) 18 1\n4) 3 1\n5) 20 1\n6) 2 1\n8) 0.8 1\n9) 10 1\n"
+        "10) 0 0\nZ) 0\n0) psf\n1) 20 20 1 1\n3) 18 1\nZ) 0\n" +
+        start;
+    ProgramRun r = run_torvex(dir, param_file(s, comps));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- WARNING: Chi^2 does not change with parameters 1, 2, 3, 4, 5, 6, 8, 9 "
+                         "of component 1 (king),"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("-- WARNING: Chi^2 does not change with parameters 1, 2, 3 of component "
+                         "2 (psf),"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("The curvature matrix is singular"), std::string::npos) << r.out;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.text("1_XCENT"), "200.0000 +/- 0.0000");
+    EXPECT_EQ(model.text("1_Rc"), "3.0000 +/- 0.0000");
+    EXPECT_EQ(model.text("2_MAG"), "18.0000 +/- 0.0000");
+    // Eleven held and three fitted parameters are free: NDOF counts them all.
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 14));
+    Fitted level = card(model, "3_SKY");
+    EXPECT_NEAR(level.error, 5 / std::sqrt(60.0 * 50) * std::sqrt(std::stod(model.raw("CHI2NU"))),
+                1e-3);
+    EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Chi^2"), std::string::npos);
+}
+
 TEST_F(SkyFit, UnwritableLogIsReported)
 {
     ASSERT_EQ(mkdir(dir.file("fit.log").c_str(), 0755), 0);

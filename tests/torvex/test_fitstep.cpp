@@ -287,7 +287,6 @@ TEST(ErrCalc, SingularCurvatureGivesZeroErrors)
 {
     const double cases[][4] = {
         {1, 1, 1, 1},     // two parameters with the same effect
-        {1, 0, 0, 0},     // a parameter with no effect
         {NAN, 0, 0, 1},
         {1, 0, 0, -1e-3}, // not a curvature at all
     };
@@ -303,6 +302,35 @@ TEST(ErrCalc, SingularCurvatureGivesZeroErrors)
         EXPECT_EQ(sigma[1], 0);
         EXPECT_EQ(sigma[2], 0);
     }
+}
+
+TEST(ErrCalc, ParameterWithoutCurvatureHasNoError)
+{
+    // Entry 2 has no effect on chi^2 (the fit held it): error 0, and the
+    // others come from the inverse of their own block, ((2, 1), (1, 2)).
+    DMat alpha(3), cov(3);
+    alpha.m[1][1] = 2;
+    alpha.m[1][3] = alpha.m[3][1] = 1;
+    alpha.m[3][3] = 2;
+    alpha.m[1][2] = alpha.m[2][1] = alpha.m[2][2] = alpha.m[2][3] = alpha.m[3][2] = 0;
+    int ia[4] = {0, 1, 1, 1};
+    double sigma[4] = {9, 9, 9, 9};
+    EXPECT_EQ(errcalc(sigma, alpha.m, 3, ia, 3, cov.m), 0);
+    EXPECT_NEAR(sigma[1], std::sqrt(2 / 3.0), 1e-12);
+    EXPECT_EQ(sigma[2], 0);
+    EXPECT_NEAR(sigma[3], std::sqrt(2 / 3.0), 1e-12);
+    EXPECT_NEAR(cov.m[1][3], -1 / 3.0, 1e-12);
+    EXPECT_EQ(cov.m[2][2], 0);
+    EXPECT_EQ(cov.m[1][2], 0);
+
+    // None with an effect: every error 0, and nothing singular to report.
+    DMat none(2);
+    for (int i = 1; i <= 2; i++)
+        for (int j = 1; j <= 2; j++)
+            none.m[i][j] = 0;
+    EXPECT_EQ(errcalc(sigma, none.m, 2, ia, 2), 0);
+    EXPECT_EQ(sigma[1], 0);
+    EXPECT_EQ(sigma[2], 0);
 }
 
 TEST(Chi2Calc, OnlyUsablePixelsCount)
