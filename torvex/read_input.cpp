@@ -188,16 +188,19 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         int k = key[0] - '0';
         sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
     }
-    // A value no profile can render is refused; the slot keeps what it had.
+    // A value no profile can render is refused, and with it the whole line:
+    // the component keeps what it had.
+    bool refused = false;
     for (int k = 1; k <= 10; k++) {
         if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
             continue;
         if (const char *why = slot_problem(p->objtype, k, p->a[k], false)) {
             printf("-- %s; %g refused.\n", why, p->a[k]);
-            p->a[k] = before.a[k];
-            p->ia[k] = before.ia[k];
+            refused = true;
         }
     }
+    if (refused)
+        *p = before;
 }
 
 } // namespace
