@@ -391,7 +391,9 @@ void nuker(float *a, int *ia, image *model, derivs *df)
 {
     if (!(a[5] >= 0.01f))
         a[5] = 0.01f; // also in the caller's parameters
-    const int os = input.sampfac;
+    // The integrated core reaches 5 pixels of the oversampled grid, taken
+    // in double: 5 os may not fit an int.
+    const double core = 5.0 * input.sampfac;
     const double ib = render::surface_intensity(model->muzpt, a[3]);
     const nuker_law law(a, ib);
     const render::ellipse_frame f = render::make_frame(a);
@@ -425,7 +427,7 @@ void nuker(float *a, int *ia, image *model, derivs *df)
             render::locate_any(f, x, y, p);
             double d[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
             double value;
-            if (p.r < 5 * os) {
+            if (p.r < core) {
                 // Integrated over the pixel: the derivatives too, where the
                 // point derivatives at the pixel centre would be far off.
                 const float x0 = static_cast<float>(x - 0.5), x1 = static_cast<float>(x + 0.5);

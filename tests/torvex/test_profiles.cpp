@@ -234,6 +234,29 @@ TEST(Nuker, SteepCuspsKeepTheirCentralLight)
             }
 }
 
+TEST(Nuker, HugeOversamplingIntegratesEveryPixel)
+{
+    // Every pixel lies within 5 os of the centre: all are integrated, so
+    // the centre pixel is the one of os = 1, and the others their pixel
+    // integrals.
+    Params p{6.3f, 5.6f, 18, 3, 2, 3, 1.2f, 0.7f, 30, 0};
+    Canvas one(11, 11), huge(11, 11);
+    input.sampfac = 1;
+    draw(nuker, p.a, image_only, one);
+    input.sampfac = 429496730;
+    draw(nuker, p.a, image_only, huge);
+    input.sampfac = 1;
+    EXPECT_TRUE(huge.finite());
+    EXPECT_EQ(huge.at(0, 6, 6), one.at(0, 6, 6));
+    const truth::Ellipse e{6.3, 5.6, 0.7, 30};
+    auto law = [&](double r) {
+        return std::pow(2.0, (3 - 1.2) / 2) * surface(18) * std::pow(3 / r, 1.2) *
+               std::pow(1 + std::pow(r / 3, 2), (1.2 - 3) / 2);
+    };
+    const double corner = truth::cusp_pixel_integral(law, e, 1.2, 11, 1, 100);
+    EXPECT_NEAR(huge.at(0, 11, 1), corner, 1e-2 * corner);
+}
+
 TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
 {
     Params p{10, 10, 17, 5, 0.001f, 2, 0.5f, 0.9f, 0, 0};
