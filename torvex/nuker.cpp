@@ -120,7 +120,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
         double r = rhi, r_last = 0;
         int steps = 0, inside = 0;
         bool last_inside = false;
-        double t[N], last[N] = {}, prev[N] = {};
+        double t[11], last[N] = {}, prev[N] = {}; // a cell may fill all of t[0..10]
         while (r >= rlo && r >= rmin && steps < kMaxSteps) {
             r /= 1.01;
             steps++;
