@@ -142,8 +142,13 @@ int main(int argc, char *argv[])
         strcpy(input.initparfile, argv[1]);
     }
 
-    if (read_input(&input, &fpar) != 0)
+    // Every refusal below frees the components read so far, so that nothing
+    // is left behind (and a leak checker has nothing to say over the
+    // message).
+    if (read_input(&input, &fpar) != 0) {
+        free_objects(&fpar);
         return 1;
+    }
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
     // Values the file never set (a slot left at 0) or that completion made
@@ -157,8 +162,11 @@ int main(int argc, char *argv[])
 
     // Writing the output block removes the file of that name first.  Checked
     // before the display exists, so that the message stays on the terminal.
-    if (check_output(input) != 0)
+    if (check_output(input) != 0) {
+        free_objects(&fpar);
+        fflush(stdout);
         return 1;
+    }
 
     choose_display(input.device);
     pfunc("\n\n");

@@ -399,6 +399,26 @@ TEST_F(SkyFit, OutputThatCannotBeCreatedIsRefusedBeforeTheFit)
     EXPECT_EQ(slurp(dir.file("old.fits")), "an older output");
 }
 
+TEST_F(SkyFit, OutputNamingAnInputIsRefusedWithNothingLeftBehind)
+{
+    // Two components, so that the list holds a node of its own: the
+    // refusal frees it (a leak checker would otherwise end the run with its
+    // own status, over the message).
+    const std::string two = start + sky_component(1, 0, 0);
+    const std::string data_before = slurp(dir.file("data.fits"));
+    for (const char *input : {"data.fits", "sigma.fits"}) {
+        std::string param = param_file(s, two);
+        param.replace(param.find("B) block.fits"), 13, std::string("B) ") + input);
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 1) << input << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("-- ERROR: The output image ") + input + " is the "),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.err, "") << input;
+    }
+    EXPECT_EQ(slurp(dir.file("data.fits")), data_before);
+}
+
 TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
 {
     // Files may grow to 20 kB (40 blocks of 512 bytes): enough for the
