@@ -31,6 +31,14 @@ struct Params {
 double flux(float m) { return std::pow(10.0, (25 - m) / 2.5); } // Canvas magzpt 25
 double surface(float mu) { return std::pow(10.0, (mu - 20) / -2.5); } // Canvas muzpt 20
 
+// The Nuker law of the parameters a at radius r, from its definition.
+double nuker_at(const float *a, double r)
+{
+    const double ib = surface(a[3]), rb = a[4], al = a[5], be = a[6], ga = a[7];
+    return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
+           std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
+}
+
 TEST(Exponential, OneSamplePixelsAndTotalFlux)
 {
     // centre, m, Rs, q, PA, c
@@ -218,11 +226,7 @@ TEST(Nuker, SteepCuspsKeepTheirCentralLight)
                 Params p{centre.first, centre.second, 18, rb, alpha, beta, gamma, q, pa, 0};
                 Canvas img(21, 21);
                 draw(nuker, p.a, image_only, img);
-                const double ib = surface(18);
-                auto law = [&](double r) {
-                    return std::pow(2.0, (beta - gamma) / alpha) * ib * std::pow(rb / r, gamma) *
-                           std::pow(1 + std::pow(r / rb, alpha), (gamma - beta) / alpha);
-                };
+                auto law = [&](double r) { return nuker_at(p.a, r); };
                 const truth::Ellipse e{centre.first, centre.second, q, pa};
                 for (long y = 10; y <= 12; y++)
                     for (long x = 10; x <= 12; x++) {
@@ -249,10 +253,7 @@ TEST(Nuker, HugeOversamplingIntegratesEveryPixel)
     EXPECT_TRUE(huge.finite());
     EXPECT_EQ(huge.at(0, 6, 6), one.at(0, 6, 6));
     const truth::Ellipse e{6.3, 5.6, 0.7, 30};
-    auto law = [&](double r) {
-        return std::pow(2.0, (3 - 1.2) / 2) * surface(18) * std::pow(3 / r, 1.2) *
-               std::pow(1 + std::pow(r / 3, 2), (1.2 - 3) / 2);
-    };
+    auto law = [&](double r) { return nuker_at(p.a, r); };
     const double corner = truth::cusp_pixel_integral(law, e, 1.2, 11, 1, 100);
     EXPECT_NEAR(huge.at(0, 11, 1), corner, 1e-2 * corner);
 }
@@ -424,6 +425,19 @@ TEST(Profiles, DerivativeImagesMatchCentralDifferences)
         }
 }
 
+// The central difference of the pixel integral f(a, x, y) by a[k], with
+// steps of +-h.
+template <class F>
+double central_difference(const F &f, const float *a, int k, float h, long x, long y)
+{
+    float ap[11], am[11];
+    std::memcpy(ap, a, sizeof ap);
+    std::memcpy(am, a, sizeof am);
+    ap[k] += h;
+    am[k] -= h;
+    return (f(ap, x, y) - f(am, x, y)) / (static_cast<double>(ap[k]) - am[k]);
+}
+
 // The core of a Nuker: the derivative of the integral over each pixel,
 // against central differences of an independent integration on a fixed
 // sample grid (the polar cells of the rendering move with the parameters,
@@ -436,24 +450,13 @@ TEST(Nuker, CoreDerivativesAreThoseOfThePixelIntegral)
     Canvas img(30, 30, ia);
     draw(nuker, p.a, ia, img);
     auto integral = [](const float *a, long x, long y) {
-        double ib = surface(a[3]), al = a[5], be = a[6], ga = a[7], rb = a[4];
-        auto law = [&](double px, double py) {
-            double r = ellipse_radius(a, px, py);
-            return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
-                   std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
-        };
+        auto law = [&](double px, double py) { return nuker_at(a, ellipse_radius(a, px, py)); };
         return truth::pixel_mean(law, x, y, 160);
     };
     const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 0.5f, 1e-2f};
     for (int k = 1; k <= 10; k++)
         for (auto xy : {std::pair<long, long>{15, 15}, {17, 15}, {15, 16}, {14, 18}, {17, 18}}) {
-            float ap[11], am[11];
-            std::memcpy(ap, p.a, sizeof ap);
-            std::memcpy(am, p.a, sizeof am);
-            ap[k] += steps[k];
-            am[k] -= steps[k];
-            double fd = (integral(ap, xy.first, xy.second) - integral(am, xy.first, xy.second)) /
-                        (static_cast<double>(ap[k]) - am[k]);
+            double fd = central_difference(integral, p.a, k, steps[k], xy.first, xy.second);
             double value = img.at(0, xy.first, xy.second);
             // Within the accuracy of the two integrations.
             EXPECT_NEAR(img.at(k, xy.first, xy.second), fd, 0.03 * std::fabs(fd) + 2e-3 * value)
@@ -471,21 +474,12 @@ TEST(Nuker, SteepCoreDerivativesAreThoseOfThePixelIntegral)
     Canvas img(30, 30, ia);
     draw(nuker, p.a, ia, img);
     auto integral = [](const float *a, long x, long y) {
-        double ib = surface(a[3]), al = a[5], be = a[6], ga = a[7], rb = a[4];
-        auto law = [&](double r) {
-            return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
-                   std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
-        };
-        return truth::cusp_pixel_integral(law, {a[1], a[2], a[8], a[9]}, ga, x, y, 100);
+        auto law = [&](double r) { return nuker_at(a, r); };
+        return truth::cusp_pixel_integral(law, {a[1], a[2], a[8], a[9]}, a[7], x, y, 100);
     };
     const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 5e-3f, 1e-2f, 0.5f, 0};
     for (int k = 1; k <= 9; k++) {
-        float ap[11], am[11];
-        std::memcpy(ap, p.a, sizeof ap);
-        std::memcpy(am, p.a, sizeof am);
-        ap[k] += steps[k];
-        am[k] -= steps[k];
-        double fd = (integral(ap, 15, 15) - integral(am, 15, 15)) / (static_cast<double>(ap[k]) - am[k]);
+        double fd = central_difference(integral, p.a, k, steps[k], 15, 15);
         EXPECT_NEAR(img.at(k, 15, 15), fd, 0.03 * std::fabs(fd) + 2e-3 * img.at(0, 15, 15))
             << "slot " << k;
     }
