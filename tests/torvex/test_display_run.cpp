@@ -262,14 +262,16 @@ TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
 
 TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
 {
-    // A component far outside the region leaves the fit nothing to vary:
-    // its curvature matrix is singular.
+    // A sigma pixel of 1e-18 where the data are the starting sky: its
+    // weight (1e36) times the square of the sky gradient's derivative there
+    // (29.5) overflows the curvature, which the solver cannot invert.
     write_param("curses");
+    write_image(dir.file("data.fits"), 80, 60, [](long, long) { return 8.0f; });
+    write_image(dir.file("sigma.fits"), 80, 60,
+                [](long x, long y) { return x == 70 && y == 6 ? 1e-18f : 1.0f; });
     std::string p = slurp(dir.file("run.param"));
-    p.replace(p.find("1) 40.3 30.6 0 0"), 16, "1) 5000 5000 0 0");
-    p.replace(p.find("1) 8 1"), 6, "1) 8 0");
-    p.replace(p.find("4) 4 1"), 6, "4) 4 0");
-    p.replace(p.find("5) 1 1"), 6, "5) 1 0");
+    p.replace(p.find("C) none"), 7, "C) sigma.fits");
+    p.replace(p.find("2) 0 0"), 6, "2) 0 1");
     spit(dir.file("run.param"), p);
     Tmux t(dir);
     t.start("main", script("run.sh", "status"));
