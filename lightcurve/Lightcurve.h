@@ -130,6 +130,30 @@ public:
     // Fluxes to magnitudes whose median is the zero point z.
     void convert2mag(double z);
 
+    // ---- folding and phase binning (folding.cc) -------------------------------
+    // A fold at period P and epoch T puts T + kP at phase 0.5 and every time
+    // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
+    // the first point at phase 0. The fold keeps P and the epoch used as the
+    // light curve's period and t0 and holds every per-point array in phase
+    // order (points of equal phase in time order) as new phased arrays.
+    // Refused without points.
+
+    void fold_quick(double P, double T);
+    void fold_quick(double P);
+    // At the light curve's own period and t0.
+    void fold_quick();
+    // The same as fold_quick.
+    void fold(double P, double T);
+    void fold(double P);
+    void fold();
+    // Replaces the folded light curve (phases, fluxes, errors) by its means in
+    // N equal phase bins, each point weighted by 1/error^2; the error of a bin
+    // is 1/sqrt(sum of the weights). Bins without weight are dropped. The
+    // other phased arrays keep their per-point content.
+    void binning_phased(int N);
+    // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2.
+    void calc_phased_weights();
+
     // ---- simulated light curves and added noise (simulation.cc) -------------
     // The random numbers come from ran3 and rangau through the seed; a
     // negative seed restarts their sequence, so a simulation started with it
