@@ -192,6 +192,42 @@ public:
     void add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega, orv::MArray<double, 1> phase,
                       long& seed);
 
+    // ---- analytic transit (analytical.cc) -----------------------------------
+    // A planet of r_planet Jupiter radii on a circular orbit of the period
+    // (days) and inclination (degrees, 90 edge-on) around a star of m_star
+    // solar masses and r_star solar radii, in mid-transit at t0 (days, on the
+    // scale of jd); quadratic limb darkening
+    // I(mu) = 1 - gamma1 (1 - mu) - gamma2 (1 - mu)^2.
+
+    // Adds the transit to flux (removed_flux keeps the flux before the call,
+    // nonoise_flux is no longer valid), then weights, folds at the period and
+    // t0, and sets tau (transit duration over the period; NaN when the
+    // planet's centre misses the disc), drop (the squared radius ratio), the
+    // points in transit, the transits with the points of each, and snr. An
+    // epoch of 0 is a mid-transit like any other (not the fold's default
+    // epoch). small_planet selects the small-planet approximation (warned
+    // about beyond a radius ratio of 0.1) instead of the exact formulas. The
+    // seed is not used.
+    void add_analytical(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
+                        double gamma1, double gamma2, bool small_planet, long& seed);
+
+    // ---- analytic transit simulation (analytical_simulation.cc) -------------
+    // Replaces the data by flux 1 plus Gaussian noise of level error[i] at the
+    // times t[i] (one rangau draw per point, in order) with the analytic
+    // transit added, keeping the noisy flux without transit in removed_flux
+    // and the noise-free model in nonoise_flux. Then weights, folds the
+    // renormalised flux at the period and t0, and sets tau, drop, the transit
+    // counts and snr as add_analytical does. Like the other simulations it
+    // forgets results derived from the old data and refuses fewer errors than
+    // times.
+    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
+                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t,
+                             orv::MArray<double, 1> error, bool small_planet, long& seed);
+    // The same with one error for every point.
+    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
+                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t, double error,
+                             bool small_planet, long& seed);
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
@@ -208,6 +244,20 @@ private:
     // as errors (flux not yet set), noise their mean, and forgets the results
     // derived from the old data.
     void startSimulation(const orv::MArray<double, 1>& t, const orv::MArray<double, 1>& levels);
+
+    // ---- analytic transit helpers (analytical.cc) ---------------------------
+    // Stores the model of the analytic transit.
+    void setTransitModel(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
+                         double gamma1, double gamma2);
+    // Keeps flux in a new removed_flux, then adds the transit of the stored
+    // model to flux, and to nonoise_flux as well when asked.
+    void addTransit(bool small_planet, bool to_nonoise);
+    // fold_quick at the model's period and mid-transit epoch.
+    void foldAtTransit();
+    // tau and drop of the stored model.
+    void setTransitShape();
+    // The points in transit, the transits with the points of each, and snr.
+    void countTransits();
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;
