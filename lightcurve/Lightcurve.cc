@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "lightcurve/guards.h"
+
 namespace {
 
 const char* const kNoFile = "no file information";
@@ -147,10 +149,7 @@ Lightcurve& Lightcurve::operator=(const Lightcurve& other) {
 
 orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1>& a) const { return a(orv::Range(1, length)); }
 
-bool Lightcurve::checkData() const {
-    if (!has_data) std::cout << "lightcurve contains no data points!" << std::endl;
-    return has_data;
-}
+bool Lightcurve::checkData() const { return dataReady(has_data); }
 
 int Lightcurve::getLength() const { return length; }
 double Lightcurve::getPeriod() const { return period; }

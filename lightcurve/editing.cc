@@ -1,7 +1,5 @@
 // Editing and normalisation of a light curve's points.
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -12,51 +10,6 @@
 #include "lightcurve/sorting.h"
 
 namespace {
-
-// Order-preserving unsigned image of a number (not NaN); -0 and +0 alike.
-std::uint64_t orderedBits(double x) {
-    if (x == 0) x = 0;
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits >> 63 ? ~bits : bits | std::uint64_t{1} << 63;
-}
-
-// source[p] (p = 1..n; source[0] unused) is the place whose element belongs
-// at place p once the keys that are numbers ascend through their places,
-// equal keys in the order of their places; places of NaN keys keep their
-// elements. A stable radix sort of the places, 11 bits of the key a pass,
-// reading the keys where they are (less memory to touch than copies of them);
-// passes in which every key has the same digit are skipped.
-std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n) {
-    constexpr int kBits = 11, kPasses = 6, kBuckets = 1 << kBits;
-    std::vector<int> source(n + 1);
-    std::vector<int> count(kPasses * kBuckets, 0);
-    int m = 0;  // keys that are numbers, listed from source[1]
-    for (int p = 1; p <= n; ++p)
-        if (!std::isnan(key(p))) {
-            source[++m] = p;
-            const std::uint64_t b = orderedBits(key(p));
-            for (int pass = 0; pass < kPasses; ++pass)
-                ++count[pass * kBuckets + ((b >> (pass * kBits)) & (kBuckets - 1))];
-        }
-    std::vector<int> moved;
-    for (int pass = 0; pass < kPasses; ++pass) {
-        int* start = &count[pass * kBuckets];
-        if (*std::max_element(start, start + kBuckets) == m) continue;
-        moved.resize(n + 1);
-        int sum = 1;
-        for (int d = 0; d < kBuckets; ++d) sum += std::exchange(start[d], sum);
-        const int shift = pass * kBits;
-        for (int k = 1; k <= m; ++k)
-            moved[start[(orderedBits(key(source[k])) >> shift) & (kBuckets - 1)]++] = source[k];
-        source.swap(moved);
-    }
-    if (m == n) return source;
-    // The places by key go to the places of the numbers in turn.
-    moved.assign(n + 1, 0);
-    for (int p = 1, k = 1; p <= n; ++p) moved[p] = std::isnan(key(p)) ? p : source[k++];
-    return moved;
-}
 
 bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 bool same(const std::string& a, const std::string& b) { return a == b; }

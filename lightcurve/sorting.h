@@ -28,6 +28,12 @@ void hpsort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<dou
 void quicksort(orv::MArray<double, 1> a);
 void quicksort4(orv::MArray<double, 1> a, orv::MArray<double, 1> b, orv::MArray<double, 1> c, orv::MArray<double, 1> d);
 
+// The order that sorts key[1..n] ascending: element p of the result (p =
+// 1..n; element 0 unused) is the place whose element belongs at place p.
+// Equal keys keep the order of their places; places of NaN keys keep their
+// elements. Linear in n.
+std::vector<int> sortingSources(const orv::MArray<double, 1>& key, int n);
+
 // A vector of ints with valid elements p[nl]..p[nh] and one spare after them,
 // for a lowest index nl of 0 or more. Returns null after printing
 // "allocation failure in intvector()" when no such vector can be made.

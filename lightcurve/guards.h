@@ -1,0 +1,13 @@
+// Guards of the light-curve operations: each tells whether its condition
+// holds and prints the operation's one-line message on standard output when
+// it does not.
+#ifndef LIGHTCURVE_GUARDS_H
+#define LIGHTCURVE_GUARDS_H
+
+// Whether the light curve holds data ("lightcurve contains no data points!").
+bool dataReady(bool hasData);
+// The same, and at least one point: a light curve whose points were all
+// removed has nothing to fold, search or clip.
+bool pointsReady(bool hasData, int length);
+
+#endif
