@@ -6,69 +6,72 @@
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 
 namespace {
 
-// The FFT tables, the column work area and the work matrix of one complex
+// The FFT tables, the column work area and the work rows of one complex
 // size.  They are made the first time the size is used and kept for the
 // run: every later transform of that size reuses them, and the tables,
 // built once, give the same numbers as freshly built ones.
+//
+// The convolutions transform real images with the real transforms, so a
+// work row holds cn1 real values; the rows are spaced a little more than
+// that apart (and start on cache lines), because rows a power of two
+// apart would keep evicting each other from the cache while the columns
+// are transformed.  Rows are made only as far as an image has needed them:
+// the rows below the image are zero and never touched.
 struct fftspace {
     long cn1 = 0, cn2 = 0;
-    long nip = 0, nw = 0, nt = 0;
-    int *ip = nullptr;
-    double *w = nullptr;
-    double *t = nullptr;
-    double **a = nullptr; // cn2 rows of 2*cn1 doubles
-};
+    std::vector<int> ip;
+    std::vector<double> w, t;
+    std::vector<double> store;   // the work rows
+    std::vector<double *> rows;  // rows[0 .. made - 1]
+    std::vector<char> live;      // kernel rows that hold pixels
+    long made = 0;
 
-struct fftspaces {
-    std::deque<fftspace> list; // a deque keeps references valid as it grows
-    ~fftspaces()
+    // Work rows 0 .. n - 1 of cn1 doubles each.
+    double **work_rows(long n)
     {
-        for (fftspace &s : list) {
-            free_ivector(s.ip, 0, s.nip - 1);
-            free_dvector(s.w, 0, s.nw - 1);
-            free_dvector(s.t, 0, s.nt - 1);
-            free_dmatrix(s.a, 0, s.cn2 - 1, 0, 2 * s.cn1 - 1);
+        if (n > made) {
+            const long stride = cn1 + 8;
+            store.assign(static_cast<size_t>(n * stride + 8), 0.0);
+            // The first row on a 64-byte boundary.
+            const size_t skip = (64 - reinterpret_cast<uintptr_t>(store.data()) % 64) % 64 / 8;
+            rows.resize(static_cast<size_t>(n));
+            for (long i = 0; i < n; i++)
+                rows[i] = store.data() + skip + i * stride;
+            made = n;
         }
+        return rows.data();
     }
 };
 
-fftspaces spaces;
+std::deque<fftspace> spaces; // a deque keeps references valid as it grows
 
 fftspace &fft_space(long cn1, long cn2)
 {
-    for (fftspace &s : spaces.list)
+    for (fftspace &s : spaces)
         if (s.cn1 == cn1 && s.cn2 == cn2)
             return s;
-    fftspace s;
+    spaces.emplace_back();
+    fftspace &s = spaces.back();
     s.cn1 = cn1;
     s.cn2 = cn2;
-    const long nmax = cn1 > cn2 ? cn1 : cn2;
-    s.nip = static_cast<long>(std::sqrt(nmax + 0.5)) + 2;
-    s.nw = (2 * cn1 > cn2 ? 2 * cn1 : cn2) * 3 / 2;
-    // Rows of 2*cn1 doubles: columns go through t four at a time when a row
-    // holds more than two complex numbers.
-    s.nt = cn1 > 2 ? 8 * cn2 : 4 * cn2;
-    s.ip = ivector(0, s.nip - 1);
-    s.ip[0] = 0;
-    s.ip[1] = 0;
-    s.w = dvector(0, s.nw - 1);
-    s.t = dvector(0, s.nt - 1);
-    s.a = dmatrix(0, cn2 - 1, 0, 2 * cn1 - 1);
-    spaces.list.push_back(s);
-    return spaces.list.back();
-}
-
-void transform(fftspace &s, double **a, int isgn)
-{
-    cdft2d(static_cast<int>(s.cn2), static_cast<int>(2 * s.cn1), isgn, a, s.t, s.ip, s.w,
-           s.nip, s.nw, s.nt);
+    // Real rows of cn1 values, columns of cn2 complex values: a cos/sin
+    // table for max(2 cn2, cn1) doubles and a cosine table for cn1.
+    const long nw = (2 * cn2 > cn1 ? 2 * cn2 : cn1) / 4, nc = cn1 / 4;
+    s.ip.assign(static_cast<size_t>(std::sqrt(static_cast<double>(nw)) + 4), 0);
+    s.w.assign(static_cast<size_t>(nw + nc + 2), 0.0); // ip[1] = 1 after makewt
+    // Blocks of up to 16 complex columns through the work area.
+    s.t.assign(static_cast<size_t>(32 * cn2), 0.0);
+    s.live.assign(static_cast<size_t>(cn2), 0);
+    return s;
 }
 
 long pow2_above(long n)
@@ -101,14 +104,14 @@ void complex_size(const long model_naxes[3], long knx, long kny, int add0pad, lo
 
 // The transform of the kernel scaled to unit sum with its centre pixel at
 // the origin, divided by cn1*cn2, into out (cn2 rows of 2*cn1 doubles).
+// The kernel is real, so its rows go in as real rows and the real
+// transform makes the spectrum; the rows that no kernel pixel reaches are
+// zero and are neither cleared nor transformed along the rows.
 void prepare_into(const image &k, const long cn[3], double **out)
 {
     const long cn1 = cn[1], cn2 = cn[2];
     const long nx = k.naxes[1], ny = k.naxes[2];
     fftspace &s = fft_space(cn1, cn2);
-
-    for (long i = 0; i < cn2; i++)
-        std::memset(out[i], 0, sizeof(double) * 2 * cn1);
 
     float sum = 0;
     for (long r = 1; r <= ny; r++)
@@ -121,13 +124,23 @@ void prepare_into(const image &k, const long cn[3], double **out)
 
     const long hx = static_cast<long>(round_half_away(nx / 2.0));
     const long hy = static_cast<long>(round_half_away(ny / 2.0));
+    std::fill(s.live.begin(), s.live.end(), 0);
+    for (long r = 1; r <= ny; r++) {
+        const long i = wrap(r - hy - 1, cn2);
+        if (!s.live[i]) {
+            s.live[i] = 1;
+            std::memset(out[i], 0, sizeof(double) * cn1);
+        }
+    }
     for (long r = 1; r <= ny; r++) {
         double *row = out[wrap(r - hy - 1, cn2)];
         for (long c = 1; c <= nx; c++)
-            row[2 * wrap(c - hx - 1, cn1)] += k.z[r][c] / sum;
+            row[wrap(c - hx - 1, cn1)] += k.z[r][c] / sum;
     }
 
-    transform(s, out, 1);
+    rdft2d_spectrum(static_cast<int>(cn2), static_cast<int>(cn1), out, s.live.data(), 1,
+                    s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+                    static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
     const double n = static_cast<double>(cn1 * cn2);
     for (long i = 0; i < cn2; i++)
         for (long j = 0; j < 2 * cn1; j++)
@@ -178,28 +191,27 @@ void convolve(image *model, double **fftpsf, long complex_naxes[3])
     if (nx > cn1 || ny > cn2)
         nrerror("convolve: the image is larger than the transform it is convolved with");
 
+    // The image as real rows, pixel (1, 1) at the origin; the zeros beyond
+    // its rows are implied, those beyond its columns are written.
     fftspace &s = fft_space(cn1, cn2);
-    double **a = s.a;
-    for (long i = 0; i < cn2; i++) {
+    double **a = s.work_rows(ny);
+    for (long i = 0; i < ny; i++) {
         double *row = a[i];
-        std::memset(row, 0, sizeof(double) * 2 * cn1);
-        if (i < ny) {
-            const float *z = model->z[i + 1];
-            for (long j = 0; j < nx; j++)
-                row[2 * j] = z[j + 1];
-        }
+        const float *z = model->z[i + 1];
+        for (long j = 0; j < nx; j++)
+            row[j] = z[j + 1];
+        std::memset(row + nx, 0, sizeof(double) * (cn1 - nx));
     }
 
-    transform(s, a, 1);
-    for (long i = 0; i < cn2; i++)
-        complmultipl(a[i], fftpsf[i], cn1);
-    transform(s, a, -1);
+    rdft2d_convolve(static_cast<int>(cn2), static_cast<int>(cn1), a, static_cast<int>(ny),
+                    fftpsf, s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+                    static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
 
     for (long i = 0; i < ny; i++) {
         float *z = model->z[i + 1];
         const double *row = a[i];
         for (long j = 0; j < nx; j++)
-            z[j + 1] = static_cast<float>(row[2 * j]);
+            z[j + 1] = static_cast<float>(row[j]);
     }
 }
 
