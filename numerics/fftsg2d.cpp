@@ -37,8 +37,8 @@ long cdft2d_work(int n1, int n2)
 // blocks of up to 16 complex columns (see with_block).
 long wide_work(int n1, int n2)
 {
-    const long groups = n2 / 4 < 8 ? n2 / 4 : 8;
-    const long wide = 4L * n1 * groups;
+    const long columns = n2 / 2 < 16 ? n2 / 2 : 16;
+    const long wide = 2L * n1 * columns;
     const long need = cdft2d_work(n1, n2);
     return wide > need ? wide : need;
 }
@@ -198,6 +198,8 @@ void scatter_rows(int n2, double *const *r, const double *t)
 // The lanes a row pass can use with a work area of tlen doubles.
 int row_lanes(int n2, long tlen)
 {
+    if (four_lanes_fast() && n2 >= 8 && 4L * n2 <= tlen)
+        return 4;
     return n2 >= 4 && 2L * n2 <= tlen ? 2 : 1;
 }
 
@@ -284,29 +286,41 @@ void cftcols_lanes(int n1, int n2, int isgn, double **a, double *t, const int *i
 }
 
 // Calls f with the column block shape for rows of n2 doubles and a work
-// area of tlen doubles: S groups of V = 2 complex columns (V = 1 for a
-// single column), S as large as the work area, the row and 8 allow.  Wide
-// blocks read more of every row at once: rows a power of two apart evict
-// each other from the cache, and a row that does not start on a cache line
-// shares its lines with the neighbouring blocks.
+// area of tlen doubles: S groups of V complex columns, V = 4 where four
+// lanes fill a vector register, else 2 (1 for a single column), S as large
+// as the work area and the row allow, up to 16 columns.  Wide blocks read
+// more of every row at once: rows a power of two apart evict each other
+// from the cache, and a row that does not start on a cache line shares its
+// lines with the neighbouring blocks.
 template <class F>
 void with_block(int n1, int n2, long tlen, F f)
 {
+    using std::integral_constant;
     if (n2 < 4) {
-        f(std::integral_constant<int, 1>(), std::integral_constant<int, 1>());
+        f(integral_constant<int, 1>(), integral_constant<int, 1>());
         return;
     }
-    long groups = tlen / (4L * n1);
-    if (groups > n2 / 4)
-        groups = n2 / 4;
-    if (groups >= 8)
-        f(std::integral_constant<int, 2>(), std::integral_constant<int, 8>());
-    else if (groups >= 4)
-        f(std::integral_constant<int, 2>(), std::integral_constant<int, 4>());
-    else if (groups >= 2)
-        f(std::integral_constant<int, 2>(), std::integral_constant<int, 2>());
-    else
-        f(std::integral_constant<int, 2>(), std::integral_constant<int, 1>());
+    const bool four = four_lanes_fast() && n2 >= 8;
+    const int v = four ? 4 : 2;
+    long groups = tlen / (2L * v * n1);
+    if (groups > n2 / (2 * v))
+        groups = n2 / (2 * v);
+    if (four) {
+        if (groups >= 4)
+            f(integral_constant<int, 4>(), integral_constant<int, 4>());
+        else if (groups >= 2)
+            f(integral_constant<int, 4>(), integral_constant<int, 2>());
+        else
+            f(integral_constant<int, 4>(), integral_constant<int, 1>());
+    } else if (groups >= 8) {
+        f(integral_constant<int, 2>(), integral_constant<int, 8>());
+    } else if (groups >= 4) {
+        f(integral_constant<int, 2>(), integral_constant<int, 4>());
+    } else if (groups >= 2) {
+        f(integral_constant<int, 2>(), integral_constant<int, 2>());
+    } else {
+        f(integral_constant<int, 2>(), integral_constant<int, 1>());
+    }
 }
 
 void cftcols(int n1, int n2, int isgn, double **a, double *t, long tlen, const int *ip,

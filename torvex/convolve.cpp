@@ -21,34 +21,21 @@ namespace {
 // built once, give the same numbers as freshly built ones.
 //
 // The convolutions transform real images with the real transforms, so a
-// work row holds cn1 real values; the rows are spaced a little more than
-// that apart (and start on cache lines), because rows a power of two
-// apart would keep evicting each other from the cache while the columns
-// are transformed.  Rows are made only as far as an image has needed them:
-// the rows below the image are zero and never touched.
+// work row holds cn1 real values.  Rows are made only as far as an image
+// has needed them: the rows below the image are zero and never touched.
 struct fftspace {
     long cn1 = 0, cn2 = 0;
     std::vector<int> ip;
     std::vector<double> w, t;
-    std::vector<double> store;   // the work rows
-    std::vector<double *> rows;  // rows[0 .. made - 1]
-    std::vector<char> live;      // kernel rows that hold pixels
-    long made = 0;
+    padded_matrix work;     // the work rows, as many as an image has needed
+    std::vector<char> live; // kernel rows that hold pixels
 
     // Work rows 0 .. n - 1 of cn1 doubles each.
     double **work_rows(long n)
     {
-        if (n > made) {
-            const long stride = cn1 + 8;
-            store.assign(static_cast<size_t>(n * stride + 8), 0.0);
-            // The first row on a 64-byte boundary.
-            const size_t skip = (64 - reinterpret_cast<uintptr_t>(store.data()) % 64) % 64 / 8;
-            rows.resize(static_cast<size_t>(n));
-            for (long i = 0; i < n; i++)
-                rows[i] = store.data() + skip + i * stride;
-            made = n;
-        }
-        return rows.data();
+        if (n > static_cast<long>(work.rows.size()))
+            work.make(n, cn1);
+        return work.rows.data();
     }
 };
 
@@ -122,6 +109,9 @@ void prepare_into(const image &k, const long cn[3], double **out)
     if (sum == 0)
         sum = 1;
 
+    // The division by cn1*cn2, a power of two, is exact wherever it is
+    // made: here, before the transform, it costs no pass of its own.
+    const double inv_n = 1.0 / static_cast<double>(cn1 * cn2);
     const long hx = static_cast<long>(round_half_away(nx / 2.0));
     const long hy = static_cast<long>(round_half_away(ny / 2.0));
     std::fill(s.live.begin(), s.live.end(), 0);
@@ -135,16 +125,12 @@ void prepare_into(const image &k, const long cn[3], double **out)
     for (long r = 1; r <= ny; r++) {
         double *row = out[wrap(r - hy - 1, cn2)];
         for (long c = 1; c <= nx; c++)
-            row[wrap(c - hx - 1, cn1)] += k.z[r][c] / sum;
+            row[wrap(c - hx - 1, cn1)] += (k.z[r][c] / sum) * inv_n;
     }
 
     rdft2d_spectrum(static_cast<int>(cn2), static_cast<int>(cn1), out, s.live.data(), 1,
                     s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
                     static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
-    const double n = static_cast<double>(cn1 * cn2);
-    for (long i = 0; i < cn2; i++)
-        for (long j = 0; j < 2 * cn1; j++)
-            out[i][j] /= n;
 }
 
 // The transform caches of the program; their transforms live until the
@@ -229,6 +215,16 @@ float **scratch_matrix::get(long nr, long nc)
     return rows.data();
 }
 
+void padded_matrix::make(long nr, long nc)
+{
+    const long stride = nc + 8;
+    store.reset(new double[static_cast<size_t>(nr * stride + 8)]);
+    const size_t skip = (64 - reinterpret_cast<uintptr_t>(store.get()) % 64) % 64 / 8;
+    rows.resize(static_cast<size_t>(nr));
+    for (long i = 0; i < nr; i++)
+        rows[i] = store.get() + skip + i * stride;
+}
+
 prepcache::~prepcache()
 {
     prepcache_clear(this);
@@ -236,8 +232,6 @@ prepcache::~prepcache()
 
 void prepcache_clear(prepcache *c)
 {
-    for (prepcache::entry &e : c->entries)
-        free_dmatrix(e.t, 0, e.cn[2] - 1, 0, 2 * e.cn[1] - 1);
     c->entries.clear();
 }
 
@@ -267,20 +261,23 @@ double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxe
             equal = std::memcmp(p, &kernel.z[r][1], sizeof(float) * nx) == 0;
         if (equal) {
             e.used = c->clock;
-            return e.t;
+            return e.t.rows.data();
         }
     }
 
     // Keep at most per_size transforms of one size, and no more than about
-    // 64 MB of them; beyond that the least recently used one is made over.
+    // 8 MB of them (but always one); beyond that the least recently used
+    // one is made over.  A kept transform pays only when the same kernel
+    // comes again, as it does for a component whose position is held, so
+    // large transforms are not hoarded.
     const double bytes = 16.0 * cn1 * cn2;
-    int limit = static_cast<int>(64e6 / bytes);
+    int limit = static_cast<int>(8.5e6 / bytes);
     limit = limit < 1 ? 1 : limit > c->per_size ? c->per_size : limit;
     prepcache::entry *e = oldest;
     if (!e || same_size < limit) {
         c->entries.emplace_back();
         e = &c->entries.back();
-        e->t = dmatrix(0, cn2 - 1, 0, 2 * cn1 - 1);
+        e->t.make(cn2, 2 * cn1);
         e->cn[1] = cn1;
         e->cn[2] = cn2;
     }
@@ -291,8 +288,8 @@ double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxe
         std::memcpy(&e->pixels[static_cast<size_t>((r - 1) * nx)], &kernel.z[r][1],
                     sizeof(float) * nx);
     e->used = c->clock;
-    prepare_into(kernel, complex_naxes, e->t);
-    return e->t;
+    prepare_into(kernel, complex_naxes, e->t.rows.data());
+    return e->t.rows.data();
 }
 
 prepcache *sinc_cache()
