@@ -83,11 +83,20 @@ template void cftbsubv<2>(int, double *, const int *, int, const double *);
 
 // Four lanes take the AVX2 build of the kernels where there is one (the
 // numbers are the same: no instruction fuses a multiply and an add).
+namespace {
+bool four_lanes_allowed = true;
+}
+
+void allow_four_lanes(bool allow)
+{
+    four_lanes_allowed = allow;
+}
+
 bool four_lanes_fast()
 {
 #if defined(FFTSG_AVX2)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
+    return avx2 && four_lanes_allowed;
 #else
     return false;
 #endif

@@ -1,6 +1,6 @@
-// Two-dimensional transforms on the one-dimensional split-radix machinery.
-// Rows are transformed in place; columns are gathered a few at a time into
-// the contiguous work area t, transformed there and scattered back.
+// Two-dimensional transforms on the one-dimensional split-radix machinery:
+// rows and columns are gathered a few at a time into the contiguous work
+// area t, transformed there and scattered back.
 #include "numerics/fftsg.h"
 
 #include "numerics/fftsg_core.h"

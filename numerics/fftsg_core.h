@@ -28,6 +28,10 @@ void cftbsubv<4>(int n, double *a, const int *ip, int nw, const double *w);
 // kernels, on a processor that has AVX2); otherwise two lanes are faster.
 bool four_lanes_fast();
 
+// With false, the passes use two lanes even where four would be faster, so
+// that tests can check both on one processor.
+void allow_four_lanes(bool allow);
+
 // The AVX2 build of the four-lane kernels (fftsg_avx2.cpp), built only on
 // x86-64 (FFTSG_AVX2); call them only when four_lanes_fast() says so.
 void cftfsub4_avx2(int n, double *a, const int *ip, int nw, const double *w);

@@ -48,6 +48,7 @@ python3 - "$tmp" "$rounds" "$rev" <<'PY'
 import json, statistics, sys
 tmp, rounds, rev = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 times = {"base": {}, "new": {}}
+chi2 = {"base": {}, "new": {}}
 order = []
 for which in times:
     for r in range(1, rounds + 1):
@@ -59,6 +60,8 @@ for which in times:
                 if name not in order:
                     order.append(name)
                 times[which].setdefault(name, []).append(b["real_time"])
+                if "chi2" in b:
+                    chi2[which][name] = b["chi2"]
 print(f"\nmedians of {rounds} rounds; time unit as the benchmark reports it")
 print(f"{'benchmark':40s} {rev:>12s} {'this tree':>12s} {'speed-up':>9s}")
 for name in order:
@@ -66,4 +69,7 @@ for name in order:
         b = statistics.median(times["base"][name])
         n = statistics.median(times["new"][name])
         print(f"{name:40s} {b:12.4g} {n:12.4g} {b / n:9.2f}")
+for name in order:
+    if name in chi2["base"] and name in chi2["new"]:
+        print(f"final chi^2 of {name}: {chi2['base'][name]:.12g} and {chi2['new'][name]:.12g}")
 PY

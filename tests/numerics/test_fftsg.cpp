@@ -1,5 +1,6 @@
 // Split-radix complex FFT in one and two dimensions, and its tables.
 #include "numerics/fftsg.h"
+#include "numerics/fftsg_core.h"
 #include "numerics/nrutil.h"
 
 #include "fft_reference.h"
@@ -169,10 +170,11 @@ TEST(Cdft2d, ResultsDoNotDependOnWhereTheTablesCameFrom)
 }
 
 // The two-dimensional passes run the one-dimensional kernels on several
-// rows or columns at once; each must still get exactly the numbers that
-// cdft gives it on its own.
-TEST(Cdft2d, EqualsOneDimensionalTransformsBitForBit)
+// rows or columns at once, two or (where the processor runs them fast)
+// four; each must still get exactly the numbers that cdft gives it alone.
+void expect_one_dimensional_results(bool four_lanes)
 {
+    fftcore::allow_four_lanes(four_lanes);
     for (const auto &s : grid_sizes) {
         for (int isgn : {1, -1}) {
             const int n1 = s[0], n2 = 2 * s[1];
@@ -195,9 +197,17 @@ TEST(Cdft2d, EqualsOneDimensionalTransformsBitForBit)
             }
             cdft2d(n1, n2, isgn, g.a, nullptr, t2.ip.data(), t2.w.data());
             EXPECT_EQ(std::memcmp(g.flat(), want.data(), g.size() * sizeof(double)), 0)
-                << s[0] << " x " << s[1] << ", isgn = " << isgn;
+                << s[0] << " x " << s[1] << ", isgn = " << isgn << ", four lanes "
+                << four_lanes;
         }
     }
+    fftcore::allow_four_lanes(true);
+}
+
+TEST(Cdft2d, EqualsOneDimensionalTransformsBitForBit)
+{
+    expect_one_dimensional_results(false);
+    expect_one_dimensional_results(true);
 }
 
 unsigned reverse_bits(unsigned k, unsigned m)

@@ -2,6 +2,7 @@
 // n-dimensional single-precision FFT, against direct sums.
 #include "numerics/fft.h"
 #include "numerics/fftsg.h"
+#include "numerics/fftsg_core.h"
 #include "numerics/nrutil.h"
 
 #include "fft_reference.h"
@@ -366,6 +367,7 @@ TEST(Rdft2dSpectrum, MatchesDirectDftAndSkipsRowsMarkedZero)
     for (const auto &s : grid_sizes) {
         const int n1 = s[0], n2 = s[1];
         for (int full : {0, 1}) {
+            fftcore::allow_four_lanes(full == 1); // and two lanes for the half spectrum
             Tables t;
             Grid g(n1, n2, full ? n2 : 2, 3 * n1 + n2 + full);
             std::vector<char> live(n1);
@@ -393,6 +395,7 @@ TEST(Rdft2dSpectrum, MatchesDirectDftAndSkipsRowsMarkedZero)
             EXPECT_LT(err / scale, 1e-14) << n1 << " x " << n2 << ", full " << full;
         }
     }
+    fftcore::allow_four_lanes(true);
 }
 
 // Circular convolution of rows 0..nrows-1 (the others are zero) with the
@@ -403,6 +406,8 @@ TEST(Rdft2dConvolve, MatchesDirectCircularConvolution)
     for (const auto &s : grid_sizes) {
         const int n1 = s[0], n2 = s[1];
         for (int nrows : {n1, (n1 + 1) / 2}) {
+            // Two lanes for half the cases, four (where fast) for the rest.
+            fftcore::allow_four_lanes(nrows != n1);
             Tables t;
             Grid img(n1, n2, 0, 5 * n1 + n2 + nrows);
             Grid ker(n1, 2 * n2, 0, 7 * n1 + n2);
@@ -445,6 +450,7 @@ TEST(Rdft2dConvolve, MatchesDirectCircularConvolution)
             EXPECT_LT(err / scale, 1e-13) << n1 << " x " << n2 << ", rows " << nrows;
         }
     }
+    fftcore::allow_four_lanes(true);
 }
 
 // Cosine and sine transforms of grids are the one-dimensional ones along
