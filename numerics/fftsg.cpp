@@ -102,24 +102,40 @@ bool four_lanes_fast()
 #endif
 }
 
-template <>
-void cftfsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
+namespace {
+
+template <bool Back>
+void cftsub4(int n, double *a, const int *ip, int nw, const double *w)
 {
 #if defined(FFTSG_AVX2)
     if (four_lanes_fast())
-        return cftfsub4_avx2(n, a, ip, nw, w);
+        return (Back ? cftbsub4_avx2 : cftfsub4_avx2)(n, a, ip, nw, w);
 #endif
-    cftsub<false, 4>(n, a, ip, nw, w);
+    cftsub<Back, 4>(n, a, ip, nw, w);
+}
+
+template <bool Back>
+void rftsub4(int n, double *a, int nc, const double *c)
+{
+#if defined(FFTSG_AVX2)
+    if (four_lanes_fast())
+        return (Back ? rftbsub4_avx2 : rftfsub4_avx2)(n, a, nc, c);
+#endif
+    rftsub<Back, 4>(n, a, nc, c);
+}
+
+}  // namespace
+
+template <>
+void cftfsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub4<false>(n, a, ip, nw, w);
 }
 
 template <>
 void cftbsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
 {
-#if defined(FFTSG_AVX2)
-    if (four_lanes_fast())
-        return cftbsub4_avx2(n, a, ip, nw, w);
-#endif
-    cftsub<true, 4>(n, a, ip, nw, w);
+    cftsub4<true>(n, a, ip, nw, w);
 }
 
 void rftfsub(int n, double *a, int nc, const double *c)
@@ -150,21 +166,13 @@ template void rftbsubv<2>(int, double *, int, const double *);
 template <>
 void rftfsubv<4>(int n, double *a, int nc, const double *c)
 {
-#if defined(FFTSG_AVX2)
-    if (four_lanes_fast())
-        return rftfsub4_avx2(n, a, nc, c);
-#endif
-    rftsub<false, 4>(n, a, nc, c);
+    rftsub4<false>(n, a, nc, c);
 }
 
 template <>
 void rftbsubv<4>(int n, double *a, int nc, const double *c)
 {
-#if defined(FFTSG_AVX2)
-    if (four_lanes_fast())
-        return rftbsub4_avx2(n, a, nc, c);
-#endif
-    rftsub<true, 4>(n, a, nc, c);
+    rftsub4<true>(n, a, nc, c);
 }
 
 namespace {

@@ -23,9 +23,12 @@
 double **psfprep(image psf, long model_naxes[3], int add0pad, long complex_naxes[3]);
 
 // Convolves model->z (naxes[1] x naxes[2]) in place, circularly over the
-// complex size, with a transform from psfprep.  An image larger than the
-// complex size ends the run through nrerror.  Allocates nothing once a
-// complex size has been seen.
+// complex size, with a transform from psfprep (of which it reads the
+// columns 0..cn1/2: the transform of a real kernel holds the rest twice).
+// The image goes through the real transforms, and the rows of zeros below
+// it are neither stored nor transformed along the rows.  An image larger
+// than the complex size ends the run through nrerror.  Allocates nothing
+// once an image as tall has been convolved at the complex size.
 void convolve(image *model, double **fftpsf, long complex_naxes[3]);
 
 // Multiplies n interleaved complex numbers of ar1 in place by those of ar2.
