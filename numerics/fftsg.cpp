@@ -1,259 +1,18 @@
 // One-dimensional split-radix FFT: tables, complex, real, cosine and sine
-// transforms.
-//
-// The complex transform is a decimation-in-frequency split-radix recursion:
-// one stage turns a block of L points into a block of L/2 points and two
-// twiddled blocks of L/4 points whose transforms give the outputs 2k, 4k+1
-// and 4k+3; blocks of 16 and 8 points end the recursion in fixed kernels.
-// The outputs come out in bit-reversed order and one permutation at the end
-// puts them in natural order.  The backward transform conjugates the data on
-// the way into the first stage and on the way out of the permutation.
-//
-// Twiddles come from the cos/sin table: for a block of L points the table of
-// L/4 entries starts at w[nw - L/2].  It holds exp(2*pi*i*p/L) and
-// exp(6*pi*i*p/L) for even p below L/8; the odd p lie half-way between two
-// even ones and are rebuilt from their neighbours, and p above L/8 mirror
-// those below.
+// transforms (the kernels are in fftsg_kernels.h).
 #include "numerics/fftsg.h"
 
 #include "numerics/fftsg_core.h"
+#include "numerics/fftsg_kernels.h"
 #include "numerics/nrutil.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace fftcore {
 
 namespace {
-
-// Two points: X0 = x0 + x1, X1 = x0 - x1 (either sign).
-inline void cft2(double *a)
-{
-    double xr = a[0] - a[2], xi = a[1] - a[3];
-    a[0] += a[2];
-    a[1] += a[3];
-    a[2] = xr;
-    a[3] = xi;
-}
-
-// Four points, exp(+), output in bit-reversed order (X0, X2, X1, X3).
-inline void cft4br(double *a)
-{
-    double x0r = a[0] + a[4], x0i = a[1] + a[5];
-    double x1r = a[0] - a[4], x1i = a[1] - a[5];
-    double x2r = a[2] + a[6], x2i = a[3] + a[7];
-    double x3r = a[2] - a[6], x3i = a[3] - a[7];
-    a[0] = x0r + x2r;
-    a[1] = x0i + x2i;
-    a[2] = x0r - x2r;
-    a[3] = x0i - x2i;
-    a[4] = x1r - x3i;
-    a[5] = x1i + x3r;
-    a[6] = x1r + x3i;
-    a[7] = x1i - x3r;
-}
-
-// Four points in natural order; sgn > 0 for exp(+), sgn < 0 for exp(-).
-inline void cft4(double *a, int sgn)
-{
-    double x0r = a[0] + a[4], x0i = a[1] + a[5];
-    double x1r = a[0] - a[4], x1i = a[1] - a[5];
-    double x2r = a[2] + a[6], x2i = a[3] + a[7];
-    double x3r = a[2] - a[6], x3i = a[3] - a[7];
-    if (sgn < 0) {
-        x3r = -x3r;
-        x3i = -x3i;
-    }
-    a[0] = x0r + x2r;
-    a[1] = x0i + x2i;
-    a[2] = x1r - x3i;
-    a[3] = x1i + x3r;
-    a[4] = x0r - x2r;
-    a[5] = x0i - x2i;
-    a[6] = x1r + x3i;
-    a[7] = x1i - x3r;
-}
-
-// One split-radix butterfly on the points a0, a0 + q, a0 + 2q, a0 + 3q
-// (q in doubles): x0 + x2 and x1 + x3 stay, (x0 - x2 + i(x1 - x3))*w1 and
-// (x0 - x2 - i(x1 - x3))*w3 go to the third and fourth place.  Conj takes
-// the complex conjugate of the inputs first.
-template <bool Conj>
-inline void srbfly(double *a0, int q, double w1r, double w1i, double w3r,
-                   double w3i)
-{
-    double *a1 = a0 + q, *a2 = a1 + q, *a3 = a2 + q;
-    double x0r = a0[0] + a2[0], x0i = a0[1] + a2[1];
-    double x1r = a0[0] - a2[0], x1i = a0[1] - a2[1];
-    double x2r = a1[0] + a3[0], x2i = a1[1] + a3[1];
-    double x3r = a1[0] - a3[0], x3i = a1[1] - a3[1];
-    if (Conj) {
-        x0i = -x0i;
-        x1i = -x1i;
-        x2i = -x2i;
-        x3i = -x3i;
-    }
-    a0[0] = x0r;
-    a0[1] = x0i;
-    a1[0] = x2r;
-    a1[1] = x2i;
-    double yr = x1r - x3i, yi = x1i + x3r;
-    a2[0] = yr * w1r - yi * w1i;
-    a2[1] = yr * w1i + yi * w1r;
-    yr = x1r + x3i;
-    yi = x1i - x3r;
-    a3[0] = yr * w3r - yi * w3i;
-    a3[1] = yr * w3i + yi * w3r;
-}
-
-// One split-radix stage over a block of L >= 32 points with its table tb.
-template <bool Conj>
-void cftstage(int L, double *a, const double *tb)
-{
-    const int q = L >> 1;
-    const int l4 = L >> 2, l16 = L >> 4;
-    const double wn4r = tb[1], csc1 = tb[2], csc3 = tb[3];
-    srbfly<Conj>(a, q, 1, 0, 1, 0);
-    // Twiddles of the even point below the current one.
-    double p1r = 1, p1i = 0, p3r = 1, p3i = 0;
-    for (int g = 1; g <= l16; g++) {
-        double c1r, c1i, c3r, c3i;
-        if (g < l16) {
-            c1r = tb[4 * g];
-            c1i = tb[4 * g + 1];
-            c3r = tb[4 * g + 2];
-            c3i = -tb[4 * g + 3];
-        } else {  // p = L/8: exp(i*pi/4) and exp(3i*pi/4)
-            c1r = wn4r;
-            c1i = wn4r;
-            c3r = -wn4r;
-            c3i = wn4r;
-        }
-        // The odd point between: the sum of the two neighbours, rescaled.
-        double m1r = csc1 * (p1r + c1r), m1i = csc1 * (p1i + c1i);
-        double m3r = csc3 * (p3r + c3r), m3i = csc3 * (p3i + c3i);
-        int p = 2 * g - 1;
-        srbfly<Conj>(a + 2 * p, q, m1r, m1i, m3r, m3i);
-        // Point L/4 - p: w1 -> i*conj(w1), w3 -> -i*conj(w3).
-        srbfly<Conj>(a + 2 * (l4 - p), q, m1i, m1r, -m3i, -m3r);
-        p = 2 * g;
-        srbfly<Conj>(a + 2 * p, q, c1r, c1i, c3r, c3i);
-        if (g < l16)
-            srbfly<Conj>(a + 2 * (l4 - p), q, c1i, c1r, -c3i, -c3r);
-        p1r = c1r;
-        p1i = c1i;
-        p3r = c3r;
-        p3i = c3i;
-    }
-}
-
-// Eight points, exp(+), output in bit-reversed order.
-void cft8br(double *a, double wn4r)
-{
-    srbfly<false>(a, 4, 1, 0, 1, 0);
-    srbfly<false>(a + 2, 4, wn4r, wn4r, -wn4r, wn4r);
-    cft4br(a);
-    cft2(a + 8);
-    cft2(a + 12);
-}
-
-// Sixteen points, exp(+), output in bit-reversed order; tb is the table of
-// four entries (tb[1] = cos(pi/4), tb[2..3] = cos, sin of pi/8).
-void cft16br(double *a, const double *tb)
-{
-    const double wn4r = tb[1], c = tb[2], s = tb[3];
-    srbfly<false>(a, 8, 1, 0, 1, 0);
-    srbfly<false>(a + 2, 8, c, s, s, c);
-    srbfly<false>(a + 4, 8, wn4r, wn4r, -wn4r, wn4r);
-    srbfly<false>(a + 6, 8, s, c, -c, -s);
-    cft8br(a, wn4r);
-    cft4br(a + 16);
-    cft4br(a + 24);
-}
-
-// Transform of a block of L >= 8 points (any block the recursion makes).
-void cftrec(int L, double *a, int nw, const double *w)
-{
-    if (L > 16) {
-        cftstage<false>(L, a, w + nw - (L >> 1));
-        cftrec(L >> 1, a, nw, w);
-        cftrec(L >> 2, a + L, nw, w);
-        cftrec(L >> 2, a + L + (L >> 1), nw, w);
-    } else if (L == 16) {
-        cft16br(a, w + nw - 8);
-    } else {
-        cft8br(a, w[nw - 3]);
-    }
-}
-
-// Bit-reversal permutation of N = 8 or 16 points; neg also negates the
-// index (k -> -k mod N), which turns the exp(+) result into the exp(-) one.
-void bitrv_small(int N, double *a, bool neg)
-{
-    double tmp[32];
-    for (int k = 0; k < 2 * N; k++)
-        tmp[k] = a[k];
-    const int bits = N == 8 ? 3 : 4;
-    for (int k = 0; k < N; k++) {
-        int src = neg ? (N - k) & (N - 1) : k;
-        int r = 0;
-        for (int b = 0; b < bits; b++)
-            r |= ((src >> b) & 1) << (bits - 1 - b);
-        a[2 * k] = tmp[2 * r];
-        a[2 * k + 1] = tmp[2 * r + 1];
-    }
-}
-
-// Bit-reversal permutation of n/2 >= 32 points by the seeds in ip; conj also
-// conjugates every point.  With n = 4*l*m*m (l = 4 or 8), a point index is
-// A*(N/m) + B*m + C with A, C < m and B < 2l; its reverse is
-// rev(C)*(N/m) + rev(B)*m + rev(A), and ip[m + k] = 8*m*rev(k).
-void bitrv2(int n, const int *ip, double *a, bool conj)
-{
-    static const int rev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    static const int rev16[16] = {0, 8, 4, 12, 2, 10, 6, 14,
-                                  1, 9, 5, 13, 3, 11, 7, 15};
-    int m = 1, l = n >> 2;
-    while (l > 8) {
-        m <<= 1;
-        l >>= 2;
-    }
-    const int nb = 2 * l;
-    const int *rb = nb == 8 ? rev8 : rev16;
-    const int N = n >> 1, stride = N / m, unit = 8 * m;
-    const int *seed = ip + m;
-    for (int A = 0; A < m; A++) {
-        const int ra = seed[A] / unit;
-        for (int C = 0; C < m; C++) {
-            const int i0 = A * stride + C;
-            const int r0 = seed[C] / unit * stride + ra;
-            for (int B = 0; B < nb; B++) {
-                const int i = 2 * (i0 + B * m), r = 2 * (r0 + rb[B] * m);
-                if (i < r) {
-                    double xr = a[i], xi = a[i + 1];
-                    a[i] = a[r];
-                    a[i + 1] = conj ? -a[r + 1] : a[r + 1];
-                    a[r] = xr;
-                    a[r + 1] = conj ? -xi : xi;
-                } else if (i == r && conj) {
-                    a[i + 1] = -a[i + 1];
-                }
-            }
-        }
-    }
-}
-
-// Transform of n > 32 doubles: first stage, the three sub-blocks, order.
-template <bool Conj>
-void cftlong(int n, double *a, const int *ip, int nw, const double *w)
-{
-    const int L = n >> 1;
-    cftstage<Conj>(L, a, w + nw - (n >> 2));
-    cftrec(L >> 1, a, nw, w);
-    cftrec(L >> 2, a + L, nw, w);
-    cftrec(L >> 2, a + L + (L >> 1), nw, w);
-    bitrv2(n, ip, a, Conj);
-}
 
 // Pre- and post-twiddle of the cosine transforms through the real transform:
 // the pair (a[j], a[n-j]) turns by pi*j/(2n) - pi/4, a[n/2] scales by cos(pi/4).
@@ -297,72 +56,123 @@ void fatal(const char *who, const char *what)
 
 }  // namespace
 
-namespace {
-
-// exp(+) for Back = false, exp(-) for Back = true: the same kernels, the
-// backward transform conjugating on the way in and out (or negating the
-// output index for the short lengths).
-template <bool Back>
-void cftsub(int n, double *a, const int *ip, int nw, const double *w)
-{
-    if (n > 32) {
-        cftlong<Back>(n, a, ip, nw, w);
-    } else if (n == 32) {
-        cft16br(a, w + nw - 8);
-        bitrv_small(16, a, Back);
-    } else if (n == 16) {
-        cft8br(a, w[nw - 3]);
-        bitrv_small(8, a, Back);
-    } else if (n == 8) {
-        cft4(a, Back ? -1 : 1);
-    } else if (n == 4) {
-        cft2(a);
-    }
-}
-
-// Real-data step between the complex transform of the n/2 pairs Z and the
-// transform F of the real data (M = n/2, t = 2*pi*k/n):
-// forward F[k] = Z[k] - wk*(Z[k] - conj Z[M-k]) with wk = (1 - sin t + i cos t)/2,
-// backward Z[k] = F[k] - conj(wk)*(F[k] - conj F[M-k]);
-// c[kk] = cos(t)/2 and c[nc-kk] = sin(t)/2.
-template <bool Back>
-void rftsub(int n, double *a, int nc, const double *c)
-{
-    const int m = n >> 1, ks = 2 * nc / m;
-    int kk = 0;
-    for (int j = 2; j < m; j += 2) {
-        const int k = n - j;
-        kk += ks;
-        const double wkr = 0.5 - c[nc - kk], wki = Back ? -c[kk] : c[kk];
-        const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
-        const double yr = wkr * xr - wki * xi, yi = wkr * xi + wki * xr;
-        a[j] -= yr;
-        a[j + 1] -= yi;
-        a[k] += yr;
-        a[k + 1] -= yi;
-    }
-}
-
-}  // namespace
-
 void cftfsub(int n, double *a, const int *ip, int nw, const double *w)
 {
-    cftsub<false>(n, a, ip, nw, w);
+    cftsub<false, 1>(n, a, ip, nw, w);
 }
 
 void cftbsub(int n, double *a, const int *ip, int nw, const double *w)
 {
-    cftsub<true>(n, a, ip, nw, w);
+    cftsub<true, 1>(n, a, ip, nw, w);
+}
+
+template <int V>
+void cftfsubv(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<false, V>(n, a, ip, nw, w);
+}
+
+template <int V>
+void cftbsubv(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub<true, V>(n, a, ip, nw, w);
+}
+
+template void cftfsubv<2>(int, double *, const int *, int, const double *);
+template void cftbsubv<2>(int, double *, const int *, int, const double *);
+
+// Four lanes take the AVX2 build of the kernels where there is one (the
+// numbers are the same: no instruction fuses a multiply and an add).
+namespace {
+bool four_lanes_allowed = true;
+}
+
+void allow_four_lanes(bool allow)
+{
+    four_lanes_allowed = allow;
+}
+
+bool four_lanes_fast()
+{
+#if defined(FFTSG_AVX2)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && four_lanes_allowed;
+#else
+    return false;
+#endif
+}
+
+namespace {
+
+template <bool Back>
+void cftsub4(int n, double *a, const int *ip, int nw, const double *w)
+{
+#if defined(FFTSG_AVX2)
+    if (four_lanes_fast())
+        return (Back ? cftbsub4_avx2 : cftfsub4_avx2)(n, a, ip, nw, w);
+#endif
+    cftsub<Back, 4>(n, a, ip, nw, w);
+}
+
+template <bool Back>
+void rftsub4(int n, double *a, int nc, const double *c)
+{
+#if defined(FFTSG_AVX2)
+    if (four_lanes_fast())
+        return (Back ? rftbsub4_avx2 : rftfsub4_avx2)(n, a, nc, c);
+#endif
+    rftsub<Back, 4>(n, a, nc, c);
+}
+
+}  // namespace
+
+template <>
+void cftfsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub4<false>(n, a, ip, nw, w);
+}
+
+template <>
+void cftbsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
+{
+    cftsub4<true>(n, a, ip, nw, w);
 }
 
 void rftfsub(int n, double *a, int nc, const double *c)
 {
-    rftsub<false>(n, a, nc, c);
+    rftsub<false, 1>(n, a, nc, c);
 }
 
 void rftbsub(int n, double *a, int nc, const double *c)
 {
-    rftsub<true>(n, a, nc, c);
+    rftsub<true, 1>(n, a, nc, c);
+}
+
+template <int V>
+void rftfsubv(int n, double *a, int nc, const double *c)
+{
+    rftsub<false, V>(n, a, nc, c);
+}
+
+template <int V>
+void rftbsubv(int n, double *a, int nc, const double *c)
+{
+    rftsub<true, V>(n, a, nc, c);
+}
+
+template void rftfsubv<2>(int, double *, int, const double *);
+template void rftbsubv<2>(int, double *, int, const double *);
+
+template <>
+void rftfsubv<4>(int n, double *a, int nc, const double *c)
+{
+    rftsub4<false>(n, a, nc, c);
+}
+
+template <>
+void rftbsubv<4>(int n, double *a, int nc, const double *c)
+{
+    rftsub4<true>(n, a, nc, c);
 }
 
 namespace {

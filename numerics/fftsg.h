@@ -88,6 +88,33 @@ void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
 // a forward rdft2d, isgn < 0 before a backward one.
 void rdft2dsort(int n1, int n2, int isgn, double **a);
 
+// The transform X of real data as cdft2d (isgn >= 0) gives it for the same
+// values as real parts with imaginary parts 0, in about half its time.  On
+// entry a[i][0..n2-1] holds the n2 real values of row i for every row that
+// live marks (live[i] != 0; live null: every row); the other rows count as 0
+// and are not read.  On return a[k1][2*k2] and a[k1][2*k2+1] hold the real
+// and imaginary part of X[k1][k2] for k2 = 0..n2/2 (a needs n2 + 2
+// columns), or for k2 = 0..n2-1 when full is not 0 (a needs 2*n2
+// columns).  t, ip, w as for rdft2d.
+void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, double *t,
+                     int *ip, double *w, long ipsize = -1, long wsize = -1,
+                     long tsize = -1);
+
+// Circular convolution of real data by transforms: the real n1 x n2 array
+// whose rows 0..nrows-1 are a[i][0..n2-1] and whose other rows are 0 (they
+// are neither read nor written) is transformed forward as by
+// rdft2d_spectrum, multiplied point by point by h (n1 rows holding
+// X[k1][k2] for k2 = 0..n2/2 as rdft2d_spectrum lays them out; a full
+// spectrum serves as well) and transformed back with exp(-...).  Rows
+// 0..nrows-1 receive the result, not normalised: when h is the transform
+// of a real kernel divided by n1*n2, it is the convolution with that kernel.
+// The transforms are pruned: rows known to be 0 or not wanted are not
+// transformed, and the product is taken column block by column block while
+// the columns are in the work area.  t, ip, w as for rdft2d.
+void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, double *t,
+                     int *ip, double *w, long ipsize = -1, long wsize = -1,
+                     long tsize = -1);
+
 // Two-dimensional cosine and sine transforms: ddct/ddst of length n2 on
 // every row, then of length n1 on every column.  t: 4*n1 doubles if n2 > 2,
 // 2*n1 if n2 = 2, n1 if n2 = 1, or null.

@@ -11,11 +11,49 @@ namespace fftcore {
 void cftfsub(int n, double *a, const int *ip, int nw, const double *w);
 void cftbsub(int n, double *a, const int *ip, int nw, const double *w);
 
+// The same on V sequences at once (V = 2 or 4): point k of lane c has its
+// real part at a[2Vk + c] and its imaginary part at a[2Vk + V + c]; n counts
+// the doubles of one lane.  Each lane gets exactly the numbers cftfsub or
+// cftbsub would give it.
+template <int V>
+void cftfsubv(int n, double *a, const int *ip, int nw, const double *w);
+template <int V>
+void cftbsubv(int n, double *a, const int *ip, int nw, const double *w);
+template <>
+void cftfsubv<4>(int n, double *a, const int *ip, int nw, const double *w);
+template <>
+void cftbsubv<4>(int n, double *a, const int *ip, int nw, const double *w);
+
+// True when four lanes run in one vector register (the AVX2 build of the
+// kernels, on a processor that has AVX2); otherwise two lanes are faster.
+bool four_lanes_fast();
+
+// With false, the passes use two lanes even where four would be faster, so
+// that tests can check both on one processor.
+void allow_four_lanes(bool allow);
+
+// The AVX2 build of the four-lane kernels (fftsg_avx2.cpp), built only on
+// x86-64 (FFTSG_AVX2); call them only when four_lanes_fast() says so.
+void cftfsub4_avx2(int n, double *a, const int *ip, int nw, const double *w);
+void cftbsub4_avx2(int n, double *a, const int *ip, int nw, const double *w);
+void rftfsub4_avx2(int n, double *a, int nc, const double *c);
+void rftbsub4_avx2(int n, double *a, int nc, const double *c);
+
 // Real-data post-processing after a forward complex transform of n doubles
 // (rftfsub) and its inverse before a backward one (rftbsub), with the cosine
 // table c[0..nc-1], nc >= n/4.
 void rftfsub(int n, double *a, int nc, const double *c);
 void rftbsub(int n, double *a, int nc, const double *c);
+
+// The same on V sequences at once, laid out as for cftfsubv.
+template <int V>
+void rftfsubv(int n, double *a, int nc, const double *c);
+template <int V>
+void rftbsubv(int n, double *a, int nc, const double *c);
+template <>
+void rftfsubv<4>(int n, double *a, int nc, const double *c);
+template <>
+void rftbsubv<4>(int n, double *a, int nc, const double *c);
 
 // The real transform (rdft) on the tables at hand.
 void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,

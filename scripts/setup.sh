@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev libncurses-dev libccfits-dev
   fitsverify tmux procps tzdata
+  libfftw3-dev # the reference of bench_cdft2d_fftw only, linked into nothing else
 )
 
 missing=()

@@ -6,69 +6,59 @@
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 
 namespace {
 
-// The FFT tables, the column work area and the work matrix of one complex
+// The FFT tables, the column work area and the work rows of one complex
 // size.  They are made the first time the size is used and kept for the
 // run: every later transform of that size reuses them, and the tables,
 // built once, give the same numbers as freshly built ones.
+//
+// The convolutions transform real images with the real transforms, so a
+// work row holds cn1 real values.  Rows are made only as far as an image
+// has needed them: the rows below the image are zero and never touched.
 struct fftspace {
     long cn1 = 0, cn2 = 0;
-    long nip = 0, nw = 0, nt = 0;
-    int *ip = nullptr;
-    double *w = nullptr;
-    double *t = nullptr;
-    double **a = nullptr; // cn2 rows of 2*cn1 doubles
-};
+    std::vector<int> ip;
+    std::vector<double> w, t;
+    padded_matrix work;     // the work rows, as many as an image has needed
+    std::vector<char> live; // kernel rows that hold pixels
 
-struct fftspaces {
-    std::deque<fftspace> list; // a deque keeps references valid as it grows
-    ~fftspaces()
+    // Work rows 0 .. n - 1 of cn1 doubles each.
+    double **work_rows(long n)
     {
-        for (fftspace &s : list) {
-            free_ivector(s.ip, 0, s.nip - 1);
-            free_dvector(s.w, 0, s.nw - 1);
-            free_dvector(s.t, 0, s.nt - 1);
-            free_dmatrix(s.a, 0, s.cn2 - 1, 0, 2 * s.cn1 - 1);
-        }
+        if (n > static_cast<long>(work.rows.size()))
+            work.make(n, cn1);
+        return work.rows.data();
     }
 };
 
-fftspaces spaces;
+std::deque<fftspace> spaces; // a deque keeps references valid as it grows
 
 fftspace &fft_space(long cn1, long cn2)
 {
-    for (fftspace &s : spaces.list)
+    for (fftspace &s : spaces)
         if (s.cn1 == cn1 && s.cn2 == cn2)
             return s;
-    fftspace s;
+    spaces.emplace_back();
+    fftspace &s = spaces.back();
     s.cn1 = cn1;
     s.cn2 = cn2;
-    const long nmax = cn1 > cn2 ? cn1 : cn2;
-    s.nip = static_cast<long>(std::sqrt(nmax + 0.5)) + 2;
-    s.nw = (2 * cn1 > cn2 ? 2 * cn1 : cn2) * 3 / 2;
-    // Rows of 2*cn1 doubles: columns go through t four at a time when a row
-    // holds more than two complex numbers.
-    s.nt = cn1 > 2 ? 8 * cn2 : 4 * cn2;
-    s.ip = ivector(0, s.nip - 1);
-    s.ip[0] = 0;
-    s.ip[1] = 0;
-    s.w = dvector(0, s.nw - 1);
-    s.t = dvector(0, s.nt - 1);
-    s.a = dmatrix(0, cn2 - 1, 0, 2 * cn1 - 1);
-    spaces.list.push_back(s);
-    return spaces.list.back();
-}
-
-void transform(fftspace &s, double **a, int isgn)
-{
-    cdft2d(static_cast<int>(s.cn2), static_cast<int>(2 * s.cn1), isgn, a, s.t, s.ip, s.w,
-           s.nip, s.nw, s.nt);
+    // Real rows of cn1 values, columns of cn2 complex values: a cos/sin
+    // table for max(2 cn2, cn1) doubles and a cosine table for cn1.
+    const long nw = (2 * cn2 > cn1 ? 2 * cn2 : cn1) / 4, nc = cn1 / 4;
+    s.ip.assign(static_cast<size_t>(std::sqrt(static_cast<double>(nw)) + 4), 0);
+    s.w.assign(static_cast<size_t>(nw + nc + 2), 0.0); // ip[1] = 1 after makewt
+    // Blocks of up to 16 complex columns through the work area.
+    s.t.assign(static_cast<size_t>(32 * cn2), 0.0);
+    s.live.assign(static_cast<size_t>(cn2), 0);
+    return s;
 }
 
 long pow2_above(long n)
@@ -101,14 +91,14 @@ void complex_size(const long model_naxes[3], long knx, long kny, int add0pad, lo
 
 // The transform of the kernel scaled to unit sum with its centre pixel at
 // the origin, divided by cn1*cn2, into out (cn2 rows of 2*cn1 doubles).
+// The kernel is real, so its rows go in as real rows and the real
+// transform makes the spectrum; the rows that no kernel pixel reaches are
+// zero and are neither cleared nor transformed along the rows.
 void prepare_into(const image &k, const long cn[3], double **out)
 {
     const long cn1 = cn[1], cn2 = cn[2];
     const long nx = k.naxes[1], ny = k.naxes[2];
     fftspace &s = fft_space(cn1, cn2);
-
-    for (long i = 0; i < cn2; i++)
-        std::memset(out[i], 0, sizeof(double) * 2 * cn1);
 
     float sum = 0;
     for (long r = 1; r <= ny; r++)
@@ -119,19 +109,28 @@ void prepare_into(const image &k, const long cn[3], double **out)
     if (sum == 0)
         sum = 1;
 
+    // The division by cn1*cn2, a power of two, is exact wherever it is
+    // made: here, before the transform, it costs no pass of its own.
+    const double inv_n = 1.0 / static_cast<double>(cn1 * cn2);
     const long hx = static_cast<long>(round_half_away(nx / 2.0));
     const long hy = static_cast<long>(round_half_away(ny / 2.0));
+    std::fill(s.live.begin(), s.live.end(), 0);
+    for (long r = 1; r <= ny; r++) {
+        const long i = wrap(r - hy - 1, cn2);
+        if (!s.live[i]) {
+            s.live[i] = 1;
+            std::memset(out[i], 0, sizeof(double) * cn1);
+        }
+    }
     for (long r = 1; r <= ny; r++) {
         double *row = out[wrap(r - hy - 1, cn2)];
         for (long c = 1; c <= nx; c++)
-            row[2 * wrap(c - hx - 1, cn1)] += k.z[r][c] / sum;
+            row[wrap(c - hx - 1, cn1)] += (k.z[r][c] / sum) * inv_n;
     }
 
-    transform(s, out, 1);
-    const double n = static_cast<double>(cn1 * cn2);
-    for (long i = 0; i < cn2; i++)
-        for (long j = 0; j < 2 * cn1; j++)
-            out[i][j] /= n;
+    rdft2d_spectrum(static_cast<int>(cn2), static_cast<int>(cn1), out, s.live.data(), 1,
+                    s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+                    static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
 }
 
 // The transform caches of the program; their transforms live until the
@@ -178,28 +177,27 @@ void convolve(image *model, double **fftpsf, long complex_naxes[3])
     if (nx > cn1 || ny > cn2)
         nrerror("convolve: the image is larger than the transform it is convolved with");
 
+    // The image as real rows, pixel (1, 1) at the origin; the zeros beyond
+    // its rows are implied, those beyond its columns are written.
     fftspace &s = fft_space(cn1, cn2);
-    double **a = s.a;
-    for (long i = 0; i < cn2; i++) {
+    double **a = s.work_rows(ny);
+    for (long i = 0; i < ny; i++) {
         double *row = a[i];
-        std::memset(row, 0, sizeof(double) * 2 * cn1);
-        if (i < ny) {
-            const float *z = model->z[i + 1];
-            for (long j = 0; j < nx; j++)
-                row[2 * j] = z[j + 1];
-        }
+        const float *z = model->z[i + 1];
+        for (long j = 0; j < nx; j++)
+            row[j] = z[j + 1];
+        std::memset(row + nx, 0, sizeof(double) * (cn1 - nx));
     }
 
-    transform(s, a, 1);
-    for (long i = 0; i < cn2; i++)
-        complmultipl(a[i], fftpsf[i], cn1);
-    transform(s, a, -1);
+    rdft2d_convolve(static_cast<int>(cn2), static_cast<int>(cn1), a, static_cast<int>(ny),
+                    fftpsf, s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+                    static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
 
     for (long i = 0; i < ny; i++) {
         float *z = model->z[i + 1];
         const double *row = a[i];
         for (long j = 0; j < nx; j++)
-            z[j + 1] = static_cast<float>(row[2 * j]);
+            z[j + 1] = static_cast<float>(row[j]);
     }
 }
 
@@ -217,6 +215,16 @@ float **scratch_matrix::get(long nr, long nc)
     return rows.data();
 }
 
+void padded_matrix::make(long nr, long nc)
+{
+    const long stride = nc + 8;
+    store.reset(new double[static_cast<size_t>(nr * stride + 8)]);
+    const size_t skip = (64 - reinterpret_cast<uintptr_t>(store.get()) % 64) % 64 / 8;
+    rows.resize(static_cast<size_t>(nr));
+    for (long i = 0; i < nr; i++)
+        rows[i] = store.get() + skip + i * stride;
+}
+
 prepcache::~prepcache()
 {
     prepcache_clear(this);
@@ -224,8 +232,6 @@ prepcache::~prepcache()
 
 void prepcache_clear(prepcache *c)
 {
-    for (prepcache::entry &e : c->entries)
-        free_dmatrix(e.t, 0, e.cn[2] - 1, 0, 2 * e.cn[1] - 1);
     c->entries.clear();
 }
 
@@ -255,20 +261,23 @@ double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxe
             equal = std::memcmp(p, &kernel.z[r][1], sizeof(float) * nx) == 0;
         if (equal) {
             e.used = c->clock;
-            return e.t;
+            return e.t.rows.data();
         }
     }
 
     // Keep at most per_size transforms of one size, and no more than about
-    // 64 MB of them; beyond that the least recently used one is made over.
+    // 8 MB of them (but always one); beyond that the least recently used
+    // one is made over.  A kept transform pays only when the same kernel
+    // comes again, as it does for a component whose position is held, so
+    // large transforms are not hoarded.
     const double bytes = 16.0 * cn1 * cn2;
-    int limit = static_cast<int>(64e6 / bytes);
+    int limit = static_cast<int>(8.5e6 / bytes);
     limit = limit < 1 ? 1 : limit > c->per_size ? c->per_size : limit;
     prepcache::entry *e = oldest;
     if (!e || same_size < limit) {
         c->entries.emplace_back();
         e = &c->entries.back();
-        e->t = dmatrix(0, cn2 - 1, 0, 2 * cn1 - 1);
+        e->t.make(cn2, 2 * cn1);
         e->cn[1] = cn1;
         e->cn[2] = cn2;
     }
@@ -279,8 +288,8 @@ double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxe
         std::memcpy(&e->pixels[static_cast<size_t>((r - 1) * nx)], &kernel.z[r][1],
                     sizeof(float) * nx);
     e->used = c->clock;
-    prepare_into(kernel, complex_naxes, e->t);
-    return e->t;
+    prepare_into(kernel, complex_naxes, e->t.rows.data());
+    return e->t.rows.data();
 }
 
 prepcache *sinc_cache()

@@ -10,6 +10,7 @@
 
 #include "torvex/structs.h"
 
+#include <memory>
 #include <vector>
 
 // The transform of a kernel scaled to unit sum, its centre pixel (nx/2 + 1,
@@ -22,9 +23,12 @@
 double **psfprep(image psf, long model_naxes[3], int add0pad, long complex_naxes[3]);
 
 // Convolves model->z (naxes[1] x naxes[2]) in place, circularly over the
-// complex size, with a transform from psfprep.  An image larger than the
-// complex size ends the run through nrerror.  Allocates nothing once a
-// complex size has been seen.
+// complex size, with a transform from psfprep (of which it reads the
+// columns 0..cn1/2: the transform of a real kernel holds the rest twice).
+// The image goes through the real transforms, and the rows of zeros below
+// it are neither stored nor transformed along the rows.  An image larger
+// than the complex size ends the run through nrerror.  Allocates nothing
+// once an image as tall has been convolved at the complex size.
 void convolve(image *model, double **fftpsf, long complex_naxes[3]);
 
 // Multiplies n interleaved complex numbers of ar1 in place by those of ar2.
@@ -63,6 +67,17 @@ struct scratch_matrix {
     float **get(long nr, long nc);
 };
 
+// A double matrix, rows 0..nr-1 and columns 0..nc-1, whose rows start on
+// cache lines and lie a little more than nc apart: rows a power of two
+// apart would evict each other from the cache while the transforms walk
+// down the columns.  make() allocates; the contents are undefined until
+// written (the transforms write every number they later read).
+struct padded_matrix {
+    std::unique_ptr<double[]> store;
+    std::vector<double *> rows;
+    void make(long nr, long nc);
+};
+
 // Transforms kept for reuse.  A kernel prepared again with the same pixels
 // for the same complex size gets the transform made the first time, so
 // repeated preparations of an unchanged kernel cost a comparison.
@@ -73,7 +88,7 @@ struct prepcache {
         long knx = 0, kny = 0;      // kernel size
         std::vector<float> pixels;  // kernel pixels, row by row
         long cn[3] = {0, 0, 0};
-        double **t = nullptr;       // the transform
+        padded_matrix t;            // the transform
         unsigned long used = 0;     // last lookup, for replacement
     };
     std::vector<entry> entries;

@@ -61,6 +61,23 @@ void prepare_box(box_node &b, const int *ia)
 
 } // namespace
 
+render::pixel_rect convolved_box(fitpars *p, image *model, convpars *cpar)
+{
+    render::pixel_rect r;
+    if (objtype_is(p->objtype, "sky") || objtype_is(p->objtype, "psf"))
+        return r;
+    derivs box;
+    convregion(&box, p->a, model, cpar);
+    section_bounds sect;
+    if (box.naxes[1] <= 0 || box.naxes[2] <= 0 || read_section(box.imgsect, &sect) != 4)
+        return r;
+    r.x1 = sect.x1;
+    r.x2 = sect.x2;
+    r.y1 = sect.y1;
+    r.y2 = sect.y2;
+    return r;
+}
+
 void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar,
                          const int *flags)
 {

@@ -75,28 +75,33 @@ void copy_convregion(convpars *cpar, float **model, image convolved_img, int os)
     if (mx + nbx * os > convolved_img.naxes[1] || my + nby * os > convolved_img.naxes[2])
         nrerror("copy_convregion: the box does not fit its work grid");
 
-    // The sum, not the mean: the grid holds light per grid pixel.
-    float **binned = binned_space.get(nby, nbx);
+    // The sum, not the mean: the grid holds light per grid pixel.  Without
+    // a diffusion kernel the sums go straight into the fit-region image.
+    float **binned = kernel ? binned_space.get(nby, nbx) : nullptr;
     for (long Y = 1; Y <= nby; Y++) {
+        float *out = kernel ? binned[Y] + 1 : model[Y + ymin - 1] + xmin;
+        const long r0 = my + (Y - 1) * os + 1;
         for (long X = 1; X <= nbx; X++) {
+            const long c0 = mx + (X - 1) * os + 1;
             float s = 0;
-            for (long r = my + (Y - 1) * os + 1; r <= my + Y * os; r++)
-                for (long c = mx + (X - 1) * os + 1; c <= mx + X * os; c++)
-                    s += convolved_img.z[r][c];
-            binned[Y][X] = s;
+            for (long r = r0; r < r0 + os; r++) {
+                const float *row = convolved_img.z[r] + c0;
+                for (long c = 0; c < os; c++)
+                    s += row[c];
+            }
+            out[X - 1] = s;
         }
     }
+    if (!kernel)
+        return;
 
-    if (kernel) {
-        image box;
-        box.z = binned;
-        box.naxes[1] = nbx;
-        box.naxes[2] = nby;
-        long cn[3];
-        double **t = psfprep_cached(kernel_cache(), *kernel, box.naxes, 1, cn);
-        convolve(&box, t, cn);
-    }
-
+    image box;
+    box.z = binned;
+    box.naxes[1] = nbx;
+    box.naxes[2] = nby;
+    long cn[3];
+    double **t = psfprep_cached(kernel_cache(), *kernel, box.naxes, 1, cn);
+    convolve(&box, t, cn);
     for (long Y = 1; Y <= nby; Y++)
         for (long X = 1; X <= nbx; X++)
             model[Y + ymin - 1][X + xmin - 1] = binned[Y][X];

@@ -4,6 +4,7 @@
 #include "torvex/convolve.h"
 #include "torvex/psfunc.h"
 #include "torvex/quit.h"
+#include "torvex/render.h"
 
 #include <cmath>
 #include <cstring>
@@ -97,10 +98,13 @@ void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output
     int no_derivs[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const int *flags = output ? no_derivs : nullptr;
 
+    const bool with_psf = psf_loaded();
     derivs *node = df;
     for (fitpars *p = fpar; p && node; p = p->next, node = node->next) {
         if (output && p->outtype != 0)
             continue; // left out of the model and the residual
+        // The box part is replaced by the convolved rendering below.
+        render::skip_pixels box(with_psf ? convolved_box(p, model, cpar) : render::pixel_rect{});
         objselect(p->a, output ? no_derivs : p->ia, p->objtype, model, node);
     }
 

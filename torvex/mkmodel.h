@@ -3,6 +3,7 @@
 #ifndef TORVEX_MKMODEL_H
 #define TORVEX_MKMODEL_H
 
+#include "torvex/render.h"
 #include "torvex/structs.h"
 
 // Renders the components of fpar into the nodes of df (one node per
@@ -40,6 +41,11 @@ void copy_model(fitpars *fpar, image *model, derivs *df);
 // writes them over the box's part of the node's fit-region images.
 void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar,
                          const int *flags);
+
+// The pixels of the fit region that convolve_components writes over for the
+// component p: its convolution box, or none (x1 > x2) for a component that
+// is not convolved ("sky", "psf") or whose box is empty.
+render::pixel_rect convolved_box(fitpars *p, image *model, convpars *cpar);
 
 // The parameters of a component rendered on its convolution box: a is the
 // component in fit-region pixels, (xmin, ymin) the box's first fit-region

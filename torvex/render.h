@@ -169,6 +169,23 @@ inline void add_geometry(const ellipse_frame &f, const sample_point &p, const ge
     }
 }
 
+// A rectangle of pixels (columns x1..x2, rows y1..y2) that the pixel loop
+// leaves alone because its caller writes them afterwards: the convolution
+// box of a component, whose PSF-convolved rendering replaces the
+// unconvolved one there.  None (x1 > x2) unless a skip_pixels is alive.
+struct pixel_rect {
+    long x1 = 1, x2 = 0, y1 = 1, y2 = 0;
+};
+inline pixel_rect skipped_pixels;
+
+class skip_pixels {
+public:
+    explicit skip_pixels(const pixel_rect &r) { skipped_pixels = r; }
+    ~skip_pixels() { skipped_pixels = pixel_rect{}; }
+    skip_pixels(const skip_pixels &) = delete;
+    skip_pixels &operator=(const skip_pixels &) = delete;
+};
+
 template <bool Ellipse2, class P>
 void render_pixels(const ellipse_frame &f, const int *ia, derivs *df, const P &prof)
 {
@@ -196,8 +213,14 @@ void render_pixels(const ellipse_frame &f, const int *ia, derivs *df, const P &p
     };
 
     float **img = df->dpm[0];
+    const pixel_rect skip = skipped_pixels;
     for (long y = 1; y <= ny; y++) {
+        const bool skip_row = y >= skip.y1 && y <= skip.y2;
         for (long x = 1; x <= nx; x++) {
+            if (skip_row && x == skip.x1 && skip.x1 <= skip.x2) {
+                x = skip.x2;
+                continue;
+            }
             sample_point pc;
             locate<Ellipse2>(f, static_cast<double>(x), static_cast<double>(y), pc);
             if (prof.outside(pc.r)) {

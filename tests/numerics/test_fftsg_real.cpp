@@ -2,6 +2,7 @@
 // n-dimensional single-precision FFT, against direct sums.
 #include "numerics/fft.h"
 #include "numerics/fftsg.h"
+#include "numerics/fftsg_core.h"
 #include "numerics/nrutil.h"
 
 #include "fft_reference.h"
@@ -357,6 +358,99 @@ TEST(Rdft2d, ImpulseGivesOneAtEveryFrequency)
             EXPECT_EQ(g.a[i][j], want) << i << "," << j;
         }
     }
+}
+
+// The transform of real rows, some of them marked as zero: those are
+// filled with NaN here, which would spoil every number if they were read.
+TEST(Rdft2dSpectrum, MatchesDirectDftAndSkipsRowsMarkedZero)
+{
+    for (const auto &s : grid_sizes) {
+        const int n1 = s[0], n2 = s[1];
+        for (int full : {0, 1}) {
+            fftcore::allow_four_lanes(full == 1); // and two lanes for the half spectrum
+            Tables t;
+            Grid g(n1, n2, full ? n2 : 2, 3 * n1 + n2 + full);
+            std::vector<char> live(n1);
+            std::vector<cld> x(size_t(n1) * n2);
+            for (int i = 0; i < n1; i++) {
+                live[i] = n1 == 1 || i % 3 != 1;
+                for (int j = 0; j < n2; j++) {
+                    if (!live[i])
+                        g.a[i][j] = NAN;
+                    x[size_t(i) * n2 + j] = live[i] ? g.a[i][j] : 0.0;
+                }
+            }
+            std::vector<cld> want = fftref::dft2(x, n1, n2, 1);
+            rdft2d_spectrum(n1, n2, g.a, live.data(), full, nullptr, t.ip.data(), t.w.data());
+            const int kmax = full ? n2 - 1 : n2 / 2;
+            double err = 0, scale = 0;
+            for (int i = 0; i < n1; i++) {
+                for (int k = 0; k <= kmax; k++) {
+                    cld got(g.a[i][2 * k], g.a[i][2 * k + 1]);
+                    const double e = double(std::abs(got - want[size_t(i) * n2 + k]));
+                    err = std::isnan(e) ? INFINITY : std::max(err, e);
+                    scale = std::max(scale, double(std::abs(want[size_t(i) * n2 + k])));
+                }
+            }
+            EXPECT_LT(err / scale, 1e-14) << n1 << " x " << n2 << ", full " << full;
+        }
+    }
+    fftcore::allow_four_lanes(true);
+}
+
+// Circular convolution of rows 0..nrows-1 (the others are zero) with the
+// transform of a kernel divided by the number of points, against the direct
+// circular sum; the rows from nrows on are neither read nor written.
+TEST(Rdft2dConvolve, MatchesDirectCircularConvolution)
+{
+    for (const auto &s : grid_sizes) {
+        const int n1 = s[0], n2 = s[1];
+        for (int nrows : {n1, (n1 + 1) / 2}) {
+            // Two lanes for half the cases, four (where fast) for the rest.
+            fftcore::allow_four_lanes(nrows != n1);
+            Tables t;
+            Grid img(n1, n2, 0, 5 * n1 + n2 + nrows);
+            Grid ker(n1, 2 * n2, 0, 7 * n1 + n2);
+            std::vector<cld> k(size_t(n1) * n2);
+            for (int i = 0; i < n1; i++)
+                for (int j = 0; j < n2; j++)
+                    k[size_t(i) * n2 + j] = ker.a[i][j];
+            std::vector<cld> K = fftref::dft2(k, n1, n2, 1);
+            for (int i = 0; i < n1; i++)
+                for (int j = 0; j < n2; j++) {
+                    const cld v = K[size_t(i) * n2 + j] / static_cast<ld>(n1 * n2);
+                    ker.a[i][2 * j] = double(v.real());
+                    ker.a[i][2 * j + 1] = double(v.imag());
+                }
+            std::vector<double> want(size_t(n1) * n2, 0.0);
+            for (int i = 0; i < nrows; i++)
+                for (int j = 0; j < n2; j++) {
+                    ld sum = 0;
+                    for (int p = 0; p < nrows; p++)
+                        for (int q = 0; q < n2; q++)
+                            sum += static_cast<ld>(img.a[p][q]) *
+                                   k[size_t((i - p + n1) % n1) * n2 + (j - q + n2) % n2].real();
+                    want[size_t(i) * n2 + j] = double(sum);
+                }
+            for (int i = nrows; i < n1; i++)
+                for (int j = 0; j < n2; j++)
+                    img.a[i][j] = NAN;
+            rdft2d_convolve(n1, n2, img.a, nrows, ker.a, nullptr, t.ip.data(), t.w.data());
+            double err = 0, scale = 0;
+            for (int i = 0; i < n1; i++)
+                for (int j = 0; j < n2; j++) {
+                    if (i >= nrows) {
+                        ASSERT_TRUE(std::isnan(img.a[i][j])) << i << "," << j;
+                        continue;
+                    }
+                    const double e = std::fabs(img.a[i][j] - want[size_t(i) * n2 + j]);
+                    err = std::isnan(e) ? INFINITY : std::max(err, e);
+                    scale = std::max(scale, std::fabs(want[size_t(i) * n2 + j]));
+                }
+            EXPECT_LT(err / scale, 1e-13) << n1 << " x " << n2 << ", rows " << nrows;
+        }
+    }
+    fftcore::allow_four_lanes(true);
 }
 
 // Cosine and sine transforms of grids are the one-dimensional ones along

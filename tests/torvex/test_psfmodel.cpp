@@ -4,6 +4,7 @@
 #include "psf_helpers.h"
 #include "torvex/components.h"
 #include "torvex/mkmodel.h"
+#include "torvex/render.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,44 @@ TEST_F(PsfModel, DerivativeImagesAreConvolvedToo)
     };
     EXPECT_LT(compare(dx, 1, 0.05f), 1e-3);
     EXPECT_LT(compare(dre, 4, 0.05f), 1e-3);
+}
+
+// The unconvolved rendering leaves a rectangle it is told to skip alone
+// (the convolution box, written over later) and renders every other pixel
+// as it would without it; with no rectangle alive it renders everything.
+TEST_F(PsfModel, RenderingLeavesTheSkippedRectangleAlone)
+{
+    images({1, 4});
+    comp.a[1] = 30.3f;
+    sersic(comp.a, comp.ia, &model, &node);
+    owned_image full0(n, n, [&](long x, long y) { return node.dpm[0][y][x]; });
+    owned_image full4(n, n, [&](long x, long y) { return node.dpm[4][y][x]; });
+    for (int i : {0, 1, 4})
+        for (long y = 1; y <= n; y++)
+            for (long x = 1; x <= n; x++)
+                node.dpm[i][y][x] = -7;
+    {
+        render::pixel_rect r;
+        r.x1 = 21;
+        r.x2 = 40;
+        r.y1 = 25;
+        r.y2 = 34;
+        render::skip_pixels skip(r);
+        sersic(comp.a, comp.ia, &model, &node);
+    }
+    for (long y = 1; y <= n; y++)
+        for (long x = 1; x <= n; x++) {
+            if (x >= 21 && x <= 40 && y >= 25 && y <= 34) {
+                for (int i : {0, 1, 4}) {
+                    ASSERT_EQ(node.dpm[i][y][x], -7) << i << " at " << x << "," << y;
+                }
+            } else {
+                ASSERT_EQ(node.dpm[0][y][x], full0.z()[y][x]) << x << "," << y;
+                ASSERT_EQ(node.dpm[4][y][x], full4.z()[y][x]) << x << "," << y;
+            }
+        }
+    sersic(comp.a, comp.ia, &model, &node); // the guard is gone
+    EXPECT_EQ(node.dpm[0][30][30], full0.z()[30][30]);
 }
 
 } // namespace
