@@ -154,6 +154,34 @@ public:
     // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2.
     void calc_phased_weights();
 
+    // ---- box-shaped transit search (boxsearch.cc) -----------------------------
+    // Searches nf trial frequencies evenly spaced from 1/plong to 1/pshort for
+    // periodic box-shaped dips whose width, a fraction of the period, lies in
+    // [qmin, qmax]. At each frequency the light curve is folded (and binned
+    // into nbins phase bins, 0 for none) and every run of consecutive entries,
+    // or its complement through phase 0, is scored by its signal residue. The
+    // ten strongest frequencies more than five steps apart become the peaks
+    // 1..10 with their period, epoch of mid-transit, width, flux levels and
+    // signal detection efficiency; slots without a peak read 0. The fluxes
+    // keep their values; the light curve is left weighted and folded (and
+    // binned) at the last trial frequency with its mean flux subtracted.
+    void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
+    // Transits of peak c with at least K points within half a box width of
+    // their middle; -1 without a search.
+    int getNumber_box(int c, int K) const;
+    // Points inside the box of peak c (folds at the peak); -1 without a
+    // search.
+    int getNumber_transit_box(int c);
+    // Mean squared normalised residual of the box model of peak c (folds at
+    // the peak); -1 without a search.
+    double getNchi_box(int c);
+    // Relative depth of peak c over the error of the mean in-transit flux; -1
+    // without a search or without a point in transit.
+    double getSNR_box(int c) const;
+    // Scatter of the flux without transits around 1; -1 without it or with
+    // fewer than two points.
+    double getRms_removed() const;
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demonstration need,
-# but only those that are missing, so running it again changes nothing.
+# Installs the Debian packages the build, the tests and the demonstration need
+# (and astropy, the reference of bench/lightcurve/compare_bls.py), but only
+# those that are missing, so running it again changes nothing.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev libncurses-dev libccfits-dev
   fitsverify tmux procps tzdata
+  python3-astropy
 )
 
 missing=()

@@ -1,21 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "arrays.h"
 #include "lightcurve/Lightcurve.h"
+#include "printed.h"
 
 namespace {
-
-std::string printed(const std::function<void()>& call) {
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 // Phase of t with the epoch at 0.5, by floor instead of truncation.
 double directPhase(double t, double P, double T) {
