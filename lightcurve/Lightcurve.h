@@ -182,6 +182,27 @@ public:
     // fewer than two points.
     double getRms_removed() const;
 
+    // ---- transit masking and clipping (clipping.cc) ---------------------------
+    // Each removes points; the others keep their order and their weights.
+    // Refused without points.
+
+    // Removes the points whose phase in a fold at period P and epoch T (used
+    // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
+    // arrays become new ones.
+    void maskTransit(double P, double T, double q);
+    // Removes the points whose flux lies kappa standard deviations or more
+    // from the median flux, prints the median and the standard deviation,
+    // then weighs the rest and subtracts their weighted mean (calc_weights,
+    // renorm). Returns the number removed.
+    int clipping(double kappa);
+    // The same for errors kappa root-mean-square deviations or more above the
+    // median error.
+    int error_clipping(double kappa);
+
+private:
+    // The clipping of the fluxes, or of the errors when errors is set.
+    int clipAbout(bool errors, double kappa);
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
