@@ -203,6 +203,32 @@ private:
     // The clipping of the fluxes, or of the errors when errors is set.
     int clipAbout(bool errors, double kappa);
 
+public:
+    // ---- red-noise analysis (rednoise.cc) -----------------------------------
+    // The scatter of the means of k neighbouring points against the white-
+    // noise expectation rms/sqrt(k), k = 1, 2, ... Each needs at least two
+    // points in ascending time.
+
+    // Windows of time width W sliding along the light curve in steps of a
+    // fifth of the smallest time step. Row k: k, the scatter of the means of
+    // the windows of k points about the median flux, rms/sqrt(k) (both
+    // divided by the median) and the number of such windows; rows of sizes
+    // with fewer than two windows hold 0. Prints the median and rms/median.
+    orv::MArray<double, 2> analyze_rednoise2(double W) const;
+    // The windows of all pairs of points whose time distance lies in each of
+    // N lag intervals up to L. Row i: the mean red-noise amplitude
+    // sqrt(scatter^2 - rms^2/k) over the sizes k with at least M windows (and
+    // a positive amplitude), divided by the median flux, and the number of
+    // those sizes. Prints a line per size and per interval and leaves the
+    // precision of standard output at 10.
+    orv::MArray<double, 2> analyze_rednoise(double L, int N, int M) const;
+    // Windows of at most the time span D over the flux without transits: per
+    // size k, the mean and scatter of the window means against the white-
+    // noise expectation error[1]/sqrt(k), printed (leaving the precision of
+    // standard output at 3) and, as 2k and the red-noise amplitude, written
+    // to "corrspec.tbl".
+    void analyse_rednoise(double D) const;
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
