@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "arrays.h"
+#include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "phases.h"
 #include "printed.h"
@@ -73,13 +74,8 @@ TEST(LightcurveMaskTransit, WeightsStayWithTheirPoints) {
 }
 
 TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly) {
-    std::mt19937 rng(21);
-    std::normal_distribution<double> g(100, 1);
-    std::vector<double> t, flux;
-    for (int i = 0; i < 1000; ++i) {
-        t.push_back(i);
-        flux.push_back(g(rng));
-    }
+    const std::vector<double> t = counting(1000);
+    std::vector<double> flux = draws(1000, std::normal_distribution<double>(100, 1), 21);
     // Outliers of 10 sigma, two of them neighbours.
     const std::vector<int> outliers = {17, 500, 501, 732, 999};
     for (int i : outliers) flux[i] += (i % 2 ? -10 : 10);
@@ -109,13 +105,8 @@ TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly) {
 }
 
 TEST(LightcurveClipping, ErrorClippingRemovesLargeErrorsOnly) {
-    std::mt19937 rng(22);
-    std::uniform_real_distribution<double> e(0.9, 1.1);
-    std::vector<double> t, error;
-    for (int i = 0; i < 200; ++i) {
-        t.push_back(i);
-        error.push_back(e(rng));
-    }
+    const std::vector<double> t = counting(200);
+    std::vector<double> error = draws(200, std::uniform_real_distribution<double>(0.9, 1.1), 22);
     error[50] = 50;     // far above the median error
     error[120] = 1e-3;  // far below it: kept
     Lightcurve lc(arrayOf(t), arrayOf(std::vector<double>(200, 1.0)), arrayOf(error));

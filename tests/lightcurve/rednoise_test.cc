@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arrays.h"
+#include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
 
@@ -17,13 +18,9 @@ namespace {
 // 400 points one time unit apart: white noise of 1% around 1, with a
 // sinusoid of the given amplitude and a period of 80 added.
 Lightcurve noise(double amplitude, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> g(0, 0.01);
-    std::vector<double> t, flux;
-    for (int i = 0; i < 400; ++i) {
-        t.push_back(i);
-        flux.push_back(1 + g(rng) + amplitude * std::sin(2 * M_PI * i / 80));
-    }
+    const std::vector<double> t = counting(400);
+    std::vector<double> flux = draws(400, std::normal_distribution<double>(0, 0.01), seed);
+    for (int i = 0; i < 400; ++i) flux[i] += 1 + amplitude * std::sin(2 * M_PI * i / 80);
     return Lightcurve(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(400, 0.01)));
 }
 
@@ -44,13 +41,8 @@ TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours) {
     // Points 1 apart, windows 2.5 wide: the first point alone once, then
     // points i, i+1 and i, i+1, i+2 for i = 1..18. Size 1 has too few windows,
     // so its row is 0; the rows of sizes 2 and 3 follow.
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> u(5, 6);
-    std::vector<double> t, flux;
-    for (int i = 0; i < 20; ++i) {
-        t.push_back(i);
-        flux.push_back(u(rng));
-    }
+    const std::vector<double> t = counting(20);
+    const std::vector<double> flux = draws(20, std::uniform_real_distribution<double>(5, 6), 3);
     const double med = median(flux);
     double rms = 0;
     for (double f : flux) rms += (f - med) * (f - med);
