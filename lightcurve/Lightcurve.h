@@ -135,7 +135,7 @@ public:
     // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
     // the first point at phase 0. The fold keeps P and the epoch used as the
     // light curve's period and t0 and holds every per-point array in phase
-    // order (points of equal phase in time order) as new phased arrays.
+    // order (points of equal phase in their order) as new phased arrays.
     // Refused without points.
 
     void fold_quick(double P, double T);

@@ -90,7 +90,7 @@ void Lightcurve::fold(double P, double T) {
     orv::MArray<double, 1> phases(n);
     for (int i = 1; i <= n; ++i) phases(i) = foldedPhase(jd(i), P, t0);
     // Every per-point array follows the phase order, so that no phased array
-    // keeps the order of an earlier fold. Equal phases keep their time order.
+    // keeps the order of an earlier fold. Equal phases keep their order.
     const std::vector<int> source = sortingSources(phases, n);
     phase.makeReference(ordered(phases, source, n));
     phased_flux.makeReference(ordered(flux, source, n));

@@ -126,7 +126,7 @@ TEST(LightcurveFolding, QuickFoldLeavesNoArrayOfAnEarlierFold) {
     expectFold(n, 5.3, 2.0);
 }
 
-TEST(LightcurveFolding, EqualPhasesKeepTheirTimeOrder) {
+TEST(LightcurveFolding, EqualPhasesKeepTheirOrder) {
     Numbered n({1, 3, 2, 5, 0});  // period 1: all at phase 0.5
     n.lc.fold(1, 7);
     EXPECT_EQ((std::vector<double>{1, 2, 3, 4, 5}), valuesOf(n.lc.getPhased_Flux()));
