@@ -12,12 +12,17 @@
 
 namespace {
 
-// A new array whose element p is element source[p] of a, p = 1..n.
+// Makes to hold the elements source[1..n] of a. Its storage is used again
+// when the light curve alone holds it and it has room for exactly n elements
+// from 1 (nobody can see the elements it held); else to becomes a new array.
+// Folding again then touches no fresh memory and makes no new strings.
 template <class T>
-orv::MArray<T, 1> ordered(const orv::MArray<T, 1>& a, const std::vector<int>& source, int n) {
-    orv::MArray<T, 1> to(n);
+void order(orv::MArray<T, 1>& to, const orv::MArray<T, 1>& a, const std::vector<int>& source, int n) {
+    const orv::MemoryBlock<T>* block = to.memoryBlock();
+    const bool reusable = block != nullptr && block->references == 1 && to.length(1) == n && to.firstIndex(1) == 1 &&
+                          to.isStorageContiguous();
+    if (!reusable) to.makeReference(orv::MArray<T, 1>(n));
     for (int p = 1; p <= n; ++p) to(p) = a(source[p]);
-    return to;
 }
 
 }  // namespace
@@ -92,13 +97,13 @@ void Lightcurve::fold(double P, double T) {
     // Every per-point array follows the phase order, so that no phased array
     // keeps the order of an earlier fold. Equal phases keep their order.
     const std::vector<int> source = sortingSources(phases, n);
-    phase.makeReference(ordered(phases, source, n));
-    phased_flux.makeReference(ordered(flux, source, n));
-    phased_error.makeReference(ordered(error, source, n));
-    phased_weights.makeReference(ordered(weights, source, n));
-    phased_nchi.makeReference(ordered(nchi, source, n));
-    phased_boxval.makeReference(ordered(boxval, source, n));
-    phased_filename.makeReference(ordered(filename, source, n));
+    order(phase, phases, source, n);
+    order(phased_flux, flux, source, n);
+    order(phased_error, error, source, n);
+    order(phased_weights, weights, source, n);
+    order(phased_nchi, nchi, source, n);
+    order(phased_boxval, boxval, source, n);
+    order(phased_filename, filename, source, n);
     phased_length = n;
 }
 

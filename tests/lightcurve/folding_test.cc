@@ -126,6 +126,19 @@ TEST(LightcurveFolding, QuickFoldLeavesNoArrayOfAnEarlierFold) {
     expectFold(n, 5.3, 2.0);
 }
 
+TEST(LightcurveFolding, AnEarlierFoldHeldByTheCallerStaysAsItWas) {
+    Numbered n(randomTimes(100, 6));
+    n.lc.fold(2.1, 1.0);
+    const orv::MArray<double, 1> phase = n.lc.getPhase();
+    const orv::MArray<std::string, 1> names = n.lc.getPhased_Filename();
+    const std::vector<double> phases = valuesOf(phase);
+    const std::vector<std::string> kept = valuesOf(names);
+    n.lc.fold(5.3, 2.0);
+    EXPECT_EQ(phases, valuesOf(phase));
+    EXPECT_EQ(kept, valuesOf(names));
+    expectFold(n, 5.3, 2.0);
+}
+
 TEST(LightcurveFolding, EqualPhasesKeepTheirOrder) {
     Numbered n({1, 3, 2, 5, 0});  // period 1: all at phase 0.5
     n.lc.fold(1, 7);
