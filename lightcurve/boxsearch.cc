@@ -339,8 +339,7 @@ double Lightcurve::getNchi_box(int c) {
 }
 
 double Lightcurve::getSNR_box(int c) const {
-    if (!boxResultsReady(boxfitted) || length <= 0) return -1.0;
-    if (!peakReady(boxfitted, period_box, c)) return -1.0;
+    if (!peakReady(boxfitted, period_box, c) || length <= 0) return -1.0;
     if (period_box(c) == 0) return 0;
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
     double S = 0;
