@@ -50,12 +50,19 @@ void PhaseBins::add(const double* p, const double* v, const double* vf, int coun
         j += (j < n) & (p[i] >= j * w);
         bin[i] = p[i] == p[i] ? j : 0;
     }
-    for (int i = 0; i < count; ++i) {
-        double* s = &sums_[(static_cast<std::size_t>(i % kSets) * (n_ + 1) + bin[i]) * 3];
+    // Point i goes to set i % kSets.
+    double* set[kSets];
+    for (int k = 0; k < kSets; ++k) set[k] = &sums_[static_cast<std::size_t>(k) * (n + 1) * 3];
+    const auto put = [&](double* sums, int i) {
+        double* s = sums + static_cast<std::size_t>(bin[i]) * 3;
         s[0] += p[i] * v[i];
         s[1] += vf[i];
         s[2] += v[i];
-    }
+    };
+    int i = 0;
+    for (; i + kSets <= count; i += kSets)
+        for (int k = 0; k < kSets; ++k) put(set[k], i + k);
+    for (int k = 0; i < count; ++i, ++k) put(set[k], i);
 }
 
 int PhaseBins::means(double* phase, double* flux, double* weight) const {
