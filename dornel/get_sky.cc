@@ -5,8 +5,10 @@
 #include <cmath>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <vector>
 
+#include "dornel/conversions.h"
 #include "dornel/poly.h"
 #include "dornel/sky_error.h"
 #include "orv/fits/fits.h"
@@ -33,50 +35,14 @@ struct Circle {
     Circle(int R, int nx, int ny) {
         if (R < 0) return;
         rows = std::min(R, ny - 1);
-        const long long limit = static_cast<long long>(R) * (R + 1);
+        // R + 1 in int would overflow for the largest radius.
+        const long long limit = static_cast<long long>(R) * (R + 1LL);
         for (int v = -rows; v <= rows; ++v) {
             // The largest u with u² + v² < limit (u = 0 always qualifies for |v| <= R).
             long long u = R == 0 ? 0 : static_cast<long long>(std::sqrt(static_cast<double>(limit - 1LL * v * v)));
             while (u > 0 && u * u + 1LL * v * v >= limit) --u;
             while ((u + 1) * (u + 1) + 1LL * v * v < limit) ++u;
             width.push_back(static_cast<int>(std::min<long long>(u, nx - 1)));
-        }
-    }
-};
-
-// The sky surface sum over a (outer) and b (inner) of x^b·coef·y^a, each
-// term formed in double and added to a float sum, with float powers of the
-// coordinates taken from tables. A whole row is evaluated term by term, so
-// that the pixels of the row are independent sums the compiler can pack.
-struct Surface {
-    int n, nx;
-    std::vector<double> coef;  // coefficient of x^b·y^a at a·(n+1) + b
-    std::vector<float> xpow;   // x^b at b·nx + (x-1)
-    std::vector<float> ypow;   // y^a at (y-1)·(n+1) + a
-
-    Surface(int order, int nx_, int ny) : n(order), nx(nx_), coef((order + 1) * (order + 1), 0.0) {
-        xpow.resize(static_cast<std::size_t>(nx) * (n + 1));
-        ypow.resize(static_cast<std::size_t>(ny) * (n + 1));
-        for (int e = 0; e <= n; ++e) {
-            for (int x = 1; x <= nx; ++x) xpow[static_cast<std::size_t>(e) * nx + (x - 1)] = power(x, e);
-            for (int y = 1; y <= ny; ++y) ypow[static_cast<std::size_t>(y - 1) * (n + 1) + e] = power(y, e);
-        }
-    }
-    static float power(int i, int e) {
-        return e == 0 ? 1.0f : std::pow(static_cast<float>(i), static_cast<float>(e));
-    }
-    // The surface at x = 1..nx of row y, into out[0..nx).
-    void row(int y, float* out) const {
-        const float* yp = &ypow[static_cast<std::size_t>(y - 1) * (n + 1)];
-        for (int x = 0; x < nx; ++x) out[x] = 0.0f;
-        for (int a = 0; a <= n; ++a) {
-            const double ya = yp[a];
-            for (int b = 0; b <= n; ++b) {
-                const double c = coef[a * (n + 1) + b];
-                const float* xb = &xpow[static_cast<std::size_t>(b) * nx];
-                for (int x = 0; x < nx; ++x)
-                    out[x] = static_cast<float>(out[x] + static_cast<double>(xb[x]) * c * ya);
-            }
         }
     }
 };
@@ -127,7 +93,9 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
     };
     constexpr int kBand = 64;
 
-    Surface fitted(order, nx, ny), trial(order, nx, ny);
+    // Fitted in scaled coordinates: the normal equations of the plain powers
+    // x^b·y^a, and their sum in float, lose all accuracy at high orders.
+    ScaledSurface fitted(order, nx, ny), trial(order, nx, ny);
     const int m = (order + 1) * (order + 1);
     bool haveFit = false;
     std::vector<long> columnCount(static_cast<std::size_t>(nx) + 1), slot(static_cast<std::size_t>(nx) + 1);
@@ -156,12 +124,12 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         }
         if (haveFit && N == previous) break;
 
-        const char* failure = nullptr;
+        std::string failure;
         if (N == 0)
             failure = haveFit ? "no usable pixel left" : "no usable pixel";
         else if (N < m)
             failure = "fewer pixels than coefficients";
-        if (!failure) {
+        if (failure.empty()) {
             // The counts never grow, so the fit data of the first pass have
             // room for every later one; later passes use their leading part.
             if (fitData[0].elementCount() == 0)
@@ -189,19 +157,18 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
                     }
                 }
             }
-            MArray<double, 1> coef;
-            const int status = poly2d(xs, ys, zs, ws, order, coef);
-            bool finite = true;
-            for (int k = 1; k <= m; ++k) finite = finite && std::isfinite(coef(k));
-            if (status != 0 || !finite) {
+            const int status = trial.fit(px, py, pz, pw, N);
+            if (status == -1)
                 failure = "singular system";
-            } else {
-                for (int k = 1; k <= m; ++k) trial.coef[k - 1] = coef(k);
-            }
+            else if (status != 0)
+                failure = "the usable pixels leave the surface undetermined (condition number " +
+                          double2str(trial.condition()) + ")";
+            else if (!(trial.bound() < std::numeric_limits<float>::max()))
+                failure = "the surface exceeds the range of float";
         }
-        if (failure) {
+        if (!failure.empty()) {
             if (!haveFit)
-                throw SkyError(std::string("the polynomial sky cannot be fitted: ") + failure + " (" +
+                throw SkyError("the polynomial sky cannot be fitted: " + failure + " (" +
                                std::to_string(N) + " usable pixels for " + std::to_string(m) +
                                " coefficients; usable pixels are finite, not blank, at most tresh and have an "
                                "error above 0)");
@@ -242,11 +209,12 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
     std::cout << std::endl;
     std::cout.unsetf(std::ios::floatfield);
     std::cout.precision(6);
+    const std::vector<double> coef = fitted.powers();
     int index = 1;
     for (int a = 0; a <= order; ++a)
         for (int b = 0; b <= order; ++b, ++index)
             std::cout << std::setw(15) << index << "   x^" << std::setw(2) << b << "   y^" << std::setw(2) << a
-                      << std::setw(15) << fitted.coef[a * (order + 1) + b] << std::endl;
+                      << std::setw(15) << coef[a * (order + 1) + b] << std::endl;
 
     std::cout << std::endl << "Saving file: " << cutname << std::endl;
     {

@@ -14,8 +14,9 @@
 // fits, prints its pixel count and rms, and blanks a circle of the given
 // radius around every pixel at least kappa errors off the fit; the passes end
 // when one removes no usable pixel, or when a pass cannot be fitted (no
-// pixel, fewer pixels than coefficients, a singular system), which keeps the
-// surface of the pass before. The clipped image is written to cutname.
+// pixel, fewer pixels than coefficients, a singular system or one too
+// ill-conditioned to solve accurately, a surface beyond float's range),
+// which keeps the surface of the pass before. The clipped image is written to cutname.
 // Throws SkyError when not even the first pass can be fitted, and the FITS
 // writer's errors.
 void get_sky(orv::MArray<float, 2> sky_io, orv::MArray<float, 2> err, double nan, double kappa, int nx, int ny,

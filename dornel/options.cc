@@ -2,6 +2,7 @@
 
 #include "dornel/conversions.h"
 #include "util/option.h"
+#include "util/stringfac.h"
 
 namespace {
 enum {
@@ -58,9 +59,11 @@ OptionDefaults defaults_from(const Parameter& p) {
     d.text[kIntervall] = int2str(p.intervall);
     d.text[kMedrad] = int2str(p.medrad);
     d.text[kVerbose] = int2str(p.verbose);
-    d.text[kNan] = double2str(p.nan);
-    d.text[kKappa] = double2str(p.kappa);
-    d.text[kTresh] = double2str(p.tresh);
+    // The values must reach the command-line pass unchanged: six digits
+    // (double2str) where they say all, more where they do not.
+    d.text[kNan] = util::exactText(p.nan);
+    d.text[kKappa] = util::exactText(p.kappa);
+    d.text[kTresh] = util::exactText(p.tresh);
     d.text[kPrefix] = p.prefix;
     d.text[kReadConfig] = "";
     d.text[kWriteConfig] = "";

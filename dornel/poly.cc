@@ -1,5 +1,6 @@
 #include "dornel/poly.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -155,6 +156,167 @@ int poly2d(const MArray<float, 1>& x, const MArray<float, 1>& y, const MArray<fl
 int poly2d(const MArray<float, 1>& x, const MArray<float, 1>& y, const MArray<float, 1>& z, int n,
            MArray<double, 1>& c) {
     return poly2d(x, y, z, unitWeights(z), n, c);
+}
+
+namespace {
+
+// The coordinate x of an axis of `length` pixels scaled to -1 at the first
+// pixel and 1 at the last (0 on an axis of one pixel).
+double scaled(double x, int length) { return length > 1 ? (2.0 * x - length - 1.0) / (length - 1.0) : 0.0; }
+
+// P_0(u) .. P_n(u) into p[0..n].
+void legendre(double u, int n, double* p) {
+    p[0] = 1.0;
+    if (n >= 1) p[1] = u;
+    for (int k = 1; k < n; ++k) p[k + 1] = ((2 * k + 1) * u * p[k] - k * p[k - 1]) / (k + 1);
+}
+
+// At b·(n+1) + i: the coefficient of x^i in P_b(u(x)) on an axis of
+// `length` pixels, u = alpha·x + beta.
+std::vector<long double> powersOfLegendre(int n, int length) {
+    const int n1 = n + 1;
+    const long double alpha = length > 1 ? 2.0L / (length - 1) : 0.0L;
+    const long double beta = length > 1 ? -(length + 1.0L) / (length - 1) : 0.0L;
+    // u^k in P_b, by (k+1)·P_(k+1) = (2k+1)·u·P_k - k·P_(k-1).
+    std::vector<long double> L(static_cast<std::size_t>(n1) * n1, 0.0L);
+    L[0] = 1.0L;
+    if (n >= 1) L[n1 + 1] = 1.0L;
+    for (int k = 1; k < n; ++k)
+        for (int i = 0; i <= k + 1; ++i) {
+            long double v = -k * L[(k - 1) * n1 + i];
+            if (i > 0) v += (2 * k + 1) * L[k * n1 + i - 1];
+            L[(k + 1) * n1 + i] = v / (k + 1);
+        }
+    // x^i in u^k = (alpha·x + beta)^k.
+    std::vector<long double> U(static_cast<std::size_t>(n1) * n1, 0.0L);
+    U[0] = 1.0L;
+    for (int k = 1; k <= n; ++k)
+        for (int i = 0; i <= k; ++i) U[k * n1 + i] = beta * U[(k - 1) * n1 + i] + (i > 0 ? alpha * U[(k - 1) * n1 + i - 1] : 0.0L);
+    std::vector<long double> M(static_cast<std::size_t>(n1) * n1, 0.0L);
+    for (int b = 0; b <= n; ++b)
+        for (int k = 0; k <= b; ++k)
+            for (int i = 0; i <= k; ++i) M[b * n1 + i] += L[b * n1 + k] * U[k * n1 + i];
+    return M;
+}
+
+}  // namespace
+
+ScaledSurface::ScaledSurface(int order, int nx, int ny)
+    : n_(order), nx_(nx), ny_(ny), coef_(static_cast<std::size_t>(order + 1) * (order + 1), 0.0) {
+    const int n1 = n_ + 1;
+    std::vector<double> p(n1);
+    px_.resize(static_cast<std::size_t>(n1) * nx_);
+    for (int x = 1; x <= nx_; ++x) {
+        legendre(scaled(x, nx_), n_, p.data());
+        for (int b = 0; b < n1; ++b) px_[static_cast<std::size_t>(b) * nx_ + (x - 1)] = p[b];
+    }
+    py_.resize(static_cast<std::size_t>(n1) * ny_);
+    for (int y = 1; y <= ny_; ++y) legendre(scaled(y, ny_), n_, &py_[static_cast<std::size_t>(y - 1) * n1]);
+}
+
+int ScaledSurface::fit(const double* x, const double* y, const double* z, const double* w, long count) {
+    const int n1 = n_ + 1, m = n1 * n1;
+    // Upper triangle of the normal matrix, row by row, and the right side.
+    std::vector<double> A(static_cast<std::size_t>(m) * m, 0.0), B(m, 0.0);
+    // The sums over the points of one column: P_a·P_a2/w² and P_a·z/w².
+    std::vector<double> G(static_cast<std::size_t>(n1) * n1), r(n1), pu(n1), pv(n1);
+    for (long k = 0; k < count;) {
+        const double column = x[k];
+        std::fill(G.begin(), G.end(), 0.0);
+        std::fill(r.begin(), r.end(), 0.0);
+        for (; k < count && x[k] == column; ++k) {
+            legendre(scaled(y[k], ny_), n_, pv.data());
+            const double iw2 = 1.0 / (w[k] * w[k]);
+            for (int a = 0; a < n1; ++a) {
+                const double va = pv[a] * iw2;
+                r[a] += va * z[k];
+                for (int a2 = a; a2 < n1; ++a2) G[a * n1 + a2] += va * pv[a2];
+            }
+        }
+        legendre(scaled(column, nx_), n_, pu.data());
+        for (int a = 0; a < n1; ++a)
+            for (int b = 0; b < n1; ++b) {
+                const int i = a * n1 + b;
+                B[i] += pu[b] * r[a];
+                double* row = &A[static_cast<std::size_t>(i) * m];
+                for (int a2 = a; a2 < n1; ++a2) {
+                    const double g = pu[b] * G[a * n1 + a2];
+                    for (int b2 = a2 == a ? b : 0; b2 < n1; ++b2) row[a2 * n1 + b2] += g * pu[b2];
+                }
+            }
+    }
+
+    // Equilibrated (unit diagonal), so that the condition number measures
+    // the data rather than the scale of the basis.
+    std::vector<double> scale(m);
+    for (int i = 0; i < m; ++i) {
+        const double d = A[static_cast<std::size_t>(i) * m + i];
+        if (!(d > 0.0) || !std::isfinite(d)) return -1;  // a term no point constrains
+        scale[i] = 1.0 / std::sqrt(d);
+    }
+    MArray<double, 2> a(m, m);
+    MArray<double, 1> rhs(m);
+    std::vector<double> column(m, 0.0);
+    for (int i = 0; i < m; ++i) {
+        rhs(i + 1) = B[i] * scale[i];
+        for (int j = 0; j < m; ++j) {
+            const double v = (j >= i ? A[static_cast<std::size_t>(i) * m + j] : A[static_cast<std::size_t>(j) * m + i]) *
+                             scale[i] * scale[j];
+            a(i + 1, j + 1) = v;
+            column[j] += std::fabs(v);
+        }
+    }
+    const double norm = *std::max_element(column.begin(), column.end());
+    if (gaussj(a, m, rhs) != 0) return -1;
+    double inverseNorm = 0.0;
+    for (int j = 1; j <= m; ++j) {
+        double sum = 0.0;
+        for (int i = 1; i <= m; ++i) sum += std::fabs(a(i, j));
+        inverseNorm = std::max(inverseNorm, sum);
+    }
+    cond_ = norm * inverseNorm;
+    if (!(cond_ <= kMaxCondition)) return -2;
+    std::vector<double> c(m);
+    for (int i = 0; i < m; ++i) {
+        c[i] = rhs(i + 1) * scale[i];
+        if (!std::isfinite(c[i])) return -1;
+    }
+    coef_.swap(c);
+    return 0;
+}
+
+void ScaledSurface::row(int y, float* out) const {
+    const int n1 = n_ + 1;
+    const double* pv = &py_[static_cast<std::size_t>(y - 1) * n1];
+    std::vector<double> sum(nx_, 0.0);
+    for (int b = 0; b < n1; ++b) {
+        double d = 0.0;  // the coefficient of P_b(u) in this row
+        for (int a = 0; a < n1; ++a) d += coef_[a * n1 + b] * pv[a];
+        const double* pu = &px_[static_cast<std::size_t>(b) * nx_];
+        for (int x = 0; x < nx_; ++x) sum[x] += d * pu[x];
+    }
+    for (int x = 0; x < nx_; ++x) out[x] = static_cast<float>(sum[x]);
+}
+
+double ScaledSurface::bound() const {
+    // |P_b(u)| <= 1 for |u| <= 1.
+    double total = 0.0;
+    for (double c : coef_) total += std::fabs(c);
+    return total;
+}
+
+std::vector<double> ScaledSurface::powers() const {
+    const int n1 = n_ + 1;
+    const std::vector<long double> mx = powersOfLegendre(n_, nx_), my = powersOfLegendre(n_, ny_);
+    std::vector<double> out(static_cast<std::size_t>(n1) * n1);
+    for (int a2 = 0; a2 < n1; ++a2)
+        for (int b2 = 0; b2 < n1; ++b2) {
+            long double sum = 0.0L;
+            for (int a = a2; a < n1; ++a)
+                for (int b = b2; b < n1; ++b) sum += coef_[a * n1 + b] * my[a * n1 + a2] * mx[b * n1 + b2];
+            out[a2 * n1 + b2] = static_cast<double>(sum);
+        }
+    return out;
 }
 
 double poly(MArray<double, 1> x, MArray<double, 1> y, MArray<double, 1> err, MArray<double, 1>& c, int order,

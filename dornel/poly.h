@@ -3,6 +3,8 @@
 #ifndef DORNEL_POLY_H
 #define DORNEL_POLY_H
 
+#include <vector>
+
 #include "orv/MArray.h"
 
 // Solves a·x = b by Gauss-Jordan elimination with full pivoting; a has the
@@ -24,6 +26,44 @@ int poly2d(const orv::MArray<float, 1>& x, const orv::MArray<float, 1>& y, const
            const orv::MArray<float, 1>& w, int n, orv::MArray<double, 1>& c);
 int poly2d(const orv::MArray<float, 1>& x, const orv::MArray<float, 1>& y, const orv::MArray<float, 1>& z, int n,
            orv::MArray<double, 1>& c);
+
+// A surface of order n in x and in y over the pixels x = 1..nx, y = 1..ny,
+// held as coefficients of P_b(u)·P_a(v), Legendre polynomials of the
+// coordinates scaled to [-1, 1] (u = (2x - nx - 1) / (nx - 1), v likewise).
+// Fitted and evaluated in this form, a least-squares surface stays accurate
+// at orders where the normal equations of the powers x^b·y^a lose all their
+// digits in double and their sum all of float's.
+class ScaledSurface {
+public:
+    ScaledSurface(int order, int nx, int ny);
+
+    // Weighted least-squares fit (weights 1/w², w above 0) to the points
+    // (x[k], y[k], z[k]), k < count; quickest when the points of one column
+    // follow each other. Returns 0 when fitted; -1 when the system is
+    // singular (no data, a zero pivot); -2 when it is so ill-conditioned
+    // that rounding alone moves its solution by more than a thousandth
+    // (condition() above kMaxCondition: the data leave the surface
+    // undetermined somewhere on the grid). The surface changes only when
+    // fitted.
+    int fit(const double* x, const double* y, const double* z, const double* w, long count);
+    // The surface at x = 1..nx of row y, rounded to float, into out[0..nx).
+    void row(int y, float* out) const;
+    // No value of the surface on the pixel grid exceeds this in magnitude.
+    double bound() const;
+    // The coefficient of x^b·y^a at a·(n+1) + b.
+    std::vector<double> powers() const;
+    // Condition number (1-norm) of the last fit's equilibrated normal matrix.
+    double condition() const { return cond_; }
+
+    static constexpr double kMaxCondition = 1e13;
+
+private:
+    int n_, nx_, ny_;
+    std::vector<double> coef_;  // of P_b(u)·P_a(v) at a·(n+1) + b
+    std::vector<double> px_;    // P_b(u(x)) at (x-1)·(n+1) + b
+    std::vector<double> py_;    // P_a(v(y)) at (y-1)·(n+1) + a
+    double cond_ = 0.0;
+};
 
 // Weighted fit of a polynomial of the given order to the points 1..N of
 // (x, y) with errors err; c(i), i = 0..order, receives the coefficient of

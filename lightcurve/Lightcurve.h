@@ -229,6 +229,80 @@ public:
     // to "corrspec.tbl".
     void analyse_rednoise(double D) const;
 
+    // ---- simulated light curves and added noise (simulation.cc) -------------
+    // The random numbers come from ran3 and rangau through the seed; a
+    // negative seed restarts their sequence, so a simulation started with it
+    // repeats. A simulation replaces the data (times are copied) and forgets
+    // whatever was derived from the old data: folds, weights, box-search
+    // results, transit counts and the kept mean. Fewer noise levels than
+    // times are refused with "error: fewer noise levels than times!".
+
+    // Flux 1 plus Gaussian noise of level sigma[i] at each time t[i], minus
+    // depth in the box-shaped transits of width q (a fraction of the period)
+    // around the epoch t0 and its repetitions; removed_flux keeps the noisy
+    // flux without transits and nonoise_flux the noise-free model. Counts the
+    // points in transit and the transits.
+    void simulate(double period, double t0, double q, double depth, orv::MArray<double, 1> t,
+                  orv::MArray<double, 1> sigma, long& seed);
+    // The same with one noise level of percent per cent for every point.
+    void simulate(double period, double t0, double q, double depth, orv::MArray<double, 1> t, double percent,
+                  long& seed);
+    // The same at n times drawn uniformly over the first `periods` periods
+    // after time 0, in ascending order.
+    void simulate(double period, double t0, double q, double depth, double percent, int periods, int n, long& seed);
+    // Flux 1 plus Gaussian noise of level sigma[i] at each time t[i]; no
+    // transits, so removed_flux and nonoise_flux are not valid.
+    void simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long& seed);
+    // The same with the level sigma (not in per cent) for every point.
+    void simulate_noise(orv::MArray<double, 1> t, double sigma, long& seed);
+    // Adds Gaussian noise of level s to every flux; errors e become
+    // sqrt(e^2 + s^2).
+    void add_whitenoise(double s, long& seed);
+    // Adds sum_j amplitude[j] sin(omega[j] jd + phase[j]) to every flux (and to
+    // removed_flux while it is valid). A phase of 0 is drawn at random, and
+    // drawn again for every observing segment: a new one begins after a gap of
+    // more than 0.25 or once the current one has lasted 1 (times in days: a
+    // night). Fewer frequencies or phases than amplitudes are refused with
+    // "error: fewer frequencies or phases than amplitudes!".
+    void add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega, orv::MArray<double, 1> phase,
+                      long& seed);
+
+    // ---- analytic transit (analytical.cc) -----------------------------------
+    // A planet of r_planet Jupiter radii on a circular orbit of the period
+    // (days) and inclination (degrees, 90 edge-on) around a star of m_star
+    // solar masses and r_star solar radii, in mid-transit at t0 (days, on the
+    // scale of jd); quadratic limb darkening
+    // I(mu) = 1 - gamma1 (1 - mu) - gamma2 (1 - mu)^2.
+
+    // Adds the transit to flux (removed_flux keeps the flux before the call,
+    // nonoise_flux is no longer valid), then weights, folds at the period and
+    // t0, and sets tau (transit duration over the period; NaN when the
+    // planet's centre misses the disc), drop (the squared radius ratio), the
+    // points in transit, the transits with the points of each, and snr. An
+    // epoch of 0 is a mid-transit like any other (not the fold's default
+    // epoch). small_planet selects the small-planet approximation (warned
+    // about beyond a radius ratio of 0.1) instead of the exact formulas. The
+    // seed is not used.
+    void add_analytical(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
+                        double gamma1, double gamma2, bool small_planet, long& seed);
+
+    // ---- analytic transit simulation (analytical_simulation.cc) -------------
+    // Replaces the data by flux 1 plus Gaussian noise of level error[i] at the
+    // times t[i] (one rangau draw per point, in order) with the analytic
+    // transit added, keeping the noisy flux without transit in removed_flux
+    // and the noise-free model in nonoise_flux. Then weights, folds the
+    // renormalised flux at the period and t0, and sets tau, drop, the transit
+    // counts and snr as add_analytical does. Like the other simulations it
+    // forgets results derived from the old data and refuses fewer errors than
+    // times.
+    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
+                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t,
+                             orv::MArray<double, 1> error, bool small_planet, long& seed);
+    // The same with one error for every point.
+    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
+                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t, double error,
+                             bool small_planet, long& seed);
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
@@ -236,6 +310,29 @@ private:
     bool checkData() const;
     // Divides fluxes and errors by the median flux.
     void divideByMedian();
+
+    // ---- simulation helpers (simulation.cc) ---------------------------------
+    // Whether there is a noise level for each of n points; prints the
+    // refusal when not.
+    static bool levelsCover(const orv::MArray<double, 1>& levels, int n);
+    // Replaces the data by the points at the times t with the noise levels
+    // as errors (flux not yet set), noise their mean, and forgets the results
+    // derived from the old data.
+    void startSimulation(const orv::MArray<double, 1>& t, const orv::MArray<double, 1>& levels);
+
+    // ---- analytic transit helpers (analytical.cc) ---------------------------
+    // Stores the model of the analytic transit.
+    void setTransitModel(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
+                         double gamma1, double gamma2);
+    // Keeps flux in a new removed_flux, then adds the transit of the stored
+    // model to flux, and to nonoise_flux as well when asked.
+    void addTransit(bool small_planet, bool to_nonoise);
+    // fold_quick at the model's period and mid-transit epoch.
+    void foldAtTransit();
+    // tau and drop of the stored model.
+    void setTransitShape();
+    // The points in transit, the transits with the points of each, and snr.
+    void countTransits();
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;

@@ -2,48 +2,18 @@
 
 #include <cmath>
 
+#include "lightcurve/random.h"
+#include "lightcurve/subtractive.h"
+
 namespace {
 
-constexpr long MBIG = 1000000000;
-constexpr long MSEED = 161803398;
-
-// Fills the lagged table from the seed (entries 1..55).
-void seedTable(long* ma, long seed) {
-    // |seed| taken without overflow, also for the most negative long.
-    const unsigned long mag = seed < 0 ? 0UL - static_cast<unsigned long>(seed) : static_cast<unsigned long>(seed);
-    const unsigned long diff = mag > static_cast<unsigned long>(MSEED) ? mag - MSEED : MSEED - mag;
-    long mj = static_cast<long>(diff % MBIG);
-    ma[55] = mj;
-    long mk = 1;
-    for (int i = 1; i <= 54; ++i) {
-        const int ii = (21 * i) % 55;
-        ma[ii] = mk;
-        mk = mj - mk;
-        if (mk < 0) mk += MBIG;
-        mj = ma[ii];
-    }
-    for (int k = 1; k <= 4; ++k)
-        for (int i = 1; i <= 55; ++i) {
-            ma[i] -= ma[1 + (i + 30) % 55];
-            if (ma[i] < 0) ma[i] += MBIG;
-        }
-}
-
-// Advances the generator and returns the new integer in 0..MBIG-1.
-long nextInteger(long* ma, int& inext, int& inextp) {
-    if (++inext == 56) inext = 1;
-    if (++inextp == 56) inextp = 1;
-    long mj = ma[inext] - ma[inextp];
-    if (mj < 0) mj += MBIG;
-    ma[inext] = mj;
-    return mj;
-}
-
-double uniform(C_ran3& g) { return nextInteger(g.ma, g.inext, g.inextp) / 1e9; }
+// The objects divide by 1e9 where ran3 and ran5 multiply by 1e-9; the two
+// can differ in the last bit.
+double uniform(C_ran3& g) { return subtractive_next(g.ma, g.inext, g.inextp) / 1e9; }
 
 }  // namespace
 
-C_ran3::C_ran3(long seed) : inext(0), inextp(31), ma{} { seedTable(ma, seed); }
+C_ran3::C_ran3(long seed) : inext(0), inextp(31), ma{} { subtractive_seed(ma, inext, inextp, seed); }
 
 C_rangau::C_rangau(long seed) : first_(seed), second_(seed - 3) {}
 
@@ -63,17 +33,14 @@ C_ranivl::C_ranivl(double lower, double upper, long seed)
 double C_ranivl::eval() { return lower_ + uniform(gen_) * width_; }
 
 double ran5(long& seed) {
-    static int iff = 0;
-    static long ma[56];
-    static int inext, inextp;
-    if (seed < 0 || iff == 0) {
-        iff = 1;
-        seedTable(ma, seed);
-        inext = 0;
-        inextp = 31;
-        seed = 1;
-    }
-    return nextInteger(ma, inext, inextp) * 1e-9;
+    static SubtractiveSequence state;
+    return state.draw(seed);
+}
+
+double ranpm(long& seed) {
+    const double u1 = ran3(seed);
+    const double u2 = ran3(seed);
+    return u2 >= 0.5 ? -u1 : u1;
 }
 
 double ranexp(long& seed) {

@@ -1,7 +1,7 @@
 // Random generators with a state of their own: objects of C_ran3, C_rangau
 // and C_ranivl each carry a private copy of Knuth's subtractive generator,
 // and ran5 keeps one of its own, so none of them moves the shared sequence of
-// the light-curve toolbox's ran3.
+// the light-curve toolbox's ran3; ranpm draws from that shared sequence.
 #ifndef PSFTOOLS_RANDOM_H
 #define PSFTOOLS_RANDOM_H
 
@@ -44,6 +44,10 @@ private:
 // is seeded by the first call and by any negative seed; seed is then set to 1.
 // Not reentrant.
 double ran5(long& seed);
+
+// Uniform deviate in (-1, 1) from two draws of the process-wide ran3
+// sequence: the first gives the magnitude, the second the sign.
+double ranpm(long& seed);
 
 // Exponential deviate of mean 1, drawn through ran5 (never infinite).
 double ranexp(long& seed);

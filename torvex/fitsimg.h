@@ -20,7 +20,9 @@ enum fits_other {
 // columns 1..naxes[1]) with the detector keywords: gain (GAIN, CCDGAIN,
 // ATODGAIN, else 7), rdnoise (RDNOISE, else 5.24), ncombine (NCOMBINE, else
 // 1) and exptime (EXPTIME, which also raises both zeropoints by
-// 2.5 log10(exptime)).
+// 2.5 log10(exptime)).  Undefined pixels arrive as NaN: NaN pixels, and
+// the pixels of an integer image that equal its BLANK, which img->nblank
+// counts.
 // Returns 0 when read, 2 when read without a usable EXPTIME (missing, not
 // a number or not positive: exptime is then 1 and the zeropoints stay), and
 // 1 with img->err = 1 when the file does not exist; nothing else changes.
@@ -37,8 +39,9 @@ int readfits(image *img, fits_other other = FITS_REQUIRED);
 // primary HDU with OBJECT = object.
 // append 1: a new IMAGE extension at the end of the existing file, with
 // OBJECT = object.
-// Returns the number of the HDU that holds the pixels.  Any FITS failure
-// ends the process through printerror.
+// Returns the number of the HDU that holds the pixels, or 0 after a
+// message and CFITSIO's report when the image could not be written (what
+// was written of the file stays; the caller decides about it).
 int writefits(const char *phead, image *img, const char *object, int append);
 
 // Nothing for status 0; otherwise CFITSIO's report on standard error and

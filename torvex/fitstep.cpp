@@ -8,6 +8,7 @@
 #include "numerics/numrec.h"
 
 #include <cmath>
+#include <vector>
 
 void copy_pars(float *a, int *ia, fitpars *fpar, int direction)
 {
@@ -145,50 +146,77 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
     return chi2;
 }
 
-int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit)
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit, double **cov)
 {
     for (int k = 1; k <= ma; k++)
         sigma[k] = 0;
-    if (mfit < 1)
-        return 0;
-    double **w = dmatrix(1, mfit, 1, mfit);
-    double **v = dmatrix(1, mfit, 1, mfit);
-    double *d = dvector(1, mfit);
-    bool finite = true;
-    for (int i = 1; i <= mfit; i++)
-        for (int j = 1; j <= mfit; j++) {
-            w[i][j] = alpha[i][j];
-            finite = finite && std::isfinite(w[i][j]);
+    // Entries without curvature are the ones the fit held (chi^2 does not
+    // see them): error 0, and left out of the inversion.  The others are
+    // seen[1..n].
+    std::vector<int> seen(1, 0);
+    bool usable = true;
+    for (int i = 1; i <= mfit; i++) {
+        if (alpha[i][i] == 0)
+            continue;
+        usable = usable && alpha[i][i] > 0 && std::isfinite(alpha[i][i]);
+        seen.push_back(i);
+    }
+    const int n = static_cast<int>(seen.size()) - 1;
+    if (n < 1 || !usable)
+        return n < 1 ? 0 : 1;
+    double **w = dmatrix(1, n, 1, n);
+    double **v = dmatrix(1, n, 1, n);
+    double *d = dvector(1, n);
+    double *scale = dvector(1, n);
+    // The parameters differ in their units by many orders of magnitude, so
+    // the curvature is decomposed with unit diagonal: w = S alpha S with
+    // S = diag(1 / sqrt(alpha_ii)), and alpha^-1 = S w^-1 S.
+    for (int i = 1; i <= n; i++)
+        scale[i] = 1 / std::sqrt(alpha[seen[i]][seen[i]]);
+    for (int i = 1; i <= n && usable; i++)
+        for (int j = 1; j <= n; j++) {
+            w[i][j] = alpha[seen[i]][seen[j]] * scale[i] * scale[j];
+            usable = usable && std::isfinite(w[i][j]);
         }
-    int singular = !finite;
-    if (finite) {
+    int singular = !usable;
+    if (usable) {
         int nrot;
-        jacobi(w, mfit, d, v, &nrot);
+        jacobi(w, n, d, v, &nrot);
         // Eigenvalues at the rounding level of the largest belong to
         // directions that chi^2 does not constrain.
         double dmax = 0;
-        for (int j = 1; j <= mfit; j++)
+        for (int j = 1; j <= n; j++)
             dmax = std::fmax(dmax, std::fabs(d[j]));
-        for (int j = 1; j <= mfit; j++)
+        for (int j = 1; j <= n; j++)
             if (!(d[j] > 1e-13 * dmax))
                 singular = 1;
     }
     if (!singular) {
-        for (int i = 1; i <= mfit; i++) {
-            float big = 0;
-            for (int j = 1; j <= mfit; j++) {
-                float e = static_cast<float>(std::fabs(v[i][j]) / std::sqrt(d[j]));
-                if (e > big)
-                    big = e;
+        // The covariance C = alpha^-1 = S V diag(1/d) V^T S; each error is
+        // the standard error sqrt(C_ii), which takes in every direction the
+        // parameter shares with others.
+        if (cov)
+            for (int i = 1; i <= mfit; i++)
+                for (int k = 1; k <= mfit; k++)
+                    cov[i][k] = 0;
+        for (int i = 1; i <= n; i++) {
+            for (int k = 1; k <= i; k++) {
+                double c = 0;
+                for (int j = 1; j <= n; j++)
+                    c += v[i][j] * v[k][j] / d[j];
+                if (k == i)
+                    sigma[seen[i]] = std::sqrt(c) * scale[i];
+                if (cov)
+                    cov[seen[i]][seen[k]] = cov[seen[k]][seen[i]] = c * scale[i] * scale[k];
             }
-            sigma[i] = big;
         }
         // Spread: each free entry receives its own error, every fixed one 0.
         sortsig(sigma, ma, ia, mfit);
     }
-    free_dvector(d, 1, mfit);
-    free_dmatrix(v, 1, mfit, 1, mfit);
-    free_dmatrix(w, 1, mfit, 1, mfit);
+    free_dvector(scale, 1, n);
+    free_dvector(d, 1, n);
+    free_dmatrix(v, 1, n, 1, n);
+    free_dmatrix(w, 1, n, 1, n);
     return singular;
 }
 

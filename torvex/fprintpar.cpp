@@ -6,7 +6,7 @@
 #include <cstring>
 
 void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newout,
-               const double *sig, double chisq, int ndof)
+               const double *sig, double chisq, int ndof, bool output_written)
 {
     const char *rule =
         "-----------------------------------------------------------------------------\n";
@@ -17,7 +17,8 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
     fprintf(ftype, "Input image     : %s%s \n", input.data, input.imgsect);
     fprintf(ftype, "Init. par. file : %s \n", input.initparfile);
     fprintf(ftype, "Restart file    : %s \n", newout);
-    fprintf(ftype, "Output image    : %s \n\n", input.output);
+    fprintf(ftype, "Output image    : %s%s \n\n", input.output,
+            output_written ? "" : " (not written)");
 
     int base = 0; // index of slot 0 of the current component in sig
     for (fitpars *p = fpar; p; p = p->next, base += 10) {
@@ -78,7 +79,7 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
 }
 
 int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig,
-           double chisq, int ndof)
+           double chisq, int ndof, bool output_written)
 {
     FILE *log = fopen("fit.log", "a");
     if (!log) {
@@ -87,7 +88,7 @@ int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *
               strerror(errno));
         return 1;
     }
-    fprintpar(lowx, lowy, fpar, log, newout, sig, chisq, ndof);
+    fprintpar(lowx, lowy, fpar, log, newout, sig, chisq, ndof, output_written);
     bool failed = ferror(log) != 0;
     if (fclose(log) != 0 || failed) {
         pfunc("\n-- ERROR: Cannot write fit.log: %s.\n", strerror(errno));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,6 +19,7 @@ struct step_state {
     int ma = 0, mfit = 0;
     float *a = nullptr, *atry = nullptr, *aorig = nullptr;
     int *ia = nullptr;
+    int *held = nullptr; // 1 for an entry once held for want of curvature
     double *da = nullptr, *beta = nullptr;
     double **oneda = nullptr;
     double ochisq = 0;
@@ -79,6 +81,9 @@ void setup(int ma)
     st.ma = ma;
     st.a = vector(1, ma);
     st.ia = ivector(1, ma);
+    st.held = ivector(1, ma);
+    for (int k = 1; k <= ma; k++)
+        st.held[k] = 0;
     st.atry = vector(1, ma);
     st.aorig = vector(1, ma);
     st.da = dvector(1, ma);
@@ -94,9 +99,44 @@ void release()
     free_dvector(st.da, 1, ma);
     free_vector(st.aorig, 1, ma);
     free_vector(st.atry, 1, ma);
+    free_ivector(st.held, 1, ma);
     free_ivector(st.ia, 1, ma);
     free_vector(st.a, 1, ma);
     st = step_state();
+}
+
+// A free entry whose curvature is 0 is one that chi^2 does not see (a
+// component outside the fit region, a point source without a PSF): its
+// row of the damped system is 0, which cannot be solved.  It is held for
+// this step (its change is 0) and named in a warning the first time.
+void hold_unseen(double **covar, const fitpars *fpar)
+{
+    int j = 0, k = 1;
+    for (const fitpars *p = fpar; p && k <= st.ma; p = p->next) {
+        std::string named; // slots of this component held for the first time
+        int count = 0;
+        for (int s = 1; s <= 10; s++, k++) {
+            if (st.ia[k] != 1)
+                continue;
+            j++;
+            if (covar[j][j] != 0)
+                continue;
+            for (int i = 1; i <= st.mfit; i++)
+                covar[i][j] = covar[j][i] = 0;
+            covar[j][j] = 1;
+            st.oneda[j][1] = 0;
+            if (!st.held[k]) {
+                st.held[k] = 1;
+                named += (count++ ? ", " : "") + std::to_string(s);
+            }
+        }
+        if (count > 0)
+            pfunc("\n-- WARNING: Chi^2 does not change with parameter%s %s of component %d (%s),\n"
+                  "   so %s held where %s while that lasts; %s uncertaint%s 0.\n",
+                  count > 1 ? "s" : "", named.c_str(), (k - 1) / 10, p->objtype,
+                  count > 1 ? "they are" : "it is", count > 1 ? "they are" : "it is",
+                  count > 1 ? "their" : "its", count > 1 ? "ies are" : "y is");
+    }
 }
 
 } // namespace
@@ -207,15 +247,15 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
     }
 
     if (*alamda == 0) {
-        // The errors come from the eigenvalues of alpha; a curvature that
-        // cannot be inverted leaves the fitted parameters as they are.
-        int singular = errcalc(sigma, alpha, ma, st.ia, mfit);
+        // The errors and the covariance come from the inverse of alpha; a
+        // curvature that cannot be inverted leaves the fitted parameters as
+        // they are.
+        int singular = errcalc(sigma, alpha, ma, st.ia, mfit, covar);
         if (singular) {
             pfunc("\n-- WARNING: The curvature matrix is singular: some parameters are not\n"
                   "   constrained by the data.  The parameter uncertainties could not be\n"
                   "   computed and are given as 0.\n");
         } else if (mfit > 0) {
-            gaussj(covar, mfit, st.oneda, 1);
             covsrt(covar, ma, st.ia, mfit);
             covsrt(alpha, ma, st.ia, mfit);
         }
@@ -223,8 +263,10 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         return singular;
     }
 
-    if (mfit > 0)
+    if (mfit > 0) {
+        hold_unseen(covar, fpar);
         gaussj(covar, mfit, st.oneda, 1);
+    }
     for (int j = 1; j <= mfit; j++)
         st.da[j] = st.oneda[j][1];
 

@@ -37,6 +37,8 @@ constexpr float MIN_DISKINESS = -1.9f;
 // Either way the component list holds the current best parameters.
 // covar and alpha are ma x ma (1-based); only the leading mfit block is used.
 // y and sig are the fit-region data and sigma pixels.
+// A free entry whose curvature is 0 (chi^2 does not change with it) is
+// held for the step, with a warning the first time.
 // Returns 0; in the final call 1 when the curvature matrix is singular
 // (the uncertainties are then all 0 and a warning has been printed).  The
 // set-up call takes no step and releases its work vectors when there is
@@ -101,12 +103,18 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
 // vectors (ia may be null); direction 0: the flat a back into the list.
 void copy_pars(float *a, int *ia, fitpars *fpar, int direction);
 
-// Errors of the free entries from the eigen-decomposition of the leading
-// mfit block of alpha: for each, the largest |v[i][j]| / sqrt(d[j]), spread
-// over sigma[1..ma] (0 for the fixed entries).  alpha is left as it was.
-// Returns 1, with every sigma 0, when the block is singular (an eigenvalue
-// that is not clearly positive), else 0.
-int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit);
+// Errors of the free entries from the leading mfit block of the curvature
+// alpha: the standard errors sqrt(C_ii) of the covariance C = alpha^-1
+// (through the eigen-decomposition of alpha scaled to unit diagonal),
+// spread over sigma[1..ma] (0 for the fixed entries); cov, when given,
+// receives C in its leading mfit block.  An entry whose curvature is 0
+// (one that chi^2 does not see, held by the fit) has error 0 and is left
+// out of C (its row and column 0).  alpha is left as it was.
+// Returns 1, with every sigma 0 and cov untouched, when the rest of the
+// block is singular (an eigenvalue that is not clearly positive, or a
+// curvature that is negative or not a number), else 0.
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit,
+            double **cov = nullptr);
 
 // The components' sig[s] = sigma[10*(c-1)+s] * sqrt(chi2nu).
 void assign_err(fitpars *fpar, const double *sigma, float chi2nu);

@@ -31,6 +31,10 @@ const double kCellArea =
     0.5 * std::sin(2 * kHalfSector) *
     ((1 + 1.01) / 2 * (1 + 1.01) / 2 - (1 / 1.01 + 1) / 2 * (1 / 1.01 + 1) / 2);
 
+// The inner edge of the cell at radius r, over r: halfway to the radius of
+// the next cell inwards, as kCellArea takes the cells.
+constexpr double kInnerEdge = (1 / 1.01 + 1) / 2;
+
 // The directions and per-angle factors of one one-degree sector.
 struct sector {
     double phi;
@@ -45,10 +49,14 @@ struct sector {
 //
 // The walk along each sector runs from outside the rectangle towards the
 // centre.  When the centre lies in the rectangle it stops once a cell adds
-// less than kEarlyStop of the light summed so far, and the rest of the
-// sector, down to the centre, is added as the geometric series that the
-// last two cells set up (the cells of a power law shrink by a constant
-// factor per step); without it steep cusps lose a good part of their light.
+// less than kEarlyStop of the light summed so far, or once cell.settled
+// says that the integrand has become the power law of its centre, and the
+// rest of the sector, from the inner edge of its last cell down to the
+// centre, is added by cell.tail.  A cell that has no tail of its own
+// (tail returns false) takes the geometric series that the last two cells
+// set up (the cells of a power law shrink by a constant factor per step).
+// Steep cusps keep most of their light in that rest: within R it grows as
+// R^(2 - gamma).
 template <int N, class Cell>
 double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a, Cell &cell,
                  double *acc)
@@ -109,10 +117,10 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
         s.ey = s.cphi * cbeta - q * s.sphi * sb;
         cell.begin(s);
 
-        double r = rhi;
+        double r = rhi, r_last = 0;
         int steps = 0, inside = 0;
         bool last_inside = false;
-        double t[N], last[N] = {}, prev[N] = {};
+        double t[11], last[N] = {}, prev[N] = {}; // a cell may fill all of t[0..10]
         while (r >= rlo && r >= rmin && steps < kMaxSteps) {
             r /= 1.01;
             steps++;
@@ -120,30 +128,39 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
             last_inside = xmin <= x && x <= xmax && ymin <= y && y <= ymax;
             if (!last_inside)
                 continue;
-            cell(s, r, lrhi - steps * kLnStep, area_q * r * r, t);
+            const double ln_r = lrhi - steps * kLnStep;
+            cell(s, r, ln_r, area_q * r * r, t);
             if (!std::isfinite(t[0]))
-                break; // the integrand's own resolution ends here: the series takes over
+                break; // the integrand's own resolution ends here: the rest takes over
             for (int i = 0; i < N; i++) {
                 acc[i] += t[i];
                 prev[i] = last[i];
                 last[i] = t[i];
             }
+            r_last = r;
             inside++;
             sum += t[0];
             // Not before two cells of the sector are in: the rest of the
-            // sector is extrapolated from them.  A sector that starts close
-            // to the centre would otherwise stop at its first cell and lose
-            // the rest of its light, as the sum of the sectors before it
-            // is large.
-            if (early && inside >= 2 && sum != 0 && t[0] / sum < kEarlyStop)
+            // sector may be extrapolated from them.  A sector that starts
+            // close to the centre would otherwise stop at its first cell,
+            // as the sum of the sectors before it is large.
+            if (early && inside >= 2 &&
+                ((sum != 0 && t[0] / sum < kEarlyStop) || cell.settled(ln_r)))
                 break;
         }
-        // The rest of a sector that reaches the centre.
+        // The rest of a sector that reaches the centre: all of it lies in
+        // the rectangle, between the centre and a cell that does.
         if (early && last_inside && inside >= 2) {
-            for (int i = 0; i < N; i++) {
-                double f = last[i] / prev[i];
-                if (f > 0 && f < 1)
-                    acc[i] += last[i] * f / (1 - f);
+            double rest[11];
+            if (cell.tail(s, r_last * kInnerEdge, q * std::sin(kSector), rest)) {
+                for (int i = 0; i < N; i++)
+                    acc[i] += rest[i];
+            } else {
+                for (int i = 0; i < N; i++) {
+                    double f = last[i] / prev[i];
+                    if (f > 0 && f < 1)
+                        acc[i] += last[i] * f / (1 - f);
+                }
             }
         }
     }
@@ -165,13 +182,15 @@ struct nuker_law {
         g = (gamma - beta) / alpha;
         ln_i0q = (beta - gamma) / alpha * kLn2 + std::log(ib);
     }
-    // I at ln R; w receives (R/Rb)^alpha and l1w ln(1 + w).
-    double at(double ln_r, double &w, double &l1w) const
+    // ln I at ln R; w receives (R/Rb)^alpha and l1w ln(1 + w).
+    double ln_at(double ln_r, double &w, double &l1w) const
     {
         w = std::exp(alpha * (ln_r - ln_rb));
         l1w = std::log1p(w);
-        return std::exp(ln_i0q + gamma * (ln_rb - ln_r) + g * l1w);
+        return ln_i0q + gamma * (ln_rb - ln_r) + g * l1w;
     }
+    // I at ln R.
+    double at(double ln_r, double &w, double &l1w) const { return std::exp(ln_at(ln_r, w, l1w)); }
     // r dI/dr over I.
     double slope(double w) const { return g * alpha * w / (1 + w) - gamma; }
     // The derivatives by slots 4 to 7, over I.
@@ -206,18 +225,68 @@ struct ray_factors {
     }
 };
 
+// Gauss-Legendre nodes and weights on [0, 1], 8 points.
+const double kGlNode[8] = {0.019855071751231856, 0.10166676129318664, 0.2372337950418355,
+                           0.4082826787521751,   0.5917173212478249,  0.7627662049581645,
+                           0.8983332387068134,   0.9801449282487681};
+const double kGlWeight[8] = {0.05061426814518813, 0.11119051722668724, 0.15685332293894363,
+                             0.18134189168918100, 0.18134189168918100, 0.15685332293894363,
+                             0.11119051722668724, 0.05061426814518813};
+
+// Below this (R/Rb)^alpha the Nuker is its inner power law to within a few
+// per cent, which the tail of a sector integrates exactly.
+constexpr double kSettled = 0.05;
+// Panels of the tail's quadrature.
+constexpr int kTailPanels = 2;
+
 // Light and derivatives of a Nuker pixel over its polar cells.
 struct nuker_cell {
     const nuker_law &law;
     double c, q;
     bool derivs; // fill t[1..10] as well
     ray_factors ray;
+    double last_w = 0; // (R/Rb)^alpha of the last cell
 
     void begin(const sector &s) { ray.set(s.cphi, s.sphi, c, q); }
     void operator()(const sector &, double, double ln_r, double area, double *t)
     {
         double lr = ln_r + ray.lh, w, l1w;
         double light = law.at(lr, w, l1w) * area;
+        fill(lr, w, l1w, light, t);
+    }
+    bool settled(double) const { return last_w < kSettled; }
+
+    // The rest of the sector inside radius r_in: k times the integral of
+    // I(R) r dr from 0 to r_in (R = r h), k = q sin(sector) being the area
+    // of the sector per r dr.  With r = r_in s^p, p = 1 / (2 - gamma), the
+    // integrand I r^2 p / s is bounded (I goes as R^-gamma at the centre)
+    // and the integral over s in [0, 1] is taken by Gauss-Legendre, in
+    // logarithms, as r may be far below the range of a double.
+    bool tail(const sector &, double r_in, double k, double *t)
+    {
+        const double p = 1 / (2 - law.gamma);
+        const double ln_base = std::log(k * p), ln_rin = std::log(r_in);
+        double u[11];
+        for (int i = 0; i <= 10; i++)
+            t[i] = 0;
+        for (int panel = 0; panel < kTailPanels; panel++)
+            for (int i = 0; i < 8; i++) {
+                const double sv = (panel + kGlNode[i]) / kTailPanels;
+                const double ln_s = std::log(sv), ln_r = ln_rin + p * ln_s;
+                const double lr = ln_r + ray.lh;
+                double w, l1w;
+                const double ln_light = law.ln_at(lr, w, l1w) + 2 * ln_r - ln_s + ln_base;
+                fill(lr, w, l1w, std::exp(ln_light) * kGlWeight[i] / kTailPanels, u);
+                for (int j = 0; j <= (derivs ? 10 : 0); j++)
+                    t[j] += u[j];
+            }
+        return true;
+    }
+
+    // t[0] = light, and its derivatives by slots 4 to 10 at ln R = lr.
+    void fill(double lr, double w, double l1w, double light, double *t)
+    {
+        last_w = w;
         t[0] = light;
         if (!derivs)
             return;
@@ -232,25 +301,20 @@ struct nuker_cell {
     }
 };
 
-// Any integrand func(a, x, y), at the cell centres.
+// Any integrand func(a, x, y), at the cell centres.  Its rest of a sector
+// is the geometric series of polar_sum.
 struct function_cell {
     float (*func)(float *, float, float);
     float *a;
     void begin(const sector &) {}
+    bool settled(double) const { return false; }
+    bool tail(const sector &, double, double, double *) { return false; }
     void operator()(const sector &s, double r, double, double area, double *t)
     {
         float x = static_cast<float>(a[1] + r * s.ex), y = static_cast<float>(a[2] + r * s.ey);
         t[0] = func(a, x, y) * area;
     }
 };
-
-// Gauss-Legendre nodes and weights on [0, 1], 8 points.
-const double kGlNode[8] = {0.019855071751231856, 0.10166676129318664, 0.2372337950418355,
-                           0.4082826787521751,   0.5917173212478249,  0.7627662049581645,
-                           0.8983332387068134,   0.9801449282487681};
-const double kGlWeight[8] = {0.05061426814518813, 0.11119051722668724, 0.15685332293894363,
-                             0.18134189168918100, 0.18134189168918100, 0.15685332293894363,
-                             0.11119051722668724, 0.05061426814518813};
 
 // Integral of f over [p, p + len] (len >= 0) for f peaked at p with width w:
 // with y = p + w sinh t the peak spreads over the panels in t.
@@ -327,7 +391,9 @@ void nuker(float *a, int *ia, image *model, derivs *df)
 {
     if (!(a[5] >= 0.01f))
         a[5] = 0.01f; // also in the caller's parameters
-    const int os = input.sampfac;
+    // The integrated core reaches 5 pixels of the oversampled grid, taken
+    // in double: 5 os may not fit an int.
+    const double core = 5.0 * input.sampfac;
     const double ib = render::surface_intensity(model->muzpt, a[3]);
     const nuker_law law(a, ib);
     const render::ellipse_frame f = render::make_frame(a);
@@ -361,7 +427,7 @@ void nuker(float *a, int *ia, image *model, derivs *df)
             render::locate_any(f, x, y, p);
             double d[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
             double value;
-            if (p.r < 5 * os) {
+            if (p.r < core) {
                 // Integrated over the pixel: the derivatives too, where the
                 // point derivatives at the pixel centre would be far off.
                 const float x0 = static_cast<float>(x - 0.5), x1 = static_cast<float>(x + 0.5);

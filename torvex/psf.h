@@ -12,9 +12,11 @@
 
 // Pads an odd-sized PSF to even sizes in place: an odd axis gains one zero
 // row or column at its start.  Refuses, with a message through pfunc and a
-// result of 1, a PSF smaller than 2 x 2 pixels or whose pixels sum to 0 or to
-// a value that is not a finite number (it could not be normalised); the PSF
-// is then left as it was.  0 when the PSF is fit for use.
+// result of 1, a PSF smaller than 2 x 2 pixels, one whose axes are shorter
+// than its oversampling factor input.sampfac (it would span less than a data
+// pixel), or one whose pixels sum to 0 or to a value that is not a finite
+// number (it could not be normalised); the PSF is then left as it was.  0
+// when the PSF is fit for use.
 int psfcheck(image *psf);
 
 // Reads the charge-diffusion kernel from a text file: one row per line,

@@ -43,6 +43,15 @@ int psfcheck(image *psf)
               psf->name, nx, ny);
         return 1;
     }
+    // Oversampled by E, the PSF spans nx/E by ny/E data pixels; less than
+    // one is no PSF of these data (and E would only make work grids of
+    // sizes beyond any memory).
+    if (input.sampfac > nx || input.sampfac > ny) {
+        pfunc("-- The PSF image %s has %ld x %ld pixels; oversampled by %d (E), it spans\n"
+              "   less than one data pixel.\n",
+              psf->name, nx, ny, input.sampfac);
+        return 1;
+    }
     double sum = 0;
     for (long r = 1; r <= ny; r++)
         for (long c = 1; c <= nx; c++)

@@ -3,8 +3,13 @@
 #include "torvex/checkpars.h"
 
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
+#include <string>
 
 // The scan widths below ("%4095s") are PARLINE_LEN.
 static_assert(PARLINE_LEN == 4095, "scan widths must follow the line length");
@@ -54,6 +59,39 @@ void set_name(char *field, const char *word, char key)
         return;
     }
     strcpy(field, word);
+}
+
+// Reads up to n numbers of a setting line (the words after its key) into v;
+// the first word that is not a number ends them, and the rest of the line
+// is a comment.  Whole numbers must lie in the range of int, others be
+// finite.  Returns how many were read, or -1 after a message when the line
+// is refused: its first value is not a number, or a value is unusable.
+int setting_values(const char *line, char key, int n, bool whole, double *v)
+{
+    std::istringstream in(line);
+    std::string word;
+    in >> word; // the key
+    int got = 0;
+    while (got < n && in >> word) {
+        const char *w = word.c_str();
+        char *end = nullptr;
+        errno = 0;
+        double x = whole ? static_cast<double>(strtol(w, &end, 10)) : strtod(w, &end);
+        if (end == w) {
+            if (got > 0)
+                break; // a comment after the values
+            printf("-- %c) The value must be a %s; %s refused.\n", key,
+                   whole ? "whole number" : "number", w);
+            return -1;
+        }
+        if (whole ? errno == ERANGE || x < INT_MIN || x > INT_MAX : !std::isfinite(x)) {
+            printf("-- %c) The value must be a %s; %s refused.\n", key,
+                   whole ? "whole number within the range of an int" : "finite number", w);
+            return -1;
+        }
+        v[got++] = x;
+    }
+    return got;
 }
 
 // The component with number cur, or null with a notice when there is none.
@@ -188,16 +226,19 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         int k = key[0] - '0';
         sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
     }
-    // A value no profile can render is refused; the slot keeps what it had.
+    // A value no profile can render is refused, and with it the whole line:
+    // the component keeps what it had.
+    bool refused = false;
     for (int k = 1; k <= 10; k++) {
         if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
             continue;
         if (const char *why = slot_problem(p->objtype, k, p->a[k], false)) {
             printf("-- %s; %g refused.\n", why, p->a[k]);
-            p->a[k] = before.a[k];
-            p->ia[k] = before.ia[k];
+            refused = true;
         }
     }
+    if (refused)
+        *p = before;
 }
 
 } // namespace
@@ -226,6 +267,7 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
 
     char w1[PARLINE_LEN + 1], w2[PARLINE_LEN + 1];
     int n = 0;
+    double v[4];
     switch (key[0]) {
     case 'A':
     case 'B':
@@ -249,33 +291,43 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
             set_name(input->kernel, w2, 'D');
         break;
     }
+    // Numeric settings: numbers missing from the line keep their previous
+    // values, and a line that is refused changes nothing.
     case 'E':
-        if (sscanf(line, " %*s %d", &n) == 1) {
-            if (n < 1)
-                printf("-- E) The PSF oversampling factor must be 1 or more; %d refused.\n", n);
+        if (setting_values(line, 'E', 1, true, v) == 1) {
+            if (v[0] < 1)
+                printf("-- E) The PSF oversampling factor must be 1 or more; %d refused.\n",
+                       static_cast<int>(v[0]));
             else
-                input->sampfac = n;
+                input->sampfac = static_cast<int>(v[0]);
         }
         break;
     case 'H': {
-        // Numbers missing from the line keep their previous values.
         section_bounds r;
         read_section(input->imgsect, &r);
-        if (sscanf(line, " %*s %d %d %d %d", &r.x1, &r.x2, &r.y1, &r.y2) >= 1)
+        int *bound[4] = {&r.x1, &r.x2, &r.y1, &r.y2};
+        const int got = setting_values(line, 'H', 4, true, v);
+        for (int i = 0; i < got; i++)
+            *bound[i] = static_cast<int>(v[i]);
+        if (got >= 1)
             write_section(input->imgsect, r);
         break;
     }
     case 'I':
-        sscanf(line, " %*s %d %d", &input->convbox[1], &input->convbox[2]);
+        for (int i = 0, got = setting_values(line, 'I', 2, true, v); i < got; i++)
+            input->convbox[i + 1] = static_cast<int>(v[i]);
         break;
     case 'J':
-        sscanf(line, " %*s %f", &input->magzpt);
+        if (setting_values(line, 'J', 1, false, v) == 1)
+            input->magzpt = static_cast<float>(v[0]);
         break;
     case 'K':
-        sscanf(line, " %*s %f %f", &input->d[1], &input->d[2]);
+        for (int i = 0, got = setting_values(line, 'K', 2, false, v); i < got; i++)
+            input->d[i + 1] = static_cast<float>(v[i]);
         break;
     case 'L':
-        sscanf(line, " %*s %d", &input->coerr);
+        if (setting_values(line, 'L', 1, true, v) == 1)
+            input->coerr = static_cast<int>(v[0]);
         break;
     case 'M':
         if (sscanf(line, " %*s %d", &n) == 1) {
@@ -299,10 +351,12 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         }
         break;
     case 'P':
-        sscanf(line, " %*s %d", &input->create);
+        if (setting_values(line, 'P', 1, true, v) == 1)
+            input->create = static_cast<int>(v[0]);
         break;
     case 'S':
-        sscanf(line, " %*s %d", &input->interact);
+        if (setting_values(line, 'S', 1, true, v) == 1)
+            input->interact = static_cast<int>(v[0]);
         break;
     case 'X':
         if (sscanf(line, " %*s %d", &n) == 1) {

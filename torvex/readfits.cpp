@@ -1,9 +1,12 @@
 #include "torvex/fitsimg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fitsio.h>
+#include <limits>
+#include <string>
 
 namespace {
 
@@ -115,6 +118,18 @@ int readfits(image *img, fits_other other)
         ffpmsg(naxis < 2 ? "the HDU holds no two-dimensional image (NAXIS < 2)"
                          : "NAXIS1 or NAXIS2 is missing or not positive");
     }
+    // Further axes of length 1 leave one plane; a cube would be taken for
+    // its first plane alone.
+    for (int k = 3; status == 0 && k <= naxis; k++) {
+        long len = 0;
+        ffgknj(f, "NAXIS", k, 1, &len, &nfound, &status);
+        if (status == 0 && len != 1) {
+            status = BAD_NAXIS;
+            ffpmsg(("more than two dimensions: NAXIS" + std::to_string(k) + " = " +
+                    std::to_string(len) + " (further axes must have length 1)")
+                       .c_str());
+        }
+    }
     if (status) {
         bool empty_primary = hdu == 1 && naxis == 0;
         int st = 0;
@@ -147,17 +162,24 @@ int readfits(image *img, fits_other other)
     }
 
     // The matrix rows are one contiguous block in FITS order, so the pixels
-    // are read straight into it.  A null value of 0 keeps NaN pixels NaN.
+    // are read straight into it.  Undefined pixels (NaN, and in an integer
+    // image those equal to BLANK) become NaN, so that they are no numbers
+    // for the fit, as they are not.
     long n = img->naxes[1] * img->naxes[2];
     img->z = matrix(1, img->naxes[2], 1, img->naxes[1]);
-    float nulval = 0;
-    int anynul = 0;
+    float nulval = std::numeric_limits<float>::quiet_NaN();
+    int anynul = 0, bitpix = 0;
+    ffgidt(f, &bitpix, &status);
     ffgpv(f, TFLOAT, 1, n, &nulval, &img->z[1][1], &anynul, &status);
     if (status) {
         free_matrix(img->z, 1, img->naxes[2], 1, img->naxes[1]);
         img->z = nullptr;
     }
     printerror(status);
+    img->nblank = 0;
+    if (anynul && bitpix > 0)
+        img->nblank = std::count_if(&img->z[1][1], &img->z[1][1] + n,
+                                    [](float v) { return std::isnan(v); });
     ffclos(f, &status);
     printerror(status);
     return result;

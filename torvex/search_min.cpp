@@ -116,7 +116,10 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     pfunc("\n\nFit summary is now being saved into `fit.log'.\n\n");
     if (display_is("curses"))
         refresh();
-    int failed = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1) != 0;
+    // An output that could not be written loses nothing else of the fit:
+    // the restart file and the log entry are still written.
+    const int block = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1);
+    int failed = block != 0;
 
     xskycent += lowx - 1;
     yskycent += lowy - 1;
@@ -124,7 +127,7 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     offset_constraints(constr, fpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
     failed |= outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
-    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof);
+    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof, block != OUTPUT_LOST);
 
     annihilate_work_arrays(fpar, &model, &df);
     delete_derivs(df.next);

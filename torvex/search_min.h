@@ -21,7 +21,9 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 // the positions back, writes the restart file and appends the fit.log
 // entry, and releases everything it made.  Absolute position ranges of
 // the constraints move with the positions.  Returns 0, or 1 when an output
-// could not be written completely (each failure has been reported).
+// could not be written completely (each failure has been reported); an
+// output image that could not be written is removed, and the restart file
+// and the log entry, which names it as not written, are still written.
 int search_min(image *data, image *sigma, image *psf, image *badpix, fitpars *fpar,
                cons *constr, convpars *cpar);
 

@@ -53,6 +53,7 @@ struct image {
     float rdnoise = 0;
     float ncombine = 0;
     int err = 0; // 1 when the file could not be opened as FITS
+    long nblank = 0; // pixels of an integer image equal to its BLANK (read as NaN)
 };
 
 // One model component, a node of a list in parameter-file order.  A new

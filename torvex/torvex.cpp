@@ -14,6 +14,7 @@
 #include "torvex/structs.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,6 +31,16 @@ void read_psf(convpars *cpar)
         pfunc("-- PSF image not found.  No convolution done! \n");
         strcpy(psf.name, "none");
         return;
+    }
+    // An undefined pixel of an integer PSF holds no light of the PSF.
+    if (psf.nblank > 0) {
+        pfunc("-- WARNING: %ld pixel%s of the PSF image equal%s its BLANK value and count%s as 0.\n",
+              psf.nblank, psf.nblank > 1 ? "s" : "", psf.nblank > 1 ? "" : "s",
+              psf.nblank > 1 ? "" : "s");
+        float *p = &psf.z[1][1];
+        for (long i = 0; i < psf.naxes[1] * psf.naxes[2]; i++)
+            if (std::isnan(p[i]))
+                p[i] = 0;
     }
     if (psfcheck(&psf) != 0) {
         pfunc("   Quitting now.\n\n");
@@ -131,8 +142,13 @@ int main(int argc, char *argv[])
         strcpy(input.initparfile, argv[1]);
     }
 
-    if (read_input(&input, &fpar) != 0)
+    // Every refusal below frees the components read so far, so that nothing
+    // is left behind (and a leak checker has nothing to say over the
+    // message).
+    if (read_input(&input, &fpar) != 0) {
+        free_objects(&fpar);
         return 1;
+    }
 
     assign_pars(input, &data, &sigma, &psf, &badpix, &fpar, &cpar);
     // Values the file never set (a slot left at 0) or that completion made
@@ -146,8 +162,11 @@ int main(int argc, char *argv[])
 
     // Writing the output block removes the file of that name first.  Checked
     // before the display exists, so that the message stays on the terminal.
-    if (check_output(input) != 0)
+    if (check_output(input) != 0) {
+        free_objects(&fpar);
+        fflush(stdout);
         return 1;
+    }
 
     choose_display(input.device);
     pfunc("\n\n");

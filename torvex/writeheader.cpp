@@ -183,7 +183,14 @@ int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, i
     int status = 0;
     if (ffopen(&f, img->name, READWRITE, &status) || ffmahd(f, hdu, nullptr, &status)) {
         pfunc("\n Can't append to image header %s!\n", img->name);
-        printerror(status);
+        fflush(stdout);
+        ffrprt(stderr, status);
+        if (f) {
+            status = 0;
+            ffclos(f, &status);
+            ffcmsg();
+        }
+        return OUTPUT_LOST;
     }
 
     cards out(f);
@@ -210,13 +217,12 @@ int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, i
     out.comment("=============================================");
     out.comment(" ");
 
-    int failures = out.failures();
     status = 0;
     if (ffclos(f, &status)) {
         pfunc("-- ERROR: Cannot finish the header of %s:\n", img->name);
         fflush(stdout);
         ffrprt(stderr, status);
-        failures++;
+        return OUTPUT_LOST;
     }
-    return failures;
+    return out.failures();
 }

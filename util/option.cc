@@ -66,17 +66,6 @@ double toNumber<double>(const std::string& text, const std::string& option) {
     return toReal(text, option);
 }
 
-// Shortest general-notation text that reads back as the same value.
-template <class T>
-std::string exactText(T value) {
-    const int most = sizeof(T) == sizeof(float) ? 9 : 17;
-    for (int digits = 6; digits < most; ++digits) {
-        const std::string text = detail::formatText("%.*g", digits, static_cast<double>(value));
-        if (static_cast<T>(std::strtod(text.c_str(), nullptr)) == value) return text;
-    }
-    return detail::formatText("%.*g", most, static_cast<double>(value));
-}
-
 std::string text(const char* s) { return s ? s : ""; }
 
 std::string shortText(int value) { return std::to_string(value); }

@@ -29,6 +29,21 @@ std::string formatText(const char* format, ...) {
 }  // namespace detail
 
 namespace {
+template <class T>
+std::string shortestExact(T value) {
+    const int most = sizeof(T) == sizeof(float) ? 9 : 17;
+    for (int digits = 6; digits < most; ++digits) {
+        const std::string text = detail::formatText("%.*g", digits, static_cast<double>(value));
+        if (static_cast<T>(std::strtod(text.c_str(), nullptr)) == value) return text;
+    }
+    return detail::formatText("%.*g", most, static_cast<double>(value));
+}
+}  // namespace
+
+std::string exactText(double value) { return shortestExact(value); }
+std::string exactText(float value) { return shortestExact(value); }
+
+namespace {
 std::string padLeft(const std::string& text, int width) {
     if (width > 0 && text.size() < static_cast<std::size_t>(width))
         return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;

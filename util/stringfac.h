@@ -12,6 +12,12 @@ namespace detail {
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 }  // namespace detail
 
+// The value in general notation with 6 significant digits ("%g") when that
+// text reads back as the same value, else with the fewest more digits that
+// do: a text that carries the value exactly, as short as it can be.
+std::string exactText(double value);
+std::string exactText(float value);
+
 // Numbers into text of a preset width (for fixed header columns), and
 // decimal or sexagesimal text back into numbers. Never instantiated.
 class StringFactory {

@@ -1,5 +1,6 @@
 // Reading and writing a 4096 x 4096 image, the I/O of every sky-program run,
-// beside CFITSIO's own reading and writing of the same file.
+// beside CFITSIO's own reading and writing of the same file; and reading a
+// header of many cards.
 #include <benchmark/benchmark.h>
 #include <fitsio.h>
 #include <stdlib.h>
@@ -118,6 +119,40 @@ void CfitsioWrite(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
 }
 
+// A header of n distinct cards (n · 80 bytes) without data, written once.
+std::string headerFile(int n) {
+  const std::string name = folder() + "/header" + std::to_string(n) + ".fits";
+  if (access(name.c_str(), F_OK) == 0) return name;
+  std::string text;
+  auto add = [&text](const std::string& image) {
+    text += image;
+    text.resize((text.size() + 79) / 80 * 80, ' ');
+  };
+  add("SIMPLE  =                    T");
+  add("BITPIX  =                    8");
+  add("NAXIS   =                    0");
+  char image[81];
+  for (int i = 0; i < n; ++i) {
+    std::snprintf(image, sizeof image, "K%07d= %d / card %d", i, i, i);
+    add(image);
+  }
+  add("END");
+  text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+  FILE* f = std::fopen(name.c_str(), "wb");
+  if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) std::abort();
+  return name;
+}
+
+void OrvReadHeader(benchmark::State& state) {
+  const std::string name = headerFile(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    orv::FitsHeader header(name, true, false);
+    benchmark::DoNotOptimize(header.getUserList().size());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(OrvReadHeader)->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OrvRead, float, FLOAT_IMG)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(CfitsioRead, float, FLOAT_IMG)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OrvRead, ushort, USHORT_IMG)->Unit(benchmark::kMillisecond);

@@ -99,6 +99,12 @@ std::string FitsCard::valueImage(const std::string& valueText) const {
   return fitted(image);
 }
 
+std::string FitsCard::readNumber() const {
+  const std::size_t width = Phys::FIXED_VALUE_END - Phys::VALUE_MIN_START;  // columns 11 to 30
+  if (readText.empty() || !fixed || readText.size() >= width) return readText;
+  return std::string(width - readText.size(), ' ') + readText;
+}
+
 void FitsCard::check_syntax() {
   mandatory = array = date = commentary = extension = other = 0;
   whatId = FitsKnownList::UNKNOWN_ID;
@@ -225,6 +231,7 @@ long FitsIntCard::getInt() const { return value; }
 double FitsIntCard::getFloat() const { return static_cast<double>(value); }
 
 std::string FitsIntCard::writeCard() const {
+  if (!readText.empty()) return valueImage(readNumber());
   try {
     return valueImage(fixed ? util::StringFactory::toString(value, 20)
                             : withoutLeadingBlanks(util::StringFactory::toString(value, 22)));
@@ -251,6 +258,7 @@ FitsCard* FitsFloatCard::clone() const { return new FitsFloatCard(*this); }
 double FitsFloatCard::getFloat() const { return value; }
 
 std::string FitsFloatCard::writeCard() const {
+  if (!readText.empty()) return valueImage(readNumber());
   auto format = [this](double x) {
     return fixed ? util::StringFactory::toString(x, 20, 15)
                  : withoutLeadingBlanks(util::StringFactory::toString(x, 22, 15));

@@ -51,9 +51,17 @@ class FitsCard {
   void addContinuation(const std::string& image) { continuation.push_back(image); }
   const std::vector<std::string>& getContinuation() const { return continuation; }
 
+  // The text of a number as it stood in the card image it was read from;
+  // a numeric card writes it back unchanged, so that copying a header never
+  // changes a value (only cards the program makes are formatted anew).
+  void setReadText(const std::string& text) { readText = text; }
+
  protected:
   // "keyword" + the value text + " / comment", cut or padded to 80 columns.
   std::string valueImage(const std::string& valueText) const;
+  // The number as read, placed as its fixed flag says; empty when the card
+  // was not read from an image.
+  std::string readNumber() const;
 
   std::string keyword;
   bool fixed;
@@ -66,6 +74,7 @@ class FitsCard {
   unsigned other : 1;
   int whatId;
   std::vector<std::string> continuation;
+  std::string readText;
 };
 
 class FitsBoolCard : public FitsCard {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 
 #include "util/region.h"
 #include "util/stringfac.h"
@@ -69,6 +70,61 @@ class ReadFile {
 };
 
 }  // namespace
+
+// --- keyword index --------------------------------------------------------------
+
+struct FitsHeader::KeywordIndex {
+  // In list order; a keyword has almost always one card per list.
+  using Places = std::vector<CardList::iterator>;
+  using Map = std::map<std::string, Places>;
+  // The lists whose cards are found and replaced by keyword.
+  std::pair<CardList*, Map> lists[5];
+
+  Map* of(const CardList& list) {
+    for (auto& entry : lists)
+      if (entry.first == &list) return &entry.second;
+    return nullptr;
+  }
+  // The places of keyword's cards in an indexed list; null when it has none.
+  Places* find(Map& map, const std::string& keyword) {
+    const auto at = map.find(keyword);
+    return at == map.end() || at->second.empty() ? nullptr : &at->second;
+  }
+};
+
+// Keeps the keyword index for the time a header is read; nothing but the
+// reading changes the lists then.
+class FitsHeader::ReadingIndex {
+ public:
+  explicit ReadingIndex(FitsHeader& header) : header(header) {
+    header.index.reset(new KeywordIndex{{{&header.extensionList, {}},
+                                         {&header.otherList, {}},
+                                         {&header.arrayList, {}},
+                                         {&header.userList, {}},
+                                         {&header.junkList, {}}}});
+    for (auto& entry : header.index->lists) {
+      CardList& list = *entry.first;
+      for (auto it = list.begin(); it != list.end(); ++it)
+        if (*it) entry.second[(*it)->getKeyword()].push_back(it);
+    }
+  }
+  ~ReadingIndex() { header.index.reset(); }
+  ReadingIndex(const ReadingIndex&) = delete;
+  ReadingIndex& operator=(const ReadingIndex&) = delete;
+
+ private:
+  FitsHeader& header;
+};
+
+void FitsHeader::file(CardList& list, std::unique_ptr<FitsCard> card, bool front) {
+  const std::string keyword = card ? card->getKeyword() : std::string();
+  const bool known = card != nullptr;
+  const auto at = list.insert(front ? list.begin() : list.end(), std::move(card));
+  KeywordIndex::Map* map = index ? index->of(list) : nullptr;
+  if (!map || !known) return;
+  KeywordIndex::Places& places = (*map)[keyword];
+  places.insert(front ? places.begin() : places.end(), at);
+}
 
 // --- construction --------------------------------------------------------------
 
@@ -207,8 +263,13 @@ FitsCard* FitsHeader::parseCard(const std::string& image) const {
   const std::size_t end = Phys::VALUE_MIN_START + (floatEnd - begin);
   const bool fixed = end == static_cast<std::size_t>(Phys::FIXED_VALUE_END);
   const std::string comment = getCardComment(image.substr(end));
-  if (intEnd == floatEnd && !intOverflow) return new FitsIntCard(keyword, intValue, fixed, comment);
-  return new FitsFloatCard(keyword, floatValue, fixed, comment);
+  std::unique_ptr<FitsCard> card;
+  if (intEnd == floatEnd && !intOverflow)
+    card.reset(new FitsIntCard(keyword, intValue, fixed, comment));
+  else
+    card.reset(new FitsFloatCard(keyword, floatValue, fixed, comment));
+  card->setReadText(image.substr(start, end - start));
+  return card.release();
 }
 
 std::string FitsHeader::getCardComment(const std::string& rest) const {
@@ -230,6 +291,7 @@ void FitsHeader::readHeader(const std::string& file, bool allJunk) {
   if (dataOffset < 0 || (dataOffset > 0 && dataOffset >= st.st_size))
     throw FitsException("no further extensions");
 
+  ReadingIndex indexed(*this);
   lastParsed = nullptr;
   std::string record(RECORD, ' ');
   for (;;) {
@@ -304,7 +366,7 @@ void FitsHeader::routeParsedCard(const std::string& image) {
       lastParsed->addContinuation(image);
       return;
     }
-    junkList.push_back(std::move(card));
+    file(junkList, std::move(card));
     lastParsed = nullptr;
     return;
   }
@@ -436,9 +498,9 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     if (id == ID_GCOUNT) gcount = card->getInt();
     if (id == ID_EXTEND) {
       extend = card->getBool();
-      extensionList.push_front(std::move(card));
+      file(extensionList, std::move(card), true);
     } else {
-      extensionList.push_back(std::move(card));
+      file(extensionList, std::move(card));
     }
     return;
   }
@@ -452,19 +514,19 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, otherList);
     if (card->isDate()) {
-      otherList.push_front(std::move(card));
+      file(otherList, std::move(card), true);
       return;
     }
     if (id == ID_BLOCKED) warn("BLOCKED is deprecated, discarding card when writing\n");
     if (id == ID_EPOCH) {
       if (equinox) {
-        otherList.push_back(std::move(equinox));
+        file(otherList, std::move(equinox));
         warn("EPOCH is deprecated, renaming to EQUINOX when writing\n");
       } else {
         warn("EPOCH is deprecated, discarding card when writing\n");
       }
     }
-    otherList.push_back(std::move(card));
+    file(otherList, std::move(card));
     return;
   }
 
@@ -473,17 +535,17 @@ void FitsHeader::addValueCard(FitsCard* raw) {
     if (id == ID_BZERO) bzero = card->getFloat();
     eraseCardsFromJunkList(keyword);
     eraseCardFromList(keyword, arrayList);
-    arrayList.push_back(std::move(card));
+    file(arrayList, std::move(card));
     return;
   }
 
   if (card->isJunk()) {
-    junkList.push_back(std::move(card));
+    file(junkList, std::move(card));
     return;
   }
   eraseCardsFromJunkList(keyword);
   eraseCardFromList(keyword, userList);
-  userList.push_back(std::move(card));
+  file(userList, std::move(card));
 }
 
 void FitsHeader::addCommentCard(FitsCard* raw) {
@@ -500,8 +562,8 @@ void FitsHeader::addCommentCard(FitsCard* raw) {
 void FitsHeader::addJunkCard(const std::string& image) {
   std::string card = image;
   card.resize(CARD, ' ');
-  junkList.emplace_back(
-      new FitsJunkCard(card.substr(0, Phys::KEYWORD_LENGTH), card.substr(Phys::KEYWORD_LENGTH)));
+  file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(card.substr(0, Phys::KEYWORD_LENGTH),
+                                                              card.substr(Phys::KEYWORD_LENGTH))));
 }
 
 // --- geometry -----------------------------------------------------------------
@@ -589,14 +651,14 @@ void FitsHeader::addCommentCard(const std::string& keyword, const std::string& t
   if (isCommentaryKeyword(keyword))
     addCommentCard(new FitsCommentCard(keyword, text));
   else
-    junkList.emplace_back(new FitsJunkCard(keyword, text));
+    file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(keyword, text)));
 }
 
 void FitsHeader::addJunkCard(const std::string& keyword, const std::string& text) {
-  junkList.emplace_back(new FitsJunkCard(keyword, text));
+  file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(keyword, text)));
 }
 
-void FitsHeader::addJunkCard(FitsCard* card) { junkList.emplace_back(card); }
+void FitsHeader::addJunkCard(FitsCard* card) { file(junkList, std::unique_ptr<FitsCard>(card)); }
 
 // --- reading back ---------------------------------------------------------------
 
@@ -655,6 +717,13 @@ int FitsHeader::eraseCard(const std::string& keyword) {
 }
 
 int FitsHeader::eraseCardFromList(const std::string& keyword, CardList& list) {
+  if (KeywordIndex::Map* map = index ? index->of(list) : nullptr) {
+    KeywordIndex::Places* places = index->find(*map, keyword);
+    if (!places) return -1;
+    list.erase(places->front());
+    places->erase(places->begin());
+    return 0;
+  }
   for (auto it = list.begin(); it != list.end(); ++it)
     if (*it && (*it)->getKeyword() == keyword) {
       list.erase(it);
@@ -664,6 +733,14 @@ int FitsHeader::eraseCardFromList(const std::string& keyword, CardList& list) {
 }
 
 int FitsHeader::eraseCardsFromJunkList(const std::string& keyword) {
+  if (KeywordIndex::Map* map = index ? index->of(junkList) : nullptr) {
+    KeywordIndex::Places* places = index->find(*map, keyword);
+    if (!places) return 0;
+    for (const auto& at : *places) junkList.erase(at);
+    const int erased = static_cast<int>(places->size());
+    places->clear();
+    return erased;
+  }
   int erased = 0;
   for (auto it = junkList.begin(); it != junkList.end();)
     if ((*it)->getKeyword() == keyword) {
@@ -676,6 +753,10 @@ int FitsHeader::eraseCardsFromJunkList(const std::string& keyword) {
 }
 
 FitsCard* FitsHeader::findCardInList(const std::string& keyword, const CardList& list) const {
+  if (KeywordIndex::Map* map = index ? index->of(list) : nullptr) {
+    KeywordIndex::Places* places = index->find(*map, keyword);
+    return places ? places->front()->get() : nullptr;
+  }
   for (const auto& card : list)
     if (card && card->getKeyword() == keyword) return card.get();
   return nullptr;

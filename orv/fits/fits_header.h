@@ -166,6 +166,18 @@ class FitsHeader {
   void addCommentChunks(const std::string& keyword, const std::string& text);
   void routeParsedCard(const std::string& image);
 
+  // Puts a card at the back (or front) of a list, noting its place in the
+  // keyword index while there is one.
+  void file(CardList& list, std::unique_ptr<FitsCard> card, bool front = false);
+
+  // While a header is read: per keyword, the places of its cards in each
+  // list that replaces cards by keyword, in list order. Filing a card then
+  // finds the cards it replaces without searching the lists, so reading n
+  // cards costs O(n log n) instead of O(n²).
+  struct KeywordIndex;
+  class ReadingIndex;
+  std::unique_ptr<KeywordIndex> index;
+
   // The card the previous card image of the header being read went to, so
   // that a CONTINUE card can follow it; null when there is none.
   FitsCard* lastParsed = nullptr;

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
+#include <algorithm>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "dornel/sky_error.h"
 #include "fits_files.h"
@@ -136,10 +140,13 @@ TEST_F(GetSky, ClipsOutliersWithTheirCircles) {
     SkyRun r = run(array(40, 30, image), ones, 0, 5, -1, 0);
     EXPECT_EQ(0, countEqual(r.cut, 0));
     EXPECT_EQ(1, countLines(r.out, "having used "));
-    // A radius far beyond the image blanks all of it.
-    const SkyRun wide = run(array(40, 30, image), ones, 0, 5, 2000000000, 0);
-    EXPECT_EQ(1200, countEqual(wide.cut, 0));
-    EXPECT_NE(std::string::npos, wide.out.find("no usable pixel left, keeping the surface of the previous pass"));
+    // A radius far beyond the image blanks all of it, up to the largest one.
+    for (int huge : {2000000000, INT_MAX}) {
+        const SkyRun wide = run(array(40, 30, image), ones, 0, 5, huge, 0);
+        EXPECT_EQ(1200, countEqual(wide.cut, 0)) << huge;
+        EXPECT_NE(std::string::npos, wide.out.find("no usable pixel left, keeping the surface of the previous pass"))
+            << huge;
+    }
 }
 
 TEST_F(GetSky, DefaultKappaZeroKeepsTheFirstFit) {
@@ -208,4 +215,107 @@ TEST_F(GetSky, ImagesWithoutEnoughUsablePixelsFail) {
         testing::internal::GetCapturedStdout();
         EXPECT_FALSE(fitsfiles::exists(scratch.path("cut.fits"))) << c.what;
     }
+}
+
+namespace {
+
+// The weighted least-squares projection onto polynomials of the given
+// order along one axis of `length` pixels with weights 1/e²: the columns of
+// a QR factorisation of the weighted Chebyshev basis in coordinates scaled to
+// [-1, 1] (Gram-Schmidt, twice, which keeps them orthonormal).
+std::vector<std::vector<double>> orthonormalBasis(int order, int length, const std::function<double(int)>& e) {
+    std::vector<std::vector<double>> q;
+    for (int k = 0; k <= order; ++k) {
+        std::vector<double> v(length);
+        for (int i = 0; i < length; ++i) {
+            const double u = length > 1 ? (2.0 * (i + 1) - length - 1) / (length - 1) : 0.0;
+            v[i] = std::cos(k * std::acos(u)) / e(i + 1);
+        }
+        for (int pass = 0; pass < 2; ++pass)
+            for (const auto& b : q) {
+                double dot = 0;
+                for (int i = 0; i < length; ++i) dot += b[i] * v[i];
+                for (int i = 0; i < length; ++i) v[i] -= dot * b[i];
+            }
+        double norm = 0;
+        for (double x : v) norm += x * x;
+        for (double& x : v) x /= std::sqrt(norm);
+        q.push_back(v);
+    }
+    return q;
+}
+
+// The least-squares surface of x^b·y^a, a, b = 0..order, fitted to every
+// pixel of z with errors ex(x)·ey(y). With such errors the weights separate,
+// and the fit is the projection along x followed by the one along y.
+MArray<double, 2> leastSquaresSurface(const MArray<float, 2>& z, int order, const std::function<double(int)>& ex,
+                                      const std::function<double(int)>& ey) {
+    const int nx = z.length(1), ny = z.length(2), n1 = order + 1;
+    const auto qx = orthonormalBasis(order, nx, ex), qy = orthonormalBasis(order, ny, ey);
+    // c(j, l) = sum over pixels of qx_j(x)·qy_l(y)·z / (ex·ey).
+    std::vector<double> c(n1 * n1, 0.0);
+    for (int y = 1; y <= ny; ++y)
+        for (int j = 0; j < n1; ++j) {
+            double row = 0;
+            for (int x = 1; x <= nx; ++x) row += qx[j][x - 1] * z(x, y) / ex(x);
+            for (int l = 0; l < n1; ++l) c[j * n1 + l] += row * qy[l][y - 1] / ey(y);
+        }
+    MArray<double, 2> s(nx, ny);
+    for (int y = 1; y <= ny; ++y)
+        for (int x = 1; x <= nx; ++x) {
+            double v = 0;
+            for (int j = 0; j < n1; ++j)
+                for (int l = 0; l < n1; ++l) v += c[j * n1 + l] * qx[j][x - 1] * qy[l][y - 1];
+            s(x, y) = v * ex(x) * ey(y);
+        }
+    return s;
+}
+
+}  // namespace
+
+TEST_F(GetSky, HighOrdersAgreeWithAnAccurateFitOrAreRefused) {
+    // A smooth sky that no polynomial matches, with seeded noise; errors
+    // that vary along both axes (exact in float, so the weights separate).
+    const int side = 512;
+    std::mt19937 rng(11);
+    std::normal_distribution<double> noise(0, 1);
+    const auto scaled = [](int i) { return (2.0 * i - side - 1) / (side - 1); };
+    const MArray<float, 2> image = array(side, side, [&](int x, int y) {
+        const double u = scaled(x), v = scaled(y);
+        return 100 + 5 * std::sin(3 * u) * std::cos(2 * v) + 3 * std::exp(-(u * u + v * v)) + noise(rng);
+    });
+    const auto ex = [](int x) { return 1 + 0.25 * (x % 4); };
+    const auto ey = [](int y) { return 1 + 0.5 * (y % 3); };
+    const MArray<float, 2> err = array(side, side, [&](int x, int y) { return ex(x) * ey(y); });
+    for (int order = 0; order <= 10; ++order) {
+        try {
+            // kappa 0: the first fit is the result.
+            const SkyRun r = run(image, err, -1e30, 0, 0, order);
+            const MArray<double, 2> truth = leastSquaresSurface(image, order, ex, ey);
+            double worst = 0;
+            for (int y = 1; y <= side; ++y)
+                for (int x = 1; x <= side; ++x) worst = std::max(worst, std::fabs(r.sky(x, y) - truth(x, y)));
+            EXPECT_LT(worst, 1e-4) << "order " << order;
+        } catch (const SkyError& e) {
+            EXPECT_NE(std::string::npos, std::string(e.what()).find("cannot be fitted")) << e.what();
+        }
+    }
+}
+
+TEST_F(GetSky, AnUndeterminedSurfaceIsRefused) {
+    // Usable pixels in three columns only: an order of 4 in x is not fixed
+    // by them; refused, never a surface made of rounding errors.
+    const MArray<float, 2> image =
+        array(60, 40, [](int x, int y) { return x == 10 || x == 30 || x == 50 ? 100 + 0.1 * y : 0.0; });
+    const MArray<float, 2> ones = array(60, 40, [](int, int) { return 1.0; });
+    testing::internal::CaptureStdout();
+    try {
+        MArray<float, 2> sky(60, 40);
+        sky = image;
+        get_sky(sky, ones, 0, 3, 60, 40, scratch.path("cut.fits"), 0, 4, 1000);
+        ADD_FAILURE() << "no error";
+    } catch (const SkyError& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("polynomial sky cannot be fitted")) << e.what();
+    }
+    testing::internal::GetCapturedStdout();
 }

@@ -94,29 +94,39 @@ TEST_F(Options, WithoutFilesPrintsUsageAndEnds1) {
 TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
     writeText(scratch.path("run.cfg"),
               "# settings\n"
-              "kappa = 2.123456789   # more digits than travel on\n"
+              "kappa = 2.123456789   # more digits than the table shows\n"
               "spline = true\n"
               "galcenter = 5,6\n"
-              "tresh=500\n"
+              "tresh=1234.56789\n"
+              "nan = 0.1\n"
               "prefix = \"sub_\"\n"
               "two words = 3\n"
               "write_config_file = never.cfg\n");
     fitsfiles::Outcome o = run("--read_config_file run.cfg");
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(has(o.out, "reading config file: run.cfg\n\n")) << o.out;
-    EXPECT_TRUE(has(o.out, row("kappa", 'k', "2.12346", "2.12346"))) << o.out;
+    // The defaults carry every digit of the file; the value column shows six.
+    EXPECT_TRUE(has(o.out, row("kappa", 'k', "2.123456789", "2.12346"))) << o.out;
     EXPECT_TRUE(has(o.out, row("spline", 's', "true", "TRUE"))) << o.out;
     EXPECT_TRUE(has(o.out, row("galcenter", 'g', "5, 6", "5,6"))) << o.out;
-    EXPECT_TRUE(has(o.out, row("tresh", 't', "500", "500"))) << o.out;
+    EXPECT_TRUE(has(o.out, row("tresh", 't', "1234.56789", "1234.57"))) << o.out;
+    EXPECT_TRUE(has(o.out, row("nan", 'n', "0.1", "0.1"))) << o.out;
     EXPECT_TRUE(has(o.out, row("prefix", 'p', "sub_", "sub_"))) << o.out;
-    EXPECT_TRUE(has(o.out, row("nan", 'n', "0", "0"))) << o.out;
     EXPECT_TRUE(has(o.out, row("write_config_file", ' ', "", ""))) << o.out;
     EXPECT_FALSE(fitsfiles::exists(scratch.path("never.cfg")));
+
+    // The run has the values as written: a configuration written from it
+    // holds them unchanged.
+    o = run("--read_config_file run.cfg --write_config_file again.cfg");
+    const std::string again = fitsfiles::slurp(scratch.path("again.cfg"));
+    EXPECT_TRUE(has(again, "kappa\t= 2.123456789\t")) << again;
+    EXPECT_TRUE(has(again, "tresh\t= 1234.56789\t")) << again;
+    EXPECT_TRUE(has(again, "nan\t= 0.1\t")) << again;
 
     // The flag toggles the value that came from the file; the command line wins.
     o = run("--read_config_file run.cfg -s -k 1 --read_config_file run.cfg");
     EXPECT_TRUE(has(o.out, row("spline", 's', "true", "FALSE"))) << o.out;
-    EXPECT_TRUE(has(o.out, row("kappa", 'k', "2.12346", "1"))) << o.out;
+    EXPECT_TRUE(has(o.out, row("kappa", 'k', "2.123456789", "1"))) << o.out;
     EXPECT_TRUE(has(o.out, row("read_config_file", ' ', "", "run.cfg"))) << o.out;
 
     // Without a file the flag turns spline mode on.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "test_arrays.h"
 
@@ -129,6 +130,47 @@ TEST(Poly2d, WithoutPointsTheSystemIsSingularAndTheCoefficientsZero) {
     EXPECT_EQ(-1, poly2d(none, none, none, none, 1, c));
     ASSERT_EQ(4, c.length(1));
     for (int i = 1; i <= 4; ++i) EXPECT_EQ(0.0, c(i));
+}
+
+TEST(ScaledSurface, RecoversThePowersOfAnExactSurface) {
+    // z = sum of c(a, b)·x^b·y^a over a 40 x 30 grid, every term worth a few
+    // units; points row by row (not column by column) and unequal errors.
+    const int nx = 40, ny = 30;
+    for (int n = 0; n <= 4; ++n) {
+        std::vector<double> c((n + 1) * (n + 1));
+        for (int a = 0; a <= n; ++a)
+            for (int b = 0; b <= n; ++b)
+                c[a * (n + 1) + b] = ((a + 2 * b) % 3 - 1 + 0.5) * 3 / (std::pow(nx, b) * std::pow(ny, a));
+        const auto truth = [&](int x, int y) {
+            double v = 0;
+            for (int a = 0; a <= n; ++a)
+                for (int b = 0; b <= n; ++b) v += c[a * (n + 1) + b] * std::pow(x, b) * std::pow(y, a);
+            return v;
+        };
+        std::vector<double> x, y, z, w;
+        for (int j = 1; j <= ny; ++j)
+            for (int i = 1; i <= nx; ++i) {
+                x.push_back(i);
+                y.push_back(j);
+                z.push_back(truth(i, j));
+                w.push_back(0.5 + 0.25 * ((i + j) % 3));
+            }
+        ScaledSurface s(n, nx, ny);
+        ASSERT_EQ(0, s.fit(x.data(), y.data(), z.data(), w.data(), static_cast<long>(x.size()))) << n;
+        EXPECT_LT(s.condition(), 100) << n;
+        const std::vector<double> p = s.powers();
+        for (std::size_t k = 0; k < c.size(); ++k) EXPECT_NEAR(c[k], p[k], 1e-9 * std::fabs(c[k])) << n << " " << k;
+        std::vector<float> row(nx);
+        for (int j = 1; j <= ny; ++j) {
+            s.row(j, row.data());
+            for (int i = 1; i <= nx; ++i) ASSERT_NEAR(truth(i, j), row[i - 1], 1e-5) << n << " " << i << "," << j;
+        }
+    }
+    // Points in two columns fix no curve in x: singular or refused.
+    const double x[] = {1, 1, 1, 2, 2, 2}, y[] = {1, 2, 3, 1, 2, 3}, z[] = {1, 2, 3, 4, 5, 6}, w[] = {1, 1, 1, 1, 1, 1};
+    ScaledSurface s(2, 5, 3);
+    EXPECT_NE(0, s.fit(x, y, z, w, 6));
+    EXPECT_EQ(0.0, s.bound());  // unchanged
 }
 
 TEST(Poly, StraightLineAndParabola) {

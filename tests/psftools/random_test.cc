@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "lightcurve/random.h"
+
 namespace {
 
 // Sample moments about zero of n draws.
@@ -118,4 +120,34 @@ TEST(Ran5, OwnStateSeededByNegativeSeeds) {
     EXPECT_NE(firstRun[0], ran5(zero));
     seed = -1;
     for (int i = 0; i < 100; ++i) EXPECT_EQ(firstRun[i], ran5(seed));
+}
+
+TEST(Ranpm, SignFromTheSecondOfTwoSharedDraws) {
+    // The shared sequence followed by hand: magnitude, then sign.
+    long seed = -31;
+    std::vector<double> expected;
+    for (int i = 0; i < 2000; ++i) {
+        const double u1 = ran3(seed), u2 = ran3(seed);
+        expected.push_back(u2 >= 0.5 ? -u1 : u1);
+    }
+    const double after = ran3(seed);
+
+    seed = -31;
+    int negative = 0;
+    double sum = 0;
+    for (double e : expected) {
+        const double v = ranpm(seed);
+        EXPECT_EQ(e, v);
+        EXPECT_GT(v, -1.0);
+        EXPECT_LT(v, 1.0);
+        negative += v < 0;
+        sum += v;
+    }
+    EXPECT_EQ(1, seed);
+    // Two draws per call, no more: the shared sequence goes on where the
+    // hand-made one did.
+    EXPECT_EQ(after, ran3(seed));
+    // Symmetric about 0: half negative, mean 0 (variance 1/3), five sigma.
+    EXPECT_NEAR(1000, negative, 5 * std::sqrt(500.0));
+    EXPECT_NEAR(0.0, sum / 2000, 5 * std::sqrt(1.0 / 3 / 2000));
 }

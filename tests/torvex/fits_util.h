@@ -7,6 +7,7 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,34 @@ void write_image(const std::string &path, long nx, long ny, F pix, const std::ve
         for (long x = 1; x <= nx; x++)
             v[(y - 1) * nx + (x - 1)] = pix(x, y);
     ffppr(f, TFLOAT, 1, nx * ny, v.data(), &status);
+    ffclos(f, &status);
+    ASSERT_EQ(status, 0) << "writing " << path;
+}
+
+// Writes a 16-bit integer image with BLANK = -32768 into the primary HDU
+// of path: pixel (x, y) is the value pix(x, y), or BLANK where blank(x, y).
+template <typename F, typename B>
+void write_short_image(const std::string &path, long nx, long ny, F pix, B blank,
+                       const std::vector<Key> &keys = {})
+{
+    fitsfile *f = nullptr;
+    int status = 0;
+    long naxes[2] = {nx, ny};
+    ffinit(&f, ("!" + path).c_str(), &status);
+    ffcrim(f, SHORT_IMG, 2, naxes, &status);
+    long blankval = -32768;
+    ffpkyj(f, "BLANK", blankval, "undefined pixel", &status);
+    for (const Key &k : keys) {
+        double v = strtod(k.value.c_str(), nullptr);
+        ffuky(f, TDOUBLE, k.name.c_str(), &v, nullptr, &status);
+    }
+    std::vector<short> v(nx * ny);
+    for (long y = 1; y <= ny; y++)
+        for (long x = 1; x <= nx; x++)
+            v[(y - 1) * nx + (x - 1)] =
+                blank(x, y) ? static_cast<short>(blankval)
+                            : static_cast<short>(std::lround(pix(x, y)));
+    ffppr(f, TSHORT, 1, nx * ny, v.data(), &status);
     ffclos(f, &status);
     ASSERT_EQ(status, 0) << "writing " << path;
 }

@@ -68,7 +68,7 @@ protected:
 TEST_F(ParFileRefusal, ALineWithAnUnusableValueKeepsTheSlot)
 {
     std::string out = read("0) moffat\n4) 3.0 1\n5) 2.5 1\n5) 0.9 0\n0) nuker\n7) 2.5 1\n"
-                           "7) 0.3 1\n1) nan 20 1 1\n");
+                           "7) 0.3 1\n1) 5 6 1 1\n1) nan 20 0 0\n1) 7 inf 0 0\n");
     EXPECT_NE(out.find("-- The Moffat power law must be above 1 (its total flux is infinite "
                        "otherwise); 0.9 refused.\n"),
               std::string::npos);
@@ -78,8 +78,13 @@ TEST_F(ParFileRefusal, ALineWithAnUnusableValueKeepsTheSlot)
     EXPECT_EQ(head.ia[5], 1);
     ASSERT_NE(head.next, nullptr);
     EXPECT_EQ(head.next->a[7], 0.3f);
-    EXPECT_EQ(head.next->a[1], 0); // x refused, y taken
-    EXPECT_EQ(head.next->a[2], 20);
+    EXPECT_NE(out.find("-- A parameter must be a finite number; inf refused.\n"), std::string::npos);
+    // A refused line changes nothing, not even the values and switches
+    // beside the refused one.
+    EXPECT_EQ(head.next->a[1], 5);
+    EXPECT_EQ(head.next->a[2], 6);
+    EXPECT_EQ(head.next->ia[1], 1);
+    EXPECT_EQ(head.next->ia[2], 1);
 }
 
 TEST_F(ParFileRefusal, TheCompletedListIsCheckedAsAWhole)

@@ -3,13 +3,22 @@
 // The key window of "both" is a tmux window started by a stand-in xterm;
 // a stand-in ps shows only the processes on this test's terminals, so that
 // key windows of other runs on the machine do not count.
+//
+// A fit takes a fraction of a second, less than a tmux client may need to
+// deliver a key on a busy machine. So every key is in place before the
+// state it acts on can pass: keys for the first polls are typed while the
+// program is held back at a gate, which opens only once their echo shows
+// they wait in the terminal; later keys answer a prompt, which waits for
+// them.
 #include "fits_util.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -133,14 +142,49 @@ protected:
 
     // A script that runs torvex in the scratch folder with the stand-in
     // tools first on PATH, and leaves its exit status in the file status.
+    // With a gate, torvex starts only once open_gate(gate) is called.
     std::string script(const std::string &name, const std::string &status,
-                       const std::string &env = "")
+                       const std::string &env = "", const std::string &gate = "")
     {
         std::string path = dir.file(name);
-        spit(path, "cd '" + dir.path() + "' || exit 1\n" + env + "PATH='" + dir.file("bin") +
-                       "':\"$PATH\" '" TORVEX_BIN "' run.param\necho $? > " + status +
-                       "\nstty -a > " + status + ".stty\n");
+        spit(path, "cd '" + dir.path() + "' || exit 1\n" + wait_at(gate) + env + "PATH='" +
+                       dir.file("bin") + "':\"$PATH\" '" TORVEX_BIN "' run.param\necho $? > " +
+                       status + "\nstty -a > " + status + ".stty\n");
         return path;
+    }
+
+    // The shell line that waits at a gate (a named pipe), or none.
+    std::string wait_at(const std::string &gate)
+    {
+        if (gate.empty())
+            return "";
+        EXPECT_EQ(mkfifo(dir.file(gate).c_str(), 0600), 0) << gate;
+        return "read go < '" + dir.file(gate) + "'\n";
+    }
+
+    // Lets the script waiting at the gate go on (the pipe opens for
+    // writing only once its reader waits).
+    void open_gate(const std::string &gate)
+    {
+        std::string path = dir.file(gate);
+        ASSERT_TRUE(wait_until([&] {
+            int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+                return false;
+            bool sent = write(fd, "go\n", 3) == 3;
+            close(fd);
+            return sent;
+        })) << gate;
+    }
+
+    // Types keys into a window whose terminal echoes them, and waits until
+    // they show: then they wait in the terminal for whoever reads it next.
+    void type_ahead(Tmux &t, const std::string &window, const std::string &keys)
+    {
+        std::string before = t.screen(window);
+        t.keys(window, keys);
+        ASSERT_TRUE(wait_until([&] { return count(t.screen(window), keys) > count(before, keys); }))
+            << t.screen(window);
     }
 
     // Waits for the status file and returns the exit status (-1 if none).
@@ -159,10 +203,11 @@ TEST_F(DisplayRun, CursesQuitEndsTheFitEarlyAndStillWritesTheOutputs)
 {
     write_param("curses");
     Tmux t(dir);
-    t.start("main", script("run.sh", "status"));
-    // Typed at once: the key waits in the terminal until the first poll,
-    // after the first iteration.
-    t.keys("main", "q");
+    t.start("main", script("run.sh", "status", "", "go"));
+    // The key waits in the terminal until the first poll, after the first
+    // iteration.
+    type_ahead(t, "main", "q");
+    open_gate("go");
     ASSERT_EQ(status("status"), 0) << t.screen("main");
     std::string s = t.screen("main");
     EXPECT_NE(s.find("Iteration : 1 "), std::string::npos) << s;
@@ -185,9 +230,16 @@ TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
 {
     write_param("curses");
     Tmux t(dir);
-    t.start("main", script("run.sh", "status"));
-    // O after the first iteration, N after the second with the answer 3.
-    t.keys("main", "on3", true);
+    t.start("main", script("run.sh", "status", "", "go"));
+    // O after the first iteration, N after the second; the answer 3 once
+    // the prompt waits for it.
+    type_ahead(t, "main", "on");
+    open_gate("go");
+    ASSERT_TRUE(wait_until([&] {
+        return t.screen("main").find("Enter a new maximum number of iterations ==>") !=
+               std::string::npos;
+    })) << t.screen("main");
+    t.keys("main", "3", true);
     ASSERT_EQ(status("status"), 0) << t.screen("main");
     std::string s = t.screen("main");
     EXPECT_NE(s.find("Outputting current parameters to torvex.01."), std::string::npos) << s;
@@ -210,14 +262,16 @@ TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
 
 TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
 {
-    // A component far outside the region leaves the fit nothing to vary:
-    // its curvature matrix is singular.
+    // A sigma pixel of 1e-18 where the data are the starting sky: its
+    // weight (1e36) times the square of the sky gradient's derivative there
+    // (29.5) overflows the curvature, which the solver cannot invert.
     write_param("curses");
+    write_image(dir.file("data.fits"), 80, 60, [](long, long) { return 8.0f; });
+    write_image(dir.file("sigma.fits"), 80, 60,
+                [](long x, long y) { return x == 70 && y == 6 ? 1e-18f : 1.0f; });
     std::string p = slurp(dir.file("run.param"));
-    p.replace(p.find("1) 40.3 30.6 0 0"), 16, "1) 5000 5000 0 0");
-    p.replace(p.find("1) 8 1"), 6, "1) 8 0");
-    p.replace(p.find("4) 4 1"), 6, "4) 4 0");
-    p.replace(p.find("5) 1 1"), 6, "5) 1 0");
+    p.replace(p.find("C) none"), 7, "C) sigma.fits");
+    p.replace(p.find("2) 0 0"), 6, "2) 0 1");
     spit(dir.file("run.param"), p);
     Tmux t(dir);
     t.start("main", script("run.sh", "status"));
@@ -263,10 +317,12 @@ protected:
                        "' \"$@\" | awk -v t=\"$ttys\" 'BEGIN { n = split(t, a, \"\\n\"); "
                        "for (i = 1; i <= n; i++) ok[a[i]] = 1 } ($2 in ok) || $2 == \"?\"'\n");
         // Opens the key window as a tmux window and, like a real xterm,
-        // stays in the listing (its command line names the sleep).
+        // stays in the listing (its command line names the sleep). The
+        // window becomes the key window (runs the sleep) only after its gate.
+        spit(dir.file("keys.sh"), wait_at("keys.go") + "exec sleep 31536000\n");
         tool("xterm", "echo \"$*\" >> '" + dir.file("xterm.calls") + "'\ntmux -L " +
-                          tmux.socket() +
-                          " new-window -d -t t -n keys 'exec sleep 31536000'\nsleep 5\n");
+                          tmux.socket() + " new-window -d -t t -n keys \"sh '" +
+                          dir.file("keys.sh") + "'\"\nsleep 5\n");
     }
     void tool(const std::string &name, const std::string &body)
     {
@@ -281,10 +337,12 @@ protected:
 TEST_F(KeyWindowRun, KeysFromTheKeyWindowAndTheLimitFromTheTerminal)
 {
     tmux.start("main", script("run1.sh", "status1", "DISPLAY=:99 "));
-    // The new limit is read from torvex's own terminal.
+    // The new limit is read from torvex's own terminal, which waits for it.
     tmux.keys("main", "2", true);
+    // N waits in the key window's terminal before torvex can find it.
     ASSERT_TRUE(wait_until([&] { return tmux.has_window("keys"); })) << tmux.screen("main");
-    tmux.keys("keys", "n");
+    type_ahead(tmux, "keys", "n");
+    open_gate("keys.go");
     ASSERT_EQ(status("status1"), 0) << tmux.screen("main");
     std::string s = tmux.screen("main");
     EXPECT_GE(count(s, "Trying to open up an interaction window....\n"), 1u) << s;
@@ -300,7 +358,8 @@ TEST_F(KeyWindowRun, KeysFromTheKeyWindowAndTheLimitFromTheTerminal)
     EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
 
     // A second run finds the key window still open: no new one, no waiting.
-    tmux.keys("keys", "q");
+    // Its Q waits there before the run starts.
+    type_ahead(tmux, "keys", "q");
     tmux.start("again", script("run2.sh", "status2", "DISPLAY=:99 "));
     ASSERT_EQ(status("status2"), 0) << tmux.screen("again");
     s = tmux.screen("again");

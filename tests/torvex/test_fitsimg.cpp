@@ -125,6 +125,36 @@ TEST_F(FitsImg, ExtendedFileNamesGoToTheLibrary)
     EXPECT_EQ(img.z[2][4], ramp(5, 4));
 }
 
+TEST_F(FitsImg, ExtraAxesOfLengthOneLeaveAnImage)
+{
+    // 6 x 4 x 1 x 1, and the second plane of a 6 x 4 x 3 cube picked by an
+    // image section (which leaves NAXIS3 = 1).
+    fitsfile *f = nullptr;
+    int status = 0;
+    long flat[4] = {6, 4, 1, 1}, cube[3] = {6, 4, 3};
+    std::vector<float> v(72);
+    for (long i = 0; i < 72; i++)
+        v[i] = ramp(i % 6 + 1, i / 6 % 4 + 1) + 100000 * (i / 24);
+    ffinit(&f, ("!" + dir.file("flat.fits")).c_str(), &status);
+    ffcrim(f, FLOAT_IMG, 4, flat, &status);
+    ffppr(f, TFLOAT, 1, 24, v.data(), &status);
+    ffclos(f, &status);
+    ffinit(&f, ("!" + dir.file("cube.fits")).c_str(), &status);
+    ffcrim(f, FLOAT_IMG, 3, cube, &status);
+    ffppr(f, TFLOAT, 1, 72, v.data(), &status);
+    ffclos(f, &status);
+    ASSERT_EQ(status, 0);
+
+    ASSERT_EQ(read(dir.file("flat.fits")), 2);
+    EXPECT_EQ(img.naxes[1], 6);
+    EXPECT_EQ(img.naxes[2], 4);
+    EXPECT_EQ(img.z[4][6], ramp(6, 4));
+    ASSERT_EQ(read(dir.file("cube.fits[1:6,1:4,2:2]")), 2);
+    EXPECT_EQ(img.naxes[1], 6);
+    EXPECT_EQ(img.naxes[2], 4);
+    EXPECT_EQ(img.z[3][2], ramp(2, 3) + 100000);
+}
+
 TEST_F(FitsImg, MissingFileIsReportedNotFatal)
 {
     strcpy(img.name, dir.file("absent.fits").c_str());
@@ -153,6 +183,13 @@ TEST_F(FitsImg, FilesThatAreNoImageEndTheRun)
     ffinit(&f, ("!" + dir.file("line.fits")).c_str(), &status);
     ffcrim(f, FLOAT_IMG, 1, &n1, &status);
     ffclos(f, &status);
+    long cube[3] = {40, 40, 3}, plane4[4] = {40, 40, 1, 2};
+    ffinit(&f, ("!" + dir.file("cube.fits")).c_str(), &status);
+    ffcrim(f, FLOAT_IMG, 3, cube, &status);
+    ffclos(f, &status);
+    ffinit(&f, ("!" + dir.file("cube4.fits")).c_str(), &status);
+    ffcrim(f, SHORT_IMG, 4, plane4, &status);
+    ffclos(f, &status);
     ASSERT_EQ(status, 0);
 
     auto read_it = [&](const std::string &name, fits_other other) {
@@ -173,6 +210,13 @@ TEST_F(FitsImg, FilesThatAreNoImageEndTheRun)
                 ::testing::ExitedWithCode(BAD_NAXIS), "NAXIS < 2");
     EXPECT_EXIT(read_it(dir.file("empty.fits[1]"), FITS_REQUIRED),
                 ::testing::ExitedWithCode(107), "empty.fits\\[1\\]");
+    // A cube is no image: its first plane is not taken for one.
+    EXPECT_EXIT(read_it(dir.file("cube.fits"), FITS_REQUIRED),
+                ::testing::ExitedWithCode(BAD_NAXIS),
+                "Cannot read .*cube.fits as a two-dimensional(.|\n)*FITSIO status = 212"
+                "(.|\n)*NAXIS3 = 3");
+    EXPECT_EXIT(read_it(dir.file("cube4.fits"), FITS_OR_TEXT),
+                ::testing::ExitedWithCode(BAD_NAXIS), "NAXIS4 = 2");
     // A mask may be a text list, but a FITS file that is damaged or holds
     // no image is still an error.
     EXPECT_EXIT(read_it(dir.file("text.fits"), FITS_OR_TEXT), ::testing::ExitedWithCode(0), "");
@@ -272,9 +316,37 @@ TEST_F(WriteFits, AppendsImageExtensions)
     Verdict v = fitsverify(img.name);
     EXPECT_TRUE(v.clean) << v.report;
 
+    // A file that is not there is reported, and the caller decides.
     strcpy(img.name, dir.file("absent.fits").c_str());
-    EXPECT_EXIT(writefits("", &img, "x", 1), ::testing::ExitedWithCode(FILE_NOT_OPENED),
-                "Can't append to image .*absent.fits!(.|\n)*FITSIO status = 104");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(writefits("", &img, "x", 1), 0);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("Can't append to image " + dir.file("absent.fits") + "!"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("FITSIO status = 104"), std::string::npos) << said;
+    EXPECT_EQ(access(img.name, F_OK), -1);
+}
+
+TEST_F(WriteFits, FilesThatCannotBeWrittenAreReported)
+{
+    // A folder that does not exist, and an extension in the name of a new
+    // file: reported with CFITSIO's status.
+    const struct {
+        std::string name;
+        const char *status;
+    } cases[] = {
+        {dir.file("no/such/dir/out.fits"), "FITSIO status = 105"},
+        {dir.file("out2.fits[1]"), "FITSIO status = 125"},
+    };
+    for (const auto &c : cases) {
+        strcpy(img.name, c.name.c_str());
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(writefits(nullptr, &img, "x", 0), 0) << c.name;
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("Cannot write the image " + c.name), std::string::npos) << said;
+        EXPECT_NE(said.find(c.status), std::string::npos) << said;
+    }
 }
 
 TEST_F(WriteFits, WrittenImageReadsBack)

@@ -243,10 +243,11 @@ struct DMat {
     double **m;
 };
 
-TEST(ErrCalc, ErrorsFromTheEigenvectors)
+TEST(ErrCalc, StandardErrorsOfTheInverseCurvature)
 {
-    // ((2, 1), (1, 2)): eigenvalues 1 and 3, eigenvectors (1, -1)/sqrt 2 and
-    // (1, 1)/sqrt 2, so both errors are max(0.7071/1, 0.7071/sqrt 3).
+    // ((2, 1), (1, 2)) has the inverse ((2, -1), (-1, 2)) / 3, so both
+    // errors are sqrt(2/3): the correlation widens each beyond the
+    // 1/sqrt(2) of a lone parameter.
     DMat alpha(3);
     alpha.m[1][1] = 2;
     alpha.m[1][2] = alpha.m[2][1] = 1;
@@ -254,10 +255,24 @@ TEST(ErrCalc, ErrorsFromTheEigenvectors)
     int ia[4] = {0, 1, 0, 1};
     double sigma[4] = {9, 9, 9, 9};
     EXPECT_EQ(errcalc(sigma, alpha.m, 3, ia, 2), 0);
-    EXPECT_NEAR(sigma[1], std::sqrt(0.5), 1e-6);
+    EXPECT_NEAR(sigma[1], std::sqrt(2 / 3.0), 1e-12);
     EXPECT_EQ(sigma[2], 0);
-    EXPECT_NEAR(sigma[3], std::sqrt(0.5), 1e-6);
+    EXPECT_NEAR(sigma[3], std::sqrt(2 / 3.0), 1e-12);
     EXPECT_EQ(alpha.m[1][2], 1); // left as it was
+
+    // Units far apart (a sky level against a position, say) and a strong
+    // correlation: ((1e8, 0.9e3), (0.9e3, 1e-2)), whose inverse has the
+    // diagonal 1 / (1e8 (1 - 0.81)) and 1 / (1e-2 (1 - 0.81)); the
+    // covariance is returned too.
+    DMat cov(3);
+    alpha.m[1][1] = 1e8;
+    alpha.m[1][2] = alpha.m[2][1] = 0.9e3;
+    alpha.m[2][2] = 1e-2;
+    EXPECT_EQ(errcalc(sigma, alpha.m, 3, ia, 2, cov.m), 0);
+    EXPECT_NEAR(sigma[1], 1 / std::sqrt(1e8 * 0.19), 1e-9 / std::sqrt(1e8 * 0.19));
+    EXPECT_NEAR(sigma[3], 1 / std::sqrt(1e-2 * 0.19), 1e-9 / std::sqrt(1e-2 * 0.19));
+    EXPECT_NEAR(cov.m[1][2], -0.9e3 / (1e6 * 0.19), 1e-9 * 0.9e3 / (1e6 * 0.19));
+    EXPECT_EQ(cov.m[2][1], cov.m[1][2]);
 
     // Diagonal: 1/sqrt of each entry, each to its own slot.
     alpha.m[1][1] = 4;
@@ -272,7 +287,6 @@ TEST(ErrCalc, SingularCurvatureGivesZeroErrors)
 {
     const double cases[][4] = {
         {1, 1, 1, 1},     // two parameters with the same effect
-        {1, 0, 0, 0},     // a parameter with no effect
         {NAN, 0, 0, 1},
         {1, 0, 0, -1e-3}, // not a curvature at all
     };
@@ -288,6 +302,35 @@ TEST(ErrCalc, SingularCurvatureGivesZeroErrors)
         EXPECT_EQ(sigma[1], 0);
         EXPECT_EQ(sigma[2], 0);
     }
+}
+
+TEST(ErrCalc, ParameterWithoutCurvatureHasNoError)
+{
+    // Entry 2 has no effect on chi^2 (the fit held it): error 0, and the
+    // others come from the inverse of their own block, ((2, 1), (1, 2)).
+    DMat alpha(3), cov(3);
+    alpha.m[1][1] = 2;
+    alpha.m[1][3] = alpha.m[3][1] = 1;
+    alpha.m[3][3] = 2;
+    alpha.m[1][2] = alpha.m[2][1] = alpha.m[2][2] = alpha.m[2][3] = alpha.m[3][2] = 0;
+    int ia[4] = {0, 1, 1, 1};
+    double sigma[4] = {9, 9, 9, 9};
+    EXPECT_EQ(errcalc(sigma, alpha.m, 3, ia, 3, cov.m), 0);
+    EXPECT_NEAR(sigma[1], std::sqrt(2 / 3.0), 1e-12);
+    EXPECT_EQ(sigma[2], 0);
+    EXPECT_NEAR(sigma[3], std::sqrt(2 / 3.0), 1e-12);
+    EXPECT_NEAR(cov.m[1][3], -1 / 3.0, 1e-12);
+    EXPECT_EQ(cov.m[2][2], 0);
+    EXPECT_EQ(cov.m[1][2], 0);
+
+    // None with an effect: every error 0, and nothing singular to report.
+    DMat none(2);
+    for (int i = 1; i <= 2; i++)
+        for (int j = 1; j <= 2; j++)
+            none.m[i][j] = 0;
+    EXPECT_EQ(errcalc(sigma, none.m, 2, ia, 2), 0);
+    EXPECT_EQ(sigma[1], 0);
+    EXPECT_EQ(sigma[2], 0);
 }
 
 TEST(Chi2Calc, OnlyUsablePixelsCount)

@@ -159,6 +159,39 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
     }
 }
 
+TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
+{
+    // Each refused line is named and leaves the value before it.
+    std::string out = read_text("J) 25.5\nJ) abc\nJ) inf\nK) 0.1 0.2\nK) x 0.3\nK) 0.4 nan\n"
+                                "H) 1 60 1 50\nH) a b c d\nE) 4\nE) four\nE) 99999999999\n"
+                                "I) 10 20\nI) ten\nP) 1\nP) yes\nS) 0\nS) no\n"
+                                "J) 24 # a number and a comment\nK) 0.5 pixels\n");
+    EXPECT_EQ(input.magzpt, 24.0f);
+    EXPECT_EQ(input.d[1], 0.5f);
+    EXPECT_EQ(input.d[2], 0.2f);
+    EXPECT_STREQ(input.imgsect, "[1:60,1:50]");
+    EXPECT_EQ(input.sampfac, 4);
+    EXPECT_EQ(input.convbox[1], 10);
+    EXPECT_EQ(input.convbox[2], 20);
+    EXPECT_EQ(input.create, 1);
+    EXPECT_EQ(input.interact, 0);
+    for (const char *said :
+         {"-- J) The value must be a number; abc refused.", "-- J) The value must be a finite "
+          "number; inf refused.", "-- K) The value must be a number; x refused.",
+          "-- K) The value must be a finite number; nan refused.",
+          "-- H) The value must be a whole number; a refused.",
+          "-- E) The value must be a whole number; four refused.",
+          "-- E) The value must be a whole number within the range of an int; 99999999999 "
+          "refused.",
+          "-- I) The value must be a whole number; ten refused.",
+          "-- P) The value must be a whole number; yes refused.",
+          "-- S) The value must be a whole number; no refused."})
+        EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out;
+    // Words after the values are a comment, not a refused value.
+    EXPECT_EQ(out.find("pixels refused"), std::string::npos) << out;
+    EXPECT_EQ(out.find("# refused"), std::string::npos) << out;
+}
+
 TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)
 {
     struct Case {
@@ -518,11 +551,11 @@ public:
         pclose(p);
         return out;
     }
-    // Waits up to ten seconds for text to appear on the screen (tmux drops
+    // Waits up to a minute for text to appear on the screen (tmux drops
     // trailing blanks of a line).
     bool wait_for(const std::string &text)
     {
-        for (int i = 0; i < 200; i++) {
+        for (int i = 0; i < 1200; i++) {
             if (screen().find(text) != std::string::npos)
                 return true;
             usleep(50000);
@@ -555,7 +588,7 @@ TEST(Torvex, EditorPromptsOnATerminal)
     t.keys("r");
     ASSERT_TRUE(t.wait_for(" 3) 16.5000    1")) << t.screen();
     t.keys("q");
-    for (int i = 0; i < 200 && slurp(done).empty(); i++)
+    for (int i = 0; i < 1200 && slurp(done).empty(); i++)
         usleep(50000);
     EXPECT_EQ(slurp(done), "status=0\n");
 }

@@ -31,6 +31,14 @@ struct Params {
 double flux(float m) { return std::pow(10.0, (25 - m) / 2.5); } // Canvas magzpt 25
 double surface(float mu) { return std::pow(10.0, (mu - 20) / -2.5); } // Canvas muzpt 20
 
+// The Nuker law of the parameters a at radius r, from its definition.
+double nuker_at(const float *a, double r)
+{
+    const double ib = surface(a[3]), rb = a[4], al = a[5], be = a[6], ga = a[7];
+    return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
+           std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
+}
+
 TEST(Exponential, OneSamplePixelsAndTotalFlux)
 {
     // centre, m, Rs, q, PA, c
@@ -204,6 +212,52 @@ TEST(Nuker, BreakRadiusAndTheIntegratedCore)
     EXPECT_NEAR(img.at(0, 30, 35), truth::pixel_mean(point, 30, 35, 100), 5e-3 * law(4.9));
 }
 
+TEST(Nuker, SteepCuspsKeepTheirCentralLight)
+{
+    // The pixels around the centre against an integration of the profile
+    // over each pixel, for inner slopes up to 1.95 (the light within R grows
+    // as R^(2 - gamma), so most of it is close to the centre), breaks of
+    // several sharpnesses, and the centre on a pixel's middle and off it.
+    input.sampfac = 1;
+    const float rb = 3, beta = 3, q = 0.7f, pa = 30;
+    for (float gamma : {1.5f, 1.8f, 1.95f})
+        for (float alpha : {0.5f, 2.0f, 5.0f})
+            for (auto centre : {std::pair<float, float>{11, 11}, {11.3f, 10.6f}}) {
+                Params p{centre.first, centre.second, 18, rb, alpha, beta, gamma, q, pa, 0};
+                Canvas img(21, 21);
+                draw(nuker, p.a, image_only, img);
+                auto law = [&](double r) { return nuker_at(p.a, r); };
+                const truth::Ellipse e{centre.first, centre.second, q, pa};
+                for (long y = 10; y <= 12; y++)
+                    for (long x = 10; x <= 12; x++) {
+                        const double expect = truth::cusp_pixel_integral(law, e, gamma, x, y, 100);
+                        EXPECT_NEAR(img.at(0, x, y), expect, 0.01 * expect)
+                            << "gamma " << gamma << " alpha " << alpha << " centre "
+                            << centre.first << "," << centre.second << " pixel " << x << "," << y;
+                    }
+            }
+}
+
+TEST(Nuker, HugeOversamplingIntegratesEveryPixel)
+{
+    // Every pixel lies within 5 os of the centre: all are integrated, so
+    // the centre pixel is the one of os = 1, and the others their pixel
+    // integrals.
+    Params p{6.3f, 5.6f, 18, 3, 2, 3, 1.2f, 0.7f, 30, 0};
+    Canvas one(11, 11), huge(11, 11);
+    input.sampfac = 1;
+    draw(nuker, p.a, image_only, one);
+    input.sampfac = 429496730;
+    draw(nuker, p.a, image_only, huge);
+    input.sampfac = 1;
+    EXPECT_TRUE(huge.finite());
+    EXPECT_EQ(huge.at(0, 6, 6), one.at(0, 6, 6));
+    const truth::Ellipse e{6.3, 5.6, 0.7, 30};
+    auto law = [&](double r) { return nuker_at(p.a, r); };
+    const double corner = truth::cusp_pixel_integral(law, e, 1.2, 11, 1, 100);
+    EXPECT_NEAR(huge.at(0, 11, 1), corner, 1e-2 * corner);
+}
+
 TEST(Nuker, AlphaIsRaisedToItsFloorInTheCallersParameters)
 {
     Params p{10, 10, 17, 5, 0.001f, 2, 0.5f, 0.9f, 0, 0};
@@ -371,6 +425,19 @@ TEST(Profiles, DerivativeImagesMatchCentralDifferences)
         }
 }
 
+// The central difference of the pixel integral f(a, x, y) by a[k], with
+// steps of +-h.
+template <class F>
+double central_difference(const F &f, const float *a, int k, float h, long x, long y)
+{
+    float ap[11], am[11];
+    std::memcpy(ap, a, sizeof ap);
+    std::memcpy(am, a, sizeof am);
+    ap[k] += h;
+    am[k] -= h;
+    return (f(ap, x, y) - f(am, x, y)) / (static_cast<double>(ap[k]) - am[k]);
+}
+
 // The core of a Nuker: the derivative of the integral over each pixel,
 // against central differences of an independent integration on a fixed
 // sample grid (the polar cells of the rendering move with the parameters,
@@ -383,29 +450,39 @@ TEST(Nuker, CoreDerivativesAreThoseOfThePixelIntegral)
     Canvas img(30, 30, ia);
     draw(nuker, p.a, ia, img);
     auto integral = [](const float *a, long x, long y) {
-        double ib = surface(a[3]), al = a[5], be = a[6], ga = a[7], rb = a[4];
-        auto law = [&](double px, double py) {
-            double r = ellipse_radius(a, px, py);
-            return std::pow(2.0, (be - ga) / al) * ib * std::pow(rb / r, ga) *
-                   std::pow(1 + std::pow(r / rb, al), (ga - be) / al);
-        };
+        auto law = [&](double px, double py) { return nuker_at(a, ellipse_radius(a, px, py)); };
         return truth::pixel_mean(law, x, y, 160);
     };
     const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 0.5f, 1e-2f};
     for (int k = 1; k <= 10; k++)
         for (auto xy : {std::pair<long, long>{15, 15}, {17, 15}, {15, 16}, {14, 18}, {17, 18}}) {
-            float ap[11], am[11];
-            std::memcpy(ap, p.a, sizeof ap);
-            std::memcpy(am, p.a, sizeof am);
-            ap[k] += steps[k];
-            am[k] -= steps[k];
-            double fd = (integral(ap, xy.first, xy.second) - integral(am, xy.first, xy.second)) /
-                        (static_cast<double>(ap[k]) - am[k]);
+            double fd = central_difference(integral, p.a, k, steps[k], xy.first, xy.second);
             double value = img.at(0, xy.first, xy.second);
             // Within the accuracy of the two integrations.
             EXPECT_NEAR(img.at(k, xy.first, xy.second), fd, 0.03 * std::fabs(fd) + 2e-3 * value)
                 << "slot " << k << " pixel " << xy.first << "," << xy.second;
         }
+}
+
+TEST(Nuker, SteepCoreDerivativesAreThoseOfThePixelIntegral)
+{
+    // Most of a steep cusp's light, and of its derivatives, lies in the rest
+    // of each sector near the centre.
+    input.sampfac = 1;
+    Params p{15.3f, 14.8f, 15, 4, 1.5f, 2.5f, 1.9f, 0.7f, 20, 0};
+    const int ia[11] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+    Canvas img(30, 30, ia);
+    draw(nuker, p.a, ia, img);
+    auto integral = [](const float *a, long x, long y) {
+        auto law = [&](double r) { return nuker_at(a, r); };
+        return truth::cusp_pixel_integral(law, {a[1], a[2], a[8], a[9]}, a[7], x, y, 100);
+    };
+    const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 5e-3f, 1e-2f, 0.5f, 0};
+    for (int k = 1; k <= 9; k++) {
+        double fd = central_difference(integral, p.a, k, steps[k], 15, 15);
+        EXPECT_NEAR(img.at(k, 15, 15), fd, 0.03 * std::fabs(fd) + 2e-3 * img.at(0, 15, 15))
+            << "slot " << k;
+    }
 }
 
 } // namespace

@@ -116,6 +116,22 @@ TEST(Psfcheck, RefusesPsfsThatCannotBeNormalised)
         EXPECT_NE(printed.find("psf.fits"), std::string::npos) << c.what;
         EXPECT_EQ(p.im.naxes[1], c.nx) << c.what; // left as it was
     }
+    // Oversampled by more than its size, a PSF spans less than a data pixel.
+    for (int os : {9, 429496730}) {
+        capture_pfunc cap;
+        psf_image p(8, 12, [](long, long) { return 1.0f; });
+        input.sampfac = os;
+        EXPECT_EQ(psfcheck(&p.im), 1) << os;
+        input.sampfac = 1;
+        EXPECT_NE(printed.find("psf.fits has 8 x 12 pixels; oversampled by " + std::to_string(os) +
+                               " (E), it spans\n   less than one data pixel."),
+                  std::string::npos)
+            << printed;
+    }
+    input.sampfac = 8;
+    psf_image fits(8, 12, [](long, long) { return 1.0f; });
+    EXPECT_EQ(psfcheck(&fits.im), 0);
+    input.sampfac = 1;
 }
 
 class Kernel : public ::testing::Test {

@@ -209,6 +209,38 @@ TEST(PsfRun, UnusablePsfEndsTheRun)
     }
 }
 
+TEST(PsfRun, BlankPixelOfAnIntegerPsfCountsAsZero)
+{
+    // A 16-bit PSF with one BLANK pixel in its wing renders a star exactly
+    // as the same PSF in floats with 0 there.
+    ScratchDir dir;
+    auto gauss = [](long x, long y) {
+        return 10000 * std::exp(-((x - 9.0) * (x - 9.0) + (y - 9.0) * (y - 9.0)) / 8.0);
+    };
+    auto blank = [](long x, long y) { return x == 10 && y == 7; };
+    write_short_image(dir.file("psf16.fits"), 16, 16, gauss, blank);
+    write_image(dir.file("psf32.fits"), 16, 16, [&](long x, long y) {
+        return blank(x, y) ? 0.0f : static_cast<float>(std::lround(gauss(x, y)));
+    });
+    const std::string comps = "0) psf\n1) 12.3 10.6 0 0\n3) 16.0 0\nZ) 0\n";
+    std::string param = settings("psf16.fits", 1, "1 24 1 24", 20, 1) + comps;
+    param.replace(param.find("A) data.fits"), 12, "A) none");
+    RunResult r = torvex(dir, param);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("-- WARNING: 1 pixel of the PSF image equals its BLANK value and counts "
+                         "as 0."),
+              std::string::npos)
+        << r.out;
+    Hdu with_blank = read_hdu(dir.file("block.fits"), 1);
+    param.replace(param.find("D) psf16.fits"), 13, "D) psf32.fits");
+    r = torvex(dir, param);
+    ASSERT_EQ(r.status, 0) << r.out;
+    Hdu with_zero = read_hdu(dir.file("block.fits"), 1);
+    ASSERT_EQ(with_blank.pix.size(), with_zero.pix.size());
+    EXPECT_EQ(with_blank.pix, with_zero.pix);
+    EXPECT_GT(with_blank.at(12, 11), 0);
+}
+
 TEST(PsfRun, PointSourcesWithoutAPsfAreNamedInOneWarning)
 {
     ScratchDir dir;

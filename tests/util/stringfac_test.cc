@@ -118,3 +118,22 @@ TEST(StringFactory, MinSecStringsReadBackWithinRounding) {
 }
 
 }  // namespace
+
+TEST(ExactText, SixDigitsWhereTheySufficeElseTheFewestThatReadBack) {
+    EXPECT_EQ("1000", util::exactText(1000.0));
+    EXPECT_EQ("0", util::exactText(0.0));
+    EXPECT_EQ("1e-05", util::exactText(1e-5));
+    EXPECT_EQ("2.718281828", util::exactText(2.718281828));
+    EXPECT_EQ("1234.56789", util::exactText(1234.56789));
+    EXPECT_EQ("0.1", util::exactText(0.1f));  // the float's own shortest text
+    // Random values, double and float, come back unchanged.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> mantissa(1, 10);
+    std::uniform_int_distribution<int> exponent(-300, 300);
+    for (int i = 0; i < 2000; ++i) {
+        const double d = std::ldexp(mantissa(rng), exponent(rng));
+        EXPECT_EQ(d, std::strtod(util::exactText(d).c_str(), nullptr));
+        const float f = static_cast<float>(mantissa(rng) * std::pow(10.0, exponent(rng) % 30));
+        EXPECT_EQ(f, static_cast<float>(std::strtod(util::exactText(f).c_str(), nullptr)));
+    }
+}

@@ -253,6 +253,45 @@ TEST_F(FitsHeaderRead, EpochBecomesEquinoxUntilARealOneComes) {
   testing::internal::GetCapturedStderr();
 }
 
+// A header of 200,000 distinct cards (16 MB) with junk among them, and
+// cards at its end that replace earlier ones. Filing each card by a search
+// of its list took minutes for it; CTest gives this test a time limit.
+TEST_F(FitsHeaderRead, AHugeHeaderKeepsItsListsInOrder) {
+  const int n = 200000;
+  auto key = [](char c, int i) {
+    char k[9];
+    std::snprintf(k, sizeof k, "%c%07d", c, i);
+    return std::string(k);
+  };
+  std::vector<std::string> cards = {"SIMPLE  =                    T", "BITPIX  =                    8",
+                                    "NAXIS   =                    0"};
+  for (int i = 0; i < n; ++i) {
+    if (i % 7 == 0) cards.push_back(key('J', i) + "  junk without a value indicator");
+    cards.push_back(key('K', i) + "= " + std::to_string(i));
+  }
+  // Every 10,000th K card is set again, and every 70,000th junk keyword gets
+  // a value: each replaces what stood before and goes to the end.
+  for (int i = 0; i < n; i += 10000) cards.push_back(key('K', i) + "= " + std::to_string(-i));
+  for (int i = 0; i < n; i += 70000) cards.push_back(key('J', i) + "= 1");
+  cards.push_back("EPOCH   = 1950");
+  cards.push_back("EQUINOX = 2000.0");
+  auto h = read(cards);
+
+  Keys users, junk;
+  for (int i = 0; i < n; ++i) {
+    if (i % 10000) users.push_back(key('K', i));
+    if (i % 7 == 0 && i % 70000) junk.push_back(key('J', i));
+  }
+  for (int i = 0; i < n; i += 10000) users.push_back(key('K', i));
+  for (int i = 0; i < n; i += 70000) users.push_back(key('J', i));
+  EXPECT_TRUE(users == keys(h->getUserList()));
+  EXPECT_TRUE(junk == keys(h->getJunkList()));
+  EXPECT_EQ((Keys{"EPOCH", "EQUINOX"}), keys(h->getOtherList()));
+  EXPECT_EQ(2000.0, h->getFloat("EQUINOX "));
+  EXPECT_EQ(-190000, h->getInt(key('K', 190000)));
+  EXPECT_EQ(199999, h->getInt(key('K', 199999)));
+}
+
 TEST_F(FitsHeaderRead, RegionsInsideTheImageOnly) {
   auto h = read(kImage2d, false, 120);
   auto region = [](int s1, int e1, int s2, int e2) {
@@ -405,7 +444,7 @@ TEST_F(FitsHeaderWrite, GoldenTextInListOrder) {
   const std::string expected = headerText({
       "SIMPLE  =                    T", "BITPIX  =                   16", "NAXIS   =                    2",
       "NAXIS1  =                   10", "NAXIS2  =                    6", "EXTEND  =                    T",
-      "BSCALE  = 2", "DATE    = 'YYYY-MM-DDThh:mm:ss' / date and time of writing file",
+      "BSCALE  = 2.0D0", "DATE    = 'YYYY-MM-DDThh:mm:ss' / date and time of writing file",
       "OBJECT  = 'O''Brien'", "MYKEY   = 5", "LONG    = 'abc&'", "CONTINUE  'def&'", "CONTINUE  'ghi'",
       "BROKEN  = 'x", "COMMENT c1", "HISTORY h1", "        b1"});
   EXPECT_EQ(expected, maskedDate(withJunk));
@@ -607,6 +646,61 @@ TEST_F(FitsHeaderCfitsio, ImagesWrittenWithACfitsioTemplateKeepEveryValue) {
   char text[FLEN_CARD];
   fits_read_card(out, "HISTORY", text, &status);
   EXPECT_STREQ("HISTORY a history", text);
+  fits_close_file(in, &status);
+  fits_close_file(out, &status);
+  EXPECT_EQ(0, status);
+}
+
+TEST_F(FitsHeaderCfitsio, CopiedCardsKeepTheirValueTextAsRead) {
+  // Numbers as other writers put them: 16 and 17 significant digits, a
+  // fixed value with a long mantissa, an integer beyond 64 bits, a D
+  // exponent, a padded integer.
+  const char* const records[] = {"EXPTIME = 1234.567890123457 / [s]", "SMALL   = 112345678901034E-200",
+                                 "BIGINT  = 123456789012345678901234", "DEXP    = 1.2345678901234567D+03",
+                                 "PADDED  =                 +007 / fixed"};
+  const std::string source = path("astro.fits");
+  fitsfile* f = nullptr;
+  int status = 0;
+  long axes[2] = {4, 3};
+  fits_create_file(&f, ("!" + source).c_str(), &status);
+  fits_create_img(f, FLOAT_IMG, 2, axes, &status);
+  for (const char* record : records) fits_write_record(f, record, &status);
+  std::vector<float> zeros(12, 0.0f);
+  fits_write_img(f, TFLOAT, 1, 12, zeros.data(), &status);
+  fits_close_file(f, &status);
+  ASSERT_EQ(0, status);
+
+  const std::string file = path("copy.fits");
+  {
+    FitsIn in(source, true, false);
+    FitsOut out(file, in, true, false);
+    out.addValueCard("SET     ", 1234.567890123457, "set by the program");
+    MArray<float, 2> a(4, 3);
+    a = 0.0f;
+    out << a;
+  }
+  std::string report;
+  EXPECT_TRUE(fitstest::fitsverifyClean(file, &report)) << report;
+  // Each card comes back with the text CFITSIO wrote; what the program set
+  // keeps its 15 significant digits.
+  fitsfile* in = nullptr;
+  fitsfile* out = nullptr;
+  fits_open_file(&in, source.c_str(), READONLY, &status);
+  fits_open_file(&out, file.c_str(), READONLY, &status);
+  for (const char* key : {"EXPTIME", "SMALL", "BIGINT", "DEXP", "PADDED"}) {
+    char mine[FLEN_VALUE], theirs[FLEN_VALUE];
+    fits_read_keyword(out, key, mine, nullptr, &status);
+    fits_read_keyword(in, key, theirs, nullptr, &status);
+    EXPECT_STREQ(theirs, mine) << key;
+  }
+  char card[FLEN_CARD];
+  fits_read_card(out, "SMALL", card, &status);
+  EXPECT_STREQ("SMALL   = 112345678901034E-200", card);  // still fixed: ends in column 30
+  fits_read_card(out, "PADDED", card, &status);
+  EXPECT_STREQ("PADDED  =                 +007 / fixed", card);
+  char set[FLEN_VALUE];
+  fits_read_keyword(out, "SET", set, nullptr, &status);
+  EXPECT_STREQ("1234.56789012346", set);
   fits_close_file(in, &status);
   fits_close_file(out, &status);
   EXPECT_EQ(0, status);

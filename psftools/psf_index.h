@@ -1,0 +1,36 @@
+// Index helpers shared by the sources of class psf: which indices two arrays
+// have in common, and whether a pixel lies inside an image.
+#ifndef PSFTOOLS_PSF_INDEX_H
+#define PSFTOOLS_PSF_INDEX_H
+
+#include <algorithm>
+
+namespace psf_index {
+
+// An inclusive index interval; empty when lo > hi.
+struct Span {
+    int lo;
+    int hi;
+};
+
+// The indices of dimension da of a that dimension db of b has as well.
+template <class A, class B>
+Span common(const A& a, int da, const B& b, int db) {
+    return {std::max(a.firstIndex(da), b.firstIndex(db)), std::min(a.lastIndex(da), b.lastIndex(db))};
+}
+
+// The indices of dimension d of a within lo..hi.
+template <class A>
+Span within(const A& a, int d, int lo, int hi) {
+    return {std::max(a.firstIndex(d), lo), std::min(a.lastIndex(d), hi)};
+}
+
+// Pixel (i, j) lies inside the index ranges of the 2-D array a.
+template <class A>
+bool inside(const A& a, long i, long j) {
+    return i >= a.firstIndex(1) && i <= a.lastIndex(1) && j >= a.firstIndex(2) && j <= a.lastIndex(2);
+}
+
+}  // namespace psf_index
+
+#endif
