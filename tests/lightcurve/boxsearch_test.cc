@@ -268,6 +268,16 @@ TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros) {
     }
 }
 
+TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits) {
+    // Without a transit the simulated flux is the flux without transits.
+    long seed = -3;
+    Lightcurve lc;
+    lc.simulate(5, 1, 0.05, 0, 1.0, 4, 300, seed);
+    double squares = 0;
+    for (double f : valuesOf(lc.getFlux())) squares += (f - 1) * (f - 1);
+    EXPECT_NEAR(std::sqrt(squares / 299), lc.getRms_removed(), 1e-12);
+}
+
 TEST(LightcurveBoxSearch, GuardsPrintAndReturn) {
     Lightcurve lc = boxes({2}).make();
     const std::string none = "no boxed-lightcurve available!\n";

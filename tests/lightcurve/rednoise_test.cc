@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arrays.h"
@@ -33,6 +37,60 @@ double median(std::vector<double> v) {
 struct KeepPrecision {
     std::streamsize kept = std::cout.precision();
     ~KeepPrecision() { std::cout.precision(kept); }
+};
+
+// Runs a test inside a private folder below /tmp, where the analysis writes
+// "corrspec.tbl"; goes back and removes the folder at the end.
+class InScratchFolder {
+public:
+    InScratchFolder() : back(std::filesystem::current_path()) {
+        char pattern[] = "/tmp/lightcurve_rednoise.XXXXXX";
+        folder = mkdtemp(pattern);
+        std::filesystem::current_path(folder);
+    }
+    ~InScratchFolder() {
+        std::filesystem::current_path(back);
+        std::filesystem::remove_all(folder);
+    }
+    InScratchFolder(const InScratchFolder&) = delete;
+    InScratchFolder& operator=(const InScratchFolder&) = delete;
+
+private:
+    std::filesystem::path back, folder;
+};
+
+// The lines of "corrspec.tbl": twice the window size and the red-noise
+// amplitude.
+std::vector<std::pair<std::string, double>> corrspec() {
+    std::vector<std::pair<std::string, double>> lines;
+    std::ifstream in("corrspec.tbl");
+    std::string line;
+    while (std::getline(in, line)) lines.emplace_back(line.substr(0, 4), std::stod(line.substr(5)));
+    return lines;
+}
+
+// A light curve whose flux without transits is white noise of the level at
+// times 0, 1, ..., n - 1 (a simulation without transits keeps the flux there
+// too).
+Lightcurve simulatedNoise(int n, double level) {
+    long seed = -5;
+    Lightcurve lc;
+    lc.simulate(1000, -500, 0.01, 0, arrayOf(counting(n)), arrayOf(std::vector<double>(n, level)), seed);
+    return lc;
+}
+
+// Adds a sinusoid of the amplitude and period (in points) to the flux with
+// and without transits.
+void addSinusoid(Lightcurve& lc, double amplitude, double period) {
+    long seed = -5;
+    lc.add_rednoise(doubles({amplitude}), doubles({2 * M_PI / period}), doubles({0.3}), seed);
+}
+
+// A test of "corrspec.tbl", in a folder of its own, that leaves the
+// precision of standard output as it found it.
+class Corrspec : public testing::Test {
+    KeepPrecision keep;
+    InScratchFolder scratch;
 };
 
 }  // namespace
@@ -173,6 +231,54 @@ TEST(LightcurveRedNoise, LagIntervals) {
     EXPECT_NE(std::string::npos, out.find("\nhallo 2 3 "));
     EXPECT_NE(std::string::npos, out.find("\nhallo 3 2 "));
     EXPECT_EQ(10, std::cout.precision());
+}
+
+TEST_F(Corrspec, WindowsOfAMaximumSpan) {
+    // Points 1 apart, spans up to 2.5: windows of 1, 2, 3, 3, ..., 3, 2 and 1
+    // points; sizes 1 and 2 have two windows each (the ends), size 3 has
+    // eight. A sinusoid over white noise of 0.001 makes every amplitude
+    // positive.
+    Lightcurve lc = simulatedNoise(10, 0.001);
+    addSinusoid(lc, 0.02, 7);
+    const std::vector<double> v = valuesOf(lc.getFlux());
+    const std::string out = printed([&] { lc.analyse_rednoise(2.5); });
+    const auto lines = corrspec();
+    ASSERT_EQ(3u, lines.size());
+    const std::vector<std::vector<std::vector<int>>> windows = {
+        {{0}, {9}},
+        {{0, 1}, {8, 9}},
+        {{0, 1, 2}, {1, 2, 3}, {2, 3, 4}, {3, 4, 5}, {4, 5, 6}, {5, 6, 7}, {6, 7, 8}, {7, 8, 9}}};
+    for (int k = 1; k <= 3; ++k) {
+        std::vector<double> means;
+        for (const auto& w : windows[k - 1]) {
+            double sum = 0;
+            for (int i : w) sum += v[i];
+            means.push_back(sum / k);
+        }
+        double mean = 0, squares = 0;
+        for (double m : means) mean += m / means.size();
+        for (double m : means) squares += (m - mean) * (m - mean);
+        const double red = std::sqrt(squares / (means.size() - 1) - 0.001 * 0.001 / k);
+        EXPECT_EQ(std::string("   ") + std::to_string(2 * k), lines[k - 1].first);
+        EXPECT_NEAR(red, lines[k - 1].second, 0.005 * red);
+    }
+    EXPECT_EQ(0, out.find(" 1    2 "));
+    EXPECT_NE(std::string::npos, out.find("\n 3    8 "));
+    EXPECT_EQ(3, std::cout.precision());
+}
+
+TEST_F(Corrspec, ShowsTheExcessOfASinusoid) {
+    // Windows of 11 points: the red-noise amplitude of their means against
+    // 0.01/sqrt(11), first of white noise, then with a sinusoid of 0.02.
+    Lightcurve lc = simulatedNoise(400, 0.01);
+    printed([&] { lc.analyse_rednoise(10.5); });
+    const double white = corrspec().at(10).second;
+    addSinusoid(lc, 0.02, 80);
+    printed([&] { lc.analyse_rednoise(10.5); });
+    const auto lines = corrspec();
+    ASSERT_EQ("  22", lines.at(10).first);
+    EXPECT_LT(white, 0.002);
+    EXPECT_GT(lines.at(10).second, 0.01);
 }
 
 TEST(LightcurveRedNoise, RefusedInputs) {
