@@ -135,7 +135,7 @@ public:
     // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
     // the first point at phase 0. The fold keeps P and the epoch used as the
     // light curve's period and t0 and holds every per-point array in phase
-    // order (points of equal phase in time order) as new phased arrays.
+    // order (points of equal phase in their order) as new phased arrays.
     // Refused without points.
 
     void fold_quick(double P, double T);
@@ -153,6 +153,81 @@ public:
     void binning_phased(int N);
     // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2.
     void calc_phased_weights();
+
+    // ---- box-shaped transit search (boxsearch.cc) -----------------------------
+    // Searches nf trial frequencies evenly spaced from 1/plong to 1/pshort for
+    // periodic box-shaped dips whose width, a fraction of the period, lies in
+    // [qmin, qmax]. At each frequency the light curve is folded (and binned
+    // into nbins phase bins, 0 for none) and every run of consecutive entries,
+    // or its complement through phase 0, is scored by its signal residue. The
+    // ten strongest frequencies more than five steps apart become the peaks
+    // 1..10 with their period, epoch of mid-transit, width, flux levels and
+    // signal detection efficiency; slots without a peak read 0. The fluxes
+    // keep their values; the light curve is left weighted and folded (and
+    // binned) at the last trial frequency with its mean flux subtracted.
+    void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
+    // Transits of peak c with at least K points within half a box width of
+    // their middle; -1 without a search.
+    int getNumber_box(int c, int K) const;
+    // Points inside the box of peak c (folds at the peak); -1 without a
+    // search.
+    int getNumber_transit_box(int c);
+    // Mean squared normalised residual of the box model of peak c (folds at
+    // the peak); -1 without a search.
+    double getNchi_box(int c);
+    // Relative depth of peak c over the error of the mean in-transit flux; -1
+    // without a search or without a point in transit.
+    double getSNR_box(int c) const;
+    // Scatter of the flux without transits around 1; -1 without it or with
+    // fewer than two points.
+    double getRms_removed() const;
+
+    // ---- transit masking and clipping (clipping.cc) ---------------------------
+    // Each removes points; the others keep their order and their weights.
+    // Refused without points.
+
+    // Removes the points whose phase in a fold at period P and epoch T (used
+    // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
+    // arrays become new ones.
+    void maskTransit(double P, double T, double q);
+    // Removes the points whose flux lies kappa standard deviations or more
+    // from the median flux, prints the median and the standard deviation,
+    // then weighs the rest and subtracts their weighted mean (calc_weights,
+    // renorm). Returns the number removed.
+    int clipping(double kappa);
+    // The same for errors kappa root-mean-square deviations or more above the
+    // median error.
+    int error_clipping(double kappa);
+
+private:
+    // The clipping of the fluxes, or of the errors when errors is set.
+    int clipAbout(bool errors, double kappa);
+
+public:
+    // ---- red-noise analysis (rednoise.cc) -----------------------------------
+    // The scatter of the means of k neighbouring points against the white-
+    // noise expectation rms/sqrt(k), k = 1, 2, ... Each needs at least two
+    // points in ascending time.
+
+    // Windows of time width W sliding along the light curve in steps of a
+    // fifth of the smallest time step. Row k: k, the scatter of the means of
+    // the windows of k points about the median flux, rms/sqrt(k) (both
+    // divided by the median) and the number of such windows; rows of sizes
+    // with fewer than two windows hold 0. Prints the median and rms/median.
+    orv::MArray<double, 2> analyze_rednoise2(double W) const;
+    // The windows of all pairs of points whose time distance lies in each of
+    // N lag intervals up to L. Row i: the mean red-noise amplitude
+    // sqrt(scatter^2 - rms^2/k) over the sizes k with at least M windows (and
+    // a positive amplitude), divided by the median flux, and the number of
+    // those sizes. Prints a line per size and per interval and leaves the
+    // precision of standard output at 10.
+    orv::MArray<double, 2> analyze_rednoise(double L, int N, int M) const;
+    // Windows of at most the time span D over the flux without transits: per
+    // size k, the mean and scatter of the window means against the white-
+    // noise expectation error[1]/sqrt(k), printed (leaving the precision of
+    // standard output at 3) and, as 2k and the red-noise amplitude, written
+    // to "corrspec.tbl".
+    void analyse_rednoise(double D) const;
 
     // ---- simulated light curves and added noise (simulation.cc) -------------
     // The random numbers come from ran3 and rangau through the seed; a

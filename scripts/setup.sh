@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demonstration need,
-# but only those that are missing, so running it again changes nothing.
+# Installs the Debian packages the build, the tests and the demonstration need
+# (and astropy, the reference of bench/lightcurve/compare_bls.py), but only
+# those that are missing, so running it again changes nothing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libcfitsio-dev libncurses-dev libccfits-dev
   fitsverify tmux procps tzdata
   libfftw3-dev # the reference of bench_cdft2d_fftw only, linked into nothing else
+  python3-astropy
 )
 
 missing=()
