@@ -16,6 +16,7 @@
 #ifndef PSFTOOLS_PSF_H
 #define PSFTOOLS_PSF_H
 
+#include <memory>
 #include <string>
 
 #include "orv/MArray.h"
@@ -152,6 +153,62 @@ public:
     static int fgauss(const orv::MArray<T, 2>& stamp, const orv::MArray<T, 2>& estamp, double& x, double& y,
                       double& amplitude, double background, int verbose);
 
+    // ---- sub-grid distribution of star pixels (psf_distribute.cc) ----
+    // Inverts, in M (indices 1..n² in both dimensions, n = 2L + 1), the
+    // conditions on the local polynomial of radius L: its integral over the
+    // pixel (row 1) and its values at the centres of the neighbours within L
+    // (dy outer, dx inner, (0, 0) left out). Coefficient l·n + m + 1 belongs
+    // to u^m·v^l, u along x and v along y, the pixel covering [0, 1]². A
+    // singular matrix prints " error in gaussj". Returns 0.
+    static int erzeuge_M(orv::MArray<double, 2>& M, int L);
+    // Spreads a star stamp (background removed; 0 is blank; error −1 on a
+    // blank pixel masks it) onto the sub-grid window that psf_out's index
+    // ranges define, conserving each pixel's flux: every pixel becomes the
+    // local polynomial of the largest radius up to _interpolation whose
+    // neighbourhood holds no blank, integrated over (5·_subgrid)² sub-cells;
+    // each sub-cell goes whole to the sub-grid point nearest to its centre
+    // after the map (x, y) → (t[1]x + t[2]y + t[5], t[3]x + t[4]y + t[6]).
+    // psf_out then holds the flux per sub-grid cell, epsf_out its 1σ error
+    // (the pixel errors spread as variances); points no sub-cell reaches
+    // hold 0, points that a masked pixel reaches 0 and −1. Above verbosity 3
+    // it prints diagnostics and writes the coverage to "count.fits", and
+    // leaves standard output at precision 20. The tables of the polynomials
+    // are made once per _subgrid and _interpolation. Instantiated for float.
+    template <class T>
+    void divvy(const orv::MArray<T, 2>& data, const orv::MArray<T, 2>& error, orv::MArray<double, 2>& psf_out,
+               orv::MArray<double, 2>& epsf_out, const double* transform, int verbose) const;
+
+    // ---- construction from standard stars (psf_construct.cc) ----
+    // Builds _psf and _epsf from the stars at (x(j), y(j)), j = 1..n (n the
+    // length of x; every star array covers 1..n): per star the sky plane
+    // sky + sky_x·i + sky_y·k is subtracted from the stamp of half-size
+    // _analyt, which divvy spreads onto the sub-grid at the star's offset
+    // from its nearest pixel; the results are summed. With fit set, a Moffat
+    // profile is first fitted to the stamp of half-size _boxlen (12345 in a
+    // sky entry: fit that term; fitted terms are written back); a failed fit
+    // keeps the given plane, and a star whose plane is still unknown then is
+    // left out. A star of weight 0 is always used; any other star only when
+    // fewer than a tenth of its stamp is blank and its centre is not, and the
+    // sum is scaled by all weights over the weights used. A sub-grid point
+    // where a used star has no data ends 0. Pixels outside the image count
+    // as masked. With _boxlen < _analyt, the points beyond _boxlen pixels
+    // take a Moffat profile fitted to the inner part (none if that fit
+    // fails). Above verbosity 2: a table of the fits, "psftest00.fits" (the
+    // PSF binned at shift 0) and its fit; above 7 the stamp files.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
+                    orv::MArray<double, 1> sky_y, orv::MArray<double, 1> weight, double beta_min, double beta_max,
+                    double fwhm_min, double fwhm_max, bool fit, int verbose);
+    // Every weight 0.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
+                    orv::MArray<double, 1> sky_y, double beta_min, double beta_max, double fwhm_min,
+                    double fwhm_max, bool fit, int verbose);
+    // One sky plane for every star, every weight 0.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, double sky, double sky_x, double sky_y, double beta_min,
+                    double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
+
 private:
     int _boxlen;         // half-size of the star box of construction, maps and finding
     int _analyt;         // half-size of the binned PSF
@@ -166,6 +223,10 @@ private:
     orv::MArray<double, 4> _all_binned_psf;    // (sx, sy, i, j)
     orv::MArray<double, 4> _all_ebinned_psf;   // errors
     orv::MArray<double, 4> _all_e2binned_psf;  // squared errors
+
+    // The polynomial tables of divvy for one _subgrid and _interpolation.
+    struct DivvyTables;
+    mutable std::shared_ptr<const DivvyTables> _divvy_tables;
 };
 
 // The Moffat stamp fit of psf::fmoffat for float stamps with single-precision
