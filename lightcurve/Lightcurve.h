@@ -431,8 +431,8 @@ private:
     // The box model of peak c in phased_boxval (when with_boxval) and the
     // flux, error and box values to be written, converted to magnitudes when
     // asked for.
-    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1>& f,
-                     orv::MArray<double, 1>& e, orv::MArray<double, 1>& bv);
+    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1>& f, orv::MArray<double, 1>& e,
+                     orv::MArray<double, 1>& bv);
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;

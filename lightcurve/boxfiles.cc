@@ -34,7 +34,8 @@ void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<dou
     if (!with_boxval) return;
     const double q = tau_box(c), in = in_level_box(c), out = out_level_box(c);
     orv::MArray<double, 1> model(m, false);
-    for (int i = 1; i <= m; ++i) model(i) = kWindowLow - q / 2 <= phase(i) && phase(i) <= kWindowHigh + q / 2 ? in : out;
+    for (int i = 1; i <= m; ++i)
+        model(i) = kWindowLow - q / 2 <= phase(i) && phase(i) <= kWindowHigh + q / 2 ? in : out;
     phased_boxval.makeReference(model);
     bv.makeReference(model);
     if (!mags) return;

@@ -1,7 +1,6 @@
 #include "lightcurve/tables.h"
 
 #include <CCfits/CCfits>
-
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,20 +39,6 @@ bool inWindow(const Lightcurve& lc, double x) {
     return 0.4999 - q / 2 <= x && x <= 0.5001 + q / 2;
 }
 
-std::vector<std::string> dataRows(const std::string& file) {
-    std::vector<std::string> rows;
-    for (const std::string& line : linesOf(file))
-        if (line[0] != '#') rows.push_back(line);
-    return rows;
-}
-
-std::vector<double> numbersOf(const std::string& line, int count) {
-    std::istringstream words(line);
-    std::vector<double> v(count);
-    for (double& x : v) words >> x;
-    return v;
-}
-
 }  // namespace
 
 TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
@@ -68,16 +53,16 @@ TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
     EXPECT_EQ(lc.getT0_box(1), lc.getT0());
     const std::vector<std::string> lines = linesOf(file);
     ASSERT_EQ(4u + 600, lines.size());
-    EXPECT_EQ(format("# SDE = %.8g, p = %.8g, t0 = %.18g, tau = %.8g filename = %s", lc.getSDE(1),
-                     lc.getPeriod_box(1), lc.getT0_box(1), lc.getTau_box(1), scratch.file("simulated.txt").c_str()),
+    EXPECT_EQ(format("# SDE = %.8g, p = %.8g, t0 = %.18g, tau = %.8g filename = %s", lc.getSDE(1), lc.getPeriod_box(1),
+                     lc.getT0_box(1), lc.getTau_box(1), scratch.file("simulated.txt").c_str()),
               lines[0]);
     EXPECT_EQ("#", lines[1]);
     EXPECT_EQ("#   phase        flux         error ", lines[2]);
     EXPECT_EQ("#", lines[3]);
     for (int i = 1; i <= 600; ++i) {
-        EXPECT_EQ(format("%10.8g    %10.8g    %10.8g  ", lc.getPhase()(i), lc.getPhased_Flux()(i),
-                         lc.getPhased_Error()(i)),
-                  lines[i + 3]);
+        EXPECT_EQ(
+            format("%10.8g    %10.8g    %10.8g  ", lc.getPhase()(i), lc.getPhased_Flux()(i), lc.getPhased_Error()(i)),
+            lines[i + 3]);
         if (i > 1) {
             EXPECT_LE(lc.getPhase()(i - 1), lc.getPhase()(i));
         }

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,14 +62,6 @@ std::string columnLine(const char* first) {
 // The text as %.Pg prints it, read back.
 double printedAs(double x, int precision) { return std::stod(format("%.*g", precision, x)); }
 
-// The numbers of a data line, read by white space.
-std::vector<double> numbersOf(const std::string& line, int count) {
-    std::istringstream words(line);
-    std::vector<double> v(count);
-    for (double& x : v) words >> x;
-    return v;
-}
-
 }  // namespace
 
 TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes) {
@@ -87,9 +78,8 @@ TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes) {
     lc.write(full, true, true, true, false);
     std::vector<std::string> expected{columnLine("#      date           flux          error "), "#"};
     for (int i = 1; i <= 3; ++i)
-        expected.push_back(format("%16.14g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", lc.getJD()(i),
-                                  lc.getFlux()(i), lc.getError()(i), lc.getNchi()(i), lc.getBoxval()(i),
-                                  lc.getFilename()(i).c_str()));
+        expected.push_back(format("%16.14g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", lc.getJD()(i), lc.getFlux()(i),
+                                  lc.getError()(i), lc.getNchi()(i), lc.getBoxval()(i), lc.getFilename()(i).c_str()));
     EXPECT_EQ(expected, linesOf(full));
 }
 
@@ -105,7 +95,8 @@ TEST(TextTables, ParameterHeaderOfTheTransit) {
     } cases[] = {
         {&transit,
          {planet.m_star, planet.r_star, planet.gamma1, planet.gamma2, planet.r_planet, planet.inclination},
-         format("%.6g", transit.getRms_removed()), "2",
+         format("%.6g", transit.getRms_removed()),
+         "2",
          format("%d ( %d, %d )", transit.getNumber_transit_points(), transit.getPoints_per_transit(1),
                 transit.getPoints_per_transit(2))},
         {&plain, std::vector<double>(6, 0.0), "0.", "-1", "0"},
@@ -115,8 +106,8 @@ TEST(TextTables, ParameterHeaderOfTheTransit) {
         Lightcurve& lc = *c.lc;
         printed([&] { lc.write(file, false, false, false, true); });
         std::vector<std::string> expected{"#", "# lightcurve parameters:", "#"};
-        const char* labels[] = {"M_star:      ", "R_star:      ", "gamma1:      ",
-                                "gamma2:      ", "R_planet:    ", "inclination: "};
+        const char* labels[] = {
+            "M_star:      ", "R_star:      ", "gamma1:      ", "gamma2:      ", "R_planet:    ", "inclination: "};
         for (int k = 0; k < 6; ++k) expected.push_back(format("# %s%.6g", labels[k], c.model[k]));
         expected.push_back(format("# period:      %.12g", lc.getPeriod()));
         expected.push_back(format("# t0:          %.14g", lc.getT0()));
@@ -148,9 +139,7 @@ TEST(TextTables, ReadBackByTheReaderAndByAnother) {
     Lightcurve back;
     back.read(file, false, 4, 5, 6);
     ASSERT_EQ(3, back.getLength());
-    std::vector<std::string> rows;
-    for (const std::string& line : linesOf(file))
-        if (line[0] != '#') rows.push_back(line);
+    const std::vector<std::string> rows = dataRows(file);
     ASSERT_EQ(3u, rows.size());
     for (int i = 1; i <= 3; ++i) {
         const std::vector<double> printed{printedAs(lc.getJD()(i), 14), printedAs(lc.getFlux()(i), 8),
@@ -302,7 +291,8 @@ TEST(Readers, ReplaceTheWholeLightCurve) {
         EXPECT_EQ(-1, lc.getNumber_transit_points());
         EXPECT_EQ(0.0, lc.getTau());
         const std::string out = scratch.file("out.txt");
-        EXPECT_EQ("error: transits have not yet been removed!\n", printed([&] { lc.write_removed(out, false, false); }));
+        EXPECT_EQ("error: transits have not yet been removed!\n",
+                  printed([&] { lc.write_removed(out, false, false); }));
         EXPECT_EQ("no SR-spectrum available!\n", printed([&] { lc.write_SR(out, false); }));
         // The magnitude switch declares magnitudes.
         EXPECT_EQ("error: lightcurve in magnitudes!\n", printed([&] { lc.normalize_flux(); }));
@@ -415,20 +405,15 @@ TEST(TextTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
     const std::string file = scratch.file("out.txt");
     Lightcurve none;
     Lightcurve plain = three();
-    const struct {
-        std::function<void()> write;
-        const char* message;
-    } cases[] = {
-        {[&] { none.write(file, false, false, false, false); }, "lightcurve contains no data points\n"},
-        {[&] { plain.write_nonoise(file, false, false); }, "error: nonoise lightcurve not available!\n"},
-        {[&] { plain.write_removed(file, false, false); }, "error: transits have not yet been removed!\n"},
-        {[&] { plain.write_SR(file, false); }, "no SR-spectrum available!\n"},
-        {[&] { plain.write_folded(file, false, false, false, false); }, "lightcurve has not been folded, yet!\n"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.message, printed(c.write));
-        EXPECT_FALSE(exists(file)) << c.message;
-    }
+    expectRefusals(
+        {
+            {[&] { none.write(file, false, false, false, false); }, "lightcurve contains no data points\n"},
+            {[&] { plain.write_nonoise(file, false, false); }, "error: nonoise lightcurve not available!\n"},
+            {[&] { plain.write_removed(file, false, false); }, "error: transits have not yet been removed!\n"},
+            {[&] { plain.write_SR(file, false); }, "no SR-spectrum available!\n"},
+            {[&] { plain.write_folded(file, false, false, false, false); }, "lightcurve has not been folded, yet!\n"},
+        },
+        file);
 }
 
 TEST(TextTables, FilesThatCannotBeWrittenAreReported) {

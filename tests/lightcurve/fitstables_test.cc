@@ -97,10 +97,10 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
     Lightcurve folded = three();
     folded.fold(0.7, 2453000.2);
     folded.write_folded_binary(file, true, true, false, false);
-    expectTable(file, {"phase", "flux", "error", "nchi", "boxval"},
-                {asFloats(folded.getPhase(), 3), asFloats(folded.getPhased_Flux(), 3),
-                 asFloats(folded.getPhased_Error(), 3), asFloats(folded.getPhased_Nchi(), 3),
-                 asFloats(folded.getPhased_Boxval(), 3)});
+    expectTable(
+        file, {"phase", "flux", "error", "nchi", "boxval"},
+        {asFloats(folded.getPhase(), 3), asFloats(folded.getPhased_Flux(), 3), asFloats(folded.getPhased_Error(), 3),
+         asFloats(folded.getPhased_Nchi(), 3), asFloats(folded.getPhased_Boxval(), 3)});
 
     Lightcurve model = noiseFree();
     const int n = model.getLength();
@@ -121,8 +121,7 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
     const std::string text = scratch.file("sr.txt");
     model.write_SR(text, false);
     std::vector<double> frequency, sr;
-    for (const std::string& line : linesOf(text)) {
-        if (line[0] == '#') continue;
+    for (const std::string& line : dataRows(text)) {
         frequency.push_back(static_cast<float>(std::stod(line.substr(0, 16))));
         sr.push_back(static_cast<float>(std::stod(line.substr(17))));
     }
@@ -152,20 +151,16 @@ TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
     const std::string file = scratch.file("out.fits");
     Lightcurve none;
     Lightcurve plain = three();
-    const struct {
-        std::function<void()> write;
-        const char* message;
-    } cases[] = {
-        {[&] { none.write_binary(file, true, true, false, false); }, "lightcurve contains no data points\n"},
-        {[&] { plain.write_folded_binary(file, true, true, false, false); }, "lightcurve has not been folded, yet!\n"},
-        {[&] { plain.write_SR_binary(file, false); }, "no SR-spectrum available!\n"},
-        {[&] { plain.write_nonoise_binary(file, false, false); }, "error: nonoise lightcurve not available!\n"},
-        {[&] { plain.write_removed_binary(file, false, false); }, "error: transits have not yet been removed!\n"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.message, printed(c.write));
-        EXPECT_FALSE(exists(file)) << c.message;
-    }
+    expectRefusals(
+        {
+            {[&] { none.write_binary(file, true, true, false, false); }, "lightcurve contains no data points\n"},
+            {[&] { plain.write_folded_binary(file, true, true, false, false); },
+             "lightcurve has not been folded, yet!\n"},
+            {[&] { plain.write_SR_binary(file, false); }, "no SR-spectrum available!\n"},
+            {[&] { plain.write_nonoise_binary(file, false, false); }, "error: nonoise lightcurve not available!\n"},
+            {[&] { plain.write_removed_binary(file, false, false); }, "error: transits have not yet been removed!\n"},
+        },
+        file);
 }
 
 TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess) {

@@ -11,9 +11,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "printed.h"
 
 class ScratchFolder {
 public:
@@ -52,6 +55,22 @@ inline std::vector<std::string> linesOf(const std::string& path) {
     return lines;
 }
 
+// The lines that are not comments.
+inline std::vector<std::string> dataRows(const std::string& path) {
+    std::vector<std::string> rows;
+    for (const std::string& line : linesOf(path))
+        if (line[0] != '#') rows.push_back(line);
+    return rows;
+}
+
+// The first count numbers of a line, read by white space.
+inline std::vector<double> numbersOf(const std::string& line, int count) {
+    std::istringstream words(line);
+    std::vector<double> v(count);
+    for (double& x : v) words >> x;
+    return v;
+}
+
 inline std::string format(const char* f, ...) {
     char text[1024];
     va_list args;
@@ -67,6 +86,20 @@ std::string printedOnError(Call call) {
     testing::internal::CaptureStderr();
     call();
     return testing::internal::GetCapturedStderr();
+}
+
+// A writer called without what it writes.
+struct Refusal {
+    std::function<void()> write;
+    const char* message;
+};
+
+// Each writer prints its refusal on standard output and creates no file.
+inline void expectRefusals(const std::vector<Refusal>& cases, const std::string& file) {
+    for (const Refusal& c : cases) {
+        EXPECT_EQ(c.message, printed(c.write));
+        EXPECT_FALSE(exists(file)) << c.message;
+    }
 }
 
 #endif
