@@ -303,6 +303,92 @@ public:
                              double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t, double error,
                              bool small_planet, long& seed);
 
+    // ---- ASCII and raw files (files.cc) --------------------------------------
+    // A reader replaces the light curve by the one in the file: every per-
+    // point array is new (storage shared with a caller's arrays is released,
+    // not overwritten) and whatever was derived from the old data is gone,
+    // as after a constructor. The magnitude switch declares that the file
+    // holds magnitudes; the name is kept as the source file. A file that
+    // cannot be read leaves the light curve without data.
+    //
+    // Writers replace the file; they refuse with a message on standard
+    // output when the light curve lacks what they write, and report on
+    // standard error a file that cannot be created or written. Numbers are
+    // written as printf's %W.Pg, W and P given per column; a writer's
+    // magnitude switch converts on output through flux2mag.
+
+    // A text table of white-space separated columns, "#" starting a comment:
+    // time, flux and error in columns 1 to 3, nchi, boxval and file names in
+    // the columns given (0: absent; nchi and boxval then 0, every file name
+    // "no file information"). Without a third column in any line the errors
+    // are 1. A line lacking a column, or a value that is no number, raises
+    // orv::IOException, as does a file that cannot be opened. noise becomes
+    // the scatter of the fluxes about their median.
+    void read(std::string file, bool magnitudes, int nchi_column, int boxval_column, int filename_column);
+    // Raw records of time, flux and error as three doubles (24 bytes) or
+    // three floats (12 bytes) in host byte order; a trailing partial record
+    // is ignored. nchi and boxval become 0, every file name
+    // "no file information".
+    void read_binary(std::string file, bool magnitudes);
+    void read_binary_float(std::string file, bool magnitudes);
+    // Rows of time (%16.14g), flux and error (%10.8g), then the nchi and
+    // boxval (%10.8g) and file-name (34 characters) columns switched on,
+    // under a column line; with `parameters` first a header of the transit
+    // parameters and what is known of the transits.
+    void write(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool parameters);
+    // Rows of time (%10.18g) and noise-free flux (%10.8g).
+    void write_nonoise(std::string file, bool magnitudes, bool unused);
+    // Rows of time (%10.18g), flux without transits and error (%10.8g); in
+    // magnitudes the error is half the magnitude difference of flux - error
+    // and flux + error.
+    void write_removed(std::string file, bool magnitudes, bool unused);
+    // Rows of trial frequency and signal residue of the box search (%16.10g).
+    void write_SR(std::string file, bool unused);
+    // The folded light curve as write writes the light curve (the phase
+    // %10.8g in place of the time), without the parameter header.
+    void write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool unused);
+
+    // ---- FITS binary tables (fitstables.cc) ---------------------------------
+    // One binary table "TABLE_BINARY" per file, an existing file replaced:
+    // one column per quantity with unit "none", "JD" as double and every
+    // other column as float. Refusals as the text writers; a file that
+    // cannot be created prints "error: cannot open file <name> for writing"
+    // on standard error and ends the process with status 255 (write_binary,
+    // write_SR_binary, write_nonoise_binary, write_removed_binary) or the
+    // same with " fits for writing" (write_folded_binary).
+
+    // "JD", "flux", "error", then "nchi" and "boxval" when switched on.
+    void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    // "phase", "flux", "error", then "nchi" and "boxval" of the fold.
+    void write_folded_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    // "1/p" and "SR" of the box search.
+    void write_SR_binary(std::string file, bool unused);
+    // "JD" and the noise-free "flux".
+    void write_nonoise_binary(std::string file, bool unused1, bool unused2);
+    // "JD", the "flux" without transits and "error".
+    void write_removed_binary(std::string file, bool unused1, bool unused2);
+
+    // ---- box-fit result files (boxfiles.cc) ---------------------------------
+    // The light curve folded at peak c (1..10) of the box search and binned
+    // in `bins` phase bins (0: not binned), with the peak's box model: the
+    // in-transit level within 0.4999 - tau/2 .. 0.5001 + tau/2 in phase, the
+    // out-of-transit level elsewhere. The light curve stays folded (and
+    // binned) at the peak, phased_boxval holding the box model when asked
+    // for. The magnitude switch converts the written flux, error and box
+    // values (not the light curve) and needs the boxval switch; without it
+    // fluxes are written, with a message.
+
+    // Rows of phase, flux and error, then the nchi, boxval and file-name
+    // columns switched on, as write_folded; with `parameters` first a line of
+    // the peak's SDE, period, epoch, width and the source file.
+    void write_boxed(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename, bool with_boxval,
+                     int bins, bool parameters);
+    // The same as a table of "phase", "flux", "error", "nchi" and "boxval"
+    // as write_folded_binary writes it, timed by a stopwatch whose status
+    // box is printed.
+    void write_boxed_binary(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename,
+                            bool with_boxval, int bins, bool parameters);
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
@@ -333,6 +419,20 @@ private:
     void setTransitShape();
     // The points in transit, the transits with the points of each, and snr.
     void countTransits();
+
+    // ---- file helpers (files.cc, boxfiles.cc) -------------------------------
+    // Becomes the light curve `points` as read from file.
+    void replaceBy(const Lightcurve& points, const std::string& file, bool mags);
+    // Reads raw records of three numbers of type Number.
+    template <class Number>
+    void readRecords(const std::string& file, bool mags);
+    // Whether peak c can be written; the refusal is printed when not.
+    bool boxedReady(int c, bool magnitudes, bool with_boxval) const;
+    // The box model of peak c in phased_boxval (when with_boxval) and the
+    // flux, error and box values to be written, converted to magnitudes when
+    // asked for.
+    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1>& f, orv::MArray<double, 1>& e,
+                     orv::MArray<double, 1>& bv);
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;

@@ -29,3 +29,18 @@ bool binCountReady(int n) {
     if (n < 1) std::cout << "error: number of phase bins must be positive!" << std::endl;
     return n >= 1;
 }
+
+namespace {
+
+bool refuse(bool ok, const char* message) {
+    if (!ok) std::cout << message << std::endl;
+    return ok;
+}
+
+}  // namespace
+
+bool writableData(bool hasData) { return refuse(hasData, "lightcurve contains no data points"); }
+bool foldReady(bool folded) { return refuse(folded, "lightcurve has not been folded, yet!"); }
+bool spectrumReady(bool boxfitted) { return refuse(boxfitted, "no SR-spectrum available!"); }
+bool nonoiseReady(bool nonoise) { return refuse(nonoise, "error: nonoise lightcurve not available!"); }
+bool removedReady(bool transitsRemoved) { return refuse(transitsRemoved, "error: transits have not yet been removed!"); }

@@ -20,4 +20,16 @@ bool removedFluxReady(bool transitsRemoved);
 // must be positive!").
 bool binCountReady(int n);
 
+// Guards of the file writers, with their messages.
+// Data to write ("lightcurve contains no data points").
+bool writableData(bool hasData);
+// A fold ("lightcurve has not been folded, yet!").
+bool foldReady(bool folded);
+// The spectrum of a box search ("no SR-spectrum available!").
+bool spectrumReady(bool boxfitted);
+// The noise-free flux ("error: nonoise lightcurve not available!").
+bool nonoiseReady(bool nonoise);
+// The flux without transits ("error: transits have not yet been removed!").
+bool removedReady(bool transitsRemoved);
+
 #endif
