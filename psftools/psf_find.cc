@@ -30,8 +30,7 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     MArray<double, 2> C, A, E;
     mapping_full(image, error, C, A, E, radius, verbose);
     const long kx = C.length(1), ky = C.length(2);
-    MArray<double, 2> W(C.shape());
-    if (W.elementCount() > 0) W = 0.0;
+    MArray<double, 2> W = psf_chi::newMap(1, kx, 1, ky);
     // Smoothing: the mean of the cells of the diamond that hold a chi; cells
     // without one (unevaluated, failed fits) and cells off the map are left
     // out. The outermost ring is neither smoothed nor searched.

@@ -154,9 +154,11 @@ void psf::measure_flux(MArray<float, 2> image, MArray<float, 2> error, double x,
     }
     MArray<double, 2> e2(_ebinned_psf.shape());
     if (e2.elementCount() > 0) e2 = _ebinned_psf * _ebinned_psf;
-    psf_chi::AmplitudeFit fit(image, error, radius, _boxlen);
+    psf_chi::AmplitudeFit fit(radius, _boxlen);
+    const psf_chi::Pixels pixels(image, error, ix, iy, fit.block());
     psf_chi::Result r;
-    if (!fit.fit(psf_chi::plane(_binned_psf, e2), ix, iy, dx, dy, r)) return;
+    const psf_chi::SinglePlane plane(_binned_psf, e2);
+    if (!fit.fit(plane.plane(), pixels, ix, iy, dx, dy, r)) return;
     flux = r.amplitude;
     flux_error = r.amplitude_error;
     nchi = r.nchi;

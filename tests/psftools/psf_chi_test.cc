@@ -310,6 +310,11 @@ TEST(ChiMaps, SomeEvaluatesTheBlocksAroundStarsOnly) {
 }
 
 TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity) {
+    // Positions in the stream's default notation, whatever earlier output
+    // left behind.
+    const std::ios::fmtflags flags = std::cout.flags();
+    const std::streamsize precision = std::cout.precision(6);
+    std::cout.unsetf(std::ios::floatfield);
     MArray<double, 2> chi, amp, err;
     const auto local = [&](int verbose) {
         testing::internal::CaptureStdout();
@@ -334,4 +339,6 @@ TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity) {
     const std::string all = full(10);
     EXPECT_NE(std::string::npos, all.find(" double_x = 0.6  double_y = 0.6\n"));
     EXPECT_NE(std::string::npos, all.find(" double_x = 14.4  double_y = 14.4\n"));
+    std::cout.flags(flags);
+    std::cout.precision(precision);
 }
