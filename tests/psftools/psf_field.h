@@ -59,7 +59,7 @@ struct Field {
 };
 
 // The amplitude error of a fit at (x, y): 1/√(Σ p²/e²) over the fit circle,
-// the PSF taken as its exact pixel integrals.
+// the PSF taken as its exact pixel integrals, bad pixels left out.
 inline double amplitudeError(const Field& f, double x, double y, double radius = kRadius) {
     const long ix = std::lrint(x), iy = std::lrint(y);
     double spp = 0;
@@ -68,7 +68,7 @@ inline double amplitudeError(const Field& f, double x, double y, double radius =
             const double da = ix + a - x, db = iy + b - y;
             if (!(da * da + db * db < radius * radius)) continue;
             const double p = psftruth::pixelIntegral(a, b, x - ix, y - iy, kSigma), e = f.error(ix + a, iy + b);
-            spp += p * p / (e * e);
+            if (e > 0) spp += p * p / (e * e);
         }
     return 1 / std::sqrt(spp);
 }
