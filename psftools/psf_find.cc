@@ -3,6 +3,7 @@
 
 #include "psftools/psf.h"
 #include "psftools/psf_chi.h"
+#include "psftools/psf_index.h"
 #include "psftools/psf_io.h"
 
 using orv::MArray;
@@ -13,8 +14,6 @@ namespace {
 constexpr int kDiamond[13][2] = {{0, 2},  {-1, 1}, {0, 1},   {1, 1},  {-2, 0}, {-1, 0}, {0, 0},
                                  {1, 0},  {2, 0},  {-1, -1}, {0, -1}, {1, -1}, {0, -2}};
 
-// The eight neighbours of a cell, in the order they are tested.
-constexpr int kNeighbours[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
 
 MArray<float, 2> zeroFloat(const MArray<double, 2>& like) {
     MArray<float, 2> m(like.shape());
@@ -68,7 +67,7 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
             if (!psf_chi::hasValue(C(k, l))) continue;
             const double w = W(k, l);
             bool minimum = true;
-            for (const auto& d : kNeighbours) {
+            for (const auto& d : psf_index::kNeighbours) {
                 const double N = W(k + d[0], l + d[1]);
                 minimum = minimum && (N > w || N == 0);
             }

@@ -25,8 +25,6 @@ struct Best {
     float dx, dy;  // offset of the cell from the pixel centre, in pixels
 };
 
-// The eight neighbours of a pixel, in the order they are tested.
-constexpr int kNeighbours[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
 
 // Per image pixel: the best cells of the sub-pixel maps, the acceptance of
 // sources, their output lines and the model image.
@@ -162,7 +160,7 @@ void psf::mapping_some_best_source(const MArray<float, 2>& image, const MArray<f
         if (!(J > 0 && J <= largest_chi)) continue;
         // Equal neighbours pass; a neighbour without a value (0) or NaN fails.
         bool lowest = true;
-        for (const auto& n : kNeighbours) lowest = lowest && J <= best_chi(X + n[0], Y + n[1]);
+        for (const auto& n : psf_index::kNeighbours) lowest = lowest && J <= best_chi(X + n[0], Y + n[1]);
         if (!lowest || !significant(best_amplitude(X, Y), best_amplitude_error(X, Y), significance)) continue;
         s.accept(X, Y, J, best_amplitude(X, Y), best_amplitude_error(X, Y));
     }
@@ -215,7 +213,7 @@ void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<f
         for (long y = y0; y <= y1; ++y) {
             const double m = padded(x, y);
             bool higher = false;
-            for (const auto& n : kNeighbours) {
+            for (const auto& n : psf_index::kNeighbours) {
                 const double N = padded(x + n[0], y + n[1]);
                 higher = higher || (N > 0 && m > N);
             }

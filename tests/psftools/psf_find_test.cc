@@ -1,6 +1,5 @@
 // Star finding in a synthetic field.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <string>
@@ -86,10 +85,8 @@ TEST_F(FindStars, ImageIndexBasesAreHonoured) {
 }
 
 TEST_F(FindStars, DiagnosticFilesFromVerbosityOne) {
-    psftruth::Scratch s;
-    char old[4096];
-    ASSERT_NE(nullptr, getcwd(old, sizeof old));
-    ASSERT_EQ(0, chdir(s.dir.c_str()));
+    const psftruth::InScratch s;
+    ASSERT_FALSE(s.scratch.dir.empty());
     const std::vector<std::string> names = {"nchi_binned_field.fits", "nchi_field.fits", "flux_field.fits",
                                             "error_field.fits",       "min_field.fits",  "star_field.fits"};
     find(0);
@@ -127,5 +124,4 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne) {
     EXPECT_EQ(4, marked);
     // Cells of the bad pixel failed (1e100, infinite as 32-bit floats).
     EXPECT_TRUE(std::isinf(chi(228, 228)));
-    ASSERT_EQ(0, chdir(old));
 }

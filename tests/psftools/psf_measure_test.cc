@@ -1,7 +1,6 @@
 // Position and flux measurement of known stars, and the sorting of star
 // index lists.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -159,10 +158,8 @@ TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined) {
 }
 
 TEST_F(Measure, DiagnosticFiles) {
-    psftruth::Scratch s;
-    char old[4096];
-    ASSERT_NE(nullptr, getcwd(old, sizeof old));
-    ASSERT_EQ(0, chdir(s.dir.c_str()));
+    const psftruth::InScratch s;
+    ASSERT_FALSE(s.scratch.dir.empty());
     double x = 15, y = 15, flux, flux_error, nchi;
     p.measure_pos(f.image, f.error, x, y, kRadius, 5, 7, 2);
     EXPECT_FALSE(fitsfiles::exists(s.path("nchi_00007.fits")));
@@ -191,7 +188,6 @@ TEST_F(Measure, DiagnosticFiles) {
     const fitsfiles::Image stamp = fitsfiles::readImage(s.path("object_psf_00007.fits")).image;
     EXPECT_EQ(f.image(31, 17), stamp(7, 7));
     EXPECT_EQ(f.image(25, 12), stamp(1, 2));
-    ASSERT_EQ(0, chdir(old));
 }
 
 // ---- index lists ----

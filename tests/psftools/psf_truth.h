@@ -50,6 +50,23 @@ struct Scratch {
     std::string path(const std::string& name) const { return dir + "/" + name; }
 };
 
+// Runs in a scratch folder while it lives, then goes back.
+struct InScratch {
+    Scratch scratch;
+    std::string old;
+    InScratch() {
+        char here[4096];
+        if (getcwd(here, sizeof here)) old = here;
+        if (chdir(scratch.dir.c_str()) != 0) scratch.dir.clear();
+    }
+    ~InScratch() {
+        if (!old.empty() && chdir(old.c_str()) != 0) old.clear();
+    }
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
+    std::string path(const std::string& name) const { return scratch.path(name); }
+};
+
 }  // namespace psftruth
 
 #endif
