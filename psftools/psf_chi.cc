@@ -206,7 +206,8 @@ double psf::nchi_calc_fast(const MArray<float, 2>& image, const MArray<float, 2>
                            double& amplitude, double radius) const {
     psf_chi::Result r;
     // A failure must not read as a perfect fit (0).
-    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius, r)) return psf_chi::kFailed;
+    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius, r))
+        return psf_chi::kFailed;
     amplitude = r.amplitude;
     return r.nchi;
 }

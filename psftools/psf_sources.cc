@@ -91,7 +91,8 @@ public:
         // The outermost ring of the tabulated PSF is left out.
         for (long b = 1 - analyt_; b <= analyt_ - 1; ++b)
             for (long a = 1 - analyt_; a <= analyt_ - 1; ++a)
-                if (t.holds(a, b) && psf_index::inside(model_, p + a, q + b)) model_(p + a, q + b) += t.value(a, b) * amp;
+                if (t.holds(a, b) && psf_index::inside(model_, p + a, q + b))
+                    model_(p + a, q + b) += t.value(a, b) * amp;
     }
 
     // Clears the model where the image is blank or the error not above 0,
@@ -224,7 +225,8 @@ void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<f
         if (verbose > 2 && x % 50 == 0) progressMark("-");
         for (long y = y0; y <= y1; ++y) {
             const double v = best_chi(x, y);
-            if (v > 0 && v <= largest_chi && significant(best_amplitude(x, y), best_amplitude_error(x, y), significance))
+            if (v > 0 && v <= largest_chi &&
+                significant(best_amplitude(x, y), best_amplitude_error(x, y), significance))
                 s.accept(x, y, v, best_amplitude(x, y), best_amplitude_error(x, y));
         }
     }
