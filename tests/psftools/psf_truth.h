@@ -62,6 +62,8 @@ struct InScratch : Scratch {
     ~InScratch() {
         if (!old.empty() && chdir(old.c_str()) != 0) std::abort();
     }
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
 };
 
 }  // namespace psftruth
