@@ -156,6 +156,31 @@ TEST_F(FitsStream, ReadsEveryPixelTypeLikeCfitsio) {
   }
 }
 
+// Images that span several blocks of reading, into a new array and twice
+// into one that exists.
+TEST_F(FitsStream, ImagesLargerThanAReadBlock) {
+  const std::vector<double> values = {0, 1, 32767, 32768, 65535, 12345, 40000, 7};
+  for (int bitimg : {USHORT_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+    const std::string file = path("big.fits");
+    std::vector<double> v(701 * 433);
+    for (std::size_t k = 0; k < v.size(); ++k)
+      v[k] = values[k % values.size()] + (bitimg == USHORT_IMG ? 0 : 0.25 * (k % 13));
+    cfitsioImage(file, bitimg, {701, 433}, v);
+    const std::vector<float> truth = cfitsioRead<float>(file);
+    FitsIn in(file, true, false);
+    MArray<float, 2> fresh;
+    in >> fresh;
+    EXPECT_TRUE(sameBits(truth, elements(fresh))) << bitimg;
+    MArray<float, 2> existing(701, 433);
+    for (int pass = 0; pass < 2; ++pass) {
+      existing = -1.0f;
+      FitsIn again(file, true, false);
+      again >> existing;
+      EXPECT_TRUE(sameBits(truth, elements(existing))) << bitimg << " pass " << pass;
+    }
+  }
+}
+
 TEST_F(FitsStream, ScalingEdgeCasesOfTheFormat) {
   const std::string file = path("e.fits");
   cfitsioImage(file, SHORT_IMG, {2, 1}, {-32768, 32767}, 1.0, 32768.0);
