@@ -106,10 +106,12 @@ inline typename Pixel<B>::Raw encodeValue(T x) {
     return static_cast<Raw>(x);
   } else {
     // Half a unit added away from zero, then clamped, then NaN replaced; the
-    // conversion truncates. This order stays branch-free.
+    // conversion truncates. Written as the processor's max, min and select
+    // (each keeps a NaN), so that the loops become vector code.
     double v = static_cast<double>(x);
     if constexpr (Round) v += v < 0.0 ? -0.5 : 0.5;
-    v = std::min(std::max(v, Pixel<B>::lo), Pixel<B>::hi);
+    v = Pixel<B>::lo > v ? Pixel<B>::lo : v;
+    v = Pixel<B>::hi < v ? Pixel<B>::hi : v;
     v = v == v ? v : 0.0;
     return static_cast<Raw>(v);
   }
