@@ -288,6 +288,7 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
     // Above verbosity 0 the diagnostics still read the image: its rows are
     // handed over at the end.
     Hook* const during = verbose > 0 ? nullptr : hook;
+    if (!sameGrid) known_ = false;
     if (!changedRows.empty()) {
         evaluate(sky, during);
     } else {
@@ -296,7 +297,6 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
         for (int y = 1; y <= ymax; ++y) {
             if (y % step == 0) out << y / step << "% ";
             out.flush();
-            if (during) during->row(y);
         }
     }
     if (errors_ != 0) std::cerr << errors_ << " errors in " << p_.current_file << std::endl;
@@ -304,7 +304,7 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
     out << " ------------------------------------------------------" << std::endl;
     ++passes_;
     if (hook && !during)
-        for (int y = 1; y <= ymax; ++y) hook->row(y);
+        for (int y = 1; y <= ymax; ++y) hook->span(y, 1, xmax);
 }
 
 void BinSpline::firstMedians(const MArray<float, 2>& image, bool all) {
@@ -357,11 +357,20 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
     errors_ = 0;
     MArray<double, 1> ytmp(Range(px0_, px1_)), y2tmp(Range(px0_, px1_));
     std::vector<double> values(static_cast<std::size_t>(xmax));
+    std::vector<float> fresh(static_cast<std::size_t>(xmax));
     // The node columns and rows are the same in every row and column of
     // pixels: where each pixel falls between them is worked out once.
     const SplineWeights weights(1, xmax, mx_), across(1, ymax, my_);
     std::vector<int> statuses;
     const orv::index_t stride = sky.stride(1);
+    const std::size_t nodes = static_cast<std::size_t>(px1_ - px0_ + 1);
+    const bool spans = weights.valid() && across.valid() && stride == 1;
+    bool allKept = spans;  // every row's numbers stored for the next pass
+    if (spans && lastValues_.size() != nodes * static_cast<std::size_t>(ymax)) {
+        lastValues_.assign(nodes * static_cast<std::size_t>(ymax), 0.0);
+        lastSecond_.assign(nodes * static_cast<std::size_t>(ymax), 0.0);
+        known_ = false;
+    }
     for (int y = 1; y <= ymax; ++y) {
         if (y % step == 0) out << y / step << "% ";
         out.flush();
@@ -375,6 +384,47 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
             rowStatus = splin2_rows(ytmp, y2tmp, y, mx_, my_, z_, y2_);
         }
         float* const row = &sky(1, y);
+        if (spans && rowStatus == 0) {
+            // Between two node columns a pixel's value depends on the values
+            // and second derivatives at those two nodes only: where they
+            // stay bit for bit, so does the sky.
+            double* const lastY = &lastValues_[static_cast<std::size_t>(y - 1) * nodes];
+            double* const lastY2 = &lastSecond_[static_cast<std::size_t>(y - 1) * nodes];
+            const double* const yt = &ytmp(px0_);
+            const double* const y2t = &y2tmp(px0_);
+            const auto same = [&](int k) {
+                return known_ && std::memcmp(&yt[k], &lastY[k], 2 * sizeof(double)) == 0 &&
+                       std::memcmp(&y2t[k], &lastY2[k], 2 * sizeof(double)) == 0;
+            };
+            // Made beside the row first: only the pixels that changed are
+            // handed over (rounded to float, many keep their value).
+            int from = 0, to = -1;  // pixels (from 1) of the span being merged
+            const auto report = [&](std::size_t begin, std::size_t end) {
+                const int a = static_cast<int>(begin) + 1, b = static_cast<int>(end);
+                if (a > to + 1) {
+                    if (hook && to >= from) hook->span(y, from, to);
+                    from = a;
+                }
+                to = b;
+            };
+            constexpr std::size_t kPiece = 16;  // pixels compared at a time
+            for (std::size_t r = 0; r < weights.runs(); ++r) {
+                if (same(weights.runInterval(r))) continue;
+                const std::size_t begin = weights.runBegin(r), end = weights.runEnd(r);
+                weights.evaluateRun(r, ytmp, y2tmp, fresh.data());
+                for (std::size_t p = begin; p < end; p += kPiece) {
+                    const std::size_t q = std::min(end, p + kPiece), bytes = (q - p) * sizeof(float);
+                    if (known_ && std::memcmp(row + p, &fresh[p], bytes) == 0) continue;
+                    std::memcpy(row + p, &fresh[p], bytes);
+                    report(p, q);
+                }
+            }
+            if (hook && to >= from) hook->span(y, from, to);
+            std::copy(yt, yt + nodes, lastY);
+            std::copy(y2t, y2t + nodes, lastY2);
+            continue;
+        }
+        allKept = false;
         if (weights.valid() && rowStatus == 0 && stride == 1) {
             weights.evaluate(ytmp, y2tmp, row);
         } else {
@@ -385,8 +435,9 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
                 errors_ += status;
             }
         }
-        if (hook) hook->row(y);
+        if (hook) hook->span(y, 1, xmax);
     }
+    known_ = allKept;
 }
 
 void BinSpline::diagnostics(const MArray<float, 2>& image, const MArray<float, 2>& sky) {

@@ -31,14 +31,16 @@ public:
     // Fills sky (the image's shape) from the image: the same arrays, of
     // the same shape, in every pass. Throws as binspline does.
     void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky) { run(image, sky, nullptr); }
-    // The same, calling rowDone(y) as soon as row y of the sky is made
-    // (which, below verbosity 1, the pass never reads again, so that the
-    // row of the image may change): a caller's next step done row by row
-    // while the row is still in the cache. With a verbosity above 0 the
-    // rows are handed over after the pass.
+    // The same, calling changed(y, x0, x1) for the pixels x0..x1 of row y
+    // of the sky as soon as they are made, for every span of pixels whose
+    // value may differ from the pass before (every pixel in the first pass):
+    // a caller's next step done while the pixels are still in the cache, and
+    // only where the sky changed. Below verbosity 1 the pass never reads
+    // those pixels of the image again, so that they may change; with a
+    // verbosity above 0 every row is handed over whole after the pass.
     template <class F>
-    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky, F rowDone) {
-        RowHook<F> hook(rowDone);
+    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky, F changed) {
+        SpanHook<F> hook(changed);
         run(image, sky, &hook);
     }
     // Reports pixel (x, y) of the image as changed since the last pass.
@@ -51,15 +53,15 @@ private:
     static constexpr int kNoBin = -2147483647 - 1;
 
     struct Hook {
-        virtual void row(int y) = 0;
+        virtual void span(int y, int x0, int x1) = 0;
 
     protected:
         ~Hook() = default;
     };
     template <class F>
-    struct RowHook final : Hook {
-        explicit RowHook(F& f) : f(f) {}
-        void row(int y) override { f(y); }
+    struct SpanHook final : Hook {
+        explicit SpanHook(F& f) : f(f) {}
+        void span(int y, int x0, int x1) override { f(y, x0, x1); }
         F& f;
     };
 
@@ -95,6 +97,11 @@ private:
     orv::MArray<double, 1> mx_, my_;
     int filled_ = 0;
     long errors_ = 0;
+    // Per pixel row, the values and second derivatives of the spline along
+    // x1 that the last evaluation used (valid while known_): a span between
+    // two node columns whose four numbers stay is the same as before.
+    std::vector<double> lastValues_, lastSecond_;
+    bool known_ = false;
 };
 
 // The bounding box x0..x1 (dimension 1) by y0..y1 (dimension 2) of the

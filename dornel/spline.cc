@@ -200,15 +200,22 @@ SplineWeights::SplineWeights(int first, int last, const MArray<double, 1>& xa)
 }
 
 void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, double* values) const {
-    evaluateInto(ya, y2a, values);
+    evaluateInto(ya, y2a, values, 0, runs_.size());
 }
 
 void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, float* values) const {
-    evaluateInto(ya, y2a, values);
+    evaluateInto(ya, y2a, values, 0, runs_.size());
 }
 
+void SplineWeights::evaluateRun(std::size_t r, const MArray<double, 1>& ya, const MArray<double, 1>& y2a,
+                                float* values) const {
+    evaluateInto(ya, y2a, values, r, r + 1);
+}
+
+// Runs first..last-1.
 template <class T>
-void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, T* values) const {
+void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, T* values,
+                                 std::size_t first, std::size_t last) const {
     In yl{}, y2l{};
     lineOf(ya, base_, n_, yl);
     lineOf(y2a, base_, n_, y2l);
@@ -216,7 +223,8 @@ void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<doubl
     const double* const b = b_.data();
     const double* const ca = ca_.data();
     const double* const cb = cb_.data();
-    for (const Run& run : runs_) {
+    for (std::size_t r = first; r < last; ++r) {
+        const Run& run = runs_[r];
         const double ylo = yl[run.klo], yhi = yl[run.klo + 1], y2lo = y2l[run.klo], y2hi = y2l[run.klo + 1];
         const double hh = run.hh;
         // splintAt's arithmetic, operation for operation.
