@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
@@ -78,6 +79,20 @@ int fillBlankNodes(MArray<double, 2>& z, double blank) {
     }
     for (std::size_t i = 0; i < empty.size(); ++i) z(empty[i].first, empty[i].second) = filled[i];
     return static_cast<int>(empty.size());
+}
+
+// Whether a[0..n) and b[0..n) hold the same bits: compared as integers,
+// in a loop that becomes vector code (a call of memcmp per few pixels would
+// cost more than the comparing).
+bool sameBits(const float* a, const float* b, int n) {
+    std::uint32_t differ = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t u, v;
+        std::memcpy(&u, &a[i], sizeof u);
+        std::memcpy(&v, &b[i], sizeof v);
+        differ |= u ^ v;
+    }
+    return differ == 0;
 }
 
 }  // namespace
@@ -363,14 +378,13 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
     const SplineWeights weights(1, xmax, mx_), across(1, ymax, my_);
     std::vector<int> statuses;
     const orv::index_t stride = sky.stride(1);
-    const std::size_t nodes = static_cast<std::size_t>(px1_ - px0_ + 1);
-    const bool spans = weights.valid() && across.valid() && stride == 1;
-    bool allKept = spans;  // every row's numbers stored for the next pass
-    if (spans && lastValues_.size() != nodes * static_cast<std::size_t>(ymax)) {
-        lastValues_.assign(nodes * static_cast<std::size_t>(ymax), 0.0);
-        lastSecond_.assign(nodes * static_cast<std::size_t>(ymax), 0.0);
-        known_ = false;
-    }
+    // The pixels are made beside the row and compared with the sky of the
+    // pass before, piece by piece: rounded to float, many keep their value,
+    // and only the others are handed over.
+    const bool compare = weights.valid() && stride == 1;
+    bool whole = compare;  // every row made this way: the sky holds this pass
+    constexpr int kPiece = 16;  // pixels compared at a time
+    std::vector<double> work;
     for (int y = 1; y <= ymax; ++y) {
         if (y % step == 0) out << y / step << "% ";
         out.flush();
@@ -379,65 +393,37 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
         int rowStatus;
         if (across.valid()) {
             across.evaluateRows(static_cast<std::size_t>(y - 1), z_, y2_, ytmp);
-            rowStatus = spline(mx_, ytmp, 1e30, 1e30, y2tmp);
+            rowStatus = spline(mx_, ytmp, 1e30, 1e30, y2tmp, work);
         } else {
             rowStatus = splin2_rows(ytmp, y2tmp, y, mx_, my_, z_, y2_);
         }
         float* const row = &sky(1, y);
-        if (spans && rowStatus == 0) {
-            // Between two node columns a pixel's value depends on the values
-            // and second derivatives at those two nodes only: where they
-            // stay bit for bit, so does the sky.
-            double* const lastY = &lastValues_[static_cast<std::size_t>(y - 1) * nodes];
-            double* const lastY2 = &lastSecond_[static_cast<std::size_t>(y - 1) * nodes];
-            const double* const yt = &ytmp(px0_);
-            const double* const y2t = &y2tmp(px0_);
-            const auto same = [&](int k) {
-                return known_ && std::memcmp(&yt[k], &lastY[k], 2 * sizeof(double)) == 0 &&
-                       std::memcmp(&y2t[k], &lastY2[k], 2 * sizeof(double)) == 0;
-            };
-            // Made beside the row first: only the pixels that changed are
-            // handed over (rounded to float, many keep their value).
+        if (compare && rowStatus == 0) {
+            weights.evaluate(ytmp, y2tmp, fresh.data());
             int from = 0, to = -1;  // pixels (from 1) of the span being merged
-            const auto report = [&](std::size_t begin, std::size_t end) {
-                const int a = static_cast<int>(begin) + 1, b = static_cast<int>(end);
-                if (a > to + 1) {
+            for (int p = 0; p < xmax; p += kPiece) {
+                const int q = std::min(xmax, p + kPiece);
+                if (known_ && sameBits(row + p, &fresh[p], q - p)) continue;
+                std::copy(&fresh[p], &fresh[q], row + p);
+                if (p + 1 > to + 1) {
                     if (hook && to >= from) hook->span(y, from, to);
-                    from = a;
+                    from = p + 1;
                 }
-                to = b;
-            };
-            constexpr std::size_t kPiece = 16;  // pixels compared at a time
-            for (std::size_t r = 0; r < weights.runs(); ++r) {
-                if (same(weights.runInterval(r))) continue;
-                const std::size_t begin = weights.runBegin(r), end = weights.runEnd(r);
-                weights.evaluateRun(r, ytmp, y2tmp, fresh.data());
-                for (std::size_t p = begin; p < end; p += kPiece) {
-                    const std::size_t q = std::min(end, p + kPiece), bytes = (q - p) * sizeof(float);
-                    if (known_ && std::memcmp(row + p, &fresh[p], bytes) == 0) continue;
-                    std::memcpy(row + p, &fresh[p], bytes);
-                    report(p, q);
-                }
+                to = q;
             }
             if (hook && to >= from) hook->span(y, from, to);
-            std::copy(yt, yt + nodes, lastY);
-            std::copy(y2t, y2t + nodes, lastY2);
             continue;
         }
-        allKept = false;
-        if (weights.valid() && rowStatus == 0 && stride == 1) {
-            weights.evaluate(ytmp, y2tmp, row);
-        } else {
-            splint_ascending(values, statuses, 1, xmax, mx_, ytmp, y2tmp);
-            for (int x = 1; x <= xmax; ++x) {
-                const int status = rowStatus + statuses[x - 1];
-                row[(x - 1) * stride] = status == 0 ? static_cast<float>(values[x - 1]) : blank;
-                errors_ += status;
-            }
+        whole = false;
+        splint_ascending(values, statuses, 1, xmax, mx_, ytmp, y2tmp);
+        for (int x = 1; x <= xmax; ++x) {
+            const int status = rowStatus + statuses[x - 1];
+            row[(x - 1) * stride] = status == 0 ? static_cast<float>(values[x - 1]) : blank;
+            errors_ += status;
         }
         if (hook) hook->span(y, 1, xmax);
     }
-    known_ = allKept;
+    known_ = whole;
 }
 
 void BinSpline::diagnostics(const MArray<float, 2>& image, const MArray<float, 2>& sky) {

@@ -97,10 +97,7 @@ private:
     orv::MArray<double, 1> mx_, my_;
     int filled_ = 0;
     long errors_ = 0;
-    // Per pixel row, the values and second derivatives of the spline along
-    // x1 that the last evaluation used (valid while known_): a span between
-    // two node columns whose four numbers stay is the same as before.
-    std::vector<double> lastValues_, lastSecond_;
+    // The sky holds the last evaluation, every pixel of it.
     bool known_ = false;
 };
 

@@ -97,6 +97,12 @@ In tableOf(const MArray<double, 1>& a) { return {a.length(1) > 0 ? a.dataFirst()
 }  // namespace
 
 int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, double ypn, MArray<double, 1>& y2) {
+    std::vector<double> u;
+    return spline(x, y, yp1, ypn, y2, u);
+}
+
+int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, double ypn, MArray<double, 1>& y2,
+           std::vector<double>& u) {
     const int n = x.length(1), first = x.firstIndex(1);
     In yl{};
     Out y2l{};
@@ -105,7 +111,6 @@ int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, d
         for (int k = 0; k < n; ++k) y2l[k] = 0.0;
         return 1;
     }
-    std::vector<double> u;
     return splineLine(n, tableOf(x), yl, yp1, ypn, y2l, u);
 }
 
@@ -200,22 +205,15 @@ SplineWeights::SplineWeights(int first, int last, const MArray<double, 1>& xa)
 }
 
 void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, double* values) const {
-    evaluateInto(ya, y2a, values, 0, runs_.size());
+    evaluateInto(ya, y2a, values);
 }
 
 void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, float* values) const {
-    evaluateInto(ya, y2a, values, 0, runs_.size());
+    evaluateInto(ya, y2a, values);
 }
 
-void SplineWeights::evaluateRun(std::size_t r, const MArray<double, 1>& ya, const MArray<double, 1>& y2a,
-                                float* values) const {
-    evaluateInto(ya, y2a, values, r, r + 1);
-}
-
-// Runs first..last-1.
 template <class T>
-void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, T* values,
-                                 std::size_t first, std::size_t last) const {
+void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, T* values) const {
     In yl{}, y2l{};
     lineOf(ya, base_, n_, yl);
     lineOf(y2a, base_, n_, y2l);
@@ -223,8 +221,7 @@ void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<doubl
     const double* const b = b_.data();
     const double* const ca = ca_.data();
     const double* const cb = cb_.data();
-    for (std::size_t r = first; r < last; ++r) {
-        const Run& run = runs_[r];
+    for (const Run& run : runs_) {
         const double ylo = yl[run.klo], yhi = yl[run.klo + 1], y2lo = y2l[run.klo], y2hi = y2l[run.klo + 1];
         const double hh = run.hh;
         // splintAt's arithmetic, operation for operation.

@@ -19,6 +19,9 @@ constexpr double kNaturalSlope = 9.9e29;
 // be written, or untouched).
 int spline(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, double yp1, double ypn,
            orv::MArray<double, 1>& y2);
+// The same with a work table of the caller's, for many calls in a row.
+int spline(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, double yp1, double ypn,
+           orv::MArray<double, 1>& y2, std::vector<double>& work);
 
 // The spline through (xa, ya) with second derivatives y2a at x; outside the
 // table the cubic of the first or last interval. Returns 0, or 1 (value
@@ -63,17 +66,6 @@ public:
     void evaluate(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, double* values) const;
     // The same rounded to float.
     void evaluate(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, float* values) const;
-    // The points fall into runs, one per interval of the table. Run r holds
-    // the points [runBegin(r), runEnd(r)), whose values depend on the
-    // ordinates and second derivatives at positions runInterval(r) and
-    // runInterval(r) + 1 (from 0) of the table only.
-    std::size_t runs() const { return runs_.size(); }
-    std::size_t runBegin(std::size_t r) const { return runs_[r].begin; }
-    std::size_t runEnd(std::size_t r) const { return runs_[r].end; }
-    int runInterval(std::size_t r) const { return runs_[r].klo; }
-    // evaluate for the points of run r only, into values[runBegin(r) ..].
-    void evaluateRun(std::size_t r, const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a,
-                     float* values) const;
     // The same at the one abscissa first + j for every row of a grid:
     // ytmp(i) = the spline through ya(i, ·) with second derivatives y2a(i, ·)
     // (the second index running like xa), for every index i of ya's first
@@ -88,8 +80,7 @@ private:
         double hh;            // the interval's width squared
     };
     template <class T>
-    void evaluateInto(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, T* values,
-                      std::size_t first, std::size_t last) const;
+    void evaluateInto(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, T* values) const;
 
     bool valid_ = false;
     int n_ = 0, base_ = 0;
