@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcfitsio-dev libncurses-dev libccfits-dev
   fitsverify tmux procps tzdata
+  # References for bench/dornel/compare_mesh.sh only; nothing links them.
+  python3-photutils python3-scipy source-extractor
 )
 
 missing=()
