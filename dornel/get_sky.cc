@@ -6,7 +6,6 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
-#include <memory>
 #include <vector>
 
 #include "dornel/conversions.h"
