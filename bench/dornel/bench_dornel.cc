@@ -73,19 +73,25 @@ void BM_GetSky(benchmark::State& state) {
 }
 BENCHMARK(BM_GetSky)->Unit(benchmark::kMillisecond);
 
-// The double-median spline sky with the default settings (bins of 17 x 17
-// pixels, no second-median block, galaxy centre 1070, 1077).
+// Bins of 17 x 17 pixels, galaxy centre 1070, 1077, blocks of medrad.
+Parameter splineSettings(int medrad) {
+    Parameter p;
+    p.intervall = 8;
+    p.medrad = medrad;
+    p.verbose = 0;
+    p.cx = p.galcenter[0] = 1070;
+    p.cy = p.galcenter[1] = 1077;
+    p.nan = 0;
+    p.current_file = scratchName("spline");
+    return p;
+}
+
+// The double-median spline sky with the default settings (no second-median
+// block).
 void BM_Binspline(benchmark::State& state) {
     const Images& im = images();
     orv::MArray<float, 2> sky(im.image.shape());
-    Parameter p;
-    p.intervall = 8;
-    p.medrad = 0;
-    p.verbose = 0;
-    p.cx = 1070;
-    p.cy = 1077;
-    p.nan = 0;
-    p.current_file = scratchName("spline");
+    Parameter p = splineSettings(0);
     for (auto _ : state) {
         std::ostringstream out;
         std::streambuf* old = std::cout.rdbuf(out.rdbuf());
@@ -100,13 +106,8 @@ BENCHMARK(BM_Binspline)->Unit(benchmark::kMillisecond);
 void BM_SplineSky(benchmark::State& state) {
     const Images& im = images();
     orv::MArray<float, 2> sky(im.image.shape());
-    Parameter p;
-    p.intervall = 8;
-    p.medrad = 1;
-    p.verbose = 0;
+    Parameter p = splineSettings(1);
     p.kappa = 3;
-    p.galcenter[0] = 1070;
-    p.galcenter[1] = 1077;
     int n = 0;
     for (auto _ : state) {
         std::ostringstream out;

@@ -70,18 +70,23 @@ void OrvRead(benchmark::State& state, int bitimg) {
   state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
 }
 
+// CFITSIO's reading of the whole image as floats into a.
+void cfitsioReadImage(benchmark::State& state, const std::string& name, float* a) {
+  fitsfile* f = nullptr;
+  int status = 0, anynul = 0;
+  float nul = 0;
+  fits_open_file(&f, name.c_str(), READONLY, &status);
+  fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, &nul, a, &anynul, &status);
+  fits_close_file(f, &status);
+  if (status) state.SkipWithError("CFITSIO read failed");
+  benchmark::DoNotOptimize(a);
+}
+
 void CfitsioRead(benchmark::State& state, int bitimg) {
   const std::string name = cfitsioFile(bitimg);
   for (auto _ : state) {
-    fitsfile* f = nullptr;
-    int status = 0, anynul = 0;
-    float nul = 0;
     std::vector<float> a(static_cast<std::size_t>(kSide) * kSide);
-    fits_open_file(&f, name.c_str(), READONLY, &status);
-    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, &nul, a.data(), &anynul, &status);
-    fits_close_file(f, &status);
-    if (status) state.SkipWithError("CFITSIO read failed");
-    benchmark::DoNotOptimize(a.data());
+    cfitsioReadImage(state, name, a.data());
   }
   state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
 }
@@ -103,16 +108,7 @@ void OrvReadInto(benchmark::State& state, int bitimg) {
 void CfitsioReadInto(benchmark::State& state, int bitimg) {
   const std::string name = cfitsioFile(bitimg);
   std::vector<float> a(static_cast<std::size_t>(kSide) * kSide);
-  for (auto _ : state) {
-    fitsfile* f = nullptr;
-    int status = 0, anynul = 0;
-    float nul = 0;
-    fits_open_file(&f, name.c_str(), READONLY, &status);
-    fits_read_img(f, TFLOAT, 1, static_cast<LONGLONG>(kSide) * kSide, &nul, a.data(), &anynul, &status);
-    fits_close_file(f, &status);
-    if (status) state.SkipWithError("CFITSIO read failed");
-    benchmark::DoNotOptimize(a.data());
-  }
+  for (auto _ : state) cfitsioReadImage(state, name, a.data());
   state.SetBytesProcessed(state.iterations() * int64_t(kSide) * kSide * 4);
 }
 
