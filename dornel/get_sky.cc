@@ -108,7 +108,7 @@ private:
     template <bool Dense>
     double testRow(const ScaledSurface& fitted, int y, int& count) {
         const int n = Dense ? nx_ : alive_[y];
-        const int* const col = Dense ? nullptr : &pool_[start_[y]];
+        const int* const col = Dense ? nullptr : pool_.data() + start_[y];
         if (Dense) {
             fitted.row(y, surface_.data());
         } else {
@@ -181,7 +181,7 @@ private:
         const int n = Dense ? nx_ : alive_[y];
         // A whole row keeps its columns in outliers_ (free at this point) in
         // case it becomes a listed one.
-        int* const col = Dense ? outliers_.data() : &pool_[start_[y]];
+        int* const col = Dense ? outliers_.data() : pool_.data() + start_[y];
         int kept = 0, count = 0;
         for (int k = 0; k < n; ++k) {
             const int x = Dense ? k : col[k];
