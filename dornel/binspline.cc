@@ -115,7 +115,8 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
 
 BinSpline::BinSpline(const Parameter& p) : p_(p) {}
 
-void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* hook) {
+void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, MArray<float, 2>& sky,
+                    Hook* hook) {
     std::ostream& out = std::cout;
     const bool first = passes_ == 0;
     const int h = p_.intervall, r = p_.medrad, verbose = p_.verbose;
@@ -194,7 +195,7 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
         for (int x = 1; x <= xmax; ++x) binOfColumn_[x] = binOf(x, cx, kmin, kmax, xmax);
         for (int y = 1; y <= ymax; ++y) binOfRow_[y] = binOf(y, cy, lmin, lmax, ymax);
     }
-    firstMedians(image, first);
+    firstMedians(image, zeroed, first);
     if (verbose > 4) out << std::endl << " bin = " << std::endl << bin_ << std::endl;
 
     int ix0, ix1, iy0, iy1;
@@ -292,9 +293,15 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
     }
     if (verbose > 2) out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2_ << std::endl;
 
+    // The diagnostics show the image with its zeroed pixels.
+    MArray<float, 2> shown(image);
+    if (zeroed && verbose > 0) {
+        shown.makeReference(MArray<float, 2>(image.shape()));
+        shown = orv::merge(*zeroed != static_cast<unsigned char>(0), 0.0f, image);
+    }
     if (verbose > 0) {
         int jx0, jx1, jy0, jy1;
-        nonan(image, jx0, jx1, jy0, jy1, blank);
+        nonan(shown, jx0, jx1, jy0, jy1, blank);
         out << std::endl << "image borders: " << std::endl << " jx0 = " << jx0 << std::endl << " jx1 = " << jx1
             << std::endl << " jy0 = " << jy0 << std::endl << " jy1 = " << jy1 << std::endl;
     }
@@ -315,24 +322,34 @@ void BinSpline::run(const MArray<float, 2>& image, MArray<float, 2>& sky, Hook* 
         }
     }
     if (errors_ != 0) std::cerr << errors_ << " errors in " << p_.current_file << std::endl;
-    diagnostics(image, sky);
+    diagnostics(shown, sky);
     out << " ------------------------------------------------------" << std::endl;
     ++passes_;
     if (hook && !during)
         for (int y = 1; y <= ymax; ++y) hook->span(y, 1, xmax);
 }
 
-void BinSpline::firstMedians(const MArray<float, 2>& image, bool all) {
+void BinSpline::firstMedians(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, bool all) {
     const float blank = p_.nan;
     const int h = h_;
+    // A window with its zeroed pixels made 0, for the median.
+    MArray<float, 2> values;
+    if (zeroed) values.makeReference(MArray<float, 2>(static_cast<int>(E_), static_cast<int>(E_)));
     for (int l = static_cast<int>(lmin_); l <= lmax_; ++l) {
         const long long y = cy_ + l * E_;
         for (int k = static_cast<int>(kmin_); k <= kmax_; ++k) {
             const long long x = cx_ + k * E_;
             if (h < x && x <= xmax_ - h && h < y && y <= ymax_ - h && (all || dirty_[index(k, l)])) {
-                const MArray<float, 2> window(image, Range(static_cast<int>(x - h), static_cast<int>(x + h)),
-                                              Range(static_cast<int>(y - h), static_cast<int>(y + h)));
-                bin_(k, l) = orv::median_exact(window, blank);
+                const Range xr(static_cast<int>(x - h), static_cast<int>(x + h));
+                const Range yr(static_cast<int>(y - h), static_cast<int>(y + h));
+                const MArray<float, 2> window(image, xr, yr);
+                if (zeroed) {
+                    values = orv::merge(MArray<unsigned char, 2>(*zeroed, xr, yr) != static_cast<unsigned char>(0),
+                                        0.0f, window);
+                    bin_(k, l) = orv::median_exact(values, blank);
+                } else {
+                    bin_(k, l) = orv::median_exact(window, blank);
+                }
             }
             if (all) {
                 binx_(k) = static_cast<double>(x);

@@ -30,7 +30,7 @@ public:
 
     // Fills sky (the image's shape) from the image: the same arrays, of
     // the same shape, in every pass. Throws as binspline does.
-    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky) { run(image, sky, nullptr); }
+    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky) { run(image, nullptr, sky, nullptr); }
     // The same, calling changed(y, x0, x1) for the pixels x0..x1 of row y
     // of the sky as soon as they are made, for every span of pixels whose
     // value may differ from the pass before (every pixel in the first pass):
@@ -38,10 +38,14 @@ public:
     // only where the sky changed. Below verbosity 1 the pass never reads
     // those pixels of the image again, so that they may change; with a
     // verbosity above 0 every row is handed over whole after the pass.
+    // The image may come with zeroed, of its shape: a pixel where zeroed
+    // is not 0 counts as 0 (blank), so that a clipped image need not be
+    // made.
     template <class F>
-    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky, F changed) {
+    void pass(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed,
+              orv::MArray<float, 2>& sky, F changed) {
         SpanHook<F> hook(changed);
-        run(image, sky, &hook);
+        run(image, zeroed, sky, &hook);
     }
     // Reports pixel (x, y) of the image as changed since the last pass.
     void changed(int x, int y) {
@@ -65,9 +69,10 @@ private:
         F& f;
     };
 
-    void run(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky, Hook* hook);
+    void run(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed,
+             orv::MArray<float, 2>& sky, Hook* hook);
 
-    void firstMedians(const orv::MArray<float, 2>& image, bool all);
+    void firstMedians(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed, bool all);
     // The second median of node (p, q), with the widening search; returns
     // the half-width in bins of the square of bins it looked at.
     int secondMedian(int pp, int q, double& value);

@@ -14,19 +14,21 @@ namespace {
 // Pixels that differ from 0 (NaN included).
 long nonBlank(const MArray<float, 2>& a) { return orv::sum(orv::merge(a == 0.0f, 0L, 1L)); }
 
-// Pixels x0..x1 of row y of work = merge((image - sky) > kappa·err, 0,
-// image), the difference in float and the product in double; reports the
-// pixels whose value changed to the spline. Returns by how much the count
+// The clipped image work = merge((image - sky) > kappa·err, 0, image), the
+// difference in float and the product in double, is kept as the image and
+// `zeroed`, the pixels of the image that work has as 0 instead. For the
+// pixels x0..x1 of row y: brings zeroed up to date, reports the pixels of
+// work whose value changed to the spline, and returns by how much the count
 // of the pixels of work that are not 0 changed. row is a buffer of a row.
 long clipSpan(int y, int x0, int x1, const MArray<float, 2>& image, const MArray<float, 2>& err,
-              const MArray<float, 2>& sky, double kappa, MArray<float, 2>& work, BinSpline& spline,
+              const MArray<float, 2>& sky, double kappa, MArray<unsigned char, 2>& zeroed, BinSpline& spline,
               std::vector<float>& row) {
     const int n = x1 - x0 + 1;
     const float* const im = &image(x0, y);
     const float* const er = &err(x0, y);
     const float* const sk = &sky(x0, y);
-    float* const wo = &work(x0, y);
-    const orv::index_t si = image.stride(1), se = err.stride(1), ss = sky.stride(1), sw = work.stride(1);
+    unsigned char* const was = &zeroed(x0, y);
+    const orv::index_t si = image.stride(1), se = err.stride(1), ss = sky.stride(1), sz = zeroed.stride(1);
     float* const r = row.data();
     // The span first, in a loop free of branches; then the pixels that changed.
     if (si == 1 && se == 1 && ss == 1) {
@@ -40,13 +42,15 @@ long clipSpan(int y, int x0, int x1, const MArray<float, 2>& image, const MArray
             r[i] = static_cast<double>(v - sk[i * ss]) > kappa * static_cast<double>(er[i * se]) ? 0.0f : v;
         }
     }
-    if (sw == 1 && std::memcmp(wo, r, static_cast<std::size_t>(n) * sizeof(float)) == 0) return 0;
     long change = 0;
     for (int i = 0; i < n; ++i) {
-        // Compared bit by bit: a NaN pixel is no change.
-        if (std::memcmp(&wo[i * sw], &r[i], sizeof(float)) == 0) continue;
-        change += (r[i] != 0.0f) - (wo[i * sw] != 0.0f);
-        wo[i * sw] = r[i];
+        // Compared bit by bit: a NaN pixel is never clipped, and one of +0
+        // is the same clipped or not.
+        const float v = im[i * si];
+        const unsigned char now = std::memcmp(&r[i], &v, sizeof(float)) != 0;
+        if (now == was[i * sz]) continue;
+        was[i * sz] = now;
+        change += (v != 0.0f) * (now ? -1 : 1);  // work's pixel went to 0, or came back
         spline.changed(x0 + i, y);
     }
     return change;
@@ -66,16 +70,17 @@ void spline_sky(MArray<float, 2> image, MArray<float, 2> err, MArray<float, 2> s
 
     const long start = nonBlank(image);
     std::cout << 0 << ") notnan = " << start << std::endl;
-    MArray<float, 2> work(image.shape());
-    work = image;
+    // The clipped image as the pixels of the image it has as 0.
+    MArray<unsigned char, 2> zeroed(image.shape());
+    zeroed = static_cast<unsigned char>(0);
     // Made again in every pass from the pixels the clipping changed.
     BinSpline spline(p);
     long previous = start, n = start;
     std::vector<float> row(static_cast<std::size_t>(image.length(1)));
     for (int j = 1;; ++j) {
         // Clipped as soon as the sky is made, and only where it changed.
-        spline.pass(work, sky, [&](int y, int x0, int x1) {
-            n += clipSpan(y, x0, x1, image, err, sky, p.kappa, work, spline, row);
+        spline.pass(image, j == 1 ? nullptr : &zeroed, sky, [&](int y, int x0, int x1) {
+            n += clipSpan(y, x0, x1, image, err, sky, p.kappa, zeroed, spline, row);
         });
         std::cout << j << ") notnan = " << n << std::endl;
         if (n >= previous) break;
@@ -87,6 +92,8 @@ void spline_sky(MArray<float, 2> image, MArray<float, 2> err, MArray<float, 2> s
         }
     }
     if (p.verbose > 0) {
+        MArray<float, 2> work(image.shape());
+        work = orv::merge(zeroed != static_cast<unsigned char>(0), 0.0f, image);
         orv::FitsOut out(dir + "cut_" + base);
         out << work;
     }
