@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "dornel/conversions.h"
@@ -117,18 +118,22 @@ private:
         }
         const float* const wr = w_ + at0(y);
         const float* const er = e_ + at0(y);
+        const float* const surface = surface_.data();
+        int* const outliers = outliers_.data();
+        const double nan = nan_, kappa = kappa_;
         // Without branches, and in four partial sums that do not wait for
         // each other.
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        int found = 0;
         const auto test = [&](int k, double& sum) {
             const int x = Dense ? k : col[k];
             const float v = wr[x];
-            const bool kept = Dense ? static_cast<double>(v) != nan_ : true;
-            const float d = v - surface_[k];
+            const bool kept = Dense ? static_cast<double>(v) != nan : true;
+            const float d = v - surface[k];
             const double dd = d;
             sum += kept & (std::fabs(dd) <= std::numeric_limits<double>::max()) ? dd * dd : 0.0;
-            outliers_[count] = x + 1;  // kept only when it is one
-            count += kept & (std::fabs(d) >= kappa_ * static_cast<double>(er[x]));
+            outliers[found] = x + 1;  // kept only when it is one
+            found += kept & (std::fabs(d) >= kappa * static_cast<double>(er[x]));
         };
         int k = 0;
         for (; k + 3 < n; k += 4) {
@@ -138,28 +143,43 @@ private:
             test(k + 3, s3);
         }
         for (; k < n; ++k) test(k, s0);
+        count = found;
         return (s0 + s1) + (s2 + s3);
     }
 
     // Marks the circles around the `count` outliers of row y. Spans that
     // touch are merged and filled once, so that a row full of outliers
-    // costs no more than a row of pixels per row offset.
+    // costs no more than a row of pixels per row offset; the spans of one
+    // width serve every row offset of that width (the widths shrink from
+    // the middle row outwards).
     void markCircles(int y, int count) {
-        for (int v = -circle_.rows; v <= circle_.rows; ++v) {
-            const int t = y + v, width = circle_.width[v + circle_.rows];
-            if (t < 1 || t > ny_) continue;
-            unsigned char* const mr = marksOf(t);
-            int from = 0, to = -1;  // the span being merged, columns from 1
-            for (int k = 0; k < count; ++k) {
-                const int x = outliers_[k], a = std::max(1, x - width), b = std::min(nx_, x + width);
-                if (a > to + 1) {
-                    if (to >= from) std::fill(mr + from - 1, mr + to, static_cast<unsigned char>(1));
-                    from = a;
+        int merged = -1;  // the width the spans are for
+        for (int v = 0; v <= circle_.rows; ++v) {
+            const int width = circle_.width[v + circle_.rows];
+            if (width != merged) {
+                spans_.clear();
+                int from = 0, to = -1;  // the span being merged, columns from 1
+                for (int k = 0; k < count; ++k) {
+                    const int x = outliers_[k], a = std::max(1, x - width), b = std::min(nx_, x + width);
+                    if (a > to + 1) {
+                        if (to >= from) spans_.emplace_back(from, to);
+                        from = a;
+                    }
+                    to = b;
                 }
-                to = b;
+                if (to >= from) spans_.emplace_back(from, to);
+                merged = width;
             }
-            if (to >= from) std::fill(mr + from - 1, mr + to, static_cast<unsigned char>(1));
+            fill(y - v);
+            if (v > 0) fill(y + v);
         }
+    }
+
+    // Marks the spans in row t, when there is one.
+    void fill(int t) {
+        if (t < 1 || t > ny_) return;
+        unsigned char* const mr = marksOf(t);
+        for (const auto& span : spans_) std::fill(mr + span.first - 1, mr + span.second, static_cast<unsigned char>(1));
     }
 
     // Blanks the marked pixels of row y, drops the blank ones from its
@@ -182,21 +202,27 @@ private:
         // A whole row keeps its columns in outliers_ (free at this point) in
         // case it becomes a listed one.
         int* const col = Dense ? outliers_.data() : pool_.data() + start_[y];
+        // In locals, which the stores of the loop cannot change.
+        int* const xs = xs_.data();
+        double* const ws = ws_.data();
+        double* const zs = zs_.data();
+        const float blank = blank_;
+        const double nan = nan_, tresh = tresh_;
         int kept = 0, count = 0;
         for (int k = 0; k < n; ++k) {
             const int x = Dense ? k : col[k];
-            if (mr[x]) wr[x] = blank_;
+            if (mr[x]) wr[x] = blank;
             const float v = wr[x];
             const double dv = v;
-            if (dv == nan_) continue;
+            if (dv == nan) continue;
             col[kept++] = x;
             const float error = er[x];
-            if (!(std::fabs(v) <= std::numeric_limits<float>::max() && dv <= tresh_ && error > 0.0f &&
+            if (!(std::fabs(v) <= std::numeric_limits<float>::max() && dv <= tresh && error > 0.0f &&
                   error <= std::numeric_limits<float>::max()))
                 continue;
-            xs_[count] = x + 1;
-            ws_[count] = error;
-            zs_[count] = dv;
+            xs[count] = x + 1;
+            ws[count] = error;
+            zs[count] = dv;
             ++count;
         }
         alive_[y] = kept;
@@ -226,6 +252,7 @@ private:
     std::vector<int> pool_;
     // Buffers of one row.
     std::vector<int> xs_, outliers_;
+    std::vector<std::pair<int, int>> spans_;  // of the circles of a row, columns from 1
     std::vector<double> ws_, zs_;
     std::vector<float> surface_;
 };
