@@ -1,5 +1,6 @@
 #include "dornel/spline_sky.h"
 
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <vector>
@@ -19,10 +20,11 @@ long nonBlank(const MArray<float, 2>& a) { return orv::sum(orv::merge(a == 0.0f,
 // `zeroed`, the pixels of the image that work has as 0 instead. For the
 // pixels x0..x1 of row y: brings zeroed up to date, reports the pixels of
 // work whose value changed to the spline, and returns by how much the count
-// of the pixels of work that are not 0 changed. row is a buffer of a row.
+// of the pixels of work that are not 0 changed. row and state are buffers
+// of a row.
 long clipSpan(int y, int x0, int x1, const MArray<float, 2>& image, const MArray<float, 2>& err,
               const MArray<float, 2>& sky, double kappa, MArray<unsigned char, 2>& zeroed, BinSpline& spline,
-              std::vector<float>& row) {
+              std::vector<float>& row, std::vector<unsigned char>& state) {
     const int n = x1 - x0 + 1;
     const float* const im = &image(x0, y);
     const float* const er = &err(x0, y);
@@ -42,15 +44,26 @@ long clipSpan(int y, int x0, int x1, const MArray<float, 2>& image, const MArray
             r[i] = static_cast<double>(v - sk[i * ss]) > kappa * static_cast<double>(er[i * se]) ? 0.0f : v;
         }
     }
+    // Which pixels work now has as 0 instead of the image's value, compared
+    // bit by bit: a NaN pixel is never clipped, and one of +0 is the same
+    // clipped or not.
+    unsigned char* const now = state.data();
+    if (si == 1) {
+        for (int i = 0; i < n; ++i) {
+            std::uint32_t a, b;
+            std::memcpy(&a, &r[i], sizeof a);
+            std::memcpy(&b, &im[i], sizeof b);
+            now[i] = a != b;
+        }
+        if (sz == 1 && std::memcmp(now, was, static_cast<std::size_t>(n)) == 0) return 0;
+    } else {
+        for (int i = 0; i < n; ++i) now[i] = std::memcmp(&r[i], &im[i * si], sizeof(float)) != 0;
+    }
     long change = 0;
     for (int i = 0; i < n; ++i) {
-        // Compared bit by bit: a NaN pixel is never clipped, and one of +0
-        // is the same clipped or not.
-        const float v = im[i * si];
-        const unsigned char now = std::memcmp(&r[i], &v, sizeof(float)) != 0;
-        if (now == was[i * sz]) continue;
-        was[i * sz] = now;
-        change += (v != 0.0f) * (now ? -1 : 1);  // work's pixel went to 0, or came back
+        if (now[i] == was[i * sz]) continue;
+        was[i * sz] = now[i];
+        change += (im[i * si] != 0.0f) * (now[i] ? -1 : 1);  // work's pixel went to 0, or came back
         spline.changed(x0 + i, y);
     }
     return change;
@@ -77,10 +90,11 @@ void spline_sky(MArray<float, 2> image, MArray<float, 2> err, MArray<float, 2> s
     BinSpline spline(p);
     long previous = start, n = start;
     std::vector<float> row(static_cast<std::size_t>(image.length(1)));
+    std::vector<unsigned char> state(row.size());
     for (int j = 1;; ++j) {
         // Clipped as soon as the sky is made, and only where it changed.
         spline.pass(image, j == 1 ? nullptr : &zeroed, sky, [&](int y, int x0, int x1) {
-            n += clipSpan(y, x0, x1, image, err, sky, p.kappa, zeroed, spline, row);
+            n += clipSpan(y, x0, x1, image, err, sky, p.kappa, zeroed, spline, row, state);
         });
         std::cout << j << ") notnan = " << n << std::endl;
         if (n >= previous) break;
