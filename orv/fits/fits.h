@@ -1,5 +1,6 @@
-// FITS image streams: memory-mapped reading of a primary image or IMAGE
-// extension (FitsIn), and writing of one primary image (FitsOut).
+// FITS image streams: reading of a primary image or IMAGE extension
+// (FitsIn; whole images in blocks, regions and raw data through a memory
+// map), and writing of one primary image (FitsOut).
 #ifndef ORV_FITS_FITS_H
 #define ORV_FITS_FITS_H
 
