@@ -1,11 +1,11 @@
 // A whole fit of a Sersic galaxy on a sky plane, 256 x 256 pixels, no PSF:
 // the time per iteration of the fit loop, and of the model rendering alone
 // that every iteration contains.
-#include "torvex/components.h"
-#include "torvex/levmar.h"
-#include "torvex/mkmodel.h"
+#include "torvex/model/sersic.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/model/mkmodel.h"
 #include "torvex/structs.h"
-#include "torvex/workarrays.h"
+#include "torvex/fit/workarrays.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,12 +11,13 @@
 // older revision too.
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
-#include "torvex/components.h"
-#include "torvex/convolve.h"
-#include "torvex/levmar.h"
-#include "torvex/mkmodel.h"
-#include "torvex/psf.h"
-#include "torvex/workarrays.h"
+#include "torvex/model/sersic.h"
+#include "torvex/psf/convolve.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/psf/psfcheck.h"
+#include "torvex/psf/cgrid.h"
+#include "torvex/fit/workarrays.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,9 @@
 // Rendering of one component with its derivative images on a 512 x 512
 // grid, the work of one model evaluation of a fit without PSF.  The Nuker
 // integrates the pixels near its centre on its polar grid.
-#include "torvex/components.h"
+#include "torvex/model/sersic.h"
+#include "torvex/model/profiles.h"
+#include "torvex/model/nuker.h"
 #include "torvex/structs.h"
 
 #include <benchmark/benchmark.h>

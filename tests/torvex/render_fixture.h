@@ -3,8 +3,7 @@
 #ifndef TESTS_TORVEX_RENDER_FIXTURE_H
 #define TESTS_TORVEX_RENDER_FIXTURE_H
 
-#include "torvex/ellipse.h"
-#include "torvex/render.h"
+#include "torvex/model/render.h"
 #include "torvex/structs.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Component completion and the position-angle normaliser.
-#include "torvex/assign_pars.h"
-#include "torvex/pa.h"
+#include "torvex/input/assign_pars.h"
+#include "torvex/model/pa.h"
 
 #include <gtest/gtest.h>
 

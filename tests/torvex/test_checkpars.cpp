@@ -1,7 +1,7 @@
 // Parameter values that no profile can render are refused, in the
 // parameter file and before a run.
-#include "torvex/checkpars.h"
-#include "torvex/parfile.h"
+#include "torvex/input/checkpars.h"
+#include "torvex/input/read_input.h"
 
 #include <gtest/gtest.h>
 

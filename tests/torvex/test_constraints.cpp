@@ -1,5 +1,5 @@
 // The constraint file and what its constraints do to a trial step.
-#include "torvex/constraints.h"
+#include "torvex/fit/constraints.h"
 
 #include "fit_helpers.h"
 

@@ -1,6 +1,6 @@
 // The key-window search over process listings, and the keys of a fit read
 // from a curses screen on a pseudo-terminal.
-#include "torvex/display.h"
+#include "torvex/display/display.h"
 
 #include "fit_helpers.h"
 

@@ -1,7 +1,6 @@
 // Generalised-ellipse geometry: radius, area ratio, sampling rule and the
 // polar-cell routines.
 #include "render_fixture.h"
-#include "torvex/ellipse.h"
 
 #include <gtest/gtest.h>
 

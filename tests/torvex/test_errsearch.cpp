@@ -1,12 +1,11 @@
 // The error search by re-fits and its root finders: on chi^2 surfaces of
 // known shape, and on a real fit of a sky plane with seeded noise whose
 // uncertainties are known in closed form.
-#include "torvex/errsearch.h"
+#include "torvex/fit/errsearch.h"
 
 #include "numerics/numrec.h"
-#include "torvex/levmar.h"
-#include "torvex/mrqmin.h"
-#include "torvex/workarrays.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/fit/workarrays.h"
 
 #include "../numerics/nr_death.h"
 

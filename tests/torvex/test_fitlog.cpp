@@ -1,6 +1,7 @@
 // The restart file and the fit.log entry.
-#include "torvex/fitlog.h"
-#include "torvex/parfile.h"
+#include "torvex/output/fitlog.h"
+#include "torvex/output/outmenu.h"
+#include "torvex/input/menu.h"
 
 #include "fits_util.h"
 

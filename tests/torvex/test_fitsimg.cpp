@@ -1,6 +1,8 @@
 // FITS images in and out, checked against files written and read by
 // CFITSIO directly, and the fit-region cut.
-#include "torvex/fitsimg.h"
+#include "torvex/input/readfits.h"
+#include "torvex/output/writefits.h"
+#include "torvex/fit/to_mini.h"
 
 #include "fits_util.h"
 

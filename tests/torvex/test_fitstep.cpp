@@ -1,8 +1,8 @@
 // The parts of a fit step that need no rendering: the countdown rule, trial
 // limits, flat vectors, chi^2 over usable pixels and the uncertainties.
-#include "torvex/levmar.h"
-#include "torvex/mrqmin.h"
-#include "torvex/workarrays.h"
+#include "torvex/fit/countdown.h"
+#include "torvex/fit/mrqmin.h"
+#include "torvex/fit/workarrays.h"
 
 #include "fit_helpers.h"
 

@@ -1,10 +1,10 @@
 // The fit loop in process: a sky plane fitted to noisy data, with the
 // keyboard's iteration limit and quit, the case of nothing to fit, and the
 // step routine's accept and reject rules.
-#include "torvex/constraints.h"
-#include "torvex/levmar.h"
-#include "torvex/mrqmin.h"
-#include "torvex/workarrays.h"
+#include "torvex/fit/constraints.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/fit/mrqmin.h"
+#include "torvex/fit/workarrays.h"
 
 #include "fit_helpers.h"
 

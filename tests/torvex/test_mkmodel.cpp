@@ -2,8 +2,9 @@
 // type words and the parameters of a component rendered on its
 // convolution box.
 #include "render_fixture.h"
-#include "torvex/components.h"
-#include "torvex/mkmodel.h"
+#include "torvex/model/sersic.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/psf/convolve_components.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The output image block and its header, read back with CFITSIO and
 // checked with fitsverify.
-#include "torvex/fitsimg.h"
-#include "torvex/mkmodel.h"
-#include "torvex/output.h"
-#include "torvex/workarrays.h"
+#include "torvex/output/writefits.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/output/outmodel.h"
+#include "torvex/fit/workarrays.h"
 
 #include "fits_util.h"
 

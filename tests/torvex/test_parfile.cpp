@@ -1,6 +1,7 @@
 // The parameter file: line syntax, the menu writer, the editor, and the
 // program's start-up on real files.
-#include "torvex/parfile.h"
+#include "torvex/input/read_input.h"
+#include "torvex/input/menu.h"
 
 #include "fits_util.h"
 

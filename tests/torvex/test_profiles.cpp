@@ -2,7 +2,9 @@
 // total flux, their characteristic points and every derivative image.
 #include "profile_truth.h"
 #include "render_fixture.h"
-#include "torvex/components.h"
+#include "torvex/model/sersic.h"
+#include "torvex/model/profiles.h"
+#include "torvex/model/nuker.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // convolution boxes, convolved with the shifted PSF and binned back, against
 // analytic Gaussians (a Sersic profile of n = 0.5 is a Gaussian).
 #include "psf_helpers.h"
-#include "torvex/components.h"
-#include "torvex/mkmodel.h"
-#include "torvex/render.h"
+#include "torvex/model/sersic.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/model/render.h"
 
 #include <gtest/gtest.h>
 

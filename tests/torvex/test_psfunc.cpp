@@ -1,6 +1,7 @@
 // The sky plane and the point source.
 #include "psf_helpers.h"
-#include "torvex/psfunc.h"
+#include "torvex/psf/psfunc.h"
+#include "torvex/model/sky.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // integration and every analytic derivative image.
 #include "numerics/numrec.h"
 #include "render_fixture.h"
-#include "torvex/components.h"
+#include "torvex/model/sersic.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Sigma image estimate, repair of a given sigma image, bad-pixel lists.
-#include "torvex/sigma.h"
+#include "torvex/input/sigma.h"
 
 #include "fit_helpers.h"
 
