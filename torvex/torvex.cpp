@@ -1,6 +1,7 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
 #include "torvex/input/assign_pars.h"
 #include "torvex/input/checkpars.h"
+#include "torvex/model/component_types.h"
 #include "torvex/model/sersic.h"
 #include "torvex/fit/constraints.h"
 #include "torvex/display/display.h"
@@ -110,9 +111,9 @@ void warn_point_sources_without_psf(const fitpars *fpar)
         if (objtype_is(p->objtype, "none"))
             continue;
         n++;
-        if (objtype_is(p->objtype, "psf")) {
+        const component_type *t = find_component_type(p->objtype);
+        if (t && t->kind == component_kind::point)
             which += (count++ ? ", " : "") + std::to_string(n);
-        }
     }
     if (count == 0)
         return;

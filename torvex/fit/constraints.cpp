@@ -1,5 +1,7 @@
 #include "torvex/fit/constraints.h"
 
+#include "torvex/model/component_types.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -182,37 +184,37 @@ int parconv(char *word)
     conv2lower(word);
     auto starts = [word](const char *p) { return strncmp(word, p, strlen(p)) == 0; };
     if (starts("x") || starts("sky"))
-        return 1;
+        return SLOT_X; // the sky's level
     if (starts("y"))
-        return 2;
+        return SLOT_Y;
     if (starts("mag"))
-        return 3;
+        return SLOT_MAG;
     if (starts("re") || starts("rs") || starts("rb"))
-        return 4;
+        return SLOT_SIZE;
     if (starts("n") || starts("alpha"))
-        return 5;
+        return SLOT_SERSIC_N; // the Nuker alpha's slot too
     if (starts("beta"))
-        return 6;
+        return SLOT_NUKER_BETA;
     if (starts("gamma"))
-        return 7;
+        return SLOT_NUKER_GAMMA;
     if (starts("q") || starts("b/a"))
-        return 8;
+        return SLOT_Q;
     if (starts("pa"))
-        return 9;
+        return SLOT_PA;
     if (starts("c"))
-        return 10;
+        return SLOT_C;
     return -1;
 }
 
 void offset_constraints(cons *constr, const fitpars *fpar, float xoff, float yoff)
 {
     for (cons *c = constr; c && c->comp[1] != 0; c = c->next) {
-        if (c->op != 't' || (c->par != 1 && c->par != 2))
+        if (c->op != 't' || (c->par != SLOT_X && c->par != SLOT_Y))
             continue;
         const fitpars *p = component(fpar, c->comp[1]);
-        if (!p || objtype_is(p->objtype, "sky"))
+        if (!p || !has_position(p->objtype))
             continue;
-        const float off = c->par == 1 ? xoff : yoff;
+        const float off = c->par == SLOT_X ? xoff : yoff;
         c->cval[1] += off;
         c->cval[2] += off;
     }

@@ -1,10 +1,12 @@
 // What the fit loop decides and shows after every iteration.
 #include "torvex/fit/countdown.h"
 
+#include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <ncurses.h>
 
 int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, int ndof,
@@ -43,31 +45,21 @@ int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, in
 void printpar(int lowx, int lowy, fitpars *fpar)
 {
     for (fitpars *p = fpar; p; p = p->next) {
-        const float x = lowx + p->a[1] - 1;
-        const float y = lowy + p->a[2] - 1;
-        p->a[9] = pa(p->a[9]);
-        const float *a = p->a;
-        const char *t = p->objtype;
-        if (objtype_is(t, "sersic") || objtype_is(t, "moffat"))
-            pfunc(" %-9s: (%6.2f, %6.2f)  %7.2f %8.2f %7.2f  %6.2f  %6.2f %6.2f\n", t, x, y, a[3],
-                  a[4], a[5], a[8], a[9], a[10]);
-        else if (objtype_is(t, "devauc") || objtype_is(t, "expdisk") ||
-                 objtype_is(t, "gaussian"))
-            pfunc(" %-9s: (%6.2f, %6.2f)  %7.2f %8.2f    ----  %6.2f  %6.2f %6.2f\n", t, x, y, a[3],
-                  a[4], a[8], a[9], a[10]);
-        else if (objtype_is(t, "psf"))
-            pfunc(" %-9s: (%6.2f, %6.2f)  %7.2f     ----    ----    ----    ----   ----\n", t, x, y,
-                  a[3]);
-        else if (objtype_is(t, "nuker"))
-            pfunc(" %-9s: (%6.2f, %6.2f)  %5.2f %7.2f %5.2f %4.2f %4.2f  %5.2f %5.2f %5.2f\n", t, x,
-                  y, a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
-        else if (objtype_is(t, "king"))
-            pfunc(" %-9s: (%6.2f, %6.2f)  %7.2f %6.2f %6.2f %5.2f %5.2f %6.2f %6.2f\n", t, x, y,
-                  a[3], a[4], a[5], a[6], a[8], a[9], a[10]);
-        else if (objtype_is(t, "sky"))
-            pfunc(" sky      : [%6.2f, %6.2f]  %7.2e   %-5.2e   %-5.2e\n",
-                  static_cast<float>(xskycent + lowx - 1), static_cast<float>(yskycent + lowy - 1),
-                  a[1], a[2], a[3]);
+        p->a[SLOT_PA] = pa(p->a[SLOT_PA]);
+        const component_type *t = find_component_type(p->objtype);
+        if (!t)
+            continue;
+        double v[NSLOTS + 1];
+        for (int k = 1; k <= NSLOTS; k++)
+            v[k] = p->a[k];
+        std::string head;
+        if (t->kind == component_kind::plane)
+            head = format_text(t->iteration.head, static_cast<float>(xskycent + lowx - 1),
+                               static_cast<float>(yskycent + lowy - 1));
+        else
+            head = format_text(t->iteration.head, p->objtype, lowx + p->a[SLOT_X] - 1,
+                               lowy + p->a[SLOT_Y] - 1);
+        pfunc("%s", print_line(t->iteration, head, v).c_str());
     }
     if (display_is("curses"))
         refresh();

@@ -6,6 +6,7 @@
 #include "torvex/fit/errsearch.h"
 
 #include "torvex/input/checkpars.h"
+#include "torvex/model/component_types.h"
 
 #include "numerics/numrec.h"
 
@@ -18,7 +19,7 @@ void copy_pars(float *a, int *ia, fitpars *fpar, int direction)
         return;
     int k = 1;
     for (fitpars *p = fpar; p; p = p->next)
-        for (int s = 1; s <= 10; s++, k++) {
+        for (int s = 1; s <= NSLOTS; s++, k++) {
             if (direction == 1) {
                 a[k] = p->a[s];
                 if (ia)
@@ -33,11 +34,21 @@ int deriv_table(const fitpars *fpar, const derivs *df, const float **tab)
 {
     int j = 0;
     for (; fpar && df; fpar = fpar->next, df = df->next)
-        for (int s = 1; s <= 10; s++)
+        for (int s = 1; s <= NSLOTS; s++)
             if (fpar->ia[s] == 1)
                 tab[++j] = &df->dpm[s][1][1];
     return j;
 }
+
+namespace {
+
+bool size_slot(const char *type, int slot)
+{
+    const component_type *t = find_component_type(type);
+    return t && t->slot[slot].size;
+}
+
+} // namespace
 
 void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
                  const fitpars *fpar)
@@ -46,7 +57,7 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
     const fitpars *p = fpar;
     bool turn_pa = false; // the axis ratio of this component was inverted
     for (int k = 1; k <= ma; k++) {
-        const int s = (k - 1) % 10 + 1;
+        const int s = (k - 1) % NSLOTS + 1;
         if (s == 1) {
             if (k > 1 && p)
                 p = p->next;
@@ -58,7 +69,7 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
         float t = static_cast<float>(a[k] + da[j]);
         const float av = a[k];
         switch (s) {
-        case 8:
+        case SLOT_Q:
             // Magnitude first, so that q stays in (0, 1] whatever its sign.
             t = std::fabs(t);
             if (t > 1) {
@@ -70,11 +81,11 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
             if (t < 0)
                 t = std::fabs(t);
             break;
-        case 9:
+        case SLOT_PA:
             if (turn_pa)
                 t += 90;
             break;
-        case 4:
+        case SLOT_SIZE:
             if (t / av >= 10)
                 t = 10 * av;
             else if (av / t >= 10)
@@ -84,9 +95,9 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
             if (t <= 0)
                 t = 0.01f;
             break;
-        case 5:
-            if (p && objtype_is(p->objtype, "king"))
-                break;
+        case SLOT_SERSIC_N: // also the Moffat power law and the Nuker alpha
+            if (p && size_slot(p->objtype, s))
+                break; // the King truncation radius takes no step limit
             if (std::fabs(t / av) >= 10)
                 t = 10 * av;
             else if (av / t >= 10)
@@ -94,19 +105,19 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
             if (t > 20 || t < 0)
                 t = STEP_SENTINEL;
             break;
-        case 1:
-        case 2:
+        case SLOT_X: // for the sky, its level and its slope along x
+        case SLOT_Y:
             if (t - av >= 100000)
                 t = av + 100000;
             else if (av - t >= 100000)
                 t = av - 100000;
             break;
-        case 10:
+        case SLOT_C:
             if (t <= MIN_DISKINESS)
                 t = MIN_DISKINESS;
             break;
-        case 6:
-        case 7:
+        case SLOT_NUKER_BETA: // also the King alpha
+        case SLOT_NUKER_GAMMA:
             if (t < 0)
                 t = 0;
             break;
@@ -142,7 +153,7 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
     }
     int nfree = 0;
     for (; fpar; fpar = fpar->next)
-        for (int k = 1; k <= 10; k++)
+        for (int k = 1; k <= NSLOTS; k++)
             nfree += fpar->ia[k] == 1;
     *ndof = static_cast<int>(used - nfree);
     return chi2;
@@ -227,6 +238,6 @@ void assign_err(fitpars *fpar, const double *sigma, float chi2nu)
     const double scale = std::sqrt(static_cast<double>(chi2nu));
     int k = 1;
     for (fitpars *p = fpar; p; p = p->next)
-        for (int s = 1; s <= 10; s++, k++)
+        for (int s = 1; s <= NSLOTS; s++, k++)
             p->sig[s] = static_cast<float>(sigma[k] * scale);
 }

@@ -1,5 +1,6 @@
 #include "torvex/fit/to_mini.h"
 
+#include "torvex/model/component_types.h"
 #include "torvex/display/quit.h"
 
 #include <algorithm>
@@ -58,10 +59,10 @@ void free_mini(image *img)
 void offset_center(fitpars *fpar, convpars *cpar, float xoff, float yoff)
 {
     for (fitpars *p = fpar; p; p = p->next) {
-        if (objtype_is(p->objtype, "sky"))
+        if (!has_position(p->objtype))
             continue;
-        p->a[1] += xoff;
-        p->a[2] += yoff;
+        p->a[SLOT_X] += xoff;
+        p->a[SLOT_Y] += yoff;
     }
     cpar->cent[1] += xoff;
     cpar->cent[2] += yoff;

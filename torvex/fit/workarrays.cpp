@@ -1,5 +1,6 @@
 #include "torvex/fit/workarrays.h"
 
+#include "torvex/model/component_types.h"
 #include "torvex/psf/convregion.h"
 
 #include <cstdio>
@@ -54,7 +55,7 @@ void create_conv_arrays(fitpars *fpar, convpars *cpar, image *model, derivs *df)
 {
     derivs *node = df;
     for (fitpars *p = fpar; p; p = p->next) {
-        if (objtype_is(p->objtype, "sky")) {
+        if (!has_position(p->objtype)) {
             // The sky plane is never convolved: no box.
             node->naxes[1] = node->naxes[2] = 0;
             snprintf(node->imgsect, sizeof node->imgsect, "[0:0,0:0]");

@@ -12,7 +12,7 @@
 // gets its own pixel matrix (unless its size is 0).
 void create_work_arrays(const fitpars *fpar, image *model, derivs *df);
 
-// The same walk for the convolution boxes: a "sky" component gets size 0
+// The same walk for the convolution boxes: the sky gets size 0
 // and no images; every other one the box that convregion gives for it in
 // model, with images of the box's size (none when the box is empty).
 void create_conv_arrays(fitpars *fpar, convpars *cpar, image *model, derivs *df);

@@ -1,5 +1,6 @@
 #include "torvex/input/assign_pars.h"
 
+#include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
 
 #include <cmath>
@@ -7,54 +8,48 @@
 
 namespace {
 
-void unused_slots(int *ia, int from, int to)
-{
-    for (int k = from; k <= to; k++)
-        ia[k] = -1;
-}
-
 void complete_object(fitpars *p)
 {
     float *a = p->a;
     int *ia = p->ia;
-    const char *type = p->objtype;
 
-    if (objtype_is(type, "sersic")) {
-        unused_slots(ia, 6, 7);
-    } else if (objtype_is(type, "devauc")) {
-        a[5] = 4;
-        ia[5] = 0;
-        unused_slots(ia, 6, 7);
-    } else if (objtype_is(type, "expdisk") || objtype_is(type, "gaussian")) {
-        unused_slots(ia, 5, 7);
-    } else if (objtype_is(type, "psf")) {
-        unused_slots(ia, 4, 10);
-    } else if (objtype_is(type, "king")) {
-        if (a[6] == 0) {
-            a[6] = 2;
-            ia[6] = 0;
+    if (a[SLOT_Q] > 1) {
+        float q = 1 / a[SLOT_Q];
+        a[SLOT_SIZE] = a[SLOT_SIZE] / q;
+        a[SLOT_PA] = a[SLOT_PA] + 90;
+        a[SLOT_Q] = q;
+    }
+    a[SLOT_PA] = pa(a[SLOT_PA]);
+    if (ia[SLOT_Q] < 0.01)
+        ia[SLOT_Q] = 0;
+
+    // A free slot that no function fills would make the fit singular: the
+    // slots a type does not use are marked.
+    if (const component_type *t = find_component_type(p->objtype)) {
+        for (int k = 1; k <= NSLOTS; k++) {
+            const slot_desc &s = t->slot[k];
+            switch (s.use) {
+            case slot_use::parameter:
+                if (s.value != 0 && a[k] == 0) {
+                    a[k] = s.value;
+                    ia[k] = 0;
+                }
+                break;
+            case slot_use::unused:
+                ia[k] = -1;
+                break;
+            case slot_use::fixed:
+                ia[k] = 0;
+                break;
+            case slot_use::preset:
+                a[k] = s.value;
+                ia[k] = 0;
+                break;
+            }
         }
-        ia[7] = -1;
-    } else if (objtype_is(type, "moffat")) {
-        unused_slots(ia, 6, 7);
     }
 
-    if (a[8] > 1) {
-        float q = 1 / a[8];
-        a[4] = a[4] / q;
-        a[9] = a[9] + 90;
-        a[8] = q;
-    }
-    a[9] = pa(a[9]);
-    if (ia[8] < 0.01)
-        ia[8] = 0;
-
-    // The sky plane uses slots 1 to 3 only; a free slot that no function
-    // fills would make the fit singular.
-    if (objtype_is(type, "sky"))
-        unused_slots(ia, 4, 10);
-
-    for (int k = 1; k <= 10; k++)
+    for (int k = 1; k <= NSLOTS; k++)
         if (ia[k] != -1 && ia[k] != 0 && ia[k] != 1)
             ia[k] = 0;
 }

@@ -1,66 +1,46 @@
 #include "torvex/input/menu.h"
 
+#include "torvex/model/component_types.h"
+
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
-const char *const P1 = " 1) %-7.4f %-7.4f %d %d  #   position x, y\n";
-const char *const P1b = " 1) %-7.4f %-7.4f %d %d  #   position x, y \n";
-const char *const TM = " 3) %-7.4f    %-5d   #  total magnitude \n";
-const char *const RE = " 4) %-7.4f    %-5d   #      R_e\n";
-const char *const M3 = " 3) %-7.4f    %-5d   #   magnitude \n";
-const char *const FW = " 4) %-7.4f    %-5d   #     FWHM           \n";
-const char *const D5 = " 5) %-7.4f    %-5d   #     ----- \n";
-const char *const D6 = " 6) %-7.4f    %-5d   #     ----- \n";
-const char *const D7 = " 7) %-7.4f    %-5d   #     ----- \n";
-
-// Formats of the position line and of lines 3 to 7, per profile type.
-struct layout {
-    const char *type;
-    const char *line1;
-    const char *line[5];
-};
-
-const layout layouts[] = {
-    {"nuker", P1,
-     {" 3) %-7.4f    %-5d   #     mu(Rb)\n", " 4) %-7.4f    %-5d   #      Rb\n",
-      " 5) %-7.4f    %-5d   #     alpha \n", " 6) %-7.4f    %-5d   #      beta \n",
-      " 7) %-7.4f    %-5d   #     gamma \n"}},
-    {"king", P1,
-     {" 3) %-7.4f    %-5d   #     mu(0) \n", " 4) %-7.4f    %-5d   #      Rc \n",
-      " 5) %-7.4f    %-5d   #      Rt \n", " 6) %-7.4f    %-5d   #    alpha \n", D7}},
-    {"expdisk", P1, {TM, " 4) %-7.4f    %-5d   #      Rs \n", D5, D6, D7}},
-    {"sersic", P1,
-     {TM, RE, " 5) %-7.4f    %-5d   #  exponent (de Vaucouleurs = 4) \n", D6, D7}},
-    {"devauc", P1, {TM, RE, D5, D6, D7}},
-    {"gaussian", P1b, {M3, FW, D5, D6, D7}},
-    {"psf", P1b, {M3, " 4) %-7.4f    %-5d   #     ----- \n", D5, D6, D7}},
-    {"moffat", P1b,
-     {" 3) %-7.4f    %-5d   #   magnitude        \n", FW,
-      " 5) %-7.4f    %-5d   #   powerlaw \n", D6, D7}},
-};
-
+// The parameter lines of one component: the position (two values and two
+// flags on line 1), then a line for every other slot the type describes.
 void write_object(const fitpars *p, FILE *out, float xoffset, float yoffset)
 {
-    if (objtype_is(p->objtype, "sky")) {
-        fprintf(out, " 1) %-7.4f    %-5d   #  sky background at center of fitting region  \n",
-                p->a[1], p->ia[1]);
-        fprintf(out, " 2) %-7.4f    %-5d   #  dsky/dx (sky gradient in x) \n", p->a[2], p->ia[2]);
-        fprintf(out, " 3) %-7.4f    %-5d   #  dsky/dy (sky gradient in y) \n", p->a[3], p->ia[3]);
+    const component_type *t = find_component_type(p->objtype);
+    if (!t)
         return;
+    const bool positioned = t->kind != component_kind::plane;
+    for (int k = 1; k <= NSLOTS; k++) {
+        const char *text = t->slot[k].menu;
+        if (positioned && k == SLOT_X) {
+            fprintf(out, " 1) %-7.4f %-7.4f %d %d  #%s\n", p->a[SLOT_X] + xoffset,
+                    p->a[SLOT_Y] + yoffset, p->ia[SLOT_X], p->ia[SLOT_Y], text);
+        } else if (text && !(positioned && k == SLOT_Y)) {
+            fprintf(out, "%2d) %-7.4f    %-5d   #%s\n", k, p->a[k], p->ia[k], text);
+        }
     }
-    for (const layout &l : layouts) {
-        if (!objtype_is(p->objtype, l.type))
-            continue;
-        fprintf(out, l.line1, p->a[1] + xoffset, p->a[2] + yoffset, p->ia[1], p->ia[2]);
-        for (int k = 3; k <= 7; k++)
-            fprintf(out, l.line[k - 3], p->a[k], p->ia[k]);
-        break;
-    }
-    fprintf(out, " 8) %-7.4f    %-5d   #  axis ratio (b/a)  \n", p->a[8], p->ia[8]);
-    fprintf(out, " 9) %-7.4f    %-5d   #  position angle (PA) \n", p->a[9], p->ia[9]);
-    fprintf(out, "10) %-7.4f    %-5d   #  diskiness(-)/boxiness(+)\n", p->a[10], p->ia[10]);
+}
+
+// "nuker, sersic, ..., and moffat": the types with a position.
+std::string type_list()
+{
+    int n = 0;
+    const component_type *types = component_types(&n);
+    std::vector<const char *> words;
+    for (int i = 0; i < n; i++)
+        if (types[i].kind != component_kind::plane)
+            words.push_back(types[i].word);
+    std::string list;
+    for (size_t i = 0; i < words.size(); i++)
+        list += std::string(i == 0 ? "" : i + 1 == words.size() ? ", and " : ", ") + words[i];
+    return list;
 }
 
 } // namespace
@@ -101,7 +81,7 @@ void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, fl
     fprintf(out, "# INITIAL FITTING PARAMETERS\n");
     fprintf(out, "#\n");
     fprintf(out, "#   For object type, the allowed functions are: \n");
-    fprintf(out, "#       nuker, sersic, expdisk, devauc, king, psf, gaussian, and moffat.\n");
+    fprintf(out, "#       %s.\n", type_list().c_str());
     fprintf(out, "\n");
     fprintf(out, "# Objtype:      Fit?         Parameters \n");
     fprintf(out, "\n");

@@ -2,6 +2,7 @@
 #include "torvex/input/menu.h"
 
 #include "torvex/input/checkpars.h"
+#include "torvex/model/component_types.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,18 +17,6 @@
 static_assert(PARLINE_LEN == 4095, "scan widths must follow the line length");
 
 namespace {
-
-// Type words in the order in which a given word is tested against them.
-const char *const objtypes[] = {"sersic", "expdisk", "nuker",  "gaussian", "psf",
-                                "moffat", "devauc",  "king",   "sky"};
-
-bool known_objtype(const char *word)
-{
-    for (const char *t : objtypes)
-        if (objtype_is(word, t))
-            return true;
-    return false;
-}
 
 // One line of at most n-1 characters, without its newline; the rest of a
 // longer line is read and dropped.  -1 at end of input before any character.
@@ -134,7 +123,7 @@ void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
     char word[PARLINE_LEN + 1] = "";
     if (sscanf(line, " %*s %4095s", word) != 1)
         word[0] = '\0';
-    while (!known_objtype(word)) {
+    while (!find_component_type(word)) {
         if (from_file) {
             printf("-- Unknown object type \"%s\": the object and its parameter lines "
                    "are skipped.\n",
@@ -199,30 +188,33 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
     fitpars *p = current_obj(fpar, *cur, line);
     if (!p)
         return;
-    bool sky = objtype_is(p->objtype, "sky");
+    // A component with a position gives x and y on line 1; the sky gives its
+    // level there and its slope along x on line 2.
+    const bool positioned = has_position(p->objtype);
     fitpars before = *p;
     if (key[0] == 'Z') {
         sscanf(line, " %*s %d", &p->outtype);
     } else if (key[0] == '1' && key[1] == '0') {
         sscanf(line, " %*s %f %d", &p->a[10], &p->ia[10]);
     } else if (key[0] == '1') {
-        if (sky)
-            sscanf(line, " %*s %f %d", &p->a[1], &p->ia[1]);
+        if (positioned)
+            sscanf(line, " %*s %f %f %d %d", &p->a[SLOT_X], &p->a[SLOT_Y], &p->ia[SLOT_X],
+                   &p->ia[SLOT_Y]);
         else
-            sscanf(line, " %*s %f %f %d %d", &p->a[1], &p->a[2], &p->ia[1], &p->ia[2]);
+            sscanf(line, " %*s %f %d", &p->a[1], &p->ia[1]);
     } else if (key[0] == '2') {
-        if (sky)
+        if (!positioned)
             sscanf(line, " %*s %f %d", &p->a[2], &p->ia[2]);
     } else if (key[0] == '8') {
-        float q = p->a[8];
-        int flag = p->ia[8];
+        float q = p->a[SLOT_Q];
+        int flag = p->ia[SLOT_Q];
         sscanf(line, " %*s %f %d", &q, &flag);
         if (!(q > 0)) {
             printf("-- The axis ratio must be above 0; %g refused.\n", q);
             return;
         }
-        p->a[8] = q == 1.0f ? 0.999999f : q;
-        p->ia[8] = flag;
+        p->a[SLOT_Q] = q == 1.0f ? 0.999999f : q;
+        p->ia[SLOT_Q] = flag;
     } else {
         int k = key[0] - '0';
         sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
@@ -230,7 +222,7 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
     // A value no profile can render is refused, and with it the whole line:
     // the component keeps what it had.
     bool refused = false;
-    for (int k = 1; k <= 10; k++) {
+    for (int k = 1; k <= NSLOTS; k++) {
         if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
             continue;
         if (const char *why = slot_problem(p->objtype, k, p->a[k], false)) {
@@ -418,7 +410,7 @@ void del_obj(fitpars *fpar, int n, sampars *sample)
         for (int i = 1; i < sample->nobjs && p->next; i++) {
             fitpars *nx = p->next;
             memcpy(p->objtype, nx->objtype, sizeof p->objtype);
-            for (int k = 1; k <= 10; k++) {
+            for (int k = 1; k <= NSLOTS; k++) {
                 p->a[k] = nx->a[k];
                 p->ia[k] = nx->ia[k];
             }

@@ -1,5 +1,7 @@
 #include "torvex/model/ellipse.h"
 
+#include "torvex/model/component_types.h"
+
 #include "numerics/numrec.h"
 
 #include <algorithm>
@@ -68,8 +70,8 @@ int nsubsamp(double r0, int os, double s, double q, const sampling_rule &rule)
 
 float xy2phi(float x, float y, const float *a, int *quadrant)
 {
-    double dx = static_cast<double>(x) - a[1];
-    double dy = static_cast<double>(y) - a[2];
+    double dx = static_cast<double>(x) - a[SLOT_X];
+    double dy = static_cast<double>(y) - a[SLOT_Y];
     double p;
     if (dx == 0) {
         p = dy < 0 ? kPi : 0;
@@ -85,7 +87,7 @@ float xy2phi(float x, float y, const float *a, int *quadrant)
     // Brought into [0, 2 pi) whatever the angle: a trial step may take the
     // position angle outside (-90, 90] degrees, and the quadrant must stay
     // 1 to 4.
-    double phi = std::fmod(p - a[9], kTwoPi);
+    double phi = std::fmod(p - a[SLOT_PA], kTwoPi);
     if (phi < 0)
         phi += kTwoPi;
 
@@ -105,7 +107,7 @@ float xy2phi(float x, float y, const float *a, int *quadrant)
     else if (std::fabs(phi + kPi2) < 1e-7)
         t = -kPi2;
     else
-        t = std::atan(std::tan(phi) / a[8]);
+        t = std::atan(std::tan(phi) / a[SLOT_Q]);
 
     if ((*quadrant == 2 || *quadrant == 3) && std::fabs(phi - kPi2) > 1e-7)
         return static_cast<float>(t + kPi);
@@ -154,11 +156,11 @@ void minmaxphi(float xmin, float xmax, float ymin, float ymax, const float *a,
 
 float rdist(float x, float y, const float *a)
 {
-    double c = ellipse_exponent(a[10]);
-    double dx = static_cast<double>(x) - a[1];
-    double dy = static_cast<double>(y) - a[2];
-    double cb = std::cos(a[9]), sb = std::sin(a[9]);
-    double u = std::fabs(dy * cb - dx * sb), v = std::fabs((dx * cb + dy * sb) / a[8]);
+    double c = ellipse_exponent(a[SLOT_C]);
+    double dx = static_cast<double>(x) - a[SLOT_X];
+    double dy = static_cast<double>(y) - a[SLOT_Y];
+    double cb = std::cos(a[SLOT_PA]), sb = std::sin(a[SLOT_PA]);
+    double u = std::fabs(dy * cb - dx * sb), v = std::fabs((dx * cb + dy * sb) / a[SLOT_Q]);
     double s = std::pow(u, c) + std::pow(v, c);
     if (std::isfinite(s) || !std::isfinite(u) || !std::isfinite(v))
         return static_cast<float>(std::pow(s, 1 / c));
@@ -180,26 +182,26 @@ void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a,
         *minr = std::min(*minr, r);
         *maxr = std::max(*maxr, r);
     }
-    bool in_x = xmin < a[1] && a[1] < xmax;
-    bool in_y = ymin < a[2] && a[2] < ymax;
+    bool in_x = xmin < a[SLOT_X] && a[SLOT_X] < xmax;
+    bool in_y = ymin < a[SLOT_Y] && a[SLOT_Y] < ymax;
     if (in_x)
-        *minr = rdist(a[1], ymax < a[2] ? ymax : ymin, a);
+        *minr = rdist(a[SLOT_X], ymax < a[SLOT_Y] ? ymax : ymin, a);
     if (in_y)
-        *minr = rdist(xmax < a[1] ? xmax : xmin, a[2], a);
-    if (in_x && (a[2] == ymin || a[2] == ymax))
+        *minr = rdist(xmax < a[SLOT_X] ? xmax : xmin, a[SLOT_Y], a);
+    if (in_x && (a[SLOT_Y] == ymin || a[SLOT_Y] == ymax))
         *minr = 0;
-    if (in_y && (a[1] == xmin || a[1] == xmax))
+    if (in_y && (a[SLOT_X] == xmin || a[SLOT_X] == xmax))
         *minr = 0;
 }
 
 float phi2xy(float phi, float r, const float *a, float *x, float *y)
 {
     double cp = std::cos(phi), sp = std::sin(phi);
-    double cb = std::cos(a[9]), sb = std::sin(a[9]);
-    double dx = -static_cast<double>(r) * (cp * sb + a[8] * sp * cb);
-    double dy = static_cast<double>(r) * (cp * cb - a[8] * sp * sb);
-    *x = static_cast<float>(a[1] + dx);
-    *y = static_cast<float>(a[2] + dy);
+    double cb = std::cos(a[SLOT_PA]), sb = std::sin(a[SLOT_PA]);
+    double dx = -static_cast<double>(r) * (cp * sb + a[SLOT_Q] * sp * cb);
+    double dy = static_cast<double>(r) * (cp * cb - a[SLOT_Q] * sp * sb);
+    *x = static_cast<float>(a[SLOT_X] + dx);
+    *y = static_cast<float>(a[SLOT_Y] + dy);
     return static_cast<float>(std::atan2(dy, dx));
 }
 

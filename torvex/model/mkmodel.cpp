@@ -1,38 +1,13 @@
 #include "torvex/model/mkmodel.h"
 
-#include "torvex/psf/convolve_components.h"
-
-#include "torvex/model/sersic.h"
-#include "torvex/model/profiles.h"
-#include "torvex/model/nuker.h"
-#include "torvex/psf/psfunc.h"
-#include "torvex/model/sky.h"
 #include "torvex/display/quit.h"
+#include "torvex/model/component_types.h"
+#include "torvex/psf/convolve_components.h"
 
 #include <cmath>
 #include <cstring>
 
 namespace {
-
-struct type_entry {
-    const char *word;
-    component_function render; // null: this build cannot render the type yet
-};
-
-// Matched by the first characters of the stored word, in this order.
-const type_entry component_types[] = {
-    {"devauc", sersic},       {"sersic", sersic}, {"nuker", nuker},
-    {"expdisk", exponential}, {"moffat", moffat}, {"gaussian", gaussian},
-    {"king", king},           {"psf", psfunc},    {"sky", sky},
-};
-
-const type_entry *find_type(const char *type)
-{
-    for (const type_entry &t : component_types)
-        if (objtype_is(type, t.word))
-            return &t;
-    return nullptr;
-}
 
 [[noreturn]] void refuse_type(const char *type)
 {
@@ -55,13 +30,13 @@ void zero(float **m, long nx, long ny)
 
 bool component_available(const char *type)
 {
-    const type_entry *t = find_type(type);
+    const component_type *t = find_component_type(type);
     return !t || t->render;
 }
 
 void objselect(float *a, int *ia, const char *type, image *model, derivs *df)
 {
-    const type_entry *t = find_type(type);
+    const component_type *t = find_component_type(type);
     if (!t)
         return;
     if (!t->render)
@@ -74,7 +49,7 @@ void clearmodel(image *model, derivs *df, fitpars *fpar)
     zero(model->z, model->naxes[1], model->naxes[2]);
     for (; df && fpar; df = df->next, fpar = fpar->next) {
         zero(df->dpm[0], df->naxes[1], df->naxes[2]);
-        for (int i = 1; i <= 10; i++)
+        for (int i = 1; i <= NSLOTS; i++)
             if (fpar->ia[i] == 1)
                 zero(df->dpm[i], df->naxes[1], df->naxes[2]);
     }
@@ -98,7 +73,7 @@ void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output
     clearmodel(model, df, fpar);
 
     // The output image needs no derivatives.
-    int no_derivs[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    int no_derivs[NSLOTS + 1] = {};
     const int *flags = output ? no_derivs : nullptr;
 
     const bool with_psf = psf_loaded();

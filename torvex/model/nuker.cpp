@@ -3,6 +3,8 @@
 // and the polar-cell integration of the pixels near its centre.
 #include "torvex/model/nuker.h"
 
+#include "torvex/model/component_types.h"
+
 #include "torvex/model/render.h"
 
 #include <algorithm>
@@ -72,7 +74,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
     minmaxphi(xmin, xmax, ymin, ymax, a, &minphi, &maxphi, quad);
     minmaxrad(xmin, xmax, ymin, ymax, a, &minr, &maxr);
 
-    const double xc = a[1], yc = a[2], q = a[8];
+    const double xc = a[SLOT_X], yc = a[SLOT_Y], q = a[SLOT_Q];
     bool early;
     bool full_turn = false;
     if ((xmin <= xc && xc <= xmax && ymin <= yc && yc <= ymax) || quad[0] == 1) {
@@ -86,7 +88,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
     // Cells at radius r reach the generalised radius r h(phi), h between
     // 2^(1/C - 1/2) and 1; widen the range for C != 2 so that it still
     // covers the rectangle.
-    const double c = ellipse_exponent(a[10]);
+    const double c = ellipse_exponent(a[SLOT_C]);
     const double hc = std::pow(2.0, 1 / c - 0.5);
     const double rlo = minr * q / std::max(1.0, hc);
     const double rhi = maxr / (q * std::min(1.0, hc));
@@ -103,7 +105,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
         nsect = std::min(nsect, 360);
     }
 
-    const double sb = std::sin(a[9]), cbeta = std::cos(a[9]);
+    const double sb = std::sin(a[SLOT_PA]), cbeta = std::cos(a[SLOT_PA]);
     const double area_q = kCellArea * q;
     const double lrhi = std::log(rhi);
     double sum = 0;
@@ -175,10 +177,10 @@ struct nuker_law {
 
     nuker_law(const float *a, double ib)
     {
-        alpha = a[5];
-        beta = a[6];
-        gamma = a[7];
-        rb = a[4];
+        alpha = a[SLOT_NUKER_ALPHA];
+        beta = a[SLOT_NUKER_BETA];
+        gamma = a[SLOT_NUKER_GAMMA];
+        rb = a[SLOT_SIZE];
         ln_rb = std::log(rb);
         g = (gamma - beta) / alpha;
         ln_i0q = (beta - gamma) / alpha * kLn2 + std::log(ib);
@@ -312,7 +314,7 @@ struct function_cell {
     bool tail(const sector &, double, double, double *) { return false; }
     void operator()(const sector &s, double r, double, double area, double *t)
     {
-        float x = static_cast<float>(a[1] + r * s.ex), y = static_cast<float>(a[2] + r * s.ey);
+        float x = static_cast<float>(a[SLOT_X] + r * s.ex), y = static_cast<float>(a[SLOT_Y] + r * s.ey);
         t[0] = func(a, x, y) * area;
     }
 };
@@ -370,8 +372,8 @@ double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool 
 float nukefunc(float *ta, float x, float y)
 {
     double r = rdist(x, y, ta);
-    double alpha = ta[5], beta = ta[6], gamma = ta[7], rb = ta[4];
-    return static_cast<float>(std::pow(2.0, (beta - gamma) / alpha) * ta[3] *
+    double alpha = ta[SLOT_NUKER_ALPHA], beta = ta[SLOT_NUKER_BETA], gamma = ta[SLOT_NUKER_GAMMA], rb = ta[SLOT_SIZE];
+    return static_cast<float>(std::pow(2.0, (beta - gamma) / alpha) * ta[SLOT_MAG] *
                               std::pow(rb / r, gamma) *
                               std::pow(1 + std::pow(r / rb, alpha), (gamma - beta) / alpha));
 }
@@ -379,23 +381,23 @@ float nukefunc(float *ta, float x, float y)
 float egrid(float (*func)(float *, float, float), float xmin, float xmax, float ymin,
             float ymax, float *a)
 {
-    const float theta = a[9];
-    a[9] = static_cast<float>(kPi2 - a[9]); // the position angle, for the cells
+    const float theta = a[SLOT_PA];
+    a[SLOT_PA] = static_cast<float>(kPi2 - a[SLOT_PA]); // the position angle, for the cells
     function_cell cell{func, a};
     double sum;
     polar_sum<1>(xmin, xmax, ymin, ymax, a, cell, &sum);
-    a[9] = theta;
+    a[SLOT_PA] = theta;
     return static_cast<float>(sum);
 }
 
 void nuker(float *a, int *ia, image *model, derivs *df)
 {
-    if (!(a[5] >= 0.01f))
-        a[5] = 0.01f; // also in the caller's parameters
+    if (!(a[SLOT_NUKER_ALPHA] >= 0.01f))
+        a[SLOT_NUKER_ALPHA] = 0.01f; // also in the caller's parameters
     // The integrated core reaches 5 pixels of the oversampled grid, taken
     // in double: 5 os may not fit an int.
     const double core = 5.0 * input.sampfac;
-    const double ib = render::surface_intensity(model->muzpt, a[3]);
+    const double ib = render::surface_intensity(model->muzpt, a[SLOT_MAG]);
     const nuker_law law(a, ib);
     const render::ellipse_frame f = render::make_frame(a);
 
@@ -406,19 +408,19 @@ void nuker(float *a, int *ia, image *model, derivs *df)
         any_derivs = any_derivs || free_slot[k];
     }
     render::geometry_slots geo;
-    geo.x = free_slot[1];
-    geo.y = free_slot[2];
-    geo.q = free_slot[8];
-    geo.pa = free_slot[9];
-    geo.c = free_slot[10];
+    geo.x = free_slot[SLOT_X];
+    geo.y = free_slot[SLOT_Y];
+    geo.q = free_slot[SLOT_Q];
+    geo.pa = free_slot[SLOT_PA];
+    geo.c = free_slot[SLOT_C];
     geo.any = geo.x || geo.y || geo.q || geo.pa || geo.c;
 
     // The cells take the position angle in radians.
     float pa_rad[11];
     for (int k = 1; k <= 10; k++)
         pa_rad[k] = a[k];
-    pa_rad[3] = static_cast<float>(ib);
-    pa_rad[9] = static_cast<float>(kPi2 - (-a[9] / 180.0 * 3.141592654 + 1.570796327));
+    pa_rad[SLOT_MAG] = static_cast<float>(ib);
+    pa_rad[SLOT_PA] = static_cast<float>(kPi2 - (-a[SLOT_PA] / 180.0 * 3.141592654 + 1.570796327));
     nuker_cell cell{law, f.c, f.q, any_derivs, {}};
 
     const long nx = df->naxes[1], ny = df->naxes[2];

@@ -2,6 +2,8 @@
 // sub-pixel grid of render.h.
 #include "torvex/model/profiles.h"
 
+#include "torvex/model/component_types.h"
+
 #include "torvex/model/render.h"
 
 #include <cmath>
@@ -25,9 +27,9 @@ struct exponential_profile : profile_base {
         double intensity = i0 * e;
         r_didr = -intensity * p.r * inv_rs;
         if (f3)
-            acc[3] += e * dm;
+            acc[SLOT_MAG] += e * dm;
         if (f4)
-            acc[4] += (-r_didr - 2 * intensity) * inv_rs;
+            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) * inv_rs;
         return true;
     }
 };
@@ -44,9 +46,9 @@ struct gaussian_profile : profile_base {
         double intensity = i0 * e;
         r_didr = -2 * intensity * x;
         if (f3)
-            acc[3] += e * dm;
+            acc[SLOT_MAG] += e * dm;
         if (f4)
-            acc[4] += (-r_didr - 2 * intensity) * dfwhm;
+            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) * dfwhm;
         return true;
     }
 };
@@ -69,11 +71,11 @@ struct moffat_profile : profile_base {
         // r dI/drd at fixed r, the core-radius term of slots 4 and 5.
         double rd_didrd = -r_didr - 2 * intensity;
         if (f3)
-            acc[3] += e * dm;
+            acc[SLOT_MAG] += e * dm;
         if (f4)
-            acc[4] += rd_didrd * dfwhm;
+            acc[SLOT_SIZE] += rd_didrd * dfwhm;
         if (f5)
-            acc[5] += -intensity * l1x + i0_per_b1 * e + rd_didrd * dbeta_rd;
+            acc[SLOT_MOFFAT_POWER] += -intensity * l1x + i0_per_b1 * e + rd_didrd * dbeta_rd;
         return true;
     }
 };
@@ -82,7 +84,7 @@ struct king_profile : profile_base {
     double inv_rc2, inv_alpha, alpha, rt, rc;
     double b_pow;   // B^(-1/alpha)
     double ln_b, inv_b;
-    double sgn_rc;  // the sign of a[4], whose absolute value is the core radius
+    double sgn_rc;  // the sign of a[SLOT_SIZE], whose absolute value is the core radius
 
     bool outside(double r0) const { return r0 >= rt; }
 
@@ -103,13 +105,13 @@ struct king_profile : profile_base {
         double inv_a = 1 / (1 + r2 * inv_rc2);
         r_didr = -2 * wfac * r2 * a_pow * inv_a * inv_rc2;
         if (f3)
-            acc[3] += -render::kLn10Over25 * intensity;
+            acc[SLOT_MAG] += -render::kLn10Over25 * intensity;
         if (f4)
-            acc[4] += sgn_rc * 2 * wfac * inv_rc2 / rc * (r2 * a_pow * inv_a - rt * rt * b_pow * inv_b);
+            acc[SLOT_SIZE] += sgn_rc * 2 * wfac * inv_rc2 / rc * (r2 * a_pow * inv_a - rt * rt * b_pow * inv_b);
         if (f5)
-            acc[5] += 2 * wfac * rt * b_pow * inv_b * inv_rc2;
+            acc[SLOT_KING_RT] += 2 * wfac * rt * b_pow * inv_b * inv_rc2;
         if (f6)
-            acc[6] += intensity * (inv_alpha / w * (ln_a * a_pow - ln_b * b_pow) + ln_w);
+            acc[SLOT_KING_ALPHA] += intensity * (inv_alpha / w * (ln_a * a_pow - ln_b * b_pow) + ln_w);
         return true;
     }
 };
@@ -119,7 +121,7 @@ struct king_profile : profile_base {
 void exponential(float *a, int *ia, image *model, derivs *df)
 {
     flux_setup fs(a, ia, model);
-    const double rs = a[4], q = a[8];
+    const double rs = a[SLOT_SIZE], q = a[SLOT_Q];
     exponential_profile p;
     p.rule = {10, 20, 3, 20};
     p.size = rs;
@@ -131,7 +133,7 @@ void exponential(float *a, int *ia, image *model, derivs *df)
 void gaussian(float *a, int *ia, image *model, derivs *df)
 {
     flux_setup fs(a, ia, model);
-    const double sigma = std::fabs(a[4]) / kFwhmSigma, q = a[8];
+    const double sigma = std::fabs(a[SLOT_SIZE]) / kFwhmSigma, q = a[SLOT_Q];
     gaussian_profile p;
     p.rule = {10, 20, 3, 20};
     p.size = sigma;
@@ -139,17 +141,17 @@ void gaussian(float *a, int *ia, image *model, derivs *df)
     p.inv_2s2 = 0.5 / (sigma * sigma);
     // A negative FWHM renders as its absolute value, so its derivative
     // changes sign with it.
-    p.dfwhm = (a[4] < 0 ? -1 : 1) / (sigma * kFwhmSigma);
+    p.dfwhm = (a[SLOT_SIZE] < 0 ? -1 : 1) / (sigma * kFwhmSigma);
     render::render_profile(a, ia, df, p);
 }
 
 void moffat(float *a, int *ia, image *model, derivs *df)
 {
     flux_setup fs(a, ia, model);
-    const double beta = a[5], q = a[8];
+    const double beta = a[SLOT_MOFFAT_POWER], q = a[SLOT_Q];
     const double p2 = std::pow(2.0, 1 / beta);        // 2^(1/beta)
     const double link = 2 * std::sqrt(p2 - 1);         // FWHM / rd
-    const double rd = std::fabs(a[4]) / link;
+    const double rd = std::fabs(a[SLOT_SIZE]) / link;
     moffat_profile p;
     p.rule = {10, 40, 3, 20};
     p.size = rd;
@@ -157,7 +159,7 @@ void moffat(float *a, int *ia, image *model, derivs *df)
     p.flux_normalised(i0_per_b1 * (beta - 1), q, fs, ia);
     p.beta = beta;
     p.inv_rd2 = 1 / (rd * rd);
-    p.dfwhm = (a[4] < 0 ? -1 : 1) / (rd * link);
+    p.dfwhm = (a[SLOT_SIZE] < 0 ? -1 : 1) / (rd * link);
     // The core radius follows beta at fixed FWHM: d ln rd / d beta.
     p.dbeta_rd = p2 * std::log(2.0) / (2 * beta * beta * (p2 - 1));
     p.i0_per_b1 = i0_per_b1;
@@ -166,11 +168,11 @@ void moffat(float *a, int *ia, image *model, derivs *df)
 
 void king(float *a, int *ia, image *model, derivs *df)
 {
-    const double rc = std::fabs(a[4]), rt = a[5], alpha = a[6];
+    const double rc = std::fabs(a[SLOT_SIZE]), rt = a[SLOT_KING_RT], alpha = a[SLOT_KING_ALPHA];
     king_profile p;
     p.rule = {10, 40, 3, 20};
     p.size = rc;
-    p.i0 = render::surface_intensity(model->muzpt, a[3]);
+    p.i0 = render::surface_intensity(model->muzpt, a[SLOT_MAG]);
     p.free_slots(ia);
     p.rc = rc;
     p.rt = rt;
@@ -180,6 +182,6 @@ void king(float *a, int *ia, image *model, derivs *df)
     p.ln_b = std::log1p(rt * rt * p.inv_rc2);
     p.b_pow = std::exp(-p.ln_b * p.inv_alpha);
     p.inv_b = 1 / (1 + rt * rt * p.inv_rc2);
-    p.sgn_rc = a[4] < 0 ? -1 : 1;
+    p.sgn_rc = a[SLOT_SIZE] < 0 ? -1 : 1;
     render::render_profile(a, ia, df, p);
 }

@@ -24,6 +24,7 @@
 #define TORVEX_MODEL_RENDER_H
 
 #include "numerics/numrec.h"
+#include "torvex/model/component_types.h"
 #include "torvex/model/ellipse.h"
 #include "torvex/structs.h"
 
@@ -47,13 +48,13 @@ struct ellipse_frame {
 inline ellipse_frame make_frame(const float *a)
 {
     ellipse_frame f;
-    f.xc = a[1];
-    f.yc = a[2];
-    f.q = a[8];
+    f.xc = a[SLOT_X];
+    f.yc = a[SLOT_Y];
+    f.q = a[SLOT_Q];
     f.inv_q = 1 / f.q;
-    f.c = ellipse_exponent(a[10]);
+    f.c = ellipse_exponent(a[SLOT_C]);
     f.inv_c = 1 / f.c;
-    float theta = static_cast<float>(-a[9] / 180.0 * 3.141592654 + 1.570796327);
+    float theta = static_cast<float>(-a[SLOT_PA] / 180.0 * 3.141592654 + 1.570796327);
     f.sin_t = std::sin(theta);
     f.cos_t = std::cos(theta);
     return f;
@@ -145,14 +146,14 @@ inline void add_geometry(const ellipse_frame &f, const sample_point &p, const ge
         double du = su * power_less_one<Ellipse2>(p.au, p.pu, p.lu, c);
         double dv = sv * power_less_one<Ellipse2>(p.av, p.pv, p.lv, c) * f.inv_q;
         if (g.x)
-            acc[1] += gfac * -c * (du * f.cos_t + dv * f.sin_t);
+            acc[SLOT_X] += gfac * -c * (du * f.cos_t + dv * f.sin_t);
         if (g.y)
-            acc[2] += gfac * c * (du * f.sin_t - dv * f.cos_t);
+            acc[SLOT_Y] += gfac * c * (du * f.sin_t - dv * f.cos_t);
         if (g.pa)
-            acc[9] += gfac * -kDegree * c * (du * -p.v + dv * p.u);
+            acc[SLOT_PA] += gfac * -kDegree * c * (du * -p.v + dv * p.u);
     }
     if (g.q)
-        acc[8] += gfac * (-c * p.t2 * f.inv_q) + di0_dq * e;
+        acc[SLOT_Q] += gfac * (-c * p.t2 * f.inv_q) + di0_dq * e;
     if (g.c) {
         double ls, lu, lv;
         if (Ellipse2) {
@@ -164,7 +165,7 @@ inline void add_geometry(const ellipse_frame &f, const sample_point &p, const ge
             lu = p.lu > kLogFloor ? p.lu : kLogFloor;
             lv = p.lv > kLogFloor ? p.lv : kLogFloor;
         }
-        acc[10] += r_didr * (-ls * f.inv_c * f.inv_c + (p.t1 * lu + p.t2 * lv) / (c * p.s)) +
+        acc[SLOT_C] += r_didr * (-ls * f.inv_c * f.inv_c + (p.t1 * lu + p.t2 * lv) / (c * p.s)) +
                    area_term * e;
     }
 }
@@ -192,14 +193,14 @@ void render_pixels(const ellipse_frame &f, const int *ia, derivs *df, const P &p
     const long nx = df->naxes[1], ny = df->naxes[2];
     const int os = input.sampfac;
     geometry_slots g;
-    g.x = ia[1] == 1;
-    g.y = ia[2] == 1;
-    g.q = ia[8] == 1;
-    g.pa = ia[9] == 1;
-    g.c = ia[10] == 1;
+    g.x = ia[SLOT_X] == 1;
+    g.y = ia[SLOT_Y] == 1;
+    g.q = ia[SLOT_Q] == 1;
+    g.pa = ia[SLOT_PA] == 1;
+    g.c = ia[SLOT_C] == 1;
     g.any = g.x || g.y || g.q || g.pa || g.c;
-    int free_slots[10], nfree = 0;
-    for (int k = 1; k <= 10; k++)
+    int free_slots[NSLOTS], nfree = 0;
+    for (int k = 1; k <= NSLOTS; k++)
         if (ia[k] == 1)
             free_slots[nfree++] = k;
 
@@ -230,7 +231,7 @@ void render_pixels(const ellipse_frame &f, const int *ia, derivs *df, const P &p
                 continue;
             }
             int n = nsubsamp(pc.r, os, prof.size, f.q, prof.rule);
-            double acc[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+            double acc[NSLOTS + 1] = {};
             if (n == 1) {
                 sample(pc, acc); // the one sample is the pixel centre
             } else {
@@ -278,11 +279,11 @@ struct flux_setup {
     double f, r, drdc;
     flux_setup(const float *a, const int *ia, const image *model)
     {
-        const float c = ellipse_exponent(a[10]);
-        f = flux(model->magzpt, a[3]);
+        const float c = ellipse_exponent(a[SLOT_C]);
+        f = flux(model->magzpt, a[SLOT_MAG]);
         r = ratio(c);
         float err;
-        drdc = ia[10] == 1 ? dfridr(ratio, c, 0.1f, &err) : 0;
+        drdc = ia[SLOT_C] == 1 ? dfridr(ratio, c, 0.1f, &err) : 0;
     }
 };
 

@@ -3,6 +3,8 @@
 // kappa(n) such that Re encloses half the light.
 #include "torvex/model/sersic.h"
 
+#include "torvex/model/component_types.h"
+
 #include "numerics/numrec.h"
 #include "numerics/spline.h"
 #include "torvex/model/render.h"
@@ -67,11 +69,11 @@ struct sersic_profile : render::profile_base {
         double intensity = i0 * e;
         r_didr = -kappa * inv_n * intensity * rho1n;
         if (f3)
-            acc[3] += e * dm;
+            acc[SLOT_MAG] += e * dm;
         if (f4)
-            acc[4] += (-r_didr - 2 * intensity) / re;
+            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) / re;
         if (f5)
-            acc[5] += intensity * (kappa * inv_n * inv_n * rho1n * lrho - dkdn * (rho1n - 1)) +
+            acc[SLOT_SERSIC_N] += intensity * (kappa * inv_n * inv_n * rho1n * lrho - dkdn * (rho1n - 1)) +
                       e * di0_dn;
         return true;
     }
@@ -102,9 +104,9 @@ float gamm2nln(float n)
 
 void sersic(float *a, int *ia, image *model, derivs *df)
 {
-    const double n = a[5], re = a[4], q = a[8];
+    const double n = a[SLOT_SERSIC_N], re = a[SLOT_SIZE], q = a[SLOT_Q];
 
-    double kappa = n < 5 ? getinterp(a[5]) : 1.9992 * n - 0.3271;
+    double kappa = n < 5 ? getinterp(a[SLOT_SERSIC_N]) : 1.9992 * n - 0.3271;
     if (!(kappa >= kMinKappa))
         kappa = kMinKappa;
 
@@ -112,15 +114,15 @@ void sersic(float *a, int *ia, image *model, derivs *df)
 
     // n Gamma(2n) e^kappa kappa^(-2n) as a logarithm: the product itself
     // overflows single precision for large n.
-    double ln_norm = std::log(n) + gammln(a[5] * 2) + kappa - 2 * n * std::log(kappa);
+    double ln_norm = std::log(n) + gammln(a[SLOT_SERSIC_N] * 2) + kappa - 2 * n * std::log(kappa);
     double ie = fs.f * 0.5 / 3.141592654 / (std::exp(ln_norm) * re * re * q / fs.r);
 
     double dkdn = 0, dlngamma = 0;
-    if (ia[5] == 1) {
+    if (ia[SLOT_SERSIC_N] == 1) {
         float err;
-        dkdn = n > 5 ? 1.9992 : dfridr(getinterp, a[5], 0.1f, &err);
+        dkdn = n > 5 ? 1.9992 : dfridr(getinterp, a[SLOT_SERSIC_N], 0.1f, &err);
         float h = n > 3 ? static_cast<float>(0.1 * std::log(n)) : 0.1f;
-        dlngamma = dfridr(gamm2nln, a[5], h, &err);
+        dlngamma = dfridr(gamm2nln, a[SLOT_SERSIC_N], h, &err);
     }
 
     sersic_profile p;

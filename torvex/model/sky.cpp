@@ -1,6 +1,8 @@
 // The tilted sky plane.
 #include "torvex/model/sky.h"
 
+#include "torvex/model/component_types.h"
+
 void sky(float a[], int ia[], image *model, derivs *df)
 {
     // The caller gives model and df the same size; never run past either.
@@ -9,12 +11,12 @@ void sky(float a[], int ia[], image *model, derivs *df)
     for (long y = 1; y <= ny; y++) {
         for (long x = 1; x <= nx; x++) {
             const float ox = x - xskycent, oy = y - yskycent;
-            df->dpm[0][y][x] += a[1] + ox * a[2] + oy * a[3];
-            if (ia[1] == 1)
+            df->dpm[0][y][x] += a[SLOT_SKY] + ox * a[SLOT_DSKY_DX] + oy * a[SLOT_DSKY_DY];
+            if (ia[SLOT_SKY] == 1)
                 df->dpm[1][y][x] = 1;
-            if (ia[2] == 1)
+            if (ia[SLOT_DSKY_DX] == 1)
                 df->dpm[2][y][x] = ox;
-            if (ia[3] == 1)
+            if (ia[SLOT_DSKY_DY] == 1)
                 df->dpm[3][y][x] = oy;
         }
     }

@@ -1,11 +1,13 @@
 #include "torvex/output/fitlog.h"
 
 #include "torvex/output/outmenu.h"
+#include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newout,
                const double *sig, double chisq, int ndof, bool output_written)
@@ -23,56 +25,29 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
             output_written ? "" : " (not written)");
 
     int base = 0; // index of slot 0 of the current component in sig
-    for (fitpars *p = fpar; p; p = p->next, base += 10) {
-        p->a[9] = pa(p->a[9]);
-        const float *a = p->a;
-        const char *t = p->objtype;
-        // An uncertainty of 0 (fixed, or a run without a fit) stays 0 even
-        // when the scale is not finite.
-        auto e = [&](int j) { return sig[base + j] == 0 ? 0.0 : sig[base + j] * scale; };
-        float x = lowx + a[1] - 1, y = lowy + a[2] - 1;
-
-        if (objtype_is(t, "sersic") || objtype_is(t, "moffat")) {
-            fprintf(ftype,
-                    " %-9s: (%-.2f, %-.2f)   %-5.2f   %-5.2f   %-5.2f   %-5.2f  %-5.2f  %-5.2f\n",
-                    t, x, y, a[3], a[4], a[5], a[8], a[9], a[10]);
-            fprintf(ftype, " %-12s (%-.2f, %-.2f)   %-5.2f   ", "", e(1), e(2), e(3));
-            fprintf(ftype, "%-5.2f   %-5.2f   %-5.2f  %-5.2f  %-5.2f\n", e(4), e(5), e(8), e(9),
-                    e(10));
-        } else if (objtype_is(t, "devauc") || objtype_is(t, "expdisk")) {
-            fprintf(ftype, " %-9s: (%-.2f, %-.2f)   %-6.2f  %-6.2f  %-6.2f  %-6.2f  %-6.2f\n", t,
-                    x, y, a[3], a[4], a[8], a[9], a[10]);
-            fprintf(ftype, " %-12s (%-.2f, %-.2f)   %-6.2f  %-6.2f  %-6.2f  %-6.2f  %-6.2f\n", "",
-                    e(1), e(2), e(3), e(4), e(8), e(9), e(10));
-        } else if (objtype_is(t, "nuker")) {
-            fprintf(ftype,
-                    " %-9s: (%-.2f, %-.2f)  %-4.2f  %-6.2f  %-4.2f %-4.2f %-4.2f  %-4.2f  %-5.2f "
-                    "%-5.2f\n",
-                    t, x, y, a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10]);
-            fprintf(ftype,
-                    " %-12s (%-.2f, %-.2f)  %-4.2f  %-6.2f %-4.2f  %-4.2f  %-4.2f  %-4.2f  %-5.2f "
-                    " %-5.2f\n",
-                    "", e(1), e(2), e(3), e(4), e(5), e(6), e(7), e(8), e(9), e(10));
-        } else if (objtype_is(t, "king")) {
-            fprintf(ftype, " %-9s: (%6.2f, %6.2f)  %5.2f  %6.2f  %6.2f %5.2f %5.2f %6.2f %6.2f\n", t,
-                    x, y, a[3], a[4], a[5], a[6], a[8], a[9], a[10]);
-            fprintf(ftype,
-                    " %-12s (%-.2f, %-.2f)   %-6.2f  %-6.2f  %-5.2f %-5.2f %-5.2f  %-5.2f  %-5.2f\n",
-                    "", e(1), e(2), e(3), e(4), e(5), e(6), e(8), e(9), e(10));
-        } else if (objtype_is(t, "gaussian")) {
-            fprintf(ftype, " %-9s: (%-.2f, %-.2f)   %-6.2f   %-6.2f   %-6.2f   %-6.2f  %-6.2f\n", t,
-                    x, y, a[3], a[4], a[8], a[9], a[10]);
-            fprintf(ftype, " %-12s (%-.2f, %-.2f)   %-6.2f   %-6.2f   %-6.2f   %-6.2f  %-6.2f\n",
-                    "", e(1), e(2), e(3), e(4), e(8), e(9), e(10));
-        } else if (objtype_is(t, "psf")) {
-            fprintf(ftype, " %-9s: (%-.2f, %-.2f)   %-6.2f   \n", t, x, y, a[3]);
-            fprintf(ftype, " %-12s (%-.2f, %-.2f)   %-6.2f\n", "", e(1), e(2), e(3));
-        } else if (objtype_is(t, "sky")) {
-            fprintf(ftype, " sky      : [%-.2f, %-.2f]   %-5.2e   %-5.2e   %-5.2e\n",
-                    lowx + xskycent - 1, lowy + yskycent - 1, a[1], a[2], a[3]);
-            fprintf(ftype, "                             %-5.2e   %-5.2e   %-5.2e\n", e(1), e(2),
-                    e(3));
+    for (fitpars *p = fpar; p; p = p->next, base += NSLOTS) {
+        p->a[SLOT_PA] = pa(p->a[SLOT_PA]);
+        const component_type *t = find_component_type(p->objtype);
+        if (!t)
+            continue;
+        double v[NSLOTS + 1], e[NSLOTS + 1];
+        for (int k = 1; k <= NSLOTS; k++) {
+            v[k] = p->a[k];
+            // An uncertainty of 0 (fixed, or a run without a fit) stays 0
+            // even when the scale is not finite.
+            e[k] = sig[base + k] == 0 ? 0.0 : sig[base + k] * scale;
         }
+        std::string value, error;
+        if (t->kind == component_kind::plane) {
+            value = format_text(t->log_value.head, lowx + xskycent - 1, lowy + yskycent - 1);
+            error = t->log_error.head;
+        } else {
+            value = format_text(t->log_value.head, p->objtype, lowx + p->a[SLOT_X] - 1,
+                                lowy + p->a[SLOT_Y] - 1);
+            error = format_text(t->log_error.head, "", e[SLOT_X], e[SLOT_Y]);
+        }
+        fputs(print_line(t->log_value, value, v).c_str(), ftype);
+        fputs(print_line(t->log_error, error, e).c_str(), ftype);
     }
 
     fprintf(ftype, " Chi^2 = %.5f,  ndof = %d\n", chisq, ndof);

@@ -1,28 +1,13 @@
 #include "torvex/output/writeheader.h"
 
+#include "torvex/model/component_types.h"
+
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <type_traits>
 
 namespace {
-
-// printf into a string of whatever length the text needs: names hold up
-// to 1024 characters and "%f" of a large number is long.
-std::string format(const char *fmt, ...)
-{
-    va_list ap, aq;
-    va_start(ap, fmt);
-    va_copy(aq, ap);
-    int n = vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
-    std::string s(n > 0 ? n : 0, '\0');
-    if (n > 0)
-        vsnprintf(&s[0], n + 1, fmt, aq);
-    va_end(aq);
-    return s;
-}
 
 // Writes cards into the current HDU.  A card that fails is reported with
 // CFITSIO's reason and counted; the status is cleared so that the cards
@@ -88,80 +73,38 @@ private:
     int failures_ = 0;
 };
 
-struct slotcard {
-    const char *key; // format taking the component number
-    const char *comment;
-};
-
-const slotcard XC = {"%i_XCENT", "X center [pixel]"};
-const slotcard YC = {"%i_YCENT", "Y center [pixel]"};
-const slotcard MAG = {"%i_MAG", "Total magnitude"};
-const slotcard RE = {"%i_Re", "Effective radius Re [pixels]"};
-const slotcard AL = {"%i_alpha", "alpha"};
-const slotcard AR = {"%i_AR", "Axis ratio (b/a)"};
-const slotcard PA = {"%i_PA", "Position Angle (PA) [Degrees: Up=0, Left=90]"};
-const slotcard C = {"%i_C", "Diskiness (<0) or Boxiness (>0)"};
-const slotcard NO = {nullptr, nullptr};
-
-// Cards of slots 1..10 by type (leading characters of the type word).
-// Every slot a type uses has a card of its own, so that the Moffat power
-// law and the King parameters are kept in the header.
-struct typecards {
-    const char *type;
-    slotcard slot[10];
-};
-
-const typecards types[] = {
-    {"nuker",
-     {XC, YC, {"%i_MU", "Surface brightness at Rb"}, {"%i_Rb", "Break radius Rb [pixels]"}, AL,
-      {"%i_beta", "beta"}, {"%i_gamma", "gamma"}, AR, PA, C}},
-    {"sersic", {XC, YC, MAG, RE, {"%i_n", "Sersic index"}, NO, NO, AR, PA, C}},
-    {"devauc", {XC, YC, MAG, RE, NO, NO, NO, AR, PA, C}},
-    {"expdisk", {XC, YC, MAG, {"%i_Rs", "Scalelength [pixels]"}, NO, NO, NO, AR, PA, C}},
-    {"gauss", {XC, YC, MAG, {"%i_FWHM", "FWHM [pixels]"}, NO, NO, NO, AR, PA, C}},
-    {"moffat",
-     {XC, YC, MAG, {"%i_FWHM", "FWHM [pixels]"}, {"%i_POW", "Powerlaw"}, NO, NO, AR, PA, C}},
-    {"psf", {XC, YC, MAG, NO, NO, NO, NO, NO, NO, NO}},
-    {"king",
-     {XC, YC, {"%i_MU0", "Central surface brightness"}, {"%i_Rc", "Core radius Rc [pixels]"},
-      {"%i_Rt", "Tidal radius Rt [pixels]"}, AL, NO, AR, PA, C}},
-};
-
-void sky_cards(cards &out, const fitpars *p, int n, int offx, int offy)
+// The cards of one component: the type word, then a card for every slot the
+// type names, "value +/- uncertainty".  A component without a position of
+// its own (the sky) is centred on the reference point instead.
+void object_cards(cards &out, const fitpars *p, int n, int offx, int offy)
 {
-    out.text(format("%i_XCENT", n), format("%-.4f", xskycent + offx), "X center [pixel]");
-    out.text(format("%i_YCENT", n), format("%-.4f", yskycent + offy), "Y center [pixel]");
-    out.text(format("%i_SKY", n), format("%-.4f +/- %-.4f", p->a[1], p->sig[1]),
-             "Sky background [ADUs]");
-    out.text(format("%i_DSKYDX", n), format("%-.4f +/- %-.4f", p->a[2], p->sig[2]),
-             "x sky gradient [ADUs]");
-    out.text(format("%i_DSKYDY", n), format("%-.4f +/- %-.4f", p->a[3], p->sig[3]),
-             "y sky gradient [ADUs]");
+    out.text(format_text("COMP_%i", n), p->objtype, "Object type");
+    const component_type *t = find_component_type(p->objtype);
+    if (!t)
+        return;
+    if (t->kind == component_kind::plane) {
+        out.text(format_text("%i_XCENT", n), format_text("%-.4f", xskycent + offx),
+                 "X center [pixel]");
+        out.text(format_text("%i_YCENT", n), format_text("%-.4f", yskycent + offy),
+                 "Y center [pixel]");
+    }
+    for (int j = 1; j <= NSLOTS; j++) {
+        const slot_desc &s = t->slot[j];
+        if (!s.label)
+            continue;
+        float v = p->a[j];
+        if (t->kind != component_kind::plane)
+            v += j == SLOT_X ? offx : j == SLOT_Y ? offy : 0;
+        out.text(format_text("%i_%s", n, s.label), format_text("%-.4f +/- %-.4f", v, p->sig[j]),
+                 slot_comment(s).c_str());
+    }
 }
 
 int write_objects(cards &out, const fitpars *fpar, int offx, int offy)
 {
     int n = 0;
     for (const fitpars *p = fpar; p; p = p->next) {
-        n++;
-        out.text(format("COMP_%i", n), p->objtype, "Object type");
-        if (objtype_is(p->objtype, "sky")) {
-            sky_cards(out, p, n, offx, offy);
-        } else {
-            for (const typecards &t : types) {
-                if (!objtype_is(p->objtype, t.type))
-                    continue;
-                for (int j = 1; j <= 10; j++) {
-                    const slotcard &c = t.slot[j - 1];
-                    if (!c.key)
-                        continue;
-                    float v = p->a[j] + (j == 1 ? offx : j == 2 ? offy : 0);
-                    out.text(format(c.key, n), format("%-.4f +/- %-.4f", v, p->sig[j]),
-                             c.comment);
-                }
-                break;
-            }
-        }
+        object_cards(out, p, ++n, offx, offy);
         out.comment("------------------------");
     }
     return out.failures();
@@ -203,9 +146,9 @@ int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, i
     out.text("CONSTRNT", input.constraints, "Parameter constraint file");
     out.text("MASK", input.badpix, "Input mask image");
     out.text("FITSECT", input.imgsect, "Image section fitted");
-    out.text("CBOXCENT", format("%-.2f, %-.2f", input.cboxcent[1], input.cboxcent[2]),
+    out.text("CBOXCENT", format_text("%-.2f, %-.2f", input.cboxcent[1], input.cboxcent[2]),
              "Convolution box center");
-    out.text("CONVBOX", format("%i, %i", input.convbox[1], input.convbox[2]),
+    out.text("CONVBOX", format_text("%i, %i", input.convbox[1], input.convbox[2]),
              "Convolution box size");
     out.number("MAGZPT", input.magzpt, "Magnitude zeropoint");
     out.comment("========== TORVEX Final Parameters ==========");

@@ -2,17 +2,28 @@
 // point source is rendered again on its convolution box at the PSF's
 // oversampling, convolved with the PSF moved to its sub-pixel position,
 // binned back to data pixels and written over its fit-region images.
-#include "torvex/psf/convregion.h"
-#include "torvex/model/mkmodel.h"
 #include "torvex/psf/convolve_components.h"
+
+#include "torvex/model/component_types.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/psf/convregion.h"
 
 #include "numerics/nrutil.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace {
+
+// The sky is not blurred; the point source is the PSF itself.  Every other
+// component (an unknown word too) is convolved inside its box.
+bool convolved(const char *type)
+{
+    const component_type *t = find_component_type(type);
+    return !t || t->kind == component_kind::profile;
+}
 
 // The box images of one component, kept from one model to the next: they
 // are made again only when the box changes size or another image is
@@ -51,7 +62,7 @@ void prepare_box(box_node &b, const int *ia)
         b.nx = nx;
         b.ny = ny;
     }
-    for (int i = 0; i <= 10; i++) {
+    for (int i = 0; i <= NSLOTS; i++) {
         if (i > 0 && ia[i] != 1)
             continue;
         if (!b.d.dpm[i])
@@ -65,7 +76,7 @@ void prepare_box(box_node &b, const int *ia)
 render::pixel_rect convolved_box(fitpars *p, image *model, convpars *cpar)
 {
     render::pixel_rect r;
-    if (objtype_is(p->objtype, "sky") || objtype_is(p->objtype, "psf"))
+    if (!convolved(p->objtype))
         return r;
     derivs box;
     convregion(&box, p->a, model, cpar);
@@ -92,14 +103,13 @@ void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar
     size_t k = 0;
     derivs *node = df;
     for (fitpars *p = fpar; p && node; p = p->next, node = node->next, k++) {
-        // The sky is not blurred; the point source is the PSF itself.
-        if (objtype_is(p->objtype, "sky") || objtype_is(p->objtype, "psf"))
+        if (!convolved(p->objtype))
             continue;
         // In output mode a component left out of the model stays empty.
         if (flags && p->outtype != 0)
             continue;
-        int ia[11];
-        for (int i = 0; i <= 10; i++)
+        int ia[NSLOTS + 1];
+        for (int i = 0; i <= NSLOTS; i++)
             ia[i] = flags ? flags[i] : p->ia[i];
 
         if (boxes.nodes.size() <= k)
@@ -112,7 +122,7 @@ void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar
 
         section_bounds sect;
         read_section(b.d.imgsect, &sect);
-        float ta[11] = {0};
+        float ta[NSLOTS + 1] = {0};
         conv_box_params(p->a, p->objtype, sect.x1, sect.y1, os, cpar, ta);
         box.naxes[1] = b.d.naxes[1];
         box.naxes[2] = b.d.naxes[2];
@@ -127,20 +137,23 @@ void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar
 void conv_box_params(const float *a, const char *type, int xmin, int ymin, int os,
                      const convpars *cpar, float *ta)
 {
-    for (int k = 1; k <= 10; k++)
+    const component_type *t = find_component_type(type);
+    for (int k = 1; k <= NSLOTS; k++)
         ta[k] = a[k];
     const double half_os = (os - 1) / 2.0;
-    float fx = (a[1] - xmin + 1) * os;
-    float fy = (a[2] - ymin + 1) * os;
-    ta[1] = static_cast<float>(round_half_away(fx - half_os) + box_margin(cpar->psfsz[1]));
-    ta[2] = static_cast<float>(round_half_away(fy - half_os) + box_margin(cpar->psfsz[2]));
-    ta[4] = a[4] * os;
-    if (objtype_is(type, "king")) {
-        ta[5] = a[5] * os;
-        ta[3] = static_cast<float>(a[3] + 5 * std::log10(static_cast<double>(os)));
-    } else if (objtype_is(type, "nuker")) {
-        ta[3] = static_cast<float>(a[3] + 5 * std::log10(static_cast<double>(os)));
-    }
+    float fx = (a[SLOT_X] - xmin + 1) * os;
+    float fy = (a[SLOT_Y] - ymin + 1) * os;
+    ta[SLOT_X] = static_cast<float>(round_half_away(fx - half_os) + box_margin(cpar->psfsz[1]));
+    ta[SLOT_Y] = static_cast<float>(round_half_away(fy - half_os) + box_margin(cpar->psfsz[2]));
+    ta[SLOT_SIZE] = a[SLOT_SIZE] * os;
+    if (!t)
+        return;
+    for (int k = SLOT_SIZE + 1; k <= NSLOTS; k++)
+        if (t->slot[k].size)
+            ta[k] = a[k] * os;
+    // A pixel of the grid covers 1/os^2 of a data pixel.
+    if (t->bright == brightness::surface)
+        ta[SLOT_MAG] = static_cast<float>(a[SLOT_MAG] + 5 * std::log10(static_cast<double>(os)));
 }
 
 void psf_shift_fraction(float a1, float a2, int os, float *dx, float *dy)

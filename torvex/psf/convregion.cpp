@@ -2,6 +2,8 @@
 // its oversampled work grid is convolved, and how the result goes back.
 #include "torvex/psf/convregion.h"
 
+#include "torvex/model/component_types.h"
+
 #include "torvex/psf/convolve.h"
 #include "torvex/psf/convolve_components.h"
 #include "torvex/psf/shift_psf.h"
@@ -34,10 +36,10 @@ long box_margin(long psfsz)
 void convregion(derivs *df, float a[], image *d, convpars *cpar)
 {
     const double bx = input.convbox[1], by = input.convbox[2];
-    long xmax = box_edge(a[1] + bx / 2, d->naxes[1]) - 1;
-    long ymax = box_edge(a[2] + by / 2, d->naxes[2]) - 1;
-    long xmin = box_edge(a[1] - bx / 2, d->naxes[1]);
-    long ymin = box_edge(a[2] - by / 2, d->naxes[2]);
+    long xmax = box_edge(a[SLOT_X] + bx / 2, d->naxes[1]) - 1;
+    long ymax = box_edge(a[SLOT_Y] + by / 2, d->naxes[2]) - 1;
+    long xmin = box_edge(a[SLOT_X] - bx / 2, d->naxes[1]);
+    long ymin = box_edge(a[SLOT_Y] - by / 2, d->naxes[2]);
     if (xmax > d->naxes[1])
         xmax = d->naxes[1];
     if (ymax > d->naxes[2])
@@ -119,7 +121,7 @@ void convolve_component(const float a[], const int ia[], derivs *fitnode, derivs
     // The component was rendered on a whole grid pixel; the PSF carries the
     // fraction of a pixel that this dropped.
     float dx, dy;
-    psf_shift_fraction(a[1], a[2], os, &dx, &dy);
+    psf_shift_fraction(a[SLOT_X], a[SLOT_Y], os, &dx, &dy);
     shift_psf(psf, &tpsf, dx, dy);
 
     image shifted;

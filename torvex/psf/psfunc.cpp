@@ -2,6 +2,8 @@
 
 #include "torvex/psf/psfunc.h"
 
+#include "torvex/model/component_types.h"
+
 #include "torvex/psf/convolve.h"
 #include "torvex/psf/convolve_components.h"
 #include "torvex/psf/shift_psf.h"
@@ -41,13 +43,13 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     // The normalisation belongs to the PSF in use, so it is taken from it
     // on every call; the sums are cheap next to the shifts.
     const double norm = psf_sum(psf.z, nx, ny);
-    const double flux = std::pow(10.0, (model->magzpt - a[3]) / 2.5);
+    const double flux = std::pow(10.0, (model->magzpt - a[SLOT_MAG]) / 2.5);
 
     // Position in PSF pixels and the fraction of a pixel the PSF is moved.
-    const float xs = static_cast<float>(a[1] * os) - 0.5 * (os - 1);
-    const float ys = static_cast<float>(a[2] * os) - 0.5 * (os - 1);
+    const float xs = static_cast<float>(a[SLOT_X] * os) - 0.5 * (os - 1);
+    const float ys = static_cast<float>(a[SLOT_Y] * os) - 0.5 * (os - 1);
     float dx, dy;
-    psf_shift_fraction(a[1], a[2], os, &dx, &dy);
+    psf_shift_fraction(a[SLOT_X], a[SLOT_Y], os, &dx, &dy);
 
     static scratch_matrix moved, xplus, xminus, yplus, yminus;
     image t, xp, xm, yp, ym;
@@ -61,7 +63,7 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     const float dm = static_cast<float>(scale * 2.302585092994046 / -2.5);
     // Position derivatives: central differences over +-0.1 PSF pixel of
     // the source as it is rendered, each copy carrying the whole flux.
-    const bool fx = ia[1] == 1, fy = ia[2] == 1, fm = ia[3] == 1;
+    const bool fx = ia[SLOT_X] == 1, fy = ia[SLOT_Y] == 1, fm = ia[SLOT_MAG] == 1;
     float sxp = 0, sxm = 0, syp = 0, sym = 0;
     if (fx) {
         xp.z = xplus.get(ny, nx);
