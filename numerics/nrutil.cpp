@@ -2,72 +2,30 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ncurses.h>
 
-// Defined here rather than in the program so that the library links and can
-// be tested on its own; torvex switches both when it chooses its display.
-int (*pfunc)(const char *, ...) = printf;
-char device[10] = "regular";
+namespace {
 
-static bool display_is_regular()
+[[noreturn]] void print_and_exit(const char *error_text)
 {
-    return strncmp(device, "regular", 7) == 0;
+    fprintf(stderr, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n",
+            error_text);
+    exit(100);
 }
 
-void printnuke()
+fatal_handler handler = print_and_exit;
+
+} // namespace
+
+fatal_handler set_fatal_handler(fatal_handler h)
 {
-    // Each line is handed to pfunc as its format, hence the doubled percents.
-    static const char *const picture[] = {
-    "              .   '   *    .    '   .           \n",
-    "         .-~~~~-._.-~~~~~~~~-._.-~~~-.          \n",
-    "      .-(   (    )   (    )    (    ) )-.       \n",
-    "     (    (    )   (    )    (   )     )        \n",
-    "    ( (    )    (    )  ( )    (    )   ) )     \n",
-    "     (___(____)___(____)____(____)___)__)       \n",
-    "         ~~~--.___ ( (  )  ) ___.--~~~          \n",
-    "                  ~( (  ) )~                    \n",
-    "                    | |  | |                    \n",
-    "                    ( ( %%) )                    \n",
-    "                    | |  | |                    \n",
-    "                    ) )  ( (                    \n",
-    "                   ( (    ) )                   \n",
-    "                 __.) )  ( (.__                 \n",
-    "           __.--~~  %% %% %%   ~~--.__             \n",
-    "      _.--~    .  '   .   '  .   .   ~--._      \n",
-    "   __(___________________________________)__    \n",
-    "  ~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~ \n",
-    };
-    for (const char *line : picture)
-        pfunc(line);
-    pfunc(" \n");
-    if (!display_is_regular())
-        refresh();
+    fatal_handler before = handler;
+    handler = h ? h : print_and_exit;
+    return before;
 }
 
 void nrerror(const char error_text[])
 {
-    pfunc("Numerical Recipes run-time error...\n");
-    pfunc("%s\n", error_text);
-    pfunc("...now exiting to system...\n");
-    pfunc("\n");
-    printnuke();
-    pfunc("TORVEX crashed probably because one of the parameters\n");
-    pfunc("has gotten too crazy.  For example, check that the\n");
-    pfunc("Nuker parameter alpha, or the Gaussian magnitude has \n");
-    pfunc("not gotten too big. \n");
-    if (!display_is_regular()) {
-        refresh();
-        if (system("sleep 5") == -1) {
-            // Only a pause so the user can read the screen; nothing to do.
-        }
-        endwin();
-        // The curses screen is gone now; keep the reason on the terminal.
-        if (strncmp(device, "curses", 6) == 0)
-            fprintf(stderr, "Numerical Recipes run-time error...\n%s\n",
-                    error_text);
-    }
-    putchar(7);
+    handler(error_text);
     exit(100);
 }
 

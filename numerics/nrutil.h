@@ -9,19 +9,18 @@
 #ifndef NUMERICS_NRUTIL_H
 #define NUMERICS_NRUTIL_H
 
-// The print function and display word of the running program.  The fatal
-// path prints through pfunc and closes curses unless device begins with
-// "regular".  They start as the terminal print and "regular", so that a
-// failure before the display exists still reaches the terminal.
-extern int (*pfunc)(const char *, ...);
-extern char device[10];
+// What a fatal numerical error does: the handler receives the reason and
+// ends the process.  A program installs its own, to tell its user and to
+// give its display back; the default prints the reason on standard error
+// and exits with status 100.
+using fatal_handler = void (*)(const char *error_text);
 
-// Prints the reason and the crash notice, ends curses when it is in use,
-// rings the bell and exits with status 100.
+// Installs handler (null: the default) and returns the one it replaces.
+fatal_handler set_fatal_handler(fatal_handler handler);
+
+// Hands the reason to the fatal handler; should the handler return, the
+// process exits with status 100 all the same.
 [[noreturn]] void nrerror(const char error_text[]);
-
-// The crash picture (18 lines and a blank one), printed through pfunc.
-void printnuke();
 
 float *vector(long nl, long nh);
 double *dvector(long nl, long nh);

@@ -5,7 +5,7 @@
 #ifndef TORVEX_STRUCTS_H
 #define TORVEX_STRUCTS_H
 
-#include "numerics/nrutil.h" // pfunc and device live with the fatal path
+#include "numerics/nrutil.h" // the allocators of every image and vector
 
 #include <cmath>
 #include <cstdio>
@@ -152,13 +152,9 @@ inline double round_half_away(double v)
     return std::trunc(v > 0 ? v + 0.5 : v - 0.5);
 }
 
-// True when the display word in force (device) begins with word.
-inline bool display_is(const char *word)
-{
-    return strncmp(device, word, strlen(word)) == 0;
-}
-
 // Program-wide variables (defined in globals.cpp).
+extern int (*pfunc)(const char *, ...); // the print function of the display in use
+extern char device[DEVICE_SIZE];        // the display word in force
 extern inpars input;
 extern sampars sample;
 extern int totnobj;   // component counter of the parameter-file reader
@@ -174,5 +170,11 @@ extern derivs df;     // head of the work-image list
 extern image tpsf;    // sub-pixel-shifted PSF
 extern bicubic_grid **cg;
 extern float xskycent, yskycent; // reference point of the sky gradient
+
+// True when the display word in force (device) begins with word.
+inline bool display_is(const char *word)
+{
+    return strncmp(device, word, strlen(word)) == 0;
+}
 
 #endif

@@ -133,6 +133,9 @@ int main(int argc, char *argv[])
     fitpars fpar;
     convpars cpar;
 
+    // A numerical failure ends the run with its message, and gives the
+    // display back.
+    set_fatal_handler(numerical_failure);
     printf("\nTORVEX Version %s\n\n", "2.0.3c -- Oct. 22, 2005");
 
     if (argc > 1) {

@@ -10,4 +10,14 @@
 // or lies wholly outside the image.
 [[noreturn]] void quit_empty_region();
 
+// The fatal handler of the numerical routines (set_fatal_handler): prints
+// the reason, the crash picture and advice through pfunc; unless the
+// display is "regular" it leaves the screen up for five seconds and closes
+// curses (with the display "curses" the reason then also goes to standard
+// error, as the screen is gone); rings the bell and exits with status 100.
+[[noreturn]] void numerical_failure(const char *error_text);
+
+// The crash picture (18 lines and a blank one), printed through pfunc.
+void printnuke();
+
 #endif
