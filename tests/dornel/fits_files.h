@@ -1,19 +1,19 @@
 // FITS files made and read with CFITSIO, independently of the program's own
-// FITS layer, and runs of the program in a scratch folder.
+// FITS layer, and runs of the program in a scratch folder (tests/common).
 #ifndef TESTS_DORNEL_FITS_FILES_H
 #define TESTS_DORNEL_FITS_FILES_H
 
+#include "common/program.h"
+#include "common/scratch.h"
+
 #include <fitsio.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -111,25 +111,13 @@ inline Read readImage(const std::string& path) {
 // fitsverify's one-line verdict on a file (-q reports OK only without
 // errors and warnings).
 inline bool verified(const std::string& path, std::string* report = nullptr) {
-    const std::string command = "fitsverify -q '" + path + "' 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return false;
-    std::string out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
+    const std::string out = test_common::output_of("fitsverify -q '" + path + "' 2>&1");
     if (report) *report = out;
     return out.find("verification OK") != std::string::npos;
 }
 
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+using test_common::exists;
+using test_common::slurp;
 
 struct Outcome {
     std::string out, err;
@@ -139,36 +127,19 @@ struct Outcome {
 // A scratch folder per test; runs the program inside it.
 class Scratch {
 public:
-    Scratch() {
-        char tmpl[] = "/tmp/dornel_test.XXXXXX";
-        const char* d = mkdtemp(tmpl);
-        dir = d ? d : "/tmp";
-    }
-    ~Scratch() { std::system(("rm -rf '" + dir + "'").c_str()); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
-    std::string path(const std::string& name) const { return dir + "/" + name; }
+    std::string path(const std::string& name) const { return folder_.file(name); }
 
     // Runs program with the argument text (shell words) in the folder.
     Outcome run(const std::string& program, const std::string& arguments) const {
-        const std::string errFile = path(".stderr");
-        const std::string command =
-            "cd '" + dir + "' && '" + program + "' " + arguments + " 2>'" + errFile + "'";
-        Outcome o;
-        FILE* p = popen(command.c_str(), "r");
-        if (!p) return o;
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) o.out.append(buf, n);
-        const int status = pclose(p);
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        o.err = slurp(errFile);
-        std::remove(errFile.c_str());
-        return o;
+        const test_common::ProgramRun r = test_common::run_in(folder_, "'" + program + "' " + arguments);
+        return {r.out, r.err, r.status};
     }
 
-    std::string dir;
+private:
+    test_common::ScratchDir folder_;
+
+public:
+    std::string dir = folder_.path();
 };
 
 }  // namespace fitsfiles

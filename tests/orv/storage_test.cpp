@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/scratch.h"
 #include "orv/MArray.h"
 
 namespace {
@@ -233,20 +234,8 @@ TEST(Sharing, SetupMemoryGivesNewStorage) {
 // Runs the body in a fresh temporary directory as the current directory.
 class InScratchDirectory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/orv-test.XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-    char here[4096];
-    ASSERT_NE(getcwd(here, sizeof here), nullptr);
-    old_ = here;
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    EXPECT_EQ(chdir(old_.c_str()), 0);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-  }
+  test_common::ScratchDir scratch_;
+  test_common::InDir in_{scratch_.path()};
   static std::vector<std::string> files() {
     std::vector<std::string> names;
     DIR* d = opendir(".");
@@ -261,9 +250,6 @@ class InScratchDirectory : public ::testing::Test {
     struct stat st;
     return stat(name.c_str(), &st) == 0 ? st.st_size : -1;
   }
-
-  std::string dir_;
-  std::string old_;
 };
 
 using MappedStorage = InScratchDirectory;

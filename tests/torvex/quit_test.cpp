@@ -5,72 +5,17 @@
 
 #include "torvex/structs.h"
 
+#include "common/program.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 namespace {
 
-struct ChildResult {
-    int status = -1; // exit status, or -1 when the child did not exit
-    std::string out, err;
-    double seconds = 0;
-};
-
-std::string slurp(const char *path)
-{
-    std::string s;
-    if (FILE *f = fopen(path, "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            s.append(buf, n);
-        fclose(f);
-    }
-    return s;
-}
-
-// Runs body in a child process with stdout and stderr sent to files.
-ChildResult run_child(const std::function<void()> &body)
-{
-    char out[] = "/tmp/nrutil_out.XXXXXX", err[] = "/tmp/nrutil_err.XXXXXX";
-    int fo = mkstemp(out), fe = mkstemp(err);
-    fflush(nullptr);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-#if defined(__SANITIZE_ADDRESS__)
-        // The fatal path frees nothing on purpose; that is not a leak.
-        __lsan_disable();
-#endif
-        dup2(fo, 1);
-        dup2(fe, 2);
-        body();
-        _exit(0);
-    }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    ChildResult r;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (WIFEXITED(wstatus))
-        r.status = WEXITSTATUS(wstatus);
-    close(fo);
-    close(fe);
-    r.out = slurp(out);
-    r.err = slurp(err);
-    unlink(out);
-    unlink(err);
-    return r;
-}
+using test_common::ChildResult;
+using test_common::run_child;
 
 const std::string head = "Numerical Recipes run-time error...\n";
 const std::string advice =

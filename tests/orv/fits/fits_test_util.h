@@ -4,15 +4,13 @@
 #define TESTS_ORV_FITS_FITS_TEST_UTIL_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/fits.h"
+#include "common/scratch.h"
 
 #include "orv/fits/fits_exception.h"
 
@@ -35,17 +33,9 @@ inline std::string headerText(const std::vector<std::string>& cards, bool end = 
   return text;
 }
 
-inline void writeBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+inline void writeBytes(const std::string& path, const std::string& bytes) { test_common::spit(path, bytes); }
 
-inline std::string readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+inline std::string readBytes(const std::string& path) { return test_common::slurp(path); }
 
 // "FitsException: " + message of what f throws, or "no exception".
 inline std::string fitsError(const std::function<void()>& f) {
@@ -61,32 +51,18 @@ inline std::string fe(const std::string& message) { return "FitsException: " + m
 
 // Runs fitsverify on a file; true when it reports no error.
 inline bool fitsverifyClean(const std::string& path, std::string* report = nullptr) {
-  const std::string command = "fitsverify " + path + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  std::string output;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  pclose(pipe);
-  if (report) *report = output;
-  return output.find(" and 0 error(s). ****") != std::string::npos;
+  const test_common::Verdict v = test_common::fitsverify(path);
+  if (report) *report = v.report;
+  return v.clean;
 }
 
 // A private folder below /tmp, removed with everything in it at the end.
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/orvfits.XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir = pattern;
-  }
-  void TearDown() override {
-    const std::string command = "rm -rf " + dir;
-    ASSERT_EQ(0, std::system(command.c_str()));
-  }
-  std::string path(const std::string& name) const { return dir + "/" + name; }
+  std::string path(const std::string& name) const { return scratch_.file(name); }
 
-  std::string dir;
+ private:
+  test_common::ScratchDir scratch_;
 };
 
 }  // namespace fitstest

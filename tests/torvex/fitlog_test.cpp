@@ -3,7 +3,8 @@
 #include "torvex/output/outmenu.h"
 #include "torvex/input/menu.h"
 
-#include "fits_util.h"
+#include "common/fits.h"
+#include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "numerics/nrutil.h"
 
 #include "fft_reference.h"
-#include "nr_death.h"
+#include "common/fatal.h"
 
 #include <gtest/gtest.h>
 

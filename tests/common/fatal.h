@@ -1,8 +1,8 @@
 // Death tests of the fatal numerical error: without a handler of the
 // program's, nrerror prints the reason on standard error, where the
 // expected text is matched, and exits with status 100.
-#ifndef TESTS_NUMERICS_NR_DEATH_H
-#define TESTS_NUMERICS_NR_DEATH_H
+#ifndef TESTS_COMMON_FATAL_H
+#define TESTS_COMMON_FATAL_H
 
 #include "numerics/nrutil.h"
 

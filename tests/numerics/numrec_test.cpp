@@ -3,7 +3,7 @@
 #include "numerics/numrec.h"
 #include "numerics/nrutil.h"
 
-#include "nr_death.h"
+#include "common/fatal.h"
 
 #include <gtest/gtest.h>
 
@@ -90,8 +90,10 @@ TEST(Gaussj, InvertsAndSolvesRandomSpdSystems)
 
 // Among pivots of equal magnitude the last in row-major order is taken,
 // which decides the rounding.  The expected bits come from an emulation of
-// the elimination with that rule; taking the first of equal candidates
-// instead changes eight of the twelve results in their last bits.
+// the elimination with that rule, gaussj_ties.py beside this file, which
+// also checks them against the exact rational inverse; taking the first of
+// equal candidates instead changes eight of the twelve results in their
+// last bits.
 TEST(Gaussj, TiesGoToTheLastCandidateInRowMajorOrder)
 {
     DMat a(3, 3), b(3, 1);
@@ -113,9 +115,16 @@ TEST(Gaussj, TiesGoToTheLastCandidateInRowMajorOrder)
     }
 }
 
+// A system of no equations touches neither matrix, and is not singular.
 TEST(Gaussj, EmptySystemReturnsAtOnce)
 {
     gaussj(nullptr, 0, nullptr, 0);
+    DMat a(1, 1), b(1, 1);
+    a[1][1] = 7;
+    b[1][1] = -3;
+    gaussj(a.a, 0, b.a, 0);
+    EXPECT_EQ(a[1][1], 7.0);
+    EXPECT_EQ(b[1][1], -3.0);
 }
 
 TEST(Gaussj, SingularAndNonFiniteMatricesAreFatal)

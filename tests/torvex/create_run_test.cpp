@@ -1,7 +1,7 @@
 // The program end to end: create-only runs on real files in a scratch
 // folder, their model against an independent integration of the profiles,
 // and the files they write.
-#include "fits_util.h"
+#include "common/fits.h"
 #include "profile_truth.h"
 #include "program_run.h"
 
@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 

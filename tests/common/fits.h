@@ -1,74 +1,21 @@
-// Helpers of the image tests: a scratch folder, FITS files written and
-// read back with CFITSIO directly (the independent side of every check),
-// and fitsverify.
-#ifndef TESTS_TORVEX_FITS_UTIL_H
-#define TESTS_TORVEX_FITS_UTIL_H
+// FITS files written and read back with CFITSIO directly, the independent
+// side of every check of the programs' own FITS code, and fitsverify's
+// verdict on a file.
+#ifndef TESTS_COMMON_FITS_H
+#define TESTS_COMMON_FITS_H
+
+#include "common/program.h"
+#include "common/scratch.h"
 
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-namespace fits_util {
-
-inline std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-inline void spit(const std::string &path, const std::string &text)
-{
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
-// A scratch folder removed at the end of each test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        char tmpl[] = "/tmp/torvex_fits.XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// Runs the test body in dir and returns to the former folder afterwards.
-class InDir {
-public:
-    explicit InDir(const std::string &dir)
-    {
-        char *cwd = getcwd(nullptr, 0);
-        old_ = cwd;
-        free(cwd);
-        if (chdir(dir.c_str()) != 0)
-            ADD_FAILURE() << "cannot enter " << dir;
-    }
-    ~InDir()
-    {
-        if (chdir(old_.c_str()) != 0)
-            ADD_FAILURE() << "cannot return to " << old_;
-    }
-
-private:
-    std::string old_;
-};
+namespace test_common {
 
 struct Key {
     std::string name;
@@ -230,27 +177,12 @@ struct Verdict {
 
 inline Verdict fitsverify(const std::string &path)
 {
-    std::string out = path + ".verify";
-    std::string cmd = "fitsverify '" + path + "' > '" + out + "' 2>&1";
-    std::system(cmd.c_str());
     Verdict v;
-    v.report = slurp(out);
+    v.report = output_of("fitsverify '" + path + "' 2>&1");
     v.clean = v.report.find("and 0 error(s)") != std::string::npos;
-    std::remove(out.c_str());
     return v;
 }
 
-// A print function that sends torvex's messages to standard error, where
-// death tests look for them.
-inline int print_to_stderr(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vfprintf(stderr, fmt, ap);
-    va_end(ap);
-    return n;
-}
-
-} // namespace fits_util
+} // namespace test_common
 
 #endif

@@ -4,7 +4,8 @@
 #include "torvex/output/writefits.h"
 #include "torvex/fit/to_mini.h"
 
-#include "fits_util.h"
+#include "common/fits.h"
+#include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@
 #include <cstring>
 #include <limits>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 

@@ -2,30 +2,28 @@
 // (PSF-convolved Gaussian galaxy, point source) recover the truth within a
 // few of their reported uncertainties; create-only runs with an oversampled
 // PSF and a diffusion kernel; PSFs that cannot be used are refused.
-#include "fits_util.h"
+#include "common/fits.h"
+#include "common/program.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
-#include <sys/wait.h>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 
 struct RunResult {
     int status;
-    std::string out;
+    std::string out; // standard output and error as they came
 };
 
 RunResult torvex(const ScratchDir &dir, const std::string &param)
 {
     spit(dir.file("fit.param"), param);
-    const std::string cmd = "cd '" + dir.path() + "' && '" TORVEX_BIN
-                            "' fit.param < /dev/null > out.txt 2>&1";
-    const int st = std::system(cmd.c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(dir.file("out.txt"))};
+    const ProgramRun r = run_in(dir, "'" TORVEX_BIN "' fit.param 2>&1");
+    return {r.status, r.out};
 }
 
 std::string settings(const char *psf_line, int os, const char *region, int box, int create)

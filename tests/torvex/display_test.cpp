@@ -217,7 +217,7 @@ TEST_F(Keys, OutputWritesTheNextRestartFileInImageCoordinates)
 {
     ScratchDir scratch;
     const std::string dir = scratch.path();
-    fits_util::InDir in(dir);
+    test_common::InDir in(dir);
 
     int itermax = 100;
     screen.type("o");

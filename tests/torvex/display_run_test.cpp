@@ -10,7 +10,9 @@
 // program is held back at a gate, which opens only once their echo shows
 // they wait in the terminal; later keys answer a prompt, which waits for
 // them.
-#include "fits_util.h"
+#include "common/fits.h"
+#include "common/program.h"
+#include "common/tmux.h"
 
 #include <gtest/gtest.h>
 
@@ -19,38 +21,12 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
-
-bool wait_until(const std::function<bool()> &done, double seconds = 60)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-std::string run_output(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 size_t count(const std::string &text, const std::string &what)
 {
@@ -59,58 +35,6 @@ size_t count(const std::string &text, const std::string &what)
         n++;
     return n;
 }
-
-// A private tmux server whose windows keep their last screen (no alternate
-// screen, panes stay after their program ends).
-class Tmux {
-public:
-    explicit Tmux(const ScratchDir &dir)
-        : sock_("torvex_display_" + std::to_string(getpid()) + "_" + std::to_string(++serial_)),
-          conf_(dir.file("tmux.conf"))
-    {
-        spit(conf_, "set -g alternate-screen off\nset -g remain-on-exit on\n"
-                    "set -g history-limit 5000\n");
-    }
-    ~Tmux() { tmux("kill-server"); }
-    const std::string &socket() const { return sock_; }
-
-    // Runs a shell script in a new window.
-    void start(const std::string &window, const std::string &script)
-    {
-        if (!started_)
-            tmux("-f '" + conf_ + "' new-session -d -s t -x 200 -y 60 -n " + window + " 'sh " +
-                 script + "'");
-        else
-            tmux("new-window -d -t t -n " + window + " 'sh " + script + "'");
-        started_ = true;
-    }
-    void keys(const std::string &window, const std::string &text, bool enter = false)
-    {
-        tmux("send-keys -t t:" + window + " -l '" + text + "'");
-        if (enter)
-            tmux("send-keys -t t:" + window + " Enter");
-    }
-    std::string screen(const std::string &window)
-    {
-        return run_output("tmux -L " + sock_ + " capture-pane -p -J -S -2000 -t t:" + window +
-                          " 2>/dev/null");
-    }
-    bool has_window(const std::string &window)
-    {
-        return count(run_output("tmux -L " + sock_ + " list-windows -F '#W' 2>/dev/null"),
-                     window + "\n") > 0;
-    }
-
-private:
-    int tmux(const std::string &args)
-    {
-        return std::system(("tmux -L " + sock_ + " " + args + " >/dev/null 2>&1").c_str());
-    }
-    static int serial_;
-    std::string sock_, conf_;
-    bool started_ = false;
-};
-int Tmux::serial_ = 0;
 
 // An 80 x 60 image of a Gaussian blob (a Sersic profile of index 0.5) on a
 // flat sky with seeded noise, fitted over [11:70,6:55].
@@ -308,7 +232,7 @@ protected:
         DisplayRun::SetUp();
         write_param("both");
         ASSERT_EQ(std::system(("mkdir -p '" + dir.file("bin") + "'").c_str()), 0);
-        std::string real_ps = run_output("command -v ps");
+        std::string real_ps = output_of("command -v ps");
         real_ps.erase(real_ps.find_last_not_of("\n") + 1);
         // Only processes on this server's terminals (and on none).
         tool("ps", "ttys=$(tmux -L " + tmux.socket() +
@@ -375,13 +299,12 @@ TEST_F(KeyWindowRun, KeysFromTheKeyWindowAndTheLimitFromTheTerminal)
 TEST_F(KeyWindowRun, WithoutAnXDisplayTheRunFailsAtOnce)
 {
     auto start = std::chrono::steady_clock::now();
-    std::string cmd = "cd '" + dir.path() + "' && env -u DISPLAY PATH='" + dir.file("bin") +
-                      "':\"$PATH\" '" TORVEX_BIN "' run.param < /dev/null > stdout 2> stderr";
-    int st = std::system(cmd.c_str());
+    const ProgramRun r = run_in(dir, "env -u DISPLAY PATH='" + dir.file("bin") +
+                                         "':\"$PATH\" '" TORVEX_BIN "' run.param");
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 1);
+    ASSERT_NE(r.status, -1);
+    EXPECT_EQ(r.status, 1);
     EXPECT_LT(seconds, 5);
     std::string err = slurp(dir.file("stderr")), out = slurp(dir.file("stdout"));
     EXPECT_NE(err.find("no X display is set"), std::string::npos) << err;

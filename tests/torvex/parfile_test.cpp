@@ -3,7 +3,9 @@
 #include "torvex/input/read_input.h"
 #include "torvex/input/menu.h"
 
-#include "fits_util.h"
+#include "common/program.h"
+#include "common/scratch.h"
+#include "common/tmux.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +20,7 @@
 
 namespace {
 
-using fits_util::ScratchDir;
-using fits_util::slurp;
-using fits_util::spit;
+using namespace test_common;
 
 std::string menu_text(const inpars &in, const fitpars &head, float xoff = 0, float yoff = 0,
                       float chisq = 0, int ndof = 0)
@@ -452,19 +452,10 @@ TEST_F(ParFile, MenuShownOnceWithoutTheEditor)
 
 // ---- the program on real files -------------------------------------------
 
-struct ProgramRun {
-    int status;
-    std::string out, err;
-};
-
+// torvex with the arguments and the keys typed on standard input.
 ProgramRun run_torvex(const ScratchDir &dir, const std::string &args, const std::string &keys)
 {
-    spit(dir.file("stdin"), keys);
-    std::string cmd = "cd '" + dir.path() + "' && '" TORVEX_BIN "' " + args +
-                      " < stdin > stdout 2> stderr";
-    int st = std::system(cmd.c_str());
-    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, slurp(dir.file("stdout")),
-            slurp(dir.file("stderr"))};
+    return run_in(dir, "'" TORVEX_BIN "' " + args, &keys);
 }
 
 const std::string banner = "\nTORVEX Version 2.0.3c -- Oct. 22, 2005\n\n";
@@ -532,46 +523,6 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 }
 
 // On a terminal the prompts must show before torvex waits for an answer.
-class Tmux {
-public:
-    explicit Tmux(const std::string &cmd) : sock_("torvex_test_" + std::to_string(getpid()))
-    {
-        tmux("new-session -d -x 100 -y 40 \"" + cmd + "\"");
-    }
-    ~Tmux() { tmux("kill-server"); }
-    void keys(const std::string &k) { tmux("send-keys -l '" + k + "'"), tmux("send-keys Enter"); }
-    std::string screen()
-    {
-        std::string out;
-        FILE *p = popen(("tmux -L " + sock_ + " capture-pane -p 2>/dev/null").c_str(), "r");
-        if (!p)
-            return out;
-        char buf[512];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-        return out;
-    }
-    // Waits up to a minute for text to appear on the screen (tmux drops
-    // trailing blanks of a line).
-    bool wait_for(const std::string &text)
-    {
-        for (int i = 0; i < 1200; i++) {
-            if (screen().find(text) != std::string::npos)
-                return true;
-            usleep(50000);
-        }
-        return false;
-    }
-
-private:
-    int tmux(const std::string &args)
-    {
-        return std::system(("tmux -L " + sock_ + " " + args + " >/dev/null 2>&1").c_str());
-    }
-    std::string sock_;
-};
-
 TEST(Torvex, EditorPromptsOnATerminal)
 {
     ScratchDir dir;
@@ -579,18 +530,20 @@ TEST(Torvex, EditorPromptsOnATerminal)
     spit(dir.file("one.param"), "B) out.fits\nH) 1 20 1 20\nO) regular\n0) sersic\n"
                                 "1) 10 10 1 1\n4) 3 1\n5) 2 1\n8) 0.8 1\n");
     std::string done = dir.file("done");
-    Tmux t("cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=\\$? > '" + done +
-           "'; sleep 30");
-    ASSERT_TRUE(t.wait_for("Enter template file name:")) << t.screen();
-    t.keys("one.param");
-    ASSERT_TRUE(t.wait_for("Enter item, initial value(s), fit switch(es) ==>")) << t.screen();
-    t.keys("M 1");
-    t.keys("3) 16.5 1");
-    t.keys("r");
-    ASSERT_TRUE(t.wait_for(" 3) 16.5000    1")) << t.screen();
-    t.keys("q");
-    for (int i = 0; i < 1200 && slurp(done).empty(); i++)
-        usleep(50000);
+    spit(dir.file("run.sh"), "cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" +
+                                 done + "'\n");
+    Tmux t(dir);
+    t.start("w", dir.file("run.sh"));
+    ASSERT_TRUE(t.wait_for("w", "Enter template file name:")) << t.screen("w");
+    t.keys("w", "one.param", true);
+    ASSERT_TRUE(t.wait_for("w", "Enter item, initial value(s), fit switch(es) ==>"))
+        << t.screen("w");
+    t.keys("w", "M 1", true);
+    t.keys("w", "3) 16.5 1", true);
+    t.keys("w", "r", true);
+    ASSERT_TRUE(t.wait_for("w", " 3) 16.5000    1")) << t.screen("w");
+    t.keys("w", "q", true);
+    wait_until([&] { return !slurp(done).empty(); });
     EXPECT_EQ(slurp(done), "status=0\n");
 }
 

@@ -5,7 +5,8 @@
 #include "torvex/output/outmodel.h"
 #include "torvex/fit/workarrays.h"
 
-#include "fits_util.h"
+#include "common/fits.h"
+#include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@
 #include <deque>
 #include <map>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The program end to end: fits of synthetic images with known truth and
 // seeded noise, made here, and the failure paths of a fit.
-#include "fits_util.h"
+#include "common/fits.h"
 #include "profile_truth.h"
 #include "program_run.h"
 
@@ -13,10 +13,9 @@
 #include <algorithm>
 #include <dirent.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-using namespace fits_util;
+using namespace test_common;
 
 namespace {
 
@@ -424,11 +423,10 @@ TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
     // Files may grow to 20 kB (40 blocks of 512 bytes): enough for the
     // restart file and the log, not for the output block.
     spit(dir.file("run.param"), param_file(s, start));
-    const std::string cmd = "cd '" + dir.path() + "' && trap '' XFSZ && ulimit -f 40 && '" +
-                            TORVEX_BIN "' run.param < /dev/null > stdout 2> stderr";
-    const int st = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 1);
+    const ProgramRun r =
+        run_in(dir, "trap '' XFSZ && ulimit -f 40 && '" TORVEX_BIN "' run.param");
+    ASSERT_NE(r.status, -1);
+    EXPECT_EQ(r.status, 1);
     const std::string out = slurp(dir.file("stdout"));
     EXPECT_NE(out.find("Iteration : 1 "), std::string::npos);
     EXPECT_NE(out.find("-- ERROR: The output image block.fits could not be written"),

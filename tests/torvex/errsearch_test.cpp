@@ -7,7 +7,7 @@
 #include "torvex/fit/levmar.h"
 #include "torvex/fit/workarrays.h"
 
-#include "../numerics/nr_death.h"
+#include "common/fatal.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // analytic Gaussians.
 #include "psf_helpers.h"
 
-#include "../numerics/nr_death.h"
-#include "fits_util.h"
+#include "common/fatal.h"
+#include "common/fits.h"
 
 #include <gtest/gtest.h>
 
@@ -175,10 +175,10 @@ TEST(ConvolveDeath, ImageLargerThanTheTransform)
 
 TEST(Mkimg, WritesTheMatrixAsAFitsImage)
 {
-    fits_util::ScratchDir dir;
+    test_common::ScratchDir dir;
     owned_image img(5, 3, [](long x, long y) { return x + 10.0 * y + 0.25; });
     mkimg(img.z(), img.im.naxes, dir.file("work.fits").c_str(), "");
-    fits_util::Hdu h = fits_util::read_hdu(dir.file("work.fits"), 1);
+    test_common::Hdu h = test_common::read_hdu(dir.file("work.fits"), 1);
     ASSERT_EQ(h.status, 0);
     ASSERT_EQ(h.nx, 5);
     ASSERT_EQ(h.ny, 3);

@@ -2,7 +2,7 @@
 #include "numerics/nrutil.h"
 #include "numerics/smooth.h"
 
-#include "nr_death.h"
+#include "common/fatal.h"
 
 #include <gtest/gtest.h>
 
