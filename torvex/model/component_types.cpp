@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <initializer_list>
 #include <cstdio>
 #include <string>
 
@@ -52,7 +53,7 @@ constexpr const char *DASHES = "     ----- ";
 bool positive(float v) { return v > 0; }
 bool not_zero(float v) { return v != 0; }
 
-// The ellipse slots of every profile.
+// The slots of every component with a position.
 slot_desc centre_x(const char *menu) { return param("XCENT", "X center", "pixel", menu); }
 slot_desc centre_y() { return param("YCENT", "Y center", "pixel", nullptr); }
 slot_desc total_mag(const char *menu) { return param("MAG", "Total magnitude", nullptr, menu); }
@@ -65,306 +66,201 @@ const slot_desc DISKINESS = limited(
     param("C", "Diskiness (<0) or Boxiness (>0)", nullptr, "  diskiness(-)/boxiness(+)"),
     [](float v) { return !(v + 2 < kMinEllipseExponent); },
     "The diskiness/boxiness must be -1.9 or more");
+const slot_desc EFFECTIVE_RADIUS = sized(limited(
+    param("Re", "Effective radius Re", "pixels", "      R_e"), positive, "R_e must be above 0"));
+const slot_desc FWHM = sized(limited(param("FWHM", "FWHM", "pixels", "     FWHM           "),
+                                     not_zero, "The FWHM must not be 0"));
 
 // The parameter-file comments of the position line: the types differ by a
 // trailing blank.
 constexpr const char *POSITION = "   position x, y";
 constexpr const char *POSITION_ = "   position x, y ";
 
-// Lines shared by several types.
-const print_layout ITERATION_RN = {" %-9s: (%6.2f, %6.2f)",
-                                   {{3, "  %7.2f"},
-                                    {4, " %8.2f"},
-                                    {5, " %7.2f"},
-                                    {8, "  %6.2f"},
-                                    {9, "  %6.2f"},
-                                    {10, " %6.2f"},
-                                    {0, "\n"}}};
-const print_layout ITERATION_R = {" %-9s: (%6.2f, %6.2f)",
-                                  {{3, "  %7.2f"},
-                                   {4, " %8.2f"},
-                                   {0, "    ----"},
-                                   {8, "  %6.2f"},
-                                   {9, "  %6.2f"},
-                                   {10, " %6.2f"},
-                                   {0, "\n"}}};
-constexpr const char *LOG_HEAD = " %-9s: (%-.2f, %-.2f)";
-constexpr const char *ERROR_HEAD = " %-12s (%-.2f, %-.2f)";
-const print_field LOG_RN[] = {{3, "   %-5.2f"}, {4, "   %-5.2f"}, {5, "   %-5.2f"}, {8, "   %-5.2f"},
-                              {9, "  %-5.2f"},  {10, "  %-5.2f"}, {0, "\n"}};
-const print_field LOG_R[] = {{3, "   %-6.2f"}, {4, "  %-6.2f"}, {8, "  %-6.2f"},
-                             {9, "  %-6.2f"},  {10, "  %-6.2f"}, {0, "\n"}};
+// The printed lines: the iteration line, and the value and uncertainty
+// lines of fit.log.
+struct print_lines {
+    print_layout iteration, log_value, log_error;
+};
 
-print_layout layout(const char *head, const print_field *fields, int n)
+print_layout layout(const char *head, std::initializer_list<print_field> fields)
 {
     print_layout l{head, {}};
-    for (int i = 0; i < n; i++)
-        l.field[i] = fields[i];
+    int i = 0;
+    for (const print_field &f : fields)
+        l.field[i++] = f;
     return l;
 }
-template <int N>
-print_layout layout(const char *head, const print_field (&fields)[N])
+
+constexpr const char *ITERATION_HEAD = " %-9s: (%6.2f, %6.2f)";
+constexpr const char *LOG_HEAD = " %-9s: (%-.2f, %-.2f)";
+constexpr const char *ERROR_HEAD = " %-12s (%-.2f, %-.2f)";
+
+// The lines of two sizes (Sersic, Moffat) and of one (exponential disk,
+// de Vaucouleurs).
+print_lines size_and_shape_lines()
 {
-    return layout(head, fields, N);
+    const std::initializer_list<print_field> log = {{3, "   %-5.2f"}, {4, "   %-5.2f"},
+                                                    {5, "   %-5.2f"}, {8, "   %-5.2f"},
+                                                    {9, "  %-5.2f"},  {10, "  %-5.2f"},
+                                                    {0, "\n"}};
+    return {layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %8.2f"}, {5, " %7.2f"}, {8, "  %6.2f"},
+                                    {9, "  %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
+            layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+}
+print_layout size_iteration()
+{
+    return layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %8.2f"}, {0, "    ----"}, {8, "  %6.2f"},
+                                   {9, "  %6.2f"}, {10, " %6.2f"}, {0, "\n"}});
+}
+print_lines size_lines()
+{
+    const std::initializer_list<print_field> log = {
+        {3, "   %-6.2f"}, {4, "  %-6.2f"}, {8, "  %-6.2f"}, {9, "  %-6.2f"}, {10, "  %-6.2f"},
+        {0, "\n"}};
+    return {size_iteration(), layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+}
+
+// A light profile on the generalised ellipse: centre, slots 3 to 7 of its
+// own, axis ratio, position angle and diskiness.
+component_type profile(const char *word, brightness bright, component_function render,
+                       const char *position, std::initializer_list<slot_desc> own,
+                       const print_lines &lines)
+{
+    component_type t{word, component_kind::profile, bright, render, {}, lines.iteration,
+                     lines.log_value, lines.log_error};
+    t.slot[SLOT_X] = centre_x(position);
+    t.slot[SLOT_Y] = centre_y();
+    int k = SLOT_MAG;
+    for (const slot_desc &s : own)
+        t.slot[k++] = s;
+    for (; k < SLOT_Q; k++)
+        t.slot[k] = unused(DASHES);
+    t.slot[SLOT_Q] = AXIS_RATIO;
+    t.slot[SLOT_PA] = POSITION_ANGLE;
+    t.slot[SLOT_C] = DISKINESS;
+    return t;
 }
 
 const component_type TYPES[] = {
-    {"nuker",
-     component_kind::profile,
-     brightness::surface,
-     nuker,
-     {{},
-      centre_x(POSITION),
-      centre_y(),
-      param("MU", "Surface brightness at Rb", nullptr, "     mu(Rb)"),
-      sized(limited(param("Rb", "Break radius Rb", "pixels", "      Rb"), positive,
-                    "The Nuker break radius must be above 0")),
-      param("alpha", "alpha", nullptr, "     alpha "),
-      param("beta", "beta", nullptr, "      beta "),
-      limited(param("gamma", "gamma", nullptr, "     gamma "), [](float v) { return v < 2; },
-              "The Nuker gamma must be below 2 (its central light is infinite otherwise)"),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     {" %-9s: (%6.2f, %6.2f)",
-      {{3, "  %5.2f"},
-       {4, " %7.2f"},
-       {5, " %5.2f"},
-       {6, " %4.2f"},
-       {7, " %4.2f"},
-       {8, "  %5.2f"},
-       {9, " %5.2f"},
-       {10, " %5.2f"},
-       {0, "\n"}}},
-     {LOG_HEAD,
-      {{3, "  %-4.2f"},
-       {4, "  %-6.2f"},
-       {5, "  %-4.2f"},
-       {6, " %-4.2f"},
-       {7, " %-4.2f"},
-       {8, "  %-4.2f"},
-       {9, "  %-5.2f"},
-       {10, " %-5.2f"},
-       {0, "\n"}}},
-     {ERROR_HEAD,
-      {{3, "  %-4.2f"},
-       {4, "  %-6.2f"},
-       {5, " %-4.2f"},
-       {6, "  %-4.2f"},
-       {7, "  %-4.2f"},
-       {8, "  %-4.2f"},
-       {9, "  %-5.2f"},
-       {10, "  %-5.2f"},
-       {0, "\n"}}}},
+    profile("nuker", brightness::surface, nuker, POSITION,
+            {param("MU", "Surface brightness at Rb", nullptr, "     mu(Rb)"),
+             sized(limited(param("Rb", "Break radius Rb", "pixels", "      Rb"), positive,
+                           "The Nuker break radius must be above 0")),
+             param("alpha", "alpha", nullptr, "     alpha "),
+             param("beta", "beta", nullptr, "      beta "),
+             limited(param("gamma", "gamma", nullptr, "     gamma "),
+                     [](float v) { return v < 2; },
+                     "The Nuker gamma must be below 2 (its central light is infinite "
+                     "otherwise)")},
+            {layout(ITERATION_HEAD, {{3, "  %5.2f"}, {4, " %7.2f"}, {5, " %5.2f"}, {6, " %4.2f"},
+                                     {7, " %4.2f"}, {8, "  %5.2f"}, {9, " %5.2f"}, {10, " %5.2f"},
+                                     {0, "\n"}}),
+             layout(LOG_HEAD, {{3, "  %-4.2f"}, {4, "  %-6.2f"}, {5, "  %-4.2f"}, {6, " %-4.2f"},
+                               {7, " %-4.2f"}, {8, "  %-4.2f"}, {9, "  %-5.2f"}, {10, " %-5.2f"},
+                               {0, "\n"}}),
+             layout(ERROR_HEAD, {{3, "  %-4.2f"}, {4, "  %-6.2f"}, {5, " %-4.2f"}, {6, "  %-4.2f"},
+                                 {7, "  %-4.2f"}, {8, "  %-4.2f"}, {9, "  %-5.2f"},
+                                 {10, "  %-5.2f"}, {0, "\n"}})}),
 
-    {"sersic",
-     component_kind::profile,
-     brightness::magnitude,
-     sersic,
-     {{},
-      centre_x(POSITION),
-      centre_y(),
-      total_mag("  total magnitude "),
-      sized(limited(param("Re", "Effective radius Re", "pixels", "      R_e"), positive,
-                    "R_e must be above 0")),
-      // Below the start of the kappa table (2n = 0.11) kappa turns negative.
-      limited(param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) "),
-              [](float v) { return !(v < 0.055f); }, "The Sersic index must be 0.055 or more"),
-      unused(DASHES),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     ITERATION_RN,
-     layout(LOG_HEAD, LOG_RN),
-     layout(ERROR_HEAD, LOG_RN)},
+    // Below the start of the kappa table (2n = 0.11) kappa turns negative.
+    profile("sersic", brightness::magnitude, sersic, POSITION,
+            {total_mag("  total magnitude "), EFFECTIVE_RADIUS,
+             limited(param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) "),
+                     [](float v) { return !(v < 0.055f); },
+                     "The Sersic index must be 0.055 or more")},
+            size_and_shape_lines()),
 
-    {"expdisk",
-     component_kind::profile,
-     brightness::magnitude,
-     exponential,
-     {{},
-      centre_x(POSITION),
-      centre_y(),
-      total_mag("  total magnitude "),
-      sized(limited(param("Rs", "Scalelength", "pixels", "      Rs "), positive,
-                    "Rs must be above 0")),
-      unused(DASHES),
-      unused(DASHES),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     ITERATION_R,
-     layout(LOG_HEAD, LOG_R),
-     layout(ERROR_HEAD, LOG_R)},
+    profile("expdisk", brightness::magnitude, exponential, POSITION,
+            {total_mag("  total magnitude "),
+             sized(limited(param("Rs", "Scalelength", "pixels", "      Rs "), positive,
+                           "Rs must be above 0"))},
+            size_lines()),
 
     // The Sersic profile of index 4.
-    {"devauc",
-     component_kind::profile,
-     brightness::magnitude,
-     sersic,
-     {{},
-      centre_x(POSITION),
-      centre_y(),
-      total_mag("  total magnitude "),
-      sized(limited(param("Re", "Effective radius Re", "pixels", "      R_e"), positive,
-                    "R_e must be above 0")),
-      [] {
-          slot_desc s = unused(DASHES);
-          s.use = slot_use::preset;
-          s.value = 4;
-          return s;
-      }(),
-      unused(DASHES),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     ITERATION_R,
-     layout(LOG_HEAD, LOG_R),
-     layout(ERROR_HEAD, LOG_R)},
+    [] {
+        component_type t = profile("devauc", brightness::magnitude, sersic, POSITION,
+                                   {total_mag("  total magnitude "), EFFECTIVE_RADIUS},
+                                   size_lines());
+        t.slot[SLOT_SERSIC_N].use = slot_use::preset;
+        t.slot[SLOT_SERSIC_N].value = 4;
+        return t;
+    }(),
 
-    {"king",
-     component_kind::profile,
-     brightness::surface,
-     king,
-     {{},
-      centre_x(POSITION),
-      centre_y(),
-      param("MU0", "Central surface brightness", nullptr, "     mu(0) "),
-      sized(limited(param("Rc", "Core radius Rc", "pixels", "      Rc "), not_zero,
-                    "The King core radius must not be 0")),
-      sized(param("Rt", "Tidal radius Rt", "pixels", "      Rt ")),
-      [] {
-          slot_desc s = limited(param("alpha", "alpha", nullptr, "    alpha "), positive,
-                                "The King alpha must be above 0");
-          s.value = 2;
-          return s;
-      }(),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     {" %-9s: (%6.2f, %6.2f)",
-      {{3, "  %7.2f"},
-       {4, " %6.2f"},
-       {5, " %6.2f"},
-       {6, " %5.2f"},
-       {8, " %5.2f"},
-       {9, " %6.2f"},
-       {10, " %6.2f"},
-       {0, "\n"}}},
-     {" %-9s: (%6.2f, %6.2f)",
-      {{3, "  %5.2f"},
-       {4, "  %6.2f"},
-       {5, "  %6.2f"},
-       {6, " %5.2f"},
-       {8, " %5.2f"},
-       {9, " %6.2f"},
-       {10, " %6.2f"},
-       {0, "\n"}}},
-     {ERROR_HEAD,
-      {{3, "   %-6.2f"},
-       {4, "  %-6.2f"},
-       {5, "  %-5.2f"},
-       {6, " %-5.2f"},
-       {8, " %-5.2f"},
-       {9, "  %-5.2f"},
-       {10, "  %-5.2f"},
-       {0, "\n"}}}},
+    [] {
+        component_type t = profile(
+            "king", brightness::surface, king, POSITION,
+            {param("MU0", "Central surface brightness", nullptr, "     mu(0) "),
+             sized(limited(param("Rc", "Core radius Rc", "pixels", "      Rc "), not_zero,
+                           "The King core radius must not be 0")),
+             sized(param("Rt", "Tidal radius Rt", "pixels", "      Rt ")),
+             limited(param("alpha", "alpha", nullptr, "    alpha "), positive,
+                     "The King alpha must be above 0")},
+            {layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %6.2f"}, {5, " %6.2f"}, {6, " %5.2f"},
+                                     {8, " %5.2f"}, {9, " %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
+             layout(" %-9s: (%6.2f, %6.2f)",
+                    {{3, "  %5.2f"}, {4, "  %6.2f"}, {5, "  %6.2f"}, {6, " %5.2f"}, {8, " %5.2f"},
+                     {9, " %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
+             layout(ERROR_HEAD, {{3, "   %-6.2f"}, {4, "  %-6.2f"}, {5, "  %-5.2f"},
+                                 {6, " %-5.2f"}, {8, " %-5.2f"}, {9, "  %-5.2f"},
+                                 {10, "  %-5.2f"}, {0, "\n"}})});
+        // An alpha of 0 becomes 2 on completion.
+        t.slot[SLOT_KING_ALPHA].value = 2;
+        return t;
+    }(),
 
     // The PSF image itself, scaled to the magnitude.  Its axis-ratio flag
     // is kept at 0, as every axis-ratio flag below 0.01 is.
-    {"psf",
-     component_kind::point,
-     brightness::magnitude,
-     psfunc,
-     {{},
-      centre_x(POSITION_),
-      centre_y(),
-      total_mag("   magnitude "),
-      unused(DASHES),
-      unused(DASHES),
-      unused(DASHES),
-      unused(DASHES),
-      [] {
-          slot_desc s = unused(AXIS_RATIO.menu);
-          s.use = slot_use::fixed;
-          return s;
-      }(),
-      unused(POSITION_ANGLE.menu),
-      unused(DISKINESS.menu)},
-     {" %-9s: (%6.2f, %6.2f)",
-      {{3, "  %7.2f"}, {0, "     ----    ----    ----    ----   ----\n"}}},
-     {LOG_HEAD, {{3, "   %-6.2f"}, {0, "   \n"}}},
-     {ERROR_HEAD, {{3, "   %-6.2f"}, {0, "\n"}}}},
+    [] {
+        component_type t = profile(
+            "psf", brightness::magnitude, psfunc, POSITION_, {total_mag("   magnitude ")},
+            {layout(ITERATION_HEAD,
+                    {{3, "  %7.2f"}, {0, "     ----    ----    ----    ----   ----\n"}}),
+             layout(LOG_HEAD, {{3, "   %-6.2f"}, {0, "   \n"}}),
+             layout(ERROR_HEAD, {{3, "   %-6.2f"}, {0, "\n"}})});
+        t.kind = component_kind::point;
+        t.slot[SLOT_Q] = unused(AXIS_RATIO.menu);
+        t.slot[SLOT_Q].use = slot_use::fixed;
+        t.slot[SLOT_PA] = unused(POSITION_ANGLE.menu);
+        t.slot[SLOT_C] = unused(DISKINESS.menu);
+        return t;
+    }(),
 
-    {"gaussian",
-     component_kind::profile,
-     brightness::magnitude,
-     gaussian,
-     {{},
-      centre_x(POSITION_),
-      centre_y(),
-      total_mag("   magnitude "),
-      sized(limited(param("FWHM", "FWHM", "pixels", "     FWHM           "), not_zero,
-                    "The FWHM must not be 0")),
-      unused(DASHES),
-      unused(DASHES),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     ITERATION_R,
-     {LOG_HEAD,
-      {{3, "   %-6.2f"}, {4, "   %-6.2f"}, {8, "   %-6.2f"}, {9, "   %-6.2f"}, {10, "  %-6.2f"},
-       {0, "\n"}}},
-     {ERROR_HEAD,
-      {{3, "   %-6.2f"}, {4, "   %-6.2f"}, {8, "   %-6.2f"}, {9, "   %-6.2f"}, {10, "  %-6.2f"},
-       {0, "\n"}}}},
+    profile("gaussian", brightness::magnitude, gaussian, POSITION_,
+            {total_mag("   magnitude "), FWHM},
+            [] {
+                const std::initializer_list<print_field> log = {
+                    {3, "   %-6.2f"}, {4, "   %-6.2f"}, {8, "   %-6.2f"},
+                    {9, "   %-6.2f"}, {10, "  %-6.2f"}, {0, "\n"}};
+                return print_lines{size_iteration(), layout(LOG_HEAD, log),
+                                   layout(ERROR_HEAD, log)};
+            }()),
 
-    {"moffat",
-     component_kind::profile,
-     brightness::magnitude,
-     moffat,
-     {{},
-      centre_x(POSITION_),
-      centre_y(),
-      total_mag("   magnitude        "),
-      sized(limited(param("FWHM", "FWHM", "pixels", "     FWHM           "), not_zero,
-                    "The FWHM must not be 0")),
-      limited(param("POW", "Powerlaw", nullptr, "   powerlaw "), [](float v) { return v > 1; },
-              "The Moffat power law must be above 1 (its total flux is infinite otherwise)"),
-      unused(DASHES),
-      unused(DASHES),
-      AXIS_RATIO,
-      POSITION_ANGLE,
-      DISKINESS},
-     ITERATION_RN,
-     layout(LOG_HEAD, LOG_RN),
-     layout(ERROR_HEAD, LOG_RN)},
+    profile("moffat", brightness::magnitude, moffat, POSITION_,
+            {total_mag("   magnitude        "), FWHM,
+             limited(param("POW", "Powerlaw", nullptr, "   powerlaw "),
+                     [](float v) { return v > 1; },
+                     "The Moffat power law must be above 1 (its total flux is infinite "
+                     "otherwise)")},
+            size_and_shape_lines()),
 
     // A plane through the level at the reference point (xskycent,
     // yskycent), whose slots are the level and its slopes.
-    {"sky",
-     component_kind::plane,
-     brightness::none,
-     sky,
-     {{},
-      param("SKY", "Sky background", "ADUs", "  sky background at center of fitting region  "),
-      param("DSKYDX", "x sky gradient", "ADUs", "  dsky/dx (sky gradient in x) "),
-      param("DSKYDY", "y sky gradient", "ADUs", "  dsky/dy (sky gradient in y) "),
-      unused(),
-      unused(),
-      unused(),
-      unused(),
-      unused(),
-      unused(),
-      unused()},
-     {" sky      : [%6.2f, %6.2f]", {{1, "  %7.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}}},
-     {" sky      : [%-.2f, %-.2f]", {{1, "   %-5.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}}},
-     {"                          ", {{1, "   %-5.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}}}},
+    [] {
+        const std::initializer_list<print_field> log = {
+            {1, "   %-5.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}};
+        component_type t{"sky", component_kind::plane, brightness::none, sky, {},
+                         layout(" sky      : [%6.2f, %6.2f]",
+                                {{1, "  %7.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}}),
+                         layout(" sky      : [%-.2f, %-.2f]", log),
+                         layout("                          ", log)};
+        t.slot[SLOT_SKY] = param("SKY", "Sky background", "ADUs",
+                                 "  sky background at center of fitting region  ");
+        t.slot[SLOT_DSKY_DX] =
+            param("DSKYDX", "x sky gradient", "ADUs", "  dsky/dx (sky gradient in x) ");
+        t.slot[SLOT_DSKY_DY] =
+            param("DSKYDY", "y sky gradient", "ADUs", "  dsky/dy (sky gradient in y) ");
+        return t;
+    }(),
 };
 
 constexpr int NTYPES = sizeof TYPES / sizeof TYPES[0];
