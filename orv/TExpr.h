@@ -86,19 +86,19 @@ class TExprLiteral {
     static T_numtype apply(const A& a, const B& b) { return a OP b; }                        \
   };
 
-ORV_BINARY_TAG(__orv_TEQ, ==, true)
-ORV_BINARY_TAG(__orv_TNE, !=, true)
-ORV_BINARY_TAG(__orv_TLT, <, true)
-ORV_BINARY_TAG(__orv_TGT, >, true)
-ORV_BINARY_TAG(__orv_TAdd, +, false)
-ORV_BINARY_TAG(__orv_TSub, -, false)
-ORV_BINARY_TAG(__orv_TMul, *, false)
-ORV_BINARY_TAG(__orv_TDiv, /, false)
+ORV_BINARY_TAG(orv_TEQ, ==, true)
+ORV_BINARY_TAG(orv_TNE, !=, true)
+ORV_BINARY_TAG(orv_TLT, <, true)
+ORV_BINARY_TAG(orv_TGT, >, true)
+ORV_BINARY_TAG(orv_TAdd, +, false)
+ORV_BINARY_TAG(orv_TSub, -, false)
+ORV_BINARY_TAG(orv_TMul, *, false)
+ORV_BINARY_TAG(orv_TDiv, /, false)
 #undef ORV_BINARY_TAG
 
 // Logical or; the node evaluates the right side only when the left is false.
 template <class A, class B>
-struct __orv_TOr {
+struct orv_TOr {
   using T_numtype = bool;
   static constexpr bool speculable = std::is_arithmetic<A>::value && std::is_arithmetic<B>::value;
   static bool apply(const A& a, const B& b) { return a || b; }
@@ -106,7 +106,7 @@ struct __orv_TOr {
 
 // Square in double, so that int arguments cannot overflow.
 template <class T>
-struct __orv_pow2 {
+struct orv_pow2 {
   using T_numtype = double;
   static constexpr bool speculable = std::is_arithmetic<T>::value;
   static double apply(const T& a) {
@@ -116,21 +116,21 @@ struct __orv_pow2 {
 };
 
 template <class T>
-struct __orv_fabs {
+struct orv_fabs {
   using T_numtype = double;
   static constexpr bool speculable = std::is_arithmetic<T>::value;
   static double apply(const T& a) { return std::fabs(static_cast<double>(a)); }
 };
 
 template <class T>
-struct __orv_sqrt {
+struct orv_sqrt {
   using T_numtype = double;
   static constexpr bool speculable = false;  // sets errno for a negative argument
   static double apply(const T& a) { return std::sqrt(static_cast<double>(a)); }
 };
 
 template <class To, class From>
-struct __orv_cast {
+struct orv_cast {
   using T_numtype = To;
   // To a floating type from an integer or a narrower or equal floating type:
   // always defined (a double out of float range is not).
@@ -175,7 +175,7 @@ ORV_INLINE V select(bool c, V t, V f) {
 template <class Op>
 struct IsOrTag : std::false_type {};
 template <class A, class B>
-struct IsOrTag<__orv_TOr<A, B>> : std::true_type {};
+struct IsOrTag<orv_TOr<A, B>> : std::true_type {};
 }  // namespace detail
 
 template <class A, class B, class Op, int N>
@@ -424,15 +424,15 @@ auto makeUnary(const X& x) {
     return detail::makeBinary<TAG>(l, r);                                               \
   }
 
-ORV_BINARY_OPERATOR(==, __orv_TEQ)
-ORV_BINARY_OPERATOR(!=, __orv_TNE)
-ORV_BINARY_OPERATOR(<, __orv_TLT)
-ORV_BINARY_OPERATOR(>, __orv_TGT)
-ORV_BINARY_OPERATOR(||, __orv_TOr)
-ORV_BINARY_OPERATOR(+, __orv_TAdd)
-ORV_BINARY_OPERATOR(-, __orv_TSub)
-ORV_BINARY_OPERATOR(*, __orv_TMul)
-ORV_BINARY_OPERATOR(/, __orv_TDiv)
+ORV_BINARY_OPERATOR(==, orv_TEQ)
+ORV_BINARY_OPERATOR(!=, orv_TNE)
+ORV_BINARY_OPERATOR(<, orv_TLT)
+ORV_BINARY_OPERATOR(>, orv_TGT)
+ORV_BINARY_OPERATOR(||, orv_TOr)
+ORV_BINARY_OPERATOR(+, orv_TAdd)
+ORV_BINARY_OPERATOR(-, orv_TSub)
+ORV_BINARY_OPERATOR(*, orv_TMul)
+ORV_BINARY_OPERATOR(/, orv_TDiv)
 #undef ORV_BINARY_OPERATOR
 
 // merge(c, t, f): t where c holds, f elsewhere; t and f may be arrays, trees
@@ -448,21 +448,21 @@ inline auto merge(const C& c, const T& t, const F& f) {
 
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 inline auto pow2(const X& x) {
-  return detail::makeUnary<__orv_pow2>(x);
+  return detail::makeUnary<orv_pow2>(x);
 }
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 inline auto fabs(const X& x) {
-  return detail::makeUnary<__orv_fabs>(x);
+  return detail::makeUnary<orv_fabs>(x);
 }
 template <class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 inline auto sqrt(const X& x) {
-  return detail::makeUnary<__orv_sqrt>(x);
+  return detail::makeUnary<orv_sqrt>(x);
 }
 
 template <class To, class X, std::enable_if_t<detail::isOperand<X>, int> = 0>
 inline auto cast(const X& x) {
   constexpr int N = detail::traits<X>::rank;
-  using Node = TUnExprOp<detail::leaf_t<X>, __orv_cast<To, detail::value_t<X>>, N>;
+  using Node = TUnExprOp<detail::leaf_t<X>, orv_cast<To, detail::value_t<X>>, N>;
   return TExpr<Node, N>(Node(detail::traits<X>::make(x)));
 }
 

@@ -95,7 +95,7 @@ AscFile::AscFile(const std::string& fileName, int first, int last, char delimite
   std::string line;
   int read = 0;
   auto next = [&] {
-    if (!readNextLine__(line)) return false;
+    if (!readNextLine_(line)) return false;
     ++read;
     return true;
   };
@@ -111,7 +111,7 @@ AscFile::AscFile(const std::string& fileName, int first, int last, char delimite
     }
     if (read == last) endPosition = stream.eof() ? -1 : static_cast<std::streamoff>(stream.tellg());
   }
-  rewind__();
+  rewind_();
 }
 
 AscFile::~AscFile() = default;
@@ -121,7 +121,7 @@ auto AscFile::rewindOnError(F&& read) -> decltype(read()) {
   try {
     return read();
   } catch (const IOException&) {
-    rewind__();
+    rewind_();
     throw;
   }
 }
@@ -137,12 +137,12 @@ auto AscFile::declared(F&& read) -> decltype(read()) {
   }
 }
 
-void AscFile::rewind__() {
+void AscFile::rewind_() {
   stream.clear();
   stream.seekg(startPosition);
 }
 
-bool AscFile::eof__() {
+bool AscFile::eof_() {
   if (stream.eof()) return true;
   if (endPosition == -1) return false;
   return static_cast<std::streamoff>(stream.tellg()) >= endPosition;
@@ -162,17 +162,17 @@ std::string AscFile::stripped(const std::string& raw) const {
   return line;
 }
 
-bool AscFile::readNextLine__(std::string& line) {
+bool AscFile::readNextLine_(std::string& line) {
   line.clear();
   for (;;) {
-    if (eof__()) {
-      rewind__();
+    if (eof_()) {
+      rewind_();
       return false;
     }
     std::string raw;
     std::getline(stream, raw);
     if (stream.fail()) {  // nothing was left to read
-      rewind__();
+      rewind_();
       return false;
     }
     line = stripped(raw);
@@ -190,20 +190,20 @@ void AscFile::fromWindowStart(F&& count) {
   stream.seekg(here);
 }
 
-void AscFile::countRows__() {
+void AscFile::countRows_() {
   fromWindowStart([this] {
     std::string line;
     int n = 0;
-    while (readNextLine__(line)) ++n;
+    while (readNextLine_(line)) ++n;
     rowCount = n;
   });
 }
 
-void AscFile::countCols__() {
+void AscFile::countCols_() {
   fromWindowStart([this] {
     std::string line;
     columnCount = 0;
-    if (!readNextLine__(line)) return;
+    if (!readNextLine_(line)) return;
     if (delimiter != 0) {
       columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
     } else {
@@ -216,19 +216,19 @@ void AscFile::countCols__() {
 
 int AscFile::rows() {
   return declared([this] {
-    if (rowCount == 0) countRows__();
+    if (rowCount == 0) countRows_();
     return rowCount;
   });
 }
 
 int AscFile::cols() {
   return declared([this] {
-    if (columnCount == 0) countCols__();
+    if (columnCount == 0) countCols_();
     return columnCount;
   });
 }
 
-std::string AscFile::readColumnFromLine__(int c, const std::string& line) const {
+std::string AscFile::readColumnFromLine_(int c, const std::string& line) const {
   requireColumn(c);
   ColumnCursor columns(line, delimiter);
   for (int k = 1; k < c; ++k) columns.next();
@@ -236,37 +236,37 @@ std::string AscFile::readColumnFromLine__(int c, const std::string& line) const 
 }
 
 template <class T>
-MArray<T, 1> AscFile::readSingleCol__(int c) {
+MArray<T, 1> AscFile::readSingleCol_(int c) {
   requireColumn(c);
-  if (rowCount == 0) countRows__();
+  if (rowCount == 0) countRows_();
   MArray<T, 1> column(rowCount);
   column = T(0);
   ValueReader values;
   std::string line;
   int r = 0;
-  while (readNextLine__(line)) {
-    const T value = values.read<T>(readColumnFromLine__(c, line), nullptr);
+  while (readNextLine_(line)) {
+    const T value = values.read<T>(readColumnFromLine_(c, line), nullptr);
     if (++r <= rowCount) column(r) = value;
   }
   return column;
 }
 
 template <class T>
-MArray<T, 2> AscFile::readCols__(int c1, int c2) {
+MArray<T, 2> AscFile::readCols_(int c1, int c2) {
   if (c1 == 0) c1 = 1;
   if (c2 == 0) {
-    if (columnCount == 0) countCols__();
+    if (columnCount == 0) countCols_();
     c2 = columnCount;
   }
   requireColumn(c1);
   if (c2 < c1) throw IOException("Start col > end col!");
-  if (rowCount == 0) countRows__();
+  if (rowCount == 0) countRows_();
   MArray<T, 2> table(c2 - c1 + 1, rowCount);
   table = T(0);
   ValueReader values;
   std::string line;
   int r = 0;
-  while (readNextLine__(line)) {
+  while (readNextLine_(line)) {
     if (++r > rowCount) continue;
     // The line is walked once from the left, not once per column.
     ColumnCursor columns(line, delimiter);
@@ -277,27 +277,27 @@ MArray<T, 2> AscFile::readCols__(int c1, int c2) {
 }
 
 MArray<double, 1> AscFile::readDoubleColumn(int c) {
-  return declared([&] { return readSingleCol__<double>(c); });
+  return declared([&] { return readSingleCol_<double>(c); });
 }
 
 MArray<float, 1> AscFile::readFloatColumn(int c) {
-  return declared([&] { return readSingleCol__<float>(c); });
+  return declared([&] { return readSingleCol_<float>(c); });
 }
 
 MArray<int, 1> AscFile::readIntColumn(int c) {
-  return declared([&] { return readSingleCol__<int>(c); });
+  return declared([&] { return readSingleCol_<int>(c); });
 }
 
 MArray<double, 2> AscFile::readDoubleColumns(int c1, int c2) {
-  return declared([&] { return readCols__<double>(c1, c2); });
+  return declared([&] { return readCols_<double>(c1, c2); });
 }
 
 MArray<float, 2> AscFile::readFloatColumns(int c1, int c2) {
-  return declared([&] { return readCols__<float>(c1, c2); });
+  return declared([&] { return readCols_<float>(c1, c2); });
 }
 
 MArray<int, 2> AscFile::readIntColumns(int c1, int c2) {
-  return declared([&] { return readCols__<int>(c1, c2); });
+  return declared([&] { return readCols_<int>(c1, c2); });
 }
 
 MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
@@ -312,7 +312,7 @@ MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
       wanted.emplace_back(list[j], j + 1);
     }
     std::sort(wanted.begin(), wanted.end());
-    if (rowCount == 0) countRows__();
+    if (rowCount == 0) countRows_();
     MArray<float, 2> table(n > 0 ? n : 0, rowCount);
     table = 0.0f;
     ValueReader values;
@@ -320,7 +320,7 @@ MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
     std::string line;
     std::string word;
     int r = 0;
-    while (readNextLine__(line)) {
+    while (readNextLine_(line)) {
       if (++r > rowCount || wanted.empty()) continue;
       words.clear();
       words.str(line);
@@ -339,7 +339,7 @@ MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
 int AscFile::readColumn(int c, std::vector<std::string>& column) {
   return rewindOnError([&] {
     requireColumn(c);
-    if (rowCount == 0) countRows__();
+    if (rowCount == 0) countRows_();
     try {
       column.reserve(static_cast<std::size_t>(rowCount));
     } catch (const std::exception&) {
@@ -348,8 +348,8 @@ int AscFile::readColumn(int c, std::vector<std::string>& column) {
     column.clear();
     std::string line;
     int n = 0;
-    while (readNextLine__(line)) {
-      column.push_back(readColumnFromLine__(c, line));
+    while (readNextLine_(line)) {
+      column.push_back(readColumnFromLine_(c, line));
       ++n;
     }
     return n;
@@ -357,8 +357,8 @@ int AscFile::readColumn(int c, std::vector<std::string>& column) {
 }
 
 int AscFile::getHeader(std::vector<std::string>& header, bool keep) {
-  rewind__();
-  while (!eof__()) {
+  rewind_();
+  while (!eof_()) {
     std::string line;
     std::getline(stream, line);
     if (stream.fail()) break;
@@ -370,16 +370,16 @@ int AscFile::getHeader(std::vector<std::string>& header, bool keep) {
     if (!keep) line.erase(0, comment.size());
     header.push_back(line);
   }
-  rewind__();
+  rewind_();
   return static_cast<int>(header.size());
 }
 
 bool AscFile::isSeparator(char ch) const { return delimiter != 0 ? ch == delimiter : ch == ' ' || ch == '\t'; }
 
-std::string AscFile::replaceColumnsInLine__(int c1, int c2, const std::string& line, const std::string& text) {
+std::string AscFile::replaceColumnsInLine_(int c1, int c2, const std::string& line, const std::string& text) {
   if (c2 < c1) throw IOException("Start col > end col!");
   requireColumn(c1);
-  if (columnCount == 0) countCols__();
+  if (columnCount == 0) countCols_();
   // Start and end of each column of the line; a run of separators counts as one.
   std::vector<std::pair<std::size_t, std::size_t>> columns;
   std::size_t pos = 0;

@@ -57,19 +57,19 @@ class AscFile {
   int getHeader(std::vector<std::string>& header, bool keep);
 
   // Line-level operations.
-  bool readNextLine__(std::string& line);
-  void countRows__();
-  void countCols__();
-  std::string readColumnFromLine__(int c, const std::string& line) const;
-  std::string replaceColumnsInLine__(int c1, int c2, const std::string& line, const std::string& text);
-  bool eof__();
-  void rewind__();
+  bool readNextLine_(std::string& line);
+  void countRows_();
+  void countCols_();
+  std::string readColumnFromLine_(int c, const std::string& line) const;
+  std::string replaceColumnsInLine_(int c1, int c2, const std::string& line, const std::string& text);
+  bool eof_();
+  void rewind_();
 
  private:
   template <class T>
-  MArray<T, 1> readSingleCol__(int c);
+  MArray<T, 1> readSingleCol_(int c);
   template <class T>
-  MArray<T, 2> readCols__(int c1, int c2);
+  MArray<T, 2> readCols_(int c1, int c2);
   // Runs a read; an error leaves the reader at the start of its window.
   template <class F>
   auto rewindOnError(F&& read) -> decltype(read());

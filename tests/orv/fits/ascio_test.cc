@@ -53,10 +53,10 @@ TEST_F(AscTable, CommentsEmptyLinesAndTrailingNotesGiveNoRows) {
 TEST_F(AscTable, DelimitersAndEmptyColumns) {
   AscFile comma(table("a,,c\n1,2,3\n"), ',', "#");
   EXPECT_EQ(3, comma.cols());
-  EXPECT_EQ("", comma.readColumnFromLine__(2, "a,,c"));
-  EXPECT_EQ("c", comma.readColumnFromLine__(3, "a,,c"));
-  EXPECT_EQ("", comma.readColumnFromLine__(1, ",b"));
-  EXPECT_EQ("Column does not exist!", ioError([&] { comma.readColumnFromLine__(4, "a,,c"); }));
+  EXPECT_EQ("", comma.readColumnFromLine_(2, "a,,c"));
+  EXPECT_EQ("c", comma.readColumnFromLine_(3, "a,,c"));
+  EXPECT_EQ("", comma.readColumnFromLine_(1, ",b"));
+  EXPECT_EQ("Column does not exist!", ioError([&] { comma.readColumnFromLine_(4, "a,,c"); }));
   std::vector<std::string> column;
   EXPECT_EQ(2, comma.readColumn(3, column));
   EXPECT_EQ(std::vector<std::string>({"c", "3"}), column);
@@ -68,10 +68,10 @@ TEST_F(AscTable, DelimitersAndEmptyColumns) {
   EXPECT_EQ("Column does not exist!", ioError([&] { ragged.readDoubleColumns(2, 3); }));
 
   AscFile blanks(table("   x  y\n"), 0, "#");
-  EXPECT_EQ("x", blanks.readColumnFromLine__(1, "x  y"));
-  EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { blanks.readColumnFromLine__(3, "x  y"); }));
-  EXPECT_EQ("", blanks.readColumnFromLine__(3, "x  y "));
-  EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine__(0, "x  y"); }));
+  EXPECT_EQ("x", blanks.readColumnFromLine_(1, "x  y"));
+  EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { blanks.readColumnFromLine_(3, "x  y"); }));
+  EXPECT_EQ("", blanks.readColumnFromLine_(3, "x  y "));
+  EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine_(0, "x  y"); }));
   AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
   EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
 }
@@ -134,10 +134,10 @@ TEST_F(AscTable, BadValuesAndARecoveringReader) {
 
 TEST_F(AscTable, ReplacingColumnsOfALine) {
   AscFile t(table("a b c\n"), 0, "#");
-  EXPECT_EQ("X c\n", t.replaceColumnsInLine__(1, 2, "a b c", "X"));
-  EXPECT_EQ("a  X\n", t.replaceColumnsInLine__(2, 5, "a  b c", "X"));
-  EXPECT_EQ("a Y c\n", t.replaceColumnsInLine__(2, 2, "a b c", "Y"));
-  EXPECT_EQ("Start col > end col!", ioError([&] { t.replaceColumnsInLine__(2, 1, "a b c", "X"); }));
+  EXPECT_EQ("X c\n", t.replaceColumnsInLine_(1, 2, "a b c", "X"));
+  EXPECT_EQ("a  X\n", t.replaceColumnsInLine_(2, 5, "a  b c", "X"));
+  EXPECT_EQ("a Y c\n", t.replaceColumnsInLine_(2, 2, "a b c", "Y"));
+  EXPECT_EQ("Start col > end col!", ioError([&] { t.replaceColumnsInLine_(2, 1, "a b c", "X"); }));
 }
 
 }  // namespace
