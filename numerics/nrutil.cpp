@@ -92,11 +92,9 @@ template <typename T>
 T **new_matrix(long nrl, long nrh, long ncl, long nch)
 {
     long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
-    T **m = alloc_block<T *>(pointer_count<T *>(nrl, nrh),
-                             "allocation failure 1 in matrix()");
+    T **m = alloc_block<T *>(pointer_count<T *>(nrl, nrh), "allocation failure 1 in matrix()");
     m += 1 - nrl;
-    T *data = alloc_block<T>(grid_count<T>(nrow, ncol),
-                             "allocation failure 2 in matrix()");
+    T *data = alloc_block<T>(grid_count<T>(nrow, ncol), "allocation failure 2 in matrix()");
     m[nrl] = data + 1 - ncl;
     for (long i = nrl + 1; i <= nrh; i++)
         m[i] = m[i - 1] + ncol;
@@ -194,8 +192,8 @@ float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch)
     return m;
 }
 
-float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/,
-                  long newrl, long newcl)
+float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/, long newrl,
+                  long newcl)
 {
     long shift = oldcl - newcl;
     float **m = alloc_block<float *>(block_count<float *>(oldrl, oldrh),
@@ -206,11 +204,26 @@ float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/,
     return m;
 }
 
-void free_vector(float *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_dvector(double *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_ivector(int *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_lvector(unsigned long *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_cvector(unsigned char *v, long nl, long /*nh*/) { free(v + nl - 1); }
+void free_vector(float *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_dvector(double *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_ivector(int *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_lvector(unsigned long *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_cvector(unsigned char *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
 
 void free_matrix(float **m, long nrl, long /*nrh*/, long ncl, long /*nch*/)
 {
@@ -227,8 +240,8 @@ void free_imatrix(int **m, long nrl, long /*nrh*/, long ncl, long /*nch*/)
     release_matrix(m, nrl, ncl);
 }
 
-void free_f3tensor(float ***t, long nrl, long /*nrh*/, long ncl, long /*nch*/,
-                   long ndl, long /*ndh*/)
+void free_f3tensor(float ***t, long nrl, long /*nrh*/, long ncl, long /*nch*/, long ndl,
+                   long /*ndh*/)
 {
     free(t[nrl][ncl] + ndl - 1);
     free(t[nrl] + ncl - 1);

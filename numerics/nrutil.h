@@ -35,8 +35,8 @@ float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 
 // Row-pointer views; only the pointer block belongs to the view.
 float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch);
-float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch,
-                  long newrl, long newcl);
+float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch, long newrl,
+                  long newcl);
 
 void free_vector(float *v, long nl, long nh);
 void free_dvector(double *v, long nl, long nh);
@@ -47,8 +47,7 @@ void free_cvector(unsigned char *v, long nl, long nh);
 void free_matrix(float **m, long nrl, long nrh, long ncl, long nch);
 void free_dmatrix(double **m, long nrl, long nrh, long ncl, long nch);
 void free_imatrix(int **m, long nrl, long nrh, long ncl, long nch);
-void free_f3tensor(float ***t, long nrl, long nrh, long ncl, long nch,
-                   long ndl, long ndh);
+void free_f3tensor(float ***t, long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 void free_convert_matrix(float **b, long nrl, long nrh, long ncl, long nch);
 void free_submatrix(float **b, long nrl, long nrh, long ncl, long nch);
 

@@ -20,12 +20,12 @@ inline void prepare_fatal_child()
 #endif
 }
 
-#define EXPECT_NRERROR(statement, regex)                                   \
-    EXPECT_EXIT(                                                           \
-        {                                                                  \
-            prepare_fatal_child();                                         \
-            statement;                                                     \
-        },                                                                 \
+#define EXPECT_NRERROR(statement, regex)                                                           \
+    EXPECT_EXIT(                                                                                   \
+        {                                                                                          \
+            prepare_fatal_child();                                                                 \
+            statement;                                                                             \
+        },                                                                                         \
         ::testing::ExitedWithCode(100), regex)
 
 #endif

@@ -25,8 +25,8 @@ struct Key {
 // Writes a float image (or BITPIX bitpix) whose pixel (x, y), 1-based, is
 // pix(x, y), with the given keywords, into the primary HDU of path.
 template <typename F>
-void write_image(const std::string &path, long nx, long ny, F pix, const std::vector<Key> &keys = {},
-                 int bitpix = FLOAT_IMG)
+void write_image(const std::string &path, long nx, long ny, F pix,
+                 const std::vector<Key> &keys = {}, int bitpix = FLOAT_IMG)
 {
     fitsfile *f = nullptr;
     int status = 0;
@@ -71,9 +71,8 @@ void write_short_image(const std::string &path, long nx, long ny, F pix, B blank
     std::vector<short> v(nx * ny);
     for (long y = 1; y <= ny; y++)
         for (long x = 1; x <= nx; x++)
-            v[(y - 1) * nx + (x - 1)] =
-                blank(x, y) ? static_cast<short>(blankval)
-                            : static_cast<short>(std::lround(pix(x, y)));
+            v[(y - 1) * nx + (x - 1)] = blank(x, y) ? static_cast<short>(blankval)
+                                                    : static_cast<short>(std::lround(pix(x, y)));
     ffppr(f, TSHORT, 1, nx * ny, v.data(), &status);
     ffclos(f, &status);
     ASSERT_EQ(status, 0) << "writing " << path;
@@ -84,9 +83,9 @@ struct Hdu {
     int status = 0;
     long nx = 0, ny = 0;
     int bitpix = 0;
-    std::vector<float> pix;          // x fastest
-    std::vector<std::string> names;  // keyword names in order (COMMENT too)
-    std::vector<std::string> cards;  // whole cards
+    std::vector<float> pix;         // x fastest
+    std::vector<std::string> names; // keyword names in order (COMMENT too)
+    std::vector<std::string> cards; // whole cards
 
     float at(long x, long y) const { return pix[(y - 1) * nx + (x - 1)]; }
 

@@ -5,8 +5,8 @@
 #include "numerics/fftsg_core.h"
 #include "numerics/nrutil.h"
 
-#include "fft_reference.h"
 #include "common/fatal.h"
+#include "fft_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -75,9 +75,8 @@ Vec ddct_ref(const Vec &a, int isgn)
     Vec out(n);
     for (long k = 0; k < n; k++) {
         ld s = 0;
-        for (long j = 0; j < n; j++)  // (j + 1/2)k/n or j(k + 1/2)/n
-            s += a[j] * (isgn < 0 ? cospi((2 * j + 1) * k, 2 * n)
-                                  : cospi(j * (2 * k + 1), 2 * n));
+        for (long j = 0; j < n; j++) // (j + 1/2)k/n or j(k + 1/2)/n
+            s += a[j] * (isgn < 0 ? cospi((2 * j + 1) * k, 2 * n) : cospi(j * (2 * k + 1), 2 * n));
         out[k] = s;
     }
     return out;
@@ -105,7 +104,7 @@ Vec ddst_ref(const Vec &a, int isgn)
     return out;
 }
 
-Vec dfct_ref(const Vec &a)  // a[0..n]
+Vec dfct_ref(const Vec &a) // a[0..n]
 {
     const long n = a.size() - 1;
     Vec out(n + 1);
@@ -151,22 +150,28 @@ TEST(RealTransforms, MatchDirectSums)
 {
     struct Case {
         const char *name;
-        int extra;  // dfct works on n + 1 points
+        int extra; // dfct works on n + 1 points
         std::function<void(int, Vec &, Tables &)> run;
         std::function<Vec(const Vec &)> ref;
     };
     const Case cases[] = {
-        {"rdft+", 0, [](int n, Vec &a, Tables &t) { rdft(n, 1, a.data(), t.ip.data(), t.w.data()); },
+        {"rdft+", 0,
+         [](int n, Vec &a, Tables &t) { rdft(n, 1, a.data(), t.ip.data(), t.w.data()); },
          rdft_forward_ref},
-        {"rdft-", 0, [](int n, Vec &a, Tables &t) { rdft(n, -1, a.data(), t.ip.data(), t.w.data()); },
+        {"rdft-", 0,
+         [](int n, Vec &a, Tables &t) { rdft(n, -1, a.data(), t.ip.data(), t.w.data()); },
          rdft_backward_ref},
-        {"ddct+", 0, [](int n, Vec &a, Tables &t) { ddct(n, 1, a.data(), t.ip.data(), t.w.data()); },
+        {"ddct+", 0,
+         [](int n, Vec &a, Tables &t) { ddct(n, 1, a.data(), t.ip.data(), t.w.data()); },
          [](const Vec &a) { return ddct_ref(a, 1); }},
-        {"ddct-", 0, [](int n, Vec &a, Tables &t) { ddct(n, -1, a.data(), t.ip.data(), t.w.data()); },
+        {"ddct-", 0,
+         [](int n, Vec &a, Tables &t) { ddct(n, -1, a.data(), t.ip.data(), t.w.data()); },
          [](const Vec &a) { return ddct_ref(a, -1); }},
-        {"ddst+", 0, [](int n, Vec &a, Tables &t) { ddst(n, 1, a.data(), t.ip.data(), t.w.data()); },
+        {"ddst+", 0,
+         [](int n, Vec &a, Tables &t) { ddst(n, 1, a.data(), t.ip.data(), t.w.data()); },
          [](const Vec &a) { return ddst_ref(a, 1); }},
-        {"ddst-", 0, [](int n, Vec &a, Tables &t) { ddst(n, -1, a.data(), t.ip.data(), t.w.data()); },
+        {"ddst-", 0,
+         [](int n, Vec &a, Tables &t) { ddst(n, -1, a.data(), t.ip.data(), t.w.data()); },
          [](const Vec &a) { return ddst_ref(a, -1); }},
         {"dfct", 1,
          [](int n, Vec &a, Tables &t) {
@@ -267,10 +272,18 @@ TEST(RealTransforms, SharedTablesGiveTheSameResultsAsFreshOnes)
                 Vec x = fftref::random_doubles(n, n + kind), y = x;
                 auto run = [&](Vec &a, Tables &t) {
                     switch (kind) {
-                    case 0: cdft(n, -1, a.data(), t.ip.data(), t.w.data()); break;
-                    case 1: rdft(n, 1, a.data(), t.ip.data(), t.w.data()); break;
-                    case 2: ddct(n / 2, -1, a.data(), t.ip.data(), t.w.data()); break;
-                    default: ddst(n / 4, 1, a.data(), t.ip.data(), t.w.data()); break;
+                    case 0:
+                        cdft(n, -1, a.data(), t.ip.data(), t.w.data());
+                        break;
+                    case 1:
+                        rdft(n, 1, a.data(), t.ip.data(), t.w.data());
+                        break;
+                    case 2:
+                        ddct(n / 2, -1, a.data(), t.ip.data(), t.w.data());
+                        break;
+                    default:
+                        ddst(n / 4, 1, a.data(), t.ip.data(), t.w.data());
+                        break;
                     }
                 };
                 run(x, shared);
@@ -350,11 +363,11 @@ TEST(Rdft2d, ImpulseGivesOneAtEveryFrequency)
         for (int j = 0; j < 16; j++) {
             double want = (j % 2 == 0) ? 1 : 0;
             if (j == 1)
-                want = 1;  // R[0][n2/2], I[k1][0] = 0 only for k1 = 0, n1/2
+                want = 1; // R[0][n2/2], I[k1][0] = 0 only for k1 = 0, n1/2
             if (j == 0 && i > 4)
-                want = 0;  // I[n1-k1][n2/2]
+                want = 0; // I[n1-k1][n2/2]
             if (j == 1 && i > 0 && i < 4)
-                want = 0;  // I[k1][0]
+                want = 0; // I[k1][0]
             EXPECT_EQ(g.a[i][j], want) << i << "," << j;
         }
     }
@@ -464,7 +477,9 @@ TEST(Ddxt2d, SeparableProductOfTheOneDimensionalSums)
                 const int n1 = s[0], n2 = s[1];
                 Tables t;
                 Grid g(n1, n2, 0, n1 * 3 + n2);
-                auto ref = [&](const Vec &v) { return sine ? ddst_ref(v, isgn) : ddct_ref(v, isgn); };
+                auto ref = [&](const Vec &v) {
+                    return sine ? ddst_ref(v, isgn) : ddct_ref(v, isgn);
+                };
                 std::vector<Vec> want(n1);
                 for (int i = 0; i < n1; i++)
                     want[i] = ref(Vec(g.a[i], g.a[i] + n2));
@@ -567,18 +582,18 @@ TEST(Fourn, MatchesDirectDftInEveryDimension)
                 err = std::max(err, std::abs(got[k] - want[k]));
                 scale = std::max(scale, std::abs(want[k]));
             }
-            EXPECT_LT(double(err / scale), 2e-6) << dims.size() << "-d, " << want.size()
-                                                 << " points, isign " << isign;
+            EXPECT_LT(double(err / scale), 2e-6)
+                << dims.size() << "-d, " << want.size() << " points, isign " << isign;
         }
     }
 }
 
 TEST(Fourn, FourPointExample)
 {
-    float data[9] = {0, 0, 0, 1, 0, 0, 0, 0, 0};  // data[1..8]
+    float data[9] = {0, 0, 0, 1, 0, 0, 0, 0, 0}; // data[1..8]
     unsigned long nn[2] = {0, 4};
     fourn(data, nn, 1, 1);
-    const float want[9] = {0, 1, 0, 0, 1, -1, 0, 0, -1};  // 1, i, -1, -i
+    const float want[9] = {0, 1, 0, 0, 1, -1, 0, 0, -1}; // 1, i, -1, -i
     for (int k = 1; k <= 8; k++)
         EXPECT_NEAR(data[k], want[k], 1e-7) << k;
 }
@@ -592,4 +607,4 @@ TEST(Fourn, BadLengthsAndSignsAreRefused)
     EXPECT_NRERROR(fourn(data, nn, 2, 2), "fourn: isign must be 1 or -1");
 }
 
-}  // namespace
+} // namespace

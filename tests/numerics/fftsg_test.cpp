@@ -3,8 +3,8 @@
 #include "numerics/fftsg_core.h"
 #include "numerics/nrutil.h"
 
-#include "fft_reference.h"
 #include "common/fatal.h"
+#include "fft_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -68,17 +68,17 @@ TEST(Cdft, ExamplesOfFourPoints)
 
     double b[8] = {0, 0, 1, 0, 0, 0, 0, 0};
     cdft(8, 1, b, tb.ip.data(), tb.w.data());
-    const double plus[8] = {1, 0, 0, 1, -1, 0, 0, -1};  // 1, i, -1, -i
+    const double plus[8] = {1, 0, 0, 1, -1, 0, 0, -1}; // 1, i, -1, -i
     for (int k = 0; k < 8; k++)
         EXPECT_EQ(b[k], plus[k]);
 
     double c[8] = {0, 0, 1, 0, 0, 0, 0, 0};
     cdft(8, -1, c, tb.ip.data(), tb.w.data());
-    const double minus[8] = {1, 0, 0, -1, -1, 0, 0, 1};  // 1, -i, -1, i
+    const double minus[8] = {1, 0, 0, -1, -1, 0, 0, 1}; // 1, -i, -1, i
     for (int k = 0; k < 8; k++)
         EXPECT_EQ(c[k], minus[k]);
 
-    double d[2] = {0.25, -3};  // a single point is its own transform
+    double d[2] = {0.25, -3}; // a single point is its own transform
     cdft(2, 1, d, tb.ip.data(), tb.w.data());
     EXPECT_EQ(d[0], 0.25);
     EXPECT_EQ(d[1], -3);
@@ -102,7 +102,7 @@ struct Grid {
 };
 
 // (rows, complex points per row): square, wide, tall, one row, one column.
-const int grid_sizes[][2] = {{1, 1}, {1, 4}, {2, 1}, {4, 8},   {8, 2},
+const int grid_sizes[][2] = {{1, 1},   {1, 4},   {2, 1},  {4, 8},   {8, 2},
                              {16, 32}, {32, 16}, {64, 4}, {2, 128}, {256, 8}};
 
 TEST(Cdft2d, MatchesDirectDftOnRectangularGrids)
@@ -159,7 +159,7 @@ TEST(Cdft2d, ResultsDoNotDependOnWhereTheTablesCameFrom)
     cdft(8192, 1, longer.data(), t2.ip.data(), t2.w.data());
     EXPECT_EQ(t2.ip[0], 2048);
     cdft2d(n1, n2, 1, big.a, nullptr, t2.ip.data(), t2.w.data());
-    EXPECT_EQ(t2.ip[0], 2048);  // reused, not rebuilt
+    EXPECT_EQ(t2.ip[0], 2048); // reused, not rebuilt
     std::vector<double> t(8 * n1);
     FftTables t3;
     cdft2d(n1, n2, 1, own.a, t.data(), t3.ip.data(), t3.w.data(), 66, 8192, 8 * n1);
@@ -197,8 +197,7 @@ void expect_one_dimensional_results(bool four_lanes)
             }
             cdft2d(n1, n2, isgn, g.a, nullptr, t2.ip.data(), t2.w.data());
             EXPECT_EQ(std::memcmp(g.flat(), want.data(), g.size() * sizeof(double)), 0)
-                << s[0] << " x " << s[1] << ", isgn = " << isgn << ", four lanes "
-                << four_lanes;
+                << s[0] << " x " << s[1] << ", isgn = " << isgn << ", four lanes " << four_lanes;
         }
     }
     fftcore::allow_four_lanes(true);
@@ -274,8 +273,7 @@ TEST(FftPreconditions, LengthsMustBePowersOfTwo)
     std::vector<double> a(64, 0.0);
     EXPECT_NRERROR(cdft(12, 1, a.data(), tb.ip.data(), tb.w.data()),
                    "cdft: the length n must be a power of two of at least 2, not 12");
-    EXPECT_NRERROR(cdft(1, 1, a.data(), tb.ip.data(), tb.w.data()),
-                   "power of two");
+    EXPECT_NRERROR(cdft(1, 1, a.data(), tb.ip.data(), tb.w.data()), "power of two");
     Grid g(3, 8, 1);
     EXPECT_NRERROR(cdft2d(3, 8, 1, g.a, nullptr, tb.ip.data(), tb.w.data()),
                    "cdft2d: the number of rows n1 must be a power of two");
@@ -294,7 +292,7 @@ TEST(FftPreconditions, TablesAndWorkAreaMustBeLongEnough)
                    "cdft: table w holds 511 doubles, the tables need 512");
     EXPECT_NRERROR(cdft(2048, 1, a.data(), ip.data(), w.data(), 15, 1024),
                    "cdft: table ip holds 15 entries");
-    cdft(2048, 1, a.data(), ip.data(), w.data(), 16, 512);  // exactly enough
+    cdft(2048, 1, a.data(), ip.data(), w.data(), 16, 512); // exactly enough
     // An ip that was never set up is refused, not followed.
     ip[0] = 12345;
     EXPECT_NRERROR(cdft(64, 1, a.data(), ip.data(), w.data()),
@@ -309,4 +307,4 @@ TEST(FftPreconditions, TablesAndWorkAreaMustBeLongEnough)
                    "cdft2d: work area t holds 127 doubles, the transform needs 128");
 }
 
-}  // namespace
+} // namespace

@@ -139,8 +139,8 @@ TEST(Nrerror, DefaultPrintsTheReasonAndExits100)
             nrerror("singular matrix");
         },
         ::testing::ExitedWithCode(100),
-                "^Numerical Recipes run-time error\\.\\.\\.\nsingular matrix\n"
-                "\\.\\.\\.now exiting to system\\.\\.\\.\n$");
+        "^Numerical Recipes run-time error\\.\\.\\.\nsingular matrix\n"
+        "\\.\\.\\.now exiting to system\\.\\.\\.\n$");
 }
 
 TEST(Nrerror, AllocationFailuresEndThroughNrerror)

@@ -1,7 +1,7 @@
 // Gauss-Jordan, covariance re-expansion, Jacobi, ln Gamma, incomplete gamma
 // function and Ridders' derivative.
-#include "numerics/numrec.h"
 #include "numerics/nrutil.h"
+#include "numerics/numrec.h"
 
 #include "common/fatal.h"
 
@@ -103,10 +103,9 @@ TEST(Gaussj, TiesGoToTheLastCandidateInRowMajorOrder)
             a[i][j] = in[i - 1][j - 1];
     b[1][1] = 1.0, b[2][1] = 0.5, b[3][1] = -2.0;
     gaussj(a.a, 3, b.a, 1);
-    const double inv[3][3] = {
-        {-0x1.1f1a515885fb3p-2, 0x1.7ecdc1cb5d4efp-2, -0x1.7ecdc1cb5d4eep-4},
-        {0x1.10bf66e0e5aebp-3, 0x1.28ac42fd9b838p-4, 0x1.0595224af73a3p-3},
-        {0x1.60e5aea77a04dp+0, -0x1.01323e34a2b11p+0, -0x1.7ecdc1cb5d4f1p-2}};
+    const double inv[3][3] = {{-0x1.1f1a515885fb3p-2, 0x1.7ecdc1cb5d4efp-2, -0x1.7ecdc1cb5d4eep-4},
+                              {0x1.10bf66e0e5aebp-3, 0x1.28ac42fd9b838p-4, 0x1.0595224af73a3p-3},
+                              {0x1.60e5aea77a04dp+0, -0x1.01323e34a2b11p+0, -0x1.7ecdc1cb5d4f1p-2}};
     const double sol[3] = {0x1.7ecdc1cb5d4e8p-4, -0x1.607f99eb43c98p-4, 0x1.9fb37072d753ep+0};
     for (int i = 1; i <= 3; i++) {
         for (int j = 1; j <= 3; j++)
@@ -229,7 +228,7 @@ TEST(Jacobi, DecomposesRandomSymmetricMatrices)
     for (int n = 2; n <= 10; n++) {
         DMat a(n, n), orig(n, n), v(n, n);
         random_spd(a, gen);
-        a[1][n] -= 3 * n;  // not positive definite any more: negative eigenvalues too
+        a[1][n] -= 3 * n; // not positive definite any more: negative eigenvalues too
         a[n][1] = a[1][n];
         for (int i = 1; i <= n; i++)
             for (int j = 1; j <= n; j++)
@@ -278,7 +277,8 @@ TEST(Gammln, MatchesKnownValues)
     EXPECT_NEAR(gammln(2.0f), 0.0f, 1e-6);
     EXPECT_NEAR(gammln(0.5f), 0.5 * std::log(std::acos(-1.0)), 1e-6);
     for (float x = 0.05f; x < 60.0f; x *= 1.3f)
-        EXPECT_NEAR(gammln(x), std::lgamma(double(x)), 2e-6 * std::max(1.0, std::fabs(std::lgamma(double(x)))))
+        EXPECT_NEAR(gammln(x), std::lgamma(double(x)),
+                    2e-6 * std::max(1.0, std::fabs(std::lgamma(double(x)))))
             << x;
 }
 
@@ -318,8 +318,14 @@ float recorded_sin(float x)
     calls.push_back(x);
     return std::sin(x);
 }
-float nan_function(float) { return std::numeric_limits<float>::quiet_NaN(); }
-float cube(float x) { return x * x * x; }
+float nan_function(float)
+{
+    return std::numeric_limits<float>::quiet_NaN();
+}
+float cube(float x)
+{
+    return x * x * x;
+}
 
 TEST(Dfridr, DerivativesOfKnownFunctions)
 {
@@ -331,7 +337,7 @@ TEST(Dfridr, DerivativesOfKnownFunctions)
     EXPECT_LT(err, 1e-5f);
     ASSERT_GE(calls.size(), 4u);
     EXPECT_LE(calls.size(), 20u);
-    EXPECT_EQ(calls[0], 0.1f);  // f(x + h) first
+    EXPECT_EQ(calls[0], 0.1f); // f(x + h) first
     EXPECT_EQ(calls[1], -0.1f);
 
     const float dc = dfridr(cube, 2.0f, 0.5f, &err);
@@ -346,4 +352,4 @@ TEST(Dfridr, ZeroStepIsFatal)
     EXPECT_NRERROR(dfridr(cube, 1.0f, 0.0f, &err), "h must be nonzero in dfridr\\.");
 }
 
-}  // namespace
+} // namespace

@@ -77,7 +77,7 @@ TEST(Smooth, PointSourceShowsTheDiscAndItsWeights)
             if (out.z[i][j] != 0.0f)
                 lit++;
     EXPECT_EQ(lit, 29);
-    EXPECT_EQ(out.z[8 + 3][8 + 1], 0.0f);  // offset (3, 1) lies outside
+    EXPECT_EQ(out.z[8 + 3][8 + 1], 0.0f); // offset (3, 1) lies outside
     EXPECT_NE(out.z[8 + 3][8], 0.0f);
 
     // In the corner the window is cut and renormalised by its own weights.
@@ -121,7 +121,7 @@ TEST(Smooth, ParametersThatCannotSmoothAreFatal)
 
 TEST(Copymat, RoundTripAndDirections)
 {
-    long naxes[3] = {2, 3, 4};  // 3 complex columns, 4 rows
+    long naxes[3] = {2, 3, 4}; // 3 complex columns, 4 rows
     float **f = matrix(1, 4, 1, 6);
     double **d = dmatrix(0, 3, 0, 5);
     for (int i = 1; i <= 4; i++)
@@ -135,7 +135,7 @@ TEST(Copymat, RoundTripAndDirections)
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < 6; j++)
             d[i][j] = 1.0 / 3.0 + i;
-    copymat(f, d, naxes, 0);  // nothing
+    copymat(f, d, naxes, 0); // nothing
     EXPECT_EQ(f[2][3], 0.1f * 2 - 0.37f * 3);
     copymat(f, d, naxes, -1);
     for (int i = 0; i < 4; i++)
@@ -150,4 +150,4 @@ TEST(Copymat, RoundTripAndDirections)
     free_matrix(f, 1, 4, 1, 6);
 }
 
-}  // namespace
+} // namespace

@@ -60,7 +60,7 @@ TEST(Spline, ClampedSplineReproducesACubic)
         splint(x.data(), y.data(), y2.data(), n, t, &v);
         EXPECT_NEAR(v, f(t), 2e-5) << t;
     }
-    for (int i = 1; i <= n; i++) {  // at the knots: the ordinates
+    for (int i = 1; i <= n; i++) { // at the knots: the ordinates
         float v;
         splint(x.data(), y.data(), y2.data(), n, x[i], &v);
         EXPECT_FLOAT_EQ(v, y[i]) << i;
@@ -236,4 +236,4 @@ TEST(Bicubic, ZeroWidthCellIsFatal)
     EXPECT_NRERROR(bcuint(c.a, 0, 1, 2, 2, 1, 0.5f, &v, &v1, &v2), "Bad input in routine bcuint");
 }
 
-}  // namespace
+} // namespace

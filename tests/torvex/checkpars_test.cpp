@@ -20,20 +20,15 @@ TEST(SlotProblem, RefusesValuesThatMakeAProfileNaN)
         float value;
         bool refused;
     } cases[] = {
-        {"sersic", 3, NAN, true},          {"sky", 1, INFINITY, true},
-        {"sersic", 4, 0, true},            {"sersic", 4, 0.3f, false},
-        {"sersic", 5, 0.05f, true},        {"sersic", 5, 0.06f, false},
-        {"devauc", 5, 0, false},           {"sersic", 10, -1.95f, true},
-        {"expdisk", 10, -1.9f, false},     {"expdisk", 4, -2, true},
-        {"gaussian", 4, 0, true},          {"gaussian", 4, -3, false},
-        {"moffat", 5, 1, true},            {"moffat", 5, 0.5f, true},
-        {"moffat", 5, 1.01f, false},       {"moffat", 4, 0, true},
-        {"king", 4, 0, true},              {"king", 4, -2, false},
-        {"king", 6, -1, true},             {"king", 5, -1, false},
-        {"nuker", 7, 2, true},             {"nuker", 7, 1.99f, false},
-        {"nuker", 4, 0, true},             {"nuker", 5, 0, false},
-        {"nuker", 8, 0, true},             {"psf", 8, 0, false},
-        {"psf", 3, 17, false},
+        {"sersic", 3, NAN, true},   {"sky", 1, INFINITY, true},   {"sersic", 4, 0, true},
+        {"sersic", 4, 0.3f, false}, {"sersic", 5, 0.05f, true},   {"sersic", 5, 0.06f, false},
+        {"devauc", 5, 0, false},    {"sersic", 10, -1.95f, true}, {"expdisk", 10, -1.9f, false},
+        {"expdisk", 4, -2, true},   {"gaussian", 4, 0, true},     {"gaussian", 4, -3, false},
+        {"moffat", 5, 1, true},     {"moffat", 5, 0.5f, true},    {"moffat", 5, 1.01f, false},
+        {"moffat", 4, 0, true},     {"king", 4, 0, true},         {"king", 4, -2, false},
+        {"king", 6, -1, true},      {"king", 5, -1, false},       {"nuker", 7, 2, true},
+        {"nuker", 7, 1.99f, false}, {"nuker", 4, 0, true},        {"nuker", 5, 0, false},
+        {"nuker", 8, 0, true},      {"psf", 8, 0, false},         {"psf", 3, 17, false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(slot_problem(c.type, c.slot, c.value, false) != nullptr, c.refused)
@@ -73,12 +68,14 @@ TEST_F(ParFileRefusal, ALineWithAnUnusableValueKeepsTheSlot)
                        "otherwise); 0.9 refused.\n"),
               std::string::npos);
     EXPECT_NE(out.find("-- The Nuker gamma must be below 2"), std::string::npos);
-    EXPECT_NE(out.find("-- A parameter must be a finite number; nan refused.\n"), std::string::npos);
+    EXPECT_NE(out.find("-- A parameter must be a finite number; nan refused.\n"),
+              std::string::npos);
     EXPECT_EQ(head.a[5], 2.5f);
     EXPECT_EQ(head.ia[5], 1);
     ASSERT_NE(head.next, nullptr);
     EXPECT_EQ(head.next->a[7], 0.3f);
-    EXPECT_NE(out.find("-- A parameter must be a finite number; inf refused.\n"), std::string::npos);
+    EXPECT_NE(out.find("-- A parameter must be a finite number; inf refused.\n"),
+              std::string::npos);
     // A refused line changes nothing, not even the values and switches
     // beside the refused one.
     EXPECT_EQ(head.next->a[1], 5);

@@ -17,10 +17,10 @@ TEST(Constraints, ParameterNames)
         const char *word;
         int slot;
     } cases[] = {
-        {"x", 1},      {"X", 1},     {"sky", 1},    {"y", 2},     {"mag", 3},  {"magnitude", 3},
-        {"Re", 4},     {"rs", 4},    {"Rb", 4},     {"n", 5},     {"alpha", 5}, {"beta", 6},
-        {"gamma", 7},  {"q", 8},     {"b/a", 8},    {"PA", 9},    {"c", 10},    {"4", 4},
-        {"10", 10},    {"FWHM", -1}, {"Rc", -1},    {"Rt", -1},   {"zeta", -1},
+        {"x", 1},     {"X", 1},     {"sky", 1}, {"y", 2},   {"mag", 3},   {"magnitude", 3},
+        {"Re", 4},    {"rs", 4},    {"Rb", 4},  {"n", 5},   {"alpha", 5}, {"beta", 6},
+        {"gamma", 7}, {"q", 8},     {"b/a", 8}, {"PA", 9},  {"c", 10},    {"4", 4},
+        {"10", 10},   {"FWHM", -1}, {"Rc", -1}, {"Rt", -1}, {"zeta", -1},
     };
     for (const auto &c : cases) {
         std::string w = c.word;
@@ -154,17 +154,17 @@ TEST_F(ConsFile, PairOfFixedSlotsIsLeftAlone)
 TEST_F(ConsFile, RefusedLinesAreNamedAndSkipped)
 {
     const char *refused[] = {
-        "4 x -1 1",        // no component 4
-        "0 x -1 1",        // components count from 1
-        "1-4 x -1 1",      // no second component 4
-        "1 fwhm -1 1",     // unknown name
-        "1 11 -1 1",       // no slot 11
-        "3 re 1 2",        // a sky has no slot 4
-        "1 beta 0 1",      // a Sersic has no slot 6
-        "1/2 re 0 0.5",    // a ratio bound of 0
-        "1 x a b",         // bounds that are not numbers
-        "1 re 3 to",       // upper bound missing
-        "x 1 -1 1",        // no component number
+        "4 x -1 1",     // no component 4
+        "0 x -1 1",     // components count from 1
+        "1-4 x -1 1",   // no second component 4
+        "1 fwhm -1 1",  // unknown name
+        "1 11 -1 1",    // no slot 11
+        "3 re 1 2",     // a sky has no slot 4
+        "1 beta 0 1",   // a Sersic has no slot 6
+        "1/2 re 0 0.5", // a ratio bound of 0
+        "1 x a b",      // bounds that are not numbers
+        "1 re 3 to",    // upper bound missing
+        "x 1 -1 1",     // no component number
     };
     for (const char *line : refused) {
         std::string text = std::string("1 x -1 1\n") + line + "\n2 re 3 to 10\n";

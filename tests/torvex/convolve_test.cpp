@@ -34,11 +34,9 @@ TEST(Psfprep, ComplexSizes)
         int pad;
         long cn1, cn2;
     } cases[] = {
-        {32, 32, 30, 30, 1, 64, 64},  // 32 + 30 rounds up to 64
-        {33, 17, 4, 4, 0, 64, 32},
-        {1, 1, 2, 2, 0, 2, 2},        // never below 2
-        {16, 16, 2, 2, 0, 16, 16},
-        {16, 16, 2, 2, 1, 32, 32},
+        {32, 32, 30, 30, 1, 64, 64},                          // 32 + 30 rounds up to 64
+        {33, 17, 4, 4, 0, 64, 32},     {1, 1, 2, 2, 0, 2, 2}, // never below 2
+        {16, 16, 2, 2, 0, 16, 16},     {16, 16, 2, 2, 1, 32, 32},
         {100, 60, 33, 7, 1, 256, 128}, // 100 + 2*round(16.5) = 134, 60 + 2*4 = 68
     };
     for (const auto &c : cases) {
@@ -91,8 +89,10 @@ TEST(Convolve, LightWrapsOnlyWithoutPadding)
     // A kernel that moves light one column right: the last column's light
     // reaches column 1 when the image fills the complex size.
     owned_image k(4, 4, [](long x, long y) { return x == 4 && y == 3 ? 1.0 : 0.0; });
-    auto make = [] { return new owned_image(16, 16, [](long x, long y) {
-                         return x == 16 && y == 5 ? 7.0 : 0.0; }); };
+    auto make = [] {
+        return new owned_image(16, 16,
+                               [](long x, long y) { return x == 16 && y == 5 ? 7.0 : 0.0; });
+    };
     long cn[3];
     owned_image *a = make();
     convolve_with(*a, k, 0, cn);
@@ -131,7 +131,9 @@ TEST(Convolve, GaussianTimesGaussianIsTheWiderGaussian)
 
 TEST(Convolve, KernelThatSumsToZeroStaysFinite)
 {
-    owned_image k(4, 4, [](long x, long y) { return x == 3 && y == 3 ? 1.0 : x == 2 && y == 3 ? -1.0 : 0.0; });
+    owned_image k(4, 4, [](long x, long y) {
+        return x == 3 && y == 3 ? 1.0 : x == 2 && y == 3 ? -1.0 : 0.0;
+    });
     owned_image img(8, 8, [](long x, long y) { return x == 4 && y == 4 ? 1.0 : 0.0; });
     long cn[3];
     convolve_with(img, k, 1, cn);
@@ -221,10 +223,10 @@ TEST_F(Box, SectionsAndGridSizes)
         {50, 50, 10, 10, 2, "[45:54,45:54]", 52, 52},
         {50, 50, 11, 11, 1, "[45:55,45:55]", 43, 43},
         {95.5f, 2.2f, 20, 20, 1, "[86:100,1:11]", 47, 43},
-        {250, 50, 20, 20, 1, "[0:0,0:0]", 0, 0},   // beyond the right edge
-        {50, -40, 20, 20, 1, "[0:0,0:0]", 0, 0},   // below the region
-        {-30, 50, 20, 20, 1, "[0:0,0:0]", 0, 0},   // left of it
-        {50, 50, 0, 10, 1, "[0:0,0:0]", 0, 0},     // no width
+        {250, 50, 20, 20, 1, "[0:0,0:0]", 0, 0}, // beyond the right edge
+        {50, -40, 20, 20, 1, "[0:0,0:0]", 0, 0}, // below the region
+        {-30, 50, 20, 20, 1, "[0:0,0:0]", 0, 0}, // left of it
+        {50, 50, 0, 10, 1, "[0:0,0:0]", 0, 0},   // no width
         // Positions no pixel number can hold: no box, and no overflow.
         {-1e30f, 50, 20, 20, 1, "[0:0,0:0]", 0, 0},
         {50, 1e30f, 20, 20, 1, "[0:0,0:0]", 0, 0},

@@ -35,8 +35,7 @@ std::string param_file(const std::string &data, const std::string &sigma, const 
                        int x1, int x2, int y1, int y2, const std::string &components)
 {
     char buf[1024];
-    snprintf(buf, sizeof buf, settings, data.c_str(), sigma.c_str(), mask.c_str(), x1, x2, y1,
-             y2);
+    snprintf(buf, sizeof buf, settings, data.c_str(), sigma.c_str(), mask.c_str(), x1, x2, y1, y2);
     return buf + components;
 }
 
@@ -62,8 +61,8 @@ Z) 0
 TEST(CreateRun, RendersTheModelAndWritesAllOutputs)
 {
     ScratchDir dir;
-    ProgramRun r = run_torvex(dir, param_file("nodata.fits", "none", "none", 11, 70, 11, 60,
-                                              two_components));
+    ProgramRun r =
+        run_torvex(dir, param_file("nodata.fits", "none", "none", 11, 70, 11, 60, two_components));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- WARNING: No input data image found."), std::string::npos);
     EXPECT_EQ(r.err, "");
@@ -138,14 +137,17 @@ TEST(CreateRun, ChiSquareOfTheModelAgainstTheData)
 {
     ScratchDir dir;
     // Data, sigma and mask of 80 x 70 pixels; a region inside them.
-    write_image(dir.file("data.fits"), 80, 70, [](long x, long y) { return 5.0f + 0.1f * x - 0.05f * y; },
+    write_image(dir.file("data.fits"), 80, 70,
+                [](long x, long y) { return 5.0f + 0.1f * x - 0.05f * y; },
                 {{"EXPTIME", "100"}, {"OBJECT", "NGC 4"}});
-    write_image(dir.file("sigma.fits"), 80, 70, [](long x, long y) { return 1.0f + 0.01f * (x + y); });
-    write_image(dir.file("mask.fits"), 80, 70,
-                [](long x, long y) { return (x == 30 && y == 30) || (x == 31 && y == 12) ? 1.0f : 0.0f; });
+    write_image(dir.file("sigma.fits"), 80, 70,
+                [](long x, long y) { return 1.0f + 0.01f * (x + y); });
+    write_image(dir.file("mask.fits"), 80, 70, [](long x, long y) {
+        return (x == 30 && y == 30) || (x == 31 && y == 12) ? 1.0f : 0.0f;
+    });
     std::string one = two_components.substr(0, two_components.find("0) devauc"));
-    ProgramRun r = run_torvex(dir, param_file("data.fits", "sigma.fits", "mask.fits", 21, 60, 11,
-                                              50, one));
+    ProgramRun r =
+        run_torvex(dir, param_file("data.fits", "sigma.fits", "mask.fits", 21, 60, 11, 50, one));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     Hdu model = read_hdu(dir.file("block.fits"), 1);

@@ -244,9 +244,9 @@ protected:
         // stays in the listing (its command line names the sleep). The
         // window becomes the key window (runs the sleep) only after its gate.
         spit(dir.file("keys.sh"), wait_at("keys.go") + "exec sleep 31536000\n");
-        tool("xterm", "echo \"$*\" >> '" + dir.file("xterm.calls") + "'\ntmux -L " +
-                          tmux.socket() + " new-window -d -t t -n keys \"sh '" +
-                          dir.file("keys.sh") + "'\"\nsleep 5\n");
+        tool("xterm", "echo \"$*\" >> '" + dir.file("xterm.calls") + "'\ntmux -L " + tmux.socket() +
+                          " new-window -d -t t -n keys \"sh '" + dir.file("keys.sh") +
+                          "'\"\nsleep 5\n");
     }
     void tool(const std::string &name, const std::string &body)
     {
@@ -276,8 +276,8 @@ TEST_F(KeyWindowRun, KeysFromTheKeyWindowAndTheLimitFromTheTerminal)
     EXPECT_EQ(slurp(dir.file("xterm.calls")),
               "+sb -T TORVEX -geometry 21x6 -bg green1 -e sleep 31536000\n");
     std::string keys = tmux.screen("keys");
-    for (const char *line : {"  N = New max iter", "  O = Output params", "  P = Pause fit",
-                             "  Q = Quit ASAP"})
+    for (const char *line :
+         {"  N = New max iter", "  O = Output params", "  P = Pause fit", "  Q = Quit ASAP"})
         EXPECT_NE(keys.find(line), std::string::npos) << keys;
     EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
 
@@ -313,8 +313,7 @@ TEST_F(KeyWindowRun, WithoutAnXDisplayTheRunFailsAtOnce)
     // Nothing after the parameter menu: no image was read, nothing written.
     const std::string rule(80, '=');
     ASSERT_NE(out.rfind(rule), std::string::npos) << out;
-    EXPECT_EQ(out.find_first_not_of('\n', out.rfind(rule) + rule.size()), std::string::npos)
-        << out;
+    EXPECT_EQ(out.find_first_not_of('\n', out.rfind(rule) + rule.size()), std::string::npos) << out;
     EXPECT_FALSE(std::ifstream(dir.file("xterm.calls")).good());
     EXPECT_FALSE(std::ifstream(dir.file("block.fits")).good());
 }

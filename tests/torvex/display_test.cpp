@@ -132,10 +132,7 @@ protected:
         gal.a[9] = 30;
     }
     void TearDown() override { strcpy(device, "regular"); }
-    int poll_once(int *itermax)
-    {
-        return keypoll(&gal, itermax, 101, 51, 1234.5f, 900);
-    }
+    int poll_once(int *itermax) { return keypoll(&gal, itermax, 101, 51, 1234.5f, 900); }
 
     PtyScreen screen;
     CapturePrint print;
@@ -168,9 +165,9 @@ TEST_F(Keys, NewLimitIsCheckedBeforeItIsTaken)
         const char *typed;
         int limit;
     } cases[] = {
-        {"n30\n", 30},     {"N 7 \n", 7},    {"n\n\n12\n", 12}, {"nabc\n", 100},
-        {"n0\n", 100},     {"n-5\n", 100},   {"n12x\n", 100},   {"n99999999999\n", 100},
-        {"n2147483647\n", 2147483647},
+        {"n30\n", 30},   {"N 7 \n", 7},           {"n\n\n12\n", 12},
+        {"nabc\n", 100}, {"n0\n", 100},           {"n-5\n", 100},
+        {"n12x\n", 100}, {"n99999999999\n", 100}, {"n2147483647\n", 2147483647},
     };
     for (const auto &c : cases) {
         int itermax = 100;
@@ -225,7 +222,7 @@ TEST_F(Keys, OutputWritesTheNextRestartFileInImageCoordinates)
     screen.type("O");
     poll_once(&itermax);
     EXPECT_EQ(print.text(), "\nOutputting current parameters to torvex.01.\n"
-                       "\nOutputting current parameters to torvex.02.\n");
+                            "\nOutputting current parameters to torvex.02.\n");
     std::string restart = slurp(dir + "/torvex.01");
     EXPECT_NE(restart.find(" 1) 110.0000 70.0000 "), std::string::npos) << restart;
     EXPECT_NE(restart.find("Chi^2 = 1234.500,  Ndof = 900"), std::string::npos) << restart;
@@ -240,7 +237,8 @@ TEST_F(Keys, OutputWritesTheNextRestartFileInImageCoordinates)
     screen.type("o");
     poll_once(&itermax);
     if (geteuid() != 0 || access((dir + "/.").c_str(), W_OK) != 0) {
-        EXPECT_EQ(print.text().find("Outputting current parameters"), std::string::npos) << print.text();
+        EXPECT_EQ(print.text().find("Outputting current parameters"), std::string::npos)
+            << print.text();
         EXPECT_NE(print.text().find("ERROR"), std::string::npos) << print.text();
     }
     chmod(dir.c_str(), 0700);

@@ -60,8 +60,8 @@ TEST(EllipseRadius, RdistMatchesTheRadiusWithTheAngleInRadians)
         params(7.5f, 3.25f, 0.6f, static_cast<float>(28 * pi / 180), c, b);
         for (double x : {2.0, 7.0, 11.5})
             for (double y : {-1.0, 3.0, 6.5})
-                EXPECT_NEAR(rdist(static_cast<float>(x), static_cast<float>(y), b),
-                            radius(a, x, y), 2e-5 * radius(a, x, y))
+                EXPECT_NEAR(rdist(static_cast<float>(x), static_cast<float>(y), b), radius(a, x, y),
+                            2e-5 * radius(a, x, y))
                     << c << " " << x << " " << y;
     }
 }
@@ -110,14 +110,12 @@ TEST(Nsubsamp, FollowsTheSamplingRule)
         const sampling_rule &rule;
         int n;
     } cases[] = {
-        {15.9, 1, 5, 1, sersic, 2},   // round(32 / 15.9) = 2
-        {16.0, 1, 5, 1, sersic, 1},   // R0 and beyond: one sample
-        {9.99, 1, 5, 1, king, 2},
-        {10.0, 1, 5, 1, king, 1},
-        {0.5, 1, 0.8, 1, sersic, 40}, // compact: 32 / (S q)
-        {1.0, 1, 2, 0.5, sersic, 32},
-        {0.5, 1, 0.1, 1, sersic, 100}, // capped
-        {0.5, 2, 0.8, 1, sersic, 20},  // 32 / (0.8 * 2)
+        {15.9, 1, 5, 1, sersic, 2}, // round(32 / 15.9) = 2
+        {16.0, 1, 5, 1, sersic, 1}, // R0 and beyond: one sample
+        {9.99, 1, 5, 1, king, 2},      {10.0, 1, 5, 1, king, 1},
+        {0.5, 1, 0.8, 1, sersic, 40},                                 // compact: 32 / (S q)
+        {1.0, 1, 2, 0.5, sersic, 32},  {0.5, 1, 0.1, 1, sersic, 100}, // capped
+        {0.5, 2, 0.8, 1, sersic, 20},                                 // 32 / (0.8 * 2)
         {0.5, 1, 0, 1, sersic, 100},   // a vanishing size asks for the cap
         {0.5, 1, -0.5, 1, sersic, 64}, // its absolute value counts
         {1.5, 1, 0.8, 1, sersic, 32},  // r0 > os: K2 / os

@@ -32,7 +32,8 @@ TEST(RootFind, SixtyEightPerCentLevelOfChiSquare)
     EXPECT_NEAR(rootfind(gammp, 2, 0.01f, 10, 1e-5f), -2 * std::log(1 - 0.6827), 2e-4);
     // Either end may be the lower one.
     EXPECT_NEAR(rootfind(gammp, 2, 10, 0.01f, 1e-5f), -2 * std::log(1 - 0.6827), 2e-4);
-    EXPECT_NRERROR(rootfind(gammp, 1, 2, 10, 1e-5f), "Root must be bracketed for bisection in rtbis");
+    EXPECT_NRERROR(rootfind(gammp, 1, 2, 10, 1e-5f),
+                   "Root must be bracketed for bisection in rtbis");
     EXPECT_NRERROR(rootfind(step, 1, 0.01f, 10, 0), "Too many bisections in rtbis");
 }
 

@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <dirent.h>
 #include <functional>
 #include <map>
 #include <random>
-#include <algorithm>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,7 +138,9 @@ TEST_F(SkyFit, MaskedAndUndefinedPixelsLeaveTheFit)
     // Three pixels of a FITS mask, two undefined data pixels, and a pixel
     // list in a text file for a second run.
     write_image(dir.file("mask.fits"), 60, 50, [](long x, long y) {
-        return (x == 3 && y == 4) || (x == 10 && y == 10) ? 1.0f : (x == 20 && y == 5) ? 7.0f : 0.5f;
+        return (x == 3 && y == 4) || (x == 10 && y == 10) ? 1.0f
+               : (x == 20 && y == 5)                      ? 7.0f
+                                                          : 0.5f;
     });
     std::mt19937 rng(7);
     std::normal_distribution<float> noise(0, 5);
@@ -173,7 +175,8 @@ TEST_F(SkyFit, BlankPixelsOfIntegerImagesLeaveTheFit)
     write_short_image(dir.file("data.fits"), 60, 50,
                       [&](long x, long y) { return truth.at(x, y) + noise(rng); }, data_blank,
                       {{"EXPTIME", "1"}});
-    write_short_image(dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0; }, sigma_blank);
+    write_short_image(
+        dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0; }, sigma_blank);
     ProgramRun r = run_torvex(dir, param_file(s, start));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
@@ -198,8 +201,9 @@ TEST_F(SkyFit, BlankPixelsOfIntegerImagesLeaveTheFit)
 TEST_F(SkyFit, SmallerMaskMasksNothingBeyondItsEdge)
 {
     // The mask covers the first 40 x 50 pixels and marks two of them.
-    write_image(dir.file("mask.fits"), 40, 50,
-                [](long x, long y) { return (x == 3 && y == 4) || (x == 40 && y == 50) ? 1.0f : 0.0f; });
+    write_image(dir.file("mask.fits"), 40, 50, [](long x, long y) {
+        return (x == 3 && y == 4) || (x == 40 && y == 50) ? 1.0f : 0.0f;
+    });
     s.mask = "mask.fits";
     ProgramRun r = run_torvex(dir, param_file(s, start));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -244,8 +248,10 @@ TEST_F(SkyFit, RegionsAgainstTheImage)
         int status;
         const char *message;
     } cases[] = {
-        {70, 80, 1, 10, 2, "The fitting region has either zero width or is completely outside of image."},
-        {5, 5, 1, 10, 2, "The fitting region has either zero width or is completely outside of image."},
+        {70, 80, 1, 10, 2,
+         "The fitting region has either zero width or is completely outside of image."},
+        {5, 5, 1, 10, 2,
+         "The fitting region has either zero width or is completely outside of image."},
         {0, 80, -3, 20, 0, "-- WARNING: Fitting box exceeds image boundary; vignetting to fit."},
     };
     for (const auto &c : cases) {
@@ -277,15 +283,25 @@ TEST_F(SkyFit, FailuresEndWithAMessageAndAStatus)
         const char *message;
     } cases[] = {
         {"all masked", {"data.fits", "sigma.fits", "mask.fits"}, start, 2, "(NDOF = -3)"},
-        {"sigma of another size", {"data.fits", "small_sigma.fits"}, start, 1,
+        {"sigma of another size",
+         {"data.fits", "small_sigma.fits"},
+         start,
+         1,
          "-- ERROR: The sigma image small_sigma.fits is 30 x 50 pixels, the data image 60 x 50."},
-        {"sigma all zero", {"data.fits", "zero_sigma.fits"}, start, 1,
+        {"sigma all zero",
+         {"data.fits", "zero_sigma.fits"},
+         start,
+         1,
          "-- ERROR: The sigma image zero_sigma.fits has no pixel"},
-        {"chi^2 not a number", {"data.fits", "sigma.fits"},
-         "0) sersic\n1) 30 25 1 1\n3) -45 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start, 3,
+        {"chi^2 not a number",
+         {"data.fits", "sigma.fits"},
+         "0) sersic\n1) 30 25 1 1\n3) -45 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start,
+         3,
          "-- ERROR: Chi^2 of the initial model is not a number"},
-        {"a magnitude past 1e30 counts", {"data.fits", "sigma.fits"},
-         "0) sersic\n1) 30 25 1 1\n3) -100 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start, 1,
+        {"a magnitude past 1e30 counts",
+         {"data.fits", "sigma.fits"},
+         "0) sersic\n1) 30 25 1 1\n3) -100 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start,
+         1,
          "-- Component 1 (sersic), parameter 3: The magnitude asks for more than 1e30 counts"},
     };
     for (const auto &c : cases) {
@@ -302,7 +318,8 @@ TEST_F(SkyFit, UnconstrainedParametersStillGiveTheOutputs)
     // the finished fit is singular.
     std::string comps = sky_component(50, 0, 0) + sky_component(40, 0, 0);
     for (int slot : {2, 3})
-        for (size_t at = 0; (at = comps.find(std::to_string(slot) + ") 0 1", at)) != std::string::npos;)
+        for (size_t at = 0;
+             (at = comps.find(std::to_string(slot) + ") 0 1", at)) != std::string::npos;)
             comps.replace(at, 6, std::to_string(slot) + ") 0 0");
     ProgramRun r = run_torvex(dir, param_file(s, comps));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -375,8 +392,7 @@ TEST_F(SkyFit, OutputThatCannotBeCreatedIsRefusedBeforeTheFit)
 {
     // An older output stays where it is; nothing is fitted or written.
     spit(dir.file("old.fits"), "an older output");
-    const char *outputs[] = {"/nonexistent/out.fits", "out.fits.gz", "out.fits[1]",
-                             "old.fits.gz"};
+    const char *outputs[] = {"/nonexistent/out.fits", "out.fits.gz", "out.fits[1]", "old.fits.gz"};
     for (const char *out : outputs) {
         std::string param = param_file(s, start);
         param.replace(param.find("B) block.fits"), 13, std::string("B) ") + out);
@@ -387,9 +403,9 @@ TEST_F(SkyFit, OutputThatCannotBeCreatedIsRefusedBeforeTheFit)
         std::sort(expected.begin(), expected.end());
         ProgramRun r = run_torvex(dir, param);
         EXPECT_EQ(r.status, 1) << out << "\n" << r.out << r.err;
-        EXPECT_NE(r.out.find(std::string("-- ERROR: The output image ") + out +
-                             " cannot be written"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.out.find(std::string("-- ERROR: The output image ") + out + " cannot be written"),
+            std::string::npos)
             << r.out;
         EXPECT_EQ(r.out.find("Iteration"), std::string::npos) << out;
         // No output, restart file, log or scratch file.
@@ -423,8 +439,7 @@ TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
     // Files may grow to 20 kB (40 blocks of 512 bytes): enough for the
     // restart file and the log, not for the output block.
     spit(dir.file("run.param"), param_file(s, start));
-    const ProgramRun r =
-        run_in(dir, "trap '' XFSZ && ulimit -f 40 && '" TORVEX_BIN "' run.param");
+    const ProgramRun r = run_in(dir, "trap '' XFSZ && ulimit -f 40 && '" TORVEX_BIN "' run.param");
     ASSERT_NE(r.status, -1);
     EXPECT_EQ(r.status, 1);
     const std::string out = slurp(dir.file("stdout"));
@@ -498,7 +513,7 @@ TEST(SersicFit, RecoversTheGalaxyFromNoisyData)
         const char *key;
         double truth;
     } params[] = {
-        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},     {"1_N", n},
+        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},    {"1_N", n},
         {"1_AR", q},     {"1_PA", pa},    {"2_SKY", sky}, {"2_DSKYDX", 0}, {"2_DSKYDY", 0},
     };
     std::map<std::string, double> fitted;
@@ -577,10 +592,16 @@ struct ProfileCase {
     std::vector<std::pair<const char *, double>> own;
 };
 
-double flux_of(double mag) { return std::pow(10.0, (26 - mag) / 2.5); }
+double flux_of(double mag)
+{
+    return std::pow(10.0, (26 - mag) / 2.5);
+}
 
 // Zeropoint 26 and plate scale 0.1 x 0.1: 21 mag per pixel is one count.
-double per_pixel(double mu) { return std::pow(10.0, (mu - 21) / -2.5); }
+double per_pixel(double mu)
+{
+    return std::pow(10.0, (mu - 21) / -2.5);
+}
 
 TEST(ProfileFit, EachTypeRecoversItsTruth)
 {
@@ -589,22 +610,29 @@ TEST(ProfileFit, EachTypeRecoversItsTruth)
     truth::Sersic devauc{24.2, 23.7, 16, 5, 4, 0.7, 25};
     devauc.prepare();
     const ProfileCase cases[] = {
-        {"expdisk", {24.3, 23.6, 0.6, 30},
+        {"expdisk",
+         {24.3, 23.6, 0.6, 30},
          [](double r) { return flux_of(16) / (2 * M_PI * 4 * 4 * 0.6) * std::exp(-r / 4); },
-         "3) 16.4 1\n4) 5 1\n", {{"MAG", 16}, {"Rs", 4}}},
-        {"gaussian", {23.8, 24.4, 0.7, -50},
+         "3) 16.4 1\n4) 5 1\n",
+         {{"MAG", 16}, {"Rs", 4}}},
+        {"gaussian",
+         {23.8, 24.4, 0.7, -50},
          [=](double r) {
              return flux_of(16.5) / (2 * M_PI * sigma_g * sigma_g * 0.7) *
                     std::exp(-r * r / (2 * sigma_g * sigma_g));
          },
-         "3) 16.9 1\n4) 6 1\n", {{"MAG", 16.5}, {"FWHM", 5}}},
-        {"moffat", {24.6, 23.9, 0.8, 70},
+         "3) 16.9 1\n4) 6 1\n",
+         {{"MAG", 16.5}, {"FWHM", 5}}},
+        {"moffat",
+         {24.6, 23.9, 0.8, 70},
          [=](double r) {
              return flux_of(16) * 1.5 / (M_PI * moffat_rd * moffat_rd * 0.8) *
                     std::pow(1 + r * r / (moffat_rd * moffat_rd), -2.5);
          },
-         "3) 16.3 1\n4) 5 1\n5) 3.2 1\n", {{"MAG", 16}, {"FWHM", 4}, {"POW", 2.5}}},
-        {"king", {24.1, 24.2, 0.75, 10},
+         "3) 16.3 1\n4) 5 1\n5) 3.2 1\n",
+         {{"MAG", 16}, {"FWHM", 4}, {"POW", 2.5}}},
+        {"king",
+         {24.1, 24.2, 0.75, 10},
          [](double r) {
              if (r >= 15)
                  return 0.0;
@@ -613,7 +641,8 @@ TEST(ProfileFit, EachTypeRecoversItsTruth)
          },
          "3) 13.8 1\n4) 3.5 1\n5) 13 1\n6) 2.3 1\n",
          {{"MU0", 13.5}, {"Rc", 3}, {"Rt", 15}, {"alpha", 2}}},
-        {"nuker", {23.7, 24.3, 0.8, -20},
+        {"nuker",
+         {23.7, 24.3, 0.8, -20},
          [](double r) {
              // alpha 2, beta 3, gamma 0.5, Rb 5
              return std::pow(2.0, (3 - 0.5) / 2) * per_pixel(15.5) * std::pow(5 / r, 0.5) *
@@ -621,9 +650,11 @@ TEST(ProfileFit, EachTypeRecoversItsTruth)
          },
          "3) 15.8 1\n4) 6 1\n5) 2.5 1\n6) 2.6 1\n7) 0.7 1\n",
          {{"MU", 15.5}, {"Rb", 5}, {"alpha", 2}, {"beta", 3}, {"gamma", 0.5}}},
-        {"devauc", {devauc.x0, devauc.y0, devauc.q, devauc.pa},
+        {"devauc",
+         {devauc.x0, devauc.y0, devauc.q, devauc.pa},
          [&](double r) { return devauc.of_radius(r, 26); },
-         "3) 16.4 1\n4) 6 1\n", {{"MAG", 16}, {"Re", 5}}},
+         "3) 16.4 1\n4) 6 1\n",
+         {{"MAG", 16}, {"Re", 5}}},
     };
     const long N = 48;
     const double sky = 50;
@@ -661,14 +692,16 @@ TEST(ProfileFit, EachTypeRecoversItsTruth)
         Settings fit;
         fit.sigma = "sigma.fits";
         fit.x2 = fit.y2 = N;
-        ProgramRun r = run_torvex(dir, param_file(fit, std::string(head) + c.start + tail +
-                                                           sky_component(45, 0, 0)));
+        ProgramRun r = run_torvex(
+            dir, param_file(fit, std::string(head) + c.start + tail + sky_component(45, 0, 0)));
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         Hdu h = read_hdu(dir.file("block.fits"), 3);
         EXPECT_NEAR(std::stod(h.raw("CHI2NU")), 1, 0.1);
-        std::vector<std::pair<std::string, double>> want = {
-            {"1_XCENT", c.shape.x0}, {"1_YCENT", c.shape.y0}, {"1_AR", c.shape.q},
-            {"1_PA", c.shape.pa},    {"2_SKY", sky}};
+        std::vector<std::pair<std::string, double>> want = {{"1_XCENT", c.shape.x0},
+                                                            {"1_YCENT", c.shape.y0},
+                                                            {"1_AR", c.shape.q},
+                                                            {"1_PA", c.shape.pa},
+                                                            {"2_SKY", sky}};
         for (const auto &o : c.own)
             want.emplace_back(std::string("1_") + o.first, o.second);
         // One fit of each type: within four of its uncertainties (a single
@@ -709,7 +742,7 @@ TEST(Uncertainties, DescribeTheScatterOfRepeatedFits)
         const char *key;
         double truth;
     } params[] = {
-        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},     {"1_N", n},
+        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},    {"1_N", n},
         {"1_AR", q},     {"1_PA", pa},    {"2_SKY", sky}, {"2_DSKYDX", 0}, {"2_DSKYDY", 0},
     };
     const int nparams = sizeof params / sizeof params[0];

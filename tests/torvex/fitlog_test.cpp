@@ -1,7 +1,7 @@
 // The restart file and the fit.log entry.
+#include "torvex/input/menu.h"
 #include "torvex/output/fitlog.h"
 #include "torvex/output/outmenu.h"
-#include "torvex/input/menu.h"
 
 #include "common/fits.h"
 #include "fit_helpers.h"
@@ -85,17 +85,18 @@ TEST_F(FitLog, EntryHasTheExactLayout)
     sig[3] = 0.05; // sersic magnitude
     sig[4] = 0.2;  // sersic R_e
     sig[21] = 0.5; // sky level
-    std::string expected = rule + "\n\n" +
+    std::string expected =
+        rule + "\n\n" +
         "Input image     : gal.fits[101:140,51:80] \n"
         "Init. par. file : gal.param \n"
         "Restart file    : torvex.07 \n"
         "Output image    : block.fits \n\n"
         " sersic   : (110.00, 70.00)   17.50   8.00    3.50    0.80   -45.00  0.00 \n" +
         std::string(14, ' ') + "(0.20, 0.00)   0.10    0.40    0.00    0.00   0.00   0.00 \n" +
-        " psf      : (105.50, 56.50)   19.25    \n" +
-        std::string(14, ' ') + "(0.00, 0.00)   0.00  \n" +
-        " sky      : [120.50, 65.50]   1.50e+00   1.00e-02   -2.00e-02\n" +
-        std::string(29, ' ') + "1.00e+00   0.00e+00   0.00e+00\n" +
+        " psf      : (105.50, 56.50)   19.25    \n" + std::string(14, ' ') +
+        "(0.00, 0.00)   0.00  \n" +
+        " sky      : [120.50, 65.50]   1.50e+00   1.00e-02   -2.00e-02\n" + std::string(29, ' ') +
+        "1.00e+00   0.00e+00   0.00e+00\n" +
         " Chi^2 = 200.00000,  ndof = 50\n"
         " Chi^2/nu = 4.000 \n\n" +
         rule + "\n";
@@ -106,7 +107,8 @@ TEST_F(FitLog, EntryHasTheExactLayout)
 
 TEST_F(FitLog, EveryTypeWritesValueAndUncertaintyLines)
 {
-    const char *types[] = {"sersic", "moffat", "devauc", "expdisk", "nuker", "king", "gaussian", "psf"};
+    const char *types[] = {"sersic", "moffat", "devauc",   "expdisk",
+                           "nuker",  "king",   "gaussian", "psf"};
     for (const char *t : types) {
         strcpy(gal.objtype, t);
         gal.next = nullptr;

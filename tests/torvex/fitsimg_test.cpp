@@ -1,8 +1,8 @@
 // FITS images in and out, checked against files written and read by
 // CFITSIO directly, and the fit-region cut.
+#include "torvex/fit/to_mini.h"
 #include "torvex/input/readfits.h"
 #include "torvex/output/writefits.h"
-#include "torvex/fit/to_mini.h"
 
 #include "common/fits.h"
 #include "fit_helpers.h"
@@ -17,7 +17,10 @@ using namespace test_common;
 
 namespace {
 
-float ramp(long x, long y) { return static_cast<float>(1000 * y + x); }
+float ramp(long x, long y)
+{
+    return static_cast<float>(1000 * y + x);
+}
 
 class FitsImg : public ::testing::Test {
 protected:
@@ -74,10 +77,26 @@ TEST_F(FitsImg, DetectorKeywordsAndTheirFallbacks)
         int result;
         float gain, rdnoise, ncombine, exptime, magzpt, muzpt;
     } cases[] = {
-        {{{"GAIN", "3"}, {"CCDGAIN", "2.5"}, {"RDNOISE", "4"}, {"NCOMBINE", "3"}, {"EXPTIME", "100"}},
-         0, 3, 4, 3, 100, 30, 35},
-        {{{"CCDGAIN", "2.5"}, {"ATODGAIN", "9"}, {"EXPTIME", "1000"}}, 0, 2.5f, 5.24f, 1, 1000,
-         32.5f, 37.5f},
+        {{{"GAIN", "3"},
+          {"CCDGAIN", "2.5"},
+          {"RDNOISE", "4"},
+          {"NCOMBINE", "3"},
+          {"EXPTIME", "100"}},
+         0,
+         3,
+         4,
+         3,
+         100,
+         30,
+         35},
+        {{{"CCDGAIN", "2.5"}, {"ATODGAIN", "9"}, {"EXPTIME", "1000"}},
+         0,
+         2.5f,
+         5.24f,
+         1,
+         1000,
+         32.5f,
+         37.5f},
         {{{"ATODGAIN", "9"}}, 2, 9, 5.24f, 1, 1, 25, 30},
         {{}, 2, 7, 5.24f, 1, 1, 25, 30},
         // An exposure time that is not positive, or not a number, is missing.
@@ -202,31 +221,30 @@ TEST_F(FitsImg, FilesThatAreNoImageEndTheRun)
     };
     EXPECT_EXIT(read_it(dir.file("text.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
                 "Cannot read .*text.fits as a two-dimensional FITS image");
-    EXPECT_EXIT(read_it(dir.file("garbled.fits"), FITS_REQUIRED),
-                ::testing::ExitedWithCode(108), "garbled.fits");
+    EXPECT_EXIT(read_it(dir.file("garbled.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
+                "garbled.fits");
     EXPECT_EXIT(read_it(dir.file("short.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
                 "Error reading");
     EXPECT_EXIT(read_it(dir.file("empty.fits"), FITS_REQUIRED),
                 ::testing::ExitedWithCode(BAD_NAXIS),
                 "primary HDU holds no image(.|\n)*empty.fits\\[1\\](.|\n)*FITSIO status = 212");
-    EXPECT_EXIT(read_it(dir.file("line.fits"), FITS_REQUIRED),
-                ::testing::ExitedWithCode(BAD_NAXIS), "NAXIS < 2");
-    EXPECT_EXIT(read_it(dir.file("empty.fits[1]"), FITS_REQUIRED),
-                ::testing::ExitedWithCode(107), "empty.fits\\[1\\]");
+    EXPECT_EXIT(read_it(dir.file("line.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(BAD_NAXIS),
+                "NAXIS < 2");
+    EXPECT_EXIT(read_it(dir.file("empty.fits[1]"), FITS_REQUIRED), ::testing::ExitedWithCode(107),
+                "empty.fits\\[1\\]");
     // A cube is no image: its first plane is not taken for one.
-    EXPECT_EXIT(read_it(dir.file("cube.fits"), FITS_REQUIRED),
-                ::testing::ExitedWithCode(BAD_NAXIS),
+    EXPECT_EXIT(read_it(dir.file("cube.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(BAD_NAXIS),
                 "Cannot read .*cube.fits as a two-dimensional(.|\n)*FITSIO status = 212"
                 "(.|\n)*NAXIS3 = 3");
-    EXPECT_EXIT(read_it(dir.file("cube4.fits"), FITS_OR_TEXT),
-                ::testing::ExitedWithCode(BAD_NAXIS), "NAXIS4 = 2");
+    EXPECT_EXIT(read_it(dir.file("cube4.fits"), FITS_OR_TEXT), ::testing::ExitedWithCode(BAD_NAXIS),
+                "NAXIS4 = 2");
     // A mask may be a text list, but a FITS file that is damaged or holds
     // no image is still an error.
     EXPECT_EXIT(read_it(dir.file("text.fits"), FITS_OR_TEXT), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(read_it(dir.file("garbled.fits"), FITS_OR_TEXT), ::testing::ExitedWithCode(108),
                 "could not interpret primary array header");
-    EXPECT_EXIT(read_it(dir.file("empty.fits"), FITS_OR_TEXT),
-                ::testing::ExitedWithCode(BAD_NAXIS), "");
+    EXPECT_EXIT(read_it(dir.file("empty.fits"), FITS_OR_TEXT), ::testing::ExitedWithCode(BAD_NAXIS),
+                "");
     strcpy(img.name, dir.file("text.fits").c_str());
     EXPECT_EQ(readfits(&img, FITS_OR_TEXT), 1);
     EXPECT_EQ(img.err, 1);
@@ -279,8 +297,9 @@ TEST_F(WriteFits, TemplateHeaderGoesWithTheSection)
         {{{"EXPTIME", "5"}}, "[11:50,21:50]"},
     };
     for (const Case &c : cases) {
-        write_image(dir.file("tmpl.fits"), 100, 80, [](long x, long y) { return float(x + y); }, c.keys,
-                    SHORT_IMG);
+        write_image(
+            dir.file("tmpl.fits"), 100, 80, [](long x, long y) { return float(x + y); }, c.keys,
+            SHORT_IMG);
         EXPECT_EQ(writefits(dir.file("tmpl.fits").c_str(), &img, "ignored", 0), 2);
         ASSERT_EQ(count_hdus(img.name), 2);
         Hdu prim = read_hdu(img.name, 1), sect = read_hdu(img.name, 2);
@@ -384,10 +403,8 @@ TEST_F(FitsImg, CutsTheSectionAndFillsWhatLiesOutside)
         long nx, ny;
         long x1, y1; // source pixel of the cut's (1, 1)
     } cases[] = {
-        {"[11:50,21:60]", 0, 40, 40, 11, 21},
-        {"[91:110,95:104]", 0, 20, 10, 91, 95},
-        {"[91:110,95:104]", 1, 20, 10, 91, 95},
-        {"[-1:3,0:2]", 1, 5, 3, -1, 0},
+        {"[11:50,21:60]", 0, 40, 40, 11, 21},   {"[91:110,95:104]", 0, 20, 10, 91, 95},
+        {"[91:110,95:104]", 1, 20, 10, 91, 95}, {"[-1:3,0:2]", 1, 5, 3, -1, 0},
         {"[1:100,1:100]", 0, 100, 100, 1, 1},
     };
     for (const Case &c : cases) {

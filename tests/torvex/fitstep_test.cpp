@@ -18,15 +18,15 @@ namespace {
 // The countdown shown at each iteration for a sequence of chi^2 values
 // (chi^2 after iteration 1, 2, ...), as the loop runs it: it stops after the
 // iteration whose next countdown is below 0.
-std::vector<int> run_countdown(const std::vector<double> &chi2, int ndof = 100,
-                               double dlim = 1e-4, int itermax = 100)
+std::vector<int> run_countdown(const std::vector<double> &chi2, int ndof = 100, double dlim = 1e-4,
+                               int itermax = 100)
 {
     countdown_state cs;
     std::vector<int> shown;
     double old = 1e27;
     for (size_t i = 0; i < chi2.size() && cs.countdown >= 0; i++) {
-        shown.push_back(countdown_step(&cs, static_cast<int>(i) + 1, chi2[i], old, ndof, dlim,
-                                       itermax));
+        shown.push_back(
+            countdown_step(&cs, static_cast<int>(i) + 1, chi2[i], old, ndof, dlim, itermax));
         old = chi2[i];
     }
     return shown;
@@ -56,7 +56,8 @@ TEST(Countdown, SequencesOfChi2)
         {"first iteration always resets", {1000}, {99}, 100},
         {"small shrinking gains count down from iteration 2",
          falling(0, 0, 30, 0.5),
-         {99, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, 100},
+         {99, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
+         100},
         {"a large gain while counting sets it back",
          [] {
              auto c = falling(0, 0, 3, 0.5);
@@ -65,20 +66,28 @@ TEST(Countdown, SequencesOfChi2)
              c.insert(c.end(), rest.begin() + 1, rest.end());
              return c;
          }(),
-         {99, 10, 9, 8, 95, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, 100},
+         {99, 10, 9, 8, 95, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
+         100},
         {"steady large gains hold it at the iterations left",
-         falling(5, 1000, 0, 0, 100000), {99, 98, 97, 96, 95, 94}, 100},
-        {"the limit sets what is shown while held", falling(3, 1000, 0, 0, 100000),
-         {29, 28, 27, 26}, 30},
+         falling(5, 1000, 0, 0, 100000),
+         {99, 98, 97, 96, 95, 94},
+         100},
+        {"the limit sets what is shown while held",
+         falling(3, 1000, 0, 0, 100000),
+         {29, 28, 27, 26},
+         30},
         {"constant small gains start it at once, then reset when not shrinking",
-         falling(4, 1, 0, 0), {99, 10, 97, 96, 95}, 100},
+         falling(4, 1, 0, 0),
+         {99, 10, 97, 96, 95},
+         100},
         {"a gain that grows resets",
          [] {
              auto c = falling(0, 0, 3, 0.5);
              c.push_back(c.back() - 0.4); // more than the last 0.125
              return c;
          }(),
-         {99, 10, 9, 8, 95}, 100},
+         {99, 10, 9, 8, 95},
+         100},
     };
     for (const auto &c : cases) {
         std::vector<int> got = run_countdown(c.chi2, 100, 1e-4, c.itermax);
@@ -98,9 +107,9 @@ TEST(Countdown, StartedAtIteration95RunsTo105)
     std::vector<double> chi2 = falling(93, 1, 30, 0.5);
     std::vector<int> shown = run_countdown(chi2);
     ASSERT_EQ(shown.size(), 105u);
-    EXPECT_EQ(shown[93], 6);   // iteration 94, still held: 100 - 94
-    EXPECT_EQ(shown[94], 10);  // iteration 95 starts it
-    EXPECT_EQ(shown[104], 0);  // iteration 105 ends it
+    EXPECT_EQ(shown[93], 6);  // iteration 94, still held: 100 - 94
+    EXPECT_EQ(shown[94], 10); // iteration 95 starts it
+    EXPECT_EQ(shown[104], 0); // iteration 105 ends it
 }
 
 TEST(ParMonitor, LimitsOfTrialValues)
@@ -175,8 +184,8 @@ TEST(ParMonitor, InvertedAxisRatioTurnsAFreeAngle)
     double da[4] = {0, 0.45, 5, 0.45};
     par_monitor(20, a, ia, atry, da, &comps.head);
     EXPECT_FLOAT_EQ(atry[8], 0.8f);
-    EXPECT_FLOAT_EQ(atry[9], 125);    // 30 + 5, turned by 90
-    EXPECT_FLOAT_EQ(atry[18], 0.8f);  // its angle is fixed: nothing turns
+    EXPECT_FLOAT_EQ(atry[9], 125);   // 30 + 5, turned by 90
+    EXPECT_FLOAT_EQ(atry[18], 0.8f); // its angle is fixed: nothing turns
     EXPECT_FLOAT_EQ(atry[19], 0);
     EXPECT_FLOAT_EQ(atry[3], 17);
 }
@@ -286,7 +295,7 @@ TEST(ErrCalc, StandardErrorsOfTheInverseCurvature)
 TEST(ErrCalc, SingularCurvatureGivesZeroErrors)
 {
     const double cases[][4] = {
-        {1, 1, 1, 1},     // two parameters with the same effect
+        {1, 1, 1, 1}, // two parameters with the same effect
         {NAN, 0, 0, 1},
         {1, 0, 0, -1e-3}, // not a curvature at all
     };
@@ -436,8 +445,8 @@ namespace {
 TEST(WorkArrays, ImagesExistForFreeSlotsOnly)
 {
     Components comps;
-    fitpars *gal = comps.add("sersic", {20, 20, 17, 4, 2, 0, 0, 0.8f, 0, 0},
-                             {1, 1, 1, 1, 0, -1, -1, 1, 1, 0});
+    fitpars *gal =
+        comps.add("sersic", {20, 20, 17, 4, 2, 0, 0, 0.8f, 0, 0}, {1, 1, 1, 1, 0, -1, -1, 1, 1, 0});
     comps.add("sky", {1, 0, 0}, {1, 0, -1});
     image mod;
     mod.naxes[1] = 40;

@@ -240,8 +240,8 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     float alamda = -1;
     CapturePrint cap;
     // Set-up and first step: damped, it goes most of the way to the minimum.
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
-                     sig), 0);
+    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
+              0);
     EXPECT_FLOAT_EQ(alamda, 0.001f);
     // Near the minimum the steps stop lowering chi^2 (an equal chi^2 is no
     // gain): the damping grows tenfold and nothing changes.
@@ -277,8 +277,8 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     EXPECT_EQ(comps.head.a[1], 10);
 
     alamda = 0;
-    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
-                     sig), 0);
+    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
+              0);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
     free_dmatrix(alpha, 1, ma, 1, ma);
 }
@@ -293,15 +293,15 @@ TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
     double chi2 = 0;
     float alamda = -1;
     CapturePrint cap;
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
-                     sig), 0);
+    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
+              0);
     alamda = std::numeric_limits<float>::denorm_min();
     const double before = chi2;
     mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
     EXPECT_LT(chi2, before);
     ASSERT_GT(alamda, 0);
-    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
-                     sig), 0);
+    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
+              0);
     alamda = 0;
     mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
@@ -324,8 +324,8 @@ TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
     double chi2 = 0;
     float alamda = -1;
     CapturePrint cap;
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar,
-                     sig), 0);
+    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
+              0);
     const double start = chi2;
     EXPECT_TRUE(std::isfinite(start));
     for (int i = 0; i < 3; i++)

@@ -2,8 +2,8 @@
 // type words and the parameters of a component rendered on its
 // convolution box.
 #include "render_fixture.h"
-#include "torvex/model/sersic.h"
 #include "torvex/model/mkmodel.h"
+#include "torvex/model/sersic.h"
 #include "torvex/psf/convolve_components.h"
 
 #include <gtest/gtest.h>
@@ -86,8 +86,10 @@ TEST(Mkmodel, WithoutPsfTheModelIsTheSumOfTheComponents)
 {
     ModelList l(40, 30);
     l.add("sersic", {12.3f, 14.1f, 17, 4, 2, 0, 0, 0.7f, 20, 0}, {1, 1, 1, 1, 1, -1, -1, 1, 1, 0});
-    l.add("devauc", {25.6f, 16.2f, 18, 3, 4, 0, 0, 0.5f, -40, 0.2f}, {1, 1, 1, 1, 0, -1, -1, 1, 1, 1});
-    l.add("sersic2", {25.6f, 16.2f, 18, 3, 4, 0, 0, 0.5f, -40, 0.2f}, {0, 0, 0, 0, 0, -1, -1, 0, 0, 0});
+    l.add("devauc", {25.6f, 16.2f, 18, 3, 4, 0, 0, 0.5f, -40, 0.2f},
+          {1, 1, 1, 1, 0, -1, -1, 1, 1, 1});
+    l.add("sersic2", {25.6f, 16.2f, 18, 3, 4, 0, 0, 0.5f, -40, 0.2f},
+          {0, 0, 0, 0, 0, -1, -1, 0, 0, 0});
     // Stale values must not survive: mkmodel clears before it renders.
     l.model.z[5][5] = 1e6f;
     l.node(0).dpm[4][7][7] = 1e6f;
@@ -114,7 +116,8 @@ TEST(Mkmodel, OutputModeLeavesOutHiddenComponentsAndDerivatives)
 {
     ModelList l(30, 30);
     l.add("sersic", {10, 10, 17, 3, 1, 0, 0, 1, 0, 0}, {1, 1, 1, 1, 1, -1, -1, 1, 1, 0});
-    fitpars &hidden = l.add("sersic", {20, 20, 17, 3, 1, 0, 0, 1, 0, 0}, {1, 1, 1, 1, 1, -1, -1, 1, 1, 0});
+    fitpars &hidden =
+        l.add("sersic", {20, 20, 17, 3, 1, 0, 0, 1, 0, 0}, {1, 1, 1, 1, 1, -1, -1, 1, 1, 0});
     hidden.outtype = 1;
     l.run(0);
     EXPECT_GT(image_sum(l.node(1).dpm[0], 30, 30), 0);

@@ -1,17 +1,17 @@
 // The output image block and its header, read back with CFITSIO and
 // checked with fitsverify.
-#include "torvex/output/writefits.h"
+#include "torvex/fit/workarrays.h"
 #include "torvex/model/mkmodel.h"
 #include "torvex/output/outmodel.h"
-#include "torvex/fit/workarrays.h"
+#include "torvex/output/writefits.h"
 
 #include "common/fits.h"
 #include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <map>
 
@@ -100,7 +100,8 @@ std::vector<std::string> after_object(const Hdu &h)
 
 TEST_F(Output, CreateRunWritesTheModelWithTheWholeHeader)
 {
-    add("sersic", {{1, 12.5f}, {2, 3}, {3, 17.5f}, {4, 8}, {5, 3.5f}, {8, 0.8f}, {9, 30}, {10, -0.5f}},
+    add("sersic",
+        {{1, 12.5f}, {2, 3}, {3, 17.5f}, {4, 8}, {5, 3.5f}, {8, 0.8f}, {9, 30}, {10, -0.5f}},
         {{1, 0.125f}, {3, 0.25f}});
     add("sky", {{1, 1.5f}, {2, 0.01f}, {3, -0.02f}}, {{1, 0.5f}});
     input.create = 1;
@@ -111,11 +112,11 @@ TEST_F(Output, CreateRunWritesTheModelWithTheWholeHeader)
     EXPECT_EQ(h.text("OBJECT"), "model");
     EXPECT_EQ(h.at(17, 9), model.z[9][17]);
     std::vector<std::string> names = {
-        "COMMENT", "COMMENT",  "INITFILE", "DATAIN",  "SIGMA",    "PSF",      "CONSTRNT",
-        "MASK",    "FITSECT",  "CBOXCENT", "CONVBOX", "MAGZPT",   "COMMENT",  "COMP_1",
-        "1_XCENT", "1_YCENT",  "1_MAG",    "1_RE",    "1_N",      "1_AR",     "1_PA",
-        "1_C",     "COMMENT",  "COMP_2",   "2_XCENT", "2_YCENT",  "2_SKY",    "2_DSKYDX",
-        "2_DSKYDY", "COMMENT", "CHISQ",    "NDOF",    "CHI2NU",   "COMMENT",  "COMMENT"};
+        "COMMENT",  "COMMENT", "INITFILE", "DATAIN",  "SIGMA",   "PSF",     "CONSTRNT",
+        "MASK",     "FITSECT", "CBOXCENT", "CONVBOX", "MAGZPT",  "COMMENT", "COMP_1",
+        "1_XCENT",  "1_YCENT", "1_MAG",    "1_RE",    "1_N",     "1_AR",    "1_PA",
+        "1_C",      "COMMENT", "COMP_2",   "2_XCENT", "2_YCENT", "2_SKY",   "2_DSKYDX",
+        "2_DSKYDY", "COMMENT", "CHISQ",    "NDOF",    "CHI2NU",  "COMMENT", "COMMENT"};
     EXPECT_EQ(after_object(h), names);
 
     const std::pair<const char *, std::string> values[] = {
@@ -158,13 +159,51 @@ TEST_F(Output, EveryTypeKeepsEveryParameter)
         const char *type;
         std::vector<std::pair<int, std::string>> cards; // slot -> keyword suffix
     } types[] = {
-        {"sersic", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "RE"}, {5, "N"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"devauc", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "RE"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"expdisk", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "RS"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"gaussian", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "FWHM"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"moffat", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "FWHM"}, {5, "POW"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"king", {{1, "XCENT"}, {2, "YCENT"}, {3, "MU0"}, {4, "RC"}, {5, "RT"}, {6, "ALPHA"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
-        {"nuker", {{1, "XCENT"}, {2, "YCENT"}, {3, "MU"}, {4, "RB"}, {5, "ALPHA"}, {6, "BETA"}, {7, "GAMMA"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
+        {"sersic",
+         {{1, "XCENT"},
+          {2, "YCENT"},
+          {3, "MAG"},
+          {4, "RE"},
+          {5, "N"},
+          {8, "AR"},
+          {9, "PA"},
+          {10, "C"}}},
+        {"devauc",
+         {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "RE"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
+        {"expdisk",
+         {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "RS"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
+        {"gaussian",
+         {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}, {4, "FWHM"}, {8, "AR"}, {9, "PA"}, {10, "C"}}},
+        {"moffat",
+         {{1, "XCENT"},
+          {2, "YCENT"},
+          {3, "MAG"},
+          {4, "FWHM"},
+          {5, "POW"},
+          {8, "AR"},
+          {9, "PA"},
+          {10, "C"}}},
+        {"king",
+         {{1, "XCENT"},
+          {2, "YCENT"},
+          {3, "MU0"},
+          {4, "RC"},
+          {5, "RT"},
+          {6, "ALPHA"},
+          {8, "AR"},
+          {9, "PA"},
+          {10, "C"}}},
+        {"nuker",
+         {{1, "XCENT"},
+          {2, "YCENT"},
+          {3, "MU"},
+          {4, "RB"},
+          {5, "ALPHA"},
+          {6, "BETA"},
+          {7, "GAMMA"},
+          {8, "AR"},
+          {9, "PA"},
+          {10, "C"}}},
         {"psf", {{1, "XCENT"}, {2, "YCENT"}, {3, "MAG"}}},
     };
     int n = 0;
@@ -192,7 +231,8 @@ TEST_F(Output, EveryTypeKeepsEveryParameter)
             ++at;
             ASSERT_NE(at, names.end());
             EXPECT_EQ(*at, p + c.second);
-            EXPECT_EQ(h.text(p + c.second), fmt("%-.4f +/- %-.4f", 10.0 * c.first + n, 0.5 * c.first))
+            EXPECT_EQ(h.text(p + c.second),
+                      fmt("%-.4f +/- %-.4f", 10.0 * c.first + n, 0.5 * c.first))
                 << c.second;
         }
         EXPECT_EQ(*++at, "COMMENT");
@@ -366,11 +406,16 @@ TEST(CheckOutput, RefusesNamesThatResolveToAnInput)
         int refused;
         const char *what;
     } cases[] = {
-        {"data.fits", 1, "data image"},      {"!data.fits", 1, "data image"},
-        {"./data.fits[0]", 1, "data image"}, {"link.fits", 1, "data image"},
-        {"hard.fits", 1, "sigma image"},     {"mask.txt", 1, "bad-pixel mask"},
-        {"run.param", 1, "parameter file"},  {"other.fits", 0, ""},
-        {"new.fits", 0, ""},                 {"none", 0, ""},
+        {"data.fits", 1, "data image"},
+        {"!data.fits", 1, "data image"},
+        {"./data.fits[0]", 1, "data image"},
+        {"link.fits", 1, "data image"},
+        {"hard.fits", 1, "sigma image"},
+        {"mask.txt", 1, "bad-pixel mask"},
+        {"run.param", 1, "parameter file"},
+        {"other.fits", 0, ""},
+        {"new.fits", 0, ""},
+        {"none", 0, ""},
     };
     for (const auto &c : cases) {
         strcpy(in.output, c.output);

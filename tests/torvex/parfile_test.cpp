@@ -1,7 +1,7 @@
 // The parameter file: line syntax, the menu writer, the editor, and the
 // program's start-up on real files.
-#include "torvex/input/read_input.h"
 #include "torvex/input/menu.h"
+#include "torvex/input/read_input.h"
 
 #include "common/program.h"
 #include "common/scratch.h"
@@ -68,8 +68,7 @@ protected:
     {
         spit(dir.file("run.param"), param);
         spit(dir.file("keys"), keys);
-        snprintf(input.initparfile, sizeof input.initparfile, "%s",
-                 dir.file("run.param").c_str());
+        snprintf(input.initparfile, sizeof input.initparfile, "%s", dir.file("run.param").c_str());
         if (!freopen(dir.file("keys").c_str(), "r", stdin))
             ADD_FAILURE() << "cannot redirect stdin";
         testing::internal::CaptureStdout();
@@ -123,8 +122,8 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
         {"  \tA) indented.fits", data, "indented.fits"},
         {"B) out.fits", [](const inpars &i) { return std::string(i.output); }, "out.fits"},
         {"C) sig.fits", [](const inpars &i) { return std::string(i.sigma); }, "sig.fits"},
-        {"D) p.fits k.txt",
-         [](const inpars &i) { return std::string(i.psf) + "|" + i.kernel; }, "p.fits|k.txt"},
+        {"D) p.fits k.txt", [](const inpars &i) { return std::string(i.psf) + "|" + i.kernel; },
+         "p.fits|k.txt"},
         {"D) p.fits", [](const inpars &i) { return std::string(i.psf) + "|" + i.kernel; },
          "p.fits|"},
         {"E) 4", samp, "4"},
@@ -135,7 +134,9 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
         {"H) 10 200 20 300", [](const inpars &i) { return std::string(i.imgsect); },
          "[10:200,20:300]"},
         {"I) 50 60",
-         [](const inpars &i) { return std::to_string(i.convbox[1]) + " " + std::to_string(i.convbox[2]); },
+         [](const inpars &i) {
+             return std::to_string(i.convbox[1]) + " " + std::to_string(i.convbox[2]);
+         },
          "50 60"},
         {"J) 25.5", [](const inpars &i) { return str(i.magzpt); }, "25.5"},
         {"K) 0.05 0.06", [](const inpars &i) { return str(i.d[1]) + " " + str(i.d[2]); },
@@ -177,8 +178,10 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
     EXPECT_EQ(input.create, 1);
     EXPECT_EQ(input.interact, 0);
     for (const char *said :
-         {"-- J) The value must be a number; abc refused.", "-- J) The value must be a finite "
-          "number; inf refused.", "-- K) The value must be a number; x refused.",
+         {"-- J) The value must be a number; abc refused.",
+          "-- J) The value must be a finite "
+          "number; inf refused.",
+          "-- K) The value must be a number; x refused.",
           "-- K) The value must be a finite number; nan refused.",
           "-- H) The value must be a whole number; a refused.",
           "-- E) The value must be a whole number; four refused.",
@@ -468,7 +471,8 @@ TEST(Torvex, PrintsBannerAndMenuOfAParameterFile)
     EXPECT_EQ(r.err, "");
     // One newline per component read, then the menu; the run itself
     // follows (tested with the create-only runs).
-    std::string start = banner + std::string(9, '\n') + slurp(TEST_DATA "/menu_all_types_plain.txt");
+    std::string start =
+        banner + std::string(9, '\n') + slurp(TEST_DATA "/menu_all_types_plain.txt");
     EXPECT_EQ(r.out.substr(0, start.size()), start);
 }
 
@@ -530,8 +534,8 @@ TEST(Torvex, EditorPromptsOnATerminal)
     spit(dir.file("one.param"), "B) out.fits\nH) 1 20 1 20\nO) regular\n0) sersic\n"
                                 "1) 10 10 1 1\n4) 3 1\n5) 2 1\n8) 0.8 1\n");
     std::string done = dir.file("done");
-    spit(dir.file("run.sh"), "cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" +
-                                 done + "'\n");
+    spit(dir.file("run.sh"),
+         "cd '" + dir.path() + "' && '" TORVEX_BIN "'; echo status=$? > '" + done + "'\n");
     Tmux t(dir);
     t.start("w", dir.file("run.sh"));
     ASSERT_TRUE(t.wait_for("w", "Enter template file name:")) << t.screen("w");

@@ -2,9 +2,9 @@
 // total flux, their characteristic points and every derivative image.
 #include "profile_truth.h"
 #include "render_fixture.h"
-#include "torvex/model/sersic.h"
-#include "torvex/model/profiles.h"
 #include "torvex/model/nuker.h"
+#include "torvex/model/profiles.h"
+#include "torvex/model/sersic.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +30,14 @@ struct Params {
     }
 };
 
-double flux(float m) { return std::pow(10.0, (25 - m) / 2.5); } // Canvas magzpt 25
-double surface(float mu) { return std::pow(10.0, (mu - 20) / -2.5); } // Canvas muzpt 20
+double flux(float m)
+{
+    return std::pow(10.0, (25 - m) / 2.5);
+} // Canvas magzpt 25
+double surface(float mu)
+{
+    return std::pow(10.0, (mu - 20) / -2.5);
+} // Canvas muzpt 20
 
 // The Nuker law of the parameters a at radius r, from its definition.
 double nuker_at(const float *a, double r)
@@ -94,7 +100,8 @@ TEST(Gaussian, UnitSigmaMatchesTheExactPixelIntegralsAndTotal)
     double i0 = flux(16) / (2 * pi);
     for (long y = 44; y <= 56; y++)
         for (long x = 44; x <= 56; x++)
-            ASSERT_NEAR(img.at(0, x, y), i0 * gauss_pixel(x, 50.2) * gauss_pixel(y, 49.9), 2e-4 * i0)
+            ASSERT_NEAR(img.at(0, x, y), i0 * gauss_pixel(x, 50.2) * gauss_pixel(y, 49.9),
+                        2e-4 * i0)
                 << x << " " << y;
 
     Canvas neg(100, 100);
@@ -234,8 +241,8 @@ TEST(Nuker, SteepCuspsKeepTheirCentralLight)
                     for (long x = 10; x <= 12; x++) {
                         const double expect = truth::cusp_pixel_integral(law, e, gamma, x, y, 100);
                         EXPECT_NEAR(img.at(0, x, y), expect, 0.01 * expect)
-                            << "gamma " << gamma << " alpha " << alpha << " centre "
-                            << centre.first << "," << centre.second << " pixel " << x << "," << y;
+                            << "gamma " << gamma << " alpha " << alpha << " centre " << centre.first
+                            << "," << centre.second << " pixel " << x << "," << y;
                     }
             }
 }
@@ -350,8 +357,17 @@ TEST(Egrid, IntegratesACuspExactlyEnough)
         double expect = 4 * cusp_on_corner(gamma, 0.5);
         EXPECT_NEAR(img.at(0, 6, 6), expect, 1e-3 * expect) << gamma;
         // ... and on a corner (the sectors between the corner's edges).
-        float ta[11] = {0, 6, 6, 1, 1, 2, static_cast<float>(gamma), static_cast<float>(gamma), 1,
-                        static_cast<float>(pi / 2), 0};
+        float ta[11] = {0,
+                        6,
+                        6,
+                        1,
+                        1,
+                        2,
+                        static_cast<float>(gamma),
+                        static_cast<float>(gamma),
+                        1,
+                        static_cast<float>(pi / 2),
+                        0};
         double corner = egrid(nukefunc, 6, 7, 6, 7, ta);
         if (gamma < 1.8) { // float positions limit the generic path near the centre
             EXPECT_NEAR(corner, cusp_on_corner(gamma, 1), 1e-3 * corner) << gamma;
@@ -382,8 +398,8 @@ std::vector<DerivCase> derivative_cases()
 {
     auto radius_of = [](int k) { return [k](const float *a) { return std::fabs(a[k]); }; };
     pixel_class expdisk = sampling_class({10, 20, 3, 20}, radius_of(4));
-    pixel_class gauss = sampling_class({10, 20, 3, 20},
-                                       [](const float *a) { return std::fabs(a[4]) / 2.35482; });
+    pixel_class gauss =
+        sampling_class({10, 20, 3, 20}, [](const float *a) { return std::fabs(a[4]) / 2.35482; });
     pixel_class moff = sampling_class({10, 40, 3, 20}, [](const float *a) {
         return std::fabs(a[4]) / (2 * std::sqrt(std::pow(2.0, 1.0 / a[5]) - 1));
     });
@@ -399,16 +415,66 @@ std::vector<DerivCase> derivative_cases()
     const float s[11] = {0, 2e-3f, 2e-3f, 1e-2f, 5e-3f, 5e-3f, 5e-3f, 5e-3f, 2e-3f, 0.05f, 5e-3f};
     auto steps = [&](DerivCase &c) { std::memcpy(c.step, s, sizeof s); };
     std::vector<DerivCase> v = {
-        {"expdisk", exponential, {30.3f, 29.7f, 17, 4, 0, 0, 0, 0.6f, 33, 0}, {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1}, {}, expdisk},
-        {"expdisk c", exponential, {30.3f, 29.7f, 17, 4, 0, 0, 0, 0.6f, 33, -0.5f}, {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1}, {}, expdisk},
-        {"gaussian", gaussian, {30.3f, 29.7f, 17, 6, 0, 0, 0, 0.7f, -20, 0}, {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1}, {}, gauss},
-        {"gaussian -fwhm", gaussian, {30.3f, 29.7f, 17, -6, 0, 0, 0, 0.7f, -20, 0.4f}, {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1}, {}, gauss},
-        {"moffat", moffat, {30.3f, 29.7f, 17, 5, 2.5f, 0, 0, 0.7f, 50, 0}, {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1}, {}, moff},
-        {"moffat steep", moffat, {30.3f, 29.7f, 17, 3, 1.3f, 0, 0, 0.5f, 50, 0.3f}, {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1}, {}, moff},
-        {"king", king, {30.3f, 29.7f, 17, 3, 18, 2, 0, 0.7f, 15, 0}, {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1}, {}, kingcls},
-        {"king alpha", king, {30.3f, 29.7f, 17, 2.5f, 7, 2.7f, 0, 0.7f, 15, -0.3f}, {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1}, {}, kingcls},
-        {"nuker", nuker, {30.3f, 29.7f, 17, 8, 1.5f, 2.5f, 0.7f, 0.7f, 20, 0}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {}, nuk},
-        {"nuker c", nuker, {30.3f, 29.7f, 17, 8, 1.5f, 2.5f, 0.7f, 0.7f, 20, 0.3f}, {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {}, nuk},
+        {"expdisk",
+         exponential,
+         {30.3f, 29.7f, 17, 4, 0, 0, 0, 0.6f, 33, 0},
+         {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1},
+         {},
+         expdisk},
+        {"expdisk c",
+         exponential,
+         {30.3f, 29.7f, 17, 4, 0, 0, 0, 0.6f, 33, -0.5f},
+         {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1},
+         {},
+         expdisk},
+        {"gaussian",
+         gaussian,
+         {30.3f, 29.7f, 17, 6, 0, 0, 0, 0.7f, -20, 0},
+         {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1},
+         {},
+         gauss},
+        {"gaussian -fwhm",
+         gaussian,
+         {30.3f, 29.7f, 17, -6, 0, 0, 0, 0.7f, -20, 0.4f},
+         {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1},
+         {},
+         gauss},
+        {"moffat",
+         moffat,
+         {30.3f, 29.7f, 17, 5, 2.5f, 0, 0, 0.7f, 50, 0},
+         {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1},
+         {},
+         moff},
+        {"moffat steep",
+         moffat,
+         {30.3f, 29.7f, 17, 3, 1.3f, 0, 0, 0.5f, 50, 0.3f},
+         {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1},
+         {},
+         moff},
+        {"king",
+         king,
+         {30.3f, 29.7f, 17, 3, 18, 2, 0, 0.7f, 15, 0},
+         {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1},
+         {},
+         kingcls},
+        {"king alpha",
+         king,
+         {30.3f, 29.7f, 17, 2.5f, 7, 2.7f, 0, 0.7f, 15, -0.3f},
+         {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1},
+         {},
+         kingcls},
+        {"nuker",
+         nuker,
+         {30.3f, 29.7f, 17, 8, 1.5f, 2.5f, 0.7f, 0.7f, 20, 0},
+         {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+         {},
+         nuk},
+        {"nuker c",
+         nuker,
+         {30.3f, 29.7f, 17, 8, 1.5f, 2.5f, 0.7f, 0.7f, 20, 0.3f},
+         {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+         {},
+         nuk},
     };
     for (DerivCase &c : v)
         steps(c);
@@ -455,7 +521,8 @@ TEST(Nuker, CoreDerivativesAreThoseOfThePixelIntegral)
         auto law = [&](double px, double py) { return nuker_at(a, ellipse_radius(a, px, py)); };
         return truth::pixel_mean(law, x, y, 160);
     };
-    const float steps[11] = {0, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f, 0.5f, 1e-2f};
+    const float steps[11] = {0,     1e-2f, 1e-2f, 1e-2f, 1e-2f, 1e-2f,
+                             1e-2f, 1e-2f, 1e-2f, 0.5f,  1e-2f};
     for (int k = 1; k <= 10; k++)
         for (auto xy : {std::pair<long, long>{15, 15}, {17, 15}, {15, 16}, {14, 18}, {17, 18}}) {
             double fd = central_difference(integral, p.a, k, steps[k], xy.first, xy.second);

@@ -55,12 +55,12 @@ Fitted card(const Hdu &h, const std::string &key)
     return f;
 }
 
-#define EXPECT_RECOVERED(h, key, truth, nsig)                                            \
-    do {                                                                                \
-        Fitted f_ = card(h, key);                                                       \
-        EXPECT_GT(f_.err, 0) << key;                                                    \
-        EXPECT_LT(std::fabs(f_.v - (truth)), (nsig) * f_.err)                           \
-            << key << " = " << f_.v << " +/- " << f_.err << ", truth " << (truth);      \
+#define EXPECT_RECOVERED(h, key, truth, nsig)                                                      \
+    do {                                                                                           \
+        Fitted f_ = card(h, key);                                                                  \
+        EXPECT_GT(f_.err, 0) << key;                                                               \
+        EXPECT_LT(std::fabs(f_.v - (truth)), (nsig)*f_.err)                                        \
+            << key << " = " << f_.v << " +/- " << f_.err << ", truth " << (truth);                 \
     } while (0)
 
 TEST(PsfFit, ConvolvedSersicIsRecovered)
@@ -87,17 +87,20 @@ TEST(PsfFit, ConvolvedSersicIsRecovered)
     };
     std::mt19937 gen(11);
     std::normal_distribution<double> n01;
-    write_image(dir.file("data.fits"), 90, 90, [&](long x, long y) {
-        double s = 0;
-        const int k = 10;
-        for (int j = 0; j < k; j++)
-            for (int i = 0; i < k; i++)
-                s += gal(x - 0.5 + (i + 0.5) / k, y - 0.5 + (j + 0.5) / k);
-        return static_cast<float>(s / (k * k) + sky + noise * n01(gen));
-    }, {{"EXPTIME", "1"}});
+    write_image(dir.file("data.fits"), 90, 90,
+                [&](long x, long y) {
+                    double s = 0;
+                    const int k = 10;
+                    for (int j = 0; j < k; j++)
+                        for (int i = 0; i < k; i++)
+                            s += gal(x - 0.5 + (i + 0.5) / k, y - 0.5 + (j + 0.5) / k);
+                    return static_cast<float>(s / (k * k) + sky + noise * n01(gen));
+                },
+                {{"EXPTIME", "1"}});
     write_image(dir.file("sigma.fits"), 90, 90, [&](long, long) { return float(noise); });
     write_image(dir.file("psf.fits"), 32, 32, [&](long x, long y) {
-        return float(std::exp(-((x - 17.0) * (x - 17.0) + (y - 17.0) * (y - 17.0)) / (2 * sp * sp)));
+        return float(
+            std::exp(-((x - 17.0) * (x - 17.0) + (y - 17.0) * (y - 17.0)) / (2 * sp * sp)));
     });
 
     const std::string comps = "0) sersic\n1) 46.0 44.0 1 1\n3) 16.5 1\n4) 5.0 1\n5) 0.8 1\n"
@@ -127,9 +130,12 @@ TEST(PsfFit, PointSourcePositionAndFlux)
     const double flux = std::pow(10.0, (26 - mag) / 2.5);
     std::mt19937 gen(12);
     std::normal_distribution<double> n01;
-    write_image(dir.file("data.fits"), 60, 60, [&](long x, long y) {
-        return float(flux * pixel_gauss(x, x0, s) * pixel_gauss(y, y0, s) + sky + noise * n01(gen));
-    }, {{"EXPTIME", "1"}});
+    write_image(dir.file("data.fits"), 60, 60,
+                [&](long x, long y) {
+                    return float(flux * pixel_gauss(x, x0, s) * pixel_gauss(y, y0, s) + sky +
+                                 noise * n01(gen));
+                },
+                {{"EXPTIME", "1"}});
     write_image(dir.file("sigma.fits"), 60, 60, [&](long, long) { return float(noise); });
     write_image(dir.file("psf.fits"), 32, 32, [&](long x, long y) {
         return float(pixel_gauss(x, 17, s) * pixel_gauss(y, 17, s));
@@ -192,7 +198,9 @@ TEST(PsfRun, UnusablePsfEndsTheRun)
         float (*pix)(long, long);
         const char *message;
     } cases[] = {
-        {"sum 0", 8, 8, [](long x, long) { return x == 3 ? 1.0f : x == 4 ? -1.0f : 0.0f; },
+        {"sum 0", 8, 8, [](long x, long) { return x == 3   ? 1.0f
+                                                  : x == 4 ? -1.0f
+                                                           : 0.0f; },
          "sum to 0"},
         {"one row", 8, 1, [](long, long) { return 1.0f; }, "at least 2 x 2"},
     };

@@ -4,10 +4,10 @@
 #define TESTS_TORVEX_PSF_HELPERS_H
 
 #include "numerics/nrutil.h"
-#include "torvex/psf/psfcheck.h"
 #include "torvex/psf/cgrid.h"
 #include "torvex/psf/convolve.h"
 #include "torvex/psf/convregion.h"
+#include "torvex/psf/psfcheck.h"
 #include "torvex/psf/shift_psf.h"
 #include "torvex/structs.h"
 

@@ -69,7 +69,8 @@ TEST(Psfcheck, OddSizesGainAZeroFirstRowOrColumn)
 {
     struct {
         long nx, ny, wantx, wanty;
-    } cases[] = {{31, 31, 32, 32}, {32, 31, 32, 32}, {31, 32, 32, 32}, {32, 32, 32, 32}, {3, 2, 4, 2}};
+    } cases[] = {
+        {31, 31, 32, 32}, {32, 31, 32, 32}, {31, 32, 32, 32}, {32, 32, 32, 32}, {3, 2, 4, 2}};
     for (const auto &c : cases) {
         psf_image p(c.nx, c.ny, coded);
         ASSERT_EQ(psfcheck(&p.im), 0);
@@ -98,11 +99,15 @@ TEST(Psfcheck, RefusesPsfsThatCannotBeNormalised)
     } cases[] = {
         {"one column", 1, 9, [](long, long) { return 1.0f; }, "at least 2 x 2"},
         {"one pixel", 1, 1, [](long, long) { return 1.0f; }, "at least 2 x 2"},
-        {"sum 0", 5, 5, [](long x, long) { return x == 1 ? 1.0f : x == 2 ? -1.0f : 0.0f; },
+        {"sum 0", 5, 5, [](long x, long) { return x == 1   ? 1.0f
+                                                  : x == 2 ? -1.0f
+                                                           : 0.0f; },
          "sum to 0"},
         {"all zero", 4, 4, [](long, long) { return 0.0f; }, "sum to 0"},
         {"NaN pixel", 5, 5,
-         [](long x, long y) { return x == 3 && y == 2 ? std::numeric_limits<float>::quiet_NaN() : 1.0f; },
+         [](long x, long y) {
+             return x == 3 && y == 2 ? std::numeric_limits<float>::quiet_NaN() : 1.0f;
+         },
          "cannot be normalised"},
         {"infinite pixel", 5, 5,
          [](long x, long) { return x == 3 ? std::numeric_limits<float>::infinity() : 1.0f; },
@@ -196,9 +201,9 @@ TEST_F(Kernel, UnusableFilesGiveNoKernel)
 {
     const char *cases[] = {
         "0.1 0.1 0.1\n0.1 0.1\n0.1 0.1 0.1\n", // a short row
-        "1\n",                                  // one number
-        "",                                     // empty
-        "1 -1\n-1 1\n",                         // sums to 0
+        "1\n",                                 // one number
+        "",                                    // empty
+        "1 -1\n-1 1\n",                        // sums to 0
     };
     for (const char *text : cases)
         EXPECT_EQ(read(text), nullptr) << text;
@@ -210,7 +215,7 @@ TEST(PsfFwhm, GaussiansOfKnownWidth)
     struct {
         double sigma, want;
     } cases[] = {
-        {1.0, 2.4523 - 0.5},         // linear interpolation between samples
+        {1.0, 2.4523 - 0.5}, // linear interpolation between samples
         {4 / 2.354820045, 4.0},
         {6 / 2.354820045, 6.0},
     };
@@ -273,7 +278,8 @@ TEST(Sinc, WindowedSincValues)
     EXPECT_NEAR(sinc(3), 0, 1e-8);
     const double pi = std::acos(-1.0);
     const double want = std::sin(pi * 0.5) / (pi * 0.5) *
-                        std::cyl_bessel_i(0.0, std::sqrt(1 - 0.25 / 100)) / std::cyl_bessel_i(0.0, 1.0);
+                        std::cyl_bessel_i(0.0, std::sqrt(1 - 0.25 / 100)) /
+                        std::cyl_bessel_i(0.0, 1.0);
     EXPECT_NEAR(sinc(0.5f), want, 1e-6);
     EXPECT_NEAR(sinc(-0.5f), want, 1e-6);
     // The window falls to I0(0)/I0(alpha) at the edge.
@@ -320,9 +326,9 @@ TEST(ShiftPsf, MethodAndWindowFollowTheFwhm)
 {
     struct {
         float fwhm, alpha, tau;
-    // 2.2f lies above the double 2.2 that it is compared with.
-    } cases[] = {{1.19f, -1, -1}, {1.2f, 1, 10},  {2.19f, 1, 10},
-                 {2.2f, 2, 20},   {4.0f, 2, 20},  {4.01f, -1, -1}};
+        // 2.2f lies above the double 2.2 that it is compared with.
+    } cases[] = {{1.19f, -1, -1}, {1.2f, 1, 10}, {2.19f, 1, 10},
+                 {2.2f, 2, 20},   {4.0f, 2, 20}, {4.01f, -1, -1}};
     std::unique_ptr<owned_image> p(gaussian_psf(3));
     psftest::loaded_psf loaded(*p);
     for (const auto &c : cases) {

@@ -2,9 +2,9 @@
 // convolution boxes, convolved with the shifted PSF and binned back, against
 // analytic Gaussians (a Sersic profile of n = 0.5 is a Gaussian).
 #include "psf_helpers.h"
-#include "torvex/model/sersic.h"
 #include "torvex/model/mkmodel.h"
 #include "torvex/model/render.h"
+#include "torvex/model/sersic.h"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +64,8 @@ protected:
     void load(double sp_psf, long psz, int os)
     {
         const double c = psz / 2 + 1;
-        p.reset(new owned_image(psz, psz, [=](long x, long y) { return point_gauss(x, y, c, c, sp_psf); }));
+        p.reset(new owned_image(psz, psz,
+                                [=](long x, long y) { return point_gauss(x, y, c, c, sp_psf); }));
         loaded.reset(new psftest::loaded_psf(*p));
         std::strcpy(psf.name, "psf.fits");
         input.sampfac = os;
@@ -96,8 +97,8 @@ protected:
         for (long y = 1; y <= n; y++)
             for (long x = 1; x <= n; x++)
                 if (std::fabs(x - cx) <= 12 && std::fabs(y - cy) <= 12)
-                    w = std::max(w, std::fabs(model.z[y][x] - 1e4 * pixel_gauss(x, cx, s) *
-                                                                   pixel_gauss(y, cy, s)));
+                    w = std::max(w, std::fabs(model.z[y][x] -
+                                              1e4 * pixel_gauss(x, cx, s) * pixel_gauss(y, cy, s)));
         return w;
     }
 };

@@ -1,7 +1,7 @@
 // The sky plane and the point source.
 #include "psf_helpers.h"
-#include "torvex/psf/psfunc.h"
 #include "torvex/model/sky.h"
+#include "torvex/psf/psfunc.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +95,8 @@ protected:
     {
         const double s = fwhm / 2.354820045, c = n / 2 + 1;
         loaded.reset();
-        p.reset(new owned_image(n, n, [=](long x, long y) { return scale * point_gauss(x, y, c, c, s); }));
+        p.reset(new owned_image(
+            n, n, [=](long x, long y) { return scale * point_gauss(x, y, c, c, s); }));
         loaded.reset(new psftest::loaded_psf(*p));
         input.sampfac = os;
         kernel = nullptr;

@@ -18,11 +18,10 @@ using test_common::ChildResult;
 using test_common::run_child;
 
 const std::string head = "Numerical Recipes run-time error...\n";
-const std::string advice =
-    "TORVEX crashed probably because one of the parameters\n"
-    "has gotten too crazy.  For example, check that the\n"
-    "Nuker parameter alpha, or the Gaussian magnitude has \n"
-    "not gotten too big. \n";
+const std::string advice = "TORVEX crashed probably because one of the parameters\n"
+                           "has gotten too crazy.  For example, check that the\n"
+                           "Nuker parameter alpha, or the Gaussian magnitude has \n"
+                           "not gotten too big. \n";
 
 TEST(NumericalFailure, PrintsReasonPictureAdviceAndExits100)
 {
@@ -38,8 +37,8 @@ TEST(NumericalFailure, PrintsReasonPictureAdviceAndExits100)
     ASSERT_GE(r.out.size(), expect_start.size() + expect_end.size());
     EXPECT_EQ(r.out.substr(r.out.size() - expect_end.size()), expect_end);
 
-    std::string picture = r.out.substr(expect_start.size(),
-                                       r.out.size() - expect_start.size() - expect_end.size());
+    std::string picture =
+        r.out.substr(expect_start.size(), r.out.size() - expect_start.size() - expect_end.size());
     int lines = 0;
     size_t pos = 0, nl;
     while ((nl = picture.find('\n', pos)) != std::string::npos) {
@@ -54,7 +53,10 @@ TEST(NumericalFailure, PrintsReasonPictureAdviceAndExits100)
 }
 
 // Stands in for the curses printer, whose text would vanish with the screen.
-int silent_print(const char *, ...) { return 0; }
+int silent_print(const char *, ...)
+{
+    return 0;
+}
 
 TEST(NumericalFailure, DisplayWordDecidesTheCursesPath)
 {

@@ -138,7 +138,8 @@ TEST(Sersic, DerivativeImagesMatchCentralDifferences)
         float a[11];
         fill(c.s, a);
         for (int k : {1, 2, 3, 4, 5, 8, 9, 10})
-            EXPECT_LT(derivative_mismatch(sersic, a, free, k, steps[k] * c.scale, 60, 60, cls), 1e-2)
+            EXPECT_LT(derivative_mismatch(sersic, a, free, k, steps[k] * c.scale, 60, 60, cls),
+                      1e-2)
                 << "slot " << k << " n " << c.s.n << " c " << c.s.c;
     }
 }
@@ -147,11 +148,11 @@ TEST(Sersic, StaysFiniteAtTheEdgesOfItsParameters)
 {
     const int free[11] = {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1};
     // On a pixel centre; c below -2; a vanishing size; large and small n.
-    for (SersicCase s : {SersicCase{10, 10, 18, 3, 4, 0.5f, 0, 0},
-                         SersicCase{10, 10, 18, 3, 4, 0.5f, 0, -2.5f},
-                         SersicCase{10.2f, 9.9f, 18, 1e-3f, 1, 0.1f, 0, 0},
-                         SersicCase{10.2f, 9.9f, 18, 3, 15, 0.7f, 0, 0},
-                         SersicCase{10.2f, 9.9f, 18, 3, 0.06f, 0.7f, 0, 0}}) {
+    for (SersicCase s :
+         {SersicCase{10, 10, 18, 3, 4, 0.5f, 0, 0}, SersicCase{10, 10, 18, 3, 4, 0.5f, 0, -2.5f},
+          SersicCase{10.2f, 9.9f, 18, 1e-3f, 1, 0.1f, 0, 0},
+          SersicCase{10.2f, 9.9f, 18, 3, 15, 0.7f, 0, 0},
+          SersicCase{10.2f, 9.9f, 18, 3, 0.06f, 0.7f, 0, 0}}) {
         float a[11];
         fill(s, a);
         Canvas img(20, 20, free);

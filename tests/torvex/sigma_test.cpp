@@ -40,11 +40,11 @@ TEST(SigmaImg, ConstantDataFollowsTheNoiseModel)
     const struct {
         float value, gain, rdnoise, ncombine, sigma;
     } cases[] = {
-        {100, 2, 5, 1, 7.5f},                                  // G 2, v = 200 + 25
-        {4, 2, 5, 1, static_cast<float>(std::sqrt(45.0) / 2)},  // pedestal 6
+        {100, 2, 5, 1, 7.5f},                                    // G 2, v = 200 + 25
+        {4, 2, 5, 1, static_cast<float>(std::sqrt(45.0) / 2)},   // pedestal 6
         {100, 0.5f, 5, 1, static_cast<float>(std::sqrt(125.0))}, // G stays 1
         {100, 1, 3, 4, static_cast<float>(std::sqrt(400 + 36.0) / 4)},
-        {0, 1, 0, 1, static_cast<float>(std::sqrt(10.0))},     // pedestal 10
+        {0, 1, 0, 1, static_cast<float>(std::sqrt(10.0))}, // pedestal 10
     };
     for (const auto &c : cases) {
         Data d(9, 7, c.value, c.gain, c.rdnoise, c.ncombine);
@@ -146,12 +146,12 @@ TEST(BadPixList, MarksListedPositionsOnly)
                  "\n"
                  "   # indented comment 1 1\n" +
                      longline +
-                 "15 junk\n"      // one number only: nothing
-                 "junk\n"
-                 "30.9 25.2\n"    // truncated to the last pixel
-                 "31 1\n"         // beyond the image
-                 "1e30 nan\n"
-                 "2\t3 trailing words\n");
+                     "15 junk\n" // one number only: nothing
+                     "junk\n"
+                     "30.9 25.2\n" // truncated to the last pixel
+                     "31 1\n"      // beyond the image
+                     "1e30 nan\n"
+                     "2\t3 trailing words\n");
     EXPECT_EQ(badpixlist(&m), 0);
     int marked = 0;
     for (long y = 1; y <= 25; y++)

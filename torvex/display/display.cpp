@@ -1,7 +1,7 @@
 #include "torvex/display/display.h"
 
-#include "torvex/output/outmenu.h"
 #include "torvex/fit/levmar.h"
+#include "torvex/output/outmenu.h"
 
 #include <cctype>
 #include <cerrno>
@@ -250,8 +250,7 @@ void initcurses(const char *device)
         char *port = open_key_window();
         FILE *term = fopen(port, "r+");
         if (!term)
-            display_failure("Cannot open the key window's terminal %s: %s", port,
-                            strerror(errno));
+            display_failure("Cannot open the key window's terminal %s: %s", port, strerror(errno));
         if (!newterm("xterm", term, term))
             display_failure("Cannot start curses on the key window's terminal %s", port);
         atexit(restore_terminal);

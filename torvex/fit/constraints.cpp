@@ -87,8 +87,7 @@ size_t operator_at(const std::string &w, bool first_word)
 }
 
 // Fills c from the words of one line; on failure returns the reason.
-const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs,
-                       const fitpars *fpar)
+const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, const fitpars *fpar)
 {
     auto word = [&](size_t k) -> const std::string & {
         static const std::string none;
@@ -125,8 +124,8 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs,
     }
     low = parw + 1;
     high = parw + 2;
-    if (c->op == 0 && (word(4).find('t') != std::string::npos ||
-                       word(4).find('o') != std::string::npos)) {
+    if (c->op == 0 &&
+        (word(4).find('t') != std::string::npos || word(4).find('o') != std::string::npos)) {
         c->op = 't';
         high = 5;
     }
@@ -249,7 +248,8 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
         std::vector<std::string> words = split(line);
         if (words.size() < 4) {
             pfunc("-- Constraint file line %d has fewer than four words; "
-                  "the rest of the file is not read: %s\n", lineno, line.c_str());
+                  "the rest of the file is not read: %s\n",
+                  lineno, line.c_str());
             return 1;
         }
         cons c;

@@ -6,11 +6,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <ncurses.h>
+#include <string>
 
-int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, int ndof,
-                   double dlim, int itermax)
+int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, int ndof, double dlim,
+                   int itermax)
 {
     const float delchi2 = static_cast<float>(static_cast<float>(oldchisq) - chisq);
     const float chi2nu = static_cast<float>(chisq / ndof);

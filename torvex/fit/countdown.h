@@ -12,7 +12,7 @@
 struct countdown_state {
     int cflag = 0;
     int countdown = 100;
-    float olddelchi2 = 0;   // the last decrease that counted
+    float olddelchi2 = 0;    // the last decrease that counted
     double history[11] = {}; // ring (1..10) of decreases over sqrt(chi2nu)
 };
 
@@ -21,8 +21,8 @@ struct countdown_state {
 // which gains are small (1e-4 for a normal fit, 0 otherwise).  Returns the
 // countdown to show for this iteration and leaves the next one (the loop
 // goes on while it is not negative) in cs->countdown.
-int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, int ndof,
-                   double dlim, int itermax);
+int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, int ndof, double dlim,
+                   int itermax);
 
 // One line per component: type, position in image coordinates (lowx, lowy
 // the fit region's first column and row), and its parameters.  Brings each

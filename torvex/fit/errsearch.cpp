@@ -4,8 +4,8 @@
 #include "torvex/fit/workarrays.h"
 
 #include <cmath>
-#include <utility>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -283,8 +283,8 @@ int geterr(double chisq, refit_pars *rp, fitpars *fpar, double *err, const doubl
                 continue;
             }
             p->ia[s] = w->ia[s] = 0;
-            err[entry] = parabolic(&chisq, w->a[s], static_cast<float>(sigma[entry]), &w->a[s],
-                                   rp, &work, fpar);
+            err[entry] = parabolic(&chisq, w->a[s], static_cast<float>(sigma[entry]), &w->a[s], rp,
+                                   &work, fpar);
             p->ia[s] = w->ia[s] = 1;
         }
     }

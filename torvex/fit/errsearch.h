@@ -11,8 +11,8 @@
 // sig 1..10n, n components).  The model and work images of the fit
 // (model, df, mask) must exist, as during the fit driver.
 struct refit_pars {
-    image *d = nullptr;         // fit-region data
-    image *s = nullptr;         // fit-region sigma
+    image *d = nullptr; // fit-region data
+    image *s = nullptr; // fit-region sigma
     const cons *constr = nullptr;
     convpars *cpar = nullptr;
     double **covar = nullptr;

@@ -2,8 +2,8 @@
 // parameter vectors, chi^2 of a finished model and the uncertainties.
 #include "torvex/fit/fitstep.h"
 
-#include "torvex/fit/mrqmin.h"
 #include "torvex/fit/errsearch.h"
+#include "torvex/fit/mrqmin.h"
 
 #include "torvex/input/checkpars.h"
 #include "torvex/model/component_types.h"

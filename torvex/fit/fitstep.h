@@ -74,8 +74,7 @@ void copy_pars(float *a, int *ia, fitpars *fpar, int direction);
 // Returns 1, with every sigma 0 and cov untouched, when the rest of the
 // block is singular (an eigenvalue that is not clearly positive, or a
 // curvature that is negative or not a number), else 0.
-int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit,
-            double **cov = nullptr);
+int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit, double **cov = nullptr);
 
 // The components' sig[s] = sigma[10*(c-1)+s] * sqrt(chi2nu).
 void assign_err(fitpars *fpar, const double *sigma, float chi2nu);

@@ -2,9 +2,9 @@
 
 #include "torvex/fit/countdown.h"
 
-#include "torvex/model/mkmodel.h"
-#include "torvex/fit/mrqmin.h"
 #include "torvex/display/quit.h"
+#include "torvex/fit/mrqmin.h"
+#include "torvex/model/mkmodel.h"
 
 #include <cmath>
 #include <cstdio>
@@ -24,8 +24,8 @@ void print_rule()
 
 } // namespace
 
-double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar,
-              double **covar, double *sig, int *ndof, int type)
+double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar, double **covar,
+              double *sig, int *ndof, int type)
 {
     section_bounds sect{1, 1, 1, 1};
     read_section(d->imgsect, &sect);
@@ -78,7 +78,8 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         }
         if (status == MRQ_BAD_CHI2) {
             pfunc("\n-- ERROR: Chi^2 of the initial model is not a number (%g).  Check the\n"
-                  "   initial parameters against the data.  Quitting now.\n\n", chisq);
+                  "   initial parameters against the data.  Quitting now.\n\n",
+                  chisq);
             quit_run(3);
         }
         const int n = niter + 1;

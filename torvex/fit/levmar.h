@@ -7,8 +7,7 @@
 // Called after every iteration unless the display is "regular": the
 // keyboard may change *itermax and asks to quit by returning 1.  Null (the
 // default) polls nothing.
-extern int (*keypoll_hook)(fitpars *fpar, int *itermax, int lowx, int lowy, float chisq,
-                           int ndof);
+extern int (*keypoll_hook)(fitpars *fpar, int *itermax, int lowx, int lowy, float chisq, int ndof);
 
 // Runs the fit of the list fpar to the fit-region images d (data) and s
 // (sigma) under the constraints, printing every iteration.  covar is a
@@ -20,7 +19,7 @@ extern int (*keypoll_hook)(fitpars *fpar, int *itermax, int lowx, int lowy, floa
 // A chi^2 that is not a finite number at the start ends the run with
 // status 3, a fit region without more usable pixels than free parameters
 // (NDOF <= 0) with status 2, each after a message.
-double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar,
-              double **covar, double *sig, int *ndof, int type);
+double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar, double **covar,
+              double *sig, int *ndof, int type);
 
 #endif

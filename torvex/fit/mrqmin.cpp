@@ -1,8 +1,8 @@
 #include "torvex/fit/mrqmin.h"
 
 #include "numerics/numrec.h"
-#include "torvex/input/checkpars.h"
 #include "torvex/fit/constraints.h"
+#include "torvex/input/checkpars.h"
 #include "torvex/model/mkmodel.h"
 
 #include <algorithm>

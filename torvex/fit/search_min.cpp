@@ -1,17 +1,17 @@
 #include "torvex/fit/search_min.h"
 
+#include "torvex/display/quit.h"
 #include "torvex/fit/constraints.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/fit/mrqmin.h"
+#include "torvex/fit/to_mini.h"
+#include "torvex/fit/workarrays.h"
+#include "torvex/input/sigma.h"
+#include "torvex/model/mkmodel.h"
 #include "torvex/output/fitlog.h"
 #include "torvex/output/outmenu.h"
-#include "torvex/fit/to_mini.h"
-#include "torvex/fit/levmar.h"
-#include "torvex/model/mkmodel.h"
-#include "torvex/fit/mrqmin.h"
 #include "torvex/output/outmodel.h"
 #include "torvex/psf/cgrid.h"
-#include "torvex/display/quit.h"
-#include "torvex/input/sigma.h"
-#include "torvex/fit/workarrays.h"
 
 #include <cstdio>
 #include <cstring>
@@ -66,8 +66,8 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
     }
 }
 
-int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar,
-               cons *constr, convpars *cpar)
+int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars *fpar, cons *constr,
+               convpars *cpar)
 {
     image *d = to_mini(data);
     image *s = sigma->err == 1 ? sigma_img(*d) : to_mini(sigma);

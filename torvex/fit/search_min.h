@@ -24,7 +24,7 @@ void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *si
 // could not be written completely (each failure has been reported); an
 // output image that could not be written is removed, and the restart file
 // and the log entry, which names it as not written, are still written.
-int search_min(image *data, image *sigma, image *psf, image *badpix, fitpars *fpar,
-               cons *constr, convpars *cpar);
+int search_min(image *data, image *sigma, image *psf, image *badpix, fitpars *fpar, cons *constr,
+               convpars *cpar);
 
 #endif

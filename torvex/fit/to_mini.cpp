@@ -1,7 +1,7 @@
 #include "torvex/fit/to_mini.h"
 
-#include "torvex/model/component_types.h"
 #include "torvex/display/quit.h"
+#include "torvex/model/component_types.h"
 
 #include <algorithm>
 #include <new>

@@ -56,8 +56,8 @@ void complete_object(fitpars *p)
 
 } // namespace
 
-void assign_pars(inpars input, image *data, image *sigma, image *psf, image *badpix,
-                 fitpars *fpar, convpars *cpar)
+void assign_pars(inpars input, image *data, image *sigma, image *psf, image *badpix, fitpars *fpar,
+                 convpars *cpar)
 {
     strcpy(data->name, input.data);
     strcpy(sigma->name, input.sigma);

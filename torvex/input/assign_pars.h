@@ -8,7 +8,7 @@
 // PA is brought into (-90, 90] and flags other than -1, 0, 1 become 0.  Also
 // copies the file names into the image records, the convolution settings
 // into cpar and the zeropoints and plate scale into the data image.
-void assign_pars(inpars input, image *data, image *sigma, image *psf, image *badpix,
-                 fitpars *fpar, convpars *cpar);
+void assign_pars(inpars input, image *data, image *sigma, image *psf, image *badpix, fitpars *fpar,
+                 convpars *cpar);
 
 #endif

@@ -17,8 +17,7 @@ const char *too_bright(const fitpars *p, float magzpt, float muzpt)
     if ((t && t->bright == brightness::none) || !std::isfinite(m))
         return nullptr;
     const bool surface = t && t->bright == brightness::surface;
-    const double counts =
-        surface ? render::surface_intensity(muzpt, m) : render::flux(magzpt, m);
+    const double counts = surface ? render::surface_intensity(muzpt, m) : render::flux(magzpt, m);
     if (counts <= 1e30)
         return nullptr;
     return surface ? "The surface brightness asks for more than 1e30 counts per pixel"
@@ -35,8 +34,9 @@ int check_components(const fitpars *fpar, float magzpt, float muzpt)
             continue;
         n++;
         if (!component_available(p->objtype)) {
-            pfunc("-- Component %d: the type \"%s\" cannot be rendered by this version of torvex.\n",
-                  n, p->objtype);
+            pfunc(
+                "-- Component %d: the type \"%s\" cannot be rendered by this version of torvex.\n",
+                n, p->objtype);
             problems++;
             continue;
         }

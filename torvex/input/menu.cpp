@@ -49,10 +49,10 @@ void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, fl
           float chisq, int ndof)
 {
     if (chisq > 0)
-        fprintf(out, "\n#  Chi^2/nu = %.3f,  Chi^2 = %.3f,  Ndof = %d", chisq / ndof, chisq,
-                ndof);
+        fprintf(out, "\n#  Chi^2/nu = %.3f,  Chi^2 = %.3f,  Ndof = %d", chisq / ndof, chisq, ndof);
     fprintf(out, "\n\n");
-    fprintf(out, "================================================================================\n");
+    fprintf(out,
+            "================================================================================\n");
     fprintf(out, "# IMAGE and TORVEX CONTROL PARAMETERS\n");
     fprintf(out, "A) %-14s      # Input data image (FITS file)\n", input->data);
     fprintf(out, "B) %-14s      # Output data image block\n", input->output);
@@ -67,8 +67,8 @@ void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, fl
             input->constraints);
     section_bounds r;
     read_section(input->imgsect, &r);
-    fprintf(out, "H) %-4d %-4d %-4d %-4d # Image region to fit (xmin xmax ymin ymax)\n", r.x1,
-            r.x2, r.y1, r.y2);
+    fprintf(out, "H) %-4d %-4d %-4d %-4d # Image region to fit (xmin xmax ymin ymax)\n", r.x1, r.x2,
+            r.y1, r.y2);
     fprintf(out, "I) %-6d %-6d       # Size of the convolution box (x y)\n", input->convbox[1],
             input->convbox[2]);
     fprintf(out, "J) %-14.3f      # Magnitude photometric zeropoint \n", input->magzpt);
@@ -95,6 +95,7 @@ void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, fl
                 p->outtype);
         fprintf(out, "\n");
     }
-    fprintf(out, "================================================================================\n");
+    fprintf(out,
+            "================================================================================\n");
     fprintf(out, "\n");
 }

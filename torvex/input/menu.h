@@ -11,7 +11,7 @@
 // Writes the settings and components in the parameter-file format.  The
 // offsets are added to every component's x and y except a sky's; chi^2 and
 // ndof appear only when chisq > 0.
-void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset,
-          float yoffset, float chisq, int ndof);
+void menu(const inpars *input, const fitpars *fpar, FILE *out, float xoffset, float yoffset,
+          float chisq, int ndof);
 
 #endif

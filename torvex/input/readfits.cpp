@@ -178,8 +178,8 @@ int readfits(image *img, fits_other other)
     printerror(status);
     img->nblank = 0;
     if (anynul && bitpix > 0)
-        img->nblank = std::count_if(&img->z[1][1], &img->z[1][1] + n,
-                                    [](float v) { return std::isnan(v); });
+        img->nblank =
+            std::count_if(&img->z[1][1], &img->z[1][1] + n, [](float v) { return std::isnan(v); });
     ffclos(f, &status);
     printerror(status);
     return result;

@@ -1,8 +1,8 @@
 #include "torvex/input/sigma.h"
 
 #include "numerics/smooth.h"
-#include "torvex/fit/to_mini.h"
 #include "torvex/display/quit.h"
+#include "torvex/fit/to_mini.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,7 +74,8 @@ float sigcheck(image sigma)
     }
     if (!usable) {
         pfunc("\n-- ERROR: The sigma image %s has no pixel that is a number other than 0,\n"
-              "   so it cannot weigh the fit.  Quitting now.\n\n", sigma.name);
+              "   so it cannot weigh the fit.  Quitting now.\n\n",
+              sigma.name);
         quit_run(1);
     }
     if (!zero)

@@ -8,8 +8,8 @@
 
 #include <cmath>
 #include <cstdarg>
-#include <initializer_list>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -50,17 +50,33 @@ slot_desc unused(const char *menu = nullptr)
 
 constexpr const char *DASHES = "     ----- ";
 
-bool positive(float v) { return v > 0; }
-bool not_zero(float v) { return v != 0; }
+bool positive(float v)
+{
+    return v > 0;
+}
+bool not_zero(float v)
+{
+    return v != 0;
+}
 
 // The slots of every component with a position.
-slot_desc centre_x(const char *menu) { return param("XCENT", "X center", "pixel", menu); }
-slot_desc centre_y() { return param("YCENT", "Y center", "pixel", nullptr); }
-slot_desc total_mag(const char *menu) { return param("MAG", "Total magnitude", nullptr, menu); }
-const slot_desc AXIS_RATIO = limited(param("AR", "Axis ratio (b/a)", nullptr, "  axis ratio (b/a)  "),
-                                     positive, "The axis ratio must be above 0");
-const slot_desc POSITION_ANGLE = param("PA", "Position Angle (PA)", "Degrees: Up=0, Left=90",
-                                       "  position angle (PA) ");
+slot_desc centre_x(const char *menu)
+{
+    return param("XCENT", "X center", "pixel", menu);
+}
+slot_desc centre_y()
+{
+    return param("YCENT", "Y center", "pixel", nullptr);
+}
+slot_desc total_mag(const char *menu)
+{
+    return param("MAG", "Total magnitude", nullptr, menu);
+}
+const slot_desc AXIS_RATIO =
+    limited(param("AR", "Axis ratio (b/a)", nullptr, "  axis ratio (b/a)  "), positive,
+            "The axis ratio must be above 0");
+const slot_desc POSITION_ANGLE =
+    param("PA", "Position Angle (PA)", "Degrees: Up=0, Left=90", "  position angle (PA) ");
 // C = c + 2 must stay clearly above 0 (ellipse_exponent).
 const slot_desc DISKINESS = limited(
     param("C", "Diskiness (<0) or Boxiness (>0)", nullptr, "  diskiness(-)/boxiness(+)"),
@@ -99,24 +115,33 @@ constexpr const char *ERROR_HEAD = " %-12s (%-.2f, %-.2f)";
 // de Vaucouleurs).
 print_lines size_and_shape_lines()
 {
-    const std::initializer_list<print_field> log = {{3, "   %-5.2f"}, {4, "   %-5.2f"},
-                                                    {5, "   %-5.2f"}, {8, "   %-5.2f"},
-                                                    {9, "  %-5.2f"},  {10, "  %-5.2f"},
-                                                    {0, "\n"}};
-    return {layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %8.2f"}, {5, " %7.2f"}, {8, "  %6.2f"},
-                                    {9, "  %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
+    const std::initializer_list<print_field> log = {
+        {3, "   %-5.2f"}, {4, "   %-5.2f"}, {5, "   %-5.2f"}, {8, "   %-5.2f"},
+        {9, "  %-5.2f"},  {10, "  %-5.2f"}, {0, "\n"}};
+    return {layout(ITERATION_HEAD, {{3, "  %7.2f"},
+                                    {4, " %8.2f"},
+                                    {5, " %7.2f"},
+                                    {8, "  %6.2f"},
+                                    {9, "  %6.2f"},
+                                    {10, " %6.2f"},
+                                    {0, "\n"}}),
             layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
 }
 print_layout size_iteration()
 {
-    return layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %8.2f"}, {0, "    ----"}, {8, "  %6.2f"},
-                                   {9, "  %6.2f"}, {10, " %6.2f"}, {0, "\n"}});
+    return layout(ITERATION_HEAD, {{3, "  %7.2f"},
+                                   {4, " %8.2f"},
+                                   {0, "    ----"},
+                                   {8, "  %6.2f"},
+                                   {9, "  %6.2f"},
+                                   {10, " %6.2f"},
+                                   {0, "\n"}});
 }
 print_lines size_lines()
 {
-    const std::initializer_list<print_field> log = {
-        {3, "   %-6.2f"}, {4, "  %-6.2f"}, {8, "  %-6.2f"}, {9, "  %-6.2f"}, {10, "  %-6.2f"},
-        {0, "\n"}};
+    const std::initializer_list<print_field> log = {{3, "   %-6.2f"}, {4, "  %-6.2f"},
+                                                    {8, "  %-6.2f"},  {9, "  %-6.2f"},
+                                                    {10, "  %-6.2f"}, {0, "\n"}};
     return {size_iteration(), layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
 }
 
@@ -126,8 +151,8 @@ component_type profile(const char *word, brightness bright, component_function r
                        const char *position, std::initializer_list<slot_desc> own,
                        const print_lines &lines)
 {
-    component_type t{word, component_kind::profile, bright, render, {}, lines.iteration,
-                     lines.log_value, lines.log_error};
+    component_type t{word, component_kind::profile, bright,          render,
+                     {},   lines.iteration,         lines.log_value, lines.log_error};
     t.slot[SLOT_X] = centre_x(position);
     t.slot[SLOT_Y] = centre_y();
     int k = SLOT_MAG;
@@ -148,26 +173,44 @@ const component_type TYPES[] = {
                            "The Nuker break radius must be above 0")),
              param("alpha", "alpha", nullptr, "     alpha "),
              param("beta", "beta", nullptr, "      beta "),
-             limited(param("gamma", "gamma", nullptr, "     gamma "),
-                     [](float v) { return v < 2; },
-                     "The Nuker gamma must be below 2 (its central light is infinite "
-                     "otherwise)")},
-            {layout(ITERATION_HEAD, {{3, "  %5.2f"}, {4, " %7.2f"}, {5, " %5.2f"}, {6, " %4.2f"},
-                                     {7, " %4.2f"}, {8, "  %5.2f"}, {9, " %5.2f"}, {10, " %5.2f"},
+             limited(
+                 param("gamma", "gamma", nullptr, "     gamma "), [](float v) { return v < 2; },
+                 "The Nuker gamma must be below 2 (its central light is infinite "
+                 "otherwise)")},
+            {layout(ITERATION_HEAD, {{3, "  %5.2f"},
+                                     {4, " %7.2f"},
+                                     {5, " %5.2f"},
+                                     {6, " %4.2f"},
+                                     {7, " %4.2f"},
+                                     {8, "  %5.2f"},
+                                     {9, " %5.2f"},
+                                     {10, " %5.2f"},
                                      {0, "\n"}}),
-             layout(LOG_HEAD, {{3, "  %-4.2f"}, {4, "  %-6.2f"}, {5, "  %-4.2f"}, {6, " %-4.2f"},
-                               {7, " %-4.2f"}, {8, "  %-4.2f"}, {9, "  %-5.2f"}, {10, " %-5.2f"},
+             layout(LOG_HEAD, {{3, "  %-4.2f"},
+                               {4, "  %-6.2f"},
+                               {5, "  %-4.2f"},
+                               {6, " %-4.2f"},
+                               {7, " %-4.2f"},
+                               {8, "  %-4.2f"},
+                               {9, "  %-5.2f"},
+                               {10, " %-5.2f"},
                                {0, "\n"}}),
-             layout(ERROR_HEAD, {{3, "  %-4.2f"}, {4, "  %-6.2f"}, {5, " %-4.2f"}, {6, "  %-4.2f"},
-                                 {7, "  %-4.2f"}, {8, "  %-4.2f"}, {9, "  %-5.2f"},
-                                 {10, "  %-5.2f"}, {0, "\n"}})}),
+             layout(ERROR_HEAD, {{3, "  %-4.2f"},
+                                 {4, "  %-6.2f"},
+                                 {5, " %-4.2f"},
+                                 {6, "  %-4.2f"},
+                                 {7, "  %-4.2f"},
+                                 {8, "  %-4.2f"},
+                                 {9, "  %-5.2f"},
+                                 {10, "  %-5.2f"},
+                                 {0, "\n"}})}),
 
     // Below the start of the kappa table (2n = 0.11) kappa turns negative.
     profile("sersic", brightness::magnitude, sersic, POSITION,
             {total_mag("  total magnitude "), EFFECTIVE_RADIUS,
-             limited(param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) "),
-                     [](float v) { return !(v < 0.055f); },
-                     "The Sersic index must be 0.055 or more")},
+             limited(
+                 param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) "),
+                 [](float v) { return !(v < 0.055f); }, "The Sersic index must be 0.055 or more")},
             size_and_shape_lines()),
 
     profile("expdisk", brightness::magnitude, exponential, POSITION,
@@ -178,31 +221,47 @@ const component_type TYPES[] = {
 
     // The Sersic profile of index 4.
     [] {
-        component_type t = profile("devauc", brightness::magnitude, sersic, POSITION,
-                                   {total_mag("  total magnitude "), EFFECTIVE_RADIUS},
-                                   size_lines());
+        component_type t =
+            profile("devauc", brightness::magnitude, sersic, POSITION,
+                    {total_mag("  total magnitude "), EFFECTIVE_RADIUS}, size_lines());
         t.slot[SLOT_SERSIC_N].use = slot_use::preset;
         t.slot[SLOT_SERSIC_N].value = 4;
         return t;
     }(),
 
     [] {
-        component_type t = profile(
-            "king", brightness::surface, king, POSITION,
-            {param("MU0", "Central surface brightness", nullptr, "     mu(0) "),
-             sized(limited(param("Rc", "Core radius Rc", "pixels", "      Rc "), not_zero,
-                           "The King core radius must not be 0")),
-             sized(param("Rt", "Tidal radius Rt", "pixels", "      Rt ")),
-             limited(param("alpha", "alpha", nullptr, "    alpha "), positive,
-                     "The King alpha must be above 0")},
-            {layout(ITERATION_HEAD, {{3, "  %7.2f"}, {4, " %6.2f"}, {5, " %6.2f"}, {6, " %5.2f"},
-                                     {8, " %5.2f"}, {9, " %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
-             layout(" %-9s: (%6.2f, %6.2f)",
-                    {{3, "  %5.2f"}, {4, "  %6.2f"}, {5, "  %6.2f"}, {6, " %5.2f"}, {8, " %5.2f"},
-                     {9, " %6.2f"}, {10, " %6.2f"}, {0, "\n"}}),
-             layout(ERROR_HEAD, {{3, "   %-6.2f"}, {4, "  %-6.2f"}, {5, "  %-5.2f"},
-                                 {6, " %-5.2f"}, {8, " %-5.2f"}, {9, "  %-5.2f"},
-                                 {10, "  %-5.2f"}, {0, "\n"}})});
+        component_type t =
+            profile("king", brightness::surface, king, POSITION,
+                    {param("MU0", "Central surface brightness", nullptr, "     mu(0) "),
+                     sized(limited(param("Rc", "Core radius Rc", "pixels", "      Rc "), not_zero,
+                                   "The King core radius must not be 0")),
+                     sized(param("Rt", "Tidal radius Rt", "pixels", "      Rt ")),
+                     limited(param("alpha", "alpha", nullptr, "    alpha "), positive,
+                             "The King alpha must be above 0")},
+                    {layout(ITERATION_HEAD, {{3, "  %7.2f"},
+                                             {4, " %6.2f"},
+                                             {5, " %6.2f"},
+                                             {6, " %5.2f"},
+                                             {8, " %5.2f"},
+                                             {9, " %6.2f"},
+                                             {10, " %6.2f"},
+                                             {0, "\n"}}),
+                     layout(" %-9s: (%6.2f, %6.2f)", {{3, "  %5.2f"},
+                                                      {4, "  %6.2f"},
+                                                      {5, "  %6.2f"},
+                                                      {6, " %5.2f"},
+                                                      {8, " %5.2f"},
+                                                      {9, " %6.2f"},
+                                                      {10, " %6.2f"},
+                                                      {0, "\n"}}),
+                     layout(ERROR_HEAD, {{3, "   %-6.2f"},
+                                         {4, "  %-6.2f"},
+                                         {5, "  %-5.2f"},
+                                         {6, " %-5.2f"},
+                                         {8, " %-5.2f"},
+                                         {9, "  %-5.2f"},
+                                         {10, "  %-5.2f"},
+                                         {0, "\n"}})});
         // An alpha of 0 becomes 2 on completion.
         t.slot[SLOT_KING_ALPHA].value = 2;
         return t;
@@ -211,12 +270,12 @@ const component_type TYPES[] = {
     // The PSF image itself, scaled to the magnitude.  Its axis-ratio flag
     // is kept at 0, as every axis-ratio flag below 0.01 is.
     [] {
-        component_type t = profile(
-            "psf", brightness::magnitude, psfunc, POSITION_, {total_mag("   magnitude ")},
-            {layout(ITERATION_HEAD,
-                    {{3, "  %7.2f"}, {0, "     ----    ----    ----    ----   ----\n"}}),
-             layout(LOG_HEAD, {{3, "   %-6.2f"}, {0, "   \n"}}),
-             layout(ERROR_HEAD, {{3, "   %-6.2f"}, {0, "\n"}})});
+        component_type t =
+            profile("psf", brightness::magnitude, psfunc, POSITION_, {total_mag("   magnitude ")},
+                    {layout(ITERATION_HEAD,
+                            {{3, "  %7.2f"}, {0, "     ----    ----    ----    ----   ----\n"}}),
+                     layout(LOG_HEAD, {{3, "   %-6.2f"}, {0, "   \n"}}),
+                     layout(ERROR_HEAD, {{3, "   %-6.2f"}, {0, "\n"}})});
         t.kind = component_kind::point;
         t.slot[SLOT_Q] = unused(AXIS_RATIO.menu);
         t.slot[SLOT_Q].use = slot_use::fixed;
@@ -225,22 +284,21 @@ const component_type TYPES[] = {
         return t;
     }(),
 
-    profile("gaussian", brightness::magnitude, gaussian, POSITION_,
-            {total_mag("   magnitude "), FWHM},
-            [] {
-                const std::initializer_list<print_field> log = {
-                    {3, "   %-6.2f"}, {4, "   %-6.2f"}, {8, "   %-6.2f"},
-                    {9, "   %-6.2f"}, {10, "  %-6.2f"}, {0, "\n"}};
-                return print_lines{size_iteration(), layout(LOG_HEAD, log),
-                                   layout(ERROR_HEAD, log)};
-            }()),
+    profile(
+        "gaussian", brightness::magnitude, gaussian, POSITION_, {total_mag("   magnitude "), FWHM},
+        [] {
+            const std::initializer_list<print_field> log = {{3, "   %-6.2f"}, {4, "   %-6.2f"},
+                                                            {8, "   %-6.2f"}, {9, "   %-6.2f"},
+                                                            {10, "  %-6.2f"}, {0, "\n"}};
+            return print_lines{size_iteration(), layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+        }()),
 
     profile("moffat", brightness::magnitude, moffat, POSITION_,
             {total_mag("   magnitude        "), FWHM,
-             limited(param("POW", "Powerlaw", nullptr, "   powerlaw "),
-                     [](float v) { return v > 1; },
-                     "The Moffat power law must be above 1 (its total flux is infinite "
-                     "otherwise)")},
+             limited(
+                 param("POW", "Powerlaw", nullptr, "   powerlaw "), [](float v) { return v > 1; },
+                 "The Moffat power law must be above 1 (its total flux is infinite "
+                 "otherwise)")},
             size_and_shape_lines()),
 
     // A plane through the level at the reference point (xskycent,
@@ -248,7 +306,11 @@ const component_type TYPES[] = {
     [] {
         const std::initializer_list<print_field> log = {
             {1, "   %-5.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}};
-        component_type t{"sky", component_kind::plane, brightness::none, sky, {},
+        component_type t{"sky",
+                         component_kind::plane,
+                         brightness::none,
+                         sky,
+                         {},
                          layout(" sky      : [%6.2f, %6.2f]",
                                 {{1, "  %7.2e"}, {2, "   %-5.2e"}, {3, "   %-5.2e"}, {0, "\n"}}),
                          layout(" sky      : [%-.2f, %-.2f]", log),

@@ -116,8 +116,8 @@ float xy2phi(float x, float y, const float *a, int *quadrant)
     return static_cast<float>(t);
 }
 
-void minmaxphi(float xmin, float xmax, float ymin, float ymax, const float *a,
-               float *minphi, float *maxphi, int *quad)
+void minmaxphi(float xmin, float xmax, float ymin, float ymax, const float *a, float *minphi,
+               float *maxphi, int *quad)
 {
     const float cx[4] = {xmin, xmin, xmax, xmax};
     const float cy[4] = {ymax, ymin, ymin, ymax};
@@ -170,8 +170,8 @@ float rdist(float x, float y, const float *a)
     return static_cast<float>(m * std::pow(std::pow(u / m, c) + std::pow(v / m, c), 1 / c));
 }
 
-void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a,
-               float *minr, float *maxr)
+void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a, float *minr,
+               float *maxr)
 {
     const float cx[4] = {xmin, xmin, xmax, xmax};
     const float cy[4] = {ymax, ymin, ymin, ymax};

@@ -46,11 +46,11 @@ int nsubsamp(double r0, int os, double s, double q, const sampling_rule &rule);
 // Polar-cell routines.  In all of them a[9] holds the position angle in
 // radians and C = a[10] + 2.
 float xy2phi(float x, float y, const float *a, int *quadrant);
-void minmaxphi(float xmin, float xmax, float ymin, float ymax, const float *a,
-               float *minphi, float *maxphi, int *quad);
+void minmaxphi(float xmin, float xmax, float ymin, float ymax, const float *a, float *minphi,
+               float *maxphi, int *quad);
 float rdist(float x, float y, const float *a);
-void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a,
-               float *minr, float *maxr);
+void minmaxrad(float xmin, float xmax, float ymin, float ymax, const float *a, float *minr,
+               float *maxr);
 float phi2xy(float phi, float r, const float *a, float *x, float *y);
 float traparea(const float *a, float cphi, float r);
 

@@ -14,7 +14,7 @@ namespace {
 
 constexpr double kPi2 = 1.57079632676491;
 constexpr double kTwoPi = 6.28318530705964;
-constexpr double kSector = kTwoPi / 360;     // one degree
+constexpr double kSector = kTwoPi / 360; // one degree
 constexpr double kHalfSector = 0.008726646192371845;
 constexpr double kLnStep = 0.009950330853168083; // ln 1.01, the radial step
 constexpr double kEarlyStop = 1e-5;
@@ -210,7 +210,7 @@ struct nuker_law {
 // Factors of the q, PA and c derivatives along one direction: on a ray from
 // the centre they depend on the angle only (the radius cancels).
 struct ray_factors {
-    double lh;      // ln h, the generalised radius of the cell at r being r h
+    double lh; // ln h, the generalised radius of the cell at r being r h
     double kq, kpa, kc;
 
     void set(double cphi, double sphi, double c, double q)
@@ -314,7 +314,8 @@ struct function_cell {
     bool tail(const sector &, double, double, double *) { return false; }
     void operator()(const sector &s, double r, double, double area, double *t)
     {
-        float x = static_cast<float>(a[SLOT_X] + r * s.ex), y = static_cast<float>(a[SLOT_Y] + r * s.ey);
+        float x = static_cast<float>(a[SLOT_X] + r * s.ex),
+              y = static_cast<float>(a[SLOT_Y] + r * s.ey);
         t[0] = func(a, x, y) * area;
     }
 };
@@ -341,8 +342,8 @@ double peaked_integral(const F &f, double p, double len, double dir, double w)
 // Integral of the Nuker along a pixel edge: the segment from lo to hi of
 // the line on which the other coordinate is fixed at `at` (along y when
 // along_y, else along x).
-double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool along_y,
-                     double at, double lo, double hi)
+double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool along_y, double at,
+                     double lo, double hi)
 {
     auto value = [&](double x, double y) {
         render::sample_point p;
@@ -372,14 +373,15 @@ double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool 
 float nukefunc(float *ta, float x, float y)
 {
     double r = rdist(x, y, ta);
-    double alpha = ta[SLOT_NUKER_ALPHA], beta = ta[SLOT_NUKER_BETA], gamma = ta[SLOT_NUKER_GAMMA], rb = ta[SLOT_SIZE];
+    double alpha = ta[SLOT_NUKER_ALPHA], beta = ta[SLOT_NUKER_BETA], gamma = ta[SLOT_NUKER_GAMMA],
+           rb = ta[SLOT_SIZE];
     return static_cast<float>(std::pow(2.0, (beta - gamma) / alpha) * ta[SLOT_MAG] *
                               std::pow(rb / r, gamma) *
                               std::pow(1 + std::pow(r / rb, alpha), (gamma - beta) / alpha));
 }
 
-float egrid(float (*func)(float *, float, float), float xmin, float xmax, float ymin,
-            float ymax, float *a)
+float egrid(float (*func)(float *, float, float), float xmin, float xmax, float ymin, float ymax,
+            float *a)
 {
     const float theta = a[SLOT_PA];
     a[SLOT_PA] = static_cast<float>(kPi2 - a[SLOT_PA]); // the position angle, for the cells
@@ -461,9 +463,11 @@ void nuker(float *a, int *ia, image *model, derivs *df)
                     if (geo.any) {
                         double acc[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
                         if (f.c == 2)
-                            render::add_geometry<true>(f, p, geo, law.slope(w) * value, 0, 0, 0, acc);
+                            render::add_geometry<true>(f, p, geo, law.slope(w) * value, 0, 0, 0,
+                                                       acc);
                         else
-                            render::add_geometry<false>(f, p, geo, law.slope(w) * value, 0, 0, 0, acc);
+                            render::add_geometry<false>(f, p, geo, law.slope(w) * value, 0, 0, 0,
+                                                        acc);
                         for (int k : {1, 2, 8, 9, 10})
                             d[k] = acc[k];
                     }

@@ -21,7 +21,7 @@ float nukefunc(float *ta, float x, float y);
 // summed over polar cells around the centre a[1], a[2].  On entry a[9]
 // holds theta = pi/2 - PA in radians (as the component functions keep it);
 // it is restored (to float rounding) before the return.
-float egrid(float (*func)(float *, float, float), float xmin, float xmax, float ymin,
-            float ymax, float *a);
+float egrid(float (*func)(float *, float, float), float xmin, float xmax, float ymin, float ymax,
+            float *a);
 
 #endif

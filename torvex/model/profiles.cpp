@@ -35,8 +35,8 @@ struct exponential_profile : profile_base {
 };
 
 struct gaussian_profile : profile_base {
-    double inv_2s2;  // 1 / (2 sigma^2)
-    double dfwhm;    // d sigma / d FWHM over sigma
+    double inv_2s2; // 1 / (2 sigma^2)
+    double dfwhm;   // d sigma / d FWHM over sigma
     template <bool Ellipse2>
     bool eval(const render::ellipse_frame &, const render::sample_point &p, double &e,
               double &r_didr, double *acc) const
@@ -82,9 +82,9 @@ struct moffat_profile : profile_base {
 
 struct king_profile : profile_base {
     double inv_rc2, inv_alpha, alpha, rt, rc;
-    double b_pow;   // B^(-1/alpha)
+    double b_pow; // B^(-1/alpha)
     double ln_b, inv_b;
-    double sgn_rc;  // the sign of a[SLOT_SIZE], whose absolute value is the core radius
+    double sgn_rc; // the sign of a[SLOT_SIZE], whose absolute value is the core radius
 
     bool outside(double r0) const { return r0 >= rt; }
 
@@ -107,11 +107,13 @@ struct king_profile : profile_base {
         if (f3)
             acc[SLOT_MAG] += -render::kLn10Over25 * intensity;
         if (f4)
-            acc[SLOT_SIZE] += sgn_rc * 2 * wfac * inv_rc2 / rc * (r2 * a_pow * inv_a - rt * rt * b_pow * inv_b);
+            acc[SLOT_SIZE] +=
+                sgn_rc * 2 * wfac * inv_rc2 / rc * (r2 * a_pow * inv_a - rt * rt * b_pow * inv_b);
         if (f5)
             acc[SLOT_KING_RT] += 2 * wfac * rt * b_pow * inv_b * inv_rc2;
         if (f6)
-            acc[SLOT_KING_ALPHA] += intensity * (inv_alpha / w * (ln_a * a_pow - ln_b * b_pow) + ln_w);
+            acc[SLOT_KING_ALPHA] +=
+                intensity * (inv_alpha / w * (ln_a * a_pow - ln_b * b_pow) + ln_w);
         return true;
     }
 };
@@ -149,8 +151,8 @@ void moffat(float *a, int *ia, image *model, derivs *df)
 {
     flux_setup fs(a, ia, model);
     const double beta = a[SLOT_MOFFAT_POWER], q = a[SLOT_Q];
-    const double p2 = std::pow(2.0, 1 / beta);        // 2^(1/beta)
-    const double link = 2 * std::sqrt(p2 - 1);         // FWHM / rd
+    const double p2 = std::pow(2.0, 1 / beta); // 2^(1/beta)
+    const double link = 2 * std::sqrt(p2 - 1); // FWHM / rd
     const double rd = std::fabs(a[SLOT_SIZE]) / link;
     moffat_profile p;
     p.rule = {10, 40, 3, 20};

@@ -36,10 +36,10 @@ constexpr double kFloor = 1e-15;                  // keeps radii and logs finite
 constexpr double kLogFloor = -34.538776394910684; // log(1e-15f)
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kLn10Over25 = kLn10 / 2.5;
-constexpr double kDegree = 0.017453292;           // d theta / d PA per degree
+constexpr double kDegree = 0.017453292; // d theta / d PA per degree
 
 struct ellipse_frame {
-    double xc, yc;  // centre
+    double xc, yc; // centre
     double q, inv_q;
     double c, inv_c; // ellipse exponent C = c + 2 (bounded)
     double sin_t, cos_t;
@@ -61,11 +61,11 @@ inline ellipse_frame make_frame(const float *a)
 }
 
 struct sample_point {
-    double u, v;     // offsets along the major and the minor axis
-    double au, av;   // |u| and |v/q|
-    double pu, pv;   // |u|^C and |v/q|^C before the floor
-    double t1, t2;   // the same, floored
-    double s, r;     // s = t1 + t2, r = s^(1/C) (floored)
+    double u, v;       // offsets along the major and the minor axis
+    double au, av;     // |u| and |v/q|
+    double pu, pv;     // |u|^C and |v/q|^C before the floor
+    double t1, t2;     // the same, floored
+    double s, r;       // s = t1 + t2, r = s^(1/C) (floored)
     double ls, lu, lv; // log s, log|u|, log|v/q| (general path only)
 };
 
@@ -166,7 +166,7 @@ inline void add_geometry(const ellipse_frame &f, const sample_point &p, const ge
             lv = p.lv > kLogFloor ? p.lv : kLogFloor;
         }
         acc[SLOT_C] += r_didr * (-ls * f.inv_c * f.inv_c + (p.t1 * lu + p.t2 * lv) / (c * p.s)) +
-                   area_term * e;
+                       area_term * e;
     }
 }
 

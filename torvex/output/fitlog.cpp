@@ -1,8 +1,8 @@
 #include "torvex/output/fitlog.h"
 
-#include "torvex/output/outmenu.h"
 #include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
+#include "torvex/output/outmenu.h"
 
 #include <cerrno>
 #include <cmath>
@@ -55,8 +55,8 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
     fprintf(ftype, "%s", rule);
 }
 
-int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig,
-           double chisq, int ndof, bool output_written)
+int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig, double chisq,
+           int ndof, bool output_written)
 {
     FILE *log = fopen("fit.log", "a");
     if (!log) {

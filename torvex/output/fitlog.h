@@ -18,7 +18,7 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
 
 // Appends the entry of fprintpar to "fit.log" in the current directory.
 // Returns 0, or 1 after a message when the log cannot be written.
-int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig,
-           double chisq, int ndof, bool output_written = true);
+int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig, double chisq,
+           int ndof, bool output_written = true);
 
 #endif

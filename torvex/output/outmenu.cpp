@@ -7,8 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, float chisq,
-            int ndof)
+int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, float chisq, int ndof)
 {
     // Creating with O_EXCL claims the name in the same step that finds it
     // free, so no existing file (nor one another run has just made) is

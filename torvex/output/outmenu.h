@@ -15,7 +15,6 @@ constexpr int RESTART_NAME_SIZE = 32;
 // run.  Sets input.create to 0 so that the file asks for a fit.
 // Returns 0, or 1 after a message when the file cannot be written (newout
 // is then "none", and a file that was begun is removed).
-int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, float chisq,
-            int ndof);
+int outmenu(const fitpars *fpar, char *newout, float xoffset, float yoffset, float chisq, int ndof);
 
 #endif

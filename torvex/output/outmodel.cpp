@@ -1,10 +1,10 @@
 #include "torvex/output/outmodel.h"
 
-#include "torvex/output/writeheader.h"
-#include "torvex/input/readfits.h"
-#include "torvex/output/writefits.h"
 #include "torvex/fit/to_mini.h"
+#include "torvex/input/readfits.h"
 #include "torvex/model/mkmodel.h"
+#include "torvex/output/writefits.h"
+#include "torvex/output/writeheader.h"
 
 #include <cstdio>
 #include <cstring>
@@ -66,8 +66,7 @@ bool same_file(const struct stat &a, const char *name)
     struct stat b;
     if (!*name || strcmp(name, "none") == 0)
         return false;
-    return stat(fits_root(name).c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return stat(fits_root(name).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -125,9 +124,12 @@ const char *input_named(const inpars &in, const char **what)
         const char *what;
         const char *name;
     } inputs[] = {
-        {"data image", in.data},       {"sigma image", in.sigma},
-        {"PSF image", in.psf},         {"diffusion kernel", in.kernel},
-        {"bad-pixel mask", in.badpix}, {"constraint file", in.constraints},
+        {"data image", in.data},
+        {"sigma image", in.sigma},
+        {"PSF image", in.psf},
+        {"diffusion kernel", in.kernel},
+        {"bad-pixel mask", in.badpix},
+        {"constraint file", in.constraints},
         {"parameter file", in.initparfile},
     };
     for (const auto &i : inputs) {

@@ -22,8 +22,7 @@ int outmodel(fitpars *fpar, convpars *cpar, image *d, image *model, derivs *df, 
 // primary HDU.  Returns the number of header cards that failed, or
 // OUTPUT_LOST when the file could not be written: what was written of it
 // is then removed, after a message.
-int outblock(fitpars *fpar, image *d, image *model, double chisq, int ndof, int offx,
-             int offy);
+int outblock(fitpars *fpar, image *d, image *model, double chisq, int ndof, int offx, int offy);
 
 // Refuses an output name (B) that resolves to one of the run's input files
 // (data, sigma, PSF, kernel, mask, constraints or the parameter file),

@@ -42,9 +42,9 @@ public:
     void number(const char *key, T value, const char *comment)
     {
         int status = 0;
-        int type = std::is_same<T, double>::value ? TDOUBLE
+        int type = std::is_same<T, double>::value  ? TDOUBLE
                    : std::is_same<T, float>::value ? TFLOAT
-                                                    : TINT;
+                                                   : TINT;
         static_assert(std::is_same<T, double>::value || std::is_same<T, float>::value ||
                           std::is_same<T, int>::value,
                       "a FITS number card holds a double, a float or an int");
@@ -118,8 +118,8 @@ int objects_head(const fitpars *fpar, fitsfile *f, int offx, int offy)
     return write_objects(out, fpar, offx, offy);
 }
 
-int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, int hdu,
-                int offx, int offy)
+int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, int hdu, int offx,
+                int offy)
 {
     fitsfile *f = nullptr;
     int status = 0;

@@ -17,8 +17,8 @@ constexpr int OUTPUT_LOST = -1;
 // reported and the others are still written.  Returns the number of
 // failed cards, or OUTPUT_LOST after CFITSIO's report when the file or HDU
 // cannot be opened or the file not closed.
-int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, int hdu,
-                int offx, int offy);
+int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, int hdu, int offx,
+                int offy);
 
 // The cards of every component, in list order, into the current HDU of f.
 // Returns the number of failed cards (each reported).

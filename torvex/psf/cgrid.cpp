@@ -3,8 +3,8 @@
 
 #include "torvex/psf/shift_psf.h"
 
-#include "numerics/spline.h"
 #include "numerics/nrutil.h"
+#include "numerics/spline.h"
 
 bicubic_grid **new_cgrid(long nrl, long nrh, long ncl, long nch)
 {
@@ -25,12 +25,12 @@ void free_cgrid(bicubic_grid **m, long nrl, long nrh, long ncl, long nch)
         for (long j = ncl; j <= nch; j++)
             if (m[i][j].c)
                 free_matrix(m[i][j].c, 1, 4, 1, 4);
-    delete[] (m[nrl] + ncl);
-    delete[] (m + nrl);
+    delete[](m[nrl] + ncl);
+    delete[](m + nrl);
 }
 
-void get_derivs(image psf, int x, int y, float **y1a, float **y2a, float **y12a,
-                float *yi, float *y1i, float *y2i, float *y12i)
+void get_derivs(image psf, int x, int y, float **y1a, float **y2a, float **y12a, float *yi,
+                float *y1i, float *y2i, float *y12i)
 {
     const long nx = psf.naxes[1], ny = psf.naxes[2];
     // Corners counter-clockwise from the lower one.
@@ -72,8 +72,8 @@ bicubic_grid **get_cgrid(image psf)
     for (long j = 0; j <= ny + 1; j++) {
         for (long k = 0; k <= nx + 1; k++) {
             g[j][k].c = matrix(1, 4, 1, 4);
-            get_derivs(psf, static_cast<int>(k), static_cast<int>(j), y1a, y2a, y12a, y, y1,
-                       y2, y12);
+            get_derivs(psf, static_cast<int>(k), static_cast<int>(j), y1a, y2a, y12a, y, y1, y2,
+                       y12);
             bcucof(y, y1, y2, y12, 1.0f, 1.0f, g[j][k].c);
         }
     }

@@ -14,8 +14,8 @@ bicubic_grid **get_cgrid(image psf);
 // (y12) of the cell with lower corner (x, y), into [1..4] counter-clockwise
 // from (x, y); corners outside the PSF are 0.  y1a, y2a, y12a are the
 // derivative images over rows 0..ny + 1 and columns 0..nx + 1.
-void get_derivs(image psf, int x, int y, float **y1a, float **y2a, float **y12a,
-                float *yi, float *y1i, float *y2i, float *y12i);
+void get_derivs(image psf, int x, int y, float **y1a, float **y2a, float **y12a, float *yi,
+                float *y1i, float *y2i, float *y12i);
 
 // An empty patch array, and its release with every entry's matrix.
 bicubic_grid **new_cgrid(long nrl, long nrh, long ncl, long nch);

@@ -127,8 +127,8 @@ void prepare_into(const image &k, const long cn[3], double **out)
             row[wrap(c - hx - 1, cn1)] += (k.z[r][c] / sum) * inv_n;
     }
 
-    rdft2d_spectrum(static_cast<int>(cn2), static_cast<int>(cn1), out, s.live.data(), 1,
-                    s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+    rdft2d_spectrum(static_cast<int>(cn2), static_cast<int>(cn1), out, s.live.data(), 1, s.t.data(),
+                    s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
                     static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
 }
 
@@ -188,8 +188,8 @@ void convolve(image *model, double **fftpsf, long complex_naxes[3])
         std::memset(row + nx, 0, sizeof(double) * (cn1 - nx));
     }
 
-    rdft2d_convolve(static_cast<int>(cn2), static_cast<int>(cn1), a, static_cast<int>(ny),
-                    fftpsf, s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
+    rdft2d_convolve(static_cast<int>(cn2), static_cast<int>(cn1), a, static_cast<int>(ny), fftpsf,
+                    s.t.data(), s.ip.data(), s.w.data(), static_cast<long>(s.ip.size()),
                     static_cast<long>(s.w.size()), static_cast<long>(s.t.size()));
 
     for (long i = 0; i < ny; i++) {
@@ -234,8 +234,8 @@ void prepcache_clear(prepcache *c)
     c->entries.clear();
 }
 
-double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxes[3],
-                        int add0pad, long complex_naxes[3])
+double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxes[3], int add0pad,
+                        long complex_naxes[3])
 {
     const long nx = kernel.naxes[1], ny = kernel.naxes[2];
     complex_size(model_naxes, nx, ny, add0pad, complex_naxes);

@@ -65,15 +65,15 @@ struct padded_matrix {
 // next lookup in the same cache.
 struct prepcache {
     struct entry {
-        long knx = 0, kny = 0;      // kernel size
-        std::vector<float> pixels;  // kernel pixels, row by row
+        long knx = 0, kny = 0;     // kernel size
+        std::vector<float> pixels; // kernel pixels, row by row
         long cn[3] = {0, 0, 0};
-        padded_matrix t;            // the transform
-        unsigned long used = 0;     // last lookup, for replacement
+        padded_matrix t;        // the transform
+        unsigned long used = 0; // last lookup, for replacement
     };
     std::vector<entry> entries;
     unsigned long clock = 0;
-    int per_size = 8;               // transforms kept per complex size
+    int per_size = 8; // transforms kept per complex size
     prepcache() = default;
     prepcache(const prepcache &) = delete;
     prepcache &operator=(const prepcache &) = delete;
@@ -81,8 +81,8 @@ struct prepcache {
 };
 
 // psfprep through a cache; the transform belongs to the cache.
-double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxes[3],
-                        int add0pad, long complex_naxes[3]);
+double **psfprep_cached(prepcache *c, const image &kernel, const long model_naxes[3], int add0pad,
+                        long complex_naxes[3]);
 
 // Releases every transform of a cache.
 void prepcache_clear(prepcache *c);

@@ -90,8 +90,7 @@ render::pixel_rect convolved_box(fitpars *p, image *model, convpars *cpar)
     return r;
 }
 
-void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar,
-                         const int *flags)
+void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar, const int *flags)
 {
     const int os = input.sampfac;
     image box;

@@ -16,8 +16,7 @@
 // conv_box_params), shifts the PSF by psf_shift_fraction, convolves the box
 // image and each free derivative image, bins them back to data pixels and
 // writes them over the box's part of the node's fit-region images.
-void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar,
-                         const int *flags);
+void convolve_components(image *model, derivs *df, fitpars *fpar, convpars *cpar, const int *flags);
 
 // The pixels of the fit region that convolve_components writes over for the
 // component p: its convolution box, or none (x1 > x2) for a component that

@@ -41,8 +41,8 @@ int psfcheck(image *psf)
 {
     const long nx = psf->naxes[1], ny = psf->naxes[2];
     if (nx < 2 || ny < 2) {
-        pfunc("-- The PSF image %s has %ld x %ld pixels; it needs at least 2 x 2.\n",
-              psf->name, nx, ny);
+        pfunc("-- The PSF image %s has %ld x %ld pixels; it needs at least 2 x 2.\n", psf->name, nx,
+              ny);
         return 1;
     }
     // Oversampled by E, the PSF spans nx/E by ny/E data pixels; less than
@@ -60,15 +60,16 @@ int psfcheck(image *psf)
             sum += psf->z[r][c];
     // The PSF is scaled to unit sum wherever it is used.
     if (sum == 0 || !std::isfinite(sum)) {
-        pfunc("-- The pixels of the PSF image %s sum to %g; it cannot be normalised.\n",
-              psf->name, sum);
+        pfunc("-- The pixels of the PSF image %s sum to %g; it cannot be normalised.\n", psf->name,
+              sum);
         return 1;
     }
 
     if (nx % 2 == 0 && ny % 2 == 0)
         return 0;
     float **odd = psf->z;
-    psf->z = even_matrix(nx, ny, [odd](long r, long c) { return odd[r][c]; }, psf->naxes);
+    psf->z = even_matrix(
+        nx, ny, [odd](long r, long c) { return odd[r][c]; }, psf->naxes);
     free_matrix(odd, 1, ny, 1, nx);
     return 0;
 }
@@ -124,8 +125,7 @@ image *getkernel(const char *input_kernel)
     // Odd sizes are padded as for the PSF.
     image *k = new image;
     k->z = even_matrix(
-        w, h, [&rows](long r, long c) { return static_cast<float>(rows[r - 1][c - 1]); },
-        k->naxes);
+        w, h, [&rows](long r, long c) { return static_cast<float>(rows[r - 1][c - 1]); }, k->naxes);
     return k;
 }
 

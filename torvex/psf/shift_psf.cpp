@@ -18,8 +18,8 @@ float bessi0(float x)
         const double y = (x / 3.75) * (x / 3.75);
         return static_cast<float>(
             1.0 + y * (3.5156229 +
-                       y * (3.0899424 +
-                            y * (1.2067492 + y * (0.2659732 + y * (0.360768e-1 + y * 0.45813e-2))))));
+                       y * (3.0899424 + y * (1.2067492 + y * (0.2659732 + y * (0.360768e-1 +
+                                                                               y * 0.45813e-2))))));
     }
     const double y = 3.75 / ax;
     return static_cast<float>(
@@ -58,8 +58,8 @@ float bicubic_at(long j, long i, float dx, float dy, long nx, long ny)
     if (ix < 0 || iy < 0 || ix > nx || iy > ny)
         return 0;
     float v, d1, d2;
-    bcuint(cg[iy][ix].c, static_cast<float>(ix), static_cast<float>(ix + 1),
-           static_cast<float>(iy), static_cast<float>(iy + 1), X, Y, &v, &d1, &d2);
+    bcuint(cg[iy][ix].c, static_cast<float>(ix), static_cast<float>(ix + 1), static_cast<float>(iy),
+           static_cast<float>(iy + 1), X, Y, &v, &d1, &d2);
     return v;
 }
 
