@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 #include <string>
@@ -79,6 +81,20 @@ int fillBlankNodes(MArray<double, 2>& z, double blank) {
     return static_cast<int>(empty.size());
 }
 
+// Whether a[0..n) and b[0..n) hold the same bits: compared as integers,
+// in a loop that becomes vector code (a call of memcmp per few pixels would
+// cost more than the comparing).
+bool sameBits(const float* a, const float* b, int n) {
+    std::uint32_t differ = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t u, v;
+        std::memcpy(&u, &a[i], sizeof u);
+        std::memcpy(&v, &b[i], sizeof v);
+        differ |= u ^ v;
+    }
+    return differ == 0;
+}
+
 }  // namespace
 
 template <class T>
@@ -93,14 +109,23 @@ template void nonan<float>(const MArray<float, 2>&, int&, int&, int&, int&, floa
 template void nonan<double>(const MArray<double, 2>&, int&, int&, int&, int&, double);
 
 void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
+    BinSpline spline(p);
+    spline.pass(image, sky);
+}
+
+BinSpline::BinSpline(const Parameter& p) : p_(p) {}
+
+void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, MArray<float, 2>& sky,
+                    Hook* hook) {
     std::ostream& out = std::cout;
-    const int h = p.intervall, r = p.medrad, verbose = p.verbose;
+    const bool first = passes_ == 0;
+    const int h = p_.intervall, r = p_.medrad, verbose = p_.verbose;
     if (h < 0 || r < 0) throw SkyError("intervall and medrad of the spline sky must not be negative");
-    const float blank = p.nan;
+    const float blank = p_.nan;
     const double dblank = blank;
     const long long E = 2LL * h + 1, M = 2LL * r + 1;
     const int xmax = image.lastIndex(1), ymax = image.lastIndex(2);
-    const long long cx = p.cx, cy = p.cy;
+    const long long cx = p_.cx, cy = p_.cy;
 
     out << std::endl << " ------------------ double median bicubic spline interpolation ------------------" << std::endl;
     if (verbose > 0) {
@@ -133,30 +158,48 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
                        " lies too far from the image for a grid of bins of " + std::to_string(E) + " pixels");
 
     out << std::endl << "1st medianing..." << std::endl;
-    const Range kr(static_cast<int>(kmin - r), static_cast<int>(kmax + r));
-    const Range lr(static_cast<int>(lmin - r), static_cast<int>(lmax + r));
-    MArray<double, 2> bin(kr, lr);
-    bin = dblank;
-    MArray<double, 1> binx(kr), biny(lr);
-    binx = 0.0;
-    biny = 0.0;
-    for (int l = static_cast<int>(lmin); l <= lmax; ++l) {
-        const long long y = cy + l * E;
-        for (int k = static_cast<int>(kmin); k <= kmax; ++k) {
-            const long long x = cx + k * E;
-            if (h < x && x <= xmax - h && h < y && y <= ymax - h) {
-                const MArray<float, 2> window(image, Range(static_cast<int>(x - h), static_cast<int>(x + h)),
-                                              Range(static_cast<int>(y - h), static_cast<int>(y + h)));
-                bin(k, l) = orv::median_exact(window, blank);
-            }
-            binx(k) = static_cast<double>(x);
-            biny(l) = static_cast<double>(y);
-        }
+    if (first) {
+        h_ = h;
+        r_ = r;
+        verbose_ = verbose;
+        xmax_ = xmax;
+        ymax_ = ymax;
+        E_ = E;
+        M_ = M;
+        cx_ = cx;
+        cy_ = cy;
+        kmin_ = kmin;
+        kmax_ = kmax;
+        lmin_ = lmin;
+        lmax_ = lmax;
+        const Range kr(static_cast<int>(kmin - r), static_cast<int>(kmax + r));
+        const Range lr(static_cast<int>(lmin - r), static_cast<int>(lmax + r));
+        bin_.makeReference(MArray<double, 2>(kr, lr));
+        bin_ = dblank;
+        binx_.makeReference(MArray<double, 1>(kr));
+        biny_.makeReference(MArray<double, 1>(lr));
+        binx_ = 0.0;
+        biny_ = 0.0;
+        kfirst_ = kr.first;
+        lfirst_ = lr.first;
+        kcount_ = kr.last - kr.first + 1;
+        dirty_.assign(static_cast<std::size_t>(kcount_) * static_cast<std::size_t>(lr.last - lr.first + 1), 0);
+        // The bin whose window holds a pixel: bins tile the plane, and only
+        // those wholly inside the image are taken.
+        const auto binOf = [h, E](long long pixel, long long centre, long long first, long long last, int length) {
+            const long long k = floorDiv(pixel - centre + h, E), node = centre + k * E;
+            return k >= first && k <= last && h < node && node <= length - h ? static_cast<int>(k) : kNoBin;
+        };
+        binOfColumn_.assign(static_cast<std::size_t>(xmax) + 1, kNoBin);
+        binOfRow_.assign(static_cast<std::size_t>(ymax) + 1, kNoBin);
+        for (int x = 1; x <= xmax; ++x) binOfColumn_[x] = binOf(x, cx, kmin, kmax, xmax);
+        for (int y = 1; y <= ymax; ++y) binOfRow_[y] = binOf(y, cy, lmin, lmax, ymax);
     }
-    if (verbose > 4) out << std::endl << " bin = " << std::endl << bin << std::endl;
+    firstMedians(image, zeroed, first);
+    if (verbose > 4) out << std::endl << " bin = " << std::endl << bin_ << std::endl;
 
     int ix0, ix1, iy0, iy1;
-    nonan(bin, ix0, ix1, iy0, iy1, dblank);
+    nonan(bin_, ix0, ix1, iy0, iy1, dblank);
     if (verbose > 0)
         out << std::endl << "binning grid: " << std::endl << " ix0 = " << ix0 << std::endl << " ix1 = " << ix1
             << std::endl << " iy0 = " << iy0 << std::endl << " iy1 = " << iy1 << std::endl;
@@ -171,108 +214,266 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
     if (px1 <= px0 || py1 <= py0) throw tooFewNodes(px1 - px0 + 1, py1 - py0 + 1);
 
     out << std::endl << "2nd medianing..." << std::endl;
-    MArray<double, 2> z(Range(px0, px1), Range(py0, py1));
-    MArray<double, 1> mx(Range(px0, px1)), my(Range(py0, py1));
+    // Kept from the pass before when the grid is the same; a node is then
+    // found again only when a bin it looked at changed (or when its search
+    // is to be printed).
+    const bool sameGrid = !first && px0 == px0_ && px1 == px1_ && py0 == py0_ && py1 == py1_;
+    ix0_ = ix0;
+    ix1_ = ix1;
+    iy0_ = iy0;
+    iy1_ = iy1;
+    px0_ = px0;
+    px1_ = px1;
+    py0_ = py0;
+    py1_ = py1;
+    if (!sameGrid) {
+        const Range pr(px0, px1), qr(py0, py1);
+        raw_.makeReference(MArray<double, 2>(pr, qr));
+        z_.makeReference(MArray<double, 2>(pr, qr));
+        y2_.makeReference(MArray<double, 2>(pr, qr));
+        reach_.makeReference(MArray<int, 2>(pr, qr));
+        mx_.makeReference(MArray<double, 1>(pr));
+        my_.makeReference(MArray<double, 1>(qr));
+    }
+    const auto touched = [&](int pp, int q) {
+        const long long kc = pp * M, lc = q * M, w = reach_(pp, q);
+        for (long long l = std::max(lc - w, lmin); l <= std::min(lc + w, lmax); ++l)
+            for (long long k = std::max(kc - w, kmin); k <= std::min(kc + w, kmax); ++k)
+                if (dirty_[index(static_cast<int>(k), static_cast<int>(l))]) return true;
+        return false;
+    };
     for (int q = py0; q <= py1; ++q) {
         for (int pp = px0; pp <= px1; ++pp) {
-            const int kc = static_cast<int>(pp * M), lc = static_cast<int>(q * M);
-            const MArray<double, 2> block(bin, Range(kc - r, kc + r), Range(lc - r, lc + r));
-            double value = orv::median_exact(block, dblank);
-            // Widening search around a block without a valid bin.
-            for (int i = r; value == dblank && r <= 100 && i <= 100; ++i) {
-                MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
-                list = dblank;
-                int slot = 1;
-                for (long long l = std::max<long long>(lc - i, lmin); l <= std::min<long long>(lc + i, lmax); ++l)
-                    for (long long k = std::max<long long>(kc - i, kmin); k <= std::min<long long>(kc + i, kmax); ++k)
-                        list(slot++) = bin(static_cast<int>(k), static_cast<int>(l));
-                value = orv::median_exact(list, dblank);
-                if (verbose > 1) out << "h: " << i << "   " << value << std::endl;
-            }
-            z(pp, q) = value;
-            mx(pp) = binx(kc);
-            my(q) = biny(lc);
+            if (sameGrid && verbose <= 1 && !touched(pp, q)) continue;
+            double value;
+            reach_(pp, q) = secondMedian(pp, q, value);
+            raw_(pp, q) = value;
+            mx_(pp) = binx_(static_cast<int>(pp * M));
+            my_(q) = biny_(static_cast<int>(q * M));
         }
     }
-    const int filled = fillBlankNodes(z, dblank);
-    if (filled > 0)
-        std::cerr << "Warning: " << filled << " of " << z.elementCount() << " median nodes of " << p.current_file
+    std::fill(dirty_.begin(), dirty_.end(), 0);
+    MArray<double, 2> z(raw_.shape());
+    z = raw_;
+    filled_ = fillBlankNodes(z, dblank);
+    if (filled_ > 0)
+        std::cerr << "Warning: " << filled_ << " of " << z.elementCount() << " median nodes of " << p_.current_file
                   << " hold no valid bin; each took the mean of its nearest valid nodes" << std::endl;
+    // The node rows (along x2) whose values changed: their splines are made again.
+    std::vector<int> changedRows;
+    for (int pp = px0; pp <= px1; ++pp) {
+        bool changed = !sameGrid;
+        for (int q = py0; q <= py1 && !changed; ++q) changed = std::memcmp(&z(pp, q), &z_(pp, q), sizeof(double)) != 0;
+        if (changed) changedRows.push_back(pp);
+    }
+    z_ = z;
     long n = 0;
     double S = 0, Q = 0;
     for (int q = py0; q <= py1; ++q)
         for (int pp = px0; pp <= px1; ++pp) {
             ++n;
-            S += z(pp, q);
-            Q += (z(pp, q) - 1.0) * (z(pp, q) - 1.0);
+            S += z_(pp, q);
+            Q += (z_(pp, q) - 1.0) * (z_(pp, q) - 1.0);
         }
 
     out << std::fixed;
     if (verbose > 1) {
-        out << std::endl << "x:" << std::endl << std::setprecision(1) << mx << std::endl;
-        out << std::endl << "y:" << std::endl << std::setprecision(1) << my << std::endl;
-        out << std::endl << "z:" << std::endl << std::setprecision(3) << z << std::endl;
+        out << std::endl << "x:" << std::endl << std::setprecision(1) << mx_ << std::endl;
+        out << std::endl << "y:" << std::endl << std::setprecision(1) << my_ << std::endl;
+        out << std::endl << "z:" << std::endl << std::setprecision(3) << z_ << std::endl;
         out << " abs_aver = " << S / n << std::endl << " abs_sig  = " << std::sqrt(Q / n) << std::endl;
     }
-    MArray<double, 2> y2(z.shape());
-    y2 = 0.0;
-    splie2(mx, my, z, y2);
-    if (verbose > 2) out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2 << std::endl;
+    // What splie2 does, row by row: the natural spline along x2 of a row.
+    MArray<double, 1> zRow(Range(py0, py1)), y2Row(Range(py0, py1));
+    for (int pp : changedRows) {
+        for (int q = py0; q <= py1; ++q) zRow(q) = z_(pp, q);
+        y2Row = 0.0;
+        spline(my_, zRow, 1e30, 1e30, y2Row);
+        for (int q = py0; q <= py1; ++q) y2_(pp, q) = y2Row(q);
+    }
+    if (verbose > 2) out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2_ << std::endl;
 
-    int jx0, jx1, jy0, jy1;
-    nonan(image, jx0, jx1, jy0, jy1, blank);
-    if (verbose > 0)
+    // The diagnostics show the image with its zeroed pixels.
+    MArray<float, 2> shown(image);
+    if (zeroed && verbose > 0) {
+        shown.makeReference(MArray<float, 2>(image.shape()));
+        shown = orv::merge(*zeroed != static_cast<unsigned char>(0), 0.0f, image);
+    }
+    if (verbose > 0) {
+        int jx0, jx1, jy0, jy1;
+        nonan(shown, jx0, jx1, jy0, jy1, blank);
         out << std::endl << "image borders: " << std::endl << " jx0 = " << jx0 << std::endl << " jx1 = " << jx1
             << std::endl << " jy0 = " << jy0 << std::endl << " jy1 = " << jy1 << std::endl;
+    }
 
     out << std::endl << "spline interpolation....." << std::endl;
-    sky = blank;
+    // Above verbosity 0 the diagnostics still read the image: its rows are
+    // handed over at the end.
+    Hook* const during = verbose > 0 ? nullptr : hook;
+    if (!sameGrid) known_ = false;
+    if (!changedRows.empty()) {
+        evaluate(sky, during);
+    } else {
+        // The sky of the pass before stands; its progress is told all the same.
+        const int step = std::max(1, ymax / 100);
+        for (int y = 1; y <= ymax; ++y) {
+            if (y % step == 0) out << y / step << "% ";
+            out.flush();
+        }
+    }
+    if (errors_ != 0) std::cerr << errors_ << " errors in " << p_.current_file << std::endl;
+    diagnostics(shown, sky);
+    out << " ------------------------------------------------------" << std::endl;
+    ++passes_;
+    if (hook && !during)
+        for (int y = 1; y <= ymax; ++y) hook->span(y, 1, xmax);
+}
+
+void BinSpline::firstMedians(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, bool all) {
+    const float blank = p_.nan;
+    const int h = h_;
+    // A window with its zeroed pixels made 0, for the median.
+    MArray<float, 2> values;
+    if (zeroed) values.makeReference(MArray<float, 2>(static_cast<int>(E_), static_cast<int>(E_)));
+    for (int l = static_cast<int>(lmin_); l <= lmax_; ++l) {
+        const long long y = cy_ + l * E_;
+        for (int k = static_cast<int>(kmin_); k <= kmax_; ++k) {
+            const long long x = cx_ + k * E_;
+            if (h < x && x <= xmax_ - h && h < y && y <= ymax_ - h && (all || dirty_[index(k, l)])) {
+                const Range xr(static_cast<int>(x - h), static_cast<int>(x + h));
+                const Range yr(static_cast<int>(y - h), static_cast<int>(y + h));
+                const MArray<float, 2> window(image, xr, yr);
+                if (zeroed) {
+                    values = orv::merge(MArray<unsigned char, 2>(*zeroed, xr, yr) != static_cast<unsigned char>(0),
+                                        0.0f, window);
+                    bin_(k, l) = orv::median_exact(values, blank);
+                } else {
+                    bin_(k, l) = orv::median_exact(window, blank);
+                }
+            }
+            if (all) {
+                binx_(k) = static_cast<double>(x);
+                biny_(l) = static_cast<double>(y);
+            }
+        }
+    }
+}
+
+int BinSpline::secondMedian(int pp, int q, double& value) {
+    const double dblank = p_.nan;
+    const int r = r_;
+    const int kc = static_cast<int>(pp * M_), lc = static_cast<int>(q * M_);
+    const MArray<double, 2> block(bin_, Range(kc - r, kc + r), Range(lc - r, lc + r));
+    value = orv::median_exact(block, dblank);
+    int reach = r;
+    // Widening search around a block without a valid bin.
+    for (int i = r; value == dblank && r <= 100 && i <= 100; ++i) {
+        MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
+        list = dblank;
+        int slot = 1;
+        for (long long l = std::max<long long>(lc - i, lmin_); l <= std::min<long long>(lc + i, lmax_); ++l)
+            for (long long k = std::max<long long>(kc - i, kmin_); k <= std::min<long long>(kc + i, kmax_); ++k)
+                list(slot++) = bin_(static_cast<int>(k), static_cast<int>(l));
+        value = orv::median_exact(list, dblank);
+        reach = i;
+        if (verbose_ > 1) std::cout << "h: " << i << "   " << value << std::endl;
+    }
+    return reach;
+}
+
+void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
+    std::ostream& out = std::cout;
+    const float blank = p_.nan;
+    const int xmax = xmax_, ymax = ymax_;
     const int step = std::max(1, ymax / 100);  // images of fewer than 100 rows count every row
-    long errors = 0;
-    MArray<double, 1> ytmp, y2tmp;
-    std::vector<double> values;
+    errors_ = 0;
+    MArray<double, 1> ytmp(Range(px0_, px1_)), y2tmp(Range(px0_, px1_));
+    std::vector<double> values(static_cast<std::size_t>(xmax));
+    std::vector<float> fresh(static_cast<std::size_t>(xmax));
+    // The node columns and rows are the same in every row and column of
+    // pixels: where each pixel falls between them is worked out once.
+    const SplineWeights weights(1, xmax, mx_), across(1, ymax, my_);
     std::vector<int> statuses;
+    const orv::index_t stride = sky.stride(1);
+    // The pixels are made beside the row and compared with the sky of the
+    // pass before, piece by piece: rounded to float, many keep their value,
+    // and only the others are handed over.
+    const bool compare = weights.valid() && stride == 1;
+    bool whole = compare;  // every row made this way: the sky holds this pass
+    constexpr int kPiece = 16;  // pixels compared at a time
+    std::vector<double> work;
     for (int y = 1; y <= ymax; ++y) {
         if (y % step == 0) out << y / step << "% ";
         out.flush();
         // splin2 at every pixel of the row: the row splines at this y are
         // built once and serve the whole row.
-        const int rowStatus = splin2_rows(ytmp, y2tmp, y, mx, my, z, y2);
-        splint_ascending(values, statuses, 1, xmax, mx, ytmp, y2tmp);
+        int rowStatus;
+        if (across.valid()) {
+            across.evaluateRows(static_cast<std::size_t>(y - 1), z_, y2_, ytmp);
+            rowStatus = spline(mx_, ytmp, 1e30, 1e30, y2tmp, work);
+        } else {
+            rowStatus = splin2_rows(ytmp, y2tmp, y, mx_, my_, z_, y2_);
+        }
+        float* const row = &sky(1, y);
+        if (compare && rowStatus == 0) {
+            weights.evaluate(ytmp, y2tmp, fresh.data());
+            int from = 0, to = -1;  // pixels (from 1) of the span being merged
+            for (int p = 0; p < xmax; p += kPiece) {
+                const int q = std::min(xmax, p + kPiece);
+                if (known_ && sameBits(row + p, &fresh[p], q - p)) continue;
+                std::copy(&fresh[p], &fresh[q], row + p);
+                if (p + 1 > to + 1) {
+                    if (hook && to >= from) hook->span(y, from, to);
+                    from = p + 1;
+                }
+                to = q;
+            }
+            if (hook && to >= from) hook->span(y, from, to);
+            continue;
+        }
+        whole = false;
+        splint_ascending(values, statuses, 1, xmax, mx_, ytmp, y2tmp);
         for (int x = 1; x <= xmax; ++x) {
             const int status = rowStatus + statuses[x - 1];
-            if (status == 0) sky(x, y) = static_cast<float>(values[x - 1]);
-            errors += status;
+            row[(x - 1) * stride] = status == 0 ? static_cast<float>(values[x - 1]) : blank;
+            errors_ += status;
         }
+        if (hook) hook->span(y, 1, xmax);
     }
-    if (errors != 0) std::cerr << errors << " errors in " << p.current_file << std::endl;
+    known_ = whole;
+}
 
-    if (verbose > 2) {
+void BinSpline::diagnostics(const MArray<float, 2>& image, const MArray<float, 2>& sky) {
+    const float blank = p_.nan;
+    const int h = h_, xmax = xmax_, ymax = ymax_;
+    if (verbose_ > 2) {
+        int jx0, jx1, jy0, jy1;
+        nonan(image, jx0, jx1, jy0, jy1, blank);
         MArray<float, 2> picture(image.shape());
         picture = 0.0f;
-        for (long long l = lmin; l <= lmax; ++l)
-            for (long long k = kmin; k <= kmax; ++k) {
-                const int X = static_cast<int>(binx(static_cast<int>(k))), Y = static_cast<int>(biny(static_cast<int>(l)));
+        for (long long l = lmin_; l <= lmax_; ++l)
+            for (long long k = kmin_; k <= kmax_; ++k) {
+                const int X = static_cast<int>(binx_(static_cast<int>(k))), Y = static_cast<int>(biny_(static_cast<int>(l)));
                 for (int yy = std::max(Y - h, jy0); yy <= std::min(Y + h, jy1); ++yy)
                     for (int xx = std::max(X - h, jx0); xx <= std::min(X + h, jx1); ++xx)
-                        picture(xx, yy) = static_cast<float>(bin(static_cast<int>(k), static_cast<int>(l)));
+                        picture(xx, yy) = static_cast<float>(bin_(static_cast<int>(k), static_cast<int>(l)));
             }
-        writeImage(diagnosticName(p.current_file, "sky_binspline_bin-"), picture);
+        writeImage(diagnosticName(p_.current_file, "sky_binspline_bin-"), picture);
 
         picture = 0.0f;
-        const int D = static_cast<int>((M * E) / 2);
-        const int left = std::max(jx0, static_cast<int>(binx(ix0)) - h), right = std::min(jx1, static_cast<int>(binx(ix1)) + h);
-        const int bottom = std::max(jy0, static_cast<int>(biny(iy0)) - h), top = std::min(jy1, static_cast<int>(biny(iy1)) + h);
-        for (int q = py0; q <= py1; ++q)
-            for (int pp = px0; pp <= px1; ++pp) {
-                const int X = static_cast<int>(mx(pp)), Y = static_cast<int>(my(q));
+        const int D = static_cast<int>((M_ * E_) / 2);
+        const int left = std::max(jx0, static_cast<int>(binx_(ix0_)) - h), right = std::min(jx1, static_cast<int>(binx_(ix1_)) + h);
+        const int bottom = std::max(jy0, static_cast<int>(biny_(iy0_)) - h), top = std::min(jy1, static_cast<int>(biny_(iy1_)) + h);
+        for (int q = py0_; q <= py1_; ++q)
+            for (int pp = px0_; pp <= px1_; ++pp) {
+                const int X = static_cast<int>(mx_(pp)), Y = static_cast<int>(my_(q));
                 for (int yy = std::max(Y - D, bottom); yy <= std::min(Y + D, top); ++yy)
                     for (int xx = std::max(X - D, left); xx <= std::min(X + D, right); ++xx)
-                        picture(xx, yy) = static_cast<float>(z(pp, q));
+                        picture(xx, yy) = static_cast<float>(z_(pp, q));
             }
-        writeImage(diagnosticName(p.current_file, "sky_binspline_median-"), picture);
+        writeImage(diagnosticName(p_.current_file, "sky_binspline_median-"), picture);
     }
-    if (verbose > 0 && xmax >= 4 && ymax >= 4) {
+    if (verbose_ > 0 && xmax >= 4 && ymax >= 4) {
         MArray<float, 2> reduced(xmax / 4, ymax / 4);
         for (int d = 1; d <= ymax / 4; ++d)
             for (int c = 1; c <= xmax / 4; ++c) {
@@ -286,7 +487,6 @@ void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
                         }
                 reduced(c, d) = count > 0 ? sum / static_cast<float>(count) : 0.0f;
             }
-        writeImage(diagnosticName(p.current_file, "sky_binspline-"), reduced);
+        writeImage(diagnosticName(p_.current_file, "sky_binspline-"), reduced);
     }
-    out << " ------------------------------------------------------" << std::endl;
 }

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <iostream>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "dornel/conversions.h"
@@ -56,6 +57,206 @@ MArray<float, 2> contiguous(const MArray<float, 2>& a) {
     return copy;
 }
 
+// The pixels of the image that passes still look at, the clipping and the
+// sums of the next fit, gathered in one sweep over the rows per pass.
+class Sweep {
+public:
+    Sweep(float* work, const float* err, int nx, int ny, double nan, double tresh, double kappa, int radius)
+        : w_(work), e_(err), nx_(nx), ny_(ny), nan_(nan), blank_(static_cast<float>(nan)), tresh_(tresh),
+          kappa_(kappa), radius_(radius), circle_(radius, nx, ny), lag_(std::max(0, circle_.rows)),
+          slots_(std::min(2 * lag_ + 1, ny)), marks_(static_cast<std::size_t>(slots_) * nx, 0),
+          alive_(static_cast<std::size_t>(ny) + 1, nx), start_(static_cast<std::size_t>(ny) + 1, kDense), xs_(nx),
+          outliers_(nx), ws_(nx), zs_(nx), surface_(nx) {}
+
+    // Adds the usable pixels to the cleared sums of trial.
+    void gather(ScaledSurface& trial) {
+        trial.clear();
+        for (int y = 1; y <= ny_; ++y) finishRow(trial, y);
+    }
+
+    // The pass of the fitted surface: returns the sum of the squared
+    // deviations of the pixels that are not blank; blanks the outliers of
+    // this pass with their circles and gathers the usable pixels that are
+    // left into the cleared sums of trial. A row is blanked and gathered as
+    // soon as the circles of the rows still to come cannot reach it: the
+    // outliers are found on the image of this pass.
+    double clip(const ScaledSurface& fitted, ScaledSurface& trial) {
+        trial.clear();
+        double S = 0.0;
+        for (int y = 1; y <= ny_; ++y) {
+            int count = 0;
+            S += start_[y] == kDense ? testRow<true>(fitted, y, count) : testRow<false>(fitted, y, count);
+            if (radius_ >= 0) markCircles(y, count);
+            if (y > lag_) finishRow(trial, y - lag_);
+        }
+        for (int y = std::max(1, ny_ - lag_ + 1); y <= ny_; ++y) finishRow(trial, y);
+        return S;
+    }
+
+private:
+    // A row that is looked at whole; the others keep a list of the columns
+    // of their pixels that are not blank, which only ever shrinks: blank
+    // pixels stay blank. After the first pass of a clipped fit most rows
+    // hold few such pixels.
+    static constexpr long kDense = -1;
+
+    std::size_t at0(int y) const { return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx_); }
+    unsigned char* marksOf(int y) { return &marks_[static_cast<std::size_t>((y - 1) % slots_) * nx_]; }
+
+    // Squared deviations from the surface of the pixels of row y that are
+    // not blank, and their outliers (columns from 1, ascending) in
+    // outliers_[0..count).
+    template <bool Dense>
+    double testRow(const ScaledSurface& fitted, int y, int& count) {
+        const int n = Dense ? nx_ : alive_[y];
+        const int* const col = Dense ? nullptr : pool_.data() + start_[y];
+        if (Dense) {
+            fitted.row(y, surface_.data());
+        } else {
+            for (int k = 0; k < n; ++k) xs_[k] = col[k] + 1;
+            fitted.values(y, xs_.data(), n, surface_.data());
+        }
+        const float* const wr = w_ + at0(y);
+        const float* const er = e_ + at0(y);
+        const float* const surface = surface_.data();
+        int* const outliers = outliers_.data();
+        const double nan = nan_, kappa = kappa_;
+        // Without branches, and in four partial sums that do not wait for
+        // each other.
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        int found = 0;
+        const auto test = [&](int k, double& sum) {
+            const int x = Dense ? k : col[k];
+            const float v = wr[x];
+            const bool kept = Dense ? static_cast<double>(v) != nan : true;
+            const float d = v - surface[k];
+            const double dd = d;
+            sum += kept & (std::fabs(dd) <= std::numeric_limits<double>::max()) ? dd * dd : 0.0;
+            outliers[found] = x + 1;  // kept only when it is one
+            found += kept & (std::fabs(d) >= kappa * static_cast<double>(er[x]));
+        };
+        int k = 0;
+        for (; k + 3 < n; k += 4) {
+            test(k, s0);
+            test(k + 1, s1);
+            test(k + 2, s2);
+            test(k + 3, s3);
+        }
+        for (; k < n; ++k) test(k, s0);
+        count = found;
+        return (s0 + s1) + (s2 + s3);
+    }
+
+    // Marks the circles around the `count` outliers of row y. Spans that
+    // touch are merged and filled once, so that a row full of outliers
+    // costs no more than a row of pixels per row offset; the spans of one
+    // width serve every row offset of that width (the widths shrink from
+    // the middle row outwards).
+    void markCircles(int y, int count) {
+        int merged = -1;  // the width the spans are for
+        for (int v = 0; v <= circle_.rows; ++v) {
+            const int width = circle_.width[v + circle_.rows];
+            if (width != merged) {
+                spans_.clear();
+                int from = 0, to = -1;  // the span being merged, columns from 1
+                for (int k = 0; k < count; ++k) {
+                    const int x = outliers_[k], a = std::max(1, x - width), b = std::min(nx_, x + width);
+                    if (a > to + 1) {
+                        if (to >= from) spans_.emplace_back(from, to);
+                        from = a;
+                    }
+                    to = b;
+                }
+                if (to >= from) spans_.emplace_back(from, to);
+                merged = width;
+            }
+            fill(y - v);
+            if (v > 0) fill(y + v);
+        }
+    }
+
+    // Marks the spans in row t, when there is one.
+    void fill(int t) {
+        if (t < 1 || t > ny_) return;
+        unsigned char* const mr = marksOf(t);
+        for (const auto& span : spans_) std::fill(mr + span.first - 1, mr + span.second, static_cast<unsigned char>(1));
+    }
+
+    // Blanks the marked pixels of row y, drops the blank ones from its
+    // list and adds its usable pixels (finite, not blank, at most tresh,
+    // with a finite error above 0; compared in double) to the sums of trial.
+    void finishRow(ScaledSurface& trial, int y) {
+        const int count = start_[y] == kDense ? finishRow<true>(y) : finishRow<false>(y);
+        std::fill(marksOf(y), marksOf(y) + nx_, static_cast<unsigned char>(0));
+        // The weights apart, in a loop the compiler turns into vector code.
+        for (int k = 0; k < count; ++k) ws_[k] = 1.0 / (ws_[k] * ws_[k]);
+        trial.addRow(y, xs_.data(), ws_.data(), zs_.data(), count);
+    }
+
+    template <bool Dense>
+    int finishRow(int y) {
+        float* const wr = w_ + at0(y);
+        const float* const er = e_ + at0(y);
+        const unsigned char* const mr = marksOf(y);
+        const int n = Dense ? nx_ : alive_[y];
+        // A whole row keeps its columns in outliers_ (free at this point) in
+        // case it becomes a listed one.
+        int* const col = Dense ? outliers_.data() : pool_.data() + start_[y];
+        // In locals, which the stores of the loop cannot change.
+        int* const xs = xs_.data();
+        double* const ws = ws_.data();
+        double* const zs = zs_.data();
+        const float blank = blank_;
+        const double nan = nan_, tresh = tresh_;
+        int kept = 0, count = 0;
+        for (int k = 0; k < n; ++k) {
+            const int x = Dense ? k : col[k];
+            if (mr[x]) wr[x] = blank;
+            const float v = wr[x];
+            const double dv = v;
+            if (dv == nan) continue;
+            col[kept++] = x;
+            const float error = er[x];
+            if (!(std::fabs(v) <= std::numeric_limits<float>::max() && dv <= tresh && error > 0.0f &&
+                  error <= std::numeric_limits<float>::max()))
+                continue;
+            xs[count] = x + 1;
+            ws[count] = error;
+            zs[count] = dv;
+            ++count;
+        }
+        alive_[y] = kept;
+        if (Dense && kept <= nx_ / 4) {
+            start_[y] = static_cast<long>(pool_.size());
+            pool_.insert(pool_.end(), col, col + kept);
+        }
+        return count;
+    }
+
+    float* const w_;
+    const float* const e_;
+    const int nx_, ny_;
+    const double nan_;
+    const float blank_;
+    const double tresh_, kappa_;
+    const int radius_;
+    const Circle circle_;
+    // Pixels to blank, marked by the circles of the outliers, for the rows
+    // a circle can still reach: row y at slot (y - 1) % slots_.
+    const int lag_, slots_;
+    std::vector<unsigned char> marks_;
+    // Per row: the pixels that are not blank, and where its list starts in
+    // pool_ (kDense for a row looked at whole).
+    std::vector<int> alive_;
+    std::vector<long> start_;
+    std::vector<int> pool_;
+    // Buffers of one row.
+    std::vector<int> xs_, outliers_;
+    std::vector<std::pair<int, int>> spans_;  // of the circles of a row, columns from 1
+    std::vector<double> ws_, zs_;
+    std::vector<float> surface_;
+};
+
 }  // namespace
 
 void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double kappa, int nx, int ny,
@@ -74,54 +275,22 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
                        std::to_string(pixels) + " pixels, order " + std::to_string(order) + " has " +
                        std::to_string(terms) + " coefficients)");
 
-    MArray<float, 2> work(sky_io.shape());
-    work = sky_io;
-    MArray<float, 2> model(sky_io.shape());
+    // The image is clipped in place in sky_io's storage when that is laid
+    // out row by row (the surface replaces it at the end), else in a copy.
+    MArray<float, 2> work = contiguous(sky_io);
     const MArray<float, 2> errc = contiguous(err);
     float* const w = work.dataFirst();
-    float* const mod = model.dataFirst();
-    const float* const e = errc.dataFirst();
-    const float blank = static_cast<float>(nan);
-
-    // Pixels to blank before the next count (1), and the circle around an outlier.
-    std::vector<unsigned char> cut(static_cast<std::size_t>(nx) * ny, 0);
-    const Circle circle(radius, nx, ny);
-
-    // Pixels that may enter the fit (compared in double).
-    const auto usable = [nan, tresh](double v, float error) {
-        return std::isfinite(v) && v != nan && v <= tresh && error > 0 && std::isfinite(error);
-    };
-    constexpr int kBand = 64;
+    Sweep sweep(w, errc.dataFirst(), nx, ny, nan, tresh, kappa, radius);
 
     // Fitted in scaled coordinates: the normal equations of the plain powers
     // x^b·y^a, and their sum in float, lose all accuracy at high orders.
     ScaledSurface fitted(order, nx, ny), trial(order, nx, ny);
     const int m = (order + 1) * (order + 1);
     bool haveFit = false;
-    std::vector<long> columnCount(static_cast<std::size_t>(nx) + 1), slot(static_cast<std::size_t>(nx) + 1);
-    MArray<double, 1> fitData[4];  // x, y, value and error of the usable pixels
     long previous = 0;
-
+    sweep.gather(trial);
     for (;;) {
-        // Apply the blanking of the pass before, then count the usable
-        // pixels per column: the fit data run column by column (x outer,
-        // y inner), so every column's first slot is known before filling.
-        std::fill(columnCount.begin(), columnCount.end(), 0L);
-        for (int y = 1; y <= ny; ++y) {
-            for (int x = 1; x <= nx; ++x) {
-                const std::size_t i = at(x, y, nx);
-                if (cut[i]) {
-                    w[i] = blank;
-                    cut[i] = 0;
-                }
-                if (usable(w[i], e[i])) ++columnCount[x];
-            }
-        }
-        long N = 0;
-        for (int x = 1; x <= nx; ++x) {
-            slot[x] = N;
-            N += columnCount[x];
-        }
+        const long N = trial.points();
         if (haveFit && N == previous) break;
 
         std::string failure;
@@ -130,34 +299,7 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         else if (N < m)
             failure = "fewer pixels than coefficients";
         if (failure.empty()) {
-            // The counts never grow, so the fit data of the first pass have
-            // room for every later one; later passes use their leading part.
-            if (fitData[0].elementCount() == 0)
-                for (MArray<double, 1>& a : fitData) a.makeReference(MArray<double, 1>(static_cast<int>(N)));
-            MArray<double, 1> xs(fitData[0]), ys(fitData[1]), zs(fitData[2]), ws(fitData[3]);
-            for (MArray<double, 1>* a : {&xs, &ys, &zs, &ws}) a->setrange(1, orv::Range(1, static_cast<int>(N)));
-            double* px = xs.dataFirst();
-            double* py = ys.dataFirst();
-            double* pz = zs.dataFirst();
-            double* pw = ws.dataFirst();
-            // In bands of columns, so that the columns being filled stay in
-            // the cache while the band is read row by row.
-            for (int x0 = 1; x0 <= nx; x0 += kBand) {
-                const int x1 = std::min(nx, x0 + kBand - 1);
-                for (int y = 1; y <= ny; ++y) {
-                    for (int x = x0; x <= x1; ++x) {
-                        const std::size_t i = at(x, y, nx);
-                        const double v = w[i];
-                        if (!usable(v, e[i])) continue;
-                        const long k = slot[x]++;
-                        px[k] = x;
-                        py[k] = y;
-                        pz[k] = v;
-                        pw[k] = e[i];
-                    }
-                }
-            }
-            const int status = trial.fit(px, py, pz, pw, N);
+            const int status = trial.solve();
             if (status == -1)
                 failure = "singular system";
             else if (status != 0)
@@ -179,29 +321,7 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         std::swap(fitted, trial);
         haveFit = true;
 
-        // Surface, rms over the non-blank pixels, and the outliers of this pass.
-        double S = 0.0;
-        for (int y = 1; y <= ny; ++y) {
-            fitted.row(y, mod + at(1, y, nx));
-            for (int x = 1; x <= nx; ++x) {
-                const std::size_t i = at(x, y, nx);
-                const float mv = mod[i];
-                const float v = w[i];
-                if (static_cast<double>(v) == nan) continue;
-                const float d = v - mv;
-                const double dd = d;
-                if (std::isfinite(dd)) S += dd * dd;
-                if (radius >= 0 && std::fabs(d) >= kappa * static_cast<double>(e[i])) {
-                    for (int v = -circle.rows; v <= circle.rows; ++v) {
-                        const int t = y + v, w = circle.width[v + circle.rows];
-                        if (t < 1 || t > ny) continue;
-                        const int from = std::max(1, x - w), to = std::min(nx, x + w);
-                        std::fill(&cut[at(from, t, nx)], &cut[at(to, t, nx)] + 1, static_cast<unsigned char>(1));
-                    }
-                }
-            }
-        }
-        const double rms = std::sqrt(S / static_cast<double>(N));
+        const double rms = std::sqrt(sweep.clip(fitted, trial) / static_cast<double>(N));
         std::cout << "having used " << std::setw(8) << N << " pixel, rms = " << std::setw(8) << rms << std::endl;
         previous = N;
     }
@@ -221,5 +341,6 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         orv::FitsOut out(cutname);
         out << work;
     }
-    sky_io = model;
+    for (int y = 1; y <= ny; ++y) fitted.row(y, w + at(1, y, nx));
+    if (work.dataFirst() != sky_io.dataFirst()) sky_io = work;
 }

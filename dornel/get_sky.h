@@ -17,8 +17,9 @@
 // pixel, fewer pixels than coefficients, a singular system or one too
 // ill-conditioned to solve accurately, a surface beyond float's range),
 // which keeps the surface of the pass before. The clipped image is written to cutname.
-// Throws SkyError when not even the first pass can be fitted, and the FITS
-// writer's errors.
+// Throws SkyError when not even the first pass can be fitted (sky_io then
+// unchanged), and the FITS writer's errors (sky_io then holds the clipped
+// image, which is made in its storage).
 void get_sky(orv::MArray<float, 2> sky_io, orv::MArray<float, 2> err, double nan, double kappa, int nx, int ny,
              std::string cutname, int radius, int order, double tresh);
 

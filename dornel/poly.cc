@@ -201,56 +201,171 @@ std::vector<long double> powersOfLegendre(int n, int length) {
 
 }  // namespace
 
+namespace {
+
+// Adds one point with the basis values p[0..n1), weight w and value z to
+// the sums of its line: s (w·p_b·p_b2 for b <= b2, pair by pair) and t
+// (w·z·p_b).
+inline void addPoint(const double* p, int n1, double w, double z, double* s, double* t) {
+    for (int b = 0, q = 0; b < n1; ++b) {
+        const double wp = w * p[b];
+        t[b] += wp * z;
+        for (int b2 = b; b2 < n1; ++b2) s[q++] += wp * p[b2];
+    }
+}
+
+// The sums of the points x[k] of one row, whose basis values stand at
+// pxT[(x - 1)·n1 ..]. With the count of terms known at compile time the
+// sums stay in registers.
+template <int N1>
+void rowSums(const double* pxT, int n1, const int* x, const double* w, const double* z, int count, double* s,
+             double* t) {
+    if constexpr (N1 > 0) {
+        // Two sets of sums, for the even and the odd points, so that the
+        // additions do not wait for each other.
+        constexpr int kPairs = N1 * (N1 + 1) / 2;
+        double ls[2][kPairs] = {}, lt[2][N1] = {};
+        int k = 0;
+        for (; k + 1 < count; k += 2) {
+            addPoint(pxT + static_cast<std::size_t>(x[k] - 1) * N1, N1, w[k], z[k], ls[0], lt[0]);
+            addPoint(pxT + static_cast<std::size_t>(x[k + 1] - 1) * N1, N1, w[k + 1], z[k + 1], ls[1], lt[1]);
+        }
+        if (k < count) addPoint(pxT + static_cast<std::size_t>(x[k] - 1) * N1, N1, w[k], z[k], ls[0], lt[0]);
+        for (int q = 0; q < kPairs; ++q) s[q] += ls[0][q] + ls[1][q];
+        for (int b = 0; b < N1; ++b) t[b] += lt[0][b] + lt[1][b];
+    } else {
+        for (int k = 0; k < count; ++k) addPoint(pxT + static_cast<std::size_t>(x[k] - 1) * n1, n1, w[k], z[k], s, t);
+    }
+}
+
+// out[x] = sum over b of d[b]·px[b·nx + x], summed from b = 0 in double and
+// rounded to float.
+template <int N1>
+void rowValues(const double* d, int n1, const double* px, int nx, double* sum, float* out) {
+    if constexpr (N1 > 0) {
+        for (int x = 0; x < nx; ++x) {
+            double v = 0.0;
+            for (int b = 0; b < N1; ++b) v += d[b] * px[static_cast<std::size_t>(b) * nx + x];
+            out[x] = static_cast<float>(v);
+        }
+    } else {
+        std::fill(sum, sum + nx, 0.0);
+        for (int b = 0; b < n1; ++b) {
+            const double* pu = px + static_cast<std::size_t>(b) * nx;
+            for (int x = 0; x < nx; ++x) sum[x] += d[b] * pu[x];
+        }
+        for (int x = 0; x < nx; ++x) out[x] = static_cast<float>(sum[x]);
+    }
+}
+
+// The same sum at the columns x[k] (from 1), with the values of column x at
+// pxT[(x - 1)·n1 ..].
+template <int N1>
+void valuesAt(const double* d, int n1, const double* pxT, const int* x, int count, float* out) {
+    constexpr bool kFixed = N1 > 0;
+    const int terms = kFixed ? N1 : n1;
+    for (int k = 0; k < count; ++k) {
+        const double* p = pxT + static_cast<std::size_t>(x[k] - 1) * terms;
+        double v = 0.0;
+        for (int b = 0; b < terms; ++b) v += d[b] * p[b];
+        out[k] = static_cast<float>(v);
+    }
+}
+
+}  // namespace
+
 ScaledSurface::ScaledSurface(int order, int nx, int ny)
     : n_(order), nx_(nx), ny_(ny), coef_(static_cast<std::size_t>(order + 1) * (order + 1), 0.0) {
     const int n1 = n_ + 1;
+    const std::size_t pairs = static_cast<std::size_t>(n1) * (n1 + 1) / 2;
     std::vector<double> p(n1);
     px_.resize(static_cast<std::size_t>(n1) * nx_);
+    pxT_.resize(static_cast<std::size_t>(n1) * nx_);
     for (int x = 1; x <= nx_; ++x) {
         legendre(scaled(x, nx_), n_, p.data());
-        for (int b = 0; b < n1; ++b) px_[static_cast<std::size_t>(b) * nx_ + (x - 1)] = p[b];
+        for (int b = 0; b < n1; ++b) {
+            px_[static_cast<std::size_t>(b) * nx_ + (x - 1)] = p[b];
+            pxT_[static_cast<std::size_t>(x - 1) * n1 + b] = p[b];
+        }
     }
     py_.resize(static_cast<std::size_t>(n1) * ny_);
     for (int y = 1; y <= ny_; ++y) legendre(scaled(y, ny_), n_, &py_[static_cast<std::size_t>(y - 1) * n1]);
+    K_.assign(pairs * pairs, 0.0);
+    r_.assign(static_cast<std::size_t>(n1) * n1, 0.0);
+    s_.assign(pairs, 0.0);
+    t_.assign(n1, 0.0);
+    sum_.resize(static_cast<std::size_t>(nx_) + n1);
+}
+
+void ScaledSurface::clear() {
+    std::fill(K_.begin(), K_.end(), 0.0);
+    std::fill(r_.begin(), r_.end(), 0.0);
+    std::fill(s_.begin(), s_.end(), 0.0);
+    std::fill(t_.begin(), t_.end(), 0.0);
+    points_ = 0;
+}
+
+void ScaledSurface::foldLine(const double* pv) {
+    const int n1 = n_ + 1, pairs = static_cast<int>(s_.size());
+    for (int a = 0; a < n1; ++a)
+        for (int a2 = a; a2 < n1; ++a2) {
+            const double g = pv[a] * pv[a2];
+            double* row = &K_[static_cast<std::size_t>(pair(a, a2)) * pairs];
+            for (int q = 0; q < pairs; ++q) row[q] += g * s_[q];
+        }
+    for (int a = 0; a < n1; ++a)
+        for (int b = 0; b < n1; ++b) r_[a * n1 + b] += pv[a] * t_[b];
+    std::fill(s_.begin(), s_.end(), 0.0);
+    std::fill(t_.begin(), t_.end(), 0.0);
+}
+
+void ScaledSurface::addRow(int y, const int* x, const double* w, const double* z, int count) {
+    if (count <= 0) return;
+    const int n1 = n_ + 1;
+    double* s = s_.data();
+    double* t = t_.data();
+    switch (n1) {  // the common orders with loops the compiler can unroll
+        case 1: rowSums<1>(pxT_.data(), n1, x, w, z, count, s, t); break;
+        case 2: rowSums<2>(pxT_.data(), n1, x, w, z, count, s, t); break;
+        case 3: rowSums<3>(pxT_.data(), n1, x, w, z, count, s, t); break;
+        case 4: rowSums<4>(pxT_.data(), n1, x, w, z, count, s, t); break;
+        default: rowSums<0>(pxT_.data(), n1, x, w, z, count, s, t);
+    }
+    foldLine(&py_[static_cast<std::size_t>(y - 1) * n1]);
+    points_ += count;
 }
 
 int ScaledSurface::fit(const double* x, const double* y, const double* z, const double* w, long count) {
-    const int n1 = n_ + 1, m = n1 * n1;
-    // Upper triangle of the normal matrix, row by row, and the right side.
-    std::vector<double> A(static_cast<std::size_t>(m) * m, 0.0), B(m, 0.0);
-    // The sums over the points of one column: P_a·P_a2/w² and P_a·z/w².
-    std::vector<double> G(static_cast<std::size_t>(n1) * n1), r(n1), pu(n1), pv(n1);
+    const int n1 = n_ + 1;
+    clear();
+    std::vector<double> pu(n1), pv(n1);
     for (long k = 0; k < count;) {
-        const double column = x[k];
-        std::fill(G.begin(), G.end(), 0.0);
-        std::fill(r.begin(), r.end(), 0.0);
-        for (; k < count && x[k] == column; ++k) {
-            legendre(scaled(y[k], ny_), n_, pv.data());
-            const double iw2 = 1.0 / (w[k] * w[k]);
-            for (int a = 0; a < n1; ++a) {
-                const double va = pv[a] * iw2;
-                r[a] += va * z[k];
-                for (int a2 = a; a2 < n1; ++a2) G[a * n1 + a2] += va * pv[a2];
-            }
+        const double line = y[k];
+        long end = k + 1;
+        while (end < count && y[end] == line) ++end;
+        for (; k < end; ++k) {
+            legendre(scaled(x[k], nx_), n_, pu.data());
+            addPoint(pu.data(), n1, 1.0 / (w[k] * w[k]), z[k], s_.data(), t_.data());
         }
-        legendre(scaled(column, nx_), n_, pu.data());
-        for (int a = 0; a < n1; ++a)
-            for (int b = 0; b < n1; ++b) {
-                const int i = a * n1 + b;
-                B[i] += pu[b] * r[a];
-                double* row = &A[static_cast<std::size_t>(i) * m];
-                for (int a2 = a; a2 < n1; ++a2) {
-                    const double g = pu[b] * G[a * n1 + a2];
-                    for (int b2 = a2 == a ? b : 0; b2 < n1; ++b2) row[a2 * n1 + b2] += g * pu[b2];
-                }
-            }
+        legendre(scaled(line, ny_), n_, pv.data());
+        foldLine(pv.data());
     }
+    points_ = count;
+    return solve();
+}
 
+int ScaledSurface::solve() {
+    const int n1 = n_ + 1, m = n1 * n1, pairs = static_cast<int>(s_.size());
     // Equilibrated (unit diagonal), so that the condition number measures
     // the data rather than the scale of the basis.
+    const auto entry = [&](int i, int j) {
+        const int a = i / n1, b = i % n1, a2 = j / n1, b2 = j % n1;
+        return K_[static_cast<std::size_t>(pair(std::min(a, a2), std::max(a, a2))) * pairs +
+                  pair(std::min(b, b2), std::max(b, b2))];
+    };
     std::vector<double> scale(m);
     for (int i = 0; i < m; ++i) {
-        const double d = A[static_cast<std::size_t>(i) * m + i];
+        const double d = entry(i, i);
         if (!(d > 0.0) || !std::isfinite(d)) return -1;  // a term no point constrains
         scale[i] = 1.0 / std::sqrt(d);
     }
@@ -258,10 +373,9 @@ int ScaledSurface::fit(const double* x, const double* y, const double* z, const 
     MArray<double, 1> rhs(m);
     std::vector<double> column(m, 0.0);
     for (int i = 0; i < m; ++i) {
-        rhs(i + 1) = B[i] * scale[i];
+        rhs(i + 1) = r_[i] * scale[i];
         for (int j = 0; j < m; ++j) {
-            const double v = (j >= i ? A[static_cast<std::size_t>(i) * m + j] : A[static_cast<std::size_t>(j) * m + i]) *
-                             scale[i] * scale[j];
+            const double v = entry(i, j) * scale[i] * scale[j];
             a(i + 1, j + 1) = v;
             column[j] += std::fabs(v);
         }
@@ -285,17 +399,40 @@ int ScaledSurface::fit(const double* x, const double* y, const double* z, const 
     return 0;
 }
 
-void ScaledSurface::row(int y, float* out) const {
+const double* ScaledSurface::rowCoefficients(int y) const {
     const int n1 = n_ + 1;
     const double* pv = &py_[static_cast<std::size_t>(y - 1) * n1];
-    std::vector<double> sum(nx_, 0.0);
+    double* d = sum_.data() + nx_;
     for (int b = 0; b < n1; ++b) {
-        double d = 0.0;  // the coefficient of P_b(u) in this row
-        for (int a = 0; a < n1; ++a) d += coef_[a * n1 + b] * pv[a];
-        const double* pu = &px_[static_cast<std::size_t>(b) * nx_];
-        for (int x = 0; x < nx_; ++x) sum[x] += d * pu[x];
+        double v = 0.0;
+        for (int a = 0; a < n1; ++a) v += coef_[a * n1 + b] * pv[a];
+        d[b] = v;
     }
-    for (int x = 0; x < nx_; ++x) out[x] = static_cast<float>(sum[x]);
+    return d;
+}
+
+void ScaledSurface::values(int y, const int* x, int count, float* out) const {
+    const int n1 = n_ + 1;
+    const double* d = rowCoefficients(y);
+    switch (n1) {
+        case 1: valuesAt<1>(d, n1, pxT_.data(), x, count, out); break;
+        case 2: valuesAt<2>(d, n1, pxT_.data(), x, count, out); break;
+        case 3: valuesAt<3>(d, n1, pxT_.data(), x, count, out); break;
+        case 4: valuesAt<4>(d, n1, pxT_.data(), x, count, out); break;
+        default: valuesAt<0>(d, n1, pxT_.data(), x, count, out);
+    }
+}
+
+void ScaledSurface::row(int y, float* out) const {
+    const int n1 = n_ + 1;
+    const double* d = rowCoefficients(y);
+    switch (n1) {
+        case 1: rowValues<1>(d, n1, px_.data(), nx_, sum_.data(), out); break;
+        case 2: rowValues<2>(d, n1, px_.data(), nx_, sum_.data(), out); break;
+        case 3: rowValues<3>(d, n1, px_.data(), nx_, sum_.data(), out); break;
+        case 4: rowValues<4>(d, n1, px_.data(), nx_, sum_.data(), out); break;
+        default: rowValues<0>(d, n1, px_.data(), nx_, sum_.data(), out);
+    }
 }
 
 double ScaledSurface::bound() const {

@@ -97,6 +97,12 @@ In tableOf(const MArray<double, 1>& a) { return {a.length(1) > 0 ? a.dataFirst()
 }  // namespace
 
 int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, double ypn, MArray<double, 1>& y2) {
+    std::vector<double> u;
+    return spline(x, y, yp1, ypn, y2, u);
+}
+
+int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, double ypn, MArray<double, 1>& y2,
+           std::vector<double>& u) {
     const int n = x.length(1), first = x.firstIndex(1);
     In yl{};
     Out y2l{};
@@ -105,7 +111,6 @@ int spline(const MArray<double, 1>& x, const MArray<double, 1>& y, double yp1, d
         for (int k = 0; k < n; ++k) y2l[k] = 0.0;
         return 1;
     }
-    std::vector<double> u;
     return splineLine(n, tableOf(x), yl, yp1, ypn, y2l, u);
 }
 
@@ -161,27 +166,94 @@ int splin2(double& value, double x1, double x2, const MArray<double, 1>& x1a, co
     return status + splint(value, x1, x1a, ytmp, y2tmp);
 }
 
+SplineWeights::SplineWeights(int first, int last, const MArray<double, 1>& xa)
+    : n_(xa.length(1)), base_(xa.firstIndex(1)) {
+    const In xl = tableOf(xa);
+    valid_ = n_ >= 2;
+    for (int k = 0; valid_ && k + 1 < n_; ++k) valid_ = xl[k + 1] > xl[k];
+    if (!valid_) return;
+    const std::size_t count = last >= first ? static_cast<std::size_t>(last - first) + 1 : 0;
+    a_.resize(count);
+    b_.resize(count);
+    ca_.resize(count);
+    cb_.resize(count);
+    run_.resize(count);
+    // The interval the bisection would find is the last one starting at or
+    // below x, the first and last intervals extended outwards.
+    int klo = 0;
+    for (std::size_t i = 0; i < count;) {
+        while (klo + 2 < n_ && xl[klo + 1] <= first + static_cast<double>(i)) ++klo;
+        std::size_t end = i + 1;
+        if (klo + 2 < n_)
+            while (end < count && !(xl[klo + 1] <= first + static_cast<double>(end))) ++end;
+        else
+            end = count;
+        const double xlo = xl[klo], xhi = xl[klo + 1], h = xhi - xlo;
+        runs_.push_back({klo, i, end, h * h});
+        for (std::size_t j = i; j < end; ++j) {
+            run_[j] = static_cast<int>(runs_.size() - 1);
+            const double x = first + static_cast<double>(j);
+            const double a = (xhi - x) / h;
+            const double b = (x - xlo) / h;
+            a_[j] = a;
+            b_[j] = b;
+            ca_[j] = a * a * a - a;
+            cb_[j] = b * b * b - b;
+        }
+        i = end;
+    }
+}
+
+void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, double* values) const {
+    evaluateInto(ya, y2a, values);
+}
+
+void SplineWeights::evaluate(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, float* values) const {
+    evaluateInto(ya, y2a, values);
+}
+
+template <class T>
+void SplineWeights::evaluateInto(const MArray<double, 1>& ya, const MArray<double, 1>& y2a, T* values) const {
+    In yl{}, y2l{};
+    lineOf(ya, base_, n_, yl);
+    lineOf(y2a, base_, n_, y2l);
+    const double* const a = a_.data();
+    const double* const b = b_.data();
+    const double* const ca = ca_.data();
+    const double* const cb = cb_.data();
+    for (const Run& run : runs_) {
+        const double ylo = yl[run.klo], yhi = yl[run.klo + 1], y2lo = y2l[run.klo], y2hi = y2l[run.klo + 1];
+        const double hh = run.hh;
+        // splintAt's arithmetic, operation for operation.
+        for (std::size_t j = run.begin; j < run.end; ++j)
+            values[j] = static_cast<T>(a[j] * ylo + b[j] * yhi + (ca[j] * y2lo + cb[j] * y2hi) * hh / 6.0);
+    }
+}
+
+void SplineWeights::evaluateRows(std::size_t j, const MArray<double, 2>& ya, const MArray<double, 2>& y2a,
+                                 MArray<double, 1>& ytmp) const {
+    const Run& run = runs_[run_[j]];
+    const int lo = base_ + run.klo;
+    const double a = a_[j], b = b_[j], ca = ca_[j], cb = cb_[j], hh = run.hh;
+    for (int i = ya.firstIndex(1); i <= ya.lastIndex(1); ++i)
+        ytmp(i) = a * ya(i, lo) + b * ya(i, lo + 1) + (ca * y2a(i, lo) + cb * y2a(i, lo + 1)) * hh / 6.0;
+}
+
 long splint_ascending(std::vector<double>& values, std::vector<int>& statuses, int first, int last,
                       const MArray<double, 1>& xa, const MArray<double, 1>& ya, const MArray<double, 1>& y2a) {
     const std::size_t count = last >= first ? static_cast<std::size_t>(last - first) + 1 : 0;
     values.assign(count, 0.0);
     statuses.assign(count, 0);
     const int n = xa.length(1), base = xa.firstIndex(1);
-    In xl = tableOf(xa), yl{}, y2l{};
-    bool increasing = n >= 2 && lineOf(ya, base, n, yl) && lineOf(y2a, base, n, y2l);
-    for (int k = 0; increasing && k + 1 < n; ++k) increasing = xl[k + 1] > xl[k];
+    In yl{}, y2l{};
+    const SplineWeights weights(first, last, xa);
+    if (weights.valid() && lineOf(ya, base, n, yl) && lineOf(y2a, base, n, y2l)) {
+        weights.evaluate(ya, y2a, values.data());
+        return 0;  // every interval of an increasing table has a width above 0
+    }
     long sum = 0;
-    int klo = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const double x = first + static_cast<double>(i);
-        if (increasing) {
-            // The interval the bisection would find: the last one starting
-            // at or below x, the first and last intervals extended outwards.
-            while (klo + 2 < n && xl[klo + 1] <= x) ++klo;
-            statuses[i] = splintAt(values[i], x, klo, xl, yl, y2l);
-        } else {
-            statuses[i] = splint(values[i], x, xa, ya, y2a);
-        }
+        statuses[i] = splint(values[i], first + static_cast<double>(i), xa, ya, y2a);
         sum += statuses[i];
     }
     return sum;

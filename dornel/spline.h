@@ -19,6 +19,9 @@ constexpr double kNaturalSlope = 9.9e29;
 // be written, or untouched).
 int spline(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, double yp1, double ypn,
            orv::MArray<double, 1>& y2);
+// The same with a work table of the caller's, for many calls in a row.
+int spline(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, double yp1, double ypn,
+           orv::MArray<double, 1>& y2, std::vector<double>& work);
 
 // The spline through (xa, ya) with second derivatives y2a at x; outside the
 // table the cubic of the first or last interval. Returns 0, or 1 (value
@@ -47,6 +50,44 @@ int splin2(double& value, double x1, double x2, const orv::MArray<double, 1>& x1
 int splin2_rows(orv::MArray<double, 1>& ytmp, orv::MArray<double, 1>& y2tmp, double x2,
                 const orv::MArray<double, 1>& x1a, const orv::MArray<double, 1>& x2a,
                 const orv::MArray<double, 2>& ya, const orv::MArray<double, 2>& y2a);
+
+// splint at the ascending abscissae first, first+1, ..., last of a table
+// with strictly increasing abscissae xa, for many ordinates over the same
+// abscissae (the rows of an image): the interval of every point and its
+// cubic weights are worked out once. The values are splint's, bit for bit.
+class SplineWeights {
+public:
+    SplineWeights() = default;
+    SplineWeights(int first, int last, const orv::MArray<double, 1>& xa);
+    // False when xa has fewer than two points or does not increase strictly.
+    bool valid() const { return valid_; }
+    // values[i] = the spline through ya with second derivatives y2a (both
+    // indexed like xa) at first + i. Needs valid().
+    void evaluate(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, double* values) const;
+    // The same rounded to float.
+    void evaluate(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, float* values) const;
+    // The same at the one abscissa first + j for every row of a grid:
+    // ytmp(i) = the spline through ya(i, ·) with second derivatives y2a(i, ·)
+    // (the second index running like xa), for every index i of ya's first
+    // dimension (ytmp indexed alike): the first half of splin2 at x2 = first + j.
+    void evaluateRows(std::size_t j, const orv::MArray<double, 2>& ya, const orv::MArray<double, 2>& y2a,
+                      orv::MArray<double, 1>& ytmp) const;
+
+private:
+    struct Run {
+        int klo;              // interval, from 0
+        std::size_t begin, end;  // points
+        double hh;            // the interval's width squared
+    };
+    template <class T>
+    void evaluateInto(const orv::MArray<double, 1>& ya, const orv::MArray<double, 1>& y2a, T* values) const;
+
+    bool valid_ = false;
+    int n_ = 0, base_ = 0;
+    std::vector<Run> runs_;
+    std::vector<double> a_, b_, ca_, cb_;  // per point: a, b, a³ - a, b³ - b
+    std::vector<int> run_;                 // per point: its run
+};
 
 // splint at the ascending abscissae first, first+1, ..., last (a line of
 // pixels): values[i] and statuses[i] receive what splint gives for

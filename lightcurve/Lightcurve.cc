@@ -29,23 +29,10 @@ orv::MArray<std::string, 1> noFileNames(int n) {
     return a;
 }
 
-// Whether 1 <= i <= n; prints the range message when not.
-bool indexInRange(int i, int n) {
-    if (i >= 1 && i <= n) return true;
-    std::cout << "error: number(" << i << ") out of range (1," << n << ")!" << std::endl;
-    return false;
-}
-
 // Element i of a, or none with the range message when a has no element i.
 template <class T>
 T elementOr(const orv::MArray<T, 1>& a, int i, T none) {
     return indexInRange(i, a.length(1)) ? a(a.firstIndex(1) + i - 1) : none;
-}
-
-// Whether a box search has run; prints that there is no result when not.
-bool boxResultsReady(bool boxfitted) {
-    if (!boxfitted) std::cout << "no boxed-lightcurve available!" << std::endl;
-    return boxfitted;
 }
 
 bool sameLength(int n, int a, int b, int c, int d) {
@@ -168,6 +155,8 @@ double Lightcurve::getDrop_box(int i) const {
     if (!boxResultsReady(boxfitted)) return -1.0;
     if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1)))) return -1.0;
     const double out = out_level_box(i);
+    // A slot without a peak has both levels 0.
+    if (out == 0 && in_level_box(i) == 0) return 0;
     return (out - in_level_box(i)) / out;
 }
 

@@ -135,7 +135,7 @@ public:
     // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
     // the first point at phase 0. The fold keeps P and the epoch used as the
     // light curve's period and t0 and holds every per-point array in phase
-    // order (points of equal phase in time order) as new phased arrays.
+    // order (points of equal phase in their order) as new phased arrays.
     // Refused without points.
 
     void fold_quick(double P, double T);
@@ -153,6 +153,81 @@ public:
     void binning_phased(int N);
     // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2.
     void calc_phased_weights();
+
+    // ---- box-shaped transit search (boxsearch.cc) -----------------------------
+    // Searches nf trial frequencies evenly spaced from 1/plong to 1/pshort for
+    // periodic box-shaped dips whose width, a fraction of the period, lies in
+    // [qmin, qmax]. At each frequency the light curve is folded (and binned
+    // into nbins phase bins, 0 for none) and every run of consecutive entries,
+    // or its complement through phase 0, is scored by its signal residue. The
+    // ten strongest frequencies more than five steps apart become the peaks
+    // 1..10 with their period, epoch of mid-transit, width, flux levels and
+    // signal detection efficiency; slots without a peak read 0. The fluxes
+    // keep their values; the light curve is left weighted and folded (and
+    // binned) at the last trial frequency with its mean flux subtracted.
+    void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
+    // Transits of peak c with at least K points within half a box width of
+    // their middle; -1 without a search.
+    int getNumber_box(int c, int K) const;
+    // Points inside the box of peak c (folds at the peak); -1 without a
+    // search.
+    int getNumber_transit_box(int c);
+    // Mean squared normalised residual of the box model of peak c (folds at
+    // the peak); -1 without a search.
+    double getNchi_box(int c);
+    // Relative depth of peak c over the error of the mean in-transit flux; -1
+    // without a search or without a point in transit.
+    double getSNR_box(int c) const;
+    // Scatter of the flux without transits around 1; -1 without it or with
+    // fewer than two points.
+    double getRms_removed() const;
+
+    // ---- transit masking and clipping (clipping.cc) ---------------------------
+    // Each removes points; the others keep their order and their weights.
+    // Refused without points.
+
+    // Removes the points whose phase in a fold at period P and epoch T (used
+    // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
+    // arrays become new ones.
+    void maskTransit(double P, double T, double q);
+    // Removes the points whose flux lies kappa standard deviations or more
+    // from the median flux, prints the median and the standard deviation,
+    // then weighs the rest and subtracts their weighted mean (calc_weights,
+    // renorm). Returns the number removed.
+    int clipping(double kappa);
+    // The same for errors kappa root-mean-square deviations or more above the
+    // median error.
+    int error_clipping(double kappa);
+
+private:
+    // The clipping of the fluxes, or of the errors when errors is set.
+    int clipAbout(bool errors, double kappa);
+
+public:
+    // ---- red-noise analysis (rednoise.cc) -----------------------------------
+    // The scatter of the means of k neighbouring points against the white-
+    // noise expectation rms/sqrt(k), k = 1, 2, ... Each needs at least two
+    // points in ascending time.
+
+    // Windows of time width W sliding along the light curve in steps of a
+    // fifth of the smallest time step. Row k: k, the scatter of the means of
+    // the windows of k points about the median flux, rms/sqrt(k) (both
+    // divided by the median) and the number of such windows; rows of sizes
+    // with fewer than two windows hold 0. Prints the median and rms/median.
+    orv::MArray<double, 2> analyze_rednoise2(double W) const;
+    // The windows of all pairs of points whose time distance lies in each of
+    // N lag intervals up to L. Row i: the mean red-noise amplitude
+    // sqrt(scatter^2 - rms^2/k) over the sizes k with at least M windows (and
+    // a positive amplitude), divided by the median flux, and the number of
+    // those sizes. Prints a line per size and per interval and leaves the
+    // precision of standard output at 10.
+    orv::MArray<double, 2> analyze_rednoise(double L, int N, int M) const;
+    // Windows of at most the time span D over the flux without transits: per
+    // size k, the mean and scatter of the window means against the white-
+    // noise expectation error[1]/sqrt(k), printed (leaving the precision of
+    // standard output at 3) and, as 2k and the red-noise amplitude, written
+    // to "corrspec.tbl".
+    void analyse_rednoise(double D) const;
 
     // ---- simulated light curves and added noise (simulation.cc) -------------
     // The random numbers come from ran3 and rangau through the seed; a
@@ -228,6 +303,92 @@ public:
                              double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t, double error,
                              bool small_planet, long& seed);
 
+    // ---- ASCII and raw files (files.cc) --------------------------------------
+    // A reader replaces the light curve by the one in the file: every per-
+    // point array is new (storage shared with a caller's arrays is released,
+    // not overwritten) and whatever was derived from the old data is gone,
+    // as after a constructor. The magnitude switch declares that the file
+    // holds magnitudes; the name is kept as the source file. A file that
+    // cannot be read leaves the light curve without data.
+    //
+    // Writers replace the file; they refuse with a message on standard
+    // output when the light curve lacks what they write, and report on
+    // standard error a file that cannot be created or written. Numbers are
+    // written as printf's %W.Pg, W and P given per column; a writer's
+    // magnitude switch converts on output through flux2mag.
+
+    // A text table of white-space separated columns, "#" starting a comment:
+    // time, flux and error in columns 1 to 3, nchi, boxval and file names in
+    // the columns given (0: absent; nchi and boxval then 0, every file name
+    // "no file information"). Without a third column in any line the errors
+    // are 1. A line lacking a column, or a value that is no number, raises
+    // orv::IOException, as does a file that cannot be opened. noise becomes
+    // the scatter of the fluxes about their median.
+    void read(std::string file, bool magnitudes, int nchi_column, int boxval_column, int filename_column);
+    // Raw records of time, flux and error as three doubles (24 bytes) or
+    // three floats (12 bytes) in host byte order; a trailing partial record
+    // is ignored. nchi and boxval become 0, every file name
+    // "no file information".
+    void read_binary(std::string file, bool magnitudes);
+    void read_binary_float(std::string file, bool magnitudes);
+    // Rows of time (%16.14g), flux and error (%10.8g), then the nchi and
+    // boxval (%10.8g) and file-name (34 characters) columns switched on,
+    // under a column line; with `parameters` first a header of the transit
+    // parameters and what is known of the transits.
+    void write(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool parameters);
+    // Rows of time (%10.18g) and noise-free flux (%10.8g).
+    void write_nonoise(std::string file, bool magnitudes, bool unused);
+    // Rows of time (%10.18g), flux without transits and error (%10.8g); in
+    // magnitudes the error is half the magnitude difference of flux - error
+    // and flux + error.
+    void write_removed(std::string file, bool magnitudes, bool unused);
+    // Rows of trial frequency and signal residue of the box search (%16.10g).
+    void write_SR(std::string file, bool unused);
+    // The folded light curve as write writes the light curve (the phase
+    // %10.8g in place of the time), without the parameter header.
+    void write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool unused);
+
+    // ---- FITS binary tables (fitstables.cc) ---------------------------------
+    // One binary table "TABLE_BINARY" per file, an existing file replaced:
+    // one column per quantity with unit "none", "JD" as double and every
+    // other column as float. Refusals as the text writers; a file that
+    // cannot be created prints "error: cannot open file <name> for writing"
+    // on standard error and ends the process with status 255 (write_binary,
+    // write_SR_binary, write_nonoise_binary, write_removed_binary) or the
+    // same with " fits for writing" (write_folded_binary).
+
+    // "JD", "flux", "error", then "nchi" and "boxval" when switched on.
+    void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    // "phase", "flux", "error", then "nchi" and "boxval" of the fold.
+    void write_folded_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    // "1/p" and "SR" of the box search.
+    void write_SR_binary(std::string file, bool unused);
+    // "JD" and the noise-free "flux".
+    void write_nonoise_binary(std::string file, bool unused1, bool unused2);
+    // "JD", the "flux" without transits and "error".
+    void write_removed_binary(std::string file, bool unused1, bool unused2);
+
+    // ---- box-fit result files (boxfiles.cc) ---------------------------------
+    // The light curve folded at peak c (1..10) of the box search and binned
+    // in `bins` phase bins (0: not binned), with the peak's box model: the
+    // in-transit level within 0.4999 - tau/2 .. 0.5001 + tau/2 in phase, the
+    // out-of-transit level elsewhere. The light curve stays folded (and
+    // binned) at the peak, phased_boxval holding the box model when asked
+    // for. The magnitude switch converts the written flux, error and box
+    // values (not the light curve) and needs the boxval switch; without it
+    // fluxes are written, with a message.
+
+    // Rows of phase, flux and error, then the nchi, boxval and file-name
+    // columns switched on, as write_folded; with `parameters` first a line of
+    // the peak's SDE, period, epoch, width and the source file.
+    void write_boxed(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename, bool with_boxval,
+                     int bins, bool parameters);
+    // The same as a table of "phase", "flux", "error", "nchi" and "boxval"
+    // as write_folded_binary writes it, timed by a stopwatch whose status
+    // box is printed.
+    void write_boxed_binary(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename,
+                            bool with_boxval, int bins, bool parameters);
+
 private:
     // Points 1..length of a per-point array, as a view.
     orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
@@ -258,6 +419,20 @@ private:
     void setTransitShape();
     // The points in transit, the transits with the points of each, and snr.
     void countTransits();
+
+    // ---- file helpers (files.cc, boxfiles.cc) -------------------------------
+    // Becomes the light curve `points` as read from file.
+    void replaceBy(const Lightcurve& points, const std::string& file, bool mags);
+    // Reads raw records of three numbers of type Number.
+    template <class Number>
+    void readRecords(const std::string& file, bool mags);
+    // Whether peak c can be written; the refusal is printed when not.
+    bool boxedReady(int c, bool magnitudes, bool with_boxval) const;
+    // The box model of peak c in phased_boxval (when with_boxval) and the
+    // flux, error and box values to be written, converted to magnitudes when
+    // asked for.
+    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1>& f, orv::MArray<double, 1>& e,
+                     orv::MArray<double, 1>& bv);
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;

@@ -12,12 +12,17 @@
 
 namespace {
 
-// A new array whose element p is element source[p] of a, p = 1..n.
+// Makes to hold the elements source[1..n] of a. Its storage is used again
+// when the light curve alone holds it and it has room for exactly n elements
+// from 1 (nobody can see the elements it held); else to becomes a new array.
+// Folding again then touches no fresh memory and makes no new strings.
 template <class T>
-orv::MArray<T, 1> ordered(const orv::MArray<T, 1>& a, const std::vector<int>& source, int n) {
-    orv::MArray<T, 1> to(n);
+void order(orv::MArray<T, 1>& to, const orv::MArray<T, 1>& a, const std::vector<int>& source, int n) {
+    const orv::MemoryBlock<T>* block = to.memoryBlock();
+    const bool reusable = block != nullptr && block->references == 1 && to.length(1) == n && to.firstIndex(1) == 1 &&
+                          to.isStorageContiguous();
+    if (!reusable) to.makeReference(orv::MArray<T, 1>(n));
     for (int p = 1; p <= n; ++p) to(p) = a(source[p]);
-    return to;
 }
 
 }  // namespace
@@ -25,42 +30,57 @@ orv::MArray<T, 1> ordered(const orv::MArray<T, 1>& a, const std::vector<int>& so
 void PhaseBins::reset(int n) {
     n_ = n;
     w_ = 1.0 / n;
-    for (std::vector<double>* s : {&phase_, &flux_, &weight_}) s->assign(static_cast<std::size_t>(n) + 1, 0.0);
+    sums_.assign(static_cast<std::size_t>(kSets) * (n + 1) * 3, 0.0);
 }
 
 void PhaseBins::add(const double* p, const double* v, const double* vf, int count) {
-    // Neighbouring points mostly share a bin: their sums are kept in
-    // registers until the bin changes.
-    int bin = 0;
-    double sp = 0, sf = 0, sw = 0;
+    if (bin_.size() < static_cast<std::size_t>(count)) bin_.resize(count);
+    int* bin = bin_.data();
+    // The bins first, in a loop without branches that the compiler turns into
+    // vector instructions. The product p*n may round across an edge; the
+    // edges themselves decide, one step either way.
+    const int n = n_;
+    const double w = w_, last = n - 1;
     for (int i = 0; i < count; ++i) {
-        if (std::isnan(p[i])) continue;
-        const int j = phaseBin(p[i], n_, w_);
-        if (j != bin) {
-            phase_[bin] += sp;
-            flux_[bin] += sf;
-            weight_[bin] += sw;
-            bin = j;
-            sp = sf = sw = 0;
-        }
-        sp += p[i] * v[i];
-        sf += vf[i];
-        sw += v[i];
+        double x = p[i] * n;
+        x = x > 0 ? x : 0;  // NaN too
+        x = x < last ? x : last;
+        int j = static_cast<int>(x) + 1;
+        j -= (j > 1) & (p[i] < (j - 1) * w);
+        j += (j < n) & (p[i] >= j * w);
+        bin[i] = p[i] == p[i] ? j : 0;
     }
-    phase_[bin] += sp;
-    flux_[bin] += sf;
-    weight_[bin] += sw;
+    // Point i goes to set i % kSets.
+    double* set[kSets];
+    for (int k = 0; k < kSets; ++k) set[k] = &sums_[static_cast<std::size_t>(k) * (n + 1) * 3];
+    const auto put = [&](double* sums, int i) {
+        double* s = sums + static_cast<std::size_t>(bin[i]) * 3;
+        s[0] += p[i] * v[i];
+        s[1] += vf[i];
+        s[2] += v[i];
+    };
+    int i = 0;
+    for (; i + kSets <= count; i += kSets)
+        for (int k = 0; k < kSets; ++k) put(set[k], i + k);
+    for (int k = 0; i < count; ++i, ++k) put(set[k], i);
 }
 
 int PhaseBins::means(double* phase, double* flux, double* weight) const {
     int m = 0;
     for (int j = 1; j <= n_; ++j) {
+        double sp = 0, sf = 0, sw = 0;
+        for (int k = 0; k < kSets; ++k) {
+            const double* s = &sums_[(static_cast<std::size_t>(k) * (n_ + 1) + j) * 3];
+            sp += s[0];
+            sf += s[1];
+            sw += s[2];
+        }
         // A bin is empty when nothing weighs in it; its phase sum is 0 also
         // when it holds only points at phase 0.
-        if (weight_[j] == 0) continue;
-        phase[m] = phase_[j] / weight_[j];
-        flux[m] = flux_[j] / weight_[j];
-        weight[m] = weight_[j];
+        if (sw == 0) continue;
+        phase[m] = sp / sw;
+        flux[m] = sf / sw;
+        weight[m] = sw;
         ++m;
     }
     return m;
@@ -82,15 +102,15 @@ void Lightcurve::fold(double P, double T) {
     orv::MArray<double, 1> phases(n);
     for (int i = 1; i <= n; ++i) phases(i) = foldedPhase(jd(i), P, t0);
     // Every per-point array follows the phase order, so that no phased array
-    // keeps the order of an earlier fold. Equal phases keep their time order.
+    // keeps the order of an earlier fold. Equal phases keep their order.
     const std::vector<int> source = sortingSources(phases, n);
-    phase.makeReference(ordered(phases, source, n));
-    phased_flux.makeReference(ordered(flux, source, n));
-    phased_error.makeReference(ordered(error, source, n));
-    phased_weights.makeReference(ordered(weights, source, n));
-    phased_nchi.makeReference(ordered(nchi, source, n));
-    phased_boxval.makeReference(ordered(boxval, source, n));
-    phased_filename.makeReference(ordered(filename, source, n));
+    order(phase, phases, source, n);
+    order(phased_flux, flux, source, n);
+    order(phased_error, error, source, n);
+    order(phased_weights, weights, source, n);
+    order(phased_nchi, nchi, source, n);
+    order(phased_boxval, boxval, source, n);
+    order(phased_filename, filename, source, n);
     phased_length = n;
 }
 
@@ -99,10 +119,7 @@ void Lightcurve::binning_phased(int N) {
         std::cout << "lightcurve is not folded!" << std::endl;
         return;
     }
-    if (N < 1) {
-        std::cout << "error: number of phase bins must be positive!" << std::endl;
-        return;
-    }
+    if (!binCountReady(N)) return;
     // The entries binned are the phased ones (the bins of an earlier binning
     // are binned again).
     const int n = phased_length;

@@ -9,5 +9,27 @@ bool dataReady(bool hasData);
 // The same, and at least one point: a light curve whose points were all
 // removed has nothing to fold, search or clip.
 bool pointsReady(bool hasData, int length);
+// Whether 1 <= i <= n ("error: number(i) out of range (1,n)!").
+bool indexInRange(int i, int n);
+// Whether a box search has run ("no boxed-lightcurve available!").
+bool boxResultsReady(bool boxfitted);
+// Whether the flux without transits is there ("error: transit is not
+// removed!").
+bool removedFluxReady(bool transitsRemoved);
+// Whether a number of phase bins is positive ("error: number of phase bins
+// must be positive!").
+bool binCountReady(int n);
+
+// Guards of the file writers, with their messages.
+// Data to write ("lightcurve contains no data points").
+bool writableData(bool hasData);
+// A fold ("lightcurve has not been folded, yet!").
+bool foldReady(bool folded);
+// The spectrum of a box search ("no SR-spectrum available!").
+bool spectrumReady(bool boxfitted);
+// The noise-free flux ("error: nonoise lightcurve not available!").
+bool nonoiseReady(bool nonoise);
+// The flux without transits ("error: transits have not yet been removed!").
+bool removedReady(bool transitsRemoved);
 
 #endif

@@ -8,39 +8,38 @@
 #include <cstdint>
 #include <vector>
 
-// Phase in [0, 1) of time t in a fold at period P and epoch T, which puts
-// T + kP at 0.5 (NaN when t, P or T is not a number).
-inline double foldedPhase(double t, double period, double epoch) {
+// Position in [0, 1) of time t within its cycle of period P that starts at
+// epoch T (NaN when t, P or T is not a number).
+inline double cyclePhase(double t, double period, double epoch) {
     double x = (t - epoch) / period;
     // Whole cycles by truncation toward zero as a 32-bit count; beyond its
     // range the same by trunc, which also passes NaN through.
     x -= std::fabs(x) < 2147483648.0 ? static_cast<double>(static_cast<std::int32_t>(x)) : std::trunc(x);
     if (x < 0) x += 1;
-    x += 0.5;
+    // A tiny negative remainder plus 1 rounds to 1.
     if (x >= 1) x -= 1;
     return x;
 }
 
-// Bin (1..n) of phase p among n equal bins of width w = 1/n: the first bin
-// whose upper edge j*w lies above p, or the last bin for a phase at or above
-// its edge (which rounding can put slightly below 1).
-inline int phaseBin(double p, int n, double w) {
-    const double x = p * n;
-    int j = !(x >= 1) ? 1 : x >= n ? n : static_cast<int>(x) + 1;
-    // The product above may round across an edge; the edges themselves decide.
-    while (j > 1 && p < (j - 1) * w) --j;
-    while (j < n && p >= j * w) ++j;
-    return j;
+// Phase in [0, 1) of time t in a fold at period P and epoch T, which puts
+// T + kP at 0.5.
+inline double foldedPhase(double t, double period, double epoch) {
+    const double x = cyclePhase(t, period, epoch) + 0.5;
+    return x >= 1 ? x - 1 : x;
 }
 
 // Weighted sums of points per phase bin: each point enters its bin with the
-// weight v = 1/error^2, adding v*phase, v*flux and v.
+// weight v = 1/error^2, adding v*phase, v*flux and v. The bin of phase p
+// among n equal bins of width w = 1/n is the first bin j whose upper edge
+// j*w lies above p, or the last bin for a phase at or above its edge (which
+// rounding can put slightly below 1).
 class PhaseBins {
 public:
     // n bins (n >= 1), all sums 0; keeps its storage for later calls.
     void reset(int n);
     // Adds points 0..count-1 with phases p, weights v and weighted fluxes vf
-    // (v*flux). Points without a phase (NaN) enter no bin.
+    // (v*flux). Points without a phase (NaN) enter no bin. Allocates only
+    // when more points come than ever before.
     void add(const double* p, const double* v, const double* vf, int count);
     // The bins with a weight sum other than 0, in phase order: their mean
     // phase, mean flux and weight sum go to phase[k], flux[k] and weight[k],
@@ -48,9 +47,15 @@ public:
     int means(double* phase, double* flux, double* weight) const;
 
 private:
+    // Sets of sums that take the points in turn, so that neighbouring points
+    // of one bin do not wait for each other's additions.
+    static constexpr int kSets = 4;
+
     int n_ = 0;
     double w_ = 0;
-    std::vector<double> phase_, flux_, weight_;  // index 1..n
+    std::vector<int> bin_;  // of each point added; 0 for none
+    // Sums of bin j in set k: phase, flux and weight at (k * (n + 1) + j) * 3.
+    std::vector<double> sums_;
 };
 
 #endif

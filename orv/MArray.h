@@ -340,6 +340,9 @@ class MArray {
   }
 
   static MemoryBlock<T>* makeBlock(index_t n, bool map, const char* fileName) {
+    if constexpr (std::is_arithmetic<T>::value) {
+      if (!map && LargeBlock<T>::suits(n)) return new LargeBlock<T>(n);
+    }
     if (!map) return new MemoryBlock<T>(n);
     if constexpr (std::is_trivially_copyable<T>::value) {
       return new MemoryMapBlock<T>(n, fileName);

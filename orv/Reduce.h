@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -161,13 +163,67 @@ class MedianBuffer<T, true> {
   T* p_;
 };
 
-// The median of v[0..n), n > 0, which it reorders.
+// Unsigned integers that sort like the floating-point values they stand
+// for (NaN aside): the sign bit set for values from +0 on, every bit
+// inverted below.
+template <class F>
+struct FloatKey {
+  using U = std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t>;
+  static constexpr U kSign = U(1) << (sizeof(U) * 8 - 1);
+  static U of(F f) {
+    U u;
+    std::memcpy(&u, &f, sizeof u);
+    return (u & kSign) ? ~u : (u | kSign);
+  }
+  static F value(U u) {
+    u = (u & kSign) ? (u & ~kSign) : ~u;
+    F f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+  }
+};
+
+// The k-th smallest (from 0) of key[0..n), by the digits of the keys from
+// the highest: a count per digit value, then only the keys with the digit
+// that holds the k-th are kept, in place. key is overwritten.
+template <class U>
+U selectKey(U* key, index_t n, index_t k) {
+  for (int shift = static_cast<int>(sizeof(U)) * 8 - 8;; shift -= 8) {
+    index_t count[256] = {};
+    for (index_t i = 0; i < n; ++i) ++count[(key[i] >> shift) & 255];
+    unsigned digit = 0;
+    while (k >= count[digit]) k -= count[digit++];
+    index_t kept = 0;
+    for (index_t i = 0; i < n; ++i)
+      if (((key[i] >> shift) & 255) == digit) key[kept++] = key[i];
+    n = kept;
+    if (n == 1 || shift == 0) return key[0];  // after the last digit the keys left are equal
+  }
+}
+
+// The median of v[0..n), n > 0, which it may reorder. Floating-point values
+// are selected by the digits of their bits, some times quicker than by
+// comparisons for the windows of a few hundred pixels that medians are
+// taken of; NaN must not be among them.
 template <class T>
 double middleOf(T* v, index_t n) {
   const index_t k = n / 2;
-  std::nth_element(v, v + k, v + n);
-  if (n % 2 == 1) return static_cast<double>(v[k]);
-  return midpoint(*std::max_element(v, v + k), v[k]);
+  if constexpr (std::is_floating_point<T>::value && (sizeof(T) == 4 || sizeof(T) == 8)) {
+    using Key = FloatKey<T>;
+    using U = typename Key::U;
+    MedianBuffer<U> keys(n);
+    for (index_t i = 0; i < n; ++i) keys.data()[i] = Key::of(v[i]);
+    if (n % 2 == 0) {
+      MedianBuffer<U> lower(n);
+      std::copy(keys.data(), keys.data() + n, lower.data());
+      return midpoint(Key::value(selectKey(lower.data(), n, k - 1)), Key::value(selectKey(keys.data(), n, k)));
+    }
+    return static_cast<double>(Key::value(selectKey(keys.data(), n, k)));
+  } else {
+    std::nth_element(v, v + k, v + n);
+    if (n % 2 == 1) return static_cast<double>(v[k]);
+    return midpoint(*std::max_element(v, v + k), v[k]);
+  }
 }
 
 template <class T, int N, class Keep>

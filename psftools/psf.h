@@ -16,6 +16,8 @@
 #ifndef PSFTOOLS_PSF_H
 #define PSFTOOLS_PSF_H
 
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "orv/MArray.h"
@@ -127,6 +129,136 @@ public:
     void generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose);
     void generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose);
 
+    // ---- PSF-fit chi at a position (psf_chi.cc) ----
+    // Fits the amplitude A of the tabulated PSF at the shift nearest to
+    // (x, y) to the pixels within |radius| of (x, y) (strict), each weighted
+    // by its error, and returns the normalised chi √(χ²/(n − 1)) with
+    // χ² = Σ (A·p − I)² / (e² + A²·ep²), ep the table error. Fit pixels lie
+    // inside both images, have an error above 0 and a table value not 0, at
+    // offsets up to _analyt. A centre pixel that fails these tests, or tables
+    // not yet computed, give amplitude 0, amplitude error 1e100 and 1e100.
+    // The verbosity has no effect. No fit pixel at all gives −0 (amplitude
+    // NaN), a single one +∞.
+    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                     double& amplitude, double& amplitude_error, double radius, int verbose) const;
+    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                     double& amplitude, double radius, int verbose) const;
+    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                     double radius, int verbose) const;
+    // The same fit without the amplitude error; a failure returns 1e100 and
+    // leaves the amplitude as it was.
+    double nchi_calc_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x,
+                          double y, double& amplitude, double radius) const;
+
+    // ---- chi maps (psf_maps.cc) ----
+    // Each map operation gives its maps new zero-filled storage (index base
+    // below) and fills them with nchi_calc at positions 1/_subpixel apart. A
+    // position is evaluated only when its nearest pixel keeps
+    // max(_boxlen, fit block) pixels from every image border.
+    //
+    // Local grid around (x, y): indices sx − nx .. sx + nx by sy − ny ..
+    // sy + ny (sx, sy the nearest shift of x, y); cell (i, j) is the position
+    // (lrint(x) + i/_subpixel, lrint(y) + j/_subpixel). Cells in the margin
+    // and failed fits hold nchi 1e100, amplitude 0, amplitude error 1e100.
+    // Dots on standard output at verbosity 5 exactly.
+    void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                 orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
+                 orv::MArray<double, 2>& amplitude_error, int nx, int ny, double radius, int verbose) const;
+    void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                 orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude, int nx, int ny, double radius,
+                 int verbose) const;
+    // As mapping, without the amplitude error and without output.
+    void mapping_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
+                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude, int nx, int ny,
+                      double radius) const;
+    // Sub-pixel grid of the whole image: indices 1 .. Lx·S by 1 .. Ly·S
+    // (S = _subpixel, Lx, Ly the image lengths); cell (k, l) is the position
+    // (Bx + (k − 1 − S/2)/S, By + (l − 1 − S/2)/S), Bx, By the index bases,
+    // so pixel p owns cells S·(p − Bx) + 1 .. S·(p − Bx + 1). Cells in the
+    // margin hold 0 in all three maps, failed fits nchi 1e100, amplitude 0
+    // and amplitude error 1e100. The maps take 3·8·S² bytes per image pixel
+    // (2.5 GB for a 2048² image at S = 5); the allocation is announced on
+    // standard output. Dots at verbosity above 4.
+    void mapping_full(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
+                      orv::MArray<double, 2>& amplitude_error, double radius, int verbose) const;
+    // The same grid, evaluated only in the cells of the 3 × 3 pixels around
+    // each star (xs(j), ys(j)), j = 1.. (as far as both lists go); the other
+    // cells hold 0.
+    void mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
+                      orv::MArray<double, 2>& amplitude_error, const orv::MArray<int, 1>& xs,
+                      const orv::MArray<int, 1>& ys, double radius, int verbose) const;
+
+    // ---- best-source maps (psf_sources.cc) ----
+    // Per image pixel, the cell of the sub-pixel chi maps with the smallest
+    // nchi gives the pixel's best chi, amplitude and amplitude error (maps
+    // with the image's index ranges). A pixel is a source when its best chi
+    // is above 0, at most largest_chi and a local minimum, and
+    // |amplitude| >= significance × amplitude error. Each source is printed on
+    // out (verbosity above 0: number, x, y, the tag, amplitude, its error and
+    // chi) and its tabulated PSF, scaled by the amplitude, is added to the
+    // model image; finally the model is cleared where the image is 0 or the
+    // error not above 0 (pixels off the border ring).
+    //
+    // Candidates (xs(i), ys(i)) only, from mapping_some; a candidate's best
+    // chi must not exceed any of its eight neighbours'.
+    void mapping_some_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                                  orv::MArray<double, 2>& best_chi, orv::MArray<double, 2>& best_amplitude,
+                                  orv::MArray<double, 2>& best_amplitude_error, orv::MArray<double, 2>& model,
+                                  const orv::MArray<int, 1>& xs, const orv::MArray<int, 1>& ys, double significance,
+                                  double largest_chi, double radius, double tag, std::ostream& out,
+                                  int verbose) const;
+    // Every pixel, from mapping_full. The best-chi map carries −chi where a
+    // neighbour has a smaller positive best chi.
+    void mapping_full_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                                  orv::MArray<double, 2>& best_chi, orv::MArray<double, 2>& best_amplitude,
+                                  orv::MArray<double, 2>& best_amplitude_error, orv::MArray<double, 2>& model,
+                                  double significance, double largest_chi, double radius, double tag,
+                                  std::ostream& out, int verbose) const;
+
+    // ---- position and flux measurement (psf_measure.cc) ----
+    // Refines (x, y) to the minimum of a Gaussian fitted to the local chi map
+    // (mapping, half-widths n) within P(P + 1), P = n/2, cells of its lowest
+    // cell; flux and flux error are the amplitude and its error at the map
+    // cell nearest to that minimum. Returns 0, or 1 with nothing changed when
+    // the star lies within _analyt + 2 pixels of the border, fewer than 7
+    // cells with a chi value surround the minimum, the fit degenerates or
+    // moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
+    // maps go to "nchi_NNNNN.fits" and "flux_NNNNN.fits" (NNNNN the number).
+    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x, double& y,
+                    double& flux, double& flux_error, double radius, int n, int number, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x, double& y,
+                    double radius, int n, int number, int verbose) const;
+    // Every star i = 1.. of the lists (as far as all of them go), numbered i;
+    // stars that fail keep their values. Returns 0.
+    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                    orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, orv::MArray<double, 1>& flux,
+                    orv::MArray<double, 1>& flux_error, double radius, int n, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
+                    orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, double radius, int n, int verbose) const;
+    // The amplitude fit of nchi_calc with the PSF binned at the exact offset
+    // of (x, y) (overwriting _binned_psf and _ebinned_psf), within
+    // min(_boxlen, _analyt) pixels. A star within _boxlen + 2 pixels of the
+    // border or a failed centre pixel gives flux 0, flux error −1 and nchi
+    // 1e100. Above verbosity 3 the binned PSF goes to
+    // "shifted_psf_NNNNN.fits" and the image stamp to "object_psf_NNNNN.fits".
+    void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y, double radius,
+                      double& flux, double& flux_error, double& nchi, int number, int verbose);
+
+    // ---- star finding (psf_find.cc) ----
+    // Stars from the sub-pixel chi maps (mapping_full): the chi map smoothed
+    // by the mean of the valued cells of the 13-cell diamond around each
+    // cell, strict local minima of the smoothed map (neighbours without a
+    // value ignored) with nchi <= largest_chi and
+    // amplitude >= significance × amplitude error. The lists get one entry
+    // per star, in grid order: the pixel owning the cell and the amplitude.
+    // Above verbosity 0 the maps go to FITS files "nchi_binned_", "nchi_",
+    // "flux_", "error_", "min_" and "star_" + name + ".fits".
+    void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1>& x,
+              orv::MArray<double, 1>& y, orv::MArray<double, 1>& amplitude, double significance, double largest_chi,
+              double radius, std::string name, int verbose) const;
+
     // ---- star-stamp fits (psf_stamp_fits.cc) ----
     // Fits an elliptical Moffat profile on a tilted plane to the usable
     // pixels (value not 0, error above 0) of a stamp within a circle of
@@ -152,6 +284,62 @@ public:
     static int fgauss(const orv::MArray<T, 2>& stamp, const orv::MArray<T, 2>& estamp, double& x, double& y,
                       double& amplitude, double background, int verbose);
 
+    // ---- sub-grid distribution of star pixels (psf_distribute.cc) ----
+    // Inverts, in M (indices 1..n² in both dimensions, n = 2L + 1), the
+    // conditions on the local polynomial of radius L: its integral over the
+    // pixel (row 1) and its values at the centres of the neighbours within L
+    // (dy outer, dx inner, (0, 0) left out). Coefficient l·n + m + 1 belongs
+    // to u^m·v^l, u along x and v along y, the pixel covering [0, 1]². A
+    // singular matrix prints " error in gaussj". Returns 0.
+    static int erzeuge_M(orv::MArray<double, 2>& M, int L);
+    // Spreads a star stamp (background removed; 0 is blank; error −1 on a
+    // blank pixel masks it) onto the sub-grid window that psf_out's index
+    // ranges define, conserving each pixel's flux: every pixel becomes the
+    // local polynomial of the largest radius up to _interpolation whose
+    // neighbourhood holds no blank, integrated over (5·_subgrid)² sub-cells;
+    // each sub-cell goes whole to the sub-grid point nearest to its centre
+    // after the map (x, y) → (t[1]x + t[2]y + t[5], t[3]x + t[4]y + t[6]).
+    // psf_out then holds the flux per sub-grid cell, epsf_out its 1σ error
+    // (the pixel errors spread as variances); points no sub-cell reaches
+    // hold 0, points that a masked pixel reaches 0 and −1. Above verbosity 3
+    // it prints diagnostics and writes the coverage to "count.fits", and
+    // leaves standard output at precision 20. The tables of the polynomials
+    // are made once per _subgrid and _interpolation. Instantiated for float.
+    template <class T>
+    void divvy(const orv::MArray<T, 2>& data, const orv::MArray<T, 2>& error, orv::MArray<double, 2>& psf_out,
+               orv::MArray<double, 2>& epsf_out, const double* transform, int verbose) const;
+
+    // ---- construction from standard stars (psf_construct.cc) ----
+    // Builds _psf and _epsf from the stars at (x(j), y(j)), j = 1..n (n the
+    // length of x; every star array covers 1..n): per star the sky plane
+    // sky + sky_x·i + sky_y·k is subtracted from the stamp of half-size
+    // _analyt, which divvy spreads onto the sub-grid at the star's offset
+    // from its nearest pixel; the results are summed. With fit set, a Moffat
+    // profile is first fitted to the stamp of half-size _boxlen (12345 in a
+    // sky entry: fit that term; fitted terms are written back); a failed fit
+    // keeps the given plane, and a star whose plane is still unknown then is
+    // left out. A star of weight 0 is always used; any other star only when
+    // fewer than a tenth of its stamp is blank and its centre is not, and the
+    // sum is scaled by all weights over the weights used. A sub-grid point
+    // where a used star has no data ends 0. Pixels outside the image count
+    // as masked. With _boxlen < _analyt, the points beyond _boxlen pixels
+    // take a Moffat profile fitted to the inner part (none if that fit
+    // fails). Above verbosity 2: a table of the fits, "psftest00.fits" (the
+    // PSF binned at shift 0) and its fit; above 7 the stamp files.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
+                    orv::MArray<double, 1> sky_y, orv::MArray<double, 1> weight, double beta_min, double beta_max,
+                    double fwhm_min, double fwhm_max, bool fit, int verbose);
+    // Every weight 0.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
+                    orv::MArray<double, 1> sky_y, double beta_min, double beta_max, double fwhm_min,
+                    double fwhm_max, bool fit, int verbose);
+    // One sky plane for every star, every weight 0.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
+                    orv::MArray<double, 1> y, double sky, double sky_x, double sky_y, double beta_min,
+                    double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
+
 private:
     int _boxlen;         // half-size of the star box of construction, maps and finding
     int _analyt;         // half-size of the binned PSF
@@ -166,6 +354,10 @@ private:
     orv::MArray<double, 4> _all_binned_psf;    // (sx, sy, i, j)
     orv::MArray<double, 4> _all_ebinned_psf;   // errors
     orv::MArray<double, 4> _all_e2binned_psf;  // squared errors
+
+    // The polynomial tables of divvy for one _subgrid and _interpolation.
+    struct DivvyTables;
+    mutable std::shared_ptr<const DivvyTables> _divvy_tables;
 };
 
 // The Moffat stamp fit of psf::fmoffat for float stamps with single-precision
@@ -175,5 +367,13 @@ int fmoffat(const orv::MArray<float, 2>& stamp, const orv::MArray<float, 2>& est
             float& slope_x, float& slope_y, float beta_low, float beta_high, float fwhm_low, double fwhm_high,
             float& x, float& y, float& amplitude, float& p, float& q, float& angle, float& beta, float& rms_dof,
             int verbose);
+
+// Index lists of stars (indices of v): idx(k) is set for every index k of v
+// (idx must hold them), the entries whose value equals marker go to the end
+// and the others are sorted by increasing value. An empty v or an idx too
+// short is refused with a message.
+void sortpos(orv::MArray<double, 1>& v, orv::MArray<int, 1>& idx, double marker);
+// The same, with the entries whose mark is below 0 going to the end.
+void sortpos_marker(const orv::MArray<double, 1>& v, const orv::MArray<int, 1>& marks, orv::MArray<int, 1>& idx);
 
 #endif

@@ -7,6 +7,7 @@
 #include "orv/fits/fits_data.h"
 #include "psftools/psf.h"
 #include "psftools/psf_index.h"
+#include "psftools/psf_io.h"
 
 using orv::MArray;
 using orv::Range;
@@ -30,13 +31,7 @@ struct SplitName {
 
 std::string errorName(const std::string& name) { return SplitName(name).error(); }
 
-// Writes a as a float image under the given name.
-void writeImage(const MArray<double, 2>& a, const std::string& name) {
-    MArray<float, 2> f(a.shape());
-    if (f.elementCount() > 0) f = a;
-    orv::FitsOut out(name);
-    out << f;
-}
+using psf_io::writeImage;
 
 // A value array and its errors as a pair of files.
 void writePair(const MArray<double, 2>& values, const MArray<double, 2>& errors, const std::string& name) {

@@ -31,6 +31,16 @@ bool inside(const A& a, long i, long j) {
     return i >= a.firstIndex(1) && i <= a.lastIndex(1) && j >= a.firstIndex(2) && j <= a.lastIndex(2);
 }
 
+// The eight neighbours of a pixel or map cell, in the order the searches
+// test them.
+constexpr int kNeighbours[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+
+// The item numbers 1.. that every one of the 1-D lists holds.
+template <class A, class... B>
+Span items(const A& a, const B&... b) {
+    return {std::max({1, a.firstIndex(1), b.firstIndex(1)...}), std::min({a.lastIndex(1), b.lastIndex(1)...})};
+}
+
 }  // namespace psf_index
 
 #endif

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demonstration need,
-# but only those that are missing, so running it again changes nothing.
+# Installs the Debian packages the build, the tests and the demonstration need
+# (and FFTW, the reference of one benchmark), but only those that are missing,
+# so running it again changes nothing. With --bench it also installs the
+# programs the comparison scripts under bench/ time ours against (astropy,
+# photutils, source-extractor); nothing builds on them.
 set -euo pipefail
 
 packages=(
@@ -10,6 +13,9 @@ packages=(
   fitsverify tmux procps tzdata
   libfftw3-dev # the reference of bench_cdft2d_fftw only, linked into nothing else
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(python3-astropy python3-photutils python3-scipy source-extractor)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

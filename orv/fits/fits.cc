@@ -164,12 +164,16 @@ FitsIn FitsIn::getNextExtension() {
   return FitsIn(fileName, quiet, next);
 }
 
-void FitsIn::openData() {
-  unmap();
+void FitsIn::checkDataSegment() const {
   if (naxis == 0) throw FitsException("No data segment associated with header (NAXIS = 0).");
   const FitsCard* first = mandatoryList.empty() ? nullptr : mandatoryList.front().get();
   if (first && first->what_id() == 3 && first->getString() != "IMAGE")
     throw FitsException(first->getString() + " extension not supported until now.");
+}
+
+void FitsIn::openData() {
+  unmap();
+  checkDataSegment();
 
   Span span{0, dataLength};
   if (region) span = regionSpan(*region, naxes, bytpix);
@@ -233,6 +237,51 @@ void FitsIn::checkImageData() const {
 }
 
 FitsHeader FitsIn::getHeader() const { return FitsHeader(fileName, quiet, false); }
+
+// --- block reading ----------------------------------------------------------------
+
+namespace fitsdata {
+
+namespace {
+// Large enough that a system call per block costs nothing, small enough to
+// stay in the cache while its pixels are converted.
+constexpr std::size_t kScratchSize = std::size_t(1) << 18;
+}  // namespace
+
+unsigned char* scratch() {
+  thread_local std::unique_ptr<unsigned char[]> buffer(new unsigned char[kScratchSize]);
+  return buffer.get();
+}
+
+std::size_t scratchSize() { return kScratchSize; }
+
+BlockReader::BlockReader(const std::string& fileName, long offset, long length)
+    : fileName(fileName), fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)), position(offset), end(offset + length) {
+  if (fd < 0) throw FitsException("cannot open file '" + fileName + "' for reading");
+  if (fileSize(fd) < end) {
+    ::close(fd);
+    throw FitsException("FITS file '" + fileName + "' is truncated: its data segment is incomplete");
+  }
+}
+
+BlockReader::~BlockReader() { ::close(fd); }
+
+const unsigned char* BlockReader::next(std::size_t& n) {
+  unsigned char* const buffer = scratch();
+  const std::size_t want = static_cast<std::size_t>(std::min<long>(end - position, static_cast<long>(kScratchSize)));
+  n = 0;
+  while (n < want) {
+    const ssize_t got = ::pread(fd, buffer + n, want - n, position + static_cast<long>(n));
+    if (got < 0 && errno == EINTR) continue;
+    // The size was checked on opening; a file cut meanwhile is truncated.
+    if (got <= 0) throw FitsException("FITS file '" + fileName + "' is truncated: its data segment is incomplete");
+    n += static_cast<std::size_t>(got);
+  }
+  position += static_cast<long>(n);
+  return buffer;
+}
+
+}  // namespace fitsdata
 
 // --- FitsExtensionIn ------------------------------------------------------------
 

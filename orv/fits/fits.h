@@ -1,5 +1,6 @@
-// FITS image streams: memory-mapped reading of a primary image or IMAGE
-// extension (FitsIn), and writing of one primary image (FitsOut).
+// FITS image streams: reading of a primary image or IMAGE extension
+// (FitsIn; whole images in blocks, regions and raw data through a memory
+// map), and writing of one primary image (FitsOut).
 #ifndef ORV_FITS_FITS_H
 #define ORV_FITS_FITS_H
 
@@ -96,6 +97,8 @@ class FitsIn : public FitsHeader, public FitsIO {
   // Every pixel of the image (or the region), converted, in a new buffer of
   // getDataLength() / getBytpix() (or region) floats that the caller owns.
   float* getDataArray(float* typeTag);
+  // The first `count` of these pixels into buffer[0 .. count).
+  void readData(float* buffer, std::size_t count);
   // Converts the pixels of the image (or of the region when one is set)
   // into the elements the iterator visits; the shapes must agree.
   template <class T, int N>
@@ -104,8 +107,48 @@ class FitsIn : public FitsHeader, public FitsIO {
   void readRegionArray(MArrayIter<T, N>& it);
 
  private:
+  // Throws unless the header describes an image whose data can be read.
+  void checkDataSegment() const;
+  // Converts the first `total` pixels of the data segment into the elements
+  // dst walks over (element type T). The file is read in blocks into a
+  // buffer rather than through a fresh map, whose page faults would stall
+  // the conversion every few pixels.
+  template <class T, class W>
+  void readWholeImage(W& dst, std::size_t total);
+
   bool allJunk;
 };
+
+namespace fitsdata {
+
+// A span of a file read block by block into a buffer of the thread that is
+// kept for later reads and writes, so that no read touches fresh memory.
+class BlockReader {
+ public:
+  // The `length` bytes from byte `offset` of the file; throws when it
+  // cannot be opened or is shorter than offset + length.
+  BlockReader(const std::string& fileName, long offset, long length);
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  // The next block, of at most scratchSize() bytes; n receives its length
+  // (0 at the end of the span).
+  const unsigned char* next(std::size_t& n);
+
+ private:
+  std::string fileName;
+  int fd;
+  long position;
+  long end;
+};
+
+// The thread's buffer for block reads and writes: scratchSize() bytes, a
+// multiple of every pixel size and of nothing larger than a FITS record.
+unsigned char* scratch();
+std::size_t scratchSize();
+
+}  // namespace fitsdata
 
 // Walks and caches the IMAGE extensions of a file.
 class FitsExtensionIn : public FitsIn {

@@ -112,14 +112,22 @@ unsigned char* getRawRegionArray(const unsigned char* src, int bitpix, const uti
 float* FitsIn::getDataArray(float*) {
   if (!region) checkImageData();
   const std::size_t total = region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
-  unsigned char* data = begin();
-  const std::size_t size = static_cast<std::size_t>(bytpix);
-  fitsdata::BoxWalk src = region ? fitsdata::BoxWalk(data, size, getFullRegion(), *region)
-                                 : fitsdata::BoxWalk(data, size, total);
   std::unique_ptr<float[]> buffer(new float[total]);
-  fitsdata::LinearWalk<float*> dst(buffer.get(), total);
-  fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
+  readData(buffer.get(), total);
   return buffer.release();
+}
+
+void FitsIn::readData(float* buffer, std::size_t total) {
+  if (!region) checkImageData();
+  const std::size_t available = region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
+  if (total > available) fitsdata::shapeMismatch();
+  fitsdata::LinearWalk<float*> dst(buffer, total);
+  if (region) {
+    fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
+    fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
+  } else {
+    readWholeImage<float>(dst, total);
+  }
 }
 
 MArray<float, 2> getFitsMArray(FitsIn& s) {
@@ -130,8 +138,11 @@ MArray<float, 2> getFitsMArray(FitsIn& s) {
     for (int d = 1; d <= s.getNaxis(); ++d) lengths.push_back(s.getNaxis(d));
   }
   if (lengths.size() != 2) fitsdata::shapeMismatch();
-  float* buffer = s.getDataArray(static_cast<float*>(nullptr));
-  return MArray<float, 2>(buffer, static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));
+  // The array's own storage rather than an adopted buffer: a large one may
+  // then come in huge pages (see LargeBlock).
+  MArray<float, 2> a(static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));
+  s.readData(a.dataFirst(), static_cast<std::size_t>(lengths[0] * lengths[1]));
+  return a;
 }
 
 namespace {

@@ -6,9 +6,12 @@
 // double precision and rounded to the element type (exact for 8- and 16-bit
 // data with integral scaling). BLANK is not interpreted.
 //
-// Writing applies no scaling. Into an integer BITPIX, elements are truncated
-// toward zero and saturate at the limits of the type (0..255 for 8,
-// -32768..32767 for 16, -2147483648..2147483647 for 32); NaN is stored as 0.
+// Writing applies no scaling: with BSCALE or BZERO in the output header the
+// elements are the stored values. Into an integer BITPIX, elements are
+// truncated toward zero, or, when the header scales the stored values,
+// rounded to the nearest integer (halves away from zero), as CFITSIO does;
+// they saturate at the limits of the type (0..255 for 8, -32768..32767 for
+// 16, -2147483648..2147483647 for 32); NaN is stored as 0.
 #ifndef ORV_FITS_FITS_DATA_H
 #define ORV_FITS_FITS_DATA_H
 
@@ -94,15 +97,21 @@ struct Pixel<-32> : BigEndian<float, std::uint32_t> {};
 template <>
 struct Pixel<-64> : BigEndian<double, std::uint64_t> {};
 
-// The stored value of an element: integer types saturate, NaN becomes 0.
-template <int B, class T>
+// The stored value of an element: integer types are truncated or rounded to
+// the nearest value (halves away from zero), saturate, and store NaN as 0.
+template <int B, bool Round, class T>
 inline typename Pixel<B>::Raw encodeValue(T x) {
   using Raw = typename Pixel<B>::Raw;
   if constexpr (std::is_floating_point<Raw>::value) {
     return static_cast<Raw>(x);
   } else {
-    // Clamped first, NaN replaced after: this order stays branch-free.
-    double v = std::min(std::max(static_cast<double>(x), Pixel<B>::lo), Pixel<B>::hi);
+    // Half a unit added away from zero, then clamped, then NaN replaced; the
+    // conversion truncates. Written as the processor's max, min and select
+    // (each keeps a NaN), so that the loops become vector code.
+    double v = static_cast<double>(x);
+    if constexpr (Round) v += v < 0.0 ? -0.5 : 0.5;
+    v = Pixel<B>::lo > v ? Pixel<B>::lo : v;
+    v = Pixel<B>::hi < v ? Pixel<B>::hi : v;
     v = v == v ? v : 0.0;
     return static_cast<Raw>(v);
   }
@@ -137,14 +146,14 @@ void decodeRun(const unsigned char* __restrict src, T* __restrict dst, index_t s
   }
 }
 
-template <int B, class T>
+template <int B, bool Round, class T>
 void encodeRun(const T* __restrict src, index_t step, unsigned char* __restrict dst, std::size_t n) {
   constexpr std::size_t size = Pixel<B>::size;
   if (step == 1) {
-    for (std::size_t i = 0; i < n; ++i) Pixel<B>::store(dst + i * size, encodeValue<B>(src[i]));
+    for (std::size_t i = 0; i < n; ++i) Pixel<B>::store(dst + i * size, encodeValue<B, Round>(src[i]));
   } else {
     for (std::size_t i = 0; i < n; ++i)
-      Pixel<B>::store(dst + i * size, encodeValue<B>(src[static_cast<index_t>(i) * step]));
+      Pixel<B>::store(dst + i * size, encodeValue<B, Round>(src[static_cast<index_t>(i) * step]));
   }
 }
 
@@ -272,29 +281,39 @@ void readPixels(int bitpix, double bscale, double bzero, BoxWalk& src, W& dst, s
   }
 }
 
-template <int B, class W>
+template <int B, bool Round, class W>
 void writeRuns(W& src, BoxWalk& dst, std::size_t total) {
   while (total > 0) {
     const std::size_t n = std::min(src.left, dst.left);
     if (n == 0) break;
-    encodeRun<B>(src.run, src.step, dst.run, n);
+    encodeRun<B, Round>(src.run, src.step, dst.run, n);
     src.advance(n);
     dst.advance(n);
     total -= n;
   }
 }
 
-// Stores `total` elements of src as pixels of dst.
-template <class W>
-void writePixels(int bitpix, W& src, BoxWalk& dst, std::size_t total) {
+template <bool Round, class W>
+void writePixelsAs(int bitpix, W& src, BoxWalk& dst, std::size_t total) {
   switch (bitpix) {
-    case 8: writeRuns<8>(src, dst, total); break;
-    case 16: writeRuns<16>(src, dst, total); break;
-    case 32: writeRuns<32>(src, dst, total); break;
-    case -32: writeRuns<-32>(src, dst, total); break;
-    case -64: writeRuns<-64>(src, dst, total); break;
+    case 8: writeRuns<8, Round>(src, dst, total); break;
+    case 16: writeRuns<16, Round>(src, dst, total); break;
+    case 32: writeRuns<32, Round>(src, dst, total); break;
+    case -32: writeRuns<-32, Round>(src, dst, total); break;
+    case -64: writeRuns<-64, Round>(src, dst, total); break;
     default: throw FitsException("illegal BITPIX");
   }
+}
+
+// Stores `total` elements of src as pixels of dst; integers are rounded
+// to the nearest value when `scaled` (the header has BSCALE or BZERO), else
+// truncated.
+template <class W>
+void writePixels(int bitpix, bool scaled, W& src, BoxWalk& dst, std::size_t total) {
+  if (scaled)
+    writePixelsAs<true>(bitpix, src, dst, total);
+  else
+    writePixelsAs<false>(bitpix, src, dst, total);
 }
 
 // Lengths without the ones of length 1: two boxes with equal squeezed shapes
@@ -339,9 +358,23 @@ void FitsIn::readDataArray(MArrayIter<T, N>& it) {
   fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
   checkImageData();
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
-  fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), total);
   fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
-  fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, total);
+  readWholeImage<T>(dst, total);
+}
+
+template <class T, class W>
+void FitsIn::readWholeImage(W& dst, std::size_t total) {
+  checkDataSegment();
+  const std::size_t size = static_cast<std::size_t>(bytpix);
+  fitsdata::BlockReader reader(fileName, dataOffset, static_cast<long>(total * size));
+  for (std::size_t done = 0; done < total;) {
+    std::size_t bytes = 0;
+    unsigned char* block = const_cast<unsigned char*>(reader.next(bytes));
+    const std::size_t n = bytes / size;
+    fitsdata::BoxWalk src(block, size, n);
+    fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, n);
+    done += n;
+  }
 }
 
 template <class T, int N>
@@ -366,7 +399,7 @@ void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
   const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
   fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
   fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
-  fitsdata::writePixels(bitpix, src, dst, total);
+  fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, total);
 }
 
 template <class T, int N>
@@ -376,7 +409,7 @@ void FitsOut::writeRegionArray(MArrayIterConst<T, N>& it) {
   const util::Region full = getFullRegion();
   fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
   fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
-  fitsdata::writePixels(bitpix, src, dst, region->getLength());
+  fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, region->getLength());
 }
 
 template <class T, int N>
@@ -388,10 +421,10 @@ void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterCons
   const int fd = createFile(bitpix, naxis, naxes);
   const std::size_t size = static_cast<std::size_t>(bytpix);
   const std::size_t total = static_cast<std::size_t>(dataLength) / size;
-  const std::size_t slice = std::min<std::size_t>(total, (std::size_t(1) << 20) / size);
-  std::unique_ptr<unsigned char[]> buffer;
+  const std::size_t slice = fitsdata::scratchSize() / size;
+  unsigned char* buffer = nullptr;
   try {
-    buffer.reset(new unsigned char[std::max<std::size_t>(slice * size, FitsPhysical_::RECORD_LENGTH)]);
+    buffer = fitsdata::scratch();
   } catch (...) {
     ::close(fd);
     removeCreated();
@@ -400,16 +433,16 @@ void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterCons
   fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
   for (std::size_t done = 0; done < total;) {
     const std::size_t n = std::min(slice, total - done);
-    fitsdata::BoxWalk dst(buffer.get(), size, n);
-    fitsdata::writePixels(bitpix, src, dst, n);
-    writeAt(fd, buffer.get(), n * size, dataOffset + static_cast<long>(done * size));
+    fitsdata::BoxWalk dst(buffer, size, n);
+    fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, n);
+    writeAt(fd, buffer, n * size, dataOffset + static_cast<long>(done * size));
     done += n;
   }
   // Zeros up to the end of the last record, written rather than left as a hole.
   const long record = FitsPhysical_::RECORD_LENGTH;
   const long fill = dataLength > 0 ? (record - dataLength % record) % record : 0;
-  std::memset(buffer.get(), 0, static_cast<std::size_t>(fill));
-  writeAt(fd, buffer.get(), static_cast<std::size_t>(fill), dataOffset + dataLength);
+  std::memset(buffer, 0, static_cast<std::size_t>(fill));
+  writeAt(fd, buffer, static_cast<std::size_t>(fill), dataOffset + dataLength);
   if (::close(fd) != 0) {
     removeCreated();
     throw FitsException("cannot write to open file '" + fileName + "'");

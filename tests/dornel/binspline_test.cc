@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -256,4 +257,115 @@ TEST(SplineSky, TheClippingLoopStopsAtItsCap) {
     const std::string full = testing::internal::GetCapturedStdout();
     EXPECT_NE(std::string::npos, full.find("2) notnan = ")) << full;
     EXPECT_NEAR(50 + 0.1 * 7 + 0.2 * 5, sky(7, 5), 0.05);  // under a clipped star
+}
+
+namespace {
+
+// What a fresh binspline gives and prints for the image as it is.
+Result fresh(const MArray<float, 2>& image, const Parameter& p) { return runBinspline(image, p); }
+
+bool sameBits(const MArray<float, 2>& a, const MArray<float, 2>& b) {
+    for (int y = 1; y <= a.length(2); ++y)
+        for (int x = 1; x <= a.length(1); ++x)
+            if (std::memcmp(&a(x, y), &b(x, y), sizeof(float)) != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(BinSpline, EveryPassGivesAndPrintsWhatAFreshSplineDoes) {
+    // Bins of 5 x 5 pixels, blocks of 3 x 3 bins; the first bin column lies
+    // at x = 3 (bin -9, pixels 1 to 5), the centre of the first median
+    // node's block.
+    const int nx = 120, ny = 100;
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0, 1);
+    MArray<float, 2> image = array(nx, ny, [&](int x, int y) { return 200 + 0.2 * x - 0.1 * y + noise(rng); });
+    for (int verbose : {0, 2}) {
+        MArray<float, 2> work(image.shape());
+        work = image;
+        const Parameter p = settings(48, 52, 2, 1, verbose, "x.fits");
+        BinSpline spline(p);
+        MArray<float, 2> sky(image.shape());
+        // Changes between the passes, each told pixel by pixel.
+        const auto change = [&](int x0, int x1, int y0, int y1, float value) {
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x) {
+                    work(x, y) = value;
+                    spline.changed(x, y);
+                }
+        };
+        const std::function<void()> steps[] = {
+            [] {},                                         // the first pass
+            [&] { change(60, 61, 40, 41, 0.0f); },         // a few pixels: one bin
+            [] {},                                         // nothing: the sky stands
+            [&] { change(1, 5, 1, ny, 0.0f); },            // the first bin column: a smaller grid
+            [&] { change(33, 77, 33, 72, 0.0f); },         // whole blocks: widening searches
+            [&] { change(78, 92, 33, 72, 400.0f); },       // bins those searches found
+            [&] { change(33, 77, 33, 72, 250.0f); },       // back, brighter
+            [&] { change(1, 5, 1, ny, 190.0f); },          // the column back: the grid as it was
+        };
+        int pass = 0;
+        for (const auto& step : steps) {
+            step();
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            spline.pass(work, sky);
+            const std::string out = testing::internal::GetCapturedStdout();
+            const std::string err = testing::internal::GetCapturedStderr();
+            const Result truth = fresh(work, p);
+            EXPECT_TRUE(sameBits(truth.sky, sky)) << "pass " << pass << " verbose " << verbose;
+            EXPECT_EQ(truth.out, out) << "pass " << pass << " verbose " << verbose;
+            EXPECT_EQ(truth.err, err) << "pass " << pass;
+            ++pass;
+        }
+    }
+}
+
+TEST(SplineSky, TheClippingPassesGiveTheSkyOfFreshSplines) {
+    // A large galaxy the clipping eats into pass after pass, and stars.
+    const int nx = 150, ny = 130;
+    std::mt19937 rng(9);
+    std::normal_distribution<double> noise(0, 2);
+    const MArray<float, 2> image = array(nx, ny, [&](int x, int y) {
+        double v = 100 + 0.05 * x + noise(rng) + 400 * std::exp(-std::hypot(x - 70, y - 60) / 25);
+        if ((x * 13 + y * 29) % 151 == 0) v += 500;
+        return v;
+    });
+    const MArray<float, 2> err = array(nx, ny, [](int, int) { return 2.0; });
+    Parameter p = settings(0, 0, 2, 1, 0, "");
+    p.galcenter[0] = 70;
+    p.galcenter[1] = 60;
+    p.kappa = 2;
+    MArray<float, 2> sky(nx, ny);
+    testing::internal::CaptureStdout();
+    spline_sky(image, err, sky, "", "img.fits", p);
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    // The loop done with a fresh spline for every pass.
+    MArray<float, 2> work(nx, ny), truth(nx, ny);
+    work = image;
+    long previous = nx * ny;
+    std::string expected = "0) notnan = " + std::to_string(previous) + "\n";
+    int passes = 0;
+    for (int j = 1; j <= kMaxClipPasses; ++j) {
+        const Result r = fresh(work, p);
+        expected += r.out;
+        truth = r.sky;
+        long n = 0;
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x) {
+                work(x, y) = static_cast<double>(image(x, y) - truth(x, y)) > p.kappa * static_cast<double>(err(x, y))
+                                 ? 0.0f
+                                 : image(x, y);
+                n += work(x, y) != 0.0f;
+            }
+        expected += std::to_string(j) + ") notnan = " + std::to_string(n) + "\n";
+        passes = j;
+        if (n >= previous) break;
+        previous = n;
+    }
+    EXPECT_GT(passes, 3);
+    EXPECT_TRUE(sameBits(truth, sky));
+    EXPECT_EQ(expected, out);
 }

@@ -9,9 +9,11 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "dornel/poly.h"
 #include "dornel/sky_error.h"
 #include "fits_files.h"
 #include "test_arrays.h"
@@ -318,4 +320,118 @@ TEST_F(GetSky, AnUndeterminedSurfaceIsRefused) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("polynomial sky cannot be fitted")) << e.what();
     }
     testing::internal::GetCapturedStdout();
+}
+
+namespace {
+
+// The clipping passes done the plain way, pixel by pixel over the whole
+// image with a full mask per pass, and fitted from lists of points.
+struct PlainRun {
+    std::vector<long> counts;  // usable pixels of each fitted pass
+    MArray<float, 2> cut, sky;
+};
+
+PlainRun plainClipping(const MArray<float, 2>& image, const MArray<float, 2>& err, double nan, double kappa,
+                       int radius, int order, double tresh) {
+    const int nx = image.length(1), ny = image.length(2);
+    PlainRun run;
+    run.cut.makeReference(MArray<float, 2>(nx, ny));
+    run.cut = image;
+    ScaledSurface fitted(order, nx, ny), trial(order, nx, ny);
+    long previous = -1;
+    for (;;) {
+        std::vector<double> xs, ys, zs, ws;
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x) {
+                const double v = run.cut(x, y);
+                const float e = err(x, y);
+                if (std::isfinite(v) && v != nan && v <= tresh && e > 0 && std::isfinite(e)) {
+                    xs.push_back(x);
+                    ys.push_back(y);
+                    zs.push_back(v);
+                    ws.push_back(e);
+                }
+            }
+        const long n = static_cast<long>(xs.size());
+        if (n == previous || trial.fit(xs.data(), ys.data(), zs.data(), ws.data(), n) != 0) break;
+        std::swap(fitted, trial);
+        run.counts.push_back(n);
+        previous = n;
+        std::vector<float> row(nx);
+        std::vector<std::vector<bool>> blank(nx + 1, std::vector<bool>(ny + 1, false));
+        for (int y = 1; y <= ny; ++y) {
+            fitted.row(y, row.data());
+            for (int x = 1; x <= nx; ++x) {
+                const float v = run.cut(x, y);
+                if (static_cast<double>(v) == nan || radius < 0) continue;
+                if (!(std::fabs(v - row[x - 1]) >= kappa * static_cast<double>(err(x, y)))) continue;
+                for (int v2 = -radius; v2 <= radius; ++v2)
+                    for (int u = -radius; u <= radius; ++u)
+                        if (u * u + v2 * v2 < radius * (radius + 1) || (u == 0 && v2 == 0))
+                            if (x + u >= 1 && x + u <= nx && y + v2 >= 1 && y + v2 <= ny) blank[x + u][y + v2] = true;
+            }
+        }
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x)
+                if (blank[x][y]) run.cut(x, y) = static_cast<float>(nan);
+    }
+    run.sky.makeReference(MArray<float, 2>(nx, ny));
+    std::vector<float> row(nx);
+    for (int y = 1; y <= ny; ++y) {
+        fitted.row(y, row.data());
+        for (int x = 1; x <= nx; ++x) run.sky(x, y) = row[x - 1];
+    }
+    return run;
+}
+
+}  // namespace
+
+TEST_F(GetSky, PassesAgreeWithPlainClippingOfTheWholeImage) {
+    // A curved sky with seeded noise, a bright extended source that the
+    // passes eat into, stars, a blank patch, NaN pixels, pixels above tresh
+    // and errors that vary.
+    const int nx = 120, ny = 90;
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 1);
+    const MArray<float, 2> image = array(nx, ny, [&](int x, int y) {
+        double v = 100 + 0.3 * x - 0.2 * y + 0.004 * x * y + noise(rng);
+        v += 60 * std::exp(-std::hypot(x - 40, y - 30) / 9);
+        if ((x * 31 + y * 17) % 389 == 0) v += 300;
+        if (x > 100 && y > 75) v = -5;
+        if ((x * 7 + y) % 211 == 0) v = std::nan("");
+        if (x == 5 && y == 60) v = 2000;
+        return v;
+    });
+    const MArray<float, 2> err = array(nx, ny, [](int x, int y) { return 0.8 + 0.1 * ((x + 2 * y) % 5); });
+    struct Case {
+        double nan, kappa;
+        int radius, order;
+    };
+    // Radius 0, small circles, circles of more rows than a pass keeps
+    // pending, and a blank marker that float does not hold, whose blanked
+    // pixels never count as blank.
+    for (const Case& c : {Case{-5, 2.5, 0, 2}, Case{-5, 3, 2, 3}, Case{-5, 4, 6, 2}, Case{0.1, 2.5, 1, 2}}) {
+        const PlainRun truth = plainClipping(image, err, c.nan, c.kappa, c.radius, c.order, 1000);
+        SkyRun r = run(image, err, c.nan, c.kappa, c.radius, c.order, 1000);
+        // The progress lines of the fitted passes, up to their rms.
+        std::string counts, lines;
+        for (long n : truth.counts) counts += usedLine(n) + "\n";
+        std::istringstream out(r.out);
+        for (std::string line; std::getline(out, line);) {
+            const std::size_t rms = line.find(" pixel, rms = ");
+            if (line.rfind("having used ", 0) == 0 && rms != std::string::npos)
+                lines += line.substr(0, rms + 14) + "\n";
+        }
+        EXPECT_EQ(counts, lines) << c.radius;
+        EXPECT_GE(truth.counts.size(), 2u) << c.radius;
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x) {
+                const double want = truth.cut(x, y), got = r.cut(x, y);
+                if (std::isnan(want))
+                    ASSERT_TRUE(std::isnan(got)) << x << "," << y;
+                else
+                    ASSERT_EQ(want, got) << x << "," << y << " radius " << c.radius;
+                ASSERT_NEAR(truth.sky(x, y), r.sky(x, y), 1e-4 * std::fabs(truth.sky(x, y))) << x << "," << y;
+            }
+    }
 }

@@ -1,21 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "arrays.h"
 #include "lightcurve/Lightcurve.h"
+#include "printed.h"
 
 namespace {
-
-std::string printed(const std::function<void()>& call) {
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 // Phase of t with the epoch at 0.5, by floor instead of truncation.
 double directPhase(double t, double P, double T) {
@@ -132,7 +126,20 @@ TEST(LightcurveFolding, QuickFoldLeavesNoArrayOfAnEarlierFold) {
     expectFold(n, 5.3, 2.0);
 }
 
-TEST(LightcurveFolding, EqualPhasesKeepTheirTimeOrder) {
+TEST(LightcurveFolding, AnEarlierFoldHeldByTheCallerStaysAsItWas) {
+    Numbered n(randomTimes(100, 6));
+    n.lc.fold(2.1, 1.0);
+    const orv::MArray<double, 1> phase = n.lc.getPhase();
+    const orv::MArray<std::string, 1> names = n.lc.getPhased_Filename();
+    const std::vector<double> phases = valuesOf(phase);
+    const std::vector<std::string> kept = valuesOf(names);
+    n.lc.fold(5.3, 2.0);
+    EXPECT_EQ(phases, valuesOf(phase));
+    EXPECT_EQ(kept, valuesOf(names));
+    expectFold(n, 5.3, 2.0);
+}
+
+TEST(LightcurveFolding, EqualPhasesKeepTheirOrder) {
     Numbered n({1, 3, 2, 5, 0});  // period 1: all at phase 0.5
     n.lc.fold(1, 7);
     EXPECT_EQ((std::vector<double>{1, 2, 3, 4, 5}), valuesOf(n.lc.getPhased_Flux()));

@@ -159,6 +159,13 @@ TEST(Median, BlanksNaNAndEvenCounts) {
   const float one = 1.f, next = std::nextafter(1.f, 2.f);
   EXPECT_EQ(medianOf<float>({one, next}, 0.f), 1.0);
   EXPECT_EQ(medianOf<float>({0.f, 0.f}, 0.f), 0.0);
+  // Signs, infinities and the smallest numbers keep their order.
+  const double inf = std::numeric_limits<double>::infinity();
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  EXPECT_EQ(medianOf<double>({inf, 3, -2, -inf, -0.5}, 99), -0.5);
+  EXPECT_EQ(medianOf<double>({-1e300, -3 * std::ldexp(1.0, -1000), std::ldexp(1.0, -1000), 7}, 0), -std::ldexp(1.0, -1000));
+  EXPECT_EQ(medianOf<float>({tiny, -tiny, 5.f, -tiny, 2.f}, 0.f), tiny);
+  EXPECT_EQ(medianOf<float>({-3.f, -1.f, -2.f, -4.f, -5.f, 0.f}, 0.f), -3.0);
 
   MArray<double, 1> all(4);
   all(1) = 4;

@@ -50,6 +50,22 @@ struct Scratch {
     std::string path(const std::string& name) const { return dir + "/" + name; }
 };
 
+// A scratch folder that is the current directory while the object lives, for
+// operations that write their files there.
+struct InScratch : Scratch {
+    std::string old;
+    InScratch() {
+        char buf[4096];
+        if (getcwd(buf, sizeof buf)) old = buf;
+        if (!dir.empty() && chdir(dir.c_str()) != 0) dir.clear();
+    }
+    ~InScratch() {
+        if (!old.empty() && chdir(old.c_str()) != 0) std::abort();
+    }
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
+};
+
 }  // namespace psftruth
 
 #endif

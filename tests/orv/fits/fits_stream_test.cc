@@ -156,6 +156,31 @@ TEST_F(FitsStream, ReadsEveryPixelTypeLikeCfitsio) {
   }
 }
 
+// Images that span several blocks of reading, into a new array and twice
+// into one that exists.
+TEST_F(FitsStream, ImagesLargerThanAReadBlock) {
+  const std::vector<double> values = {0, 1, 32767, 32768, 65535, 12345, 40000, 7};
+  for (int bitimg : {USHORT_IMG, FLOAT_IMG, DOUBLE_IMG}) {
+    const std::string file = path("big.fits");
+    std::vector<double> v(701 * 433);
+    for (std::size_t k = 0; k < v.size(); ++k)
+      v[k] = values[k % values.size()] + (bitimg == USHORT_IMG ? 0 : 0.25 * (k % 13));
+    cfitsioImage(file, bitimg, {701, 433}, v);
+    const std::vector<float> truth = cfitsioRead<float>(file);
+    FitsIn in(file, true, false);
+    MArray<float, 2> fresh;
+    in >> fresh;
+    EXPECT_TRUE(sameBits(truth, elements(fresh))) << bitimg;
+    MArray<float, 2> existing(701, 433);
+    for (int pass = 0; pass < 2; ++pass) {
+      existing = -1.0f;
+      FitsIn again(file, true, false);
+      again >> existing;
+      EXPECT_TRUE(sameBits(truth, elements(existing))) << bitimg << " pass " << pass;
+    }
+  }
+}
+
 TEST_F(FitsStream, ScalingEdgeCasesOfTheFormat) {
   const std::string file = path("e.fits");
   cfitsioImage(file, SHORT_IMG, {2, 1}, {-32768, 32767}, 1.0, 32768.0);
@@ -454,6 +479,48 @@ TEST_F(FitsStream, WrittenFilesReadBackThroughCfitsioAndVerify) {
       EXPECT_TRUE(fitstest::fitsverifyClean(file, &report)) << report;
     }
   }
+}
+
+// Integer pixels are truncated or rounded as CFITSIO does it: rounded when
+// the header scales them, as for unsigned 16-bit data stored with BZERO
+// 32768 (the caller hands over the stored values: no scaling is applied on
+// writing), truncated otherwise.
+TEST_F(FitsStream, IntegerWritesRoundAndSaturateLikeCfitsio) {
+  const std::vector<double> physical = {1.3,     65534.6, 0.5,  2.5,      -0.4,  65535.4, 70000,
+                                        -5,      32767.5, 12345.49, 1e10, 40000.5, 0.49, 65535.6};
+  struct Case {
+    int bitimg;  // CFITSIO's image type for the physical values
+    int bitpix;
+    double bzero;
+  };
+  for (const Case& c : {Case{USHORT_IMG, 16, 32768}, Case{SHORT_IMG, 16, 0}, Case{BYTE_IMG, 8, 0},
+                        Case{LONG_IMG, 32, 0}}) {
+    const std::string ours = path("ours" + std::to_string(c.bitimg) + ".fits");
+    const std::string theirs = path("theirs" + std::to_string(c.bitimg) + ".fits");
+    {
+      FitsOut out(ours);
+      out.setBitpixOut(c.bitpix);
+      if (c.bzero != 0) out.setBzero(c.bzero);
+      MArray<double, 2> a(7, 2);
+      for (int k = 0; k < 14; ++k) a(k % 7 + 1, k / 7 + 1) = physical[k] - c.bzero;
+      out << a;
+    }
+    fitsfile* f = nullptr;
+    int status = 0;
+    long axes[2] = {7, 2};
+    std::vector<double> v = physical;
+    fits_create_file(&f, ("!" + theirs).c_str(), &status);
+    fits_create_img(f, c.bitimg, 2, axes, &status);
+    fits_write_img(f, TDOUBLE, 1, 14, v.data(), &status);
+    if (status == NUM_OVERFLOW) status = 0;  // saturated values are written all the same
+    fits_close_file(f, &status);
+    check(status);
+    EXPECT_EQ(cfitsioRead<double>(theirs), cfitsioRead<double>(ours)) << c.bitimg;
+  }
+  // The two values that truncation got wrong.
+  const std::vector<double> got = cfitsioRead<double>(path("ours" + std::to_string(USHORT_IMG) + ".fits"));
+  EXPECT_EQ(1.0, got[0]);
+  EXPECT_EQ(65535.0, got[1]);
 }
 
 TEST_F(FitsStream, AFreshTwoByTwoFile) {

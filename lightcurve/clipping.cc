@@ -1,0 +1,87 @@
+// Removing points: those inside the transit window of a known period and
+// epoch, and those whose flux or error lies far from the median.
+#include <cmath>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lightcurve/Lightcurve.h"
+#include "lightcurve/guards.h"
+#include "lightcurve/phase.h"
+
+namespace {
+
+// A new array, indexed from 1, of the elements i = 1..n of a whose keep[i-1]
+// is set, in order.
+template <class T>
+orv::MArray<T, 1> kept(const orv::MArray<T, 1>& a, const std::vector<char>& keep, int n, int m) {
+    orv::MArray<T, 1> to(m);
+    for (int i = 1, k = 0; i <= n; ++i)
+        if (keep[i - 1]) to(++k) = a(i);
+    return to;
+}
+
+// Moves the elements i = 1..n of a whose keep[i-1] is set, in order, to the
+// places 1, 2, ...
+template <class T>
+void compact(orv::MArray<T, 1>& a, const std::vector<char>& keep, int n) {
+    for (int i = 1, k = 0; i <= n; ++i)
+        if (keep[i - 1] && ++k != i) a(k) = std::move(a(i));
+}
+
+}  // namespace
+
+void Lightcurve::maskTransit(double P, double T, double q) {
+    if (!pointsReady(has_data, length)) return;
+    const int n = length;
+    std::vector<char> keep(n);
+    int m = 0;
+    for (int i = 1; i <= n; ++i) {
+        const double phi = foldedPhase(jd(i), P, T);
+        keep[i - 1] = phi < 0.4999 - q / 2 || phi > 0.5001 + q / 2;
+        m += keep[i - 1];
+    }
+    // The weights go with their points, so that they stay usable until the
+    // next calc_weights.
+    jd.makeReference(kept(jd, keep, n, m));
+    flux.makeReference(kept(flux, keep, n, m));
+    error.makeReference(kept(error, keep, n, m));
+    weights.makeReference(kept(weights, keep, n, m));
+    nchi.makeReference(kept(nchi, keep, n, m));
+    boxval.makeReference(kept(boxval, keep, n, m));
+    filename.makeReference(kept(filename, keep, n, m));
+    length = m;
+}
+
+int Lightcurve::clipping(double kappa) { return clipAbout(false, kappa); }
+int Lightcurve::error_clipping(double kappa) { return clipAbout(true, kappa); }
+
+int Lightcurve::clipAbout(bool errors, double kappa) {
+    if (!pointsReady(has_data, length)) return 0;
+    const int n = length;
+    const orv::MArray<double, 1>& values = errors ? error : flux;
+    const double m = orv::median_exact(points(values));
+    double sum = 0;
+    for (int i = 1; i <= n; ++i) sum += (values(i) - m) * (values(i) - m);
+    // Fluxes scatter by their standard deviation, errors by their
+    // root-mean-square deviation from the median.
+    const double s = errors ? std::sqrt(sum / n) : n > 1 ? std::sqrt(sum / (n - 1)) : 0;
+    std::cout << m << " " << s << std::endl;
+    // With every value at the median (s = 0) no point is far from it.
+    std::vector<char> keep(n);
+    int removed = 0;
+    for (int i = 1; i <= n; ++i) {
+        const double deviation = errors ? values(i) - m : std::fabs(values(i) - m);
+        keep[i - 1] = !(s > 0 && deviation >= kappa * s);
+        removed += !keep[i - 1];
+    }
+    if (removed > 0) {
+        for (orv::MArray<double, 1>* a : {&jd, &flux, &error, &weights, &nchi, &boxval}) compact(*a, keep, n);
+        compact(filename, keep, n);
+        length = n - removed;
+    }
+    calc_weights();
+    renorm();
+    return removed;
+}

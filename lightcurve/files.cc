@@ -1,0 +1,228 @@
+// Light curves read from text tables and raw records, and written as text
+// tables.
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lightcurve/Lightcurve.h"
+#include "lightcurve/guards.h"
+#include "lightcurve/helpers.h"
+#include "lightcurve/sorting.h"
+#include "lightcurve/tables.h"
+#include "orv/fits/ascio.h"
+
+namespace {
+
+orv::MArray<double, 1> filled(int n, double value) {
+    orv::MArray<double, 1> a(n, false);
+    if (n > 0) a = value;
+    return a;
+}
+
+// Whether some data line of the file has a third column.
+bool hasThirdColumn(orv::AscFile& file) {
+    bool found = false;
+    std::string line, word;
+    // Every line is read, so that the file is back at its start afterwards.
+    while (file.readNextLine__(line)) {
+        std::istringstream words(line);
+        int n = 0;
+        while (n < 3 && words >> word) ++n;
+        found = found || n == 3;
+    }
+    return found;
+}
+
+// The errors in column 3; a file without that column gives errors of 1.
+// Column 3 in some lines only, or a value in it that is no number, is an
+// error of the file like one in any other column.
+orv::MArray<double, 1> errorColumn(orv::AscFile& file, int n) {
+    try {
+        return file.readDoubleColumn(3);
+    } catch (const orv::IOException&) {
+        if (hasThirdColumn(file)) throw;
+    }
+    return filled(n, 1.0);
+}
+
+orv::MArray<std::string, 1> textColumn(orv::AscFile& file, int c) {
+    std::vector<std::string> texts;
+    const int n = file.readColumn(c, texts);
+    orv::MArray<std::string, 1> a(n);
+    for (int i = 1; i <= n; ++i) a(i) = texts[i - 1];
+    return a;
+}
+
+}  // namespace
+
+void Lightcurve::replaceBy(const Lightcurve& points, const std::string& file, bool mags) {
+    *this = points;
+    magnitudes = mags;
+    source_file = file;
+}
+
+void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_column, int filename_column) {
+    // The old data go first: a read that fails leaves no data.
+    replaceBy(Lightcurve(), file, mags);
+    orv::AscFile table(file, 0, "#");
+    orv::MArray<double, 1> t = table.readDoubleColumn(1);
+    orv::MArray<double, 1> f = table.readDoubleColumn(2);
+    const int n = t.length(1);
+    orv::MArray<double, 1> e = errorColumn(table, n);
+    orv::MArray<double, 1> nc = nchi_column != 0 ? table.readDoubleColumn(nchi_column) : filled(n, 0.0);
+    orv::MArray<double, 1> bv = boxval_column != 0 ? table.readDoubleColumn(boxval_column) : filled(n, 0.0);
+    orv::MArray<std::string, 1> names;
+    if (filename_column != 0) {
+        names.makeReference(textColumn(table, filename_column));
+    } else {
+        names.makeReference(orv::MArray<std::string, 1>(n));
+        if (n > 0) names = std::string("no file information");
+    }
+    replaceBy(Lightcurve(t, f, e, nc, names), file, mags);
+    boxval.makeReference(bv);
+    noise = rms(f);
+}
+
+template <class Number>
+void Lightcurve::readRecords(const std::string& file, bool mags) {
+    replaceBy(Lightcurve(), file, mags);
+    std::ifstream in(file, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    if (size < 0) {
+        std::cerr << "error: cannot open file " << file << " for reading" << std::endl;
+        return;
+    }
+    const std::streamoff records = size / static_cast<std::streamoff>(3 * sizeof(Number));
+    // Record by record: what the size promises need not be there (a folder
+    // reports a size but holds no records).
+    in.seekg(0);
+    std::vector<Number> values;
+    Number record[3];
+    for (std::streamoff i = 0; i < records && in.read(reinterpret_cast<char*>(record), sizeof record); ++i)
+        values.insert(values.end(), record, record + 3);
+    if (static_cast<std::streamoff>(values.size()) != 3 * records) {
+        std::cerr << "error: cannot read file " << file << std::endl;
+        return;
+    }
+    const int n = static_cast<int>(records);
+    orv::MArray<double, 1> t(n, false), f(n, false), e(n, false);
+    for (int i = 1; i <= n; ++i) {
+        t(i) = values[3 * i - 3];
+        f(i) = values[3 * i - 2];
+        e(i) = values[3 * i - 1];
+    }
+    replaceBy(Lightcurve(t, f, e), file, mags);
+}
+
+void Lightcurve::read_binary(std::string file, bool mags) { readRecords<double>(file, mags); }
+
+void Lightcurve::read_binary_float(std::string file, bool mags) { readRecords<float>(file, mags); }
+
+void Lightcurve::write(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool parameters) {
+    if (!writableData(has_data)) return;
+    std::ofstream out;
+    if (!openText(out, file)) return;
+    if (parameters) {
+        out << "#\n# lightcurve parameters:\n#\n";
+        const auto line = [&out](const char* label, double value, int precision) {
+            out << label << std::setprecision(precision) << value << '\n';
+        };
+        line("# M_star:      ", m_star, 6);
+        line("# R_star:      ", r_star, 6);
+        line("# gamma1:      ", gamma1, 6);
+        line("# gamma2:      ", gamma2, 6);
+        line("# R_planet:    ", r_planet, 6);
+        line("# inclination: ", inclination, 6);
+        line("# period:      ", period, 12);
+        line("# t0:          ", t0, 14);
+        line("# drop:        ", drop, 6);
+        line("# noise:       ", noise, 6);
+        line("# rednoise:    ", rednoise, 6);
+        out << "#\n";
+        if (transits_removed)
+            line("# rms of lightcurve:            ", getRms_removed(), 6);
+        else
+            out << "# rms of lightcurve:            0.\n";
+        line("# signal-to-noise ratio:        ", snr, 6);
+        line("# fractional transit length:    ", tau, 6);
+        out << "# number of transits:           " << number_transits << '\n';
+        out << "# number of trasint datapoints: ";
+        if (number_transits < 1) {
+            out << "0";
+        } else {
+            out << number_transit_points << " ( ";
+            // The box-shaped simulation counts transits without the points
+            // of each.
+            const int known = std::min(number_transits, points_per_transit.length(1));
+            for (int i = 1; i <= known; ++i) out << (i > 1 ? ", " : "") << points_per_transit(i);
+            out << " )";
+        }
+        out << "\n#\n#\n";
+    }
+    writeColumnLine(out, "#      date           flux          error ", with_nchi, with_boxval, with_filename);
+    writeRows(out, {jd, 16, 14, flux, error, nchi, boxval, filename, with_nchi, with_boxval, with_filename}, length);
+    closeText(out, file);
+}
+
+void Lightcurve::write_nonoise(std::string file, bool mags, bool) {
+    if (!nonoiseReady(nonoise)) return;
+    std::ofstream out;
+    if (!openText(out, file)) return;
+    out << "#   date         flux         error \n#\n";
+    for (int i = 1; i <= length; ++i) {
+        putNumber(out, jd(i), 10, 18);
+        out << "    ";
+        putNumber(out, mags ? flux2mag(nonoise_flux(i)) : nonoise_flux(i), 10, 8);
+        out << '\n';
+    }
+    closeText(out, file);
+}
+
+void Lightcurve::write_removed(std::string file, bool mags, bool) {
+    if (!removedReady(transits_removed)) return;
+    std::ofstream out;
+    if (!openText(out, file)) return;
+    out << "#   date         flux         error \n#\n";
+    for (int i = 1; i <= length; ++i) {
+        const double r = removed_flux(i), e = error(i);
+        putNumber(out, jd(i), 10, 18);
+        out << "    ";
+        putNumber(out, mags ? flux2mag(r) : r, 10, 8);
+        out << "    ";
+        putNumber(out, mags ? magnitudeError(r, e) : e, 10, 8);
+        out << "  \n";
+    }
+    closeText(out, file);
+}
+
+void Lightcurve::write_SR(std::string file, bool) {
+    if (!spectrumReady(boxfitted)) return;
+    std::ofstream out;
+    if (!openText(out, file)) return;
+    out << "#        1/p             SR\n#\n";
+    for (int i = 1; i <= sr.length(1); ++i) {
+        putNumber(out, frequency(i), 16, 10);
+        out << ' ';
+        putNumber(out, sr(i), 16, 10);
+        out << '\n';
+    }
+    closeText(out, file);
+}
+
+void Lightcurve::write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool) {
+    if (!foldReady(folded)) return;
+    std::ofstream out;
+    if (!openText(out, file)) return;
+    writeColumnLine(out, "#   date         flux         error ", with_nchi, with_boxval, with_filename);
+    writeRows(out,
+              {phase, 10, 8, phased_flux, phased_error, phased_nchi, phased_boxval, phased_filename, with_nchi,
+               with_boxval, with_filename},
+              phased_length);
+    closeText(out, file);
+}

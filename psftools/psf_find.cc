@@ -1,0 +1,97 @@
+#include <utility>
+#include <vector>
+
+#include "psftools/psf.h"
+#include "psftools/psf_chi.h"
+#include "psftools/psf_index.h"
+#include "psftools/psf_io.h"
+
+using orv::MArray;
+
+namespace {
+
+// The 13 cells |dk| + |dl| <= 2 of the smoothing, in summation order.
+constexpr int kDiamond[13][2] = {{0, 2},  {-1, 1}, {0, 1},   {1, 1},  {-2, 0}, {-1, 0}, {0, 0},
+                                 {1, 0},  {2, 0},  {-1, -1}, {0, -1}, {1, -1}, {0, -2}};
+
+
+MArray<float, 2> zeroFloat(const MArray<double, 2>& like) {
+    MArray<float, 2> m(like.shape());
+    if (m.elementCount() > 0) m = 0.0f;
+    return m;
+}
+
+}  // namespace
+
+void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>& x, MArray<double, 1>& y,
+               MArray<double, 1>& amplitude, double significance, double largest_chi, double radius,
+               std::string name, int verbose) const {
+    MArray<double, 2> C, A, E;
+    mapping_full(image, error, C, A, E, radius, verbose);
+    const long kx = C.length(1), ky = C.length(2);
+    MArray<double, 2> W = psf_chi::newMap(1, kx, 1, ky);
+    // Smoothing: the mean of the cells of the diamond that hold a chi; cells
+    // without one (unevaluated, failed fits) and cells off the map are left
+    // out. The outermost ring is neither smoothed nor searched.
+    for (long l = 2; l < ky; ++l)
+        for (long k = 2; k < kx; ++k) {
+            if (!psf_chi::hasValue(C(k, l))) continue;
+            double sum = 0;
+            int n = 0;
+            for (const auto& d : kDiamond) {
+                const long kk = k + d[0], ll = l + d[1];
+                if (kk < 1 || kk > kx || ll < 1 || ll > ky) continue;
+                const double c = C(kk, ll);
+                if (!psf_chi::hasValue(c)) continue;
+                sum += c;
+                ++n;
+            }
+            W(k, l) = sum / n;
+        }
+    if (verbose > 0) {
+        psf_io::writeImage(W, "nchi_binned_" + name + ".fits");
+        psf_io::writeImage(C, "nchi_" + name + ".fits");
+        psf_io::writeImage(A, "flux_" + name + ".fits");
+        psf_io::writeImage(E, "error_" + name + ".fits");
+    }
+    // Detection: strict local minima of the smoothed chi, neighbours without
+    // a value ignored. The marks are kept only for the diagnostic files.
+    MArray<float, 2> minima, stars;
+    if (verbose > 0) {
+        minima.makeReference(zeroFloat(C));
+        stars.makeReference(zeroFloat(C));
+    }
+    std::vector<std::pair<long, long>> found;
+    for (long k = 2; k < kx; ++k)
+        for (long l = 2; l < ky; ++l) {
+            if (!psf_chi::hasValue(C(k, l))) continue;
+            const double w = W(k, l);
+            bool minimum = true;
+            for (const auto& d : psf_index::kNeighbours) {
+                const double N = W(k + d[0], l + d[1]);
+                minimum = minimum && (N > w || N == 0);
+            }
+            if (!minimum) continue;
+            if (verbose > 0) minima(k, l) = 1;
+            if (!(C(k, l) <= largest_chi && A(k, l) >= significance * E(k, l))) continue;
+            if (verbose > 0) stars(k, l) = 1;
+            found.emplace_back(k, l);
+        }
+    if (verbose > 0) {
+        psf_io::writeImage(minima, "min_" + name + ".fits");
+        psf_io::writeImage(stars, "star_" + name + ".fits");
+    }
+    // Each star at the pixel that owns its cell: pixel p holds the cells
+    // S·(p − Bx) + 1 .. S·(p − Bx + 1).
+    const int n = static_cast<int>(found.size());
+    const long S = _subpixel;
+    x.makeReference(MArray<double, 1>(n));
+    y.makeReference(MArray<double, 1>(n));
+    amplitude.makeReference(MArray<double, 1>(n));
+    for (int q = 1; q <= n; ++q) {
+        const long k = found[q - 1].first, l = found[q - 1].second;
+        x(q) = image.firstIndex(1) + (k - 1) / S;
+        y(q) = image.firstIndex(2) + (l - 1) / S;
+        amplitude(q) = A(k, l);
+    }
+}
