@@ -29,7 +29,7 @@ bool hasThirdColumn(orv::AscFile& file) {
     bool found = false;
     std::string line, word;
     // Every line is read, so that the file is back at its start afterwards.
-    while (file.readNextLine__(line)) {
+    while (file.readNextLine_(line)) {
         std::istringstream words(line);
         int n = 0;
         while (n < 3 && words >> word) ++n;
