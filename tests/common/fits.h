@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace test_common {
@@ -22,33 +23,81 @@ struct Key {
     std::string value; // written as a number when it parses as one
 };
 
-// Writes a float image (or BITPIX bitpix) whose pixel (x, y), 1-based, is
-// pix(x, y), with the given keywords, into the primary HDU of path.
-template <typename F>
-void write_image(const std::string &path, long nx, long ny, F pix,
-                 const std::vector<Key> &keys = {}, int bitpix = FLOAT_IMG)
+// A 2-D image, pixel (x, y) at index (y - 1) nx + (x - 1), x and y from 1.
+struct Image {
+    int nx = 0, ny = 0;
+    std::vector<double> v;
+
+    Image() = default;
+    Image(int nx_, int ny_, double fill = 0)
+        : nx(nx_), ny(ny_), v(static_cast<std::size_t>(nx_) * ny_, fill)
+    {
+    }
+    double &operator()(int x, int y) { return v[static_cast<std::size_t>(y - 1) * nx + (x - 1)]; }
+    double operator()(int x, int y) const
+    {
+        return v[static_cast<std::size_t>(y - 1) * nx + (x - 1)];
+    }
+    // The image whose pixel (x, y) is f(x, y).
+    template <typename F>
+    static Image from(int nx, int ny, F f)
+    {
+        Image im(nx, ny);
+        for (int y = 1; y <= ny; ++y)
+            for (int x = 1; x <= nx; ++x)
+                im(x, y) = f(x, y);
+        return im;
+    }
+};
+
+inline void write_keys(fitsfile *f, const std::vector<Key> &keys, int *status)
 {
-    fitsfile *f = nullptr;
-    int status = 0;
-    long naxes[2] = {nx, ny};
-    ffinit(&f, ("!" + path).c_str(), &status);
-    ffcrim(f, bitpix, 2, naxes, &status);
     for (const Key &k : keys) {
         char *end = nullptr;
         double v = strtod(k.value.c_str(), &end);
         if (!k.value.empty() && *end == '\0')
-            ffuky(f, TDOUBLE, k.name.c_str(), &v, nullptr, &status);
+            ffuky(f, TDOUBLE, k.name.c_str(), &v, nullptr, status);
         else
-            ffuky(f, TSTRING, k.name.c_str(), const_cast<char *>(k.value.c_str()), nullptr,
-                  &status);
+            ffuky(f, TSTRING, k.name.c_str(), const_cast<char *>(k.value.c_str()), nullptr, status);
     }
-    std::vector<float> v(nx * ny);
-    for (long y = 1; y <= ny; y++)
-        for (long x = 1; x <= nx; x++)
-            v[(y - 1) * nx + (x - 1)] = pix(x, y);
-    ffppr(f, TFLOAT, 1, nx * ny, v.data(), &status);
+}
+
+// Writes im into the primary HDU of path at BITPIX bitpix, with the given
+// keywords.  The pixels are physical values: with BZERO / BSCALE other than
+// 0 / 1 (integer BITPIX) CFITSIO stores them scaled, and it rounds them to
+// an integer BITPIX.
+inline void write_image(const std::string &path, const Image &im, int bitpix = FLOAT_IMG,
+                        double bzero = 0, double bscale = 1, const std::vector<Key> &keys = {})
+{
+    fitsfile *f = nullptr;
+    int status = 0;
+    long naxes[2] = {im.nx, im.ny};
+    ffinit(&f, ("!" + path).c_str(), &status);
+    ffcrim(f, bitpix, 2, naxes, &status);
+    if (bitpix > 0 && (bzero != 0 || bscale != 1)) {
+        ffpkyd(f, "BSCALE", bscale, -15, nullptr, &status);
+        ffpkyd(f, "BZERO", bzero, -15, nullptr, &status);
+        ffpscl(f, bscale, bzero, &status);
+    }
+    write_keys(f, keys, &status);
+    std::vector<double> data = im.v;
+    ffppr(f, TDOUBLE, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
     ffclos(f, &status);
     ASSERT_EQ(status, 0) << "writing " << path;
+}
+
+// Writes an nx x ny image (float, or BITPIX bitpix) whose pixel (x, y),
+// 1-based, is pix(x, y), with the given keywords, into the primary HDU of
+// path.
+template <typename F>
+void write_image(const std::string &path, long nx, long ny, F pix,
+                 const std::vector<Key> &keys = {}, int bitpix = FLOAT_IMG)
+{
+    // Each value passes through float, as the programs' own images do.
+    write_image(path,
+                Image::from(static_cast<int>(nx), static_cast<int>(ny),
+                            [&](long x, long y) { return static_cast<float>(pix(x, y)); }),
+                bitpix, 0, 1, keys);
 }
 
 // Writes a 16-bit integer image with BLANK = -32768 into the primary HDU
@@ -64,10 +113,7 @@ void write_short_image(const std::string &path, long nx, long ny, F pix, B blank
     ffcrim(f, SHORT_IMG, 2, naxes, &status);
     long blankval = -32768;
     ffpkyj(f, "BLANK", blankval, "undefined pixel", &status);
-    for (const Key &k : keys) {
-        double v = strtod(k.value.c_str(), nullptr);
-        ffuky(f, TDOUBLE, k.name.c_str(), &v, nullptr, &status);
-    }
+    write_keys(f, keys, &status);
     std::vector<short> v(nx * ny);
     for (long y = 1; y <= ny; y++)
         for (long x = 1; x <= nx; x++)
@@ -78,19 +124,30 @@ void write_short_image(const std::string &path, long nx, long ny, F pix, B blank
     ASSERT_EQ(status, 0) << "writing " << path;
 }
 
-// One HDU of a file as read back by CFITSIO.
-struct Hdu {
+// One HDU of a file as read back by CFITSIO, its pixels as T (float as the
+// programs' own images, double for the full value of a scaled or double
+// image).
+template <typename T>
+struct BasicHdu {
     int status = 0;
     long nx = 0, ny = 0;
-    int bitpix = 0;
-    std::vector<float> pix;         // x fastest
+    int bitpix = 0, naxis = 0;
+    std::vector<T> pix;             // x fastest
     std::vector<std::string> names; // keyword names in order (COMMENT too)
     std::vector<std::string> cards; // whole cards
 
-    float at(long x, long y) const { return pix[(y - 1) * nx + (x - 1)]; }
+    // Read without error, and an image of two axes.
+    bool ok() const { return status == 0 && naxis == 2; }
+    T at(long x, long y) const { return pix[(y - 1) * nx + (x - 1)]; }
+    Image image() const
+    {
+        Image im(static_cast<int>(nx), static_cast<int>(ny));
+        im.v.assign(pix.begin(), pix.end());
+        return im;
+    }
 
-    // A string keyword's value, long strings (CONTINUE) included; "<none>"
-    // when it is missing.
+    // A string keyword's value, long strings (CONTINUE) included, and any
+    // other keyword's value text; "<none>" when it is missing.
     std::string text(const std::string &key) const { return lookup(key, true); }
     // The value text of any keyword as it stands in the card.
     std::string raw(const std::string &key) const { return lookup(key, false); }
@@ -123,6 +180,8 @@ private:
     }
 };
 
+using Hdu = BasicHdu<float>;
+
 inline int count_hdus(const std::string &path)
 {
     fitsfile *f = nullptr;
@@ -133,9 +192,11 @@ inline int count_hdus(const std::string &path)
     return status ? -1 : n;
 }
 
-inline Hdu read_hdu(const std::string &path, int number)
+// HDU number (1 the primary) of path, its pixels read as T.
+template <typename T = float>
+BasicHdu<T> read_hdu(const std::string &path, int number = 1)
 {
-    Hdu h;
+    BasicHdu<T> h;
     h.file = path;
     h.number = number;
     fitsfile *f = nullptr;
@@ -152,25 +213,26 @@ inline Hdu read_hdu(const std::string &path, int number)
         h.cards.push_back(card);
         h.names.push_back(name);
     }
-    int naxis = 0;
     long naxes[2] = {0, 0};
-    ffgipr(f, 2, &h.bitpix, &naxis, naxes, &st);
+    ffgipr(f, 2, &h.bitpix, &h.naxis, naxes, &st);
     h.nx = naxes[0];
     h.ny = naxes[1];
-    if (st == 0 && naxis == 2) {
+    if (st == 0 && h.naxis == 2) {
         h.pix.resize(h.nx * h.ny);
-        float nul = 0;
+        T nul = 0;
         int anynul = 0;
-        ffgpv(f, TFLOAT, 1, h.nx * h.ny, &nul, h.pix.data(), &anynul, &st);
+        ffgpv(f, std::is_same<T, float>::value ? TFLOAT : TDOUBLE, 1, h.nx * h.ny, &nul,
+              h.pix.data(), &anynul, &st);
     }
     int st2 = 0;
     ffclos(f, &st2);
     return h;
 }
 
-// fitsverify's verdict on a file: its report, and whether it found errors.
+// fitsverify's verdict on a file: its report, whether it found no errors
+// (clean), and whether it found neither errors nor warnings (flawless).
 struct Verdict {
-    bool clean = false;
+    bool clean = false, flawless = false;
     std::string report;
 };
 
@@ -178,7 +240,8 @@ inline Verdict fitsverify(const std::string &path)
 {
     Verdict v;
     v.report = output_of("fitsverify '" + path + "' 2>&1");
-    v.clean = v.report.find("and 0 error(s)") != std::string::npos;
+    v.clean = v.report.find(" and 0 error(s)") != std::string::npos;
+    v.flawless = v.report.find(" 0 warning(s) and 0 error(s)") != std::string::npos;
     return v;
 }
 

@@ -15,9 +15,10 @@
 
 #include "dornel/sky_error.h"
 #include "dornel/spline_sky.h"
-#include "fits_files.h"
-#include "test_arrays.h"
+#include "common/fits.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -105,7 +106,7 @@ TEST(Binspline, ProgressCountsRowsOfSmallImagesAndPrintsTheStages) {
 }
 
 TEST(Binspline, FirstMediansAreTheMediansOfTheirWindows) {
-    fitsfiles::Scratch scratch;
+    test_common::ScratchDir scratch;
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0, 3);
     const int nx = 45, ny = 40, h = 2, E = 5, cx = 21, cy = 19;
@@ -117,9 +118,9 @@ TEST(Binspline, FirstMediansAreTheMediansOfTheirWindows) {
     image(27, 24) = 0;
     for (int y = 27; y <= 31; ++y)
         for (int x = 14; x <= 18; ++x) image(x, y) = 0;
-    const Result r = runBinspline(image, settings(cx, cy, h, 0, 3, scratch.path("img.fits")));
-    const fitsfiles::Read bins = fitsfiles::readImage(scratch.path("sky_binspline_bin-img.fits"));
-    ASSERT_TRUE(bins.ok);
+    const Result r = runBinspline(image, settings(cx, cy, h, 0, 3, scratch.file("img.fits")));
+    const test_common::BasicHdu<double> bins = test_common::read_hdu<double>(scratch.file("sky_binspline_bin-img.fits"));
+    ASSERT_TRUE(bins.ok());
     int checked = 0;
     for (int Y = cy - 3 * E; Y <= ny - h; Y += E)
         for (int X = cx - 4 * E; X <= nx - h; X += E) {
@@ -132,17 +133,17 @@ TEST(Binspline, FirstMediansAreTheMediansOfTheirWindows) {
             double median = 0;
             if (!v.empty())
                 median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2.0f;
-            EXPECT_NEAR(median, bins.image(X, Y), 1e-4) << X << "," << Y;
+            EXPECT_NEAR(median, bins.at(X, Y), 1e-4) << X << "," << Y;
             ++checked;
         }
     EXPECT_EQ(8 * 7, checked);
-    EXPECT_EQ(0.0, bins.image(16, 29));  // the blank window
+    EXPECT_EQ(0.0, bins.at(16, 29));  // the blank window
     for (const char* word : {"sky_binspline_median-img.fits", "sky_binspline-img.fits"}) {
-        std::string report;
-        EXPECT_TRUE(fitsfiles::verified(scratch.path(word), &report)) << report;
+        const test_common::Verdict verdict = test_common::fitsverify(scratch.file(word));
+        EXPECT_TRUE(verdict.flawless) << verdict.report;
     }
-    EXPECT_EQ(11, fitsfiles::readImage(scratch.path("sky_binspline-img.fits")).image.nx);
-    EXPECT_EQ(10, fitsfiles::readImage(scratch.path("sky_binspline-img.fits")).image.ny);
+    EXPECT_EQ(11, test_common::read_hdu<double>(scratch.file("sky_binspline-img.fits")).nx);
+    EXPECT_EQ(10, test_common::read_hdu<double>(scratch.file("sky_binspline-img.fits")).ny);
 }
 
 TEST(Binspline, ANodeWithoutValidBinsTakesItsNeighboursMean) {

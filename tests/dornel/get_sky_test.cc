@@ -15,10 +15,11 @@
 
 #include "dornel/poly.h"
 #include "dornel/sky_error.h"
-#include "fits_files.h"
-#include "test_arrays.h"
+#include "common/fits.h"
+#include "common/arrays.h"
 
-using fitsfiles::Image;
+using namespace test_common;
+using test_common::Image;
 using orv::MArray;
 
 namespace {
@@ -52,17 +53,17 @@ protected:
         MArray<float, 2> sky(image.shape());
         sky = image;
         r.sky.makeReference(sky);
-        const std::string cut = scratch.path("cut.fits");
+        const std::string cut = scratch.file("cut.fits");
         testing::internal::CaptureStdout();
         get_sky(r.sky, err, nan, kappa, image.length(1), image.length(2), cut, radius, order, tresh);
         r.out = testing::internal::GetCapturedStdout();
-        const fitsfiles::Read read = fitsfiles::readImage(cut);
-        EXPECT_TRUE(read.ok);
+        const test_common::BasicHdu<double> read = test_common::read_hdu<double>(cut);
+        EXPECT_TRUE(read.ok());
         EXPECT_EQ(-32, read.bitpix);
-        r.cut = read.image;
+        r.cut = read.image();
         return r;
     }
-    fitsfiles::Scratch scratch;
+    test_common::ScratchDir scratch;
 };
 
 void expectSurface(const MArray<float, 2>& sky, const std::function<double(int, int)>& truth, double tolerance) {
@@ -89,7 +90,7 @@ TEST_F(GetSky, RecoversAnExactPlaneAndOrderTwoSurface) {
     EXPECT_EQ(0, countEqual(r.cut, 0));
     EXPECT_NE(std::string::npos, r.out.find("              2   x^ 1   y^ 0            0.5\n")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("              3   x^ 0   y^ 1           -0.3\n")) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("Saving file: " + scratch.path("cut.fits"))) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("Saving file: " + scratch.file("cut.fits"))) << r.out;
 
     const auto curved = [](int x, int y) {
         return 50 + 0.2 * x + 0.1 * y + 0.01 * x * x - 0.005 * x * y + 0.02 * y * y;
@@ -205,7 +206,7 @@ TEST_F(GetSky, ImagesWithoutEnoughUsablePixelsFail) {
         sky = c.image;
         testing::internal::CaptureStdout();
         try {
-            get_sky(sky, c.err, 0, 3, 6, 5, scratch.path("cut.fits"), 0, c.order, 1000);
+            get_sky(sky, c.err, 0, 3, 6, 5, scratch.file("cut.fits"), 0, c.order, 1000);
             ADD_FAILURE() << c.what << ": no error";
         } catch (const SkyError& e) {
             if (c.order > 1) {
@@ -215,7 +216,7 @@ TEST_F(GetSky, ImagesWithoutEnoughUsablePixelsFail) {
             }
         }
         testing::internal::GetCapturedStdout();
-        EXPECT_FALSE(fitsfiles::exists(scratch.path("cut.fits"))) << c.what;
+        EXPECT_FALSE(test_common::exists(scratch.file("cut.fits"))) << c.what;
     }
 }
 
@@ -314,7 +315,7 @@ TEST_F(GetSky, AnUndeterminedSurfaceIsRefused) {
     try {
         MArray<float, 2> sky(60, 40);
         sky = image;
-        get_sky(sky, ones, 0, 3, 60, 40, scratch.path("cut.fits"), 0, 4, 1000);
+        get_sky(sky, ones, 0, 3, 60, 40, scratch.file("cut.fits"), 0, 4, 1000);
         ADD_FAILURE() << "no error";
     } catch (const SkyError& e) {
         EXPECT_NE(std::string::npos, std::string(e.what()).find("polynomial sky cannot be fitted")) << e.what();

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
-#include "fits_files.h"
+#include "common/fits.h"
 
 namespace {
 
@@ -57,23 +56,18 @@ std::string builtinTable() {
            row("write_config_file", ' ', "", "");
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-}
-
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class Options : public ::testing::Test {
 protected:
-    fitsfiles::Outcome run(const std::string& args) { return scratch.run(kBin, args); }
-    fitsfiles::Scratch scratch;
+    test_common::ProgramRun run(const std::string& args) { return test_common::run_in(scratch, "'" + kBin + "' " + args); }
+    test_common::ScratchDir scratch;
 };
 
 }  // namespace
 
 TEST_F(Options, WithoutArgumentsPrintsTableAndUsageAndEnds255) {
-    const fitsfiles::Outcome o = run("");
+    const test_common::ProgramRun o = run("");
     EXPECT_EQ(255, o.status);
     EXPECT_EQ("\n" + kBin + " \n\n" + builtinTable() + "\n", o.out);
     EXPECT_EQ(0u, o.err.find(kUsage)) << o.err;
@@ -81,7 +75,7 @@ TEST_F(Options, WithoutArgumentsPrintsTableAndUsageAndEnds255) {
 }
 
 TEST_F(Options, WithoutFilesPrintsUsageAndEnds1) {
-    const fitsfiles::Outcome o = run("-o 3 -k 2.5");
+    const test_common::ProgramRun o = run("-o 3 -k 2.5");
     EXPECT_EQ(1, o.status);
     std::string table = builtinTable();
     table.replace(table.find(row("order", 'o', "2", "2")), row("order", 'o', "2", "2").size(),
@@ -92,7 +86,7 @@ TEST_F(Options, WithoutFilesPrintsUsageAndEnds1) {
 }
 
 TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
-    writeText(scratch.path("run.cfg"),
+    test_common::spit(scratch.file("run.cfg"),
               "# settings\n"
               "kappa = 2.123456789   # more digits than the table shows\n"
               "spline = true\n"
@@ -102,7 +96,7 @@ TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
               "prefix = \"sub_\"\n"
               "two words = 3\n"
               "write_config_file = never.cfg\n");
-    fitsfiles::Outcome o = run("--read_config_file run.cfg");
+    test_common::ProgramRun o = run("--read_config_file run.cfg");
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(has(o.out, "reading config file: run.cfg\n\n")) << o.out;
     // The defaults carry every digit of the file; the value column shows six.
@@ -113,12 +107,12 @@ TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
     EXPECT_TRUE(has(o.out, row("nan", 'n', "0.1", "0.1"))) << o.out;
     EXPECT_TRUE(has(o.out, row("prefix", 'p', "sub_", "sub_"))) << o.out;
     EXPECT_TRUE(has(o.out, row("write_config_file", ' ', "", ""))) << o.out;
-    EXPECT_FALSE(fitsfiles::exists(scratch.path("never.cfg")));
+    EXPECT_FALSE(test_common::exists(scratch.file("never.cfg")));
 
     // The run has the values as written: a configuration written from it
     // holds them unchanged.
     o = run("--read_config_file run.cfg --write_config_file again.cfg");
-    const std::string again = fitsfiles::slurp(scratch.path("again.cfg"));
+    const std::string again = test_common::slurp(scratch.file("again.cfg"));
     EXPECT_TRUE(has(again, "kappa\t= 2.123456789\t")) << again;
     EXPECT_TRUE(has(again, "tresh\t= 1234.56789\t")) << again;
     EXPECT_TRUE(has(again, "nan\t= 0.1\t")) << again;
@@ -135,7 +129,7 @@ TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
 }
 
 TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
-    const fitsfiles::Outcome first =
+    const test_common::ProgramRun first =
         run("-o 3 -r 2 -k 2.5 -n -1 -p pre_ -g 100,200 -i 5 -m 2 -v 1 -t 900 -s --write_config_file out.cfg");
     EXPECT_EQ(1, first.status);
     EXPECT_TRUE(has(first.out, "writing config file: out.cfg\n\n")) << first.out;
@@ -152,9 +146,9 @@ TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
               "prefix\t= pre_\t# prefix prefix\n"
               "read_config_file\t= \t# input config filename\n"
               "write_config_file\t= out.cfg\t# output config filename\n",
-              fitsfiles::slurp(scratch.path("out.cfg")));
+              test_common::slurp(scratch.file("out.cfg")));
 
-    const fitsfiles::Outcome second = run("--read_config_file out.cfg");
+    const test_common::ProgramRun second = run("--read_config_file out.cfg");
     // Every value of the table is the same; only the file names differ.
     const auto values = [](const std::string& out) {
         std::string rows;
@@ -172,8 +166,8 @@ TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
 }
 
 TEST_F(Options, ErrorsAndTheirStatuses) {
-    writeText(scratch.path("unknown.cfg"), "order = 3\nspeed = 2\n");
-    writeText(scratch.path("three.cfg"), "galcenter = 1,2,3\n");
+    test_common::spit(scratch.file("unknown.cfg"), "order = 3\nspeed = 2\n");
+    test_common::spit(scratch.file("three.cfg"), "galcenter = 1,2,3\n");
     struct Case {
         const char* args;
         int status;
@@ -194,14 +188,14 @@ TEST_F(Options, ErrorsAndTheirStatuses) {
         {"img.fits", 2, "err", "EXCEPTION: FitsException: cannot open file 'img.fits' for reading\n"},
     };
     for (const Case& c : cases) {
-        const fitsfiles::Outcome o = run(c.args);
+        const test_common::ProgramRun o = run(c.args);
         EXPECT_EQ(c.status, o.status) << c.args << "\n" << o.out << o.err;
         EXPECT_TRUE(has(std::string(c.stream) == "out" ? o.out : o.err, c.text)) << c.args << "\n" << o.out << o.err;
     }
 }
 
 TEST_F(Options, UnreadableConfigurationFileReadsAsEmptyWithAWarning) {
-    const fitsfiles::Outcome o = run("--read_config_file missing.cfg");
+    const test_common::ProgramRun o = run("--read_config_file missing.cfg");
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(has(o.err, "Warning: cannot open config file missing.cfg")) << o.err;
     // The built-in values come back as texts.

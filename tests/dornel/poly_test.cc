@@ -6,13 +6,14 @@
 #include <limits>
 #include <vector>
 
-#include "test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 TEST(Gaussj, SolvesAndInverts) {
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4});
-    MArray<double, 1> b = vec({5, 6});
+    MArray<double, 1> b = doubles({5, 6});
     ASSERT_EQ(0, gaussj(a, 2, b));
     EXPECT_NEAR(-4.0, b(1), 1e-12);
     EXPECT_NEAR(4.5, b(2), 1e-12);
@@ -60,7 +61,7 @@ TEST(Gaussj, SingularAndNonFiniteSystems) {
     };
     for (const Case& c : cases) {
         MArray<double, 2> a = matrix(2, c.a);
-        MArray<double, 1> b = vec({1, 1});
+        MArray<double, 1> b = doubles({1, 1});
         EXPECT_EQ(-1, gaussj(a, 2, b)) << c.what;
     }
     MArray<double, 2> empty(0, 0);
@@ -70,7 +71,7 @@ TEST(Gaussj, SingularAndNonFiniteSystems) {
 
 TEST(Gaussj, EqualMagnitudes) {
     MArray<double, 2> a = matrix(2, {1, 1, 1, -1});
-    MArray<double, 1> b = vec({3, 1});
+    MArray<double, 1> b = doubles({3, 1});
     ASSERT_EQ(0, gaussj(a, 2, b));
     EXPECT_DOUBLE_EQ(2.0, b(1));
     EXPECT_DOUBLE_EQ(1.0, b(2));
@@ -108,7 +109,7 @@ TEST(Poly2d, RecoversSurfacesOfEveryOverload) {
 }
 
 TEST(Poly2d, OrderZeroIsTheWeightedMean) {
-    MArray<double, 1> x = vec({1, 2, 3}), y = vec({1, 1, 1}), z = vec({1, 2, 4}), w = vec({1, 2, 0.5});
+    MArray<double, 1> x = doubles({1, 2, 3}), y = doubles({1, 1, 1}), z = doubles({1, 2, 4}), w = doubles({1, 2, 0.5});
     MArray<double, 1> c;
     ASSERT_EQ(0, poly2d(x, y, z, w, 0, c));
     const double mean = (1 / 1.0 + 2 / 4.0 + 4 / 0.25) / (1 / 1.0 + 1 / 4.0 + 1 / 0.25);
@@ -116,7 +117,7 @@ TEST(Poly2d, OrderZeroIsTheWeightedMean) {
 }
 
 TEST(Poly2d, PlaneOfOrderOne) {
-    MArray<double, 1> x = vec({1, 2, 1, 2, 3}), y = vec({1, 1, 2, 2, 5}), z(5);
+    MArray<double, 1> x = doubles({1, 2, 1, 2, 3}), y = doubles({1, 1, 2, 2, 5}), z(5);
     for (int k = 1; k <= 5; ++k) z(k) = 2 + 3 * x(k) - y(k);
     MArray<double, 1> c;
     ASSERT_EQ(0, poly2d(x, y, z, 1, c));
@@ -174,7 +175,7 @@ TEST(ScaledSurface, RecoversThePowersOfAnExactSurface) {
 }
 
 TEST(Poly, StraightLineAndParabola) {
-    MArray<double, 1> x = vec({0, 1, 2, 3, 4}), y(5), err = vec({1, 1, 2, 1, 1});
+    MArray<double, 1> x = doubles({0, 1, 2, 3, 4}), y(5), err = doubles({1, 1, 2, 1, 1});
     for (int p = 1; p <= 5; ++p) y(p) = 2 + 3 * x(p);
     MArray<double, 1> line(orv::Range(0, 1));
     EXPECT_NEAR(0.0, poly(x, y, err, line, 1, 5), 1e-20);

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+
+using namespace test_common;
 
 namespace {
 

@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "common/program.h"
 
 namespace {
 
@@ -241,9 +239,7 @@ TEST(StopwatchDeathTest, MisuseEndsTheProcess) {
         sw.start();
         EXPECT_EXIT(
             {
-#if defined(__SANITIZE_ADDRESS__)
-                __lsan_disable();  // the process ends where it stands
-#endif
+                test_common::skip_leak_check();
                 c.misuse(sw);
             },
             testing::ExitedWithCode(255), c.message);

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
 #include "planet.h"
+
+using namespace test_common;
 
 namespace {
 

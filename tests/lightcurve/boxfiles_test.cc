@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "fitstable.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -18,7 +21,7 @@ double magnitude(double flux) { return -2.5 * std::log10(flux / 3060); }
 
 // A light curve of 3060 units with box transits of 1% every 3 days, read
 // from a text file and searched: peak 1 is the transit.
-Lightcurve searched(const ScratchFolder& scratch) {
+Lightcurve searched(const test_common::ScratchDir& scratch) {
     std::vector<double> t;
     for (int i = 0; i < 600; ++i) t.push_back(0.02 * i);
     Lightcurve simulated;
@@ -42,7 +45,7 @@ bool inWindow(const Lightcurve& lc, double x) {
 }  // namespace
 
 TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     ASSERT_NEAR(3, lc.getPeriod_box(1), 0.05);
     const std::string file = scratch.file("boxed.txt");
@@ -70,7 +73,7 @@ TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
 }
 
 TEST(BoxFiles, BoxModelInFluxesOrMagnitudes) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string file = scratch.file("boxed.txt");
     lc.write_boxed(file, 1, false, true, true, true, 0, false);
@@ -124,7 +127,7 @@ TEST(BoxFiles, BoxModelInFluxesOrMagnitudes) {
 }
 
 TEST(BoxFiles, BinnedRowsAreTheFilledBins) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     // The bins a fold at the peak fills, counted here.
     lc.fold(lc.getPeriod_box(1), lc.getT0_box(1));
@@ -138,7 +141,7 @@ TEST(BoxFiles, BinnedRowsAreTheFilledBins) {
 }
 
 TEST(BoxFiles, FitsTableOfAPeak) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string text = scratch.file("boxed.txt"), fits = scratch.file("boxed.fits");
     lc.write_boxed(text, 1, true, true, false, true, 0, false);
@@ -161,12 +164,12 @@ TEST(BoxFiles, FitsTableOfAPeak) {
         const std::vector<double> row = numbersOf(rows[i], 5);
         for (int c = 0; c < 5; ++c) EXPECT_NEAR(row[c], t.values[c][i], 1e-6 * (1 + std::fabs(row[c]))) << i << c;
     }
-    std::string report;
-    EXPECT_TRUE(verified(fits, report)) << report;
+    const Verdict verdict = fitsverify(fits);
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
 TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve plain(doubles({1, 2}), doubles({1, 1}), doubles({0.1, 0.1}));
     EXPECT_EQ("no boxed-lightcurve available!\n",
@@ -188,7 +191,7 @@ TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated) {
 }
 
 TEST(BoxFilesDeathTest, AFitsTableThatCannotBeCreatedEndsTheProcess) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string nowhere = scratch.file("missing/out.fits");
     EXPECT_EXIT(lc.write_boxed_binary(nowhere, 1, false, false, false, false, 0, false), testing::ExitedWithCode(255),

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "phases.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
+
+using namespace test_common;
 
 namespace {
 

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "orv/fits/ascio.h"
 #include "planet.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -65,7 +67,7 @@ double printedAs(double x, int precision) { return std::stod(format("%.*g", prec
 }  // namespace
 
 TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string plain = scratch.file("plain.txt"), full = scratch.file("full.txt");
     Lightcurve one(doubles({53.25}), doubles({1.0}), doubles({0.001}));
     one.write(plain, false, false, false, false);
@@ -84,7 +86,7 @@ TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes) {
 }
 
 TEST(TextTables, ParameterHeaderOfTheTransit) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const Planet planet;
     Lightcurve transit = withTransit(planet), plain = three();
     // Without transits: the rms and the transit points read 0.
@@ -131,7 +133,7 @@ TEST(TextTables, ParameterHeaderOfTheTransit) {
 }
 
 TEST(TextTables, ReadBackByTheReaderAndByAnother) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("lc.txt");
     Lightcurve lc = three();
     lc.write(file, true, true, true, false);
@@ -154,7 +156,7 @@ TEST(TextTables, ReadBackByTheReaderAndByAnother) {
 }
 
 TEST(TextTables, ReaderTakesTheColumnsAsked) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string six = scratch.file("six.txt"), two = scratch.file("two.txt");
     spit(six,
          "# a comment line\n"
@@ -195,7 +197,7 @@ TEST(TextTables, ReaderTakesTheColumnsAsked) {
 }
 
 TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const struct {
         const char* text;
         int names;  // column of the file names
@@ -221,7 +223,7 @@ TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData) {
 }
 
 TEST(RawRecords, DoublesAndFloatsInHostOrder) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string doublesFile = scratch.file("doubles.raw"), floatsFile = scratch.file("floats.raw");
     const double d[6] = {2453000.123456789, 1.0625, 0.001, 2453000.5, -3.5e-7, 1e300};
     const float f[9] = {2453000.25f, 0.1f, 0.003f, 1.5f, 2.5f, 3.5f, -1e30f, 7.0f, 1e-20f};
@@ -252,7 +254,7 @@ TEST(RawRecords, DoublesAndFloatsInHostOrder) {
 }
 
 TEST(Readers, ReplaceTheWholeLightCurve) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string text = scratch.file("lc.txt"), raw = scratch.file("lc.raw"), rawFloats = scratch.file("lc.rawf");
     spit(text, "10 1 0.125\n11 2 0.25\n");
     const double d[6] = {10, 1, 0.125, 11, 2, 0.25};
@@ -302,7 +304,7 @@ TEST(Readers, ReplaceTheWholeLightCurve) {
 }
 
 TEST(RawRecords, AFileThatCannotBeReadIsReportedAndLeavesNoData) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string missing = scratch.file("missing.raw");
     const std::string folder = scratch.file("");
     for (const std::string& file : {missing, folder}) {
@@ -323,7 +325,7 @@ TEST(RawRecords, AFileThatCannotBeReadIsReportedAndLeavesNoData) {
 }
 
 TEST(TextTables, NoiseFreeAndTransitFreeFluxesInFluxOrMagnitudes) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     // Without noise the flux is the noise-free one.
     const orv::MArray<double, 1> t = transitTimes();
@@ -370,7 +372,7 @@ TEST(TextTables, NoiseFreeAndTransitFreeFluxesInFluxOrMagnitudes) {
 }
 
 TEST(TextTables, FoldAndSpectrum) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve lc = three();
     lc.fold(0.7, 2453000.2);
@@ -401,7 +403,7 @@ TEST(TextTables, FoldAndSpectrum) {
 }
 
 TEST(TextTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve none;
     Lightcurve plain = three();
@@ -417,7 +419,7 @@ TEST(TextTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
 }
 
 TEST(TextTables, FilesThatCannotBeWrittenAreReported) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = everything();
     const std::function<void(const std::string&)> writers[] = {
         [&](const std::string& f) { lc.write(f, true, true, true, true); },

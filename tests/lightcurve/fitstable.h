@@ -1,12 +1,11 @@
-// The binary table of a FITS file read back with CFITSIO directly, and
-// Debian's fitsverify on the file: the independent side of the checks of
-// the FITS tables.
+// The binary table of a FITS file read back with CFITSIO directly: with
+// fitsverify (tests/common), the independent side of the checks of the FITS
+// tables.
 #ifndef TESTS_LIGHTCURVE_FITSTABLE_H
 #define TESTS_LIGHTCURVE_FITSTABLE_H
 
 #include <fitsio.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,18 +52,6 @@ inline FitsTable readTable(const std::string& path) {
     int closing = 0;
     fits_close_file(f, &closing);
     return t;
-}
-
-// Whether fitsverify finds neither errors nor warnings; report gets its
-// output.
-inline bool verified(const std::string& path, std::string& report) {
-    FILE* p = popen(("fitsverify -q '" + path + "' 2>&1").c_str(), "r");
-    if (!p) return false;
-    char buffer[512];
-    report.clear();
-    while (std::fgets(buffer, sizeof buffer, p)) report += buffer;
-    const int status = pclose(p);
-    return status == 0 && report.find("verification OK") != std::string::npos;
 }
 
 #endif

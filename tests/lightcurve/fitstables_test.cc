@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "fitstable.h"
 #include "lightcurve/Lightcurve.h"
 #include "planet.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -48,8 +51,8 @@ void expectTable(const std::string& file, const std::vector<std::string>& names,
         EXPECT_EQ("none", t.units[c]) << names[c];
         EXPECT_EQ(values.at(c), t.values[c]) << names[c];
     }
-    std::string report;
-    EXPECT_TRUE(verified(file, report)) << report;
+    const Verdict verdict = fitsverify(file);
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
 // Noise-free box transits: the flux is the noise-free flux.
@@ -64,7 +67,7 @@ Lightcurve noiseFree() {
 }  // namespace
 
 TEST(FitsTables, LightCurveColumnsAsSwitched) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     Lightcurve lc = three();
     const std::vector<double> jd = valuesOf(lc.getJD());
     const std::vector<double> flux = asFloats(lc.getFlux(), 3), error = asFloats(lc.getError(), 3),
@@ -91,7 +94,7 @@ TEST(FitsTables, LightCurveColumnsAsSwitched) {
 }
 
 TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("t.fits");
 
     Lightcurve folded = three();
@@ -137,7 +140,7 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
 }
 
 TEST(FitsTables, WritingTwiceToOneNameGivesOneTable) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("twice.fits");
     Lightcurve first = three();
     first.write_binary(file, true, true, false, false);
@@ -147,7 +150,7 @@ TEST(FitsTables, WritingTwiceToOneNameGivesOneTable) {
 }
 
 TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.fits");
     Lightcurve none;
     Lightcurve plain = three();
@@ -164,7 +167,7 @@ TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
 }
 
 TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess) {
-    ScratchFolder scratch;
+    test_common::ScratchDir scratch;
     const std::string nowhere = scratch.file("missing/out.fits");
     Lightcurve lc = noiseFree();
     lc.boxfitting(20, 2, 4, 0.02, 0.1, 0);

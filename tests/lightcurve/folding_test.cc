@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 

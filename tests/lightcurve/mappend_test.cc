@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+
+using namespace test_common;
 
 TEST(Mappend, AppendsToAFreshArray) {
     orv::MArray<long, 1> a = arrayOf(std::vector<long>{4, 5}, 0);

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 
 inline const double kPi = std::acos(-1.0);
@@ -40,12 +40,12 @@ inline orv::MArray<double, 1> transitTimes() {
     std::vector<double> t;
     for (double centre : {100.0, 103.0})
         for (int k = -40; k <= 40; ++k) t.push_back(centre + 0.005 * k);
-    return arrayOf(t);
+    return test_common::arrayOf(t);
 }
 
 inline Lightcurve flat(const orv::MArray<double, 1>& t, double error) {
     const int n = t.length(1);
-    return Lightcurve(t, arrayOf(std::vector<double>(n, 1.0)), arrayOf(std::vector<double>(n, error)));
+    return Lightcurve(t, test_common::arrayOf(std::vector<double>(n, 1.0)), test_common::arrayOf(std::vector<double>(n, error)));
 }
 
 #endif

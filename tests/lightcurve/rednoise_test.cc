@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -12,10 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/scratch.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -37,26 +39,6 @@ double median(std::vector<double> v) {
 struct KeepPrecision {
     std::streamsize kept = std::cout.precision();
     ~KeepPrecision() { std::cout.precision(kept); }
-};
-
-// Runs a test inside a private folder below /tmp, where the analysis writes
-// "corrspec.tbl"; goes back and removes the folder at the end.
-class InScratchFolder {
-public:
-    InScratchFolder() : back(std::filesystem::current_path()) {
-        char pattern[] = "/tmp/lightcurve_rednoise.XXXXXX";
-        folder = mkdtemp(pattern);
-        std::filesystem::current_path(folder);
-    }
-    ~InScratchFolder() {
-        std::filesystem::current_path(back);
-        std::filesystem::remove_all(folder);
-    }
-    InScratchFolder(const InScratchFolder&) = delete;
-    InScratchFolder& operator=(const InScratchFolder&) = delete;
-
-private:
-    std::filesystem::path back, folder;
 };
 
 // The lines of "corrspec.tbl": twice the window size and the red-noise
@@ -90,7 +72,9 @@ void addSinusoid(Lightcurve& lc, double amplitude, double period) {
 // precision of standard output as it found it.
 class Corrspec : public testing::Test {
     KeepPrecision keep;
-    InScratchFolder scratch;
+    // The analysis writes "corrspec.tbl" into the current folder.
+    ScratchDir scratch;
+    InDir here{scratch.path()};
 };
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
+
+using namespace test_common;
 
 namespace {
 

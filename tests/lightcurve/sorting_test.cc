@@ -8,7 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+
+using namespace test_common;
 
 namespace {
 

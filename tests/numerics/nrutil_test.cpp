@@ -135,7 +135,7 @@ TEST(Nrerror, DefaultPrintsTheReasonAndExits100)
 {
     EXPECT_EXIT(
         {
-            prepare_fatal_child();
+            test_common::skip_leak_check();
             nrerror("singular matrix");
         },
         ::testing::ExitedWithCode(100),
@@ -172,7 +172,7 @@ TEST(Nrerror, InstalledHandlerTakesTheReason)
         ::testing::ExitedWithCode(7), "^handled: no convergence\n$");
     EXPECT_EXIT(
         {
-            prepare_fatal_child();
+            test_common::skip_leak_check();
             set_fatal_handler(return_quietly);
             nrerror("x");
         },

@@ -7,8 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -47,8 +48,8 @@ double moffatProfile(const MArray<double, 1>& a, double x, double y) {
 }
 
 // su = 1.8, sv = 1.2 pixels along axes turned by 0.5 rad.
-MArray<double, 1> gaussTruth() { return vec({10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5}); }
-MArray<double, 1> moffatTruth() { return vec({20, 800, 0.4, 0.55, -0.2, 0.35, 0.3, 2.8, 0.5, -0.3}); }
+MArray<double, 1> gaussTruth() { return doubles({10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5}); }
+MArray<double, 1> moffatTruth() { return doubles({20, 800, 0.4, 0.55, -0.2, 0.35, 0.3, 2.8, 0.5, -0.3}); }
 
 // Fills the stamp from the profile; with a seed, adds noise of standard
 // deviation sqrt(value) and sets the errors to it.
@@ -98,12 +99,12 @@ TEST(FitModels, GaussianValues) {
     EXPECT_EQ(1.0, d(2));
     for (int k = 3; k <= 7; ++k) EXPECT_EQ(0.0, d(k));
     // Far out the exponent stops at -22 (here p·u² = 30).
-    MArray<double, 1> far = vec({1, 2, 0.3, 0.3, 0, 0, 0});
+    MArray<double, 1> far = doubles({1, 2, 0.3, 0.3, 0, 0, 0});
     g.funcs(10, 0, far, f, d);
     EXPECT_DOUBLE_EQ(1 + 2 * std::exp(-22.0), f);
     EXPECT_DOUBLE_EQ(-100 * 2 * std::exp(-22.0), d(3));
     // Turned by a right angle: u = dy, v = -dx.
-    MArray<double, 1> turned = vec({0, 1, 0.5, 0.1, 0, 0, std::acos(-1.0) / 2});
+    MArray<double, 1> turned = doubles({0, 1, 0.5, 0.1, 0, 0, std::acos(-1.0) / 2});
     g.funcs(1, 2, turned, f, d);
     EXPECT_NEAR(std::exp(-(0.5 * 4 + 0.1 * 1)), f, 1e-15);
 }
@@ -113,7 +114,7 @@ TEST(FitModels, MoffatValues) {
     Class_moffat_fit m(st.x, st.y, st.z, st.s, moffatTruth(), allFree(10));
     MArray<double, 1> d(10);
     double f;
-    MArray<double, 1> a = vec({3, 100, 1, 1, 2, 1, 0.2, 2.5, 0.5, -0.25});
+    MArray<double, 1> a = doubles({3, 100, 1, 1, 2, 1, 0.2, 2.5, 0.5, -0.25});
     // Distance 1 from the centre: r = 2.
     const double x = 2 + std::cos(0.7), y = 1 + std::sin(0.7);
     EXPECT_EQ(0, m.funcs(x, y, a, f, d));
@@ -144,9 +145,9 @@ TEST(FitModels, AnalyticDerivativesMatchCentralDifferences) {
     const double points[][2] = {{0.0, 0.0}, {1.3, -0.7}, {-2.2, 1.9}, {3.0, 2.5}, {-0.4, -3.1}};
     for (const auto& pt : points) {
         checkDerivatives(g, gaussTruth(), pt[0], pt[1], "gauss");
-        checkDerivatives(g, vec({-1, 3, 0.9, 0.05, 1, 2, -2.0}), pt[0], pt[1], "gauss, elongated");
+        checkDerivatives(g, doubles({-1, 3, 0.9, 0.05, 1, 2, -2.0}), pt[0], pt[1], "gauss, elongated");
         checkDerivatives(m, moffatTruth(), pt[0], pt[1], "moffat");
-        checkDerivatives(m, vec({0, 50, 1.2, 0.3, 0.5, -1, 2.2, 1.3, 0, 0}), pt[0], pt[1], "moffat, elongated");
+        checkDerivatives(m, doubles({0, 50, 1.2, 0.3, 0.5, -1, 2.2, 1.3, 0, 0}), pt[0], pt[1], "moffat, elongated");
     }
 }
 
@@ -156,8 +157,8 @@ TEST(FitModels, NoiselessStampsGiveBackTheirParameters) {
         MArray<double, 1> truth, start;
     };
     Case cases[] = {
-        {"gauss", gaussTruth(), vec({8, 400, 0.12, 0.3, 0, 0, 0.4})},
-        {"moffat", moffatTruth(), vec({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0})},
+        {"gauss", gaussTruth(), doubles({8, 400, 0.12, 0.3, 0, 0, 0.4})},
+        {"moffat", moffatTruth(), doubles({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0})},
     };
     for (Case& c : cases) {
         Stamp st;
@@ -185,8 +186,8 @@ TEST(FitModels, NoisyStampsGiveBackTheirParametersWithinErrors) {
         Stamp gs, ms;
         render(gs, gaussTruth(), gaussProfile, seed);
         render(ms, moffatTruth(), moffatProfile, seed);
-        Class_gauss_fit g(gs.x, gs.y, gs.z, gs.s, vec({8, 400, 0.12, 0.3, 0, 0, 0.4}), allFree(7));
-        Class_moffat_fit m(ms.x, ms.y, ms.z, ms.s, vec({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0}), allFree(10));
+        Class_gauss_fit g(gs.x, gs.y, gs.z, gs.s, doubles({8, 400, 0.12, 0.3, 0, 0, 0.4}), allFree(7));
+        Class_moffat_fit m(ms.x, ms.y, ms.z, ms.s, doubles({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0}), allFree(10));
         for (marquardt* fit : {static_cast<marquardt*>(&g), static_cast<marquardt*>(&m)}) {
             const MArray<double, 1> truth = fit == &g ? gaussTruth() : moffatTruth();
             const std::string name = (fit == &g ? "gauss seed " : "moffat seed ") + std::to_string(seed);

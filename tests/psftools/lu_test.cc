@@ -5,12 +5,11 @@
 #include <cmath>
 #include <initializer_list>
 #include <string>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
+#include "common/program.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -36,10 +35,7 @@ double hilbertInverse(int n, int i, int j) {
 }
 
 void decompose(MArray<double, 2> a) {
-#if defined(__SANITIZE_ADDRESS__)
-    // The process ends on purpose with its arrays alive; that is no leak.
-    __lsan_disable();
-#endif
+    test_common::skip_leak_check(); // the process ends with its arrays alive
     MArray<int, 1> indx;
     double d;
     ludecomp(a, indx, d);
@@ -59,7 +55,7 @@ TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves) {
     EXPECT_DOUBLE_EQ(4.0, a(1, 2));
     EXPECT_DOUBLE_EQ(1.0 / 3, a(2, 1));
     EXPECT_DOUBLE_EQ(2.0 / 3, a(2, 2));
-    MArray<double, 1> b = vec({5, 6});
+    MArray<double, 1> b = doubles({5, 6});
     lubacksub(a, indx, b);
     EXPECT_NEAR(-4.0, b(1), 1e-14);
     EXPECT_NEAR(4.5, b(2), 1e-14);
@@ -68,14 +64,14 @@ TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves) {
     ludecomp(one, indx, d);
     EXPECT_EQ(-2.5, d);
     EXPECT_EQ(-2.5, one(1, 1));
-    MArray<double, 1> b1 = vec({5});
+    MArray<double, 1> b1 = doubles({5});
     lubacksub(one, indx, b1);
     EXPECT_EQ(-2.0, b1(1));
 }
 
 TEST(LuSolvers, LuIterInvertsAndSolvesKnownSystems) {
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4});
-    MArray<double, 1> b = vec({5, 6});
+    MArray<double, 1> b = doubles({5, 6});
     testing::internal::CaptureStdout();
     lu_iter(a, b, 1, 0);
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
@@ -145,7 +141,7 @@ TEST(LuSolvers, ResiduumSumsSmallestTermsFirst) {
     // 1e20 + 1 is not representable even in extended precision; summed from
     // the smallest magnitude up the exact residual 0 comes out.
     MArray<double, 2> a = matrix(3, {1e20, 1, -1e20, 2, 3, 4, 0, 0, 1});
-    MArray<double, 1> x = vec({1, 1, 1}), b = vec({1, 9, 0.5}), r;
+    MArray<double, 1> x = doubles({1, 1, 1}), b = doubles({1, 9, 0.5}), r;
     residuum(a, x, b, r);
     EXPECT_EQ(1, r.firstIndex(1));
     EXPECT_EQ(3, r.lastIndex(1));
@@ -165,7 +161,7 @@ TEST(LuSolvers, MatmultAndPrinters) {
     const std::string f1 = std::string(14, ' ') + "1", f2 = std::string(14, ' ') + "2";
     testing::internal::CaptureStdout();
     matprint(a);
-    MArray<double, 1> v = vec({1.0 / 3, 2});
+    MArray<double, 1> v = doubles({1.0 / 3, 2});
     vecprint(v);
     EXPECT_EQ("\n" + f1 + "  " + f2 + "  \n" + std::string(14, ' ') + "3  " + std::string(14, ' ') + "4  \n\n" +
                   "\n     0.33333333  " + f2 + "  \n\n",

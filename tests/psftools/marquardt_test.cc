@@ -10,8 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -135,9 +136,9 @@ TEST(Marquardt, LinearModelEqualsWeightedLeastSquares) {
         std::vector<int> free;
     };
     // A flag of 2 counts as one free parameter.
-    Case cases[] = {{ivec({1, 1, 1, 1}), {1, 2, 3, 4}}, {ivec({1, 0, 2, 1}), {1, 3, 4}}};
+    Case cases[] = {{ints({1, 1, 1, 1}), {1, 2, 3, 4}}, {ints({1, 0, 2, 1}), {1, 3, 4}}};
     for (Case& c : cases) {
-        MArray<double, 1> start = vec({0.5, -1.0, 0.0, 0.3});
+        MArray<double, 1> start = doubles({0.5, -1.0, 0.0, 0.3});
         std::vector<double> fixed(4, 0.0);
         for (int k = 1; k <= 4; ++k)
             if (c.ia(k) == 0) fixed[k - 1] = start(k);
@@ -176,7 +177,7 @@ TEST(Marquardt, PointsWithoutPositiveErrorAreLeftOut) {
     d.z(7) = 1e6;
     for (double bad : {0.0, -1.0, std::nan("")}) {
         d.s(7) = bad;
-        LinearModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 1, 1, 1}));
+        LinearModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 1, 1, 1}));
         EXPECT_EQ(29, fit.npoints);
         ASSERT_EQ(0, fit.calc());
         EXPECT_EQ(25, fit.dof);
@@ -187,14 +188,14 @@ TEST(Marquardt, PointsWithoutPositiveErrorAreLeftOut) {
 TEST(Marquardt, StoppingRules) {
     const Data d;
     // Nothing free: chi² never falls, the damping grows 18 times.
-    LinearModel none(d.x, d.y, d.z, d.s, vec({2, -1.5, 0.7, 0.4}), ivec({0, 0, 0, 0}));
+    LinearModel none(d.x, d.y, d.z, d.s, doubles({2, -1.5, 0.7, 0.4}), ints({0, 0, 0, 0}));
     EXPECT_EQ(0, none.calc());
     EXPECT_EQ(18, none.iterations);
     EXPECT_EQ(30, none.dof);
     for (int k = 1; k <= 4; ++k) EXPECT_EQ(0.0, none.sa(k));
 
     // The iteration limit: maxiter + 1 steps, result 1, results still set.
-    LinearModel limited(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 1, 1, 1}));
+    LinearModel limited(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 1, 1, 1}));
     limited.maxiter = 3;
     limited.verbose = 1;
     testing::internal::CaptureStderr();
@@ -212,7 +213,7 @@ TEST(Marquardt, StoppingRules) {
 
 TEST(Marquardt, ModelFailingAtTheStartIsAFailure) {
     const Data d;
-    BrokenModel fit(d.x, d.y, d.z, d.s, vec({1, 2, 3}), ivec({1, 1, 1}));
+    BrokenModel fit(d.x, d.y, d.z, d.s, doubles({1, 2, 3}), ints({1, 1, 1}));
     fit.verbose = 1;
     testing::internal::CaptureStderr();
     EXPECT_EQ(-1, fit.calc());
@@ -230,9 +231,9 @@ TEST(Marquardt, SingularFinalStepKeepsTheFit) {
     // Damping keeps every step solvable; only the undamped final matrix shows
     // that a2 and a3 cannot be told apart.
     const Data d;
-    DegenerateModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0}), ivec({1, 1, 1}));
+    DegenerateModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0}), ints({1, 1, 1}));
     const double startChi = [&] {
-        DegenerateModel probe(d.x, d.y, d.z, d.s, vec({0, 0, 0}), ivec({0, 0, 0}));
+        DegenerateModel probe(d.x, d.y, d.z, d.s, doubles({0, 0, 0}), ints({0, 0, 0}));
         probe.calc();
         return probe.chisq;
     }();
@@ -251,7 +252,7 @@ TEST(Marquardt, SingularFinalStepKeepsTheFit) {
 
 TEST(Marquardt, CovSrtSpreadsThePackedBlock) {
     const Data d;
-    LinearModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 0, 1, 0}));
+    LinearModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 0, 1, 0}));
     fit.mfit = 2;
     MArray<double, 2> c(4, 4);
     c = 7.0;
@@ -266,8 +267,8 @@ TEST(Marquardt, CovSrtSpreadsThePackedBlock) {
 
 TEST(Marquardt, SimulatedMeasurements) {
     const Data d;
-    LinearModel fit(d.x, d.y, d.z, d.s, vec({1, 2, 3, 4}), ivec({1, 1, 1, 1}));
-    const MArray<double, 1> p = vec({1, 2, 3, 4});
+    LinearModel fit(d.x, d.y, d.z, d.s, doubles({1, 2, 3, 4}), ints({1, 1, 1, 1}));
+    const MArray<double, 1> p = doubles({1, 2, 3, 4});
     const double model = 1 + 2 * 0.5 + 3 * 0.25 + 4 * 0.125;
     C_rangau same(17);  // the fitter's generator is seeded with 17
     for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(model + 0.1 * same.eval(), fit.mcs(0.5, 0.25, 0.1, p));

@@ -6,8 +6,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -31,7 +32,7 @@ struct Grid {
 }  // namespace
 
 TEST(Poly2dNomix, ExactSurfacesComeBack) {
-    MArray<double, 1> c = vec({99});
+    MArray<double, 1> c = doubles({99});
     Grid plane([](double x, double y) { return 1 + 2 * x + 3 * y; });
     ASSERT_EQ(0, poly2d_nomix(plane.x, plane.y, plane.z, plane.w, 1, c));
     ASSERT_EQ(1, c.firstIndex(1));
@@ -72,7 +73,7 @@ TEST(Poly2dNomix, RefusesAZeroErrorAndReportsASingularSystem) {
     for (int t = 1; t <= 3; ++t) EXPECT_EQ(0.0, c(t));
 
     // Two points cannot fix three coefficients.
-    MArray<double, 1> x = vec({0, 1}), y = vec({0, 1}), z = vec({1, 2}), w = vec({1, 1});
+    MArray<double, 1> x = doubles({0, 1}), y = doubles({0, 1}), z = doubles({1, 2}), w = doubles({1, 1});
     EXPECT_EQ(-1, poly2d_nomix(x, y, z, w, 1, c));
 }
 
@@ -83,11 +84,11 @@ TEST(Fitconst, WeightedMeanErrorAndScatter) {
         double mean, error, scatter;
     };
     Case cases[] = {
-        {vec({1, 2, 3}), vec({1, 1, 1}), 0, 2.0, std::sqrt(1.0 / 3), 1.0},
-        {vec({1, 2}), vec({1, 0}), 0, 1.0, 1.0, 0.0},
-        {vec({5, 7, 100}), vec({1, 2, -1}), 0, (5 + 7 / 4.0) / 1.25, std::sqrt(1 / 1.25),
+        {doubles({1, 2, 3}), doubles({1, 1, 1}), 0, 2.0, std::sqrt(1.0 / 3), 1.0},
+        {doubles({1, 2}), doubles({1, 0}), 0, 1.0, 1.0, 0.0},
+        {doubles({5, 7, 100}), doubles({1, 2, -1}), 0, (5 + 7 / 4.0) / 1.25, std::sqrt(1 / 1.25),
          std::sqrt(std::pow(5 - 5.4, 2) + std::pow(7 - 5.4, 2) / 4)},
-        {vec({4, 4}), vec({0, std::nan("")}), -1, 0.0, 0.0, 0.0},
+        {doubles({4, 4}), doubles({0, std::nan("")}), -1, 0.0, 0.0, 0.0},
     };
     for (Case& c : cases) {
         double mean = -9, error = -9, scatter = -9;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
+#include "common/fits.h"
 #include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
@@ -301,8 +301,8 @@ TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage) {
 }
 
 TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut) {
-    psftruth::InScratch dir;  // verbosity 3 writes "psftest00.fits"
-    ASSERT_FALSE(dir.dir.empty());
+    const test_common::ScratchDir dir;  // verbosity 3 writes "psftest00.fits"
+    const test_common::InDir here(dir.path());
     const Field given(60, 45, {{15.3, 14.8}, {30.45, 16.1}}, moffatStar(900, Moffat{2.5, 2.5, 0, 3}), 12);
     Field f = given.clone();
     for (int s = 1; s <= 2; ++s) {
@@ -338,8 +338,8 @@ TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut) {
 }
 
 TEST(CreatePsf, DiagnosticFilesAndTable) {
-    psftruth::InScratch dir;
-    ASSERT_FALSE(dir.dir.empty());
+    const test_common::ScratchDir dir;
+    const test_common::InDir here(dir.path());
     const Field f(40, 40, {{15.3, 14.8}, {25.2, 26.0}}, moffatStar(900, Moffat{2.5, 2.5, 0, 3}), 12);
     psf P(3, 4, 3, 1);
     const Result r = build(P, f, true, 8);
@@ -359,16 +359,16 @@ TEST(CreatePsf, DiagnosticFilesAndTable) {
          {File{"starpsf0_001.fits", -32, 9}, File{"e.starpsf0_002.fits", -32, 9}, File{"starpsf_002.fits", -64, 27},
           File{"e.starpsf_001.fits", -64, 27}, File{"count.fits", -32, 27}, File{"psftest00.fits", -32, 9},
           File{"e.psftest00.fits", -32, 9}}) {
-        const fitsfiles::Read read = fitsfiles::readImage(dir.path(file.name));
-        ASSERT_TRUE(read.ok) << file.name;
+        const test_common::BasicHdu<double> read = test_common::read_hdu<double>(dir.file(file.name));
+        ASSERT_TRUE(read.ok()) << file.name;
         EXPECT_EQ(file.bitpix, read.bitpix) << file.name;
-        EXPECT_EQ(file.side, read.image.nx) << file.name;
-        std::string report;
-        EXPECT_TRUE(fitsfiles::verified(dir.path(file.name), &report)) << report;
+        EXPECT_EQ(file.side, read.nx) << file.name;
+        const test_common::Verdict verdict = test_common::fitsverify(dir.file(file.name));
+        EXPECT_TRUE(verdict.flawless) << verdict.report;
     }
-    const fitsfiles::Read stamp = fitsfiles::readImage(dir.path("starpsf0_001.fits"));
-    EXPECT_EQ(f.image(15, 15), stamp.image.v[4 * 9 + 4]);
-    EXPECT_EQ(f.image(11, 11), stamp.image.v[0]);
+    const test_common::BasicHdu<double> stamp = test_common::read_hdu<double>(dir.file("starpsf0_001.fits"));
+    EXPECT_EQ(f.image(15, 15), stamp.pix[4 * 9 + 4]);
+    EXPECT_EQ(f.image(11, 11), stamp.pix[0]);
     // The table: one row per star fit and one for the PSF.
     int rows = 0;
     std::istringstream lines(r.out);
@@ -380,15 +380,16 @@ TEST(CreatePsf, DiagnosticFilesAndTable) {
     }
     EXPECT_EQ(3, rows) << r.out;
     // Verbosity 3: the table and "psftest00.fits" only.
-    psftruth::InScratch quiet;
+    const test_common::ScratchDir quiet;
+    const test_common::InDir inQuiet(quiet.path());
     psf Q(3, 4, 3, 1);
     const Result q = build(Q, f, false, 3);
     std::cout.precision(6);
     EXPECT_EQ(std::string::npos, q.out.find(std::string(156, '-')));
     EXPECT_EQ(std::string::npos, q.out.find(std::string(156, '=')));
-    EXPECT_TRUE(fitsfiles::exists(quiet.path("psftest00.fits")));
-    EXPECT_FALSE(fitsfiles::exists(quiet.path("count.fits")));
-    EXPECT_FALSE(fitsfiles::exists(quiet.path("starpsf0_001.fits")));
+    EXPECT_TRUE(test_common::exists(quiet.file("psftest00.fits")));
+    EXPECT_FALSE(test_common::exists(quiet.file("count.fits")));
+    EXPECT_FALSE(test_common::exists(quiet.file("starpsf0_001.fits")));
 }
 
 TEST(CreatePsf, ShorterOverloadsAndRefusedStarLists) {

@@ -8,7 +8,7 @@
 
 #include "psftools/psf.h"
 #include "psftools/random.h"
-#include "tests/dornel/fits_files.h"
+#include "common/fits.h"
 #include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
@@ -198,8 +198,8 @@ TEST(Divvy, BlankAndMaskedPixels) {
 }
 
 TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown) {
-    psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     // g = 2: the ten sub-cell columns of pixel 0 go 2, 5 and 3 to sub-grid
     // columns −1, 0, 1 (the centre at −0.25 pixel lands on 0.0 and belongs
     // to 0); the coverage in "count.fits" shows it.
@@ -210,15 +210,15 @@ TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown) {
     EXPECT_NEAR(2, o.p(0, 0), 1e-12);  // flux per sub-grid cell: 8/g²
     EXPECT_NEAR(2, o.p(-1, 1), 1e-12);
     EXPECT_EQ(0, o.p(2, 0));
-    const fitsfiles::Read r = fitsfiles::readImage(s.path("count.fits"));
-    ASSERT_TRUE(r.ok);
+    const test_common::BasicHdu<double> r = test_common::read_hdu<double>(s.file("count.fits"));
+    ASSERT_TRUE(r.ok());
     EXPECT_EQ(-32, r.bitpix);
-    ASSERT_EQ(5, r.image.nx);
+    ASSERT_EQ(5, r.nx);
     const double split[5] = {0, 2, 5, 3, 0};
     for (int x = 1; x <= 5; ++x)
-        for (int y = 1; y <= 5; ++y) EXPECT_FLOAT_EQ(split[x - 1] * split[y - 1] / 100, r.image(x, y)) << x << " " << y;
-    std::string report;
-    EXPECT_TRUE(fitsfiles::verified(s.path("count.fits"), &report)) << report;
+        for (int y = 1; y <= 5; ++y) EXPECT_FLOAT_EQ(split[x - 1] * split[y - 1] / 100, r.at(x, y)) << x << " " << y;
+    const test_common::Verdict verdict = test_common::fitsverify(s.file("count.fits"));
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
     // The diagnostics of verbosity 4, in order; none at 3.
     std::istringstream lines(o.stdout_text);
     std::vector<std::string> text;

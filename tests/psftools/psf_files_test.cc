@@ -7,10 +7,10 @@
 
 #include "orv/fits/fits_exception.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
+#include "common/fits.h"
 #include "tests/psftools/psf_truth.h"
 
-using fitsfiles::Image;
+using test_common::Image;
 using orv::MArray;
 
 namespace {
@@ -27,17 +27,17 @@ void fillExact(psf& p) {
 
 // The file holds array a (indices −n..n) with pixel 1 at index −n.
 void expectFileHolds(const std::string& path, const MArray<double, 2>& a) {
-    const fitsfiles::Read r = fitsfiles::readImage(path);
-    ASSERT_TRUE(r.ok) << path;
+    const test_common::BasicHdu<double> r = test_common::read_hdu<double>(path);
+    ASSERT_TRUE(r.ok()) << path;
     EXPECT_EQ(-32, r.bitpix);
-    ASSERT_EQ(a.length(1), r.image.nx);
-    ASSERT_EQ(a.length(2), r.image.ny);
-    for (int x = 1; x <= r.image.nx; ++x)
-        for (int y = 1; y <= r.image.ny; ++y)
-            ASSERT_EQ(static_cast<float>(a(a.firstIndex(1) + x - 1, a.firstIndex(2) + y - 1)), r.image(x, y))
+    ASSERT_EQ(a.length(1), r.nx);
+    ASSERT_EQ(a.length(2), r.ny);
+    for (int x = 1; x <= r.nx; ++x)
+        for (int y = 1; y <= r.ny; ++y)
+            ASSERT_EQ(static_cast<float>(a(a.firstIndex(1) + x - 1, a.firstIndex(2) + y - 1)), r.at(x, y))
                 << path << " " << x << " " << y;
-    std::string report;
-    EXPECT_TRUE(fitsfiles::verified(path, &report)) << report;
+    const test_common::Verdict verdict = test_common::fitsverify(path);
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
 void expectSame(const MArray<double, 2>& a, const MArray<double, 2>& b) {
@@ -70,40 +70,40 @@ Image pattern(int n1, int n2, double scale) {
 class PsfFiles : public testing::Test {
 protected:
     PsfFiles() { fillExact(p); }
-    psftruth::Scratch s;
+    const test_common::ScratchDir s;
     psf p{10, 3, 5, 0};
 };
 
 }  // namespace
 
 TEST_F(PsfFiles, SubgridNamedFilesRoundTrip) {
-    p.writefits_psf(s.path("star.fits"));
-    expectPairHolds(s.path("psf_0005_star.fits"), s.path("e.psf_0005_star.fits"), p.get_psf(), p.get_epsf());
+    p.writefits_psf(s.file("star.fits"));
+    expectPairHolds(s.file("psf_0005_star.fits"), s.file("e.psf_0005_star.fits"), p.get_psf(), p.get_epsf());
 
     psf q(10, 3, 5, 0);
     testing::internal::CaptureStdout();
-    q.readfits_psf(s.path("star.fits"));
+    q.readfits_psf(s.file("star.fits"));
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(0u, out.find(" psf = " + s.path("psf_0005_star.fits") + "\n"));
+    EXPECT_EQ(0u, out.find(" psf = " + s.file("psf_0005_star.fits") + "\n"));
     EXPECT_NE(std::string::npos, out.find("_slen = 17\n_file_slen = 17\n"));
     expectSamePsf(p, q);
 }
 
 TEST_F(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem) {
-    p.write_psf(s.path("star.fits"));
+    p.write_psf(s.file("star.fits"));
     // The twin sits in the same folder, where the reader looks for it.
-    expectPairHolds(s.path("star.fits"), s.path("e.star.fits"), p.get_psf(), p.get_epsf());
+    expectPairHolds(s.file("star.fits"), s.file("e.star.fits"), p.get_psf(), p.get_epsf());
 
     psf q;
-    q.read_psf(s.path("star.fits"));
+    q.read_psf(s.file("star.fits"));
     expectSamePsf(p, q);
 
     p.binning(0, 0);
-    p.write_binned_psf(s.path("binned.fits"));
-    expectPairHolds(s.path("binned.fits"), s.path("e.binned.fits"), p.get_binned_psf(), p.get_ebinned_psf());
+    p.write_binned_psf(s.file("binned.fits"));
+    expectPairHolds(s.file("binned.fits"), s.file("e.binned.fits"), p.get_binned_psf(), p.get_ebinned_psf());
 
     psf none;
-    EXPECT_THROW(none.read_psf(s.path("missing.fits")), orv::FitsException);
+    EXPECT_THROW(none.read_psf(s.file("missing.fits")), orv::FitsException);
 }
 
 TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
@@ -112,10 +112,10 @@ TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
     };
     for (const Case c : {Case{41}, Case{21}}) {
         const std::string name = "psf_0005_f" + std::to_string(c.side) + ".fits";
-        fitsfiles::writeImage(s.path(name), pattern(c.side, c.side, 1));
-        fitsfiles::writeImage(s.path("e." + name), pattern(c.side, c.side, 0.5));
+        test_common::write_image(s.file(name), pattern(c.side, c.side, 1));
+        test_common::write_image(s.file("e." + name), pattern(c.side, c.side, 0.5));
         testing::internal::CaptureStdout();
-        p.readfits_psf(s.path("f" + std::to_string(c.side) + ".fits"));
+        p.readfits_psf(s.file("f" + std::to_string(c.side) + ".fits"));
         const std::string out = testing::internal::GetCapturedStdout();
         const int w = c.side / 2;
         EXPECT_NE(std::string::npos, out.find("_file_slen = " + std::to_string(w) + "\n"));
@@ -135,10 +135,10 @@ TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
 TEST_F(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
     // An error image smaller than the PSF image, and a PSF image that is not
     // square: what both have is copied, the rest is 0.
-    fitsfiles::writeImage(s.path("a.fits"), pattern(35, 29, 1));
-    fitsfiles::writeImage(s.path("e.a.fits"), pattern(31, 31, 0.5));
+    test_common::write_image(s.file("a.fits"), pattern(35, 29, 1));
+    test_common::write_image(s.file("e.a.fits"), pattern(31, 31, 0.5));
     testing::internal::CaptureStdout();
-    p.read_psf(s.path("a.fits"));
+    p.read_psf(s.file("a.fits"));
     EXPECT_EQ("error: wrong psf-size\n", testing::internal::GetCapturedStdout());
     const MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
     EXPECT_EQ(-17, v.firstIndex(2));
@@ -157,7 +157,7 @@ TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
     MArray<double, 2> e = small.get_epsf();
     e = 0.01;
     small.calc_base(3, 0);
-    small.write_binned(s.path("base"));
+    small.write_binned(s.file("base"));
     const MArray<double, 4> t = small.get_all_binned_psf(), te = small.get_all_ebinned_psf();
     const char* text[] = {"000-1", "000", "001"};
     for (int sx = -1; sx <= 1; ++sx)
@@ -169,9 +169,9 @@ TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
                     plane(i, j) = t(sx, sy, i, j);
                     eplane(i, j) = te(sx, sy, i, j);
                 }
-            expectPairHolds(s.path(name), s.path("e." + name), plane, eplane);
+            expectPairHolds(s.file(name), s.file("e." + name), plane, eplane);
         }
     // Nothing else was written: nine pairs.
-    const std::string count = "test $(ls '" + s.dir + "' | wc -l) -eq 18";
+    const std::string count = "test $(ls '" + s.path() + "' | wc -l) -eq 18";
     EXPECT_EQ(0, std::system(count.c_str()));
 }

@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
+#include "common/fits.h"
 #include "tests/psftools/psf_field.h"
-#include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
 using psffield::Field;
@@ -85,25 +84,25 @@ TEST_F(FindStars, ImageIndexBasesAreHonoured) {
 }
 
 TEST_F(FindStars, DiagnosticFilesFromVerbosityOne) {
-    const psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     const std::vector<std::string> names = {"nchi_binned_field.fits", "nchi_field.fits", "flux_field.fits",
                                             "error_field.fits",       "min_field.fits",  "star_field.fits"};
     find(0);
-    for (const std::string& n : names) EXPECT_FALSE(fitsfiles::exists(s.path(n))) << n;
+    for (const std::string& n : names) EXPECT_FALSE(test_common::exists(s.file(n))) << n;
     const std::string out = find(1);
     EXPECT_EQ(" wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n", out);
     for (const std::string& n : names) {
-        std::string report;
-        ASSERT_TRUE(fitsfiles::verified(s.path(n), &report)) << n << report;
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(n));
+        ASSERT_TRUE(verdict.flawless) << n << verdict.report;
     }
     // Read back with CFITSIO: the maps of the 320 × 320 cells; the star
     // marks are the four stars, each a minimum; the smoothed map is 0 on its
     // outermost ring.
-    const fitsfiles::Image stars = fitsfiles::readImage(s.path("star_field.fits")).image;
-    const fitsfiles::Image minima = fitsfiles::readImage(s.path("min_field.fits")).image;
-    const fitsfiles::Image smooth = fitsfiles::readImage(s.path("nchi_binned_field.fits")).image;
-    const fitsfiles::Image chi = fitsfiles::readImage(s.path("nchi_field.fits")).image;
+    const test_common::Image stars = test_common::read_hdu<double>(s.file("star_field.fits")).image();
+    const test_common::Image minima = test_common::read_hdu<double>(s.file("min_field.fits")).image();
+    const test_common::Image smooth = test_common::read_hdu<double>(s.file("nchi_binned_field.fits")).image();
+    const test_common::Image chi = test_common::read_hdu<double>(s.file("nchi_field.fits")).image();
     ASSERT_EQ(320, stars.nx);
     ASSERT_EQ(320, stars.ny);
     int marked = 0;

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "tests/psftools/psf_field.h"
 #include "tests/psftools/psf_truth.h"
+
+using namespace test_common;
 
 using orv::MArray;
 using psffield::Field;
@@ -27,12 +30,6 @@ struct Measure : testing::Test {
     psf p = psffield::gaussianPsf();
     Field f{p, 48, 48, kStars, 2.0, 42};
 };
-
-MArray<double, 1> list(const std::vector<double>& v) {
-    MArray<double, 1> a(static_cast<int>(v.size()));
-    for (std::size_t i = 0; i < v.size(); ++i) a(static_cast<int>(i) + 1) = v[i];
-    return a;
-}
 
 }  // namespace
 
@@ -87,9 +84,9 @@ TEST_F(Measure, PositionIsRefusedAndLeftAlone) {
 
 TEST_F(Measure, ListsOfStars) {
     // Three stars and one entry at the border, which keeps its values.
-    MArray<double, 1> x = list({15, 31, 20, 3}), y = list({15, 17, 32, 20});
-    MArray<double, 1> flux = list({0, 0, 0, -1}), flux_error = list({0, 0, 0, -1});
-    MArray<double, 1> x2 = list({15, 31, 20, 3}), y2 = list({15, 17, 32, 20});
+    MArray<double, 1> x = doubles({15, 31, 20, 3}), y = doubles({15, 17, 32, 20});
+    MArray<double, 1> flux = doubles({0, 0, 0, -1}), flux_error = doubles({0, 0, 0, -1});
+    MArray<double, 1> x2 = doubles({15, 31, 20, 3}), y2 = doubles({15, 17, 32, 20});
     EXPECT_EQ(0, p.measure_pos(f.image, f.error, x, y, flux, flux_error, kRadius, 6, 0));
     EXPECT_EQ(0, p.measure_pos(f.image, f.error, x2, y2, kRadius, 6, 0));
     for (int i = 1; i <= 3; ++i) {
@@ -158,14 +155,14 @@ TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined) {
 }
 
 TEST_F(Measure, DiagnosticFiles) {
-    const psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     double x = 15, y = 15, flux, flux_error, nchi;
     p.measure_pos(f.image, f.error, x, y, kRadius, 5, 7, 2);
-    EXPECT_FALSE(fitsfiles::exists(s.path("nchi_00007.fits")));
+    EXPECT_FALSE(test_common::exists(s.file("nchi_00007.fits")));
     p.measure_pos(f.image, f.error, x, y, kRadius, 5, 7, 3);
     p.measure_flux(f.image, f.error, 30.8, 17.0, kRadius, flux, flux_error, nchi, 7, 3);
-    EXPECT_FALSE(fitsfiles::exists(s.path("object_psf_00007.fits")));
+    EXPECT_FALSE(test_common::exists(s.file("object_psf_00007.fits")));
     testing::internal::CaptureStdout();
     p.measure_flux(f.image, f.error, 30.8, 17.0, kRadius, flux, flux_error, nchi, 7, 4);
     testing::internal::GetCapturedStdout();
@@ -178,14 +175,14 @@ TEST_F(Measure, DiagnosticFiles) {
     for (const File& file : {File{"nchi_00007.fits", 11}, File{"flux_00007.fits", 11},
                              File{"shifted_psf_00007.fits", 9}, File{"e.shifted_psf_00007.fits", 9},
                              File{"object_psf_00007.fits", 13}}) {
-        std::string report;
-        ASSERT_TRUE(fitsfiles::verified(s.path(file.name), &report)) << file.name << report;
-        const fitsfiles::Image im = fitsfiles::readImage(s.path(file.name)).image;
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(file.name));
+        ASSERT_TRUE(verdict.flawless) << file.name << verdict.report;
+        const test_common::Image im = test_common::read_hdu<double>(s.file(file.name)).image();
         EXPECT_EQ(file.side, im.nx) << file.name;
         EXPECT_EQ(file.side, im.ny) << file.name;
     }
     // The stamp is the image around pixel (31, 17).
-    const fitsfiles::Image stamp = fitsfiles::readImage(s.path("object_psf_00007.fits")).image;
+    const test_common::Image stamp = test_common::read_hdu<double>(s.file("object_psf_00007.fits")).image();
     EXPECT_EQ(f.image(31, 17), stamp(7, 7));
     EXPECT_EQ(f.image(25, 12), stamp(1, 2));
 }
@@ -195,7 +192,7 @@ TEST_F(Measure, DiagnosticFiles) {
 TEST(SortPositions, MarkedEntriesLastTheOthersByValue) {
     // The example of values (3, m, 1, 2).
     const double m = -99;
-    MArray<double, 1> v = list({3, m, 1, 2});
+    MArray<double, 1> v = doubles({3, m, 1, 2});
     MArray<int, 1> idx(4);
     sortpos(v, idx, m);
     EXPECT_EQ(std::vector<int>({3, 4, 1, 2}), std::vector<int>(idx.begin(), idx.end()));
@@ -214,7 +211,7 @@ TEST(SortPositions, MarkedEntriesLastTheOthersByValue) {
     MArray<int, 1> marks(4);
     marks = 0;
     marks(1) = -1;
-    sortpos_marker(list({3, 5, 1, 2}), marks, idx);
+    sortpos_marker(doubles({3, 5, 1, 2}), marks, idx);
     EXPECT_EQ(std::vector<int>({3, 4, 2, 1}), std::vector<int>(idx.begin(), idx.end()));
 }
 
@@ -225,7 +222,7 @@ TEST(SortPositions, EmptyOrUncoveredListsAreRefused) {
     testing::internal::CaptureStdout();
     sortpos(empty, idx, 0);
     sortpos_marker(empty, idx, idx);
-    MArray<double, 1> four = list({1, 2, 3, 4});
+    MArray<double, 1> four = doubles({1, 2, 3, 4});
     sortpos(four, idx, 0);
     MArray<int, 1> marks(2);
     marks = 0;

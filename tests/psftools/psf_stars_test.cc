@@ -1,16 +1,14 @@
 // Placing stars into images from the shift tables, and the synthetic PSFs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/fits.h"
 #include "lightcurve/random.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
-#include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
 
@@ -77,10 +75,8 @@ TEST(SyntheticPsf, WidthsAngleAndNormalisation) {
 }
 
 TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted) {
-    psftruth::Scratch s;
-    char old[4096];
-    ASSERT_NE(nullptr, getcwd(old, sizeof old));
-    ASSERT_EQ(0, chdir(s.dir.c_str()));
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     psf p(10, L, 5, 0);
     testing::internal::CaptureStdout();
     p.generate_gauss(2.5, 2.0, 0.3, 3);
@@ -88,11 +84,11 @@ TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted) {
     EXPECT_NE(std::string::npos, gauss.find("amplitude=")) << gauss;
     EXPECT_EQ(std::string::npos, gauss.find(" err")) << gauss;
     for (const char* name : {"psftest00.fits", "e.psftest00.fits"}) {
-        std::string report;
-        EXPECT_TRUE(fitsfiles::verified(s.path(name), &report)) << report;
-        EXPECT_EQ(2 * L + 1, fitsfiles::readImage(s.path(name)).image.nx);
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(name));
+        EXPECT_TRUE(verdict.flawless) << verdict.report;
+        EXPECT_EQ(2 * L + 1, test_common::read_hdu<double>(s.file(name)).nx);
     }
-    EXPECT_NEAR(1, fitsfiles::readImage(s.path("psftest00.fits")).image(L + 1, L + 1), 1e-6);
+    EXPECT_NEAR(1, test_common::read_hdu<double>(s.file("psftest00.fits")).at(L + 1, L + 1), 1e-6);
     // The Moffat fit prints its summary line: after the normalisation line,
     // 13 columns, the FWHM a little wider than 2.5 and 2 pixels from the
     // binning, the angle 0.3 rad in degrees.
@@ -109,7 +105,6 @@ TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted) {
     EXPECT_NEAR(2.5, col[9], 0.2);
     EXPECT_NEAR(2.0, col[10], 0.2);
     EXPECT_NEAR(0.3 * 180 / 3.141592653589793, col[11], 0.5);
-    ASSERT_EQ(0, chdir(old));
 }
 
 TEST(PlaceStars, AddThenSubtractRestoresTheImage) {

@@ -1,52 +1,21 @@
-// Files of the light-curve file tests: a scratch folder of each test's own
-// (the tests run in parallel), files written and read as they are, and
-// printf formatting, the independent side of the text-layout checks.
-#ifndef TESTS_LIGHTCURVE_SCRATCH_H
-#define TESTS_LIGHTCURVE_SCRATCH_H
+// What the light-curve writers write: the lines of their files, the data
+// rows and their numbers, printf formatting (the independent side of the
+// text-layout checks) and the refusals of writers called without data.
+#ifndef TESTS_LIGHTCURVE_WRITTEN_H
+#define TESTS_LIGHTCURVE_WRITTEN_H
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdarg>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/scratch.h"
 #include "printed.h"
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/lightcurve_files.XXXXXX";
-        folder = mkdtemp(pattern);
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(folder); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::string file(const std::string& name) const { return folder + "/" + name; }
-
-private:
-    std::string folder;
-};
-
-inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
-
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 inline std::vector<std::string> linesOf(const std::string& path) {
     std::ifstream in(path);
@@ -98,7 +67,7 @@ struct Refusal {
 inline void expectRefusals(const std::vector<Refusal>& cases, const std::string& file) {
     for (const Refusal& c : cases) {
         EXPECT_EQ(c.message, printed(c.write));
-        EXPECT_FALSE(exists(file)) << c.message;
+        EXPECT_FALSE(test_common::exists(file)) << c.message;
     }
 }
 
