@@ -14,34 +14,50 @@ namespace {
 
 const std::string kBin = DORNEL_BIN;
 
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
-double plane(int x, int y) { return 200 + 0.5 * x - 0.25 * y; }
+double plane(int x, int y)
+{
+    return 200 + 0.5 * x - 0.25 * y;
+}
 
 // A plane sky with a blank corner, a NaN pixel and two bright stars.
-Image skyImage(int nx = 40, int ny = 30) {
+Image skyImage(int nx = 40, int ny = 30)
+{
     return Image::from(nx, ny, [](int x, int y) {
-        if (x <= 3 && y <= 3) return 0.0;
-        if (x == 20 && y == 5) return std::nan("");
-        if ((x == 12 && y == 15) || (x == 30 && y == 22)) return 5000.0;
+        if (x <= 3 && y <= 3)
+            return 0.0;
+        if (x == 20 && y == 5)
+            return std::nan("");
+        if ((x == 12 && y == 15) || (x == 30 && y == 22))
+            return 5000.0;
         return plane(x, y) + 0.5 * ((x * 3 + y * 5) % 3 - 1);
     });
 }
 
 class Program : public ::testing::Test {
 protected:
-    test_common::ProgramRun run(const std::string& args) { return test_common::run_in(scratch, "'" + kBin + "' " + args); }
+    test_common::ProgramRun run(const std::string &args)
+    {
+        return test_common::run_in(scratch, "'" + kBin + "' " + args);
+    }
 
-    void writePair(const std::string& name, const Image& image, int bitpix = -32, double bzero = 0) {
+    void writePair(const std::string &name, const Image &image, int bitpix = -32, double bzero = 0)
+    {
         const std::size_t slash = name.rfind('/');
         const std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
         const std::string base = name.substr(dir.size());
-        test_common::write_image(scratch.file(name), image, bitpix, bzero, 1, {{"OBSERVER", "tester"}});
-        test_common::write_image(scratch.file(dir + "e." + base), Image(image.nx, image.ny, 1.0), -32, 0, 1,
-                              {{"ERRKEY", "errors"}});
+        test_common::write_image(scratch.file(name), image, bitpix, bzero, 1,
+                                 {{"OBSERVER", "tester"}});
+        test_common::write_image(scratch.file(dir + "e." + base), Image(image.nx, image.ny, 1.0),
+                                 -32, 0, 1, {{"ERRKEY", "errors"}});
     }
 
-    test_common::BasicHdu<double> output(const std::string& name) {
+    test_common::BasicHdu<double> output(const std::string &name)
+    {
         const test_common::Verdict verdict = test_common::fitsverify(scratch.file(name));
         EXPECT_TRUE(verdict.flawless) << name << ": " << verdict.report;
         test_common::BasicHdu<double> r = test_common::read_hdu<double>(scratch.file(name));
@@ -55,15 +71,17 @@ protected:
     test_common::ScratchDir scratch;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(Program, WritesTheFourOutputsOfThePolynomialSky) {
+TEST_F(Program, WritesTheFourOutputsOfThePolynomialSky)
+{
     const Image image = skyImage();
     writePair("img.fits", image);
     const test_common::ProgramRun o = run("-o 1 -k 3 -r 1 img.fits");
     ASSERT_EQ(0, o.status) << o.out << o.err;
-    EXPECT_TRUE(has(o.out, "Saving file: cut_img.fits\nSaving file: sky_img.fits\nSaving file: simg.fits\n"
-                           "Saving file: e.simg.fits\n\n"))
+    EXPECT_TRUE(has(o.out,
+                    "Saving file: cut_img.fits\nSaving file: sky_img.fits\nSaving file: simg.fits\n"
+                    "Saving file: e.simg.fits\n\n"))
         << o.out;
 
     const test_common::BasicHdu<double> sky = output("sky_img.fits");
@@ -73,7 +91,7 @@ TEST_F(Program, WritesTheFourOutputsOfThePolynomialSky) {
     EXPECT_EQ("tester", sky.text("OBSERVER"));
     EXPECT_EQ("tester", sub.text("OBSERVER"));
     EXPECT_EQ("errors", err.text("ERRKEY"));
-    EXPECT_EQ("<none>", cut.text("OBSERVER"));  // a fresh header
+    EXPECT_EQ("<none>", cut.text("OBSERVER")); // a fresh header
 
     for (int y = 1; y <= 30; ++y)
         for (int x = 1; x <= 40; ++x) {
@@ -84,7 +102,8 @@ TEST_F(Program, WritesTheFourOutputsOfThePolynomialSky) {
             else if (std::isnan(in))
                 ASSERT_TRUE(std::isnan(sub.at(x, y)));
             else
-                ASSERT_NEAR(static_cast<float>(in) - static_cast<float>(sky.at(x, y)), sub.at(x, y), 1e-4);
+                ASSERT_NEAR(static_cast<float>(in) - static_cast<float>(sky.at(x, y)), sub.at(x, y),
+                            1e-4);
             ASSERT_EQ(1.0, err.at(x, y));
         }
     // The stars and their plus-shaped circles are clipped, the blank corner stays blank.
@@ -95,13 +114,14 @@ TEST_F(Program, WritesTheFourOutputsOfThePolynomialSky) {
     EXPECT_NEAR(image(5, 5), cut.at(5, 5), 1e-4);
 }
 
-TEST_F(Program, ReadsScaledIntegerAndDoubleImages) {
+TEST_F(Program, ReadsScaledIntegerAndDoubleImages)
+{
     struct Case {
         int bitpix;
         double bzero;
     };
     const Case cases[] = {{16, 32768}, {16, 0}, {-64, 0}, {32, 0}};
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         // Whole-numbered values fit every type exactly.
         const Image image = Image::from(32, 24, [](int x, int y) { return 500 + 2 * x + 3 * y; });
         writePair("img.fits", image, c.bitpix, c.bzero);
@@ -119,23 +139,27 @@ TEST_F(Program, ReadsScaledIntegerAndDoubleImages) {
     }
 }
 
-TEST_F(Program, OutputsLandBesideTheirInput) {
+TEST_F(Program, OutputsLandBesideTheirInput)
+{
     ASSERT_EQ(0, std::system(("mkdir '" + scratch.file("data") + "'").c_str()));
     writePair("data/img.fits", skyImage());
     const test_common::ProgramRun o = run("-o 1 -k 3 -p s_ data/img.fits");
     ASSERT_EQ(0, o.status) << o.out << o.err;
-    for (const char* name : {"data/sky_img.fits", "data/s_img.fits", "data/e.s_img.fits", "data/cut_img.fits"})
+    for (const char *name :
+         {"data/sky_img.fits", "data/s_img.fits", "data/e.s_img.fits", "data/cut_img.fits"})
         EXPECT_TRUE(test_common::exists(scratch.file(name))) << name;
     EXPECT_FALSE(test_common::exists(scratch.file("sky_img.fits")));
 }
 
-TEST_F(Program, AFailingFileStopsTheRunWithAFailureStatus) {
+TEST_F(Program, AFailingFileStopsTheRunWithAFailureStatus)
+{
     writePair("a.fits", skyImage());
-    test_common::write_image(scratch.file("b.fits"), skyImage());  // no error image
+    test_common::write_image(scratch.file("b.fits"), skyImage()); // no error image
     writePair("c.fits", skyImage());
     test_common::ProgramRun o = run("-o 1 a.fits b.fits c.fits");
     EXPECT_EQ(2, o.status);
-    EXPECT_TRUE(has(o.err, "EXCEPTION: FitsException: cannot open file 'e.b.fits' for reading\n")) << o.err;
+    EXPECT_TRUE(has(o.err, "EXCEPTION: FitsException: cannot open file 'e.b.fits' for reading\n"))
+        << o.err;
     EXPECT_TRUE(test_common::exists(scratch.file("sa.fits")));
     EXPECT_FALSE(test_common::exists(scratch.file("sc.fits")));
 
@@ -143,7 +167,9 @@ TEST_F(Program, AFailingFileStopsTheRunWithAFailureStatus) {
     test_common::write_image(scratch.file("e.b.fits"), Image(40, 29, 1.0));
     o = run("-o 1 b.fits");
     EXPECT_EQ(2, o.status);
-    EXPECT_TRUE(has(o.err, "EXCEPTION: the error image e.b.fits has 40 x 29 pixels, the image b.fits has 40 x 30"))
+    EXPECT_TRUE(
+        has(o.err,
+            "EXCEPTION: the error image e.b.fits has 40 x 29 pixels, the image b.fits has 40 x 30"))
         << o.err;
     EXPECT_FALSE(test_common::exists(scratch.file("sb.fits")));
 
@@ -151,18 +177,21 @@ TEST_F(Program, AFailingFileStopsTheRunWithAFailureStatus) {
     writePair("d.fits", Image(10, 10, 0.0));
     o = run("d.fits");
     EXPECT_EQ(2, o.status);
-    EXPECT_TRUE(has(o.err, "EXCEPTION: d.fits: the polynomial sky cannot be fitted: no usable pixel")) << o.err;
+    EXPECT_TRUE(
+        has(o.err, "EXCEPTION: d.fits: the polynomial sky cannot be fitted: no usable pixel"))
+        << o.err;
 }
 
-TEST_F(Program, OutputNamesNeverReplaceAnInput) {
+TEST_F(Program, OutputNamesNeverReplaceAnInput)
+{
     writePair("img.fits", skyImage());
     writePair("sky_img.fits", skyImage());
     const std::string before = test_common::slurp(scratch.file("img.fits"));
     const std::string errBefore = test_common::slurp(scratch.file("e.img.fits"));
     const std::string skyBefore = test_common::slurp(scratch.file("sky_img.fits"));
     struct Case {
-        const char* args;
-        const char* complaint;
+        const char *args;
+        const char *complaint;
     };
     const Case cases[] = {
         {"-p '' img.fits", "overwrite an input file"},
@@ -171,13 +200,15 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
         {"-p cut_ img.fits", "written twice"},
         {"img.fits sky_img.fits", "overwrite an input file"},
         {"-p '' ./img.fits", "overwrite an input file"},
-        {"--write_config_file img.fits img.fits", "the configuration file img.fits would overwrite the input file"},
+        {"--write_config_file img.fits img.fits",
+         "the configuration file img.fits would overwrite the input file"},
         {"--write_config_file e.img.fits img.fits", "would overwrite the input file e.img.fits"},
-        {"--write_config_file ./sky_img.fits img.fits", "would be overwritten by the output file sky_img.fits"},
+        {"--write_config_file ./sky_img.fits img.fits",
+         "would be overwritten by the output file sky_img.fits"},
         {"--write_config_file img.fits", "would overwrite the FITS file img.fits"},
         {"--write_config_file sky_img.fits", "would overwrite the FITS file sky_img.fits"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         const test_common::ProgramRun o = run(c.args);
         EXPECT_EQ(1, o.status) << c.args;
         EXPECT_TRUE(has(o.err, c.complaint)) << c.args << ": " << o.err;
@@ -185,6 +216,8 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput) {
         EXPECT_FALSE(test_common::exists(scratch.file("simg.fits"))) << c.args;
     }
     EXPECT_TRUE(before == test_common::slurp(scratch.file("img.fits"))) << "img.fits changed";
-    EXPECT_TRUE(errBefore == test_common::slurp(scratch.file("e.img.fits"))) << "e.img.fits changed";
-    EXPECT_TRUE(skyBefore == test_common::slurp(scratch.file("sky_img.fits"))) << "sky_img.fits changed";
+    EXPECT_TRUE(errBefore == test_common::slurp(scratch.file("e.img.fits")))
+        << "e.img.fits changed";
+    EXPECT_TRUE(skyBefore == test_common::slurp(scratch.file("sky_img.fits")))
+        << "sky_img.fits changed";
 }

@@ -9,7 +9,8 @@
 
 using namespace test_common;
 
-TEST(Mappend, AppendsToAFreshArray) {
+TEST(Mappend, AppendsToAFreshArray)
+{
     orv::MArray<long, 1> a = arrayOf(std::vector<long>{4, 5}, 0);
     const orv::MArray<long, 1> before = a;
     mappend(a, 6L);

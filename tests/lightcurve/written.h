@@ -17,30 +17,37 @@
 #include "common/scratch.h"
 #include "printed.h"
 
-inline std::vector<std::string> linesOf(const std::string& path) {
+inline std::vector<std::string> linesOf(const std::string &path)
+{
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
 // The lines that are not comments.
-inline std::vector<std::string> dataRows(const std::string& path) {
+inline std::vector<std::string> dataRows(const std::string &path)
+{
     std::vector<std::string> rows;
-    for (const std::string& line : linesOf(path))
-        if (line[0] != '#') rows.push_back(line);
+    for (const std::string &line : linesOf(path))
+        if (line[0] != '#')
+            rows.push_back(line);
     return rows;
 }
 
 // The first count numbers of a line, read by white space.
-inline std::vector<double> numbersOf(const std::string& line, int count) {
+inline std::vector<double> numbersOf(const std::string &line, int count)
+{
     std::istringstream words(line);
     std::vector<double> v(count);
-    for (double& x : v) words >> x;
+    for (double &x : v)
+        words >> x;
     return v;
 }
 
-inline std::string format(const char* f, ...) {
+inline std::string format(const char *f, ...)
+{
     char text[1024];
     va_list args;
     va_start(args, f);
@@ -51,7 +58,8 @@ inline std::string format(const char* f, ...) {
 
 // What a call prints on standard error.
 template <class Call>
-std::string printedOnError(Call call) {
+std::string printedOnError(Call call)
+{
     testing::internal::CaptureStderr();
     call();
     return testing::internal::GetCapturedStderr();
@@ -60,12 +68,13 @@ std::string printedOnError(Call call) {
 // A writer called without what it writes.
 struct Refusal {
     std::function<void()> write;
-    const char* message;
+    const char *message;
 };
 
 // Each writer prints its refusal on standard output and creates no file.
-inline void expectRefusals(const std::vector<Refusal>& cases, const std::string& file) {
-    for (const Refusal& c : cases) {
+inline void expectRefusals(const std::vector<Refusal> &cases, const std::string &file)
+{
+    for (const Refusal &c : cases) {
         EXPECT_EQ(c.message, printed(c.write));
         EXPECT_FALSE(test_common::exists(file)) << c.message;
     }

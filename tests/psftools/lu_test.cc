@@ -14,36 +14,44 @@ using orv::MArray;
 
 namespace {
 
-double binomial(int n, int k) {
+double binomial(int n, int k)
+{
     double b = 1;
-    for (int i = 1; i <= k; ++i) b = b * (n - k + i) / i;
+    for (int i = 1; i <= k; ++i)
+        b = b * (n - k + i) / i;
     return b;
 }
 
 // The Hilbert matrix 1/(i + j - 1) scaled by `scale`, and the closed form of
 // the inverse of the unscaled one (whole numbers):
 // (-1)^(i+j) (i+j-1) C(n+i-1, n-j) C(n+j-1, n-i) C(i+j-2, i-1)².
-MArray<double, 2> hilbert(int n, double scale = 1) {
+MArray<double, 2> hilbert(int n, double scale = 1)
+{
     MArray<double, 2> h(n, n);
     for (int i = 1; i <= n; ++i)
-        for (int j = 1; j <= n; ++j) h(i, j) = scale / (i + j - 1);
+        for (int j = 1; j <= n; ++j)
+            h(i, j) = scale / (i + j - 1);
     return h;
 }
-double hilbertInverse(int n, int i, int j) {
+double hilbertInverse(int n, int i, int j)
+{
     const double c = binomial(i + j - 2, i - 1);
-    return ((i + j) % 2 ? -1 : 1) * (i + j - 1) * binomial(n + i - 1, n - j) * binomial(n + j - 1, n - i) * c * c;
+    return ((i + j) % 2 ? -1 : 1) * (i + j - 1) * binomial(n + i - 1, n - j) *
+           binomial(n + j - 1, n - i) * c * c;
 }
 
-void decompose(MArray<double, 2> a) {
+void decompose(MArray<double, 2> a)
+{
     test_common::skip_leak_check(); // the process ends with its arrays alive
     MArray<int, 1> indx;
     double d;
     ludecomp(a, indx, d);
 }
 
-}  // namespace
+} // namespace
 
-TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves) {
+TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves)
+{
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4});
     MArray<int, 1> indx;
     double d = 0;
@@ -69,7 +77,8 @@ TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves) {
     EXPECT_EQ(-2.0, b1(1));
 }
 
-TEST(LuSolvers, LuIterInvertsAndSolvesKnownSystems) {
+TEST(LuSolvers, LuIterInvertsAndSolvesKnownSystems)
+{
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4});
     MArray<double, 1> b = doubles({5, 6});
     testing::internal::CaptureStdout();
@@ -94,18 +103,22 @@ TEST(LuSolvers, LuIterInvertsAndSolvesKnownSystems) {
         MArray<double, 1> rhs(n);
         for (int i = 1; i <= n; ++i) {
             rhs(i) = 0;
-            for (int j = 1; j <= n; ++j) rhs(i) += h(i, j) * j;
+            for (int j = 1; j <= n; ++j)
+                rhs(i) += h(i, j) * j;
         }
         lu_iter(h, rhs, 2, 0);
         for (int i = 1; i <= n; ++i) {
             EXPECT_NEAR(i, rhs(i), 1e-7 * n) << n;
             for (int j = 1; j <= n; ++j)
-                EXPECT_NEAR(hilbertInverse(n, i, j), h(i, j), 1e-8 * std::fabs(hilbertInverse(n, i, j))) << n;
+                EXPECT_NEAR(hilbertInverse(n, i, j), h(i, j),
+                            1e-8 * std::fabs(hilbertInverse(n, i, j)))
+                    << n;
         }
     }
 }
 
-TEST(LuSolvers, ImprovementRecoversAnExactSolutionOfAnIllConditionedSystem) {
+TEST(LuSolvers, ImprovementRecoversAnExactSolutionOfAnIllConditionedSystem)
+{
     // 360360 times the 8 x 8 Hilbert matrix has whole entries, so with a
     // whole solution the system is exact in double; its condition (about
     // 1.5e10) costs the plain solution six digits.
@@ -115,7 +128,8 @@ TEST(LuSolvers, ImprovementRecoversAnExactSolutionOfAnIllConditionedSystem) {
     MArray<double, 1> b(n), x(n);
     for (int i = 1; i <= n; ++i) {
         b(i) = 0;
-        for (int j = 1; j <= n; ++j) b(i) += a(i, j) * (j % 3 - 1);
+        for (int j = 1; j <= n; ++j)
+            b(i) += a(i, j) * (j % 3 - 1);
     }
     x = b;
     MArray<int, 1> indx;
@@ -124,7 +138,8 @@ TEST(LuSolvers, ImprovementRecoversAnExactSolutionOfAnIllConditionedSystem) {
     lubacksub(lu, indx, x);
     auto error = [&] {
         double e = 0;
-        for (int j = 1; j <= n; ++j) e = std::fmax(e, std::fabs(x(j) - (j % 3 - 1)));
+        for (int j = 1; j <= n; ++j)
+            e = std::fmax(e, std::fabs(x(j) - (j % 3 - 1)));
         return e;
     };
     const double plain = error();
@@ -137,7 +152,8 @@ TEST(LuSolvers, ImprovementRecoversAnExactSolutionOfAnIllConditionedSystem) {
     }
 }
 
-TEST(LuSolvers, ResiduumSumsSmallestTermsFirst) {
+TEST(LuSolvers, ResiduumSumsSmallestTermsFirst)
+{
     // 1e20 + 1 is not representable even in extended precision; summed from
     // the smallest magnitude up the exact residual 0 comes out.
     MArray<double, 2> a = matrix(3, {1e20, 1, -1e20, 2, 3, 4, 0, 0, 1});
@@ -150,7 +166,8 @@ TEST(LuSolvers, ResiduumSumsSmallestTermsFirst) {
     EXPECT_EQ(0.5, r(3));
 }
 
-TEST(LuSolvers, MatmultAndPrinters) {
+TEST(LuSolvers, MatmultAndPrinters)
+{
     MArray<double, 2> a = matrix(2, {1, 2, 3, 4}), b = matrix(2, {0, 1, 1, 0.5}), c(2, 2);
     matmult(c, a, b);
     EXPECT_EQ(2.0, c(1, 1));
@@ -163,17 +180,21 @@ TEST(LuSolvers, MatmultAndPrinters) {
     matprint(a);
     MArray<double, 1> v = doubles({1.0 / 3, 2});
     vecprint(v);
-    EXPECT_EQ("\n" + f1 + "  " + f2 + "  \n" + std::string(14, ' ') + "3  " + std::string(14, ' ') + "4  \n\n" +
-                  "\n     0.33333333  " + f2 + "  \n\n",
+    EXPECT_EQ("\n" + f1 + "  " + f2 + "  \n" + std::string(14, ' ') + "3  " + std::string(14, ' ') +
+                  "4  \n\n" + "\n     0.33333333  " + f2 + "  \n\n",
               testing::internal::GetCapturedStdout());
     std::cout.precision(6);
 }
 
-TEST(LuSolversDeathTest, EndsTheProcessOnASingularOrEmptyMatrix) {
+TEST(LuSolversDeathTest, EndsTheProcessOnASingularOrEmptyMatrix)
+{
     // A zero column; a zero last pivot; a 1 x 1 zero; not a number.
-    EXPECT_EXIT(decompose(matrix(3, {1, 0, 2, 3, 0, 4, 5, 0, 6})), testing::ExitedWithCode(255), "matrix singular");
-    EXPECT_EXIT(decompose(matrix(2, {1, 2, 2, 4})), testing::ExitedWithCode(255), "matrix singular");
+    EXPECT_EXIT(decompose(matrix(3, {1, 0, 2, 3, 0, 4, 5, 0, 6})), testing::ExitedWithCode(255),
+                "matrix singular");
+    EXPECT_EXIT(decompose(matrix(2, {1, 2, 2, 4})), testing::ExitedWithCode(255),
+                "matrix singular");
     EXPECT_EXIT(decompose(matrix(1, {0})), testing::ExitedWithCode(255), "matrix singular");
-    EXPECT_EXIT(decompose(matrix(2, {1, 0, 0, std::nan("")})), testing::ExitedWithCode(255), "matrix singular");
+    EXPECT_EXIT(decompose(matrix(2, {1, 0, 0, std::nan("")})), testing::ExitedWithCode(255),
+                "matrix singular");
     EXPECT_EXIT(decompose(MArray<double, 2>(0, 0)), testing::ExitedWithCode(255), "matrix empty");
 }

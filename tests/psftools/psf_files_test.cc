@@ -5,18 +5,19 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/fits.h"
 #include "orv/fits/fits_exception.h"
 #include "psftools/psf.h"
-#include "common/fits.h"
 #include "tests/psftools/psf_truth.h"
 
-using test_common::Image;
 using orv::MArray;
+using test_common::Image;
 
 namespace {
 
 // Values that float holds exactly, different in every sample.
-void fillExact(psf& p) {
+void fillExact(psf &p)
+{
     MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
     for (int k = v.firstIndex(1); k <= v.lastIndex(1); ++k)
         for (int l = v.firstIndex(2); l <= v.lastIndex(2); ++l) {
@@ -26,7 +27,8 @@ void fillExact(psf& p) {
 }
 
 // The file holds array a (indices −n..n) with pixel 1 at index −n.
-void expectFileHolds(const std::string& path, const MArray<double, 2>& a) {
+void expectFileHolds(const std::string &path, const MArray<double, 2> &a)
+{
     const test_common::BasicHdu<double> r = test_common::read_hdu<double>(path);
     ASSERT_TRUE(r.ok()) << path;
     EXPECT_EQ(-32, r.bitpix);
@@ -34,34 +36,40 @@ void expectFileHolds(const std::string& path, const MArray<double, 2>& a) {
     ASSERT_EQ(a.length(2), r.ny);
     for (int x = 1; x <= r.nx; ++x)
         for (int y = 1; y <= r.ny; ++y)
-            ASSERT_EQ(static_cast<float>(a(a.firstIndex(1) + x - 1, a.firstIndex(2) + y - 1)), r.at(x, y))
+            ASSERT_EQ(static_cast<float>(a(a.firstIndex(1) + x - 1, a.firstIndex(2) + y - 1)),
+                      r.at(x, y))
                 << path << " " << x << " " << y;
     const test_common::Verdict verdict = test_common::fitsverify(path);
     EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
-void expectSame(const MArray<double, 2>& a, const MArray<double, 2>& b) {
+void expectSame(const MArray<double, 2> &a, const MArray<double, 2> &b)
+{
     ASSERT_EQ(a.firstIndex(1), b.firstIndex(1));
     ASSERT_EQ(a.lastIndex(1), b.lastIndex(1));
     ASSERT_EQ(a.firstIndex(2), b.firstIndex(2));
     ASSERT_EQ(a.lastIndex(2), b.lastIndex(2));
     for (int k = a.firstIndex(1); k <= a.lastIndex(1); ++k)
-        for (int l = a.firstIndex(2); l <= a.lastIndex(2); ++l) ASSERT_EQ(a(k, l), b(k, l)) << k << " " << l;
+        for (int l = a.firstIndex(2); l <= a.lastIndex(2); ++l)
+            ASSERT_EQ(a(k, l), b(k, l)) << k << " " << l;
 }
 
 // A pair of files holds values and errors.
-void expectPairHolds(const std::string& valueFile, const std::string& errorFile, const MArray<double, 2>& values,
-                     const MArray<double, 2>& errors) {
+void expectPairHolds(const std::string &valueFile, const std::string &errorFile,
+                     const MArray<double, 2> &values, const MArray<double, 2> &errors)
+{
     expectFileHolds(valueFile, values);
     expectFileHolds(errorFile, errors);
 }
 
-void expectSamePsf(const psf& p, const psf& q) {
+void expectSamePsf(const psf &p, const psf &q)
+{
     expectSame(p.get_psf(), q.get_psf());
     expectSame(p.get_epsf(), q.get_epsf());
 }
 
-Image pattern(int n1, int n2, double scale) {
+Image pattern(int n1, int n2, double scale)
+{
     return Image::from(n1, n2, [&](int x, int y) { return scale * (100 * x + y); });
 }
 
@@ -74,11 +82,13 @@ protected:
     psf p{10, 3, 5, 0};
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(PsfFiles, SubgridNamedFilesRoundTrip) {
+TEST_F(PsfFiles, SubgridNamedFilesRoundTrip)
+{
     p.writefits_psf(s.file("star.fits"));
-    expectPairHolds(s.file("psf_0005_star.fits"), s.file("e.psf_0005_star.fits"), p.get_psf(), p.get_epsf());
+    expectPairHolds(s.file("psf_0005_star.fits"), s.file("e.psf_0005_star.fits"), p.get_psf(),
+                    p.get_epsf());
 
     psf q(10, 3, 5, 0);
     testing::internal::CaptureStdout();
@@ -89,7 +99,8 @@ TEST_F(PsfFiles, SubgridNamedFilesRoundTrip) {
     expectSamePsf(p, q);
 }
 
-TEST_F(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem) {
+TEST_F(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem)
+{
     p.write_psf(s.file("star.fits"));
     // The twin sits in the same folder, where the reader looks for it.
     expectPairHolds(s.file("star.fits"), s.file("e.star.fits"), p.get_psf(), p.get_epsf());
@@ -100,13 +111,15 @@ TEST_F(PsfFiles, PlainNamedFilesRoundTripWithTheErrorTwinBesideThem) {
 
     p.binning(0, 0);
     p.write_binned_psf(s.file("binned.fits"));
-    expectPairHolds(s.file("binned.fits"), s.file("e.binned.fits"), p.get_binned_psf(), p.get_ebinned_psf());
+    expectPairHolds(s.file("binned.fits"), s.file("e.binned.fits"), p.get_binned_psf(),
+                    p.get_ebinned_psf());
 
     psf none;
     EXPECT_THROW(none.read_psf(s.file("missing.fits")), orv::FitsException);
 }
 
-TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
+TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre)
+{
     struct Case {
         int side;
     };
@@ -132,7 +145,8 @@ TEST_F(PsfFiles, SubgridReaderCropsOrPadsAroundTheCentre) {
     }
 }
 
-TEST_F(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
+TEST_F(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps)
+{
     // An error image smaller than the PSF image, and a PSF image that is not
     // square: what both have is copied, the rest is 0.
     test_common::write_image(s.file("a.fits"), pattern(35, 29, 1));
@@ -146,11 +160,13 @@ TEST_F(PsfFiles, PlainReaderCopiesOnlyWhatOverlaps) {
     for (int x = 1; x <= 35; ++x)
         for (int y = 1; y <= 35; ++y) {
             ASSERT_EQ(y <= 29 ? 100 * x + y : 0, v(x - 18, y - 18)) << x << " " << y;
-            ASSERT_EQ(x <= 31 && y <= 31 ? 0.5 * (100 * x + y) : 0, e(x - 18, y - 18)) << x << " " << y;
+            ASSERT_EQ(x <= 31 && y <= 31 ? 0.5 * (100 * x + y) : 0, e(x - 18, y - 18))
+                << x << " " << y;
         }
 }
 
-TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
+TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles)
+{
     // A smaller PSF: analyt 2.
     psf small(10, 2, 5, 0);
     psftruth::fillSubgridGaussian(small.get_psf(), 5, 1.0);
@@ -159,10 +175,11 @@ TEST_F(PsfFiles, EveryShiftOfTheTablesGetsAPairOfFiles) {
     small.calc_base(3, 0);
     small.write_binned(s.file("base"));
     const MArray<double, 4> t = small.get_all_binned_psf(), te = small.get_all_ebinned_psf();
-    const char* text[] = {"000-1", "000", "001"};
+    const char *text[] = {"000-1", "000", "001"};
     for (int sx = -1; sx <= 1; ++sx)
         for (int sy = -1; sy <= 1; ++sy) {
-            const std::string name = std::string("base_") + text[sx + 1] + "_" + text[sy + 1] + ".fits";
+            const std::string name =
+                std::string("base_") + text[sx + 1] + "_" + text[sy + 1] + ".fits";
             MArray<double, 2> plane{orv::Range(-2, 2), orv::Range(-2, 2)}, eplane(plane.shape());
             for (int i = -2; i <= 2; ++i)
                 for (int j = -2; j <= 2; ++j) {

@@ -17,54 +17,70 @@
 namespace fitstest {
 
 // A card image: the text padded with blanks to 80 columns.
-inline std::string card(const std::string& text) {
-  std::string image = text;
-  image.resize(80, ' ');
-  return image;
+inline std::string card(const std::string &text)
+{
+    std::string image = text;
+    image.resize(80, ' ');
+    return image;
 }
 
 // Card images one after the other, "END" appended unless told otherwise,
 // blank-filled to whole records.
-inline std::string headerText(const std::vector<std::string>& cards, bool end = true) {
-  std::string text;
-  for (const std::string& c : cards) text += card(c);
-  if (end) text += card("END");
-  text.resize((text.size() + 2879) / 2880 * 2880, ' ');
-  return text;
+inline std::string headerText(const std::vector<std::string> &cards, bool end = true)
+{
+    std::string text;
+    for (const std::string &c : cards)
+        text += card(c);
+    if (end)
+        text += card("END");
+    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+    return text;
 }
 
-inline void writeBytes(const std::string& path, const std::string& bytes) { test_common::spit(path, bytes); }
+inline void writeBytes(const std::string &path, const std::string &bytes)
+{
+    test_common::spit(path, bytes);
+}
 
-inline std::string readBytes(const std::string& path) { return test_common::slurp(path); }
+inline std::string readBytes(const std::string &path)
+{
+    return test_common::slurp(path);
+}
 
 // "FitsException: " + message of what f throws, or "no exception".
-inline std::string fitsError(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const orv::FitsException& e) {
-    return e.what();
-  }
-  return "no exception";
+inline std::string fitsError(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const orv::FitsException &e) {
+        return e.what();
+    }
+    return "no exception";
 }
 
-inline std::string fe(const std::string& message) { return "FitsException: " + message; }
+inline std::string fe(const std::string &message)
+{
+    return "FitsException: " + message;
+}
 
 // Runs fitsverify on a file; true when it reports no error.
-inline bool fitsverifyClean(const std::string& path, std::string* report = nullptr) {
-  const test_common::Verdict v = test_common::fitsverify(path);
-  if (report) *report = v.report;
-  return v.clean;
+inline bool fitsverifyClean(const std::string &path, std::string *report = nullptr)
+{
+    const test_common::Verdict v = test_common::fitsverify(path);
+    if (report)
+        *report = v.report;
+    return v.clean;
 }
 
 // A private folder below /tmp, removed with everything in it at the end.
 class TempDir : public ::testing::Test {
- protected:
-  std::string path(const std::string& name) const { return scratch_.file(name); }
+protected:
+    std::string path(const std::string &name) const { return scratch_.file(name); }
 
- private:
-  test_common::ScratchDir scratch_;
+private:
+    test_common::ScratchDir scratch_;
 };
 
-}  // namespace fitstest
+} // namespace fitstest
 
 #endif
