@@ -23,29 +23,38 @@ namespace {
 
 // Divisions rounding down and up, also for negative numerators: the grid
 // must cover the image wherever the galaxy centre lies.
-long long floorDiv(long long a, long long b) {
+long long floorDiv(long long a, long long b)
+{
     long long q = a / b;
-    if (a % b != 0 && ((a < 0) != (b < 0))) --q;
+    if (a % b != 0 && ((a < 0) != (b < 0)))
+        --q;
     return q;
 }
-long long ceilDiv(long long a, long long b) { return -floorDiv(-a, b); }
+long long ceilDiv(long long a, long long b)
+{
+    return -floorDiv(-a, b);
+}
 
 template <class T>
-bool lineBlank(const MArray<T, 2>& a, int dim, int index, T m) {
+bool lineBlank(const MArray<T, 2> &a, int dim, int index, T m)
+{
     const int other = dim == 1 ? 2 : 1;
     for (int j = a.firstIndex(other); j <= a.lastIndex(other); ++j)
-        if (!((dim == 1 ? a(index, j) : a(j, index)) == m)) return false;
+        if (!((dim == 1 ? a(index, j) : a(j, index)) == m))
+            return false;
     return true;
 }
 
 // The name of a diagnostic file: the word in front of the input's base name.
-std::string diagnosticName(const std::string& file, const std::string& word) {
+std::string diagnosticName(const std::string &file, const std::string &word)
+{
     const std::size_t slash = file.rfind('/');
     const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
     return file.substr(0, at) + word + file.substr(at);
 }
 
-void writeImage(const std::string& name, const MArray<float, 2>& a) {
+void writeImage(const std::string &name, const MArray<float, 2> &a)
+{
     orv::FitsOut out(name);
     out << a;
 }
@@ -53,17 +62,20 @@ void writeImage(const std::string& name, const MArray<float, 2>& a) {
 // Blank median nodes (no valid bin even after the widening search) take the
 // mean of the valid nodes nearest to them on the grid, so that the spline
 // passes through sky values only. Returns how many nodes were filled.
-int fillBlankNodes(MArray<double, 2>& z, double blank) {
+int fillBlankNodes(MArray<double, 2> &z, double blank)
+{
     std::vector<std::pair<int, int>> valid, empty;
     for (int q = z.firstIndex(2); q <= z.lastIndex(2); ++q)
-        for (int p = z.firstIndex(1); p <= z.lastIndex(1); ++p) (z(p, q) == blank ? empty : valid).emplace_back(p, q);
-    if (valid.empty()) throw SkyError("no median node of the spline sky holds a valid bin");
+        for (int p = z.firstIndex(1); p <= z.lastIndex(1); ++p)
+            (z(p, q) == blank ? empty : valid).emplace_back(p, q);
+    if (valid.empty())
+        throw SkyError("no median node of the spline sky holds a valid bin");
     std::vector<double> filled;
-    for (const auto& e : empty) {
+    for (const auto &e : empty) {
         long long best = -1;
         double sum = 0;
         int count = 0;
-        for (const auto& v : valid) {
+        for (const auto &v : valid) {
             const long long dp = v.first - e.first, dq = v.second - e.second, d = dp * dp + dq * dq;
             if (best < 0 || d < best) {
                 best = d;
@@ -77,14 +89,16 @@ int fillBlankNodes(MArray<double, 2>& z, double blank) {
         }
         filled.push_back(sum / count);
     }
-    for (std::size_t i = 0; i < empty.size(); ++i) z(empty[i].first, empty[i].second) = filled[i];
+    for (std::size_t i = 0; i < empty.size(); ++i)
+        z(empty[i].first, empty[i].second) = filled[i];
     return static_cast<int>(empty.size());
 }
 
 // Whether a[0..n) and b[0..n) hold the same bits: compared as integers,
 // in a loop that becomes vector code (a call of memcmp per few pixels would
 // cost more than the comparing).
-bool sameBits(const float* a, const float* b, int n) {
+bool sameBits(const float *a, const float *b, int n)
+{
     std::uint32_t differ = 0;
     for (int i = 0; i < n; ++i) {
         std::uint32_t u, v;
@@ -95,67 +109,89 @@ bool sameBits(const float* a, const float* b, int n) {
     return differ == 0;
 }
 
-}  // namespace
+} // namespace
 
 template <class T>
-void nonan(const MArray<T, 2>& a, int& x0, int& x1, int& y0, int& y1, T m) {
-    for (x0 = a.firstIndex(1); x0 <= a.lastIndex(1) && lineBlank(a, 1, x0, m);) ++x0;
-    for (x1 = a.lastIndex(1); x1 >= a.firstIndex(1) && lineBlank(a, 1, x1, m);) --x1;
-    for (y0 = a.firstIndex(2); y0 <= a.lastIndex(2) && lineBlank(a, 2, y0, m);) ++y0;
-    for (y1 = a.lastIndex(2); y1 >= a.firstIndex(2) && lineBlank(a, 2, y1, m);) --y1;
+void nonan(const MArray<T, 2> &a, int &x0, int &x1, int &y0, int &y1, T m)
+{
+    for (x0 = a.firstIndex(1); x0 <= a.lastIndex(1) && lineBlank(a, 1, x0, m);)
+        ++x0;
+    for (x1 = a.lastIndex(1); x1 >= a.firstIndex(1) && lineBlank(a, 1, x1, m);)
+        --x1;
+    for (y0 = a.firstIndex(2); y0 <= a.lastIndex(2) && lineBlank(a, 2, y0, m);)
+        ++y0;
+    for (y1 = a.lastIndex(2); y1 >= a.firstIndex(2) && lineBlank(a, 2, y1, m);)
+        --y1;
 }
 
-template void nonan<float>(const MArray<float, 2>&, int&, int&, int&, int&, float);
-template void nonan<double>(const MArray<double, 2>&, int&, int&, int&, int&, double);
+template void nonan<float>(const MArray<float, 2> &, int &, int &, int &, int &, float);
+template void nonan<double>(const MArray<double, 2> &, int &, int &, int &, int &, double);
 
-void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter& p) {
+void binspline(MArray<float, 2> image, MArray<float, 2> sky, Parameter &p)
+{
     BinSpline spline(p);
     spline.pass(image, sky);
 }
 
-BinSpline::BinSpline(const Parameter& p) : p_(p) {}
+BinSpline::BinSpline(const Parameter &p) : p_(p) {}
 
-void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, MArray<float, 2>& sky,
-                    Hook* hook) {
-    std::ostream& out = std::cout;
+void BinSpline::run(const MArray<float, 2> &image, const MArray<unsigned char, 2> *zeroed,
+                    MArray<float, 2> &sky, Hook *hook)
+{
+    std::ostream &out = std::cout;
     const bool first = passes_ == 0;
     const int h = p_.intervall, r = p_.medrad, verbose = p_.verbose;
-    if (h < 0 || r < 0) throw SkyError("intervall and medrad of the spline sky must not be negative");
+    if (h < 0 || r < 0)
+        throw SkyError("intervall and medrad of the spline sky must not be negative");
     const float blank = p_.nan;
     const double dblank = blank;
     const long long E = 2LL * h + 1, M = 2LL * r + 1;
     const int xmax = image.lastIndex(1), ymax = image.lastIndex(2);
     const long long cx = p_.cx, cy = p_.cy;
 
-    out << std::endl << " ------------------ double median bicubic spline interpolation ------------------" << std::endl;
+    out << std::endl
+        << " ------------------ double median bicubic spline interpolation ------------------"
+        << std::endl;
     if (verbose > 0) {
-        out << std::endl << "binning diam: " << E << " px" << std::endl << "binning  ivl: " << E << " px" << std::endl;
-        out << std::endl << "center: " << std::endl << " cx: " << cx << std::endl << " cy: " << cy << std::endl;
+        out << std::endl
+            << "binning diam: " << E << " px" << std::endl
+            << "binning  ivl: " << E << " px" << std::endl;
+        out << std::endl
+            << "center: " << std::endl
+            << " cx: " << cx << std::endl
+            << " cy: " << cy << std::endl;
     }
     // Node k of the first grid lies at x = cx + k·E; the grid runs from the
     // first node inside the image to two beyond the last.
     const long long kmin = -floorDiv(cx - E - 1, E) - 1, kmax = floorDiv(E + xmax - cx, E) + 1;
     const long long lmin = -floorDiv(cy - E - 1, E) - 1, lmax = floorDiv(E + ymax - cy, E) + 1;
     // E and M reach 2^32 - 1 each: their product fits only without a sign.
-    const unsigned long long diameter = static_cast<unsigned long long>(M) * static_cast<unsigned long long>(E);
+    const unsigned long long diameter =
+        static_cast<unsigned long long>(M) * static_cast<unsigned long long>(E);
     if (verbose > 0)
-        out << std::endl << "median diam: " << diameter << " px" << std::endl << "median  ivl: " << diameter << " px"
-            << std::endl;
+        out << std::endl
+            << "median diam: " << diameter << " px" << std::endl
+            << "median  ivl: " << diameter << " px" << std::endl;
     const auto tooFewNodes = [&](long long nx, long long ny) {
-        return SkyError("the spline sky needs at least two median nodes along each axis, the grid has " +
-                        std::to_string(std::max(0LL, nx)) + " x " + std::to_string(std::max(0LL, ny)) +
-                        " (intervall " + std::to_string(h) + ", medrad " + std::to_string(r) + ")");
+        return SkyError(
+            "the spline sky needs at least two median nodes along each axis, the grid has " +
+            std::to_string(std::max(0LL, nx)) + " x " + std::to_string(std::max(0LL, ny)) +
+            " (intervall " + std::to_string(h) + ", medrad " + std::to_string(r) + ")");
     };
     // Even with every bin valid there would be too few median nodes; this
     // also keeps the bin grid's margins to the size of the grid.
-    const long long mostX = floorDiv(kmax, M) - ceilDiv(kmin, M) + 1, mostY = floorDiv(lmax, M) - ceilDiv(lmin, M) + 1;
-    if (mostX < 2 || mostY < 2) throw tooFewNodes(mostX, mostY);
+    const long long mostX = floorDiv(kmax, M) - ceilDiv(kmin, M) + 1,
+                    mostY = floorDiv(lmax, M) - ceilDiv(lmin, M) + 1;
+    if (mostX < 2 || mostY < 2)
+        throw tooFewNodes(mostX, mostY);
     // Bins are indexed by int: a centre some 2^31 bins away from the image
     // leaves no grid that could be indexed.
     const auto indexable = [](long long v) { return v >= INT_MIN && v <= INT_MAX; };
-    if (!indexable(kmin - r) || !indexable(kmax + r) || !indexable(lmin - r) || !indexable(lmax + r))
+    if (!indexable(kmin - r) || !indexable(kmax + r) || !indexable(lmin - r) ||
+        !indexable(lmax + r))
         throw SkyError("the galaxy centre " + std::to_string(cx) + "," + std::to_string(cy) +
-                       " lies too far from the image for a grid of bins of " + std::to_string(E) + " pixels");
+                       " lies too far from the image for a grid of bins of " + std::to_string(E) +
+                       " pixels");
 
     out << std::endl << "1st medianing..." << std::endl;
     if (first) {
@@ -183,35 +219,51 @@ void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2
         kfirst_ = kr.first;
         lfirst_ = lr.first;
         kcount_ = kr.last - kr.first + 1;
-        dirty_.assign(static_cast<std::size_t>(kcount_) * static_cast<std::size_t>(lr.last - lr.first + 1), 0);
+        dirty_.assign(static_cast<std::size_t>(kcount_) *
+                          static_cast<std::size_t>(lr.last - lr.first + 1),
+                      0);
         // The bin whose window holds a pixel: bins tile the plane, and only
         // those wholly inside the image are taken.
-        const auto binOf = [h, E](long long pixel, long long centre, long long first, long long last, int length) {
+        const auto binOf = [h, E](long long pixel, long long centre, long long first,
+                                  long long last, int length) {
             const long long k = floorDiv(pixel - centre + h, E), node = centre + k * E;
-            return k >= first && k <= last && h < node && node <= length - h ? static_cast<int>(k) : kNoBin;
+            return k >= first && k <= last && h < node && node <= length - h ? static_cast<int>(k)
+                                                                             : kNoBin;
         };
         binOfColumn_.assign(static_cast<std::size_t>(xmax) + 1, kNoBin);
         binOfRow_.assign(static_cast<std::size_t>(ymax) + 1, kNoBin);
-        for (int x = 1; x <= xmax; ++x) binOfColumn_[x] = binOf(x, cx, kmin, kmax, xmax);
-        for (int y = 1; y <= ymax; ++y) binOfRow_[y] = binOf(y, cy, lmin, lmax, ymax);
+        for (int x = 1; x <= xmax; ++x)
+            binOfColumn_[x] = binOf(x, cx, kmin, kmax, xmax);
+        for (int y = 1; y <= ymax; ++y)
+            binOfRow_[y] = binOf(y, cy, lmin, lmax, ymax);
     }
     firstMedians(image, zeroed, first);
-    if (verbose > 4) out << std::endl << " bin = " << std::endl << bin_ << std::endl;
+    if (verbose > 4)
+        out << std::endl << " bin = " << std::endl << bin_ << std::endl;
 
     int ix0, ix1, iy0, iy1;
     nonan(bin_, ix0, ix1, iy0, iy1, dblank);
     if (verbose > 0)
-        out << std::endl << "binning grid: " << std::endl << " ix0 = " << ix0 << std::endl << " ix1 = " << ix1
-            << std::endl << " iy0 = " << iy0 << std::endl << " iy1 = " << iy1 << std::endl;
+        out << std::endl
+            << "binning grid: " << std::endl
+            << " ix0 = " << ix0 << std::endl
+            << " ix1 = " << ix1 << std::endl
+            << " iy0 = " << iy0 << std::endl
+            << " iy1 = " << iy1 << std::endl;
     const int px0 = static_cast<int>(ceilDiv(ix0, M)), px1 = static_cast<int>(floorDiv(ix1, M));
     const int py0 = static_cast<int>(ceilDiv(iy0, M)), py1 = static_cast<int>(floorDiv(iy1, M));
     if (verbose > 0)
-        out << std::endl << "median spline grid: " << std::endl << " px0 = " << px0 << std::endl << " px1 = " << px1
-            << std::endl << " py0 = " << py0 << std::endl << " py1 = " << py1 << std::endl;
+        out << std::endl
+            << "median spline grid: " << std::endl
+            << " px0 = " << px0 << std::endl
+            << " px1 = " << px1 << std::endl
+            << " py0 = " << py0 << std::endl
+            << " py1 = " << py1 << std::endl;
     if (ix0 > ix1)
         throw SkyError("no bin of " + std::to_string(E) + " x " + std::to_string(E) +
                        " pixels inside the image holds a valid pixel");
-    if (px1 <= px0 || py1 <= py0) throw tooFewNodes(px1 - px0 + 1, py1 - py0 + 1);
+    if (px1 <= px0 || py1 <= py0)
+        throw tooFewNodes(px1 - px0 + 1, py1 - py0 + 1);
 
     out << std::endl << "2nd medianing..." << std::endl;
     // Kept from the pass before when the grid is the same; a node is then
@@ -239,12 +291,14 @@ void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2
         const long long kc = pp * M, lc = q * M, w = reach_(pp, q);
         for (long long l = std::max(lc - w, lmin); l <= std::min(lc + w, lmax); ++l)
             for (long long k = std::max(kc - w, kmin); k <= std::min(kc + w, kmax); ++k)
-                if (dirty_[index(static_cast<int>(k), static_cast<int>(l))]) return true;
+                if (dirty_[index(static_cast<int>(k), static_cast<int>(l))])
+                    return true;
         return false;
     };
     for (int q = py0; q <= py1; ++q) {
         for (int pp = px0; pp <= px1; ++pp) {
-            if (sameGrid && verbose <= 1 && !touched(pp, q)) continue;
+            if (sameGrid && verbose <= 1 && !touched(pp, q))
+                continue;
             double value;
             reach_(pp, q) = secondMedian(pp, q, value);
             raw_(pp, q) = value;
@@ -257,14 +311,18 @@ void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2
     z = raw_;
     filled_ = fillBlankNodes(z, dblank);
     if (filled_ > 0)
-        std::cerr << "Warning: " << filled_ << " of " << z.elementCount() << " median nodes of " << p_.current_file
-                  << " hold no valid bin; each took the mean of its nearest valid nodes" << std::endl;
+        std::cerr << "Warning: " << filled_ << " of " << z.elementCount() << " median nodes of "
+                  << p_.current_file
+                  << " hold no valid bin; each took the mean of its nearest valid nodes"
+                  << std::endl;
     // The node rows (along x2) whose values changed: their splines are made again.
     std::vector<int> changedRows;
     for (int pp = px0; pp <= px1; ++pp) {
         bool changed = !sameGrid;
-        for (int q = py0; q <= py1 && !changed; ++q) changed = std::memcmp(&z(pp, q), &z_(pp, q), sizeof(double)) != 0;
-        if (changed) changedRows.push_back(pp);
+        for (int q = py0; q <= py1 && !changed; ++q)
+            changed = std::memcmp(&z(pp, q), &z_(pp, q), sizeof(double)) != 0;
+        if (changed)
+            changedRows.push_back(pp);
     }
     z_ = z;
     long n = 0;
@@ -281,17 +339,21 @@ void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2
         out << std::endl << "x:" << std::endl << std::setprecision(1) << mx_ << std::endl;
         out << std::endl << "y:" << std::endl << std::setprecision(1) << my_ << std::endl;
         out << std::endl << "z:" << std::endl << std::setprecision(3) << z_ << std::endl;
-        out << " abs_aver = " << S / n << std::endl << " abs_sig  = " << std::sqrt(Q / n) << std::endl;
+        out << " abs_aver = " << S / n << std::endl
+            << " abs_sig  = " << std::sqrt(Q / n) << std::endl;
     }
     // What splie2 does, row by row: the natural spline along x2 of a row.
     MArray<double, 1> zRow(Range(py0, py1)), y2Row(Range(py0, py1));
     for (int pp : changedRows) {
-        for (int q = py0; q <= py1; ++q) zRow(q) = z_(pp, q);
+        for (int q = py0; q <= py1; ++q)
+            zRow(q) = z_(pp, q);
         y2Row = 0.0;
         spline(my_, zRow, 1e30, 1e30, y2Row);
-        for (int q = py0; q <= py1; ++q) y2_(pp, q) = y2Row(q);
+        for (int q = py0; q <= py1; ++q)
+            y2_(pp, q) = y2Row(q);
     }
-    if (verbose > 2) out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2_ << std::endl;
+    if (verbose > 2)
+        out << std::endl << "z'':" << std::endl << std::setprecision(3) << y2_ << std::endl;
 
     // The diagnostics show the image with its zeroed pixels.
     MArray<float, 2> shown(image);
@@ -302,49 +364,62 @@ void BinSpline::run(const MArray<float, 2>& image, const MArray<unsigned char, 2
     if (verbose > 0) {
         int jx0, jx1, jy0, jy1;
         nonan(shown, jx0, jx1, jy0, jy1, blank);
-        out << std::endl << "image borders: " << std::endl << " jx0 = " << jx0 << std::endl << " jx1 = " << jx1
-            << std::endl << " jy0 = " << jy0 << std::endl << " jy1 = " << jy1 << std::endl;
+        out << std::endl
+            << "image borders: " << std::endl
+            << " jx0 = " << jx0 << std::endl
+            << " jx1 = " << jx1 << std::endl
+            << " jy0 = " << jy0 << std::endl
+            << " jy1 = " << jy1 << std::endl;
     }
 
     out << std::endl << "spline interpolation....." << std::endl;
     // Above verbosity 0 the diagnostics still read the image: its rows are
     // handed over at the end.
-    Hook* const during = verbose > 0 ? nullptr : hook;
-    if (!sameGrid) known_ = false;
+    Hook *const during = verbose > 0 ? nullptr : hook;
+    if (!sameGrid)
+        known_ = false;
     if (!changedRows.empty()) {
         evaluate(sky, during);
     } else {
         // The sky of the pass before stands; its progress is told all the same.
         const int step = std::max(1, ymax / 100);
         for (int y = 1; y <= ymax; ++y) {
-            if (y % step == 0) out << y / step << "% ";
+            if (y % step == 0)
+                out << y / step << "% ";
             out.flush();
         }
     }
-    if (errors_ != 0) std::cerr << errors_ << " errors in " << p_.current_file << std::endl;
+    if (errors_ != 0)
+        std::cerr << errors_ << " errors in " << p_.current_file << std::endl;
     diagnostics(shown, sky);
     out << " ------------------------------------------------------" << std::endl;
     ++passes_;
     if (hook && !during)
-        for (int y = 1; y <= ymax; ++y) hook->span(y, 1, xmax);
+        for (int y = 1; y <= ymax; ++y)
+            hook->span(y, 1, xmax);
 }
 
-void BinSpline::firstMedians(const MArray<float, 2>& image, const MArray<unsigned char, 2>* zeroed, bool all) {
+void BinSpline::firstMedians(const MArray<float, 2> &image, const MArray<unsigned char, 2> *zeroed,
+                             bool all)
+{
     const float blank = p_.nan;
     const int h = h_;
     // A window with its zeroed pixels made 0, for the median.
     MArray<float, 2> values;
-    if (zeroed) values.makeReference(MArray<float, 2>(static_cast<int>(E_), static_cast<int>(E_)));
+    if (zeroed)
+        values.makeReference(MArray<float, 2>(static_cast<int>(E_), static_cast<int>(E_)));
     for (int l = static_cast<int>(lmin_); l <= lmax_; ++l) {
         const long long y = cy_ + l * E_;
         for (int k = static_cast<int>(kmin_); k <= kmax_; ++k) {
             const long long x = cx_ + k * E_;
-            if (h < x && x <= xmax_ - h && h < y && y <= ymax_ - h && (all || dirty_[index(k, l)])) {
+            if (h < x && x <= xmax_ - h && h < y && y <= ymax_ - h &&
+                (all || dirty_[index(k, l)])) {
                 const Range xr(static_cast<int>(x - h), static_cast<int>(x + h));
                 const Range yr(static_cast<int>(y - h), static_cast<int>(y + h));
                 const MArray<float, 2> window(image, xr, yr);
                 if (zeroed) {
-                    values = orv::merge(MArray<unsigned char, 2>(*zeroed, xr, yr) != static_cast<unsigned char>(0),
+                    values = orv::merge(MArray<unsigned char, 2>(*zeroed, xr, yr) !=
+                                            static_cast<unsigned char>(0),
                                         0.0f, window);
                     bin_(k, l) = orv::median_exact(values, blank);
                 } else {
@@ -359,7 +434,8 @@ void BinSpline::firstMedians(const MArray<float, 2>& image, const MArray<unsigne
     }
 }
 
-int BinSpline::secondMedian(int pp, int q, double& value) {
+int BinSpline::secondMedian(int pp, int q, double &value)
+{
     const double dblank = p_.nan;
     const int r = r_;
     const int kc = static_cast<int>(pp * M_), lc = static_cast<int>(q * M_);
@@ -371,21 +447,25 @@ int BinSpline::secondMedian(int pp, int q, double& value) {
         MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
         list = dblank;
         int slot = 1;
-        for (long long l = std::max<long long>(lc - i, lmin_); l <= std::min<long long>(lc + i, lmax_); ++l)
-            for (long long k = std::max<long long>(kc - i, kmin_); k <= std::min<long long>(kc + i, kmax_); ++k)
+        for (long long l = std::max<long long>(lc - i, lmin_);
+             l <= std::min<long long>(lc + i, lmax_); ++l)
+            for (long long k = std::max<long long>(kc - i, kmin_);
+                 k <= std::min<long long>(kc + i, kmax_); ++k)
                 list(slot++) = bin_(static_cast<int>(k), static_cast<int>(l));
         value = orv::median_exact(list, dblank);
         reach = i;
-        if (verbose_ > 1) std::cout << "h: " << i << "   " << value << std::endl;
+        if (verbose_ > 1)
+            std::cout << "h: " << i << "   " << value << std::endl;
     }
     return reach;
 }
 
-void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
-    std::ostream& out = std::cout;
+void BinSpline::evaluate(MArray<float, 2> &sky, Hook *hook)
+{
+    std::ostream &out = std::cout;
     const float blank = p_.nan;
     const int xmax = xmax_, ymax = ymax_;
-    const int step = std::max(1, ymax / 100);  // images of fewer than 100 rows count every row
+    const int step = std::max(1, ymax / 100); // images of fewer than 100 rows count every row
     errors_ = 0;
     MArray<double, 1> ytmp(Range(px0_, px1_)), y2tmp(Range(px0_, px1_));
     std::vector<double> values(static_cast<std::size_t>(xmax));
@@ -399,11 +479,12 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
     // pass before, piece by piece: rounded to float, many keep their value,
     // and only the others are handed over.
     const bool compare = weights.valid() && stride == 1;
-    bool whole = compare;  // every row made this way: the sky holds this pass
-    constexpr int kPiece = 16;  // pixels compared at a time
+    bool whole = compare;      // every row made this way: the sky holds this pass
+    constexpr int kPiece = 16; // pixels compared at a time
     std::vector<double> work;
     for (int y = 1; y <= ymax; ++y) {
-        if (y % step == 0) out << y / step << "% ";
+        if (y % step == 0)
+            out << y / step << "% ";
         out.flush();
         // splin2 at every pixel of the row: the row splines at this y are
         // built once and serve the whole row.
@@ -414,21 +495,24 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
         } else {
             rowStatus = splin2_rows(ytmp, y2tmp, y, mx_, my_, z_, y2_);
         }
-        float* const row = &sky(1, y);
+        float *const row = &sky(1, y);
         if (compare && rowStatus == 0) {
             weights.evaluate(ytmp, y2tmp, fresh.data());
-            int from = 0, to = -1;  // pixels (from 1) of the span being merged
+            int from = 0, to = -1; // pixels (from 1) of the span being merged
             for (int p = 0; p < xmax; p += kPiece) {
                 const int q = std::min(xmax, p + kPiece);
-                if (known_ && sameBits(row + p, &fresh[p], q - p)) continue;
+                if (known_ && sameBits(row + p, &fresh[p], q - p))
+                    continue;
                 std::copy(&fresh[p], &fresh[q], row + p);
                 if (p + 1 > to + 1) {
-                    if (hook && to >= from) hook->span(y, from, to);
+                    if (hook && to >= from)
+                        hook->span(y, from, to);
                     from = p + 1;
                 }
                 to = q;
             }
-            if (hook && to >= from) hook->span(y, from, to);
+            if (hook && to >= from)
+                hook->span(y, from, to);
             continue;
         }
         whole = false;
@@ -438,12 +522,14 @@ void BinSpline::evaluate(MArray<float, 2>& sky, Hook* hook) {
             row[(x - 1) * stride] = status == 0 ? static_cast<float>(values[x - 1]) : blank;
             errors_ += status;
         }
-        if (hook) hook->span(y, 1, xmax);
+        if (hook)
+            hook->span(y, 1, xmax);
     }
     known_ = whole;
 }
 
-void BinSpline::diagnostics(const MArray<float, 2>& image, const MArray<float, 2>& sky) {
+void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2> &sky)
+{
     const float blank = p_.nan;
     const int h = h_, xmax = xmax_, ymax = ymax_;
     if (verbose_ > 2) {
@@ -453,17 +539,21 @@ void BinSpline::diagnostics(const MArray<float, 2>& image, const MArray<float, 2
         picture = 0.0f;
         for (long long l = lmin_; l <= lmax_; ++l)
             for (long long k = kmin_; k <= kmax_; ++k) {
-                const int X = static_cast<int>(binx_(static_cast<int>(k))), Y = static_cast<int>(biny_(static_cast<int>(l)));
+                const int X = static_cast<int>(binx_(static_cast<int>(k))),
+                          Y = static_cast<int>(biny_(static_cast<int>(l)));
                 for (int yy = std::max(Y - h, jy0); yy <= std::min(Y + h, jy1); ++yy)
                     for (int xx = std::max(X - h, jx0); xx <= std::min(X + h, jx1); ++xx)
-                        picture(xx, yy) = static_cast<float>(bin_(static_cast<int>(k), static_cast<int>(l)));
+                        picture(xx, yy) =
+                            static_cast<float>(bin_(static_cast<int>(k), static_cast<int>(l)));
             }
         writeImage(diagnosticName(p_.current_file, "sky_binspline_bin-"), picture);
 
         picture = 0.0f;
         const int D = static_cast<int>((M_ * E_) / 2);
-        const int left = std::max(jx0, static_cast<int>(binx_(ix0_)) - h), right = std::min(jx1, static_cast<int>(binx_(ix1_)) + h);
-        const int bottom = std::max(jy0, static_cast<int>(biny_(iy0_)) - h), top = std::min(jy1, static_cast<int>(biny_(iy1_)) + h);
+        const int left = std::max(jx0, static_cast<int>(binx_(ix0_)) - h),
+                  right = std::min(jx1, static_cast<int>(binx_(ix1_)) + h);
+        const int bottom = std::max(jy0, static_cast<int>(biny_(iy0_)) - h),
+                  top = std::min(jy1, static_cast<int>(biny_(iy1_)) + h);
         for (int q = py0_; q <= py1_; ++q)
             for (int pp = px0_; pp <= px1_; ++pp) {
                 const int X = static_cast<int>(mx_(pp)), Y = static_cast<int>(my_(q));

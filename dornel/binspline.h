@@ -15,7 +15,7 @@
 // of the diagnostic files). Prints its progress; writes diagnostic FITS files
 // by verbosity. Throws SkyError when the grid has fewer than two median nodes
 // along an axis or no node holds a valid bin, and the FITS writer's errors.
-void binspline(orv::MArray<float, 2> image, orv::MArray<float, 2> sky, Parameter& p);
+void binspline(orv::MArray<float, 2> image, orv::MArray<float, 2> sky, Parameter &p);
 
 // The spline sky of one image kept from pass to pass of a clipping loop.
 // Every pass prints and writes what binspline prints and writes, and gives
@@ -26,11 +26,14 @@ void binspline(orv::MArray<float, 2> image, orv::MArray<float, 2> sky, Parameter
 // node changed.
 class BinSpline {
 public:
-    explicit BinSpline(const Parameter& p);
+    explicit BinSpline(const Parameter &p);
 
     // Fills sky (the image's shape) from the image: the same arrays, of
     // the same shape, in every pass. Throws as binspline does.
-    void pass(const orv::MArray<float, 2>& image, orv::MArray<float, 2>& sky) { run(image, nullptr, sky, nullptr); }
+    void pass(const orv::MArray<float, 2> &image, orv::MArray<float, 2> &sky)
+    {
+        run(image, nullptr, sky, nullptr);
+    }
     // The same, calling changed(y, x0, x1) for the pixels x0..x1 of row y
     // of the sky as soon as they are made, for every span of pixels whose
     // value may differ from the pass before (every pixel in the first pass):
@@ -42,15 +45,18 @@ public:
     // is not 0 counts as 0 (blank), so that a clipped image need not be
     // made.
     template <class F>
-    void pass(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed,
-              orv::MArray<float, 2>& sky, F changed) {
+    void pass(const orv::MArray<float, 2> &image, const orv::MArray<unsigned char, 2> *zeroed,
+              orv::MArray<float, 2> &sky, F changed)
+    {
         SpanHook<F> hook(changed);
         run(image, zeroed, sky, &hook);
     }
     // Reports pixel (x, y) of the image as changed since the last pass.
-    void changed(int x, int y) {
+    void changed(int x, int y)
+    {
         const int k = binOfColumn_[x], l = binOfRow_[y];
-        if (k != kNoBin && l != kNoBin) dirty_[index(k, l)] = 1;
+        if (k != kNoBin && l != kNoBin)
+            dirty_[index(k, l)] = 1;
     }
 
 private:
@@ -64,21 +70,23 @@ private:
     };
     template <class F>
     struct SpanHook final : Hook {
-        explicit SpanHook(F& f) : f(f) {}
+        explicit SpanHook(F &f) : f(f) {}
         void span(int y, int x0, int x1) override { f(y, x0, x1); }
-        F& f;
+        F &f;
     };
 
-    void run(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed,
-             orv::MArray<float, 2>& sky, Hook* hook);
+    void run(const orv::MArray<float, 2> &image, const orv::MArray<unsigned char, 2> *zeroed,
+             orv::MArray<float, 2> &sky, Hook *hook);
 
-    void firstMedians(const orv::MArray<float, 2>& image, const orv::MArray<unsigned char, 2>* zeroed, bool all);
+    void firstMedians(const orv::MArray<float, 2> &image,
+                      const orv::MArray<unsigned char, 2> *zeroed, bool all);
     // The second median of node (p, q), with the widening search; returns
     // the half-width in bins of the square of bins it looked at.
-    int secondMedian(int pp, int q, double& value);
-    void evaluate(orv::MArray<float, 2>& sky, Hook* hook);
-    void diagnostics(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& sky);
-    std::size_t index(int k, int l) const {
+    int secondMedian(int pp, int q, double &value);
+    void evaluate(orv::MArray<float, 2> &sky, Hook *hook);
+    void diagnostics(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &sky);
+    std::size_t index(int k, int l) const
+    {
         return static_cast<std::size_t>(l - lfirst_) * static_cast<std::size_t>(kcount_) +
                static_cast<std::size_t>(k - kfirst_);
     }
@@ -91,8 +99,8 @@ private:
     orv::MArray<double, 2> bin_;
     orv::MArray<double, 1> binx_, biny_;
     int kfirst_ = 0, lfirst_ = 0, kcount_ = 0;
-    std::vector<unsigned char> dirty_;              // per bin: a pixel changed
-    std::vector<int> binOfColumn_, binOfRow_;       // the bin of a pixel, kNoBin outside every bin
+    std::vector<unsigned char> dirty_;        // per bin: a pixel changed
+    std::vector<int> binOfColumn_, binOfRow_; // the bin of a pixel, kNoBin outside every bin
     int ix0_ = 0, ix1_ = 0, iy0_ = 0, iy1_ = 0, px0_ = 0, px1_ = 0, py0_ = 0, py1_ = 0;
     // The nodes: second medians as found (raw_) and with blank nodes filled
     // (z_), the half-width of the square of bins each looked at, positions,
@@ -110,9 +118,10 @@ private:
 // elements of a that differ from m; without any, the inverted box
 // x0 = last + 1, x1 = first - 1 (and likewise for y).
 template <class T>
-void nonan(const orv::MArray<T, 2>& a, int& x0, int& x1, int& y0, int& y1, T m);
+void nonan(const orv::MArray<T, 2> &a, int &x0, int &x1, int &y0, int &y1, T m);
 
-extern template void nonan<float>(const orv::MArray<float, 2>&, int&, int&, int&, int&, float);
-extern template void nonan<double>(const orv::MArray<double, 2>&, int&, int&, int&, int&, double);
+extern template void nonan<float>(const orv::MArray<float, 2> &, int &, int &, int &, int &, float);
+extern template void nonan<double>(const orv::MArray<double, 2> &, int &, int &, int &, int &,
+                                   double);
 
 #endif

@@ -31,21 +31,22 @@ constexpr int kFileFailed = 2;
 
 // A parser with the options declared into it; the options go with it.
 struct OptionSet {
-    explicit OptionSet(util::OptionReader* reader) : parser(reader) {}
+    explicit OptionSet(util::OptionReader *reader) : parser(reader) {}
     ~OptionSet() { parser.deleteOptions(); }
-    OptionSet(const OptionSet&) = delete;
-    OptionSet& operator=(const OptionSet&) = delete;
+    OptionSet(const OptionSet &) = delete;
+    OptionSet &operator=(const OptionSet &) = delete;
     util::OptionParser parser;
 };
 
 // The files read and written for one input name.
 struct FileNames {
     std::string dir, base;
-    std::string image, error;                   // inputs
-    std::string sky, subtracted, errorCopy, cut;  // outputs
-    std::vector<std::string> outputs;           // every file the run may write
+    std::string image, error;                    // inputs
+    std::string sky, subtracted, errorCopy, cut; // outputs
+    std::vector<std::string> outputs;            // every file the run may write
 
-    FileNames(const std::string& name, const Parameter& p) {
+    FileNames(const std::string &name, const Parameter &p)
+    {
         const std::size_t slash = name.rfind('/');
         dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
         base = name.substr(dir.size());
@@ -56,8 +57,10 @@ struct FileNames {
         errorCopy = dir + "e." + p.prefix + base;
         cut = dir + "cut_" + base;
         outputs = {sky, subtracted, errorCopy};
-        if (!p.spline || (p.kappa != 0 && p.verbose > 0)) outputs.push_back(cut);
-        if (p.spline && p.verbose > 0) outputs.push_back(dir + "sky_binspline-" + base);
+        if (!p.spline || (p.kappa != 0 && p.verbose > 0))
+            outputs.push_back(cut);
+        if (p.spline && p.verbose > 0)
+            outputs.push_back(dir + "sky_binspline-" + base);
         if (p.spline && p.verbose > 2) {
             outputs.push_back(dir + "sky_binspline_bin-" + base);
             outputs.push_back(dir + "sky_binspline_median-" + base);
@@ -67,11 +70,13 @@ struct FileNames {
 
 // One spelling per file: "./a.fits", "a.fits" and a path through a link to
 // the folder all name the same file.
-std::string fileKey(const std::string& name) {
+std::string fileKey(const std::string &name)
+{
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path absolute = fs::absolute(name, ec);
-    if (ec) return name;
+    if (ec)
+        return name;
     const fs::path canonical = fs::weakly_canonical(absolute, ec);
     return ec ? absolute.lexically_normal().string() : canonical.string();
 }
@@ -79,25 +84,28 @@ std::string fileKey(const std::string& name) {
 // No output may replace an input or another output of the run: an empty
 // prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Returns the
 // complaint, or "" when the names are sound.
-std::string checkNames(const std::list<std::string>& files, const Parameter& p) {
+std::string checkNames(const std::list<std::string> &files, const Parameter &p)
+{
     std::set<std::string> inputs, seen;
     std::vector<FileNames> distinct;
-    for (const std::string& f : files) {
-        if (!seen.insert(fileKey(f)).second) continue;  // the same file twice writes the same outputs
+    for (const std::string &f : files) {
+        if (!seen.insert(fileKey(f)).second)
+            continue; // the same file twice writes the same outputs
         distinct.emplace_back(f, p);
         inputs.insert(fileKey(distinct.back().image));
         inputs.insert(fileKey(distinct.back().error));
     }
     std::set<std::string> outputs;
-    for (const FileNames& names : distinct) {
-        for (const std::string& out : names.outputs) {
+    for (const FileNames &names : distinct) {
+        for (const std::string &out : names.outputs) {
             const std::string key = fileKey(out);
             if (inputs.count(key))
-                return "the output file " + out + " would overwrite an input file; choose another prefix (now '" +
-                       p.prefix + "')";
+                return "the output file " + out +
+                       " would overwrite an input file; choose another prefix (now '" + p.prefix +
+                       "')";
             if (!outputs.insert(key).second)
-                return "the output file " + out + " would be written twice; choose another prefix (now '" +
-                       p.prefix + "')";
+                return "the output file " + out +
+                       " would be written twice; choose another prefix (now '" + p.prefix + "')";
         }
     }
     return "";
@@ -106,15 +114,19 @@ std::string checkNames(const std::list<std::string>& files, const Parameter& p) 
 // The configuration file to write must not replace an image or error image
 // of the run, nor be replaced by one of its outputs. Returns the complaint,
 // or "" when the name is sound.
-std::string checkConfigName(const std::string& config, const std::list<std::string>& files, const Parameter& p) {
+std::string checkConfigName(const std::string &config, const std::list<std::string> &files,
+                            const Parameter &p)
+{
     const std::string key = fileKey(config);
-    for (const std::string& f : files) {
+    for (const std::string &f : files) {
         const FileNames names(f, p);
-        for (const std::string& in : {names.image, names.error})
-            if (fileKey(in) == key) return "the configuration file " + config + " would overwrite the input file " + in;
-        for (const std::string& out : names.outputs)
+        for (const std::string &in : {names.image, names.error})
+            if (fileKey(in) == key)
+                return "the configuration file " + config + " would overwrite the input file " + in;
+        for (const std::string &out : names.outputs)
             if (fileKey(out) == key)
-                return "the configuration file " + config + " would be overwritten by the output file " + out;
+                return "the configuration file " + config +
+                       " would be overwritten by the output file " + out;
     }
     // A configuration file name typed where an image name was meant must not
     // destroy that image.
@@ -126,14 +138,20 @@ std::string checkConfigName(const std::string& config, const std::list<std::stri
 }
 
 // Settings that no sky can be computed with.
-std::string checkSettings(const Parameter& p) {
-    if (p.order < 0) return "option order must not be negative (it is " + std::to_string(p.order) + ")";
-    if (p.intervall < 0) return "option intervall must not be negative (it is " + std::to_string(p.intervall) + ")";
-    if (p.medrad < 0) return "option medrad must not be negative (it is " + std::to_string(p.medrad) + ")";
+std::string checkSettings(const Parameter &p)
+{
+    if (p.order < 0)
+        return "option order must not be negative (it is " + std::to_string(p.order) + ")";
+    if (p.intervall < 0)
+        return "option intervall must not be negative (it is " + std::to_string(p.intervall) + ")";
+    if (p.medrad < 0)
+        return "option medrad must not be negative (it is " + std::to_string(p.medrad) + ")";
     return "";
 }
 
-void write(const std::string& name, const orv::FitsHeader* header, const orv::MArray<float, 2>& data) {
+void write(const std::string &name, const orv::FitsHeader *header,
+           const orv::MArray<float, 2> &data)
+{
     std::cout << "Saving file: " << name << std::endl;
     if (header) {
         orv::FitsOut out(name, *header, false, false);
@@ -146,7 +164,8 @@ void write(const std::string& name, const orv::FitsHeader* header, const orv::MA
 
 // Reads the image, its error image, models and subtracts the sky, and
 // writes the outputs.
-void processFile(const std::string& name, Parameter& work) {
+void processFile(const std::string &name, Parameter &work)
+{
     const FileNames names(name, work);
     orv::FitsIn imageIn(names.image, true, false);
     orv::MArray<float, 2> image;
@@ -156,9 +175,10 @@ void processFile(const std::string& name, Parameter& work) {
     errorIn >> err;
     const int nx = imageIn.getNaxis(1), ny = imageIn.getNaxis(2);
     if (err.length(1) != image.length(1) || err.length(2) != image.length(2))
-        throw SkyError("the error image " + names.error + " has " + std::to_string(err.length(1)) + " x " +
-                       std::to_string(err.length(2)) + " pixels, the image " + names.image + " has " +
-                       std::to_string(image.length(1)) + " x " + std::to_string(image.length(2)));
+        throw SkyError("the error image " + names.error + " has " + std::to_string(err.length(1)) +
+                       " x " + std::to_string(err.length(2)) + " pixels, the image " + names.image +
+                       " has " + std::to_string(image.length(1)) + " x " +
+                       std::to_string(image.length(2)));
     orv::MArray<float, 2> sky(image.shape());
 
     try {
@@ -166,11 +186,11 @@ void processFile(const std::string& name, Parameter& work) {
             spline_sky(image, err, sky, names.dir, names.base, work);
         } else {
             sky = image;
-            get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut, work.radius,
-                    work.order, work.tresh);
+            get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut,
+                    work.radius, work.order, work.tresh);
         }
-    } catch (const SkyError& e) {
-        throw SkyError(name + ": " + e.what());  // say which file
+    } catch (const SkyError &e) {
+        throw SkyError(name + ": " + e.what()); // say which file
     }
 
     const float blank = work.nan;
@@ -182,7 +202,8 @@ void processFile(const std::string& name, Parameter& work) {
     std::cout << std::endl;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char **argv)
+{
     std::cout << std::endl;
     std::string configName;
     bool haveConfig = false, configNameMissing = false;
@@ -191,12 +212,14 @@ int run(int argc, char** argv) {
         if (std::string(argv[i]) == "--read_config_file") {
             haveConfig = true;
             configNameMissing = i + 1 >= argc;
-            if (!configNameMissing) configName = argv[i + 1];
+            if (!configNameMissing)
+                configName = argv[i + 1];
         }
     }
     std::cout << std::endl << std::endl;
     if (configNameMissing) {
-        std::cerr << std::endl << "EXCEPTION: option --read_config_file needs a file name" << std::endl;
+        std::cerr << std::endl
+                  << "EXCEPTION: option --read_config_file needs a file name" << std::endl;
         return 1;
     }
 
@@ -216,7 +239,7 @@ int run(int argc, char** argv) {
             declare_options(configOptions->parser, config, defaults);
             configOptions->parser.parseOptions();
             defaults = defaults_from(config);
-        } catch (const util::UException& e) {
+        } catch (const util::UException &e) {
             std::cerr << std::endl << "EXCEPTION: " << e.what() << std::endl;
             return 1;
         }
@@ -224,15 +247,15 @@ int run(int argc, char** argv) {
 
     util::CommandLineReader reader(argc, argv);
     OptionSet commandLine(&reader);
-    util::OptionParser& parser = commandLine.parser;
+    util::OptionParser &parser = commandLine.parser;
     try {
         declare_options(parser, cmdline, defaults);
-    } catch (const util::UException& e) {
+    } catch (const util::UException &e) {
         std::cerr << std::endl << "EXCEPTION: " << e.what() << std::endl;
     }
     try {
         parser.parseOptions();
-    } catch (const util::UException& e) {
+    } catch (const util::UException &e) {
         std::cerr << "Caught exception : " << e.what() << std::endl;
         parser.printUsage(std::cout);
         std::cout << std::endl;
@@ -247,14 +270,16 @@ int run(int argc, char** argv) {
                 std::cerr << "Error: " << clash << "!" << std::endl;
                 return 1;
             }
-            std::cout << "writing config file: " << cmdline.write_config_file << std::endl << std::endl;
+            std::cout << "writing config file: " << cmdline.write_config_file << std::endl
+                      << std::endl;
             parser.writeConfig(cmdline.write_config_file, true, true);
         }
         Parameter work = cmdline;
 
         if (argc < 2) {
             parser.printUsage(std::cerr);
-            std::cerr << "dornel: sky background estimation and subtraction for FITS images" << std::endl;
+            std::cerr << "dornel: sky background estimation and subtraction for FITS images"
+                      << std::endl;
             std::cerr << "written by the dornel developers" << std::endl;
             return 255;
         }
@@ -264,14 +289,16 @@ int run(int argc, char** argv) {
             return 1;
         }
         std::string complaint = checkSettings(work);
-        if (complaint.empty()) complaint = checkNames(files, work);
+        if (complaint.empty())
+            complaint = checkNames(files, work);
         if (!complaint.empty()) {
             std::cerr << "Error: " << complaint << "!" << std::endl;
             return 1;
         }
 
-        for (const std::string& file : files) processFile(file, work);
-    } catch (const std::exception& e) {
+        for (const std::string &file : files)
+            processFile(file, work);
+    } catch (const std::exception &e) {
         std::cout << std::endl;
         std::cerr << "EXCEPTION: " << e.what() << std::endl;
         return kFileFailed;
@@ -279,6 +306,9 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char **argv)
+{
+    return run(argc, argv);
+}

@@ -20,8 +20,10 @@ using orv::MArray;
 namespace {
 
 // Pixel (x, y) of a fresh array of nx columns, both indices from 1.
-inline std::size_t at(int x, int y, int nx) {
-    return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) + static_cast<std::size_t>(x - 1);
+inline std::size_t at(int x, int y, int nx)
+{
+    return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx) +
+           static_cast<std::size_t>(x - 1);
 }
 
 // The circle masked around an outlier, u² + v² < R·(R + 1), as one span
@@ -31,18 +33,25 @@ inline std::size_t at(int x, int y, int nx) {
 // radius costs neither memory nor overflow.
 struct Circle {
     int rows = -1;
-    std::vector<int> width;  // at v + rows
+    std::vector<int> width; // at v + rows
 
-    Circle(int R, int nx, int ny) {
-        if (R < 0) return;
+    Circle(int R, int nx, int ny)
+    {
+        if (R < 0)
+            return;
         rows = std::min(R, ny - 1);
         // R + 1 in int would overflow for the largest radius.
         const long long limit = static_cast<long long>(R) * (R + 1LL);
         for (int v = -rows; v <= rows; ++v) {
             // The largest u with u² + v² < limit (u = 0 always qualifies for |v| <= R).
-            long long u = R == 0 ? 0 : static_cast<long long>(std::sqrt(static_cast<double>(limit - 1LL * v * v)));
-            while (u > 0 && u * u + 1LL * v * v >= limit) --u;
-            while ((u + 1) * (u + 1) + 1LL * v * v < limit) ++u;
+            long long u =
+                R == 0
+                    ? 0
+                    : static_cast<long long>(std::sqrt(static_cast<double>(limit - 1LL * v * v)));
+            while (u > 0 && u * u + 1LL * v * v >= limit)
+                --u;
+            while ((u + 1) * (u + 1) + 1LL * v * v < limit)
+                ++u;
             width.push_back(static_cast<int>(std::min<long long>(u, nx - 1)));
         }
     }
@@ -50,8 +59,10 @@ struct Circle {
 
 // The values of a as one contiguous block indexed like at(): a itself when
 // it is laid out so, else a copy.
-MArray<float, 2> contiguous(const MArray<float, 2>& a) {
-    if (a.isStorageContiguous() && a.stride(1) == 1) return a;
+MArray<float, 2> contiguous(const MArray<float, 2> &a)
+{
+    if (a.isStorageContiguous() && a.stride(1) == 1)
+        return a;
     MArray<float, 2> copy(a.shape());
     copy = a;
     return copy;
@@ -61,17 +72,24 @@ MArray<float, 2> contiguous(const MArray<float, 2>& a) {
 // sums of the next fit, gathered in one sweep over the rows per pass.
 class Sweep {
 public:
-    Sweep(float* work, const float* err, int nx, int ny, double nan, double tresh, double kappa, int radius)
-        : w_(work), e_(err), nx_(nx), ny_(ny), nan_(nan), blank_(static_cast<float>(nan)), tresh_(tresh),
-          kappa_(kappa), radius_(radius), circle_(radius, nx, ny), lag_(std::max(0, circle_.rows)),
-          slots_(std::min(2 * lag_ + 1, ny)), marks_(static_cast<std::size_t>(slots_) * nx, 0),
-          alive_(static_cast<std::size_t>(ny) + 1, nx), start_(static_cast<std::size_t>(ny) + 1, kDense), xs_(nx),
-          outliers_(nx), ws_(nx), zs_(nx), surface_(nx) {}
+    Sweep(float *work, const float *err, int nx, int ny, double nan, double tresh, double kappa,
+          int radius)
+        : w_(work), e_(err), nx_(nx), ny_(ny), nan_(nan), blank_(static_cast<float>(nan)),
+          tresh_(tresh), kappa_(kappa), radius_(radius), circle_(radius, nx, ny),
+          lag_(std::max(0, circle_.rows)), slots_(std::min(2 * lag_ + 1, ny)),
+          marks_(static_cast<std::size_t>(slots_) * nx, 0),
+          alive_(static_cast<std::size_t>(ny) + 1, nx),
+          start_(static_cast<std::size_t>(ny) + 1, kDense), xs_(nx), outliers_(nx), ws_(nx),
+          zs_(nx), surface_(nx)
+    {
+    }
 
     // Adds the usable pixels to the cleared sums of trial.
-    void gather(ScaledSurface& trial) {
+    void gather(ScaledSurface &trial)
+    {
         trial.clear();
-        for (int y = 1; y <= ny_; ++y) finishRow(trial, y);
+        for (int y = 1; y <= ny_; ++y)
+            finishRow(trial, y);
     }
 
     // The pass of the fitted surface: returns the sum of the squared
@@ -80,16 +98,21 @@ public:
     // left into the cleared sums of trial. A row is blanked and gathered as
     // soon as the circles of the rows still to come cannot reach it: the
     // outliers are found on the image of this pass.
-    double clip(const ScaledSurface& fitted, ScaledSurface& trial) {
+    double clip(const ScaledSurface &fitted, ScaledSurface &trial)
+    {
         trial.clear();
         double S = 0.0;
         for (int y = 1; y <= ny_; ++y) {
             int count = 0;
-            S += start_[y] == kDense ? testRow<true>(fitted, y, count) : testRow<false>(fitted, y, count);
-            if (radius_ >= 0) markCircles(y, count);
-            if (y > lag_) finishRow(trial, y - lag_);
+            S += start_[y] == kDense ? testRow<true>(fitted, y, count)
+                                     : testRow<false>(fitted, y, count);
+            if (radius_ >= 0)
+                markCircles(y, count);
+            if (y > lag_)
+                finishRow(trial, y - lag_);
         }
-        for (int y = std::max(1, ny_ - lag_ + 1); y <= ny_; ++y) finishRow(trial, y);
+        for (int y = std::max(1, ny_ - lag_ + 1); y <= ny_; ++y)
+            finishRow(trial, y);
         return S;
     }
 
@@ -100,39 +123,47 @@ private:
     // hold few such pixels.
     static constexpr long kDense = -1;
 
-    std::size_t at0(int y) const { return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx_); }
-    unsigned char* marksOf(int y) { return &marks_[static_cast<std::size_t>((y - 1) % slots_) * nx_]; }
+    std::size_t at0(int y) const
+    {
+        return static_cast<std::size_t>(y - 1) * static_cast<std::size_t>(nx_);
+    }
+    unsigned char *marksOf(int y)
+    {
+        return &marks_[static_cast<std::size_t>((y - 1) % slots_) * nx_];
+    }
 
     // Squared deviations from the surface of the pixels of row y that are
     // not blank, and their outliers (columns from 1, ascending) in
     // outliers_[0..count).
     template <bool Dense>
-    double testRow(const ScaledSurface& fitted, int y, int& count) {
+    double testRow(const ScaledSurface &fitted, int y, int &count)
+    {
         const int n = Dense ? nx_ : alive_[y];
-        const int* const col = Dense ? nullptr : pool_.data() + start_[y];
+        const int *const col = Dense ? nullptr : pool_.data() + start_[y];
         if (Dense) {
             fitted.row(y, surface_.data());
         } else {
-            for (int k = 0; k < n; ++k) xs_[k] = col[k] + 1;
+            for (int k = 0; k < n; ++k)
+                xs_[k] = col[k] + 1;
             fitted.values(y, xs_.data(), n, surface_.data());
         }
-        const float* const wr = w_ + at0(y);
-        const float* const er = e_ + at0(y);
-        const float* const surface = surface_.data();
-        int* const outliers = outliers_.data();
+        const float *const wr = w_ + at0(y);
+        const float *const er = e_ + at0(y);
+        const float *const surface = surface_.data();
+        int *const outliers = outliers_.data();
         const double nan = nan_, kappa = kappa_;
         // Without branches, and in four partial sums that do not wait for
         // each other.
         double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
         int found = 0;
-        const auto test = [&](int k, double& sum) {
+        const auto test = [&](int k, double &sum) {
             const int x = Dense ? k : col[k];
             const float v = wr[x];
             const bool kept = Dense ? static_cast<double>(v) != nan : true;
             const float d = v - surface[k];
             const double dd = d;
             sum += kept & (std::fabs(dd) <= std::numeric_limits<double>::max()) ? dd * dd : 0.0;
-            outliers[found] = x + 1;  // kept only when it is one
+            outliers[found] = x + 1; // kept only when it is one
             found += kept & (std::fabs(d) >= kappa * static_cast<double>(er[x]));
         };
         int k = 0;
@@ -142,7 +173,8 @@ private:
             test(k + 2, s2);
             test(k + 3, s3);
         }
-        for (; k < n; ++k) test(k, s0);
+        for (; k < n; ++k)
+            test(k, s0);
         count = found;
         return (s0 + s1) + (s2 + s3);
     }
@@ -152,73 +184,86 @@ private:
     // costs no more than a row of pixels per row offset; the spans of one
     // width serve every row offset of that width (the widths shrink from
     // the middle row outwards).
-    void markCircles(int y, int count) {
-        int merged = -1;  // the width the spans are for
+    void markCircles(int y, int count)
+    {
+        int merged = -1; // the width the spans are for
         for (int v = 0; v <= circle_.rows; ++v) {
             const int width = circle_.width[v + circle_.rows];
             if (width != merged) {
                 spans_.clear();
-                int from = 0, to = -1;  // the span being merged, columns from 1
+                int from = 0, to = -1; // the span being merged, columns from 1
                 for (int k = 0; k < count; ++k) {
-                    const int x = outliers_[k], a = std::max(1, x - width), b = std::min(nx_, x + width);
+                    const int x = outliers_[k], a = std::max(1, x - width),
+                              b = std::min(nx_, x + width);
                     if (a > to + 1) {
-                        if (to >= from) spans_.emplace_back(from, to);
+                        if (to >= from)
+                            spans_.emplace_back(from, to);
                         from = a;
                     }
                     to = b;
                 }
-                if (to >= from) spans_.emplace_back(from, to);
+                if (to >= from)
+                    spans_.emplace_back(from, to);
                 merged = width;
             }
             fill(y - v);
-            if (v > 0) fill(y + v);
+            if (v > 0)
+                fill(y + v);
         }
     }
 
     // Marks the spans in row t, when there is one.
-    void fill(int t) {
-        if (t < 1 || t > ny_) return;
-        unsigned char* const mr = marksOf(t);
-        for (const auto& span : spans_) std::fill(mr + span.first - 1, mr + span.second, static_cast<unsigned char>(1));
+    void fill(int t)
+    {
+        if (t < 1 || t > ny_)
+            return;
+        unsigned char *const mr = marksOf(t);
+        for (const auto &span : spans_)
+            std::fill(mr + span.first - 1, mr + span.second, static_cast<unsigned char>(1));
     }
 
     // Blanks the marked pixels of row y, drops the blank ones from its
     // list and adds its usable pixels (finite, not blank, at most tresh,
     // with a finite error above 0; compared in double) to the sums of trial.
-    void finishRow(ScaledSurface& trial, int y) {
+    void finishRow(ScaledSurface &trial, int y)
+    {
         const int count = start_[y] == kDense ? finishRow<true>(y) : finishRow<false>(y);
         std::fill(marksOf(y), marksOf(y) + nx_, static_cast<unsigned char>(0));
         // The weights apart, in a loop the compiler turns into vector code.
-        for (int k = 0; k < count; ++k) ws_[k] = 1.0 / (ws_[k] * ws_[k]);
+        for (int k = 0; k < count; ++k)
+            ws_[k] = 1.0 / (ws_[k] * ws_[k]);
         trial.addRow(y, xs_.data(), ws_.data(), zs_.data(), count);
     }
 
     template <bool Dense>
-    int finishRow(int y) {
-        float* const wr = w_ + at0(y);
-        const float* const er = e_ + at0(y);
-        const unsigned char* const mr = marksOf(y);
+    int finishRow(int y)
+    {
+        float *const wr = w_ + at0(y);
+        const float *const er = e_ + at0(y);
+        const unsigned char *const mr = marksOf(y);
         const int n = Dense ? nx_ : alive_[y];
         // A whole row keeps its columns in outliers_ (free at this point) in
         // case it becomes a listed one.
-        int* const col = Dense ? outliers_.data() : pool_.data() + start_[y];
+        int *const col = Dense ? outliers_.data() : pool_.data() + start_[y];
         // In locals, which the stores of the loop cannot change.
-        int* const xs = xs_.data();
-        double* const ws = ws_.data();
-        double* const zs = zs_.data();
+        int *const xs = xs_.data();
+        double *const ws = ws_.data();
+        double *const zs = zs_.data();
         const float blank = blank_;
         const double nan = nan_, tresh = tresh_;
         int kept = 0, count = 0;
         for (int k = 0; k < n; ++k) {
             const int x = Dense ? k : col[k];
-            if (mr[x]) wr[x] = blank;
+            if (mr[x])
+                wr[x] = blank;
             const float v = wr[x];
             const double dv = v;
-            if (dv == nan) continue;
+            if (dv == nan)
+                continue;
             col[kept++] = x;
             const float error = er[x];
-            if (!(std::fabs(v) <= std::numeric_limits<float>::max() && dv <= tresh && error > 0.0f &&
-                  error <= std::numeric_limits<float>::max()))
+            if (!(std::fabs(v) <= std::numeric_limits<float>::max() && dv <= tresh &&
+                  error > 0.0f && error <= std::numeric_limits<float>::max()))
                 continue;
             xs[count] = x + 1;
             ws[count] = error;
@@ -233,8 +278,8 @@ private:
         return count;
     }
 
-    float* const w_;
-    const float* const e_;
+    float *const w_;
+    const float *const e_;
     const int nx_, ny_;
     const double nan_;
     const float blank_;
@@ -252,18 +297,20 @@ private:
     std::vector<int> pool_;
     // Buffers of one row.
     std::vector<int> xs_, outliers_;
-    std::vector<std::pair<int, int>> spans_;  // of the circles of a row, columns from 1
+    std::vector<std::pair<int, int>> spans_; // of the circles of a row, columns from 1
     std::vector<double> ws_, zs_;
     std::vector<float> surface_;
 };
 
-}  // namespace
+} // namespace
 
-void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double kappa, int nx, int ny,
-             std::string cutname, int radius, int order, double tresh) {
-    if (order < 0) throw SkyError("the polynomial order must not be negative");
-    if (nx < 1 || ny < 1 || sky_io.length(1) != nx || sky_io.length(2) != ny || err.length(1) != nx ||
-        err.length(2) != ny)
+void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double kappa, int nx,
+             int ny, std::string cutname, int radius, int order, double tresh)
+{
+    if (order < 0)
+        throw SkyError("the polynomial order must not be negative");
+    if (nx < 1 || ny < 1 || sky_io.length(1) != nx || sky_io.length(2) != ny ||
+        err.length(1) != nx || err.length(2) != ny)
         throw SkyError("the image, its error image and the size " + std::to_string(nx) + " x " +
                        std::to_string(ny) + " do not agree");
     // An order with more coefficients than the image has pixels can never
@@ -271,15 +318,16 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
     const long long pixels = static_cast<long long>(nx) * ny;
     const long long terms = (order + 1LL) * (order + 1LL);
     if (terms > pixels || terms > INT_MAX)
-        throw SkyError("the polynomial sky cannot be fitted: fewer pixels than coefficients (the image has " +
-                       std::to_string(pixels) + " pixels, order " + std::to_string(order) + " has " +
-                       std::to_string(terms) + " coefficients)");
+        throw SkyError(
+            "the polynomial sky cannot be fitted: fewer pixels than coefficients (the image has " +
+            std::to_string(pixels) + " pixels, order " + std::to_string(order) + " has " +
+            std::to_string(terms) + " coefficients)");
 
     // The image is clipped in place in sky_io's storage when that is laid
     // out row by row (the surface replaces it at the end), else in a copy.
     MArray<float, 2> work = contiguous(sky_io);
     const MArray<float, 2> errc = contiguous(err);
-    float* const w = work.dataFirst();
+    float *const w = work.dataFirst();
     Sweep sweep(w, errc.dataFirst(), nx, ny, nan, tresh, kappa, radius);
 
     // Fitted in scaled coordinates: the normal equations of the plain powers
@@ -291,7 +339,8 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
     sweep.gather(trial);
     for (;;) {
         const long N = trial.points();
-        if (haveFit && N == previous) break;
+        if (haveFit && N == previous)
+            break;
 
         std::string failure;
         if (N == 0)
@@ -310,10 +359,11 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         }
         if (!failure.empty()) {
             if (!haveFit)
-                throw SkyError("the polynomial sky cannot be fitted: " + failure + " (" +
-                               std::to_string(N) + " usable pixels for " + std::to_string(m) +
-                               " coefficients; usable pixels are finite, not blank, at most tresh and have an "
-                               "error above 0)");
+                throw SkyError(
+                    "the polynomial sky cannot be fitted: " + failure + " (" + std::to_string(N) +
+                    " usable pixels for " + std::to_string(m) +
+                    " coefficients; usable pixels are finite, not blank, at most tresh and have an "
+                    "error above 0)");
             std::cout << "having used " << std::setw(8) << N << " pixel: " << failure
                       << ", keeping the surface of the previous pass" << std::endl;
             break;
@@ -322,7 +372,8 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
         haveFit = true;
 
         const double rms = std::sqrt(sweep.clip(fitted, trial) / static_cast<double>(N));
-        std::cout << "having used " << std::setw(8) << N << " pixel, rms = " << std::setw(8) << rms << std::endl;
+        std::cout << "having used " << std::setw(8) << N << " pixel, rms = " << std::setw(8) << rms
+                  << std::endl;
         previous = N;
     }
 
@@ -333,14 +384,17 @@ void get_sky(MArray<float, 2> sky_io, MArray<float, 2> err, double nan, double k
     int index = 1;
     for (int a = 0; a <= order; ++a)
         for (int b = 0; b <= order; ++b, ++index)
-            std::cout << std::setw(15) << index << "   x^" << std::setw(2) << b << "   y^" << std::setw(2) << a
-                      << std::setw(15) << coef[a * (order + 1) + b] << std::endl;
+            std::cout << std::setw(15) << index << "   x^" << std::setw(2) << b << "   y^"
+                      << std::setw(2) << a << std::setw(15) << coef[a * (order + 1) + b]
+                      << std::endl;
 
     std::cout << std::endl << "Saving file: " << cutname << std::endl;
     {
         orv::FitsOut out(cutname);
         out << work;
     }
-    for (int y = 1; y <= ny; ++y) fitted.row(y, w + at(1, y, nx));
-    if (work.dataFirst() != sky_io.dataFirst()) sky_io = work;
+    for (int y = 1; y <= ny; ++y)
+        fitted.row(y, w + at(1, y, nx));
+    if (work.dataFirst() != sky_io.dataFirst())
+        sky_io = work;
 }

@@ -20,7 +20,7 @@
 // Throws SkyError when not even the first pass can be fitted (sky_io then
 // unchanged), and the FITS writer's errors (sky_io then holds the clipped
 // image, which is made in its storage).
-void get_sky(orv::MArray<float, 2> sky_io, orv::MArray<float, 2> err, double nan, double kappa, int nx, int ny,
-             std::string cutname, int radius, int order, double tresh);
+void get_sky(orv::MArray<float, 2> sky_io, orv::MArray<float, 2> err, double nan, double kappa,
+             int nx, int ny, std::string cutname, int radius, int order, double tresh);
 
 #endif

@@ -6,12 +6,24 @@
 
 namespace {
 enum {
-    kSpline, kGalcenter, kOrder, kRadius, kIntervall, kMedrad, kVerbose,
-    kNan, kKappa, kTresh, kPrefix, kReadConfig, kWriteConfig
+    kSpline,
+    kGalcenter,
+    kOrder,
+    kRadius,
+    kIntervall,
+    kMedrad,
+    kVerbose,
+    kNan,
+    kKappa,
+    kTresh,
+    kPrefix,
+    kReadConfig,
+    kWriteConfig
 };
-}  // namespace
+} // namespace
 
-OptionDefaults builtinDefaults() {
+OptionDefaults builtinDefaults()
+{
     OptionDefaults d;
     d.text[kSpline] = "false";
     d.text[kGalcenter] = "1070,1077";
@@ -29,28 +41,35 @@ OptionDefaults builtinDefaults() {
     return d;
 }
 
-void declare_options(util::OptionParser& parser, Parameter& p, const OptionDefaults& defaults) {
-    const std::string* t = defaults.text;
+void declare_options(util::OptionParser &parser, Parameter &p, const OptionDefaults &defaults)
+{
+    const std::string *t = defaults.text;
     parser.addOption(new util::BoolOption("spline", t[kSpline].c_str(), "spline", 's', &p.spline));
-    parser.addOption(new util::IntArrayOption("galcenter", t[kGalcenter].c_str(), "galaxy center (spline)", 'g',
-                                              2, p.galcenter));
+    parser.addOption(new util::IntArrayOption("galcenter", t[kGalcenter].c_str(),
+                                              "galaxy center (spline)", 'g', 2, p.galcenter));
     parser.addOption(new util::IntOption("order", t[kOrder].c_str(), "order", 'o', &p.order));
-    parser.addOption(new util::IntOption("radius", t[kRadius].c_str(), "cutting radius", 'r', &p.radius));
-    parser.addOption(new util::IntOption("intervall", t[kIntervall].c_str(), "intervall (spline)", 'i',
-                                         &p.intervall));
-    parser.addOption(new util::IntOption("medrad", t[kMedrad].c_str(), "median radius (spline)", 'm', &p.medrad));
-    parser.addOption(new util::IntOption("verbose", t[kVerbose].c_str(), "verbose level", 'v', &p.verbose));
+    parser.addOption(
+        new util::IntOption("radius", t[kRadius].c_str(), "cutting radius", 'r', &p.radius));
+    parser.addOption(new util::IntOption("intervall", t[kIntervall].c_str(), "intervall (spline)",
+                                         'i', &p.intervall));
+    parser.addOption(new util::IntOption("medrad", t[kMedrad].c_str(), "median radius (spline)",
+                                         'm', &p.medrad));
+    parser.addOption(
+        new util::IntOption("verbose", t[kVerbose].c_str(), "verbose level", 'v', &p.verbose));
     parser.addOption(new util::FloatOption("nan", t[kNan].c_str(), "not a number", 'n', &p.nan));
-    parser.addOption(new util::DoubleOption("kappa", t[kKappa].c_str(), "kappa (spline)", 'k', &p.kappa));
+    parser.addOption(
+        new util::DoubleOption("kappa", t[kKappa].c_str(), "kappa (spline)", 'k', &p.kappa));
     parser.addOption(new util::DoubleOption("tresh", t[kTresh].c_str(), "treshold", 't', &p.tresh));
-    parser.addOption(new util::StringOption("prefix", t[kPrefix].c_str(), "prefix prefix", 'p', &p.prefix));
-    parser.addOption(new util::StringOption("read_config_file", t[kReadConfig].c_str(), "input config filename", 0,
-                                            &p.read_config_file));
+    parser.addOption(
+        new util::StringOption("prefix", t[kPrefix].c_str(), "prefix prefix", 'p', &p.prefix));
+    parser.addOption(new util::StringOption("read_config_file", t[kReadConfig].c_str(),
+                                            "input config filename", 0, &p.read_config_file));
     parser.addOption(new util::StringOption("write_config_file", t[kWriteConfig].c_str(),
                                             "output config filename", 0, &p.write_config_file));
 }
 
-OptionDefaults defaults_from(const Parameter& p) {
+OptionDefaults defaults_from(const Parameter &p)
+{
     OptionDefaults d;
     d.text[kSpline] = bool2str(p.spline);
     d.text[kGalcenter] = int2str(p.galcenter[0]) + ", " + int2str(p.galcenter[1]);

@@ -20,10 +20,10 @@ OptionDefaults builtinDefaults();
 // the given default texts, and registers them in table order. The options
 // live until the process ends. A util::UException from a declaration ends
 // the declarations there and reaches the caller.
-void declare_options(util::OptionParser& parser, Parameter& p, const OptionDefaults& defaults);
+void declare_options(util::OptionParser &parser, Parameter &p, const OptionDefaults &defaults);
 
 // The default texts for the command-line pass that carry the values of a
 // configuration record; the two file names are never carried over.
-OptionDefaults defaults_from(const Parameter& p);
+OptionDefaults defaults_from(const Parameter &p);
 
 #endif

@@ -11,7 +11,7 @@ struct Parameter {
     int cx = 0;                // galaxy centre handed to the spline sky,
     int cy = 0;                // copied from galcenter for every file
     int medrad = 0;            // half-width of the second median, in bins
-    int galcenter[2] = {0, 0};  // galaxy centre (x, y), 1-based pixels
+    int galcenter[2] = {0, 0}; // galaxy centre (x, y), 1-based pixels
     int order = 0;             // polynomial order in each coordinate
     int radius = 0;            // radius masked around each outlier
     float nan = 0;             // blank-pixel marker (polynomial mode)

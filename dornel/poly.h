@@ -11,21 +11,23 @@
 // indices 1..n x 1..n (first index = row), b the indices 1..n. Returns 0 with
 // the inverse in a and the solution in b, or -1 when a pivot is zero or not
 // finite (a and b are then left partly eliminated). Prints nothing.
-int gaussj(orv::MArray<double, 2>& a, int n, orv::MArray<double, 1>& b);
+int gaussj(orv::MArray<double, 2> &a, int n, orv::MArray<double, 1> &b);
 
 // Weighted least-squares fit of the surface sum c(k)·x^j·y^l, j, l = 0..n,
 // k = 1 + l·(n+1) + j, to the points (x, y, z) with errors w (weights 1/w²;
 // w must not be 0). c becomes a new array with indices 1..(n+1)². Returns the
 // status of gaussj. The float overloads form the powers in float; the
 // overloads without w give every point the weight 1.
-int poly2d(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, const orv::MArray<double, 1>& z,
-           const orv::MArray<double, 1>& w, int n, orv::MArray<double, 1>& c);
-int poly2d(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, const orv::MArray<double, 1>& z,
-           int n, orv::MArray<double, 1>& c);
-int poly2d(const orv::MArray<float, 1>& x, const orv::MArray<float, 1>& y, const orv::MArray<float, 1>& z,
-           const orv::MArray<float, 1>& w, int n, orv::MArray<double, 1>& c);
-int poly2d(const orv::MArray<float, 1>& x, const orv::MArray<float, 1>& y, const orv::MArray<float, 1>& z, int n,
-           orv::MArray<double, 1>& c);
+int poly2d(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+           const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &w, int n,
+           orv::MArray<double, 1> &c);
+int poly2d(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+           const orv::MArray<double, 1> &z, int n, orv::MArray<double, 1> &c);
+int poly2d(const orv::MArray<float, 1> &x, const orv::MArray<float, 1> &y,
+           const orv::MArray<float, 1> &z, const orv::MArray<float, 1> &w, int n,
+           orv::MArray<double, 1> &c);
+int poly2d(const orv::MArray<float, 1> &x, const orv::MArray<float, 1> &y,
+           const orv::MArray<float, 1> &z, int n, orv::MArray<double, 1> &c);
 
 // A surface of order n in x and in y over the pixels x = 1..nx, y = 1..ny,
 // held as coefficients of P_b(u)·P_a(v), Legendre polynomials of the
@@ -47,13 +49,13 @@ public:
     // (x[k], y[k], z[k]), k < count; quickest when the points of one row
     // follow each other. Returns what solve() returns. The sums gathered
     // before are dropped.
-    int fit(const double* x, const double* y, const double* z, const double* w, long count);
+    int fit(const double *x, const double *y, const double *z, const double *w, long count);
 
     // Drops the gathered sums (the surface stays).
     void clear();
     // Adds the points (x[k], y) with weights w[k] (1/error²) and values
     // z[k], k < count, of pixel row y; x in 1..nx.
-    void addRow(int y, const int* x, const double* w, const double* z, int count);
+    void addRow(int y, const int *x, const double *w, const double *z, int count);
     // Points added since clear().
     long points() const { return points_; }
     // Fits the surface to the gathered sums. Returns 0 when fitted; -1 when
@@ -65,9 +67,9 @@ public:
     int solve();
 
     // The surface at x = 1..nx of row y, rounded to float, into out[0..nx).
-    void row(int y, float* out) const;
+    void row(int y, float *out) const;
     // The same at the columns x[k], k < count, of row y into out[k].
-    void values(int y, const int* x, int count, float* out) const;
+    void values(int y, const int *x, int count, float *out) const;
     // No value of the surface on the pixel grid exceeds this in magnitude.
     double bound() const;
     // The coefficient of x^b·y^a at a·(n+1) + b.
@@ -80,21 +82,21 @@ public:
 private:
     // The sums of one line of points (in s_ and t_) folded into the normal
     // equations with pv = P_a(v) of the line, and cleared.
-    void foldLine(const double* pv);
+    void foldLine(const double *pv);
     // The coefficients of P_b(u) in row y (in a buffer of the surface).
-    const double* rowCoefficients(int y) const;
-    int pair(int b, int b2) const { return b * (n_ + 1) - b * (b - 1) / 2 + (b2 - b); }  // b <= b2
+    const double *rowCoefficients(int y) const;
+    int pair(int b, int b2) const { return b * (n_ + 1) - b * (b - 1) / 2 + (b2 - b); } // b <= b2
 
     int n_, nx_, ny_;
-    std::vector<double> coef_;  // of P_b(u)·P_a(v) at a·(n+1) + b
-    std::vector<double> px_;    // P_b(u(x)) at b·nx + (x-1), for rows of the surface
-    std::vector<double> pxT_;   // P_b(u(x)) at (x-1)·(n+1) + b, for the points of a row
-    std::vector<double> py_;    // P_a(v(y)) at (y-1)·(n+1) + a
+    std::vector<double> coef_; // of P_b(u)·P_a(v) at a·(n+1) + b
+    std::vector<double> px_;   // P_b(u(x)) at b·nx + (x-1), for rows of the surface
+    std::vector<double> pxT_;  // P_b(u(x)) at (x-1)·(n+1) + b, for the points of a row
+    std::vector<double> py_;   // P_a(v(y)) at (y-1)·(n+1) + a
     // Normal equations: K at pair(a,a2)·pairs + pair(b,b2) holds the sum of
     // w·P_a·P_a2·P_b·P_b2, r at a·(n+1) + b the sum of w·z·P_a·P_b.
     std::vector<double> K_, r_;
-    std::vector<double> s_, t_;  // of the current line: w·P_b·P_b2 by pair, w·z·P_b by b
-    mutable std::vector<double> sum_;  // a row of the surface before rounding
+    std::vector<double> s_, t_;       // of the current line: w·P_b·P_b2 by pair, w·z·P_b by b
+    mutable std::vector<double> sum_; // a row of the surface before rounding
     long points_ = 0;
     double cond_ = 0.0;
 };
@@ -103,6 +105,6 @@ private:
 // (x, y) with errors err; c(i), i = 0..order, receives the coefficient of
 // x^(order - i) (c must provide these indices). Returns chi²/N.
 double poly(orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<double, 1> err,
-            orv::MArray<double, 1>& c, int order, int N);
+            orv::MArray<double, 1> &c, int order, int N);
 
 #endif

@@ -7,7 +7,7 @@
 
 class SkyError : public std::runtime_error {
 public:
-    explicit SkyError(const std::string& message) : std::runtime_error(message) {}
+    explicit SkyError(const std::string &message) : std::runtime_error(message) {}
 };
 
 #endif

@@ -22,6 +22,7 @@ constexpr int kMaxClipPasses = 50;
 // dir + "cut_" + base. The loop stops with a warning after maxPasses
 // clipping passes.
 void spline_sky(orv::MArray<float, 2> image, orv::MArray<float, 2> err, orv::MArray<float, 2> sky,
-                const std::string& dir, const std::string& base, Parameter& p, int maxPasses = kMaxClipPasses);
+                const std::string &dir, const std::string &base, Parameter &p,
+                int maxPasses = kMaxClipPasses);
 
 #endif

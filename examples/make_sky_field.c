@@ -14,15 +14,20 @@ enum { NX = 128, NY = 96 };
 static unsigned long state = 20240611UL;
 
 /* A uniform deviate in (0, 1) from a fixed linear congruential sequence. */
-static double uniform(void) {
+static double uniform(void)
+{
     state = (state * 6364136223846793005UL + 1442695040888963407UL) & 0xffffffffffffUL;
     return ((double)(state >> 16) + 0.5) / 4294967296.0;
 }
 
-static double gauss(void) { return sqrt(-2.0 * log(uniform())) * cos(6.283185307179586 * uniform()); }
+static double gauss(void)
+{
+    return sqrt(-2.0 * log(uniform())) * cos(6.283185307179586 * uniform());
+}
 
-static int write(const char* name, float* pixels) {
-    fitsfile* f;
+static int write(const char *name, float *pixels)
+{
+    fitsfile *f;
     int status = 0;
     long naxes[2] = {NX, NY};
     remove(name);
@@ -31,11 +36,13 @@ static int write(const char* name, float* pixels) {
     fits_write_key(f, TSTRING, "OBJECT", "example field", "made by make_sky_field", &status);
     fits_write_img(f, TFLOAT, 1, (LONGLONG)NX * NY, pixels, &status);
     fits_close_file(f, &status);
-    if (status) fits_report_error(stderr, status);
+    if (status)
+        fits_report_error(stderr, status);
     return status;
 }
 
-int main(void) {
+int main(void)
+{
     static float image[NY][NX], error[NY][NX];
     const double stars[][3] = {{20, 70, 400}, {100, 20, 250}, {110, 80, 600}, {35, 15, 300}};
     for (int y = 1; y <= NY; ++y) {
@@ -45,7 +52,8 @@ int main(void) {
             const double r2 = ((x - 64.0) * (x - 64.0) + (y - 48.0) * (y - 48.0) * 2.0) / 64.0;
             value += 300 * exp(-sqrt(r2));
             for (int s = 0; s < 4; ++s) {
-                const double d2 = (x - stars[s][0]) * (x - stars[s][0]) + (y - stars[s][1]) * (y - stars[s][1]);
+                const double d2 =
+                    (x - stars[s][0]) * (x - stars[s][0]) + (y - stars[s][1]) * (y - stars[s][1]);
                 value += stars[s][2] * exp(-d2 / 2.0);
             }
             value += 2.0 * gauss();

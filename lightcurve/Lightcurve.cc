@@ -7,23 +7,26 @@
 
 namespace {
 
-const char* const kNoFile = "no file information";
+const char *const kNoFile = "no file information";
 
 // Makes field share the elements of given, indexed from 1 whatever given's
 // base.
 template <class T>
-void share(orv::MArray<T, 1>& field, orv::MArray<T, 1>& given) {
+void share(orv::MArray<T, 1> &field, orv::MArray<T, 1> &given)
+{
     given.setrange(1, orv::Range::all());
     field.makeReference(given);
 }
 
-orv::MArray<double, 1> zeros(int n) {
+orv::MArray<double, 1> zeros(int n)
+{
     orv::MArray<double, 1> a(n, false);
     a = 0.0;
     return a;
 }
 
-orv::MArray<std::string, 1> noFileNames(int n) {
+orv::MArray<std::string, 1> noFileNames(int n)
+{
     orv::MArray<std::string, 1> a(n);
     a = std::string(kNoFile);
     return a;
@@ -31,37 +34,50 @@ orv::MArray<std::string, 1> noFileNames(int n) {
 
 // Element i of a, or none with the range message when a has no element i.
 template <class T>
-T elementOr(const orv::MArray<T, 1>& a, int i, T none) {
+T elementOr(const orv::MArray<T, 1> &a, int i, T none)
+{
     return indexInRange(i, a.length(1)) ? a(a.firstIndex(1) + i - 1) : none;
 }
 
-bool sameLength(int n, int a, int b, int c, int d) {
-    if (a == n && b == n && c == n && d == n) return true;
+bool sameLength(int n, int a, int b, int c, int d)
+{
+    if (a == n && b == n && c == n && d == n)
+        return true;
     std::cout << "vectors have different lengths!" << std::endl;
     return false;
 }
 
-}  // namespace
+} // namespace
 
 Lightcurve::Lightcurve() = default;
 
-Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_)
-    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), noFileNames(jd_.length(1))) {}
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
+                       orv::MArray<double, 1> error_)
+    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), noFileNames(jd_.length(1)))
+{
+}
 
-Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
-                       orv::MArray<double, 1> nchi_)
-    : Lightcurve(jd_, flux_, error_, nchi_, noFileNames(jd_.length(1))) {}
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
+                       orv::MArray<double, 1> error_, orv::MArray<double, 1> nchi_)
+    : Lightcurve(jd_, flux_, error_, nchi_, noFileNames(jd_.length(1)))
+{
+}
 
-Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
+                       orv::MArray<double, 1> error_, orv::MArray<std::string, 1> filename_)
+    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), filename_)
+{
+}
+
+Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
+                       orv::MArray<double, 1> error_, orv::MArray<double, 1> nchi_,
                        orv::MArray<std::string, 1> filename_)
-    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), filename_) {}
-
-Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_, orv::MArray<double, 1> error_,
-                       orv::MArray<double, 1> nchi_, orv::MArray<std::string, 1> filename_) {
+{
     const int n = jd_.length(1);
     // A refused light curve has no points: its arrays are empty, so a length
     // other than 0 would send the operations outside them.
-    if (!sameLength(n, flux_.length(1), error_.length(1), nchi_.length(1), filename_.length(1))) return;
+    if (!sameLength(n, flux_.length(1), error_.length(1), nchi_.length(1), filename_.length(1)))
+        return;
     length = n;
     has_data = true;
     share(jd, jd_);
@@ -73,7 +89,8 @@ Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
     boxval.makeReference(zeros(n));
 }
 
-Lightcurve& Lightcurve::operator=(const Lightcurve& other) {
+Lightcurve &Lightcurve::operator=(const Lightcurve &other)
+{
     filename.makeReference(other.filename);
     phased_filename.makeReference(other.phased_filename);
     jd.makeReference(other.jd);
@@ -134,46 +151,100 @@ Lightcurve& Lightcurve::operator=(const Lightcurve& other) {
     return *this;
 }
 
-orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1>& a) const { return a(orv::Range(1, length)); }
+orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1> &a) const
+{
+    return a(orv::Range(1, length));
+}
 
-bool Lightcurve::checkData() const { return dataReady(has_data); }
+bool Lightcurve::checkData() const
+{
+    return dataReady(has_data);
+}
 
-int Lightcurve::getLength() const { return length; }
-double Lightcurve::getPeriod() const { return period; }
-double Lightcurve::getTau() const { return tau; }
-double Lightcurve::getT0() const { return t0; }
-double Lightcurve::getSNR() const { return snr; }
-double Lightcurve::getDrop() const { return drop; }
-bool Lightcurve::isFolded() const { return folded; }
-bool Lightcurve::isWeighted() const { return weighted; }
-bool Lightcurve::isBoxfitted() const { return boxfitted; }
+int Lightcurve::getLength() const
+{
+    return length;
+}
+double Lightcurve::getPeriod() const
+{
+    return period;
+}
+double Lightcurve::getTau() const
+{
+    return tau;
+}
+double Lightcurve::getT0() const
+{
+    return t0;
+}
+double Lightcurve::getSNR() const
+{
+    return snr;
+}
+double Lightcurve::getDrop() const
+{
+    return drop;
+}
+bool Lightcurve::isFolded() const
+{
+    return folded;
+}
+bool Lightcurve::isWeighted() const
+{
+    return weighted;
+}
+bool Lightcurve::isBoxfitted() const
+{
+    return boxfitted;
+}
 
-double Lightcurve::getSDE(int i) const { return elementOr(sde, i, -1.0); }
-double Lightcurve::getPeriod_box(int i) const { return elementOr(period_box, i, -1.0); }
+double Lightcurve::getSDE(int i) const
+{
+    return elementOr(sde, i, -1.0);
+}
+double Lightcurve::getPeriod_box(int i) const
+{
+    return elementOr(period_box, i, -1.0);
+}
 
-double Lightcurve::getDrop_box(int i) const {
-    if (!boxResultsReady(boxfitted)) return -1.0;
-    if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1)))) return -1.0;
+double Lightcurve::getDrop_box(int i) const
+{
+    if (!boxResultsReady(boxfitted))
+        return -1.0;
+    if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1))))
+        return -1.0;
     const double out = out_level_box(i);
     // A slot without a peak has both levels 0.
-    if (out == 0 && in_level_box(i) == 0) return 0;
+    if (out == 0 && in_level_box(i) == 0)
+        return 0;
     return (out - in_level_box(i)) / out;
 }
 
-double Lightcurve::getT0_box(int i) const {
-    if (!boxResultsReady(boxfitted)) return -1.0;
+double Lightcurve::getT0_box(int i) const
+{
+    if (!boxResultsReady(boxfitted))
+        return -1.0;
     return elementOr(t0_box, i, -1.0);
 }
 
-double Lightcurve::getTau_box(int i) const {
-    if (!boxResultsReady(boxfitted)) return -1.0;
+double Lightcurve::getTau_box(int i) const
+{
+    if (!boxResultsReady(boxfitted))
+        return -1.0;
     return elementOr(tau_box, i, -1.0);
 }
 
-int Lightcurve::getPoints_per_transit(int i) const { return elementOr(points_per_transit, i, -1); }
-int Lightcurve::getNumber_transit_points() const { return number_transit_points; }
+int Lightcurve::getPoints_per_transit(int i) const
+{
+    return elementOr(points_per_transit, i, -1);
+}
+int Lightcurve::getNumber_transit_points() const
+{
+    return number_transit_points;
+}
 
-int Lightcurve::getNumber_transit_box() const {
+int Lightcurve::getNumber_transit_box() const
+{
     if (number_transit_points == -1) {
         std::cout << "number of points in-transit not available!" << std::endl;
         return -1;
@@ -181,7 +252,8 @@ int Lightcurve::getNumber_transit_box() const {
     return number_transit_points;
 }
 
-int Lightcurve::getNumber_transits() const {
+int Lightcurve::getNumber_transits() const
+{
     if (number_transits == -1) {
         std::cout << "number of transits not available!" << std::endl;
         return 0;
@@ -189,20 +261,68 @@ int Lightcurve::getNumber_transits() const {
     return number_transits;
 }
 
-int Lightcurve::getNumber_box() const { return getNumber_transits(); }
+int Lightcurve::getNumber_box() const
+{
+    return getNumber_transits();
+}
 
-orv::MArray<double, 1> Lightcurve::getJD() const { return jd; }
-orv::MArray<double, 1> Lightcurve::getFlux() const { return flux; }
-orv::MArray<double, 1> Lightcurve::getError() const { return error; }
-orv::MArray<double, 1> Lightcurve::getNchi() const { return nchi; }
-orv::MArray<double, 1> Lightcurve::getBoxval() const { return boxval; }
-orv::MArray<double, 1> Lightcurve::getPhase() const { return phase; }
-orv::MArray<double, 1> Lightcurve::getPhased_Flux() const { return phased_flux; }
-orv::MArray<double, 1> Lightcurve::getPhased_Error() const { return phased_error; }
-orv::MArray<double, 1> Lightcurve::getPhased_Nchi() const { return phased_nchi; }
-orv::MArray<double, 1> Lightcurve::getPhased_Boxval() const { return phased_boxval; }
-orv::MArray<double, 1> Lightcurve::getSDE() const { return sde; }
-orv::MArray<double, 1> Lightcurve::getPeriod_box() const { return period_box; }
-orv::MArray<std::string, 1> Lightcurve::getFilename() const { return filename; }
-orv::MArray<std::string, 1> Lightcurve::getPhased_Filename() const { return phased_filename; }
-orv::MArray<int, 1> Lightcurve::getPoints_per_transit() const { return points_per_transit; }
+orv::MArray<double, 1> Lightcurve::getJD() const
+{
+    return jd;
+}
+orv::MArray<double, 1> Lightcurve::getFlux() const
+{
+    return flux;
+}
+orv::MArray<double, 1> Lightcurve::getError() const
+{
+    return error;
+}
+orv::MArray<double, 1> Lightcurve::getNchi() const
+{
+    return nchi;
+}
+orv::MArray<double, 1> Lightcurve::getBoxval() const
+{
+    return boxval;
+}
+orv::MArray<double, 1> Lightcurve::getPhase() const
+{
+    return phase;
+}
+orv::MArray<double, 1> Lightcurve::getPhased_Flux() const
+{
+    return phased_flux;
+}
+orv::MArray<double, 1> Lightcurve::getPhased_Error() const
+{
+    return phased_error;
+}
+orv::MArray<double, 1> Lightcurve::getPhased_Nchi() const
+{
+    return phased_nchi;
+}
+orv::MArray<double, 1> Lightcurve::getPhased_Boxval() const
+{
+    return phased_boxval;
+}
+orv::MArray<double, 1> Lightcurve::getSDE() const
+{
+    return sde;
+}
+orv::MArray<double, 1> Lightcurve::getPeriod_box() const
+{
+    return period_box;
+}
+orv::MArray<std::string, 1> Lightcurve::getFilename() const
+{
+    return filename;
+}
+orv::MArray<std::string, 1> Lightcurve::getPhased_Filename() const
+{
+    return phased_filename;
+}
+orv::MArray<int, 1> Lightcurve::getPoints_per_transit() const
+{
+    return points_per_transit;
+}

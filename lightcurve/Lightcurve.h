@@ -30,7 +30,8 @@ public:
     Lightcurve();
     // Times, fluxes and errors; nchi 0 and every file name
     // "no file information".
-    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error);
+    Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux,
+               orv::MArray<double, 1> error);
     // With per-point chi values.
     Lightcurve(orv::MArray<double, 1> jd, orv::MArray<double, 1> flux, orv::MArray<double, 1> error,
                orv::MArray<double, 1> nchi);
@@ -43,8 +44,8 @@ public:
 
     // Copies share the arrays, assignment as well as construction (an
     // orv::MArray assignment would copy elements into the existing storage).
-    Lightcurve(const Lightcurve&) = default;
-    Lightcurve& operator=(const Lightcurve& other);
+    Lightcurve(const Lightcurve &) = default;
+    Lightcurve &operator=(const Lightcurve &other);
 
     // ---- accessors (Lightcurve.cc) ------------------------------------------
     // Indexed getters refuse an index outside their array with
@@ -243,29 +244,30 @@ public:
     // flux without transits and nonoise_flux the noise-free model. Counts the
     // points in transit and the transits.
     void simulate(double period, double t0, double q, double depth, orv::MArray<double, 1> t,
-                  orv::MArray<double, 1> sigma, long& seed);
+                  orv::MArray<double, 1> sigma, long &seed);
     // The same with one noise level of percent per cent for every point.
-    void simulate(double period, double t0, double q, double depth, orv::MArray<double, 1> t, double percent,
-                  long& seed);
+    void simulate(double period, double t0, double q, double depth, orv::MArray<double, 1> t,
+                  double percent, long &seed);
     // The same at n times drawn uniformly over the first `periods` periods
     // after time 0, in ascending order.
-    void simulate(double period, double t0, double q, double depth, double percent, int periods, int n, long& seed);
+    void simulate(double period, double t0, double q, double depth, double percent, int periods,
+                  int n, long &seed);
     // Flux 1 plus Gaussian noise of level sigma[i] at each time t[i]; no
     // transits, so removed_flux and nonoise_flux are not valid.
-    void simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long& seed);
+    void simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long &seed);
     // The same with the level sigma (not in per cent) for every point.
-    void simulate_noise(orv::MArray<double, 1> t, double sigma, long& seed);
+    void simulate_noise(orv::MArray<double, 1> t, double sigma, long &seed);
     // Adds Gaussian noise of level s to every flux; errors e become
     // sqrt(e^2 + s^2).
-    void add_whitenoise(double s, long& seed);
+    void add_whitenoise(double s, long &seed);
     // Adds sum_j amplitude[j] sin(omega[j] jd + phase[j]) to every flux (and to
     // removed_flux while it is valid). A phase of 0 is drawn at random, and
     // drawn again for every observing segment: a new one begins after a gap of
     // more than 0.25 or once the current one has lasted 1 (times in days: a
     // night). Fewer frequencies or phases than amplitudes are refused with
     // "error: fewer frequencies or phases than amplitudes!".
-    void add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega, orv::MArray<double, 1> phase,
-                      long& seed);
+    void add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega,
+                      orv::MArray<double, 1> phase, long &seed);
 
     // ---- analytic transit (analytical.cc) -----------------------------------
     // A planet of r_planet Jupiter radii on a circular orbit of the period
@@ -283,8 +285,9 @@ public:
     // epoch). small_planet selects the small-planet approximation (warned
     // about beyond a radius ratio of 0.1) instead of the exact formulas. The
     // seed is not used.
-    void add_analytical(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
-                        double gamma1, double gamma2, bool small_planet, long& seed);
+    void add_analytical(double period, double t0, double inclination, double m_star, double r_star,
+                        double r_planet, double gamma1, double gamma2, bool small_planet,
+                        long &seed);
 
     // ---- analytic transit simulation (analytical_simulation.cc) -------------
     // Replaces the data by flux 1 plus Gaussian noise of level error[i] at the
@@ -295,13 +298,14 @@ public:
     // counts and snr as add_analytical does. Like the other simulations it
     // forgets results derived from the old data and refuses fewer errors than
     // times.
-    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
-                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t,
-                             orv::MArray<double, 1> error, bool small_planet, long& seed);
+    void simulate_analytical(double period, double t0, double inclination, double m_star,
+                             double r_star, double r_planet, double gamma1, double gamma2,
+                             orv::MArray<double, 1> t, orv::MArray<double, 1> error,
+                             bool small_planet, long &seed);
     // The same with one error for every point.
-    void simulate_analytical(double period, double t0, double inclination, double m_star, double r_star,
-                             double r_planet, double gamma1, double gamma2, orv::MArray<double, 1> t, double error,
-                             bool small_planet, long& seed);
+    void simulate_analytical(double period, double t0, double inclination, double m_star,
+                             double r_star, double r_planet, double gamma1, double gamma2,
+                             orv::MArray<double, 1> t, double error, bool small_planet, long &seed);
 
     // ---- ASCII and raw files (files.cc) --------------------------------------
     // A reader replaces the light curve by the one in the file: every per-
@@ -324,7 +328,8 @@ public:
     // are 1. A line lacking a column, or a value that is no number, raises
     // orv::IOException, as does a file that cannot be opened. noise becomes
     // the scatter of the fluxes about their median.
-    void read(std::string file, bool magnitudes, int nchi_column, int boxval_column, int filename_column);
+    void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
+              int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
     // three floats (12 bytes) in host byte order; a trailing partial record
     // is ignored. nchi and boxval become 0, every file name
@@ -335,7 +340,8 @@ public:
     // boxval (%10.8g) and file-name (34 characters) columns switched on,
     // under a column line; with `parameters` first a header of the transit
     // parameters and what is known of the transits.
-    void write(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool parameters);
+    void write(std::string file, bool with_nchi, bool with_boxval, bool with_filename,
+               bool parameters);
     // Rows of time (%10.18g) and noise-free flux (%10.8g).
     void write_nonoise(std::string file, bool magnitudes, bool unused);
     // Rows of time (%10.18g), flux without transits and error (%10.8g); in
@@ -346,7 +352,8 @@ public:
     void write_SR(std::string file, bool unused);
     // The folded light curve as write writes the light curve (the phase
     // %10.8g in place of the time), without the parameter header.
-    void write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool unused);
+    void write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename,
+                      bool unused);
 
     // ---- FITS binary tables (fitstables.cc) ---------------------------------
     // One binary table "TABLE_BINARY" per file, an existing file replaced:
@@ -358,9 +365,11 @@ public:
     // same with " fits for writing" (write_folded_binary).
 
     // "JD", "flux", "error", then "nchi" and "boxval" when switched on.
-    void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1,
+                      bool unused2);
     // "phase", "flux", "error", then "nchi" and "boxval" of the fold.
-    void write_folded_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1, bool unused2);
+    void write_folded_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1,
+                             bool unused2);
     // "1/p" and "SR" of the box search.
     void write_SR_binary(std::string file, bool unused);
     // "JD" and the noise-free "flux".
@@ -381,17 +390,17 @@ public:
     // Rows of phase, flux and error, then the nchi, boxval and file-name
     // columns switched on, as write_folded; with `parameters` first a line of
     // the peak's SDE, period, epoch, width and the source file.
-    void write_boxed(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename, bool with_boxval,
-                     int bins, bool parameters);
+    void write_boxed(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename,
+                     bool with_boxval, int bins, bool parameters);
     // The same as a table of "phase", "flux", "error", "nchi" and "boxval"
     // as write_folded_binary writes it, timed by a stopwatch whose status
     // box is printed.
-    void write_boxed_binary(std::string file, int c, bool magnitudes, bool with_nchi, bool with_filename,
-                            bool with_boxval, int bins, bool parameters);
+    void write_boxed_binary(std::string file, int c, bool magnitudes, bool with_nchi,
+                            bool with_filename, bool with_boxval, int bins, bool parameters);
 
 private:
     // Points 1..length of a per-point array, as a view.
-    orv::MArray<double, 1> points(const orv::MArray<double, 1>& a) const;
+    orv::MArray<double, 1> points(const orv::MArray<double, 1> &a) const;
     // Prints the message of a guard that needs data; true when there are.
     bool checkData() const;
     // Divides fluxes and errors by the median flux.
@@ -400,16 +409,16 @@ private:
     // ---- simulation helpers (simulation.cc) ---------------------------------
     // Whether there is a noise level for each of n points; prints the
     // refusal when not.
-    static bool levelsCover(const orv::MArray<double, 1>& levels, int n);
+    static bool levelsCover(const orv::MArray<double, 1> &levels, int n);
     // Replaces the data by the points at the times t with the noise levels
     // as errors (flux not yet set), noise their mean, and forgets the results
     // derived from the old data.
-    void startSimulation(const orv::MArray<double, 1>& t, const orv::MArray<double, 1>& levels);
+    void startSimulation(const orv::MArray<double, 1> &t, const orv::MArray<double, 1> &levels);
 
     // ---- analytic transit helpers (analytical.cc) ---------------------------
     // Stores the model of the analytic transit.
-    void setTransitModel(double period, double t0, double inclination, double m_star, double r_star, double r_planet,
-                         double gamma1, double gamma2);
+    void setTransitModel(double period, double t0, double inclination, double m_star, double r_star,
+                         double r_planet, double gamma1, double gamma2);
     // Keeps flux in a new removed_flux, then adds the transit of the stored
     // model to flux, and to nonoise_flux as well when asked.
     void addTransit(bool small_planet, bool to_nonoise);
@@ -422,23 +431,23 @@ private:
 
     // ---- file helpers (files.cc, boxfiles.cc) -------------------------------
     // Becomes the light curve `points` as read from file.
-    void replaceBy(const Lightcurve& points, const std::string& file, bool mags);
+    void replaceBy(const Lightcurve &points, const std::string &file, bool mags);
     // Reads raw records of three numbers of type Number.
     template <class Number>
-    void readRecords(const std::string& file, bool mags);
+    void readRecords(const std::string &file, bool mags);
     // Whether peak c can be written; the refusal is printed when not.
     bool boxedReady(int c, bool magnitudes, bool with_boxval) const;
     // The box model of peak c in phased_boxval (when with_boxval) and the
     // flux, error and box values to be written, converted to magnitudes when
     // asked for.
-    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1>& f, orv::MArray<double, 1>& e,
-                     orv::MArray<double, 1>& bv);
+    void boxedValues(int c, bool magnitudes, bool with_boxval, orv::MArray<double, 1> &f,
+                     orv::MArray<double, 1> &e, orv::MArray<double, 1> &bv);
 
     // Per point (1..length) and folded (1..phased_length).
     orv::MArray<std::string, 1> filename;
     orv::MArray<std::string, 1> phased_filename;
     orv::MArray<double, 1> jd;
-    orv::MArray<double, 1> flux;  // magnitudes when `magnitudes` is set
+    orv::MArray<double, 1> flux; // magnitudes when `magnitudes` is set
     orv::MArray<double, 1> error;
     orv::MArray<double, 1> weights;
     orv::MArray<double, 1> nchi;
@@ -449,8 +458,8 @@ private:
     orv::MArray<double, 1> phased_weights;
     orv::MArray<double, 1> phased_nchi;
     orv::MArray<double, 1> phased_boxval;
-    orv::MArray<double, 1> removed_flux;  // valid when transits_removed
-    orv::MArray<double, 1> nonoise_flux;  // valid when nonoise
+    orv::MArray<double, 1> removed_flux; // valid when transits_removed
+    orv::MArray<double, 1> nonoise_flux; // valid when nonoise
     // Box search: per trial frequency, then per peak (1..10).
     orv::MArray<double, 1> sr;
     orv::MArray<double, 1> frequency;
@@ -461,7 +470,7 @@ private:
     orv::MArray<double, 1> in_level_box;
     orv::MArray<double, 1> tau_box;
     orv::MArray<double, 1> t0_box;
-    orv::MArray<int, 1> points_per_transit;  // 1..number_transits
+    orv::MArray<int, 1> points_per_transit; // 1..number_transits
 
     bool has_data = false;
     bool weighted = false;
@@ -474,14 +483,14 @@ private:
 
     int length = 0;
     int phased_length = 0;
-    int number_transit_points = -1;  // -1: not counted
+    int number_transit_points = -1; // -1: not counted
     int number_transits = -1;
 
-    double rednoise = 0;  // of a simulation
+    double rednoise = 0; // of a simulation
     double noise = 0;
-    double norm = 0;  // weighted mean removed by renorm
+    double norm = 0; // weighted mean removed by renorm
     double period = 0;
-    double tau = 0;  // fractional transit length
+    double tau = 0; // fractional transit length
     double t0 = 0;
     double drop = 0;
     double snr = 0;

@@ -14,20 +14,31 @@
 
 namespace {
 
-long calendarSeconds() { return static_cast<long>(std::time(nullptr)); }
+long calendarSeconds()
+{
+    return static_cast<long>(std::time(nullptr));
+}
 
-long processorTicks() { return std::lround(static_cast<double>(std::clock()) * (1.0e6 / CLOCKS_PER_SEC)); }
+long processorTicks()
+{
+    return std::lround(static_cast<double>(std::clock()) * (1.0e6 / CLOCKS_PER_SEC));
+}
 
-}  // namespace
+} // namespace
 
-Stopwatch::Stopwatch(std::string name_) : Stopwatch(std::move(name_), calendarSeconds, processorTicks) {}
+Stopwatch::Stopwatch(std::string name_)
+    : Stopwatch(std::move(name_), calendarSeconds, processorTicks)
+{
+}
 
 Stopwatch::Stopwatch(std::string name_, Clock real, Clock cpu)
-    : name(std::move(name_)), real_clock(std::move(real)), cpu_clock(std::move(cpu)) {
+    : name(std::move(name_)), real_clock(std::move(real)), cpu_clock(std::move(cpu))
+{
     reset();
 }
 
-void Stopwatch::reset() {
+void Stopwatch::reset()
+{
     // One element each, filled by the first lap; later laps append.
     lap_cpu.makeReference(orv::MArray<long, 1>(1));
     lap_real.makeReference(orv::MArray<long, 1>(1));
@@ -40,61 +51,77 @@ void Stopwatch::reset() {
     started = running = paused = false;
 }
 
-void Stopwatch::fail(const std::string& what) const {
+void Stopwatch::fail(const std::string &what) const
+{
     std::cerr << what << std::endl << std::endl;
     std::exit(-1);
 }
 
-void Stopwatch::requireRunning() const {
-    if (!running) fail("error: stopwatch " + name + " not running!");
+void Stopwatch::requireRunning() const
+{
+    if (!running)
+        fail("error: stopwatch " + name + " not running!");
 }
 
-void Stopwatch::requireStarted() const {
-    if (!started) fail("error: stopwatch " + name + " not started yet!");
+void Stopwatch::requireStarted() const
+{
+    if (!started)
+        fail("error: stopwatch " + name + " not started yet!");
 }
 
-void Stopwatch::requireStopped() const {
+void Stopwatch::requireStopped() const
+{
     requireStarted();
-    if (running) fail("error: stopwatch " + name + " stil running!");
+    if (running)
+        fail("error: stopwatch " + name + " stil running!");
 }
 
-void Stopwatch::requireLap(int n) const {
+void Stopwatch::requireLap(int n) const
+{
     requireStarted();
     if (n < 1 || n > number_laps)
-        fail("error: lap out of range (" + std::to_string(n) + "), only " + std::to_string(number_laps) +
-             " laps taken!");
+        fail("error: lap out of range (" + std::to_string(n) + "), only " +
+             std::to_string(number_laps) + " laps taken!");
 }
 
-void Stopwatch::start() {
-    if (started || running) fail("error: stopwatch " + name + " already in use, reset first!");
+void Stopwatch::start()
+{
+    if (started || running)
+        fail("error: stopwatch " + name + " already in use, reset first!");
     start_real = real_clock();
     start_cpu = cpu_clock();
     started = running = true;
 }
 
-void Stopwatch::pause() {
+void Stopwatch::pause()
+{
     requireRunning();
-    if (paused) fail("error: stopwatch " + name + " already paused!");
+    if (paused)
+        fail("error: stopwatch " + name + " already paused!");
     pause_real = real_clock();
     pause_cpu = cpu_clock();
     paused = true;
 }
 
-void Stopwatch::resume() {
+void Stopwatch::resume()
+{
     requireRunning();
-    if (!paused) fail("error: stopwatch " + name + " not paused!");
+    if (!paused)
+        fail("error: stopwatch " + name + " not paused!");
     paused_real += real_clock() - pause_real;
     paused_cpu += cpu_clock() - pause_cpu;
     paused = false;
 }
 
-void Stopwatch::lap(std::string label) {
+void Stopwatch::lap(std::string label)
+{
     requireRunning();
     const long real = real_clock();
     record(real, cpu_clock(), label);
 }
 
-void Stopwatch::stop(std::string label) {
+void Stopwatch::stop(std::string label)
+{
     requireRunning();
     end_real = real_clock();
     end_cpu = cpu_clock();
@@ -107,7 +134,8 @@ void Stopwatch::stop(std::string label) {
     running = false;
 }
 
-void Stopwatch::record(long real, long cpu, const std::string& label) {
+void Stopwatch::record(long real, long cpu, const std::string &label)
+{
     if (number_laps == 0) {
         lap_real(1) = real;
         lap_cpu(1) = cpu;
@@ -120,59 +148,73 @@ void Stopwatch::record(long real, long cpu, const std::string& label) {
     ++number_laps;
 }
 
-int Stopwatch::getNumberLaps() const { return number_laps; }
+int Stopwatch::getNumberLaps() const
+{
+    return number_laps;
+}
 
-long Stopwatch::getStart() const {
+long Stopwatch::getStart() const
+{
     requireStarted();
     return start_real;
 }
 
-long Stopwatch::getStart_CPU() const {
+long Stopwatch::getStart_CPU() const
+{
     requireStarted();
     return start_cpu;
 }
 
-long Stopwatch::getEnd() const {
+long Stopwatch::getEnd() const
+{
     requireStopped();
     return end_real;
 }
 
-long Stopwatch::getEnd_CPU() const {
+long Stopwatch::getEnd_CPU() const
+{
     requireStopped();
     return end_cpu;
 }
 
-long Stopwatch::getTotalTime() const {
+long Stopwatch::getTotalTime() const
+{
     requireStopped();
     return end_real - start_real - paused_real;
 }
 
-long Stopwatch::getTotalTime_CPU() const {
+long Stopwatch::getTotalTime_CPU() const
+{
     requireStopped();
     return end_cpu - start_cpu - paused_cpu;
 }
 
-long Stopwatch::getLapTime(int n) const {
+long Stopwatch::getLapTime(int n) const
+{
     requireLap(n);
     return lap_real(n);
 }
 
-long Stopwatch::getLapTime_CPU(int n) const {
+long Stopwatch::getLapTime_CPU(int n) const
+{
     requireLap(n);
     return lap_cpu(n);
 }
 
-long Stopwatch::getLap(int n) const {
+long Stopwatch::getLap(int n) const
+{
     requireLap(n);
     return n == 1 ? lap_real(1) - start_real : lap_real(n) - lap_real(n - 1);
 }
 
-long Stopwatch::getLap_CPU(int n) const {
+long Stopwatch::getLap_CPU(int n) const
+{
     requireLap(n);
     return n == 1 ? lap_cpu(1) - start_cpu : lap_cpu(n) - lap_cpu(n - 1);
 }
 
-std::string Stopwatch::getTimeString(long seconds) {
+std::string Stopwatch::getTimeString(long seconds)
+{
     const long hours = (seconds / 3600) % 24;
     const long minutes = static_cast<long>((seconds - 3600 * std::floor(seconds / 3600.0)) / 60.0);
     const long rest = seconds % 60;
@@ -180,34 +222,41 @@ std::string Stopwatch::getTimeString(long seconds) {
            int2str(static_cast<int>(rest), 2);
 }
 
-std::string Stopwatch::getTimeString_CPU(long ticks) { return getTimeString(ticks / 1000000); }
+std::string Stopwatch::getTimeString_CPU(long ticks)
+{
+    return getTimeString(ticks / 1000000);
+}
 
-std::string Stopwatch::getTimeString_full(long time) {
+std::string Stopwatch::getTimeString_full(long time)
+{
     // asctime's layout, written here: asctime itself shares a static buffer
     // and overruns it beyond the year 9999.
-    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+    static const char *const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const std::time_t t = static_cast<std::time_t>(time);
     std::tm tm{};
-    if (gmtime_r(&t, &tm) == nullptr) return "";
+    if (gmtime_r(&t, &tm) == nullptr)
+        return "";
     std::ostringstream text;
-    text << kDays[tm.tm_wday] << ' ' << kMonths[tm.tm_mon] << ' ' << std::setw(2) << tm.tm_mday << ' '
-         << std::setfill('0') << std::setw(2) << tm.tm_hour << ':' << std::setw(2) << tm.tm_min << ':' << std::setw(2)
-         << tm.tm_sec << ' ' << 1900L + tm.tm_year << '\n';
+    text << kDays[tm.tm_wday] << ' ' << kMonths[tm.tm_mon] << ' ' << std::setw(2) << tm.tm_mday
+         << ' ' << std::setfill('0') << std::setw(2) << tm.tm_hour << ':' << std::setw(2)
+         << tm.tm_min << ':' << std::setw(2) << tm.tm_sec << ' ' << 1900L + tm.tm_year << '\n';
     return text.str();
 }
 
-void Stopwatch::printStatus() const {
-    std::ostream& out = std::cout;
+void Stopwatch::printStatus() const
+{
+    std::ostream &out = std::cout;
     int w = 15;
     if (number_laps >= 2)
-        for (int n = 1; n <= number_laps; ++n) w = std::max(w, static_cast<int>(lap_label(n).size()));
+        for (int n = 1; n <= number_laps; ++n)
+            w = std::max(w, static_cast<int>(lap_label(n).size()));
     const int width = w + 40;
     const std::string stars(width + 2, '*');
     const std::string blanks(width, ' ');
     // A line of the box: the text, blanks up to the right edge, the frame.
-    const auto framed = [&](const std::string& text) {
+    const auto framed = [&](const std::string &text) {
         const int fill = width + 1 - static_cast<int>(text.size());
         out << text << std::string(std::max(fill, 0), ' ') << "*" << std::endl;
     };
@@ -217,16 +266,16 @@ void Stopwatch::printStatus() const {
     out << std::endl << stars << std::endl;
     framed("* stopwatch " + name);
     out << stars << std::endl;
-    const char* state = running ? "running (" : started ? "stopped (" : "ready (";
+    const char *state = running ? "running (" : started ? "stopped (" : "ready (";
     framed("* status: " + std::string(state) + std::to_string(number_laps) + " laps)");
     if (number_laps >= 2) {
         out << "*" << blanks << "*" << std::endl;
         framed("* number         real            CPU");
         out << "* " << std::string(width - 2, '-') << " *" << std::endl;
         for (int n = 1; n <= number_laps; ++n)
-            out << "* " << std::setw(6) << n << " " << std::setw(12) << getTimeString(getLap(n)) << " " << std::setw(13)
-                << std::setprecision(6) << getLap_CPU(n) / 1e6 << "s    " << std::setw(w) << lap_label(n) << " *"
-                << std::endl;
+            out << "* " << std::setw(6) << n << " " << std::setw(12) << getTimeString(getLap(n))
+                << " " << std::setw(13) << std::setprecision(6) << getLap_CPU(n) / 1e6 << "s    "
+                << std::setw(w) << lap_label(n) << " *" << std::endl;
         out << "*" << blanks << "*" << std::endl;
     }
     if (started && !running) {

@@ -66,12 +66,12 @@ public:
     void printStatus() const;
 
 private:
-    [[noreturn]] void fail(const std::string& what) const;
+    [[noreturn]] void fail(const std::string &what) const;
     void requireRunning() const;
     void requireStarted() const;
     void requireStopped() const;
     void requireLap(int n) const;
-    void record(long real, long cpu, const std::string& label);
+    void record(long real, long cpu, const std::string &label);
 
     orv::MArray<long, 1> lap_cpu;
     orv::MArray<long, 1> lap_real;

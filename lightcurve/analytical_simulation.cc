@@ -3,10 +3,13 @@
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
 
-void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_, double m_star_, double r_star_,
-                                     double r_planet_, double gamma1_, double gamma2_, orv::MArray<double, 1> t,
-                                     orv::MArray<double, 1> errors, bool small_planet, long& seed) {
-    if (!levelsCover(errors, t.length(1))) return;
+void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_,
+                                     double m_star_, double r_star_, double r_planet_,
+                                     double gamma1_, double gamma2_, orv::MArray<double, 1> t,
+                                     orv::MArray<double, 1> errors, bool small_planet, long &seed)
+{
+    if (!levelsCover(errors, t.length(1)))
+        return;
     startSimulation(t, errors);
     setTransitModel(period_, t0_, inclination_, m_star_, r_star_, r_planet_, gamma1_, gamma2_);
     nonoise = true;
@@ -25,12 +28,15 @@ void Lightcurve::simulate_analytical(double period_, double t0_, double inclinat
     countTransits();
 }
 
-void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_, double m_star_, double r_star_,
-                                     double r_planet_, double gamma1_, double gamma2_, orv::MArray<double, 1> t,
-                                     double error_, bool small_planet, long& seed) {
+void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_,
+                                     double m_star_, double r_star_, double r_planet_,
+                                     double gamma1_, double gamma2_, orv::MArray<double, 1> t,
+                                     double error_, bool small_planet, long &seed)
+{
     const int n = t.length(1);
     orv::MArray<double, 1> errors(n, false);
-    if (n > 0) errors = error_;
-    simulate_analytical(period_, t0_, inclination_, m_star_, r_star_, r_planet_, gamma1_, gamma2_, t, errors,
-                        small_planet, seed);
+    if (n > 0)
+        errors = error_;
+    simulate_analytical(period_, t0_, inclination_, m_star_, r_star_, r_planet_, gamma1_, gamma2_,
+                        t, errors, small_planet, seed);
 }

@@ -16,29 +16,35 @@ namespace {
 // Margins of the transit window of a peak, in phase.
 constexpr double kWindowLow = 0.4999, kWindowHigh = 0.5001;
 
-}  // namespace
+} // namespace
 
-bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const {
-    if (!boxResultsReady(boxfitted) || !indexInRange(c, period_box.length(1))) return false;
+bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const
+{
+    if (!boxResultsReady(boxfitted) || !indexInRange(c, period_box.length(1)))
+        return false;
     if (mags && !with_boxval)
-        std::cout << "warning: magnitudes are written only with the boxval column; writing fluxes" << std::endl;
+        std::cout << "warning: magnitudes are written only with the boxval column; writing fluxes"
+                  << std::endl;
     return true;
 }
 
-void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<double, 1>& f, orv::MArray<double, 1>& e,
-                             orv::MArray<double, 1>& bv) {
+void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<double, 1> &f,
+                             orv::MArray<double, 1> &e, orv::MArray<double, 1> &bv)
+{
     const int m = phased_length;
     f.makeReference(phased_flux);
     e.makeReference(phased_error);
     bv.makeReference(phased_boxval);
-    if (!with_boxval) return;
+    if (!with_boxval)
+        return;
     const double q = tau_box(c), in = in_level_box(c), out = out_level_box(c);
     orv::MArray<double, 1> model(m, false);
     for (int i = 1; i <= m; ++i)
         model(i) = kWindowLow - q / 2 <= phase(i) && phase(i) <= kWindowHigh + q / 2 ? in : out;
     phased_boxval.makeReference(model);
     bv.makeReference(model);
-    if (!mags) return;
+    if (!mags)
+        return;
     // Converted copies: the folded light curve keeps its fluxes.
     orv::MArray<double, 1> magFlux(m, false), magError(m, false), magBox(m, false);
     for (int i = 1; i <= m; ++i) {
@@ -51,44 +57,56 @@ void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<dou
     bv.makeReference(magBox);
 }
 
-void Lightcurve::write_boxed(std::string file, int c, bool mags, bool with_nchi, bool with_filename, bool with_boxval,
-                             int bins, bool parameters) {
-    if (!boxedReady(c, mags, with_boxval)) return;
+void Lightcurve::write_boxed(std::string file, int c, bool mags, bool with_nchi, bool with_filename,
+                             bool with_boxval, int bins, bool parameters)
+{
+    if (!boxedReady(c, mags, with_boxval))
+        return;
     // A file that cannot be created is reported; the fold still takes place.
     std::ofstream out;
     openText(out, file);
     out << std::setprecision(8);
     if (parameters) {
-        out << "# SDE = " << sde(c) << ", p = " << period_box(c) << ", t0 = " << std::setprecision(18) << t0_box(c)
-            << std::setprecision(8) << ", tau = " << tau_box(c) << " filename = " << source_file << "\n#\n";
+        out << "# SDE = " << sde(c) << ", p = " << period_box(c)
+            << ", t0 = " << std::setprecision(18) << t0_box(c) << std::setprecision(8)
+            << ", tau = " << tau_box(c) << " filename = " << source_file << "\n#\n";
     }
-    writeColumnLine(out, "#   phase        flux         error ", with_nchi, with_boxval, with_filename);
+    writeColumnLine(out, "#   phase        flux         error ", with_nchi, with_boxval,
+                    with_filename);
     fold(period_box(c), t0_box(c));
-    if (bins != 0) binning_phased(bins);
+    if (bins != 0)
+        binning_phased(bins);
     orv::MArray<double, 1> f, e, bv;
     boxedValues(c, mags, with_boxval, f, e, bv);
-    writeRows(out, {phase, 10, 8, f, e, phased_nchi, bv, phased_filename, with_nchi, with_boxval, with_filename},
+    writeRows(out,
+              {phase, 10, 8, f, e, phased_nchi, bv, phased_filename, with_nchi, with_boxval,
+               with_filename},
               phased_length);
     closeText(out, file);
 }
 
-void Lightcurve::write_boxed_binary(std::string file, int c, bool mags, bool with_nchi, bool, bool with_boxval,
-                                    int bins, bool) {
-    if (!boxedReady(c, mags, with_boxval)) return;
+void Lightcurve::write_boxed_binary(std::string file, int c, bool mags, bool with_nchi, bool,
+                                    bool with_boxval, int bins, bool)
+{
+    if (!boxedReady(c, mags, with_boxval))
+        return;
     Stopwatch watch("write_boxed_binary");
     watch.start();
     BinaryTable table(file, " fits for writing");
     fold(period_box(c), t0_box(c));
     watch.lap("folding");
-    if (bins != 0) binning_phased(bins);
+    if (bins != 0)
+        binning_phased(bins);
     watch.lap("binning");
     orv::MArray<double, 1> f, e, bv;
     boxedValues(c, mags, with_boxval, f, e, bv);
     watch.lap("calculationg boxval");
     table.start(phased_length);
     table.put({{"phase", phase}, {"flux", f}, {"error", e}});
-    if (with_nchi) table.put({{"nchi", phased_nchi}});
-    if (with_boxval) table.put({{"boxval", bv}});
+    if (with_nchi)
+        table.put({{"nchi", phased_nchi}});
+    if (with_boxval)
+        table.put({{"boxval", bv}});
     watch.stop("writing table");
     watch.printStatus();
 }

@@ -44,29 +44,36 @@ struct Phased {
 // sums. A cheap test (the sign of the run's weighted flux and its squared
 // residue against a bound kept just below the best) passes every run that
 // can beat the best, and only those get the full computation.
-Box bestBox(const Phased& f, double qmin, double qmax) {
+Box bestBox(const Phased &f, double qmin, double qmax)
+{
     const int m = f.m;
-    const double* ph = f.phase.data();
-    const double* R = f.R.data();
-    const double* S = f.S.data();
+    const double *ph = f.phase.data();
+    const double *R = f.R.data();
+    const double *S = f.S.data();
     Box best;
-    double bound = 0;  // below best.sr^2 by more than rounding
-    int a = 1, b = 0;  // runs j..a..b: qmin <= d <= qmax
-    int c = 1, e = 0;  // runs j..c..e: qmin <= 1 - d <= qmax
+    double bound = 0; // below best.sr^2 by more than rounding
+    int a = 1, b = 0; // runs j..a..b: qmin <= d <= qmax
+    int c = 1, e = 0; // runs j..c..e: qmin <= 1 - d <= qmax
     for (int j = 1; j <= m; ++j) {
         const double pj = ph[j];
         a = std::max(a, j);
-        while (a <= m && !(qmin <= ph[a] - pj)) ++a;
+        while (a <= m && !(qmin <= ph[a] - pj))
+            ++a;
         b = std::max(b, a - 1);
-        while (b < m && ph[b + 1] - pj <= qmax) ++b;
+        while (b < m && ph[b + 1] - pj <= qmax)
+            ++b;
         c = std::max(c, j);
-        while (c <= m && !(1 - (ph[c] - pj) <= qmax)) ++c;
+        while (c <= m && !(1 - (ph[c] - pj) <= qmax))
+            ++c;
         e = std::max(e, c - 1);
-        while (e < m && qmin <= 1 - (ph[e + 1] - pj)) ++e;
+        while (e < m && qmin <= 1 - (ph[e + 1] - pj))
+            ++e;
 
         int k = m + 1, last = 0;
-        if (a <= b) k = a, last = b;
-        if (c <= e) k = std::min(k, c), last = std::max(last, e);
+        if (a <= b)
+            k = a, last = b;
+        if (c <= e)
+            k = std::min(k, c), last = std::max(last, e);
         const double r0 = R[j - 1], s0 = S[j - 1];
         for (; k <= last; ++k) {
             const bool inside = a <= k && k <= b;
@@ -78,10 +85,12 @@ Box bestBox(const Phased& f, double qmin, double qmax) {
             const double r = R[k] - r0, s = S[k] - s0;
             const double den = r * (1 - r);
             // A dip has s < 0 inside the run, s > 0 outside it.
-            if (!((inside ? s < 0 : s > 0) & (den > 0) & (s * s > bound * den))) continue;
+            if (!((inside ? s < 0 : s > 0) & (den > 0) & (s * s > bound * den)))
+                continue;
             const double sr = std::fabs(r - 1) <= 1e-9 ? 0 : std::sqrt(s * s / den);
-            const double low = -s / (1 - r), high = s / r;  // levels outside and inside the run
-            if (!(sr > best.sr)) continue;
+            const double low = -s / (1 - r), high = s / r; // levels outside and inside the run
+            if (!(sr > best.sr))
+                continue;
             const double d = ph[k] - pj, centre = (pj + ph[k]) / 2;
             if (inside && low > high) {
                 best = Box{sr, low, high, d, centre};
@@ -99,7 +108,8 @@ Box bestBox(const Phased& f, double qmin, double qmax) {
 // The phases of times t[0..n) (no NaN among them) in a fold at period P and
 // epoch T whose cycle counts stay below 2^31: the steps of foldedPhase in a
 // form the compiler turns into vector instructions.
-void phasesOf(const double* t, int n, double P, double T, double* phase) {
+void phasesOf(const double *t, int n, double P, double T, double *phase)
+{
     for (int i = 0; i < n; ++i) {
         double x = (t[i] - T) / P;
         x -= static_cast<double>(static_cast<std::int32_t>(x));
@@ -115,17 +125,22 @@ void phasesOf(const double* t, int n, double P, double T, double* phase) {
 struct PhasedPoint {
     double phase;
     int point;
-    bool operator<(const PhasedPoint& o) const { return phase < o.phase || (phase == o.phase && point < o.point); }
+    bool operator<(const PhasedPoint &o) const
+    {
+        return phase < o.phase || (phase == o.phase && point < o.point);
+    }
 };
 
 // Whether peak c of a search can be read; prints why not.
-bool peakReady(bool boxfitted, const orv::MArray<double, 1>& period_box, int c) {
+bool peakReady(bool boxfitted, const orv::MArray<double, 1> &period_box, int c)
+{
     return boxResultsReady(boxfitted) && indexInRange(c, period_box.length(1));
 }
 
 // Folds lc at peak c; counts the phases below the transit window of the
 // peak and those inside it (lower end included, upper end not).
-void foldAtPeak(Lightcurve& lc, int c, int& below, int& inside) {
+void foldAtPeak(Lightcurve &lc, int c, int &below, int &inside)
+{
     lc.fold(lc.getPeriod_box(c), lc.getT0_box(c));
     const double q = lc.getTau_box(c);
     const double lower = kWindowLow - q / 2, upper = q / 2 + kWindowHigh;
@@ -138,20 +153,25 @@ void foldAtPeak(Lightcurve& lc, int c, int& below, int& inside) {
     inside -= below;
 }
 
-}  // namespace
+} // namespace
 
-void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins) {
-    if (!pointsReady(has_data, length)) return;
+void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, double qmax,
+                            int nbins)
+{
+    if (!pointsReady(has_data, length))
+        return;
     if (nf < 1) {
         std::cout << "error: at least one trial frequency needed!" << std::endl;
         return;
     }
-    if (nbins != 0 && !binCountReady(nbins)) return;
+    if (nbins != 0 && !binCountReady(nbins))
+        return;
     boxfitted = true;
     const int n = length;
     // The fluxes come back exactly as they were, not by adding the mean back.
     std::vector<double> saved(n);
-    for (int i = 0; i < n; ++i) saved[i] = flux(i + 1);
+    for (int i = 0; i < n; ++i)
+        saved[i] = flux(i + 1);
     calc_weights();
     renorm();
 
@@ -195,14 +215,16 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         if (finite && (reach + P / 2) / P < 2147483647.0) {
             phasesOf(t.data(), n, P, T, phases.data());
         } else {
-            for (int p = 0; p < n; ++p) phases[p] = foldedPhase(t[p], P, T);
+            for (int p = 0; p < n; ++p)
+                phases[p] = foldedPhase(t[p], P, T);
         }
         if (nbins > 0) {
             bins.reset(nbins);
             bins.add(phases.data(), v.data(), vf.data(), n);
             const int m = bins.means(folded.phase.data() + 1, binFlux.data(), binWeight.data());
             double total = 0;
-            for (int k = 0; k < m; ++k) total += binWeight[k];
+            for (int k = 0; k < m; ++k)
+                total += binWeight[k];
             // Weight of a bin: its share of the total; weight times mean flux
             // is its flux sum over the total.
             for (int k = 1; k <= m; ++k) {
@@ -214,7 +236,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
             // Points without a phase lie in no box.
             order.clear();
             for (int p = 0; p < n; ++p)
-                if (!std::isnan(phases[p])) order.push_back(PhasedPoint{phases[p], p});
+                if (!std::isnan(phases[p]))
+                    order.push_back(PhasedPoint{phases[p], p});
             std::sort(order.begin(), order.end());
             const int m = static_cast<int>(order.size());
             for (int k = 1; k <= m; ++k) {
@@ -243,11 +266,14 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     for (int j = 1; j <= kPeaks; ++j) {
         int pick = 0;
         for (int k = 1; k <= nf; ++k) {
-            if (!(best[k].sr > 0) || (pick != 0 && best[k].sr < best[pick].sr)) continue;
+            if (!(best[k].sr > 0) || (pick != 0 && best[k].sr < best[pick].sr))
+                continue;
             bool excluded = false;
             for (int s = 1; s < j && !excluded; ++s)
-                excluded = slot[s] != 0 && std::fabs(freq(k) - freq(slot[s])) <= kPeakSeparation * df;
-            if (!excluded) pick = k;
+                excluded =
+                    slot[s] != 0 && std::fabs(freq(k) - freq(slot[s])) <= kPeakSeparation * df;
+            if (!excluded)
+                pick = k;
         }
         slot[j] = pick;
     }
@@ -261,12 +287,14 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     mean /= nf;
     double deviation = 0;
-    for (int k = 1; k <= nf; ++k) deviation += std::fabs(residue(k) - mean);
-    if (nf > 1) deviation /= nf - 1;
+    for (int k = 1; k <= nf; ++k)
+        deviation += std::fabs(residue(k) - mean);
+    if (nf > 1)
+        deviation /= nf - 1;
 
     frequency.makeReference(freq);
     sr.makeReference(residue);
-    for (orv::MArray<double, 1>* a :
+    for (orv::MArray<double, 1> *a :
          {&sde, &period_box, &reserved_box, &tau_box, &t0_box, &out_level_box, &in_level_box}) {
         orv::MArray<double, 1> zeros(kPeaks);
         zeros = 0.0;
@@ -274,7 +302,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     for (int j = 1; j <= kPeaks; ++j) {
         const int p = slot[j];
-        if (p == 0) continue;
+        if (p == 0)
+            continue;
         // A flat spectrum (or a single frequency) singles out nothing.
         sde(j) = deviation > 0 ? std::max(0.0, (residue(p) - mean) / deviation) : 0;
         period_box(j) = 1 / freq(p);
@@ -285,46 +314,63 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     upscale();
     for (int j = 1; j <= kPeaks; ++j)
-        if (slot[j] == 0) out_level_box(j) = in_level_box(j) = 0;
-    for (int i = 0; i < n; ++i) flux(i + 1) = saved[i];
+        if (slot[j] == 0)
+            out_level_box(j) = in_level_box(j) = 0;
+    for (int i = 0; i < n; ++i)
+        flux(i + 1) = saved[i];
 }
 
-int Lightcurve::getNumber_box(int c, int K) const {
-    if (!peakReady(boxfitted, period_box, c)) return -1;
-    if (period_box(c) == 0) return 0;  // no peak in this slot
+int Lightcurve::getNumber_box(int c, int K) const
+{
+    if (!peakReady(boxfitted, period_box, c))
+        return -1;
+    if (period_box(c) == 0)
+        return 0; // no peak in this slot
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
     std::vector<double> times;
     times.reserve(length);
     for (int i = 1; i <= length; ++i)
-        if (!std::isnan(jd(i))) times.push_back(jd(i));
+        if (!std::isnan(jd(i)))
+            times.push_back(jd(i));
     std::sort(times.begin(), times.end());
     const double half = q * P / 2;
     int count = 0;
     double last = -1e99;
     for (double t : times) {
         const double phi = foldedPhase(t, P, T);
-        if (!(kWindowLow - q / 2 <= phi && phi <= q / 2 + kWindowHigh && t - last >= (1 - q / 2) * P)) continue;
+        if (!(kWindowLow - q / 2 <= phi && phi <= q / 2 + kWindowHigh &&
+              t - last >= (1 - q / 2) * P))
+            continue;
         // Mid-time of the transit nearest to t.
         last = T + (t < T ? -1 : 1) * std::floor(std::fabs(t - T) / P + 0.5) * P;
         // Points within half a box width of it: t - last is monotone in t.
-        const auto from = std::partition_point(times.begin(), times.end(), [&](double x) { return x - last < -half; });
-        const auto to = std::partition_point(from, times.end(), [&](double x) { return x - last <= half; });
-        if (to - from >= K) ++count;
+        const auto from = std::partition_point(times.begin(), times.end(),
+                                               [&](double x) { return x - last < -half; });
+        const auto to =
+            std::partition_point(from, times.end(), [&](double x) { return x - last <= half; });
+        if (to - from >= K)
+            ++count;
     }
     return count;
 }
 
-int Lightcurve::getNumber_transit_box(int c) {
-    if (!peakReady(boxfitted, period_box, c)) return -1;
-    if (period_box(c) == 0) return 0;
+int Lightcurve::getNumber_transit_box(int c)
+{
+    if (!peakReady(boxfitted, period_box, c))
+        return -1;
+    if (period_box(c) == 0)
+        return 0;
     int below, inside;
     foldAtPeak(*this, c, below, inside);
     return inside;
 }
 
-double Lightcurve::getNchi_box(int c) {
-    if (!peakReady(boxfitted, period_box, c)) return -1.0;
-    if (period_box(c) == 0) return 0;
+double Lightcurve::getNchi_box(int c)
+{
+    if (!peakReady(boxfitted, period_box, c))
+        return -1.0;
+    if (period_box(c) == 0)
+        return 0;
     int below, inside;
     foldAtPeak(*this, c, below, inside);
     const int n = length;
@@ -338,25 +384,34 @@ double Lightcurve::getNchi_box(int c) {
     return chi / n;
 }
 
-double Lightcurve::getSNR_box(int c) const {
-    if (!peakReady(boxfitted, period_box, c) || length <= 0) return -1.0;
-    if (period_box(c) == 0) return 0;
+double Lightcurve::getSNR_box(int c) const
+{
+    if (!peakReady(boxfitted, period_box, c) || length <= 0)
+        return -1.0;
+    if (period_box(c) == 0)
+        return 0;
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
     double S = 0;
     for (int i = 1; i <= length; ++i) {
         // Mid-transit at 0 here.
         const double x = cyclePhase(jd(i), P, T);
-        if (x > 1 - q / 2 || x < q / 2) S += 1 / (error(i) * error(i));
+        if (x > 1 - q / 2 || x < q / 2)
+            S += 1 / (error(i) * error(i));
     }
-    if (!(S > 0)) return -1.0;
+    if (!(S > 0))
+        return -1.0;
     const double out = out_level_box(c), in = in_level_box(c);
     return (out - in) / out * std::sqrt(S);
 }
 
-double Lightcurve::getRms_removed() const {
-    if (!removedFluxReady(transits_removed)) return -1.0;
-    if (length <= 1) return -1.0;
+double Lightcurve::getRms_removed() const
+{
+    if (!removedFluxReady(transits_removed))
+        return -1.0;
+    if (length <= 1)
+        return -1.0;
     double sum = 0;
-    for (int i = 1; i <= length; ++i) sum += (removed_flux(i) - 1) * (removed_flux(i) - 1);
+    for (int i = 1; i <= length; ++i)
+        sum += (removed_flux(i) - 1) * (removed_flux(i) - 1);
     return std::sqrt(sum / (length - 1));
 }

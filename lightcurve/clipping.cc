@@ -15,25 +15,31 @@ namespace {
 // A new array, indexed from 1, of the elements i = 1..n of a whose keep[i-1]
 // is set, in order.
 template <class T>
-orv::MArray<T, 1> kept(const orv::MArray<T, 1>& a, const std::vector<char>& keep, int n, int m) {
+orv::MArray<T, 1> kept(const orv::MArray<T, 1> &a, const std::vector<char> &keep, int n, int m)
+{
     orv::MArray<T, 1> to(m);
     for (int i = 1, k = 0; i <= n; ++i)
-        if (keep[i - 1]) to(++k) = a(i);
+        if (keep[i - 1])
+            to(++k) = a(i);
     return to;
 }
 
 // Moves the elements i = 1..n of a whose keep[i-1] is set, in order, to the
 // places 1, 2, ...
 template <class T>
-void compact(orv::MArray<T, 1>& a, const std::vector<char>& keep, int n) {
+void compact(orv::MArray<T, 1> &a, const std::vector<char> &keep, int n)
+{
     for (int i = 1, k = 0; i <= n; ++i)
-        if (keep[i - 1] && ++k != i) a(k) = std::move(a(i));
+        if (keep[i - 1] && ++k != i)
+            a(k) = std::move(a(i));
 }
 
-}  // namespace
+} // namespace
 
-void Lightcurve::maskTransit(double P, double T, double q) {
-    if (!pointsReady(has_data, length)) return;
+void Lightcurve::maskTransit(double P, double T, double q)
+{
+    if (!pointsReady(has_data, length))
+        return;
     const int n = length;
     std::vector<char> keep(n);
     int m = 0;
@@ -54,16 +60,25 @@ void Lightcurve::maskTransit(double P, double T, double q) {
     length = m;
 }
 
-int Lightcurve::clipping(double kappa) { return clipAbout(false, kappa); }
-int Lightcurve::error_clipping(double kappa) { return clipAbout(true, kappa); }
+int Lightcurve::clipping(double kappa)
+{
+    return clipAbout(false, kappa);
+}
+int Lightcurve::error_clipping(double kappa)
+{
+    return clipAbout(true, kappa);
+}
 
-int Lightcurve::clipAbout(bool errors, double kappa) {
-    if (!pointsReady(has_data, length)) return 0;
+int Lightcurve::clipAbout(bool errors, double kappa)
+{
+    if (!pointsReady(has_data, length))
+        return 0;
     const int n = length;
-    const orv::MArray<double, 1>& values = errors ? error : flux;
+    const orv::MArray<double, 1> &values = errors ? error : flux;
     const double m = orv::median_exact(points(values));
     double sum = 0;
-    for (int i = 1; i <= n; ++i) sum += (values(i) - m) * (values(i) - m);
+    for (int i = 1; i <= n; ++i)
+        sum += (values(i) - m) * (values(i) - m);
     // Fluxes scatter by their standard deviation, errors by their
     // root-mean-square deviation from the median.
     const double s = errors ? std::sqrt(sum / n) : n > 1 ? std::sqrt(sum / (n - 1)) : 0;
@@ -77,7 +92,8 @@ int Lightcurve::clipAbout(bool errors, double kappa) {
         removed += !keep[i - 1];
     }
     if (removed > 0) {
-        for (orv::MArray<double, 1>* a : {&jd, &flux, &error, &weights, &nchi, &boxval}) compact(*a, keep, n);
+        for (orv::MArray<double, 1> *a : {&jd, &flux, &error, &weights, &nchi, &boxval})
+            compact(*a, keep, n);
         compact(filename, keep, n);
         length = n - removed;
     }

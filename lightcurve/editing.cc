@@ -11,15 +11,23 @@
 
 namespace {
 
-bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-bool same(const std::string& a, const std::string& b) { return a == b; }
+bool same(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+bool same(const std::string &a, const std::string &b)
+{
+    return a == b;
+}
 
 // Whether the elements 1..n of a differ: one that holds a single value needs
 // no moving.
 template <class T>
-bool varies(const orv::MArray<T, 1>& a, int n) {
+bool varies(const orv::MArray<T, 1> &a, int n)
+{
     for (int p = 2; p <= n; ++p)
-        if (!same(a(p), a(1))) return true;
+        if (!same(a(p), a(1)))
+            return true;
     return false;
 }
 
@@ -27,66 +35,92 @@ bool varies(const orv::MArray<T, 1>& a, int n) {
 // (independent loads, which the processor overlaps, unlike the dependent
 // ones of following cycles in place).
 template <class T>
-void gather(orv::MArray<T, 1>& a, const std::vector<int>& source, std::vector<T>& buffer) {
+void gather(orv::MArray<T, 1> &a, const std::vector<int> &source, std::vector<T> &buffer)
+{
     const int n = static_cast<int>(source.size()) - 1;
     buffer.resize(n + 1);
-    for (int p = 1; p <= n; ++p) buffer[p] = std::move(a(source[p]));
-    for (int p = 1; p <= n; ++p) a(p) = std::move(buffer[p]);
+    for (int p = 1; p <= n; ++p)
+        buffer[p] = std::move(a(source[p]));
+    for (int p = 1; p <= n; ++p)
+        a(p) = std::move(buffer[p]);
 }
 
-}  // namespace
+} // namespace
 
-void Lightcurve::blend(double c) {
+void Lightcurve::blend(double c)
+{
     if (!analytical || magnitudes) {
-        std::cout << "error: blending only possible for analytical lightcurves in flux format!" << std::endl;
+        std::cout << "error: blending only possible for analytical lightcurves in flux format!"
+                  << std::endl;
         return;
     }
     for (int i = 1; i <= length; ++i)
-        if (flux(i) < 1.0) flux(i) += c * (1.0 - flux(i));
+        if (flux(i) < 1.0)
+            flux(i) += c * (1.0 - flux(i));
 }
 
-void Lightcurve::scale(double s) {
-    if (!checkData()) return;
+void Lightcurve::scale(double s)
+{
+    if (!checkData())
+        return;
     for (int i = 1; i <= length; ++i) {
         flux(i) *= s;
         error(i) *= s;
     }
 }
 
-void Lightcurve::nchi_scale() {
-    if (!checkData()) return;
-    for (int i = 1; i <= length; ++i) error(i) *= nchi(i);
+void Lightcurve::nchi_scale()
+{
+    if (!checkData())
+        return;
+    for (int i = 1; i <= length; ++i)
+        error(i) *= nchi(i);
 }
 
-void Lightcurve::calc_weights() {
-    if (!checkData()) return;
+void Lightcurve::calc_weights()
+{
+    if (!checkData())
+        return;
     weighted = true;
     double sum = 0;
-    for (int i = 1; i <= length; ++i) sum += 1.0 / (error(i) * error(i));
-    for (int i = 1; i <= length; ++i) weights(i) = 1.0 / (error(i) * error(i)) / sum;
+    for (int i = 1; i <= length; ++i)
+        sum += 1.0 / (error(i) * error(i));
+    for (int i = 1; i <= length; ++i)
+        weights(i) = 1.0 / (error(i) * error(i)) / sum;
 }
 
-void Lightcurve::renorm() {
-    if (!checkData()) return;
+void Lightcurve::renorm()
+{
+    if (!checkData())
+        return;
     if (!weighted) {
         std::cout << "weights not calculated yet!" << std::endl;
         return;
     }
     double sum = 0;
-    for (int i = 1; i <= length; ++i) sum += flux(i) * weights(i);
-    for (int i = 1; i <= length; ++i) flux(i) -= sum;
+    for (int i = 1; i <= length; ++i)
+        sum += flux(i) * weights(i);
+    for (int i = 1; i <= length; ++i)
+        flux(i) -= sum;
     norm = sum;
 }
 
-void Lightcurve::upscale() {
-    if (!checkData()) return;
-    for (int i = 1; i <= length; ++i) flux(i) += norm;
-    if (!boxfitted) return;
-    for (int i = 1; i <= 10 && i <= out_level_box.length(1); ++i) out_level_box(i) += norm;
-    for (int i = 1; i <= 10 && i <= in_level_box.length(1); ++i) in_level_box(i) += norm;
+void Lightcurve::upscale()
+{
+    if (!checkData())
+        return;
+    for (int i = 1; i <= length; ++i)
+        flux(i) += norm;
+    if (!boxfitted)
+        return;
+    for (int i = 1; i <= 10 && i <= out_level_box.length(1); ++i)
+        out_level_box(i) += norm;
+    for (int i = 1; i <= 10 && i <= in_level_box.length(1); ++i)
+        in_level_box(i) += norm;
 }
 
-void Lightcurve::manipulate(int n, double x) {
+void Lightcurve::manipulate(int n, double x)
+{
     if (n < 1 || n > length) {
         std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
         return;
@@ -94,7 +128,8 @@ void Lightcurve::manipulate(int n, double x) {
     flux(n) += x;
 }
 
-void Lightcurve::remove_point(int n) {
+void Lightcurve::remove_point(int n)
+{
     if (n < 1 || length < 1) {
         std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
         return;
@@ -113,26 +148,35 @@ void Lightcurve::remove_point(int n) {
     --length;
 }
 
-void Lightcurve::sort() {
-    if (!checkData()) return;
+void Lightcurve::sort()
+{
+    if (!checkData())
+        return;
     bool ordered = true;
-    for (int i = 1; i < length && ordered; ++i) ordered = jd(i) <= jd(i + 1);
-    if (ordered) return;
+    for (int i = 1; i < length && ordered; ++i)
+        ordered = jd(i) <= jd(i + 1);
+    if (ordered)
+        return;
     // Points of equal time keep their order; points without a time (NaN)
     // keep their places, as an exchange sort would leave them.
     const std::vector<int> source = sortingSources(jd, length);
     std::vector<double> numbers;
-    for (orv::MArray<double, 1>* a : {&jd, &flux, &error, &weights, &nchi, &boxval})
-        if (varies(*a, length)) gather(*a, source, numbers);
+    for (orv::MArray<double, 1> *a : {&jd, &flux, &error, &weights, &nchi, &boxval})
+        if (varies(*a, length))
+            gather(*a, source, numbers);
     std::vector<std::string> names;
-    if (varies(filename, length)) gather(filename, source, names);
+    if (varies(filename, length))
+        gather(filename, source, names);
 }
 
-void Lightcurve::normalize() {
-    if (checkData()) divideByMedian();
+void Lightcurve::normalize()
+{
+    if (checkData())
+        divideByMedian();
 }
 
-void Lightcurve::normalize_flux() {
+void Lightcurve::normalize_flux()
+{
     if (magnitudes) {
         std::cout << "error: lightcurve in magnitudes!" << std::endl;
         return;
@@ -140,7 +184,8 @@ void Lightcurve::normalize_flux() {
     divideByMedian();
 }
 
-void Lightcurve::divideByMedian() {
+void Lightcurve::divideByMedian()
+{
     const double m = median(points(flux));
     for (int i = 1; i <= length; ++i) {
         flux(i) /= m;
@@ -148,21 +193,24 @@ void Lightcurve::divideByMedian() {
     }
 }
 
-void Lightcurve::convert2flux() {
+void Lightcurve::convert2flux()
+{
     if (!magnitudes) {
         std::cout << "error: lightcurve already in fluxes!" << std::endl;
         return;
     }
     for (int i = 1; i <= length; ++i) {
         const double m = flux(i), e = error(i);
-        error(i) = std::fabs(0.5 * (std::pow(10.0, -0.4 * (m - e)) - std::pow(10.0, -0.4 * (m + e))));
+        error(i) =
+            std::fabs(0.5 * (std::pow(10.0, -0.4 * (m - e)) - std::pow(10.0, -0.4 * (m + e))));
         flux(i) = std::pow(10.0, -0.4 * m);
     }
     magnitudes = false;
     normalize_flux();
 }
 
-void Lightcurve::convert2mag(double z) {
+void Lightcurve::convert2mag(double z)
+{
     if (magnitudes) {
         std::cout << "error: lightcurve already in magnitudes!" << std::endl;
         return;
@@ -174,6 +222,7 @@ void Lightcurve::convert2mag(double z) {
     }
     // The median magnitude becomes the zero point.
     const double m = median(points(flux));
-    for (int i = 1; i <= length; ++i) flux(i) = flux(i) - m + z;
+    for (int i = 1; i <= length; ++i)
+        flux(i) = flux(i) - m + z;
     magnitudes = true;
 }

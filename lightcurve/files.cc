@@ -18,21 +18,25 @@
 
 namespace {
 
-orv::MArray<double, 1> filled(int n, double value) {
+orv::MArray<double, 1> filled(int n, double value)
+{
     orv::MArray<double, 1> a(n, false);
-    if (n > 0) a = value;
+    if (n > 0)
+        a = value;
     return a;
 }
 
 // Whether some data line of the file has a third column.
-bool hasThirdColumn(orv::AscFile& file) {
+bool hasThirdColumn(orv::AscFile &file)
+{
     bool found = false;
     std::string line, word;
     // Every line is read, so that the file is back at its start afterwards.
-    while (file.readNextLine__(line)) {
+    while (file.readNextLine_(line)) {
         std::istringstream words(line);
         int n = 0;
-        while (n < 3 && words >> word) ++n;
+        while (n < 3 && words >> word)
+            ++n;
         found = found || n == 3;
     }
     return found;
@@ -41,32 +45,39 @@ bool hasThirdColumn(orv::AscFile& file) {
 // The errors in column 3; a file without that column gives errors of 1.
 // Column 3 in some lines only, or a value in it that is no number, is an
 // error of the file like one in any other column.
-orv::MArray<double, 1> errorColumn(orv::AscFile& file, int n) {
+orv::MArray<double, 1> errorColumn(orv::AscFile &file, int n)
+{
     try {
         return file.readDoubleColumn(3);
-    } catch (const orv::IOException&) {
-        if (hasThirdColumn(file)) throw;
+    } catch (const orv::IOException &) {
+        if (hasThirdColumn(file))
+            throw;
     }
     return filled(n, 1.0);
 }
 
-orv::MArray<std::string, 1> textColumn(orv::AscFile& file, int c) {
+orv::MArray<std::string, 1> textColumn(orv::AscFile &file, int c)
+{
     std::vector<std::string> texts;
     const int n = file.readColumn(c, texts);
     orv::MArray<std::string, 1> a(n);
-    for (int i = 1; i <= n; ++i) a(i) = texts[i - 1];
+    for (int i = 1; i <= n; ++i)
+        a(i) = texts[i - 1];
     return a;
 }
 
-}  // namespace
+} // namespace
 
-void Lightcurve::replaceBy(const Lightcurve& points, const std::string& file, bool mags) {
+void Lightcurve::replaceBy(const Lightcurve &points, const std::string &file, bool mags)
+{
     *this = points;
     magnitudes = mags;
     source_file = file;
 }
 
-void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_column, int filename_column) {
+void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_column,
+                      int filename_column)
+{
     // The old data go first: a read that fails leaves no data.
     replaceBy(Lightcurve(), file, mags);
     orv::AscFile table(file, 0, "#");
@@ -74,14 +85,17 @@ void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_c
     orv::MArray<double, 1> f = table.readDoubleColumn(2);
     const int n = t.length(1);
     orv::MArray<double, 1> e = errorColumn(table, n);
-    orv::MArray<double, 1> nc = nchi_column != 0 ? table.readDoubleColumn(nchi_column) : filled(n, 0.0);
-    orv::MArray<double, 1> bv = boxval_column != 0 ? table.readDoubleColumn(boxval_column) : filled(n, 0.0);
+    orv::MArray<double, 1> nc =
+        nchi_column != 0 ? table.readDoubleColumn(nchi_column) : filled(n, 0.0);
+    orv::MArray<double, 1> bv =
+        boxval_column != 0 ? table.readDoubleColumn(boxval_column) : filled(n, 0.0);
     orv::MArray<std::string, 1> names;
     if (filename_column != 0) {
         names.makeReference(textColumn(table, filename_column));
     } else {
         names.makeReference(orv::MArray<std::string, 1>(n));
-        if (n > 0) names = std::string("no file information");
+        if (n > 0)
+            names = std::string("no file information");
     }
     replaceBy(Lightcurve(t, f, e, nc, names), file, mags);
     boxval.makeReference(bv);
@@ -89,7 +103,8 @@ void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_c
 }
 
 template <class Number>
-void Lightcurve::readRecords(const std::string& file, bool mags) {
+void Lightcurve::readRecords(const std::string &file, bool mags)
+{
     replaceBy(Lightcurve(), file, mags);
     std::ifstream in(file, std::ios::binary);
     in.seekg(0, std::ios::end);
@@ -104,7 +119,8 @@ void Lightcurve::readRecords(const std::string& file, bool mags) {
     in.seekg(0);
     std::vector<Number> values;
     Number record[3];
-    for (std::streamoff i = 0; i < records && in.read(reinterpret_cast<char*>(record), sizeof record); ++i)
+    for (std::streamoff i = 0;
+         i < records && in.read(reinterpret_cast<char *>(record), sizeof record); ++i)
         values.insert(values.end(), record, record + 3);
     if (static_cast<std::streamoff>(values.size()) != 3 * records) {
         std::cerr << "error: cannot read file " << file << std::endl;
@@ -120,17 +136,27 @@ void Lightcurve::readRecords(const std::string& file, bool mags) {
     replaceBy(Lightcurve(t, f, e), file, mags);
 }
 
-void Lightcurve::read_binary(std::string file, bool mags) { readRecords<double>(file, mags); }
+void Lightcurve::read_binary(std::string file, bool mags)
+{
+    readRecords<double>(file, mags);
+}
 
-void Lightcurve::read_binary_float(std::string file, bool mags) { readRecords<float>(file, mags); }
+void Lightcurve::read_binary_float(std::string file, bool mags)
+{
+    readRecords<float>(file, mags);
+}
 
-void Lightcurve::write(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool parameters) {
-    if (!writableData(has_data)) return;
+void Lightcurve::write(std::string file, bool with_nchi, bool with_boxval, bool with_filename,
+                       bool parameters)
+{
+    if (!writableData(has_data))
+        return;
     std::ofstream out;
-    if (!openText(out, file)) return;
+    if (!openText(out, file))
+        return;
     if (parameters) {
         out << "#\n# lightcurve parameters:\n#\n";
-        const auto line = [&out](const char* label, double value, int precision) {
+        const auto line = [&out](const char *label, double value, int precision) {
             out << label << std::setprecision(precision) << value << '\n';
         };
         line("# M_star:      ", m_star, 6);
@@ -160,20 +186,28 @@ void Lightcurve::write(std::string file, bool with_nchi, bool with_boxval, bool 
             // The box-shaped simulation counts transits without the points
             // of each.
             const int known = std::min(number_transits, points_per_transit.length(1));
-            for (int i = 1; i <= known; ++i) out << (i > 1 ? ", " : "") << points_per_transit(i);
+            for (int i = 1; i <= known; ++i)
+                out << (i > 1 ? ", " : "") << points_per_transit(i);
             out << " )";
         }
         out << "\n#\n#\n";
     }
-    writeColumnLine(out, "#      date           flux          error ", with_nchi, with_boxval, with_filename);
-    writeRows(out, {jd, 16, 14, flux, error, nchi, boxval, filename, with_nchi, with_boxval, with_filename}, length);
+    writeColumnLine(out, "#      date           flux          error ", with_nchi, with_boxval,
+                    with_filename);
+    writeRows(
+        out,
+        {jd, 16, 14, flux, error, nchi, boxval, filename, with_nchi, with_boxval, with_filename},
+        length);
     closeText(out, file);
 }
 
-void Lightcurve::write_nonoise(std::string file, bool mags, bool) {
-    if (!nonoiseReady(nonoise)) return;
+void Lightcurve::write_nonoise(std::string file, bool mags, bool)
+{
+    if (!nonoiseReady(nonoise))
+        return;
     std::ofstream out;
-    if (!openText(out, file)) return;
+    if (!openText(out, file))
+        return;
     out << "#   date         flux         error \n#\n";
     for (int i = 1; i <= length; ++i) {
         putNumber(out, jd(i), 10, 18);
@@ -184,10 +218,13 @@ void Lightcurve::write_nonoise(std::string file, bool mags, bool) {
     closeText(out, file);
 }
 
-void Lightcurve::write_removed(std::string file, bool mags, bool) {
-    if (!removedReady(transits_removed)) return;
+void Lightcurve::write_removed(std::string file, bool mags, bool)
+{
+    if (!removedReady(transits_removed))
+        return;
     std::ofstream out;
-    if (!openText(out, file)) return;
+    if (!openText(out, file))
+        return;
     out << "#   date         flux         error \n#\n";
     for (int i = 1; i <= length; ++i) {
         const double r = removed_flux(i), e = error(i);
@@ -201,10 +238,13 @@ void Lightcurve::write_removed(std::string file, bool mags, bool) {
     closeText(out, file);
 }
 
-void Lightcurve::write_SR(std::string file, bool) {
-    if (!spectrumReady(boxfitted)) return;
+void Lightcurve::write_SR(std::string file, bool)
+{
+    if (!spectrumReady(boxfitted))
+        return;
     std::ofstream out;
-    if (!openText(out, file)) return;
+    if (!openText(out, file))
+        return;
     out << "#        1/p             SR\n#\n";
     for (int i = 1; i <= sr.length(1); ++i) {
         putNumber(out, frequency(i), 16, 10);
@@ -215,14 +255,19 @@ void Lightcurve::write_SR(std::string file, bool) {
     closeText(out, file);
 }
 
-void Lightcurve::write_folded(std::string file, bool with_nchi, bool with_boxval, bool with_filename, bool) {
-    if (!foldReady(folded)) return;
+void Lightcurve::write_folded(std::string file, bool with_nchi, bool with_boxval,
+                              bool with_filename, bool)
+{
+    if (!foldReady(folded))
+        return;
     std::ofstream out;
-    if (!openText(out, file)) return;
-    writeColumnLine(out, "#   date         flux         error ", with_nchi, with_boxval, with_filename);
+    if (!openText(out, file))
+        return;
+    writeColumnLine(out, "#   date         flux         error ", with_nchi, with_boxval,
+                    with_filename);
     writeRows(out,
-              {phase, 10, 8, phased_flux, phased_error, phased_nchi, phased_boxval, phased_filename, with_nchi,
-               with_boxval, with_filename},
+              {phase, 10, 8, phased_flux, phased_error, phased_nchi, phased_boxval, phased_filename,
+               with_nchi, with_boxval, with_filename},
               phased_length);
     closeText(out, file);
 }

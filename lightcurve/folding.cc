@@ -17,25 +17,31 @@ namespace {
 // from 1 (nobody can see the elements it held); else to becomes a new array.
 // Folding again then touches no fresh memory and makes no new strings.
 template <class T>
-void order(orv::MArray<T, 1>& to, const orv::MArray<T, 1>& a, const std::vector<int>& source, int n) {
-    const orv::MemoryBlock<T>* block = to.memoryBlock();
-    const bool reusable = block != nullptr && block->references == 1 && to.length(1) == n && to.firstIndex(1) == 1 &&
-                          to.isStorageContiguous();
-    if (!reusable) to.makeReference(orv::MArray<T, 1>(n));
-    for (int p = 1; p <= n; ++p) to(p) = a(source[p]);
+void order(orv::MArray<T, 1> &to, const orv::MArray<T, 1> &a, const std::vector<int> &source, int n)
+{
+    const orv::MemoryBlock<T> *block = to.memoryBlock();
+    const bool reusable = block != nullptr && block->references == 1 && to.length(1) == n &&
+                          to.firstIndex(1) == 1 && to.isStorageContiguous();
+    if (!reusable)
+        to.makeReference(orv::MArray<T, 1>(n));
+    for (int p = 1; p <= n; ++p)
+        to(p) = a(source[p]);
 }
 
-}  // namespace
+} // namespace
 
-void PhaseBins::reset(int n) {
+void PhaseBins::reset(int n)
+{
     n_ = n;
     w_ = 1.0 / n;
     sums_.assign(static_cast<std::size_t>(kSets) * (n + 1) * 3, 0.0);
 }
 
-void PhaseBins::add(const double* p, const double* v, const double* vf, int count) {
-    if (bin_.size() < static_cast<std::size_t>(count)) bin_.resize(count);
-    int* bin = bin_.data();
+void PhaseBins::add(const double *p, const double *v, const double *vf, int count)
+{
+    if (bin_.size() < static_cast<std::size_t>(count))
+        bin_.resize(count);
+    int *bin = bin_.data();
     // The bins first, in a loop without branches that the compiler turns into
     // vector instructions. The product p*n may round across an edge; the
     // edges themselves decide, one step either way.
@@ -43,7 +49,7 @@ void PhaseBins::add(const double* p, const double* v, const double* vf, int coun
     const double w = w_, last = n - 1;
     for (int i = 0; i < count; ++i) {
         double x = p[i] * n;
-        x = x > 0 ? x : 0;  // NaN too
+        x = x > 0 ? x : 0; // NaN too
         x = x < last ? x : last;
         int j = static_cast<int>(x) + 1;
         j -= (j > 1) & (p[i] < (j - 1) * w);
@@ -51,33 +57,38 @@ void PhaseBins::add(const double* p, const double* v, const double* vf, int coun
         bin[i] = p[i] == p[i] ? j : 0;
     }
     // Point i goes to set i % kSets.
-    double* set[kSets];
-    for (int k = 0; k < kSets; ++k) set[k] = &sums_[static_cast<std::size_t>(k) * (n + 1) * 3];
-    const auto put = [&](double* sums, int i) {
-        double* s = sums + static_cast<std::size_t>(bin[i]) * 3;
+    double *set[kSets];
+    for (int k = 0; k < kSets; ++k)
+        set[k] = &sums_[static_cast<std::size_t>(k) * (n + 1) * 3];
+    const auto put = [&](double *sums, int i) {
+        double *s = sums + static_cast<std::size_t>(bin[i]) * 3;
         s[0] += p[i] * v[i];
         s[1] += vf[i];
         s[2] += v[i];
     };
     int i = 0;
     for (; i + kSets <= count; i += kSets)
-        for (int k = 0; k < kSets; ++k) put(set[k], i + k);
-    for (int k = 0; i < count; ++i, ++k) put(set[k], i);
+        for (int k = 0; k < kSets; ++k)
+            put(set[k], i + k);
+    for (int k = 0; i < count; ++i, ++k)
+        put(set[k], i);
 }
 
-int PhaseBins::means(double* phase, double* flux, double* weight) const {
+int PhaseBins::means(double *phase, double *flux, double *weight) const
+{
     int m = 0;
     for (int j = 1; j <= n_; ++j) {
         double sp = 0, sf = 0, sw = 0;
         for (int k = 0; k < kSets; ++k) {
-            const double* s = &sums_[(static_cast<std::size_t>(k) * (n_ + 1) + j) * 3];
+            const double *s = &sums_[(static_cast<std::size_t>(k) * (n_ + 1) + j) * 3];
             sp += s[0];
             sf += s[1];
             sw += s[2];
         }
         // A bin is empty when nothing weighs in it; its phase sum is 0 also
         // when it holds only points at phase 0.
-        if (sw == 0) continue;
+        if (sw == 0)
+            continue;
         phase[m] = sp / sw;
         flux[m] = sf / sw;
         weight[m] = sw;
@@ -86,21 +97,39 @@ int PhaseBins::means(double* phase, double* flux, double* weight) const {
     return m;
 }
 
-void Lightcurve::fold_quick(double P, double T) { fold(P, T); }
-void Lightcurve::fold_quick(double P) { fold(P, 0.0); }
-void Lightcurve::fold_quick() { fold(period, t0); }
-void Lightcurve::fold(double P) { fold(P, 0.0); }
-void Lightcurve::fold() { fold(period, t0); }
+void Lightcurve::fold_quick(double P, double T)
+{
+    fold(P, T);
+}
+void Lightcurve::fold_quick(double P)
+{
+    fold(P, 0.0);
+}
+void Lightcurve::fold_quick()
+{
+    fold(period, t0);
+}
+void Lightcurve::fold(double P)
+{
+    fold(P, 0.0);
+}
+void Lightcurve::fold()
+{
+    fold(period, t0);
+}
 
-void Lightcurve::fold(double P, double T) {
-    if (!pointsReady(has_data, length)) return;
+void Lightcurve::fold(double P, double T)
+{
+    if (!pointsReady(has_data, length))
+        return;
     folded = true;
     period = P;
     // An epoch of 0 (either sign) puts the first point at phase 0.
     t0 = T == 0 ? jd(1) + P / 2 : T;
     const int n = length;
     orv::MArray<double, 1> phases(n);
-    for (int i = 1; i <= n; ++i) phases(i) = foldedPhase(jd(i), P, t0);
+    for (int i = 1; i <= n; ++i)
+        phases(i) = foldedPhase(jd(i), P, t0);
     // Every per-point array follows the phase order, so that no phased array
     // keeps the order of an earlier fold. Equal phases keep their order.
     const std::vector<int> source = sortingSources(phases, n);
@@ -114,12 +143,14 @@ void Lightcurve::fold(double P, double T) {
     phased_length = n;
 }
 
-void Lightcurve::binning_phased(int N) {
+void Lightcurve::binning_phased(int N)
+{
     if (!folded) {
         std::cout << "lightcurve is not folded!" << std::endl;
         return;
     }
-    if (!binCountReady(N)) return;
+    if (!binCountReady(N))
+        return;
     // The entries binned are the phased ones (the bins of an earlier binning
     // are binned again).
     const int n = phased_length;
@@ -147,8 +178,10 @@ void Lightcurve::binning_phased(int N) {
     phased_length = m;
 }
 
-void Lightcurve::calc_phased_weights() {
-    if (!dataReady(has_data)) return;
+void Lightcurve::calc_phased_weights()
+{
+    if (!dataReady(has_data))
+        return;
     if (!folded) {
         std::cout << "lightcurve not folded yet!" << std::endl;
         return;
@@ -160,6 +193,7 @@ void Lightcurve::calc_phased_weights() {
         w(i) = 1.0 / (e * e);
         sum += w(i);
     }
-    for (int i = 1; i <= phased_length; ++i) w(i) /= sum;
+    for (int i = 1; i <= phased_length; ++i)
+        w(i) /= sum;
     phased_weights.makeReference(w);
 }

@@ -12,11 +12,11 @@ double julian(int year, int month, int day, double hours);
 // Right ascension and declination (degrees) of pixel (x, y) on a linear grid
 // with reference pixel (x0, y0) at (ra0, dec0) and scales sx, sy in degrees
 // per pixel; the right-ascension offset is widened by 1/cos(dec).
-void PixelToradec(double& ra, double& dec, double x, double y, double ra0, double dec0, double x0, double y0, double sx,
-                  double sy);
+void PixelToradec(double &ra, double &dec, double x, double y, double ra0, double dec0, double x0,
+                  double y0, double sx, double sy);
 // The inverse of PixelToradec: the pixel at (ra, dec) on the same grid.
-void radecToPixel(double ra, double dec, double& x, double& y, double ra0, double dec0, double x0, double y0, double sx,
-                  double sy);
+void radecToPixel(double ra, double dec, double &x, double &y, double ra0, double dec0, double x0,
+                  double y0, double sx, double sy);
 
 // Magnitude of a flux, -2.5 log10(flux / 3060).
 double flux2mag(double flux);

@@ -18,55 +18,80 @@ constexpr double kFourOverNinePi = 4.0 / (9.0 * kPi);
 // lambda_d of a planet of radius 0.5 whose edge touches the disc centre.
 constexpr double kHalfOnCentre = 0.19186227280720397;
 
-double acosClamped(double x) { return std::acos(std::max(-1.0, std::min(1.0, x))); }
+double acosClamped(double x)
+{
+    return std::acos(std::max(-1.0, std::min(1.0, x)));
+}
 
 // A squared modulus that the complete integrals and R_J accept: rounding
 // near the contacts must neither make it negative nor carry it to 1, where
 // K and Pi diverge (the combination in lambda_d stays finite, and a modulus
 // 1e-12 short of 1 changes it by far less than the approximations' error).
-double modulusFrom(double k2) { return std::sqrt(std::min(std::max(k2, 0.0), 1.0 - 1e-12)); }
+double modulusFrom(double k2)
+{
+    return std::sqrt(std::min(std::max(k2, 0.0), 1.0 - 1e-12));
+}
 
 // Complete integral of the third kind Pi(-m, k) through Carlson's R_J.
-double ellpi(double m, double k, double K) { return K - m / 3.0 * rj_(0.0, 1.0 - k * k, 1.0, 1.0 + m); }
+double ellpi(double m, double k, double K)
+{
+    return K - m / 3.0 * rj_(0.0, 1.0 - k * k, 1.0, 1.0 + m);
+}
 
 // eta_d of a planet on the limb.
-double etaOnLimb(double p, double z, double kappa0, double kappa1, double x1, double x2) {
+double etaOnLimb(double p, double z, double kappa0, double kappa1, double x1, double x2)
+{
     return (kappa1 + p * p * (p * p + 2 * z * z) * kappa0 -
             (1 + 5 * p * p + z * z) / 4 * std::sqrt(std::max(0.0, (1 - x1) * (x2 - 1)))) *
            kOneOverTwoPi;
 }
 
 // eta_d of a planet inside the disc.
-double etaInside(double p, double z) { return p * p / 2 * (p * p + 2 * z * z); }
+double etaInside(double p, double z)
+{
+    return p * p / 2 * (p * p + 2 * z * z);
+}
 
-double normalisation(double gamma1, double gamma2) { return 1 - gamma1 / 3 - gamma2 / 6; }
+double normalisation(double gamma1, double gamma2)
+{
+    return 1 - gamma1 / 3 - gamma2 / 6;
+}
 
 // Intensity at radius r, rounding just beyond the limb taken as the limb.
-double intensity(double r, double gamma1, double gamma2) {
+double intensity(double r, double gamma1, double gamma2)
+{
     const double u = 1 - std::sqrt(std::max(0.0, 1 - r * r));
     return 1 - gamma1 * u - gamma2 * u * u;
 }
 
 // A planet can only hide light, and no more than there is.
-double physical(double dF) { return std::max(-1.0, std::min(0.0, dF)); }
+double physical(double dF)
+{
+    return std::max(-1.0, std::min(0.0, dF));
+}
 
-}  // namespace
+} // namespace
 
-double occultation_exact(double p, double z, double gamma1, double gamma2) {
-    if (z >= 1 + p) return 0;
-    if (p >= 1 && z <= p - 1) return -1;  // the whole disc is covered
-    if (z == 0) z = 1e-8;                 // the formulas divide by z
+double occultation_exact(double p, double z, double gamma1, double gamma2)
+{
+    if (z >= 1 + p)
+        return 0;
+    if (p >= 1 && z <= p - 1)
+        return -1; // the whole disc is covered
+    if (z == 0)
+        z = 1e-8; // the formulas divide by z
 
     // The uniform-disc term and the limb angles.
     double lambdaE = 0, kappa0 = 0, kappa1 = 0;
     if (std::fabs(1 - p) <= z) {
         kappa1 = acosClamped((1 - p * p + z * z) * 0.5 / z);
         kappa0 = acosClamped((z * z + p * p - 1) * 0.5 / p / z);
-        lambdaE =
-            (kappa1 + p * p * kappa0 - 0.5 * std::sqrt(std::max(0.0, 4 * z * z - std::pow(1 + z * z - p * p, 2)))) /
-            kPi;
+        lambdaE = (kappa1 + p * p * kappa0 -
+                   0.5 * std::sqrt(std::max(0.0, 4 * z * z - std::pow(1 + z * z - p * p, 2)))) /
+                  kPi;
     }
-    if (z <= 1 - p) lambdaE = p * p;
+    if (z <= 1 - p)
+        lambdaE = p * p;
 
     const double x1 = (p - z) * (p - z), x2 = (p + z) * (p + z), x3 = p * p - z * z;
     double lambdaD = 0, etaD = 0;
@@ -95,9 +120,10 @@ double occultation_exact(double p, double z, double gamma1, double gamma2) {
         const double k = modulusFrom(0.25 * (1 - x1) / z / p), K = ellk_(k), E = ellec_(k);
         const double m = 1 / x1 - 1, Pi = ellpi(m, k, K);
         lambdaD = kOneOverNinePi / std::sqrt(p * z) *
-                  (((1 - x2) * (2 * x2 + x1 - 3) - 3 * x3 * (x2 - 2)) * K + 4 * p * z * (z * z + 7 * p * p - 4) * E -
-                   3 * (x3 / x1) * Pi);
-        if (p > z) lambdaD += 2.0 / 3;
+                  (((1 - x2) * (2 * x2 + x1 - 3) - 3 * x3 * (x2 - 2)) * K +
+                   4 * p * z * (z * z + 7 * p * p - 4) * E - 3 * (x3 / x1) * Pi);
+        if (p > z)
+            lambdaD += 2.0 / 3;
         etaD = etaOnLimb(p, z, kappa0, kappa1, x1, x2);
     } else if (p <= 1 && z <= 1.0001 * (1 - p)) {
         // The planet lies inside the disc.
@@ -108,21 +134,26 @@ double occultation_exact(double p, double z, double gamma1, double gamma2) {
         } else {
             const double k = modulusFrom((x2 - x1) / (1 - x1)), K = ellk_(k), E = ellec_(k);
             const double m = x2 / x1 - 1, Pi = ellpi(m, k, K);
-            lambdaD =
-                kTwoOverNinePi / std::sqrt(1 - x1) *
-                ((1 - 5 * z * z + p * p + x3 * x3) * K + (1 - x1) * (z * z + 7 * p * p - 4) * E - 3 * (x3 / x1) * Pi);
-            if (p > z) lambdaD += 2.0 / 3;
+            lambdaD = kTwoOverNinePi / std::sqrt(1 - x1) *
+                      ((1 - 5 * z * z + p * p + x3 * x3) * K +
+                       (1 - x1) * (z * z + 7 * p * p - 4) * E - 3 * (x3 / x1) * Pi);
+            if (p > z)
+                lambdaD += 2.0 / 3;
         }
         etaD = etaInside(p, z);
     }
-    const double dF = -((1 - gamma1 - 2 * gamma2) * lambdaE + (gamma1 + 2 * gamma2) * lambdaD + gamma2 * etaD) /
-                      normalisation(gamma1, gamma2);
+    const double dF =
+        -((1 - gamma1 - 2 * gamma2) * lambdaE + (gamma1 + 2 * gamma2) * lambdaD + gamma2 * etaD) /
+        normalisation(gamma1, gamma2);
     return physical(dF);
 }
 
-double occultation_small(double p, double z, double gamma1, double gamma2) {
-    if (z >= 1 + p) return 0;
-    if (p >= 1 && z <= p - 1) return -1;
+double occultation_small(double p, double z, double gamma1, double gamma2)
+{
+    if (z >= 1 + p)
+        return 0;
+    if (p >= 1 && z <= p - 1)
+        return -1;
     // The ring sum below cancels to about 4 z p, which rounding swamps for
     // tiny z; the flux hardly changes between z = 0 and 1e-8.
     z = std::max(z, 1e-8);
@@ -136,7 +167,8 @@ double occultation_small(double p, double z, double gamma1, double gamma2) {
         y(j + 1) = 2 * r(j + 1) * intensity(r(j + 1), gamma1, gamma2);
     }
     const double norm = normalisation(gamma1, gamma2);
-    if (inside) return physical(-p * p * (integ(y, r) / (4 * z * p)) / norm);
+    if (inside)
+        return physical(-p * p * (integ(y, r) / (4 * z * p)) / norm);
     const double mean = integ(y, r) / (1 - lower * lower);
     const double d = z - 1;
     const double area = p * p * acosClamped(d / p) - d * std::sqrt(std::max(0.0, p * p - d * d));

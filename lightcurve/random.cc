@@ -12,9 +12,10 @@ constexpr long kSeed = 161803398;
 // The one generator of the process.
 SubtractiveSequence state;
 
-}  // namespace
+} // namespace
 
-void subtractive_seed(long ma[56], int& inext, int& inextp, long seed) {
+void subtractive_seed(long ma[56], int &inext, int &inextp, long seed)
+{
     // |kSeed - |seed|| in unsigned arithmetic: defined for every seed,
     // the most negative one included.
     const unsigned long magnitude =
@@ -28,28 +29,35 @@ void subtractive_seed(long ma[56], int& inext, int& inextp, long seed) {
         const int ii = (21 * i) % 55;
         ma[ii] = mk;
         mk = mj - mk;
-        if (mk < 0) mk += kBig;
+        if (mk < 0)
+            mk += kBig;
         mj = ma[ii];
     }
     for (int k = 1; k <= 4; ++k)
         for (int i = 1; i <= 55; ++i) {
             ma[i] -= ma[1 + (i + 30) % 55];
-            if (ma[i] < 0) ma[i] += kBig;
+            if (ma[i] < 0)
+                ma[i] += kBig;
         }
     inext = 0;
     inextp = 31;
 }
 
-long subtractive_next(long ma[56], int& inext, int& inextp) {
-    if (++inext == 56) inext = 1;
-    if (++inextp == 56) inextp = 1;
+long subtractive_next(long ma[56], int &inext, int &inextp)
+{
+    if (++inext == 56)
+        inext = 1;
+    if (++inextp == 56)
+        inextp = 1;
     long mj = ma[inext] - ma[inextp];
-    if (mj < 0) mj += kBig;
+    if (mj < 0)
+        mj += kBig;
     ma[inext] = mj;
     return mj;
 }
 
-double SubtractiveSequence::draw(long& seed) {
+double SubtractiveSequence::draw(long &seed)
+{
     if (seed < 0 || !seeded) {
         seeded = true;
         subtractive_seed(ma, inext, inextp, seed);
@@ -58,9 +66,13 @@ double SubtractiveSequence::draw(long& seed) {
     return static_cast<double>(subtractive_next(ma, inext, inextp)) * 1.0e-9;
 }
 
-double ran3(long& idum) { return state.draw(idum); }
+double ran3(long &idum)
+{
+    return state.draw(idum);
+}
 
-double rangau(long& idum) {
+double rangau(long &idum)
+{
     double a, b, r;
     do {
         a = 2.0 * ran3(idum) - 1.0;
@@ -70,7 +82,8 @@ double rangau(long& idum) {
     return a * std::sqrt(-2.0 * std::log(r) / r);
 }
 
-double ransin(long& idum) {
+double ransin(long &idum)
+{
     double u, a;
     do {
         u = ran3(idum);

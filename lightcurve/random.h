@@ -9,14 +9,14 @@
 // generator). A negative seed (re)starts the sequence and is set to 1; a seed
 // and its negative give the same sequence. The first call of the process
 // seeds with whatever the seed holds; later non-negative seeds are ignored.
-double ran3(long& idum);
+double ran3(long &idum);
 
 // Standard normal deviate (mean 0, variance 1) by the polar method; each call
 // draws a fresh pair of uniform deviates (two or more draws).
-double rangau(long& idum);
+double rangau(long &idum);
 
 // Angle in [0, pi/2) radians with probability density proportional to its
 // sine; two uniform draws per trial.
-double ransin(long& idum);
+double ransin(long &idum);
 
 #endif

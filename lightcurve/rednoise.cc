@@ -16,18 +16,23 @@ namespace {
 
 // Whether there are at least two points ("error: at least two points
 // needed!").
-bool twoPoints(bool hasData, int length) {
-    if (!pointsReady(hasData, length)) return false;
-    if (length >= 2) return true;
+bool twoPoints(bool hasData, int length)
+{
+    if (!pointsReady(hasData, length))
+        return false;
+    if (length >= 2)
+        return true;
     std::cout << "error: at least two points needed!" << std::endl;
     return false;
 }
 
 // Median and sqrt(sum (flux - median)^2 / (n - 1)) of the fluxes 1..n.
-void medianAndRms(const orv::MArray<double, 1>& flux, int n, double& med, double& rms) {
+void medianAndRms(const orv::MArray<double, 1> &flux, int n, double &med, double &rms)
+{
     med = median(flux(orv::Range(1, n)));
     double sum = 0;
-    for (int i = 1; i <= n; ++i) sum += (flux(i) - med) * (flux(i) - med);
+    for (int i = 1; i <= n; ++i)
+        sum += (flux(i) - med) * (flux(i) - med);
     rms = std::sqrt(sum / (n - 1));
 }
 
@@ -37,16 +42,19 @@ struct WindowSums {
     std::vector<int> count;
     std::vector<double> squares;
     explicit WindowSums(int n) : count(n + 1, 0), squares(n + 1, 0.0) {}
-    void add(int size, double mean, double med) {
+    void add(int size, double mean, double med)
+    {
         ++count[size];
         squares[size] += (med - mean) * (med - mean);
     }
 };
 
-}  // namespace
+} // namespace
 
-orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const {
-    if (!twoPoints(has_data, length)) return orv::MArray<double, 2>(0, 4);
+orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const
+{
+    if (!twoPoints(has_data, length))
+        return orv::MArray<double, 2>(0, 4);
     const int n = length;
     // The window moves in steps of a fifth of the smallest time step, which
     // only increasing times make positive.
@@ -78,43 +86,53 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const {
     const auto firstStepFrom = [&](double from, double time, double k) {
         // The first step after k with from + step*a >= time.
         double s = std::max(k + 1, std::ceil((time - from) / a));
-        while (s > k + 1 && from + (s - 1) * a >= time) --s;
-        while (from + s * a < time) ++s;
+        while (s > k + 1 && from + (s - 1) * a >= time)
+            --s;
+        while (from + s * a < time)
+            ++s;
         return s;
     };
     WindowSums sums(n);
     int I = 1, J = 1, E = 0, F = 0;
     for (double k = 1;;) {
         const double lo = lo0 + k * a, hi = hi0 + k * a;
-        while (I < n && jd(I) < lo) ++I;
-        while (J < n && jd(J + 1) <= hi) ++J;
+        while (I < n && jd(I) < lo)
+            ++I;
+        while (J < n && jd(J + 1) <= hi)
+            ++J;
         if ((I != E && I <= J) || J != F) {
             // A window that has skipped a point (narrower than the step) is
             // no window.
             if (J >= I) {
                 double sum = 0;
-                for (int i = I; i <= J; ++i) sum += flux(i);
+                for (int i = I; i <= J; ++i)
+                    sum += flux(i);
                 sums.add(J - I + 1, sum / (J - I + 1), med);
             }
-            if (I == n || J == n) break;
+            if (I == n || J == n)
+                break;
             E = I;
             F = J;
         }
         double next = std::numeric_limits<double>::infinity();
-        if (I < n) next = firstStepFrom(lo0, jd(I), k);
-        if (J < n) next = std::min(next, firstStepFrom(hi0, jd(J + 1), k));
+        if (I < n)
+            next = firstStepFrom(lo0, jd(I), k);
+        if (J < n)
+            next = std::min(next, firstStepFrom(hi0, jd(J + 1), k));
         k = next;
     }
 
     // Row k for window size k; sizes with fewer than two windows keep 0.
     int rows = 0;
     for (int k = 1; k <= n; ++k)
-        if (sums.count[k] > 1) rows = k;
+        if (sums.count[k] > 1)
+            rows = k;
     orv::MArray<double, 2> table(rows, 4);
     table = 0.0;
     for (int k = 1; k <= rows; ++k) {
         const int c = sums.count[k];
-        if (c <= 1) continue;
+        if (c <= 1)
+            continue;
         table(k, 1) = k;
         table(k, 2) = std::sqrt(sums.squares[k] / (c - 1)) / med;
         table(k, 3) = rms / std::sqrt(static_cast<double>(k)) / med;
@@ -123,10 +141,12 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const {
     return table;
 }
 
-orv::MArray<double, 2> Lightcurve::analyze_rednoise(double L, int N, int M) const {
+orv::MArray<double, 2> Lightcurve::analyze_rednoise(double L, int N, int M) const
+{
     orv::MArray<double, 2> table(std::max(N, 0), 2);
     table = 0.0;
-    if (!twoPoints(has_data, length)) return table;
+    if (!twoPoints(has_data, length))
+        return table;
     const int n = length;
     const double d = L / N;
     double med, rms;
@@ -140,33 +160,40 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise(double L, int N, int M) cons
             for (int k = j + 1; k <= n; ++k) {
                 sum += flux(k);
                 const double lag = jd(k) - jd(j);
-                if (lo < lag && lag <= hi) sums.add(k - j + 1, sum / (k - j + 1), med);
+                if (lo < lag && lag <= hi)
+                    sums.add(k - j + 1, sum / (k - j + 1), med);
             }
         }
         for (int s = 1; s <= n; ++s) {
             const int c = sums.count[s];
-            if (c < M || c == 0) continue;
+            if (c < M || c == 0)
+                continue;
             // One window has no scatter to measure.
             const double variance = c > 1 ? sums.squares[s] / (c - 1) : 0;
-            const double sigma = std::sqrt(variance), white = rms / std::sqrt(static_cast<double>(s));
+            const double sigma = std::sqrt(variance),
+                         white = rms / std::sqrt(static_cast<double>(s));
             const double excess = variance - rms * rms / s;
             const double red = excess > 0 ? std::sqrt(excess) : 0;
             if (red > 0) {
                 table(i, 1) += red;
                 table(i, 2) += 1;
             }
-            std::cout << "hallo " << s << " " << c << " " << sigma << " " << white << " " << red << std::endl;
+            std::cout << "hallo " << s << " " << c << " " << sigma << " " << white << " " << red
+                      << std::endl;
         }
-        if (table(i, 2) != 0) table(i, 1) /= table(i, 2) * med;
+        if (table(i, 2) != 0)
+            table(i, 1) /= table(i, 2) * med;
         std::cout << std::setprecision(10) << table(i, 1) << " " << table(i, 2) << std::endl;
     }
     return table;
 }
 
-void Lightcurve::analyse_rednoise(double D) const {
-    if (!pointsReady(has_data, length) || !removedFluxReady(transits_removed)) return;
+void Lightcurve::analyse_rednoise(double D) const
+{
+    if (!pointsReady(has_data, length) || !removedFluxReady(transits_removed))
+        return;
     const int n = length;
-    const orv::MArray<double, 1>& v = removed_flux;
+    const orv::MArray<double, 1> &v = removed_flux;
     std::ofstream out("corrspec.tbl");
 
     // Windows of points p..e spanning at most D: grown while the next point
@@ -185,11 +212,13 @@ void Lightcurve::analyse_rednoise(double D) const {
         }
         if (e >= start) {
             double sum = 0;
-            for (int i = start; i <= e; ++i) sum += v(i);
+            for (int i = start; i <= e; ++i)
+                sum += v(i);
             size.push_back(e - start + 1);
             mean.push_back(sum / (e - start + 1));
         }
-        if (start >= n) break;
+        if (start >= n)
+            break;
         p = start;
     }
 
@@ -201,7 +230,8 @@ void Lightcurve::analyse_rednoise(double D) const {
         average[size[r]] += mean[r];
     }
     for (int k = 1; k <= K; ++k)
-        if (g[k] > 1) average[k] /= g[k];
+        if (g[k] > 1)
+            average[k] /= g[k];
     for (std::size_t r = 0; r < size.size(); ++r)
         squares[size[r]] += (mean[r] - average[size[r]]) * (mean[r] - average[size[r]]);
 
@@ -212,8 +242,9 @@ void Lightcurve::analyse_rednoise(double D) const {
         const double white = error(1) / std::sqrt(static_cast<double>(k));
         const double excess = sigma * sigma - white * white;
         const double red = excess > 0 ? std::sqrt(excess) : 0;
-        std::cout << std::setw(2) << k << " " << std::setw(4) << g[k] << " " << std::setw(6) << average[k] << " "
-                  << std::setw(9) << sigma << " " << std::setw(9) << white << std::setw(10) << red << std::endl;
+        std::cout << std::setw(2) << k << " " << std::setw(4) << g[k] << " " << std::setw(6)
+                  << average[k] << " " << std::setw(9) << sigma << " " << std::setw(9) << white
+                  << std::setw(10) << red << std::endl;
         // Twice the size as a whole number: a rounded one would not tell
         // large sizes apart.
         out << std::setw(4) << 2 * k << " " << std::setw(10) << red << std::endl;

@@ -15,27 +15,39 @@ namespace {
 constexpr double kTwoPi = 6.28318530717958;
 
 // Element i (counted from 1) of a, whatever a's index base.
-double at(const orv::MArray<double, 1>& a, int i) { return a(a.firstIndex(1) + i - 1); }
+double at(const orv::MArray<double, 1> &a, int i)
+{
+    return a(a.firstIndex(1) + i - 1);
+}
 
-orv::MArray<double, 1> filled(int n, double value) {
+orv::MArray<double, 1> filled(int n, double value)
+{
     orv::MArray<double, 1> a(n, false);
-    if (n > 0) a = value;
+    if (n > 0)
+        a = value;
     return a;
 }
 
 // Position of t within its period, in [0, 1): taken from below, so that
 // times before 0 are treated like those after it.
-double cyclePhase(double t, double period) { return (t - std::floor(t / period) * period) / period; }
+double cyclePhase(double t, double period)
+{
+    return (t - std::floor(t / period) * period) / period;
+}
 
-}  // namespace
+} // namespace
 
-bool Lightcurve::levelsCover(const orv::MArray<double, 1>& levels, int n) {
-    if (levels.length(1) >= n) return true;
+bool Lightcurve::levelsCover(const orv::MArray<double, 1> &levels, int n)
+{
+    if (levels.length(1) >= n)
+        return true;
     std::cout << "error: fewer noise levels than times!" << std::endl;
     return false;
 }
 
-void Lightcurve::startSimulation(const orv::MArray<double, 1>& t, const orv::MArray<double, 1>& levels) {
+void Lightcurve::startSimulation(const orv::MArray<double, 1> &t,
+                                 const orv::MArray<double, 1> &levels)
+{
     const int n = t.length(1);
     length = n;
     has_data = true;
@@ -54,15 +66,17 @@ void Lightcurve::startSimulation(const orv::MArray<double, 1>& t, const orv::MAr
     nchi.makeReference(filled(n, 0.0));
     boxval.makeReference(filled(n, 0.0));
     orv::MArray<std::string, 1> names(n);
-    if (n > 0) names = std::string("no file information");
+    if (n > 0)
+        names = std::string("no file information");
     filename.makeReference(names);
 
     // What was derived from the old data does not describe the new.
     weighted = folded = boxfitted = false;
     phased_length = 0;
-    for (orv::MArray<double, 1>* a :
-         {&phase, &phased_flux, &phased_error, &phased_weights, &phased_nchi, &phased_boxval, &sr, &frequency, &sde,
-          &period_box, &reserved_box, &out_level_box, &in_level_box, &tau_box, &t0_box})
+    for (orv::MArray<double, 1> *a :
+         {&phase, &phased_flux, &phased_error, &phased_weights, &phased_nchi, &phased_boxval, &sr,
+          &frequency, &sde, &period_box, &reserved_box, &out_level_box, &in_level_box, &tau_box,
+          &t0_box})
         a->makeReference(orv::MArray<double, 1>());
     phased_filename.makeReference(orv::MArray<std::string, 1>());
     points_per_transit.makeReference(orv::MArray<int, 1>());
@@ -71,10 +85,12 @@ void Lightcurve::startSimulation(const orv::MArray<double, 1>& t, const orv::MAr
     source_file.clear();
 }
 
-void Lightcurve::simulate(double period_, double t0_, double q, double depth, orv::MArray<double, 1> t,
-                          orv::MArray<double, 1> sigma, long& seed) {
+void Lightcurve::simulate(double period_, double t0_, double q, double depth,
+                          orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long &seed)
+{
     const int n = t.length(1);
-    if (!levelsCover(sigma, n)) return;
+    if (!levelsCover(sigma, n))
+        return;
     startSimulation(t, sigma);
     transits_removed = true;
     nonoise = true;
@@ -106,37 +122,46 @@ void Lightcurve::simulate(double period_, double t0_, double q, double depth, or
     }
 }
 
-void Lightcurve::simulate(double period_, double t0_, double q, double depth, orv::MArray<double, 1> t, double percent,
-                          long& seed) {
+void Lightcurve::simulate(double period_, double t0_, double q, double depth,
+                          orv::MArray<double, 1> t, double percent, long &seed)
+{
     simulate(period_, t0_, q, depth, t, filled(t.length(1), percent / 100), seed);
 }
 
-void Lightcurve::simulate(double period_, double t0_, double q, double depth, double percent, int periods, int n,
-                          long& seed) {
+void Lightcurve::simulate(double period_, double t0_, double q, double depth, double percent,
+                          int periods, int n, long &seed)
+{
     n = std::max(n, 0);
     std::vector<double> drawn(n);
-    for (double& x : drawn) x = ran3(seed) * periods * period_;
+    for (double &x : drawn)
+        x = ran3(seed) * periods * period_;
     // In time order: the transits are counted along the times.
     std::sort(drawn.begin(), drawn.end());
     orv::MArray<double, 1> t(n, false);
-    for (int i = 1; i <= n; ++i) t(i) = drawn[i - 1];
+    for (int i = 1; i <= n; ++i)
+        t(i) = drawn[i - 1];
     simulate(period_, t0_, q, depth, t, percent, seed);
 }
 
-void Lightcurve::simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long& seed) {
-    if (!levelsCover(sigma, t.length(1))) return;
+void Lightcurve::simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1> sigma, long &seed)
+{
+    if (!levelsCover(sigma, t.length(1)))
+        return;
     startSimulation(t, sigma);
     analytical = transits_removed = nonoise = false;
     // No transits: counts of the old data would mislead.
     number_transit_points = number_transits = -1;
-    for (int i = 1; i <= length; ++i) flux(i) = 1 + rangau(seed) * error(i);
+    for (int i = 1; i <= length; ++i)
+        flux(i) = 1 + rangau(seed) * error(i);
 }
 
-void Lightcurve::simulate_noise(orv::MArray<double, 1> t, double sigma, long& seed) {
+void Lightcurve::simulate_noise(orv::MArray<double, 1> t, double sigma, long &seed)
+{
     simulate_noise(t, filled(t.length(1), sigma), seed);
 }
 
-void Lightcurve::add_whitenoise(double s, long& seed) {
+void Lightcurve::add_whitenoise(double s, long &seed)
+{
     for (int i = 1; i <= length; ++i) {
         flux(i) += rangau(seed) * s;
         error(i) = std::sqrt(error(i) * error(i) + s * s);
@@ -144,13 +169,15 @@ void Lightcurve::add_whitenoise(double s, long& seed) {
 }
 
 void Lightcurve::add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega,
-                              orv::MArray<double, 1> phases, long& seed) {
+                              orv::MArray<double, 1> phases, long &seed)
+{
     const int k = amplitude.length(1);
     if (omega.length(1) < k || phases.length(1) < k) {
         std::cout << "error: fewer frequencies or phases than amplitudes!" << std::endl;
         return;
     }
-    if (length < 1) return;
+    if (length < 1)
+        return;
     std::vector<double> psi(k);
     // Given phases stay; a phase of 0 is drawn anew, in component order.
     auto drawPhases = [&] {
@@ -161,13 +188,16 @@ void Lightcurve::add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<doub
     };
     drawPhases();
     rednoise = 0;
-    for (int j = 1; j <= k; ++j) rednoise += at(amplitude, j) * at(amplitude, j);
+    for (int j = 1; j <= k; ++j)
+        rednoise += at(amplitude, j) * at(amplitude, j);
     double segmentStart = jd(1);
     for (int i = 1; i <= length; ++i) {
         double r = 0;
-        for (int j = 1; j <= k; ++j) r += at(amplitude, j) * std::sin(jd(i) * at(omega, j) + psi[j - 1]);
+        for (int j = 1; j <= k; ++j)
+            r += at(amplitude, j) * std::sin(jd(i) * at(omega, j) + psi[j - 1]);
         flux(i) += r;
-        if (transits_removed) removed_flux(i) += r;
+        if (transits_removed)
+            removed_flux(i) += r;
         if (i < length && (jd(i + 1) - jd(i) > 0.25 || jd(i + 1) - segmentStart >= 1)) {
             drawPhases();
             segmentStart = jd(i + 1);

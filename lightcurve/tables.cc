@@ -9,36 +9,49 @@
 
 #include "lightcurve/helpers.h"
 
-void putNumber(std::ostream& out, double x, int width, int precision) {
+void putNumber(std::ostream &out, double x, int width, int precision)
+{
     out << std::setw(width) << std::setprecision(precision) << x;
 }
 
-double magnitudeError(double flux, double error) {
+double magnitudeError(double flux, double error)
+{
     return std::fabs((flux2mag(flux + error) - flux2mag(flux - error)) / 2);
 }
 
-bool openText(std::ofstream& out, const std::string& name) {
+bool openText(std::ofstream &out, const std::string &name)
+{
     out.open(name, std::ios::out | std::ios::trunc);
-    if (out.is_open()) return true;
+    if (out.is_open())
+        return true;
     std::cerr << "error: cannot open file " << name << " for writing" << std::endl;
     return false;
 }
 
-void closeText(std::ofstream& out, const std::string& name) {
-    if (!out.is_open()) return;  // reported when it was opened
+void closeText(std::ofstream &out, const std::string &name)
+{
+    if (!out.is_open())
+        return; // reported when it was opened
     out.close();
-    if (out.fail()) std::cerr << "error: cannot write file " << name << std::endl;
+    if (out.fail())
+        std::cerr << "error: cannot write file " << name << std::endl;
 }
 
-void writeColumnLine(std::ostream& out, const char* first, bool with_nchi, bool with_boxval, bool with_filename) {
+void writeColumnLine(std::ostream &out, const char *first, bool with_nchi, bool with_boxval,
+                     bool with_filename)
+{
     out << first;
-    if (with_nchi) out << "     nchi   ";
-    if (with_boxval) out << "   boxval   ";
-    if (with_filename) out << "             filename               ";
+    if (with_nchi)
+        out << "     nchi   ";
+    if (with_boxval)
+        out << "   boxval   ";
+    if (with_filename)
+        out << "             filename               ";
     out << "\n#\n";
 }
 
-void writeRows(std::ostream& out, const TextColumns& c, int n) {
+void writeRows(std::ostream &out, const TextColumns &c, int n)
+{
     for (int i = 1; i <= n; ++i) {
         putNumber(out, c.x(i), c.width, c.precision);
         out << "    ";
@@ -54,7 +67,8 @@ void writeRows(std::ostream& out, const TextColumns& c, int n) {
             putNumber(out, c.boxval(i), 10, 8);
             out << "  ";
         }
-        if (c.with_filename) out << std::setw(34) << c.filename(i) << "  ";
+        if (c.with_filename)
+            out << std::setw(34) << c.filename(i) << "  ";
         out << '\n';
     }
 }
@@ -62,20 +76,23 @@ void writeRows(std::ostream& out, const TextColumns& c, int n) {
 namespace {
 
 template <class T>
-std::vector<T> firstElements(const orv::MArray<double, 1>& a, int n) {
+std::vector<T> firstElements(const orv::MArray<double, 1> &a, int n)
+{
     std::vector<T> v(n);
-    for (int i = 1; i <= n; ++i) v[i - 1] = static_cast<T>(a(i));
+    for (int i = 1; i <= n; ++i)
+        v[i - 1] = static_cast<T>(a(i));
     return v;
 }
 
-}  // namespace
+} // namespace
 
-BinaryTable::BinaryTable(const std::string& name, const char* failure) {
+BinaryTable::BinaryTable(const std::string &name, const char *failure)
+{
     try {
         // The leading "!" makes CFITSIO replace an existing file instead of
         // opening it for an update.
         fits.reset(new CCfits::FITS("!" + name, CCfits::Write, false, std::vector<std::string>()));
-    } catch (CCfits::FITS::CantOpen&) {
+    } catch (CCfits::FITS::CantOpen &) {
         std::cerr << "error: cannot open file " << name << failure << std::endl << std::endl;
         std::exit(-1);
     }
@@ -83,18 +100,21 @@ BinaryTable::BinaryTable(const std::string& name, const char* failure) {
 
 BinaryTable::~BinaryTable() = default;
 
-void BinaryTable::start(int n) {
+void BinaryTable::start(int n)
+{
     rows = n;
     const std::vector<std::string> none;
     table = fits->addTable("TABLE_BINARY", 0, none, none, none, CCfits::BinaryTbl, 1);
 }
 
-void BinaryTable::put(std::initializer_list<TableColumn> columns) {
-    for (const TableColumn& c : columns)
+void BinaryTable::put(std::initializer_list<TableColumn> columns)
+{
+    for (const TableColumn &c : columns)
         table->addColumn(c.wide ? CCfits::Tdouble : CCfits::Tfloat, c.name, 1, "none", -1, 0);
-    if (rows == 0) return;  // nothing to write
-    for (const TableColumn& c : columns) {
-        CCfits::Column& column = table->column(c.name);
+    if (rows == 0)
+        return; // nothing to write
+    for (const TableColumn &c : columns) {
+        CCfits::Column &column = table->column(c.name);
         if (c.wide)
             column.write(firstElements<double>(c.values, rows), 1);
         else

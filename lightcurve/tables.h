@@ -15,11 +15,11 @@
 namespace CCfits {
 class FITS;
 class Table;
-}  // namespace CCfits
+} // namespace CCfits
 
 // Writes x in the general notation with `precision` significant digits,
 // right-aligned in `width` characters (printf's %width.precisiong).
-void putNumber(std::ostream& out, double x, int width, int precision);
+void putNumber(std::ostream &out, double x, int width, int precision);
 
 // An error in magnitudes: half the magnitude difference of flux - error and
 // flux + error, a positive number.
@@ -28,15 +28,16 @@ double magnitudeError(double flux, double error);
 // Opens name for writing, replacing an existing file; prints "error: cannot
 // open file <name> for writing" on standard error and returns false when it
 // cannot.
-bool openText(std::ofstream& out, const std::string& name);
+bool openText(std::ofstream &out, const std::string &name);
 // Closes a file opened by openText; prints "error: cannot write file <name>"
 // on standard error when some of it could not be written.
-void closeText(std::ofstream& out, const std::string& name);
+void closeText(std::ofstream &out, const std::string &name);
 
 // Writes the column line of a text table: `first` (the titles of time or
 // phase, flux and error), then the titles of the optional columns switched
 // on; then the line "#".
-void writeColumnLine(std::ostream& out, const char* first, bool with_nchi, bool with_boxval, bool with_filename);
+void writeColumnLine(std::ostream &out, const char *first, bool with_nchi, bool with_boxval,
+                     bool with_filename);
 
 // The columns of the rows of a text table: x as %width.precisiong, flux and
 // error as %10.8g, then the optional columns switched on: nchi and boxval as
@@ -49,7 +50,7 @@ struct TextColumns {
     bool with_nchi, with_boxval, with_filename;
 };
 // Writes rows 1..n.
-void writeRows(std::ostream& out, const TextColumns& c, int n);
+void writeRows(std::ostream &out, const TextColumns &c, int n);
 
 // One column of a binary table: elements 1..rows of values, stored as double
 // when wide is set and as float otherwise.
@@ -67,10 +68,10 @@ public:
     // When the file cannot be created, prints "error: cannot open file ",
     // the name, `failure` and two newlines on standard error and ends the
     // process with status 255.
-    BinaryTable(const std::string& name, const char* failure);
+    BinaryTable(const std::string &name, const char *failure);
     ~BinaryTable();
-    BinaryTable(const BinaryTable&) = delete;
-    BinaryTable& operator=(const BinaryTable&) = delete;
+    BinaryTable(const BinaryTable &) = delete;
+    BinaryTable &operator=(const BinaryTable &) = delete;
 
     // Adds the table "TABLE_BINARY", whose columns hold `rows` values.
     void start(int rows);
@@ -79,7 +80,7 @@ public:
 
 private:
     std::unique_ptr<CCfits::FITS> fits;
-    CCfits::Table* table = nullptr;
+    CCfits::Table *table = nullptr;
     int rows = 0;
 };
 

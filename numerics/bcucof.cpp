@@ -89,10 +89,9 @@ Weights derive_weights()
     return wt;
 }
 
-}  // namespace
+} // namespace
 
-void bcucof(float y[], float y1[], float y2[], float y12[], float d1, float d2,
-            float **c)
+void bcucof(float y[], float y1[], float y2[], float y12[], float d1, float d2, float **c)
 {
     static const Weights wt = derive_weights();
     const float d1d2 = d1 * d2;

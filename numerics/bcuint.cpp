@@ -3,8 +3,8 @@
 
 #include "numerics/nrutil.h"
 
-void bcuint(float **c, float x1l, float x1u, float x2l, float x2u, float x1,
-            float x2, float *ansy, float *ansy1, float *ansy2)
+void bcuint(float **c, float x1l, float x1u, float x2l, float x2u, float x1, float x2, float *ansy,
+            float *ansy1, float *ansy2)
 {
     if (x1u == x1l || x2u == x2l)
         nrerror("Bad input in routine bcuint");

@@ -51,8 +51,7 @@ void fourn(float data[], unsigned long nn[], int ndim, int isign)
         // Butterflies over spans that double from 2 points to n.
         for (unsigned long ifp1 = ip1; ifp1 < ip2; ifp1 <<= 1) {
             const unsigned long ifp2 = ifp1 << 1;
-            const double theta =
-                isign * 6.28318530717959 / static_cast<double>(ifp2 / ip1);
+            const double theta = isign * 6.28318530717959 / static_cast<double>(ifp2 / ip1);
             const double sh = std::sin(0.5 * theta);
             const double wpr = -2.0 * sh * sh, wpi = std::sin(theta);
             double wr = 1.0, wi = 0.0;

@@ -54,7 +54,7 @@ void fatal(const char *who, const char *what)
     nrerror(text);
 }
 
-}  // namespace
+} // namespace
 
 void cftfsub(int n, double *a, const int *ip, int nw, const double *w)
 {
@@ -124,7 +124,7 @@ void rftsub4(int n, double *a, int nc, const double *c)
     rftsub<Back, 4>(n, a, nc, c);
 }
 
-}  // namespace
+} // namespace
 
 template <>
 void cftfsubv<4>(int n, double *a, const int *ip, int nw, const double *w)
@@ -179,8 +179,7 @@ namespace {
 
 // Complex transform of the n/2 pairs and the real-data step, forward; the
 // pair of two points (n = 4) needs no real-data step, one point none at all.
-void rftf(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void rftf(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     if (n >= 4)
         cftfsub(n, a, ip, nw, w);
@@ -189,8 +188,7 @@ void rftf(int n, double *a, const int *ip, int nw, const double *w, int nc,
 }
 
 // The same backward, in reverse order.
-void rftb(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void rftb(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     if (n > 4)
         rftbsub(n, a, nc, c);
@@ -198,11 +196,11 @@ void rftb(int n, double *a, const int *ip, int nw, const double *w, int nc,
         cftbsub(n, a, ip, nw, w);
 }
 
-}  // namespace
+} // namespace
 
 // The real transform on the tables at hand (rdft without its checks).
-void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
-             int nc, const double *c)
+void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w, int nc,
+             const double *c)
 {
     if (isgn >= 0) {
         rftf(n, a, ip, nw, w, nc, c);
@@ -218,8 +216,7 @@ void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
 
 // C[2q] = Re F[q] + Im F[q] and C[2q-1] = Re F[q] - Im F[q], F the real
 // transform of the pre-twiddled data.
-void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     if (n < 2)
         return;
@@ -235,8 +232,7 @@ void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
 }
 
 // The transpose of dct3, step by step in reverse order.
-void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     if (n < 2)
         return;
@@ -254,8 +250,7 @@ void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc,
 // sin(pi*(n-j)*(k+1/2)/n) = (-1)^k cos(pi*j*(k+1/2)/n): the sine transform
 // is the cosine transform of the reversed data with every other output
 // negated.
-void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     reverse_tail(n, a);
     dct3(n, a, ip, nw, w, nc, c);
@@ -263,16 +258,15 @@ void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc,
 }
 
 // sin(pi*(j+1/2)*(n-k)/n) = (-1)^j cos(pi*(j+1/2)*k/n).
-void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c)
+void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c)
 {
     negate_odd(n, a);
     dct2(n, a, ip, nw, w, nc, c);
     reverse_tail(n, a);
 }
 
-void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
-             const double *w, const Tables &tb)
+void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip, const double *w,
+             const Tables &tb)
 {
     if (sine)
         (isgn >= 0 ? dst3 : dst2)(n, a, ip, tb.nw, w, tb.nc, tb.c);
@@ -299,9 +293,8 @@ void check_length(const char *who, const char *what, long n, long min)
 {
     if (n < min || !is_pow2(n)) {
         char text[120];
-        snprintf(text, sizeof text,
-                 "%s must be a power of two of at least %ld, not %ld", what,
-                 min, n);
+        snprintf(text, sizeof text, "%s must be a power of two of at least %ld, not %ld", what, min,
+                 n);
         fatal(who, text);
     }
 }
@@ -319,9 +312,8 @@ void check_work(const char *who, long need, long tsize)
 {
     if (tsize >= 0 && tsize < need) {
         char text[120];
-        snprintf(text, sizeof text,
-                 "work area t holds %ld doubles, the transform needs %ld",
-                 tsize, need);
+        snprintf(text, sizeof text, "work area t holds %ld doubles, the transform needs %ld", tsize,
+                 need);
         fatal(who, text);
     }
 }
@@ -332,23 +324,21 @@ void check_fit(const char *who, long nw, long nc, long ipsize, long wsize)
 {
     char text[160];
     if (ipsize >= 0 && ipsize < ip_entries(nw)) {
-        snprintf(text, sizeof text,
-                 "table ip holds %ld entries, a cos/sin table of %ld needs %ld",
+        snprintf(text, sizeof text, "table ip holds %ld entries, a cos/sin table of %ld needs %ld",
                  ipsize, nw, ip_entries(nw));
         fatal(who, text);
     }
     if (wsize >= 0 && wsize < nw + nc) {
-        snprintf(text, sizeof text,
-                 "table w holds %ld doubles, the tables need %ld", wsize,
+        snprintf(text, sizeof text, "table w holds %ld doubles, the tables need %ld", wsize,
                  nw + nc);
         fatal(who, text);
     }
 }
 
-}  // namespace
+} // namespace
 
-Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
-               long nclen, long ncmul, long ipsize, long wsize)
+Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul, long nclen, long ncmul,
+               long ipsize, long wsize)
 {
     check_pointer(who, "table ip", ip);
     check_pointer(who, "table w", w);
@@ -376,7 +366,7 @@ Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
     return Tables{static_cast<int>(nw), static_cast<int>(nc), w + nw};
 }
 
-}  // namespace fftcore
+} // namespace fftcore
 
 using namespace fftcore;
 
@@ -459,8 +449,7 @@ void makect(int nc, int *ip, double *c)
     }
 }
 
-void cdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
-          long wsize)
+void cdft(int n, int isgn, double *a, int *ip, double *w, long ipsize, long wsize)
 {
     check_length("cdft", "the length n", n, 2);
     check_pointer("cdft", "the data a", a);
@@ -471,8 +460,7 @@ void cdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
         cftbsub(n, a, ip, tb.nw, w);
 }
 
-void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
-          long wsize)
+void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize, long wsize)
 {
     check_length("rdft", "the length n", n, 2);
     check_pointer("rdft", "the data a", a);
@@ -482,8 +470,8 @@ void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize,
 
 namespace {
 
-void ddxt(const char *who, bool sine, int n, int isgn, double *a, int *ip,
-          double *w, long ipsize, long wsize)
+void ddxt(const char *who, bool sine, int n, int isgn, double *a, int *ip, double *w, long ipsize,
+          long wsize)
 {
     check_length(who, "the length n", n, 1);
     check_pointer(who, "the data a", a);
@@ -491,16 +479,14 @@ void ddxt(const char *who, bool sine, int n, int isgn, double *a, int *ip,
     ddxtsub(sine, n, isgn, a, ip, w, tb);
 }
 
-}  // namespace
+} // namespace
 
-void ddct(int n, int isgn, double *a, int *ip, double *w, long ipsize,
-          long wsize)
+void ddct(int n, int isgn, double *a, int *ip, double *w, long ipsize, long wsize)
 {
     ddxt("ddct", false, n, isgn, a, ip, w, ipsize, wsize);
 }
 
-void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize,
-          long wsize)
+void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize, long wsize)
 {
     ddxt("ddst", true, n, isgn, a, ip, w, ipsize, wsize);
 }
@@ -510,8 +496,7 @@ void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize,
 // sums a[j] + a[n-j], and is split again the same way.  The sums of every
 // level are kept in t at t[n/2 - j], the differences of the next level go
 // in front of them.
-void dfct(int n, double *a, double *t, int *ip, double *w, long ipsize,
-          long wsize, long tsize)
+void dfct(int n, double *a, double *t, int *ip, double *w, long ipsize, long wsize, long tsize)
 {
     check_length("dfct", "the length n", n, 2);
     check_pointer("dfct", "the data a", a);
@@ -551,8 +536,7 @@ void dfct(int n, double *a, double *t, int *ip, double *w, long ipsize,
 // transform of the n/2 differences a[j] - a[n-j], split again the same way.
 // The differences of every level are kept in t[1..], the sums of the next
 // level go into the upper half of the current one, already reversed.
-void dfst(int n, double *a, double *t, int *ip, double *w, long ipsize,
-          long wsize, long tsize)
+void dfst(int n, double *a, double *t, int *ip, double *w, long ipsize, long wsize, long tsize)
 {
     check_length("dfst", "the length n", n, 2);
     check_pointer("dfst", "the data a", a);

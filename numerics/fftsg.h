@@ -38,50 +38,46 @@ void makewt(int nw, int *ip, double *w);
 void makect(int nc, int *ip, double *c);
 
 // Complex transform of n doubles (n/2 complex points) in place; n >= 2.
-void cdft(int n, int isgn, double *a, int *ip, double *w,
-          long ipsize = -1, long wsize = -1);
+void cdft(int n, int isgn, double *a, int *ip, double *w, long ipsize = -1, long wsize = -1);
 
 // Real transform of a[0..n-1], n >= 2.  isgn >= 0: a[2k] = R[k],
 // a[2k+1] = I[k] (0 < k < n/2), a[0] = R[0], a[1] = R[n/2], with
 // R[k] + i*I[k] = sum_j a[j]*exp(+2*pi*i*j*k/n).  isgn < 0 takes that layout
 // back; forward then backward multiplies the data by n/2.
-void rdft(int n, int isgn, double *a, int *ip, double *w,
-          long ipsize = -1, long wsize = -1);
+void rdft(int n, int isgn, double *a, int *ip, double *w, long ipsize = -1, long wsize = -1);
 
 // Cosine transform of a[0..n-1].  isgn < 0: C[k] = sum_j a[j]*cos(pi*(j+1/2)*k/n);
 // isgn >= 0: C[k] = sum_j a[j]*cos(pi*j*(k+1/2)/n).  a[k] = C[k].
-void ddct(int n, int isgn, double *a, int *ip, double *w,
-          long ipsize = -1, long wsize = -1);
+void ddct(int n, int isgn, double *a, int *ip, double *w, long ipsize = -1, long wsize = -1);
 
 // Sine transform of a[0..n-1].  isgn < 0: S[k] = sum_j a[j]*sin(pi*(j+1/2)*k/n),
 // 0 < k <= n, with a[k] = S[k] for 0 < k < n and a[0] = S[n].  isgn >= 0:
 // with A[j] = a[j] (0 < j < n) and A[n] = a[0],
 // S[k] = sum_{j=1..n} A[j]*sin(pi*j*(k+1/2)/n), a[k] = S[k].
-void ddst(int n, int isgn, double *a, int *ip, double *w,
-          long ipsize = -1, long wsize = -1);
+void ddst(int n, int isgn, double *a, int *ip, double *w, long ipsize = -1, long wsize = -1);
 
 // Cosine transform of the n + 1 points a[0..n]:
 // C[k] = sum_{j=0..n} a[j]*cos(pi*j*k/n), a[k] = C[k]; t holds n/2 + 1 doubles.
-void dfct(int n, double *a, double *t, int *ip, double *w,
-          long ipsize = -1, long wsize = -1, long tsize = -1);
+void dfct(int n, double *a, double *t, int *ip, double *w, long ipsize = -1, long wsize = -1,
+          long tsize = -1);
 
 // Sine transform of a[0..n-1]: S[k] = sum_{j=1..n-1} a[j]*sin(pi*j*k/n),
 // a[k] = S[k] (0 < k < n), a[0] = 0; t holds n/2 doubles.
-void dfst(int n, double *a, double *t, int *ip, double *w,
-          long ipsize = -1, long wsize = -1, long tsize = -1);
+void dfst(int n, double *a, double *t, int *ip, double *w, long ipsize = -1, long wsize = -1,
+          long tsize = -1);
 
 // Two-dimensional complex transform of a[0..n1-1][0..n2-1] (n1 rows of n2/2
 // complex points): every row, then every column.  t is the column work area
 // (8*n1 doubles if n2 > 4, 4*n1 if n2 = 4, 2*n1 if n2 = 2) or null, in which
 // case it is allocated here.  Forward then backward multiplies by n1*n2/2.
-void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
+void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize = -1,
+            long wsize = -1, long tsize = -1);
 
 // Two-dimensional real transform of a[0..n1-1][0..n2-1], packed in place
 // (see rdft2dsort for the unpacked layout); t as for cdft2d.  Forward then
 // backward multiplies by n1*n2/2.
-void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
+void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize = -1,
+            long wsize = -1, long tsize = -1);
 
 // Rearranges between the packed layout of rdft2d and rows of n2/2 + 1
 // complex values in a[k1][0..n2+1] (a needs n2 + 2 columns): isgn >= 0 after
@@ -96,9 +92,8 @@ void rdft2dsort(int n1, int n2, int isgn, double **a);
 // and imaginary part of X[k1][k2] for k2 = 0..n2/2 (a needs n2 + 2
 // columns), or for k2 = 0..n2-1 when full is not 0 (a needs 2*n2
 // columns).  t, ip, w as for rdft2d.
-void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, double *t,
-                     int *ip, double *w, long ipsize = -1, long wsize = -1,
-                     long tsize = -1);
+void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, double *t, int *ip,
+                     double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
 
 // Circular convolution of real data by transforms: the real n1 x n2 array
 // whose rows 0..nrows-1 are a[i][0..n2-1] and whose other rows are 0 (they
@@ -111,16 +106,15 @@ void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, dou
 // The transforms are pruned: rows known to be 0 or not wanted are not
 // transformed, and the product is taken column block by column block while
 // the columns are in the work area.  t, ip, w as for rdft2d.
-void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, double *t,
-                     int *ip, double *w, long ipsize = -1, long wsize = -1,
-                     long tsize = -1);
+void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, double *t, int *ip,
+                     double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
 
 // Two-dimensional cosine and sine transforms: ddct/ddst of length n2 on
 // every row, then of length n1 on every column.  t: 4*n1 doubles if n2 > 2,
 // 2*n1 if n2 = 2, n1 if n2 = 1, or null.
-void ddct2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
-void ddst2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize = -1, long wsize = -1, long tsize = -1);
+void ddct2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize = -1,
+            long wsize = -1, long tsize = -1);
+void ddst2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize = -1,
+            long wsize = -1, long tsize = -1);
 
 #endif

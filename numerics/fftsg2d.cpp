@@ -323,8 +323,8 @@ void with_block(int n1, int n2, long tlen, F f)
     }
 }
 
-void cftcols(int n1, int n2, int isgn, double **a, double *t, long tlen, const int *ip,
-             int nw, const double *w)
+void cftcols(int n1, int n2, int isgn, double **a, double *t, long tlen, const int *ip, int nw,
+             const double *w)
 {
     with_block(n1, n2, tlen, [&](auto v, auto g) {
         cftcols_lanes<decltype(v)::value, decltype(g)::value>(n1, n2, isgn, a, t, ip, nw, w);
@@ -412,8 +412,8 @@ void convolve_cols(int n1, int n2, int nrows, double **a, double *const *h, int 
 // block; column 0 is split into the spectrum's columns 0 (at a[k1][0..1])
 // and n2/2 (at a[k1][n2..n2+1]).
 template <int V, int S>
-void spectrum_cols(int n1, int n2, const char *live, double **a, int j, double *t,
-                   const int *ip, int nw, const double *w)
+void spectrum_cols(int n1, int n2, const char *live, double **a, int j, double *t, const int *ip,
+                   int nw, const double *w)
 {
     gather_cols<V, S>(n1, n1, live, a, j, t);
     for (int g = 0; g < S; g++)
@@ -443,16 +443,16 @@ void convolve_pass(int n1, int n2, int nrows, double **a, double *const *h, doub
 }
 
 template <int V, int S>
-void spectrum_pass(int n1, int n2, const char *live, double **a, double *t, const int *ip,
-                   int nw, const double *w)
+void spectrum_pass(int n1, int n2, const char *live, double **a, double *t, const int *ip, int nw,
+                   const double *w)
 {
     for (int j = 0; j < n2; j += S * D<V>)
         spectrum_cols<V, S>(n1, n2, live, a, j, t, ip, nw, w);
 }
 
 // Cosine or sine transforms along the columns of n1 rows of n2 doubles.
-void ddxtcols(bool sine, int n1, int n2, int isgn, double **a, double *t,
-              const int *ip, const Tables &tb, const double *w)
+void ddxtcols(bool sine, int n1, int n2, int isgn, double **a, double *t, const int *ip,
+              const Tables &tb, const double *w)
 {
     const int cols = n2 > 4 ? 4 : n2;
     for (int j = 0; j < n2; j += cols) {
@@ -467,8 +467,8 @@ void ddxtcols(bool sine, int n1, int n2, int isgn, double **a, double *t,
     }
 }
 
-void ddxt2d(const char *who, bool sine, int n1, int n2, int isgn, double **a,
-            double *t, int *ip, double *w, long ipsize, long wsize, long tsize)
+void ddxt2d(const char *who, bool sine, int n1, int n2, int isgn, double **a, double *t, int *ip,
+            double *w, long ipsize, long wsize, long tsize)
 {
     check_length(who, "the number of rows n1", n1, 1);
     check_length(who, "the row length n2", n2, 1);
@@ -485,18 +485,18 @@ void ddxt2d(const char *who, bool sine, int n1, int n2, int isgn, double **a,
         free(tw);
 }
 
-}  // namespace
+} // namespace
 
-void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize, long wsize, long tsize)
+void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize,
+            long wsize, long tsize)
 {
     const long need = check_complex_grid("cdft2d", n1, n2, a, tsize);
     const long n = 2L * n1 > n2 ? 2L * n1 : n2;
     Tables tb = prepare("cdft2d", ip, w, n, 4, 0, 0, ipsize, wsize);
     long tlen = 0;
     double *tw = column_area(t, tsize, need, n1, n2, &tlen);
-    row_pass(isgn >= 0 ? rowop::cdft_forward : rowop::cdft_backward, n1, n1, nullptr, n2, a,
-             tw, tlen, ip, tb, w);
+    row_pass(isgn >= 0 ? rowop::cdft_forward : rowop::cdft_backward, n1, n1, nullptr, n2, a, tw,
+             tlen, ip, tb, w);
     cftcols(n1, n2, isgn, a, tw, tlen, ip, tb.nw, w);
     if (t == nullptr)
         free(tw);
@@ -506,8 +506,8 @@ void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
 // holds the k2 = 0 and k2 = n2/2 columns as real and imaginary part of one
 // complex column; their transforms are separated by the symmetry of real
 // data, X[n1-k1] = conj X[k1].
-void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize, long wsize, long tsize)
+void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize,
+            long wsize, long tsize)
 {
     const long need = check_complex_grid("rdft2d", n1, n2, a, tsize);
     const long n = 2L * n1 > n2 ? 2L * n1 : n2;
@@ -580,20 +580,20 @@ void rdft2dsort(int n1, int n2, int isgn, double **a)
     }
 }
 
-void ddct2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize, long wsize, long tsize)
+void ddct2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize,
+            long wsize, long tsize)
 {
     ddxt2d("ddct2d", false, n1, n2, isgn, a, t, ip, w, ipsize, wsize, tsize);
 }
 
-void ddst2d(int n1, int n2, int isgn, double **a, double *t, int *ip,
-            double *w, long ipsize, long wsize, long tsize)
+void ddst2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w, long ipsize,
+            long wsize, long tsize)
 {
     ddxt2d("ddst2d", true, n1, n2, isgn, a, t, ip, w, ipsize, wsize, tsize);
 }
 
-void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, double *t,
-                     int *ip, double *w, long ipsize, long wsize, long tsize)
+void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, double *t, int *ip,
+                     double *w, long ipsize, long wsize, long tsize)
 {
     const char *who = "rdft2d_spectrum";
     check_length(who, "the number of rows n1", n1, 1);
@@ -624,8 +624,8 @@ void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, dou
         free(tw);
 }
 
-void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, double *t,
-                     int *ip, double *w, long ipsize, long wsize, long tsize)
+void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, double *t, int *ip,
+                     double *w, long ipsize, long wsize, long tsize)
 {
     const char *who = "rdft2d_convolve";
     check_length(who, "the number of rows n1", n1, 1);

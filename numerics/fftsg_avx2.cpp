@@ -27,4 +27,4 @@ void rftbsub4_avx2(int n, double *a, int nc, const double *c)
     rftsub<true, 4>(n, a, nc, c);
 }
 
-}  // namespace fftcore
+} // namespace fftcore

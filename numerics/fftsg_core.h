@@ -56,38 +56,34 @@ template <>
 void rftbsubv<4>(int n, double *a, int nc, const double *c);
 
 // The real transform (rdft) on the tables at hand.
-void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w,
-             int nc, const double *c);
+void rdftsub(int n, int isgn, double *a, const int *ip, int nw, const double *w, int nc,
+             const double *c);
 
 // Cosine transforms of n points (n >= 1, nc >= n): dct3 is ddct with
 // isgn >= 0, dct2 is ddct with isgn < 0.  Likewise for the sine transforms.
-void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c);
-void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c);
-void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c);
-void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc,
-          const double *c);
+void dct3(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c);
+void dct2(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c);
+void dst3(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c);
+void dst2(int n, double *a, const int *ip, int nw, const double *w, int nc, const double *c);
 
 // The tables a routine works with, after prepare() has built what was short.
 struct Tables {
-    int nw;            // entries of the cos/sin table
-    int nc;            // entries of the cosine table, at w + nw
-    const double *c;   // w + nw
+    int nw;          // entries of the cos/sin table
+    int nc;          // entries of the cosine table, at w + nw
+    const double *c; // w + nw
 };
 
 // ddct (sine = false) or ddst (sine = true) on the tables at hand.
-void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip,
-             const double *w, const Tables &tb);
+void ddxtsub(bool sine, int n, int isgn, double *a, const int *ip, const double *w,
+             const Tables &tb);
 
 // Validates ip[0] and ip[1], rebuilds the cos/sin table with nwlen/nwmul
 // entries when nwlen > nwmul*ip[0] and the cosine table with nclen/ncmul
 // entries when nclen > ncmul*ip[1] (nclen = 0: no cosine table is used), and
 // checks the tables against the caller's sizes (-1: not stated).  Every
 // failure ends the process through nrerror with a text that names the routine.
-Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul,
-               long nclen, long ncmul, long ipsize, long wsize);
+Tables prepare(const char *who, int *ip, double *w, long nwlen, long nwmul, long nclen, long ncmul,
+               long ipsize, long wsize);
 
 // Refuses (through nrerror) a length that is not a power of two of at least
 // min, and a null pointer among the arrays.
@@ -102,6 +98,6 @@ long ip_entries(long nw);
 
 bool is_pow2(long n);
 
-}  // namespace fftcore
+} // namespace fftcore
 
 #endif

@@ -148,8 +148,7 @@ FFT_INLINE void cft4(double *a, int sgn)
 // (x0 - x2 - i(x1 - x3))*w3 go to the third and fourth place.  Conj takes
 // the complex conjugate of the inputs first.
 template <bool Conj, int V>
-FFT_INLINE void srbfly(double *a0, int q, double w1r, double w1i, double w3r,
-                   double w3i)
+FFT_INLINE void srbfly(double *a0, int q, double w1r, double w1i, double w3r, double w3i)
 {
     const cpx<V> p0 = get<V>(a0), p1 = get<V>(a0 + q);
     const cpx<V> p2 = get<V>(a0 + 2 * q), p3 = get<V>(a0 + 3 * q);
@@ -189,7 +188,7 @@ void cftstage(int L, double *a, const double *tb)
             c1i = tb[4 * g + 1];
             c3r = tb[4 * g + 2];
             c3i = -tb[4 * g + 3];
-        } else {  // p = L/8: exp(i*pi/4) and exp(3i*pi/4)
+        } else { // p = L/8: exp(i*pi/4) and exp(3i*pi/4)
             c1r = wn4r;
             c1i = wn4r;
             c3r = -wn4r;
@@ -298,8 +297,7 @@ template <int V>
 void bitrv2(int n, const int *ip, double *a, bool conj)
 {
     static const int rev8[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-    static const int rev16[16] = {0, 8, 4, 12, 2, 10, 6, 14,
-                                  1, 9, 5, 13, 3, 11, 7, 15};
+    static const int rev16[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
     int m = 1, l = n >> 2;
     while (l > 8) {
         m <<= 1;
@@ -382,8 +380,8 @@ void rftsub(int n, double *a, int nc, const double *c)
     }
 }
 
-}  // namespace
+} // namespace
 
-}  // namespace fftcore
+} // namespace fftcore
 
 #endif

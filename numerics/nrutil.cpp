@@ -2,72 +2,30 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ncurses.h>
 
-// Defined here rather than in the program so that the library links and can
-// be tested on its own; torvex switches both when it chooses its display.
-int (*pfunc)(const char *, ...) = printf;
-char device[10] = "regular";
+namespace {
 
-static bool display_is_regular()
+[[noreturn]] void print_and_exit(const char *error_text)
 {
-    return strncmp(device, "regular", 7) == 0;
+    fprintf(stderr, "Numerical Recipes run-time error...\n%s\n...now exiting to system...\n",
+            error_text);
+    exit(100);
 }
 
-void printnuke()
+fatal_handler handler = print_and_exit;
+
+} // namespace
+
+fatal_handler set_fatal_handler(fatal_handler h)
 {
-    // Each line is handed to pfunc as its format, hence the doubled percents.
-    static const char *const picture[] = {
-    "              .   '   *    .    '   .           \n",
-    "         .-~~~~-._.-~~~~~~~~-._.-~~~-.          \n",
-    "      .-(   (    )   (    )    (    ) )-.       \n",
-    "     (    (    )   (    )    (   )     )        \n",
-    "    ( (    )    (    )  ( )    (    )   ) )     \n",
-    "     (___(____)___(____)____(____)___)__)       \n",
-    "         ~~~--.___ ( (  )  ) ___.--~~~          \n",
-    "                  ~( (  ) )~                    \n",
-    "                    | |  | |                    \n",
-    "                    ( ( %%) )                    \n",
-    "                    | |  | |                    \n",
-    "                    ) )  ( (                    \n",
-    "                   ( (    ) )                   \n",
-    "                 __.) )  ( (.__                 \n",
-    "           __.--~~  %% %% %%   ~~--.__             \n",
-    "      _.--~    .  '   .   '  .   .   ~--._      \n",
-    "   __(___________________________________)__    \n",
-    "  ~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~ \n",
-    };
-    for (const char *line : picture)
-        pfunc(line);
-    pfunc(" \n");
-    if (!display_is_regular())
-        refresh();
+    fatal_handler before = handler;
+    handler = h ? h : print_and_exit;
+    return before;
 }
 
 void nrerror(const char error_text[])
 {
-    pfunc("Numerical Recipes run-time error...\n");
-    pfunc("%s\n", error_text);
-    pfunc("...now exiting to system...\n");
-    pfunc("\n");
-    printnuke();
-    pfunc("TORVEX crashed probably because one of the parameters\n");
-    pfunc("has gotten too crazy.  For example, check that the\n");
-    pfunc("Nuker parameter alpha, or the Gaussian magnitude has \n");
-    pfunc("not gotten too big. \n");
-    if (!display_is_regular()) {
-        refresh();
-        if (system("sleep 5") == -1) {
-            // Only a pause so the user can read the screen; nothing to do.
-        }
-        endwin();
-        // The curses screen is gone now; keep the reason on the terminal.
-        if (strncmp(device, "curses", 6) == 0)
-            fprintf(stderr, "Numerical Recipes run-time error...\n%s\n",
-                    error_text);
-    }
-    putchar(7);
+    handler(error_text);
     exit(100);
 }
 
@@ -134,11 +92,9 @@ template <typename T>
 T **new_matrix(long nrl, long nrh, long ncl, long nch)
 {
     long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;
-    T **m = alloc_block<T *>(pointer_count<T *>(nrl, nrh),
-                             "allocation failure 1 in matrix()");
+    T **m = alloc_block<T *>(pointer_count<T *>(nrl, nrh), "allocation failure 1 in matrix()");
     m += 1 - nrl;
-    T *data = alloc_block<T>(grid_count<T>(nrow, ncol),
-                             "allocation failure 2 in matrix()");
+    T *data = alloc_block<T>(grid_count<T>(nrow, ncol), "allocation failure 2 in matrix()");
     m[nrl] = data + 1 - ncl;
     for (long i = nrl + 1; i <= nrh; i++)
         m[i] = m[i - 1] + ncol;
@@ -236,8 +192,8 @@ float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch)
     return m;
 }
 
-float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/,
-                  long newrl, long newcl)
+float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/, long newrl,
+                  long newcl)
 {
     long shift = oldcl - newcl;
     float **m = alloc_block<float *>(block_count<float *>(oldrl, oldrh),
@@ -248,11 +204,26 @@ float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long /*oldch*/,
     return m;
 }
 
-void free_vector(float *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_dvector(double *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_ivector(int *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_lvector(unsigned long *v, long nl, long /*nh*/) { free(v + nl - 1); }
-void free_cvector(unsigned char *v, long nl, long /*nh*/) { free(v + nl - 1); }
+void free_vector(float *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_dvector(double *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_ivector(int *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_lvector(unsigned long *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
+void free_cvector(unsigned char *v, long nl, long /*nh*/)
+{
+    free(v + nl - 1);
+}
 
 void free_matrix(float **m, long nrl, long /*nrh*/, long ncl, long /*nch*/)
 {
@@ -269,8 +240,8 @@ void free_imatrix(int **m, long nrl, long /*nrh*/, long ncl, long /*nch*/)
     release_matrix(m, nrl, ncl);
 }
 
-void free_f3tensor(float ***t, long nrl, long /*nrh*/, long ncl, long /*nch*/,
-                   long ndl, long /*ndh*/)
+void free_f3tensor(float ***t, long nrl, long /*nrh*/, long ncl, long /*nch*/, long ndl,
+                   long /*ndh*/)
 {
     free(t[nrl][ncl] + ndl - 1);
     free(t[nrl] + ncl - 1);

@@ -9,19 +9,18 @@
 #ifndef NUMERICS_NRUTIL_H
 #define NUMERICS_NRUTIL_H
 
-// The print function and display word of the running program.  The fatal
-// path prints through pfunc and closes curses unless device begins with
-// "regular".  They start as the terminal print and "regular", so that a
-// failure before the display exists still reaches the terminal.
-extern int (*pfunc)(const char *, ...);
-extern char device[10];
+// What a fatal numerical error does: the handler receives the reason and
+// ends the process.  A program installs its own, to tell its user and to
+// give its display back; the default prints the reason on standard error
+// and exits with status 100.
+using fatal_handler = void (*)(const char *error_text);
 
-// Prints the reason and the crash notice, ends curses when it is in use,
-// rings the bell and exits with status 100.
+// Installs handler (null: the default) and returns the one it replaces.
+fatal_handler set_fatal_handler(fatal_handler handler);
+
+// Hands the reason to the fatal handler; should the handler return, the
+// process exits with status 100 all the same.
 [[noreturn]] void nrerror(const char error_text[]);
-
-// The crash picture (18 lines and a blank one), printed through pfunc.
-void printnuke();
 
 float *vector(long nl, long nh);
 double *dvector(long nl, long nh);
@@ -36,8 +35,8 @@ float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 
 // Row-pointer views; only the pointer block belongs to the view.
 float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch);
-float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch,
-                  long newrl, long newcl);
+float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch, long newrl,
+                  long newcl);
 
 void free_vector(float *v, long nl, long nh);
 void free_dvector(double *v, long nl, long nh);
@@ -48,8 +47,7 @@ void free_cvector(unsigned char *v, long nl, long nh);
 void free_matrix(float **m, long nrl, long nrh, long ncl, long nch);
 void free_dmatrix(double **m, long nrl, long nrh, long ncl, long nch);
 void free_imatrix(int **m, long nrl, long nrh, long ncl, long nch);
-void free_f3tensor(float ***t, long nrl, long nrh, long ncl, long nch,
-                   long ndl, long ndh);
+void free_f3tensor(float ***t, long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 void free_convert_matrix(float **b, long nrl, long nrh, long ncl, long nch);
 void free_submatrix(float **b, long nrl, long nrh, long ncl, long nch);
 

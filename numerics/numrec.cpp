@@ -100,7 +100,7 @@ inline void rotate(double **a, int i, int j, int k, int l, double s, double tau)
     a[k][l] = h + s * (g - h * tau);
 }
 
-}  // namespace
+} // namespace
 
 void jacobi(double **a, int n, double d[], double **v, int *nrot)
 {
@@ -174,9 +174,8 @@ void jacobi(double **a, int n, double d[], double **v, int *nrot)
 
 float gammln(float xx)
 {
-    static const double cof[6] = {76.18009172947146,     -86.50532032941678,
-                                  24.01409824083091,     -1.231739572450155,
-                                  0.001208650973866179, -5.395239384953e-6};
+    static const double cof[6] = {76.18009172947146,  -86.50532032941678,   24.01409824083091,
+                                  -1.231739572450155, 0.001208650973866179, -5.395239384953e-6};
     double x = xx, y = xx;
     double tmp = x + 5.5;
     tmp -= (x + 0.5) * std::log(tmp);
@@ -192,7 +191,7 @@ const int ITMAX = 100;
 const float EPS = 3.0e-7f;
 const float FPMIN = 1.0e-30f;
 
-}  // namespace
+} // namespace
 
 float gammp(float a, float x)
 {
@@ -285,8 +284,8 @@ float dfridr(float (*func)(float), float x, float h, float *err)
         for (int j = 2; j <= i; j++) {
             a[j][i] = (a[j - 1][i] * fac - a[j - 1][i - 1]) / (fac - 1.0);
             fac = CON2 * fac;
-            const float errt = std::fmax(std::fabs(a[j][i] - a[j - 1][i]),
-                                         std::fabs(a[j][i] - a[j - 1][i - 1]));
+            const float errt =
+                std::fmax(std::fabs(a[j][i] - a[j - 1][i]), std::fabs(a[j][i] - a[j - 1][i - 1]));
             if (errt <= *err) {
                 *err = errt;
                 ans = a[j][i];

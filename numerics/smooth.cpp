@@ -11,16 +11,14 @@
 void smooth(float **in, float **out, long naxes[], float sigma, float radius)
 {
     // Sigma 0 or a negative radius would only fill out with NaN.
-    if (!(sigma > 0.0f) || !std::isfinite(sigma) || !(radius >= 0.0f) ||
-        !std::isfinite(radius))
+    if (!(sigma > 0.0f) || !std::isfinite(sigma) || !(radius >= 0.0f) || !std::isfinite(radius))
         nrerror("smooth: sigma must be positive and radius not negative");
     const long nx = naxes[1], ny = naxes[2];
     if (nx <= 0 || ny <= 0)
         return;
     // Half-width: radius rounded half away from zero; beyond the image size
     // a wider window adds nothing.
-    const long f = static_cast<long>(std::min<double>(std::floor(radius + 0.5),
-                                                      std::max(nx, ny)));
+    const long f = static_cast<long>(std::min<double>(std::floor(radius + 0.5), std::max(nx, ny)));
     // The weight of every offset of the window, the same for every pixel;
     // 0 marks the corners outside the disc.
     const long side = 2 * f + 1;

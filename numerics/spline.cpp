@@ -64,8 +64,8 @@ void splie2(float[], float x2a[], float **ya, int m, int n, float **y2a)
         spline(x2a, ya[j], n, 1.0e30f, 1.0e30f, y2a[j]);
 }
 
-void splin2(float x1a[], float x2a[], float **ya, float **y2a, int m, int n,
-            float x1, float x2, float *y)
+void splin2(float x1a[], float x2a[], float **ya, float **y2a, int m, int n, float x1, float x2,
+            float *y)
 {
     float *ytmp = vector(1, m);
     float *yytmp = vector(1, m);

@@ -18,20 +18,19 @@ void splint(float xa[], float ya[], float y2a[], int n, float x, float *y);
 void splie2(float x1a[], float x2a[], float **ya, int m, int n, float **y2a);
 
 // Value at (x1, x2) of the two-dimensional spline prepared by splie2.
-void splin2(float x1a[], float x2a[], float **ya, float **y2a, int m, int n,
-            float x1, float x2, float *y);
+void splin2(float x1a[], float x2a[], float **ya, float **y2a, int m, int n, float x1, float x2,
+            float *y);
 
 // Coefficients c[1..4][1..4] of the bicubic patch
 // p(t, u) = sum c[i][j] t^(i-1) u^(j-1) on a cell of widths d1 and d2 that
 // takes the values y, the derivatives y1 (along x1), y2 (along x2) and the
 // cross derivatives y12 at its corners, numbered counter-clockwise from the
 // lower left (arrays [1..4]).
-void bcucof(float y[], float y1[], float y2[], float y12[], float d1, float d2,
-            float **c);
+void bcucof(float y[], float y1[], float y2[], float y12[], float d1, float d2, float **c);
 
 // Value and partial derivatives at (x1, x2) of the patch c of the cell
 // [x1l, x1u] x [x2l, x2u].  A cell of zero width is fatal.
-void bcuint(float **c, float x1l, float x1u, float x2l, float x2u, float x1,
-            float x2, float *ansy, float *ansy1, float *ansy2);
+void bcuint(float **c, float x1l, float x1u, float x2l, float x2u, float x1, float x2, float *ansy,
+            float *ansy1, float *ansy2);
 
 #endif

@@ -35,81 +35,86 @@ using index_t = std::ptrdiff_t;
 namespace detail {
 // Selects the constructor of a shape that its maker fills in completely.
 struct Unset {};
-}  // namespace detail
+} // namespace detail
 
 template <int N>
 struct Shape {
-  static_assert(N >= 1, "an array has at least one dimension");
+    static_assert(N >= 1, "an array has at least one dimension");
 
-  // Bases 1, lengths 0: the geometry of an array without storage.
-  Shape() : zeroOffset(0), contiguous(true), nelements(0) {
-    for (int d = 0; d < N; ++d) {
-      base[d] = 1;
-      length[d] = 0;
-      stride[d] = d == 0 ? 1 : 0;
+    // Bases 1, lengths 0: the geometry of an array without storage.
+    Shape() : zeroOffset(0), contiguous(true), nelements(0)
+    {
+        for (int d = 0; d < N; ++d) {
+            base[d] = 1;
+            length[d] = 0;
+            stride[d] = d == 0 ? 1 : 0;
+        }
     }
-  }
-  // Every field left for the maker to set: views are made millions of times.
-  explicit Shape(detail::Unset) {}
+    // Every field left for the maker to set: views are made millions of times.
+    explicit Shape(detail::Unset) {}
 
-  // Minus the sum over all dimensions of base * stride.
-  index_t zeroOffset;
-  int base[N];
-  int length[N];
-  index_t stride[N];
-  // True when the elements form one arithmetic progression in memory with
-  // the step stride[0]; always true in one dimension.
-  bool contiguous;
-  index_t nelements;
+    // Minus the sum over all dimensions of base * stride.
+    index_t zeroOffset;
+    int base[N];
+    int length[N];
+    index_t stride[N];
+    // True when the elements form one arithmetic progression in memory with
+    // the step stride[0]; always true in one dimension.
+    bool contiguous;
+    index_t nelements;
 
-  int lastIndex(int d) const { return base[d] + length[d] - 1; }
+    int lastIndex(int d) const { return base[d] + length[d] - 1; }
 
-  // Lays out fresh storage over the current bases and lengths, dimension 1
-  // fastest. Refuses negative lengths and counts above maxElements or whose
-  // offsets do not fit into index_t.
-  void setFresh(index_t maxElements) {
-    index_t n = 1;
-    for (int d = 0; d < N; ++d) {
-      if (length[d] < 0) detail::raise("Array length " + std::to_string(length[d]) + " is negative");
-      if (__builtin_mul_overflow(n, static_cast<index_t>(length[d]), &n) || n > maxElements)
-        detail::raise("Array element count overflows");
+    // Lays out fresh storage over the current bases and lengths, dimension 1
+    // fastest. Refuses negative lengths and counts above maxElements or whose
+    // offsets do not fit into index_t.
+    void setFresh(index_t maxElements)
+    {
+        index_t n = 1;
+        for (int d = 0; d < N; ++d) {
+            if (length[d] < 0)
+                detail::raise("Array length " + std::to_string(length[d]) + " is negative");
+            if (__builtin_mul_overflow(n, static_cast<index_t>(length[d]), &n) || n > maxElements)
+                detail::raise("Array element count overflows");
+        }
+        index_t s = 1;
+        for (int d = 0; d < N; ++d) {
+            stride[d] = s;
+            s *= length[d] == 0 ? 1 : length[d]; // bounded by n, cannot overflow
+        }
+        nelements = n;
+        contiguous = true;
+        index_t z = 0;
+        for (int d = 0; d < N; ++d) {
+            index_t lo, hi;
+            if (__builtin_mul_overflow(static_cast<index_t>(base[d]), stride[d], &lo) ||
+                __builtin_mul_overflow(static_cast<index_t>(lastIndex(d)), stride[d], &hi) ||
+                __builtin_sub_overflow(z, lo, &z))
+                detail::raise("Array index range overflows the address range");
+        }
+        zeroOffset = z;
     }
-    index_t s = 1;
-    for (int d = 0; d < N; ++d) {
-      stride[d] = s;
-      s *= length[d] == 0 ? 1 : length[d];  // bounded by n, cannot overflow
-    }
-    nelements = n;
-    contiguous = true;
-    index_t z = 0;
-    for (int d = 0; d < N; ++d) {
-      index_t lo, hi;
-      if (__builtin_mul_overflow(static_cast<index_t>(base[d]), stride[d], &lo) ||
-          __builtin_mul_overflow(static_cast<index_t>(lastIndex(d)), stride[d], &hi) ||
-          __builtin_sub_overflow(z, lo, &z))
-        detail::raise("Array index range overflows the address range");
-    }
-    zeroOffset = z;
-  }
 
-  // Recomputes offset, count and contiguity after bases, lengths or strides
-  // of a view have changed (a view never reaches beyond its source, so
-  // nothing here can overflow).
-  void recompute() {
-    index_t n = 1;
-    index_t z = 0;
-    bool c = true;
-    for (int d = 0; d < N; ++d) {
-      n *= length[d];
-      z -= base[d] * stride[d];
-      if (d + 1 < N && stride[d] * length[d] != stride[d + 1]) c = false;
+    // Recomputes offset, count and contiguity after bases, lengths or strides
+    // of a view have changed (a view never reaches beyond its source, so
+    // nothing here can overflow).
+    void recompute()
+    {
+        index_t n = 1;
+        index_t z = 0;
+        bool c = true;
+        for (int d = 0; d < N; ++d) {
+            n *= length[d];
+            z -= base[d] * stride[d];
+            if (d + 1 < N && stride[d] * length[d] != stride[d + 1])
+                c = false;
+        }
+        nelements = n;
+        zeroOffset = z;
+        contiguous = c;
     }
-    nelements = n;
-    zeroOffset = z;
-    contiguous = c;
-  }
 };
 
-}  // namespace orv
+} // namespace orv
 
 #endif

@@ -20,14 +20,18 @@ struct Centre {
 };
 
 // The star is at least r from the image edge.
-bool awayFromEdge(const MArray<float, 2>& image, const Centre& c, double r) {
+bool awayFromEdge(const MArray<float, 2> &image, const Centre &c, double r)
+{
     const double bx = image.firstIndex(1), nx = image.length(1);
     const double by = image.firstIndex(2), ny = image.length(2);
     return bx + r < c.lx && c.lx < bx + nx - r && by + r < c.ly && c.ly < by + ny - r;
 }
 
 // Half-size of the square of offsets that holds a circle of radius r.
-int halfSize(double r) { return static_cast<int>(1 + r) + 2; }
+int halfSize(double r)
+{
+    return static_cast<int>(1 + r) + 2;
+}
 
 struct Sum {
     double flux = 0;
@@ -38,16 +42,19 @@ struct Sum {
 
 // Adds up the aperture of radius r; the first pixel that is outside the
 // image, blank or without a positive error spoils the whole measurement.
-Sum sumAperture(const MArray<float, 2>& image, const MArray<float, 2>& error, const Centre& c, double r,
-                double blank) {
+Sum sumAperture(const MArray<float, 2> &image, const MArray<float, 2> &error, const Centre &c,
+                double r, double blank)
+{
     const int R = halfSize(r);
     MArray<bool, 2> mask{Range(-R, R), Range(-R, R)};
     for (int l = -R; l <= R; ++l)
-        for (int k = -R; k <= R; ++k) mask(k, l) = r * r > c.d2(k, l);
+        for (int k = -R; k <= R; ++k)
+            mask(k, l) = r * r > c.d2(k, l);
     Sum s;
     for (int l = -R; l <= R && !s.bad; ++l)
         for (int k = -R; k <= R && !s.bad; ++k) {
-            if (!mask(k, l)) continue;
+            if (!mask(k, l))
+                continue;
             const long px = c.lx + k, py = c.ly + l;
             if (!psf_index::inside(image, px, py) || !psf_index::inside(error, px, py)) {
                 s.bad = true;
@@ -66,24 +73,29 @@ Sum sumAperture(const MArray<float, 2>& image, const MArray<float, 2>& error, co
     return s;
 }
 
-void flag(double& flux, double& flux_error) {
+void flag(double &flux, double &flux_error)
+{
     flux = 0;
     flux_error = -1;
 }
 
 // The sky-subtracted flux; its error is that of the sum of the pixels.
-void finish(const Sum& s, double sky, double& flux, double& flux_error) {
-    if (s.bad) return flag(flux, flux_error);
+void finish(const Sum &s, double sky, double &flux, double &flux_error)
+{
+    if (s.bad)
+        return flag(flux, flux_error);
     flux = s.flux - s.n * sky;
     flux_error = std::sqrt(s.variance);
 }
 
-}  // namespace
+} // namespace
 
-void aperture(MArray<float, 2> image, MArray<float, 2> error, double x, double y, double& flux, double& flux_error,
-              double r, double sky, double blank, int verbose) {
+void aperture(MArray<float, 2> image, MArray<float, 2> error, double x, double y, double &flux,
+              double &flux_error, double r, double sky, double blank, int verbose)
+{
     const Centre c(x, y);
-    if (!awayFromEdge(image, c, r)) return flag(flux, flux_error);
+    if (!awayFromEdge(image, c, r))
+        return flag(flux, flux_error);
     const Sum s = sumAperture(image, error, c, r, blank);
     if (verbose > 1)
         std::cout << "sky flux per pixel: " << std::setw(9) << sky
@@ -91,10 +103,13 @@ void aperture(MArray<float, 2> image, MArray<float, 2> error, double x, double y
     finish(s, sky, flux, flux_error);
 }
 
-void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, double y, double& flux,
-                  double& flux_error, double r, double r_in, double r_out, double blank, int verbose) {
+void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, double y, double &flux,
+                  double &flux_error, double r, double r_in, double r_out, double blank,
+                  int verbose)
+{
     const Centre c(x, y);
-    if (!awayFromEdge(image, c, r)) return flag(flux, flux_error);
+    if (!awayFromEdge(image, c, r))
+        return flag(flux, flux_error);
     // Annulus pixels outside the image are left out like unusable ones.
     const int R = halfSize(r_out);
     const auto sky_pixel = [&](int k, int l) {
@@ -106,13 +121,16 @@ void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, doub
     };
     int m = 0;
     for (int l = -R; l <= R; ++l)
-        for (int k = -R; k <= R; ++k) m += sky_pixel(k, l);
-    if (m == 0) return flag(flux, flux_error);
+        for (int k = -R; k <= R; ++k)
+            m += sky_pixel(k, l);
+    if (m == 0)
+        return flag(flux, flux_error);
     MArray<double, 1> values(m);
     int i = 0;
     for (int l = -R; l <= R; ++l)
         for (int k = -R; k <= R; ++k)
-            if (sky_pixel(k, l)) values(++i) = image(c.lx + k, c.ly + l);
+            if (sky_pixel(k, l))
+                values(++i) = image(c.lx + k, c.ly + l);
     const double sky = orv::median_exact(values);
     const Sum s = sumAperture(image, error, c, r, blank);
     if (verbose > 1)
@@ -122,21 +140,27 @@ void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, doub
     finish(s, sky, flux, flux_error);
 }
 
-MArray<int, 1> span(int a, int b, int n) {
+MArray<int, 1> span(int a, int b, int n)
+{
     MArray<int, 1> s(n < 1 ? 0 : n);
-    if (n < 1) return s;
+    if (n < 1)
+        return s;
     const float step = static_cast<float>((b - a) / (n - 1.0));
     s(1) = a;
-    for (int k = 2; k <= n - 1; ++k) s(k) = static_cast<int>((k - 1) * static_cast<double>(step) + a);
+    for (int k = 2; k <= n - 1; ++k)
+        s(k) = static_cast<int>((k - 1) * static_cast<double>(step) + a);
     s(n) = b;
     return s;
 }
 
-MArray<double, 1> span(double a, double b, int n) {
+MArray<double, 1> span(double a, double b, int n)
+{
     MArray<double, 1> s(n < 1 ? 0 : n);
-    if (n < 1) return s;
+    if (n < 1)
+        return s;
     s(1) = a;
-    for (int k = 2; k <= n - 1; ++k) s(k) = (b - a) / (n - 1) * (k - 1) + a;
+    for (int k = 2; k <= n - 1; ++k)
+        s(k) = (b - a) / (n - 1) * (k - 1) + a;
     s(n) = b;
     return s;
 }

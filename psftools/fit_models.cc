@@ -4,7 +4,9 @@
 
 using orv::MArray;
 
-int Class_gauss_fit::funcs(double x, double y, const MArray<double, 1>& a, double& f, MArray<double, 1>& d) {
+int Class_gauss_fit::funcs(double x, double y, const MArray<double, 1> &a, double &f,
+                           MArray<double, 1> &d)
+{
     const double c = a(1), A = a(2), p = a(3), q = a(4), x0 = a(5), y0 = a(6), theta = a(7);
     const double ct = std::cos(theta), st = std::sin(theta);
     const double dx = x - x0, dy = y - y0;
@@ -29,7 +31,9 @@ int Class_gauss_fit::funcs(double x, double y, const MArray<double, 1>& a, doubl
     return 0;
 }
 
-int Class_moffat_fit::funcs(double x, double y, const MArray<double, 1>& a, double& f, MArray<double, 1>& d) {
+int Class_moffat_fit::funcs(double x, double y, const MArray<double, 1> &a, double &f,
+                            MArray<double, 1> &d)
+{
     const double c = a(1), A = a(2), p = a(3), q = a(4), x0 = a(5), y0 = a(6), theta = a(7);
     const double beta = a(8), gx = a(9), gy = a(10);
     const double ct = std::cos(theta), st = std::sin(theta);
@@ -44,15 +48,17 @@ int Class_moffat_fit::funcs(double x, double y, const MArray<double, 1>& a, doub
         // The profile is below 1e-100 here: the plane alone.
         f = plane;
         d(1) = 1.0;
-        for (int k = 2; k <= 8; ++k) d(k) = 0.0;
+        for (int k = 2; k <= 8; ++k)
+            d(k) = 0.0;
         d(9) = x;
         d(10) = y;
         return 0;
     }
-    if (t < -100.0) return -1;
-    const double lr = l10 * 2.302585092994046;  // ln r
+    if (t < -100.0)
+        return -1;
+    const double lr = l10 * 2.302585092994046; // ln r
     const double V = std::exp(-beta * lr);     // r^-β
-    const double P = V / r;                     // r^-(β+1)
+    const double P = V / r;                    // r^-(β+1)
     f = plane + A * V;
     const double k2 = -2.0 * A * beta * P;
     d(1) = 1.0;

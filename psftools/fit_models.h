@@ -15,26 +15,32 @@
 
 class Class_gauss_fit : public marquardt {
 public:
-    Class_gauss_fit(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, const orv::MArray<double, 1>& z,
-                    const orv::MArray<double, 1>& sig, const orv::MArray<double, 1>& a,
-                    const orv::MArray<int, 1>& ia)
-        : marquardt(x, y, z, sig, a, ia) {}
+    Class_gauss_fit(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+                    const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &sig,
+                    const orv::MArray<double, 1> &a, const orv::MArray<int, 1> &ia)
+        : marquardt(x, y, z, sig, a, ia)
+    {
+    }
     ~Class_gauss_fit() override = default;
 
     // Always 0.
-    int funcs(double x, double y, const orv::MArray<double, 1>& a, double& f, orv::MArray<double, 1>& d) override;
+    int funcs(double x, double y, const orv::MArray<double, 1> &a, double &f,
+              orv::MArray<double, 1> &d) override;
 };
 
 class Class_moffat_fit : public marquardt {
 public:
-    Class_moffat_fit(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y,
-                     const orv::MArray<double, 1>& z, const orv::MArray<double, 1>& sig,
-                     const orv::MArray<double, 1>& a, const orv::MArray<int, 1>& ia)
-        : marquardt(x, y, z, sig, a, ia) {}
+    Class_moffat_fit(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+                     const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &sig,
+                     const orv::MArray<double, 1> &a, const orv::MArray<int, 1> &ia)
+        : marquardt(x, y, z, sig, a, ia)
+    {
+    }
     ~Class_moffat_fit() override = default;
 
     // 0, or -1 (f and d untouched) where the profile would exceed 1e100.
-    int funcs(double x, double y, const orv::MArray<double, 1>& a, double& f, orv::MArray<double, 1>& d) override;
+    int funcs(double x, double y, const orv::MArray<double, 1> &a, double &f,
+              orv::MArray<double, 1> &d) override;
 };
 
 #endif

@@ -16,132 +16,129 @@ using orv::MArray;
 namespace {
 
 // A copy with storage of its own and the same index ranges.
-MArray<double, 1> ownCopy(const MArray<double, 1>& a) {
+MArray<double, 1> ownCopy(const MArray<double, 1> &a)
+{
     MArray<double, 1> c(a.shape());
     c = a;
     return c;
 }
 
-MArray<double, 2> zeroMatrix(int n) {
+MArray<double, 2> zeroMatrix(int n)
+{
     MArray<double, 2> m(n, n);
     m = 0.0;
     return m;
 }
 
-MArray<double, 1> zeroVector(int n) {
+MArray<double, 1> zeroVector(int n)
+{
     MArray<double, 1> v(n);
     v = 0.0;
     return v;
 }
 
 // Indices of the free parameters, in order.
-std::vector<int> freeParameters(const MArray<int, 1>& ia, int ma) {
+std::vector<int> freeParameters(const MArray<int, 1> &ia, int ma)
+{
     std::vector<int> free;
     for (int l = 1; l <= ma; ++l)
-        if (ia(l) != 0) free.push_back(l);
+        if (ia(l) != 0)
+            free.push_back(l);
     return free;
 }
 
-void setStatistics(marquardt& m) {
+void setStatistics(marquardt &m)
+{
     m.rms = std::sqrt(m.chisq / m.npoints);
     m.dof = m.npoints - m.mfit;
     m.rms_dof = std::sqrt(m.chisq / m.dof);
 }
 
 // Ends a calc that gives no covariance: no standard errors either.
-int failure(marquardt& m, int code) {
+int failure(marquardt &m, int code)
+{
     m.sa = 0.0;
     m.covar = 0.0;
-    if (m.verbose > 0) std::cerr << "marquardt: error " << code << std::endl;
+    if (m.verbose > 0)
+        std::cerr << "marquardt: error " << code << std::endl;
     return -1;
 }
 
-}  // namespace
+} // namespace
 
-marquardt::marquardt(const MArray<double, 1>& x_, const MArray<double, 1>& y_, const MArray<double, 1>& z_,
-                     const MArray<double, 1>& sig_, const MArray<double, 1>& a_, const MArray<int, 1>& ia_)
-    : first(z_.firstIndex(1)),
-      last(z_.lastIndex(1)),
-      ndata(last - first + 1),
-      npoints(0),
-      ma(a_.lastIndex(1)),
-      x(ownCopy(x_)),
-      y(ownCopy(y_)),
-      z(ownCopy(z_)),
-      sig(ownCopy(sig_)),
-      mfit(0),
-      ochisq(0.0),
-      alpha(zeroMatrix(ma)),
-      covar(zeroMatrix(ma)),
-      atry(zeroVector(ma)),
-      beta(zeroVector(ma)),
-      da(ma),
-      dof(0),
-      maxiter(10000),
-      verbose(0),
-      iterations(0),
-      factor(10.0),
-      chisq(0.0),
-      alamda(-1.0),
-      rms(0.0),
-      rms_dof(0.0),
-      a(ma),
-      ia(ma),
-      sa(zeroVector(ma)),
-      noise(17) {
+marquardt::marquardt(const MArray<double, 1> &x_, const MArray<double, 1> &y_,
+                     const MArray<double, 1> &z_, const MArray<double, 1> &sig_,
+                     const MArray<double, 1> &a_, const MArray<int, 1> &ia_)
+    : first(z_.firstIndex(1)), last(z_.lastIndex(1)), ndata(last - first + 1), npoints(0),
+      ma(a_.lastIndex(1)), x(ownCopy(x_)), y(ownCopy(y_)), z(ownCopy(z_)), sig(ownCopy(sig_)),
+      mfit(0), ochisq(0.0), alpha(zeroMatrix(ma)), covar(zeroMatrix(ma)), atry(zeroVector(ma)),
+      beta(zeroVector(ma)), da(ma), dof(0), maxiter(10000), verbose(0), iterations(0), factor(10.0),
+      chisq(0.0), alamda(-1.0), rms(0.0), rms_dof(0.0), a(ma), ia(ma), sa(zeroVector(ma)), noise(17)
+{
     for (int k = 1; k <= ma; ++k) {
         a(k) = a_(k);
         ia(k) = ia_(k);
     }
     for (int i = first; i <= last; ++i)
-        if (sig(i) > 0) ++npoints;
+        if (sig(i) > 0)
+            ++npoints;
 }
 
 marquardt::~marquardt() = default;
 
-int marquardt::mrqcof(MArray<double, 1>& p, MArray<double, 2>& c, MArray<double, 1>& b) {
+int marquardt::mrqcof(MArray<double, 1> &p, MArray<double, 2> &c, MArray<double, 1> &b)
+{
     MArray<double, 1> dyda = zeroVector(ma);
     const std::vector<int> free = freeParameters(ia, ma);
     const int m = static_cast<int>(free.size());
     for (int j = 1; j <= m; ++j) {
-        for (int k = 1; k <= m; ++k) c(j, k) = 0.0;
+        for (int k = 1; k <= m; ++k)
+            c(j, k) = 0.0;
         b(j) = 0.0;
     }
     chisq = 0.0;
     std::vector<double> d(m);
     for (int i = first; i <= last; ++i) {
-        if (!(sig(i) > 0)) continue;
+        if (!(sig(i) > 0))
+            continue;
         double ymod;
-        if (funcs(x(i), y(i), p, ymod, dyda) == -1) return -1;
+        if (funcs(x(i), y(i), p, ymod, dyda) == -1)
+            return -1;
         const double w = 1.0 / (sig(i) * sig(i));
         const double dy = z(i) - ymod;
-        for (int j = 0; j < m; ++j) d[j] = dyda(free[j]);
+        for (int j = 0; j < m; ++j)
+            d[j] = dyda(free[j]);
         // Lower triangle only; mirrored below.
         for (int j = 0; j < m; ++j) {
             const double wt = d[j] * w;
-            for (int k = 0; k <= j; ++k) c(j + 1, k + 1) += wt * d[k];
+            for (int k = 0; k <= j; ++k)
+                c(j + 1, k + 1) += wt * d[k];
             b(j + 1) += dy * wt;
         }
         chisq += dy * dy * w;
     }
     for (int j = 2; j <= m; ++j)
-        for (int k = 1; k < j; ++k) c(k, j) = c(j, k);
+        for (int k = 1; k < j; ++k)
+            c(k, j) = c(j, k);
     return 0;
 }
 
-int marquardt::mrqmin() {
+int marquardt::mrqmin()
+{
     if (alamda < 0) {
         atry = 0.0;
         beta = 0.0;
         da = 0.0;
         mfit = static_cast<int>(freeParameters(ia, ma).size());
         alamda = 0.001;
-        if (mrqcof(a, alpha, beta) == -1) return -1;
+        if (mrqcof(a, alpha, beta) == -1)
+            return -1;
         ochisq = chisq;
         atry = a;
     }
     for (int j = 1; j <= mfit; ++j) {
-        for (int k = 1; k <= mfit; ++k) covar(j, k) = alpha(j, k);
+        for (int k = 1; k <= mfit; ++k)
+            covar(j, k) = alpha(j, k);
         covar(j, j) = alpha(j, j) * (1.0 + alamda);
         da(j) = beta(j);
     }
@@ -156,7 +153,8 @@ int marquardt::mrqmin() {
         return 0;
     }
     for (int j = 1, l = 0; j <= ma; ++j)
-        if (ia(j) != 0) atry(j) = a(j) + da(++l);
+        if (ia(j) != 0)
+            atry(j) = a(j) + da(++l);
     if (mrqcof(atry, covar, da) == -1) {
         chisq = ochisq;
         alamda *= factor;
@@ -166,7 +164,8 @@ int marquardt::mrqmin() {
         alamda /= factor;
         ochisq = chisq;
         for (int j = 1; j <= mfit; ++j) {
-            for (int k = 1; k <= mfit; ++k) alpha(j, k) = covar(j, k);
+            for (int k = 1; k <= mfit; ++k)
+                alpha(j, k) = covar(j, k);
             beta(j) = da(j);
         }
         a = atry;
@@ -177,7 +176,8 @@ int marquardt::mrqmin() {
     return 0;
 }
 
-int marquardt::calc() {
+int marquardt::calc()
+{
     alamda = -1.0;
     int n = 0;
     do {
@@ -190,7 +190,8 @@ int marquardt::calc() {
             setStatistics(*this);
             return failure(*this, -1);
         }
-        if (n > maxiter) break;
+        if (n > maxiter)
+            break;
     } while (alamda > 1e-15 && alamda < 1e15);
     iterations = n;
     alamda = 0.0;
@@ -198,64 +199,89 @@ int marquardt::calc() {
     // chisq is that of the parameters in a, whatever the last step did.
     setStatistics(*this);
     // A singular final matrix leaves the fitted parameters but no errors.
-    if (r != 0) return failure(*this, r);
-    for (int j = 1; j <= ma; ++j) sa(j) = covar(j, j) > 0 ? std::sqrt(covar(j, j)) : 0.0;
-    if (iterations <= maxiter) return 0;
-    if (verbose > 0) std::cerr << "marquardt: iterations: " << iterations << std::endl;
+    if (r != 0)
+        return failure(*this, r);
+    for (int j = 1; j <= ma; ++j)
+        sa(j) = covar(j, j) > 0 ? std::sqrt(covar(j, j)) : 0.0;
+    if (iterations <= maxiter)
+        return 0;
+    if (verbose > 0)
+        std::cerr << "marquardt: iterations: " << iterations << std::endl;
     return 1;
 }
 
-int marquardt::cov_srt(MArray<double, 2>& c) {
+int marquardt::cov_srt(MArray<double, 2> &c)
+{
     for (int i = mfit + 1; i <= ma; ++i)
-        for (int j = 1; j <= i; ++j) c(i, j) = c(j, i) = 0.0;
+        for (int j = 1; j <= i; ++j)
+            c(i, j) = c(j, i) = 0.0;
     int k = mfit;
     for (int j = ma; j >= 1; --j) {
-        if (ia(j) == 0) continue;
-        for (int i = 1; i <= ma; ++i) std::swap(c(i, k), c(i, j));
-        for (int i = 1; i <= ma; ++i) std::swap(c(k, i), c(j, i));
+        if (ia(j) == 0)
+            continue;
+        for (int i = 1; i <= ma; ++i)
+            std::swap(c(i, k), c(i, j));
+        for (int i = 1; i <= ma; ++i)
+            std::swap(c(k, i), c(j, i));
         --k;
     }
     return 0;
 }
 
-double marquardt::mcs(double x_, double y_, double s, const MArray<double, 1>& p) {
+double marquardt::mcs(double x_, double y_, double s, const MArray<double, 1> &p)
+{
     MArray<double, 1> d(p.shape());
     double ymod;
-    if (funcs(x_, y_, p, ymod, d) != 0) return 0.0;
+    if (funcs(x_, y_, p, ymod, d) != 0)
+        return 0.0;
     return ymod + s * noise.eval();
 }
 
-void marquardt::print_title() {
-    for (int k = 1; k <= ma; ++k) std::cout << "          a(" << std::setw(2) << k << ")";
+void marquardt::print_title()
+{
+    for (int k = 1; k <= ma; ++k)
+        std::cout << "          a(" << std::setw(2) << k << ")";
     std::cout << std::endl;
 }
 
-void marquardt::print_a() {
-    for (int k = 1; k <= ma; ++k) printF{15, 5, a(k), 1}(std::cout);
+void marquardt::print_a()
+{
+    for (int k = 1; k <= ma; ++k)
+        printF{15, 5, a(k), 1}(std::cout);
     std::cout << std::endl;
 }
 
-void marquardt::print_ia() {
-    for (int k = 1; k <= ma; ++k) printF{15, 5, static_cast<double>(ia(k)), 1}(std::cout);
+void marquardt::print_ia()
+{
+    for (int k = 1; k <= ma; ++k)
+        printF{15, 5, static_cast<double>(ia(k)), 1}(std::cout);
     std::cout << std::endl;
 }
 
-void marquardt::print_sa() {
-    for (int k = 1; k <= ma; ++k) printF{15, 5, sa(k), 1}(std::cout);
+void marquardt::print_sa()
+{
+    for (int k = 1; k <= ma; ++k)
+        printF{15, 5, sa(k), 1}(std::cout);
     std::cout << std::endl;
 }
 
-void marquardt::print_result() {
+void marquardt::print_result()
+{
     std::cout.precision(13);
     for (int k = 1; k <= ma; ++k) {
-        if (k <= 9) std::cout << ' ';
-        std::cout << "  a" << k << " = " << std::setw(19) << a(k) << "  +/- " << std::setw(19) << sa(k) << std::endl;
+        if (k <= 9)
+            std::cout << ' ';
+        std::cout << "  a" << k << " = " << std::setw(19) << a(k) << "  +/- " << std::setw(19)
+                  << sa(k) << std::endl;
     }
 }
 
-void marquardt::write_result(const char* fileName) {
+void marquardt::write_result(const char *fileName)
+{
     std::ofstream out(fileName);
-    if (!out) return;
+    if (!out)
+        return;
     out.precision(15);
-    for (int k = 1; k <= ma; ++k) out << std::setw(20) << a(k) << std::setw(20) << sa(k) << "\n";
+    for (int k = 1; k <= ma; ++k)
+        out << std::setw(20) << a(k) << std::setw(20) << sa(k) << "\n";
 }

@@ -19,20 +19,21 @@ class marquardt {
 public:
     // x, y, z and sig must cover the index range of z; a and ia start at
     // index 1 and a's last index is the number of parameters. All are copied.
-    marquardt(const orv::MArray<double, 1>& x, const orv::MArray<double, 1>& y, const orv::MArray<double, 1>& z,
-              const orv::MArray<double, 1>& sig, const orv::MArray<double, 1>& a, const orv::MArray<int, 1>& ia);
+    marquardt(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+              const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &sig,
+              const orv::MArray<double, 1> &a, const orv::MArray<int, 1> &ia);
     virtual ~marquardt();
 
     // The model value f at (x, y) for the parameters a, and its derivatives
     // d(k) = df/da(k), k = 1..ma. Returns 0, or -1 when the model cannot be
     // evaluated there (which stops the chi² sum).
-    virtual int funcs(double x, double y, const orv::MArray<double, 1>& a, double& f,
-                      orv::MArray<double, 1>& d) = 0;
+    virtual int funcs(double x, double y, const orv::MArray<double, 1> &a, double &f,
+                      orv::MArray<double, 1> &d) = 0;
 
     // chi² of the parameters p into chisq, with the curvature matrix of the
     // free parameters into c(1..mfit, 1..mfit) and the gradient into b.
     // Returns 0, or -1 when funcs failed.
-    int mrqcof(orv::MArray<double, 1>& p, orv::MArray<double, 2>& c, orv::MArray<double, 1>& b);
+    int mrqcof(orv::MArray<double, 1> &p, orv::MArray<double, 2> &c, orv::MArray<double, 1> &b);
 
     // One damped step: starts the fit when alamda < 0, and with alamda == 0
     // solves undamped and leaves the covariance of all parameters in covar.
@@ -52,11 +53,11 @@ public:
     // Spreads the covariance of the free parameters, packed into the top-left
     // mfit x mfit block, to the rows and columns of those parameters; fixed
     // parameters get zero rows and columns. Returns 0.
-    int cov_srt(orv::MArray<double, 2>& c);
+    int cov_srt(orv::MArray<double, 2> &c);
 
     // The model at (x, y) for the parameters p plus Gaussian noise of
     // standard deviation s from the member generator; 0 when funcs fails.
-    double mcs(double x, double y, double s, const orv::MArray<double, 1>& p);
+    double mcs(double x, double y, double s, const orv::MArray<double, 1> &p);
 
     // Tables on standard output: headings "a( k)", then a, ia and sa as
     // 15-character columns; print_result lists "a k = value  +/- error".
@@ -67,37 +68,37 @@ public:
     void print_result();
     // One line "a(k) sa(k)" per parameter into the named file (truncated);
     // nothing happens when it cannot be opened.
-    void write_result(const char* fileName);
+    void write_result(const char *fileName);
 
-    int first;    // first data index
-    int last;     // last data index
-    int ndata;    // number of data values
-    int npoints;  // number of points with sig > 0
-    int ma;       // number of parameters
+    int first;   // first data index
+    int last;    // last data index
+    int ndata;   // number of data values
+    int npoints; // number of points with sig > 0
+    int ma;      // number of parameters
     orv::MArray<double, 1> x;
     orv::MArray<double, 1> y;
     orv::MArray<double, 1> z;
     orv::MArray<double, 1> sig;
-    int mfit;                      // number of free parameters
-    double ochisq;                 // chi² of the accepted parameters
-    orv::MArray<double, 2> alpha;  // curvature matrix of the accepted parameters
-    orv::MArray<double, 2> covar;  // damped curvature, then the covariance
-    orv::MArray<double, 1> atry;   // trial parameters
-    orv::MArray<double, 1> beta;   // gradient
-    orv::MArray<double, 1> da;     // parameter step
-    int dof;                       // points minus free parameters, set by calc
-    int maxiter;                   // iteration limit of calc
+    int mfit;                     // number of free parameters
+    double ochisq;                // chi² of the accepted parameters
+    orv::MArray<double, 2> alpha; // curvature matrix of the accepted parameters
+    orv::MArray<double, 2> covar; // damped curvature, then the covariance
+    orv::MArray<double, 1> atry;  // trial parameters
+    orv::MArray<double, 1> beta;  // gradient
+    orv::MArray<double, 1> da;    // parameter step
+    int dof;                      // points minus free parameters, set by calc
+    int maxiter;                  // iteration limit of calc
     int verbose;
-    int iterations;  // steps taken by the last calc
-    double factor;   // multiplier of the damping value
-    double chisq;    // chi² of the last evaluation
-    double alamda;   // damping; < 0 before the start, 0 for the final step
-    double rms;      // sqrt(chisq / npoints)
-    double rms_dof;  // sqrt(chisq / dof)
+    int iterations;            // steps taken by the last calc
+    double factor;             // multiplier of the damping value
+    double chisq;              // chi² of the last evaluation
+    double alamda;             // damping; < 0 before the start, 0 for the final step
+    double rms;                // sqrt(chisq / npoints)
+    double rms_dof;            // sqrt(chisq / dof)
     orv::MArray<double, 1> a;  // the parameters; the result after calc
     orv::MArray<int, 1> ia;    // fit flags, non-zero = free
-    orv::MArray<double, 1> sa;  // standard errors, set by calc
-    C_rangau noise;             // deviates for mcs
+    orv::MArray<double, 1> sa; // standard errors, set by calc
+    C_rangau noise;            // deviates for mcs
 };
 
 #endif

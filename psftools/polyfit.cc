@@ -8,10 +8,12 @@
 
 using orv::MArray;
 
-int poly2d_nomix(const MArray<double, 1>& x, const MArray<double, 1>& y, const MArray<double, 1>& z,
-                 const MArray<double, 1>& w, int n, MArray<double, 1>& c) {
+int poly2d_nomix(const MArray<double, 1> &x, const MArray<double, 1> &y, const MArray<double, 1> &z,
+                 const MArray<double, 1> &w, int n, MArray<double, 1> &c)
+{
     int m = 0;
-    for (int i = n + 1; i >= 1; --i) m += i;
+    for (int i = n + 1; i >= 1; --i)
+        m += i;
     MArray<double, 2> A(m, m);
     MArray<double, 1> B(m);
     A = 0.0;
@@ -36,10 +38,12 @@ int poly2d_nomix(const MArray<double, 1>& x, const MArray<double, 1>& y, const M
         }
         int t = 0;
         for (int j = 0; j <= n; ++j)
-            for (int k = 0; k <= n - j; ++k) v[t++] = yp[j] * xp[k];
+            for (int k = 0; k <= n - j; ++k)
+                v[t++] = yp[j] * xp[k];
         const double iw2 = 1.0 / (w(p) * w(p));
         for (int i = 0; i < m; ++i) {
-            for (int i2 = 0; i2 < m; ++i2) A(i + 1, i2 + 1) += v[i] * v[i2] * iw2;
+            for (int i2 = 0; i2 < m; ++i2)
+                A(i + 1, i2 + 1) += v[i] * v[i2] * iw2;
             B(i + 1) += v[i] * z(p) * iw2;
         }
     }
@@ -48,19 +52,24 @@ int poly2d_nomix(const MArray<double, 1>& x, const MArray<double, 1>& y, const M
     return status;
 }
 
-int fitconst(MArray<double, 1>& y, MArray<double, 1>& e, double& mean, double& mean_error, double& scatter) {
+int fitconst(MArray<double, 1> &y, MArray<double, 1> &e, double &mean, double &mean_error,
+             double &scatter)
+{
     const int n = y.lastIndex(1);
     int k = 0, zeros = 0;
     double S = 0.0, T = 0.0;
     for (int i = 1; i <= n; ++i) {
-        if (e(i) == 0.0) ++zeros;
-        if (!(e(i) > 0.0)) continue;
+        if (e(i) == 0.0)
+            ++zeros;
+        if (!(e(i) > 0.0))
+            continue;
         const double wt = 1.0 / (e(i) * e(i));
         ++k;
         S += wt;
         T += wt * y(i);
     }
-    if (zeros > 0) std::cerr << "fitconst: " << zeros << " value(s) with error 0 left out" << std::endl;
+    if (zeros > 0)
+        std::cerr << "fitconst: " << zeros << " value(s) with error 0 left out" << std::endl;
     if (k == 0) {
         mean = mean_error = scatter = 0.0;
         return -1;
@@ -73,7 +82,8 @@ int fitconst(MArray<double, 1>& y, MArray<double, 1>& e, double& mean, double& m
     }
     double chi2 = 0.0;
     for (int i = 1; i <= n; ++i) {
-        if (!(e(i) > 0.0)) continue;
+        if (!(e(i) > 0.0))
+            continue;
         const double r = y(i) - mean;
         chi2 += r * r / (e(i) * e(i));
     }

@@ -2,10 +2,12 @@
 
 #include <cmath>
 
-std::ostream& printF::operator()(std::ostream& s) const {
-    for (int i = 0; i < indent; ++i) s << ' ';
-    const int n = width - indent;  // the number's field
-    const int p = n - (value < 0 ? 1 : 0);  // places for the digits
+std::ostream &printF::operator()(std::ostream &s) const
+{
+    for (int i = 0; i < indent; ++i)
+        s << ' ';
+    const int n = width - indent;          // the number's field
+    const int p = n - (value < 0 ? 1 : 0); // places for the digits
     const double a = std::fabs(value);
     if (p >= 5) {
         // The comparisons are false for NaN, which therefore falls through to
@@ -48,7 +50,8 @@ std::ostream& printF::operator()(std::ostream& s) const {
         s << value;
     } else {
         s << ' ';
-        for (int i = 0; i < p; ++i) s << '#';
+        for (int i = 0; i < p; ++i)
+            s << '#';
     }
     s.unsetf(std::ios::floatfield);
     return s;

@@ -8,15 +8,15 @@
 // and value right-aligned in 14 places with 5 decimals, switching to
 // scientific or general notation when that would not fit.
 struct printF {
-    int width;     // total width of the column, indent included
-    int digits;    // places after the decimal point; 0 lets the printer choose
-    double value;  // the number
-    int indent;    // blanks written before the number's field
+    int width;    // total width of the column, indent included
+    int digits;   // places after the decimal point; 0 lets the printer choose
+    double value; // the number
+    int indent;   // blanks written before the number's field
 
     // Writes the column on s and returns s. Leaves s in general notation with
     // the precision it chose; a field of fewer than four places shows "#"
     // marks instead of the number.
-    std::ostream& operator()(std::ostream& s) const;
+    std::ostream &operator()(std::ostream &s) const;
 };
 
 #endif

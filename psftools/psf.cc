@@ -8,34 +8,32 @@ using orv::Range;
 namespace {
 
 // A zero-filled square array with indices −n..n in both dimensions.
-MArray<double, 2> zeroSquare(int n) {
+MArray<double, 2> zeroSquare(int n)
+{
     MArray<double, 2> a{Range(-n, n), Range(-n, n)};
     a = 0.0;
     return a;
 }
 
 template <int N>
-void release(MArray<double, N>& a) {
+void release(MArray<double, N> &a)
+{
     a.makeReference(MArray<double, N>());
 }
 
-}  // namespace
+} // namespace
 
 psf::psf() : _boxlen(0), _analyt(0), _subgrid(0), _subpixel(0), _interpolation(0), _slen(0) {}
 
 psf::psf(int boxlen, int analyt, int subgrid, int interpolation)
-    : _boxlen(boxlen),
-      _analyt(analyt),
-      _subgrid(subgrid),
-      _subpixel(0),
-      _interpolation(interpolation),
-      _slen(analyt * subgrid + subgrid / 2),
-      _psf(zeroSquare(_slen)),
-      _epsf(zeroSquare(_slen)),
-      _binned_psf(zeroSquare(analyt)),
-      _ebinned_psf(zeroSquare(analyt)) {}
+    : _boxlen(boxlen), _analyt(analyt), _subgrid(subgrid), _subpixel(0),
+      _interpolation(interpolation), _slen(analyt * subgrid + subgrid / 2), _psf(zeroSquare(_slen)),
+      _epsf(zeroSquare(_slen)), _binned_psf(zeroSquare(analyt)), _ebinned_psf(zeroSquare(analyt))
+{
+}
 
-psf::~psf() {
+psf::~psf()
+{
     // In declaration order.
     release(_psf);
     release(_epsf);
@@ -46,42 +44,71 @@ psf::~psf() {
     release(_all_e2binned_psf);
 }
 
-void psf::set_boxlen(int v) { _boxlen = v; }
+void psf::set_boxlen(int v)
+{
+    _boxlen = v;
+}
 
-void psf::set_analyt(int v) {
+void psf::set_analyt(int v)
+{
     _analyt = v;
     _slen = _analyt * _subgrid + _subgrid / 2;
 }
 
-void psf::set_subgrid(int v) {
+void psf::set_subgrid(int v)
+{
     _subgrid = v;
     _slen = _analyt * _subgrid + _subgrid / 2;
 }
 
-void psf::set_subpixel(int v) { _subpixel = v; }
-
-void psf::set_interpolation(int v) { _interpolation = v; }
-
-void psf::write_all_binned_psf(MArray<double, 4>& t) { _all_binned_psf.makeReference(t); }
-
-void psf::write_all_ebinned_psf(MArray<double, 4>& t) { _all_ebinned_psf.makeReference(t); }
-
-void psf::write_all_e2binned_psf(MArray<double, 4>& t) { _all_e2binned_psf.makeReference(t); }
-
-void psf::print_norm_psf() { std::cout << " psf-norm = " << orv::sum(_psf) << std::endl; }
-
-void psf::factor(double f) {
-    if (_psf.elementCount() > 0) _psf *= f;
-    if (_epsf.elementCount() > 0) _epsf *= f;
+void psf::set_subpixel(int v)
+{
+    _subpixel = v;
 }
 
-void psf::normalize_psf() {
+void psf::set_interpolation(int v)
+{
+    _interpolation = v;
+}
+
+void psf::write_all_binned_psf(MArray<double, 4> &t)
+{
+    _all_binned_psf.makeReference(t);
+}
+
+void psf::write_all_ebinned_psf(MArray<double, 4> &t)
+{
+    _all_ebinned_psf.makeReference(t);
+}
+
+void psf::write_all_e2binned_psf(MArray<double, 4> &t)
+{
+    _all_e2binned_psf.makeReference(t);
+}
+
+void psf::print_norm_psf()
+{
+    std::cout << " psf-norm = " << orv::sum(_psf) << std::endl;
+}
+
+void psf::factor(double f)
+{
+    if (_psf.elementCount() > 0)
+        _psf *= f;
+    if (_epsf.elementCount() > 0)
+        _epsf *= f;
+}
+
+void psf::normalize_psf()
+{
     const double s = orv::sum(_psf);
     if (s == 0) {
         // Dividing would fill both arrays with infinities and NaNs.
         std::cout << "error: psf sum is 0, psf not normalised" << std::endl;
         return;
     }
-    if (_psf.elementCount() > 0) _psf /= s;
-    if (_epsf.elementCount() > 0) _epsf /= s;
+    if (_psf.elementCount() > 0)
+        _psf /= s;
+    if (_epsf.elementCount() > 0)
+        _epsf /= s;
 }

@@ -57,9 +57,9 @@ public:
     orv::MArray<double, 4> get_all_e2binned_psf() const { return _all_e2binned_psf; }
 
     // The tables take over t's storage and shape; nothing is copied or checked.
-    void write_all_binned_psf(orv::MArray<double, 4>& t);
-    void write_all_ebinned_psf(orv::MArray<double, 4>& t);
-    void write_all_e2binned_psf(orv::MArray<double, 4>& t);
+    void write_all_binned_psf(orv::MArray<double, 4> &t);
+    void write_all_ebinned_psf(orv::MArray<double, 4> &t);
+    void write_all_e2binned_psf(orv::MArray<double, 4> &t);
 
     // " psf-norm = " and the sum of _psf on standard output.
     void print_norm_psf();
@@ -107,19 +107,20 @@ public:
     // whose value equals blank or whose error equals eblank are left alone.
     // add_psf covers a disc of radius _analyt around the star; the error
     // grows by the table error times the flux, in quadrature.
-    void add_psf(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,
-                 double blank, double eblank, int verbose);
+    void add_psf(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x, double y,
+                 double flux, double blank, double eblank, int verbose);
     // The same with the disc radius √(_analyt(_analyt − 1)), subtracting; the
     // error grows as in add_psf.
-    void subtract_psf(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,
-                      double blank, double eblank, int verbose);
+    void subtract_psf(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x,
+                      double y, double flux, double blank, double eblank, int verbose);
     // add_psf with photon noise of variance value·gain per pixel from
     // rangau(seed); exactly (2·_analyt + 1)² deviates per call.
-    void add_psf_noise(orv::MArray<float, 2>& image, orv::MArray<float, 2>& error, double x, double y, double flux,
-                       double gain, long& seed, double blank, double eblank, int verbose);
+    void add_psf_noise(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x,
+                       double y, double flux, double gain, long &seed, double blank, double eblank,
+                       int verbose);
     // Bins at the star's exact offset (overwriting _binned_psf) and adds it
     // in a disc around the nearest pixel; no blank test, no errors.
-    void add_psf_exact(orv::MArray<float, 2>& image, double x, double y, double flux, int verbose);
+    void add_psf_exact(orv::MArray<float, 2> &image, double x, double y, double flux, int verbose);
 
     // ---- synthetic PSFs (psf_generate.cc) ----
     // Fills _psf with an elliptical Gaussian or Moffat profile (widths in
@@ -139,16 +140,17 @@ public:
     // not yet computed, give amplitude 0, amplitude error 1e100 and 1e100.
     // The verbosity has no effect. No fit pixel at all gives −0 (amplitude
     // NaN), a single one +∞.
-    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                     double& amplitude, double& amplitude_error, double radius, int verbose) const;
-    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                     double& amplitude, double radius, int verbose) const;
-    double nchi_calc(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                     double radius, int verbose) const;
+    double nchi_calc(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                     double x, double y, double &amplitude, double &amplitude_error, double radius,
+                     int verbose) const;
+    double nchi_calc(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                     double x, double y, double &amplitude, double radius, int verbose) const;
+    double nchi_calc(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                     double x, double y, double radius, int verbose) const;
     // The same fit without the amplitude error; a failure returns 1e100 and
     // leaves the amplitude as it was.
-    double nchi_calc_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x,
-                          double y, double& amplitude, double radius) const;
+    double nchi_calc_fast(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                          double x, double y, double &amplitude, double radius) const;
 
     // ---- chi maps (psf_maps.cc) ----
     // Each map operation gives its maps new zero-filled storage (index base
@@ -161,16 +163,17 @@ public:
     // (lrint(x) + i/_subpixel, lrint(y) + j/_subpixel). Cells in the margin
     // and failed fits hold nchi 1e100, amplitude 0, amplitude error 1e100.
     // Dots on standard output at verbosity 5 exactly.
-    void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                 orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
-                 orv::MArray<double, 2>& amplitude_error, int nx, int ny, double radius, int verbose) const;
-    void mapping(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                 orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude, int nx, int ny, double radius,
+    void mapping(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, double x,
+                 double y, orv::MArray<double, 2> &nchi, orv::MArray<double, 2> &amplitude,
+                 orv::MArray<double, 2> &amplitude_error, int nx, int ny, double radius,
                  int verbose) const;
+    void mapping(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, double x,
+                 double y, orv::MArray<double, 2> &nchi, orv::MArray<double, 2> &amplitude, int nx,
+                 int ny, double radius, int verbose) const;
     // As mapping, without the amplitude error and without output.
-    void mapping_fast(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double x, double y,
-                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude, int nx, int ny,
-                      double radius) const;
+    void mapping_fast(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                      double x, double y, orv::MArray<double, 2> &nchi,
+                      orv::MArray<double, 2> &amplitude, int nx, int ny, double radius) const;
     // Sub-pixel grid of the whole image: indices 1 .. Lx·S by 1 .. Ly·S
     // (S = _subpixel, Lx, Ly the image lengths); cell (k, l) is the position
     // (Bx + (k − 1 − S/2)/S, By + (l − 1 − S/2)/S), Bx, By the index bases,
@@ -179,16 +182,16 @@ public:
     // and amplitude error 1e100. The maps take 3·8·S² bytes per image pixel
     // (2.5 GB for a 2048² image at S = 5); the allocation is announced on
     // standard output. Dots at verbosity above 4.
-    void mapping_full(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
-                      orv::MArray<double, 2>& amplitude_error, double radius, int verbose) const;
+    void mapping_full(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                      orv::MArray<double, 2> &nchi, orv::MArray<double, 2> &amplitude,
+                      orv::MArray<double, 2> &amplitude_error, double radius, int verbose) const;
     // The same grid, evaluated only in the cells of the 3 × 3 pixels around
     // each star (xs(j), ys(j)), j = 1.. (as far as both lists go); the other
     // cells hold 0.
-    void mapping_some(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                      orv::MArray<double, 2>& nchi, orv::MArray<double, 2>& amplitude,
-                      orv::MArray<double, 2>& amplitude_error, const orv::MArray<int, 1>& xs,
-                      const orv::MArray<int, 1>& ys, double radius, int verbose) const;
+    void mapping_some(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                      orv::MArray<double, 2> &nchi, orv::MArray<double, 2> &amplitude,
+                      orv::MArray<double, 2> &amplitude_error, const orv::MArray<int, 1> &xs,
+                      const orv::MArray<int, 1> &ys, double radius, int verbose) const;
 
     // ---- best-source maps (psf_sources.cc) ----
     // Per image pixel, the cell of the sub-pixel chi maps with the smallest
@@ -203,19 +206,22 @@ public:
     //
     // Candidates (xs(i), ys(i)) only, from mapping_some; a candidate's best
     // chi must not exceed any of its eight neighbours'.
-    void mapping_some_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                                  orv::MArray<double, 2>& best_chi, orv::MArray<double, 2>& best_amplitude,
-                                  orv::MArray<double, 2>& best_amplitude_error, orv::MArray<double, 2>& model,
-                                  const orv::MArray<int, 1>& xs, const orv::MArray<int, 1>& ys, double significance,
-                                  double largest_chi, double radius, double tag, std::ostream& out,
-                                  int verbose) const;
+    void mapping_some_best_source(
+        const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+        orv::MArray<double, 2> &best_chi, orv::MArray<double, 2> &best_amplitude,
+        orv::MArray<double, 2> &best_amplitude_error, orv::MArray<double, 2> &model,
+        const orv::MArray<int, 1> &xs, const orv::MArray<int, 1> &ys, double significance,
+        double largest_chi, double radius, double tag, std::ostream &out, int verbose) const;
     // Every pixel, from mapping_full. The best-chi map carries −chi where a
     // neighbour has a smaller positive best chi.
-    void mapping_full_best_source(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                                  orv::MArray<double, 2>& best_chi, orv::MArray<double, 2>& best_amplitude,
-                                  orv::MArray<double, 2>& best_amplitude_error, orv::MArray<double, 2>& model,
-                                  double significance, double largest_chi, double radius, double tag,
-                                  std::ostream& out, int verbose) const;
+    void mapping_full_best_source(const orv::MArray<float, 2> &image,
+                                  const orv::MArray<float, 2> &error,
+                                  orv::MArray<double, 2> &best_chi,
+                                  orv::MArray<double, 2> &best_amplitude,
+                                  orv::MArray<double, 2> &best_amplitude_error,
+                                  orv::MArray<double, 2> &model, double significance,
+                                  double largest_chi, double radius, double tag, std::ostream &out,
+                                  int verbose) const;
 
     // ---- position and flux measurement (psf_measure.cc) ----
     // Refines (x, y) to the minimum of a Gaussian fitted to the local chi map
@@ -226,25 +232,29 @@ public:
     // cells with a chi value surround the minimum, the fit degenerates or
     // moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
     // maps go to "nchi_NNNNN.fits" and "flux_NNNNN.fits" (NNNNN the number).
-    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x, double& y,
-                    double& flux, double& flux_error, double radius, int n, int number, int verbose) const;
-    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, double& x, double& y,
-                    double radius, int n, int number, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                    double &x, double &y, double &flux, double &flux_error, double radius, int n,
+                    int number, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                    double &x, double &y, double radius, int n, int number, int verbose) const;
     // Every star i = 1.. of the lists (as far as all of them go), numbered i;
     // stars that fail keep their values. Returns 0.
-    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                    orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, orv::MArray<double, 1>& flux,
-                    orv::MArray<double, 1>& flux_error, double radius, int n, int verbose) const;
-    int measure_pos(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error,
-                    orv::MArray<double, 1>& x, orv::MArray<double, 1>& y, double radius, int n, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                    orv::MArray<double, 1> &x, orv::MArray<double, 1> &y,
+                    orv::MArray<double, 1> &flux, orv::MArray<double, 1> &flux_error, double radius,
+                    int n, int verbose) const;
+    int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
+                    orv::MArray<double, 1> &x, orv::MArray<double, 1> &y, double radius, int n,
+                    int verbose) const;
     // The amplitude fit of nchi_calc with the PSF binned at the exact offset
     // of (x, y) (overwriting _binned_psf and _ebinned_psf), within
     // min(_boxlen, _analyt) pixels. A star within _boxlen + 2 pixels of the
     // border or a failed centre pixel gives flux 0, flux error −1 and nchi
     // 1e100. Above verbosity 3 the binned PSF goes to
     // "shifted_psf_NNNNN.fits" and the image stamp to "object_psf_NNNNN.fits".
-    void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y, double radius,
-                      double& flux, double& flux_error, double& nchi, int number, int verbose);
+    void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y,
+                      double radius, double &flux, double &flux_error, double &nchi, int number,
+                      int verbose);
 
     // ---- star finding (psf_find.cc) ----
     // Stars from the sub-pixel chi maps (mapping_full): the chi map smoothed
@@ -255,9 +265,9 @@ public:
     // per star, in grid order: the pixel owning the cell and the amplitude.
     // Above verbosity 0 the maps go to FITS files "nchi_binned_", "nchi_",
     // "flux_", "error_", "min_" and "star_" + name + ".fits".
-    void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1>& x,
-              orv::MArray<double, 1>& y, orv::MArray<double, 1>& amplitude, double significance, double largest_chi,
-              double radius, std::string name, int verbose) const;
+    void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> &x,
+              orv::MArray<double, 1> &y, orv::MArray<double, 1> &amplitude, double significance,
+              double largest_chi, double radius, std::string name, int verbose) const;
 
     // ---- star-stamp fits (psf_stamp_fits.cc) ----
     // Fits an elliptical Moffat profile on a tilted plane to the usable
@@ -272,17 +282,18 @@ public:
     // the limits or no fit, −4 β outside its limits, −5 centre outside the
     // stamp, −6 amplitude not significant. Instantiated for float and double.
     template <class T>
-    static int fmoffat(const orv::MArray<T, 2>& stamp, const orv::MArray<T, 2>& estamp, double& background,
-                       double& slope_x, double& slope_y, double beta_low, double beta_high, double fwhm_low,
-                       double fwhm_high, double& x, double& y, double& amplitude, double& p, double& q,
-                       double& angle, double& beta, double& rms_dof, int verbose);
+    static int fmoffat(const orv::MArray<T, 2> &stamp, const orv::MArray<T, 2> &estamp,
+                       double &background, double &slope_x, double &slope_y, double beta_low,
+                       double beta_high, double fwhm_low, double fwhm_high, double &x, double &y,
+                       double &amplitude, double &p, double &q, double &angle, double &beta,
+                       double &rms_dof, int verbose);
     // Fits an elliptical Gaussian on a constant within the circle (strict);
     // background 12345 means "fit it". Writes the amplitude and the centre
     // (stamp coordinates) in every case. Status 0, or −1 for fewer than 10
     // usable pixels or no fit. Instantiated for double.
     template <class T>
-    static int fgauss(const orv::MArray<T, 2>& stamp, const orv::MArray<T, 2>& estamp, double& x, double& y,
-                      double& amplitude, double background, int verbose);
+    static int fgauss(const orv::MArray<T, 2> &stamp, const orv::MArray<T, 2> &estamp, double &x,
+                      double &y, double &amplitude, double background, int verbose);
 
     // ---- sub-grid distribution of star pixels (psf_distribute.cc) ----
     // Inverts, in M (indices 1..n² in both dimensions, n = 2L + 1), the
@@ -291,7 +302,7 @@ public:
     // (dy outer, dx inner, (0, 0) left out). Coefficient l·n + m + 1 belongs
     // to u^m·v^l, u along x and v along y, the pixel covering [0, 1]². A
     // singular matrix prints " error in gaussj". Returns 0.
-    static int erzeuge_M(orv::MArray<double, 2>& M, int L);
+    static int erzeuge_M(orv::MArray<double, 2> &M, int L);
     // Spreads a star stamp (background removed; 0 is blank; error −1 on a
     // blank pixel masks it) onto the sub-grid window that psf_out's index
     // ranges define, conserving each pixel's flux: every pixel becomes the
@@ -306,8 +317,9 @@ public:
     // leaves standard output at precision 20. The tables of the polynomials
     // are made once per _subgrid and _interpolation. Instantiated for float.
     template <class T>
-    void divvy(const orv::MArray<T, 2>& data, const orv::MArray<T, 2>& error, orv::MArray<double, 2>& psf_out,
-               orv::MArray<double, 2>& epsf_out, const double* transform, int verbose) const;
+    void divvy(const orv::MArray<T, 2> &data, const orv::MArray<T, 2> &error,
+               orv::MArray<double, 2> &psf_out, orv::MArray<double, 2> &epsf_out,
+               const double *transform, int verbose) const;
 
     // ---- construction from standard stars (psf_construct.cc) ----
     // Builds _psf and _epsf from the stars at (x(j), y(j)), j = 1..n (n the
@@ -326,34 +338,36 @@ public:
     // take a Moffat profile fitted to the inner part (none if that fit
     // fails). Above verbosity 2: a table of the fits, "psftest00.fits" (the
     // PSF binned at shift 0) and its fit; above 7 the stamp files.
-    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
-                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
-                    orv::MArray<double, 1> sky_y, orv::MArray<double, 1> weight, double beta_min, double beta_max,
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error,
+                    orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<double, 1> sky,
+                    orv::MArray<double, 1> sky_x, orv::MArray<double, 1> sky_y,
+                    orv::MArray<double, 1> weight, double beta_min, double beta_max,
                     double fwhm_min, double fwhm_max, bool fit, int verbose);
     // Every weight 0.
-    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
-                    orv::MArray<double, 1> y, orv::MArray<double, 1> sky, orv::MArray<double, 1> sky_x,
-                    orv::MArray<double, 1> sky_y, double beta_min, double beta_max, double fwhm_min,
-                    double fwhm_max, bool fit, int verbose);
-    // One sky plane for every star, every weight 0.
-    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> x,
-                    orv::MArray<double, 1> y, double sky, double sky_x, double sky_y, double beta_min,
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error,
+                    orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<double, 1> sky,
+                    orv::MArray<double, 1> sky_x, orv::MArray<double, 1> sky_y, double beta_min,
                     double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose);
+    // One sky plane for every star, every weight 0.
+    void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error,
+                    orv::MArray<double, 1> x, orv::MArray<double, 1> y, double sky, double sky_x,
+                    double sky_y, double beta_min, double beta_max, double fwhm_min,
+                    double fwhm_max, bool fit, int verbose);
 
 private:
-    int _boxlen;         // half-size of the star box of construction, maps and finding
-    int _analyt;         // half-size of the binned PSF
-    int _subgrid;        // sub-grid points per pixel and axis
-    int _subpixel;       // tabulated shifts per axis
-    int _interpolation;  // largest neighbourhood radius of the sub-grid spreading
-    int _slen;           // half-size of the sub-grid PSF
-    orv::MArray<double, 2> _psf;          // (x, y), −_slen.._slen
-    orv::MArray<double, 2> _epsf;         // its 1σ errors
-    orv::MArray<double, 2> _binned_psf;   // −_analyt.._analyt, last binning
-    orv::MArray<double, 2> _ebinned_psf;  // its errors
-    orv::MArray<double, 4> _all_binned_psf;    // (sx, sy, i, j)
-    orv::MArray<double, 4> _all_ebinned_psf;   // errors
-    orv::MArray<double, 4> _all_e2binned_psf;  // squared errors
+    int _boxlen;                  // half-size of the star box of construction, maps and finding
+    int _analyt;                  // half-size of the binned PSF
+    int _subgrid;                 // sub-grid points per pixel and axis
+    int _subpixel;                // tabulated shifts per axis
+    int _interpolation;           // largest neighbourhood radius of the sub-grid spreading
+    int _slen;                    // half-size of the sub-grid PSF
+    orv::MArray<double, 2> _psf;  // (x, y), −_slen.._slen
+    orv::MArray<double, 2> _epsf; // its 1σ errors
+    orv::MArray<double, 2> _binned_psf;       // −_analyt.._analyt, last binning
+    orv::MArray<double, 2> _ebinned_psf;      // its errors
+    orv::MArray<double, 4> _all_binned_psf;   // (sx, sy, i, j)
+    orv::MArray<double, 4> _all_ebinned_psf;  // errors
+    orv::MArray<double, 4> _all_e2binned_psf; // squared errors
 
     // The polynomial tables of divvy for one _subgrid and _interpolation.
     struct DivvyTables;
@@ -363,17 +377,18 @@ private:
 // The Moffat stamp fit of psf::fmoffat for float stamps with single-precision
 // arguments (the position and the circle in single precision, the fit in
 // double precision).
-int fmoffat(const orv::MArray<float, 2>& stamp, const orv::MArray<float, 2>& estamp, float& background,
-            float& slope_x, float& slope_y, float beta_low, float beta_high, float fwhm_low, double fwhm_high,
-            float& x, float& y, float& amplitude, float& p, float& q, float& angle, float& beta, float& rms_dof,
-            int verbose);
+int fmoffat(const orv::MArray<float, 2> &stamp, const orv::MArray<float, 2> &estamp,
+            float &background, float &slope_x, float &slope_y, float beta_low, float beta_high,
+            float fwhm_low, double fwhm_high, float &x, float &y, float &amplitude, float &p,
+            float &q, float &angle, float &beta, float &rms_dof, int verbose);
 
 // Index lists of stars (indices of v): idx(k) is set for every index k of v
 // (idx must hold them), the entries whose value equals marker go to the end
 // and the others are sorted by increasing value. An empty v or an idx too
 // short is refused with a message.
-void sortpos(orv::MArray<double, 1>& v, orv::MArray<int, 1>& idx, double marker);
+void sortpos(orv::MArray<double, 1> &v, orv::MArray<int, 1> &idx, double marker);
 // The same, with the entries whose mark is below 0 going to the end.
-void sortpos_marker(const orv::MArray<double, 1>& v, const orv::MArray<int, 1>& marks, orv::MArray<int, 1>& idx);
+void sortpos_marker(const orv::MArray<double, 1> &v, const orv::MArray<int, 1> &marks,
+                    orv::MArray<int, 1> &idx);
 
 #endif

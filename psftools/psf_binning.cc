@@ -11,15 +11,18 @@ namespace {
 
 // Rounds a shift in sub-grid steps: halves go up. Shifts far beyond any
 // sub-grid are held to a bound at which every sample lies outside.
-long roundShift(double v) {
+long roundShift(double v)
+{
     const double w = v + 0.5;
-    if (!(std::fabs(w) < 1e9)) return w > 0 ? 1000000000L : -1000000000L;
+    if (!(std::fabs(w) < 1e9))
+        return w > 0 ? 1000000000L : -1000000000L;
     return w >= 0 ? static_cast<long>(w) : static_cast<long>(w - 1);
 }
 
-}  // namespace
+} // namespace
 
-void psf::binning(double dx, double dy) {
+void psf::binning(double dx, double dy)
+{
     _binned_psf = 0.0;
     _ebinned_psf = 0.0;
     const int g = _subgrid;
@@ -34,7 +37,8 @@ void psf::binning(double dx, double dy) {
         for (int j = -L; j <= L; ++j) {
             const long k0 = static_cast<long>(g) * i - o, l0 = static_cast<long>(g) * j - m;
             // A pixel reaching outside the sub-grid is unusable as a whole.
-            if (k0 - h < kx.lo || k0 + h > kx.hi || l0 - h < ky.lo || l0 + h > ky.hi) continue;
+            if (k0 - h < kx.lo || k0 + h > kx.hi || l0 - h < ky.lo || l0 + h > ky.hi)
+                continue;
             double sum = 0, var = 0;
             bool usable = true;
             for (long k = k0 - h; k <= k0 + h && usable; ++k)
@@ -47,19 +51,22 @@ void psf::binning(double dx, double dy) {
                     sum += v;
                     var += e * e;
                 }
-            if (!usable) continue;
+            if (!usable)
+                continue;
             _binned_psf(i, j) = sum;
             _ebinned_psf(i, j) = std::sqrt(var);
         }
 }
 
-void psf::calc_base(int n, int) {
+void psf::calc_base(int n, int)
+{
     if (n < 1) {
         // No shift at all: the tables would have no valid index range.
         std::cout << "error: the subpixel value must be at least 1!" << std::endl << std::endl;
         return;
     }
-    if (n % 2 == 0) std::cout << "error: please use an odd subpixel value!" << std::endl << std::endl;
+    if (n % 2 == 0)
+        std::cout << "error: please use an odd subpixel value!" << std::endl << std::endl;
     _subpixel = n;
     const int s = n / 2, L = _analyt;
     MArray<double, 4> t{Range(-s, s), Range(-s, s), Range(-L, L), Range(-L, L)};
@@ -70,7 +77,8 @@ void psf::calc_base(int n, int) {
     _all_binned_psf.makeReference(t);
     _all_ebinned_psf.makeReference(e);
     _all_e2binned_psf.makeReference(e2);
-    if (_subpixel >= _subgrid) std::cerr << " _subpixel >= _subgrid !!!!!" << std::endl;
+    if (_subpixel >= _subgrid)
+        std::cerr << " _subpixel >= _subgrid !!!!!" << std::endl;
     const double q = 1.0 / n;
     for (int sx = -s; sx <= s; ++sx)
         for (int sy = -s; sy <= s; ++sy) {

@@ -8,7 +8,8 @@ using orv::MArray;
 
 namespace psf_chi {
 
-void Planes::reset(std::size_t count, psf_index::Span a, psf_index::Span b) {
+void Planes::reset(std::size_t count, psf_index::Span a, psf_index::Span b)
+{
     a_ = a;
     b_ = b;
     size_ = static_cast<std::size_t>(a.hi - a.lo + 1) * (b.hi - b.lo + 1);
@@ -17,7 +18,8 @@ void Planes::reset(std::size_t count, psf_index::Span a, psf_index::Span b) {
     skip_.resize(count * size_);
 }
 
-Plane Planes::view(std::size_t k) const {
+Plane Planes::view(std::size_t k) const
+{
     Plane q;
     q.a = a_;
     q.b = b_;
@@ -30,70 +32,86 @@ Plane Planes::view(std::size_t k) const {
     return q;
 }
 
-SinglePlane::SinglePlane(const MArray<double, 2>& p, const MArray<double, 2>& e2) {
+SinglePlane::SinglePlane(const MArray<double, 2> &p, const MArray<double, 2> &e2)
+{
     const psf_index::Span a = psf_index::common(p, 1, e2, 1), b = psf_index::common(p, 2, e2, 2);
-    if (a.lo > 0 || a.hi < 0 || b.lo > 0 || b.hi < 0) return;
+    if (a.lo > 0 || a.hi < 0 || b.lo > 0 || b.hi < 0)
+        return;
     store_.reset(1, a, b);
-    store_.set(0, [&](int i, int j) { return p(i, j); }, [&](int i, int j) { return e2(i, j); });
+    store_.set(
+        0, [&](int i, int j) { return p(i, j); }, [&](int i, int j) { return e2(i, j); });
     plane_ = store_.view(0);
 }
 
-ShiftTables::ShiftTables(const MArray<double, 4>& values, const MArray<double, 4>& errors2, int subpixel, bool all)
-    : values_(values),
-      errors2_(errors2),
-      subpixel_(subpixel),
-      sx_(psf_index::common(values, 1, errors2, 1)),
-      sy_(psf_index::common(values, 2, errors2, 2)),
-      a_(psf_index::common(values, 3, errors2, 3)),
-      b_(psf_index::common(values, 4, errors2, 4)),
-      all_(all) {
-    ok_ = values.elementCount() > 0 && errors2.elementCount() > 0 && sx_.lo <= sx_.hi && sy_.lo <= sy_.hi &&
-          a_.lo <= 0 && a_.hi >= 0 && b_.lo <= 0 && b_.hi >= 0;
-    if (!ok_) return;
+ShiftTables::ShiftTables(const MArray<double, 4> &values, const MArray<double, 4> &errors2,
+                         int subpixel, bool all)
+    : values_(values), errors2_(errors2), subpixel_(subpixel),
+      sx_(psf_index::common(values, 1, errors2, 1)), sy_(psf_index::common(values, 2, errors2, 2)),
+      a_(psf_index::common(values, 3, errors2, 3)), b_(psf_index::common(values, 4, errors2, 4)),
+      all_(all)
+{
+    ok_ = values.elementCount() > 0 && errors2.elementCount() > 0 && sx_.lo <= sx_.hi &&
+          sy_.lo <= sy_.hi && a_.lo <= 0 && a_.hi >= 0 && b_.lo <= 0 && b_.hi >= 0;
+    if (!ok_)
+        return;
     const std::size_t ny = sy_.hi - sy_.lo + 1;
     planes_.reset(all ? (sx_.hi - sx_.lo + 1) * ny : 1, a_, b_);
-    if (!all) return;
+    if (!all)
+        return;
     for (int sx = sx_.lo; sx <= sx_.hi; ++sx)
-        for (int sy = sy_.lo; sy <= sy_.hi; ++sy) lay((sx - sx_.lo) * ny + (sy - sy_.lo), sx, sy);
+        for (int sy = sy_.lo; sy <= sy_.hi; ++sy)
+            lay((sx - sx_.lo) * ny + (sy - sy_.lo), sx, sy);
 }
 
-void ShiftTables::lay(std::size_t k, int sx, int sy) const {
-    planes_.set(k, [&](int i, int j) { return values_(sx, sy, i, j); },
-                [&](int i, int j) { return errors2_(sx, sy, i, j); });
+void ShiftTables::lay(std::size_t k, int sx, int sy) const
+{
+    planes_.set(
+        k, [&](int i, int j) { return values_(sx, sy, i, j); },
+        [&](int i, int j) { return errors2_(sx, sy, i, j); });
 }
 
-Plane ShiftTables::plane(int sx, int sy) const {
-    if (!ok_) return Plane();
-    if (all_) return planes_.view(static_cast<std::size_t>(sx - sx_.lo) * (sy_.hi - sy_.lo + 1) + (sy - sy_.lo));
+Plane ShiftTables::plane(int sx, int sy) const
+{
+    if (!ok_)
+        return Plane();
+    if (all_)
+        return planes_.view(static_cast<std::size_t>(sx - sx_.lo) * (sy_.hi - sy_.lo + 1) +
+                            (sy - sy_.lo));
     lay(0, sx, sy);
     return planes_.view(0);
 }
 
-Pixels::Pixels(const MArray<float, 2>& image, const MArray<float, 2>& error)
-    : x_(psf_index::common(image, 1, error, 1)), y_(psf_index::common(image, 2, error, 2)) {
+Pixels::Pixels(const MArray<float, 2> &image, const MArray<float, 2> &error)
+    : x_(psf_index::common(image, 1, error, 1)), y_(psf_index::common(image, 2, error, 2))
+{
     fill(image, error);
 }
 
-Pixels::Pixels(const MArray<float, 2>& image, const MArray<float, 2>& error, long x, long y, long r) {
-    const psf_index::Span cx = psf_index::common(image, 1, error, 1), cy = psf_index::common(image, 2, error, 2);
+Pixels::Pixels(const MArray<float, 2> &image, const MArray<float, 2> &error, long x, long y, long r)
+{
+    const psf_index::Span cx = psf_index::common(image, 1, error, 1),
+                          cy = psf_index::common(image, 2, error, 2);
     // A block off the images holds nothing (and keeps x ± r in range).
     if (r < 0 || x < cx.lo - r || x > cx.hi + r || y < cy.lo - r || y > cy.hi + r) {
         x_ = y_ = {0, -1};
         return;
     }
-    x_ = {static_cast<int>(std::max<long>(cx.lo, x - r)), static_cast<int>(std::min<long>(cx.hi, x + r))};
-    y_ = {static_cast<int>(std::max<long>(cy.lo, y - r)), static_cast<int>(std::min<long>(cy.hi, y + r))};
+    x_ = {static_cast<int>(std::max<long>(cx.lo, x - r)),
+          static_cast<int>(std::min<long>(cx.hi, x + r))};
+    y_ = {static_cast<int>(std::max<long>(cy.lo, y - r)),
+          static_cast<int>(std::min<long>(cy.hi, y + r))};
     fill(image, error);
 }
 
-void Pixels::fill(const MArray<float, 2>& image, const MArray<float, 2>& error) {
+void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
+{
     if (image.elementCount() == 0 || error.elementCount() == 0 || x_.lo > x_.hi || y_.lo > y_.hi) {
         x_ = y_ = {0, -1};
         return;
     }
     width_ = x_.hi - x_.lo + 1;
     data_.resize(static_cast<std::size_t>(width_) * (y_.hi - y_.lo + 1));
-    Pixel* d = data_.data();
+    Pixel *d = data_.data();
     for (long y = y_.lo; y <= y_.hi; ++y)
         for (long x = x_.lo; x <= x_.hi; ++x, ++d) {
             const double e = error(x, y);
@@ -104,7 +122,8 @@ void Pixels::fill(const MArray<float, 2>& image, const MArray<float, 2>& error) 
         }
 }
 
-AmplitudeFit::AmplitudeFit(double radius, int reach) : r2_(radius * radius) {
+AmplitudeFit::AmplitudeFit(double radius, int reach) : r2_(radius * radius)
+{
     // The integer part of |radius| + 0.5, no farther than the reach.
     const double whole = std::trunc(std::fabs(radius) + 0.5);
     R_ = std::max(0, whole < reach ? static_cast<int>(whole) : reach);
@@ -113,28 +132,34 @@ AmplitudeFit::AmplitudeFit(double radius, int reach) : r2_(radius * radius) {
     squares_.resize(side);
 }
 
-bool AmplitudeFit::fit(const Plane& q, const Pixels& pixels, long ix, long iy, double dx, double dy, Result& r) {
-    if (!pixels.holds(ix, iy) || !q.holds(0, 0)) return false;
-    if (q.skip[0] != 0 || pixels.at(ix, iy).skip != 0) return false;
+bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, double dx, double dy,
+                       Result &r)
+{
+    if (!pixels.holds(ix, iy) || !q.holds(0, 0))
+        return false;
+    if (q.skip[0] != 0 || pixels.at(ix, iy).skip != 0)
+        return false;
     // The block: the circle's, within the plane and the pixels.
     const psf_index::Span xs = pixels.xs(), ys = pixels.ys();
-    const long alo = std::max<long>({-R_, q.a.lo, xs.lo - ix}), ahi = std::min<long>({R_, q.a.hi, xs.hi - ix});
-    const long blo = std::max<long>({-R_, q.b.lo, ys.lo - iy}), bhi = std::min<long>({R_, q.b.hi, ys.hi - iy});
-    double* da2 = squares_.data() - alo;
+    const long alo = std::max<long>({-R_, q.a.lo, xs.lo - ix}),
+               ahi = std::min<long>({R_, q.a.hi, xs.hi - ix});
+    const long blo = std::max<long>({-R_, q.b.lo, ys.lo - iy}),
+               bhi = std::min<long>({R_, q.b.hi, ys.hi - iy});
+    double *da2 = squares_.data() - alo;
     for (long a = alo; a <= ahi; ++a) {
         const double da = a - dx;
         da2[a] = da * da;
     }
     // Every block pixel is written at the end of the list, which grows only
     // for a fit pixel: (a − dx)² + (b − dy)² < r², its exclusion terms 0.
-    Term* t = terms_.data();
+    Term *t = terms_.data();
     long n = 0;
     for (long b = blo; b <= bhi; ++b) {
         const double db = b - dy, db2 = db * db;
-        const Pixels::Pixel* row = &pixels.at(ix, iy + b);
-        const double* p = q.p + b * q.row;
-        const double* m2 = q.m2 + b * q.row;
-        const double* skip = q.skip + b * q.row;
+        const Pixels::Pixel *row = &pixels.at(ix, iy + b);
+        const double *p = q.p + b * q.row;
+        const double *m2 = q.m2 + b * q.row;
+        const double *skip = q.skip + b * q.row;
         for (long a = alo; a <= ahi; ++a) {
             t[n] = {p[a], m2[a], &row[a]};
             n += da2[a] + db2 + row[a].skip + skip[a] < r2_;
@@ -158,29 +183,34 @@ bool AmplitudeFit::fit(const Plane& q, const Pixels& pixels, long ix, long iy, d
     return true;
 }
 
-}  // namespace psf_chi
+} // namespace psf_chi
 
 namespace {
 
 // One fit at (x, y) with the tabulated shift nearest to it.
-bool fitAt(const MArray<double, 4>& values, const MArray<double, 4>& errors2, int subpixel, int analyt,
-           const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y, double radius,
-           psf_chi::Result& r) {
+bool fitAt(const MArray<double, 4> &values, const MArray<double, 4> &errors2, int subpixel,
+           int analyt, const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+           double y, double radius, psf_chi::Result &r)
+{
     const psf_chi::ShiftTables tables(values, errors2, subpixel);
     psf_chi::AmplitudeFit fit(radius, analyt);
     const long ix = std::lrint(x), iy = std::lrint(y);
-    if (!tables.ok()) return false;
+    if (!tables.ok())
+        return false;
     const psf_chi::Pixels pixels(image, error, ix, iy, fit.block());
     const double dx = x - ix, dy = y - iy;
     return fit.fit(tables.plane(tables.shiftX(dx), tables.shiftY(dy)), pixels, ix, iy, dx, dy, r);
 }
 
-}  // namespace
+} // namespace
 
-double psf::nchi_calc(const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y,
-                      double& amplitude, double& amplitude_error, double radius, int) const {
+double psf::nchi_calc(const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+                      double y, double &amplitude, double &amplitude_error, double radius,
+                      int) const
+{
     psf_chi::Result r;
-    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius, r)) {
+    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius,
+               r)) {
         amplitude = 0;
         amplitude_error = psf_chi::kFailed;
         return psf_chi::kFailed;
@@ -190,23 +220,27 @@ double psf::nchi_calc(const MArray<float, 2>& image, const MArray<float, 2>& err
     return r.nchi;
 }
 
-double psf::nchi_calc(const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y,
-                      double& amplitude, double radius, int verbose) const {
+double psf::nchi_calc(const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+                      double y, double &amplitude, double radius, int verbose) const
+{
     double amplitude_error;
     return nchi_calc(image, error, x, y, amplitude, amplitude_error, radius, verbose);
 }
 
-double psf::nchi_calc(const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y,
-                      double radius, int verbose) const {
+double psf::nchi_calc(const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+                      double y, double radius, int verbose) const
+{
     double amplitude, amplitude_error;
     return nchi_calc(image, error, x, y, amplitude, amplitude_error, radius, verbose);
 }
 
-double psf::nchi_calc_fast(const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y,
-                           double& amplitude, double radius) const {
+double psf::nchi_calc_fast(const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+                           double y, double &amplitude, double radius) const
+{
     psf_chi::Result r;
     // A failure must not read as a perfect fit (0).
-    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius, r))
+    if (!fitAt(_all_binned_psf, _all_e2binned_psf, _subpixel, _analyt, image, error, x, y, radius,
+               r))
         return psf_chi::kFailed;
     amplitude = r.amplitude;
     return r.nchi;

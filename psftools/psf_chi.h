@@ -22,15 +22,18 @@ namespace psf_chi {
 constexpr double kFailed = 1e100;
 
 // A chi value that is a result: not 0 (unevaluated), not a failure, not NaN.
-inline bool hasValue(double chi) { return chi != 0 && chi < kFailed; }
+inline bool hasValue(double chi)
+{
+    return chi != 0 && chi < kFailed;
+}
 
 // One binned PSF over the offsets a (x), b (y): values, squared errors and
 // the exclusion term (+∞ where the value is exactly 0; NaN takes part), each
 // at index a + b·row from its (0, 0) element.
 struct Plane {
-    const double* p = nullptr;
-    const double* m2 = nullptr;
-    const double* skip = nullptr;
+    const double *p = nullptr;
+    const double *m2 = nullptr;
+    const double *skip = nullptr;
     long row = 0;
     psf_index::Span a{0, -1}, b{0, -1};
 
@@ -45,7 +48,8 @@ public:
     void reset(std::size_t count, psf_index::Span a, psf_index::Span b);
     // Plane k from value(i, j) and squared error e2(i, j).
     template <class V, class E>
-    void set(std::size_t k, V value, E e2) {
+    void set(std::size_t k, V value, E e2)
+    {
         std::size_t n = k * size_;
         for (int j = b_.lo; j <= b_.hi; ++j)
             for (int i = a_.lo; i <= a_.hi; ++i, ++n) {
@@ -66,8 +70,8 @@ private:
 // the offset 0, 0).
 class SinglePlane {
 public:
-    SinglePlane(const orv::MArray<double, 2>& p, const orv::MArray<double, 2>& e2);
-    const Plane& plane() const { return plane_; }
+    SinglePlane(const orv::MArray<double, 2> &p, const orv::MArray<double, 2> &e2);
+    const Plane &plane() const { return plane_; }
 
 private:
     Planes store_;
@@ -80,8 +84,8 @@ public:
     // With all set every plane is laid out at once, for the many fits of a
     // map; otherwise each call of plane lays out the one asked for, and the
     // plane it returns lasts until the next call.
-    ShiftTables(const orv::MArray<double, 4>& values, const orv::MArray<double, 4>& errors2, int subpixel,
-                bool all = false);
+    ShiftTables(const orv::MArray<double, 4> &values, const orv::MArray<double, 4> &errors2,
+                int subpixel, bool all = false);
     // The tables hold at least one shift and the centre pixel.
     bool ok() const { return ok_; }
     // lrint(subpixel·d) held to the tabulated shifts: halfway offsets ask for
@@ -95,10 +99,13 @@ public:
     int subpixel() const { return subpixel_; }
 
 private:
-    static int clamp(long v, psf_index::Span s) { return static_cast<int>(v < s.lo ? s.lo : v > s.hi ? s.hi : v); }
+    static int clamp(long v, psf_index::Span s)
+    {
+        return static_cast<int>(v < s.lo ? s.lo : v > s.hi ? s.hi : v);
+    }
     void lay(std::size_t k, int sx, int sy) const;
-    const orv::MArray<double, 4>& values_;
-    const orv::MArray<double, 4>& errors2_;
+    const orv::MArray<double, 4> &values_;
+    const orv::MArray<double, 4> &errors2_;
     int subpixel_;
     psf_index::Span sx_, sy_, a_, b_;
     bool ok_, all_;
@@ -110,22 +117,26 @@ class Pixels {
 public:
     struct Pixel {
         double value;
-        double weight;    // 1/error²
-        double variance;  // error²
-        double skip;      // +∞ for a bad pixel (error not above 0), else 0
+        double weight;   // 1/error²
+        double variance; // error²
+        double skip;     // +∞ for a bad pixel (error not above 0), else 0
     };
     // The whole images.
-    Pixels(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error);
+    Pixels(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);
     // The block of half-width r around pixel (x, y) only.
-    Pixels(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error, long x, long y, long r);
+    Pixels(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, long x, long y,
+           long r);
 
-    bool holds(long x, long y) const { return x >= x_.lo && x <= x_.hi && y >= y_.lo && y <= y_.hi; }
-    const Pixel& at(long x, long y) const { return data_[(y - y_.lo) * width_ + (x - x_.lo)]; }
+    bool holds(long x, long y) const
+    {
+        return x >= x_.lo && x <= x_.hi && y >= y_.lo && y <= y_.hi;
+    }
+    const Pixel &at(long x, long y) const { return data_[(y - y_.lo) * width_ + (x - x_.lo)]; }
     psf_index::Span xs() const { return x_; }
     psf_index::Span ys() const { return y_; }
 
 private:
-    void fill(const orv::MArray<float, 2>& image, const orv::MArray<float, 2>& error);
+    void fill(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);
     psf_index::Span x_, y_;
     long width_ = 0;
     std::vector<Pixel> data_;
@@ -161,20 +172,21 @@ public:
     // not 0, pixel held with an error above 0. False when the centre pixel
     // fails (not held, plane value 0, error not above 0); r is then
     // untouched.
-    bool fit(const Plane& plane, const Pixels& pixels, long ix, long iy, double dx, double dy, Result& r);
+    bool fit(const Plane &plane, const Pixels &pixels, long ix, long iy, double dx, double dy,
+             Result &r);
 
 private:
     struct Term {
-        double p;                    // PSF
-        double m2;                   // PSF variance
-        const Pixels::Pixel* pixel;  // the image pixel
+        double p;                   // PSF
+        double m2;                  // PSF variance
+        const Pixels::Pixel *pixel; // the image pixel
     };
     double r2_;
     int R_;
     std::vector<Term> terms_;
-    std::vector<double> squares_;  // (a − dx)² of the block's columns
+    std::vector<double> squares_; // (a − dx)² of the block's columns
 };
 
-}  // namespace psf_chi
+} // namespace psf_chi
 
 #endif

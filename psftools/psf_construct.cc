@@ -19,27 +19,32 @@ namespace {
 
 // Marks a sub-grid point on which a used star had no data.
 constexpr double kInvalid = -10000000000.0;
-constexpr double kFitIt = 12345;  // a sky term to be fitted
+constexpr double kFitIt = 12345; // a sky term to be fitted
 
 // The pixel a star is centred on; a position no image can hold gives a pixel
 // far outside every image.
-long nearestPixel(double v) {
-    if (!(std::fabs(v) < 1e9)) return 1000000000L;
+long nearestPixel(double v)
+{
+    if (!(std::fabs(v) < 1e9))
+        return 1000000000L;
     return std::lrint(v);
 }
 
 // The square of half-size h around pixel (F, G); pixels outside the image
 // take the value outside.
 template <class T>
-MArray<T, 2> cut(const MArray<T, 2>& image, long F, long G, int h, T outside) {
+MArray<T, 2> cut(const MArray<T, 2> &image, long F, long G, int h, T outside)
+{
     MArray<T, 2> s{Range(-h, h), Range(-h, h)};
     for (int i = -h; i <= h; ++i)
-        for (int k = -h; k <= h; ++k) s(i, k) = psf_index::inside(image, F + i, G + k) ? image(F + i, G + k) : outside;
+        for (int k = -h; k <= h; ++k)
+            s(i, k) = psf_index::inside(image, F + i, G + k) ? image(F + i, G + k) : outside;
     return s;
 }
 
 template <class T>
-void writeStamp(const MArray<T, 2>& a, const char* format, int star) {
+void writeStamp(const MArray<T, 2> &a, const char *format, int star)
+{
     char name[64];
     std::snprintf(name, sizeof name, format, star);
     std::cout << name << std::endl;
@@ -48,42 +53,60 @@ void writeStamp(const MArray<T, 2>& a, const char* format, int star) {
 }
 
 // A square array with indices −h..h, zero-filled.
-MArray<double, 2> square(int h) {
+MArray<double, 2> square(int h)
+{
     MArray<double, 2> a{Range(-h, h), Range(-h, h)};
     a = 0.0;
     return a;
 }
 
-bool coversStars(const MArray<double, 1>& a, int n) { return n == 0 || (a.firstIndex(1) <= 1 && a.lastIndex(1) >= n); }
-
-bool coversSquare(const MArray<double, 2>& a, int h) {
-    return a.firstIndex(1) <= -h && a.lastIndex(1) >= h && a.firstIndex(2) <= -h && a.lastIndex(2) >= h;
+bool coversStars(const MArray<double, 1> &a, int n)
+{
+    return n == 0 || (a.firstIndex(1) <= 1 && a.lastIndex(1) >= n);
 }
 
-void rule(char c) { std::cout << std::string(156, c) << std::endl; }
+bool coversSquare(const MArray<double, 2> &a, int h)
+{
+    return a.firstIndex(1) <= -h && a.lastIndex(1) >= h && a.firstIndex(2) <= -h &&
+           a.lastIndex(2) >= h;
+}
 
-}  // namespace
+void rule(char c)
+{
+    std::cout << std::string(156, c) << std::endl;
+}
 
-void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x, MArray<double, 1> y,
-                     MArray<double, 1> sky, MArray<double, 1> sky_x, MArray<double, 1> sky_y, MArray<double, 1> weight,
-                     double beta_min, double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose) {
+} // namespace
+
+void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x,
+                     MArray<double, 1> y, MArray<double, 1> sky, MArray<double, 1> sky_x,
+                     MArray<double, 1> sky_y, MArray<double, 1> weight, double beta_min,
+                     double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose)
+{
     const int n = x.length(1);
-    if (!coversStars(x, n) || !coversStars(y, n) || !coversStars(sky, n) || !coversStars(sky_x, n) ||
-        !coversStars(sky_y, n) || !coversStars(weight, n)) {
-        std::cout << "error in create_psf: every star array needs the indices 1.." << n << std::endl;
+    if (!coversStars(x, n) || !coversStars(y, n) || !coversStars(sky, n) ||
+        !coversStars(sky_x, n) || !coversStars(sky_y, n) || !coversStars(weight, n)) {
+        std::cout << "error in create_psf: every star array needs the indices 1.." << n
+                  << std::endl;
         return;
     }
     if (_slen < 0 || !coversSquare(_psf, _slen) || !coversSquare(_epsf, _slen)) {
-        std::cout << "error in create_psf: the psf arrays do not cover -" << _slen << ".." << _slen << std::endl;
+        std::cout << "error in create_psf: the psf arrays do not cover -" << _slen << ".." << _slen
+                  << std::endl;
         return;
     }
-    if (verbose > 2) std::cout << "constructing PSF using " << n << " standard stars..." << std::endl << std::endl;
+    if (verbose > 2)
+        std::cout << "constructing PSF using " << n << " standard stars..." << std::endl
+                  << std::endl;
     _psf = 0.0;
     _epsf = 0.0;
     if (verbose > 2) {
-        std::cout << "        nchi  iterations        good     surface          ax          ay   amplitude"
-                  << "        xcen        ycen       xfwhm       yfwhm       angle        beta" << std::endl;
-        if (fit) rule('-');
+        std::cout << "        nchi  iterations        good     surface          ax          ay   "
+                     "amplitude"
+                  << "        xcen        ycen       xfwhm       yfwhm       angle        beta"
+                  << std::endl;
+        if (fit)
+            rule('-');
     }
     const int g = _subgrid, A = _analyt, S = _slen;
     double wacc = 0;
@@ -92,12 +115,16 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
         const double dx = x(j) - F, dy = y(j) - G;
         bool planeKnown = true;
         if (fit) {
-            const MArray<float, 2> s = cut(image, F, G, _boxlen, 0.0f), es = cut(error, F, G, _boxlen, -1.0f);
-            double xs = x(j), ys = y(j), amplitude = 0, p = 0, q = 0, angle = 0, beta = 0, quality = 0;
-            const int status = fmoffat<float>(s, es, sky(j), sky_x(j), sky_y(j), beta_min, beta_max, fwhm_min, fwhm_max,
-                                              xs, ys, amplitude, p, q, angle, beta, quality, verbose);
+            const MArray<float, 2> s = cut(image, F, G, _boxlen, 0.0f),
+                                   es = cut(error, F, G, _boxlen, -1.0f);
+            double xs = x(j), ys = y(j), amplitude = 0, p = 0, q = 0, angle = 0, beta = 0,
+                   quality = 0;
+            const int status =
+                fmoffat<float>(s, es, sky(j), sky_x(j), sky_y(j), beta_min, beta_max, fwhm_min,
+                               fwhm_max, xs, ys, amplitude, p, q, angle, beta, quality, verbose);
             if (status != 0) {
-                if (verbose > 2) std::cout << " err" << status << " in fmoffat" << std::endl;
+                if (verbose > 2)
+                    std::cout << " err" << status << " in fmoffat" << std::endl;
                 // A term the fit was to find has no value: the marker is no sky.
                 planeKnown = sky(j) != kFitIt && sky_x(j) != kFitIt && sky_y(j) != kFitIt;
             }
@@ -109,19 +136,23 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
             writeStamp(o, "starpsf0_%3.3i.fits", j);
             writeStamp(m, "e.starpsf0_%3.3i.fits", j);
         }
-        if (!planeKnown) continue;
+        if (!planeKnown)
+            continue;
         const double T[7] = {0, double(g), 0, 0, double(g), -g * dx, -g * dy};
         const double s0 = sky(j), sx = sky_x(j), sy = sky_y(j);
         for (int i = -A; i <= A; ++i)
             for (int k = -A; k <= A; ++k)
-                if (o(i, k) != 0) o(i, k) = static_cast<float>(o(i, k) - ((i * sx + s0) + k * sy));
+                if (o(i, k) != 0)
+                    o(i, k) = static_cast<float>(o(i, k) - ((i * sx + s0) + k * sy));
         const double w = weight(j);
         if (w != 0) {
             long blank = 0;
             for (int i = -A; i <= A; ++i)
-                for (int k = -A; k <= A; ++k) blank += o(i, k) == 0;
+                for (int k = -A; k <= A; ++k)
+                    blank += o(i, k) == 0;
             const double side = 2 * A + 1;
-            if (!(side * side / 10.0 > blank) || o(0, 0) == 0) continue;
+            if (!(side * side / 10.0 > blank) || o(0, 0) == 0)
+                continue;
         }
         divvy(o, m, P, E, T, verbose);
         if (w != 0 && verbose > 7) {
@@ -130,12 +161,13 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
         }
         for (int i = -S; i <= S; ++i)
             for (int k = -S; k <= S; ++k) {
-                double& v = _psf(i, k);
-                double& e = _epsf(i, k);
+                double &v = _psf(i, k);
+                double &e = _epsf(i, k);
                 v = v == kInvalid || P(i, k) == 0 ? kInvalid : v + P(i, k);
                 e = e == kInvalid || E(i, k) < 0 ? kInvalid : e + E(i, k) * E(i, k);
             }
-        if (w != 0) wacc += w;
+        if (w != 0)
+            wacc += w;
     }
 
     // Scaled up for the weight of the stars left out.
@@ -143,8 +175,8 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
     const double wtot = scaled ? orv::sum(weight) : 0;
     for (int i = -S; i <= S; ++i)
         for (int k = -S; k <= S; ++k) {
-            double& v = _psf(i, k);
-            double& e = _epsf(i, k);
+            double &v = _psf(i, k);
+            double &e = _epsf(i, k);
             v = v == kInvalid ? 0 : scaled ? v / wacc * wtot : v;
             e = e == kInvalid ? 0 : scaled ? std::sqrt(e) / wacc * wtot : std::sqrt(e);
         }
@@ -158,16 +190,18 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
                 box(i, k) = _psf(i, k);
                 ebox(i, k) = _epsf(i, k);
             }
-        double s0 = 0, sx = 0, sy = 0, x0 = 0, y0 = 0, a = 0, p = 0, q = 0, theta = 0, beta = 0, quality = 0;
-        const int status = fmoffat<double>(box, ebox, s0, sx, sy, beta_min, beta_max, fwhm_min * g, fwhm_max * g, x0,
-                                           y0, a, p, q, theta, beta, quality, 0);
+        double s0 = 0, sx = 0, sy = 0, x0 = 0, y0 = 0, a = 0, p = 0, q = 0, theta = 0, beta = 0,
+               quality = 0;
+        const int status = fmoffat<double>(box, ebox, s0, sx, sy, beta_min, beta_max, fwhm_min * g,
+                                           fwhm_max * g, x0, y0, a, p, q, theta, beta, quality, 0);
         // Without a fit there is no wing to put there.
         if (status == 0) {
             const double W = static_cast<double>(_boxlen) * g;
             const double ct = std::cos(theta), st = std::sin(theta);
             for (int j = -S; j <= S; ++j)
                 for (int k = -S; k <= S; ++k) {
-                    if (!(double(j) * j + double(k) * k >= W * (W - 1))) continue;
+                    if (!(double(j) * j + double(k) * k >= W * (W - 1)))
+                        continue;
                     // The fitted model itself: p and q are inverse widths.
                     const double u = (ct * (j - x0) + st * (k - y0)) * p;
                     const double v = (ct * (k - y0) - st * (j - x0)) * q;
@@ -177,27 +211,37 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
         }
     }
 
-    if (verbose <= 2) return;
-    if (verbose != 3) rule('=');
+    if (verbose <= 2)
+        return;
+    if (verbose != 3)
+        rule('=');
     binning(0, 0);
     write_binned_psf("psftest00.fits");
-    double s0 = 0, sx = 0, sy = 0, x0 = 0, y0 = 0, a = 0, p = 0, q = 0, theta = 0, beta = 0, quality = 0;
-    const int status = fmoffat<double>(_binned_psf, _ebinned_psf, s0, sx, sy, beta_min, beta_max, fwhm_min, fwhm_max,
-                                       x0, y0, a, p, q, theta, beta, quality, verbose);
-    if (status != 0) std::cout << " err" << status << " in fmoffat" << std::endl;
+    double s0 = 0, sx = 0, sy = 0, x0 = 0, y0 = 0, a = 0, p = 0, q = 0, theta = 0, beta = 0,
+           quality = 0;
+    const int status =
+        fmoffat<double>(_binned_psf, _ebinned_psf, s0, sx, sy, beta_min, beta_max, fwhm_min,
+                        fwhm_max, x0, y0, a, p, q, theta, beta, quality, verbose);
+    if (status != 0)
+        std::cout << " err" << status << " in fmoffat" << std::endl;
 }
 
-void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x, MArray<double, 1> y,
-                     MArray<double, 1> sky, MArray<double, 1> sky_x, MArray<double, 1> sky_y, double beta_min,
-                     double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose) {
+void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x,
+                     MArray<double, 1> y, MArray<double, 1> sky, MArray<double, 1> sky_x,
+                     MArray<double, 1> sky_y, double beta_min, double beta_max, double fwhm_min,
+                     double fwhm_max, bool fit, int verbose)
+{
     MArray<double, 1> weight(x.shape());
-    if (weight.elementCount() > 0) weight = 0.0;
-    create_psf(image, error, x, y, sky, sky_x, sky_y, weight, beta_min, beta_max, fwhm_min, fwhm_max, fit, verbose);
+    if (weight.elementCount() > 0)
+        weight = 0.0;
+    create_psf(image, error, x, y, sky, sky_x, sky_y, weight, beta_min, beta_max, fwhm_min,
+               fwhm_max, fit, verbose);
 }
 
-void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x, MArray<double, 1> y,
-                     double sky, double sky_x, double sky_y, double beta_min, double beta_max, double fwhm_min,
-                     double fwhm_max, bool fit, int verbose) {
+void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> x,
+                     MArray<double, 1> y, double sky, double sky_x, double sky_y, double beta_min,
+                     double beta_max, double fwhm_min, double fwhm_max, bool fit, int verbose)
+{
     MArray<double, 1> s(x.shape()), sx(x.shape()), sy(x.shape()), weight(x.shape());
     if (x.elementCount() > 0) {
         s = sky;
@@ -205,5 +249,6 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
         sy = sky_y;
         weight = 0.0;
     }
-    create_psf(image, error, x, y, s, sx, sy, weight, beta_min, beta_max, fwhm_min, fwhm_max, fit, verbose);
+    create_psf(image, error, x, y, s, sx, sy, weight, beta_min, beta_max, fwhm_min, fwhm_max, fit,
+               verbose);
 }

@@ -19,7 +19,8 @@ namespace {
 struct SplitName {
     std::string dir;
     std::string base;
-    explicit SplitName(const std::string& name) {
+    explicit SplitName(const std::string &name)
+    {
         const std::string::size_type slash = name.rfind('/');
         const std::string::size_type cut = slash == std::string::npos ? 0 : slash + 1;
         dir = name.substr(0, cut);
@@ -29,17 +30,23 @@ struct SplitName {
     std::string error() const { return dir + "e." + base; }
 };
 
-std::string errorName(const std::string& name) { return SplitName(name).error(); }
+std::string errorName(const std::string &name)
+{
+    return SplitName(name).error();
+}
 
 using psf_io::writeImage;
 
 // A value array and its errors as a pair of files.
-void writePair(const MArray<double, 2>& values, const MArray<double, 2>& errors, const std::string& name) {
+void writePair(const MArray<double, 2> &values, const MArray<double, 2> &errors,
+               const std::string &name)
+{
     writeImage(values, name);
     writeImage(errors, errorName(name));
 }
 
-MArray<float, 2> readImage(const std::string& name) {
+MArray<float, 2> readImage(const std::string &name)
+{
     orv::FitsIn in(name, false, false);
     MArray<float, 2> img;
     in >> img;
@@ -48,37 +55,45 @@ MArray<float, 2> readImage(const std::string& name) {
 
 // img with its indices moved so that index 0 lies at the middle: a side of
 // n runs from −(n/2) to n − 1 − n/2.
-MArray<float, 2> centred(const MArray<float, 2>& img) {
+MArray<float, 2> centred(const MArray<float, 2> &img)
+{
     const int n1 = img.length(1), n2 = img.length(2);
     MArray<float, 2> c{Range(-(n1 / 2), n1 - 1 - n1 / 2), Range(-(n2 / 2), n2 - 1 - n2 / 2)};
-    if (c.elementCount() > 0) c = img;
+    if (c.elementCount() > 0)
+        c = img;
     return c;
 }
 
 // Copies the pixels of src whose indices, moved by the offset, dst has.
-void copyOverlap(MArray<double, 2>& dst, const MArray<float, 2>& src, int offset) {
+void copyOverlap(MArray<double, 2> &dst, const MArray<float, 2> &src, int offset)
+{
     const int lo1 = std::max(dst.firstIndex(1), src.firstIndex(1) + offset);
     const int hi1 = std::min(dst.lastIndex(1), src.lastIndex(1) + offset);
     const int lo2 = std::max(dst.firstIndex(2), src.firstIndex(2) + offset);
     const int hi2 = std::min(dst.lastIndex(2), src.lastIndex(2) + offset);
     for (int i = lo1; i <= hi1; ++i)
-        for (int j = lo2; j <= hi2; ++j) dst(i, j) = src(i - offset, j - offset);
+        for (int j = lo2; j <= hi2; ++j)
+            dst(i, j) = src(i - offset, j - offset);
 }
 
-void zero(MArray<double, 2>& a) {
-    if (a.elementCount() > 0) a = 0.0;
+void zero(MArray<double, 2> &a)
+{
+    if (a.elementCount() > 0)
+        a = 0.0;
 }
 
-}  // namespace
+} // namespace
 
-void psf::writefits_psf(std::string name) {
+void psf::writefits_psf(std::string name)
+{
     const SplitName n(name);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "psf_%4.4i_", _subgrid);
     writePair(_psf, _epsf, n.dir + prefix + n.base);
 }
 
-void psf::readfits_psf(std::string name) {
+void psf::readfits_psf(std::string name)
+{
     const SplitName n(name);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "psf_%4.4i_", _subgrid);
@@ -99,9 +114,13 @@ void psf::readfits_psf(std::string name) {
     copyOverlap(_epsf, eimg, 0);
 }
 
-void psf::write_psf(std::string name) { writePair(_psf, _epsf, name); }
+void psf::write_psf(std::string name)
+{
+    writePair(_psf, _epsf, name);
+}
 
-void psf::read_psf(std::string name) {
+void psf::read_psf(std::string name)
+{
     const MArray<float, 2> img = readImage(name);
     const MArray<float, 2> eimg = readImage(errorName(name));
     const int slen = img.lastIndex(1) / 2;
@@ -111,16 +130,21 @@ void psf::read_psf(std::string name) {
     zero(p);
     zero(e);
     copyOverlap(p, img, -slen - 1);
-    if (eimg.lastIndex(1) != 2 * slen + 1) std::cout << "error: wrong psf-size" << std::endl;
+    if (eimg.lastIndex(1) != 2 * slen + 1)
+        std::cout << "error: wrong psf-size" << std::endl;
     copyOverlap(e, eimg, -slen - 1);
     _slen = slen;
     _psf.makeReference(p);
     _epsf.makeReference(e);
 }
 
-void psf::write_binned_psf(std::string name) { writePair(_binned_psf, _ebinned_psf, name); }
+void psf::write_binned_psf(std::string name)
+{
+    writePair(_binned_psf, _ebinned_psf, name);
+}
 
-void psf::write_binned(std::string name) {
+void psf::write_binned(std::string name)
+{
     // The shifts of _subpixel that the tables hold.
     const int s = _subpixel / 2;
     const psf_index::Span xs = psf_index::within(_all_binned_psf, 1, -s, s);

@@ -11,21 +11,23 @@ using orv::MArray;
 namespace {
 
 // The 13 cells |dk| + |dl| <= 2 of the smoothing, in summation order.
-constexpr int kDiamond[13][2] = {{0, 2},  {-1, 1}, {0, 1},   {1, 1},  {-2, 0}, {-1, 0}, {0, 0},
-                                 {1, 0},  {2, 0},  {-1, -1}, {0, -1}, {1, -1}, {0, -2}};
+constexpr int kDiamond[13][2] = {{0, 2}, {-1, 1}, {0, 1},   {1, 1},  {-2, 0}, {-1, 0}, {0, 0},
+                                 {1, 0}, {2, 0},  {-1, -1}, {0, -1}, {1, -1}, {0, -2}};
 
-
-MArray<float, 2> zeroFloat(const MArray<double, 2>& like) {
+MArray<float, 2> zeroFloat(const MArray<double, 2> &like)
+{
     MArray<float, 2> m(like.shape());
-    if (m.elementCount() > 0) m = 0.0f;
+    if (m.elementCount() > 0)
+        m = 0.0f;
     return m;
 }
 
-}  // namespace
+} // namespace
 
-void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>& x, MArray<double, 1>& y,
-               MArray<double, 1>& amplitude, double significance, double largest_chi, double radius,
-               std::string name, int verbose) const {
+void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> &x,
+               MArray<double, 1> &y, MArray<double, 1> &amplitude, double significance,
+               double largest_chi, double radius, std::string name, int verbose) const
+{
     MArray<double, 2> C, A, E;
     mapping_full(image, error, C, A, E, radius, verbose);
     const long kx = C.length(1), ky = C.length(2);
@@ -35,14 +37,17 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     // out. The outermost ring is neither smoothed nor searched.
     for (long l = 2; l < ky; ++l)
         for (long k = 2; k < kx; ++k) {
-            if (!psf_chi::hasValue(C(k, l))) continue;
+            if (!psf_chi::hasValue(C(k, l)))
+                continue;
             double sum = 0;
             int n = 0;
-            for (const auto& d : kDiamond) {
+            for (const auto &d : kDiamond) {
                 const long kk = k + d[0], ll = l + d[1];
-                if (kk < 1 || kk > kx || ll < 1 || ll > ky) continue;
+                if (kk < 1 || kk > kx || ll < 1 || ll > ky)
+                    continue;
                 const double c = C(kk, ll);
-                if (!psf_chi::hasValue(c)) continue;
+                if (!psf_chi::hasValue(c))
+                    continue;
                 sum += c;
                 ++n;
             }
@@ -64,17 +69,22 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     std::vector<std::pair<long, long>> found;
     for (long k = 2; k < kx; ++k)
         for (long l = 2; l < ky; ++l) {
-            if (!psf_chi::hasValue(C(k, l))) continue;
+            if (!psf_chi::hasValue(C(k, l)))
+                continue;
             const double w = W(k, l);
             bool minimum = true;
-            for (const auto& d : psf_index::kNeighbours) {
+            for (const auto &d : psf_index::kNeighbours) {
                 const double N = W(k + d[0], l + d[1]);
                 minimum = minimum && (N > w || N == 0);
             }
-            if (!minimum) continue;
-            if (verbose > 0) minima(k, l) = 1;
-            if (!(C(k, l) <= largest_chi && A(k, l) >= significance * E(k, l))) continue;
-            if (verbose > 0) stars(k, l) = 1;
+            if (!minimum)
+                continue;
+            if (verbose > 0)
+                minima(k, l) = 1;
+            if (!(C(k, l) <= largest_chi && A(k, l) >= significance * E(k, l)))
+                continue;
+            if (verbose > 0)
+                stars(k, l) = 1;
             found.emplace_back(k, l);
         }
     if (verbose > 0) {

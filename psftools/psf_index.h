@@ -15,32 +15,40 @@ struct Span {
 
 // The indices of dimension da of a that dimension db of b has as well.
 template <class A, class B>
-Span common(const A& a, int da, const B& b, int db) {
-    return {std::max(a.firstIndex(da), b.firstIndex(db)), std::min(a.lastIndex(da), b.lastIndex(db))};
+Span common(const A &a, int da, const B &b, int db)
+{
+    return {std::max(a.firstIndex(da), b.firstIndex(db)),
+            std::min(a.lastIndex(da), b.lastIndex(db))};
 }
 
 // The indices of dimension d of a within lo..hi.
 template <class A>
-Span within(const A& a, int d, int lo, int hi) {
+Span within(const A &a, int d, int lo, int hi)
+{
     return {std::max(a.firstIndex(d), lo), std::min(a.lastIndex(d), hi)};
 }
 
 // Pixel (i, j) lies inside the index ranges of the 2-D array a.
 template <class A>
-bool inside(const A& a, long i, long j) {
-    return i >= a.firstIndex(1) && i <= a.lastIndex(1) && j >= a.firstIndex(2) && j <= a.lastIndex(2);
+bool inside(const A &a, long i, long j)
+{
+    return i >= a.firstIndex(1) && i <= a.lastIndex(1) && j >= a.firstIndex(2) &&
+           j <= a.lastIndex(2);
 }
 
 // The eight neighbours of a pixel or map cell, in the order the searches
 // test them.
-constexpr int kNeighbours[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}};
+constexpr int kNeighbours[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
+                                   {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
 
 // The item numbers 1.. that every one of the 1-D lists holds.
 template <class A, class... B>
-Span items(const A& a, const B&... b) {
-    return {std::max({1, a.firstIndex(1), b.firstIndex(1)...}), std::min({a.lastIndex(1), b.lastIndex(1)...})};
+Span items(const A &a, const B &...b)
+{
+    return {std::max({1, a.firstIndex(1), b.firstIndex(1)...}),
+            std::min({a.lastIndex(1), b.lastIndex(1)...})};
 }
 
-}  // namespace psf_index
+} // namespace psf_index
 
 #endif

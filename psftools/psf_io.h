@@ -12,13 +12,15 @@ namespace psf_io {
 
 // Writes a as a 32-bit float image under the given name.
 template <class T>
-void writeImage(const orv::MArray<T, 2>& a, const std::string& name) {
+void writeImage(const orv::MArray<T, 2> &a, const std::string &name)
+{
     orv::MArray<float, 2> f(a.shape());
-    if (f.elementCount() > 0) f = a;
+    if (f.elementCount() > 0)
+        f = a;
     orv::FitsOut out(name);
     out << f;
 }
 
-}  // namespace psf_io
+} // namespace psf_io
 
 #endif

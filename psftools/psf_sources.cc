@@ -13,42 +13,40 @@ namespace {
 
 // A zero-filled array with the index ranges of the image.
 template <class T>
-MArray<T, 2> like(const MArray<float, 2>& image) {
+MArray<T, 2> like(const MArray<float, 2> &image)
+{
     MArray<T, 2> m(image.shape());
-    if (m.elementCount() > 0) m = T(0);
+    if (m.elementCount() > 0)
+        m = T(0);
     return m;
 }
 
 // The best sub-pixel cell of one pixel and what the maps hold there.
 struct Best {
     double chi, amplitude, error;
-    float dx, dy;  // offset of the cell from the pixel centre, in pixels
+    float dx, dy; // offset of the cell from the pixel centre, in pixels
 };
-
 
 // Per image pixel: the best cells of the sub-pixel maps, the acceptance of
 // sources, their output lines and the model image.
 class Sources {
 public:
-    Sources(const MArray<float, 2>& image, const psf_chi::ShiftTables& tables, int analyt, MArray<double, 2>& model,
-            std::ostream& out, double tag, int verbose)
-        : image_(image),
-          tables_(tables),
-          analyt_(analyt),
-          model_(model),
-          out_(out),
-          tag_(tag),
-          verbose_(verbose),
-          dx_(like<float>(image)),
-          dy_(like<float>(image)) {}
+    Sources(const MArray<float, 2> &image, const psf_chi::ShiftTables &tables, int analyt,
+            MArray<double, 2> &model, std::ostream &out, double tag, int verbose)
+        : image_(image), tables_(tables), analyt_(analyt), model_(model), out_(out), tag_(tag),
+          verbose_(verbose), dx_(like<float>(image)), dy_(like<float>(image))
+    {
+    }
 
-    MArray<double, 2> chi, amplitude, error;  // the sub-pixel maps
+    MArray<double, 2> chi, amplitude, error; // the sub-pixel maps
 
     // The cell of pixel (p, q) with the smallest chi (the first of equal
     // ones; NaN never wins); false when no cell is below 1e100.
-    bool best(long p, long q, Best& b) {
+    bool best(long p, long q, Best &b)
+    {
         const int S = tables_.subpixel(), F = S / 2;
-        const long kc = S * (p - image_.firstIndex(1) + 1) - F, lc = S * (q - image_.firstIndex(2) + 1) - F;
+        const long kc = S * (p - image_.firstIndex(1) + 1) - F,
+                   lc = S * (q - image_.firstIndex(2) + 1) - F;
         // For an even S the cells of a pixel reach one beyond the map.
         const psf_index::Span ks = psf_index::within(chi, 1, kc - F, kc + F);
         const psf_index::Span ls = psf_index::within(chi, 2, lc - F, lc + F);
@@ -61,8 +59,10 @@ public:
                     bk = k;
                     bl = l;
                 }
-        if (!(m < psf_chi::kFailed)) return false;
-        b = {m, amplitude(bk, bl), error(bk, bl), static_cast<float>(static_cast<double>(bk - kc) / S),
+        if (!(m < psf_chi::kFailed))
+            return false;
+        b = {m, amplitude(bk, bl), error(bk, bl),
+             static_cast<float>(static_cast<double>(bk - kc) / S),
              static_cast<float>(static_cast<double>(bl - lc) / S)};
         dx_(p, q) = b.dx;
         dy_(p, q) = b.dy;
@@ -70,7 +70,8 @@ public:
     }
 
     // Prints source (p, q) and adds its PSF to the model.
-    void accept(long p, long q, double chi_value, double amp, double err) {
+    void accept(long p, long q, double chi_value, double amp, double err)
+    {
         const float x = static_cast<float>(p) + dx_(p, q), y = static_cast<float>(q) + dy_(p, q);
         if (verbose_ > 0) {
             out_.width(6);
@@ -83,11 +84,12 @@ public:
             printF{8, 2, chi_value, 1}(out_);
             out_ << std::endl;
         }
-        if (!tables_.ok()) return;
+        if (!tables_.ok())
+            return;
         // The tabulated shift of the best cell.
         const int S = tables_.subpixel();
-        const psf_chi::Plane t =
-            tables_.plane(tables_.indexX(std::lrint(S * dx_(p, q))), tables_.indexY(std::lrint(S * dy_(p, q))));
+        const psf_chi::Plane t = tables_.plane(tables_.indexX(std::lrint(S * dx_(p, q))),
+                                               tables_.indexY(std::lrint(S * dy_(p, q))));
         // The outermost ring of the tabulated PSF is left out.
         for (long b = 1 - analyt_; b <= analyt_ - 1; ++b)
             for (long a = 1 - analyt_; a <= analyt_ - 1; ++a)
@@ -97,40 +99,52 @@ public:
 
     // Clears the model where the image is blank or the error not above 0,
     // off the border ring.
-    void clean(const MArray<float, 2>& error) {
+    void clean(const MArray<float, 2> &error)
+    {
         for (long x = image_.firstIndex(1) + 1; x < image_.lastIndex(1); ++x)
             for (long y = image_.firstIndex(2) + 1; y < image_.lastIndex(2); ++y)
-                if (image_(x, y) == 0 || (psf_index::inside(error, x, y) && error(x, y) <= 0)) model_(x, y) = 0;
+                if (image_(x, y) == 0 || (psf_index::inside(error, x, y) && error(x, y) <= 0))
+                    model_(x, y) = 0;
     }
 
 private:
-    const MArray<float, 2>& image_;
-    const psf_chi::ShiftTables& tables_;
+    const MArray<float, 2> &image_;
+    const psf_chi::ShiftTables &tables_;
     long analyt_;
-    MArray<double, 2>& model_;
-    std::ostream& out_;
+    MArray<double, 2> &model_;
+    std::ostream &out_;
     double tag_;
     int verbose_;
     int count_ = 0;
-    MArray<float, 2> dx_, dy_;  // offsets of the best cells
+    MArray<float, 2> dx_, dy_; // offsets of the best cells
 };
 
-bool strictlyInside(const MArray<float, 2>& image, long x, long y) {
-    return x > image.firstIndex(1) && x < image.lastIndex(1) && y > image.firstIndex(2) && y < image.lastIndex(2);
+bool strictlyInside(const MArray<float, 2> &image, long x, long y)
+{
+    return x > image.firstIndex(1) && x < image.lastIndex(1) && y > image.firstIndex(2) &&
+           y < image.lastIndex(2);
 }
 
-bool significant(double amp, double err, double significance) { return std::fabs(amp) >= significance * err; }
+bool significant(double amp, double err, double significance)
+{
+    return std::fabs(amp) >= significance * err;
+}
 
-void progressMark(const char* mark) { std::cout << mark << std::flush; }
+void progressMark(const char *mark)
+{
+    std::cout << mark << std::flush;
+}
 
-}  // namespace
+} // namespace
 
-void psf::mapping_some_best_source(const MArray<float, 2>& image, const MArray<float, 2>& error,
-                                   MArray<double, 2>& best_chi, MArray<double, 2>& best_amplitude,
-                                   MArray<double, 2>& best_amplitude_error, MArray<double, 2>& model,
-                                   const MArray<int, 1>& xs, const MArray<int, 1>& ys, double significance,
-                                   double largest_chi, double radius, double tag, std::ostream& out,
-                                   int verbose) const {
+void psf::mapping_some_best_source(const MArray<float, 2> &image, const MArray<float, 2> &error,
+                                   MArray<double, 2> &best_chi, MArray<double, 2> &best_amplitude,
+                                   MArray<double, 2> &best_amplitude_error,
+                                   MArray<double, 2> &model, const MArray<int, 1> &xs,
+                                   const MArray<int, 1> &ys, double significance,
+                                   double largest_chi, double radius, double tag, std::ostream &out,
+                                   int verbose) const
+{
     best_chi.makeReference(like<double>(image));
     best_amplitude.makeReference(like<double>(image));
     best_amplitude_error.makeReference(like<double>(image));
@@ -140,42 +154,53 @@ void psf::mapping_some_best_source(const MArray<float, 2>& image, const MArray<f
     std::cout << " mapping_some ... " << std::endl;
     mapping_some(image, error, s.chi, s.amplitude, s.error, xs, ys, radius, verbose);
     std::cout << " finished... " << std::endl;
-    if (verbose > 2) std::cout << " criteria ... " << std::endl;
+    if (verbose > 2)
+        std::cout << " criteria ... " << std::endl;
     const psf_index::Span items = psf_index::items(xs, ys);
     for (int i = items.lo; i <= items.hi; ++i) {
-        if (verbose > 2 && i % 10 == 0) progressMark(".");
+        if (verbose > 2 && i % 10 == 0)
+            progressMark(".");
         for (long p = xs(i) - 1L; p <= xs(i) + 1L; ++p)
             for (long q = ys(i) - 1L; q <= ys(i) + 1L; ++q) {
                 Best b;
-                if (!strictlyInside(image, p, q) || !s.best(p, q, b)) continue;
+                if (!strictlyInside(image, p, q) || !s.best(p, q, b))
+                    continue;
                 best_chi(p, q) = b.chi;
                 best_amplitude(p, q) = b.amplitude;
                 best_amplitude_error(p, q) = b.error;
             }
     }
     for (int i = items.lo; i <= items.hi; ++i) {
-        if (verbose > 2 && i % 10 == 0) progressMark("-");
+        if (verbose > 2 && i % 10 == 0)
+            progressMark("-");
         const long X = xs(i), Y = ys(i);
-        if (!strictlyInside(image, X, Y)) continue;
+        if (!strictlyInside(image, X, Y))
+            continue;
         const double J = best_chi(X, Y);
-        if (!(J > 0 && J <= largest_chi)) continue;
+        if (!(J > 0 && J <= largest_chi))
+            continue;
         // Equal neighbours pass; a neighbour without a value (0) or NaN fails.
         bool lowest = true;
-        for (const auto& n : psf_index::kNeighbours) lowest = lowest && J <= best_chi(X + n[0], Y + n[1]);
-        if (!lowest || !significant(best_amplitude(X, Y), best_amplitude_error(X, Y), significance)) continue;
+        for (const auto &n : psf_index::kNeighbours)
+            lowest = lowest && J <= best_chi(X + n[0], Y + n[1]);
+        if (!lowest || !significant(best_amplitude(X, Y), best_amplitude_error(X, Y), significance))
+            continue;
         s.accept(X, Y, J, best_amplitude(X, Y), best_amplitude_error(X, Y));
     }
     s.clean(error);
 }
 
-void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<float, 2>& error,
-                                   MArray<double, 2>& best_chi, MArray<double, 2>& best_amplitude,
-                                   MArray<double, 2>& best_amplitude_error, MArray<double, 2>& model,
-                                   double significance, double largest_chi, double radius, double tag,
-                                   std::ostream& out, int verbose) const {
+void psf::mapping_full_best_source(const MArray<float, 2> &image, const MArray<float, 2> &error,
+                                   MArray<double, 2> &best_chi, MArray<double, 2> &best_amplitude,
+                                   MArray<double, 2> &best_amplitude_error,
+                                   MArray<double, 2> &model, double significance,
+                                   double largest_chi, double radius, double tag, std::ostream &out,
+                                   int verbose) const
+{
     std::cout << "imamat" << std::endl;
     image.describeSelf();
-    const long x0 = image.firstIndex(1), x1 = image.lastIndex(1), y0 = image.firstIndex(2), y1 = image.lastIndex(2);
+    const long x0 = image.firstIndex(1), x1 = image.lastIndex(1), y0 = image.firstIndex(2),
+               y1 = image.lastIndex(2);
     // Every pixel has eight neighbours here, those off the image 0.
     MArray<double, 2> padded{Range(static_cast<int>(x0 - 1), static_cast<int>(x1 + 1)),
                              Range(static_cast<int>(y0 - 1), static_cast<int>(y1 + 1))};
@@ -198,12 +223,15 @@ void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<f
     std::cout << " mapping_full ... " << std::endl;
     mapping_full(image, error, s.chi, s.amplitude, s.error, radius, verbose);
     std::cout << " finished... " << std::endl;
-    if (verbose > 2) std::cout << " criteria ... " << std::endl;
+    if (verbose > 2)
+        std::cout << " criteria ... " << std::endl;
     for (long x = x0; x <= x1; ++x) {
-        if (verbose > 2 && x % 50 == 0) progressMark(".");
+        if (verbose > 2 && x % 50 == 0)
+            progressMark(".");
         for (long y = y0; y <= y1; ++y) {
             Best b;
-            if (!s.best(x, y, b)) continue;
+            if (!s.best(x, y, b))
+                continue;
             padded(x, y) = b.chi;
             best_amplitude(x, y) = b.amplitude;
             best_amplitude_error(x, y) = b.error;
@@ -214,7 +242,7 @@ void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<f
         for (long y = y0; y <= y1; ++y) {
             const double m = padded(x, y);
             bool higher = false;
-            for (const auto& n : psf_index::kNeighbours) {
+            for (const auto &n : psf_index::kNeighbours) {
                 const double N = padded(x + n[0], y + n[1]);
                 higher = higher || (N > 0 && m > N);
             }
@@ -222,7 +250,8 @@ void psf::mapping_full_best_source(const MArray<float, 2>& image, const MArray<f
         }
     std::cout << " creating source image : source( px, py ) ... " << std::endl;
     for (long x = x0; x <= x1; ++x) {
-        if (verbose > 2 && x % 50 == 0) progressMark("-");
+        if (verbose > 2 && x % 50 == 0)
+            progressMark("-");
         for (long y = y0; y <= y1; ++y) {
             const double v = best_chi(x, y);
             if (v > 0 && v <= largest_chi &&

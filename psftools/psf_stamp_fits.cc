@@ -11,7 +11,7 @@ using orv::MArray;
 
 namespace {
 
-constexpr double kFitIt = 12345;  // a background or slope to be fitted
+constexpr double kFitIt = 12345; // a background or slope to be fitted
 constexpr double kPi = 3.141592653589793;
 
 // The usable pixels (value not 0, error above 0) inside the fitting circle
@@ -23,19 +23,23 @@ struct Points {
 };
 
 template <class T, class P>
-Points circle(const MArray<T, 2>& stamp, const MArray<T, 2>& err, P x, P y, bool strict) {
+Points circle(const MArray<T, 2> &stamp, const MArray<T, 2> &err, P x, P y, bool strict)
+{
     const P R = static_cast<P>((stamp.length(1) - 1) * 0.5);
     const P RR = (R + 1) * R;
-    const psf_index::Span is = psf_index::common(stamp, 1, err, 1), js = psf_index::common(stamp, 2, err, 2);
+    const psf_index::Span is = psf_index::common(stamp, 1, err, 1),
+                          js = psf_index::common(stamp, 2, err, 2);
     const auto in = [&](int i, int j) {
-        if (!(stamp(i, j) != 0 && err(i, j) > 0)) return false;
+        if (!(stamp(i, j) != 0 && err(i, j) > 0))
+            return false;
         const double di = static_cast<P>(i) - x, dj = static_cast<P>(j) - y;
         const double d2 = di * di + dj * dj;
         return strict ? RR > d2 : RR >= d2;
     };
     Points p;
     for (int i = is.lo; i <= is.hi; ++i)
-        for (int j = js.lo; j <= js.hi; ++j) p.n += in(i, j);
+        for (int j = js.lo; j <= js.hi; ++j)
+            p.n += in(i, j);
     p.x.makeReference(MArray<double, 1>(p.n));
     p.y.makeReference(MArray<double, 1>(p.n));
     p.z.makeReference(MArray<double, 1>(p.n));
@@ -57,8 +61,10 @@ Points circle(const MArray<T, 2>& stamp, const MArray<T, 2>& err, P x, P y, bool
 struct Extremes {
     double vmin = 1e100, vmax = -1e100;
     int imax = 0, jmax = 0;
-    void see(double v, int i, int j) {
-        if (v < vmin) vmin = v;
+    void see(double v, int i, int j)
+    {
+        if (v < vmin)
+            vmin = v;
         if (v > vmax) {
             vmax = v;
             imax = i;
@@ -68,11 +74,14 @@ struct Extremes {
 };
 
 template <class T>
-bool usable(const MArray<T, 2>& stamp, const MArray<T, 2>& err, long i, long j) {
-    return psf_index::inside(stamp, i, j) && psf_index::inside(err, i, j) && stamp(i, j) != 0 && err(i, j) > 0;
+bool usable(const MArray<T, 2> &stamp, const MArray<T, 2> &err, long i, long j)
+{
+    return psf_index::inside(stamp, i, j) && psf_index::inside(err, i, j) && stamp(i, j) != 0 &&
+           err(i, j) > 0;
 }
 
-void printBlocks(marquardt& m) {
+void printBlocks(marquardt &m)
+{
     m.print_title();
     m.print_a();
     m.print_ia();
@@ -82,25 +91,28 @@ void printBlocks(marquardt& m) {
 // What a Moffat stamp fit gives its three front ends.
 struct MoffatFit {
     int status;
-    double a[11];  // slots 1..10
+    double a[11]; // slots 1..10
     double rms_dof;
 };
 
 // The Moffat fit, with x and y already replaced by their offsets from
 // (x0, y0); P the precision of the position and the circle.
 template <class T, class P>
-MoffatFit moffat(const MArray<T, 2>& stamp, const MArray<T, 2>& err, double background, double slope_x,
-                 double slope_y, double beta_low, double beta_high, double fwhm_low, double fwhm_high, P x, P y,
-                 long x0, long y0, int verbose) {
+MoffatFit moffat(const MArray<T, 2> &stamp, const MArray<T, 2> &err, double background,
+                 double slope_x, double slope_y, double beta_low, double beta_high, double fwhm_low,
+                 double fwhm_high, P x, P y, long x0, long y0, int verbose)
+{
     MoffatFit r;
     const Points pts = circle(stamp, err, x, y, false);
     r.status = stamp.length(1) >= 1 && pts.n >= 10 ? 0 : -2;
 
     Extremes ex;
-    const psf_index::Span is = psf_index::common(stamp, 1, err, 1), js = psf_index::common(stamp, 2, err, 2);
+    const psf_index::Span is = psf_index::common(stamp, 1, err, 1),
+                          js = psf_index::common(stamp, 2, err, 2);
     for (int i = is.lo; i <= is.hi; ++i)
         for (int j = js.lo; j <= js.hi; ++j)
-            if (stamp(i, j) != 0 && err(i, j) > 0) ex.see(stamp(i, j), i, j);
+            if (stamp(i, j) != 0 && err(i, j) > 0)
+                ex.see(stamp(i, j), i, j);
 
     MArray<double, 1> a(10);
     MArray<int, 1> ia(10);
@@ -134,13 +146,15 @@ MoffatFit moffat(const MArray<T, 2>& stamp, const MArray<T, 2>& err, double back
     }
 
     Class_moffat_fit fit(pts.x, pts.y, pts.z, pts.s, a, ia);
-    if (verbose > 3) printBlocks(fit);
+    if (verbose > 3)
+        printBlocks(fit);
     fit.maxiter = 1000;
     // calc keeps the start or fitted values when it fails; they are no fit.
     const bool failed = fit.calc() == -1;
     const int iterations = fit.iterations;
-    if (verbose > 3) printBlocks(fit);
-    double* s = r.a;
+    if (verbose > 3)
+        printBlocks(fit);
+    double *s = r.a;
     double sa[11];
     for (int k = 1; k <= 10; ++k) {
         s[k] = fit.a(k);
@@ -168,41 +182,54 @@ MoffatFit moffat(const MArray<T, 2>& stamp, const MArray<T, 2>& err, double back
         r.status = -3;
     else if (s[8] < beta_low || s[8] > beta_high)
         r.status = -4;
-    else if (s[5] < stamp.firstIndex(1) || s[5] > stamp.lastIndex(1) || s[6] < stamp.firstIndex(2) ||
-             s[6] > stamp.lastIndex(2))
+    else if (s[5] < stamp.firstIndex(1) || s[5] > stamp.lastIndex(1) ||
+             s[6] < stamp.firstIndex(2) || s[6] > stamp.lastIndex(2))
         r.status = -5;
     // The pixel that owns the centre: pixel centres are whole indices.
-    else if (usable(stamp, err, std::lrint(std::floor(s[5] + 0.5)), std::lrint(std::floor(s[6] + 0.5))) &&
+    else if (usable(stamp, err, std::lrint(std::floor(s[5] + 0.5)),
+                    std::lrint(std::floor(s[6] + 0.5))) &&
              sa[2] > std::fabs(s[2]))
         r.status = -6;
 
     if (verbose > 2) {
         std::cout.unsetf(std::ios::scientific);
         std::cout.setf(std::ios::fixed);
-        const double row[13] = {r.rms_dof, double(iterations), double(pts.n), s[1] + s[5] * s[9] + s[6] * s[10],
-                                s[9],      s[10],              s[2],          x0 + s[5],
-                                y0 + s[6], w1,                 w2,            s[7] * 180 / kPi,
+        const double row[13] = {r.rms_dof,
+                                double(iterations),
+                                double(pts.n),
+                                s[1] + s[5] * s[9] + s[6] * s[10],
+                                s[9],
+                                s[10],
+                                s[2],
+                                x0 + s[5],
+                                y0 + s[6],
+                                w1,
+                                w2,
+                                s[7] * 180 / kPi,
                                 s[8]};
-        for (int c = 0; c < 13; ++c) printF{12, c == 1 || c == 2 ? 0 : 2, row[c], 1}(std::cout);
+        for (int c = 0; c < 13; ++c)
+            printF{12, c == 1 || c == 2 ? 0 : 2, row[c], 1}(std::cout);
         std::cout << "\n";
     }
     return r;
 }
 
-}  // namespace
+} // namespace
 
 template <class T>
-int psf::fmoffat(const MArray<T, 2>& stamp, const MArray<T, 2>& estamp, double& background, double& slope_x,
-                 double& slope_y, double beta_low, double beta_high, double fwhm_low, double fwhm_high, double& x,
-                 double& y, double& amplitude, double& p, double& q, double& angle, double& beta, double& rms_dof,
-                 int verbose) {
+int psf::fmoffat(const MArray<T, 2> &stamp, const MArray<T, 2> &estamp, double &background,
+                 double &slope_x, double &slope_y, double beta_low, double beta_high,
+                 double fwhm_low, double fwhm_high, double &x, double &y, double &amplitude,
+                 double &p, double &q, double &angle, double &beta, double &rms_dof, int verbose)
+{
     const long x0 = std::lrint(x), y0 = std::lrint(y);
     x -= x0;
     y -= y0;
-    const MoffatFit r = moffat<T, double>(stamp, estamp, background, slope_x, slope_y, beta_low, beta_high, fwhm_low,
-                                          fwhm_high, x, y, x0, y0, verbose);
+    const MoffatFit r = moffat<T, double>(stamp, estamp, background, slope_x, slope_y, beta_low,
+                                          beta_high, fwhm_low, fwhm_high, x, y, x0, y0, verbose);
     rms_dof = r.rms_dof;
-    if (r.status != 0) return r.status;
+    if (r.status != 0)
+        return r.status;
     background = r.a[1];
     slope_x = r.a[9];
     slope_y = r.a[10];
@@ -216,23 +243,28 @@ int psf::fmoffat(const MArray<T, 2>& stamp, const MArray<T, 2>& estamp, double& 
     return 0;
 }
 
-template int psf::fmoffat<float>(const MArray<float, 2>&, const MArray<float, 2>&, double&, double&, double&,
-                                 double, double, double, double, double&, double&, double&, double&, double&,
-                                 double&, double&, double&, int);
-template int psf::fmoffat<double>(const MArray<double, 2>&, const MArray<double, 2>&, double&, double&, double&,
-                                  double, double, double, double, double&, double&, double&, double&, double&,
-                                  double&, double&, double&, int);
+template int psf::fmoffat<float>(const MArray<float, 2> &, const MArray<float, 2> &, double &,
+                                 double &, double &, double, double, double, double, double &,
+                                 double &, double &, double &, double &, double &, double &,
+                                 double &, int);
+template int psf::fmoffat<double>(const MArray<double, 2> &, const MArray<double, 2> &, double &,
+                                  double &, double &, double, double, double, double, double &,
+                                  double &, double &, double &, double &, double &, double &,
+                                  double &, int);
 
-int fmoffat(const MArray<float, 2>& stamp, const MArray<float, 2>& estamp, float& background, float& slope_x,
-            float& slope_y, float beta_low, float beta_high, float fwhm_low, double fwhm_high, float& x, float& y,
-            float& amplitude, float& p, float& q, float& angle, float& beta, float& rms_dof, int verbose) {
+int fmoffat(const MArray<float, 2> &stamp, const MArray<float, 2> &estamp, float &background,
+            float &slope_x, float &slope_y, float beta_low, float beta_high, float fwhm_low,
+            double fwhm_high, float &x, float &y, float &amplitude, float &p, float &q,
+            float &angle, float &beta, float &rms_dof, int verbose)
+{
     const long x0 = std::lrint(x), y0 = std::lrint(y);
     x -= x0;
     y -= y0;
-    const MoffatFit r = moffat<float, float>(stamp, estamp, background, slope_x, slope_y, beta_low, beta_high,
-                                             fwhm_low, fwhm_high, x, y, x0, y0, verbose);
+    const MoffatFit r = moffat<float, float>(stamp, estamp, background, slope_x, slope_y, beta_low,
+                                             beta_high, fwhm_low, fwhm_high, x, y, x0, y0, verbose);
     rms_dof = static_cast<float>(r.rms_dof);
-    if (r.status != 0) return r.status;
+    if (r.status != 0)
+        return r.status;
     background = static_cast<float>(r.a[1]);
     slope_x = static_cast<float>(r.a[9]);
     slope_y = static_cast<float>(r.a[10]);
@@ -247,8 +279,9 @@ int fmoffat(const MArray<float, 2>& stamp, const MArray<float, 2>& estamp, float
 }
 
 template <class T>
-int psf::fgauss(const MArray<T, 2>& stamp, const MArray<T, 2>& estamp, double& x, double& y, double& amplitude,
-                double background, int verbose) {
+int psf::fgauss(const MArray<T, 2> &stamp, const MArray<T, 2> &estamp, double &x, double &y,
+                double &amplitude, double background, int verbose)
+{
     const long x0 = std::lrint(x), y0 = std::lrint(y);
     x -= x0;
     y -= y0;
@@ -256,7 +289,8 @@ int psf::fgauss(const MArray<T, 2>& stamp, const MArray<T, 2>& estamp, double& x
     int status = stamp.length(1) >= 1 && pts.n >= 10 ? 0 : -1;
 
     Extremes ex;
-    for (int k = 1; k <= pts.n; ++k) ex.see(pts.z(k), static_cast<int>(pts.x(k)), static_cast<int>(pts.y(k)));
+    for (int k = 1; k <= pts.n; ++k)
+        ex.see(pts.z(k), static_cast<int>(pts.x(k)), static_cast<int>(pts.y(k)));
 
     MArray<double, 1> a(7);
     MArray<int, 1> ia(7);
@@ -275,13 +309,15 @@ int psf::fgauss(const MArray<T, 2>& stamp, const MArray<T, 2>& estamp, double& x
     Class_gauss_fit fit(pts.x, pts.y, pts.z, pts.s, a, ia);
     fit.maxiter = 1000;
     // calc keeps the start or fitted values when it fails; they are no fit.
-    if (fit.calc() == -1) status = -1;
-    if (verbose > 3) printBlocks(fit);
+    if (fit.calc() == -1)
+        status = -1;
+    if (verbose > 3)
+        printBlocks(fit);
     amplitude = fit.a(2);
     x = fit.a(5);
     y = fit.a(6);
     return status;
 }
 
-template int psf::fgauss<double>(const MArray<double, 2>&, const MArray<double, 2>&, double&, double&, double&,
-                                 double, int);
+template int psf::fgauss<double>(const MArray<double, 2> &, const MArray<double, 2> &, double &,
+                                 double &, double &, double, int);

@@ -10,9 +10,9 @@
 struct C_ran3 {
     explicit C_ran3(long seed);
 
-    int inext;    // table position of the next draw
-    int inextp;   // the second table position, 31 further on
-    long ma[56];  // the lagged table; entries 1..55, each in 0..999999999
+    int inext;   // table position of the next draw
+    int inextp;  // the second table position, 31 further on
+    long ma[56]; // the lagged table; entries 1..55, each in 0..999999999
 };
 
 // Standard normal deviates by the polar method from two member generators
@@ -43,13 +43,13 @@ private:
 // Uniform deviate in [0, 1), a multiple of 1e-9, from a state of its own that
 // is seeded by the first call and by any negative seed; seed is then set to 1.
 // Not reentrant.
-double ran5(long& seed);
+double ran5(long &seed);
 
 // Uniform deviate in (-1, 1) from two draws of the process-wide ran3
 // sequence: the first gives the magnitude, the second the sign.
-double ranpm(long& seed);
+double ranpm(long &seed);
 
 // Exponential deviate of mean 1, drawn through ran5 (never infinite).
-double ranexp(long& seed);
+double ranexp(long &seed);
 
 #endif

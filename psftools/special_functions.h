@@ -8,9 +8,9 @@
 double gammln(double x);
 
 // P(a, x) by its series into gamser, ln Γ(a) into gln.
-void gser(double& gamser, double a, double x, double& gln);
+void gser(double &gamser, double a, double x, double &gln);
 // Q(a, x) by its continued fraction into gammcf, ln Γ(a) into gln.
-void gcf(double& gammcf, double a, double x, double& gln);
+void gcf(double &gammcf, double a, double x, double &gln);
 
 // Regularised incomplete gamma functions P(a, x) and Q(a, x) = 1 - P(a, x)
 // for a > 0, x >= 0, to about 3e-7 relative.

@@ -1,5 +1,9 @@
 #include "torvex/structs.h"
 
+// The terminal print and the plain display until the display is chosen, so
+// that what goes wrong before still reaches the terminal.
+int (*pfunc)(const char *, ...) = printf;
+char device[DEVICE_SIZE] = "regular";
 inpars input;
 sampars sample;
 int totnobj = 0;

@@ -5,7 +5,7 @@
 #ifndef TORVEX_STRUCTS_H
 #define TORVEX_STRUCTS_H
 
-#include "numerics/nrutil.h" // pfunc and device live with the fatal path
+#include "numerics/nrutil.h" // the allocators of every image and vector
 
 #include <cmath>
 #include <cstdio>
@@ -52,7 +52,7 @@ struct image {
     float gain = 0;
     float rdnoise = 0;
     float ncombine = 0;
-    int err = 0; // 1 when the file could not be opened as FITS
+    int err = 0;     // 1 when the file could not be opened as FITS
     long nblank = 0; // pixels of an integer image equal to its BLANK (read as NaN)
 };
 
@@ -64,7 +64,7 @@ struct fitpars {
     float a[11] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0};
     float sig[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     int ia[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; // 1 free, 0 fixed, -1 unused
-    int outtype = 0; // 1: not subtracted in the residual
+    int outtype = 0;                                // 1: not subtracted in the residual
     fitpars *next = nullptr;
 };
 
@@ -152,27 +152,29 @@ inline double round_half_away(double v)
     return std::trunc(v > 0 ? v + 0.5 : v - 0.5);
 }
 
-// True when the display word in force (device) begins with word.
-inline bool display_is(const char *word)
-{
-    return strncmp(device, word, strlen(word)) == 0;
-}
-
 // Program-wide variables (defined in globals.cpp).
+extern int (*pfunc)(const char *, ...); // the print function of the display in use
+extern char device[DEVICE_SIZE];        // the display word in force
 extern inpars input;
 extern sampars sample;
 extern int totnobj;   // component counter of the parameter-file reader
 extern image psf;     // name "none" when no PSF was read
 extern image *kernel; // charge-diffusion kernel, or null
 extern float fwhmpsf;
-extern float sigval;  // value that replaced zero sigma pixels, else 0
+extern float sigval;                      // value that replaced zero sigma pixels, else 0
 extern float TWOn[101], MU[101], Y2[101]; // Sersic kappa(n) table, 1..100
 extern int ninterp;
-extern image *mask;   // bad-pixel mask cut to the fit region
-extern image model;   // summed model over the fit region
-extern derivs df;     // head of the work-image list
-extern image tpsf;    // sub-pixel-shifted PSF
+extern image *mask; // bad-pixel mask cut to the fit region
+extern image model; // summed model over the fit region
+extern derivs df;   // head of the work-image list
+extern image tpsf;  // sub-pixel-shifted PSF
 extern bicubic_grid **cg;
 extern float xskycent, yskycent; // reference point of the sky gradient
+
+// True when the display word in force (device) begins with word.
+inline bool display_is(const char *word)
+{
+    return strncmp(device, word, strlen(word)) == 0;
+}
 
 #endif

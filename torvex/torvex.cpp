@@ -1,16 +1,18 @@
 // torvex: fits parametric light profiles to a region of a FITS image.
-#include "torvex/assign_pars.h"
-#include "torvex/checkpars.h"
-#include "torvex/components.h"
-#include "torvex/constraints.h"
-#include "torvex/display.h"
-#include "torvex/fitsimg.h"
-#include "torvex/output.h"
-#include "torvex/parfile.h"
-#include "torvex/psf.h"
-#include "torvex/quit.h"
-#include "torvex/search_min.h"
-#include "torvex/sigma.h"
+#include "torvex/display/display.h"
+#include "torvex/display/quit.h"
+#include "torvex/fit/constraints.h"
+#include "torvex/fit/search_min.h"
+#include "torvex/fit/to_mini.h"
+#include "torvex/input/assign_pars.h"
+#include "torvex/input/checkpars.h"
+#include "torvex/input/read_input.h"
+#include "torvex/input/readfits.h"
+#include "torvex/input/sigma.h"
+#include "torvex/model/component_types.h"
+#include "torvex/model/sersic.h"
+#include "torvex/output/outmodel.h"
+#include "torvex/psf/psfcheck.h"
 #include "torvex/structs.h"
 
 #include <algorithm>
@@ -34,9 +36,10 @@ void read_psf(convpars *cpar)
     }
     // An undefined pixel of an integer PSF holds no light of the PSF.
     if (psf.nblank > 0) {
-        pfunc("-- WARNING: %ld pixel%s of the PSF image equal%s its BLANK value and count%s as 0.\n",
-              psf.nblank, psf.nblank > 1 ? "s" : "", psf.nblank > 1 ? "" : "s",
-              psf.nblank > 1 ? "" : "s");
+        pfunc(
+            "-- WARNING: %ld pixel%s of the PSF image equal%s its BLANK value and count%s as 0.\n",
+            psf.nblank, psf.nblank > 1 ? "s" : "", psf.nblank > 1 ? "" : "s",
+            psf.nblank > 1 ? "" : "s");
         float *p = &psf.z[1][1];
         for (long i = 0; i < psf.naxes[1] * psf.naxes[2]; i++)
             if (std::isnan(p[i]))
@@ -79,8 +82,7 @@ void read_images(image *data, image *sigma, image *badpix, convpars *cpar)
     } else {
         sigval = sigcheck(*sigma);
         if (sigval != 0)
-            pfunc("-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e. \n",
-                  sigval);
+            pfunc("-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e. \n", sigval);
     }
 
     // A mask that is no FITS image may be a text list of pixels.
@@ -109,9 +111,9 @@ void warn_point_sources_without_psf(const fitpars *fpar)
         if (objtype_is(p->objtype, "none"))
             continue;
         n++;
-        if (objtype_is(p->objtype, "psf")) {
+        const component_type *t = find_component_type(p->objtype);
+        if (t && t->kind == component_kind::point)
             which += (count++ ? ", " : "") + std::to_string(n);
-        }
     }
     if (count == 0)
         return;
@@ -131,6 +133,9 @@ int main(int argc, char *argv[])
     fitpars fpar;
     convpars cpar;
 
+    // A numerical failure ends the run with its message, and gives the
+    // display back.
+    set_fatal_handler(numerical_failure);
     printf("\nTORVEX Version %s\n\n", "2.0.3c -- Oct. 22, 2005");
 
     if (argc > 1) {

@@ -5,27 +5,43 @@
 namespace util {
 
 namespace {
-bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-}  // namespace
+bool isSpace(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool isDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+} // namespace
 
-CommandLineReader::CommandLineReader(int argc, const char* const* argv)
-    : argc_(argv ? argc : 0), argv_(argv), index_(1), done_(argc_ < 2 || argv_[1][0] != '-') {}
+CommandLineReader::CommandLineReader(int argc, const char *const *argv)
+    : argc_(argv ? argc : 0), argv_(argv), index_(1), done_(argc_ < 2 || argv_[1][0] != '-')
+{
+}
 
-bool CommandLineReader::done() { return index_ >= argc_ || done_; }
+bool CommandLineReader::done()
+{
+    return index_ >= argc_ || done_;
+}
 
-std::string CommandLineReader::nextOptionName() {
+std::string CommandLineReader::nextOptionName()
+{
     return onlyUtilExceptions([&] {
-        if (index_ >= argc_) throw UException("No more arguments left!");
+        if (index_ >= argc_)
+            throw UException("No more arguments left!");
         const std::string word = argv_[index_];
         const UException notOption("Token '" + word + "' not an argument specifier!");
-        if (word.size() < 2 || word[0] != '-') throw notOption;
+        if (word.size() < 2 || word[0] != '-')
+            throw notOption;
         std::string name;
         if (word[1] == '-') {
-            if (word.size() == 2) throw notOption;
+            if (word.size() == 2)
+                throw notOption;
             name = word.substr(2);
         } else {
-            if (word.size() > 2 && isSpace(word[2])) throw notOption;
+            if (word.size() > 2 && isSpace(word[2]))
+                throw notOption;
             name = word.substr(1);
         }
         ++index_;
@@ -33,12 +49,14 @@ std::string CommandLineReader::nextOptionName() {
     });
 }
 
-std::string CommandLineReader::nextOptionValue(const Option* option) {
+std::string CommandLineReader::nextOptionValue(const Option *option)
+{
     return onlyUtilExceptions([&] {
         const bool needsValue = option->needsValue();
-        std::string value = "toggle";  // a flag consumes no word
+        std::string value = "toggle"; // a flag consumes no word
         if (needsValue) {
-            if (index_ >= argc_) throw UException("No more argument values left!");
+            if (index_ >= argc_)
+                throw UException("No more argument values left!");
             value = argv_[index_];
             // Negative numbers are values; other words with a dash are not.
             if (value.size() >= 1 && value[0] == '-' &&
@@ -46,27 +64,33 @@ std::string CommandLineReader::nextOptionValue(const Option* option) {
                 throw UException("Token '" + value + "' does not seem like a valid value!");
             ++index_;
         }
-        if (index_ >= argc_ || argv_[index_][0] != '-') done_ = true;
+        if (index_ >= argc_ || argv_[index_][0] != '-')
+            done_ = true;
         return value;
     });
 }
 
-std::list<std::string> CommandLineReader::fileArguments() {
+std::list<std::string> CommandLineReader::fileArguments()
+{
     std::list<std::string> words;
-    for (; index_ < argc_; ++index_) words.emplace_back(argv_[index_]);
+    for (; index_ < argc_; ++index_)
+        words.emplace_back(argv_[index_]);
     return words;
 }
 
-std::vector<std::string> CommandLineReader::fileArgumentsVector() {
+std::vector<std::string> CommandLineReader::fileArgumentsVector()
+{
     const std::list<std::string> words = fileArguments();
     return {words.begin(), words.end()};
 }
 
-std::string CommandLineReader::progName() const {
-    if (argc_ < 1) return std::string();
+std::string CommandLineReader::progName() const
+{
+    if (argc_ < 1)
+        return std::string();
     const std::string word = argv_[0];
     const std::size_t slash = word.rfind('/');
     return slash == std::string::npos ? word : word.substr(slash + 1);
 }
 
-}  // namespace util
+} // namespace util

@@ -16,10 +16,10 @@ namespace util {
 // must outlive the reader.
 class CommandLineReader : public OptionReader {
 public:
-    CommandLineReader(int argc, const char* const* argv);
+    CommandLineReader(int argc, const char *const *argv);
 
     std::string nextOptionName() override;
-    std::string nextOptionValue(const Option* option) override;
+    std::string nextOptionValue(const Option *option) override;
     bool done() override;
 
     // The words not read yet; afterwards the reader is at the end.
@@ -30,11 +30,11 @@ public:
 
 private:
     int argc_;
-    const char* const* argv_;
+    const char *const *argv_;
     int index_;
     bool done_;
 };
 
-}  // namespace util
+} // namespace util
 
 #endif

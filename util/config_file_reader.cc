@@ -5,26 +5,35 @@
 namespace util {
 
 namespace {
-bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-}  // namespace
+bool isSpace(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+} // namespace
 
-ConfigFileReader::ConfigFileReader(const std::string& fileName) : fileName_(fileName), done_(true) {
+ConfigFileReader::ConfigFileReader(const std::string &fileName) : fileName_(fileName), done_(true)
+{
     onlyUtilExceptions([&] {
         in_.open(fileName_);
         done_ = !in_.is_open();
-        if (!done_) readAhead();
+        if (!done_)
+            readAhead();
     });
 }
 
 ConfigFileReader::~ConfigFileReader() = default;
 
-std::string ConfigFileReader::nextOptionName() {
-    if (done_) throw UException("No more arguments left!");
+std::string ConfigFileReader::nextOptionName()
+{
+    if (done_)
+        throw UException("No more arguments left!");
     return onlyUtilExceptions([&] { return name_; });
 }
 
-std::string ConfigFileReader::nextOptionValue(const Option*) {
-    if (done_) throw UException("No more argument values left!");
+std::string ConfigFileReader::nextOptionValue(const Option *)
+{
+    if (done_)
+        throw UException("No more argument values left!");
     return onlyUtilExceptions([&] {
         std::string value = std::move(value_);
         readAhead();
@@ -32,31 +41,40 @@ std::string ConfigFileReader::nextOptionValue(const Option*) {
     });
 }
 
-void ConfigFileReader::readAhead() {
+void ConfigFileReader::readAhead()
+{
     std::string line;
     while (std::getline(in_, line)) {
-        if (parseLine(line, name_, value_)) return;
+        if (parseLine(line, name_, value_))
+            return;
     }
     done_ = true;
 }
 
-bool ConfigFileReader::parseLine(const std::string& text, std::string& name, std::string& value) {
+bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std::string &value)
+{
     // A file written on another system may end its lines with CR LF.
     const std::string line =
         !text.empty() && text.back() == '\r' ? text.substr(0, text.size() - 1) : text;
     const std::size_t equals = line.find('=');
     const std::size_t hash = line.find('#');
-    if (equals == std::string::npos || (hash != std::string::npos && hash < equals)) return false;
+    if (equals == std::string::npos || (hash != std::string::npos && hash < equals))
+        return false;
 
     std::size_t begin = 0, end = equals;
-    while (begin < end && isSpace(line[begin])) ++begin;
-    while (end > begin && isSpace(line[end - 1])) --end;
-    if (begin == end) return false;
+    while (begin < end && isSpace(line[begin]))
+        ++begin;
+    while (end > begin && isSpace(line[end - 1]))
+        --end;
+    if (begin == end)
+        return false;
     for (std::size_t i = begin; i < end; ++i)
-        if (isSpace(line[i])) return false;  // more than one word
+        if (isSpace(line[i]))
+            return false; // more than one word
 
     std::size_t pos = equals + 1;
-    while (pos < line.size() && isSpace(line[pos])) ++pos;
+    while (pos < line.size() && isSpace(line[pos]))
+        ++pos;
     std::string found;
     if (pos < line.size() && line[pos] == '"') {
         bool closed = false;
@@ -75,11 +93,13 @@ bool ConfigFileReader::parseLine(const std::string& text, std::string& name, std
         if (!closed) {
             // Without a closing quote the comment is not protected.
             const std::size_t cut = line.find('#', pos + 1);
-            found = line.substr(pos + 1, cut == std::string::npos ? std::string::npos : cut - pos - 1);
+            found =
+                line.substr(pos + 1, cut == std::string::npos ? std::string::npos : cut - pos - 1);
         }
     } else {
         std::size_t stop = pos;
-        while (stop < line.size() && !isSpace(line[stop]) && line[stop] != '#') ++stop;
+        while (stop < line.size() && !isSpace(line[stop]) && line[stop] != '#')
+            ++stop;
         found = line.substr(pos, stop - pos);
     }
     name = line.substr(begin, end - begin);
@@ -87,4 +107,4 @@ bool ConfigFileReader::parseLine(const std::string& text, std::string& name, std
     return true;
 }
 
-}  // namespace util
+} // namespace util

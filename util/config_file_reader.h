@@ -15,18 +15,18 @@ namespace util {
 // that cannot be opened reads as empty.
 class ConfigFileReader : public OptionReader {
 public:
-    explicit ConfigFileReader(const std::string& fileName);
+    explicit ConfigFileReader(const std::string &fileName);
     ~ConfigFileReader() override;
-    ConfigFileReader(const ConfigFileReader&) = delete;
-    ConfigFileReader& operator=(const ConfigFileReader&) = delete;
+    ConfigFileReader(const ConfigFileReader &) = delete;
+    ConfigFileReader &operator=(const ConfigFileReader &) = delete;
 
     std::string nextOptionName() override;
-    std::string nextOptionValue(const Option* option) override;
+    std::string nextOptionValue(const Option *option) override;
     bool done() override { return done_; }
-    const std::string& fileName() const { return fileName_; }
+    const std::string &fileName() const { return fileName_; }
 
     // Name and value of one line; false when the line sets no option.
-    static bool parseLine(const std::string& line, std::string& name, std::string& value);
+    static bool parseLine(const std::string &line, std::string &name, std::string &value);
 
 private:
     void readAhead();
@@ -38,6 +38,6 @@ private:
     std::string value_;
 };
 
-}  // namespace util
+} // namespace util
 
 #endif

@@ -12,16 +12,19 @@ namespace util {
 
 namespace {
 
-bool onlySpaceFrom(const char* p) {
-    while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
+bool onlySpaceFrom(const char *p)
+{
+    while (*p && std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
     return *p == '\0';
 }
 
 // A value text must be one number as a whole (blanks around it allowed):
 // "two", "3x" or an empty text would otherwise quietly become 0 or 3.
-int toInt(const std::string& text, const std::string& option) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
+int toInt(const std::string &text, const std::string &option)
+{
+    const char *begin = text.c_str();
+    char *end = nullptr;
     errno = 0;
     const long value = std::strtol(begin, &end, 10);
     if (end == begin || !onlySpaceFrom(end))
@@ -31,9 +34,10 @@ int toInt(const std::string& text, const std::string& option) {
     return static_cast<int>(value);
 }
 
-double toReal(const std::string& text, const std::string& option) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
+double toReal(const std::string &text, const std::string &option)
+{
+    const char *begin = text.c_str();
+    char *end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
     if (end == begin || !onlySpaceFrom(end))
@@ -43,7 +47,8 @@ double toReal(const std::string& text, const std::string& option) {
     return value;
 }
 
-float toFloat(const std::string& text, const std::string& option) {
+float toFloat(const std::string &text, const std::string &option)
+{
     const double value = toReal(text, option);
     const float narrowed = static_cast<float>(value);
     if (std::isinf(narrowed) && !std::isinf(value))
@@ -52,47 +57,63 @@ float toFloat(const std::string& text, const std::string& option) {
 }
 
 template <class T>
-T toNumber(const std::string& text, const std::string& option);
+T toNumber(const std::string &text, const std::string &option);
 template <>
-int toNumber<int>(const std::string& text, const std::string& option) {
+int toNumber<int>(const std::string &text, const std::string &option)
+{
     return toInt(text, option);
 }
 template <>
-float toNumber<float>(const std::string& text, const std::string& option) {
+float toNumber<float>(const std::string &text, const std::string &option)
+{
     return toFloat(text, option);
 }
 template <>
-double toNumber<double>(const std::string& text, const std::string& option) {
+double toNumber<double>(const std::string &text, const std::string &option)
+{
     return toReal(text, option);
 }
 
-std::string text(const char* s) { return s ? s : ""; }
+std::string text(const char *s)
+{
+    return s ? s : "";
+}
 
-std::string shortText(int value) { return std::to_string(value); }
-std::string shortText(double value) { return detail::formatText("%g", value); }
-std::string exactText(int value) { return std::to_string(value); }
+std::string shortText(int value)
+{
+    return std::to_string(value);
+}
+std::string shortText(double value)
+{
+    return detail::formatText("%g", value);
+}
+std::string exactText(int value)
+{
+    return std::to_string(value);
+}
 
 template <class T>
 struct ArrayName;
 template <>
 struct ArrayName<int> {
-    static constexpr const char* cls = "IntArrayOption";
-    static constexpr const char* type = "INTARRAY";
+    static constexpr const char *cls = "IntArrayOption";
+    static constexpr const char *type = "INTARRAY";
 };
 template <>
 struct ArrayName<float> {
-    static constexpr const char* cls = "FloatArrayOption";
-    static constexpr const char* type = "FLOATARRAY";
+    static constexpr const char *cls = "FloatArrayOption";
+    static constexpr const char *type = "FLOATARRAY";
 };
 template <>
 struct ArrayName<double> {
-    static constexpr const char* cls = "DoubleArrayOption";
-    static constexpr const char* type = "DOUBLEARRAY";
+    static constexpr const char *cls = "DoubleArrayOption";
+    static constexpr const char *type = "DOUBLEARRAY";
 };
 
 // Cuts the text before the first sep off rest (with the separator);
 // returns whether there was a separator.
-bool takeUntil(std::string& rest, char sep, std::string& piece) {
+bool takeUntil(std::string &rest, char sep, std::string &piece)
+{
     const std::size_t at = rest.find(sep);
     if (at == std::string::npos) {
         piece = rest;
@@ -104,144 +125,204 @@ bool takeUntil(std::string& rest, char sep, std::string& piece) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- Option
 
-Option::Option(const char* name, const char* defaultText, const char* usage, char cmdLineChar)
-    : Option(text(name), text(defaultText), text(usage), cmdLineChar) {}
+Option::Option(const char *name, const char *defaultText, const char *usage, char cmdLineChar)
+    : Option(text(name), text(defaultText), text(usage), cmdLineChar)
+{
+}
 
-Option::Option(const std::string& name, const std::string& defaultText, const std::string& usage,
+Option::Option(const std::string &name, const std::string &defaultText, const std::string &usage,
                char cmdLineChar)
-    : name_(name), default_(defaultText), usage_(usage), cmdLineChar_(cmdLineChar) {}
+    : name_(name), default_(defaultText), usage_(usage), cmdLineChar_(cmdLineChar)
+{
+}
 
-std::ostream& operator<<(std::ostream& out, const Option& option) {
-    const std::string& name = option.getName();
-    const std::string& def = option.getDefault();
+std::ostream &operator<<(std::ostream &out, const Option &option)
+{
+    const std::string &name = option.getName();
+    const std::string &def = option.getDefault();
     std::string row = name;
-    if (name.size() < 16) row.append(16 - name.size(), ' ');
+    if (name.size() < 16)
+        row.append(16 - name.size(), ' ');
     row += " | ";
     row += option.getCmdLineChar() ? option.getCmdLineChar() : ' ';
     row += " | ";
-    if (def.size() < 26) row.append(26 - def.size(), ' ');
+    if (def.size() < 26)
+        row.append(26 - def.size(), ' ');
     row += def + " | " + option.toString();
     return out << row;
 }
 
 // ---------------------------------------------------------------- IntOption
 
-IntOption::IntOption(const char* name, const char* defaultText, const char* usage, char c, int* bound)
-    : IntOption(text(name), text(defaultText), text(usage), c, bound) {}
+IntOption::IntOption(const char *name, const char *defaultText, const char *usage, char c,
+                     int *bound)
+    : IntOption(text(name), text(defaultText), text(usage), c, bound)
+{
+}
 
-IntOption::IntOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                     char c, int* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
+IntOption::IntOption(const std::string &name, const std::string &defaultText,
+                     const std::string &usage, char c, int *bound)
+    : Option(name, defaultText, usage, c), bound_(bound)
+{
     IntOption::setValue(getDefault());
 }
 
-void IntOption::setValue(const std::string& text) {
+void IntOption::setValue(const std::string &text)
+{
     value_ = toInt(text, getName());
-    if (bound_) *bound_ = value_;
+    if (bound_)
+        *bound_ = value_;
 }
 
-std::string IntOption::toString() const { return std::to_string(getInt()); }
+std::string IntOption::toString() const
+{
+    return std::to_string(getInt());
+}
 
 // ---------------------------------------------------------------- FloatOption
 
-FloatOption::FloatOption(const char* name, const char* defaultText, const char* usage, char c, float* bound)
-    : FloatOption(text(name), text(defaultText), text(usage), c, bound) {}
+FloatOption::FloatOption(const char *name, const char *defaultText, const char *usage, char c,
+                         float *bound)
+    : FloatOption(text(name), text(defaultText), text(usage), c, bound)
+{
+}
 
-FloatOption::FloatOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                         char c, float* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
+FloatOption::FloatOption(const std::string &name, const std::string &defaultText,
+                         const std::string &usage, char c, float *bound)
+    : Option(name, defaultText, usage, c), bound_(bound)
+{
     FloatOption::setValue(getDefault());
 }
 
-void FloatOption::setValue(const std::string& text) {
+void FloatOption::setValue(const std::string &text)
+{
     value_ = toFloat(text, getName());
-    if (bound_) *bound_ = value_;
+    if (bound_)
+        *bound_ = value_;
 }
 
-std::string FloatOption::toString() const { return shortText(getFloat()); }
-std::string FloatOption::toConfigString() const { return exactText(getFloat()); }
+std::string FloatOption::toString() const
+{
+    return shortText(getFloat());
+}
+std::string FloatOption::toConfigString() const
+{
+    return exactText(getFloat());
+}
 
 // ---------------------------------------------------------------- DoubleOption
 
-DoubleOption::DoubleOption(const char* name, const char* defaultText, const char* usage, char c,
-                           double* bound)
-    : DoubleOption(text(name), text(defaultText), text(usage), c, bound) {}
+DoubleOption::DoubleOption(const char *name, const char *defaultText, const char *usage, char c,
+                           double *bound)
+    : DoubleOption(text(name), text(defaultText), text(usage), c, bound)
+{
+}
 
-DoubleOption::DoubleOption(const std::string& name, const std::string& defaultText,
-                           const std::string& usage, char c, double* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
+DoubleOption::DoubleOption(const std::string &name, const std::string &defaultText,
+                           const std::string &usage, char c, double *bound)
+    : Option(name, defaultText, usage, c), bound_(bound)
+{
     DoubleOption::setValue(getDefault());
 }
 
-void DoubleOption::setValue(const std::string& text) {
+void DoubleOption::setValue(const std::string &text)
+{
     value_ = toReal(text, getName());
-    if (bound_) *bound_ = value_;
+    if (bound_)
+        *bound_ = value_;
 }
 
-std::string DoubleOption::toString() const { return shortText(getDouble()); }
-std::string DoubleOption::toConfigString() const { return exactText(getDouble()); }
+std::string DoubleOption::toString() const
+{
+    return shortText(getDouble());
+}
+std::string DoubleOption::toConfigString() const
+{
+    return exactText(getDouble());
+}
 
 // ---------------------------------------------------------------- BoolOption
 
-BoolOption::BoolOption(const char* name, const char* defaultText, const char* usage, char c, bool* bound)
-    : BoolOption(text(name), text(defaultText), text(usage), c, bound) {}
+BoolOption::BoolOption(const char *name, const char *defaultText, const char *usage, char c,
+                       bool *bound)
+    : BoolOption(text(name), text(defaultText), text(usage), c, bound)
+{
+}
 
-BoolOption::BoolOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                       char c, bool* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
+BoolOption::BoolOption(const std::string &name, const std::string &defaultText,
+                       const std::string &usage, char c, bool *bound)
+    : Option(name, defaultText, usage, c), bound_(bound)
+{
     BoolOption::setValue(getDefault());
 }
 
-void BoolOption::setValue(const std::string& text) {
+void BoolOption::setValue(const std::string &text)
+{
     onlyUtilExceptions([&] {
-        static const char* const falseTexts[] = {"FALSE", "false", "NO", "no", "F", "f", "N", "n", "0"};
+        static const char *const falseTexts[] = {"FALSE", "false", "NO", "no", "F",
+                                                 "f",     "N",     "n",  "0"};
         if (text == "toggle") {
             value_ = !value_;
         } else {
             value_ = true;
-            for (const char* f : falseTexts)
-                if (text == f) value_ = false;
+            for (const char *f : falseTexts)
+                if (text == f)
+                    value_ = false;
         }
-        if (bound_) *bound_ = value_;
+        if (bound_)
+            *bound_ = value_;
     });
 }
 
-std::string BoolOption::toString() const { return getBool() ? "TRUE" : "FALSE"; }
+std::string BoolOption::toString() const
+{
+    return getBool() ? "TRUE" : "FALSE";
+}
 
 // ---------------------------------------------------------------- StringOption
 
-StringOption::StringOption(const char* name, const char* defaultText, const char* usage, char c,
-                           std::string* bound)
-    : StringOption(text(name), text(defaultText), text(usage), c, bound) {}
+StringOption::StringOption(const char *name, const char *defaultText, const char *usage, char c,
+                           std::string *bound)
+    : StringOption(text(name), text(defaultText), text(usage), c, bound)
+{
+}
 
-StringOption::StringOption(const std::string& name, const std::string& defaultText,
-                           const std::string& usage, char c, std::string* bound)
-    : Option(name, defaultText, usage, c), bound_(bound) {
+StringOption::StringOption(const std::string &name, const std::string &defaultText,
+                           const std::string &usage, char c, std::string *bound)
+    : Option(name, defaultText, usage, c), bound_(bound)
+{
     onlyUtilExceptions([&] { StringOption::setValue(getDefault()); });
 }
 
-void StringOption::setValue(const std::string& text) {
+void StringOption::setValue(const std::string &text)
+{
     onlyUtilExceptions([&] {
         value_ = text;
-        if (bound_) *bound_ = text;
+        if (bound_)
+            *bound_ = text;
     });
 }
 
-std::string StringOption::toConfigString() const {
+std::string StringOption::toConfigString() const
+{
     const std::string value = getString();
     if (value.find('\n') != std::string::npos)
-        throw UException("Value of option " + getName() + " holds a line end and cannot be written to a configuration file!");
+        throw UException("Value of option " + getName() +
+                         " holds a line end and cannot be written to a configuration file!");
     bool quote = !value.empty() && value[0] == '"';
     for (char c : value)
-        if (c == '#' || std::isspace(static_cast<unsigned char>(c))) quote = true;
-    if (!quote) return value;
+        if (c == '#' || std::isspace(static_cast<unsigned char>(c)))
+            quote = true;
+    if (!quote)
+        return value;
     std::string text = "\"";
     for (char c : value) {
-        if (c == '"') text += '"';  // a doubled quote stands for one
+        if (c == '"')
+            text += '"'; // a doubled quote stands for one
         text += c;
     }
     return text + "\"";
@@ -250,56 +331,70 @@ std::string StringOption::toConfigString() const {
 // ---------------------------------------------------------------- array options
 
 template <class T>
-NumberArrayOption<T>::NumberArrayOption(const char* name, const char* defaultText, const char* usage,
-                                        const char& c, const int& count, T* bound)
-    : NumberArrayOption(text(name), text(defaultText), text(usage), c, count, bound) {}
+NumberArrayOption<T>::NumberArrayOption(const char *name, const char *defaultText,
+                                        const char *usage, const char &c, const int &count,
+                                        T *bound)
+    : NumberArrayOption(text(name), text(defaultText), text(usage), c, count, bound)
+{
+}
 
 template <class T>
-NumberArrayOption<T>::NumberArrayOption(const std::string& name, const std::string& defaultText,
-                                        const std::string& usage, const char& c, const int& count, T* bound)
-    : Option(name, defaultText, usage, c), own_(count > 0 ? static_cast<std::size_t>(count) : 0, T()),
-      bound_(bound) {
+NumberArrayOption<T>::NumberArrayOption(const std::string &name, const std::string &defaultText,
+                                        const std::string &usage, const char &c, const int &count,
+                                        T *bound)
+    : Option(name, defaultText, usage, c),
+      own_(count > 0 ? static_cast<std::size_t>(count) : 0, T()), bound_(bound)
+{
     NumberArrayOption::setValue(getDefault());
 }
 
 template <class T>
-void NumberArrayOption<T>::setValue(const std::string& text) {
+void NumberArrayOption<T>::setValue(const std::string &text)
+{
     onlyUtilExceptions([&] {
         std::string rest = text, element;
         for (std::size_t i = 0;; ++i) {
             if (i >= own_.size())
-                throw UException(std::string("Too many elements in ") + ArrayName<T>::cls + " " + getName() + "!");
+                throw UException(std::string("Too many elements in ") + ArrayName<T>::cls + " " +
+                                 getName() + "!");
             const bool more = takeUntil(rest, ',', element);
             own_[i] = toNumber<T>(element, getName());
-            if (bound_) bound_[i] = own_[i];
-            if (!more) break;
+            if (bound_)
+                bound_[i] = own_[i];
+            if (!more)
+                break;
         }
     });
 }
 
 template <class T>
-std::string NumberArrayOption<T>::getTypeName() const {
+std::string NumberArrayOption<T>::getTypeName() const
+{
     return ArrayName<T>::type;
 }
 
 template <class T>
-std::string NumberArrayOption<T>::join(bool exact) const {
-    const T* values = bound_ ? bound_ : own_.data();
+std::string NumberArrayOption<T>::join(bool exact) const
+{
+    const T *values = bound_ ? bound_ : own_.data();
     std::string text;
     for (std::size_t i = 0; i < own_.size(); ++i) {
-        if (i > 0) text += ',';
+        if (i > 0)
+            text += ',';
         text += exact ? exactText(values[i]) : shortText(values[i]);
     }
     return text;
 }
 
 template <class T>
-std::string NumberArrayOption<T>::toString() const {
+std::string NumberArrayOption<T>::toString() const
+{
     return join(false);
 }
 
 template <class T>
-std::string NumberArrayOption<T>::toConfigString() const {
+std::string NumberArrayOption<T>::toConfigString() const
+{
     return join(true);
 }
 
@@ -307,18 +402,23 @@ template class NumberArrayOption<int>;
 template class NumberArrayOption<float>;
 template class NumberArrayOption<double>;
 
-RegionArrayOption::RegionArrayOption(const char* name, const char* defaultText, const char* usage,
-                                     const char& c, const int& count, Region* bound)
-    : RegionArrayOption(text(name), text(defaultText), text(usage), c, count, bound) {}
+RegionArrayOption::RegionArrayOption(const char *name, const char *defaultText, const char *usage,
+                                     const char &c, const int &count, Region *bound)
+    : RegionArrayOption(text(name), text(defaultText), text(usage), c, count, bound)
+{
+}
 
-RegionArrayOption::RegionArrayOption(const std::string& name, const std::string& defaultText,
-                                     const std::string& usage, const char& c, const int& count, Region* bound)
+RegionArrayOption::RegionArrayOption(const std::string &name, const std::string &defaultText,
+                                     const std::string &usage, const char &c, const int &count,
+                                     Region *bound)
     : Option(name, defaultText, usage, c), count_(count > 0 ? count : 0), bound_(bound),
-      own_(static_cast<unsigned long>(count_)) {
+      own_(static_cast<unsigned long>(count_))
+{
     RegionArrayOption::setValue(getDefault());
 }
 
-void RegionArrayOption::setValue(const std::string& text) {
+void RegionArrayOption::setValue(const std::string &text)
+{
     onlyUtilExceptions([&] {
         std::string rest = text, pair, first;
         for (int d = 1; d <= count_; ++d) {
@@ -329,22 +429,26 @@ void RegionArrayOption::setValue(const std::string& text) {
             const int b = colon ? toInt(pair, getName()) : 0;
             const int start = a < b ? a : b, end = a < b ? b : a;
             own_.setRange(static_cast<unsigned long>(d), start, end);
-            if (bound_) bound_->setRange(static_cast<unsigned long>(d), start, end);
-            if (!more) return;
+            if (bound_)
+                bound_->setRange(static_cast<unsigned long>(d), start, end);
+            if (!more)
+                return;
         }
         throw UException("Too many elements in RegionArrayOption " + getName() + "!");
     });
 }
 
-std::string RegionArrayOption::toString() const {
-    const Region& region = bound_ ? *bound_ : own_;
+std::string RegionArrayOption::toString() const
+{
+    const Region &region = bound_ ? *bound_ : own_;
     std::string text;
     for (int d = 1; d <= count_; ++d) {
-        if (d > 1) text += ',';
+        if (d > 1)
+            text += ',';
         text += std::to_string(region.getStart(static_cast<unsigned long>(d))) + ':' +
                 std::to_string(region.getEnd(static_cast<unsigned long>(d)));
     }
     return text;
 }
 
-}  // namespace util
+} // namespace util

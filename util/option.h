@@ -15,12 +15,12 @@ namespace util {
 // stores the value there too. It never owns the bound variable.
 class Option {
 public:
-    Option(const char* name, const char* defaultText, const char* usage, char cmdLineChar);
-    Option(const std::string& name, const std::string& defaultText, const std::string& usage,
+    Option(const char *name, const char *defaultText, const char *usage, char cmdLineChar);
+    Option(const std::string &name, const std::string &defaultText, const std::string &usage,
            char cmdLineChar);
     virtual ~Option() = default;
 
-    virtual void setValue(const std::string& text) = 0;
+    virtual void setValue(const std::string &text) = 0;
     virtual int getInt() const { return 0; }
     virtual float getFloat() const { return 0; }
     virtual std::string getString() const { return std::string(); }
@@ -32,14 +32,14 @@ public:
     // The value as written to a configuration file: reads back unchanged.
     virtual std::string toConfigString() const { return toString(); }
 
-    const std::string& getName() const { return name_; }
-    const std::string& getDefault() const { return default_; }
-    const std::string& getUsage() const { return usage_; }
+    const std::string &getName() const { return name_; }
+    const std::string &getDefault() const { return default_; }
+    const std::string &getUsage() const { return usage_; }
     char getCmdLineChar() const { return cmdLineChar_; }
 
 protected:
-    Option(const Option&) = default;
-    Option& operator=(const Option&) = default;
+    Option(const Option &) = default;
+    Option &operator=(const Option &) = default;
 
 private:
     std::string name_;
@@ -50,29 +50,31 @@ private:
 
 // One row of the option table, without line end:
 // name (16 columns) | character | default (26 columns, right-aligned) | value
-std::ostream& operator<<(std::ostream& out, const Option& option);
+std::ostream &operator<<(std::ostream &out, const Option &option);
 
 class IntOption : public Option {
 public:
-    IntOption(const char* name, const char* defaultText, const char* usage, char cmdLineChar, int* bound);
-    IntOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-              char cmdLineChar, int* bound);
-    void setValue(const std::string& text) override;
+    IntOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+              int *bound);
+    IntOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+              char cmdLineChar, int *bound);
+    void setValue(const std::string &text) override;
     int getInt() const override { return bound_ ? *bound_ : value_; }
     std::string getTypeName() const override { return "INT"; }
     std::string toString() const override;
 
 private:
     int value_ = 0;
-    int* bound_;
+    int *bound_;
 };
 
 class FloatOption : public Option {
 public:
-    FloatOption(const char* name, const char* defaultText, const char* usage, char cmdLineChar, float* bound);
-    FloatOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                char cmdLineChar, float* bound);
-    void setValue(const std::string& text) override;
+    FloatOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+                float *bound);
+    FloatOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+                char cmdLineChar, float *bound);
+    void setValue(const std::string &text) override;
     float getFloat() const override { return bound_ ? *bound_ : value_; }
     std::string getTypeName() const override { return "FLOAT"; }
     std::string toString() const override;
@@ -80,16 +82,16 @@ public:
 
 private:
     float value_ = 0;
-    float* bound_;
+    float *bound_;
 };
 
 class DoubleOption : public Option {
 public:
-    DoubleOption(const char* name, const char* defaultText, const char* usage, char cmdLineChar,
-                 double* bound);
-    DoubleOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                 char cmdLineChar, double* bound);
-    void setValue(const std::string& text) override;
+    DoubleOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+                 double *bound);
+    DoubleOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+                 char cmdLineChar, double *bound);
+    void setValue(const std::string &text) override;
     // The option's own value in full precision (a change made directly to
     // the bound variable is not seen).
     double getDouble() const { return value_; }
@@ -99,7 +101,7 @@ public:
 
 private:
     double value_ = 0;
-    double* bound_;
+    double *bound_;
 };
 
 // A flag: on the command line each occurrence toggles it; as text, "FALSE",
@@ -107,10 +109,11 @@ private:
 // inverts, anything else is true.
 class BoolOption : public Option {
 public:
-    BoolOption(const char* name, const char* defaultText, const char* usage, char cmdLineChar, bool* bound);
-    BoolOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-               char cmdLineChar, bool* bound);
-    void setValue(const std::string& text) override;
+    BoolOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+               bool *bound);
+    BoolOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+               char cmdLineChar, bool *bound);
+    void setValue(const std::string &text) override;
     bool getBool() const override { return bound_ ? *bound_ : value_; }
     std::string getTypeName() const override { return "FLAG"; }
     bool needsValue() const override { return false; }
@@ -118,16 +121,16 @@ public:
 
 private:
     bool value_ = false;
-    bool* bound_;
+    bool *bound_;
 };
 
 class StringOption : public Option {
 public:
-    StringOption(const char* name, const char* defaultText, const char* usage, char cmdLineChar,
-                 std::string* bound);
-    StringOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                 char cmdLineChar, std::string* bound);
-    void setValue(const std::string& text) override;
+    StringOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+                 std::string *bound);
+    StringOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+                 char cmdLineChar, std::string *bound);
+    void setValue(const std::string &text) override;
     std::string getString() const override { return bound_ ? *bound_ : value_; }
     std::string getTypeName() const override { return "STRING"; }
     std::string toString() const override { return getString(); }
@@ -137,62 +140,64 @@ public:
 
 private:
     std::string value_;
-    std::string* bound_;
+    std::string *bound_;
 };
 
 // Comma lists of N numbers. Elements not named by a text keep their values.
 template <class T>
 class NumberArrayOption : public Option {
 public:
-    NumberArrayOption(const char* name, const char* defaultText, const char* usage, const char& cmdLineChar,
-                      const int& count, T* bound);
-    NumberArrayOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                      const char& cmdLineChar, const int& count, T* bound);
-    NumberArrayOption(const NumberArrayOption&) = default;
-    NumberArrayOption& operator=(const NumberArrayOption&) = default;
+    NumberArrayOption(const char *name, const char *defaultText, const char *usage,
+                      const char &cmdLineChar, const int &count, T *bound);
+    NumberArrayOption(const std::string &name, const std::string &defaultText,
+                      const std::string &usage, const char &cmdLineChar, const int &count,
+                      T *bound);
+    NumberArrayOption(const NumberArrayOption &) = default;
+    NumberArrayOption &operator=(const NumberArrayOption &) = default;
 
-    void setValue(const std::string& text) override;
+    void setValue(const std::string &text) override;
     std::string getTypeName() const override;
     std::string toString() const override;
     std::string toConfigString() const override;
 
 protected:
-    T* array() { return bound_ ? bound_ : own_.data(); }
+    T *array() { return bound_ ? bound_ : own_.data(); }
 
 private:
     std::string join(bool exact) const;
 
     std::vector<T> own_;
-    T* bound_;
+    T *bound_;
 };
 
 class IntArrayOption : public NumberArrayOption<int> {
 public:
     using NumberArrayOption<int>::NumberArrayOption;
-    int* getIntArray() { return array(); }
+    int *getIntArray() { return array(); }
 };
 
 class FloatArrayOption : public NumberArrayOption<float> {
 public:
     using NumberArrayOption<float>::NumberArrayOption;
-    float* getFloatArray() { return array(); }
+    float *getFloatArray() { return array(); }
 };
 
 class DoubleArrayOption : public NumberArrayOption<double> {
 public:
     using NumberArrayOption<double>::NumberArrayOption;
-    double* getDoubleArray() { return array(); }
+    double *getDoubleArray() { return array(); }
 };
 
 // N index ranges "s:e,s:e,..."; each range is stored with start <= end.
 class RegionArrayOption : public Option {
 public:
-    RegionArrayOption(const char* name, const char* defaultText, const char* usage, const char& cmdLineChar,
-                      const int& count, Region* bound);
-    RegionArrayOption(const std::string& name, const std::string& defaultText, const std::string& usage,
-                      const char& cmdLineChar, const int& count, Region* bound);
+    RegionArrayOption(const char *name, const char *defaultText, const char *usage,
+                      const char &cmdLineChar, const int &count, Region *bound);
+    RegionArrayOption(const std::string &name, const std::string &defaultText,
+                      const std::string &usage, const char &cmdLineChar, const int &count,
+                      Region *bound);
 
-    void setValue(const std::string& text) override;
+    void setValue(const std::string &text) override;
     Region getRegionArray() const { return bound_ ? *bound_ : own_; }
     std::string getTypeName() const override { return "REGIONARRAY"; }
     std::string toString() const override;
@@ -200,7 +205,7 @@ public:
 
 private:
     int count_;
-    Region* bound_;
+    Region *bound_;
     Region own_;
 };
 
@@ -208,6 +213,6 @@ extern template class NumberArrayOption<int>;
 extern template class NumberArrayOption<float>;
 extern template class NumberArrayOption<double>;
 
-}  // namespace util
+} // namespace util
 
 #endif

@@ -16,18 +16,18 @@ namespace util {
 // them alive while the parser uses them.
 class OptionParser {
 public:
-    explicit OptionParser(OptionReader* reader);
-    OptionParser(const OptionParser&) = default;  // shares reader and options
-    OptionParser& operator=(const OptionParser&) = default;
+    explicit OptionParser(OptionReader *reader);
+    OptionParser(const OptionParser &) = default; // shares reader and options
+    OptionParser &operator=(const OptionParser &) = default;
     virtual ~OptionParser() = default;
 
-    void changeReader(OptionReader* reader) { reader_ = reader; }
+    void changeReader(OptionReader *reader) { reader_ = reader; }
 
     // Registers the option under its long name, its character (when not 0)
     // and the next registration number; a later option of the same name or
     // character replaces the earlier one for lookups.
-    void addOption(Option* option);
-    Option* getOption(const std::string& name) const;
+    void addOption(Option *option);
+    Option *getOption(const std::string &name) const;
 
     // Deletes every registered option once and forgets them all.
     void deleteOptions();
@@ -37,28 +37,28 @@ public:
     void parseOptions();
 
     // Usage listing in registration order.
-    void printUsage(std::ostream& out) const;
+    void printUsage(std::ostream &out) const;
 
     // "name=value[ # usage]; ..." in name order.
     std::string toString(bool withUsage) const;
 
     // One "name\t= value[\t# usage]" line per option, in registration order or
     // in name order; the file reads back through ConfigFileReader.
-    void writeConfig(const std::string& fileName, bool withUsage, bool registrationOrder) const;
+    void writeConfig(const std::string &fileName, bool withUsage, bool registrationOrder) const;
 
-    friend std::ostream& operator<<(std::ostream& out, const OptionParser& parser);
+    friend std::ostream &operator<<(std::ostream &out, const OptionParser &parser);
 
 private:
-    OptionReader* reader_;
-    std::map<std::string, Option*> byName_;
-    std::map<std::string, Option*> byChar_;
-    std::map<int, Option*> byNumber_;
+    OptionReader *reader_;
+    std::map<std::string, Option *> byName_;
+    std::map<std::string, Option *> byChar_;
+    std::map<int, Option *> byNumber_;
     int count_;
 };
 
 // The option table: one row per option in name order.
-std::ostream& operator<<(std::ostream& out, const OptionParser& parser);
+std::ostream &operator<<(std::ostream &out, const OptionParser &parser);
 
-}  // namespace util
+} // namespace util
 
 #endif

@@ -13,15 +13,15 @@ public:
     virtual ~OptionReader() = default;
     virtual std::string nextOptionName() = 0;
     // The value text for the option that the last name selected.
-    virtual std::string nextOptionValue(const Option* option) = 0;
+    virtual std::string nextOptionValue(const Option *option) = 0;
     virtual bool done() = 0;
 
 protected:
     OptionReader() = default;
-    OptionReader(const OptionReader&) = default;
-    OptionReader& operator=(const OptionReader&) = default;
+    OptionReader(const OptionReader &) = default;
+    OptionReader &operator=(const OptionReader &) = default;
 };
 
-}  // namespace util
+} // namespace util
 
 #endif

@@ -10,7 +10,8 @@
 namespace util {
 
 namespace detail {
-std::string formatText(const char* format, ...) {
+std::string formatText(const char *format, ...)
+{
     va_list args;
     va_start(args, format);
     va_list again;
@@ -26,56 +27,74 @@ std::string formatText(const char* format, ...) {
     va_end(again);
     return text;
 }
-}  // namespace detail
+} // namespace detail
 
 namespace {
 template <class T>
-std::string shortestExact(T value) {
+std::string shortestExact(T value)
+{
     const int most = sizeof(T) == sizeof(float) ? 9 : 17;
     for (int digits = 6; digits < most; ++digits) {
         const std::string text = detail::formatText("%.*g", digits, static_cast<double>(value));
-        if (static_cast<T>(std::strtod(text.c_str(), nullptr)) == value) return text;
+        if (static_cast<T>(std::strtod(text.c_str(), nullptr)) == value)
+            return text;
     }
     return detail::formatText("%.*g", most, static_cast<double>(value));
 }
-}  // namespace
+} // namespace
 
-std::string exactText(double value) { return shortestExact(value); }
-std::string exactText(float value) { return shortestExact(value); }
+std::string exactText(double value)
+{
+    return shortestExact(value);
+}
+std::string exactText(float value)
+{
+    return shortestExact(value);
+}
 
 namespace {
-std::string padLeft(const std::string& text, int width) {
+std::string padLeft(const std::string &text, int width)
+{
     if (width > 0 && text.size() < static_cast<std::size_t>(width))
         return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
     return text;
 }
 
 // Length of text beyond width columns (negative when it fits with room).
-long excessOver(const std::string& text, int width) {
+long excessOver(const std::string &text, int width)
+{
     return static_cast<long>(text.size()) - width;
 }
-}  // namespace
+} // namespace
 
-std::string StringFactory::fitInteger(const std::string& digits, int width) {
-    if (excessOver(digits, width) > 0) throw StringException(factory_text + digits + error_text);
+std::string StringFactory::fitInteger(const std::string &digits, int width)
+{
+    if (excessOver(digits, width) > 0)
+        throw StringException(factory_text + digits + error_text);
     return padLeft(digits, width);
 }
 
-std::string StringFactory::fitFloat(double value, int width, int precision) {
+std::string StringFactory::fitFloat(double value, int width, int precision)
+{
     std::string text = detail::formatText("%.*g", precision, value);
     const long excess = excessOver(text, width);
-    if (excess <= 0) return padLeft(text, width);
-    if (precision <= excess) throw StringException(factory_text + text + error_text);
+    if (excess <= 0)
+        return padLeft(text, width);
+    if (precision <= excess)
+        throw StringException(factory_text + text + error_text);
     // Fewer significant digits may still not fit (exponent form is longer);
     // a text wider than its field would spill into the next column.
     text = detail::formatText("%.*g", precision - static_cast<int>(excess), value);
-    if (excessOver(text, width) > 0) throw StringException(factory_text + text + error_text);
+    if (excessOver(text, width) > 0)
+        throw StringException(factory_text + text + error_text);
     return padLeft(text, width);
 }
 
-double StringFactory::toDouble(std::string text) {
+double StringFactory::toDouble(std::string text)
+{
     std::size_t begin = 0;
-    while (begin < text.size() && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+    while (begin < text.size() && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
     double sign = 1.0;
     if (begin < text.size() && text[begin] == '-') {
         sign = -1.0;
@@ -83,20 +102,24 @@ double StringFactory::toDouble(std::string text) {
     }
     const std::string rest = text.substr(begin);
     const std::size_t first = rest.find(':');
-    if (first == std::string::npos) return sign * std::strtod(rest.c_str(), nullptr);
+    if (first == std::string::npos)
+        return sign * std::strtod(rest.c_str(), nullptr);
     const std::size_t second = rest.find(':', first + 1);
-    if (second == std::string::npos) throw StringException(factory_text + rest + " is ambiguous.");
+    if (second == std::string::npos)
+        throw StringException(factory_text + rest + " is ambiguous.");
 
     const double k = 1.0 / 60.0;
-    const char* c = rest.c_str();
+    const char *c = rest.c_str();
     const double d = std::strtod(c, nullptr);
     const double m = std::strtod(c + first + 1, nullptr);
     const double s = std::strtod(c + second + 1, nullptr);
     return sign * ((s * k + m) * k + d);
 }
 
-std::string StringFactory::toMinSecString(double value, int precision) {
-    if (!std::isfinite(value)) return detail::formatText("%f", value);
+std::string StringFactory::toMinSecString(double value, int precision)
+{
+    if (!std::isfinite(value))
+        return detail::formatText("%f", value);
     const bool negative = value < 0;
     const double a = std::fabs(value);
     // Minutes and seconds come from one fraction so they always agree.
@@ -120,4 +143,4 @@ std::string StringFactory::toMinSecString(double value, int precision) {
                               secondsText.c_str());
 }
 
-}  // namespace util
+} // namespace util

@@ -9,8 +9,8 @@ namespace util {
 
 namespace detail {
 // printf into a std::string of whatever length the text needs.
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-}  // namespace detail
+std::string formatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
+} // namespace detail
 
 // The value in general notation with 6 significant digits ("%g") when that
 // text reads back as the same value, else with the fewest more digits that
@@ -34,10 +34,12 @@ public:
 
     // General notation with precision significant digits, right-aligned in
     // width columns; one retry with fewer digits, then StringException.
-    static std::string toString(double value, int width, int precision) {
+    static std::string toString(double value, int width, int precision)
+    {
         return floatToString(value, width, precision);
     }
-    static std::string toString(float value, int width, int precision) {
+    static std::string toString(float value, int width, int precision)
+    {
         return floatToString(static_cast<double>(value), width, precision);
     }
 
@@ -53,20 +55,22 @@ public:
     static std::string floatToString(T value, int width, int precision);
 
 private:
-    static std::string fitInteger(const std::string& digits, int width);
+    static std::string fitInteger(const std::string &digits, int width);
     static std::string fitFloat(double value, int width, int precision);
 };
 
 template <class T>
-std::string StringFactory::intToString(T value, int width) {
+std::string StringFactory::intToString(T value, int width)
+{
     return fitInteger(std::to_string(value), width);
 }
 
 template <class T>
-std::string StringFactory::floatToString(T value, int width, int precision) {
+std::string StringFactory::floatToString(T value, int width, int precision)
+{
     return fitFloat(static_cast<double>(value), width, precision);
 }
 
-}  // namespace util
+} // namespace util
 
 #endif

@@ -28,8 +28,8 @@ static void BM_cdft2d(benchmark::State &state)
         state.PauseTiming();
         std::memcpy(&a[0][0], input.data(), input.size() * sizeof(double));
         state.ResumeTiming();
-        cdft2d(n1, n2, 1, a, t.data(), ip.data(), w.data(), long(ip.size()),
-               long(w.size()), long(t.size()));
+        cdft2d(n1, n2, 1, a, t.data(), ip.data(), w.data(), long(ip.size()), long(w.size()),
+               long(t.size()));
         benchmark::DoNotOptimize(a[0][0]);
     }
     const double points = double(n) * n;

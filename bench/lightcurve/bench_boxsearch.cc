@@ -35,12 +35,14 @@ struct Columns {
     std::vector<double> t, flux, error;
 };
 
-Columns made() {
+Columns made()
+{
     Columns c;
     std::mt19937_64 rng(42);
     std::uniform_real_distribution<double> u(0, 90);
     std::normal_distribution<double> g(0, 0.002);
-    for (int i = 0; i < 10000; ++i) c.t.push_back(u(rng));
+    for (int i = 0; i < 10000; ++i)
+        c.t.push_back(u(rng));
     std::sort(c.t.begin(), c.t.end());
     for (double t : c.t) {
         const double x = std::remainder(t - 1.7, 3.21);
@@ -50,7 +52,8 @@ Columns made() {
     return c;
 }
 
-Columns read(const std::string& name) {
+Columns read(const std::string &name)
+{
     Columns c;
     std::ifstream in(name);
     double t, f, e;
@@ -66,35 +69,42 @@ Columns read(const std::string& name) {
     return c;
 }
 
-orv::MArray<double, 1> arrayOf(const std::vector<double>& v) {
+orv::MArray<double, 1> arrayOf(const std::vector<double> &v)
+{
     orv::MArray<double, 1> a(static_cast<int>(v.size()));
-    for (std::size_t i = 0; i < v.size(); ++i) a(static_cast<int>(i) + 1) = v[i];
+    for (std::size_t i = 0; i < v.size(); ++i)
+        a(static_cast<int>(i) + 1) = v[i];
     return a;
 }
 
 // Heap allocations of one search over nf trial frequencies.
-long allocationsOfSearch(Lightcurve& lc, int nf) {
+long allocationsOfSearch(Lightcurve &lc, int nf)
+{
     const long before = allocations.load();
     lc.boxfitting(nf, kShortestPeriod, kLongestPeriod, kNarrowest, kWidest, kBins);
     return allocations.load() - before;
 }
 
-void BM_boxfitting(benchmark::State& state, const Columns& c) {
+void BM_boxfitting(benchmark::State &state, const Columns &c)
+{
     Lightcurve lc(arrayOf(c.t), arrayOf(c.flux), arrayOf(c.error));
     // What a search allocates beyond a two-frequency one is per frequency
     // (after a first search, which makes the arrays of the light curve's
     // fold).
     allocationsOfSearch(lc, 2);
     const long perFrequency = allocationsOfSearch(lc, kFrequencies) - allocationsOfSearch(lc, 2);
-    for (auto _ : state) lc.boxfitting(kFrequencies, kShortestPeriod, kLongestPeriod, kNarrowest, kWidest, kBins);
-    state.counters["allocations/frequency"] = static_cast<double>(perFrequency) / (kFrequencies - 2);
+    for (auto _ : state)
+        lc.boxfitting(kFrequencies, kShortestPeriod, kLongestPeriod, kNarrowest, kWidest, kBins);
+    state.counters["allocations/frequency"] =
+        static_cast<double>(perFrequency) / (kFrequencies - 2);
     state.counters["best_period"] = lc.getPeriod_box(1);
     state.counters["SDE"] = lc.getSDE(1);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     benchmark::Initialize(&argc, argv);
     std::string file;
     for (int i = 1; i < argc; ++i)
@@ -102,9 +112,11 @@ int main(int argc, char** argv) {
             file = argv[i] + 13;
             argv[i--] = argv[--argc];
         }
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     static const Columns columns = file.empty() ? made() : read(file);
-    benchmark::RegisterBenchmark("BM_boxfitting", BM_boxfitting, columns)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_boxfitting", BM_boxfitting, columns)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -15,24 +15,28 @@ namespace {
 
 constexpr int kPoints = 1000000;
 
-const std::vector<double>& data() {
+const std::vector<double> &data()
+{
     static const std::vector<double> values = [] {
         std::mt19937_64 rng(2024);
         std::normal_distribution<double> g(1.0, 0.01);
         std::vector<double> v(kPoints);
-        for (double& x : v) x = g(rng);
+        for (double &x : v)
+            x = g(rng);
         return v;
     }();
     return values;
 }
 
-orv::MArray<double, 1> array() {
+orv::MArray<double, 1> array()
+{
     orv::MArray<double, 1> a(kPoints);
     std::copy(data().begin(), data().end(), a.dataFirst());
     return a;
 }
 
-void BM_std_nth_element(benchmark::State& state) {
+void BM_std_nth_element(benchmark::State &state)
+{
     for (auto _ : state) {
         std::vector<double> v = data();
         std::nth_element(v.begin(), v.begin() + kPoints / 2, v.end());
@@ -40,17 +44,22 @@ void BM_std_nth_element(benchmark::State& state) {
     }
 }
 
-void BM_median(benchmark::State& state) {
+void BM_median(benchmark::State &state)
+{
     const orv::MArray<double, 1> a = array();
-    for (auto _ : state) benchmark::DoNotOptimize(median(a));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(median(a));
 }
 
-void BM_rms(benchmark::State& state) {
+void BM_rms(benchmark::State &state)
+{
     const orv::MArray<double, 1> a = array();
-    for (auto _ : state) benchmark::DoNotOptimize(rms(a));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rms(a));
 }
 
-void BM_std_sort(benchmark::State& state) {
+void BM_std_sort(benchmark::State &state)
+{
     for (auto _ : state) {
         std::vector<double> v = data();
         std::sort(v.begin(), v.end());
@@ -58,20 +67,25 @@ void BM_std_sort(benchmark::State& state) {
     }
 }
 
-void BM_sort1(benchmark::State& state) {
+void BM_sort1(benchmark::State &state)
+{
     const orv::MArray<double, 1> a = array();
-    for (auto _ : state) benchmark::DoNotOptimize(sort1(a).dataFirst());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sort1(a).dataFirst());
 }
 
 // A light curve brought back to random time order before every sort. With
 // uniform extras (the three-array constructor) only times, fluxes and errors
 // move; with varying ones all seven per-point arrays do.
-void sortLightcurve(benchmark::State& state, bool allArraysVary) {
+void sortLightcurve(benchmark::State &state, bool allArraysVary)
+{
     orv::MArray<double, 1> jd = array(), flux = array(), error = array(), nchi = array();
     orv::MArray<std::string, 1> names(kPoints);
-    for (int i = 1; i <= kPoints; ++i) names(i) = allArraysVary ? "frame_" + std::to_string(i) + ".fits" : "f";
+    for (int i = 1; i <= kPoints; ++i)
+        names(i) = allArraysVary ? "frame_" + std::to_string(i) + ".fits" : "f";
     Lightcurve lc(jd, flux, error, nchi, names);
-    if (allArraysVary) lc.calc_weights();
+    if (allArraysVary)
+        lc.calc_weights();
     for (auto _ : state) {
         state.PauseTiming();
         std::copy(data().begin(), data().end(), jd.dataFirst());
@@ -84,10 +98,17 @@ void sortLightcurve(benchmark::State& state, bool allArraysVary) {
     }
 }
 
-void BM_Lightcurve_sort(benchmark::State& state) { sortLightcurve(state, false); }
-void BM_Lightcurve_sort_all_arrays(benchmark::State& state) { sortLightcurve(state, true); }
+void BM_Lightcurve_sort(benchmark::State &state)
+{
+    sortLightcurve(state, false);
+}
+void BM_Lightcurve_sort_all_arrays(benchmark::State &state)
+{
+    sortLightcurve(state, true);
+}
 
-void BM_hpsort4(benchmark::State& state) {
+void BM_hpsort4(benchmark::State &state)
+{
     for (auto _ : state) {
         state.PauseTiming();
         orv::MArray<double, 1> a = array();
@@ -96,7 +117,8 @@ void BM_hpsort4(benchmark::State& state) {
     }
 }
 
-void BM_quicksort(benchmark::State& state) {
+void BM_quicksort(benchmark::State &state)
+{
     for (auto _ : state) {
         state.PauseTiming();
         orv::MArray<double, 1> a = array();
@@ -109,11 +131,13 @@ void BM_quicksort(benchmark::State& state) {
 // phases come in no useful order, so this is the sort at its full cost
 // (all seven per-point arrays follow it). A first fold outside the timing
 // makes the phased arrays, which later folds fill again.
-void BM_fold(benchmark::State& state) {
+void BM_fold(benchmark::State &state)
+{
     orv::MArray<double, 1> jd(kPoints), flux = array(), error = array();
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> u(0, 1000);
-    for (int i = 1; i <= kPoints; ++i) jd(i) = u(rng);
+    for (int i = 1; i <= kPoints; ++i)
+        jd(i) = u(rng);
     Lightcurve lc(jd, flux, error);
     lc.fold(3.7, 0.0);
     for (auto _ : state) {
@@ -122,7 +146,7 @@ void BM_fold(benchmark::State& state) {
     }
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_std_nth_element)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_median)->Unit(benchmark::kMillisecond);

@@ -18,10 +18,11 @@ constexpr double kRadius = 3;
 
 // A Gaussian PSF (FWHM 2.5 pixels) tabulated at 5 shifts; calc_base's
 // messages are kept off the report.
-psf makePsf() {
+psf makePsf()
+{
     psf p(6, 4, 15, 0);
     std::ostringstream quiet;
-    std::streambuf* old = std::cout.rdbuf(quiet.rdbuf());
+    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
     p.generate_gauss(2.5, 2.5, 0, 0);
     p.calc_base(kShifts, 0);
     std::cout.rdbuf(old);
@@ -31,7 +32,8 @@ psf makePsf() {
 // Noise of σ 5 with a star every 32 pixels.
 struct Field {
     orv::MArray<float, 2> image, error;
-    Field(psf& p, int kSide) : image(kSide, kSide), error(kSide, kSide) {
+    Field(psf &p, int kSide) : image(kSide, kSide), error(kSide, kSide)
+    {
         std::mt19937 rng(1);
         std::normal_distribution<float> g(0, 5);
         for (int j = 1; j <= kSide; ++j)
@@ -40,29 +42,32 @@ struct Field {
                 error(i, j) = 5;
             }
         for (int x = 16; x < kSide; x += 32)
-            for (int y = 16; y < kSide; y += 32) p.add_psf(image, error, x + 0.2, y - 0.4, 2000, -1e30, -1, 0);
+            for (int y = 16; y < kSide; y += 32)
+                p.add_psf(image, error, x + 0.2, y - 0.4, 2000, -1e30, -1, 0);
     }
 };
 
-void BM_mapping_full(benchmark::State& state) {
+void BM_mapping_full(benchmark::State &state)
+{
     const int kSide = static_cast<int>(state.range(0));
     psf p = makePsf();
     const Field f(p, kSide);
     orv::MArray<double, 2> chi, amp, err;
     std::ostringstream quiet;
-    std::streambuf* old = std::cout.rdbuf(quiet.rdbuf());
+    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
     for (auto _ : state) {
         p.mapping_full(f.image, f.error, chi, amp, err, kRadius, 0);
         benchmark::DoNotOptimize(chi.dataFirst());
     }
     std::cout.rdbuf(old);
     const double cells = static_cast<double>(kSide) * kShifts * kSide * kShifts;
-    state.counters["per_cell"] =
-        benchmark::Counter(cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_cell"] = benchmark::Counter(
+        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_mapping_full)->Arg(512)->Arg(128)->Unit(benchmark::kMillisecond);
 
-void BM_nchi_calc(benchmark::State& state) {
+void BM_nchi_calc(benchmark::State &state)
+{
     psf p = makePsf();
     const Field f(p, 512);
     double x = 100.2;
@@ -74,6 +79,6 @@ void BM_nchi_calc(benchmark::State& state) {
 }
 BENCHMARK(BM_nchi_calc);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -1,11 +1,11 @@
 // A whole fit of a Sersic galaxy on a sky plane, 256 x 256 pixels, no PSF:
 // the time per iteration of the fit loop, and of the model rendering alone
 // that every iteration contains.
-#include "torvex/components.h"
-#include "torvex/levmar.h"
-#include "torvex/mkmodel.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/fit/workarrays.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/model/sersic.h"
 #include "torvex/structs.h"
-#include "torvex/workarrays.h"
 
 #include <benchmark/benchmark.h>
 
@@ -111,16 +111,17 @@ void BM_FitSersicAndSky(benchmark::State &state)
     for (auto _ : state) {
         p.set(start_sersic, start_sky);
         input.create = 0;
-        double chi2 = LevMar(&p.data, &p.sigma, &p.gal, &p.constr, &p.cpar, p.covar, p.sig,
-                             &ndof, 1);
+        double chi2 =
+            LevMar(&p.data, &p.sigma, &p.gal, &p.constr, &p.cpar, p.covar, p.sig, &ndof, 1);
         benchmark::DoNotOptimize(chi2);
         state.counters["chi2nu"] = chi2 / ndof;
     }
     pfunc = saved;
     state.counters["iterations/fit"] =
         benchmark::Counter(static_cast<double>(fit_iterations), benchmark::Counter::kAvgIterations);
-    state.counters["s/iteration"] = benchmark::Counter(
-        static_cast<double>(fit_iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["s/iteration"] =
+        benchmark::Counter(static_cast<double>(fit_iterations),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // The rendering of the model and its 9 derivative images, once per step.

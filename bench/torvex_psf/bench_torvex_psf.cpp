@@ -11,12 +11,13 @@
 // older revision too.
 #include "numerics/fftsg.h"
 #include "numerics/nrutil.h"
-#include "torvex/components.h"
-#include "torvex/convolve.h"
-#include "torvex/levmar.h"
-#include "torvex/mkmodel.h"
-#include "torvex/psf.h"
-#include "torvex/workarrays.h"
+#include "torvex/fit/levmar.h"
+#include "torvex/fit/workarrays.h"
+#include "torvex/model/mkmodel.h"
+#include "torvex/model/sersic.h"
+#include "torvex/psf/cgrid.h"
+#include "torvex/psf/convolve.h"
+#include "torvex/psf/psfcheck.h"
 
 #include <benchmark/benchmark.h>
 
@@ -121,8 +122,8 @@ public:
         const double c = psfn / 2 + 1;
         for (long y = 1; y <= psfn; y++)
             for (long x = 1; x <= psfn; x++)
-                psfimg_.z[y][x] = static_cast<float>(
-                    std::exp(-((x - c) * (x - c) + (y - c) * (y - c)) / (2 * psf_sigma * psf_sigma)));
+                psfimg_.z[y][x] = static_cast<float>(std::exp(
+                    -((x - c) * (x - c) + (y - c) * (y - c)) / (2 * psf_sigma * psf_sigma)));
         std::strcpy(psfimg_.name, "psf.fits");
         psfcheck(&psfimg_); // an odd size gains a zero row and column
         cpar_.psfsz[1] = psfimg_.naxes[1];
@@ -210,8 +211,7 @@ private:
     void set(bool truth)
     {
         for (size_t i = 0; i < comps_.size(); i++) {
-            std::memcpy(list_[i].a, truth ? comps_[i].truth : comps_[i].start,
-                        sizeof list_[i].a);
+            std::memcpy(list_[i].a, truth ? comps_[i].truth : comps_[i].start, sizeof list_[i].a);
             std::memcpy(list_[i].ia, comps_[i].free, sizeof list_[i].ia);
         }
     }

@@ -1,7 +1,9 @@
 // Rendering of one component with its derivative images on a 512 x 512
 // grid, the work of one model evaluation of a fit without PSF.  The Nuker
 // integrates the pixels near its centre on its polar grid.
-#include "torvex/components.h"
+#include "torvex/model/nuker.h"
+#include "torvex/model/profiles.h"
+#include "torvex/model/sersic.h"
 #include "torvex/structs.h"
 
 #include <benchmark/benchmark.h>
@@ -47,9 +49,9 @@ void run(benchmark::State &state, component_function f, const float *a0, const i
         f(a, ia, &g.rec, &g.node);
         benchmark::DoNotOptimize(g.node.dpm[0][kSize / 2][kSize / 2]);
     }
-    state.counters["ns/pixel"] = benchmark::Counter(
-        static_cast<double>(kSize * kSize), benchmark::Counter::kIsIterationInvariantRate |
-                                               benchmark::Counter::kInvert);
+    state.counters["ns/pixel"] = benchmark::Counter(static_cast<double>(kSize * kSize),
+                                                    benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
 }
 
 const int all_free[11] = {0, 1, 1, 1, 1, 1, -1, -1, 1, 1, 1};
@@ -58,9 +60,18 @@ const int image_only[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const float sersic_c0[11] = {0, 256.3f, 255.7f, 16, 20, 2.5f, 0, 0, 0.7f, 30, 0};
 const float sersic_c[11] = {0, 256.3f, 255.7f, 16, 20, 2.5f, 0, 0, 0.7f, 30, 0.4f};
 
-void BM_SersicDerivatives(benchmark::State &s) { run(s, sersic, sersic_c0, all_free); }
-void BM_SersicDerivativesBoxy(benchmark::State &s) { run(s, sersic, sersic_c, all_free); }
-void BM_SersicImageOnly(benchmark::State &s) { run(s, sersic, sersic_c0, image_only); }
+void BM_SersicDerivatives(benchmark::State &s)
+{
+    run(s, sersic, sersic_c0, all_free);
+}
+void BM_SersicDerivativesBoxy(benchmark::State &s)
+{
+    run(s, sersic, sersic_c, all_free);
+}
+void BM_SersicImageOnly(benchmark::State &s)
+{
+    run(s, sersic, sersic_c0, image_only);
+}
 
 BENCHMARK(BM_SersicDerivatives)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SersicDerivativesBoxy)->Unit(benchmark::kMillisecond);
@@ -76,12 +87,30 @@ const float king_a[11] = {0, 256.3f, 255.7f, 16, 5, 200, 2, 0, 0.7f, 30, 0};
 const float moffat_a[11] = {0, 256.3f, 255.7f, 16, 6, 2.5f, 0, 0, 0.7f, 30, 0};
 const float disk_a[11] = {0, 256.3f, 255.7f, 16, 20, 0, 0, 0, 0.7f, 30, 0};
 
-void BM_NukerDerivatives(benchmark::State &s) { run(s, nuker, nuker_a, nuker_free); }
-void BM_NukerImageOnly(benchmark::State &s) { run(s, nuker, nuker_a, image_only); }
-void BM_KingDerivatives(benchmark::State &s) { run(s, king, king_a, king_free); }
-void BM_MoffatDerivatives(benchmark::State &s) { run(s, moffat, moffat_a, moffat_free); }
-void BM_GaussianDerivatives(benchmark::State &s) { run(s, gaussian, moffat_a, disk_free); }
-void BM_ExpdiskDerivatives(benchmark::State &s) { run(s, exponential, disk_a, disk_free); }
+void BM_NukerDerivatives(benchmark::State &s)
+{
+    run(s, nuker, nuker_a, nuker_free);
+}
+void BM_NukerImageOnly(benchmark::State &s)
+{
+    run(s, nuker, nuker_a, image_only);
+}
+void BM_KingDerivatives(benchmark::State &s)
+{
+    run(s, king, king_a, king_free);
+}
+void BM_MoffatDerivatives(benchmark::State &s)
+{
+    run(s, moffat, moffat_a, moffat_free);
+}
+void BM_GaussianDerivatives(benchmark::State &s)
+{
+    run(s, gaussian, moffat_a, disk_free);
+}
+void BM_ExpdiskDerivatives(benchmark::State &s)
+{
+    run(s, exponential, disk_a, disk_free);
+}
 
 BENCHMARK(BM_NukerDerivatives)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukerImageOnly)->Unit(benchmark::kMillisecond);

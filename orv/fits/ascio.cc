@@ -11,392 +11,477 @@ namespace orv {
 
 namespace {
 
-bool isBlank(char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; }
+bool isBlank(char ch)
+{
+    return std::isspace(static_cast<unsigned char>(ch)) != 0;
+}
 
-[[noreturn]] void readFailed(bool bad, const std::string* line) {
-  if (bad) throw IOException("Bad stream state!");
-  if (line) throw IOException("Failed to read data from line: " + *line);
-  throw IOException("Failed to read data from file!");
+[[noreturn]] void readFailed(bool bad, const std::string *line)
+{
+    if (bad)
+        throw IOException("Bad stream state!");
+    if (line)
+        throw IOException("Failed to read data from line: " + *line);
+    throw IOException("Failed to read data from file!");
 }
 
 // Values read as a string stream reads them: leading white space skipped,
 // the longest valid prefix taken, the rest ignored. One stream serves a
 // whole column: setting one up costs more than reading the value.
 class ValueReader {
- public:
-  // A failure names the data line, or the file when line is null.
-  template <class T>
-  T read(const std::string& text, const std::string* line) {
-    in.clear();
-    in.str(text);
-    T value{};
-    in >> value;
-    if (in.fail()) readFailed(in.bad(), line);
-    return value;
-  }
+public:
+    // A failure names the data line, or the file when line is null.
+    template <class T>
+    T read(const std::string &text, const std::string *line)
+    {
+        in.clear();
+        in.str(text);
+        T value{};
+        in >> value;
+        if (in.fail())
+            readFailed(in.bad(), line);
+        return value;
+    }
 
- private:
-  std::istringstream in;
+private:
+    std::istringstream in;
 };
 
 // The columns of a data line, one after the other from the left: runs of
 // white space separate them, or each delimiter does.
 class ColumnCursor {
- public:
-  ColumnCursor(const std::string& line, char delimiter) : line(line), delimiter(delimiter) {}
+public:
+    ColumnCursor(const std::string &line, char delimiter) : line(line), delimiter(delimiter) {}
 
-  // The text of the next column; throws when the line has no further one.
-  std::string next() {
-    if (delimiter == 0) {
-      if (pos >= line.size()) throw IOException("Unexpected EOF encountered!");
-      while (pos < line.size() && isBlank(line[pos])) ++pos;
-      const std::size_t begin = pos;
-      while (pos < line.size() && !isBlank(line[pos])) ++pos;
-      return line.substr(begin, pos - begin);
+    // The text of the next column; throws when the line has no further one.
+    std::string next()
+    {
+        if (delimiter == 0) {
+            if (pos >= line.size())
+                throw IOException("Unexpected EOF encountered!");
+            while (pos < line.size() && isBlank(line[pos]))
+                ++pos;
+            const std::size_t begin = pos;
+            while (pos < line.size() && !isBlank(line[pos]))
+                ++pos;
+            return line.substr(begin, pos - begin);
+        }
+        if (started) {
+            const std::size_t at = line.find(delimiter, pos);
+            if (at == std::string::npos)
+                throw IOException("Column does not exist!");
+            pos = at + 1;
+        }
+        started = true;
+        const std::size_t end = line.find(delimiter, pos);
+        return line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     }
-    if (started) {
-      const std::size_t at = line.find(delimiter, pos);
-      if (at == std::string::npos) throw IOException("Column does not exist!");
-      pos = at + 1;
-    }
-    started = true;
-    const std::size_t end = line.find(delimiter, pos);
-    return line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-  }
 
- private:
-  const std::string& line;
-  char delimiter;
-  std::size_t pos = 0;
-  bool started = false;
+private:
+    const std::string &line;
+    char delimiter;
+    std::size_t pos = 0;
+    bool started = false;
 };
 
-void requireColumn(int c) {
-  if (c < 1) throw IOException("Column does not exist!");
+void requireColumn(int c)
+{
+    if (c < 1)
+        throw IOException("Column does not exist!");
 }
 
-}  // namespace
+} // namespace
 
-AscFile::AscFile(const std::string& fileName, char delimiter, const std::string& comment)
-    : fileName(fileName),
-      stream(fileName, std::ios::in),
-      startPosition(0),
-      endPosition(-1),
-      rowCount(0),
-      columnCount(0),
-      delimiter(delimiter),
-      comment(comment) {
-  if (!stream.good()) throw IOException("Cannot open file " + fileName + "!");
+AscFile::AscFile(const std::string &fileName, char delimiter, const std::string &comment)
+    : fileName(fileName), stream(fileName, std::ios::in), startPosition(0), endPosition(-1),
+      rowCount(0), columnCount(0), delimiter(delimiter), comment(comment)
+{
+    if (!stream.good())
+        throw IOException("Cannot open file " + fileName + "!");
 }
 
-AscFile::AscFile(const std::string& fileName, int first, int last, char delimiter, const std::string& comment)
-    : AscFile(fileName, delimiter, comment) {
-  if (first <= 0 || (last != -1 && last < first)) throw IOException("Irregular lines parameters!");
-  std::string line;
-  int read = 0;
-  auto next = [&] {
-    if (!readNextLine__(line)) return false;
-    ++read;
-    return true;
-  };
-  while (read < first - 1)
-    if (!next()) throw IOException("No such line: " + std::to_string(first));
-  // Data line `first` may follow comment and empty lines; they belong to the
-  // window but give no rows.
-  const std::streamoff begin = first > 1 ? static_cast<std::streamoff>(stream.tellg()) : 0;
-  if (!next() && first > 1) throw IOException("No such line: " + std::to_string(first));
-  startPosition = begin;
-  if (last != -1) {
-    while (read < last && read > 0 && next()) {
+AscFile::AscFile(const std::string &fileName, int first, int last, char delimiter,
+                 const std::string &comment)
+    : AscFile(fileName, delimiter, comment)
+{
+    if (first <= 0 || (last != -1 && last < first))
+        throw IOException("Irregular lines parameters!");
+    std::string line;
+    int read = 0;
+    auto next = [&] {
+        if (!readNextLine_(line))
+            return false;
+        ++read;
+        return true;
+    };
+    while (read < first - 1)
+        if (!next())
+            throw IOException("No such line: " + std::to_string(first));
+    // Data line `first` may follow comment and empty lines; they belong to the
+    // window but give no rows.
+    const std::streamoff begin = first > 1 ? static_cast<std::streamoff>(stream.tellg()) : 0;
+    if (!next() && first > 1)
+        throw IOException("No such line: " + std::to_string(first));
+    startPosition = begin;
+    if (last != -1) {
+        while (read < last && read > 0 && next()) {
+        }
+        if (read == last)
+            endPosition = stream.eof() ? -1 : static_cast<std::streamoff>(stream.tellg());
     }
-    if (read == last) endPosition = stream.eof() ? -1 : static_cast<std::streamoff>(stream.tellg());
-  }
-  rewind__();
+    rewind_();
 }
 
 AscFile::~AscFile() = default;
 
 template <class F>
-auto AscFile::rewindOnError(F&& read) -> decltype(read()) {
-  try {
-    return read();
-  } catch (const IOException&) {
-    rewind__();
-    throw;
-  }
+auto AscFile::rewindOnError(F &&read) -> decltype(read())
+{
+    try {
+        return read();
+    } catch (const IOException &) {
+        rewind_();
+        throw;
+    }
 }
 
 template <class F>
-auto AscFile::declared(F&& read) -> decltype(read()) {
-  try {
-    return rewindOnError(read);
-  } catch (const IOException&) {
-    throw;
-  } catch (...) {
-    std::terminate();
-  }
-}
-
-void AscFile::rewind__() {
-  stream.clear();
-  stream.seekg(startPosition);
-}
-
-bool AscFile::eof__() {
-  if (stream.eof()) return true;
-  if (endPosition == -1) return false;
-  return static_cast<std::streamoff>(stream.tellg()) >= endPosition;
-}
-
-std::string AscFile::stripped(const std::string& raw) const {
-  std::string line = raw;
-  if (delimiter == 0) {
-    std::size_t first = 0;
-    while (first < line.size() && isBlank(line[first])) ++first;
-    line.erase(0, first);
-  }
-  if (!comment.empty()) {
-    const std::size_t cut = line.find(comment);
-    if (cut != std::string::npos) line.erase(cut);
-  }
-  return line;
-}
-
-bool AscFile::readNextLine__(std::string& line) {
-  line.clear();
-  for (;;) {
-    if (eof__()) {
-      rewind__();
-      return false;
+auto AscFile::declared(F &&read) -> decltype(read())
+{
+    try {
+        return rewindOnError(read);
+    } catch (const IOException &) {
+        throw;
+    } catch (...) {
+        std::terminate();
     }
-    std::string raw;
-    std::getline(stream, raw);
-    if (stream.fail()) {  // nothing was left to read
-      rewind__();
-      return false;
+}
+
+void AscFile::rewind_()
+{
+    stream.clear();
+    stream.seekg(startPosition);
+}
+
+bool AscFile::eof_()
+{
+    if (stream.eof())
+        return true;
+    if (endPosition == -1)
+        return false;
+    return static_cast<std::streamoff>(stream.tellg()) >= endPosition;
+}
+
+std::string AscFile::stripped(const std::string &raw) const
+{
+    std::string line = raw;
+    if (delimiter == 0) {
+        std::size_t first = 0;
+        while (first < line.size() && isBlank(line[first]))
+            ++first;
+        line.erase(0, first);
     }
-    line = stripped(raw);
-    if (!line.empty()) return true;
-  }
+    if (!comment.empty()) {
+        const std::size_t cut = line.find(comment);
+        if (cut != std::string::npos)
+            line.erase(cut);
+    }
+    return line;
+}
+
+bool AscFile::readNextLine_(std::string &line)
+{
+    line.clear();
+    for (;;) {
+        if (eof_()) {
+            rewind_();
+            return false;
+        }
+        std::string raw;
+        std::getline(stream, raw);
+        if (stream.fail()) { // nothing was left to read
+            rewind_();
+            return false;
+        }
+        line = stripped(raw);
+        if (!line.empty())
+            return true;
+    }
 }
 
 template <class F>
-void AscFile::fromWindowStart(F&& count) {
-  stream.clear();
-  const std::streamoff here = stream.tellg();
-  stream.seekg(startPosition);
-  count();
-  stream.clear();
-  stream.seekg(here);
+void AscFile::fromWindowStart(F &&count)
+{
+    stream.clear();
+    const std::streamoff here = stream.tellg();
+    stream.seekg(startPosition);
+    count();
+    stream.clear();
+    stream.seekg(here);
 }
 
-void AscFile::countRows__() {
-  fromWindowStart([this] {
-    std::string line;
-    int n = 0;
-    while (readNextLine__(line)) ++n;
-    rowCount = n;
-  });
+void AscFile::countRows_()
+{
+    fromWindowStart([this] {
+        std::string line;
+        int n = 0;
+        while (readNextLine_(line))
+            ++n;
+        rowCount = n;
+    });
 }
 
-void AscFile::countCols__() {
-  fromWindowStart([this] {
-    std::string line;
-    columnCount = 0;
-    if (!readNextLine__(line)) return;
-    if (delimiter != 0) {
-      columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
-    } else {
-      std::istringstream words(line);
-      std::string word;
-      while (words >> word) ++columnCount;
-    }
-  });
+void AscFile::countCols_()
+{
+    fromWindowStart([this] {
+        std::string line;
+        columnCount = 0;
+        if (!readNextLine_(line))
+            return;
+        if (delimiter != 0) {
+            columnCount = static_cast<int>(std::count(line.begin(), line.end(), delimiter)) + 1;
+        } else {
+            std::istringstream words(line);
+            std::string word;
+            while (words >> word)
+                ++columnCount;
+        }
+    });
 }
 
-int AscFile::rows() {
-  return declared([this] {
-    if (rowCount == 0) countRows__();
-    return rowCount;
-  });
+int AscFile::rows()
+{
+    return declared([this] {
+        if (rowCount == 0)
+            countRows_();
+        return rowCount;
+    });
 }
 
-int AscFile::cols() {
-  return declared([this] {
-    if (columnCount == 0) countCols__();
-    return columnCount;
-  });
+int AscFile::cols()
+{
+    return declared([this] {
+        if (columnCount == 0)
+            countCols_();
+        return columnCount;
+    });
 }
 
-std::string AscFile::readColumnFromLine__(int c, const std::string& line) const {
-  requireColumn(c);
-  ColumnCursor columns(line, delimiter);
-  for (int k = 1; k < c; ++k) columns.next();
-  return columns.next();
-}
-
-template <class T>
-MArray<T, 1> AscFile::readSingleCol__(int c) {
-  requireColumn(c);
-  if (rowCount == 0) countRows__();
-  MArray<T, 1> column(rowCount);
-  column = T(0);
-  ValueReader values;
-  std::string line;
-  int r = 0;
-  while (readNextLine__(line)) {
-    const T value = values.read<T>(readColumnFromLine__(c, line), nullptr);
-    if (++r <= rowCount) column(r) = value;
-  }
-  return column;
-}
-
-template <class T>
-MArray<T, 2> AscFile::readCols__(int c1, int c2) {
-  if (c1 == 0) c1 = 1;
-  if (c2 == 0) {
-    if (columnCount == 0) countCols__();
-    c2 = columnCount;
-  }
-  requireColumn(c1);
-  if (c2 < c1) throw IOException("Start col > end col!");
-  if (rowCount == 0) countRows__();
-  MArray<T, 2> table(c2 - c1 + 1, rowCount);
-  table = T(0);
-  ValueReader values;
-  std::string line;
-  int r = 0;
-  while (readNextLine__(line)) {
-    if (++r > rowCount) continue;
-    // The line is walked once from the left, not once per column.
+std::string AscFile::readColumnFromLine_(int c, const std::string &line) const
+{
+    requireColumn(c);
     ColumnCursor columns(line, delimiter);
-    for (int k = 1; k < c1; ++k) columns.next();
-    for (int i = c1; i <= c2; ++i) table(i - c1 + 1, r) = values.read<T>(columns.next(), &line);
-  }
-  return table;
+    for (int k = 1; k < c; ++k)
+        columns.next();
+    return columns.next();
 }
 
-MArray<double, 1> AscFile::readDoubleColumn(int c) {
-  return declared([&] { return readSingleCol__<double>(c); });
-}
-
-MArray<float, 1> AscFile::readFloatColumn(int c) {
-  return declared([&] { return readSingleCol__<float>(c); });
-}
-
-MArray<int, 1> AscFile::readIntColumn(int c) {
-  return declared([&] { return readSingleCol__<int>(c); });
-}
-
-MArray<double, 2> AscFile::readDoubleColumns(int c1, int c2) {
-  return declared([&] { return readCols__<double>(c1, c2); });
-}
-
-MArray<float, 2> AscFile::readFloatColumns(int c1, int c2) {
-  return declared([&] { return readCols__<float>(c1, c2); });
-}
-
-MArray<int, 2> AscFile::readIntColumns(int c1, int c2) {
-  return declared([&] { return readCols__<int>(c1, c2); });
-}
-
-MArray<float, 2> AscFile::readFloatColumns(const int* list, int n) {
-  return rewindOnError([&] {
-    if (delimiter != 0) throw IOException("Can only read whitespace delims");
-    // The listed columns in ascending order, each with its place in the
-    // result, so that the words of a line are read once from the left
-    // whatever order the caller gave.
-    std::vector<std::pair<int, int>> wanted;
-    for (int j = 0; j < n; ++j) {
-      requireColumn(list[j]);
-      wanted.emplace_back(list[j], j + 1);
-    }
-    std::sort(wanted.begin(), wanted.end());
-    if (rowCount == 0) countRows__();
-    MArray<float, 2> table(n > 0 ? n : 0, rowCount);
-    table = 0.0f;
+template <class T>
+MArray<T, 1> AscFile::readSingleCol_(int c)
+{
+    requireColumn(c);
+    if (rowCount == 0)
+        countRows_();
+    MArray<T, 1> column(rowCount);
+    column = T(0);
     ValueReader values;
-    std::istringstream words;
     std::string line;
-    std::string word;
     int r = 0;
-    while (readNextLine__(line)) {
-      if (++r > rowCount || wanted.empty()) continue;
-      words.clear();
-      words.str(line);
-      std::size_t next = 0;
-      for (int number = 1; next < wanted.size(); ++number) {
-        if (!(words >> word)) readFailed(words.bad(), &line);
-        if (wanted[next].first != number) continue;
-        const float value = values.read<float>(word, &line);
-        for (; next < wanted.size() && wanted[next].first == number; ++next) table(wanted[next].second, r) = value;
-      }
+    while (readNextLine_(line)) {
+        const T value = values.read<T>(readColumnFromLine_(c, line), nullptr);
+        if (++r <= rowCount)
+            column(r) = value;
+    }
+    return column;
+}
+
+template <class T>
+MArray<T, 2> AscFile::readCols_(int c1, int c2)
+{
+    if (c1 == 0)
+        c1 = 1;
+    if (c2 == 0) {
+        if (columnCount == 0)
+            countCols_();
+        c2 = columnCount;
+    }
+    requireColumn(c1);
+    if (c2 < c1)
+        throw IOException("Start col > end col!");
+    if (rowCount == 0)
+        countRows_();
+    MArray<T, 2> table(c2 - c1 + 1, rowCount);
+    table = T(0);
+    ValueReader values;
+    std::string line;
+    int r = 0;
+    while (readNextLine_(line)) {
+        if (++r > rowCount)
+            continue;
+        // The line is walked once from the left, not once per column.
+        ColumnCursor columns(line, delimiter);
+        for (int k = 1; k < c1; ++k)
+            columns.next();
+        for (int i = c1; i <= c2; ++i)
+            table(i - c1 + 1, r) = values.read<T>(columns.next(), &line);
     }
     return table;
-  });
 }
 
-int AscFile::readColumn(int c, std::vector<std::string>& column) {
-  return rewindOnError([&] {
-    requireColumn(c);
-    if (rowCount == 0) countRows__();
-    try {
-      column.reserve(static_cast<std::size_t>(rowCount));
-    } catch (const std::exception&) {
-      throw IOException("A memory error occured!");
+MArray<double, 1> AscFile::readDoubleColumn(int c)
+{
+    return declared([&] { return readSingleCol_<double>(c); });
+}
+
+MArray<float, 1> AscFile::readFloatColumn(int c)
+{
+    return declared([&] { return readSingleCol_<float>(c); });
+}
+
+MArray<int, 1> AscFile::readIntColumn(int c)
+{
+    return declared([&] { return readSingleCol_<int>(c); });
+}
+
+MArray<double, 2> AscFile::readDoubleColumns(int c1, int c2)
+{
+    return declared([&] { return readCols_<double>(c1, c2); });
+}
+
+MArray<float, 2> AscFile::readFloatColumns(int c1, int c2)
+{
+    return declared([&] { return readCols_<float>(c1, c2); });
+}
+
+MArray<int, 2> AscFile::readIntColumns(int c1, int c2)
+{
+    return declared([&] { return readCols_<int>(c1, c2); });
+}
+
+MArray<float, 2> AscFile::readFloatColumns(const int *list, int n)
+{
+    return rewindOnError([&] {
+        if (delimiter != 0)
+            throw IOException("Can only read whitespace delims");
+        // The listed columns in ascending order, each with its place in the
+        // result, so that the words of a line are read once from the left
+        // whatever order the caller gave.
+        std::vector<std::pair<int, int>> wanted;
+        for (int j = 0; j < n; ++j) {
+            requireColumn(list[j]);
+            wanted.emplace_back(list[j], j + 1);
+        }
+        std::sort(wanted.begin(), wanted.end());
+        if (rowCount == 0)
+            countRows_();
+        MArray<float, 2> table(n > 0 ? n : 0, rowCount);
+        table = 0.0f;
+        ValueReader values;
+        std::istringstream words;
+        std::string line;
+        std::string word;
+        int r = 0;
+        while (readNextLine_(line)) {
+            if (++r > rowCount || wanted.empty())
+                continue;
+            words.clear();
+            words.str(line);
+            std::size_t next = 0;
+            for (int number = 1; next < wanted.size(); ++number) {
+                if (!(words >> word))
+                    readFailed(words.bad(), &line);
+                if (wanted[next].first != number)
+                    continue;
+                const float value = values.read<float>(word, &line);
+                for (; next < wanted.size() && wanted[next].first == number; ++next)
+                    table(wanted[next].second, r) = value;
+            }
+        }
+        return table;
+    });
+}
+
+int AscFile::readColumn(int c, std::vector<std::string> &column)
+{
+    return rewindOnError([&] {
+        requireColumn(c);
+        if (rowCount == 0)
+            countRows_();
+        try {
+            column.reserve(static_cast<std::size_t>(rowCount));
+        } catch (const std::exception &) {
+            throw IOException("A memory error occured!");
+        }
+        column.clear();
+        std::string line;
+        int n = 0;
+        while (readNextLine_(line)) {
+            column.push_back(readColumnFromLine_(c, line));
+            ++n;
+        }
+        return n;
+    });
+}
+
+int AscFile::getHeader(std::vector<std::string> &header, bool keep)
+{
+    rewind_();
+    while (!eof_()) {
+        std::string line;
+        std::getline(stream, line);
+        if (stream.fail())
+            break;
+        std::size_t first = 0;
+        while (first < line.size() && isBlank(line[first]))
+            ++first;
+        line.erase(0, first);
+        if (line.empty())
+            continue;
+        if (comment.empty() || line.compare(0, comment.size(), comment) != 0)
+            break;
+        if (!keep)
+            line.erase(0, comment.size());
+        header.push_back(line);
     }
-    column.clear();
-    std::string line;
-    int n = 0;
-    while (readNextLine__(line)) {
-      column.push_back(readColumnFromLine__(c, line));
-      ++n;
+    rewind_();
+    return static_cast<int>(header.size());
+}
+
+bool AscFile::isSeparator(char ch) const
+{
+    return delimiter != 0 ? ch == delimiter : ch == ' ' || ch == '\t';
+}
+
+std::string AscFile::replaceColumnsInLine_(int c1, int c2, const std::string &line,
+                                           const std::string &text)
+{
+    if (c2 < c1)
+        throw IOException("Start col > end col!");
+    requireColumn(c1);
+    if (columnCount == 0)
+        countCols_();
+    // Start and end of each column of the line; a run of separators counts as one.
+    std::vector<std::pair<std::size_t, std::size_t>> columns;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        while (pos < line.size() && isSeparator(line[pos]))
+            ++pos;
+        if (pos >= line.size())
+            break;
+        const std::size_t begin = pos;
+        while (pos < line.size() && !isSeparator(line[pos]))
+            ++pos;
+        columns.emplace_back(begin, pos);
     }
-    return n;
-  });
+    const std::size_t count = columns.size();
+    const std::size_t start =
+        static_cast<std::size_t>(c1) <= count ? columns[c1 - 1].first : line.size();
+    std::size_t end = line.size();
+    if (c2 <= columnCount && static_cast<std::size_t>(c2) <= count)
+        end = columns[c2 - 1].second;
+    std::string changed = line;
+    changed.replace(start, end - start, text);
+    return changed + "\n";
 }
 
-int AscFile::getHeader(std::vector<std::string>& header, bool keep) {
-  rewind__();
-  while (!eof__()) {
-    std::string line;
-    std::getline(stream, line);
-    if (stream.fail()) break;
-    std::size_t first = 0;
-    while (first < line.size() && isBlank(line[first])) ++first;
-    line.erase(0, first);
-    if (line.empty()) continue;
-    if (comment.empty() || line.compare(0, comment.size(), comment) != 0) break;
-    if (!keep) line.erase(0, comment.size());
-    header.push_back(line);
-  }
-  rewind__();
-  return static_cast<int>(header.size());
-}
-
-bool AscFile::isSeparator(char ch) const { return delimiter != 0 ? ch == delimiter : ch == ' ' || ch == '\t'; }
-
-std::string AscFile::replaceColumnsInLine__(int c1, int c2, const std::string& line, const std::string& text) {
-  if (c2 < c1) throw IOException("Start col > end col!");
-  requireColumn(c1);
-  if (columnCount == 0) countCols__();
-  // Start and end of each column of the line; a run of separators counts as one.
-  std::vector<std::pair<std::size_t, std::size_t>> columns;
-  std::size_t pos = 0;
-  while (pos < line.size()) {
-    while (pos < line.size() && isSeparator(line[pos])) ++pos;
-    if (pos >= line.size()) break;
-    const std::size_t begin = pos;
-    while (pos < line.size() && !isSeparator(line[pos])) ++pos;
-    columns.emplace_back(begin, pos);
-  }
-  const std::size_t count = columns.size();
-  const std::size_t start = static_cast<std::size_t>(c1) <= count ? columns[c1 - 1].first : line.size();
-  std::size_t end = line.size();
-  if (c2 <= columnCount && static_cast<std::size_t>(c2) <= count) end = columns[c2 - 1].second;
-  std::string changed = line;
-  changed.replace(start, end - start, text);
-  return changed + "\n";
-}
-
-}  // namespace orv
+} // namespace orv

@@ -15,84 +15,86 @@ namespace orv {
 
 // The error of AscFile; what() gives the message unchanged.
 class IOException : public std::exception {
- public:
-  explicit IOException(const std::string& message) : message(message) {}
-  const char* what() const noexcept override { return message.c_str(); }
+public:
+    explicit IOException(const std::string &message) : message(message) {}
+    const char *what() const noexcept override { return message.c_str(); }
 
- private:
-  std::string message;
+private:
+    std::string message;
 };
 
 class AscFile {
- public:
-  // delimiter 0: columns are separated by runs of white space, and leading
-  // white space is ignored. An empty comment marker means no comments.
-  AscFile(const std::string& fileName, char delimiter, const std::string& comment);
-  // Limited to data lines first..last (last = -1: to the end of the file).
-  AscFile(const std::string& fileName, int first, int last, char delimiter, const std::string& comment);
-  virtual ~AscFile();
-  AscFile(const AscFile&) = delete;
-  AscFile& operator=(const AscFile&) = delete;
+public:
+    // delimiter 0: columns are separated by runs of white space, and leading
+    // white space is ignored. An empty comment marker means no comments.
+    AscFile(const std::string &fileName, char delimiter, const std::string &comment);
+    // Limited to data lines first..last (last = -1: to the end of the file).
+    AscFile(const std::string &fileName, int first, int last, char delimiter,
+            const std::string &comment);
+    virtual ~AscFile();
+    AscFile(const AscFile &) = delete;
+    AscFile &operator=(const AscFile &) = delete;
 
-  // Data lines of the window and columns of its first data line.
-  int rows();
-  int cols();
+    // Data lines of the window and columns of its first data line.
+    int rows();
+    int cols();
 
-  // Column c of every data line, indices 1..rows. Every reader starts where
-  // the previous one left off, which after a complete read or an error is
-  // the start of the window.
-  MArray<double, 1> readDoubleColumn(int c);
-  MArray<float, 1> readFloatColumn(int c);
-  MArray<int, 1> readIntColumn(int c);
-  // Columns c1..c2 (0: first, or last) as (c2 - c1 + 1) x rows.
-  MArray<double, 2> readDoubleColumns(int c1, int c2);
-  MArray<float, 2> readFloatColumns(int c1, int c2);
-  MArray<int, 2> readIntColumns(int c1, int c2);
-  // The listed columns, in the order listed, as n x rows; white space only.
-  MArray<float, 2> readFloatColumns(const int* list, int n);
-  // Column c of every data line as text; returns the number of lines.
-  int readColumn(int c, std::vector<std::string>& column);
-  // Appends the leading comment lines of the window (without the marker
-  // unless keep is set); returns the vector's size.
-  int getHeader(std::vector<std::string>& header, bool keep);
+    // Column c of every data line, indices 1..rows. Every reader starts where
+    // the previous one left off, which after a complete read or an error is
+    // the start of the window.
+    MArray<double, 1> readDoubleColumn(int c);
+    MArray<float, 1> readFloatColumn(int c);
+    MArray<int, 1> readIntColumn(int c);
+    // Columns c1..c2 (0: first, or last) as (c2 - c1 + 1) x rows.
+    MArray<double, 2> readDoubleColumns(int c1, int c2);
+    MArray<float, 2> readFloatColumns(int c1, int c2);
+    MArray<int, 2> readIntColumns(int c1, int c2);
+    // The listed columns, in the order listed, as n x rows; white space only.
+    MArray<float, 2> readFloatColumns(const int *list, int n);
+    // Column c of every data line as text; returns the number of lines.
+    int readColumn(int c, std::vector<std::string> &column);
+    // Appends the leading comment lines of the window (without the marker
+    // unless keep is set); returns the vector's size.
+    int getHeader(std::vector<std::string> &header, bool keep);
 
-  // Line-level operations.
-  bool readNextLine__(std::string& line);
-  void countRows__();
-  void countCols__();
-  std::string readColumnFromLine__(int c, const std::string& line) const;
-  std::string replaceColumnsInLine__(int c1, int c2, const std::string& line, const std::string& text);
-  bool eof__();
-  void rewind__();
+    // Line-level operations.
+    bool readNextLine_(std::string &line);
+    void countRows_();
+    void countCols_();
+    std::string readColumnFromLine_(int c, const std::string &line) const;
+    std::string replaceColumnsInLine_(int c1, int c2, const std::string &line,
+                                      const std::string &text);
+    bool eof_();
+    void rewind_();
 
- private:
-  template <class T>
-  MArray<T, 1> readSingleCol__(int c);
-  template <class T>
-  MArray<T, 2> readCols__(int c1, int c2);
-  // Runs a read; an error leaves the reader at the start of its window.
-  template <class F>
-  auto rewindOnError(F&& read) -> decltype(read());
-  // The same, and nothing but IOException leaves it: any other error ends
-  // the process.
-  template <class F>
-  auto declared(F&& read) -> decltype(read());
-  // Runs a count from the start of the window; the reader stays where it was.
-  template <class F>
-  void fromWindowStart(F&& count);
-  std::string stripped(const std::string& raw) const;
-  bool isSeparator(char ch) const;
+private:
+    template <class T>
+    MArray<T, 1> readSingleCol_(int c);
+    template <class T>
+    MArray<T, 2> readCols_(int c1, int c2);
+    // Runs a read; an error leaves the reader at the start of its window.
+    template <class F>
+    auto rewindOnError(F &&read) -> decltype(read());
+    // The same, and nothing but IOException leaves it: any other error ends
+    // the process.
+    template <class F>
+    auto declared(F &&read) -> decltype(read());
+    // Runs a count from the start of the window; the reader stays where it was.
+    template <class F>
+    void fromWindowStart(F &&count);
+    std::string stripped(const std::string &raw) const;
+    bool isSeparator(char ch) const;
 
-  std::string fileName;
-  std::fstream stream;
-  std::streamoff startPosition;
-  std::streamoff endPosition;
-  int rowCount;
-  int columnCount;
-  char delimiter;
-  std::string comment;
+    std::string fileName;
+    std::fstream stream;
+    std::streamoff startPosition;
+    std::streamoff endPosition;
+    int rowCount;
+    int columnCount;
+    char delimiter;
+    std::string comment;
 };
 
-}  // namespace orv
+} // namespace orv
 
 #endif

@@ -12,156 +12,159 @@
 namespace orv {
 
 class FitsCard {
- public:
-  // Throws "keyword must be 8 chars" unless the keyword has 8 characters.
-  FitsCard(const std::string& keyword, bool fixed, const std::string& comment);
-  FitsCard(const FitsCard&) = default;
-  FitsCard& operator=(const FitsCard&) = delete;
+public:
+    // Throws "keyword must be 8 chars" unless the keyword has 8 characters.
+    FitsCard(const std::string &keyword, bool fixed, const std::string &comment);
+    FitsCard(const FitsCard &) = default;
+    FitsCard &operator=(const FitsCard &) = delete;
 
-  virtual bool isComment() const;
-  virtual ~FitsCard();
-  virtual FitsCard* clone() const = 0;
-  // Each getter throws unless the card holds a value of that kind.
-  virtual std::string getString() const;
-  virtual bool getBool() const;
-  virtual long getInt() const;
-  virtual double getFloat() const;
-  virtual std::complex<double> getComplex() const;
-  // The 80-character card image.
-  virtual std::string writeCard() const;
+    virtual bool isComment() const;
+    virtual ~FitsCard();
+    virtual FitsCard *clone() const = 0;
+    // Each getter throws unless the card holds a value of that kind.
+    virtual std::string getString() const;
+    virtual bool getBool() const;
+    virtual long getInt() const;
+    virtual double getFloat() const;
+    virtual std::complex<double> getComplex() const;
+    // The 80-character card image.
+    virtual std::string writeCard() const;
 
-  // Keyword rules, known-keyword lookup, value type, fixed format, category.
-  void check_syntax();
+    // Keyword rules, known-keyword lookup, value type, fixed format, category.
+    void check_syntax();
 
-  std::string getKeyword() const { return keyword; }
-  std::string getComment() const { return comment; }
-  bool isFixed() const { return fixed; }
-  bool isMandatory() const { return mandatory; }
-  bool isArray() const { return array; }
-  bool isDate() const { return date; }
-  bool isCommentary() const { return commentary; }
-  bool isExtension() const { return extension; }
-  bool isOther() const { return other; }
-  bool isReserved() const { return mandatory || array || date || commentary || extension || other; }
-  int what_id() const { return whatId; }
-  bool isJunk() const { return isComment() && !commentary; }
+    std::string getKeyword() const { return keyword; }
+    std::string getComment() const { return comment; }
+    bool isFixed() const { return fixed; }
+    bool isMandatory() const { return mandatory; }
+    bool isArray() const { return array; }
+    bool isDate() const { return date; }
+    bool isCommentary() const { return commentary; }
+    bool isExtension() const { return extension; }
+    bool isOther() const { return other; }
+    bool isReserved() const
+    {
+        return mandatory || array || date || commentary || extension || other;
+    }
+    int what_id() const { return whatId; }
+    bool isJunk() const { return isComment() && !commentary; }
 
-  // CONTINUE card images read directly after this card; they are written
-  // directly after it again, so a long string keeps its continuation.
-  void addContinuation(const std::string& image) { continuation.push_back(image); }
-  const std::vector<std::string>& getContinuation() const { return continuation; }
+    // CONTINUE card images read directly after this card; they are written
+    // directly after it again, so a long string keeps its continuation.
+    void addContinuation(const std::string &image) { continuation.push_back(image); }
+    const std::vector<std::string> &getContinuation() const { return continuation; }
 
-  // The text of a number as it stood in the card image it was read from;
-  // a numeric card writes it back unchanged, so that copying a header never
-  // changes a value (only cards the program makes are formatted anew).
-  void setReadText(const std::string& text) { readText = text; }
+    // The text of a number as it stood in the card image it was read from;
+    // a numeric card writes it back unchanged, so that copying a header never
+    // changes a value (only cards the program makes are formatted anew).
+    void setReadText(const std::string &text) { readText = text; }
 
- protected:
-  // "keyword" + the value text + " / comment", cut or padded to 80 columns.
-  std::string valueImage(const std::string& valueText) const;
-  // The number as read, placed as its fixed flag says; empty when the card
-  // was not read from an image.
-  std::string readNumber() const;
+protected:
+    // "keyword" + the value text + " / comment", cut or padded to 80 columns.
+    std::string valueImage(const std::string &valueText) const;
+    // The number as read, placed as its fixed flag says; empty when the card
+    // was not read from an image.
+    std::string readNumber() const;
 
-  std::string keyword;
-  bool fixed;
-  std::string comment;
-  unsigned mandatory : 1;
-  unsigned array : 1;
-  unsigned date : 1;
-  unsigned commentary : 1;
-  unsigned extension : 1;
-  unsigned other : 1;
-  int whatId;
-  std::vector<std::string> continuation;
-  std::string readText;
+    std::string keyword;
+    bool fixed;
+    std::string comment;
+    unsigned mandatory : 1;
+    unsigned array : 1;
+    unsigned date : 1;
+    unsigned commentary : 1;
+    unsigned extension : 1;
+    unsigned other : 1;
+    int whatId;
+    std::vector<std::string> continuation;
+    std::string readText;
 };
 
 class FitsBoolCard : public FitsCard {
- public:
-  FitsBoolCard(const std::string& keyword, bool value, bool fixed, std::string comment);
-  FitsBoolCard(const FitsBoolCard& other);
-  FitsCard* clone() const override;
-  bool getBool() const override;
-  std::string writeCard() const override;
+public:
+    FitsBoolCard(const std::string &keyword, bool value, bool fixed, std::string comment);
+    FitsBoolCard(const FitsBoolCard &other);
+    FitsCard *clone() const override;
+    bool getBool() const override;
+    std::string writeCard() const override;
 
- private:
-  bool value;
+private:
+    bool value;
 };
 
 // The value is held as the text it means: quotes inside it are single here
 // and doubled only in the card image.
 class FitsStringCard : public FitsCard {
- public:
-  FitsStringCard(const std::string& keyword, std::string value, bool fixed, std::string comment);
-  FitsStringCard(const FitsStringCard& other);
-  FitsCard* clone() const override;
-  std::string getString() const override;
-  std::string writeCard() const override;
+public:
+    FitsStringCard(const std::string &keyword, std::string value, bool fixed, std::string comment);
+    FitsStringCard(const FitsStringCard &other);
+    FitsCard *clone() const override;
+    std::string getString() const override;
+    std::string writeCard() const override;
 
- private:
-  std::string value;
+private:
+    std::string value;
 };
 
 class FitsIntCard : public FitsCard {
- public:
-  FitsIntCard(const std::string& keyword, long value, bool fixed, std::string comment);
-  FitsIntCard(const FitsIntCard& other);
-  FitsCard* clone() const override;
-  long getInt() const override;
-  double getFloat() const override;
-  std::string writeCard() const override;
+public:
+    FitsIntCard(const std::string &keyword, long value, bool fixed, std::string comment);
+    FitsIntCard(const FitsIntCard &other);
+    FitsCard *clone() const override;
+    long getInt() const override;
+    double getFloat() const override;
+    std::string writeCard() const override;
 
- private:
-  long value;
+private:
+    long value;
 };
 
 // NaN and infinity have no FITS card form and are refused.
 class FitsFloatCard : public FitsCard {
- public:
-  FitsFloatCard(const std::string& keyword, double value, bool fixed, std::string comment);
-  FitsFloatCard(const FitsFloatCard& other);
-  FitsCard* clone() const override;
-  double getFloat() const override;
-  std::string writeCard() const override;
+public:
+    FitsFloatCard(const std::string &keyword, double value, bool fixed, std::string comment);
+    FitsFloatCard(const FitsFloatCard &other);
+    FitsCard *clone() const override;
+    double getFloat() const override;
+    std::string writeCard() const override;
 
- private:
-  double value;
+private:
+    double value;
 };
 
 // Held and checked, but refused on writing: the header layer has no card
 // form for complex values.
 class FitsComplexCard : public FitsCard {
- public:
-  FitsComplexCard(const std::string& keyword, std::complex<double> value, bool fixed,
-                  std::string comment);
-  FitsComplexCard(const FitsComplexCard& other);
-  FitsCard* clone() const override;
-  std::complex<double> getComplex() const override;
-  std::string writeCard() const override;
+public:
+    FitsComplexCard(const std::string &keyword, std::complex<double> value, bool fixed,
+                    std::string comment);
+    FitsComplexCard(const FitsComplexCard &other);
+    FitsCard *clone() const override;
+    std::complex<double> getComplex() const override;
+    std::string writeCard() const override;
 
- private:
-  std::complex<double> value;
+private:
+    std::complex<double> value;
 };
 
 // COMMENT, HISTORY and blank-keyword cards; the text is in `comment`.
 class FitsCommentCard : public FitsCard {
- public:
-  FitsCommentCard(const std::string& keyword, const std::string& text);
-  FitsCommentCard(const FitsCommentCard& other);
-  bool isComment() const override;
-  FitsCard* clone() const override;
+public:
+    FitsCommentCard(const std::string &keyword, const std::string &text);
+    FitsCommentCard(const FitsCommentCard &other);
+    bool isComment() const override;
+    FitsCard *clone() const override;
 };
 
 // A card kept verbatim: columns 9 to 80 in `comment`; never checked.
 class FitsJunkCard : public FitsCard {
- public:
-  FitsJunkCard(const std::string& keyword, const std::string& text);
-  FitsJunkCard(const FitsJunkCard& other) = default;
-  bool isComment() const override;
-  FitsCard* clone() const override;
+public:
+    FitsJunkCard(const std::string &keyword, const std::string &text);
+    FitsJunkCard(const FitsJunkCard &other) = default;
+    bool isComment() const override;
+    FitsCard *clone() const override;
 };
 
-}  // namespace orv
+} // namespace orv
 
 #endif

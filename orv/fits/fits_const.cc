@@ -7,7 +7,7 @@ namespace orv {
 namespace {
 using C = FitsKeyCategory::Value;
 using T = FitsKeyType::Value;
-}  // namespace
+} // namespace
 
 // Rows 36 to 48 lie beyond end(): the lookup never reaches them, so their
 // keywords count as unknown and their cards live in the user list.
@@ -65,17 +65,20 @@ const FitsKnownKey FitsKnownList::KEY[49] = {
 
 constexpr std::size_t FitsKnownList::N_KNOWN;
 
-const FitsKnownKey* FitsKnownList::find(const std::string& keyword) {
-  for (const FitsKnownKey* row = begin(); row != end(); ++row) {
-    const std::size_t n = std::strlen(row->keyword);
-    if (keyword.size() >= n && keyword.compare(0, n, row->keyword) == 0) return row;
-  }
-  return nullptr;
+const FitsKnownKey *FitsKnownList::find(const std::string &keyword)
+{
+    for (const FitsKnownKey *row = begin(); row != end(); ++row) {
+        const std::size_t n = std::strlen(row->keyword);
+        if (keyword.size() >= n && keyword.compare(0, n, row->keyword) == 0)
+            return row;
+    }
+    return nullptr;
 }
 
-bool FitsKnownList::isLegalBitpix(int bitpix) {
-  return bitpix == BITPIX_CHAR || bitpix == BITPIX_SHORT || bitpix == BITPIX_INT ||
-         bitpix == BITPIX_FLOAT || bitpix == BITPIX_DOUBLE;
+bool FitsKnownList::isLegalBitpix(int bitpix)
+{
+    return bitpix == BITPIX_CHAR || bitpix == BITPIX_SHORT || bitpix == BITPIX_INT ||
+           bitpix == BITPIX_FLOAT || bitpix == BITPIX_DOUBLE;
 }
 
-}  // namespace orv
+} // namespace orv

@@ -35,126 +35,152 @@ struct Pixel;
 
 template <>
 struct Pixel<8> {
-  using Raw = std::uint8_t;
-  static constexpr std::size_t size = 1;
-  static Raw load(const unsigned char* p) { return *p; }
-  static void store(unsigned char* p, Raw v) { *p = v; }
-  static constexpr double lo = 0.0, hi = 255.0;
+    using Raw = std::uint8_t;
+    static constexpr std::size_t size = 1;
+    static Raw load(const unsigned char *p) { return *p; }
+    static void store(unsigned char *p, Raw v) { *p = v; }
+    static constexpr double lo = 0.0, hi = 255.0;
 };
 
 // Big-endian bytes to and from an unsigned integer. Loads are spelled out
 // byte by byte so that the compiler turns the loops into vector code.
 template <class U>
-inline U loadBits(const unsigned char* p) {
-  U u = 0;
-  for (std::size_t k = 0; k < sizeof(U); ++k) u = static_cast<U>(static_cast<U>(u << 8) | p[k]);
-  return u;
+inline U loadBits(const unsigned char *p)
+{
+    U u = 0;
+    for (std::size_t k = 0; k < sizeof(U); ++k)
+        u = static_cast<U>(static_cast<U>(u << 8) | p[k]);
+    return u;
 }
 
-inline std::uint16_t byteSwap(std::uint16_t u) { return __builtin_bswap16(u); }
-inline std::uint32_t byteSwap(std::uint32_t u) { return __builtin_bswap32(u); }
-inline std::uint64_t byteSwap(std::uint64_t u) { return __builtin_bswap64(u); }
+inline std::uint16_t byteSwap(std::uint16_t u)
+{
+    return __builtin_bswap16(u);
+}
+inline std::uint32_t byteSwap(std::uint32_t u)
+{
+    return __builtin_bswap32(u);
+}
+inline std::uint64_t byteSwap(std::uint64_t u)
+{
+    return __builtin_bswap64(u);
+}
 
 // Stores are left to the byte-swap instruction: spelled out byte by byte
 // they become byte stores.
 template <class U>
-inline void storeBits(unsigned char* p, U u) {
-  u = byteSwap(u);
-  std::memcpy(p, &u, sizeof(U));
+inline void storeBits(unsigned char *p, U u)
+{
+    u = byteSwap(u);
+    std::memcpy(p, &u, sizeof(U));
 }
 
 // A value of type R stored big-endian in the bytes of an unsigned U.
 template <class R, class U>
 struct BigEndian {
-  using Raw = R;
-  static constexpr std::size_t size = sizeof(R);
-  static Raw load(const unsigned char* p) {
-    const U u = loadBits<U>(p);
-    Raw v;
-    std::memcpy(&v, &u, size);
-    return v;
-  }
-  static void store(unsigned char* p, Raw v) {
-    U u;
-    std::memcpy(&u, &v, size);
-    storeBits(p, u);
-  }
+    using Raw = R;
+    static constexpr std::size_t size = sizeof(R);
+    static Raw load(const unsigned char *p)
+    {
+        const U u = loadBits<U>(p);
+        Raw v;
+        std::memcpy(&v, &u, size);
+        return v;
+    }
+    static void store(unsigned char *p, Raw v)
+    {
+        U u;
+        std::memcpy(&u, &v, size);
+        storeBits(p, u);
+    }
 };
 
 template <>
 struct Pixel<16> : BigEndian<std::int16_t, std::uint16_t> {
-  static constexpr double lo = -32768.0, hi = 32767.0;
+    static constexpr double lo = -32768.0, hi = 32767.0;
 };
 
 template <>
 struct Pixel<32> : BigEndian<std::int32_t, std::uint32_t> {
-  static constexpr double lo = -2147483648.0, hi = 2147483647.0;
+    static constexpr double lo = -2147483648.0, hi = 2147483647.0;
 };
 
 template <>
-struct Pixel<-32> : BigEndian<float, std::uint32_t> {};
+struct Pixel<-32> : BigEndian<float, std::uint32_t> {
+};
 
 template <>
-struct Pixel<-64> : BigEndian<double, std::uint64_t> {};
+struct Pixel<-64> : BigEndian<double, std::uint64_t> {
+};
 
 // The stored value of an element: integer types are truncated or rounded to
 // the nearest value (halves away from zero), saturate, and store NaN as 0.
 template <int B, bool Round, class T>
-inline typename Pixel<B>::Raw encodeValue(T x) {
-  using Raw = typename Pixel<B>::Raw;
-  if constexpr (std::is_floating_point<Raw>::value) {
-    return static_cast<Raw>(x);
-  } else {
-    // Half a unit added away from zero, then clamped, then NaN replaced; the
-    // conversion truncates. Written as the processor's max, min and select
-    // (each keeps a NaN), so that the loops become vector code.
-    double v = static_cast<double>(x);
-    if constexpr (Round) v += v < 0.0 ? -0.5 : 0.5;
-    v = Pixel<B>::lo > v ? Pixel<B>::lo : v;
-    v = Pixel<B>::hi < v ? Pixel<B>::hi : v;
-    v = v == v ? v : 0.0;
-    return static_cast<Raw>(v);
-  }
+inline typename Pixel<B>::Raw encodeValue(T x)
+{
+    using Raw = typename Pixel<B>::Raw;
+    if constexpr (std::is_floating_point<Raw>::value) {
+        return static_cast<Raw>(x);
+    } else {
+        // Half a unit added away from zero, then clamped, then NaN replaced; the
+        // conversion truncates. Written as the processor's max, min and select
+        // (each keeps a NaN), so that the loops become vector code.
+        double v = static_cast<double>(x);
+        if constexpr (Round)
+            v += v < 0.0 ? -0.5 : 0.5;
+        v = Pixel<B>::lo > v ? Pixel<B>::lo : v;
+        v = Pixel<B>::hi < v ? Pixel<B>::hi : v;
+        v = v == v ? v : 0.0;
+        return static_cast<Raw>(v);
+    }
 }
 
 // Scaling on reading, chosen once per call.
 struct Unscaled {
-  template <class T, class R>
-  T apply(R v) const {
-    return static_cast<T>(v);
-  }
+    template <class T, class R>
+    T apply(R v) const
+    {
+        return static_cast<T>(v);
+    }
 };
 
 struct Scaled {
-  double scale;
-  double zero;
-  template <class T, class R>
-  T apply(R v) const {
-    return static_cast<T>(static_cast<double>(v) * scale + zero);
-  }
+    double scale;
+    double zero;
+    template <class T, class R>
+    T apply(R v) const
+    {
+        return static_cast<T>(static_cast<double>(v) * scale + zero);
+    }
 };
 
 template <int B, class T, class Op>
-void decodeRun(const unsigned char* __restrict src, T* __restrict dst, index_t step, std::size_t n,
-               const Op& op) {
-  constexpr std::size_t size = Pixel<B>::size;
-  if (step == 1) {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = op.template apply<T>(Pixel<B>::load(src + i * size));
-  } else {
-    for (std::size_t i = 0; i < n; ++i)
-      dst[static_cast<index_t>(i) * step] = op.template apply<T>(Pixel<B>::load(src + i * size));
-  }
+void decodeRun(const unsigned char *__restrict src, T *__restrict dst, index_t step, std::size_t n,
+               const Op &op)
+{
+    constexpr std::size_t size = Pixel<B>::size;
+    if (step == 1) {
+        for (std::size_t i = 0; i < n; ++i)
+            dst[i] = op.template apply<T>(Pixel<B>::load(src + i * size));
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            dst[static_cast<index_t>(i) * step] =
+                op.template apply<T>(Pixel<B>::load(src + i * size));
+    }
 }
 
 template <int B, bool Round, class T>
-void encodeRun(const T* __restrict src, index_t step, unsigned char* __restrict dst, std::size_t n) {
-  constexpr std::size_t size = Pixel<B>::size;
-  if (step == 1) {
-    for (std::size_t i = 0; i < n; ++i) Pixel<B>::store(dst + i * size, encodeValue<B, Round>(src[i]));
-  } else {
-    for (std::size_t i = 0; i < n; ++i)
-      Pixel<B>::store(dst + i * size, encodeValue<B, Round>(src[static_cast<index_t>(i) * step]));
-  }
+void encodeRun(const T *__restrict src, index_t step, unsigned char *__restrict dst, std::size_t n)
+{
+    constexpr std::size_t size = Pixel<B>::size;
+    if (step == 1) {
+        for (std::size_t i = 0; i < n; ++i)
+            Pixel<B>::store(dst + i * size, encodeValue<B, Round>(src[i]));
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            Pixel<B>::store(dst + i * size,
+                            encodeValue<B, Round>(src[static_cast<index_t>(i) * step]));
+    }
 }
 
 // --- walks over pixels and elements, run by run ------------------------------------
@@ -162,292 +188,347 @@ void encodeRun(const T* __restrict src, index_t step, unsigned char* __restrict 
 // The pixels of a data segment in FITS order: the whole segment as one run,
 // or the runs along axis 1 of a sub-box.
 class BoxWalk {
- public:
-  BoxWalk(unsigned char* data, std::size_t pixelSize, std::size_t count);
-  BoxWalk(unsigned char* data, std::size_t pixelSize, const util::Region& full, const util::Region& box);
+public:
+    BoxWalk(unsigned char *data, std::size_t pixelSize, std::size_t count);
+    BoxWalk(unsigned char *data, std::size_t pixelSize, const util::Region &full,
+            const util::Region &box);
 
-  void advance(std::size_t n) {
-    run += n * size;
-    left -= n;
-    if (left == 0 && runsLeft > 1) next();
-  }
+    void advance(std::size_t n)
+    {
+        run += n * size;
+        left -= n;
+        if (left == 0 && runsLeft > 1)
+            next();
+    }
 
-  unsigned char* run;
-  std::size_t left;
+    unsigned char *run;
+    std::size_t left;
 
- private:
-  void next();
-  void locate();
+private:
+    void next();
+    void locate();
 
-  unsigned char* data;
-  std::size_t size;
-  std::size_t runLength;
-  std::size_t runsLeft;
-  std::vector<long> axes;
-  std::vector<long> start;
-  std::vector<long> length;
-  std::vector<long> count;
+    unsigned char *data;
+    std::size_t size;
+    std::size_t runLength;
+    std::size_t runsLeft;
+    std::vector<long> axes;
+    std::vector<long> start;
+    std::vector<long> length;
+    std::vector<long> count;
 };
 
 // The elements of an array in index order, dimension 1 fastest, run by run,
 // from its first element (see `visited`).
 template <class P, int N>
 class ArrayWalk {
- public:
-  ArrayWalk(P first, const index_t* strides, const int* lengths) : run(first), base(first) {
-    runs = 1;
-    for (int d = 0; d < N; ++d) {
-      stride[d] = strides[d];
-      length[d] = lengths[d];
-      count[d] = 0;
-      if (d > 0) runs *= static_cast<std::size_t>(lengths[d] > 0 ? lengths[d] : 0);
+public:
+    ArrayWalk(P first, const index_t *strides, const int *lengths) : run(first), base(first)
+    {
+        runs = 1;
+        for (int d = 0; d < N; ++d) {
+            stride[d] = strides[d];
+            length[d] = lengths[d];
+            count[d] = 0;
+            if (d > 0)
+                runs *= static_cast<std::size_t>(lengths[d] > 0 ? lengths[d] : 0);
+        }
+        step = stride[0];
+        left = lengths[0] > 0 && runs > 0 ? static_cast<std::size_t>(lengths[0]) : 0;
     }
-    step = stride[0];
-    left = lengths[0] > 0 && runs > 0 ? static_cast<std::size_t>(lengths[0]) : 0;
-  }
 
-  void advance(std::size_t n) {
-    run += static_cast<index_t>(n) * step;
-    left -= n;
-    if (left == 0 && --runs > 0) next();
-  }
-
-  P run;
-  index_t step;
-  std::size_t left;
-
- private:
-  void next() {
-    for (int d = 1; d < N; ++d) {
-      if (++count[d] < length[d]) break;
-      count[d] = 0;
+    void advance(std::size_t n)
+    {
+        run += static_cast<index_t>(n) * step;
+        left -= n;
+        if (left == 0 && --runs > 0)
+            next();
     }
-    P p = base;
-    for (int d = 1; d < N; ++d) p += count[d] * stride[d];
-    run = p;
-    left = static_cast<std::size_t>(length[0]);
-  }
 
-  P base;
-  index_t stride[N];
-  int length[N];
-  index_t count[N];
-  std::size_t runs;
+    P run;
+    index_t step;
+    std::size_t left;
+
+private:
+    void next()
+    {
+        for (int d = 1; d < N; ++d) {
+            if (++count[d] < length[d])
+                break;
+            count[d] = 0;
+        }
+        P p = base;
+        for (int d = 1; d < N; ++d)
+            p += count[d] * stride[d];
+        run = p;
+        left = static_cast<std::size_t>(length[0]);
+    }
+
+    P base;
+    index_t stride[N];
+    int length[N];
+    index_t count[N];
+    std::size_t runs;
 };
 
 // Consecutive elements of a buffer: one run.
 template <class P>
 struct LinearWalk {
-  LinearWalk(P first, std::size_t count) : run(first), step(1), left(count) {}
-  void advance(std::size_t n) {
-    run += n;
-    left -= n;
-  }
-  P run;
-  index_t step;
-  std::size_t left;
+    LinearWalk(P first, std::size_t count) : run(first), step(1), left(count) {}
+    void advance(std::size_t n)
+    {
+        run += n;
+        left -= n;
+    }
+    P run;
+    index_t step;
+    std::size_t left;
 };
 
 template <int B, class T, class Op, class W>
-void readRuns(BoxWalk& src, W& dst, std::size_t total, const Op& op) {
-  while (total > 0) {
-    const std::size_t n = std::min(src.left, dst.left);
-    if (n == 0) break;  // callers pass equal counts; never spin
-    decodeRun<B>(src.run, dst.run, dst.step, n, op);
-    src.advance(n);
-    dst.advance(n);
-    total -= n;
-  }
+void readRuns(BoxWalk &src, W &dst, std::size_t total, const Op &op)
+{
+    while (total > 0) {
+        const std::size_t n = std::min(src.left, dst.left);
+        if (n == 0)
+            break; // callers pass equal counts; never spin
+        decodeRun<B>(src.run, dst.run, dst.step, n, op);
+        src.advance(n);
+        dst.advance(n);
+        total -= n;
+    }
 }
 
 template <int B, class T, class W>
-void readRunsScaled(BoxWalk& src, W& dst, std::size_t total, double bscale, double bzero) {
-  if (bscale == 1.0 && bzero == 0.0)
-    readRuns<B, T>(src, dst, total, Unscaled());
-  else
-    readRuns<B, T>(src, dst, total, Scaled{bscale, bzero});
+void readRunsScaled(BoxWalk &src, W &dst, std::size_t total, double bscale, double bzero)
+{
+    if (bscale == 1.0 && bzero == 0.0)
+        readRuns<B, T>(src, dst, total, Unscaled());
+    else
+        readRuns<B, T>(src, dst, total, Scaled{bscale, bzero});
 }
 
 // Converts `total` pixels of src into the elements of dst.
 template <class T, class W>
-void readPixels(int bitpix, double bscale, double bzero, BoxWalk& src, W& dst, std::size_t total) {
-  switch (bitpix) {
-    case 8: readRunsScaled<8, T>(src, dst, total, bscale, bzero); break;
-    case 16: readRunsScaled<16, T>(src, dst, total, bscale, bzero); break;
-    case 32: readRunsScaled<32, T>(src, dst, total, bscale, bzero); break;
-    case -32: readRunsScaled<-32, T>(src, dst, total, bscale, bzero); break;
-    case -64: readRunsScaled<-64, T>(src, dst, total, bscale, bzero); break;
-    default: throw FitsException("illegal BITPIX");
-  }
+void readPixels(int bitpix, double bscale, double bzero, BoxWalk &src, W &dst, std::size_t total)
+{
+    switch (bitpix) {
+    case 8:
+        readRunsScaled<8, T>(src, dst, total, bscale, bzero);
+        break;
+    case 16:
+        readRunsScaled<16, T>(src, dst, total, bscale, bzero);
+        break;
+    case 32:
+        readRunsScaled<32, T>(src, dst, total, bscale, bzero);
+        break;
+    case -32:
+        readRunsScaled<-32, T>(src, dst, total, bscale, bzero);
+        break;
+    case -64:
+        readRunsScaled<-64, T>(src, dst, total, bscale, bzero);
+        break;
+    default:
+        throw FitsException("illegal BITPIX");
+    }
 }
 
 template <int B, bool Round, class W>
-void writeRuns(W& src, BoxWalk& dst, std::size_t total) {
-  while (total > 0) {
-    const std::size_t n = std::min(src.left, dst.left);
-    if (n == 0) break;
-    encodeRun<B, Round>(src.run, src.step, dst.run, n);
-    src.advance(n);
-    dst.advance(n);
-    total -= n;
-  }
+void writeRuns(W &src, BoxWalk &dst, std::size_t total)
+{
+    while (total > 0) {
+        const std::size_t n = std::min(src.left, dst.left);
+        if (n == 0)
+            break;
+        encodeRun<B, Round>(src.run, src.step, dst.run, n);
+        src.advance(n);
+        dst.advance(n);
+        total -= n;
+    }
 }
 
 template <bool Round, class W>
-void writePixelsAs(int bitpix, W& src, BoxWalk& dst, std::size_t total) {
-  switch (bitpix) {
-    case 8: writeRuns<8, Round>(src, dst, total); break;
-    case 16: writeRuns<16, Round>(src, dst, total); break;
-    case 32: writeRuns<32, Round>(src, dst, total); break;
-    case -32: writeRuns<-32, Round>(src, dst, total); break;
-    case -64: writeRuns<-64, Round>(src, dst, total); break;
-    default: throw FitsException("illegal BITPIX");
-  }
+void writePixelsAs(int bitpix, W &src, BoxWalk &dst, std::size_t total)
+{
+    switch (bitpix) {
+    case 8:
+        writeRuns<8, Round>(src, dst, total);
+        break;
+    case 16:
+        writeRuns<16, Round>(src, dst, total);
+        break;
+    case 32:
+        writeRuns<32, Round>(src, dst, total);
+        break;
+    case -32:
+        writeRuns<-32, Round>(src, dst, total);
+        break;
+    case -64:
+        writeRuns<-64, Round>(src, dst, total);
+        break;
+    default:
+        throw FitsException("illegal BITPIX");
+    }
 }
 
 // Stores `total` elements of src as pixels of dst; integers are rounded
 // to the nearest value when `scaled` (the header has BSCALE or BZERO), else
 // truncated.
 template <class W>
-void writePixels(int bitpix, bool scaled, W& src, BoxWalk& dst, std::size_t total) {
-  if (scaled)
-    writePixelsAs<true>(bitpix, src, dst, total);
-  else
-    writePixelsAs<false>(bitpix, src, dst, total);
+void writePixels(int bitpix, bool scaled, W &src, BoxWalk &dst, std::size_t total)
+{
+    if (scaled)
+        writePixelsAs<true>(bitpix, src, dst, total);
+    else
+        writePixelsAs<false>(bitpix, src, dst, total);
 }
 
 // Lengths without the ones of length 1: two boxes with equal squeezed shapes
 // hold the same pixels in the same order.
-std::vector<long> squeezed(const util::Region& box);
-std::vector<long> squeezed(const std::vector<int>& lengths);
+std::vector<long> squeezed(const util::Region &box);
+std::vector<long> squeezed(const std::vector<int> &lengths);
 template <int N>
-std::vector<long> squeezed(const int* lengths) {
-  return squeezed(std::vector<int>(lengths, lengths + N));
+std::vector<long> squeezed(const int *lengths)
+{
+    return squeezed(std::vector<int>(lengths, lengths + N));
 }
 
 [[noreturn]] void shapeMismatch();
-void requireSameShape(const std::vector<long>& pixels, const std::vector<long>& elements);
+void requireSameShape(const std::vector<long> &pixels, const std::vector<long> &elements);
 
 // The squeezed lengths of what an iterator still visits, which the walks
 // take to be its whole array: an iterator moved on from the first element
 // visits fewer elements than its lengths tell and matches no image.
 template <class P, int N>
-std::vector<long> visited(const detail::IterState<P, N>& it) {
-  bool whole = it.current != nullptr;
-  if (whole) {
-    for (int d = 0; d < N; ++d)
-      whole = whole && it.runStart[d] == it.current && it.runEnd[d] == it.current + it.stride[d] * it.length[d];
-  } else {
-    // Past the end, unless its array is empty and it stands on nothing from the start.
-    for (int d = 0; d < N; ++d) whole = whole || it.length[d] == 0;
-  }
-  if (!whole) shapeMismatch();
-  return squeezed<N>(it.length);
+std::vector<long> visited(const detail::IterState<P, N> &it)
+{
+    bool whole = it.current != nullptr;
+    if (whole) {
+        for (int d = 0; d < N; ++d)
+            whole = whole && it.runStart[d] == it.current &&
+                    it.runEnd[d] == it.current + it.stride[d] * it.length[d];
+    } else {
+        // Past the end, unless its array is empty and it stands on nothing from the start.
+        for (int d = 0; d < N; ++d)
+            whole = whole || it.length[d] == 0;
+    }
+    if (!whole)
+        shapeMismatch();
+    return squeezed<N>(it.length);
 }
 
-}  // namespace fitsdata
+} // namespace fitsdata
 
 // --- stream members ---------------------------------------------------------------
 
 template <class T, int N>
-void FitsIn::readDataArray(MArrayIter<T, N>& it) {
-  if (region) {
-    readRegionArray(it);
-    return;
-  }
-  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
-  checkImageData();
-  const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
-  fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
-  readWholeImage<T>(dst, total);
+void FitsIn::readDataArray(MArrayIter<T, N> &it)
+{
+    if (region) {
+        readRegionArray(it);
+        return;
+    }
+    fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
+    checkImageData();
+    const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
+    fitsdata::ArrayWalk<T *, N> dst(it.current, it.stride, it.length);
+    readWholeImage<T>(dst, total);
 }
 
 template <class T, class W>
-void FitsIn::readWholeImage(W& dst, std::size_t total) {
-  checkDataSegment();
-  const std::size_t size = static_cast<std::size_t>(bytpix);
-  fitsdata::BlockReader reader(fileName, dataOffset, static_cast<long>(total * size));
-  for (std::size_t done = 0; done < total;) {
-    std::size_t bytes = 0;
-    unsigned char* block = const_cast<unsigned char*>(reader.next(bytes));
-    const std::size_t n = bytes / size;
-    fitsdata::BoxWalk src(block, size, n);
-    fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, n);
-    done += n;
-  }
+void FitsIn::readWholeImage(W &dst, std::size_t total)
+{
+    checkDataSegment();
+    const std::size_t size = static_cast<std::size_t>(bytpix);
+    fitsdata::BlockReader reader(fileName, dataOffset, static_cast<long>(total * size));
+    for (std::size_t done = 0; done < total;) {
+        std::size_t bytes = 0;
+        unsigned char *block = const_cast<unsigned char *>(reader.next(bytes));
+        const std::size_t n = bytes / size;
+        fitsdata::BoxWalk src(block, size, n);
+        fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, n);
+        done += n;
+    }
 }
 
 template <class T, int N>
-void FitsIn::readRegionArray(MArrayIter<T, N>& it) {
-  if (!region) throw FitsException("no region set");
-  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
-  const util::Region full = getFullRegion();
-  fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), full, *region);
-  fitsdata::ArrayWalk<T*, N> dst(it.current, it.stride, it.length);
-  fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, region->getLength());
+void FitsIn::readRegionArray(MArrayIter<T, N> &it)
+{
+    if (!region)
+        throw FitsException("no region set");
+    fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
+    const util::Region full = getFullRegion();
+    fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), full, *region);
+    fitsdata::ArrayWalk<T *, N> dst(it.current, it.stride, it.length);
+    fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, region->getLength());
 }
 
 template <class T, int N>
-void FitsOut::writeDataArray(MArrayIterConst<T, N>& it) {
-  // Under a region only the region's span is mapped.
-  if (region) {
-    writeRegionArray(it);
-    return;
-  }
-  unsigned char* data = begin();
-  fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
-  const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
-  fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
-  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
-  fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, total);
+void FitsOut::writeDataArray(MArrayIterConst<T, N> &it)
+{
+    // Under a region only the region's span is mapped.
+    if (region) {
+        writeRegionArray(it);
+        return;
+    }
+    unsigned char *data = begin();
+    fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
+    const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
+    fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
+    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
+    fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, total);
 }
 
 template <class T, int N>
-void FitsOut::writeRegionArray(MArrayIterConst<T, N>& it) {
-  if (!region) throw FitsException("no region set");
-  fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
-  const util::Region full = getFullRegion();
-  fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
-  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
-  fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, region->getLength());
+void FitsOut::writeRegionArray(MArrayIterConst<T, N> &it)
+{
+    if (!region)
+        throw FitsException("no region set");
+    fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
+    const util::Region full = getFullRegion();
+    fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
+    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
+    fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, region->getLength());
 }
 
 template <class T, int N>
-void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterConst<T, N>& it) {
-  // An impossible NAXIS gets its own error before the shapes are compared.
-  if (naxis < 0 || naxis > FitsKnownList::NAXIS_HI_LIMIT) resetMandatories(bitpix, naxis, naxes);
-  fitsdata::requireSameShape(fitsdata::squeezed(std::vector<int>(naxes, naxes + naxis)),
-                             fitsdata::visited(it));
-  const int fd = createFile(bitpix, naxis, naxes);
-  const std::size_t size = static_cast<std::size_t>(bytpix);
-  const std::size_t total = static_cast<std::size_t>(dataLength) / size;
-  const std::size_t slice = fitsdata::scratchSize() / size;
-  unsigned char* buffer = nullptr;
-  try {
-    buffer = fitsdata::scratch();
-  } catch (...) {
-    ::close(fd);
-    removeCreated();
-    throw;
-  }
-  fitsdata::ArrayWalk<const T*, N> src(it.current, it.stride, it.length);
-  for (std::size_t done = 0; done < total;) {
-    const std::size_t n = std::min(slice, total - done);
-    fitsdata::BoxWalk dst(buffer, size, n);
-    fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, n);
-    writeAt(fd, buffer, n * size, dataOffset + static_cast<long>(done * size));
-    done += n;
-  }
-  // Zeros up to the end of the last record, written rather than left as a hole.
-  const long record = FitsPhysical_::RECORD_LENGTH;
-  const long fill = dataLength > 0 ? (record - dataLength % record) % record : 0;
-  std::memset(buffer, 0, static_cast<std::size_t>(fill));
-  writeAt(fd, buffer, static_cast<std::size_t>(fill), dataOffset + dataLength);
-  if (::close(fd) != 0) {
-    removeCreated();
-    throw FitsException("cannot write to open file '" + fileName + "'");
-  }
-  created = false;
+void FitsOut::writeImage(int bitpix, int naxis, const int *naxes, MArrayIterConst<T, N> &it)
+{
+    // An impossible NAXIS gets its own error before the shapes are compared.
+    if (naxis < 0 || naxis > FitsKnownList::NAXIS_HI_LIMIT)
+        resetMandatories(bitpix, naxis, naxes);
+    fitsdata::requireSameShape(fitsdata::squeezed(std::vector<int>(naxes, naxes + naxis)),
+                               fitsdata::visited(it));
+    const int fd = createFile(bitpix, naxis, naxes);
+    const std::size_t size = static_cast<std::size_t>(bytpix);
+    const std::size_t total = static_cast<std::size_t>(dataLength) / size;
+    const std::size_t slice = fitsdata::scratchSize() / size;
+    unsigned char *buffer = nullptr;
+    try {
+        buffer = fitsdata::scratch();
+    } catch (...) {
+        ::close(fd);
+        removeCreated();
+        throw;
+    }
+    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
+    for (std::size_t done = 0; done < total;) {
+        const std::size_t n = std::min(slice, total - done);
+        fitsdata::BoxWalk dst(buffer, size, n);
+        fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, n);
+        writeAt(fd, buffer, n * size, dataOffset + static_cast<long>(done * size));
+        done += n;
+    }
+    // Zeros up to the end of the last record, written rather than left as a hole.
+    const long record = FitsPhysical_::RECORD_LENGTH;
+    const long fill = dataLength > 0 ? (record - dataLength % record) % record : 0;
+    std::memset(buffer, 0, static_cast<std::size_t>(fill));
+    writeAt(fd, buffer, static_cast<std::size_t>(fill), dataOffset + dataLength);
+    if (::close(fd) != 0) {
+        removeCreated();
+        throw FitsException("cannot write to open file '" + fileName + "'");
+    }
+    created = false;
 }
 
 // --- arrays --------------------------------------------------------------------------
@@ -455,23 +536,23 @@ void FitsOut::writeImage(int bitpix, int naxis, const int* naxes, MArrayIterCons
 // The whole image, or the stream's region, as a new two-dimensional array
 // with bases 1 and 1; the image (after dropping region dimensions of length
 // 1) must have exactly two axes.
-MArray<float, 2> getFitsMArray(FitsIn& s);
+MArray<float, 2> getFitsMArray(FitsIn &s);
 
 // Fills an array that has storage with the next tile of the image and moves
 // the stream's region on to the following tile. A tile smaller than the
 // array lands at the array's first indices, with zeros around it.
-void insertFitsMArray(MArray<float, 2>& a, FitsIn& s);
+void insertFitsMArray(MArray<float, 2> &a, FitsIn &s);
 
 // Reads the image into a: an array without storage receives a new one.
-FitsIn& operator>>(FitsIn& s, MArray<float, 2>& a);
+FitsIn &operator>>(FitsIn &s, MArray<float, 2> &a);
 
 // Writes a as a two-dimensional image: BITPIX -32 for float and -64 for
 // double unless set otherwise, ORIGIN "ORV FITS IO class, July 2002" unless
 // set otherwise. With a region set on the stream, a goes into that region of
 // the existing file.
-FitsOut& operator<<(FitsOut& out, const MArray<float, 2>& a);
-FitsOut& operator<<(FitsOut& out, const MArray<double, 2>& a);
+FitsOut &operator<<(FitsOut &out, const MArray<float, 2> &a);
+FitsOut &operator<<(FitsOut &out, const MArray<double, 2> &a);
 
-}  // namespace orv
+} // namespace orv
 
 #endif

@@ -3,106 +3,112 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
-#include "fits_files.h"
+#include "common/fits.h"
 
 namespace {
 
 const std::string kBin = DORNEL_BIN;
 
-const char* const kUsage =
-    "    -s, --spline <FLAG>                  [false]\n"
-    "        spline \n\n"
-    "    -g, --galcenter <INTARRAY>           [1070,1077]\n"
-    "        galaxy center (spline) \n\n"
-    "    -o, --order <INT>                    [2]\n"
-    "        order \n\n"
-    "    -r, --radius <INT>                   [0]\n"
-    "        cutting radius \n\n"
-    "    -i, --intervall <INT>                [8]\n"
-    "        intervall (spline) \n\n"
-    "    -m, --medrad <INT>                   [0]\n"
-    "        median radius (spline) \n\n"
-    "    -v, --verbose <INT>                  [0]\n"
-    "        verbose level \n\n"
-    "    -n, --nan <FLOAT>                    [0.]\n"
-    "        not a number \n\n"
-    "    -k, --kappa <DOUBLE>                 [0.]\n"
-    "        kappa (spline) \n\n"
-    "    -t, --tresh <DOUBLE>                 [1000.]\n"
-    "        treshold \n\n"
-    "    -p, --prefix <STRING>                [s]\n"
-    "        prefix prefix \n\n"
-    "    --read_config_file <STRING>          []\n"
-    "        input config filename \n\n"
-    "    --write_config_file <STRING>         []\n"
-    "        output config filename \n\n";
+const char *const kUsage = "    -s, --spline <FLAG>                  [false]\n"
+                           "        spline \n\n"
+                           "    -g, --galcenter <INTARRAY>           [1070,1077]\n"
+                           "        galaxy center (spline) \n\n"
+                           "    -o, --order <INT>                    [2]\n"
+                           "        order \n\n"
+                           "    -r, --radius <INT>                   [0]\n"
+                           "        cutting radius \n\n"
+                           "    -i, --intervall <INT>                [8]\n"
+                           "        intervall (spline) \n\n"
+                           "    -m, --medrad <INT>                   [0]\n"
+                           "        median radius (spline) \n\n"
+                           "    -v, --verbose <INT>                  [0]\n"
+                           "        verbose level \n\n"
+                           "    -n, --nan <FLOAT>                    [0.]\n"
+                           "        not a number \n\n"
+                           "    -k, --kappa <DOUBLE>                 [0.]\n"
+                           "        kappa (spline) \n\n"
+                           "    -t, --tresh <DOUBLE>                 [1000.]\n"
+                           "        treshold \n\n"
+                           "    -p, --prefix <STRING>                [s]\n"
+                           "        prefix prefix \n\n"
+                           "    --read_config_file <STRING>          []\n"
+                           "        input config filename \n\n"
+                           "    --write_config_file <STRING>         []\n"
+                           "        output config filename \n\n";
 
 // One row of the option table: name, short letter, default, value.
-std::string row(const char* name, char letter, const std::string& def, const std::string& value) {
+std::string row(const char *name, char letter, const std::string &def, const std::string &value)
+{
     char buf[256];
     std::snprintf(buf, sizeof buf, "%-16s | %c | %26s | ", name, letter, def.c_str());
     return buf + value + "\n";
 }
 
 // The table of the built-in settings (names in alphabetical order).
-std::string builtinTable() {
+std::string builtinTable()
+{
     return row("galcenter", 'g', "1070,1077", "1070,1077") + row("intervall", 'i', "8", "8") +
-           row("kappa", 'k', "0.", "0") + row("medrad", 'm', "0", "0") + row("nan", 'n', "0.", "0") +
-           row("order", 'o', "2", "2") + row("prefix", 'p', "s", "s") + row("radius", 'r', "0", "0") +
-           row("read_config_file", ' ', "", "") + row("spline", 's', "false", "FALSE") +
-           row("tresh", 't', "1000.", "1000") + row("verbose", 'v', "0", "0") +
-           row("write_config_file", ' ', "", "");
+           row("kappa", 'k', "0.", "0") + row("medrad", 'm', "0", "0") +
+           row("nan", 'n', "0.", "0") + row("order", 'o', "2", "2") + row("prefix", 'p', "s", "s") +
+           row("radius", 'r', "0", "0") + row("read_config_file", ' ', "", "") +
+           row("spline", 's', "false", "FALSE") + row("tresh", 't', "1000.", "1000") +
+           row("verbose", 'v', "0", "0") + row("write_config_file", ' ', "", "");
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
 }
-
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class Options : public ::testing::Test {
 protected:
-    fitsfiles::Outcome run(const std::string& args) { return scratch.run(kBin, args); }
-    fitsfiles::Scratch scratch;
+    test_common::ProgramRun run(const std::string &args)
+    {
+        return test_common::run_in(scratch, "'" + kBin + "' " + args);
+    }
+    test_common::ScratchDir scratch;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(Options, WithoutArgumentsPrintsTableAndUsageAndEnds255) {
-    const fitsfiles::Outcome o = run("");
+TEST_F(Options, WithoutArgumentsPrintsTableAndUsageAndEnds255)
+{
+    const test_common::ProgramRun o = run("");
     EXPECT_EQ(255, o.status);
     EXPECT_EQ("\n" + kBin + " \n\n" + builtinTable() + "\n", o.out);
     EXPECT_EQ(0u, o.err.find(kUsage)) << o.err;
-    EXPECT_GT(o.err.size(), std::string(kUsage).size());  // and the banner
+    EXPECT_GT(o.err.size(), std::string(kUsage).size()); // and the banner
 }
 
-TEST_F(Options, WithoutFilesPrintsUsageAndEnds1) {
-    const fitsfiles::Outcome o = run("-o 3 -k 2.5");
+TEST_F(Options, WithoutFilesPrintsUsageAndEnds1)
+{
+    const test_common::ProgramRun o = run("-o 3 -k 2.5");
     EXPECT_EQ(1, o.status);
     std::string table = builtinTable();
     table.replace(table.find(row("order", 'o', "2", "2")), row("order", 'o', "2", "2").size(),
                   row("order", 'o', "2", "3"));
     table.replace(table.find(row("kappa", 'k', "0.", "0")), row("kappa", 'k', "0.", "0").size(),
                   row("kappa", 'k', "0.", "2.5"));
-    EXPECT_EQ("\n" + kBin + " -o 3 -k 2.5 \n\n" + table + "\n" + kUsage + "Error: Please enter input file!\n", o.out);
+    EXPECT_EQ("\n" + kBin + " -o 3 -k 2.5 \n\n" + table + "\n" + kUsage +
+                  "Error: Please enter input file!\n",
+              o.out);
 }
 
-TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
-    writeText(scratch.path("run.cfg"),
-              "# settings\n"
-              "kappa = 2.123456789   # more digits than the table shows\n"
-              "spline = true\n"
-              "galcenter = 5,6\n"
-              "tresh=1234.56789\n"
-              "nan = 0.1\n"
-              "prefix = \"sub_\"\n"
-              "two words = 3\n"
-              "write_config_file = never.cfg\n");
-    fitsfiles::Outcome o = run("--read_config_file run.cfg");
+TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine)
+{
+    test_common::spit(scratch.file("run.cfg"),
+                      "# settings\n"
+                      "kappa = 2.123456789   # more digits than the table shows\n"
+                      "spline = true\n"
+                      "galcenter = 5,6\n"
+                      "tresh=1234.56789\n"
+                      "nan = 0.1\n"
+                      "prefix = \"sub_\"\n"
+                      "two words = 3\n"
+                      "write_config_file = never.cfg\n");
+    test_common::ProgramRun o = run("--read_config_file run.cfg");
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(has(o.out, "reading config file: run.cfg\n\n")) << o.out;
     // The defaults carry every digit of the file; the value column shows six.
@@ -113,12 +119,12 @@ TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
     EXPECT_TRUE(has(o.out, row("nan", 'n', "0.1", "0.1"))) << o.out;
     EXPECT_TRUE(has(o.out, row("prefix", 'p', "sub_", "sub_"))) << o.out;
     EXPECT_TRUE(has(o.out, row("write_config_file", ' ', "", ""))) << o.out;
-    EXPECT_FALSE(fitsfiles::exists(scratch.path("never.cfg")));
+    EXPECT_FALSE(test_common::exists(scratch.file("never.cfg")));
 
     // The run has the values as written: a configuration written from it
     // holds them unchanged.
     o = run("--read_config_file run.cfg --write_config_file again.cfg");
-    const std::string again = fitsfiles::slurp(scratch.path("again.cfg"));
+    const std::string again = test_common::slurp(scratch.file("again.cfg"));
     EXPECT_TRUE(has(again, "kappa\t= 2.123456789\t")) << again;
     EXPECT_TRUE(has(again, "tresh\t= 1234.56789\t")) << again;
     EXPECT_TRUE(has(again, "nan\t= 0.1\t")) << again;
@@ -134,9 +140,10 @@ TEST_F(Options, ConfigurationFileGivesTheDefaultsOfTheCommandLine) {
     EXPECT_TRUE(has(o.out, row("spline", 's', "false", "TRUE"))) << o.out;
 }
 
-TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
-    const fitsfiles::Outcome first =
-        run("-o 3 -r 2 -k 2.5 -n -1 -p pre_ -g 100,200 -i 5 -m 2 -v 1 -t 900 -s --write_config_file out.cfg");
+TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings)
+{
+    const test_common::ProgramRun first = run("-o 3 -r 2 -k 2.5 -n -1 -p pre_ -g 100,200 -i 5 -m 2 "
+                                              "-v 1 -t 900 -s --write_config_file out.cfg");
     EXPECT_EQ(1, first.status);
     EXPECT_TRUE(has(first.out, "writing config file: out.cfg\n\n")) << first.out;
     EXPECT_EQ("spline\t= TRUE\t# spline\n"
@@ -152,17 +159,18 @@ TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
               "prefix\t= pre_\t# prefix prefix\n"
               "read_config_file\t= \t# input config filename\n"
               "write_config_file\t= out.cfg\t# output config filename\n",
-              fitsfiles::slurp(scratch.path("out.cfg")));
+              test_common::slurp(scratch.file("out.cfg")));
 
-    const fitsfiles::Outcome second = run("--read_config_file out.cfg");
+    const test_common::ProgramRun second = run("--read_config_file out.cfg");
     // Every value of the table is the same; only the file names differ.
-    const auto values = [](const std::string& out) {
+    const auto values = [](const std::string &out) {
         std::string rows;
         std::size_t pos = 0;
         while ((pos = out.find(" | ", pos)) != std::string::npos) {
             const std::size_t start = out.rfind('\n', pos) + 1, end = out.find('\n', pos);
             const std::string line = out.substr(start, end - start);
-            if (!has(line, "config_file")) rows += line.substr(line.rfind(" | ")) + "\n";
+            if (!has(line, "config_file"))
+                rows += line.substr(line.rfind(" | ")) + "\n";
             pos = end;
         }
         return rows;
@@ -171,37 +179,46 @@ TEST_F(Options, WrittenConfigurationReadsBackToTheSameSettings) {
     EXPECT_TRUE(has(second.out, row("write_config_file", ' ', "", ""))) << second.out;
 }
 
-TEST_F(Options, ErrorsAndTheirStatuses) {
-    writeText(scratch.path("unknown.cfg"), "order = 3\nspeed = 2\n");
-    writeText(scratch.path("three.cfg"), "galcenter = 1,2,3\n");
+TEST_F(Options, ErrorsAndTheirStatuses)
+{
+    test_common::spit(scratch.file("unknown.cfg"), "order = 3\nspeed = 2\n");
+    test_common::spit(scratch.file("three.cfg"), "galcenter = 1,2,3\n");
     struct Case {
-        const char* args;
+        const char *args;
         int status;
-        const char* stream;  // "out" or "err"
-        const char* text;
+        const char *stream; // "out" or "err"
+        const char *text;
     };
     const Case cases[] = {
         {"--read_config_file", 1, "err", "EXCEPTION: option --read_config_file needs a file name"},
-        {"--read_config_file unknown.cfg img.fits", 1, "err", "\nEXCEPTION: Unknown long option 'speed' encountered!\n"},
-        {"--read_config_file three.cfg img.fits", 1, "err", "EXCEPTION: Too many elements in IntArrayOption galcenter!"},
+        {"--read_config_file unknown.cfg img.fits", 1, "err",
+         "\nEXCEPTION: Unknown long option 'speed' encountered!\n"},
+        {"--read_config_file three.cfg img.fits", 1, "err",
+         "EXCEPTION: Too many elements in IntArrayOption galcenter!"},
         {"-o -1 img.fits", 1, "err", "Error: option order must not be negative (it is -1)!\n"},
         {"-i -2 img.fits", 1, "err", "Error: option intervall must not be negative (it is -2)!\n"},
         {"-m -3 img.fits", 1, "err", "Error: option medrad must not be negative (it is -3)!\n"},
-        {"--speed 3 img.fits", 2, "err", "Caught exception : Unknown long option 'speed' encountered!\n"},
-        {"--speed 3 img.fits", 2, "err", "EXCEPTION: FitsException: cannot open file '3' for reading\n"},
+        {"--speed 3 img.fits", 2, "err",
+         "Caught exception : Unknown long option 'speed' encountered!\n"},
+        {"--speed 3 img.fits", 2, "err",
+         "EXCEPTION: FitsException: cannot open file '3' for reading\n"},
         {"--speed 3 img.fits", 2, "out", kUsage},
-        {"--write_config_file nodir/x.cfg img.fits", 2, "err", "EXCEPTION: Cannot open file nodir/x.cfg for writing\n"},
-        {"img.fits", 2, "err", "EXCEPTION: FitsException: cannot open file 'img.fits' for reading\n"},
+        {"--write_config_file nodir/x.cfg img.fits", 2, "err",
+         "EXCEPTION: Cannot open file nodir/x.cfg for writing\n"},
+        {"img.fits", 2, "err",
+         "EXCEPTION: FitsException: cannot open file 'img.fits' for reading\n"},
     };
-    for (const Case& c : cases) {
-        const fitsfiles::Outcome o = run(c.args);
+    for (const Case &c : cases) {
+        const test_common::ProgramRun o = run(c.args);
         EXPECT_EQ(c.status, o.status) << c.args << "\n" << o.out << o.err;
-        EXPECT_TRUE(has(std::string(c.stream) == "out" ? o.out : o.err, c.text)) << c.args << "\n" << o.out << o.err;
+        EXPECT_TRUE(has(std::string(c.stream) == "out" ? o.out : o.err, c.text)) << c.args << "\n"
+                                                                                 << o.out << o.err;
     }
 }
 
-TEST_F(Options, UnreadableConfigurationFileReadsAsEmptyWithAWarning) {
-    const fitsfiles::Outcome o = run("--read_config_file missing.cfg");
+TEST_F(Options, UnreadableConfigurationFileReadsAsEmptyWithAWarning)
+{
+    const test_common::ProgramRun o = run("--read_config_file missing.cfg");
     EXPECT_EQ(1, o.status);
     EXPECT_TRUE(has(o.err, "Warning: cannot open config file missing.cfg")) << o.err;
     // The built-in values come back as texts.

@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+
+using namespace test_common;
 
 namespace {
 
-std::string printed(const std::function<void()>& call) {
+std::string printed(const std::function<void()> &call)
+{
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();
@@ -19,10 +22,12 @@ std::string printed(const std::function<void()>& call) {
 const std::vector<double> kZeros5(5, 0.0);
 const std::vector<std::string> kNoFile5(5, "no file information");
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveConstruction, ThreeArraysGiveDefaults) {
-    const Lightcurve lc(doubles({1, 2, 3, 4, 5}), doubles({10, 11, 12, 13, 14}), doubles({1, 1, 1, 1, 1}));
+TEST(LightcurveConstruction, ThreeArraysGiveDefaults)
+{
+    const Lightcurve lc(doubles({1, 2, 3, 4, 5}), doubles({10, 11, 12, 13, 14}),
+                        doubles({1, 1, 1, 1, 1}));
     EXPECT_EQ(5, lc.getLength());
     EXPECT_EQ(kZeros5, valuesOf(lc.getNchi()));
     EXPECT_EQ(kZeros5, valuesOf(lc.getBoxval()));
@@ -30,11 +35,13 @@ TEST(LightcurveConstruction, ThreeArraysGiveDefaults) {
     EXPECT_FALSE(lc.isWeighted());
     EXPECT_FALSE(lc.isFolded());
     EXPECT_FALSE(lc.isBoxfitted());
-    for (double v : {lc.getPeriod(), lc.getTau(), lc.getT0(), lc.getSNR(), lc.getDrop()}) EXPECT_EQ(0.0, v);
+    for (double v : {lc.getPeriod(), lc.getTau(), lc.getT0(), lc.getSNR(), lc.getDrop()})
+        EXPECT_EQ(0.0, v);
     EXPECT_EQ(-1, lc.getNumber_transit_points());
 }
 
-TEST(LightcurveConstruction, OptionalArraysAndTheirDefaults) {
+TEST(LightcurveConstruction, OptionalArraysAndTheirDefaults)
+{
     const auto jd = [] { return doubles({1, 2, 3, 4, 5}); };
     const Lightcurve withNchi(jd(), jd(), jd(), doubles({5, 4, 3, 2, 1}));
     EXPECT_EQ((std::vector<double>{5, 4, 3, 2, 1}), valuesOf(withNchi.getNchi()));
@@ -42,14 +49,17 @@ TEST(LightcurveConstruction, OptionalArraysAndTheirDefaults) {
 
     const Lightcurve withNames(jd(), jd(), jd(), strings({"a", "b", "c", "d", "e"}));
     EXPECT_EQ(kZeros5, valuesOf(withNames.getNchi()));
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "e"}), valuesOf(withNames.getFilename()));
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c", "d", "e"}),
+              valuesOf(withNames.getFilename()));
 
-    const Lightcurve withBoth(jd(), jd(), jd(), doubles({0, 1, 0, 1, 0}), strings({"a", "b", "c", "d", "e"}));
+    const Lightcurve withBoth(jd(), jd(), jd(), doubles({0, 1, 0, 1, 0}),
+                              strings({"a", "b", "c", "d", "e"}));
     EXPECT_EQ((std::vector<double>{0, 1, 0, 1, 0}), valuesOf(withBoth.getNchi()));
     EXPECT_EQ("e", withBoth.getFilename()(5));
 }
 
-TEST(LightcurveConstruction, SharesStorageWithTheCaller) {
+TEST(LightcurveConstruction, SharesStorageWithTheCaller)
+{
     orv::MArray<double, 1> flux = doubles({10, 11, 12});
     Lightcurve lc(doubles({1, 2, 3}), flux, doubles({1, 1, 1}));
     flux(2) = 99;
@@ -75,7 +85,8 @@ TEST(LightcurveConstruction, SharesStorageWithTheCaller) {
     EXPECT_EQ(42, jd0(2));
 }
 
-TEST(LightcurveConstruction, UnequalLengthsAreRefusedAndLeaveNoData) {
+TEST(LightcurveConstruction, UnequalLengthsAreRefusedAndLeaveNoData)
+{
     const auto five = [] { return doubles({1, 2, 3, 4, 5}); };
     const std::function<Lightcurve()> refused[] = {
         [&] {
@@ -90,7 +101,7 @@ TEST(LightcurveConstruction, UnequalLengthsAreRefusedAndLeaveNoData) {
             return Lightcurve(five(), five(), five(), five(), strings({"a", "b"}));
         },
     };
-    for (const auto& make : refused) {
+    for (const auto &make : refused) {
         Lightcurve lc;
         EXPECT_EQ("vectors have different lengths!\n", printed([&] { lc = make(); }));
         EXPECT_EQ(0, lc.getLength());
@@ -106,12 +117,13 @@ TEST(LightcurveConstruction, UnequalLengthsAreRefusedAndLeaveNoData) {
     }
 }
 
-TEST(LightcurveAccessors, BoxResultsAndCountsBeforeAnySearch) {
+TEST(LightcurveAccessors, BoxResultsAndCountsBeforeAnySearch)
+{
     const Lightcurve lc(doubles({1, 2}), doubles({1, 1}), doubles({1, 1}));
     struct Case {
         std::function<double()> call;
         double value;
-        const char* message;
+        const char *message;
     };
     const Case cases[] = {
         {[&] { return lc.getDrop_box(1); }, -1.0, "no boxed-lightcurve available!\n"},
@@ -122,10 +134,11 @@ TEST(LightcurveAccessors, BoxResultsAndCountsBeforeAnySearch) {
         {[&] { return lc.getPoints_per_transit(1); }, -1, "error: number(1) out of range (1,0)!\n"},
         {[&] { return lc.getNumber_transits(); }, 0, "number of transits not available!\n"},
         {[&] { return lc.getNumber_box(); }, 0, "number of transits not available!\n"},
-        {[&] { return lc.getNumber_transit_box(); }, -1, "number of points in-transit not available!\n"},
+        {[&] { return lc.getNumber_transit_box(); }, -1,
+         "number of points in-transit not available!\n"},
         {[&] { return lc.getNumber_transit_points(); }, -1, ""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         double value = 0;
         EXPECT_EQ(c.message, printed([&] { value = c.call(); }));
         EXPECT_EQ(c.value, value) << c.message;

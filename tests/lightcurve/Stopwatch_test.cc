@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "common/program.h"
 
 namespace {
 
@@ -19,39 +17,48 @@ namespace {
 struct ManualClocks {
     long real = 0;
     long cpu = 0;
-    Stopwatch watch(const std::string& name) {
+    Stopwatch watch(const std::string &name)
+    {
         return Stopwatch(
             name, [this] { return real; }, [this] { return cpu; });
     }
-    void at(long seconds, long ticks) {
+    void at(long seconds, long ticks)
+    {
         real = seconds;
         cpu = ticks;
     }
 };
 
-std::string status(const Stopwatch& sw) {
+std::string status(const Stopwatch &sw)
+{
     testing::internal::CaptureStdout();
     sw.printStatus();
     return testing::internal::GetCapturedStdout();
 }
 
-std::vector<std::string> linesOf(const std::string& text) {
+std::vector<std::string> linesOf(const std::string &text)
+{
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
-}  // namespace
+} // namespace
 
-TEST(StopwatchTexts, TimeStrings) {
+TEST(StopwatchTexts, TimeStrings)
+{
     struct Case {
         long seconds;
-        const char* text;
+        const char *text;
     };
-    const Case cases[] = {
-        {3725, "01:02:05"}, {0, "00:00:00"}, {90000, "01:00:00"}, {86399, "23:59:59"}, {59, "00:00:59"}};
-    for (const Case& c : cases) {
+    const Case cases[] = {{3725, "01:02:05"},
+                          {0, "00:00:00"},
+                          {90000, "01:00:00"},
+                          {86399, "23:59:59"},
+                          {59, "00:00:59"}};
+    for (const Case &c : cases) {
         EXPECT_EQ(c.text, Stopwatch::getTimeString(c.seconds));
         EXPECT_EQ(c.text, Stopwatch::getTimeString_CPU(c.seconds * 1000000 + 999999));
     }
@@ -62,7 +69,8 @@ TEST(StopwatchTexts, TimeStrings) {
     EXPECT_EQ("Sat Jan  1 12:00:00 2000\n", Stopwatch::getTimeString_full(946728000));
 }
 
-TEST(StopwatchTiming, PausesCountInLapsButNotInTotals) {
+TEST(StopwatchTiming, PausesCountInLapsButNotInTotals)
+{
     ManualClocks clocks;
     Stopwatch sw = clocks.watch("run");
     clocks.at(1000, 0);
@@ -74,7 +82,7 @@ TEST(StopwatchTiming, PausesCountInLapsButNotInTotals) {
     clocks.at(1100, 5000000);
     sw.lap("first");
     clocks.at(1150, 7000000);
-    sw.pause();  // still open at the stop
+    sw.pause(); // still open at the stop
     clocks.at(1200, 9000000);
     sw.stop("end");
 
@@ -95,20 +103,23 @@ TEST(StopwatchTiming, PausesCountInLapsButNotInTotals) {
     sw.reset();
     EXPECT_EQ(0, sw.getNumberLaps());
     clocks.at(5000, 0);
-    sw.start();  // allowed again after a reset
+    sw.start(); // allowed again after a reset
     EXPECT_EQ(5000, sw.getStart());
 }
 
-TEST(StopwatchStatus, FreshBox) {
+TEST(StopwatchStatus, FreshBox)
+{
     ManualClocks clocks;
     const Stopwatch sw = clocks.watch("t");
     const std::string star57(57, '*');
-    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" + star57 + "\n" +
-                  "* status: ready (0 laps)                                *\n" + star57 + "\n\n",
+    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" +
+                  star57 + "\n" + "* status: ready (0 laps)                                *\n" +
+                  star57 + "\n\n",
               status(sw));
 }
 
-TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly) {
+TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly)
+{
     ManualClocks clocks;
     Stopwatch sw = clocks.watch("t");
     clocks.at(100, 0);
@@ -117,15 +128,17 @@ TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly) {
     clocks.at(280, 8000000);
     sw.stop("done");
     const std::string star57(57, '*');
-    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" + star57 + "\n" +
-                  "* status: stopped (1 laps)                              *\n" + star57 + "\n" +
-                  "* total: 00:03:00 (real),      8s (CPU)                 *\n" + star57 + "\n\n",
+    EXPECT_EQ("\n" + star57 + "\n" + "* stopwatch t                                           *\n" +
+                  star57 + "\n" + "* status: stopped (1 laps)                              *\n" +
+                  star57 + "\n" + "* total: 00:03:00 (real),      8s (CPU)                 *\n" +
+                  star57 + "\n\n",
               status(sw));
     EXPECT_EQ(3, std::cout.precision()) << "the total's precision stays in force";
     std::cout.precision(6);
 }
 
-TEST(StopwatchStatus, LapTableWidensForLongLabels) {
+TEST(StopwatchStatus, LapTableWidensForLongLabels)
+{
     ManualClocks clocks;
     Stopwatch sw = clocks.watch("t");
     clocks.at(0, 0);
@@ -158,14 +171,15 @@ TEST(StopwatchStatus, LapTableWidensForLongLabels) {
 }
 
 // However wide the processor time prints, the frame stays in place.
-TEST(StopwatchStatus, WideProcessorTimesKeepTheFrame) {
+TEST(StopwatchStatus, WideProcessorTimesKeepTheFrame)
+{
     for (long ticks : {123L, 1234500000L, 987654321000L}) {
         ManualClocks clocks;
         Stopwatch sw = clocks.watch("t");
         sw.start();
         clocks.at(1, ticks);
         sw.stop("x");
-        for (const std::string& line : linesOf(status(sw)))
+        for (const std::string &line : linesOf(status(sw)))
             if (!line.empty()) {
                 EXPECT_EQ(57u, line.size()) << line;
             }
@@ -174,76 +188,75 @@ TEST(StopwatchStatus, WideProcessorTimesKeepTheFrame) {
 }
 
 // Misuse ends the process with status 255 after its message.
-TEST(StopwatchDeathTest, MisuseEndsTheProcess) {
+TEST(StopwatchDeathTest, MisuseEndsTheProcess)
+{
     struct Case {
-        std::function<void(Stopwatch&)> misuse;
-        const char* message;
+        std::function<void(Stopwatch &)> misuse;
+        const char *message;
     };
     const Case cases[] = {
-        {[](Stopwatch& s) { s.start(); }, "error: stopwatch sw already in use, reset first!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) { s.start(); }, "error: stopwatch sw already in use, reset first!"},
+        {[](Stopwatch &s) {
              s.stop("x");
              s.start();
          },
          "error: stopwatch sw already in use, reset first!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.stop("x");
              s.lap("y");
          },
          "error: stopwatch sw not running!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.stop("x");
              s.pause();
          },
          "error: stopwatch sw not running!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.stop("x");
              s.stop("x");
          },
          "error: stopwatch sw not running!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.pause();
              s.pause();
          },
          "error: stopwatch sw already paused!"},
-        {[](Stopwatch& s) { s.resume(); }, "error: stopwatch sw not paused!"},
-        {[](Stopwatch& s) { s.getEnd(); }, "error: stopwatch sw stil running!"},
-        {[](Stopwatch& s) { s.getTotalTime_CPU(); }, "error: stopwatch sw stil running!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) { s.resume(); }, "error: stopwatch sw not paused!"},
+        {[](Stopwatch &s) { s.getEnd(); }, "error: stopwatch sw stil running!"},
+        {[](Stopwatch &s) { s.getTotalTime_CPU(); }, "error: stopwatch sw stil running!"},
+        {[](Stopwatch &s) {
              s.lap("a");
              s.getLap(2);
          },
          "error: lap out of range \\(2\\), only 1 laps taken!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.lap("a");
              s.getLapTime_CPU(0);
          },
          "error: lap out of range \\(0\\), only 1 laps taken!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.reset();
              s.getStart();
          },
          "error: stopwatch sw not started yet!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.reset();
              s.getLap(1);
          },
          "error: stopwatch sw not started yet!"},
-        {[](Stopwatch& s) {
+        {[](Stopwatch &s) {
              s.reset();
              s.resume();
          },
          "error: stopwatch sw not running!"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         ManualClocks clocks;
         Stopwatch sw = clocks.watch("sw");
         sw.start();
         EXPECT_EXIT(
             {
-#if defined(__SANITIZE_ADDRESS__)
-                __lsan_disable();  // the process ends where it stands
-#endif
+                test_common::skip_leak_check();
                 c.misuse(sw);
             },
             testing::ExitedWithCode(255), c.message);

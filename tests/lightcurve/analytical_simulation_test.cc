@@ -5,29 +5,35 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
 #include "planet.h"
 
+using namespace test_common;
+
 namespace {
 
-void simulate(Lightcurve& lc, const Planet& s, const orv::MArray<double, 1>& t, const orv::MArray<double, 1>& errors,
-              long seed) {
-    lc.simulate_analytical(s.period, s.t0, s.inclination, s.m_star, s.r_star, s.r_planet, s.gamma1, s.gamma2, t, errors,
-                           false, seed);
+void simulate(Lightcurve &lc, const Planet &s, const orv::MArray<double, 1> &t,
+              const orv::MArray<double, 1> &errors, long seed)
+{
+    lc.simulate_analytical(s.period, s.t0, s.inclination, s.m_star, s.r_star, s.r_planet, s.gamma1,
+                           s.gamma2, t, errors, false, seed);
 }
 
 // Errors that differ from point to point.
-orv::MArray<double, 1> errorsFor(int n) {
+orv::MArray<double, 1> errorsFor(int n)
+{
     orv::MArray<double, 1> e(n);
-    for (int i = 1; i <= n; ++i) e(i) = 0.001 * (1 + i % 3);
+    for (int i = 1; i <= n; ++i)
+        e(i) = 0.001 * (1 + i % 3);
     return e;
 }
 
-}  // namespace
+} // namespace
 
-TEST(AnalyticalSimulation, NoisePlusTheTransit) {
+TEST(AnalyticalSimulation, NoisePlusTheTransit)
+{
     const Planet planet;
     const orv::MArray<double, 1> t = transitTimes();
     const int n = t.length(1);
@@ -56,7 +62,8 @@ TEST(AnalyticalSimulation, NoisePlusTheTransit) {
     EXPECT_EQ(valuesOf(model.getPoints_per_transit()), valuesOf(lc.getPoints_per_transit()));
     double sum = 0;
     for (int k = 1; k <= n; ++k)
-        if (std::fabs(std::remainder(t(k) - planet.t0, planet.period)) <= lc.getTau() * planet.period / 2)
+        if (std::fabs(std::remainder(t(k) - planet.t0, planet.period)) <=
+            lc.getTau() * planet.period / 2)
             sum += errors(k);
     const int in = lc.getNumber_transit_points();
     EXPECT_NEAR(lc.getDrop() / (sum / in) * std::sqrt(in), lc.getSNR(), 1e-9);
@@ -74,10 +81,12 @@ TEST(AnalyticalSimulation, NoisePlusTheTransit) {
     }
     mean /= weights;
     EXPECT_NEAR(total - n * mean, phasedTotal, 1e-12);
-    EXPECT_EQ(0.5, lc.getPhase()(n / 2 + 1)) << "the transits at 100 and 103 in the middle of the fold";
+    EXPECT_EQ(0.5, lc.getPhase()(n / 2 + 1))
+        << "the transits at 100 and 103 in the middle of the fold";
 }
 
-TEST(AnalyticalSimulation, RepeatsFromItsSeed) {
+TEST(AnalyticalSimulation, RepeatsFromItsSeed)
+{
     const Planet planet;
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve a, b, c, d;
@@ -94,7 +103,8 @@ TEST(AnalyticalSimulation, RepeatsFromItsSeed) {
     EXPECT_EQ(valuesOf(a.getFlux()), valuesOf(d.getFlux()));
 }
 
-TEST(AnalyticalSimulation, ReplacesTheData) {
+TEST(AnalyticalSimulation, ReplacesTheData)
+{
     Lightcurve lc(doubles({1, 2}), doubles({5, 6}), doubles({0.1, 0.1}));
     lc.fold(0.7, 0.2);
     orv::MArray<double, 1> t = doubles({99.9, 100, 100.1});
@@ -106,7 +116,8 @@ TEST(AnalyticalSimulation, ReplacesTheData) {
     EXPECT_EQ(99.9, lc.getJD()(1));
 }
 
-TEST(AnalyticalSimulation, ShortErrorArraysAreRefused) {
+TEST(AnalyticalSimulation, ShortErrorArraysAreRefused)
+{
     Lightcurve lc(doubles({1, 2}), doubles({5, 6}), doubles({0.1, 0.1}));
     testing::internal::CaptureStdout();
     simulate(lc, Planet(), doubles({99.9, 100, 100.1}), doubles({0.01, 0.01}), -5);

@@ -5,22 +5,26 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/occultation.h"
 #include "planet.h"
 
+using namespace test_common;
+
 namespace {
 
-std::string printed(const std::function<void()>& call) {
+std::string printed(const std::function<void()> &call)
+{
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();
 }
 
-}  // namespace
+} // namespace
 
-TEST(AnalyticalTransit, FollowsTheOrbit) {
+TEST(AnalyticalTransit, FollowsTheOrbit)
+{
     const Planet planet;
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve lc = flat(t, 0.001);
@@ -28,7 +32,8 @@ TEST(AnalyticalTransit, FollowsTheOrbit) {
     int changed = 0;
     for (int k = 1; k <= t.length(1); ++k) {
         const double z = planet.separation(t(k));
-        const double expected = 1 + occultation_exact(planet.ratio(), z, planet.gamma1, planet.gamma2);
+        const double expected =
+            1 + occultation_exact(planet.ratio(), z, planet.gamma1, planet.gamma2);
         EXPECT_NEAR(expected, lc.getFlux()(k), 1e-8) << "t = " << t(k) << ", z = " << z;
         if (z >= 1 + planet.ratio()) {
             EXPECT_EQ(1.0, lc.getFlux()(k)) << "untouched outside the transit";
@@ -41,7 +46,8 @@ TEST(AnalyticalTransit, FollowsTheOrbit) {
     EXPECT_DOUBLE_EQ(3, lc.getPeriod());
 }
 
-TEST(AnalyticalTransit, UniformDiscAtMidTransit) {
+TEST(AnalyticalTransit, UniformDiscAtMidTransit)
+{
     // Edge-on through the centre: the planet hides its own area.
     Planet planet;
     planet.inclination = 90;
@@ -59,7 +65,8 @@ TEST(AnalyticalTransit, UniformDiscAtMidTransit) {
     EXPECT_EQ(0.0, covered.getFlux()(2));
 }
 
-TEST(AnalyticalTransit, DurationCountsAndSignalToNoise) {
+TEST(AnalyticalTransit, DurationCountsAndSignalToNoise)
+{
     const Planet planet;
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve lc = flat(t, 0.001);
@@ -75,8 +82,10 @@ TEST(AnalyticalTransit, DurationCountsAndSignalToNoise) {
     const double half = lc.getTau() * planet.period / 2;
     int first = 0, second = 0;
     for (int k = 1; k <= t.length(1); ++k) {
-        if (std::fabs(t(k) - 100) <= half) ++first;
-        if (std::fabs(t(k) - 103) <= half) ++second;
+        if (std::fabs(t(k) - 100) <= half)
+            ++first;
+        if (std::fabs(t(k) - 103) <= half)
+            ++second;
     }
     ASSERT_GT(first, 10);
     EXPECT_EQ(first + second, lc.getNumber_transit_points());
@@ -87,12 +96,14 @@ TEST(AnalyticalTransit, DurationCountsAndSignalToNoise) {
     // Weighted and folded at the transit: its middle at phase 0.5.
     EXPECT_TRUE(lc.isWeighted());
     EXPECT_TRUE(lc.isFolded());
-    const std::vector<double> phase = valuesOf(lc.getPhase()), phased = valuesOf(lc.getPhased_Flux());
+    const std::vector<double> phase = valuesOf(lc.getPhase()),
+                              phased = valuesOf(lc.getPhased_Flux());
     const std::size_t deepest = std::min_element(phased.begin(), phased.end()) - phased.begin();
     EXPECT_NEAR(0.5, phase[deepest], 1e-9);
 }
 
-TEST(AnalyticalTransit, EpochZero) {
+TEST(AnalyticalTransit, EpochZero)
+{
     // An epoch of 0 is a mid-transit like any other, not the fold's default.
     Planet planet;
     planet.t0 = 0;
@@ -105,7 +116,8 @@ TEST(AnalyticalTransit, EpochZero) {
     EXPECT_EQ(1.0, lc.getFlux()(3));
 }
 
-TEST(AnalyticalTransit, NoTransitAtLowInclination) {
+TEST(AnalyticalTransit, NoTransitAtLowInclination)
+{
     Planet planet;
     planet.inclination = 60;
     Lightcurve lc = flat(transitTimes(), 0.001);
@@ -118,13 +130,15 @@ TEST(AnalyticalTransit, NoTransitAtLowInclination) {
     EXPECT_EQ(std::vector<double>(162, 1.0), valuesOf(lc.getFlux()));
 }
 
-TEST(AnalyticalTransit, ErrorsOfZeroGiveUnboundedSignalToNoise) {
+TEST(AnalyticalTransit, ErrorsOfZeroGiveUnboundedSignalToNoise)
+{
     Lightcurve lc = flat(doubles({99.9, 100, 100.1}), 0);
     Planet().addTo(lc);
     EXPECT_EQ(1e100, lc.getSNR());
 }
 
-TEST(AnalyticalTransit, TransitsOfSeveralPlanetsAddUp) {
+TEST(AnalyticalTransit, TransitsOfSeveralPlanetsAddUp)
+{
     const Planet a;
     Planet b;
     b.period = 5;
@@ -141,28 +155,33 @@ TEST(AnalyticalTransit, TransitsOfSeveralPlanetsAddUp) {
     EXPECT_DOUBLE_EQ(5, both.getPeriod());
 }
 
-TEST(AnalyticalTransit, SmallPlanetMode) {
+TEST(AnalyticalTransit, SmallPlanetMode)
+{
     Planet planet;
-    planet.r_planet = 0.9;  // a radius ratio below 0.1
+    planet.r_planet = 0.9; // a radius ratio below 0.1
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve exact = flat(t, 0.001), small = flat(t, 0.001);
     planet.addTo(exact);
     EXPECT_EQ("", printed([&] { planet.addTo(small, true); }));
     // The approximation is good to a small part of the depth.
-    for (int k = 1; k <= t.length(1); ++k) EXPECT_NEAR(exact.getFlux()(k), small.getFlux()(k), 0.03 * exact.getDrop());
+    for (int k = 1; k <= t.length(1); ++k)
+        EXPECT_NEAR(exact.getFlux()(k), small.getFlux()(k), 0.03 * exact.getDrop());
 
     // Larger planets are warned about, once for every point in transit.
     planet.r_planet = 2;
     int inside = 0;
-    for (int k = 1; k <= t.length(1); ++k) inside += planet.separation(t(k)) < 1 + planet.ratio();
+    for (int k = 1; k <= t.length(1); ++k)
+        inside += planet.separation(t(k)) < 1 + planet.ratio();
     Lightcurve big = flat(t, 0.001);
     const std::string out = printed([&] { planet.addTo(big, true); });
-    std::string line = "warning: small planet approximation is not very accurate for R_planet / R_star = ";
+    std::string line =
+        "warning: small planet approximation is not very accurate for R_planet / R_star = ";
     EXPECT_EQ(0u, out.find(line));
     EXPECT_EQ(inside, static_cast<int>(std::count(out.begin(), out.end(), '\n')));
 }
 
-TEST(AnalyticalTransit, ASimulationAfterwardsForgetsTheTransit) {
+TEST(AnalyticalTransit, ASimulationAfterwardsForgetsTheTransit)
+{
     Lightcurve lc = flat(transitTimes(), 0.001);
     Planet().addTo(lc);
     long seed = -1;

@@ -6,21 +6,29 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "fitstable.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
-double magnitude(double flux) { return -2.5 * std::log10(flux / 3060); }
+double magnitude(double flux)
+{
+    return -2.5 * std::log10(flux / 3060);
+}
 
 // A light curve of 3060 units with box transits of 1% every 3 days, read
 // from a text file and searched: peak 1 is the transit.
-Lightcurve searched(const ScratchFolder& scratch) {
+Lightcurve searched(const test_common::ScratchDir &scratch)
+{
     std::vector<double> t;
-    for (int i = 0; i < 600; ++i) t.push_back(0.02 * i);
+    for (int i = 0; i < 600; ++i)
+        t.push_back(0.02 * i);
     Lightcurve simulated;
     long seed = -5;
     simulated.simulate(3, 1.2, 0.05, 0.01, arrayOf(t), 0.1, seed);
@@ -34,15 +42,17 @@ Lightcurve searched(const ScratchFolder& scratch) {
 }
 
 // Whether phase x lies in the transit window of peak 1.
-bool inWindow(const Lightcurve& lc, double x) {
+bool inWindow(const Lightcurve &lc, double x)
+{
     const double q = lc.getTau_box(1);
     return 0.4999 - q / 2 <= x && x <= 0.5001 + q / 2;
 }
 
-}  // namespace
+} // namespace
 
-TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
-    ScratchFolder scratch;
+TEST(BoxFiles, TextTableOfAPeakWithItsHeader)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     ASSERT_NEAR(3, lc.getPeriod_box(1), 0.05);
     const std::string file = scratch.file("boxed.txt");
@@ -53,37 +63,40 @@ TEST(BoxFiles, TextTableOfAPeakWithItsHeader) {
     EXPECT_EQ(lc.getT0_box(1), lc.getT0());
     const std::vector<std::string> lines = linesOf(file);
     ASSERT_EQ(4u + 600, lines.size());
-    EXPECT_EQ(format("# SDE = %.8g, p = %.8g, t0 = %.18g, tau = %.8g filename = %s", lc.getSDE(1), lc.getPeriod_box(1),
-                     lc.getT0_box(1), lc.getTau_box(1), scratch.file("simulated.txt").c_str()),
+    EXPECT_EQ(format("# SDE = %.8g, p = %.8g, t0 = %.18g, tau = %.8g filename = %s", lc.getSDE(1),
+                     lc.getPeriod_box(1), lc.getT0_box(1), lc.getTau_box(1),
+                     scratch.file("simulated.txt").c_str()),
               lines[0]);
     EXPECT_EQ("#", lines[1]);
     EXPECT_EQ("#   phase        flux         error ", lines[2]);
     EXPECT_EQ("#", lines[3]);
     for (int i = 1; i <= 600; ++i) {
-        EXPECT_EQ(
-            format("%10.8g    %10.8g    %10.8g  ", lc.getPhase()(i), lc.getPhased_Flux()(i), lc.getPhased_Error()(i)),
-            lines[i + 3]);
+        EXPECT_EQ(format("%10.8g    %10.8g    %10.8g  ", lc.getPhase()(i), lc.getPhased_Flux()(i),
+                         lc.getPhased_Error()(i)),
+                  lines[i + 3]);
         if (i > 1) {
             EXPECT_LE(lc.getPhase()(i - 1), lc.getPhase()(i));
         }
     }
 }
 
-TEST(BoxFiles, BoxModelInFluxesOrMagnitudes) {
-    ScratchFolder scratch;
+TEST(BoxFiles, BoxModelInFluxesOrMagnitudes)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string file = scratch.file("boxed.txt");
     lc.write_boxed(file, 1, false, true, true, true, 0, false);
-    EXPECT_EQ(std::string("#   phase        flux         error ") + "     nchi   " + "   boxval   " +
-                  "             filename               ",
+    EXPECT_EQ(std::string("#   phase        flux         error ") + "     nchi   " +
+                  "   boxval   " + "             filename               ",
               linesOf(file).at(0));
     std::vector<std::string> rows = dataRows(file);
     ASSERT_EQ(600u, rows.size());
     const orv::MArray<double, 1> phase = lc.getPhase(), box = lc.getPhased_Boxval();
     std::set<double> in, out;
     for (int i = 1; i <= 600; ++i) {
-        EXPECT_EQ(format("%10.8g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", phase(i), lc.getPhased_Flux()(i),
-                         lc.getPhased_Error()(i), lc.getPhased_Nchi()(i), box(i), "no file information"),
+        EXPECT_EQ(format("%10.8g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", phase(i),
+                         lc.getPhased_Flux()(i), lc.getPhased_Error()(i), lc.getPhased_Nchi()(i),
+                         box(i), "no file information"),
                   rows[i - 1]);
         (inWindow(lc, phase(i)) ? in : out).insert(box(i));
     }
@@ -97,7 +110,8 @@ TEST(BoxFiles, BoxModelInFluxesOrMagnitudes) {
 
     // In magnitudes: the written values convert, the light curve keeps its
     // fluxes.
-    const std::vector<double> flux = valuesOf(lc.getPhased_Flux()), error = valuesOf(lc.getPhased_Error());
+    const std::vector<double> flux = valuesOf(lc.getPhased_Flux()),
+                              error = valuesOf(lc.getPhased_Error());
     lc.write_boxed(file, 1, true, false, false, true, 0, false);
     rows = dataRows(file);
     ASSERT_EQ(600u, rows.size());
@@ -120,16 +134,19 @@ TEST(BoxFiles, BoxModelInFluxesOrMagnitudes) {
     EXPECT_EQ("warning: magnitudes are written only with the boxval column; writing fluxes\n",
               printed([&] { lc.write_boxed(file, 1, true, false, false, false, 0, false); }));
     rows = dataRows(file);
-    for (int i = 1; i <= 600; ++i) EXPECT_EQ(std::stod(format("%.8g", flux[i - 1])), numbersOf(rows[i - 1], 2)[1]);
+    for (int i = 1; i <= 600; ++i)
+        EXPECT_EQ(std::stod(format("%.8g", flux[i - 1])), numbersOf(rows[i - 1], 2)[1]);
 }
 
-TEST(BoxFiles, BinnedRowsAreTheFilledBins) {
-    ScratchFolder scratch;
+TEST(BoxFiles, BinnedRowsAreTheFilledBins)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     // The bins a fold at the peak fills, counted here.
     lc.fold(lc.getPeriod_box(1), lc.getT0_box(1));
     std::set<int> filled;
-    for (int i = 1; i <= 600; ++i) filled.insert(static_cast<int>(std::floor(lc.getPhase()(i) * 400)));
+    for (int i = 1; i <= 600; ++i)
+        filled.insert(static_cast<int>(std::floor(lc.getPhase()(i) * 400)));
     ASSERT_LT(filled.size(), 400u);
     const std::string file = scratch.file("binned.txt");
     lc.write_boxed(file, 1, false, true, false, true, 400, false);
@@ -137,14 +154,16 @@ TEST(BoxFiles, BinnedRowsAreTheFilledBins) {
     EXPECT_EQ(static_cast<int>(filled.size()), lc.getPhase().length(1));
 }
 
-TEST(BoxFiles, FitsTableOfAPeak) {
-    ScratchFolder scratch;
+TEST(BoxFiles, FitsTableOfAPeak)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string text = scratch.file("boxed.txt"), fits = scratch.file("boxed.fits");
     lc.write_boxed(text, 1, true, true, false, true, 0, false);
-    const std::string box = printed([&] { lc.write_boxed_binary(fits, 1, true, true, true, true, 0, true); });
-    for (const char* label : {"* stopwatch write_boxed_binary", "stopped (4 laps)", "folding", "binning",
-                              "calculationg boxval", "writing table"})
+    const std::string box =
+        printed([&] { lc.write_boxed_binary(fits, 1, true, true, true, true, 0, true); });
+    for (const char *label : {"* stopwatch write_boxed_binary", "stopped (4 laps)", "folding",
+                              "binning", "calculationg boxval", "writing table"})
         EXPECT_NE(std::string::npos, box.find(label)) << label << "\n" << box;
 
     // The table holds the text table's values to single precision.
@@ -159,38 +178,45 @@ TEST(BoxFiles, FitsTableOfAPeak) {
     ASSERT_EQ(static_cast<long>(rows.size()), t.rows);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::vector<double> row = numbersOf(rows[i], 5);
-        for (int c = 0; c < 5; ++c) EXPECT_NEAR(row[c], t.values[c][i], 1e-6 * (1 + std::fabs(row[c]))) << i << c;
+        for (int c = 0; c < 5; ++c)
+            EXPECT_NEAR(row[c], t.values[c][i], 1e-6 * (1 + std::fabs(row[c]))) << i << c;
     }
-    std::string report;
-    EXPECT_TRUE(verified(fits, report)) << report;
+    const Verdict verdict = fitsverify(fits);
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
-TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated) {
-    ScratchFolder scratch;
+TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve plain(doubles({1, 2}), doubles({1, 1}), doubles({0.1, 0.1}));
     EXPECT_EQ("no boxed-lightcurve available!\n",
               printed([&] { plain.write_boxed(file, 1, false, true, true, true, 0, true); }));
-    EXPECT_EQ("no boxed-lightcurve available!\n",
-              printed([&] { plain.write_boxed_binary(file, 1, false, true, true, true, 0, true); }));
+    EXPECT_EQ("no boxed-lightcurve available!\n", printed([&] {
+                  plain.write_boxed_binary(file, 1, false, true, true, true, 0, true);
+              }));
     Lightcurve lc = searched(scratch);
     EXPECT_EQ("error: number(11) out of range (1,10)!\n",
               printed([&] { lc.write_boxed(file, 11, false, false, false, false, 0, false); }));
-    EXPECT_EQ("error: number(0) out of range (1,10)!\n",
-              printed([&] { lc.write_boxed_binary(file, 0, false, false, false, false, 0, false); }));
+    EXPECT_EQ("error: number(0) out of range (1,10)!\n", printed([&] {
+                  lc.write_boxed_binary(file, 0, false, false, false, false, 0, false);
+              }));
     EXPECT_FALSE(exists(file));
 
     // The text table reports the file; the fold still takes place.
     const std::string nowhere = scratch.file("missing/out.txt");
-    EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n",
-              printedOnError([&] { lc.write_boxed(nowhere, 2, false, false, false, false, 0, false); }));
+    EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n", printedOnError([&] {
+                  lc.write_boxed(nowhere, 2, false, false, false, false, 0, false);
+              }));
     EXPECT_EQ(lc.getPeriod_box(2), lc.getPeriod());
 }
 
-TEST(BoxFilesDeathTest, AFitsTableThatCannotBeCreatedEndsTheProcess) {
-    ScratchFolder scratch;
+TEST(BoxFilesDeathTest, AFitsTableThatCannotBeCreatedEndsTheProcess)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string nowhere = scratch.file("missing/out.fits");
-    EXPECT_EXIT(lc.write_boxed_binary(nowhere, 1, false, false, false, false, 0, false), testing::ExitedWithCode(255),
+    EXPECT_EXIT(lc.write_boxed_binary(nowhere, 1, false, false, false, false, 0, false),
+                testing::ExitedWithCode(255),
                 "^error: cannot open file " + nowhere + " fits for writing\n\n$");
 }

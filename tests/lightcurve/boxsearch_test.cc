@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "phases.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -19,12 +21,14 @@ struct Series {
 
 // Flux 1 with error 0.01 every 0.25 from time 0 for three periods of 4, and
 // 0.99 at the times whose remainder modulo 4 is listed.
-Series boxes(const std::vector<double>& dips) {
+Series boxes(const std::vector<double> &dips)
+{
     Series s;
     for (int i = 0; i < 48; ++i) {
         const double t = 0.25 * i;
         bool dip = false;
-        for (double d : dips) dip = dip || std::fmod(t, 4) == d;
+        for (double d : dips)
+            dip = dip || std::fmod(t, 4) == d;
         s.t.push_back(t);
         s.flux.push_back(dip ? 0.99 : 1);
         s.error.push_back(0.01);
@@ -37,16 +41,19 @@ struct Injected {
     double period, duration, depth, epoch;
 };
 
-Series injected(const Injected& in, int n, double span, double noise, unsigned seed) {
+Series injected(const Injected &in, int n, double span, double noise, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(0, span);
     std::normal_distribution<double> g(0, noise);
     std::vector<double> times(n);
-    for (double& t : times) t = u(rng);
+    for (double &t : times)
+        t = u(rng);
     std::sort(times.begin(), times.end());
     Series s;
     for (double t : times) {
-        const double x = std::remainder(t - in.epoch, in.period);  // time from the nearest mid-transit
+        const double x =
+            std::remainder(t - in.epoch, in.period); // time from the nearest mid-transit
         s.t.push_back(t);
         s.flux.push_back(1000 * (1 - (std::fabs(x) < in.duration / 2 ? in.depth : 0)) + g(rng));
         s.error.push_back(noise);
@@ -55,7 +62,8 @@ Series injected(const Injected& in, int n, double span, double noise, unsigned s
 }
 
 // Distance in phase of two epochs of one period.
-double epochOffset(double a, double b, double period) {
+double epochOffset(double a, double b, double period)
+{
     const double x = (a - b) / period;
     return std::fabs(x - std::round(x));
 }
@@ -66,13 +74,18 @@ struct Peaks {
     std::vector<double> period, tau, t0, out, in, sde;
 };
 
-Peaks directSearch(const Series& s, int nf, double pshort, double plong, double qmin, double qmax, int nb) {
+Peaks directSearch(const Series &s, int nf, double pshort, double plong, double qmin, double qmax,
+                   int nb)
+{
     const int n = static_cast<int>(s.t.size());
     double wsum = 0, mean = 0;
-    for (double e : s.error) wsum += 1 / (e * e);
-    for (int i = 0; i < n; ++i) mean += s.flux[i] / (s.error[i] * s.error[i]) / wsum;
+    for (double e : s.error)
+        wsum += 1 / (e * e);
+    for (int i = 0; i < n; ++i)
+        mean += s.flux[i] / (s.error[i] * s.error[i]) / wsum;
     std::vector<double> y(n);
-    for (int i = 0; i < n; ++i) y[i] = s.flux[i] - mean;
+    for (int i = 0; i < n; ++i)
+        y[i] = s.flux[i] - mean;
     Lightcurve lc(arrayOf(s.t), arrayOf(y), arrayOf(s.error));
 
     struct Best {
@@ -85,25 +98,32 @@ Peaks directSearch(const Series& s, int nf, double pshort, double plong, double 
     for (int i = 1; i <= nf; ++i, f += df) {
         freq[i] = f;
         lc.fold(1 / f);
-        if (nb) lc.binning_phased(nb);
+        if (nb)
+            lc.binning_phased(nb);
         const std::vector<double> ph = valuesOf(lc.getPhase()), fl = valuesOf(lc.getPhased_Flux()),
                                   er = valuesOf(lc.getPhased_Error());
         const int m = static_cast<int>(ph.size());
         std::vector<double> w(m);
         double total = 0;
-        for (int k = 0; k < m; ++k) total += w[k] = 1 / (er[k] * er[k]);
-        for (double& x : w) x /= total;
+        for (int k = 0; k < m; ++k)
+            total += w[k] = 1 / (er[k] * er[k]);
+        for (double &x : w)
+            x /= total;
         for (int j = 0; j < m; ++j)
             for (int k = j; k < m; ++k) {
                 double r = 0, sum = 0;
-                for (int l = j; l <= k; ++l) r += w[l], sum += w[l] * fl[l];
-                if (std::fabs(r - 1) <= 1e-9) continue;
+                for (int l = j; l <= k; ++l)
+                    r += w[l], sum += w[l] * fl[l];
+                if (std::fabs(r - 1) <= 1e-9)
+                    continue;
                 const double sr = std::sqrt(sum * sum / (r * (1 - r)));
                 const double low = -sum / (1 - r), high = sum / r, d = ph[k] - ph[j];
                 if (qmin <= d && d <= qmax) {
-                    if (sr > best[i].sr && low > high) best[i] = {sr, low, high, d, (ph[j] + ph[k]) / 2};
+                    if (sr > best[i].sr && low > high)
+                        best[i] = {sr, low, high, d, (ph[j] + ph[k]) / 2};
                 } else if (qmin <= 1 - d && 1 - d <= qmax) {
-                    if (sr > best[i].sr && high > low) best[i] = {sr, high, low, 1 - d, (ph[j] + ph[k]) / 2 - 0.5};
+                    if (sr > best[i].sr && high > low)
+                        best[i] = {sr, high, low, 1 - d, (ph[j] + ph[k]) / 2 - 0.5};
                 }
             }
     }
@@ -112,15 +132,19 @@ Peaks directSearch(const Series& s, int nf, double pshort, double plong, double 
         int pick = 0;
         for (int k = 1; k <= nf; ++k) {
             bool excluded = false;
-            for (int p : slot) excluded = excluded || std::fabs(freq[k] - freq[p]) <= 5 * df;
-            if (!excluded && best[k].sr > 0 && (pick == 0 || best[k].sr >= best[pick].sr)) pick = k;
+            for (int p : slot)
+                excluded = excluded || std::fabs(freq[k] - freq[p]) <= 5 * df;
+            if (!excluded && best[k].sr > 0 && (pick == 0 || best[k].sr >= best[pick].sr))
+                pick = k;
         }
         slot.push_back(pick);
     }
     const double top = best[slot[0]].sr;
     double a = 0, d = 0;
-    for (int k = 1; k <= nf; ++k) a += best[k].sr / top / nf;
-    for (int k = 1; k <= nf; ++k) d += std::fabs(best[k].sr / top - a) / (nf - 1);
+    for (int k = 1; k <= nf; ++k)
+        a += best[k].sr / top / nf;
+    for (int k = 1; k <= nf; ++k)
+        d += std::fabs(best[k].sr / top - a) / (nf - 1);
     Peaks peaks;
     for (int p : slot) {
         peaks.period.push_back(1 / freq[p]);
@@ -133,9 +157,10 @@ Peaks directSearch(const Series& s, int nf, double pshort, double plong, double 
     return peaks;
 }
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveBoxSearch, FindsAnInjectedTransit) {
+TEST(LightcurveBoxSearch, FindsAnInjectedTransit)
+{
     const Injected in{2.73, 0.11, 0.01, 3.1};
     const double pshort = 1.5, plong = 5;
     // Binned, and (fewer points, as every run of points is tried) unbinned.
@@ -144,7 +169,7 @@ TEST(LightcurveBoxSearch, FindsAnInjectedTransit) {
         double span;
         int nf;
     };
-    for (const Case& c : {Case{200, 3000, 60, 2000}, Case{0, 800, 40, 800}}) {
+    for (const Case &c : {Case{200, 3000, 60, 2000}, Case{0, 800, 40, 800}}) {
         SCOPED_TRACE(c.nb);
         const Series s = injected(in, c.points, c.span, 2, 11);
         const int nf = c.nf, nb = c.nb;
@@ -165,12 +190,14 @@ TEST(LightcurveBoxSearch, FindsAnInjectedTransit) {
         for (int j = 1; j <= 10; ++j) {
             EXPECT_GE(lc.getSDE(j), 0);
             for (int k = 1; k < j; ++k)
-                EXPECT_GT(std::fabs(1 / lc.getPeriod_box(j) - 1 / lc.getPeriod_box(k)), 5 * df * (1 - 1e-9));
+                EXPECT_GT(std::fabs(1 / lc.getPeriod_box(j) - 1 / lc.getPeriod_box(k)),
+                          5 * df * (1 - 1e-9));
         }
     }
 }
 
-TEST(LightcurveBoxSearch, PeaksMatchADirectSearch) {
+TEST(LightcurveBoxSearch, PeaksMatchADirectSearch)
+{
     const Series s = injected({1.9, 0.15, 0.003, 0.4}, 150, 20, 2, 5);
     for (int nb : {0, 40}) {
         SCOPED_TRACE(nb);
@@ -182,13 +209,15 @@ TEST(LightcurveBoxSearch, PeaksMatchADirectSearch) {
             EXPECT_NEAR(want.period[j - 1], lc.getPeriod_box(j), 1e-9);
             EXPECT_NEAR(want.tau[j - 1], lc.getTau_box(j), 1e-9);
             EXPECT_NEAR(want.t0[j - 1], lc.getT0_box(j), 1e-9);
-            EXPECT_NEAR((want.out[j - 1] - want.in[j - 1]) / want.out[j - 1], lc.getDrop_box(j), 1e-9);
+            EXPECT_NEAR((want.out[j - 1] - want.in[j - 1]) / want.out[j - 1], lc.getDrop_box(j),
+                        1e-9);
             EXPECT_NEAR(want.sde[j - 1], lc.getSDE(j), 1e-9);
         }
     }
 }
 
-TEST(LightcurveBoxSearch, BoxOfARunOfPoints) {
+TEST(LightcurveBoxSearch, BoxOfARunOfPoints)
+{
     // Dips at phases 0.5, 0.5625 and 0.625 of the default fold: the box runs
     // from the first to the last of them.
     Lightcurve lc = boxes({2, 2.25, 2.5}).make();
@@ -211,7 +240,8 @@ TEST(LightcurveBoxSearch, BoxOfARunOfPoints) {
     }
 }
 
-TEST(LightcurveBoxSearch, BoxThroughPhaseZero) {
+TEST(LightcurveBoxSearch, BoxThroughPhaseZero)
+{
     // Dips around the first point (default phases 0.9375, 0 and 0.0625): the
     // box is the complement of the run from phase 0.125 to 0.875.
     Lightcurve lc = boxes({3.75, 0, 0.25}).make();
@@ -221,16 +251,17 @@ TEST(LightcurveBoxSearch, BoxThroughPhaseZero) {
     EXPECT_NEAR(0.01, lc.getDrop_box(1), 1e-12);
 }
 
-TEST(LightcurveBoxSearch, TheThreeTransitWindowsOfAPeak) {
+TEST(LightcurveBoxSearch, TheThreeTransitWindowsOfAPeak)
+{
     // The box of BoxOfARunOfPoints: period 4, mid-transit 2.25, width 0.125.
     // Three probes of flux 1, all outside the box of the search: one just
     // beyond the box edge (within the 0.0001 margin of the windows) and one
     // exactly at each end of the margined window.
     Series s = boxes({2, 2.25, 2.5});
     const double q = 0.125, lower = 0.4999 - q / 2, upper = q / 2 + 0.5001;
-    const double nearProbe = 6.25 + (q / 2 + 0.00005) * 4;           // cycle of the second transit
-    const double upperProbe = timeAtPhase(upper, -5.4996, 4, 2.25);  // a cycle of its own
-    const double lowerProbe = timeAtPhase(lower, 5.9996, 4, 2.25);   // cycle of the second transit
+    const double nearProbe = 6.25 + (q / 2 + 0.00005) * 4;          // cycle of the second transit
+    const double upperProbe = timeAtPhase(upper, -5.4996, 4, 2.25); // a cycle of its own
+    const double lowerProbe = timeAtPhase(lower, 5.9996, 4, 2.25);  // cycle of the second transit
     for (double t : {nearProbe, upperProbe, lowerProbe}) {
         s.t.push_back(t);
         s.flux.push_back(1);
@@ -243,7 +274,7 @@ TEST(LightcurveBoxSearch, TheThreeTransitWindowsOfAPeak) {
 
     // lower <= phase < upper: the nine dips, the near probe and the lower one.
     EXPECT_EQ(11, lc.getNumber_transit_box(1));
-    EXPECT_EQ(4, lc.getPeriod());  // folded at the peak
+    EXPECT_EQ(4, lc.getPeriod()); // folded at the peak
     // Residuals against the level inside for those eleven, outside for the
     // rest: 1 for each of the two probes, 0 elsewhere.
     EXPECT_NEAR(2.0 / 51, lc.getNchi_box(1), 1e-9);
@@ -258,9 +289,10 @@ TEST(LightcurveBoxSearch, TheThreeTransitWindowsOfAPeak) {
     EXPECT_NEAR(std::sqrt(3.0), lc.getSNR_box(1), 1e-9);
 }
 
-TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros) {
+TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros)
+{
     Lightcurve lc = boxes({2}).make();
-    lc.boxfitting(50, 2, 8, 0.2, 0.1, 0);  // q_min above q_max
+    lc.boxfitting(50, 2, 8, 0.2, 0.1, 0); // q_min above q_max
     for (int j = 1; j <= 10; ++j) {
         EXPECT_EQ(0, lc.getSDE(j));
         EXPECT_EQ(0, lc.getPeriod_box(j));
@@ -268,33 +300,40 @@ TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros) {
     }
 }
 
-TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits) {
+TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits)
+{
     // Without a transit the simulated flux is the flux without transits.
     long seed = -3;
     Lightcurve lc;
     lc.simulate(5, 1, 0.05, 0, 1.0, 4, 300, seed);
     double squares = 0;
-    for (double f : valuesOf(lc.getFlux())) squares += (f - 1) * (f - 1);
+    for (double f : valuesOf(lc.getFlux()))
+        squares += (f - 1) * (f - 1);
     EXPECT_NEAR(std::sqrt(squares / 299), lc.getRms_removed(), 1e-12);
 }
 
-TEST(LightcurveBoxSearch, GuardsPrintAndReturn) {
+TEST(LightcurveBoxSearch, GuardsPrintAndReturn)
+{
     Lightcurve lc = boxes({2}).make();
     const std::string none = "no boxed-lightcurve available!\n";
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(-1, lc.getNumber_box(1, 0)); }));
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(-1, lc.getNumber_transit_box(1)); }));
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(-1, lc.getNchi_box(1)); }));
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(-1, lc.getSNR_box(1)); }));
-    EXPECT_EQ("error: transit is not removed!\n", printed([&] { EXPECT_EQ(-1, lc.getRms_removed()); }));
-    EXPECT_EQ("error: at least one trial frequency needed!\n", printed([&] { lc.boxfitting(0, 1, 2, 0.1, 0.2, 0); }));
+    EXPECT_EQ("error: transit is not removed!\n",
+              printed([&] { EXPECT_EQ(-1, lc.getRms_removed()); }));
+    EXPECT_EQ("error: at least one trial frequency needed!\n",
+              printed([&] { lc.boxfitting(0, 1, 2, 0.1, 0.2, 0); }));
     EXPECT_EQ("error: number of phase bins must be positive!\n",
               printed([&] { lc.boxfitting(5, 1, 2, 0.1, 0.2, -3); }));
     EXPECT_FALSE(lc.isBoxfitted());
 
     Lightcurve empty;
-    EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { empty.boxfitting(5, 1, 2, 0.1, 0.2, 0); }));
+    EXPECT_EQ("lightcurve contains no data points!\n",
+              printed([&] { empty.boxfitting(5, 1, 2, 0.1, 0.2, 0); }));
     EXPECT_FALSE(empty.isBoxfitted());
 
     lc.boxfitting(5, 3, 5, 0.05, 0.2, 0);
-    EXPECT_EQ("error: number(11) out of range (1,10)!\n", printed([&] { EXPECT_EQ(-1, lc.getNumber_box(11, 0)); }));
+    EXPECT_EQ("error: number(11) out of range (1,10)!\n",
+              printed([&] { EXPECT_EQ(-1, lc.getNumber_box(11, 0)); }));
 }

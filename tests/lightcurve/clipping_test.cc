@@ -7,16 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "phases.h"
 #include "printed.h"
 
+using namespace test_common;
+
 namespace {
 
 // Weighted mean flux, weights 1/error^2.
-double weightedMean(const Lightcurve& lc) {
+double weightedMean(const Lightcurve &lc)
+{
     double sum = 0, weight = 0;
     for (int i = 1; i <= lc.getLength(); ++i) {
         const double w = 1 / (lc.getError()(i) * lc.getError()(i));
@@ -27,25 +30,30 @@ double weightedMean(const Lightcurve& lc) {
 }
 
 // The two numbers of the line that clipping prints.
-void printedMedianAndScale(const std::string& line, double& median, double& scale) {
+void printedMedianAndScale(const std::string &line, double &median, double &scale)
+{
     std::istringstream in(line);
     in >> median >> scale;
 }
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveMaskTransit, CutsTheWindowWithBothEndsIncluded) {
+TEST(LightcurveMaskTransit, CutsTheWindowWithBothEndsIncluded)
+{
     // Period 2, epoch 3, width 0.25: the window 0.3749 .. 0.6251 in phase.
     const double lower = 0.4999 - 0.125, upper = 0.5001 + 0.125;
-    const double atLower = timeAtPhase(lower, 2.7498, 2, 3), atUpper = timeAtPhase(upper, 3.2502, 2, 3);
+    const double atLower = timeAtPhase(lower, 2.7498, 2, 3),
+                 atUpper = timeAtPhase(upper, 3.2502, 2, 3);
     const double justBelow = std::nextafter(atLower, 0), justAbove = std::nextafter(atUpper, 100);
     // Kept: points 0, 6, 7 and 8; the others lie in the window.
     const std::vector<double> t = {justBelow, atLower, 3, 7.1, -0.9, atUpper, justAbove, 4, 2.2};
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < t.size(); ++i) names.push_back("n" + std::to_string(i));
+    for (std::size_t i = 0; i < t.size(); ++i)
+        names.push_back("n" + std::to_string(i));
     const std::vector<double> index = {0, 1, 2, 3, 4, 5, 6, 7, 8};
     orv::MArray<double, 1> flux = arrayOf(index);
-    Lightcurve lc(arrayOf(t), flux, arrayOf(std::vector<double>(t.size(), 1.0)), arrayOf(index), arrayOf(names));
+    Lightcurve lc(arrayOf(t), flux, arrayOf(std::vector<double>(t.size(), 1.0)), arrayOf(index),
+                  arrayOf(names));
     lc.maskTransit(2, 3, 0.25);
     EXPECT_EQ((std::vector<double>{0, 6, 7, 8}), valuesOf(lc.getFlux()));
     EXPECT_EQ((std::vector<double>{0, 6, 7, 8}), valuesOf(lc.getNchi()));
@@ -55,13 +63,15 @@ TEST(LightcurveMaskTransit, CutsTheWindowWithBothEndsIncluded) {
     EXPECT_EQ(index, valuesOf(flux));
 }
 
-TEST(LightcurveMaskTransit, EpochZeroIsAnEpochLikeAnyOther) {
+TEST(LightcurveMaskTransit, EpochZeroIsAnEpochLikeAnyOther)
+{
     Lightcurve lc(doubles({0, 0.5, 1, 3}), doubles({1, 2, 3, 4}), doubles({1, 1, 1, 1}));
-    lc.maskTransit(1, 0, 0.2);  // times 0, 1 and 3 at phase 0.5
+    lc.maskTransit(1, 0, 0.2); // times 0, 1 and 3 at phase 0.5
     EXPECT_EQ((std::vector<double>{2}), valuesOf(lc.getFlux()));
 }
 
-TEST(LightcurveMaskTransit, WeightsStayWithTheirPoints) {
+TEST(LightcurveMaskTransit, WeightsStayWithTheirPoints)
+{
     // Weights 4/6, 1/6, 1/6 by the errors; the middle point is cut out. The
     // weighted mean that renorm removes then uses the weights of points 1
     // and 3: 4/6 * 3 + 1/6 * 6.
@@ -73,12 +83,14 @@ TEST(LightcurveMaskTransit, WeightsStayWithTheirPoints) {
     EXPECT_NEAR(3 - (4.0 / 6 * 3 + 1.0 / 6 * 6), lc.getFlux()(1), 1e-12);
 }
 
-TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly) {
+TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly)
+{
     const std::vector<double> t = counting(1000);
     std::vector<double> flux = draws(1000, std::normal_distribution<double>(100, 1), 21);
     // Outliers of 10 sigma, two of them neighbours.
     const std::vector<int> outliers = {17, 500, 501, 732, 999};
-    for (int i : outliers) flux[i] += (i % 2 ? -10 : 10);
+    for (int i : outliers)
+        flux[i] += (i % 2 ? -10 : 10);
     Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(1000, 1.0)));
 
     // The median and the standard deviation about it, computed directly.
@@ -86,7 +98,8 @@ TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly) {
     std::sort(sorted.begin(), sorted.end());
     const double median = (sorted[499] + sorted[500]) / 2;
     double sum = 0;
-    for (double f : flux) sum += (f - median) * (f - median);
+    for (double f : flux)
+        sum += (f - median) * (f - median);
     int removed = 0;
     const std::string line = printed([&] { removed = lc.clipping(5); });
     EXPECT_EQ(5, removed);
@@ -97,18 +110,20 @@ TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly) {
 
     std::vector<double> kept;
     for (int i = 0; i < 1000; ++i)
-        if (std::find(outliers.begin(), outliers.end(), i) == outliers.end()) kept.push_back(i);
+        if (std::find(outliers.begin(), outliers.end(), i) == outliers.end())
+            kept.push_back(i);
     EXPECT_EQ(kept, valuesOf(lc.getJD()(orv::Range(1, lc.getLength()))));
     // The survivors are weighed and their mean subtracted.
     EXPECT_TRUE(lc.isWeighted());
     EXPECT_NEAR(0, weightedMean(lc), 1e-9);
 }
 
-TEST(LightcurveClipping, ErrorClippingRemovesLargeErrorsOnly) {
+TEST(LightcurveClipping, ErrorClippingRemovesLargeErrorsOnly)
+{
     const std::vector<double> t = counting(200);
     std::vector<double> error = draws(200, std::uniform_real_distribution<double>(0.9, 1.1), 22);
-    error[50] = 50;     // far above the median error
-    error[120] = 1e-3;  // far below it: kept
+    error[50] = 50;    // far above the median error
+    error[120] = 1e-3; // far below it: kept
     Lightcurve lc(arrayOf(t), arrayOf(std::vector<double>(200, 1.0)), arrayOf(error));
     int removed = 0;
     printed([&] { removed = lc.error_clipping(3); });
@@ -118,7 +133,8 @@ TEST(LightcurveClipping, ErrorClippingRemovesLargeErrorsOnly) {
     EXPECT_EQ(1e-3, lc.getError()(120));
 }
 
-TEST(LightcurveClipping, IdenticalValuesAreNeverFar) {
+TEST(LightcurveClipping, IdenticalValuesAreNeverFar)
+{
     Lightcurve fluxes(doubles({1, 2, 3, 4}), doubles({5, 5, 5, 5}), doubles({1, 2, 1, 2}));
     EXPECT_EQ("5 0\n", printed([&] { EXPECT_EQ(0, fluxes.clipping(3)); }));
     EXPECT_EQ(4, fluxes.getLength());
@@ -127,14 +143,15 @@ TEST(LightcurveClipping, IdenticalValuesAreNeverFar) {
     EXPECT_EQ(3, errors.getLength());
 }
 
-TEST(LightcurveClipping, RefusedWithoutPoints) {
+TEST(LightcurveClipping, RefusedWithoutPoints)
+{
     const std::string none = "lightcurve contains no data points!\n";
     Lightcurve empty;
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(0, empty.clipping(3)); }));
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(0, empty.error_clipping(3)); }));
     EXPECT_EQ(none, printed([&] { empty.maskTransit(1, 0, 0.1); }));
     Lightcurve lc(doubles({1}), doubles({1}), doubles({1}));
-    lc.maskTransit(1, 0, 0.1);  // the only point is cut out
+    lc.maskTransit(1, 0, 0.1); // the only point is cut out
     EXPECT_EQ(0, lc.getLength());
     EXPECT_EQ(none, printed([&] { EXPECT_EQ(0, lc.clipping(3)); }));
 }

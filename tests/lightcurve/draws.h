@@ -7,17 +7,21 @@
 
 // n draws from a distribution, seeded.
 template <class Distribution>
-std::vector<double> draws(int n, Distribution d, unsigned seed) {
+std::vector<double> draws(int n, Distribution d, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::vector<double> v(n);
-    for (double& x : v) x = d(rng);
+    for (double &x : v)
+        x = d(rng);
     return v;
 }
 
 // 0, 1, ..., n - 1.
-inline std::vector<double> counting(int n) {
+inline std::vector<double> counting(int n)
+{
     std::vector<double> v(n);
-    for (int i = 0; i < n; ++i) v[i] = i;
+    for (int i = 0; i < n; ++i)
+        v[i] = i;
     return v;
 }
 

@@ -8,19 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
+
+using namespace test_common;
 
 namespace {
 
-std::string printed(const std::function<void()>& call) {
+std::string printed(const std::function<void()> &call)
+{
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();
 }
 
 // Weighted mean flux of the points, weights 1/error^2, computed directly.
-double weightedMean(const std::vector<double>& flux, const std::vector<double>& error) {
+double weightedMean(const std::vector<double> &flux, const std::vector<double> &error)
+{
     double sum = 0, wsum = 0;
     for (std::size_t i = 0; i < flux.size(); ++i) {
         sum += flux[i] / (error[i] * error[i]);
@@ -31,15 +35,17 @@ double weightedMean(const std::vector<double>& flux, const std::vector<double>& 
 
 // The mean that renorm removes: it shows whether the weights still belong to
 // their points.
-double removedMean(Lightcurve& lc) {
+double removedMean(Lightcurve &lc)
+{
     const double before = lc.getFlux()(1);
     lc.renorm();
     return before - lc.getFlux()(1);
 }
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveEditing, ScalingAndWeights) {
+TEST(LightcurveEditing, ScalingAndWeights)
+{
     Lightcurve lc(doubles({1, 2}), doubles({1, 0}), doubles({1, 2}), doubles({3, 0.5}));
     EXPECT_EQ("weights not calculated yet!\n", printed([&] { lc.renorm(); }));
     lc.calc_weights();
@@ -59,7 +65,8 @@ TEST(LightcurveEditing, ScalingAndWeights) {
     EXPECT_EQ((std::vector<double>{9, 3}), valuesOf(lc.getError()));
 }
 
-TEST(LightcurveEditing, RenormThenUpscaleRestoresTheFluxes) {
+TEST(LightcurveEditing, RenormThenUpscaleRestoresTheFluxes)
+{
     std::mt19937 rng(1);
     std::normal_distribution<double> g(1000, 30);
     std::uniform_real_distribution<double> e(1, 5);
@@ -73,14 +80,17 @@ TEST(LightcurveEditing, RenormThenUpscaleRestoresTheFluxes) {
     lc.calc_weights();
     EXPECT_NEAR(weightedMean(f, s), removedMean(lc), 1e-9);
     lc.upscale();
-    for (int i = 1; i <= 200; ++i) EXPECT_NEAR(f[i - 1], lc.getFlux()(i), 1e-9);
+    for (int i = 1; i <= 200; ++i)
+        EXPECT_NEAR(f[i - 1], lc.getFlux()(i), 1e-9);
 }
 
-TEST(LightcurveEditing, GuardsPrintAndChangeNothing) {
+TEST(LightcurveEditing, GuardsPrintAndChangeNothing)
+{
     Lightcurve empty;
-    for (const std::function<void()>& call : std::vector<std::function<void()>>{
+    for (const std::function<void()> &call : std::vector<std::function<void()>>{
              [&] { empty.scale(2); }, [&] { empty.nchi_scale(); }, [&] { empty.calc_weights(); },
-             [&] { empty.renorm(); }, [&] { empty.upscale(); }, [&] { empty.sort(); }, [&] { empty.normalize(); }})
+             [&] { empty.renorm(); }, [&] { empty.upscale(); }, [&] { empty.sort(); },
+             [&] { empty.normalize(); }})
         EXPECT_EQ("lightcurve contains no data points!\n", printed(call));
 
     Lightcurve lc(doubles({1, 2, 3, 4, 5}), doubles({1, 1, 1, 1, 1}), doubles({1, 1, 1, 1, 1}));
@@ -96,10 +106,11 @@ TEST(LightcurveEditing, GuardsPrintAndChangeNothing) {
     EXPECT_EQ("error: lightcurve in magnitudes!\n", printed([&] { lc.normalize_flux(); }));
 }
 
-TEST(LightcurveEditing, RemovePointClosesTheGapWithItsWeight) {
+TEST(LightcurveEditing, RemovePointClosesTheGapWithItsWeight)
+{
     const std::vector<double> f = {5, 1, 4, 2, 8}, s = {1, 2, 0.5, 4, 1};
-    Lightcurve lc(doubles({10, 20, 30, 40, 50}), arrayOf(f), arrayOf(s), doubles({0.1, 0.2, 0.3, 0.4, 0.5}),
-                  strings({"a", "b", "c", "d", "e"}));
+    Lightcurve lc(doubles({10, 20, 30, 40, 50}), arrayOf(f), arrayOf(s),
+                  doubles({0.1, 0.2, 0.3, 0.4, 0.5}), strings({"a", "b", "c", "d", "e"}));
     lc.calc_weights();
     lc.remove_point(2);
     EXPECT_EQ(4, lc.getLength());
@@ -112,22 +123,27 @@ TEST(LightcurveEditing, RemovePointClosesTheGapWithItsWeight) {
     // sum(flux * weight) over them, the full set's weights being 1/error^2
     // over the sum of all five.
     double wsum = 0, mean = 0;
-    for (double e : s) wsum += 1 / (e * e);
-    for (int i : {0, 2, 3, 4}) mean += f[i] / (s[i] * s[i]) / wsum;
+    for (double e : s)
+        wsum += 1 / (e * e);
+    for (int i : {0, 2, 3, 4})
+        mean += f[i] / (s[i] * s[i]) / wsum;
     EXPECT_NEAR(mean, removedMean(lc), 1e-12);
 
-    lc.remove_point(99);  // beyond the end: the last point
+    lc.remove_point(99); // beyond the end: the last point
     EXPECT_EQ(3, lc.getLength());
     EXPECT_EQ("error: number(0) out of range (1,3)!\n", printed([&] { lc.remove_point(0); }));
     EXPECT_EQ(3, lc.getLength());
-    for (int k = 0; k < 3; ++k) lc.remove_point(1);
+    for (int k = 0; k < 3; ++k)
+        lc.remove_point(1);
     EXPECT_EQ("error: number(1) out of range (1,0)!\n", printed([&] { lc.remove_point(1); }));
     EXPECT_EQ(0, lc.getLength());
 }
 
-TEST(LightcurveEditing, SortMovesEveryPointArray) {
+TEST(LightcurveEditing, SortMovesEveryPointArray)
+{
     const std::vector<double> f = {30, 10, 20}, s = {3, 1, 2};
-    Lightcurve lc(doubles({3, 1, 2}), arrayOf(f), arrayOf(s), doubles({0.3, 0.1, 0.2}), strings({"c", "a", "b"}));
+    Lightcurve lc(doubles({3, 1, 2}), arrayOf(f), arrayOf(s), doubles({0.3, 0.1, 0.2}),
+                  strings({"c", "a", "b"}));
     orv::MArray<double, 1> box = lc.getBoxval();
     box(1) = -3;
     box(2) = -1;
@@ -143,9 +159,11 @@ TEST(LightcurveEditing, SortMovesEveryPointArray) {
     EXPECT_NEAR(weightedMean(f, s), removedMean(lc), 1e-12) << "weights moved with their points";
 }
 
-TEST(LightcurveEditing, SortKeepsEqualTimesInOrderAndNaNTimesInPlace) {
+TEST(LightcurveEditing, SortKeepsEqualTimesInOrderAndNaNTimesInPlace)
+{
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    Lightcurve lc(doubles({2, nan, 2, 1, 1, 0}), doubles({1, 2, 3, 4, 5, 6}), doubles({1, 1, 1, 1, 1, 1}));
+    Lightcurve lc(doubles({2, nan, 2, 1, 1, 0}), doubles({1, 2, 3, 4, 5, 6}),
+                  doubles({1, 1, 1, 1, 1, 1}));
     lc.sort();
     EXPECT_EQ((std::vector<double>{6, 2, 4, 5, 1, 3}), valuesOf(lc.getFlux()));
     EXPECT_TRUE(std::isnan(lc.getJD()(2)));
@@ -162,7 +180,8 @@ TEST(LightcurveEditing, SortKeepsEqualTimesInOrderAndNaNTimesInPlace) {
     Lightcurve big(arrayOf(t), arrayOf(row), arrayOf(row));
     big.sort();
     std::vector<int> order(n);
-    for (int i = 0; i < n; ++i) order[i] = i;
+    for (int i = 0; i < n; ++i)
+        order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return t[a] < t[b]; });
     for (int i = 0; i < n; ++i) {
         ASSERT_EQ(t[order[i]], big.getJD()(i + 1));
@@ -171,7 +190,8 @@ TEST(LightcurveEditing, SortKeepsEqualTimesInOrderAndNaNTimesInPlace) {
     }
 }
 
-TEST(LightcurveEditing, NormaliseToTheMedian) {
+TEST(LightcurveEditing, NormaliseToTheMedian)
+{
     Lightcurve lc(doubles({1, 2, 3, 4}), doubles({4, 1, 3, 2}), doubles({1, 1, 1, 1}));
     lc.normalize();
     EXPECT_EQ((std::vector<double>{1.6, 0.4, 1.2, 0.8}), valuesOf(lc.getFlux()));
@@ -184,7 +204,8 @@ TEST(LightcurveEditing, NormaliseToTheMedian) {
     EXPECT_EQ((std::vector<double>{2.0 / 3, 4.0 / 3}), firstValues(shorter.getFlux(), 2));
 }
 
-TEST(LightcurveEditing, MagnitudeConversions) {
+TEST(LightcurveEditing, MagnitudeConversions)
+{
     // Median flux 10: median magnitude the zero point 20.
     const std::vector<double> f = {5, 10, 40}, s = {0.5, 1, 2};
     Lightcurve lc(doubles({1, 2, 3}), arrayOf(f), arrayOf(s));
@@ -196,7 +217,8 @@ TEST(LightcurveEditing, MagnitudeConversions) {
         EXPECT_NEAR(0.5 * spread, lc.getError()(i + 1), 1e-12);
     }
     lc.convert2flux();
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(f[i] / 10, lc.getFlux()(i + 1), 1e-12);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(f[i] / 10, lc.getFlux()(i + 1), 1e-12);
 
     Lightcurve unit(doubles({1, 2, 3}), doubles({0.5, 1, 2}), doubles({0.1, 0.1, 0.1}));
     unit.convert2mag(0);

@@ -6,20 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "orv/fits/ascio.h"
 #include "planet.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
 // Three points with chi values, file names and box values.
-Lightcurve three() {
-    Lightcurve lc(doubles({2453000.123456789, 2453000.5, 2453001.25}), doubles({1.0, 0.9987654321, 1234.5678}),
-                  doubles({0.001, 0.0015, 2.5}), doubles({1.5, 0.25, 2}),
-                  strings({"a.fits", "night2/b.fits", "c.fits"}));
+Lightcurve three()
+{
+    Lightcurve lc(doubles({2453000.123456789, 2453000.5, 2453001.25}),
+                  doubles({1.0, 0.9987654321, 1234.5678}), doubles({0.001, 0.0015, 2.5}),
+                  doubles({1.5, 0.25, 2}), strings({"a.fits", "night2/b.fits", "c.fits"}));
     orv::MArray<double, 1> box = lc.getBoxval();
     box(1) = 0.99;
     box(2) = 1;
@@ -28,15 +31,18 @@ Lightcurve three() {
 }
 
 // Fluxes that differ from point to point.
-orv::MArray<double, 1> wavy(int n) {
+orv::MArray<double, 1> wavy(int n)
+{
     orv::MArray<double, 1> f(n);
-    for (int i = 1; i <= n; ++i) f(i) = 1 + 0.001 * std::sin(i);
+    for (int i = 1; i <= n; ++i)
+        f(i) = 1 + 0.001 * std::sin(i);
     return f;
 }
 
 // The light curve of transitTimes() with wavy fluxes and the planet's
 // transit added: the flux without transits is the wavy one.
-Lightcurve withTransit(const Planet& planet) {
+Lightcurve withTransit(const Planet &planet)
+{
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve lc = flat(t, 0.001);
     lc.getFlux() = wavy(t.length(1));
@@ -46,7 +52,8 @@ Lightcurve withTransit(const Planet& planet) {
 
 // A light curve holding everything a text writer writes: the noise-free
 // flux, the flux without transits, a fold and a box search.
-Lightcurve everything() {
+Lightcurve everything()
+{
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve lc;
     long seed = -3;
@@ -55,60 +62,72 @@ Lightcurve everything() {
     return lc;
 }
 
-std::string columnLine(const char* first) {
-    return std::string(first) + "     nchi   " + "   boxval   " + "             filename               ";
+std::string columnLine(const char *first)
+{
+    return std::string(first) + "     nchi   " + "   boxval   " +
+           "             filename               ";
 }
 
 // The text as %.Pg prints it, read back.
-double printedAs(double x, int precision) { return std::stod(format("%.*g", precision, x)); }
+double printedAs(double x, int precision)
+{
+    return std::stod(format("%.*g", precision, x));
+}
 
-}  // namespace
+} // namespace
 
-TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes) {
-    ScratchFolder scratch;
+TEST(TextTables, WriteLaysOutEachRowAsPrintfDoes)
+{
+    test_common::ScratchDir scratch;
     const std::string plain = scratch.file("plain.txt"), full = scratch.file("full.txt");
     Lightcurve one(doubles({53.25}), doubles({1.0}), doubles({0.001}));
     one.write(plain, false, false, false, false);
-    const std::string row = std::string(11, ' ') + "53.25" + std::string(4 + 9, ' ') + "1" + std::string(4 + 5, ' ') +
-                            "0.001" + std::string(2, ' ');
+    const std::string row = std::string(11, ' ') + "53.25" + std::string(4 + 9, ' ') + "1" +
+                            std::string(4 + 5, ' ') + "0.001" + std::string(2, ' ');
     EXPECT_EQ(46u, row.size());
-    EXPECT_EQ((std::vector<std::string>{"#      date           flux          error ", "#", row}), linesOf(plain));
+    EXPECT_EQ((std::vector<std::string>{"#      date           flux          error ", "#", row}),
+              linesOf(plain));
 
     Lightcurve lc = three();
     lc.write(full, true, true, true, false);
-    std::vector<std::string> expected{columnLine("#      date           flux          error "), "#"};
+    std::vector<std::string> expected{columnLine("#      date           flux          error "),
+                                      "#"};
     for (int i = 1; i <= 3; ++i)
-        expected.push_back(format("%16.14g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", lc.getJD()(i), lc.getFlux()(i),
-                                  lc.getError()(i), lc.getNchi()(i), lc.getBoxval()(i), lc.getFilename()(i).c_str()));
+        expected.push_back(format("%16.14g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ",
+                                  lc.getJD()(i), lc.getFlux()(i), lc.getError()(i), lc.getNchi()(i),
+                                  lc.getBoxval()(i), lc.getFilename()(i).c_str()));
     EXPECT_EQ(expected, linesOf(full));
 }
 
-TEST(TextTables, ParameterHeaderOfTheTransit) {
-    ScratchFolder scratch;
+TEST(TextTables, ParameterHeaderOfTheTransit)
+{
+    test_common::ScratchDir scratch;
     const Planet planet;
     Lightcurve transit = withTransit(planet), plain = three();
     // Without transits: the rms and the transit points read 0.
     const struct {
-        Lightcurve* lc;
+        Lightcurve *lc;
         std::vector<double> model;
         std::string rms, transits, points;
     } cases[] = {
         {&transit,
-         {planet.m_star, planet.r_star, planet.gamma1, planet.gamma2, planet.r_planet, planet.inclination},
+         {planet.m_star, planet.r_star, planet.gamma1, planet.gamma2, planet.r_planet,
+          planet.inclination},
          format("%.6g", transit.getRms_removed()),
          "2",
-         format("%d ( %d, %d )", transit.getNumber_transit_points(), transit.getPoints_per_transit(1),
-                transit.getPoints_per_transit(2))},
+         format("%d ( %d, %d )", transit.getNumber_transit_points(),
+                transit.getPoints_per_transit(1), transit.getPoints_per_transit(2))},
         {&plain, std::vector<double>(6, 0.0), "0.", "-1", "0"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         const std::string file = scratch.file("header.txt");
-        Lightcurve& lc = *c.lc;
+        Lightcurve &lc = *c.lc;
         printed([&] { lc.write(file, false, false, false, true); });
         std::vector<std::string> expected{"#", "# lightcurve parameters:", "#"};
-        const char* labels[] = {
-            "M_star:      ", "R_star:      ", "gamma1:      ", "gamma2:      ", "R_planet:    ", "inclination: "};
-        for (int k = 0; k < 6; ++k) expected.push_back(format("# %s%.6g", labels[k], c.model[k]));
+        const char *labels[] = {"M_star:      ", "R_star:      ", "gamma1:      ",
+                                "gamma2:      ", "R_planet:    ", "inclination: "};
+        for (int k = 0; k < 6; ++k)
+            expected.push_back(format("# %s%.6g", labels[k], c.model[k]));
         expected.push_back(format("# period:      %.12g", lc.getPeriod()));
         expected.push_back(format("# t0:          %.14g", lc.getT0()));
         expected.push_back(format("# drop:        %.6g", lc.getDrop()));
@@ -125,13 +144,15 @@ TEST(TextTables, ParameterHeaderOfTheTransit) {
         expected.push_back("#      date           flux          error ");
         const std::vector<std::string> lines = linesOf(file);
         ASSERT_GE(lines.size(), expected.size());
-        EXPECT_EQ(expected, std::vector<std::string>(lines.begin(), lines.begin() + expected.size()));
+        EXPECT_EQ(expected,
+                  std::vector<std::string>(lines.begin(), lines.begin() + expected.size()));
         EXPECT_EQ(expected.size() + 1 + lc.getLength(), lines.size());
     }
 }
 
-TEST(TextTables, ReadBackByTheReaderAndByAnother) {
-    ScratchFolder scratch;
+TEST(TextTables, ReadBackByTheReaderAndByAnother)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("lc.txt");
     Lightcurve lc = three();
     lc.write(file, true, true, true, false);
@@ -142,29 +163,32 @@ TEST(TextTables, ReadBackByTheReaderAndByAnother) {
     const std::vector<std::string> rows = dataRows(file);
     ASSERT_EQ(3u, rows.size());
     for (int i = 1; i <= 3; ++i) {
-        const std::vector<double> printed{printedAs(lc.getJD()(i), 14), printedAs(lc.getFlux()(i), 8),
-                                          printedAs(lc.getError()(i), 8), printedAs(lc.getNchi()(i), 8),
-                                          printedAs(lc.getBoxval()(i), 8)};
+        const std::vector<double> printed{
+            printedAs(lc.getJD()(i), 14), printedAs(lc.getFlux()(i), 8),
+            printedAs(lc.getError()(i), 8), printedAs(lc.getNchi()(i), 8),
+            printedAs(lc.getBoxval()(i), 8)};
         EXPECT_EQ(printed, numbersOf(rows[i - 1], 5)) << i;
-        EXPECT_EQ(printed, (std::vector<double>{back.getJD()(i), back.getFlux()(i), back.getError()(i),
-                                                back.getNchi()(i), back.getBoxval()(i)}))
+        EXPECT_EQ(printed,
+                  (std::vector<double>{back.getJD()(i), back.getFlux()(i), back.getError()(i),
+                                       back.getNchi()(i), back.getBoxval()(i)}))
             << i;
     }
     EXPECT_EQ(valuesOf(lc.getFilename()), valuesOf(back.getFilename()));
 }
 
-TEST(TextTables, ReaderTakesTheColumnsAsked) {
-    ScratchFolder scratch;
+TEST(TextTables, ReaderTakesTheColumnsAsked)
+{
+    test_common::ScratchDir scratch;
     const std::string six = scratch.file("six.txt"), two = scratch.file("two.txt");
-    spit(six,
-         "# a comment line\n"
-         "   2453000.5  1.25  0.01  0.5  0.9  a.fits   # after the data\n"
-         "\n"
-         "2453001.0 1.5 0.02 1.5 1.1 b.fits\n"
-         "2453002.0\t1.75 0.03 2.5 1.2 c.fits\n");
+    spit(six, "# a comment line\n"
+              "   2453000.5  1.25  0.01  0.5  0.9  a.fits   # after the data\n"
+              "\n"
+              "2453001.0 1.5 0.02 1.5 1.1 b.fits\n"
+              "2453002.0\t1.75 0.03 2.5 1.2 c.fits\n");
     // Two columns, with trailing blanks and comments on the lines.
     spit(two, "10 1.25 # no error\n11 1.5  \n12 1.75\n");
-    const std::vector<std::string> none(3, "no file information"), names{"a.fits", "b.fits", "c.fits"};
+    const std::vector<std::string> none(3, "no file information"),
+        names{"a.fits", "b.fits", "c.fits"};
     const std::vector<double> zeros(3, 0.0);
     const struct {
         std::string file;
@@ -172,13 +196,30 @@ TEST(TextTables, ReaderTakesTheColumnsAsked) {
         std::vector<double> jd, error, nchiValues, boxvalValues;
         std::vector<std::string> fileNames;
     } cases[] = {
-        {six, 4, 5, 6, {2453000.5, 2453001.0, 2453002.0}, {0.01, 0.02, 0.03}, {0.5, 1.5, 2.5}, {0.9, 1.1, 1.2}, names},
-        {six, 5, 4, 0, {2453000.5, 2453001.0, 2453002.0}, {0.01, 0.02, 0.03}, {0.9, 1.1, 1.2}, {0.5, 1.5, 2.5}, none},
+        {six,
+         4,
+         5,
+         6,
+         {2453000.5, 2453001.0, 2453002.0},
+         {0.01, 0.02, 0.03},
+         {0.5, 1.5, 2.5},
+         {0.9, 1.1, 1.2},
+         names},
+        {six,
+         5,
+         4,
+         0,
+         {2453000.5, 2453001.0, 2453002.0},
+         {0.01, 0.02, 0.03},
+         {0.9, 1.1, 1.2},
+         {0.5, 1.5, 2.5},
+         none},
         {six, 0, 0, 0, {2453000.5, 2453001.0, 2453002.0}, {0.01, 0.02, 0.03}, zeros, zeros, none},
         {two, 0, 0, 0, {10, 11, 12}, {1, 1, 1}, zeros, zeros, none},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " " + std::to_string(c.nchi) + std::to_string(c.boxval) + std::to_string(c.names));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file + " " + std::to_string(c.nchi) + std::to_string(c.boxval) +
+                     std::to_string(c.names));
         Lightcurve lc;
         lc.read(c.file, false, c.nchi, c.boxval, c.names);
         EXPECT_EQ(c.jd, valuesOf(lc.getJD()));
@@ -194,18 +235,19 @@ TEST(TextTables, ReaderTakesTheColumnsAsked) {
     }
 }
 
-TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData) {
-    ScratchFolder scratch;
+TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData)
+{
+    test_common::ScratchDir scratch;
     const struct {
-        const char* text;
-        int names;  // column of the file names
+        const char *text;
+        int names; // column of the file names
     } files[] = {
-        {"1 2 x\n3 4 0.1\n", 0},      // an error that is no number
-        {"1 2 0.1\n3 4\n", 0},        // an error on one line only
-        {"1 x 0.1\n3 4 0.1\n", 0},    // a flux that is no number
-        {"1 2 0.1 a\n3 4 0.1\n", 4},  // a file name on one line only
+        {"1 2 x\n3 4 0.1\n", 0},     // an error that is no number
+        {"1 2 0.1\n3 4\n", 0},       // an error on one line only
+        {"1 x 0.1\n3 4 0.1\n", 0},   // a flux that is no number
+        {"1 2 0.1 a\n3 4 0.1\n", 4}, // a file name on one line only
     };
-    for (const auto& f : files) {
+    for (const auto &f : files) {
         SCOPED_TRACE(f.text);
         const std::string file = scratch.file("bad.txt");
         spit(file, f.text);
@@ -220,14 +262,16 @@ TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData) {
     EXPECT_EQ(0, lc.getLength());
 }
 
-TEST(RawRecords, DoublesAndFloatsInHostOrder) {
-    ScratchFolder scratch;
-    const std::string doublesFile = scratch.file("doubles.raw"), floatsFile = scratch.file("floats.raw");
+TEST(RawRecords, DoublesAndFloatsInHostOrder)
+{
+    test_common::ScratchDir scratch;
+    const std::string doublesFile = scratch.file("doubles.raw"),
+                      floatsFile = scratch.file("floats.raw");
     const double d[6] = {2453000.123456789, 1.0625, 0.001, 2453000.5, -3.5e-7, 1e300};
     const float f[9] = {2453000.25f, 0.1f, 0.003f, 1.5f, 2.5f, 3.5f, -1e30f, 7.0f, 1e-20f};
     // Two records of doubles and two bytes; three of floats and five bytes.
-    spit(doublesFile, std::string(reinterpret_cast<const char*>(d), sizeof d) + "ab");
-    spit(floatsFile, std::string(reinterpret_cast<const char*>(f), sizeof f) + "abcde");
+    spit(doublesFile, std::string(reinterpret_cast<const char *>(d), sizeof d) + "ab");
+    spit(floatsFile, std::string(reinterpret_cast<const char *>(f), sizeof f) + "abcde");
 
     Lightcurve lc;
     lc.read_binary(doublesFile, false);
@@ -251,21 +295,23 @@ TEST(RawRecords, DoublesAndFloatsInHostOrder) {
     }
 }
 
-TEST(Readers, ReplaceTheWholeLightCurve) {
-    ScratchFolder scratch;
-    const std::string text = scratch.file("lc.txt"), raw = scratch.file("lc.raw"), rawFloats = scratch.file("lc.rawf");
+TEST(Readers, ReplaceTheWholeLightCurve)
+{
+    test_common::ScratchDir scratch;
+    const std::string text = scratch.file("lc.txt"), raw = scratch.file("lc.raw"),
+                      rawFloats = scratch.file("lc.rawf");
     spit(text, "10 1 0.125\n11 2 0.25\n");
     const double d[6] = {10, 1, 0.125, 11, 2, 0.25};
     const float f[6] = {10, 1, 0.125, 11, 2, 0.25};
-    spit(raw, std::string(reinterpret_cast<const char*>(d), sizeof d));
-    spit(rawFloats, std::string(reinterpret_cast<const char*>(f), sizeof f));
-    const std::function<void(Lightcurve&, bool)> readers[] = {
-        [&](Lightcurve& lc, bool mags) { lc.read(text, mags, 0, 0, 0); },
-        [&](Lightcurve& lc, bool mags) { lc.read_binary(raw, mags); },
-        [&](Lightcurve& lc, bool mags) { lc.read_binary_float(rawFloats, mags); },
+    spit(raw, std::string(reinterpret_cast<const char *>(d), sizeof d));
+    spit(rawFloats, std::string(reinterpret_cast<const char *>(f), sizeof f));
+    const std::function<void(Lightcurve &, bool)> readers[] = {
+        [&](Lightcurve &lc, bool mags) { lc.read(text, mags, 0, 0, 0); },
+        [&](Lightcurve &lc, bool mags) { lc.read_binary(raw, mags); },
+        [&](Lightcurve &lc, bool mags) { lc.read_binary_float(rawFloats, mags); },
     };
     const Planet planet;
-    for (const auto& read : readers) {
+    for (const auto &read : readers) {
         // A light curve on the caller's arrays, weighted, folded, searched,
         // with a transit added and the flux without it kept.
         const orv::MArray<double, 1> t = transitTimes(), flux = wavy(t.length(1));
@@ -301,29 +347,32 @@ TEST(Readers, ReplaceTheWholeLightCurve) {
     }
 }
 
-TEST(RawRecords, AFileThatCannotBeReadIsReportedAndLeavesNoData) {
-    ScratchFolder scratch;
+TEST(RawRecords, AFileThatCannotBeReadIsReportedAndLeavesNoData)
+{
+    test_common::ScratchDir scratch;
     const std::string missing = scratch.file("missing.raw");
     const std::string folder = scratch.file("");
-    for (const std::string& file : {missing, folder}) {
+    for (const std::string &file : {missing, folder}) {
         for (bool floats : {false, true}) {
             Lightcurve lc = three();
-            const std::string report =
-                printedOnError([&] { floats ? lc.read_binary_float(file, false) : lc.read_binary(file, false); });
+            const std::string report = printedOnError(
+                [&] { floats ? lc.read_binary_float(file, false) : lc.read_binary(file, false); });
             EXPECT_NE(std::string::npos, report.find("error: cannot")) << report;
             EXPECT_NE(std::string::npos, report.find(file)) << report;
             EXPECT_EQ(0, lc.getLength());
             EXPECT_EQ(0, lc.getJD().length(1));
-            EXPECT_EQ("lightcurve contains no data points\n",
-                      printed([&] { lc.write(scratch.file("out.txt"), false, false, false, false); }));
+            EXPECT_EQ("lightcurve contains no data points\n", printed([&] {
+                          lc.write(scratch.file("out.txt"), false, false, false, false);
+                      }));
         }
     }
     EXPECT_EQ("error: cannot open file " + missing + " for reading\n",
               printedOnError([&] { Lightcurve().read_binary(missing, false); }));
 }
 
-TEST(TextTables, NoiseFreeAndTransitFreeFluxesInFluxOrMagnitudes) {
-    ScratchFolder scratch;
+TEST(TextTables, NoiseFreeAndTransitFreeFluxesInFluxOrMagnitudes)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     // Without noise the flux is the noise-free one.
     const orv::MArray<double, 1> t = transitTimes();
@@ -369,17 +418,19 @@ TEST(TextTables, NoiseFreeAndTransitFreeFluxesInFluxOrMagnitudes) {
     }
 }
 
-TEST(TextTables, FoldAndSpectrum) {
-    ScratchFolder scratch;
+TEST(TextTables, FoldAndSpectrum)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve lc = three();
     lc.fold(0.7, 2453000.2);
     lc.write_folded(file, true, true, true, false);
     std::vector<std::string> expected{columnLine("#   date         flux         error "), "#"};
     for (int i = 1; i <= 3; ++i)
-        expected.push_back(format("%10.8g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ", lc.getPhase()(i),
-                                  lc.getPhased_Flux()(i), lc.getPhased_Error()(i), lc.getPhased_Nchi()(i),
-                                  lc.getPhased_Boxval()(i), lc.getPhased_Filename()(i).c_str()));
+        expected.push_back(format("%10.8g    %10.8g    %10.8g  %10.8g  %10.8g  %34s  ",
+                                  lc.getPhase()(i), lc.getPhased_Flux()(i), lc.getPhased_Error()(i),
+                                  lc.getPhased_Nchi()(i), lc.getPhased_Boxval()(i),
+                                  lc.getPhased_Filename()(i).c_str()));
     EXPECT_EQ(expected, linesOf(file));
 
     // One row per trial frequency, evenly spaced from 1/4 to 1/2; the
@@ -395,41 +446,50 @@ TEST(TextTables, FoldAndSpectrum) {
         const std::vector<double> row = numbersOf(lines[i + 1], 2);
         EXPECT_EQ(format("%16.10g %16.10g", row[0], row[1]), lines[i + 1]);
         EXPECT_NEAR(0.25 + (i - 1) * 0.25 / 19, row[0], 1e-10);
-        if (row[1] > best) best = row[1], bestFrequency = row[0];
+        if (row[1] > best)
+            best = row[1], bestFrequency = row[0];
     }
     EXPECT_NEAR(1 / searched.getPeriod_box(1), bestFrequency, 1e-9);
 }
 
-TEST(TextTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
-    ScratchFolder scratch;
+TEST(TextTables, WritersRefuseWhatIsMissingAndWriteNoFile)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.txt");
     Lightcurve none;
     Lightcurve plain = three();
     expectRefusals(
         {
-            {[&] { none.write(file, false, false, false, false); }, "lightcurve contains no data points\n"},
-            {[&] { plain.write_nonoise(file, false, false); }, "error: nonoise lightcurve not available!\n"},
-            {[&] { plain.write_removed(file, false, false); }, "error: transits have not yet been removed!\n"},
+            {[&] { none.write(file, false, false, false, false); },
+             "lightcurve contains no data points\n"},
+            {[&] { plain.write_nonoise(file, false, false); },
+             "error: nonoise lightcurve not available!\n"},
+            {[&] { plain.write_removed(file, false, false); },
+             "error: transits have not yet been removed!\n"},
             {[&] { plain.write_SR(file, false); }, "no SR-spectrum available!\n"},
-            {[&] { plain.write_folded(file, false, false, false, false); }, "lightcurve has not been folded, yet!\n"},
+            {[&] { plain.write_folded(file, false, false, false, false); },
+             "lightcurve has not been folded, yet!\n"},
         },
         file);
 }
 
-TEST(TextTables, FilesThatCannotBeWrittenAreReported) {
-    ScratchFolder scratch;
+TEST(TextTables, FilesThatCannotBeWrittenAreReported)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = everything();
-    const std::function<void(const std::string&)> writers[] = {
-        [&](const std::string& f) { lc.write(f, true, true, true, true); },
-        [&](const std::string& f) { lc.write_nonoise(f, false, false); },
-        [&](const std::string& f) { lc.write_removed(f, true, false); },
-        [&](const std::string& f) { lc.write_SR(f, false); },
-        [&](const std::string& f) { lc.write_folded(f, true, true, true, false); },
+    const std::function<void(const std::string &)> writers[] = {
+        [&](const std::string &f) { lc.write(f, true, true, true, true); },
+        [&](const std::string &f) { lc.write_nonoise(f, false, false); },
+        [&](const std::string &f) { lc.write_removed(f, true, false); },
+        [&](const std::string &f) { lc.write_SR(f, false); },
+        [&](const std::string &f) { lc.write_folded(f, true, true, true, false); },
     };
     const std::string nowhere = scratch.file("missing/out.txt");
-    for (const auto& write : writers) {
-        EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n", printedOnError([&] { write(nowhere); }));
+    for (const auto &write : writers) {
+        EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n",
+                  printedOnError([&] { write(nowhere); }));
         // A device that takes no data.
-        EXPECT_EQ("error: cannot write file /dev/full\n", printedOnError([&] { write("/dev/full"); }));
+        EXPECT_EQ("error: cannot write file /dev/full\n",
+                  printedOnError([&] { write("/dev/full"); }));
     }
 }

@@ -1,33 +1,34 @@
-// The binary table of a FITS file read back with CFITSIO directly, and
-// Debian's fitsverify on the file: the independent side of the checks of
-// the FITS tables.
+// The binary table of a FITS file read back with CFITSIO directly: with
+// fitsverify (tests/common), the independent side of the checks of the FITS
+// tables.
 #ifndef TESTS_LIGHTCURVE_FITSTABLE_H
 #define TESTS_LIGHTCURVE_FITSTABLE_H
 
 #include <fitsio.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 struct FitsTable {
-    int status = 0;  // of CFITSIO; the rest holds only when 0
+    int status = 0; // of CFITSIO; the rest holds only when 0
     int hdus = 0;
     std::string extname;
     long rows = 0;
     std::vector<std::string> names, forms, units;
-    std::vector<int> types;  // CFITSIO type codes
+    std::vector<int> types; // CFITSIO type codes
     std::vector<std::vector<double>> values;
 };
 
 // The table in the second HDU of path.
-inline FitsTable readTable(const std::string& path) {
+inline FitsTable readTable(const std::string &path)
+{
     FitsTable t;
-    fitsfile* f = nullptr;
-    int& s = t.status;
+    fitsfile *f = nullptr;
+    int &s = t.status;
     char text[FLEN_VALUE];
     int columns = 0;
-    if (fits_open_file(&f, path.c_str(), READONLY, &s)) return t;
+    if (fits_open_file(&f, path.c_str(), READONLY, &s))
+        return t;
     fits_get_num_hdus(f, &t.hdus, &s);
     fits_movabs_hdu(f, 2, nullptr, &s);
     fits_read_key(f, TSTRING, "EXTNAME", text, nullptr, &s);
@@ -47,24 +48,13 @@ inline FitsTable readTable(const std::string& path) {
         fits_get_coltype(f, c, &type, &repeat, &width, &s);
         t.types.push_back(type);
         std::vector<double> v(t.rows);
-        if (t.rows > 0) fits_read_col(f, TDOUBLE, c, 1, 1, t.rows, nullptr, v.data(), nullptr, &s);
+        if (t.rows > 0)
+            fits_read_col(f, TDOUBLE, c, 1, 1, t.rows, nullptr, v.data(), nullptr, &s);
         t.values.push_back(v);
     }
     int closing = 0;
     fits_close_file(f, &closing);
     return t;
-}
-
-// Whether fitsverify finds neither errors nor warnings; report gets its
-// output.
-inline bool verified(const std::string& path, std::string& report) {
-    FILE* p = popen(("fitsverify -q '" + path + "' 2>&1").c_str(), "r");
-    if (!p) return false;
-    char buffer[512];
-    report.clear();
-    while (std::fgets(buffer, sizeof buffer, p)) report += buffer;
-    const int status = pclose(p);
-    return status == 0 && report.find("verification OK") != std::string::npos;
 }
 
 #endif

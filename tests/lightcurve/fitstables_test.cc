@@ -4,19 +4,24 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "fitstable.h"
 #include "lightcurve/Lightcurve.h"
 #include "planet.h"
 #include "printed.h"
-#include "scratch.h"
+#include "written.h"
+
+using namespace test_common;
 
 namespace {
 
 // Three points, the first time with more digits than a float holds.
-Lightcurve three() {
-    Lightcurve lc(doubles({2453000.123456789, 2453000.5, 2453001.25}), doubles({1.0, 0.9987654321, 1234.5678}),
-                  doubles({0.001, 0.0015, 2.5}), doubles({1.5, 0.25, 2}));
+Lightcurve three()
+{
+    Lightcurve lc(doubles({2453000.123456789, 2453000.5, 2453001.25}),
+                  doubles({1.0, 0.9987654321, 1234.5678}), doubles({0.001, 0.0015, 2.5}),
+                  doubles({1.5, 0.25, 2}));
     orv::MArray<double, 1> box = lc.getBoxval();
     box(1) = 0.99;
     box(2) = 1;
@@ -25,16 +30,19 @@ Lightcurve three() {
 }
 
 // The values as a float column holds them.
-std::vector<double> asFloats(const orv::MArray<double, 1>& a, int n) {
+std::vector<double> asFloats(const orv::MArray<double, 1> &a, int n)
+{
     std::vector<double> v;
-    for (int i = 1; i <= n; ++i) v.push_back(static_cast<float>(a(i)));
+    for (int i = 1; i <= n; ++i)
+        v.push_back(static_cast<float>(a(i)));
     return v;
 }
 
 // The table in file has these columns, "JD" as double and the others as
 // float, all with unit "none", and passes fitsverify.
-void expectTable(const std::string& file, const std::vector<std::string>& names,
-                 const std::vector<std::vector<double>>& values) {
+void expectTable(const std::string &file, const std::vector<std::string> &names,
+                 const std::vector<std::vector<double>> &values)
+{
     const FitsTable t = readTable(file);
     ASSERT_EQ(0, t.status);
     EXPECT_EQ(2, t.hdus);
@@ -48,12 +56,13 @@ void expectTable(const std::string& file, const std::vector<std::string>& names,
         EXPECT_EQ("none", t.units[c]) << names[c];
         EXPECT_EQ(values.at(c), t.values[c]) << names[c];
     }
-    std::string report;
-    EXPECT_TRUE(verified(file, report)) << report;
+    const Verdict verdict = fitsverify(file);
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
 }
 
 // Noise-free box transits: the flux is the noise-free flux.
-Lightcurve noiseFree() {
+Lightcurve noiseFree()
+{
     const orv::MArray<double, 1> t = transitTimes();
     Lightcurve lc;
     long seed = -1;
@@ -61,14 +70,16 @@ Lightcurve noiseFree() {
     return lc;
 }
 
-}  // namespace
+} // namespace
 
-TEST(FitsTables, LightCurveColumnsAsSwitched) {
-    ScratchFolder scratch;
+TEST(FitsTables, LightCurveColumnsAsSwitched)
+{
+    test_common::ScratchDir scratch;
     Lightcurve lc = three();
     const std::vector<double> jd = valuesOf(lc.getJD());
     const std::vector<double> flux = asFloats(lc.getFlux(), 3), error = asFloats(lc.getError(), 3),
-                              nchi = asFloats(lc.getNchi(), 3), boxval = asFloats(lc.getBoxval(), 3);
+                              nchi = asFloats(lc.getNchi(), 3),
+                              boxval = asFloats(lc.getBoxval(), 3);
     const struct {
         bool nchi, boxval;
         std::vector<std::string> names;
@@ -79,9 +90,10 @@ TEST(FitsTables, LightCurveColumnsAsSwitched) {
         {true, false, {"JD", "flux", "error", "nchi"}, {jd, flux, error, nchi}},
         {false, false, {"JD", "flux", "error"}, {jd, flux, error}},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.nchi) + std::to_string(c.boxval));
-        const std::string file = scratch.file("lc" + std::to_string(c.nchi) + std::to_string(c.boxval) + ".fits");
+        const std::string file =
+            scratch.file("lc" + std::to_string(c.nchi) + std::to_string(c.boxval) + ".fits");
         lc.write_binary(file, c.nchi, c.boxval, true, true);
         expectTable(file, c.names, c.values);
     }
@@ -90,17 +102,18 @@ TEST(FitsTables, LightCurveColumnsAsSwitched) {
     EXPECT_NE(0.9987654321, flux[1]);
 }
 
-TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
-    ScratchFolder scratch;
+TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("t.fits");
 
     Lightcurve folded = three();
     folded.fold(0.7, 2453000.2);
     folded.write_folded_binary(file, true, true, false, false);
-    expectTable(
-        file, {"phase", "flux", "error", "nchi", "boxval"},
-        {asFloats(folded.getPhase(), 3), asFloats(folded.getPhased_Flux(), 3), asFloats(folded.getPhased_Error(), 3),
-         asFloats(folded.getPhased_Nchi(), 3), asFloats(folded.getPhased_Boxval(), 3)});
+    expectTable(file, {"phase", "flux", "error", "nchi", "boxval"},
+                {asFloats(folded.getPhase(), 3), asFloats(folded.getPhased_Flux(), 3),
+                 asFloats(folded.getPhased_Error(), 3), asFloats(folded.getPhased_Nchi(), 3),
+                 asFloats(folded.getPhased_Boxval(), 3)});
 
     Lightcurve model = noiseFree();
     const int n = model.getLength();
@@ -110,7 +123,8 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
     // The flux without the transit is the flux before it was added.
     Lightcurve transit = flat(transitTimes(), 0.001);
     orv::MArray<double, 1> before(n);
-    for (int i = 1; i <= n; ++i) before(i) = transit.getFlux()(i) = 1 + 0.001 * (i % 7);
+    for (int i = 1; i <= n; ++i)
+        before(i) = transit.getFlux()(i) = 1 + 0.001 * (i % 7);
     Planet().addTo(transit);
     transit.write_removed_binary(file, false, false);
     expectTable(file, {"JD", "flux", "error"},
@@ -121,7 +135,7 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
     const std::string text = scratch.file("sr.txt");
     model.write_SR(text, false);
     std::vector<double> frequency, sr;
-    for (const std::string& line : dataRows(text)) {
+    for (const std::string &line : dataRows(text)) {
         frequency.push_back(static_cast<float>(std::stod(line.substr(0, 16))));
         sr.push_back(static_cast<float>(std::stod(line.substr(17))));
     }
@@ -136,8 +150,9 @@ TEST(FitsTables, FoldSpectrumNoiseFreeAndTransitFreeTables) {
     }
 }
 
-TEST(FitsTables, WritingTwiceToOneNameGivesOneTable) {
-    ScratchFolder scratch;
+TEST(FitsTables, WritingTwiceToOneNameGivesOneTable)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("twice.fits");
     Lightcurve first = three();
     first.write_binary(file, true, true, false, false);
@@ -146,31 +161,36 @@ TEST(FitsTables, WritingTwiceToOneNameGivesOneTable) {
     expectTable(file, {"JD", "flux", "error"}, {{1, 2}, {3, 4}, {0.5, 0.25}});
 }
 
-TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile) {
-    ScratchFolder scratch;
+TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile)
+{
+    test_common::ScratchDir scratch;
     const std::string file = scratch.file("out.fits");
     Lightcurve none;
     Lightcurve plain = three();
     expectRefusals(
         {
-            {[&] { none.write_binary(file, true, true, false, false); }, "lightcurve contains no data points\n"},
+            {[&] { none.write_binary(file, true, true, false, false); },
+             "lightcurve contains no data points\n"},
             {[&] { plain.write_folded_binary(file, true, true, false, false); },
              "lightcurve has not been folded, yet!\n"},
             {[&] { plain.write_SR_binary(file, false); }, "no SR-spectrum available!\n"},
-            {[&] { plain.write_nonoise_binary(file, false, false); }, "error: nonoise lightcurve not available!\n"},
-            {[&] { plain.write_removed_binary(file, false, false); }, "error: transits have not yet been removed!\n"},
+            {[&] { plain.write_nonoise_binary(file, false, false); },
+             "error: nonoise lightcurve not available!\n"},
+            {[&] { plain.write_removed_binary(file, false, false); },
+             "error: transits have not yet been removed!\n"},
         },
         file);
 }
 
-TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess) {
-    ScratchFolder scratch;
+TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess)
+{
+    test_common::ScratchDir scratch;
     const std::string nowhere = scratch.file("missing/out.fits");
     Lightcurve lc = noiseFree();
     lc.boxfitting(20, 2, 4, 0.02, 0.1, 0);
     const struct {
         std::function<void()> write;
-        const char* failure;
+        const char *failure;
     } cases[] = {
         {[&] { lc.write_binary(nowhere, true, true, false, false); }, " for writing"},
         {[&] { lc.write_folded_binary(nowhere, true, true, false, false); }, " fits for writing"},
@@ -178,7 +198,7 @@ TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess) {
         {[&] { lc.write_nonoise_binary(nowhere, false, false); }, " for writing"},
         {[&] { lc.write_removed_binary(nowhere, false, false); }, " for writing"},
     };
-    for (const auto& c : cases)
+    for (const auto &c : cases)
         EXPECT_EXIT(c.write(), testing::ExitedWithCode(255),
                     "^error: cannot open file " + nowhere + c.failure + "\n\n$");
 }

@@ -5,20 +5,24 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 
 // Phase of t with the epoch at 0.5, by floor instead of truncation.
-double directPhase(double t, double P, double T) {
+double directPhase(double t, double P, double T)
+{
     const double x = (t - T) / P + 0.5;
     return x - std::floor(x);
 }
 
 // Distance of two phases on the circle.
-double circular(double a, double b) {
+double circular(double a, double b)
+{
     const double d = std::fabs(a - b);
     return std::min(d, 1 - d);
 }
@@ -28,7 +32,8 @@ double circular(double a, double b) {
 struct Numbered {
     std::vector<double> t, error, nchi;
     Lightcurve lc;
-    explicit Numbered(const std::vector<double>& times) : t(times) {
+    explicit Numbered(const std::vector<double> &times) : t(times)
+    {
         std::vector<double> flux;
         std::vector<std::string> names;
         for (std::size_t i = 0; i < t.size(); ++i) {
@@ -43,8 +48,9 @@ struct Numbered {
 
 // Checks that the fold holds every point once, in ascending phase, at its
 // phase for period P and epoch T, with its own values.
-void expectFold(Numbered& n, double P, double T) {
-    const Lightcurve& lc = n.lc;
+void expectFold(Numbered &n, double P, double T)
+{
+    const Lightcurve &lc = n.lc;
     const int len = lc.getLength();
     ASSERT_EQ(len, static_cast<int>(lc.getPhase().length(1)));
     std::vector<bool> seen(len + 1, false);
@@ -64,24 +70,29 @@ void expectFold(Numbered& n, double P, double T) {
     }
 }
 
-void expectValues(const std::vector<double>& want, const orv::MArray<double, 1>& got) {
+void expectValues(const std::vector<double> &want, const orv::MArray<double, 1> &got)
+{
     ASSERT_EQ(static_cast<int>(want.size()), got.length(1));
-    for (std::size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(want[k], got(static_cast<int>(k) + 1), 1e-14);
+    for (std::size_t k = 0; k < want.size(); ++k)
+        EXPECT_NEAR(want[k], got(static_cast<int>(k) + 1), 1e-14);
 }
 
-std::vector<double> randomTimes(int n, unsigned seed) {
+std::vector<double> randomTimes(int n, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> u(-50, 150);
     std::vector<double> t(n);
-    for (double& x : t) x = u(rng);
+    for (double &x : t)
+        x = u(rng);
     return t;
 }
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveFolding, PhasesMatchADirectComputation) {
+TEST(LightcurveFolding, PhasesMatchADirectComputation)
+{
     Numbered n(randomTimes(500, 3));
-    n.lc.fold(3.7, 20.25);  // many points lie before the epoch
+    n.lc.fold(3.7, 20.25); // many points lie before the epoch
     expectFold(n, 3.7, 20.25);
     EXPECT_TRUE(n.lc.isFolded());
     EXPECT_EQ(3.7, n.lc.getPeriod());
@@ -91,7 +102,8 @@ TEST(LightcurveFolding, PhasesMatchADirectComputation) {
     expectFold(n, 0.913, -7.5);
 }
 
-TEST(LightcurveFolding, HandCheckedPhases) {
+TEST(LightcurveFolding, HandCheckedPhases)
+{
     // Period 2, epoch 10: the epoch and its repetitions at 0.5, half a period
     // away at 0, a quarter after at 0.75, a quarter before at 0.25.
     const std::vector<double> t = {10, 14, 4, 9, 11, 10.5, 9.5, -5.5};
@@ -104,29 +116,32 @@ TEST(LightcurveFolding, HandCheckedPhases) {
     }
 }
 
-TEST(LightcurveFolding, EpochZeroPutsTheFirstPointAtPhaseZero) {
+TEST(LightcurveFolding, EpochZeroPutsTheFirstPointAtPhaseZero)
+{
     std::vector<double> t = randomTimes(50, 4);
-    t[0] = 2.5;  // 2.5 + 0.75 - 2.5 is exact: the first point at phase 0 exactly
+    t[0] = 2.5; // 2.5 + 0.75 - 2.5 is exact: the first point at phase 0 exactly
     Numbered n(t);
     n.lc.fold(1.5, 0.0);
     EXPECT_EQ(3.25, n.lc.getT0());
     EXPECT_EQ(0.0, n.lc.getPhase()(1));
     EXPECT_EQ(1.0, n.lc.getPhased_Flux()(1));
     const std::vector<double> first = valuesOf(n.lc.getPhase());
-    n.lc.fold_quick();  // own period and epoch: the same fold
+    n.lc.fold_quick(); // own period and epoch: the same fold
     EXPECT_EQ(first, valuesOf(n.lc.getPhase()));
     n.lc.fold_quick(1.5, -0.0);
     EXPECT_EQ(first, valuesOf(n.lc.getPhase()));
 }
 
-TEST(LightcurveFolding, QuickFoldLeavesNoArrayOfAnEarlierFold) {
+TEST(LightcurveFolding, QuickFoldLeavesNoArrayOfAnEarlierFold)
+{
     Numbered n(randomTimes(200, 5));
     n.lc.fold(2.1, 1.0);
     n.lc.fold_quick(5.3, 2.0);
     expectFold(n, 5.3, 2.0);
 }
 
-TEST(LightcurveFolding, AnEarlierFoldHeldByTheCallerStaysAsItWas) {
+TEST(LightcurveFolding, AnEarlierFoldHeldByTheCallerStaysAsItWas)
+{
     Numbered n(randomTimes(100, 6));
     n.lc.fold(2.1, 1.0);
     const orv::MArray<double, 1> phase = n.lc.getPhase();
@@ -139,17 +154,20 @@ TEST(LightcurveFolding, AnEarlierFoldHeldByTheCallerStaysAsItWas) {
     expectFold(n, 5.3, 2.0);
 }
 
-TEST(LightcurveFolding, EqualPhasesKeepTheirOrder) {
-    Numbered n({1, 3, 2, 5, 0});  // period 1: all at phase 0.5
+TEST(LightcurveFolding, EqualPhasesKeepTheirOrder)
+{
+    Numbered n({1, 3, 2, 5, 0}); // period 1: all at phase 0.5
     n.lc.fold(1, 7);
     EXPECT_EQ((std::vector<double>{1, 2, 3, 4, 5}), valuesOf(n.lc.getPhased_Flux()));
 }
 
-TEST(LightcurveFolding, GuardsPrintAndChangeNothing) {
+TEST(LightcurveFolding, GuardsPrintAndChangeNothing)
+{
     Lightcurve empty;
     EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { empty.fold(1, 1); }));
     EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { empty.fold_quick(1); }));
-    EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { empty.calc_phased_weights(); }));
+    EXPECT_EQ("lightcurve contains no data points!\n",
+              printed([&] { empty.calc_phased_weights(); }));
     EXPECT_FALSE(empty.isFolded());
 
     Lightcurve lc(doubles({1, 2}), doubles({1, 2}), doubles({1, 1}));
@@ -157,7 +175,8 @@ TEST(LightcurveFolding, GuardsPrintAndChangeNothing) {
     EXPECT_EQ("lightcurve not folded yet!\n", printed([&] { lc.calc_phased_weights(); }));
     EXPECT_EQ(0, lc.getPhase().length(1));
     lc.fold(1, 0);
-    EXPECT_EQ("error: number of phase bins must be positive!\n", printed([&] { lc.binning_phased(0); }));
+    EXPECT_EQ("error: number of phase bins must be positive!\n",
+              printed([&] { lc.binning_phased(0); }));
     EXPECT_EQ(2, lc.getPhase().length(1));
 
     // A light curve whose points were all removed has nothing to fold.
@@ -166,7 +185,8 @@ TEST(LightcurveFolding, GuardsPrintAndChangeNothing) {
     EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { lc.fold(1, 0); }));
 }
 
-TEST(LightcurveBinning, WeightedMeansMatchADirectComputation) {
+TEST(LightcurveBinning, WeightedMeansMatchADirectComputation)
+{
     // 100 points in 10 bins, with bins 3, 4 and 8 empty; no phase near an
     // edge, so the bin of each point is plain.
     std::mt19937 rng(7);
@@ -201,18 +221,22 @@ TEST(LightcurveBinning, WeightedMeansMatchADirectComputation) {
     EXPECT_EQ(100, lc.getPhased_Nchi().length(1));
 }
 
-TEST(LightcurveBinning, EqualErrorsGivePlainMeans) {
+TEST(LightcurveBinning, EqualErrorsGivePlainMeans)
+{
     // Period 2, epoch 10; phases 0.25, 0.375 in bin 1 of 2, 0.5 and 0.75 in
     // bin 2 (a phase on an edge belongs to the bin above it).
-    Lightcurve lc(doubles({9.5, 9.75, 10, 10.5}), doubles({1, 2, 4, 6}), doubles({0.2, 0.2, 0.2, 0.2}));
+    Lightcurve lc(doubles({9.5, 9.75, 10, 10.5}), doubles({1, 2, 4, 6}),
+                  doubles({0.2, 0.2, 0.2, 0.2}));
     lc.fold(2, 10);
     lc.binning_phased(2);
     expectValues({0.3125, 0.625}, lc.getPhase());
     expectValues({1.5, 5}, lc.getPhased_Flux());
-    for (double e : valuesOf(lc.getPhased_Error())) EXPECT_NEAR(0.2 / std::sqrt(2.0), e, 1e-15);
+    for (double e : valuesOf(lc.getPhased_Error()))
+        EXPECT_NEAR(0.2 / std::sqrt(2.0), e, 1e-15);
 }
 
-TEST(LightcurveBinning, APointAtPhaseZeroIsABin) {
+TEST(LightcurveBinning, APointAtPhaseZeroIsABin)
+{
     // Epoch 0: the first point at phase 0, alone in the first bin.
     Lightcurve lc(doubles({0, 0.5, 0.55}), doubles({3, 1, 2}), doubles({1, 1, 1}));
     lc.fold(1, 0);
@@ -221,7 +245,8 @@ TEST(LightcurveBinning, APointAtPhaseZeroIsABin) {
     expectValues({3, 1.5}, lc.getPhased_Flux());
 }
 
-TEST(LightcurveBinning, APhaseAboveTheLastEdgeStaysInTheLastBin) {
+TEST(LightcurveBinning, APhaseAboveTheLastEdgeStaysInTheLastBin)
+{
     // 49 * (1/49) rounds below 1; a phase just below 1 lies above it.
     const double t = 0.5 - std::ldexp(1.0, -53);
     Lightcurve lc(doubles({0.25, t}), doubles({1, 2}), doubles({1, 1}));
@@ -232,7 +257,8 @@ TEST(LightcurveBinning, APhaseAboveTheLastEdgeStaysInTheLastBin) {
     EXPECT_EQ(2, lc.getPhased_Flux()(2));
 }
 
-TEST(LightcurveBinning, BinningAgainBinsTheBins) {
+TEST(LightcurveBinning, BinningAgainBinsTheBins)
+{
     std::mt19937 rng(9);
     std::uniform_real_distribution<double> e(0.5, 2);
     std::vector<double> t, flux, error;
@@ -247,7 +273,7 @@ TEST(LightcurveBinning, BinningAgainBinsTheBins) {
     Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(error));
     lc.fold(2.9, 0);
     lc.binning_phased(20);
-    lc.binning_phased(20);  // the 20 bins again: one bin each
+    lc.binning_phased(20); // the 20 bins again: one bin each
     lc.binning_phased(5);
     ASSERT_EQ(5, lc.getPhase().length(1));
     // Weight and weighted flux are kept through every binning.

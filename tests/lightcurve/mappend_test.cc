@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 
-TEST(Mappend, AppendsToAFreshArray) {
+using namespace test_common;
+
+TEST(Mappend, AppendsToAFreshArray)
+{
     orv::MArray<long, 1> a = arrayOf(std::vector<long>{4, 5}, 0);
     const orv::MArray<long, 1> before = a;
     mappend(a, 6L);

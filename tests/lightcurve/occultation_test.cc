@@ -28,10 +28,13 @@ const double kGammas[][2] = {{0, 0}, {0, 1}, {2, -1}, {1, 0}, {0.4, 0.3}};
 // between the kinks of alpha and the limb are integrated by the tanh-sinh
 // rule, which is exact to rounding for integrands smooth inside with
 // square-root ends.
-std::array<double, 3> occultedMoments(double p, double z) {
+std::array<double, 3> occultedMoments(double p, double z)
+{
     auto alpha = [p, z](double r) {
-        if (r <= p - z) return kPi;
-        if (r <= z - p || r >= z + p) return 0.0;
+        if (r <= p - z)
+            return kPi;
+        if (r <= z - p || r >= z + p)
+            return 0.0;
         return std::acos(std::max(-1.0, std::min(1.0, (r * r + z * z - p * p) / (2 * r * z))));
     };
     std::array<double, 4> cuts = {0, std::fabs(z - p), z + p, 1};
@@ -40,11 +43,13 @@ std::array<double, 3> occultedMoments(double p, double z) {
     const double h = 1.0 / 32;
     for (int s = 0; s < 3; ++s) {
         const double a = std::min(cuts[s], 1.0), b = std::min(cuts[s + 1], 1.0);
-        if (b <= a) continue;
+        if (b <= a)
+            continue;
         const double half = 0.5 * (b - a), mid = 0.5 * (a + b);
         for (int k = -120; k <= 120; ++k) {
             const double u = 0.5 * kPi * std::sinh(k * h);
-            const double w = 0.5 * kPi * std::cosh(k * h) / (std::cosh(u) * std::cosh(u)) * half * h;
+            const double w =
+                0.5 * kPi * std::cosh(k * h) / (std::cosh(u) * std::cosh(u)) * half * h;
             const double r = mid + half * std::tanh(u);
             const double ring = w * 2 * r * alpha(r);
             const double x = 1 - std::sqrt(std::max(0.0, 1 - r * r));
@@ -58,12 +63,14 @@ std::array<double, 3> occultedMoments(double p, double z) {
 
 // The flux change the moments give: minus the occulted light over the
 // star's whole light pi (1 - gamma1/3 - gamma2/6).
-double integratedFlux(const std::array<double, 3>& m, double gamma1, double gamma2) {
+double integratedFlux(const std::array<double, 3> &m, double gamma1, double gamma2)
+{
     return -(m[0] - gamma1 * m[1] - gamma2 * m[2]) / (kPi * (1 - gamma1 / 3 - gamma2 / 6));
 }
 
 // Where the planet touches the limb or its edge passes the disc centre.
-double contactDistance(double p, double z) {
+double contactDistance(double p, double z)
+{
     return std::min({std::fabs(z - (1 + p)), std::fabs(z - std::fabs(1 - p)), std::fabs(z - p)});
 }
 
@@ -72,24 +79,31 @@ double contactDistance(double p, double z) {
 // combinations of terms that diverge there, so the error grows inversely
 // with the distance, until, in the narrow bands around the contacts, the
 // contact's own closed form stands in for its neighbourhood.
-double tolerance(double p, double z) {
+double tolerance(double p, double z)
+{
     const double d = contactDistance(p, z);
     return d < 3e-4 * (1 + p) ? 3e-4 : 3e-7 + 4e-9 * (1 + p + z) / d;
 }
 
 // Planet radii from tiny to larger than the star, with the special sizes.
-std::vector<double> radii() {
+std::vector<double> radii()
+{
     std::vector<double> p;
-    for (double r = 1e-3; r < 3; r *= 1.25) p.push_back(r);
-    for (double r : {0.1, 0.4999, 0.49999, 0.5, 0.50001, 0.5001, 0.9999, 1.0, 1.0001, 1.0005, 1.5, 2.0}) p.push_back(r);
+    for (double r = 1e-3; r < 3; r *= 1.25)
+        p.push_back(r);
+    for (double r :
+         {0.1, 0.4999, 0.49999, 0.5, 0.50001, 0.5001, 0.9999, 1.0, 1.0001, 1.0005, 1.5, 2.0})
+        p.push_back(r);
     return p;
 }
 
 // Separations across the whole transit and close to every contact, down to
 // single rounding steps.
-std::vector<double> separations(double p, int steps) {
+std::vector<double> separations(double p, int steps)
+{
     std::vector<double> z;
-    for (int i = 0; i <= steps; ++i) z.push_back((1 + p) * 1.01 * i / steps);
+    for (int i = 0; i <= steps; ++i)
+        z.push_back((1 + p) * 1.01 * i / steps);
     for (double c : {1 + p, std::fabs(1 - p), p}) {
         z.push_back(c);
         z.push_back(std::nextafter(c, 0.0));
@@ -108,46 +122,57 @@ std::vector<double> separations(double p, int steps) {
 }
 
 // A flux change and where it was computed, for failure messages.
-std::string where(double dF, double p, double z, const double* g) {
+std::string where(double dF, double p, double z, const double *g)
+{
     char text[200];
-    std::snprintf(text, sizeof text, "%.10g at p = %.17g, z = %.17g, gamma = (%g, %g)", dF, p, z, g[0], g[1]);
+    std::snprintf(text, sizeof text, "%.10g at p = %.17g, z = %.17g, gamma = (%g, %g)", dF, p, z,
+                  g[0], g[1]);
     return text;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Occultation, ExactFormulasMatchTheIntegratedDisc) {
+TEST(Occultation, ExactFormulasMatchTheIntegratedDisc)
+{
     testing::internal::CaptureStdout();
     std::string failure;
     for (double p : radii())
         for (double z : separations(p, 60)) {
             const std::array<double, 3> m = occultedMoments(p, z);
-            for (const auto& g : kGammas) {
-                const double dF = occultation_exact(p, z, g[0], g[1]), expected = integratedFlux(m, g[0], g[1]);
+            for (const auto &g : kGammas) {
+                const double dF = occultation_exact(p, z, g[0], g[1]),
+                             expected = integratedFlux(m, g[0], g[1]);
                 if (failure.empty() && !(std::fabs(dF - expected) <= tolerance(p, z)))
                     failure = where(dF, p, z, g) + ", integrated " + where(expected, p, z, g);
             }
         }
-    EXPECT_EQ("", testing::internal::GetCapturedStdout()) << "no argument of an elliptic integral may be out of range";
+    EXPECT_EQ("", testing::internal::GetCapturedStdout())
+        << "no argument of an elliptic integral may be out of range";
     EXPECT_EQ("", failure);
 }
 
-TEST(Occultation, NeverLeavesThePhysicalRange) {
+TEST(Occultation, NeverLeavesThePhysicalRange)
+{
     testing::internal::CaptureStdout();
     std::string failure;
     std::vector<double> p;
-    for (double r = 1e-4; r < 4; r *= 1.03) p.push_back(r);
-    for (double r : radii()) p.push_back(r);
+    for (double r = 1e-4; r < 4; r *= 1.03)
+        p.push_back(r);
+    for (double r : radii())
+        p.push_back(r);
     for (double pr : p)
         for (double z : separations(pr, 400))
-            for (const auto& g : kGammas)
-                for (double dF : {occultation_exact(pr, z, g[0], g[1]), occultation_small(pr, z, g[0], g[1])})
-                    if (failure.empty() && !(dF >= -1 && dF <= 0)) failure = where(dF, pr, z, g);
+            for (const auto &g : kGammas)
+                for (double dF :
+                     {occultation_exact(pr, z, g[0], g[1]), occultation_small(pr, z, g[0], g[1])})
+                    if (failure.empty() && !(dF >= -1 && dF <= 0))
+                        failure = where(dF, pr, z, g);
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ("", failure);
 }
 
-TEST(Occultation, ClosedFormCases) {
+TEST(Occultation, ClosedFormCases)
+{
     const double g1 = 0.4, g2 = 0.3, norm = 1 - g1 / 3 - g2 / 6;
     // A uniform disc: the hidden light is the hidden area.
     for (double p : {0.01, 0.1, 0.3, 0.7}) {
@@ -155,7 +180,7 @@ TEST(Occultation, ClosedFormCases) {
         EXPECT_DOUBLE_EQ(-p * p, occultation_exact(p, (1 - p) / 2, 0, 0)) << p;
     }
     // Covered completely: all light is gone, whatever the limb darkening.
-    for (const auto& g : kGammas) {
+    for (const auto &g : kGammas) {
         EXPECT_EQ(-1.0, occultation_exact(1.0, 0, g[0], g[1]));
         EXPECT_EQ(-1.0, occultation_exact(1.5, 0.5, g[0], g[1]));
         EXPECT_EQ(-1.0, occultation_exact(3.0, 1.2, g[0], g[1]));
@@ -169,17 +194,19 @@ TEST(Occultation, ClosedFormCases) {
     }
     // Radius 0.5 with its edge on the centre: lambda_d = 1/3 - 4/(9 pi),
     // eta_d = 3/32 and the uniform-disc term p^2.
-    EXPECT_NEAR(-(0.25 * (1 - g1 - 2 * g2) + 0.19186227280720397 * (g1 + 2 * g2) + 0.09375 * g2) / norm,
+    EXPECT_NEAR(-(0.25 * (1 - g1 - 2 * g2) + 0.19186227280720397 * (g1 + 2 * g2) + 0.09375 * g2) /
+                    norm,
                 occultation_exact(0.5, 0.5, g1, g2), 1e-15);
 }
 
-TEST(Occultation, SmallPlanetApproximationFollowsTheDisc) {
+TEST(Occultation, SmallPlanetApproximationFollowsTheDisc)
+{
     // Its error is that of taking the intensity as constant along the
     // planet's rings: a small part of the depth p^2 for small planets.
     for (double p : {0.01, 0.05, 0.1})
         for (double z : separations(p, 40)) {
             const std::array<double, 3> m = occultedMoments(p, z);
-            for (const auto& g : kGammas) {
+            for (const auto &g : kGammas) {
                 const double dF = occultation_small(p, z, g[0], g[1]);
                 ASSERT_NEAR(integratedFlux(m, g[0], g[1]), dF, 0.05 * p * p) << where(dF, p, z, g);
                 ASSERT_TRUE(dF >= -1 && dF <= 0) << where(dF, p, z, g);

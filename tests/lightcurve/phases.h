@@ -10,11 +10,14 @@
 
 // The time within a few thousand representable steps of guess whose phase,
 // folded at period and epoch, is exactly target.
-inline double timeAtPhase(double target, double guess, double period, double epoch) {
+inline double timeAtPhase(double target, double guess, double period, double epoch)
+{
     double below = guess, above = guess;
     for (int step = 0; step < 3000; ++step) {
-        if (foldedPhase(below, period, epoch) == target) return below;
-        if (foldedPhase(above, period, epoch) == target) return above;
+        if (foldedPhase(below, period, epoch) == target)
+            return below;
+        if (foldedPhase(above, period, epoch) == target)
+            return above;
         below = std::nextafter(below, -1e300);
         above = std::nextafter(above, 1e300);
     }

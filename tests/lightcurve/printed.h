@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-inline std::string printed(const std::function<void()>& call) {
+inline std::string printed(const std::function<void()> &call)
+{
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();

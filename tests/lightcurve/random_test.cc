@@ -8,15 +8,18 @@
 namespace {
 
 // n uniform deviates of the sequence started by the given negative seed.
-std::vector<double> uniforms(long seed, int n) {
+std::vector<double> uniforms(long seed, int n)
+{
     std::vector<double> v;
-    for (int i = 0; i < n; ++i) v.push_back(ran3(seed));
+    for (int i = 0; i < n; ++i)
+        v.push_back(ran3(seed));
     return v;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Ran3, NegativeSeedRestartsAReproducibleSequence) {
+TEST(Ran3, NegativeSeedRestartsAReproducibleSequence)
+{
     long seed = -12345;
     const std::vector<double> first = uniforms(seed, 1000);
     ran3(seed);
@@ -31,19 +34,24 @@ TEST(Ran3, NegativeSeedRestartsAReproducibleSequence) {
     }
 }
 
-TEST(Ran3, NonNegativeSeedContinuesTheSequence) {
+TEST(Ran3, NonNegativeSeedContinuesTheSequence)
+{
     const std::vector<double> reference = uniforms(-77, 30);
     long seed = -77;
     std::vector<double> drawn;
-    for (int i = 0; i < 10; ++i) drawn.push_back(ran3(seed));
+    for (int i = 0; i < 10; ++i)
+        drawn.push_back(ran3(seed));
     seed = 0;
-    for (int i = 0; i < 10; ++i) drawn.push_back(ran3(seed));
+    for (int i = 0; i < 10; ++i)
+        drawn.push_back(ran3(seed));
     seed = 424242;
-    for (int i = 0; i < 10; ++i) drawn.push_back(ran3(seed));
+    for (int i = 0; i < 10; ++i)
+        drawn.push_back(ran3(seed));
     EXPECT_EQ(reference, drawn);
 }
 
-TEST(Ran3, UniformMoments) {
+TEST(Ran3, UniformMoments)
+{
     long seed = -1;
     const int n = 1000000;
     double sum = 0, sum2 = 0;
@@ -52,7 +60,8 @@ TEST(Ran3, UniformMoments) {
         const double u = ran3(seed);
         sum += u;
         sum2 += u * u;
-        if (u < 0.1) ++below_tenth;
+        if (u < 0.1)
+            ++below_tenth;
     }
     const double mean = sum / n;
     EXPECT_NEAR(0.5, mean, 5 * std::sqrt(1.0 / 12 / n));
@@ -62,7 +71,8 @@ TEST(Ran3, UniformMoments) {
 
 // The polar method redone on the shared uniform sequence: a rangau call is the
 // first accepted pair, and the next draw follows right after that pair.
-TEST(Rangau, IsThePolarMethodOnTheSharedSequence) {
+TEST(Rangau, IsThePolarMethodOnTheSharedSequence)
+{
     const std::vector<double> u = uniforms(-31, 2000);
     long seed = -31;
     std::size_t used = 0;
@@ -81,7 +91,8 @@ TEST(Rangau, IsThePolarMethodOnTheSharedSequence) {
     EXPECT_EQ(u[used], ran3(seed)) << "an even number of draws per call";
 }
 
-TEST(Rangau, NormalMoments) {
+TEST(Rangau, NormalMoments)
+{
     long seed = -2;
     const int n = 400000;
     double sum = 0, sum2 = 0, sum4 = 0;
@@ -91,7 +102,8 @@ TEST(Rangau, NormalMoments) {
         sum += g;
         sum2 += g * g;
         sum4 += g * g * g * g;
-        if (std::fabs(g) < 1) ++inside_one_sigma;
+        if (std::fabs(g) < 1)
+            ++inside_one_sigma;
     }
     EXPECT_NEAR(0.0, sum / n, 5 / std::sqrt(n));
     EXPECT_NEAR(1.0, sum2 / n, 5 * std::sqrt(2.0 / n));
@@ -99,7 +111,8 @@ TEST(Rangau, NormalMoments) {
     EXPECT_NEAR(std::erf(1 / std::sqrt(2.0)), static_cast<double>(inside_one_sigma) / n, 0.005);
 }
 
-TEST(Ransin, SineDistributedAngles) {
+TEST(Ransin, SineDistributedAngles)
+{
     long seed = -3;
     const int n = 400000;
     double sum = 0;
@@ -110,14 +123,16 @@ TEST(Ransin, SineDistributedAngles) {
         ASSERT_GE(a, 0.0);
         ASSERT_LT(a, half_pi);
         sum += a;
-        if (a < half_pi / 2) ++below_quarter_pi;
+        if (a < half_pi / 2)
+            ++below_quarter_pi;
     }
     // Density sin(a) on [0, pi/2): mean 1, P(a < pi/4) = 1 - cos(pi/4).
     EXPECT_NEAR(1.0, sum / n, 0.005);
     EXPECT_NEAR(1 - std::cos(half_pi / 2), static_cast<double>(below_quarter_pi) / n, 0.005);
 }
 
-TEST(Ransin, TwoDrawsPerTrial) {
+TEST(Ransin, TwoDrawsPerTrial)
+{
     const std::vector<double> u = uniforms(-41, 400);
     long seed = -41;
     std::size_t used = 0;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -12,23 +11,29 @@
 #include <utility>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+#include "common/scratch.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+
+using namespace test_common;
 
 namespace {
 
 // 400 points one time unit apart: white noise of 1% around 1, with a
 // sinusoid of the given amplitude and a period of 80 added.
-Lightcurve noise(double amplitude, unsigned seed) {
+Lightcurve noise(double amplitude, unsigned seed)
+{
     const std::vector<double> t = counting(400);
     std::vector<double> flux = draws(400, std::normal_distribution<double>(0, 0.01), seed);
-    for (int i = 0; i < 400; ++i) flux[i] += 1 + amplitude * std::sin(2 * M_PI * i / 80);
+    for (int i = 0; i < 400; ++i)
+        flux[i] += 1 + amplitude * std::sin(2 * M_PI * i / 80);
     return Lightcurve(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(400, 0.01)));
 }
 
-double median(std::vector<double> v) {
+double median(std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
@@ -39,49 +44,34 @@ struct KeepPrecision {
     ~KeepPrecision() { std::cout.precision(kept); }
 };
 
-// Runs a test inside a private folder below /tmp, where the analysis writes
-// "corrspec.tbl"; goes back and removes the folder at the end.
-class InScratchFolder {
-public:
-    InScratchFolder() : back(std::filesystem::current_path()) {
-        char pattern[] = "/tmp/lightcurve_rednoise.XXXXXX";
-        folder = mkdtemp(pattern);
-        std::filesystem::current_path(folder);
-    }
-    ~InScratchFolder() {
-        std::filesystem::current_path(back);
-        std::filesystem::remove_all(folder);
-    }
-    InScratchFolder(const InScratchFolder&) = delete;
-    InScratchFolder& operator=(const InScratchFolder&) = delete;
-
-private:
-    std::filesystem::path back, folder;
-};
-
 // The lines of "corrspec.tbl": twice the window size and the red-noise
 // amplitude.
-std::vector<std::pair<std::string, double>> corrspec() {
+std::vector<std::pair<std::string, double>> corrspec()
+{
     std::vector<std::pair<std::string, double>> lines;
     std::ifstream in("corrspec.tbl");
     std::string line;
-    while (std::getline(in, line)) lines.emplace_back(line.substr(0, 4), std::stod(line.substr(5)));
+    while (std::getline(in, line))
+        lines.emplace_back(line.substr(0, 4), std::stod(line.substr(5)));
     return lines;
 }
 
 // A light curve whose flux without transits is white noise of the level at
 // times 0, 1, ..., n - 1 (a simulation without transits keeps the flux there
 // too).
-Lightcurve simulatedNoise(int n, double level) {
+Lightcurve simulatedNoise(int n, double level)
+{
     long seed = -5;
     Lightcurve lc;
-    lc.simulate(1000, -500, 0.01, 0, arrayOf(counting(n)), arrayOf(std::vector<double>(n, level)), seed);
+    lc.simulate(1000, -500, 0.01, 0, arrayOf(counting(n)), arrayOf(std::vector<double>(n, level)),
+                seed);
     return lc;
 }
 
 // Adds a sinusoid of the amplitude and period (in points) to the flux with
 // and without transits.
-void addSinusoid(Lightcurve& lc, double amplitude, double period) {
+void addSinusoid(Lightcurve &lc, double amplitude, double period)
+{
     long seed = -5;
     lc.add_rednoise(doubles({amplitude}), doubles({2 * M_PI / period}), doubles({0.3}), seed);
 }
@@ -90,12 +80,15 @@ void addSinusoid(Lightcurve& lc, double amplitude, double period) {
 // precision of standard output as it found it.
 class Corrspec : public testing::Test {
     KeepPrecision keep;
-    InScratchFolder scratch;
+    // The analysis writes "corrspec.tbl" into the current folder.
+    ScratchDir scratch;
+    InDir here{scratch.path()};
 };
 
-}  // namespace
+} // namespace
 
-TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours) {
+TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours)
+{
     // Points 1 apart, windows 2.5 wide: the first point alone once, then
     // points i, i+1 and i, i+1, i+2 for i = 1..18. Size 1 has too few windows,
     // so its row is 0; the rows of sizes 2 and 3 follow.
@@ -103,7 +96,8 @@ TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours) {
     const std::vector<double> flux = draws(20, std::uniform_real_distribution<double>(5, 6), 3);
     const double med = median(flux);
     double rms = 0;
-    for (double f : flux) rms += (f - med) * (f - med);
+    for (double f : flux)
+        rms += (f - med) * (f - med);
     rms = std::sqrt(rms / 19);
     Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(20, 0.1)));
     orv::MArray<double, 2> table;
@@ -112,12 +106,14 @@ TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours) {
     EXPECT_EQ(head.str(), printed([&] { table.makeReference(lc.analyze_rednoise2(2.5)); }));
     ASSERT_EQ(3, table.length(1));
     ASSERT_EQ(4, table.length(2));
-    for (int c = 1; c <= 4; ++c) EXPECT_EQ(0, table(1, c));
+    for (int c = 1; c <= 4; ++c)
+        EXPECT_EQ(0, table(1, c));
     for (int k = 2; k <= 3; ++k) {
         double squares = 0;
         for (int i = 0; i < 18; ++i) {
             double sum = 0;
-            for (int j = i; j < i + k; ++j) sum += flux[j];
+            for (int j = i; j < i + k; ++j)
+                sum += flux[j];
             squares += (med - sum / k) * (med - sum / k);
         }
         EXPECT_EQ(k, table(k, 1));
@@ -127,7 +123,8 @@ TEST(LightcurveRedNoise, SlidingWindowsOfNeighbours) {
     }
 }
 
-TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes) {
+TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes)
+{
     // The window moved step by step, a fifth of the smallest time step at a
     // time, computed the direct way.
     std::mt19937 rng(4);
@@ -140,7 +137,8 @@ TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes) {
     const int n = 60;
     const double W = 2.3, med = median(flux);
     double h = t[n - 1] - t[0];
-    for (int i = 0; i + 1 < n; ++i) h = std::min(h, t[i + 1] - t[i]);
+    for (int i = 0; i + 1 < n; ++i)
+        h = std::min(h, t[i + 1] - t[i]);
     std::vector<int> count(n + 1, 0);
     std::vector<double> squares(n + 1, 0.0);
     double lo = t[0] - 2 * W, hi = lo + W;
@@ -149,16 +147,20 @@ TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes) {
         hi += h / 5;
         int I = n, J = 1;
         for (int i = 1; i <= n - 1 && I == n; ++i)
-            if (t[i - 1] >= lo) I = i;
+            if (t[i - 1] >= lo)
+                I = i;
         for (int i = 2; i <= n; ++i)
-            if (t[i - 1] <= hi) J = i;
+            if (t[i - 1] <= hi)
+                J = i;
         if ((I != E && I <= J) || J != F) {
-            ASSERT_LE(I, J);  // the window is wider than a step
+            ASSERT_LE(I, J); // the window is wider than a step
             double sum = 0;
-            for (int i = I; i <= J; ++i) sum += flux[i - 1];
+            for (int i = I; i <= J; ++i)
+                sum += flux[i - 1];
             ++count[J - I + 1];
             squares[J - I + 1] += (med - sum / (J - I + 1)) * (med - sum / (J - I + 1));
-            if (I == n || J == n) break;
+            if (I == n || J == n)
+                break;
             E = I;
             F = J;
         }
@@ -168,7 +170,8 @@ TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes) {
     printed([&] { table.makeReference(lc.analyze_rednoise2(W)); });
     int rows = 0;
     for (int k = 1; k <= n; ++k)
-        if (count[k] > 1) rows = k;
+        if (count[k] > 1)
+            rows = k;
     ASSERT_EQ(rows, table.length(1));
     for (int k = 1; k <= rows; ++k) {
         EXPECT_EQ(count[k] > 1 ? count[k] : 0, table(k, 4)) << k;
@@ -178,7 +181,8 @@ TEST(LightcurveRedNoise, SlidingWindowsAtIrregularTimes) {
     }
 }
 
-TEST(LightcurveRedNoise, WhiteNoiseHasNoExcessASinusoidHas) {
+TEST(LightcurveRedNoise, WhiteNoiseHasNoExcessASinusoidHas)
+{
     KeepPrecision keep;
     for (double amplitude : {0.0, 0.02}) {
         SCOPED_TRACE(amplitude);
@@ -197,7 +201,7 @@ TEST(LightcurveRedNoise, WhiteNoiseHasNoExcessASinusoidHas) {
         // The scatter of the window means against the white-noise law: equal
         // for white noise; the sinusoid keeps it high.
         const double ratio = windows(10, 2) / windows(10, 3);
-        const double excess = lags(1, 1);  // mean red-noise amplitude / median
+        const double excess = lags(1, 1); // mean red-noise amplitude / median
         if (amplitude == 0) {
             EXPECT_NEAR(1, ratio, 0.15);
             EXPECT_LT(excess, 0.002);
@@ -208,7 +212,8 @@ TEST(LightcurveRedNoise, WhiteNoiseHasNoExcessASinusoidHas) {
     }
 }
 
-TEST(LightcurveRedNoise, LagIntervals) {
+TEST(LightcurveRedNoise, LagIntervals)
+{
     KeepPrecision keep;
     // Times 0, 1, 2, 3: lag 1 joins neighbours (3 windows of 2 points), lag
     // 2 the points two apart (2 windows of 3 points); nothing lies in (2, 3].
@@ -233,7 +238,8 @@ TEST(LightcurveRedNoise, LagIntervals) {
     EXPECT_EQ(10, std::cout.precision());
 }
 
-TEST_F(Corrspec, WindowsOfAMaximumSpan) {
+TEST_F(Corrspec, WindowsOfAMaximumSpan)
+{
     // Points 1 apart, spans up to 2.5: windows of 1, 2, 3, 3, ..., 3, 2 and 1
     // points; sizes 1 and 2 have two windows each (the ends), size 3 has
     // eight. A sinusoid over white noise of 0.001 makes every amplitude
@@ -250,14 +256,17 @@ TEST_F(Corrspec, WindowsOfAMaximumSpan) {
         {{0, 1, 2}, {1, 2, 3}, {2, 3, 4}, {3, 4, 5}, {4, 5, 6}, {5, 6, 7}, {6, 7, 8}, {7, 8, 9}}};
     for (int k = 1; k <= 3; ++k) {
         std::vector<double> means;
-        for (const auto& w : windows[k - 1]) {
+        for (const auto &w : windows[k - 1]) {
             double sum = 0;
-            for (int i : w) sum += v[i];
+            for (int i : w)
+                sum += v[i];
             means.push_back(sum / k);
         }
         double mean = 0, squares = 0;
-        for (double m : means) mean += m / means.size();
-        for (double m : means) squares += (m - mean) * (m - mean);
+        for (double m : means)
+            mean += m / means.size();
+        for (double m : means)
+            squares += (m - mean) * (m - mean);
         const double red = std::sqrt(squares / (means.size() - 1) - 0.001 * 0.001 / k);
         EXPECT_EQ(std::string("   ") + std::to_string(2 * k), lines[k - 1].first);
         EXPECT_NEAR(red, lines[k - 1].second, 0.005 * red);
@@ -267,7 +276,8 @@ TEST_F(Corrspec, WindowsOfAMaximumSpan) {
     EXPECT_EQ(3, std::cout.precision());
 }
 
-TEST_F(Corrspec, ShowsTheExcessOfASinusoid) {
+TEST_F(Corrspec, ShowsTheExcessOfASinusoid)
+{
     // Windows of 11 points: the red-noise amplitude of their means against
     // 0.01/sqrt(11), first of white noise, then with a sinusoid of 0.02.
     Lightcurve lc = simulatedNoise(400, 0.01);
@@ -281,16 +291,19 @@ TEST_F(Corrspec, ShowsTheExcessOfASinusoid) {
     EXPECT_GT(lines.at(10).second, 0.01);
 }
 
-TEST(LightcurveRedNoise, RefusedInputs) {
+TEST(LightcurveRedNoise, RefusedInputs)
+{
     Lightcurve back(doubles({0, 2, 1}), doubles({1, 2, 3}), doubles({1, 1, 1}));
     orv::MArray<double, 2> table;
-    EXPECT_EQ("error: times do not increase!\n", printed([&] { table.makeReference(back.analyze_rednoise2(1)); }));
+    EXPECT_EQ("error: times do not increase!\n",
+              printed([&] { table.makeReference(back.analyze_rednoise2(1)); }));
     EXPECT_EQ(0, table.length(1));
     Lightcurve same(doubles({0, 1, 1}), doubles({1, 2, 3}), doubles({1, 1, 1}));
     EXPECT_EQ("error: times do not increase!\n", printed([&] { same.analyze_rednoise2(1); }));
     Lightcurve one(doubles({0}), doubles({1}), doubles({1}));
     EXPECT_EQ("error: at least two points needed!\n", printed([&] { one.analyze_rednoise2(1); }));
-    EXPECT_EQ("error: at least two points needed!\n", printed([&] { one.analyze_rednoise(1, 2, 1); }));
+    EXPECT_EQ("error: at least two points needed!\n",
+              printed([&] { one.analyze_rednoise(1, 2, 1); }));
     // Without the flux without transits there is nothing to analyse.
     EXPECT_EQ("error: transit is not removed!\n", printed([&] { same.analyse_rednoise(2); }));
 }

@@ -6,33 +6,43 @@
 #include <string>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
 
+using namespace test_common;
+
 namespace {
 
-std::string printed(const std::function<void()>& call) {
+std::string printed(const std::function<void()> &call)
+{
     testing::internal::CaptureStdout();
     call();
     return testing::internal::GetCapturedStdout();
 }
 
-orv::MArray<double, 1> constant(int n, double value) { return arrayOf(std::vector<double>(n, value)); }
+orv::MArray<double, 1> constant(int n, double value)
+{
+    return arrayOf(std::vector<double>(n, value));
+}
 
 // The first n standard normal deviates of the sequence the seed starts.
-std::vector<double> gaussians(long seed, int n) {
+std::vector<double> gaussians(long seed, int n)
+{
     std::vector<double> g;
-    for (int i = 0; i < n; ++i) g.push_back(rangau(seed));
+    for (int i = 0; i < n; ++i)
+        g.push_back(rangau(seed));
     return g;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Simulation, BoxTransitsWithoutNoise) {
+TEST(Simulation, BoxTransitsWithoutNoise)
+{
     // Period 1, epoch 0.3, width 0.1: in transit within 0.05 of phase 0.3.
     // Times before 0 lie on the same phases as those after it.
-    const orv::MArray<double, 1> t = doubles({-1.6, -0.9, -0.7, 0.26, 0.3, 0.34, 0.36, 0.5, 1.29, 2.3, 2.34, 2.4});
+    const orv::MArray<double, 1> t =
+        doubles({-1.6, -0.9, -0.7, 0.26, 0.3, 0.34, 0.36, 0.5, 1.29, 2.3, 2.34, 2.4});
     const std::vector<double> expected = {1, 1, 0.98, 0.98, 0.98, 0.98, 1, 1, 0.98, 0.98, 0.98, 1};
     Lightcurve lc;
     long seed = -5;
@@ -40,7 +50,8 @@ TEST(Simulation, BoxTransitsWithoutNoise) {
     EXPECT_EQ(12, lc.getLength());
     const std::vector<double> flux = valuesOf(lc.getFlux());
     ASSERT_EQ(expected.size(), flux.size());
-    for (std::size_t i = 0; i < flux.size(); ++i) EXPECT_DOUBLE_EQ(expected[i], flux[i]) << "time " << t(int(i) + 1);
+    for (std::size_t i = 0; i < flux.size(); ++i)
+        EXPECT_DOUBLE_EQ(expected[i], flux[i]) << "time " << t(int(i) + 1);
     EXPECT_EQ(7, lc.getNumber_transit_points());
     // Transits at -0.7, 0.3, 1.3 and 2.3.
     EXPECT_EQ(4, lc.getNumber_transits());
@@ -53,7 +64,8 @@ TEST(Simulation, BoxTransitsWithoutNoise) {
     EXPECT_EQ(std::vector<double>(12, 0), valuesOf(lc.getBoxval()));
 }
 
-TEST(Simulation, TransitEdges) {
+TEST(Simulation, TransitEdges)
+{
     // Phase distances 0.05 and 0.95 are in transit for width 0.1, 0.06 is not.
     Lightcurve lc;
     long seed = -5;
@@ -62,7 +74,8 @@ TEST(Simulation, TransitEdges) {
     EXPECT_EQ(2, lc.getNumber_transit_points());
 }
 
-TEST(Simulation, NoiseComesFromTheSeed) {
+TEST(Simulation, NoiseComesFromTheSeed)
+{
     const orv::MArray<double, 1> t = doubles({0.1, 0.2, 0.3, 0.4, 0.5});
     const orv::MArray<double, 1> sigma = doubles({0.01, 0.02, 0.03, 0.04, 0.05});
     const std::vector<double> g = gaussians(-42, 5);
@@ -70,7 +83,8 @@ TEST(Simulation, NoiseComesFromTheSeed) {
     Lightcurve lc;
     long seed = -42;
     lc.simulate(10, 3, 0.01, 0.1, t, sigma, seed);
-    for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(1 + g[i - 1] * sigma(i), lc.getFlux()(i));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_DOUBLE_EQ(1 + g[i - 1] * sigma(i), lc.getFlux()(i));
     EXPECT_EQ(valuesOf(sigma), valuesOf(lc.getError()));
 
     Lightcurve noise;
@@ -79,19 +93,23 @@ TEST(Simulation, NoiseComesFromTheSeed) {
     EXPECT_EQ(valuesOf(lc.getFlux()), valuesOf(noise.getFlux()));
     seed = -42;
     noise.simulate_noise(t, 0.03, seed);
-    for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(1 + g[i - 1] * 0.03, noise.getFlux()(i));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_DOUBLE_EQ(1 + g[i - 1] * 0.03, noise.getFlux()(i));
 
     // The per-cent form: a level of 2 per cent is an error of 0.02.
     seed = -42;
     lc.simulate(10, 3, 0.01, 0.1, t, 2.0, seed);
     EXPECT_EQ(std::vector<double>(5, 0.02), valuesOf(lc.getError()));
-    for (int i = 1; i <= 5; ++i) EXPECT_DOUBLE_EQ(1 + g[i - 1] * 0.02, lc.getFlux()(i));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_DOUBLE_EQ(1 + g[i - 1] * 0.02, lc.getFlux()(i));
 }
 
-TEST(Simulation, NoiseHasTheGivenLevel) {
+TEST(Simulation, NoiseHasTheGivenLevel)
+{
     const int n = 20000;
     orv::MArray<double, 1> t(n);
-    for (int i = 1; i <= n; ++i) t(i) = i;
+    for (int i = 1; i <= n; ++i)
+        t(i) = i;
     Lightcurve lc;
     long seed = -7;
     lc.simulate_noise(t, 0.01, seed);
@@ -106,7 +124,8 @@ TEST(Simulation, NoiseHasTheGivenLevel) {
     EXPECT_NEAR(0.01, std::sqrt(squares / n), 5 * 0.01 / std::sqrt(2.0 * n));
 }
 
-TEST(Simulation, RandomTimesAreSortedAndReproducible) {
+TEST(Simulation, RandomTimesAreSortedAndReproducible)
+{
     // 3 periods of 2 days, 500 points at 1 per cent.
     Lightcurve a, b;
     long seed = -11;
@@ -126,12 +145,14 @@ TEST(Simulation, RandomTimesAreSortedAndReproducible) {
     // The same times drawn directly.
     long s = -11;
     std::vector<double> drawn;
-    for (int i = 0; i < 500; ++i) drawn.push_back(ran3(s) * 3 * 2);
+    for (int i = 0; i < 500; ++i)
+        drawn.push_back(ran3(s) * 3 * 2);
     std::sort(drawn.begin(), drawn.end());
     EXPECT_EQ(drawn, t);
 }
 
-TEST(Simulation, ReplacingDataForgetsWhatWasDerived) {
+TEST(Simulation, ReplacingDataForgetsWhatWasDerived)
+{
     Lightcurve lc(doubles({1, 2, 3}), doubles({1, 1, 1}), doubles({0.1, 0.1, 0.1}));
     lc.calc_weights();
     long seed = -3;
@@ -148,12 +169,17 @@ TEST(Simulation, ReplacingDataForgetsWhatWasDerived) {
     EXPECT_EQ(0, lc.getNumber_transits());
 }
 
-TEST(Simulation, ShortNoiseArraysAreRefused) {
-    const char* const message = "error: fewer noise levels than times!\n";
+TEST(Simulation, ShortNoiseArraysAreRefused)
+{
+    const char *const message = "error: fewer noise levels than times!\n";
     Lightcurve lc(doubles({1, 2}), doubles({5, 6}), doubles({0.1, 0.1}));
     long seed = -3;
-    EXPECT_EQ(message, printed([&] { lc.simulate(1, 0, 0.1, 0.1, doubles({1, 2, 3}), doubles({0.1, 0.1}), seed); }));
-    EXPECT_EQ(message, printed([&] { lc.simulate_noise(doubles({1, 2, 3}), doubles({0.1}), seed); }));
+    EXPECT_EQ(message, printed([&] {
+                  lc.simulate(1, 0, 0.1, 0.1, doubles({1, 2, 3}), doubles({0.1, 0.1}), seed);
+              }));
+    EXPECT_EQ(message, printed([&] {
+                  lc.simulate_noise(doubles({1, 2, 3}), doubles({0.1}), seed);
+              }));
     EXPECT_EQ(2, lc.getLength());
     EXPECT_EQ((std::vector<double>{5, 6}), valuesOf(lc.getFlux()));
     // Longer arrays give a level to each time.
@@ -161,7 +187,8 @@ TEST(Simulation, ShortNoiseArraysAreRefused) {
     EXPECT_EQ((std::vector<double>{0.1, 0.2}), valuesOf(lc.getError()));
 }
 
-TEST(Simulation, WhiteNoiseAddsInQuadrature) {
+TEST(Simulation, WhiteNoiseAddsInQuadrature)
+{
     Lightcurve lc(doubles({1, 2, 3}), doubles({1, 2, 3}), doubles({0.3, 0, 4}));
     long seed = -9;
     const std::vector<double> g = gaussians(-9, 3);
@@ -169,19 +196,23 @@ TEST(Simulation, WhiteNoiseAddsInQuadrature) {
     EXPECT_DOUBLE_EQ(0.5, lc.getError()(1));
     EXPECT_DOUBLE_EQ(0.4, lc.getError()(2));
     EXPECT_DOUBLE_EQ(std::sqrt(16.16), lc.getError()(3));
-    for (int i = 1; i <= 3; ++i) EXPECT_DOUBLE_EQ(i + g[i - 1] * 0.4, lc.getFlux()(i));
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_DOUBLE_EQ(i + g[i - 1] * 0.4, lc.getFlux()(i));
 }
 
-TEST(Simulation, RedNoiseWithGivenPhases) {
+TEST(Simulation, RedNoiseWithGivenPhases)
+{
     const orv::MArray<double, 1> t = doubles({0, 0.1, 0.5, 0.6, 3, 3.2});
     Lightcurve lc(t, constant(6, 1), constant(6, 0.01));
     long seed = -9;
     lc.add_rednoise(doubles({0.01, 0.002}), doubles({2, 30}), doubles({0.5, -1}), seed);
     for (int i = 1; i <= 6; ++i)
-        EXPECT_DOUBLE_EQ(1 + 0.01 * std::sin(2 * t(i) + 0.5) + 0.002 * std::sin(30 * t(i) - 1), lc.getFlux()(i));
+        EXPECT_DOUBLE_EQ(1 + 0.01 * std::sin(2 * t(i) + 0.5) + 0.002 * std::sin(30 * t(i) - 1),
+                         lc.getFlux()(i));
 }
 
-TEST(Simulation, RedNoisePhasesAreDrawnPerSegment) {
+TEST(Simulation, RedNoisePhasesAreDrawnPerSegment)
+{
     // Segments begin at 0 (the first point), 0.5 (after a gap of 0.4),
     // 1.5 (the segment from 0.5 lasted a day) and 2.7 (after a gap of 1.1).
     const orv::MArray<double, 1> t = doubles({0, 0.1, 0.5, 0.7, 0.9, 1.1, 1.3, 1.5, 1.6, 2.7});
@@ -191,11 +222,14 @@ TEST(Simulation, RedNoisePhasesAreDrawnPerSegment) {
     lc.add_rednoise(doubles({1}), doubles({5}), doubles({0}), seed);
     long s = -21;
     std::vector<double> psi;
-    for (int k = 0; k < 4; ++k) psi.push_back(ran3(s) * 6.28318530717958);
-    for (int i = 1; i <= 10; ++i) EXPECT_DOUBLE_EQ(std::sin(5 * t(i) + psi[segment[i - 1]]), lc.getFlux()(i));
+    for (int k = 0; k < 4; ++k)
+        psi.push_back(ran3(s) * 6.28318530717958);
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_DOUBLE_EQ(std::sin(5 * t(i) + psi[segment[i - 1]]), lc.getFlux()(i));
 }
 
-TEST(Simulation, RedNoiseRefusals) {
+TEST(Simulation, RedNoiseRefusals)
+{
     Lightcurve lc(doubles({1, 2}), doubles({1, 1}), doubles({0.1, 0.1}));
     long seed = -9;
     EXPECT_EQ("error: fewer frequencies or phases than amplitudes!\n", printed([&] {
@@ -204,5 +238,6 @@ TEST(Simulation, RedNoiseRefusals) {
     EXPECT_EQ((std::vector<double>{1, 1}), valuesOf(lc.getFlux()));
     // Nothing to add to: no time is read.
     Lightcurve empty;
-    EXPECT_EQ("", printed([&] { empty.add_rednoise(doubles({1}), doubles({1}), doubles({0}), seed); }));
+    EXPECT_EQ("",
+              printed([&] { empty.add_rednoise(doubles({1}), doubles({1}), doubles({0}), seed); }));
 }

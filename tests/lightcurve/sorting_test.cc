@@ -8,7 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "arrays.h"
+#include "common/arrays.h"
+
+using namespace test_common;
 
 namespace {
 
@@ -16,23 +18,28 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The textbook exchange sort that sorted copies, medians and scatters were
 // defined by: every position against every later one.
-std::vector<double> exchangeSorted(std::vector<double> v) {
+std::vector<double> exchangeSorted(std::vector<double> v)
+{
     for (std::size_t i = 0; i + 1 < v.size(); ++i)
         for (std::size_t j = i + 1; j < v.size(); ++j)
-            if (v[i] > v[j]) std::swap(v[i], v[j]);
+            if (v[i] > v[j])
+                std::swap(v[i], v[j]);
     return v;
 }
 
 // Random values with many ties, and NaNs when asked.
-std::vector<double> tiedValues(std::mt19937& rng, int n, bool withNaN) {
+std::vector<double> tiedValues(std::mt19937 &rng, int n, bool withNaN)
+{
     std::uniform_int_distribution<int> level(0, 9);
     std::uniform_int_distribution<int> coin(0, 7);
     std::vector<double> v;
-    for (int i = 0; i < n; ++i) v.push_back(withNaN && coin(rng) == 0 ? kNaN : 0.5 * level(rng) - 1);
+    for (int i = 0; i < n; ++i)
+        v.push_back(withNaN && coin(rng) == 0 ? kNaN : 0.5 * level(rng) - 1);
     return v;
 }
 
-void expectSameValues(const std::vector<double>& want, const std::vector<double>& got) {
+void expectSameValues(const std::vector<double> &want, const std::vector<double> &got)
+{
     ASSERT_EQ(want.size(), got.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         if (std::isnan(want[i]))
@@ -47,28 +54,29 @@ using SortFour = void (*)(orv::MArray<double, 1>, orv::MArray<double, 1>, orv::M
                           orv::MArray<double, 1>);
 
 struct InPlaceSort {
-    const char* name;
+    const char *name;
     SortOne one;
     SortFour four;
 };
 
 const InPlaceSort kSorts[] = {{"hpsort4", hpsort4, hpsort4}, {"quicksort", quicksort, quicksort4}};
 
-}  // namespace
+} // namespace
 
-TEST(InPlaceSorts, AgreeWithStdSortOnAssortedInputs) {
+TEST(InPlaceSorts, AgreeWithStdSortOnAssortedInputs)
+{
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> uniform(-1e3, 1e3);
-    for (const InPlaceSort& sort : kSorts)
+    for (const InPlaceSort &sort : kSorts)
         for (int n : {0, 1, 2, 3, 7, 8, 9, 50, 1000, 100000}) {
             std::vector<std::vector<double>> inputs(4);
             for (int i = 0; i < n; ++i) {
                 inputs[0].push_back(uniform(rng));
-                inputs[1].push_back(i);               // sorted
-                inputs[2].push_back(n - i);           // reversed
-                inputs[3].push_back((i * 7919) % 5);  // few distinct values
+                inputs[1].push_back(i);              // sorted
+                inputs[2].push_back(n - i);          // reversed
+                inputs[3].push_back((i * 7919) % 5); // few distinct values
             }
-            for (const std::vector<double>& input : inputs) {
+            for (const std::vector<double> &input : inputs) {
                 orv::MArray<double, 1> a = arrayOf(input);
                 sort.one(a);
                 std::vector<double> want = input;
@@ -78,8 +86,9 @@ TEST(InPlaceSorts, AgreeWithStdSortOnAssortedInputs) {
         }
 }
 
-TEST(InPlaceSorts, CompanionsFollowTheirKeys) {
-    for (const InPlaceSort& sort : kSorts) {
+TEST(InPlaceSorts, CompanionsFollowTheirKeys)
+{
+    for (const InPlaceSort &sort : kSorts) {
         orv::MArray<double, 1> key = doubles({3, 1, 2}), c = doubles({30, 10, 20});
         orv::MArray<double, 1> b = doubles({-3, -1, -2}), d = doubles({9, 1, 4});
         sort.four(key, b, c, d);
@@ -117,38 +126,45 @@ TEST(InPlaceSorts, CompanionsFollowTheirKeys) {
     }
 }
 
-TEST(InPlaceSorts, OtherBasesStridesAndShortCompanions) {
-    for (const InPlaceSort& sort : kSorts) {
+TEST(InPlaceSorts, OtherBasesStridesAndShortCompanions)
+{
+    for (const InPlaceSort &sort : kSorts) {
         orv::MArray<double, 1> based = doubles({5, 4, 3, 2, 1}, -2);
         sort.one(based);
         EXPECT_EQ((std::vector<double>{1, 2, 3, 4, 5}), valuesOf(based)) << sort.name;
 
         // Every other element of a longer array: the others stay untouched.
-        orv::MArray<double, 1> all = doubles({9, 0, 8, 0, 7, 0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0});
+        orv::MArray<double, 1> all =
+            doubles({9, 0, 8, 0, 7, 0, 6, 0, 5, 0, 4, 0, 3, 0, 2, 0, 1, 0});
         sort.one(all(orv::Range(1, 17, 2)));
-        EXPECT_EQ((std::vector<double>{1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8, 0, 9, 0}), valuesOf(all))
+        EXPECT_EQ((std::vector<double>{1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8, 0, 9, 0}),
+                  valuesOf(all))
             << sort.name;
 
-        orv::MArray<double, 1> key = doubles({3, 2, 1}), ok = doubles({3, 2, 1}), shorter = doubles({1, 2});
+        orv::MArray<double, 1> key = doubles({3, 2, 1}), ok = doubles({3, 2, 1}),
+                               shorter = doubles({1, 2});
         testing::internal::CaptureStdout();
         sort.four(key, ok, shorter, ok);
-        EXPECT_EQ("error: companion arrays shorter than the key array!\n", testing::internal::GetCapturedStdout());
+        EXPECT_EQ("error: companion arrays shorter than the key array!\n",
+                  testing::internal::GetCapturedStdout());
         EXPECT_EQ((std::vector<double>{3, 2, 1}), valuesOf(key)) << "refused, unchanged";
     }
 }
 
 // NaNs have no place in an order; the sorts must still stay inside the array
 // (the sanitizer build watches) and order every value when there is none.
-TEST(InPlaceSorts, NaNKeysStayInsideTheArray) {
+TEST(InPlaceSorts, NaNKeysStayInsideTheArray)
+{
     std::mt19937 rng(3);
-    for (const InPlaceSort& sort : kSorts)
+    for (const InPlaceSort &sort : kSorts)
         for (int round = 0; round < 200; ++round) {
             std::vector<double> v = tiedValues(rng, 1 + round % 60, true);
-            if (round % 5 == 0) v.assign(v.size(), kNaN);
+            if (round % 5 == 0)
+                v.assign(v.size(), kNaN);
             orv::MArray<double, 1> a = arrayOf(v), b = arrayOf(v), c = arrayOf(v), d = arrayOf(v);
             sort.one(a);
             sort.four(b, c, c, d);
-            const auto nans = [](const std::vector<double>& x) {
+            const auto nans = [](const std::vector<double> &x) {
                 return std::count_if(x.begin(), x.end(), [](double y) { return std::isnan(y); });
             };
             EXPECT_EQ(nans(v), nans(valuesOf(a))) << sort.name;
@@ -156,7 +172,8 @@ TEST(InPlaceSorts, NaNKeysStayInsideTheArray) {
         }
 }
 
-TEST(Sort1, SameAsTheExchangeSortAndLeavesItsArgument) {
+TEST(Sort1, SameAsTheExchangeSortAndLeavesItsArgument)
+{
     std::mt19937 rng(5);
     for (int round = 0; round < 300; ++round) {
         const std::vector<double> v = tiedValues(rng, round % 40, round % 2 == 1);
@@ -168,16 +185,18 @@ TEST(Sort1, SameAsTheExchangeSortAndLeavesItsArgument) {
     }
 }
 
-TEST(MedianAndRms, WorkedValues) {
+TEST(MedianAndRms, WorkedValues)
+{
     struct Case {
         std::vector<double> values;
         double median, rms;
     };
     const Case cases[] = {
-        {{3, 1, 2}, 2, 1},    {{4, 1, 3, 2}, 2.5, std::sqrt(5.0 / 3)}, {{1, 3, 5}, 3, 2}, {{7}, 7, kNaN},
+        {{3, 1, 2}, 2, 1},    {{4, 1, 3, 2}, 2.5, std::sqrt(5.0 / 3)},
+        {{1, 3, 5}, 3, 2},    {{7}, 7, kNaN},
         {{2, 2, 2, 2}, 2, 0},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         const orv::MArray<double, 1> a = arrayOf(c.values);
         EXPECT_EQ(c.median, median(a));
         if (std::isnan(c.rms))
@@ -190,7 +209,8 @@ TEST(MedianAndRms, WorkedValues) {
     EXPECT_TRUE(std::isnan(rms(orv::MArray<double, 1>())));
 }
 
-TEST(MedianAndRms, DirectComputationOnRandomDataWithTies) {
+TEST(MedianAndRms, DirectComputationOnRandomDataWithTies)
+{
     std::mt19937 rng(9);
     for (int round = 0; round < 400; ++round) {
         const std::vector<double> v = tiedValues(rng, 1 + round % 101, round % 4 == 3);
@@ -199,18 +219,21 @@ TEST(MedianAndRms, DirectComputationOnRandomDataWithTies) {
         const double m = n % 2 == 1 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) * 0.5;
         // A strided view with another base must give the same.
         orv::MArray<double, 1> spread(orv::Range(0, 2 * static_cast<int>(n) - 1));
-        for (std::size_t i = 0; i < n; ++i) spread(2 * static_cast<int>(i)) = v[i];
+        for (std::size_t i = 0; i < n; ++i)
+            spread(2 * static_cast<int>(i)) = v[i];
         const orv::MArray<double, 1> view = spread(orv::Range(0, 2 * static_cast<int>(n) - 2, 2));
-        for (const orv::MArray<double, 1>& a : {arrayOf(v), view}) {
+        for (const orv::MArray<double, 1> &a : {arrayOf(v), view}) {
             const double got = median(a);
             if (std::isnan(m)) {
                 EXPECT_TRUE(std::isnan(got));
                 continue;
             }
             EXPECT_EQ(m, got);
-            if (n < 2) continue;
+            if (n < 2)
+                continue;
             double sum = 0;
-            for (double x : v) sum += (x - m) * (x - m);
+            for (double x : v)
+                sum += (x - m) * (x - m);
             const double want = std::sqrt(sum / (n - 1));
             if (std::isnan(want))
                 EXPECT_TRUE(std::isnan(rms(a)));
@@ -220,7 +243,8 @@ TEST(MedianAndRms, DirectComputationOnRandomDataWithTies) {
     }
 }
 
-TEST(Integ, TrapezoidalSums) {
+TEST(Integ, TrapezoidalSums)
+{
     EXPECT_EQ(2, integ(doubles({1, 1}), doubles({0, 2})));
     EXPECT_EQ(8, integ(doubles({2, 4, 6}), doubles({0, 1, 2})));
     EXPECT_EQ(5, integ(doubles({5, 1, 9}), doubles({3, 4, 3})));
@@ -236,20 +260,23 @@ TEST(Integ, TrapezoidalSums) {
 
     testing::internal::CaptureStdout();
     const double refused = integ(doubles({1, 2, 3}), doubles({0, 1}));
-    EXPECT_EQ("error: integ needs an abscissa for every integrand value!\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("error: integ needs an abscissa for every integrand value!\n",
+              testing::internal::GetCapturedStdout());
     EXPECT_TRUE(std::isnan(refused));
 }
 
-TEST(IntVector, ValidFromLowToHighPlusOneSpare) {
-    int* v = intvector(1, 50);
+TEST(IntVector, ValidFromLowToHighPlusOneSpare)
+{
+    int *v = intvector(1, 50);
     ASSERT_NE(nullptr, v);
-    for (long i = 1; i <= 51; ++i) v[i] = static_cast<int>(i);
+    for (long i = 1; i <= 51; ++i)
+        v[i] = static_cast<int>(i);
     EXPECT_EQ(51, v[51]);
     free_intvector(v, 1, 50);
 
-    int* empty = intvector(3, 2);
+    int *empty = intvector(3, 2);
     ASSERT_NE(nullptr, empty);
-    empty[3] = 1;  // the spare
+    empty[3] = 1; // the spare
     free_intvector(empty, 3, 2);
 
     for (auto bounds : {std::pair<long, long>{-1, 5}, {5, 2}, {0, LONG_MAX}}) {

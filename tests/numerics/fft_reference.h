@@ -36,8 +36,7 @@ inline std::vector<cld> dft(const std::vector<cld> &x, int sgn)
 }
 
 // Two-dimensional: x[j1*n2c + j2], rows of n2c complex points.
-inline std::vector<cld> dft2(const std::vector<cld> &x, size_t n1, size_t n2c,
-                             int sgn)
+inline std::vector<cld> dft2(const std::vector<cld> &x, size_t n1, size_t n2c, int sgn)
 {
     std::vector<cld> y(x.size());
     for (size_t i = 0; i < n1; i++) {
@@ -67,6 +66,6 @@ inline std::vector<double> random_doubles(size_t n, unsigned seed)
     return v;
 }
 
-}  // namespace fftref
+} // namespace fftref
 
 #endif

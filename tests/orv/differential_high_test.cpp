@@ -4,12 +4,14 @@
 
 namespace {
 
-TEST(Differential, RandomTreesInThreeDimensions) {
-  difftest::seeds<3, 300>(std::make_integer_sequence<unsigned, 6>());
+TEST(Differential, RandomTreesInThreeDimensions)
+{
+    difftest::seeds<3, 300>(std::make_integer_sequence<unsigned, 6>());
 }
 
-TEST(Differential, RandomTreesInFourDimensions) {
-  difftest::seeds<4, 400>(std::make_integer_sequence<unsigned, 6>());
+TEST(Differential, RandomTreesInFourDimensions)
+{
+    difftest::seeds<4, 400>(std::make_integer_sequence<unsigned, 6>());
 }
 
-}  // namespace
+} // namespace

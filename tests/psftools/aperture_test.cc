@@ -20,10 +20,12 @@ constexpr double kBlank = -999;
 struct Field {
     MArray<float, 2> image, error;
     Field(int nx, int ny, double x, double y, double flux, double sigma, double sky, double e)
-        : image(nx, ny), error(nx, ny) {
+        : image(nx, ny), error(nx, ny)
+    {
         for (int i = 1; i <= nx; ++i)
             for (int j = 1; j <= ny; ++j)
-                image(i, j) = static_cast<float>(sky + flux * psftruth::pixelIntegral(i, j, x, y, sigma));
+                image(i, j) =
+                    static_cast<float>(sky + flux * psftruth::pixelIntegral(i, j, x, y, sigma));
         error = static_cast<float>(e);
     }
 };
@@ -32,15 +34,17 @@ struct Result {
     double flux, error;
 };
 
-Result measure(const Field& f, double x, double y, double r, double sky) {
+Result measure(const Field &f, double x, double y, double r, double sky)
+{
     Result res{};
     aperture(f.image, f.error, x, y, res.flux, res.error, r, sky, kBlank, 0);
     return res;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Aperture, RecoversTheFluxOfAnIntegratedGaussianStar) {
+TEST(Aperture, RecoversTheFluxOfAnIntegratedGaussianStar)
+{
     const Field f(60, 50, 30.3, 24.8, 1000, 1.5, 10, 2);
     // Radius 8 holds all but ~1e-5 of the light; 201 pixels have their
     // centre within 8 of (30.3, 24.8), each with error 2.
@@ -48,7 +52,8 @@ TEST(Aperture, RecoversTheFluxOfAnIntegratedGaussianStar) {
     EXPECT_NEAR(1000, a.flux, 0.05);
     int n = 0;
     for (int i = 1; i <= 60; ++i)
-        for (int j = 1; j <= 50; ++j) n += std::hypot(i - 30.3, j - 24.8) < 8;
+        for (int j = 1; j <= 50; ++j)
+            n += std::hypot(i - 30.3, j - 24.8) < 8;
     EXPECT_NEAR(2 * std::sqrt(n), a.error, 1e-12);
 
     // The annulus median takes the flat sky.
@@ -58,7 +63,8 @@ TEST(Aperture, RecoversTheFluxOfAnIntegratedGaussianStar) {
     EXPECT_EQ(a.error, s.error);
 }
 
-TEST(Aperture, ErrorIsTheScatterOfTheMeasuredFlux) {
+TEST(Aperture, ErrorIsTheScatterOfTheMeasuredFlux)
+{
     // Seeded noise of the stated error on every pixel: the reported error
     // must match the spread of the fluxes over many noise draws.
     const int draws = 400;
@@ -69,33 +75,38 @@ TEST(Aperture, ErrorIsTheScatterOfTheMeasuredFlux) {
     for (int d = 0; d < draws; ++d) {
         Field f(40, 40, 20.2, 19.6, 500, 1.2, 0, sigma);
         for (int i = 1; i <= 40; ++i)
-            for (int j = 1; j <= 40; ++j) f.image(i, j) += static_cast<float>(sigma * noise.eval());
+            for (int j = 1; j <= 40; ++j)
+                f.image(i, j) += static_cast<float>(sigma * noise.eval());
         const Result r = measure(f, 20.2, 19.6, 5, 0);
         fluxes.push_back(r.flux);
         reported = r.error;
     }
     double mean = 0, var = 0;
-    for (double v : fluxes) mean += v;
+    for (double v : fluxes)
+        mean += v;
     mean /= draws;
-    for (double v : fluxes) var += (v - mean) * (v - mean);
+    for (double v : fluxes)
+        var += (v - mean) * (v - mean);
     const double scatter = std::sqrt(var / (draws - 1));
     // The standard deviation of a sample of 400 is known to ~3.5 %.
     EXPECT_NEAR(reported, scatter, 5 * reported / std::sqrt(2.0 * draws));
     EXPECT_NEAR(500, mean, 5 * reported / std::sqrt(draws));
 }
 
-TEST(Aperture, SmallApertureByHand) {
+TEST(Aperture, SmallApertureByHand)
+{
     // A star halfway between four pixels of value 12 and error 1 (the
     // nearest pixel is the even one): radius 0.75 holds exactly those four.
     MArray<float, 2> image(100, 100), error(100, 100);
     image = 3.0f;
     error = 1.0f;
     for (int i = 50; i <= 51; ++i)
-        for (int j = 50; j <= 51; ++j) image(i, j) = 12;
+        for (int j = 50; j <= 51; ++j)
+            image(i, j) = 12;
     double flux, err;
     aperture(image, error, 50.5, 50.5, flux, err, 0.75, 10, kBlank, 0);
     EXPECT_DOUBLE_EQ(8, flux);
-    EXPECT_DOUBLE_EQ(2, err);  // four errors of 1 in quadrature
+    EXPECT_DOUBLE_EQ(2, err); // four errors of 1 in quadrature
 
     testing::internal::CaptureStdout();
     aperture(image, error, 50.5, 50.5, flux, err, 0.75, 10, kBlank, 2);
@@ -103,11 +114,12 @@ TEST(Aperture, SmallApertureByHand) {
               testing::internal::GetCapturedStdout());
 }
 
-TEST(Aperture, UnmeasurableCasesGiveTheFlag) {
+TEST(Aperture, UnmeasurableCasesGiveTheFlag)
+{
     struct Case {
-        const char* what;
+        const char *what;
         double x, r;
-        int bi, bj;  // a spoiled pixel, or 0
+        int bi, bj; // a spoiled pixel, or 0
         float value, error;
     };
     const Case cases[] = {
@@ -119,13 +131,14 @@ TEST(Aperture, UnmeasurableCasesGiveTheFlag) {
         // pixel 101, beyond the image.
         {"beyond the high edge", 98.45, 2.6, 0, 0, 0, 0},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         // A view into a larger array: a read past the image would find
         // numbers there and go unnoticed.
         MArray<float, 2> big(110, 100), ebig(110, 100);
         big = 1.0f;
         ebig = 1.0f;
-        MArray<float, 2> image = big(Range(1, 100), Range::all()), error = ebig(Range(1, 100), Range::all());
+        MArray<float, 2> image = big(Range(1, 100), Range::all()),
+                         error = ebig(Range(1, 100), Range::all());
         if (c.bi) {
             image(c.bi, c.bj) = c.value;
             error(c.bi, c.bj) = c.error;
@@ -140,7 +153,8 @@ TEST(Aperture, UnmeasurableCasesGiveTheFlag) {
     }
 }
 
-TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels) {
+TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels)
+{
     MArray<float, 2> image(40, 40), error(40, 40);
     error = 1.0f;
     image = 0.0f;
@@ -149,7 +163,8 @@ TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels) {
     for (int k = -8; k <= 8; ++k)
         for (int l = -8; l <= 8; ++l) {
             const int d2 = k * k + l * l;
-            if (d2 < 25 || d2 >= 64) continue;
+            if (d2 < 25 || d2 >= 64)
+                continue;
             image(20 + k, 20 + l) = k > 0 || (k == 0 && l > 0) ? 10 : 20;
         }
     // Pixels exactly at d = 8 are outside the annulus, those at d = 5
@@ -162,7 +177,8 @@ TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels) {
     error(20, 26) = 0;
     error(20, 14) = 0;
     for (int k = -1; k <= 1; ++k)
-        for (int l = -1; l <= 1; ++l) image(20 + k, 20 + l) = 16;
+        for (int l = -1; l <= 1; ++l)
+            image(20 + k, 20 + l) = 16;
     double flux, err;
     aperture_sky(image, error, 20, 20, flux, err, 1.5, 5, 8, kBlank, 0);
     EXPECT_DOUBLE_EQ(9 * 16 - 9 * 15, flux);
@@ -170,7 +186,8 @@ TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels) {
 
     // The annulus may reach beyond the image: those pixels (pairs of
     // opposite ones here) are left out.
-    MArray<float, 2> small = image(Range(14, 26), Range(14, 26)), esmall = error(Range(14, 26), Range(14, 26));
+    MArray<float, 2> small = image(Range(14, 26), Range(14, 26)),
+                     esmall = error(Range(14, 26), Range(14, 26));
     aperture_sky(small, esmall, 7, 7, flux, err, 1.5, 5, 8, kBlank, 0);
     EXPECT_DOUBLE_EQ(9, flux);
     EXPECT_DOUBLE_EQ(3, err);
@@ -179,13 +196,15 @@ TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels) {
     bare = 1.0f;
     ebare = 0.0f;
     for (int k = -2; k <= 2; ++k)
-        for (int l = -2; l <= 2; ++l) ebare(15 + k, 15 + l) = 1;
+        for (int l = -2; l <= 2; ++l)
+            ebare(15 + k, 15 + l) = 1;
     aperture_sky(bare, ebare, 15, 15, flux, err, 1.5, 5, 8, kBlank, 0);
     EXPECT_EQ(0, flux);
     EXPECT_EQ(-1, err);
 }
 
-TEST(Span, EvenlySpacedValues) {
+TEST(Span, EvenlySpacedValues)
+{
     const MArray<int, 1> i = span(0, 10, 4);
     ASSERT_EQ(4, i.length(1));
     EXPECT_EQ(1, i.firstIndex(1));
@@ -194,7 +213,8 @@ TEST(Span, EvenlySpacedValues) {
     EXPECT_EQ(6, i(3));
     EXPECT_EQ(10, i(4));
     const MArray<double, 1> d = span(0.0, 1.0, 5);
-    for (int k = 1; k <= 5; ++k) EXPECT_DOUBLE_EQ(0.25 * (k - 1), d(k));
+    for (int k = 1; k <= 5; ++k)
+        EXPECT_DOUBLE_EQ(0.25 * (k - 1), d(k));
     EXPECT_EQ(7, span(3, 7, 1)(1));
     EXPECT_EQ(2.5, span(1.0, 2.5, 1)(1));
     EXPECT_EQ(0, span(1, 2, 0).elementCount());

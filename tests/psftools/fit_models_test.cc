@@ -7,13 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
 
-MArray<int, 1> allFree(int n) {
+MArray<int, 1> allFree(int n)
+{
     MArray<int, 1> ia(n);
     ia = 1;
     return ia;
@@ -22,7 +24,8 @@ MArray<int, 1> allFree(int n) {
 // A square stamp of pixels -10..10 on both axes, flattened to points.
 struct Stamp {
     MArray<double, 1> x{441}, y{441}, z{441}, s{441};
-    Stamp() {
+    Stamp()
+    {
         int i = 1;
         for (int ix = -10; ix <= 10; ++ix)
             for (int iy = -10; iy <= 10; ++iy, ++i) {
@@ -35,37 +38,52 @@ struct Stamp {
 };
 
 // The true profiles written out on their own, for the synthetic stamps.
-double gaussProfile(const MArray<double, 1>& a, double x, double y) {
+double gaussProfile(const MArray<double, 1> &a, double x, double y)
+{
     const double dx = x - a(5), dy = y - a(6);
-    const double u = dx * std::cos(a(7)) + dy * std::sin(a(7)), v = dy * std::cos(a(7)) - dx * std::sin(a(7));
+    const double u = dx * std::cos(a(7)) + dy * std::sin(a(7)),
+                 v = dy * std::cos(a(7)) - dx * std::sin(a(7));
     return a(1) + a(2) * std::exp(-(a(3) * u * u + a(4) * v * v));
 }
-double moffatProfile(const MArray<double, 1>& a, double x, double y) {
+double moffatProfile(const MArray<double, 1> &a, double x, double y)
+{
     const double dx = x - a(5), dy = y - a(6);
-    const double u = dx * std::cos(a(7)) + dy * std::sin(a(7)), v = dy * std::cos(a(7)) - dx * std::sin(a(7));
-    return a(1) + a(9) * x + a(10) * y + a(2) * std::pow(1 + std::pow(a(3) * u, 2) + std::pow(a(4) * v, 2), -a(8));
+    const double u = dx * std::cos(a(7)) + dy * std::sin(a(7)),
+                 v = dy * std::cos(a(7)) - dx * std::sin(a(7));
+    return a(1) + a(9) * x + a(10) * y +
+           a(2) * std::pow(1 + std::pow(a(3) * u, 2) + std::pow(a(4) * v, 2), -a(8));
 }
 
 // su = 1.8, sv = 1.2 pixels along axes turned by 0.5 rad.
-MArray<double, 1> gaussTruth() { return vec({10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5}); }
-MArray<double, 1> moffatTruth() { return vec({20, 800, 0.4, 0.55, -0.2, 0.35, 0.3, 2.8, 0.5, -0.3}); }
+MArray<double, 1> gaussTruth()
+{
+    return doubles({10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5});
+}
+MArray<double, 1> moffatTruth()
+{
+    return doubles({20, 800, 0.4, 0.55, -0.2, 0.35, 0.3, 2.8, 0.5, -0.3});
+}
 
 // Fills the stamp from the profile; with a seed, adds noise of standard
 // deviation sqrt(value) and sets the errors to it.
 template <class Profile>
-void render(Stamp& st, const MArray<double, 1>& truth, Profile profile, long seed) {
+void render(Stamp &st, const MArray<double, 1> &truth, Profile profile, long seed)
+{
     C_rangau noise(seed);
     for (int i = 1; i <= 441; ++i) {
         const double m = profile(truth, st.x(i), st.y(i));
         st.z(i) = m;
-        if (seed == 0) continue;
+        if (seed == 0)
+            continue;
         st.s(i) = std::sqrt(m);
         st.z(i) += st.s(i) * noise.eval();
     }
 }
 
 // Central differences of funcs against its analytic derivatives.
-void checkDerivatives(marquardt& model, const MArray<double, 1>& a, double x, double y, const std::string& what) {
+void checkDerivatives(marquardt &model, const MArray<double, 1> &a, double x, double y,
+                      const std::string &what)
+{
     const int n = a.lastIndex(1);
     MArray<double, 1> d(n), dummy(n), p(n);
     double f;
@@ -79,14 +97,16 @@ void checkDerivatives(marquardt& model, const MArray<double, 1>& a, double x, do
         p(k) = a(k) - h;
         model.funcs(x, y, p, fm, dummy);
         const double numeric = (fp - fm) / (2 * h);
-        EXPECT_NEAR(numeric, d(k), 1e-6 * std::fmax(1.0, std::fabs(f) / std::fmax(std::fabs(a(k)), 0.1)))
+        EXPECT_NEAR(numeric, d(k),
+                    1e-6 * std::fmax(1.0, std::fabs(f) / std::fmax(std::fabs(a(k)), 0.1)))
             << what << " d(" << k << ") at (" << x << ", " << y << ")";
     }
 }
 
-}  // namespace
+} // namespace
 
-TEST(FitModels, GaussianValues) {
+TEST(FitModels, GaussianValues)
+{
     Stamp st;
     const MArray<double, 1> a = gaussTruth();
     Class_gauss_fit g(st.x, st.y, st.z, st.s, a, allFree(7));
@@ -96,24 +116,26 @@ TEST(FitModels, GaussianValues) {
     EXPECT_EQ(0, g.funcs(0.3, -0.4, a, f, d));
     EXPECT_DOUBLE_EQ(510.0, f);
     EXPECT_EQ(1.0, d(2));
-    for (int k = 3; k <= 7; ++k) EXPECT_EQ(0.0, d(k));
+    for (int k = 3; k <= 7; ++k)
+        EXPECT_EQ(0.0, d(k));
     // Far out the exponent stops at -22 (here p·u² = 30).
-    MArray<double, 1> far = vec({1, 2, 0.3, 0.3, 0, 0, 0});
+    MArray<double, 1> far = doubles({1, 2, 0.3, 0.3, 0, 0, 0});
     g.funcs(10, 0, far, f, d);
     EXPECT_DOUBLE_EQ(1 + 2 * std::exp(-22.0), f);
     EXPECT_DOUBLE_EQ(-100 * 2 * std::exp(-22.0), d(3));
     // Turned by a right angle: u = dy, v = -dx.
-    MArray<double, 1> turned = vec({0, 1, 0.5, 0.1, 0, 0, std::acos(-1.0) / 2});
+    MArray<double, 1> turned = doubles({0, 1, 0.5, 0.1, 0, 0, std::acos(-1.0) / 2});
     g.funcs(1, 2, turned, f, d);
     EXPECT_NEAR(std::exp(-(0.5 * 4 + 0.1 * 1)), f, 1e-15);
 }
 
-TEST(FitModels, MoffatValues) {
+TEST(FitModels, MoffatValues)
+{
     Stamp st;
     Class_moffat_fit m(st.x, st.y, st.z, st.s, moffatTruth(), allFree(10));
     MArray<double, 1> d(10);
     double f;
-    MArray<double, 1> a = vec({3, 100, 1, 1, 2, 1, 0.2, 2.5, 0.5, -0.25});
+    MArray<double, 1> a = doubles({3, 100, 1, 1, 2, 1, 0.2, 2.5, 0.5, -0.25});
     // Distance 1 from the centre: r = 2.
     const double x = 2 + std::cos(0.7), y = 1 + std::sin(0.7);
     EXPECT_EQ(0, m.funcs(x, y, a, f, d));
@@ -124,7 +146,8 @@ TEST(FitModels, MoffatValues) {
     EXPECT_EQ(0, m.funcs(2 + far, 1, a, f, d));
     EXPECT_DOUBLE_EQ(0.5 * (2 + far) + 3 - 0.25, f);
     EXPECT_EQ(1.0, d(1));
-    for (int k = 2; k <= 8; ++k) EXPECT_EQ(0.0, d(k));
+    for (int k = 2; k <= 8; ++k)
+        EXPECT_EQ(0.0, d(k));
     EXPECT_EQ(2 + far, d(9));
     EXPECT_EQ(1.0, d(10));
     // beta = -3 at r = 1e60: the profile would be 1e120; funcs fails and
@@ -134,32 +157,37 @@ TEST(FitModels, MoffatValues) {
     d = 7.0;
     EXPECT_EQ(-1, m.funcs(2 + 1e30, 1, a, f, d));
     EXPECT_EQ(42.0, f);
-    for (int k = 1; k <= 10; ++k) EXPECT_EQ(7.0, d(k));
+    for (int k = 1; k <= 10; ++k)
+        EXPECT_EQ(7.0, d(k));
 }
 
-TEST(FitModels, AnalyticDerivativesMatchCentralDifferences) {
+TEST(FitModels, AnalyticDerivativesMatchCentralDifferences)
+{
     Stamp st;
     Class_gauss_fit g(st.x, st.y, st.z, st.s, gaussTruth(), allFree(7));
     Class_moffat_fit m(st.x, st.y, st.z, st.s, moffatTruth(), allFree(10));
     const double points[][2] = {{0.0, 0.0}, {1.3, -0.7}, {-2.2, 1.9}, {3.0, 2.5}, {-0.4, -3.1}};
-    for (const auto& pt : points) {
+    for (const auto &pt : points) {
         checkDerivatives(g, gaussTruth(), pt[0], pt[1], "gauss");
-        checkDerivatives(g, vec({-1, 3, 0.9, 0.05, 1, 2, -2.0}), pt[0], pt[1], "gauss, elongated");
+        checkDerivatives(g, doubles({-1, 3, 0.9, 0.05, 1, 2, -2.0}), pt[0], pt[1],
+                         "gauss, elongated");
         checkDerivatives(m, moffatTruth(), pt[0], pt[1], "moffat");
-        checkDerivatives(m, vec({0, 50, 1.2, 0.3, 0.5, -1, 2.2, 1.3, 0, 0}), pt[0], pt[1], "moffat, elongated");
+        checkDerivatives(m, doubles({0, 50, 1.2, 0.3, 0.5, -1, 2.2, 1.3, 0, 0}), pt[0], pt[1],
+                         "moffat, elongated");
     }
 }
 
-TEST(FitModels, NoiselessStampsGiveBackTheirParameters) {
+TEST(FitModels, NoiselessStampsGiveBackTheirParameters)
+{
     struct Case {
         std::string name;
         MArray<double, 1> truth, start;
     };
     Case cases[] = {
-        {"gauss", gaussTruth(), vec({8, 400, 0.12, 0.3, 0, 0, 0.4})},
-        {"moffat", moffatTruth(), vec({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0})},
+        {"gauss", gaussTruth(), doubles({8, 400, 0.12, 0.3, 0, 0, 0.4})},
+        {"moffat", moffatTruth(), doubles({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0})},
     };
-    for (Case& c : cases) {
+    for (Case &c : cases) {
         Stamp st;
         const bool gauss = c.name == "gauss";
         if (gauss)
@@ -176,20 +204,25 @@ TEST(FitModels, NoiselessStampsGiveBackTheirParameters) {
         EXPECT_EQ(0, fit->calc()) << c.name;
         EXPECT_LT(fit->chisq, 1e-8) << c.name;
         for (int k = 1; k <= n; ++k)
-            EXPECT_NEAR(c.truth(k), fit->a(k), 1e-7 * std::fmax(1.0, std::fabs(c.truth(k)))) << c.name << " a" << k;
+            EXPECT_NEAR(c.truth(k), fit->a(k), 1e-7 * std::fmax(1.0, std::fabs(c.truth(k))))
+                << c.name << " a" << k;
     }
 }
 
-TEST(FitModels, NoisyStampsGiveBackTheirParametersWithinErrors) {
+TEST(FitModels, NoisyStampsGiveBackTheirParametersWithinErrors)
+{
     for (long seed : {3L, 11L, 29L}) {
         Stamp gs, ms;
         render(gs, gaussTruth(), gaussProfile, seed);
         render(ms, moffatTruth(), moffatProfile, seed);
-        Class_gauss_fit g(gs.x, gs.y, gs.z, gs.s, vec({8, 400, 0.12, 0.3, 0, 0, 0.4}), allFree(7));
-        Class_moffat_fit m(ms.x, ms.y, ms.z, ms.s, vec({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0}), allFree(10));
-        for (marquardt* fit : {static_cast<marquardt*>(&g), static_cast<marquardt*>(&m)}) {
+        Class_gauss_fit g(gs.x, gs.y, gs.z, gs.s, doubles({8, 400, 0.12, 0.3, 0, 0, 0.4}),
+                          allFree(7));
+        Class_moffat_fit m(ms.x, ms.y, ms.z, ms.s,
+                           doubles({15, 700, 0.35, 0.5, 0, 0, 0.25, 2.5, 0, 0}), allFree(10));
+        for (marquardt *fit : {static_cast<marquardt *>(&g), static_cast<marquardt *>(&m)}) {
             const MArray<double, 1> truth = fit == &g ? gaussTruth() : moffatTruth();
-            const std::string name = (fit == &g ? "gauss seed " : "moffat seed ") + std::to_string(seed);
+            const std::string name =
+                (fit == &g ? "gauss seed " : "moffat seed ") + std::to_string(seed);
             fit->maxiter = 1000;
             EXPECT_EQ(0, fit->calc()) << name;
             // Errors are right: chi² per degree of freedom near 1.

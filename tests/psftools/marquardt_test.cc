@@ -10,8 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tests/dornel/test_arrays.h"
+#include "common/arrays.h"
 
+using namespace test_common;
 using orv::MArray;
 
 namespace {
@@ -20,7 +21,9 @@ namespace {
 class LinearModel : public marquardt {
 public:
     using marquardt::marquardt;
-    int funcs(double x, double y, const MArray<double, 1>& a, double& f, MArray<double, 1>& d) override {
+    int funcs(double x, double y, const MArray<double, 1> &a, double &f,
+              MArray<double, 1> &d) override
+    {
         d(1) = 1;
         d(2) = x;
         d(3) = y;
@@ -34,7 +37,9 @@ public:
 class DegenerateModel : public marquardt {
 public:
     using marquardt::marquardt;
-    int funcs(double x, double, const MArray<double, 1>& a, double& f, MArray<double, 1>& d) override {
+    int funcs(double x, double, const MArray<double, 1> &a, double &f,
+              MArray<double, 1> &d) override
+    {
         d(1) = 1;
         d(2) = x;
         d(3) = x;
@@ -47,13 +52,17 @@ public:
 class BrokenModel : public marquardt {
 public:
     using marquardt::marquardt;
-    int funcs(double, double, const MArray<double, 1>&, double&, MArray<double, 1>&) override { return -1; }
+    int funcs(double, double, const MArray<double, 1> &, double &, MArray<double, 1> &) override
+    {
+        return -1;
+    }
 };
 
 // 30 points with seeded scatter about a linear surface, errors 0.1..0.39.
 struct Data {
     MArray<double, 1> x{30}, y{30}, z{30}, s{30};
-    Data() {
+    Data()
+    {
         C_rangau noise(5);
         for (int i = 1; i <= 30; ++i) {
             x(i) = 0.3 * (i % 6) - 0.5;
@@ -71,7 +80,9 @@ struct LeastSquares {
     std::vector<std::vector<long double>> cov;
     std::vector<long double> p;
     long double chi2 = 0;
-    LeastSquares(const Data& d, const std::vector<int>& cols, const std::vector<double>& fixed, int skip = 0) {
+    LeastSquares(const Data &d, const std::vector<int> &cols, const std::vector<double> &fixed,
+                 int skip = 0)
+    {
         const int m = static_cast<int>(cols.size());
         std::vector<std::vector<long double>> n(m, std::vector<long double>(2 * m, 0));
         std::vector<long double> rhs(m, 0);
@@ -81,29 +92,36 @@ struct LeastSquares {
         };
         auto target = [&](int i) {
             long double t = d.z(i);
-            for (int c = 1; c <= 4; ++c) t -= fixed[c - 1] * column(c, i);
+            for (int c = 1; c <= 4; ++c)
+                t -= fixed[c - 1] * column(c, i);
             return t;
         };
         for (int i = 1; i <= 30; ++i) {
-            if (i == skip) continue;
+            if (i == skip)
+                continue;
             const long double w = 1 / ((long double)d.s(i) * d.s(i));
             for (int j = 0; j < m; ++j) {
-                for (int k = 0; k < m; ++k) n[j][k] += column(cols[j], i) * column(cols[k], i) * w;
+                for (int k = 0; k < m; ++k)
+                    n[j][k] += column(cols[j], i) * column(cols[k], i) * w;
                 rhs[j] += column(cols[j], i) * target(i) * w;
             }
         }
-        for (int j = 0; j < m; ++j) n[j][m + j] = 1;
+        for (int j = 0; j < m; ++j)
+            n[j][m + j] = 1;
         for (int c = 0; c < m; ++c) {
             int piv = c;
             for (int r = c + 1; r < m; ++r)
-                if (std::fabs(n[r][c]) > std::fabs(n[piv][c])) piv = r;
+                if (std::fabs(n[r][c]) > std::fabs(n[piv][c]))
+                    piv = r;
             std::swap(n[c], n[piv]);
             const long double inv = 1 / n[c][c];
-            for (auto& v : n[c]) v *= inv;
+            for (auto &v : n[c])
+                v *= inv;
             for (int r = 0; r < m; ++r)
                 if (r != c) {
                     const long double f = n[r][c];
-                    for (int k = 0; k < 2 * m; ++k) n[r][k] -= f * n[c][k];
+                    for (int k = 0; k < 2 * m; ++k)
+                        n[r][k] -= f * n[c][k];
                 }
         }
         cov.assign(m, std::vector<long double>(m));
@@ -114,33 +132,38 @@ struct LeastSquares {
                 p[j] += cov[j][k] * rhs[k];
             }
         for (int i = 1; i <= 30; ++i) {
-            if (i == skip) continue;
+            if (i == skip)
+                continue;
             long double r = target(i);
-            for (int j = 0; j < m; ++j) r -= p[j] * column(cols[j], i);
+            for (int j = 0; j < m; ++j)
+                r -= p[j] * column(cols[j], i);
             chi2 += r * r / ((long double)d.s(i) * d.s(i));
         }
     }
 };
 
-void expectRelative(long double truth, double value, double tol, const std::string& what) {
+void expectRelative(long double truth, double value, double tol, const std::string &what)
+{
     EXPECT_LE(std::fabs(value - truth), tol * std::fmax(1e-300, std::fabs((double)truth))) << what;
 }
 
-}  // namespace
+} // namespace
 
-TEST(Marquardt, LinearModelEqualsWeightedLeastSquares) {
+TEST(Marquardt, LinearModelEqualsWeightedLeastSquares)
+{
     const Data d;
     struct Case {
         MArray<int, 1> ia;
         std::vector<int> free;
     };
     // A flag of 2 counts as one free parameter.
-    Case cases[] = {{ivec({1, 1, 1, 1}), {1, 2, 3, 4}}, {ivec({1, 0, 2, 1}), {1, 3, 4}}};
-    for (Case& c : cases) {
-        MArray<double, 1> start = vec({0.5, -1.0, 0.0, 0.3});
+    Case cases[] = {{ints({1, 1, 1, 1}), {1, 2, 3, 4}}, {ints({1, 0, 2, 1}), {1, 3, 4}}};
+    for (Case &c : cases) {
+        MArray<double, 1> start = doubles({0.5, -1.0, 0.0, 0.3});
         std::vector<double> fixed(4, 0.0);
         for (int k = 1; k <= 4; ++k)
-            if (c.ia(k) == 0) fixed[k - 1] = start(k);
+            if (c.ia(k) == 0)
+                fixed[k - 1] = start(k);
         const LeastSquares truth(d, c.free, fixed);
         LinearModel fit(d.x, d.y, d.z, d.s, start, c.ia);
         ASSERT_EQ(0, fit.calc());
@@ -155,7 +178,8 @@ TEST(Marquardt, LinearModelEqualsWeightedLeastSquares) {
             const int pj = c.free[j];
             expectRelative(truth.p[j], fit.a(pj), 1e-9, "a" + std::to_string(pj));
             expectRelative(std::sqrt(truth.cov[j][j]), fit.sa(pj), 1e-9, "sa" + std::to_string(pj));
-            for (int k = 0; k < m; ++k) expectRelative(truth.cov[j][k], fit.covar(pj, c.free[k]), 1e-8, "covar");
+            for (int k = 0; k < m; ++k)
+                expectRelative(truth.cov[j][k], fit.covar(pj, c.free[k]), 1e-8, "covar");
         }
         // Fixed parameters keep their value and have no covariance.
         for (int k = 1; k <= 4; ++k)
@@ -170,31 +194,35 @@ TEST(Marquardt, LinearModelEqualsWeightedLeastSquares) {
     }
 }
 
-TEST(Marquardt, PointsWithoutPositiveErrorAreLeftOut) {
+TEST(Marquardt, PointsWithoutPositiveErrorAreLeftOut)
+{
     Data d;
     const LeastSquares truth(d, {1, 2, 3, 4}, {0, 0, 0, 0}, 7);
     d.z(7) = 1e6;
     for (double bad : {0.0, -1.0, std::nan("")}) {
         d.s(7) = bad;
-        LinearModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 1, 1, 1}));
+        LinearModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 1, 1, 1}));
         EXPECT_EQ(29, fit.npoints);
         ASSERT_EQ(0, fit.calc());
         EXPECT_EQ(25, fit.dof);
-        for (int k = 1; k <= 4; ++k) expectRelative(truth.p[k - 1], fit.a(k), 1e-9, "a");
+        for (int k = 1; k <= 4; ++k)
+            expectRelative(truth.p[k - 1], fit.a(k), 1e-9, "a");
     }
 }
 
-TEST(Marquardt, StoppingRules) {
+TEST(Marquardt, StoppingRules)
+{
     const Data d;
     // Nothing free: chi² never falls, the damping grows 18 times.
-    LinearModel none(d.x, d.y, d.z, d.s, vec({2, -1.5, 0.7, 0.4}), ivec({0, 0, 0, 0}));
+    LinearModel none(d.x, d.y, d.z, d.s, doubles({2, -1.5, 0.7, 0.4}), ints({0, 0, 0, 0}));
     EXPECT_EQ(0, none.calc());
     EXPECT_EQ(18, none.iterations);
     EXPECT_EQ(30, none.dof);
-    for (int k = 1; k <= 4; ++k) EXPECT_EQ(0.0, none.sa(k));
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_EQ(0.0, none.sa(k));
 
     // The iteration limit: maxiter + 1 steps, result 1, results still set.
-    LinearModel limited(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 1, 1, 1}));
+    LinearModel limited(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 1, 1, 1}));
     limited.maxiter = 3;
     limited.verbose = 1;
     testing::internal::CaptureStderr();
@@ -207,12 +235,14 @@ TEST(Marquardt, StoppingRules) {
     limited.verbose = 0;
     EXPECT_EQ(0, limited.calc());
     const LeastSquares truth(d, {1, 2, 3, 4}, {0, 0, 0, 0});
-    for (int k = 1; k <= 4; ++k) expectRelative(truth.p[k - 1], limited.a(k), 1e-9, "a");
+    for (int k = 1; k <= 4; ++k)
+        expectRelative(truth.p[k - 1], limited.a(k), 1e-9, "a");
 }
 
-TEST(Marquardt, ModelFailingAtTheStartIsAFailure) {
+TEST(Marquardt, ModelFailingAtTheStartIsAFailure)
+{
     const Data d;
-    BrokenModel fit(d.x, d.y, d.z, d.s, vec({1, 2, 3}), ivec({1, 1, 1}));
+    BrokenModel fit(d.x, d.y, d.z, d.s, doubles({1, 2, 3}), ints({1, 1, 1}));
     fit.verbose = 1;
     testing::internal::CaptureStderr();
     EXPECT_EQ(-1, fit.calc());
@@ -220,19 +250,20 @@ TEST(Marquardt, ModelFailingAtTheStartIsAFailure) {
     EXPECT_TRUE(std::isnan(fit.chisq));
     EXPECT_TRUE(std::isnan(fit.rms_dof));
     for (int k = 1; k <= 3; ++k) {
-        EXPECT_EQ(k, fit.a(k));  // the start values, untouched
+        EXPECT_EQ(k, fit.a(k)); // the start values, untouched
         EXPECT_EQ(0.0, fit.sa(k));
     }
     EXPECT_EQ(0.0, fit.mcs(0.5, 0.5, 1.0, fit.a));
 }
 
-TEST(Marquardt, SingularFinalStepKeepsTheFit) {
+TEST(Marquardt, SingularFinalStepKeepsTheFit)
+{
     // Damping keeps every step solvable; only the undamped final matrix shows
     // that a2 and a3 cannot be told apart.
     const Data d;
-    DegenerateModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0}), ivec({1, 1, 1}));
+    DegenerateModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0}), ints({1, 1, 1}));
     const double startChi = [&] {
-        DegenerateModel probe(d.x, d.y, d.z, d.s, vec({0, 0, 0}), ivec({0, 0, 0}));
+        DegenerateModel probe(d.x, d.y, d.z, d.s, doubles({0, 0, 0}), ints({0, 0, 0}));
         probe.calc();
         return probe.chisq;
     }();
@@ -245,13 +276,15 @@ TEST(Marquardt, SingularFinalStepKeepsTheFit) {
     EXPECT_DOUBLE_EQ(std::sqrt(fit.chisq / 27), fit.rms_dof);
     for (int k = 1; k <= 3; ++k) {
         EXPECT_EQ(0.0, fit.sa(k));
-        for (int j = 1; j <= 3; ++j) EXPECT_EQ(0.0, fit.covar(k, j));
+        for (int j = 1; j <= 3; ++j)
+            EXPECT_EQ(0.0, fit.covar(k, j));
     }
 }
 
-TEST(Marquardt, CovSrtSpreadsThePackedBlock) {
+TEST(Marquardt, CovSrtSpreadsThePackedBlock)
+{
     const Data d;
-    LinearModel fit(d.x, d.y, d.z, d.s, vec({0, 0, 0, 0}), ivec({1, 0, 1, 0}));
+    LinearModel fit(d.x, d.y, d.z, d.s, doubles({0, 0, 0, 0}), ints({1, 0, 1, 0}));
     fit.mfit = 2;
     MArray<double, 2> c(4, 4);
     c = 7.0;
@@ -261,23 +294,28 @@ TEST(Marquardt, CovSrtSpreadsThePackedBlock) {
     EXPECT_EQ(0, fit.cov_srt(c));
     const double expected[4][4] = {{1, 0, 2, 0}, {0, 0, 0, 0}, {2, 0, 5, 0}, {0, 0, 0, 0}};
     for (int i = 1; i <= 4; ++i)
-        for (int j = 1; j <= 4; ++j) EXPECT_EQ(expected[i - 1][j - 1], c(i, j)) << i << "," << j;
+        for (int j = 1; j <= 4; ++j)
+            EXPECT_EQ(expected[i - 1][j - 1], c(i, j)) << i << "," << j;
 }
 
-TEST(Marquardt, SimulatedMeasurements) {
+TEST(Marquardt, SimulatedMeasurements)
+{
     const Data d;
-    LinearModel fit(d.x, d.y, d.z, d.s, vec({1, 2, 3, 4}), ivec({1, 1, 1, 1}));
-    const MArray<double, 1> p = vec({1, 2, 3, 4});
+    LinearModel fit(d.x, d.y, d.z, d.s, doubles({1, 2, 3, 4}), ints({1, 1, 1, 1}));
+    const MArray<double, 1> p = doubles({1, 2, 3, 4});
     const double model = 1 + 2 * 0.5 + 3 * 0.25 + 4 * 0.125;
-    C_rangau same(17);  // the fitter's generator is seeded with 17
-    for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(model + 0.1 * same.eval(), fit.mcs(0.5, 0.25, 0.1, p));
+    C_rangau same(17); // the fitter's generator is seeded with 17
+    for (int i = 0; i < 5; ++i)
+        EXPECT_DOUBLE_EQ(model + 0.1 * same.eval(), fit.mcs(0.5, 0.25, 0.1, p));
     EXPECT_EQ(model, fit.mcs(0.5, 0.25, 0.0, p));
 }
 
-TEST(Marquardt, PrintedTables) {
+TEST(Marquardt, PrintedTables)
+{
     const Data d;
     MArray<double, 1> a(10);
-    for (int k = 1; k <= 10; ++k) a(k) = k == 1 ? 1.5e9 : 0.25 * k;
+    for (int k = 1; k <= 10; ++k)
+        a(k) = k == 1 ? 1.5e9 : 0.25 * k;
     MArray<int, 1> ia(10);
     ia = 1;
     ia(2) = 0;
@@ -308,7 +346,8 @@ TEST(Marquardt, PrintedTables) {
     EXPECT_NE(std::string::npos, out.find("\n   a9 =                2.25  +/- "));
     EXPECT_NE(std::string::npos, out.find("\n  a10 =                 2.5  +/- "));
 
-    const std::string name = testing::TempDir() + "marquardt_result_" + std::to_string(getpid()) + ".txt";
+    const std::string name =
+        testing::TempDir() + "marquardt_result_" + std::to_string(getpid()) + ".txt";
     fit.a(2) = 1.0 / 3;
     fit.write_result(name.c_str());
     std::ifstream in(name);

@@ -8,17 +8,22 @@
 
 namespace {
 
-std::string column(int width, int digits, double value, int indent) {
+std::string column(int width, int digits, double value, int indent)
+{
     std::ostringstream s;
     printF{width, digits, value, indent}(s);
     return s.str();
 }
 
-std::string pad(int n, const std::string& text) { return std::string(n - text.size(), ' ') + text; }
+std::string pad(int n, const std::string &text)
+{
+    return std::string(n - text.size(), ' ') + text;
+}
 
-}  // namespace
+} // namespace
 
-TEST(PrintF, ChoosesNotationToFitTheColumn) {
+TEST(PrintF, ChoosesNotationToFitTheColumn)
+{
     struct Case {
         int width, digits;
         double value;
@@ -29,9 +34,9 @@ TEST(PrintF, ChoosesNotationToFitTheColumn) {
         // The fitter's rows: one blank, then 14 places.
         {15, 5, 3.14159, 1, " " + pad(14, "3.14159")},
         {15, 5, 1.5e9, 1, " 1.50000000e+09"},  // a >= 1e8: scientific filling all 14 places
-        {15, 5, -1.5e9, 1, " -1.5000000e+09"},  // the sign takes one place from the digits
+        {15, 5, -1.5e9, 1, " -1.5000000e+09"}, // the sign takes one place from the digits
         {15, 5, -2.5, 1, " " + pad(14, "-2.50000")},
-        {15, 5, 1e-7, 1, " " + pad(14, "1e-07")},  // below 1e-5: general notation
+        {15, 5, 1e-7, 1, " " + pad(14, "1e-07")}, // below 1e-5: general notation
         {15, 5, 0.0, 1, " " + pad(14, "0.00000")},
         {15, 5, std::nan(""), 1, " " + pad(14, "nan")},
         // Digits 0: the printer chooses.
@@ -49,12 +54,14 @@ TEST(PrintF, ChoosesNotationToFitTheColumn) {
         {4, 0, -1.0, 1, "  ##"},
         {2, 0, 1.0, 2, "   "},
     };
-    for (const Case& c : cases)
+    for (const Case &c : cases)
         EXPECT_EQ(c.expected, column(c.width, c.digits, c.value, c.indent))
-            << "width " << c.width << " digits " << c.digits << " value " << c.value << " indent " << c.indent;
+            << "width " << c.width << " digits " << c.digits << " value " << c.value << " indent "
+            << c.indent;
 }
 
-TEST(PrintF, LeavesTheStreamInGeneralNotation) {
+TEST(PrintF, LeavesTheStreamInGeneralNotation)
+{
     for (double value : {1.5e9, 3.14159, 0.5}) {
         std::ostringstream s;
         printF{15, 5, value, 1}(s) << '|' << 0.25 << '|' << 1234567.0;

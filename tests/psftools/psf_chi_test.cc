@@ -24,8 +24,9 @@ struct Fit {
     int n = 0;
 };
 
-Fit directFit(const psf& p, const MArray<float, 2>& image, const MArray<float, 2>& error, double x, double y,
-              double radius) {
+Fit directFit(const psf &p, const MArray<float, 2> &image, const MArray<float, 2> &error, double x,
+              double y, double radius)
+{
     const MArray<double, 4> P = p.get_all_binned_psf(), E2 = p.get_all_e2binned_psf();
     const long ix = std::lrint(x), iy = std::lrint(y);
     const double dx = x - ix, dy = y - iy;
@@ -41,13 +42,15 @@ Fit directFit(const psf& p, const MArray<float, 2>& image, const MArray<float, 2
             if (u < image.firstIndex(1) || u > image.lastIndex(1) || w < image.firstIndex(2) ||
                 w > image.lastIndex(2))
                 continue;
-            if (!((a - dx) * (a - dx) + (b - dy) * (b - dy) < radius * radius)) continue;
-            if (P(sx, sy, a, b) == 0 || !(error(u, w) > 0)) continue;
+            if (!((a - dx) * (a - dx) + (b - dy) * (b - dy) < radius * radius))
+                continue;
+            if (P(sx, sy, a, b) == 0 || !(error(u, w) > 0))
+                continue;
             const double e = error(u, w);
             pix.push_back({P(sx, sy, a, b), image(u, w), e * e, E2(sx, sy, a, b)});
         }
     double spp = 0, sip = 0;
-    for (const Pix& q : pix) {
+    for (const Pix &q : pix) {
         spp += q.p * q.p / q.e2;
         sip += q.v * q.p / q.e2;
     }
@@ -55,7 +58,7 @@ Fit directFit(const psf& p, const MArray<float, 2>& image, const MArray<float, 2
     f.amplitude = sip / spp;
     f.amplitude_error = std::sqrt(1 / spp);
     double chi2 = 0;
-    for (const Pix& q : pix)
+    for (const Pix &q : pix)
         chi2 += std::pow(f.amplitude * q.p - q.v, 2) / (q.e2 + f.amplitude * f.amplitude * q.m2);
     f.n = static_cast<int>(pix.size());
     f.nchi = std::sqrt(chi2 / (f.n - 1));
@@ -67,9 +70,10 @@ struct ChiFixture : testing::Test {
     Field f{p, 40, 40, {{20.4, 20.0, 800}}, 2.0, 11};
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(ChiFixture, FitMatchesTheWeightedLeastSquaresDefinition) {
+TEST_F(ChiFixture, FitMatchesTheWeightedLeastSquaresDefinition)
+{
     // A pixel with error 0 and a table value 0 inside the circles: both stay
     // out of the sums and of n. The tables give the model error its part.
     f.error(21, 19) = 0;
@@ -81,8 +85,9 @@ TEST_F(ChiFixture, FitMatchesTheWeightedLeastSquaresDefinition) {
     };
     // x = 20.5 rounds to 20 (shift +2), 21.5 to 22 (shift −2); a radius of
     // 2.4 reaches two pixels, 2.5 and −2.5 three; (1, 1) is the image corner.
-    for (const Case c : {Case{20.5, 20.0, 2.4}, Case{20.5, 20.0, 2.5}, Case{20.5, 20.0, -2.5}, Case{21.5, 19.7, 3.7},
-                         Case{20.3, 20.1, 3.0}, Case{19.9, 20.4, 1.2}, Case{1.0, 1.0, 3.0}}) {
+    for (const Case c : {Case{20.5, 20.0, 2.4}, Case{20.5, 20.0, 2.5}, Case{20.5, 20.0, -2.5},
+                         Case{21.5, 19.7, 3.7}, Case{20.3, 20.1, 3.0}, Case{19.9, 20.4, 1.2},
+                         Case{1.0, 1.0, 3.0}}) {
         SCOPED_TRACE(testing::Message() << c.x << ", " << c.y << ", r = " << c.radius);
         const Fit want = directFit(p, f.image, f.error, c.x, c.y, c.radius);
         double a = 0, ea = 0, fast_a = 0;
@@ -99,7 +104,8 @@ TEST_F(ChiFixture, FitMatchesTheWeightedLeastSquaresDefinition) {
     }
 }
 
-TEST(Chi, ScaledPsfGivesItsAmplitudeAndNoChi) {
+TEST(Chi, ScaledPsfGivesItsAmplitudeAndNoChi)
+{
     psf p = psffield::gaussianPsf();
     // c times the exact pixel integrals of the PSF centred at 20.4 and
     // 17.6: positions that round to the shifts (2, −2).
@@ -118,7 +124,8 @@ TEST(Chi, ScaledPsfGivesItsAmplitudeAndNoChi) {
     }
 }
 
-TEST(Chi, PureNoiseHasMeanSquareChiOne) {
+TEST(Chi, PureNoiseHasMeanSquareChiOne)
+{
     // Over many positions of a noise image: nchi² averages to 1, and the
     // amplitude in units of its error has mean 0 and spread 1.
     psf p = psffield::gaussianPsf();
@@ -130,7 +137,8 @@ TEST(Chi, PureNoiseHasMeanSquareChiOne) {
     for (int i = 8; i <= 72; ++i)
         for (int j = 8; j <= 72; ++j) {
             double a, ea;
-            const double chi = p.nchi_calc(f.image, f.error, i + u(rng), j + u(rng), a, ea, kRadius, 0);
+            const double chi =
+                p.nchi_calc(f.image, f.error, i + u(rng), j + u(rng), a, ea, kRadius, 0);
             s2 += chi * chi;
             z += a / ea;
             z2 += a * a / (ea * ea);
@@ -141,7 +149,8 @@ TEST(Chi, PureNoiseHasMeanSquareChiOne) {
     EXPECT_NEAR(1, z2 / n, 0.1);
 }
 
-TEST_F(ChiFixture, FailuresAreFlaggedNeverAPerfectFit) {
+TEST_F(ChiFixture, FailuresAreFlaggedNeverAPerfectFit)
+{
     // The centre pixel's error is 0.
     f.error(20, 20) = 0;
     double a = 5, ea = 5;
@@ -173,13 +182,14 @@ TEST_F(ChiFixture, FailuresAreFlaggedNeverAPerfectFit) {
 
 // ---- chi maps ----
 
-TEST_F(ChiFixture, LocalGridHoldsTheFitsAtItsPositions) {
+TEST_F(ChiFixture, LocalGridHoldsTheFitsAtItsPositions)
+{
     // x = 20.0, nx = 6: cells −6..6 at 18.8 .. 21.2; y = 19.8 lies at the
     // shift −1 of pixel 20, so its cells run −1 − 3 .. −1 + 3.
     MArray<double, 2> chi, amp, err, fchi, famp;
     p.mapping(f.image, f.error, 20.0, 19.8, chi, amp, err, 6, 3, kRadius, 0);
     p.mapping_fast(f.image, f.error, 20.0, 19.8, fchi, famp, 6, 3, kRadius);
-    for (const MArray<double, 2>* m : {&chi, &amp, &err, &fchi, &famp}) {
+    for (const MArray<double, 2> *m : {&chi, &amp, &err, &fchi, &famp}) {
         EXPECT_EQ(-6, m->firstIndex(1));
         EXPECT_EQ(6, m->lastIndex(1));
         EXPECT_EQ(-4, m->firstIndex(2));
@@ -188,7 +198,8 @@ TEST_F(ChiFixture, LocalGridHoldsTheFitsAtItsPositions) {
     for (int i = -6; i <= 6; ++i)
         for (int j = -4; j <= 2; ++j) {
             double a, ea;
-            const double c = p.nchi_calc(f.image, f.error, 20 + i * 0.2, 20 + j * 0.2, a, ea, kRadius, 0);
+            const double c =
+                p.nchi_calc(f.image, f.error, 20 + i * 0.2, 20 + j * 0.2, a, ea, kRadius, 0);
             EXPECT_NEAR(c, chi(i, j), 1e-12 * c);
             EXPECT_NEAR(a, amp(i, j), 1e-12 * std::fabs(a));
             EXPECT_NEAR(ea, err(i, j), 1e-12 * ea);
@@ -208,7 +219,8 @@ TEST_F(ChiFixture, LocalGridHoldsTheFitsAtItsPositions) {
     EXPECT_EQ(p.nchi_calc(f.image, f.error, 20.4, 20.0, kRadius, 0), chi(2, 0));
 }
 
-TEST_F(ChiFixture, LocalGridMarksTheBorderAsTheWorstFit) {
+TEST_F(ChiFixture, LocalGridMarksTheBorderAsTheWorstFit)
+{
     // _boxlen 6: positions whose pixel is nearer the border than 6 pixels are
     // not fitted. Both forms flag them as failures, never as perfect fits.
     MArray<double, 2> chi, amp, err, fchi, famp;
@@ -231,7 +243,8 @@ TEST_F(ChiFixture, LocalGridMarksTheBorderAsTheWorstFit) {
     EXPECT_EQ(0, famp(0, 0));
 }
 
-TEST(ChiMaps, SubpixelGridCoversTheWholeImage) {
+TEST(ChiMaps, SubpixelGridCoversTheWholeImage)
+{
     // Index bases −3 and 5: cell k of the map is the position
     // Bx + (k − 3)/5, so pixel Bx owns cells 1..5 with its centre at cell 3.
     psf p = psffield::gaussianPsf(4);
@@ -241,7 +254,7 @@ TEST(ChiMaps, SubpixelGridCoversTheWholeImage) {
     p.mapping_full(f.image, f.error, chi, amp, err, kRadius, 0);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(" wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n", out);
-    for (const MArray<double, 2>* m : {&chi, &amp, &err}) {
+    for (const MArray<double, 2> *m : {&chi, &amp, &err}) {
         EXPECT_EQ(1, m->firstIndex(1));
         EXPECT_EQ(120, m->lastIndex(1));
         EXPECT_EQ(1, m->firstIndex(2));
@@ -268,7 +281,8 @@ TEST(ChiMaps, SubpixelGridCoversTheWholeImage) {
         }
 }
 
-TEST(ChiMaps, TheMarginKeepsTheFitInsideForAnyBoxlen) {
+TEST(ChiMaps, TheMarginKeepsTheFitInsideForAnyBoxlen)
+{
     // _boxlen 1 with a fit block of 3: the margin is the block's.
     psf p = psffield::gaussianPsf(1);
     const Field f(p, 12, 12, {}, 1.0, 4);
@@ -282,7 +296,8 @@ TEST(ChiMaps, TheMarginKeepsTheFitInsideForAnyBoxlen) {
     }
 }
 
-TEST(ChiMaps, SomeEvaluatesTheBlocksAroundStarsOnly) {
+TEST(ChiMaps, SomeEvaluatesTheBlocksAroundStarsOnly)
+{
     psf p = psffield::gaussianPsf(4);
     const Field f(p, 30, 30, {{15.2, 15.0, 500}}, 1.0, 8);
     MArray<double, 2> chi, amp, err, fchi, famp, ferr;
@@ -309,7 +324,8 @@ TEST(ChiMaps, SomeEvaluatesTheBlocksAroundStarsOnly) {
         }
 }
 
-TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity) {
+TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity)
+{
     // Positions in the stream's default notation, whatever earlier output
     // left behind.
     const std::ios::fmtflags flags = std::cout.flags();
@@ -324,17 +340,20 @@ TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity) {
     // 441 cells: a dot after each column of 21 cells once 4.41 are counted.
     EXPECT_EQ(std::string(21, '.') + "\n\n", local(5));
     EXPECT_EQ("", local(6));
-    const MArray<float, 2> image = f.image(Range(1, 14), Range(1, 14)), error = f.error(Range(1, 14), Range(1, 14));
+    const MArray<float, 2> image = f.image(Range(1, 14), Range(1, 14)),
+                           error = f.error(Range(1, 14), Range(1, 14));
     const auto full = [&](int verbose) {
         testing::internal::CaptureStdout();
         p.mapping_full(image, error, chi, amp, err, kRadius, verbose);
         return testing::internal::GetCapturedStdout();
     };
-    const std::string memory = " wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n";
+    const std::string memory =
+        " wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n";
     EXPECT_EQ(memory, full(2));
     EXPECT_EQ(" sx0 = 1\n sx1 = 70\n sy0 = 1\n sy1 = 70\n _boxlen = 6\n" + memory, full(3));
     // 4900 cells, 70 per column: a dot after every column.
-    EXPECT_EQ(" sx0 = 1\n sx1 = 70\n sy0 = 1\n sy1 = 70\n _boxlen = 6\n" + memory + std::string(70, '.') + "\n\n",
+    EXPECT_EQ(" sx0 = 1\n sx1 = 70\n sy0 = 1\n sy1 = 70\n _boxlen = 6\n" + memory +
+                  std::string(70, '.') + "\n\n",
               full(5));
     const std::string all = full(10);
     EXPECT_NE(std::string::npos, all.find(" double_x = 0.6  double_y = 0.6\n"));

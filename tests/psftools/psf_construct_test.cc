@@ -8,8 +8,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/fits.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
 #include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
@@ -18,9 +18,13 @@ using orv::Range;
 namespace {
 
 // Integral of f over [x0, x1] × [y0, y1], 8-point Gauss–Legendre per axis.
-double integrate(const std::function<double(double, double)>& f, double x0, double x1, double y0, double y1) {
-    static const double node[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267, 0.9602898564975363};
-    static const double wt[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745, 0.1012285362903763};
+double integrate(const std::function<double(double, double)> &f, double x0, double x1, double y0,
+                 double y1)
+{
+    static const double node[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267,
+                                   0.9602898564975363};
+    static const double wt[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745,
+                                 0.1012285362903763};
     const double hx = (x1 - x0) / 2, cx = (x1 + x0) / 2, hy = (y1 - y0) / 2, cy = (y1 + y0) / 2;
     double s = 0;
     for (int a = 0; a < 8; ++a)
@@ -35,7 +39,8 @@ double integrate(const std::function<double(double, double)>& f, double x0, doub
 // maximum w1 along the direction θ and w2 across it.
 struct Moffat {
     double w1, w2, theta, beta;
-    double operator()(double x, double y) const {
+    double operator()(double x, double y) const
+    {
         const double s = 2 * std::sqrt(std::pow(2.0, 1 / beta) - 1);
         const double u = (x * std::cos(theta) + y * std::sin(theta)) * s / w1;
         const double v = (y * std::cos(theta) - x * std::sin(theta)) * s / w2;
@@ -47,30 +52,40 @@ struct Moffat {
 // integrated over the pixel.
 using Star = std::function<double(int i, int j, double cx, double cy)>;
 
-Star gaussianStar(double flux, double sigma) {
-    return [=](int i, int j, double cx, double cy) { return flux * psftruth::pixelIntegral(i, j, cx, cy, sigma); };
-}
-
-Star moffatStar(double peak, const Moffat& m) {
+Star gaussianStar(double flux, double sigma)
+{
     return [=](int i, int j, double cx, double cy) {
-        return peak *
-               integrate([&](double x, double y) { return m(x - cx, y - cy); }, i - 0.5, i + 0.5, j - 0.5, j + 0.5);
+        return flux * psftruth::pixelIntegral(i, j, cx, cy, sigma);
     };
 }
 
-double skyPlane(double x, double y) { return 20 + 0.3 * x - 0.2 * y; }
+Star moffatStar(double peak, const Moffat &m)
+{
+    return [=](int i, int j, double cx, double cy) {
+        return peak * integrate([&](double x, double y) { return m(x - cx, y - cy); }, i - 0.5,
+                                i + 0.5, j - 0.5, j + 0.5);
+    };
+}
+
+double skyPlane(double x, double y)
+{
+    return 20 + 0.3 * x - 0.2 * y;
+}
 
 // An image with stars on a tilted sky, errors 1, and the star list with the
 // true sky under each star (weights 1).
 struct Field {
     MArray<float, 2> image, error;
     MArray<double, 1> x, y, sky, sky_x, sky_y, weight;
-    Field(int nx, int ny, const std::vector<std::pair<double, double>>& stars, const Star& star, int reach = 8)
-        : image(nx, ny), error(nx, ny) {
+    Field(int nx, int ny, const std::vector<std::pair<double, double>> &stars, const Star &star,
+          int reach = 8)
+        : image(nx, ny), error(nx, ny)
+    {
         const int n = static_cast<int>(stars.size());
-        for (MArray<double, 1>* a : {&x, &y, &sky, &sky_x, &sky_y, &weight}) {
+        for (MArray<double, 1> *a : {&x, &y, &sky, &sky_x, &sky_y, &weight}) {
             a->makeReference(MArray<double, 1>(n));
-            if (n > 0) *a = 1.0;
+            if (n > 0)
+                *a = 1.0;
         }
         std::vector<double> light(static_cast<std::size_t>(nx) * ny, 0.0);
         for (int s = 0; s < n; ++s) {
@@ -92,27 +107,34 @@ struct Field {
             }
     }
     // A copy with arrays of its own (a plain copy shares them).
-    Field clone() const {
+    Field clone() const
+    {
         Field c = *this;
-        const auto own = [](auto& dst, const auto& src) {
+        const auto own = [](auto &dst, const auto &src) {
             dst.makeReference(std::decay_t<decltype(src)>(src.shape()));
-            if (src.elementCount() > 0) dst = src;
+            if (src.elementCount() > 0)
+                dst = src;
         };
         own(c.image, image);
         own(c.error, error);
-        for (auto m : {&Field::x, &Field::y, &Field::sky, &Field::sky_x, &Field::sky_y, &Field::weight})
+        for (auto m :
+             {&Field::x, &Field::y, &Field::sky, &Field::sky_x, &Field::sky_y, &Field::weight})
             own(c.*m, this->*m);
         return c;
     }
     // Only the stars of the given numbers, with the given weights.
-    Field only(const std::vector<int>& stars, const std::vector<double>& weights) const {
+    Field only(const std::vector<int> &stars, const std::vector<double> &weights) const
+    {
         Field c = clone();
         const int n = static_cast<int>(stars.size());
-        for (auto m : {&Field::x, &Field::y, &Field::sky, &Field::sky_x, &Field::sky_y, &Field::weight}) {
+        for (auto m :
+             {&Field::x, &Field::y, &Field::sky, &Field::sky_x, &Field::sky_y, &Field::weight}) {
             (c.*m).makeReference(MArray<double, 1>(n));
-            for (int s = 0; s < n; ++s) (c.*m)(s + 1) = (this->*m)(stars[s]);
+            for (int s = 0; s < n; ++s)
+                (c.*m)(s + 1) = (this->*m)(stars[s]);
         }
-        for (int s = 0; s < n; ++s) c.weight(s + 1) = weights[s];
+        for (int s = 0; s < n; ++s)
+            c.weight(s + 1) = weights[s];
         return c;
     }
 };
@@ -122,26 +144,31 @@ struct Result {
     std::string out;
 };
 
-Result build(psf& P, const Field& f, bool fit = false, int verbose = 0, double fwhm_min = 1, double fwhm_max = 6) {
+Result build(psf &P, const Field &f, bool fit = false, int verbose = 0, double fwhm_min = 1,
+             double fwhm_max = 6)
+{
     testing::internal::CaptureStdout();
-    P.create_psf(f.image, f.error, f.x, f.y, f.sky, f.sky_x, f.sky_y, f.weight, 1.5, 6, fwhm_min, fwhm_max, fit,
-                 verbose);
+    P.create_psf(f.image, f.error, f.x, f.y, f.sky, f.sky_x, f.sky_y, f.weight, 1.5, 6, fwhm_min,
+                 fwhm_max, fit, verbose);
     Result r{P.get_psf(), P.get_epsf(), testing::internal::GetCapturedStdout()};
     return r;
 }
 
-MArray<double, 2> copyOf(const MArray<double, 2>& a) {
+MArray<double, 2> copyOf(const MArray<double, 2> &a)
+{
     MArray<double, 2> c(a.shape());
     c = a;
     return c;
 }
 
-void expectSame(const MArray<double, 2>& a, const MArray<double, 2>& b, double scale = 1) {
+void expectSame(const MArray<double, 2> &a, const MArray<double, 2> &b, double scale = 1)
+{
     ASSERT_EQ(a.firstIndex(1), b.firstIndex(1));
     ASSERT_EQ(a.lastIndex(1), b.lastIndex(1));
     for (int k = a.firstIndex(1); k <= a.lastIndex(1); ++k)
         for (int l = a.firstIndex(2); l <= a.lastIndex(2); ++l)
-            ASSERT_NEAR(scale * a(k, l), b(k, l), 1e-12 * (1 + std::fabs(b(k, l)))) << k << " " << l;
+            ASSERT_NEAR(scale * a(k, l), b(k, l), 1e-12 * (1 + std::fabs(b(k, l))))
+                << k << " " << l;
 }
 
 // Five stars 25 pixels apart in an 80 × 56 image, at offsets from their
@@ -149,9 +176,10 @@ void expectSame(const MArray<double, 2>& a, const MArray<double, 2>& b, double s
 const std::vector<std::pair<double, double>> kFiveStars = {
     {15.3, 14.8}, {40.45, 16.1}, {65.0, 15.5}, {16.12, 41.37}, {41.7, 40.62}};
 
-}  // namespace
+} // namespace
 
-TEST(CreatePsf, GaussianStarsGiveTheirPixelIntegralsAfterBinning) {
+TEST(CreatePsf, GaussianStarsGiveTheirPixelIntegralsAfterBinning)
+{
     // Stars at different sub-pixel positions on a sky plane that the given
     // sky values remove; normalised and binned at shift 0, the PSF is the
     // centred Gaussian's pixel integrals. (The local polynomials take the
@@ -162,7 +190,8 @@ TEST(CreatePsf, GaussianStarsGiveTheirPixelIntegralsAfterBinning) {
     const int A = 7;
     double norm = 0;
     for (int i = -A; i <= A; ++i)
-        for (int j = -A; j <= A; ++j) norm += psftruth::pixelIntegral(i, j, 0, 0, sigma);
+        for (int j = -A; j <= A; ++j)
+            norm += psftruth::pixelIntegral(i, j, 0, 0, sigma);
     const double peak = psftruth::pixelIntegral(0, 0, 0, 0, sigma) / norm;
     for (int I : {2, 3}) {
         psf P(A, A, 5, I);
@@ -179,7 +208,8 @@ TEST(CreatePsf, GaussianStarsGiveTheirPixelIntegralsAfterBinning) {
     }
 }
 
-TEST(CreatePsf, TheWingFollowsTheMoffatProfileOfTheStars) {
+TEST(CreatePsf, TheWingFollowsTheMoffatProfileOfTheStars)
+{
     // Beyond the star box (5 pixels, W = 15 sub-grid steps) the PSF is the
     // Moffat profile fitted to the inner part, scaled like the fitted model;
     // the truth is the stars' own profile summed over the stars and
@@ -196,9 +226,11 @@ TEST(CreatePsf, TheWingFollowsTheMoffatProfileOfTheStars) {
     int wing = 0;
     for (int j = -S; j <= S; ++j)
         for (int k = -S; k <= S; ++k) {
-            if (j * j + k * k < W * (W - 1)) continue;
+            if (j * j + k * k < W * (W - 1))
+                continue;
             ++wing;
-            const double t = 5 * peak * integrate(m, (j - 0.5) / g, (j + 0.5) / g, (k - 0.5) / g, (k + 0.5) / g);
+            const double t =
+                5 * peak * integrate(m, (j - 0.5) / g, (j + 0.5) / g, (k - 0.5) / g, (k + 0.5) / g);
             const bool edge = j * j + k * k < (W + g) * (W + g);
             EXPECT_NEAR(t, r.p(j, k), (edge ? 0.06 : 0.2) * t) << j << " " << k;
             EXPECT_NEAR(std::sqrt(r.p(j, k)), r.e(j, k), 1e-12);
@@ -211,7 +243,8 @@ TEST(CreatePsf, TheWingFollowsTheMoffatProfileOfTheStars) {
     EXPECT_EQ(inner.e(0, 14), r.e(0, 14));
 }
 
-TEST(CreatePsf, AFailedWingFitLeavesTheStarsValues) {
+TEST(CreatePsf, AFailedWingFitLeavesTheStarsValues)
+{
     // Width limits no star meets: the wing fit fails and every point keeps
     // what the stars gave, as with a box as large as the PSF.
     const Field f(60, 45, kFiveStars, moffatStar(800, Moffat{2.4, 2.4, 0, 3}), 12);
@@ -221,21 +254,25 @@ TEST(CreatePsf, AFailedWingFitLeavesTheStarsValues) {
     expectSame(w.e, r.e);
 }
 
-TEST(CreatePsf, WeightsSelectAndScaleTheStars) {
+TEST(CreatePsf, WeightsSelectAndScaleTheStars)
+{
     // Star 1 is clean; star 2 has a blank centre; star 3 has 5 blank pixels
     // of 49 (too many), star 4 has 4 (allowed).
     const int A = 3;
-    Field f(60, 45, {{15.2, 15.1}, {30.1, 15.3}, {45.3, 15.0}, {15.0, 30.4}}, gaussianStar(3000, 1.0));
+    Field f(60, 45, {{15.2, 15.1}, {30.1, 15.3}, {45.3, 15.0}, {15.0, 30.4}},
+            gaussianStar(3000, 1.0));
     f.image(30, 15) = 0;
-    for (int k = 0; k < 5; ++k) f.image(44 + k, 13) = 0;
-    for (int k = 0; k < 4; ++k) f.image(13 + k, 28) = 0;
+    for (int k = 0; k < 5; ++k)
+        f.image(44 + k, 13) = 0;
+    for (int k = 0; k < 4; ++k)
+        f.image(13 + k, 28) = 0;
     const auto only = [&](std::vector<int> stars, std::vector<double> weights) {
         psf P(A, A, 3, 1);
         const Result r = build(P, f.only(stars, weights));
         return Result{copyOf(r.p), copyOf(r.e), r.out};
     };
     // Where both stars have data, the sum; elsewhere no value.
-    const auto expectSum = [](const Result& a, const Result& b, const Result& both) {
+    const auto expectSum = [](const Result &a, const Result &b, const Result &both) {
         int valid = 0;
         for (int k = -10; k <= 10; ++k)
             for (int l = -10; l <= 10; ++l)
@@ -265,7 +302,8 @@ TEST(CreatePsf, WeightsSelectAndScaleTheStars) {
     EXPECT_EQ(0, orv::max(orv::fabs(only({2, 3}, {1, 1}).p)));
 }
 
-TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage) {
+TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage)
+{
     // Outside the image there is no data: a star of weight 0 at the border
     // gives what the same star gives in a larger image whose extra pixels
     // are blank and masked.
@@ -287,7 +325,8 @@ TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage) {
     }
     for (bool fit : {false, true}) {
         psf a(4, 5, 3, 2), b(4, 5, 3, 2);
-        const Result ra = build(a, small.only({1, 2}, {0, 0}), fit), rb = build(b, big.clone(), fit);
+        const Result ra = build(a, small.only({1, 2}, {0, 0}), fit),
+                     rb = build(b, big.clone(), fit);
         expectSame(rb.p, ra.p);
         expectSame(rb.e, ra.e);
         // Light where both stars have pixels; none where the corner star
@@ -300,10 +339,12 @@ TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage) {
     EXPECT_EQ(0, orv::max(orv::fabs(build(c, small).p)));
 }
 
-TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut) {
-    psftruth::InScratch dir;  // verbosity 3 writes "psftest00.fits"
-    ASSERT_FALSE(dir.dir.empty());
-    const Field given(60, 45, {{15.3, 14.8}, {30.45, 16.1}}, moffatStar(900, Moffat{2.5, 2.5, 0, 3}), 12);
+TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut)
+{
+    const test_common::ScratchDir dir; // verbosity 3 writes "psftest00.fits"
+    const test_common::InDir here(dir.path());
+    const Field given(60, 45, {{15.3, 14.8}, {30.45, 16.1}},
+                      moffatStar(900, Moffat{2.5, 2.5, 0, 3}), 12);
     Field f = given.clone();
     for (int s = 1; s <= 2; ++s) {
         f.sky(s) = 12345;
@@ -322,7 +363,8 @@ TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut) {
     psf Q(6, 6, 3, 1);
     const Result known = build(Q, given.clone());
     for (int k = -19; k <= 19; ++k)
-        for (int l = -19; l <= 19; ++l) ASSERT_NEAR(known.p(k, l), r.p(k, l), 1e-3 * known.p(0, 0));
+        for (int l = -19; l <= 19; ++l)
+            ASSERT_NEAR(known.p(k, l), r.p(k, l), 1e-3 * known.p(0, 0));
 
     // Width limits the stars miss: the fits fail. A star whose sky was to
     // be fitted has none and is left out; with the sky given it is used.
@@ -337,14 +379,17 @@ TEST(CreatePsf, TheFitFindsTheSkyAndAFailedFitLeavesAStarWithoutSkyOut) {
     expectSame(build(H, given.only({1, 2}, {0, 0})).p, rf.p);
 }
 
-TEST(CreatePsf, DiagnosticFilesAndTable) {
-    psftruth::InScratch dir;
-    ASSERT_FALSE(dir.dir.empty());
-    const Field f(40, 40, {{15.3, 14.8}, {25.2, 26.0}}, moffatStar(900, Moffat{2.5, 2.5, 0, 3}), 12);
+TEST(CreatePsf, DiagnosticFilesAndTable)
+{
+    const test_common::ScratchDir dir;
+    const test_common::InDir here(dir.path());
+    const Field f(40, 40, {{15.3, 14.8}, {25.2, 26.0}}, moffatStar(900, Moffat{2.5, 2.5, 0, 3}),
+                  12);
     psf P(3, 4, 3, 1);
     const Result r = build(P, f, true, 8);
     std::cout.precision(6);
-    EXPECT_EQ(0u, r.out.find("constructing PSF using 2 standard stars...\n\n        nchi  iterations"));
+    EXPECT_EQ(0u,
+              r.out.find("constructing PSF using 2 standard stars...\n\n        nchi  iterations"));
     EXPECT_NE(std::string::npos, r.out.find(std::string(156, '-')));
     EXPECT_NE(std::string::npos, r.out.find(std::string(156, '=')));
     EXPECT_NE(std::string::npos, r.out.find("starpsf0_002.fits\n"));
@@ -352,46 +397,51 @@ TEST(CreatePsf, DiagnosticFilesAndTable) {
     // Stamps before the sky subtraction (float), the star's sub-grid PSF
     // (double), the coverage, and the binned PSF.
     struct File {
-        const char* name;
+        const char *name;
         int bitpix, side;
     };
-    for (const File file :
-         {File{"starpsf0_001.fits", -32, 9}, File{"e.starpsf0_002.fits", -32, 9}, File{"starpsf_002.fits", -64, 27},
-          File{"e.starpsf_001.fits", -64, 27}, File{"count.fits", -32, 27}, File{"psftest00.fits", -32, 9},
-          File{"e.psftest00.fits", -32, 9}}) {
-        const fitsfiles::Read read = fitsfiles::readImage(dir.path(file.name));
-        ASSERT_TRUE(read.ok) << file.name;
+    for (const File file : {File{"starpsf0_001.fits", -32, 9}, File{"e.starpsf0_002.fits", -32, 9},
+                            File{"starpsf_002.fits", -64, 27}, File{"e.starpsf_001.fits", -64, 27},
+                            File{"count.fits", -32, 27}, File{"psftest00.fits", -32, 9},
+                            File{"e.psftest00.fits", -32, 9}}) {
+        const test_common::BasicHdu<double> read =
+            test_common::read_hdu<double>(dir.file(file.name));
+        ASSERT_TRUE(read.ok()) << file.name;
         EXPECT_EQ(file.bitpix, read.bitpix) << file.name;
-        EXPECT_EQ(file.side, read.image.nx) << file.name;
-        std::string report;
-        EXPECT_TRUE(fitsfiles::verified(dir.path(file.name), &report)) << report;
+        EXPECT_EQ(file.side, read.nx) << file.name;
+        const test_common::Verdict verdict = test_common::fitsverify(dir.file(file.name));
+        EXPECT_TRUE(verdict.flawless) << verdict.report;
     }
-    const fitsfiles::Read stamp = fitsfiles::readImage(dir.path("starpsf0_001.fits"));
-    EXPECT_EQ(f.image(15, 15), stamp.image.v[4 * 9 + 4]);
-    EXPECT_EQ(f.image(11, 11), stamp.image.v[0]);
+    const test_common::BasicHdu<double> stamp =
+        test_common::read_hdu<double>(dir.file("starpsf0_001.fits"));
+    EXPECT_EQ(f.image(15, 15), stamp.pix[4 * 9 + 4]);
+    EXPECT_EQ(f.image(11, 11), stamp.pix[0]);
     // The table: one row per star fit and one for the PSF.
     int rows = 0;
     std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream in(line);
         int cols = 0;
-        for (double v; in >> v;) ++cols;
+        for (double v; in >> v;)
+            ++cols;
         rows += cols == 13;
     }
     EXPECT_EQ(3, rows) << r.out;
     // Verbosity 3: the table and "psftest00.fits" only.
-    psftruth::InScratch quiet;
+    const test_common::ScratchDir quiet;
+    const test_common::InDir inQuiet(quiet.path());
     psf Q(3, 4, 3, 1);
     const Result q = build(Q, f, false, 3);
     std::cout.precision(6);
     EXPECT_EQ(std::string::npos, q.out.find(std::string(156, '-')));
     EXPECT_EQ(std::string::npos, q.out.find(std::string(156, '=')));
-    EXPECT_TRUE(fitsfiles::exists(quiet.path("psftest00.fits")));
-    EXPECT_FALSE(fitsfiles::exists(quiet.path("count.fits")));
-    EXPECT_FALSE(fitsfiles::exists(quiet.path("starpsf0_001.fits")));
+    EXPECT_TRUE(test_common::exists(quiet.file("psftest00.fits")));
+    EXPECT_FALSE(test_common::exists(quiet.file("count.fits")));
+    EXPECT_FALSE(test_common::exists(quiet.file("starpsf0_001.fits")));
 }
 
-TEST(CreatePsf, ShorterOverloadsAndRefusedStarLists) {
+TEST(CreatePsf, ShorterOverloadsAndRefusedStarLists)
+{
     const Field f(40, 40, {{15.3, 14.8}, {25.2, 26.0}}, gaussianStar(3000, 1.0));
     psf a(3, 3, 3, 1), b(3, 3, 3, 1), c(3, 3, 3, 1), d(3, 3, 3, 1);
     // Without weights: every weight 0.

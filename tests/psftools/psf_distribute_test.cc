@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/fits.h"
 #include "psftools/psf.h"
 #include "psftools/random.h"
-#include "tests/dornel/fits_files.h"
 #include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
@@ -16,15 +16,17 @@ using orv::Range;
 
 namespace {
 
-MArray<float, 2> stamp(int lo, int hi, double v = 0) {
+MArray<float, 2> stamp(int lo, int hi, double v = 0)
+{
     MArray<float, 2> s{Range(lo, hi), Range(lo, hi)};
     s = static_cast<float>(v);
     return s;
 }
 
-MArray<double, 2> window(int lo, int hi) {
+MArray<double, 2> window(int lo, int hi)
+{
     MArray<double, 2> w{Range(lo, hi), Range(lo, hi)};
-    w = 7.0;  // divvy must not keep what was there
+    w = 7.0; // divvy must not keep what was there
     return w;
 }
 
@@ -33,7 +35,10 @@ MArray<double, 2> window(int lo, int hi) {
 struct Transform {
     double t[7];
     Transform(int g, double dx, double dy) : t{0, double(g), 0, 0, double(g), -g * dx, -g * dy} {}
-    Transform(double t1, double t2, double t3, double t4, double t5, double t6) : t{0, t1, t2, t3, t4, t5, t6} {}
+    Transform(double t1, double t2, double t3, double t4, double t5, double t6)
+        : t{0, t1, t2, t3, t4, t5, t6}
+    {
+    }
 };
 
 struct Out {
@@ -41,8 +46,9 @@ struct Out {
     std::string stdout_text;
 };
 
-Out divvy(const psf& P, const MArray<float, 2>& data, const MArray<float, 2>& error, int lo, int hi, const Transform& t,
-          int verbose = 0) {
+Out divvy(const psf &P, const MArray<float, 2> &data, const MArray<float, 2> &error, int lo, int hi,
+          const Transform &t, int verbose = 0)
+{
     Out o{window(lo, hi), window(lo, hi), ""};
     testing::internal::CaptureStdout();
     P.divvy(data, error, o.p, o.e, t.t, verbose);
@@ -50,43 +56,50 @@ Out divvy(const psf& P, const MArray<float, 2>& data, const MArray<float, 2>& er
     return o;
 }
 
-}  // namespace
+} // namespace
 
-TEST(ConditionMatrix, InverseRecoversAnyPolynomialFromItsConditions) {
+TEST(ConditionMatrix, InverseRecoversAnyPolynomialFromItsConditions)
+{
     // A polynomial with known coefficients: its integral over the pixel and
     // its values at the neighbours' centres, times the inverse, give it back.
     C_ranivl ran(0, 1, 5);
     for (int L = 0; L <= 3; ++L) {
         const int n = 2 * L + 1, n2 = n * n;
         std::vector<double> c(n2);
-        for (double& v : c) v = ran.eval() - 0.5;
+        for (double &v : c)
+            v = ran.eval() - 0.5;
         const auto value = [&](double u, double v) {
             double s = 0;
             for (int l = 0; l < n; ++l)
-                for (int m = 0; m < n; ++m) s += c[l * n + m] * std::pow(u, m) * std::pow(v, l);
+                for (int m = 0; m < n; ++m)
+                    s += c[l * n + m] * std::pow(u, m) * std::pow(v, l);
             return s;
         };
         std::vector<double> b;
         double integral = 0;
         for (int l = 0; l < n; ++l)
-            for (int m = 0; m < n; ++m) integral += c[l * n + m] / ((l + 1) * (m + 1));
+            for (int m = 0; m < n; ++m)
+                integral += c[l * n + m] / ((l + 1) * (m + 1));
         b.push_back(integral);
         for (int dy = -L; dy <= L; ++dy)
             for (int dx = -L; dx <= L; ++dx)
-                if (dx != 0 || dy != 0) b.push_back(value(dx + 0.5, dy + 0.5));
+                if (dx != 0 || dy != 0)
+                    b.push_back(value(dx + 0.5, dy + 0.5));
 
         MArray<double, 2> M(n2, n2);
         M = -3.0;
         EXPECT_EQ(0, psf::erzeuge_M(M, L));
         for (int r = 1; r <= n2; ++r) {
             double s = 0;
-            for (int i = 1; i <= n2; ++i) s += M(r, i) * b[i - 1];
+            for (int i = 1; i <= n2; ++i)
+                s += M(r, i) * b[i - 1];
             EXPECT_NEAR(c[r - 1], s, 1e-9) << "L " << L << " coefficient " << r;
         }
     }
 }
 
-TEST(Divvy, OnePixelPerPointKeepsEveryValue) {
+TEST(Divvy, OnePixelPerPointKeepsEveryValue)
+{
     // Sub-grid = pixel grid, no neighbours: each pixel's 25 sub-cells land on
     // its own point. The window reaches beyond the stamp on one side.
     psf P(3, 3, 1, 0);
@@ -106,32 +119,37 @@ TEST(Divvy, OnePixelPerPointKeepsEveryValue) {
     EXPECT_EQ("", o.stdout_text);
 }
 
-TEST(Divvy, APlaneIsReproducedExactly) {
+TEST(Divvy, APlaneIsReproducedExactly)
+{
     // Pixel values of a plane are its values at the pixel centres, and the
     // local polynomial is then the plane itself: on a sub-grid aligned with
     // the sub-cells every point holds the plane at its position, per
     // sub-grid cell (1/g² of a pixel), wherever the full neighbourhood is
     // used (at least _interpolation pixels inside the stamp).
     struct Case {
-        int g, I, sx, sy;  // shift in sub-grid steps
+        int g, I, sx, sy; // shift in sub-grid steps
     };
     const int H = 6;
-    for (const Case c : {Case{5, 1, 1, -2}, Case{5, 2, 0, 0}, Case{3, 2, -1, 1}, Case{3, 3, 1, 1}}) {
+    for (const Case c :
+         {Case{5, 1, 1, -2}, Case{5, 2, 0, 0}, Case{3, 2, -1, 1}, Case{3, 3, 1, 1}}) {
         psf P(H, H, c.g, c.I);
         const double dx = double(c.sx) / c.g, dy = double(c.sy) / c.g;
         const auto plane = [](double x, double y) { return 50 + 3.5 * x - 2.25 * y; };
         MArray<float, 2> d = stamp(-H, H), e = stamp(-H, H, 2);
         for (int x = -H; x <= H; ++x)
-            for (int y = -H; y <= H; ++y) d(x, y) = static_cast<float>(plane(x, y));
+            for (int y = -H; y <= H; ++y)
+                d(x, y) = static_cast<float>(plane(x, y));
         const int S = H * c.g + c.g / 2;
         const Out o = divvy(P, d, e, -S, S, Transform(c.g, dx, dy));
-        const double inner = H - c.I + 0.5;  // edge of the pixels with the full neighbourhood
+        const double inner = H - c.I + 0.5; // edge of the pixels with the full neighbourhood
         int checked = 0;
         for (int k = -S; k <= S; ++k)
             for (int l = -S; l <= S; ++l) {
                 const double x = double(k) / c.g + dx, y = double(l) / c.g + dy, half = 0.5 / c.g;
-                if (std::fabs(x) + half > inner || std::fabs(y) + half > inner) continue;
-                ASSERT_NEAR(plane(x, y) / (c.g * c.g), o.p(k, l), 1e-9) << c.g << " " << c.I << " " << k << " " << l;
+                if (std::fabs(x) + half > inner || std::fabs(y) + half > inner)
+                    continue;
+                ASSERT_NEAR(plane(x, y) / (c.g * c.g), o.p(k, l), 1e-9)
+                    << c.g << " " << c.I << " " << k << " " << l;
                 // Errors 2 spread as variances over (G/g)² sub-cells of
                 // G² per pixel, per cell of 1/g² pixel: 2/g.
                 ASSERT_NEAR(2.0 / c.g, o.e(k, l), 1e-12);
@@ -141,7 +159,8 @@ TEST(Divvy, APlaneIsReproducedExactly) {
     }
 }
 
-TEST(Divvy, KeepsEveryPixelsFluxAndApproachesTheStarsShape) {
+TEST(Divvy, KeepsEveryPixelsFluxAndApproachesTheStarsShape)
+{
     // A star of integrated Gaussian pixels at an offset of whole sub-grid
     // steps: every sub-grid point then holds exactly its own sub-cells, so
     // the points of each pixel sum to the pixel's value. Inside the pixels
@@ -153,7 +172,8 @@ TEST(Divvy, KeepsEveryPixelsFluxAndApproachesTheStarsShape) {
     psftruth::fillSubgridGaussian(truth, g, sigma);
     MArray<float, 2> d = stamp(-H, H), e = stamp(-H, H, 1);
     for (int x = -H; x <= H; ++x)
-        for (int y = -H; y <= H; ++y) d(x, y) = static_cast<float>(1000 * psftruth::pixelIntegral(x, y, dx, dy, sigma));
+        for (int y = -H; y <= H; ++y)
+            d(x, y) = static_cast<float>(1000 * psftruth::pixelIntegral(x, y, dx, dy, sigma));
     double previous = 1e300;
     for (int I : {0, 1, 2}) {
         const psf P(H, H, g, I);
@@ -162,12 +182,14 @@ TEST(Divvy, KeepsEveryPixelsFluxAndApproachesTheStarsShape) {
             for (int y = -H; y <= H; ++y) {
                 double sum = 0;
                 for (int k = g * x - 2 - g / 2; k <= g * x - 2 + g / 2; ++k)
-                    for (int l = g * y + 1 - g / 2; l <= g * y + 1 + g / 2; ++l) sum += o.p(k, l);
+                    for (int l = g * y + 1 - g / 2; l <= g * y + 1 + g / 2; ++l)
+                        sum += o.p(k, l);
                 ASSERT_NEAR(d(x, y), sum, 1e-9 * 1000) << I << " " << x << " " << y;
             }
         double worst = 0;
         for (int k = -S + g; k <= S - g; ++k)
-            for (int l = -S + g; l <= S - g; ++l) worst = std::max(worst, std::fabs(o.p(k, l) - 1000 * truth(k, l)));
+            for (int l = -S + g; l <= S - g; ++l)
+                worst = std::max(worst, std::fabs(o.p(k, l) - 1000 * truth(k, l)));
         EXPECT_LT(worst, 0.8 * previous) << I;
         previous = worst;
     }
@@ -175,7 +197,8 @@ TEST(Divvy, KeepsEveryPixelsFluxAndApproachesTheStarsShape) {
     EXPECT_LT(previous, 0.1 * 1000 * truth(0, 0));
 }
 
-TEST(Divvy, BlankAndMaskedPixels) {
+TEST(Divvy, BlankAndMaskedPixels)
+{
     // A blank pixel adds nothing; with error −1 it also masks every point
     // its sub-cells reach, whatever other pixels put there.
     psf P(2, 2, 3, 1);
@@ -197,9 +220,10 @@ TEST(Divvy, BlankAndMaskedPixels) {
     }
 }
 
-TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown) {
-    psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
+TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown)
+{
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     // g = 2: the ten sub-cell columns of pixel 0 go 2, 5 and 3 to sub-grid
     // columns −1, 0, 1 (the centre at −0.25 pixel lands on 0.0 and belongs
     // to 0); the coverage in "count.fits" shows it.
@@ -207,22 +231,24 @@ TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown) {
     MArray<float, 2> d = stamp(-1, 1), e = stamp(-1, 1, 1);
     d(0, 0) = 8;
     const Out o = divvy(P, d, e, -2, 2, Transform(2, 0, 0), 4);
-    EXPECT_NEAR(2, o.p(0, 0), 1e-12);  // flux per sub-grid cell: 8/g²
+    EXPECT_NEAR(2, o.p(0, 0), 1e-12); // flux per sub-grid cell: 8/g²
     EXPECT_NEAR(2, o.p(-1, 1), 1e-12);
     EXPECT_EQ(0, o.p(2, 0));
-    const fitsfiles::Read r = fitsfiles::readImage(s.path("count.fits"));
-    ASSERT_TRUE(r.ok);
+    const test_common::BasicHdu<double> r = test_common::read_hdu<double>(s.file("count.fits"));
+    ASSERT_TRUE(r.ok());
     EXPECT_EQ(-32, r.bitpix);
-    ASSERT_EQ(5, r.image.nx);
+    ASSERT_EQ(5, r.nx);
     const double split[5] = {0, 2, 5, 3, 0};
     for (int x = 1; x <= 5; ++x)
-        for (int y = 1; y <= 5; ++y) EXPECT_FLOAT_EQ(split[x - 1] * split[y - 1] / 100, r.image(x, y)) << x << " " << y;
-    std::string report;
-    EXPECT_TRUE(fitsfiles::verified(s.path("count.fits"), &report)) << report;
+        for (int y = 1; y <= 5; ++y)
+            EXPECT_FLOAT_EQ(split[x - 1] * split[y - 1] / 100, r.at(x, y)) << x << " " << y;
+    const test_common::Verdict verdict = test_common::fitsverify(s.file("count.fits"));
+    EXPECT_TRUE(verdict.flawless) << verdict.report;
     // The diagnostics of verbosity 4, in order; none at 3.
     std::istringstream lines(o.stdout_text);
     std::vector<std::string> text;
-    for (std::string line; std::getline(lines, line);) text.push_back(line);
+    for (std::string line; std::getline(lines, line);)
+        text.push_back(line);
     ASSERT_EQ(8u, text.size()) << o.stdout_text;
     EXPECT_EQ("-1...1", text[0]);
     EXPECT_EQ("-1...1", text[1]);
@@ -243,7 +269,8 @@ TEST(Divvy, SubCellsGoToTheNearestPointTiesUpwardButWholeNegativeDown) {
     EXPECT_EQ(0, m.p(-1, 0));
 }
 
-TEST(Divvy, TablesMadeOncePerConfigurationGiveTheSameResults) {
+TEST(Divvy, TablesMadeOncePerConfigurationGiveTheSameResults)
+{
     // The same object switched between configurations gives, bit for bit,
     // what a fresh object of each configuration gives.
     MArray<float, 2> d = stamp(-4, 4), e = stamp(-4, 4);
@@ -273,7 +300,8 @@ TEST(Divvy, TablesMadeOncePerConfigurationGiveTheSameResults) {
     }
 }
 
-TEST(Divvy, RefusesStampsAndOutputsOfDifferentShapes) {
+TEST(Divvy, RefusesStampsAndOutputsOfDifferentShapes)
+{
     psf P(2, 2, 3, 1);
     const MArray<float, 2> d = stamp(-2, 2, 1), e = stamp(-2, 1, 1);
     const Out o = divvy(P, d, e, -7, 7, Transform(3, 0, 0));

@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/fits.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
 #include "tests/psftools/psf_field.h"
-#include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
 using psffield::Field;
@@ -23,8 +22,11 @@ constexpr double kSignificance = 5, kLargestChi = 2.5;
 // in the left half of pixel 41, 22.4 in the right half of pixel 22. The
 // star at 45.4 has a bad pixel (error 0) on its right, whose sub-pixel
 // cells cannot be fitted. The hole is no star.
-const std::vector<Star> kStars = {
-    {20.0, 20.0, 4000}, {22.4, 44.8, 3000}, {40.6, 18.2, 3500}, {45.4, 46.0, 6000}, {12.0, 52.0, -4000}};
+const std::vector<Star> kStars = {{20.0, 20.0, 4000},
+                                  {22.4, 44.8, 3000},
+                                  {40.6, 18.2, 3500},
+                                  {45.4, 46.0, 6000},
+                                  {12.0, 52.0, -4000}};
 const int kPixels[][2] = {{20, 20}, {22, 45}, {41, 18}, {45, 46}};
 
 struct FindStars : testing::Test {
@@ -32,16 +34,19 @@ struct FindStars : testing::Test {
     Field f{p, 64, 64, kStars, 2.0, 31};
     MArray<double, 1> x, y, amplitude;
     FindStars() { f.error(46, 46) = 0; }
-    std::string find(int verbose, const std::string& name = "field") {
+    std::string find(int verbose, const std::string &name = "field")
+    {
         testing::internal::CaptureStdout();
-        p.find(f.image, f.error, x, y, amplitude, kSignificance, kLargestChi, kRadius, name, verbose);
+        p.find(f.image, f.error, x, y, amplitude, kSignificance, kLargestChi, kRadius, name,
+               verbose);
         return testing::internal::GetCapturedStdout();
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(FindStars, EachStarOnceAtItsPixelAndNothingElse) {
+TEST_F(FindStars, EachStarOnceAtItsPixelAndNothingElse)
+{
     find(0);
     ASSERT_EQ(4, x.length(1));
     ASSERT_EQ(1, x.firstIndex(1));
@@ -49,7 +54,7 @@ TEST_F(FindStars, EachStarOnceAtItsPixelAndNothingElse) {
         SCOPED_TRACE(q);
         EXPECT_EQ(kPixels[q - 1][0], x(q));
         EXPECT_EQ(kPixels[q - 1][1], y(q));
-        const Star& s = kStars[q - 1];
+        const Star &s = kStars[q - 1];
         EXPECT_NEAR(s.flux, amplitude(q), 3 * psffield::amplitudeError(f, s.x, s.y));
     }
     // Searched again with earlier results in the lists: they are replaced.
@@ -57,21 +62,25 @@ TEST_F(FindStars, EachStarOnceAtItsPixelAndNothingElse) {
     EXPECT_EQ(4, x.length(1));
 }
 
-TEST_F(FindStars, NothingInPureNoise) {
+TEST_F(FindStars, NothingInPureNoise)
+{
     const Field noise(p, 64, 64, {}, 2.0, 32);
     testing::internal::CaptureStdout();
-    p.find(noise.image, noise.error, x, y, amplitude, kSignificance, kLargestChi, kRadius, "noise", 0);
+    p.find(noise.image, noise.error, x, y, amplitude, kSignificance, kLargestChi, kRadius, "noise",
+           0);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(0, x.length(1));
     EXPECT_EQ(0, y.length(1));
     EXPECT_EQ(0, amplitude.length(1));
 }
 
-TEST_F(FindStars, ImageIndexBasesAreHonoured) {
+TEST_F(FindStars, ImageIndexBasesAreHonoured)
+{
     // The same field with indices from −9 and 101: the same stars, their
     // pixels moved with the bases.
     std::vector<Star> moved;
-    for (const Star& s : kStars) moved.push_back({s.x - 10, s.y + 100, s.flux});
+    for (const Star &s : kStars)
+        moved.push_back({s.x - 10, s.y + 100, s.flux});
     Field g(p, 64, 64, moved, 2.0, 31, -9, 101);
     g.error(36, 146) = 0;
     testing::internal::CaptureStdout();
@@ -84,26 +93,32 @@ TEST_F(FindStars, ImageIndexBasesAreHonoured) {
     }
 }
 
-TEST_F(FindStars, DiagnosticFilesFromVerbosityOne) {
-    const psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
-    const std::vector<std::string> names = {"nchi_binned_field.fits", "nchi_field.fits", "flux_field.fits",
-                                            "error_field.fits",       "min_field.fits",  "star_field.fits"};
+TEST_F(FindStars, DiagnosticFilesFromVerbosityOne)
+{
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
+    const std::vector<std::string> names = {"nchi_binned_field.fits", "nchi_field.fits",
+                                            "flux_field.fits",        "error_field.fits",
+                                            "min_field.fits",         "star_field.fits"};
     find(0);
-    for (const std::string& n : names) EXPECT_FALSE(fitsfiles::exists(s.path(n))) << n;
+    for (const std::string &n : names)
+        EXPECT_FALSE(test_common::exists(s.file(n))) << n;
     const std::string out = find(1);
     EXPECT_EQ(" wenn hier abbricht sind Bilder zu gross fuer Speicher ...\n alles ok!\n", out);
-    for (const std::string& n : names) {
-        std::string report;
-        ASSERT_TRUE(fitsfiles::verified(s.path(n), &report)) << n << report;
+    for (const std::string &n : names) {
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(n));
+        ASSERT_TRUE(verdict.flawless) << n << verdict.report;
     }
     // Read back with CFITSIO: the maps of the 320 × 320 cells; the star
     // marks are the four stars, each a minimum; the smoothed map is 0 on its
     // outermost ring.
-    const fitsfiles::Image stars = fitsfiles::readImage(s.path("star_field.fits")).image;
-    const fitsfiles::Image minima = fitsfiles::readImage(s.path("min_field.fits")).image;
-    const fitsfiles::Image smooth = fitsfiles::readImage(s.path("nchi_binned_field.fits")).image;
-    const fitsfiles::Image chi = fitsfiles::readImage(s.path("nchi_field.fits")).image;
+    const test_common::Image stars =
+        test_common::read_hdu<double>(s.file("star_field.fits")).image();
+    const test_common::Image minima =
+        test_common::read_hdu<double>(s.file("min_field.fits")).image();
+    const test_common::Image smooth =
+        test_common::read_hdu<double>(s.file("nchi_binned_field.fits")).image();
+    const test_common::Image chi = test_common::read_hdu<double>(s.file("nchi_field.fits")).image();
     ASSERT_EQ(320, stars.nx);
     ASSERT_EQ(320, stars.ny);
     int marked = 0;
@@ -114,7 +129,8 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne) {
                 EXPECT_EQ(1, minima(k, l));
                 const int px = 1 + (k - 1) / 5, py = 1 + (l - 1) / 5;
                 bool known = false;
-                for (const auto& q : kPixels) known = known || (q[0] == px && q[1] == py);
+                for (const auto &q : kPixels)
+                    known = known || (q[0] == px && q[1] == py);
                 EXPECT_TRUE(known) << px << ", " << py;
             }
             if (k == 1 || l == 1 || k == 320 || l == 320) {

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "common/arrays.h"
+#include "common/fits.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
 #include "tests/psftools/psf_field.h"
 #include "tests/psftools/psf_truth.h"
+
+using namespace test_common;
 
 using orv::MArray;
 using psffield::Field;
@@ -21,23 +24,19 @@ namespace {
 
 // Stars at tabulated positions, 48 × 48 pixels, sky noise 2; the start
 // positions are their nearest pixels.
-const std::vector<Star> kStars = {{15.2, 14.6, 5000}, {30.8, 17.0, 4000}, {20.0, 32.4, 6000}, {8.2, 24.0, 5000}};
+const std::vector<Star> kStars = {
+    {15.2, 14.6, 5000}, {30.8, 17.0, 4000}, {20.0, 32.4, 6000}, {8.2, 24.0, 5000}};
 
 struct Measure : testing::Test {
     psf p = psffield::gaussianPsf();
     Field f{p, 48, 48, kStars, 2.0, 42};
 };
 
-MArray<double, 1> list(const std::vector<double>& v) {
-    MArray<double, 1> a(static_cast<int>(v.size()));
-    for (std::size_t i = 0; i < v.size(); ++i) a(static_cast<int>(i) + 1) = v[i];
-    return a;
-}
+} // namespace
 
-}  // namespace
-
-TEST_F(Measure, PositionsAndFluxesOfStars) {
-    for (const Star& s : kStars) {
+TEST_F(Measure, PositionsAndFluxesOfStars)
+{
+    for (const Star &s : kStars) {
         SCOPED_TRACE(testing::Message() << s.x << ", " << s.y);
         double x = std::lrint(s.x), y = std::lrint(s.y), flux = 0, flux_error = 0;
         ASSERT_EQ(0, p.measure_pos(f.image, f.error, x, y, flux, flux_error, kRadius, 6, 1, 0));
@@ -60,11 +59,12 @@ TEST_F(Measure, PositionsAndFluxesOfStars) {
     }
 }
 
-TEST_F(Measure, PositionIsRefusedAndLeftAlone) {
+TEST_F(Measure, PositionIsRefusedAndLeftAlone)
+{
     const psf untabulated(6, 4, 15, 0);
     struct Case {
-        const char* why;
-        const psf* object;
+        const char *why;
+        const psf *object;
         double x, y;
         int n;
     };
@@ -72,12 +72,14 @@ TEST_F(Measure, PositionIsRefusedAndLeftAlone) {
     // the border (_analyt + 2 pixels).
     double x = 8, y = 24;
     ASSERT_EQ(0, p.measure_pos(f.image, f.error, x, y, kRadius, 6, 1, 0));
-    for (const Case c : {Case{"border", &p, 7, 24, 6}, Case{"too few cells for the fit", &p, 15, 15, 3},
-                         Case{"minimum farther than 0.75·n/S", &p, 32.6, 17, 4},
-                         Case{"no tables", &untabulated, 15, 15, 6}, Case{"not a number", &p, NAN, 15, 6}}) {
+    for (const Case c :
+         {Case{"border", &p, 7, 24, 6}, Case{"too few cells for the fit", &p, 15, 15, 3},
+          Case{"minimum farther than 0.75·n/S", &p, 32.6, 17, 4},
+          Case{"no tables", &untabulated, 15, 15, 6}, Case{"not a number", &p, NAN, 15, 6}}) {
         SCOPED_TRACE(c.why);
         double x = c.x, y = c.y, flux = -5, flux_error = -6;
-        EXPECT_EQ(1, c.object->measure_pos(f.image, f.error, x, y, flux, flux_error, kRadius, c.n, 1, 0));
+        EXPECT_EQ(
+            1, c.object->measure_pos(f.image, f.error, x, y, flux, flux_error, kRadius, c.n, 1, 0));
         EXPECT_TRUE(x == c.x || (std::isnan(x) && std::isnan(c.x)));
         EXPECT_EQ(c.y, y);
         EXPECT_EQ(-5, flux);
@@ -85,15 +87,16 @@ TEST_F(Measure, PositionIsRefusedAndLeftAlone) {
     }
 }
 
-TEST_F(Measure, ListsOfStars) {
+TEST_F(Measure, ListsOfStars)
+{
     // Three stars and one entry at the border, which keeps its values.
-    MArray<double, 1> x = list({15, 31, 20, 3}), y = list({15, 17, 32, 20});
-    MArray<double, 1> flux = list({0, 0, 0, -1}), flux_error = list({0, 0, 0, -1});
-    MArray<double, 1> x2 = list({15, 31, 20, 3}), y2 = list({15, 17, 32, 20});
+    MArray<double, 1> x = doubles({15, 31, 20, 3}), y = doubles({15, 17, 32, 20});
+    MArray<double, 1> flux = doubles({0, 0, 0, -1}), flux_error = doubles({0, 0, 0, -1});
+    MArray<double, 1> x2 = doubles({15, 31, 20, 3}), y2 = doubles({15, 17, 32, 20});
     EXPECT_EQ(0, p.measure_pos(f.image, f.error, x, y, flux, flux_error, kRadius, 6, 0));
     EXPECT_EQ(0, p.measure_pos(f.image, f.error, x2, y2, kRadius, 6, 0));
     for (int i = 1; i <= 3; ++i) {
-        const Star& s = kStars[i - 1];
+        const Star &s = kStars[i - 1];
         EXPECT_NEAR(s.x, x(i), 0.2);
         EXPECT_NEAR(s.y, y(i), 0.2);
         EXPECT_NEAR(s.flux, flux(i), 3 * flux_error(i));
@@ -106,7 +109,8 @@ TEST_F(Measure, ListsOfStars) {
     EXPECT_EQ(3, x2(4));
 }
 
-TEST(MeasureFlux, ExactOffsetOfANoiseFreeStar) {
+TEST(MeasureFlux, ExactOffsetOfANoiseFreeStar)
+{
     // A star binned at its exact offset (1/3, −0.4: whole sub-grid steps of
     // 1/15) on an empty image of unit errors.
     psf p = psffield::gaussianPsf();
@@ -127,7 +131,8 @@ TEST(MeasureFlux, ExactOffsetOfANoiseFreeStar) {
     EXPECT_NEAR(1 / std::sqrt(spp), flux_error, 1e-9);
 }
 
-TEST_F(Measure, FluxFailuresAreFlagged) {
+TEST_F(Measure, FluxFailuresAreFlagged)
+{
     double flux = 5, flux_error = 5, nchi = 5;
     // Within _boxlen + 1 pixels of the border (boxlen 6: x = 8).
     p.measure_flux(f.image, f.error, 8, 24, kRadius, flux, flux_error, nchi, 1, 0);
@@ -144,7 +149,8 @@ TEST_F(Measure, FluxFailuresAreFlagged) {
     EXPECT_EQ(1e100, nchi);
 }
 
-TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined) {
+TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined)
+{
     // _boxlen 10 beyond _analyt 4, and a circle of radius 6: the fit stops
     // at the binned PSF's edge, as with _boxlen 4.
     psf wide = psffield::gaussianPsf(10), narrow = psffield::gaussianPsf(4);
@@ -157,75 +163,81 @@ TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined) {
     EXPECT_NEAR(6000, a, 3 * ea);
 }
 
-TEST_F(Measure, DiagnosticFiles) {
-    const psftruth::InScratch s;
-    ASSERT_FALSE(s.dir.empty());
+TEST_F(Measure, DiagnosticFiles)
+{
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     double x = 15, y = 15, flux, flux_error, nchi;
     p.measure_pos(f.image, f.error, x, y, kRadius, 5, 7, 2);
-    EXPECT_FALSE(fitsfiles::exists(s.path("nchi_00007.fits")));
+    EXPECT_FALSE(test_common::exists(s.file("nchi_00007.fits")));
     p.measure_pos(f.image, f.error, x, y, kRadius, 5, 7, 3);
     p.measure_flux(f.image, f.error, 30.8, 17.0, kRadius, flux, flux_error, nchi, 7, 3);
-    EXPECT_FALSE(fitsfiles::exists(s.path("object_psf_00007.fits")));
+    EXPECT_FALSE(test_common::exists(s.file("object_psf_00007.fits")));
     testing::internal::CaptureStdout();
     p.measure_flux(f.image, f.error, 30.8, 17.0, kRadius, flux, flux_error, nchi, 7, 4);
     testing::internal::GetCapturedStdout();
     // The maps of the local grid (11 × 11 cells), the binned PSF with its
     // errors and the image stamp of ±_boxlen pixels.
     struct File {
-        const char* name;
+        const char *name;
         int side;
     };
-    for (const File& file : {File{"nchi_00007.fits", 11}, File{"flux_00007.fits", 11},
+    for (const File &file : {File{"nchi_00007.fits", 11}, File{"flux_00007.fits", 11},
                              File{"shifted_psf_00007.fits", 9}, File{"e.shifted_psf_00007.fits", 9},
                              File{"object_psf_00007.fits", 13}}) {
-        std::string report;
-        ASSERT_TRUE(fitsfiles::verified(s.path(file.name), &report)) << file.name << report;
-        const fitsfiles::Image im = fitsfiles::readImage(s.path(file.name)).image;
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(file.name));
+        ASSERT_TRUE(verdict.flawless) << file.name << verdict.report;
+        const test_common::Image im = test_common::read_hdu<double>(s.file(file.name)).image();
         EXPECT_EQ(file.side, im.nx) << file.name;
         EXPECT_EQ(file.side, im.ny) << file.name;
     }
     // The stamp is the image around pixel (31, 17).
-    const fitsfiles::Image stamp = fitsfiles::readImage(s.path("object_psf_00007.fits")).image;
+    const test_common::Image stamp =
+        test_common::read_hdu<double>(s.file("object_psf_00007.fits")).image();
     EXPECT_EQ(f.image(31, 17), stamp(7, 7));
     EXPECT_EQ(f.image(25, 12), stamp(1, 2));
 }
 
 // ---- index lists ----
 
-TEST(SortPositions, MarkedEntriesLastTheOthersByValue) {
+TEST(SortPositions, MarkedEntriesLastTheOthersByValue)
+{
     // The example of values (3, m, 1, 2).
     const double m = -99;
-    MArray<double, 1> v = list({3, m, 1, 2});
+    MArray<double, 1> v = doubles({3, m, 1, 2});
     MArray<int, 1> idx(4);
     sortpos(v, idx, m);
     EXPECT_EQ(std::vector<int>({3, 4, 1, 2}), std::vector<int>(idx.begin(), idx.end()));
     // Indices from −2, two marked entries; v itself is unchanged.
     MArray<double, 1> w{orv::Range(-2, 2)};
     const double values[] = {2, m, 7, m, 1};
-    for (int k = -2; k <= 2; ++k) w(k) = values[k + 2];
+    for (int k = -2; k <= 2; ++k)
+        w(k) = values[k + 2];
     MArray<int, 1> wi{orv::Range(-2, 2)};
     sortpos(w, wi, m);
     EXPECT_EQ(2, wi(-2));
     EXPECT_EQ(-2, wi(-1));
     EXPECT_EQ(0, wi(0));
-    EXPECT_EQ(std::vector<int>({-1, 1}), std::vector<int>({std::min(wi(1), wi(2)), std::max(wi(1), wi(2))}));
+    EXPECT_EQ(std::vector<int>({-1, 1}),
+              std::vector<int>({std::min(wi(1), wi(2)), std::max(wi(1), wi(2))}));
     EXPECT_EQ(m, w(-1));
     // Marks below 0 instead of a marker value.
     MArray<int, 1> marks(4);
     marks = 0;
     marks(1) = -1;
-    sortpos_marker(list({3, 5, 1, 2}), marks, idx);
+    sortpos_marker(doubles({3, 5, 1, 2}), marks, idx);
     EXPECT_EQ(std::vector<int>({3, 4, 2, 1}), std::vector<int>(idx.begin(), idx.end()));
 }
 
-TEST(SortPositions, EmptyOrUncoveredListsAreRefused) {
+TEST(SortPositions, EmptyOrUncoveredListsAreRefused)
+{
     MArray<int, 1> idx(3);
     idx = 9;
     MArray<double, 1> empty;
     testing::internal::CaptureStdout();
     sortpos(empty, idx, 0);
     sortpos_marker(empty, idx, idx);
-    MArray<double, 1> four = list({1, 2, 3, 4});
+    MArray<double, 1> four = doubles({1, 2, 3, 4});
     sortpos(four, idx, 0);
     MArray<int, 1> marks(2);
     marks = 0;
@@ -235,6 +247,8 @@ TEST(SortPositions, EmptyOrUncoveredListsAreRefused) {
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(4, std::count(out.begin(), out.end(), '\n')) << out;
     EXPECT_NE(std::string::npos, out.find("empty")) << out;
-    for (int k = 1; k <= 3; ++k) EXPECT_EQ(9, idx(k));
-    for (int k = 1; k <= 4; ++k) EXPECT_EQ(9, idx4(k));
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_EQ(9, idx(k));
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_EQ(9, idx4(k));
 }

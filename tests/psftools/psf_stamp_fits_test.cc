@@ -19,19 +19,26 @@ constexpr double kFitIt = 12345;
 
 struct Moffat {
     double c, A, p, q, x0, y0, theta, beta, gx, gy;
-    double at(double x, double y) const {
+    double at(double x, double y) const
+    {
         const double dx = x - x0, dy = y - y0;
-        const double u = dx * std::cos(theta) + dy * std::sin(theta), v = dy * std::cos(theta) - dx * std::sin(theta);
+        const double u = dx * std::cos(theta) + dy * std::sin(theta),
+                     v = dy * std::cos(theta) - dx * std::sin(theta);
         return c + gx * x + gy * y + A * std::pow(1 + (p * u) * (p * u) + (q * v) * (q * v), -beta);
     }
-    double fwhm(double inverseWidth) const { return 2 * std::sqrt(std::pow(2.0, 1 / beta) - 1) / inverseWidth; }
+    double fwhm(double inverseWidth) const
+    {
+        return 2 * std::sqrt(std::pow(2.0, 1 / beta) - 1) / inverseWidth;
+    }
 };
 
 struct Gauss {
     double c, A, p, q, x0, y0, theta;
-    double at(double x, double y) const {
+    double at(double x, double y) const
+    {
         const double dx = x - x0, dy = y - y0;
-        const double u = dx * std::cos(theta) + dy * std::sin(theta), v = dy * std::cos(theta) - dx * std::sin(theta);
+        const double u = dx * std::cos(theta) + dy * std::sin(theta),
+                     v = dy * std::cos(theta) - dx * std::sin(theta);
         return c + A * std::exp(-(p * u * u + q * v * v));
     }
 };
@@ -42,9 +49,11 @@ struct Stamp {
     MArray<T, 2> v, e;
     explicit Stamp(int h = 10) : v(Range(-h, h), Range(-h, h)), e(Range(-h, h), Range(-h, h)) {}
     template <class Model>
-    Stamp(const Model& m, double err, int h = 10) : Stamp(h) {
+    Stamp(const Model &m, double err, int h = 10) : Stamp(h)
+    {
         for (int i = -h; i <= h; ++i)
-            for (int j = -h; j <= h; ++j) v(i, j) = static_cast<T>(m.at(i, j));
+            for (int j = -h; j <= h; ++j)
+                v(i, j) = static_cast<T>(m.at(i, j));
         e = static_cast<T>(err);
     }
 };
@@ -55,8 +64,9 @@ struct Out {
     double c, gx, gy, x, y, A, p, q, angle, beta, rms;
 };
 
-Out fitMoffat(const Stamp<>& s, double c, double gx, double gy, double blo, double bhi, double wlo, double whi,
-              double x, double y, int verbose = 0) {
+Out fitMoffat(const Stamp<> &s, double c, double gx, double gy, double blo, double bhi, double wlo,
+              double whi, double x, double y, int verbose = 0)
+{
     Out o{};
     o.c = c;
     o.gx = gx;
@@ -64,16 +74,17 @@ Out fitMoffat(const Stamp<>& s, double c, double gx, double gy, double blo, doub
     o.x = x;
     o.y = y;
     o.A = o.p = o.q = o.angle = o.beta = o.rms = -77;
-    o.status = psf::fmoffat(s.v, s.e, o.c, o.gx, o.gy, blo, bhi, wlo, whi, o.x, o.y, o.A, o.p, o.q, o.angle, o.beta,
-                            o.rms, verbose);
+    o.status = psf::fmoffat(s.v, s.e, o.c, o.gx, o.gy, blo, bhi, wlo, whi, o.x, o.y, o.A, o.p, o.q,
+                            o.angle, o.beta, o.rms, verbose);
     return o;
 }
 
 const Moffat kMoffat{20, 800, 0.4, 0.55, 0.3, -0.2, 0.3, 2.8, 0.5, -0.3};
 
-}  // namespace
+} // namespace
 
-TEST(StampFits, MoffatRecoversKnownParameters) {
+TEST(StampFits, MoffatRecoversKnownParameters)
+{
     const Stamp<> s(kMoffat, 1);
     // The stamp is cut with its index 0 at pixel (3, −2) of an image: the
     // position goes in as image coordinates, the fit comes back in stamp
@@ -99,10 +110,11 @@ TEST(StampFits, MoffatRecoversKnownParameters) {
     // amplitude, centre in the image, the two FWHM, angle in degrees, beta.
     std::istringstream in(line);
     std::vector<double> col;
-    for (double v; in >> v;) col.push_back(v);
+    for (double v; in >> v;)
+        col.push_back(v);
     ASSERT_EQ(13u, col.size()) << line;
     EXPECT_EQ(12u * 13 + 1, line.size());
-    EXPECT_EQ(348, col[2]);  // pixels with d² <= 10·11 around (0.4, −0.1)
+    EXPECT_EQ(348, col[2]); // pixels with d² <= 10·11 around (0.4, −0.1)
     EXPECT_NEAR(kMoffat.c + kMoffat.x0 * kMoffat.gx + kMoffat.y0 * kMoffat.gy, col[3], 0.006);
     EXPECT_NEAR(3 + kMoffat.x0, col[7], 0.006);
     EXPECT_NEAR(-2 + kMoffat.y0, col[8], 0.006);
@@ -113,18 +125,22 @@ TEST(StampFits, MoffatRecoversKnownParameters) {
     // The single-precision free function agrees to float accuracy.
     const Stamp<float> sf(kMoffat, 1);
     float c = kFitIt, gx = kFitIt, gy = kFitIt, x = 3.4f, y = -2.1f, A, p, q, angle, beta, rms;
-    ASSERT_EQ(0, fmoffat(sf.v, sf.e, c, gx, gy, 1, 10, 0.5f, 20, x, y, A, p, q, angle, beta, rms, 0));
+    ASSERT_EQ(0,
+              fmoffat(sf.v, sf.e, c, gx, gy, 1, 10, 0.5f, 20, x, y, A, p, q, angle, beta, rms, 0));
     EXPECT_NEAR(kMoffat.A, A, 0.05);
     EXPECT_NEAR(kMoffat.p, p, 1e-4);
     EXPECT_NEAR(kMoffat.x0, x, 1e-4);
     EXPECT_NEAR(kMoffat.theta, angle, 1e-4);
     // And so does the member for float stamps.
-    double cd = kFitIt, gxd = kFitIt, gyd = kFitIt, xd = 3.4, yd = -2.1, Ad, pd, qd, angled, betad, rmsd;
-    ASSERT_EQ(0, psf::fmoffat(sf.v, sf.e, cd, gxd, gyd, 1, 10, 0.5, 20, xd, yd, Ad, pd, qd, angled, betad, rmsd, 0));
+    double cd = kFitIt, gxd = kFitIt, gyd = kFitIt, xd = 3.4, yd = -2.1, Ad, pd, qd, angled, betad,
+           rmsd;
+    ASSERT_EQ(0, psf::fmoffat(sf.v, sf.e, cd, gxd, gyd, 1, 10, 0.5, 20, xd, yd, Ad, pd, qd, angled,
+                              betad, rmsd, 0));
     EXPECT_NEAR(kMoffat.q, qd, 1e-4);
 }
 
-TEST(StampFits, MoffatAngleInNormalFormAndFixedParameters) {
+TEST(StampFits, MoffatAngleInNormalFormAndFixedParameters)
+{
     // Turned by 100 degrees: the same ellipse as 10 degrees with the axes
     // exchanged. Background, slopes (0, not the marker) and beta held fixed.
     Moffat m = kMoffat;
@@ -141,7 +157,8 @@ TEST(StampFits, MoffatAngleInNormalFormAndFixedParameters) {
     EXPECT_EQ(0, o.gx);
 }
 
-TEST(StampFits, MoffatOnNoiseFitsToItsErrors) {
+TEST(StampFits, MoffatOnNoiseFitsToItsErrors)
+{
     // Seeded noise of the stated errors; the background to be fitted starts
     // from the stamp, not from the marker.
     Moffat m = kMoffat;
@@ -166,7 +183,8 @@ TEST(StampFits, MoffatOnNoiseFitsToItsErrors) {
     EXPECT_NEAR(m.fwhm(m.q), fitted.fwhm(o.q), 0.03 * m.fwhm(m.q));
 }
 
-TEST(StampFits, MoffatStatusCodes) {
+TEST(StampFits, MoffatStatusCodes)
+{
     Moffat faint = kMoffat;
     faint.gx = faint.gy = 0;
     faint.c = 100;
@@ -180,7 +198,7 @@ TEST(StampFits, MoffatStatusCodes) {
     edge.x0 = 10.6;
 
     struct Case {
-        const char* what;
+        const char *what;
         Stamp<> stamp;
         double c, blo, bhi, wlo, whi, x;
         int status;
@@ -188,7 +206,8 @@ TEST(StampFits, MoffatStatusCodes) {
     Stamp<> nine(kMoffat, 1);
     for (int i = -10; i <= 10; ++i)
         for (int j = -10; j <= 10; ++j)
-            if (std::abs(i) > 1 || std::abs(j) > 1) nine.v(i, j) = 0;
+            if (std::abs(i) > 1 || std::abs(j) > 1)
+                nine.v(i, j) = 0;
     Stamp<> insignificant(faint, 50);
     Stamp<> hollow(faint, 50);
     hollow.v(0, 0) = 0;
@@ -200,16 +219,19 @@ TEST(StampFits, MoffatStatusCodes) {
         {"beta above the limits", Stamp<>(kMoffat, 1), kFitIt, 1, 2, 0.5, 20, 0, -4},
         {"centre beyond the stamp", Stamp<>(edge, 1), kFitIt, 1, 10, 0.5, 20, 9, -5},
         {"amplitude below its error", insignificant, 100, 2.8, 2.8, 0.5, 20, 0, -6},
-        {"amplitude below its error, no pixel under the centre", hollow, 100, 2.8, 2.8, 0.5, 20, 0, 0},
+        {"amplitude below its error, no pixel under the centre", hollow, 100, 2.8, 2.8, 0.5, 20, 0,
+         0},
         // The centre 0.7 lies in pixel 1, which is usable.
-        {"amplitude below its error, centre in the next pixel", hollowOff, 100, 2.8, 2.8, 0.5, 20, 0.6, -6},
+        {"amplitude below its error, centre in the next pixel", hollowOff, 100, 2.8, 2.8, 0.5, 20,
+         0.6, -6},
         // A negative fixed beta with enormous start widths cannot be
         // evaluated at all: no fit.
         {"no fit", Stamp<>(kMoffat, 1), kFitIt, -3, -3, 1e-60, 1e-60, 0, -3},
     };
-    for (const Case& c : cases) {
-        const Out o = fitMoffat(c.stamp, c.c, kMoffat.gx * (c.c == 100 ? 0 : 1), c.c == 100 ? 0 : kMoffat.gy,
-                                c.blo, c.bhi, c.wlo, c.whi, c.x + 2, -3);
+    for (const Case &c : cases) {
+        const Out o =
+            fitMoffat(c.stamp, c.c, kMoffat.gx * (c.c == 100 ? 0 : 1), c.c == 100 ? 0 : kMoffat.gy,
+                      c.blo, c.bhi, c.wlo, c.whi, c.x + 2, -3);
         EXPECT_EQ(c.status, o.status) << c.what;
         // x and y become their offsets; the fit itself is given only on
         // success, rms_dof always.
@@ -223,7 +245,8 @@ TEST(StampFits, MoffatStatusCodes) {
     }
 }
 
-TEST(StampFits, GaussRecoversKnownParameters) {
+TEST(StampFits, GaussRecoversKnownParameters)
+{
     const Gauss g{10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5};
     const Stamp<> s(g, 1);
     for (double c : {kFitIt, 10.0}) {
@@ -235,12 +258,14 @@ TEST(StampFits, GaussRecoversKnownParameters) {
     }
 }
 
-TEST(StampFits, GaussStatusCodes) {
+TEST(StampFits, GaussStatusCodes)
+{
     const Gauss g{0, 500, 0.2, 0.3, 0.3, -0.4, 0.5};
     Stamp<> nine(g, 1);
     for (int i = -10; i <= 10; ++i)
         for (int j = -10; j <= 10; ++j)
-            if (std::abs(i) > 1 || std::abs(j) > 1) nine.e(i, j) = 0;
+            if (std::abs(i) > 1 || std::abs(j) > 1)
+                nine.e(i, j) = 0;
     double x = 0, y = 0, A = -1;
     EXPECT_EQ(-1, psf::fgauss(nine.v, nine.e, x, y, A, 0.0, 0));
     EXPECT_NE(-1, A);

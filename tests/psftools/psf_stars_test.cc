@@ -1,16 +1,14 @@
 // Placing stars into images from the shift tables, and the synthetic PSFs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/fits.h"
 #include "lightcurve/random.h"
 #include "psftools/psf.h"
-#include "tests/dornel/fits_files.h"
-#include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
 
@@ -21,7 +19,8 @@ constexpr double kBlank = -999, kEBlank = -1;
 
 // A Gaussian PSF of FWHM 2.5 pixels on a 5-fold sub-grid, tabulated for
 // the given number of shifts.
-psf gaussPsf(int shifts = 5) {
+psf gaussPsf(int shifts = 5)
+{
     psf p(10, L, 5, 0);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -35,14 +34,16 @@ psf gaussPsf(int shifts = 5) {
 // A 40 × 40 image with a varying background and errors.
 struct Field {
     MArray<float, 2> image{40, 40}, error{40, 40};
-    Field() {
+    Field()
+    {
         for (int i = 1; i <= 40; ++i)
             for (int j = 1; j <= 40; ++j) {
                 image(i, j) = static_cast<float>(100 + 3 * std::sin(i * 0.7) + 0.1 * j);
                 error(i, j) = static_cast<float>(2 + 0.01 * i);
             }
     }
-    Field copy() const {
+    Field copy() const
+    {
         Field f;
         f.image = image;
         f.error = error;
@@ -50,9 +51,10 @@ struct Field {
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(SyntheticPsf, WidthsAngleAndNormalisation) {
+TEST(SyntheticPsf, WidthsAngleAndNormalisation)
+{
     psf p(10, L, 5, 0);
     const MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
     for (int moffat = 0; moffat <= 1; ++moffat)
@@ -76,23 +78,22 @@ TEST(SyntheticPsf, WidthsAngleAndNormalisation) {
         }
 }
 
-TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted) {
-    psftruth::Scratch s;
-    char old[4096];
-    ASSERT_NE(nullptr, getcwd(old, sizeof old));
-    ASSERT_EQ(0, chdir(s.dir.c_str()));
+TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted)
+{
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
     psf p(10, L, 5, 0);
     testing::internal::CaptureStdout();
     p.generate_gauss(2.5, 2.0, 0.3, 3);
     const std::string gauss = testing::internal::GetCapturedStdout();
     EXPECT_NE(std::string::npos, gauss.find("amplitude=")) << gauss;
     EXPECT_EQ(std::string::npos, gauss.find(" err")) << gauss;
-    for (const char* name : {"psftest00.fits", "e.psftest00.fits"}) {
-        std::string report;
-        EXPECT_TRUE(fitsfiles::verified(s.path(name), &report)) << report;
-        EXPECT_EQ(2 * L + 1, fitsfiles::readImage(s.path(name)).image.nx);
+    for (const char *name : {"psftest00.fits", "e.psftest00.fits"}) {
+        const test_common::Verdict verdict = test_common::fitsverify(s.file(name));
+        EXPECT_TRUE(verdict.flawless) << verdict.report;
+        EXPECT_EQ(2 * L + 1, test_common::read_hdu<double>(s.file(name)).nx);
     }
-    EXPECT_NEAR(1, fitsfiles::readImage(s.path("psftest00.fits")).image(L + 1, L + 1), 1e-6);
+    EXPECT_NEAR(1, test_common::read_hdu<double>(s.file("psftest00.fits")).at(L + 1, L + 1), 1e-6);
     // The Moffat fit prints its summary line: after the normalisation line,
     // 13 columns, the FWHM a little wider than 2.5 and 2 pixels from the
     // binning, the angle 0.3 rad in degrees.
@@ -104,15 +105,16 @@ TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted) {
     std::getline(moffat, line);
     std::istringstream in(line);
     std::vector<double> col;
-    for (double v; in >> v;) col.push_back(v);
+    for (double v; in >> v;)
+        col.push_back(v);
     ASSERT_EQ(13u, col.size()) << line;
     EXPECT_NEAR(2.5, col[9], 0.2);
     EXPECT_NEAR(2.0, col[10], 0.2);
     EXPECT_NEAR(0.3 * 180 / 3.141592653589793, col[11], 0.5);
-    ASSERT_EQ(0, chdir(old));
 }
 
-TEST(PlaceStars, AddThenSubtractRestoresTheImage) {
+TEST(PlaceStars, AddThenSubtractRestoresTheImage)
+{
     psf p = gaussPsf();
     const MArray<double, 4> T = p.get_all_binned_psf(), E = p.get_all_ebinned_psf();
     const Field orig;
@@ -159,16 +161,19 @@ TEST(PlaceStars, AddThenSubtractRestoresTheImage) {
             } else if (d2 < 12) {
                 // Both discs: the star is gone, its uncertainty counted twice.
                 EXPECT_NEAR(orig.image(px, py), f.image(px, py), 2e-5 * (100 + t)) << i << " " << j;
-                EXPECT_NEAR(std::sqrt(e0 * e0 + 2 * e * e), f.error(px, py), 1e-5 * f.error(px, py));
+                EXPECT_NEAR(std::sqrt(e0 * e0 + 2 * e * e), f.error(px, py),
+                            1e-5 * f.error(px, py));
             } else {
                 // Only the larger disc of add_psf.
-                EXPECT_NEAR(orig.image(px, py) + t, f.image(px, py), 2e-5 * (100 + t)) << i << " " << j;
+                EXPECT_NEAR(orig.image(px, py) + t, f.image(px, py), 2e-5 * (100 + t))
+                    << i << " " << j;
                 EXPECT_NEAR(std::sqrt(e0 * e0 + e * e), f.error(px, py), 1e-5 * f.error(px, py));
             }
         }
 }
 
-TEST(PlaceStars, EdgesAndHalfwayPositions) {
+TEST(PlaceStars, EdgesAndHalfwayPositions)
+{
     // A star at the corner: pixels outside are skipped.
     psf p = gaussPsf(3);
     Field f;
@@ -185,19 +190,22 @@ TEST(PlaceStars, EdgesAndHalfwayPositions) {
     for (int i = -L; i <= L; ++i)
         for (int j = -L; j <= L; ++j)
             if ((i - 0.5) * (i - 0.5) + j * j < 16) {
-                EXPECT_EQ(static_cast<float>(orig.image(20 + i, 18 + j) + static_cast<float>(T(1, 0, i, j) * 500)),
+                EXPECT_EQ(static_cast<float>(orig.image(20 + i, 18 + j) +
+                                             static_cast<float>(T(1, 0, i, j) * 500)),
                           g.image(20 + i, 18 + j));
             }
 }
 
-TEST(PlaceStars, PhotonNoise) {
+TEST(PlaceStars, PhotonNoise)
+{
     psf p = gaussPsf();
     const MArray<double, 4> T = p.get_all_binned_psf();
     const Field orig;
     const int perCall = (2 * L + 1) * (2 * L + 1);
     const auto deviatesAfter = [](int n) {
         long s = -5;
-        for (int k = 0; k < n; ++k) rangau(s);
+        for (int k = 0; k < n; ++k)
+            rangau(s);
         return rangau(s);
     };
 
@@ -230,7 +238,8 @@ TEST(PlaceStars, PhotonNoise) {
             for (int j = -L; j <= L; ++j) {
                 const double d2 = (i - 0.3) * (i - 0.3) + (j + 0.2) * (j + 0.2);
                 const double b = T(2, -1, i, j) * flux;
-                if (d2 >= 16 || b * gain < 1) continue;
+                if (d2 >= 16 || b * gain < 1)
+                    continue;
                 const int px = 20 + i, py = 18 + j;
                 const double s = std::sqrt(b * gain);
                 const double r = (a.image(px, py) - orig.image(px, py) - b) / s;
@@ -246,7 +255,8 @@ TEST(PlaceStars, PhotonNoise) {
     for (const double sign : {-1.0, 1.0}) {
         Field a = orig.copy();
         long s = -3;
-        p.add_psf_noise(a.image, a.error, 20.3, 17.8, sign * 1000, -sign * 2, s, kBlank, kEBlank, 0);
+        p.add_psf_noise(a.image, a.error, 20.3, 17.8, sign * 1000, -sign * 2, s, kBlank, kEBlank,
+                        0);
         for (int i = -L; i <= L; ++i)
             for (int j = -L; j <= L; ++j) {
                 const int px = 20 + i, py = 18 + j;
@@ -256,7 +266,8 @@ TEST(PlaceStars, PhotonNoise) {
     }
 }
 
-TEST(PlaceStars, ExactOffsetBinsAgain) {
+TEST(PlaceStars, ExactOffsetBinsAgain)
+{
     psf p = gaussPsf();
     psf q = gaussPsf();
     Field f;
@@ -268,7 +279,8 @@ TEST(PlaceStars, ExactOffsetBinsAgain) {
     for (int i = -L; i <= L; ++i)
         for (int j = -L; j <= L; ++j) {
             const float expected = i * i + j * j < L * (L - 1)
-                                       ? static_cast<float>(orig.image(20 + i, 18 + j) + static_cast<float>(b(i, j) * 1000))
+                                       ? static_cast<float>(orig.image(20 + i, 18 + j) +
+                                                            static_cast<float>(b(i, j) * 1000))
                                        : orig.image(20 + i, 18 + j);
             EXPECT_EQ(expected, f.image(20 + i, 18 + j)) << i << " " << j;
         }

@@ -13,18 +13,23 @@ using orv::Range;
 
 namespace {
 
-void expectIndices(const MArray<double, 2>& a, int lo, int hi) {
+void expectIndices(const MArray<double, 2> &a, int lo, int hi)
+{
     for (int d = 1; d <= 2; ++d) {
         EXPECT_EQ(lo, a.firstIndex(d));
         EXPECT_EQ(hi, a.lastIndex(d));
     }
 }
 
-double sum(const MArray<double, 2>& a) { return orv::sum(a); }
+double sum(const MArray<double, 2> &a)
+{
+    return orv::sum(a);
+}
 
-}  // namespace
+} // namespace
 
-TEST(PsfClass, ConstructorSizesAndZeroArrays) {
+TEST(PsfClass, ConstructorSizesAndZeroArrays)
+{
     struct Case {
         int analyt, subgrid, slen;
     };
@@ -49,7 +54,8 @@ TEST(PsfClass, ConstructorSizesAndZeroArrays) {
     EXPECT_EQ(0, empty.get_subpixel());
 }
 
-TEST(PsfClass, SettersRecomputeTheHalfSizeButKeepShapes) {
+TEST(PsfClass, SettersRecomputeTheHalfSizeButKeepShapes)
+{
     psf p(10, 3, 4, 0);
     p.set_analyt(4);
     // _slen is 4·4 + 2 = 18 now: the binning reaches sub-grid index 18, which
@@ -66,7 +72,8 @@ TEST(PsfClass, SettersRecomputeTheHalfSizeButKeepShapes) {
     EXPECT_EQ(1, p.get_interpolation());
 }
 
-TEST(PsfClass, GettersAndTableSettersShareStorage) {
+TEST(PsfClass, GettersAndTableSettersShareStorage)
+{
     psf p(10, 2, 3, 0);
     p.get_binned_psf()(1, -1) = 4.5;
     EXPECT_EQ(4.5, p.get_binned_psf()(1, -1));
@@ -91,7 +98,8 @@ TEST(PsfClass, GettersAndTableSettersShareStorage) {
     EXPECT_EQ(3, kept(2, 2));
 }
 
-TEST(PsfClass, FactorAndNormalisation) {
+TEST(PsfClass, FactorAndNormalisation)
+{
     psf p(10, 1, 3, 0);
     MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
     for (int k = -4; k <= 4; ++k)
@@ -116,7 +124,8 @@ TEST(PsfClass, FactorAndNormalisation) {
     EXPECT_NEAR(e0 / s0, e(3, -2), 1e-15);
 }
 
-TEST(PsfClass, ZeroSumIsReportedAndChangesNothing) {
+TEST(PsfClass, ZeroSumIsReportedAndChangesNothing)
+{
     psf p(10, 1, 3, 0);
     MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
     v(1, 1) = 1;
@@ -139,16 +148,18 @@ struct GaussPsf {
     static constexpr int g = 5, L = 4;
     static constexpr double sigma = 1.1, err = 0.002;
     psf p{10, L, g, 0};
-    GaussPsf() {
+    GaussPsf()
+    {
         psftruth::fillSubgridGaussian(p.get_psf(), g, sigma);
         MArray<double, 2> e = p.get_epsf();
         e = err;
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(PsfBinning, GaussianMatchesExactPixelIntegralsAtShifts) {
+TEST(PsfBinning, GaussianMatchesExactPixelIntegralsAtShifts)
+{
     GaussPsf gp;
     // (dx, dy) and the shift they round to on the sub-grid (halves go up).
     struct Case {
@@ -162,21 +173,23 @@ TEST(PsfBinning, GaussianMatchesExactPixelIntegralsAtShifts) {
             for (int j = -4; j <= 4; ++j) {
                 // The pixel on the side away from the shift reaches outside
                 // the sub-grid and is dropped.
-                const bool dropped = (c.ox > 0 && i == -4) || (c.ox < 0 && i == 4) || (c.oy > 0 && j == -4) ||
-                                     (c.oy < 0 && j == 4);
+                const bool dropped = (c.ox > 0 && i == -4) || (c.ox < 0 && i == 4) ||
+                                     (c.oy > 0 && j == -4) || (c.oy < 0 && j == 4);
                 if (dropped) {
                     EXPECT_EQ(0, b(i, j)) << i << " " << j;
                     EXPECT_EQ(0, e(i, j));
                     continue;
                 }
                 const double truth = psftruth::pixelIntegral(i, j, c.ox, c.oy, GaussPsf::sigma);
-                EXPECT_NEAR(truth, b(i, j), 1e-15 + 1e-12 * truth) << c.dx << " " << c.dy << " " << i << " " << j;
-                EXPECT_NEAR(5 * GaussPsf::err, e(i, j), 1e-15);  // 25 samples in quadrature
+                EXPECT_NEAR(truth, b(i, j), 1e-15 + 1e-12 * truth)
+                    << c.dx << " " << c.dy << " " << i << " " << j;
+                EXPECT_NEAR(5 * GaussPsf::err, e(i, j), 1e-15); // 25 samples in quadrature
             }
     }
 }
 
-TEST(PsfBinning, FlatPsfAndUnusableSamples) {
+TEST(PsfBinning, FlatPsfAndUnusableSamples)
+{
     // A flat PSF of density 1: every pixel integrates to 1 for an odd
     // sub-grid; an even one gives g + 1 samples per axis, shared with the
     // neighbour.
@@ -215,7 +228,8 @@ TEST(PsfBinning, FlatPsfAndUnusableSamples) {
     }
 }
 
-TEST(PsfBinning, ShiftTablesHoldEveryShift) {
+TEST(PsfBinning, ShiftTablesHoldEveryShift)
+{
     GaussPsf gp;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -246,13 +260,14 @@ TEST(PsfBinning, ShiftTablesHoldEveryShift) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     gp.p.calc_base(4, 0);
-    EXPECT_EQ("error: please use an odd subpixel value!\n\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("error: please use an odd subpixel value!\n\n",
+              testing::internal::GetCapturedStdout());
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
     EXPECT_EQ(-1, t.firstIndex(1));
     EXPECT_EQ(-2, gp.p.get_all_binned_psf().firstIndex(1));
     // Shift index 2 of 4 is half a pixel.
-    EXPECT_NEAR(psftruth::pixelIntegral(1, 0, 0.6, 0, GaussPsf::sigma), gp.p.get_all_binned_psf()(2, 0, 1, 0),
-                1e-14);
+    EXPECT_NEAR(psftruth::pixelIntegral(1, 0, 0.6, 0, GaussPsf::sigma),
+                gp.p.get_all_binned_psf()(2, 0, 1, 0), 1e-14);
 
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();

@@ -14,10 +14,13 @@ namespace {
 struct Moments {
     double mean = 0, var = 0, m4 = 0;
     template <class Draw>
-    Moments(Draw draw, int n) {
+    Moments(Draw draw, int n)
+    {
         std::vector<double> v(n);
-        for (double& x : v) x = draw();
-        for (double x : v) mean += x;
+        for (double &x : v)
+            x = draw();
+        for (double x : v)
+            mean += x;
         mean /= n;
         for (double x : v) {
             const double d = (x - mean) * (x - mean);
@@ -29,9 +32,10 @@ struct Moments {
     }
 };
 
-}  // namespace
+} // namespace
 
-TEST(RandomClasses, SameSeedSameSequenceAndSignIgnored) {
+TEST(RandomClasses, SameSeedSameSequenceAndSignIgnored)
+{
     C_rangau g1(42), g2(42);
     C_ranivl u1(0, 1, 5), u2(0, 1, -5), other(0, 1, 6);
     bool differs = false;
@@ -48,7 +52,8 @@ TEST(RandomClasses, SameSeedSameSequenceAndSignIgnored) {
     EXPECT_EQ(next, copy.eval());
 }
 
-TEST(RandomClasses, GaussianDrawsOneUniformFromEachMemberPerAttempt) {
+TEST(RandomClasses, GaussianDrawsOneUniformFromEachMemberPerAttempt)
+{
     // The polar method on the streams of seeds s and s - 3, followed by hand.
     const long s = 1234;
     C_rangau g(s);
@@ -64,21 +69,24 @@ TEST(RandomClasses, GaussianDrawsOneUniformFromEachMemberPerAttempt) {
     }
 }
 
-TEST(RandomClasses, Moments) {
+TEST(RandomClasses, Moments)
+{
     const int n = 200000;
     C_ranivl u(2, 4, 7);
     double lo = 4, hi = 2;
-    const Moments mu([&] {
-        const double x = u.eval();
-        lo = std::min(lo, x);
-        hi = std::max(hi, x);
-        return x;
-    }, n);
+    const Moments mu(
+        [&] {
+            const double x = u.eval();
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+            return x;
+        },
+        n);
     EXPECT_GE(lo, 2.0);
     EXPECT_LT(hi, 4.0);
     // Uniform on [2, 4): mean 3, variance 1/3; five standard errors.
     EXPECT_NEAR(3.0, mu.mean, 5 * std::sqrt(1.0 / 3 / n));
-    EXPECT_NEAR(1.0 / 3, mu.var, 5 * std::sqrt((0.2 - 1.0 / 9) / n));  // fourth central moment 0.2
+    EXPECT_NEAR(1.0 / 3, mu.var, 5 * std::sqrt((0.2 - 1.0 / 9) / n)); // fourth central moment 0.2
 
     C_rangau g(99);
     const Moments mg([&] { return g.eval(); }, n);
@@ -88,17 +96,20 @@ TEST(RandomClasses, Moments) {
     EXPECT_NEAR(3.0, mg.m4, 5 * std::sqrt(96.0 / n));
 
     long seed = -3;
-    const Moments me([&] {
-        const double x = ranexp(seed);
-        EXPECT_TRUE(std::isfinite(x) && x >= 0);
-        return x;
-    }, n);
+    const Moments me(
+        [&] {
+            const double x = ranexp(seed);
+            EXPECT_TRUE(std::isfinite(x) && x >= 0);
+            return x;
+        },
+        n);
     // Exponential of mean 1: variance 1.
     EXPECT_NEAR(1.0, me.mean, 5 / std::sqrt(n));
     EXPECT_NEAR(1.0, me.var, 5 * std::sqrt(8.0 / n));
 }
 
-TEST(Ran5, OwnStateSeededByNegativeSeeds) {
+TEST(Ran5, OwnStateSeededByNegativeSeeds)
+{
     long seed = -1;
     std::vector<double> firstRun;
     C_ranivl same(0, 1, -1), unrelated(0, 1, 77);
@@ -112,17 +123,19 @@ TEST(Ran5, OwnStateSeededByNegativeSeeds) {
         // The same generator as the objects, drawn with a multiplication
         // instead of a division.
         EXPECT_NEAR(same.eval(), x, 1e-15);
-        unrelated.eval();  // other generators do not move ran5
+        unrelated.eval(); // other generators do not move ran5
         firstRun.push_back(x);
     }
     // A non-negative seed continues; a negative one starts again.
     long zero = 0;
     EXPECT_NE(firstRun[0], ran5(zero));
     seed = -1;
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(firstRun[i], ran5(seed));
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(firstRun[i], ran5(seed));
 }
 
-TEST(Ranpm, SignFromTheSecondOfTwoSharedDraws) {
+TEST(Ranpm, SignFromTheSecondOfTwoSharedDraws)
+{
     // The shared sequence followed by hand: magnitude, then sign.
     long seed = -31;
     std::vector<double> expected;

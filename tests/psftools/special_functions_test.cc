@@ -14,13 +14,16 @@ const double pi = std::acos(-1.0);
 // (Abramowitz and Stegun 9.6.19, 9.6.24); the trapezoid rule converges
 // exponentially for these smooth periodic or doubly decaying integrands.
 // I0 and I1 are returned scaled by exp(-x).
-double i0Scaled(double x) {
+double i0Scaled(double x)
+{
     const int n = 400;
     double s = 0;
-    for (int k = 0; k <= n; ++k) s += (k == 0 || k == n ? 0.5 : 1.0) * std::exp(x * (std::cos(pi * k / n) - 1));
+    for (int k = 0; k <= n; ++k)
+        s += (k == 0 || k == n ? 0.5 : 1.0) * std::exp(x * (std::cos(pi * k / n) - 1));
     return s / n;
 }
-double i1Scaled(double x) {
+double i1Scaled(double x)
+{
     const int n = 400;
     double s = 0;
     for (int k = 0; k <= n; ++k) {
@@ -29,39 +32,48 @@ double i1Scaled(double x) {
     }
     return s / n;
 }
-double kQuadrature(double x, int order) {
+double kQuadrature(double x, int order)
+{
     const double h = 0.005;
     double s = 0;
     for (int k = 0;; ++k) {
         const double c = std::cosh(k * h);
         const double term = std::exp(-x * c) * (order == 0 ? 1.0 : c);
         s += (k == 0 ? 0.5 : 1.0) * term;
-        if (x * c > 800) break;
+        if (x * c > 800)
+            break;
     }
     return s * h;
 }
 
-double relative(double value, double truth) { return std::fabs(value - truth) / std::fabs(truth); }
+double relative(double value, double truth)
+{
+    return std::fabs(value - truth) / std::fabs(truth);
+}
 
-}  // namespace
+} // namespace
 
-TEST(SpecialFunctions, GammlnAgreesWithTheCLibrary) {
+TEST(SpecialFunctions, GammlnAgreesWithTheCLibrary)
+{
     // Reference: lgamma of the C library.
     for (double x : {0.1, 0.5, 1.0, 1.5, 2.0, 3.7, 10.0, 55.5, 171.0, 1000.0})
-        EXPECT_NEAR(std::lgamma(x), gammln(x), 2e-10 * std::fmax(1.0, std::fabs(std::lgamma(x)))) << x;
+        EXPECT_NEAR(std::lgamma(x), gammln(x), 2e-10 * std::fmax(1.0, std::fabs(std::lgamma(x))))
+            << x;
     EXPECT_NEAR(0.0, gammln(1.0), 1e-10);
     EXPECT_NEAR(0.0, gammln(2.0), 1e-10);
     EXPECT_NEAR(std::log(std::sqrt(pi)), gammln(0.5), 1e-10);
 }
 
-TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms) {
+TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms)
+{
     // P(n, x) = 1 - exp(-x)·sum_{k<n} x^k/k! for whole n, and
     // P(1/2, x) = erf(sqrt x); both tails formed directly.
     struct Ref {
         double p, q;
     };
     auto reference = [](double a, double x) {
-        if (a == 0.5) return Ref{std::erf(std::sqrt(x)), std::erfc(std::sqrt(x))};
+        if (a == 0.5)
+            return Ref{std::erf(std::sqrt(x)), std::erfc(std::sqrt(x))};
         double term = 1, sum = 0;
         for (int k = 0; k < static_cast<int>(a); ++k) {
             sum += term;
@@ -71,7 +83,8 @@ TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms) {
         // The series of the lower tail for P itself avoids cancellation.
         double p = 0;
         term = std::exp(-x);
-        for (int k = 0; k < static_cast<int>(a); ++k) term *= x / (k + 1);
+        for (int k = 0; k < static_cast<int>(a); ++k)
+            term *= x / (k + 1);
         for (int k = static_cast<int>(a); k < 400; ++k) {
             p += term;
             term *= x / (k + 1);
@@ -88,7 +101,8 @@ TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms) {
         }
 }
 
-TEST(SpecialFunctions, IncompleteGammaArgumentChecks) {
+TEST(SpecialFunctions, IncompleteGammaArgumentChecks)
+{
     testing::internal::CaptureStderr();
     EXPECT_EQ(0.0, gammp(2.0, 0.0));
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
@@ -100,12 +114,15 @@ TEST(SpecialFunctions, IncompleteGammaArgumentChecks) {
 
     testing::internal::CaptureStderr();
     gammq(-1.0, 1.0);
-    EXPECT_EQ(0u, testing::internal::GetCapturedStderr().find("Invalid arguments in routine gammq\n"));
+    EXPECT_EQ(0u,
+              testing::internal::GetCapturedStderr().find("Invalid arguments in routine gammq\n"));
 }
 
-TEST(SpecialFunctions, BesselAgainstQuadrature) {
+TEST(SpecialFunctions, BesselAgainstQuadrature)
+{
     // Both sides of the switches at 2 and 3.75.
-    for (double x : {1e-3, 0.3, 1.0, 1.9999999, 2.0, 2.0000001, 3.7499999, 3.75, 5.0, 12.0, 40.0, 300.0}) {
+    for (double x :
+         {1e-3, 0.3, 1.0, 1.9999999, 2.0, 2.0000001, 3.7499999, 3.75, 5.0, 12.0, 40.0, 300.0}) {
         EXPECT_LT(relative(bessi0(x) * std::exp(-x), i0Scaled(x)), 6e-7) << "I0 " << x;
         EXPECT_LT(relative(bessi1(x) * std::exp(-x), i1Scaled(x)), 6e-7) << "I1 " << x;
         if (x < 300) {
@@ -115,7 +132,8 @@ TEST(SpecialFunctions, BesselAgainstQuadrature) {
     }
 }
 
-TEST(SpecialFunctions, BesselSymmetryAndLimits) {
+TEST(SpecialFunctions, BesselSymmetryAndLimits)
+{
     EXPECT_DOUBLE_EQ(1.0, bessi0(0.0));
     EXPECT_EQ(0.0, bessi1(0.0));
     for (double x : {0.5, 3.0, 7.5}) {

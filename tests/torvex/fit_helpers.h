@@ -1,11 +1,12 @@
-// Helpers shared by the tests of the fit: a scratch folder, a component list
-// built in place, and a print function that keeps what torvex prints.
+// Helpers shared by the tests of the fit: a component list built in place,
+// and print functions that keep what torvex prints or send it to standard
+// error.
 #ifndef TESTS_TORVEX_FIT_HELPERS_H
 #define TESTS_TORVEX_FIT_HELPERS_H
 
 #include "torvex/structs.h"
 
-#include "fits_util.h"
+#include "common/scratch.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -51,10 +52,9 @@ private:
     int (*saved_)(const char *, ...);
 };
 
-using fits_util::ScratchDir;
-using fits_util::slurp;
-using fits_util::spit;
-using fits_util::print_to_stderr;
+using test_common::ScratchDir;
+using test_common::slurp;
+using test_common::spit;
 
 // A component list in fixed storage; slots a type does not use get flag -1.
 class Components {
@@ -102,5 +102,16 @@ private:
 };
 
 } // namespace fit_test
+
+// A print function that sends torvex's messages to standard error, where
+// death tests look for them.
+inline int print_to_stderr(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    return n;
+}
 
 #endif

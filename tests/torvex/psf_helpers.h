@@ -4,8 +4,11 @@
 #define TESTS_TORVEX_PSF_HELPERS_H
 
 #include "numerics/nrutil.h"
-#include "torvex/convolve.h"
-#include "torvex/psf.h"
+#include "torvex/psf/cgrid.h"
+#include "torvex/psf/convolve.h"
+#include "torvex/psf/convregion.h"
+#include "torvex/psf/psfcheck.h"
+#include "torvex/psf/shift_psf.h"
 #include "torvex/structs.h"
 
 #include <cmath>

@@ -3,8 +3,7 @@
 #ifndef TESTS_TORVEX_RENDER_FIXTURE_H
 #define TESTS_TORVEX_RENDER_FIXTURE_H
 
-#include "torvex/ellipse.h"
-#include "torvex/render.h"
+#include "torvex/model/render.h"
 #include "torvex/structs.h"
 
 #include <gtest/gtest.h>
@@ -114,9 +113,8 @@ inline pixel_class sampling_class(sampling_rule rule, std::function<double(const
 // the central difference of the rendered image with steps +-h on a[k], over
 // the pixels whose class is the same in both renders (all of them when cls
 // is empty).  At most 2 per cent of the pixels may be left out.
-inline double derivative_mismatch(component_function f, const float *a, const int *ia,
-                                  int k, float h, long nx, long ny,
-                                  const pixel_class &cls = nullptr)
+inline double derivative_mismatch(component_function f, const float *a, const int *ia, int k,
+                                  float h, long nx, long ny, const pixel_class &cls = nullptr)
 {
     Canvas analytic(nx, ny, ia);
     draw(f, a, ia, analytic);

@@ -7,10 +7,11 @@
 
 // The message of the exception of type E that f throws, or "" when none.
 template <class E = util::UException, class F>
-std::string errorText(F f) {
+std::string errorText(F f)
+{
     try {
         f();
-    } catch (const E& e) {
+    } catch (const E &e) {
         return e.what();
     }
     return "";

@@ -7,21 +7,23 @@
 
 namespace {
 
-TEST(UException, SubclassesShareOneMessageThroughEveryHandler) {
+TEST(UException, SubclassesShareOneMessageThroughEveryHandler)
+{
     const std::string text = "FitsDate: string 'x y' has \"wrong\"\nsyntax";
     try {
         throw util::UTDateException(text.c_str());
-    } catch (const util::UException& e) {
+    } catch (const util::UException &e) {
         EXPECT_EQ(text, e.what());
     }
     try {
         throw util::StringException(text);
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         EXPECT_EQ(text, e.what());
     }
 }
 
-TEST(UException, CopyKeepsItsOwnMessage) {
+TEST(UException, CopyKeepsItsOwnMessage)
+{
     auto original = std::make_unique<util::UException>("first message");
     {
         util::UException copy(*original);
@@ -33,11 +35,12 @@ TEST(UException, CopyKeepsItsOwnMessage) {
     EXPECT_STREQ("first message", copy.what());
 }
 
-TEST(UException, OnlyUtilExceptionsPassTheGuard) {
+TEST(UException, OnlyUtilExceptionsPassTheGuard)
+{
     EXPECT_EQ(7, util::onlyUtilExceptions([] { return 7; }));
     EXPECT_THROW(util::onlyUtilExceptions([]() -> int { throw util::StringException("s"); }),
                  util::StringException);
     EXPECT_DEATH(util::onlyUtilExceptions([]() -> int { throw std::bad_alloc(); }), "");
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,8 @@
 #include "util/config_file_reader.h"
 #include "util/option_parser.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv)
+{
     bool spline = false;
     int order = 0, galcenter[2] = {0, 0};
     float nan = 0, weights[3] = {0, 0, 0};
@@ -31,8 +32,9 @@ int main(int argc, char** argv) {
     util::StringOption o11("write_config_file", "", "output config filename", 0, &writeConfig);
 
     util::OptionParser parser(nullptr);
-    util::Option* const all[] = {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &o8, &o9, &o10, &o11};
-    for (util::Option* option : all) parser.addOption(option);
+    util::Option *const all[] = {&o1, &o2, &o3, &o4, &o5, &o6, &o7, &o8, &o9, &o10, &o11};
+    for (util::Option *option : all)
+        parser.addOption(option);
 
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--read_config_file") == 0) {
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
             parser.changeReader(&file);
             try {
                 parser.parseOptions();
-            } catch (const util::UException& e) {
+            } catch (const util::UException &e) {
                 std::cerr << "EXCEPTION: " << e.what() << std::endl;
                 return 1;
             }
@@ -50,13 +52,14 @@ int main(int argc, char** argv) {
     parser.changeReader(&words);
     try {
         parser.parseOptions();
-    } catch (const util::UException& e) {
+    } catch (const util::UException &e) {
         std::cerr << "Caught exception : " << e.what() << std::endl;
     }
     std::cout << parser << std::endl;
     try {
-        if (!writeConfig.empty()) parser.writeConfig(writeConfig, true, true);
-    } catch (const util::UException& e) {
+        if (!writeConfig.empty())
+            parser.writeConfig(writeConfig, true, true);
+    } catch (const util::UException &e) {
         std::cerr << "EXCEPTION: " << e.what() << std::endl;
         return 1;
     }
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
         parser.printUsage(std::cout);
         return 1;
     }
-    for (const std::string& file : files) std::cout << "file: " << file << std::endl;
+    for (const std::string &file : files)
+        std::cout << "file: " << file << std::endl;
     return 0;
 }

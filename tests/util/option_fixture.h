@@ -28,7 +28,8 @@ struct OptionSet {
     std::vector<std::unique_ptr<util::Option>> options;
     util::OptionParser parser{nullptr};
 
-    OptionSet() {
+    OptionSet()
+    {
         add(new util::BoolOption("verbose", "false", "talk more", 'v', &verbose));
         add(new util::IntOption("order", "2", "order of the polynomial", 'o', &order));
         add(new util::FloatOption("nan", "0.", "blank marker", 'n', &nan));
@@ -41,20 +42,23 @@ struct OptionSet {
         add(new util::StringOption("config", "", "config file name", 0, &config));
     }
 
-    void add(util::Option* option) {
+    void add(util::Option *option)
+    {
         options.emplace_back(option);
         parser.addOption(option);
     }
 };
 
 template <class F>
-std::string utilError(F f) {
+std::string utilError(F f)
+{
     return errorText<util::UException>(f);
 }
 
 // A file name of its own for the running test (tests run in parallel).
-inline std::string uniqueTempPath() {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+inline std::string uniqueTempPath()
+{
+    const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
     return testing::TempDir() + "util_" + test->test_suite_name() + "_" + test->name() + "_" +
            std::to_string(getpid()) + ".cfg";
 }

@@ -15,9 +15,13 @@ namespace {
 
 using namespace util;
 
-std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+std::string blanks(int n)
+{
+    return std::string(static_cast<std::size_t>(n), ' ');
+}
 
-std::string fileText(const std::string& path) {
+std::string fileText(const std::string &path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -34,15 +38,21 @@ struct SmallProgram {
     int order = 0;
     std::string config;
     bool quiet = false;
-    IntOption orderOption{"order", "2", "order of the polynomial sky fit in each coordinate", 'o', &order};
+    IntOption orderOption{"order", "2", "order of the polynomial sky fit in each coordinate", 'o',
+                          &order};
     StringOption configOption{"read_config_file", "", "input config filename", 0, &config};
-    DoubleArrayOption scaleOption{"a_very_long_option_name", "1,2",
-                                  "The scale factors of the two axes, given as a comma separately, list "
-                                  "of two numbers; see\tthe\nmanual.",
-                                  'l', 2, nullptr};
+    DoubleArrayOption scaleOption{
+        "a_very_long_option_name",
+        "1,2",
+        "The scale factors of the two axes, given as a comma separately, list "
+        "of two numbers; see\tthe\nmanual.",
+        'l',
+        2,
+        nullptr};
     BoolOption quietOption{"quiet", "false", "", 'q', &quiet};
     OptionParser parser{nullptr};
-    SmallProgram() {
+    SmallProgram()
+    {
         parser.addOption(&orderOption);
         parser.addOption(&configOption);
         parser.addOption(&scaleOption);
@@ -50,39 +60,41 @@ struct SmallProgram {
     }
 };
 
-TEST(OptionParser, UsageListing) {
+TEST(OptionParser, UsageListing)
+{
     SmallProgram program;
     const std::string expected =
-        "    -o, --order <INT>" + blanks(18) + "  [2]\n" +
-        blanks(8) + "order of the polynomial sky fit in each coordinate \n\n" +
-        "    --read_config_file <STRING>" + blanks(8) + "  []\n" +
-        blanks(8) + "input config filename \n\n" +
-        "    -l, --a_very_long_option_name <DOUBLEARRAY>  [1,2]\n" +
-        blanks(8) + "The scale factors of the two axes, given as a comma separately, \n" +  // 71 columns
-        blanks(8) + "list of two numbers; see the manual. \n\n" +
-        "    -q, --quiet <FLAG>" + blanks(17) + "  [false]\n" +
-        blanks(8) + "\n\n";
+        "    -o, --order <INT>" + blanks(18) + "  [2]\n" + blanks(8) +
+        "order of the polynomial sky fit in each coordinate \n\n" +
+        "    --read_config_file <STRING>" + blanks(8) + "  []\n" + blanks(8) +
+        "input config filename \n\n" + "    -l, --a_very_long_option_name <DOUBLEARRAY>  [1,2]\n" +
+        blanks(8) +
+        "The scale factors of the two axes, given as a comma separately, \n" + // 71 columns
+        blanks(8) + "list of two numbers; see the manual. \n\n" + "    -q, --quiet <FLAG>" +
+        blanks(17) + "  [false]\n" + blanks(8) + "\n\n";
     std::ostringstream first, second;
     program.parser.printUsage(first);
     program.parser.printUsage(second);
     EXPECT_EQ(expected, first.str());
     EXPECT_EQ(expected, second.str());
-    EXPECT_EQ("The scale factors of the two axes, given as a comma separately, list of two numbers; "
-              "see\tthe\nmanual.",
-              program.scaleOption.getUsage());
+    EXPECT_EQ(
+        "The scale factors of the two axes, given as a comma separately, list of two numbers; "
+        "see\tthe\nmanual.",
+        program.scaleOption.getUsage());
 }
 
-TEST(OptionParser, OptionTableAndSummary) {
+TEST(OptionParser, OptionTableAndSummary)
+{
     SmallProgram program;
     program.order = 4;
     std::ostringstream table;
     table << program.parser;
-    EXPECT_EQ("a_very_long_option_name | l | " + blanks(23) + "1,2 | 1,2\n" +
-                  "order" + blanks(11) + " | o | " + blanks(25) + "2 | 4\n" +
-                  "quiet" + blanks(11) + " | q | " + blanks(21) + "false | FALSE\n" +
-                  "read_config_file |   | " + blanks(26) + " | \n",
+    EXPECT_EQ("a_very_long_option_name | l | " + blanks(23) + "1,2 | 1,2\n" + "order" + blanks(11) +
+                  " | o | " + blanks(25) + "2 | 4\n" + "quiet" + blanks(11) + " | q | " +
+                  blanks(21) + "false | FALSE\n" + "read_config_file |   | " + blanks(26) + " | \n",
               table.str());
-    EXPECT_EQ("a_very_long_option_name=1,2; order=4; quiet=FALSE; read_config_file=", program.parser.toString(false));
+    EXPECT_EQ("a_very_long_option_name=1,2; order=4; quiet=FALSE; read_config_file=",
+              program.parser.toString(false));
     EXPECT_EQ("a_very_long_option_name=1,2 # " + program.scaleOption.getUsage() +
                   "; order=4 # order of the polynomial sky fit in each coordinate; quiet=FALSE # ; "
                   "read_config_file= # input config filename",
@@ -97,7 +109,8 @@ TEST(OptionParser, OptionTableAndSummary) {
     EXPECT_EQ(&program.orderOption, program.parser.getOption("order"));
 }
 
-TEST_F(OptionParserTest, WrittenConfigurationLayout) {
+TEST_F(OptionParserTest, WrittenConfigurationLayout)
+{
     OptionSet set;
     set.parser.writeConfig(path, true, true);
     EXPECT_EQ("verbose\t= FALSE\t# talk more\n"
@@ -112,15 +125,17 @@ TEST_F(OptionParserTest, WrittenConfigurationLayout) {
               "config\t= \t# config file name\n",
               fileText(path));
     set.parser.writeConfig(path, false, false);
-    EXPECT_EQ("box\t= 1:10,1:20\nconfig\t= \ngalcenter\t= 1070,1077\nkappa\t= 0\nnan\t= 0\norder\t= 2\n"
-              "prefix\t= s\nscales\t= 0.5,2\nverbose\t= FALSE\nweights\t= 1,1,1\n",
-              fileText(path));
+    EXPECT_EQ(
+        "box\t= 1:10,1:20\nconfig\t= \ngalcenter\t= 1070,1077\nkappa\t= 0\nnan\t= 0\norder\t= 2\n"
+        "prefix\t= s\nscales\t= 0.5,2\nverbose\t= FALSE\nweights\t= 1,1,1\n",
+        fileText(path));
     EXPECT_EQ("Cannot open file /nonexistent-dir/x.cfg for writing",
               utilError([&] { set.parser.writeConfig("/nonexistent-dir/x.cfg", true, true); }));
 }
 
-TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged) {
-    const std::vector<std::vector<std::pair<const char*, const char*>>> settings = {
+TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged)
+{
+    const std::vector<std::vector<std::pair<const char *, const char *>>> settings = {
         {{"verbose", "toggle"},
          {"order", "-17"},
          {"nan", "0.1"},
@@ -134,9 +149,10 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged) {
         {{"prefix", ""}, {"config", "x\"y"}, {"kappa", "-0"}, {"nan", "-inf"}, {"weights", "nan"}},
         {{"prefix", "\""}, {"config", "#"}, {"kappa", "1e-320"}},
     };
-    for (const auto& values : settings) {
+    for (const auto &values : settings) {
         OptionSet written;
-        for (const auto& v : values) written.parser.getOption(v.first)->setValue(v.second);
+        for (const auto &v : values)
+            written.parser.getOption(v.first)->setValue(v.second);
         for (bool usage : {true, false}) {
             for (bool order : {true, false}) {
                 written.parser.writeConfig(path, usage, order);
@@ -144,7 +160,8 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged) {
                 ConfigFileReader reader(path);
                 read.parser.changeReader(&reader);
                 read.parser.parseOptions();
-                EXPECT_EQ(written.parser.toString(false), read.parser.toString(false)) << fileText(path);
+                EXPECT_EQ(written.parser.toString(false), read.parser.toString(false))
+                    << fileText(path);
                 EXPECT_EQ(written.prefix, read.prefix);
                 EXPECT_EQ(written.config, read.config);
                 EXPECT_EQ(written.verbose, read.verbose);
@@ -162,15 +179,18 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged) {
     }
 }
 
-TEST_F(OptionParserTest, ValuesThatCannotBeWrittenLeaveNoFile) {
+TEST_F(OptionParserTest, ValuesThatCannotBeWrittenLeaveNoFile)
+{
     OptionSet set;
     set.parser.getOption("prefix")->setValue("two\nlines");
-    EXPECT_EQ("Value of option prefix holds a line end and cannot be written to a configuration file!",
-              utilError([&] { set.parser.writeConfig(path, true, true); }));
+    EXPECT_EQ(
+        "Value of option prefix holds a line end and cannot be written to a configuration file!",
+        utilError([&] { set.parser.writeConfig(path, true, true); }));
     EXPECT_FALSE(std::ifstream(path).is_open());
 }
 
-TEST_F(OptionParserTest, UsageTextsStayOnTheirCommentLine) {
+TEST_F(OptionParserTest, UsageTextsStayOnTheirCommentLine)
+{
     int value = 0;
     IntOption option("order", "2", "first line\norder = 9", 'o', &value);
     OptionParser parser(nullptr);
@@ -179,18 +199,19 @@ TEST_F(OptionParserTest, UsageTextsStayOnTheirCommentLine) {
     EXPECT_EQ("order\t= 2\t# first line order = 9\n", fileText(path));
 }
 
-TEST(OptionParser, LaterRegistrationsReplaceLookups) {
+TEST(OptionParser, LaterRegistrationsReplaceLookups)
+{
     int first = 0, second = 0;
     IntOption a("order", "1", "first", 'o', &first);
     IntOption b("order", "2", "second", 'r', &second);
     OptionParser parser(nullptr);
     parser.addOption(&a);
     parser.addOption(&b);
-    const char* words[] = {"prog", "--order", "5", "-o", "6", "-r", "7"};
+    const char *words[] = {"prog", "--order", "5", "-o", "6", "-r", "7"};
     CommandLineReader reader(7, words);
     parser.changeReader(&reader);
     parser.parseOptions();
-    EXPECT_EQ(6, first);  // still reachable through its character
+    EXPECT_EQ(6, first); // still reachable through its character
     EXPECT_EQ(7, second);
     std::ostringstream table, usage;
     table << parser;
@@ -200,14 +221,16 @@ TEST(OptionParser, LaterRegistrationsReplaceLookups) {
     EXPECT_NE(std::string::npos, usage.str().find("-r, --order"));
 }
 
-TEST(OptionParser, DeleteOptionsFreesEachOnceAndForgetsThem) {
+TEST(OptionParser, DeleteOptionsFreesEachOnceAndForgetsThem)
+{
     OptionParser parser(nullptr);
     int bound[2] = {0, 0};
     parser.addOption(new IntArrayOption("galcenter", "1,2", "", 'g', 2, bound));
-    parser.addOption(new IntArrayOption("galcenter", "3,4", "", 'g', 2, bound));  // replaces the lookup
-    Option* flag = new BoolOption("verbose", "false", "", 'v', nullptr);
+    parser.addOption(
+        new IntArrayOption("galcenter", "3,4", "", 'g', 2, bound)); // replaces the lookup
+    Option *flag = new BoolOption("verbose", "false", "", 'v', nullptr);
     parser.addOption(flag);
-    parser.addOption(flag);  // registered twice
+    parser.addOption(flag); // registered twice
     OptionParser copy(parser);
     EXPECT_EQ(flag, copy.getOption("verbose"));
     parser.deleteOptions();
@@ -218,4 +241,4 @@ TEST(OptionParser, DeleteOptionsFreesEachOnceAndForgetsThem) {
     EXPECT_EQ("", out.str());
 }
 
-}  // namespace
+} // namespace

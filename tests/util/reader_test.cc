@@ -15,12 +15,13 @@ namespace {
 using namespace util;
 
 struct ParseResult {
-    std::string settings;  // parser.toString(false) after parsing
+    std::string settings; // parser.toString(false) after parsing
     std::vector<std::string> files;
     std::string error;
 };
 
-ParseResult parseWords(std::vector<const char*> words) {
+ParseResult parseWords(std::vector<const char *> words)
+{
     OptionSet set;
     CommandLineReader reader(static_cast<int>(words.size()), words.data());
     set.parser.changeReader(&reader);
@@ -36,19 +37,22 @@ const std::string defaults =
     "scales=0.5,2; verbose=FALSE; weights=1,1,1";
 
 // The default settings with some values changed.
-std::string with(const std::vector<std::pair<std::string, std::string>>& changes) {
+std::string with(const std::vector<std::pair<std::string, std::string>> &changes)
+{
     std::string text = defaults;
-    for (const auto& change : changes) {
+    for (const auto &change : changes) {
         const std::size_t at = text.find(change.first + "=");
         const std::size_t end = text.find(';', at);
-        text.replace(at, (end == std::string::npos ? text.size() : end) - at, change.first + "=" + change.second);
+        text.replace(at, (end == std::string::npos ? text.size() : end) - at,
+                     change.first + "=" + change.second);
     }
     return text;
 }
 
-TEST(CommandLineReader, ArgumentVectorsToSettings) {
+TEST(CommandLineReader, ArgumentVectorsToSettings)
+{
     struct Case {
-        std::vector<const char*> words;
+        std::vector<const char *> words;
         std::vector<std::pair<std::string, std::string>> changes;
         std::vector<std::string> files;
         std::string error;
@@ -64,24 +68,38 @@ TEST(CommandLineReader, ArgumentVectorsToSettings) {
         {{"prog", "-v", "file"}, {{"verbose", "TRUE"}}, {"file"}, ""},
         {{"prog", "-order", "5", "--o", "6", "--o", "7"}, {{"order", "7"}}, {}, ""},
         {{"prog", "-k", ".5", "-n", "-.25"}, {{"kappa", "0.5"}, {"nan", "-0.25"}}, {}, ""},
-        {{"prog", "-p", "my prefix", "-b", "5:2,3", "f"}, {{"prefix", "my prefix"}, {"box", "2:5,0:3"}}, {"f"}, ""},
+        {{"prog", "-p", "my prefix", "-b", "5:2,3", "f"},
+         {{"prefix", "my prefix"}, {"box", "2:5,0:3"}},
+         {"f"},
+         ""},
         {{"prog", "-o"}, {}, {}, "No more argument values left!"},
-        {{"prog", "-o", "-x", "f"}, {}, {"-x", "f"}, "Token '-x' does not seem like a valid value!"},
+        {{"prog", "-o", "-x", "f"},
+         {},
+         {"-x", "f"},
+         "Token '-x' does not seem like a valid value!"},
         {{"prog", "-o", "-"}, {}, {"-"}, "Token '-' does not seem like a valid value!"},
         {{"prog", "-"}, {}, {"-"}, "Token '-' not an argument specifier!"},
         {{"prog", "--", "f"}, {}, {"--", "f"}, "Token '--' not an argument specifier!"},
-        {{"prog", "-o", "3", "--", "f"}, {{"order", "3"}}, {"--", "f"}, "Token '--' not an argument specifier!"},
+        {{"prog", "-o", "3", "--", "f"},
+         {{"order", "3"}},
+         {"--", "f"},
+         "Token '--' not an argument specifier!"},
         {{"prog", "-o\t1"}, {}, {"-o\t1"}, "Token '-o\t1' not an argument specifier!"},
         {{"prog", "-q", "1"}, {}, {"1"}, "Unknown short option 'q' encountered!"},
         {{"prog", "--orderx", "1"}, {}, {"1"}, "Unknown long option 'orderx' encountered!"},
         {{"prog", "-vo", "1"}, {}, {"1"}, "Unknown long option 'vo' encountered!"},
         {{"prog", "--order=3"}, {}, {}, "Unknown long option 'order=3' encountered!"},
         {{"prog", "-o", "two", "f"}, {}, {"f"}, "Value 'two' of option order is not an integer!"},
-        {{"prog", "-g", "5,6,7"}, {{"galcenter", "5,6"}}, {}, "Too many elements in IntArrayOption galcenter!"},
-        {{"prog", "-p", "Müller", "--naïve", "x"}, {{"prefix", "Müller"}}, {"x"},
+        {{"prog", "-g", "5,6,7"},
+         {{"galcenter", "5,6"}},
+         {},
+         "Too many elements in IntArrayOption galcenter!"},
+        {{"prog", "-p", "Müller", "--naïve", "x"},
+         {{"prefix", "Müller"}},
+         {"x"},
          "Unknown long option 'naïve' encountered!"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         const ParseResult r = parseWords(c.words);
         const std::string where = c.words.size() > 1 ? c.words[1] : "(none)";
         EXPECT_EQ(c.error, r.error) << where;
@@ -90,8 +108,9 @@ TEST(CommandLineReader, ArgumentVectorsToSettings) {
     }
 }
 
-TEST(CommandLineReader, WordsAndProgramName) {
-    const char* words[] = {"/usr/local/bin/dornel", "-v", "a", "b"};
+TEST(CommandLineReader, WordsAndProgramName)
+{
+    const char *words[] = {"/usr/local/bin/dornel", "-v", "a", "b"};
     CommandLineReader reader(4, words);
     EXPECT_EQ("dornel", reader.progName());
     EXPECT_FALSE(reader.done());
@@ -103,17 +122,18 @@ TEST(CommandLineReader, WordsAndProgramName) {
     EXPECT_TRUE(reader.fileArguments().empty());
     EXPECT_EQ("No more arguments left!", utilError([&] { reader.nextOptionName(); }));
 
-    const char* plain[] = {"dornel"};
+    const char *plain[] = {"dornel"};
     CommandLineReader alone(1, plain);
     EXPECT_TRUE(alone.done());
     EXPECT_EQ("dornel", alone.progName());
 }
 
-TEST(ConfigFileReader, LinesToNamesAndValues) {
+TEST(ConfigFileReader, LinesToNamesAndValues)
+{
     struct Case {
-        const char* line;
-        const char* name;  // nullptr: the line is skipped
-        const char* value;
+        const char *line;
+        const char *name; // nullptr: the line is skipped
+        const char *value;
     };
     const Case cases[] = {
         {"order = 3", "order", "3"},
@@ -140,7 +160,7 @@ TEST(ConfigFileReader, LinesToNamesAndValues) {
         {"order # = 3", nullptr, nullptr},
         {"", nullptr, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::string name = "?", value = "?";
         const bool found = ConfigFileReader::parseLine(c.line, name, value);
         EXPECT_EQ(c.name != nullptr, found) << c.line;
@@ -154,11 +174,12 @@ TEST(ConfigFileReader, LinesToNamesAndValues) {
 class ConfigFile : public testing::Test {
 protected:
     std::string path = uniqueTempPath();
-    void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+    void write(const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
     void TearDown() override { std::remove(path.c_str()); }
 };
 
-TEST_F(ConfigFile, SetsOptionsInFileOrder) {
+TEST_F(ConfigFile, SetsOptionsInFileOrder)
+{
     write("# settings\n\norder = 3\nverbose = TRUE\nkappa=0.25 # clip\ng = 5\n"
           "ignored line\norder = 4\nprefix = \"with blank\"\nbox = 7:3,2:9");
     OptionSet set;
@@ -167,29 +188,34 @@ TEST_F(ConfigFile, SetsOptionsInFileOrder) {
     set.parser.changeReader(&reader);
     set.parser.parseOptions();
     EXPECT_TRUE(reader.done());
-    EXPECT_EQ("box=3:7,2:9; config=; galcenter=5,1077; kappa=0.25; nan=0; order=4; prefix=with blank; "
-              "scales=0.5,2; verbose=TRUE; weights=1,1,1",
-              set.parser.toString(false));
+    EXPECT_EQ(
+        "box=3:7,2:9; config=; galcenter=5,1077; kappa=0.25; nan=0; order=4; prefix=with blank; "
+        "scales=0.5,2; verbose=TRUE; weights=1,1,1",
+        set.parser.toString(false));
 }
 
-TEST_F(ConfigFile, UnknownNamesStopParsing) {
+TEST_F(ConfigFile, UnknownNamesStopParsing)
+{
     write("order = 3\nspeed = 1\nkappa = 2\n");
     OptionSet set;
     ConfigFileReader reader(path);
     set.parser.changeReader(&reader);
-    EXPECT_EQ("Unknown long option 'speed' encountered!", utilError([&] { set.parser.parseOptions(); }));
+    EXPECT_EQ("Unknown long option 'speed' encountered!",
+              utilError([&] { set.parser.parseOptions(); }));
     EXPECT_EQ(3, set.order);
     EXPECT_EQ(0.0, set.kappa);
 }
 
-TEST_F(ConfigFile, MissingOrEmptyFileSetsNothing) {
+TEST_F(ConfigFile, MissingOrEmptyFileSetsNothing)
+{
     ConfigFileReader missing(path + ".none");
     EXPECT_TRUE(missing.done());
     EXPECT_EQ("No more arguments left!", utilError([&] { missing.nextOptionName(); }));
-    EXPECT_EQ("No more argument values left!", utilError([&] { missing.nextOptionValue(nullptr); }));
+    EXPECT_EQ("No more argument values left!",
+              utilError([&] { missing.nextOptionValue(nullptr); }));
     write("# only a comment\n\n");
     ConfigFileReader empty(path);
     EXPECT_TRUE(empty.done());
 }
 
-}  // namespace
+} // namespace

@@ -12,9 +12,13 @@ namespace {
 
 using util::Region;
 
-std::string messageOf(const std::function<void()>& f) { return errorText(f); }
+std::string messageOf(const std::function<void()> &f)
+{
+    return errorText(f);
+}
 
-TEST(Region, NewRegionIsAllZero) {
+TEST(Region, NewRegionIsAllZero)
+{
     Region r(2);
     EXPECT_EQ("[0:0,0:0]", r.toString());
     EXPECT_EQ(1u, r.getLength());
@@ -23,7 +27,8 @@ TEST(Region, NewRegionIsAllZero) {
     EXPECT_EQ(1u, Region(0).getLength());
 }
 
-TEST(Region, RangesKeepTheirOrder) {
+TEST(Region, RangesKeepTheirOrder)
+{
     Region r(3);
     r.setRange(1, 10, 1);
     r.setStart(2, -2);
@@ -39,7 +44,8 @@ TEST(Region, RangesKeepTheirOrder) {
     EXPECT_EQ(4294967296ul, r.getLength(1));
 }
 
-TEST(Region, IllegalDimensionsAreRefusedAndChangeNothing) {
+TEST(Region, IllegalDimensionsAreRefusedAndChangeNothing)
+{
     Region r(2);
     r.setRange(1, 1, 100);
     r.setRange(2, 3, 4);
@@ -48,17 +54,19 @@ TEST(Region, IllegalDimensionsAreRefusedAndChangeNothing) {
     EXPECT_EQ(get, Region::error_get_dim);
     EXPECT_EQ(set, Region::error_set_dim);
     const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[&] { r.getStart(0); }, get},          {[&] { r.getEnd(3); }, get},
-        {[&] { r.getLength(3); }, get},         {[&] { r.getSlice(0, 1); }, get},
-        {[&] { r.getSlice(2, 1); }, get},       {[&] { r.getSlice(1, 3); }, get},
-        {[&] { r.setStart(0, 9); }, set},       {[&] { r.setEnd(3, 9); }, set},
-        {[&] { r.setRange(3, 9, 9); }, set},    {[&] { r.setRegion(Region(3)); }, set},
+        {[&] { r.getStart(0); }, get},       {[&] { r.getEnd(3); }, get},
+        {[&] { r.getLength(3); }, get},      {[&] { r.getSlice(0, 1); }, get},
+        {[&] { r.getSlice(2, 1); }, get},    {[&] { r.getSlice(1, 3); }, get},
+        {[&] { r.setStart(0, 9); }, set},    {[&] { r.setEnd(3, 9); }, set},
+        {[&] { r.setRange(3, 9, 9); }, set}, {[&] { r.setRegion(Region(3)); }, set},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.second, messageOf(c.first));
+    for (const auto &c : cases)
+        EXPECT_EQ(c.second, messageOf(c.first));
     EXPECT_EQ("[1:100,3:4]", r.toString());
 }
 
-TEST(Region, SlicesAndCopiesOwnTheirRanges) {
+TEST(Region, SlicesAndCopiesOwnTheirRanges)
+{
     Region r(3);
     r.setRange(1, 1, 10);
     r.setRange(2, 2, 20);
@@ -75,9 +83,9 @@ TEST(Region, SlicesAndCopiesOwnTheirRanges) {
     EXPECT_EQ("[1:10,2:20,3:30]", copy.toString());
     EXPECT_EQ("[1:10,2:20,3:30]", assigned.toString());
     EXPECT_EQ("[1:10,2:20,3:30]", same.toString());
-    const Region& alias = assigned;
+    const Region &alias = assigned;
     assigned = alias;
     EXPECT_EQ("[1:10,2:20,3:30]", assigned.toString());
 }
 
-}  // namespace
+} // namespace

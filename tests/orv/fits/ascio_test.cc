@@ -11,133 +11,148 @@ namespace {
 
 using namespace orv;
 
-std::string ioError(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const IOException& e) {
-    return e.what();
-  }
-  return "no exception";
+std::string ioError(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const IOException &e) {
+        return e.what();
+    }
+    return "no exception";
 }
 
 template <class T>
-std::vector<T> values(const MArray<T, 1>& a) {
-  std::vector<T> out;
-  for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i) out.push_back(a(i));
-  return out;
+std::vector<T> values(const MArray<T, 1> &a)
+{
+    std::vector<T> out;
+    for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i)
+        out.push_back(a(i));
+    return out;
 }
 
 class AscTable : public fitstest::TempDir {
- protected:
-  std::string table(const std::string& text) {
-    const std::string file = path("t.txt");
-    fitstest::writeBytes(file, text);
-    return file;
-  }
+protected:
+    std::string table(const std::string &text)
+    {
+        const std::string file = path("t.txt");
+        fitstest::writeBytes(file, text);
+        return file;
+    }
 };
 
-TEST_F(AscTable, CommentsEmptyLinesAndTrailingNotesGiveNoRows) {
-  AscFile t(table("# a light curve\n#   time flux\n\n  1 2 # first point\n\t3   4\n\n5 6\n"), 0, "#");
-  EXPECT_EQ(3, t.rows());
-  EXPECT_EQ(2, t.cols());
-  EXPECT_EQ(std::vector<double>({1, 3, 5}), values(t.readDoubleColumn(1)));
-  EXPECT_EQ(std::vector<double>({2, 4, 6}), values(t.readDoubleColumn(2)));
-  std::vector<std::string> header;
-  EXPECT_EQ(2, t.getHeader(header, false));
-  EXPECT_EQ(std::vector<std::string>({" a light curve", "   time flux"}), header);
-  EXPECT_EQ(4, t.getHeader(header, true));
-  EXPECT_EQ("#   time flux", header[3]);
-  EXPECT_EQ(std::vector<float>({1, 3, 5}), values(t.readFloatColumn(1)));
+TEST_F(AscTable, CommentsEmptyLinesAndTrailingNotesGiveNoRows)
+{
+    AscFile t(table("# a light curve\n#   time flux\n\n  1 2 # first point\n\t3   4\n\n5 6\n"), 0,
+              "#");
+    EXPECT_EQ(3, t.rows());
+    EXPECT_EQ(2, t.cols());
+    EXPECT_EQ(std::vector<double>({1, 3, 5}), values(t.readDoubleColumn(1)));
+    EXPECT_EQ(std::vector<double>({2, 4, 6}), values(t.readDoubleColumn(2)));
+    std::vector<std::string> header;
+    EXPECT_EQ(2, t.getHeader(header, false));
+    EXPECT_EQ(std::vector<std::string>({" a light curve", "   time flux"}), header);
+    EXPECT_EQ(4, t.getHeader(header, true));
+    EXPECT_EQ("#   time flux", header[3]);
+    EXPECT_EQ(std::vector<float>({1, 3, 5}), values(t.readFloatColumn(1)));
 }
 
-TEST_F(AscTable, DelimitersAndEmptyColumns) {
-  AscFile comma(table("a,,c\n1,2,3\n"), ',', "#");
-  EXPECT_EQ(3, comma.cols());
-  EXPECT_EQ("", comma.readColumnFromLine__(2, "a,,c"));
-  EXPECT_EQ("c", comma.readColumnFromLine__(3, "a,,c"));
-  EXPECT_EQ("", comma.readColumnFromLine__(1, ",b"));
-  EXPECT_EQ("Column does not exist!", ioError([&] { comma.readColumnFromLine__(4, "a,,c"); }));
-  std::vector<std::string> column;
-  EXPECT_EQ(2, comma.readColumn(3, column));
-  EXPECT_EQ(std::vector<std::string>({"c", "3"}), column);
-  AscFile numbers(table("1,2,3\n4,5,6\n"), ',', "#");
-  MArray<double, 2> right = numbers.readDoubleColumns(2, 3);
-  EXPECT_EQ(2.0, right(1, 1));
-  EXPECT_EQ(6.0, right(2, 2));
-  AscFile ragged(table("1,2,3\n4,5\n"), ',', "#");
-  EXPECT_EQ("Column does not exist!", ioError([&] { ragged.readDoubleColumns(2, 3); }));
+TEST_F(AscTable, DelimitersAndEmptyColumns)
+{
+    AscFile comma(table("a,,c\n1,2,3\n"), ',', "#");
+    EXPECT_EQ(3, comma.cols());
+    EXPECT_EQ("", comma.readColumnFromLine_(2, "a,,c"));
+    EXPECT_EQ("c", comma.readColumnFromLine_(3, "a,,c"));
+    EXPECT_EQ("", comma.readColumnFromLine_(1, ",b"));
+    EXPECT_EQ("Column does not exist!", ioError([&] { comma.readColumnFromLine_(4, "a,,c"); }));
+    std::vector<std::string> column;
+    EXPECT_EQ(2, comma.readColumn(3, column));
+    EXPECT_EQ(std::vector<std::string>({"c", "3"}), column);
+    AscFile numbers(table("1,2,3\n4,5,6\n"), ',', "#");
+    MArray<double, 2> right = numbers.readDoubleColumns(2, 3);
+    EXPECT_EQ(2.0, right(1, 1));
+    EXPECT_EQ(6.0, right(2, 2));
+    AscFile ragged(table("1,2,3\n4,5\n"), ',', "#");
+    EXPECT_EQ("Column does not exist!", ioError([&] { ragged.readDoubleColumns(2, 3); }));
 
-  AscFile blanks(table("   x  y\n"), 0, "#");
-  EXPECT_EQ("x", blanks.readColumnFromLine__(1, "x  y"));
-  EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { blanks.readColumnFromLine__(3, "x  y"); }));
-  EXPECT_EQ("", blanks.readColumnFromLine__(3, "x  y "));
-  EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine__(0, "x  y"); }));
-  AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
-  EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
+    AscFile blanks(table("   x  y\n"), 0, "#");
+    EXPECT_EQ("x", blanks.readColumnFromLine_(1, "x  y"));
+    EXPECT_EQ("Unexpected EOF encountered!",
+              ioError([&] { blanks.readColumnFromLine_(3, "x  y"); }));
+    EXPECT_EQ("", blanks.readColumnFromLine_(3, "x  y "));
+    EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine_(0, "x  y"); }));
+    AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
+    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
 }
 
-TEST_F(AscTable, EveryReadSeesAllRows) {
-  AscFile t(table("1 10 100\n2 20 200\n3 30 300\n"), 0, "#");
-  EXPECT_EQ(std::vector<int>({100, 200, 300}), values(t.readIntColumn(3)));
-  EXPECT_EQ(std::vector<int>({1, 2, 3}), values(t.readIntColumn(1)));
-  MArray<double, 2> all = t.readDoubleColumns(0, 0);
-  ASSERT_EQ(3, all.length(1));
-  ASSERT_EQ(3, all.length(2));
-  EXPECT_EQ(20.0, all(2, 2));
-  EXPECT_EQ(300.0, all(3, 3));
-  MArray<int, 2> tail = t.readIntColumns(2, 3);
-  EXPECT_EQ(2, tail.length(1));
-  EXPECT_EQ(30, tail(1, 3));
-  const int list[] = {3, 1, 3};  // any order, repeats allowed
-  MArray<float, 2> picked = t.readFloatColumns(list, 3);
-  ASSERT_EQ(3, picked.length(1));
-  EXPECT_EQ(200.0f, picked(1, 2));
-  EXPECT_EQ(2.0f, picked(2, 2));
-  EXPECT_EQ(300.0f, picked(3, 3));
-  EXPECT_EQ("Start col > end col!", ioError([&] { t.readIntColumns(3, 2); }));
+TEST_F(AscTable, EveryReadSeesAllRows)
+{
+    AscFile t(table("1 10 100\n2 20 200\n3 30 300\n"), 0, "#");
+    EXPECT_EQ(std::vector<int>({100, 200, 300}), values(t.readIntColumn(3)));
+    EXPECT_EQ(std::vector<int>({1, 2, 3}), values(t.readIntColumn(1)));
+    MArray<double, 2> all = t.readDoubleColumns(0, 0);
+    ASSERT_EQ(3, all.length(1));
+    ASSERT_EQ(3, all.length(2));
+    EXPECT_EQ(20.0, all(2, 2));
+    EXPECT_EQ(300.0, all(3, 3));
+    MArray<int, 2> tail = t.readIntColumns(2, 3);
+    EXPECT_EQ(2, tail.length(1));
+    EXPECT_EQ(30, tail(1, 3));
+    const int list[] = {3, 1, 3}; // any order, repeats allowed
+    MArray<float, 2> picked = t.readFloatColumns(list, 3);
+    ASSERT_EQ(3, picked.length(1));
+    EXPECT_EQ(200.0f, picked(1, 2));
+    EXPECT_EQ(2.0f, picked(2, 2));
+    EXPECT_EQ(300.0f, picked(3, 3));
+    EXPECT_EQ("Start col > end col!", ioError([&] { t.readIntColumns(3, 2); }));
 }
 
-TEST_F(AscTable, Windows) {
-  const std::string five = table("# head\n1\n2\n# between\n3\n4\n5");
-  AscFile middle(five, 2, 3, 0, "#");
-  EXPECT_EQ(2, middle.rows());
-  EXPECT_EQ(std::vector<double>({2, 3}), values(middle.readDoubleColumn(1)));
-  EXPECT_EQ(std::vector<double>({2, 3}), values(middle.readDoubleColumn(1)));
-  AscFile tail(five, 4, 9, 0, "#");
-  EXPECT_EQ(std::vector<double>({4, 5}), values(tail.readDoubleColumn(1)));
-  AscFile last(five, 5, 5, 0, "#");
-  EXPECT_EQ(std::vector<double>({5}), values(last.readDoubleColumn(1)));
-  AscFile open(five, 3, -1, 0, "#");
-  EXPECT_EQ(3, open.rows());
-  EXPECT_EQ("No such line: 6", ioError([&] { AscFile(five, 6, -1, 0, "#"); }));
-  EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 0, -1, 0, "#"); }));
-  EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 3, 2, 0, "#"); }));
-  EXPECT_EQ("Cannot open file " + path("none") + "!", ioError([&] { AscFile(path("none"), 0, "#"); }));
+TEST_F(AscTable, Windows)
+{
+    const std::string five = table("# head\n1\n2\n# between\n3\n4\n5");
+    AscFile middle(five, 2, 3, 0, "#");
+    EXPECT_EQ(2, middle.rows());
+    EXPECT_EQ(std::vector<double>({2, 3}), values(middle.readDoubleColumn(1)));
+    EXPECT_EQ(std::vector<double>({2, 3}), values(middle.readDoubleColumn(1)));
+    AscFile tail(five, 4, 9, 0, "#");
+    EXPECT_EQ(std::vector<double>({4, 5}), values(tail.readDoubleColumn(1)));
+    AscFile last(five, 5, 5, 0, "#");
+    EXPECT_EQ(std::vector<double>({5}), values(last.readDoubleColumn(1)));
+    AscFile open(five, 3, -1, 0, "#");
+    EXPECT_EQ(3, open.rows());
+    EXPECT_EQ("No such line: 6", ioError([&] { AscFile(five, 6, -1, 0, "#"); }));
+    EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 0, -1, 0, "#"); }));
+    EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 3, 2, 0, "#"); }));
+    EXPECT_EQ("Cannot open file " + path("none") + "!",
+              ioError([&] { AscFile(path("none"), 0, "#"); }));
 }
 
-TEST_F(AscTable, BadValuesAndARecoveringReader) {
-  AscFile t(table("1 2\n3 abc\n5 6\n"), 0, "#");
-  EXPECT_EQ("Failed to read data from file!", ioError([&] { t.readDoubleColumn(2); }));
-  EXPECT_EQ("Failed to read data from line: 3 abc", ioError([&] { t.readDoubleColumns(1, 2); }));
-  const int list[] = {2};
-  EXPECT_EQ("Failed to read data from line: 3 abc", ioError([&] { t.readFloatColumns(list, 1); }));
-  // After an error the next read starts at the top again.
-  EXPECT_EQ(std::vector<double>({1, 3, 5}), values(t.readDoubleColumn(1)));
+TEST_F(AscTable, BadValuesAndARecoveringReader)
+{
+    AscFile t(table("1 2\n3 abc\n5 6\n"), 0, "#");
+    EXPECT_EQ("Failed to read data from file!", ioError([&] { t.readDoubleColumn(2); }));
+    EXPECT_EQ("Failed to read data from line: 3 abc", ioError([&] { t.readDoubleColumns(1, 2); }));
+    const int list[] = {2};
+    EXPECT_EQ("Failed to read data from line: 3 abc",
+              ioError([&] { t.readFloatColumns(list, 1); }));
+    // After an error the next read starts at the top again.
+    EXPECT_EQ(std::vector<double>({1, 3, 5}), values(t.readDoubleColumn(1)));
 
-  AscFile prefixes(table("12abc 1.5\n"), 0, "#");
-  EXPECT_EQ(std::vector<int>({12}), values(prefixes.readIntColumn(1)));
-  EXPECT_EQ(std::vector<int>({1}), values(prefixes.readIntColumn(2)));
+    AscFile prefixes(table("12abc 1.5\n"), 0, "#");
+    EXPECT_EQ(std::vector<int>({12}), values(prefixes.readIntColumn(1)));
+    EXPECT_EQ(std::vector<int>({1}), values(prefixes.readIntColumn(2)));
 
-  AscFile comma(table("1,2\n"), ',', "#");
-  EXPECT_EQ("Can only read whitespace delims", ioError([&] { comma.readFloatColumns(list, 1); }));
+    AscFile comma(table("1,2\n"), ',', "#");
+    EXPECT_EQ("Can only read whitespace delims", ioError([&] { comma.readFloatColumns(list, 1); }));
 }
 
-TEST_F(AscTable, ReplacingColumnsOfALine) {
-  AscFile t(table("a b c\n"), 0, "#");
-  EXPECT_EQ("X c\n", t.replaceColumnsInLine__(1, 2, "a b c", "X"));
-  EXPECT_EQ("a  X\n", t.replaceColumnsInLine__(2, 5, "a  b c", "X"));
-  EXPECT_EQ("a Y c\n", t.replaceColumnsInLine__(2, 2, "a b c", "Y"));
-  EXPECT_EQ("Start col > end col!", ioError([&] { t.replaceColumnsInLine__(2, 1, "a b c", "X"); }));
+TEST_F(AscTable, ReplacingColumnsOfALine)
+{
+    AscFile t(table("a b c\n"), 0, "#");
+    EXPECT_EQ("X c\n", t.replaceColumnsInLine_(1, 2, "a b c", "X"));
+    EXPECT_EQ("a  X\n", t.replaceColumnsInLine_(2, 5, "a  b c", "X"));
+    EXPECT_EQ("a Y c\n", t.replaceColumnsInLine_(2, 2, "a b c", "Y"));
+    EXPECT_EQ("Start col > end col!",
+              ioError([&] { t.replaceColumnsInLine_(2, 1, "a b c", "X"); }));
 }
 
-}  // namespace
+} // namespace

@@ -1,0 +1,784 @@
+// The program end to end: fits of synthetic images with known truth and
+// seeded noise, made here, and the failure paths of a fit.
+#include "common/fits.h"
+#include "profile_truth.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <dirent.h>
+#include <functional>
+#include <map>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace test_common;
+
+namespace {
+
+struct Settings {
+    std::string data = "data.fits", sigma = "none", mask = "none", cons = "none";
+    int x1 = 1, x2 = 60, y1 = 1, y2 = 50;
+    int create = 0;
+};
+
+std::string param_file(const Settings &s, const std::string &components)
+{
+    char buf[2048];
+    snprintf(buf, sizeof buf,
+             "A) %s\nB) block.fits\nC) %s\nD) none\nE) 1\nF) %s\nG) %s\n"
+             "H) %d %d %d %d\nI) 30 30\nJ) 26.000\nK) 0.100 0.100\nO) regular\nP) %d\nS) 0\n",
+             s.data.c_str(), s.sigma.c_str(), s.mask.c_str(), s.cons.c_str(), s.x1, s.x2, s.y1,
+             s.y2, s.create);
+    return buf + components;
+}
+
+// "value +/- error" of a parameter card.
+struct Fitted {
+    double value = NAN, error = NAN;
+};
+
+Fitted card(const Hdu &h, const std::string &key)
+{
+    Fitted f;
+    std::string t = h.text(key);
+    if (sscanf(t.c_str(), "%lf +/- %lf", &f.value, &f.error) != 2)
+        ADD_FAILURE() << key << " = '" << t << "'";
+    return f;
+}
+
+// The sky plane of a sky component with level a1 at the fit region's centre
+// (xc, yc) and slopes a2, a3.
+struct Plane {
+    double a1, a2, a3, xc, yc;
+    double at(long x, long y) const { return a1 + a2 * (x - xc) + a3 * (y - yc); }
+};
+
+const char *sky_block = "0) sky\n1) %g 1\n2) %g 1\n3) %g 1\nZ) 0\n";
+
+std::string sky_component(double a1, double a2, double a3)
+{
+    char buf[256];
+    snprintf(buf, sizeof buf, sky_block, a1, a2, a3);
+    return buf;
+}
+
+// A 60 x 50 sky plane with Gaussian noise of sigma 5 and a sigma image of 5.
+class SkyFit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::mt19937 rng(12345);
+        std::normal_distribution<float> noise(0, 5);
+        write_image(dir.file("data.fits"), 60, 50,
+                    [&](long x, long y) { return static_cast<float>(truth.at(x, y)) + noise(rng); },
+                    {{"EXPTIME", "1"}, {"GAIN", "2"}});
+        write_image(dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0f; });
+        s.sigma = "sigma.fits";
+    }
+
+    ScratchDir dir;
+    Settings s;
+    Plane truth{100, 0.05, -0.03, 30.5, 25.5};
+    const std::string start = sky_component(90, 0, 0);
+};
+
+TEST_F(SkyFit, RecoversThePlaneWithItsUncertainties)
+{
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("Iteration : 1 "), std::string::npos);
+    EXPECT_NE(r.out.find("COUNTDOWN = 99 "), std::string::npos);
+
+    ASSERT_EQ(count_hdus(dir.file("block.fits")), 4);
+    Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
+        resid = read_hdu(dir.file("block.fits"), 4);
+    const long npix = 60 * 50;
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(npix - 3));
+    double chi2nu = std::stod(model.raw("CHI2NU"));
+    EXPECT_NEAR(chi2nu, 1, 0.1);
+
+    // Least squares on a uniform grid with equal weights: the level's error
+    // is sigma / sqrt(N), a slope's sigma / sqrt(sum of squared offsets).
+    double sxx = 50 * 60 * (60 * 60 - 1) / 12.0, syy = 60 * 50 * (50 * 50 - 1) / 12.0;
+    const struct {
+        const char *key;
+        double truth, error;
+    } params[] = {
+        {"1_SKY", truth.a1, 5 / std::sqrt(double(npix))},
+        {"1_DSKYDX", truth.a2, 5 / std::sqrt(sxx)},
+        {"1_DSKYDY", truth.a3, 5 / std::sqrt(syy)},
+    };
+    for (const auto &p : params) {
+        Fitted f = card(model, p.key);
+        EXPECT_NEAR(f.error, p.error * std::sqrt(chi2nu), 0.02 * p.error) << p.key;
+        EXPECT_LT(std::fabs(f.value - p.truth), 3 * f.error) << p.key;
+    }
+    EXPECT_EQ(model.text("1_XCENT"), "30.5000");
+
+    // The residual is data minus model, exactly, pixel by pixel.
+    for (long y = 1; y <= 50; y++)
+        for (long x = 1; x <= 60; x++)
+            ASSERT_EQ(resid.at(x, y), data.at(x, y) - model.at(x, y)) << x << "," << y;
+    Verdict v = fitsverify(dir.file("block.fits"));
+    EXPECT_TRUE(v.clean) << v.report;
+
+    // The fit.log entry and the restart file carry the result.
+    std::string log = slurp(dir.file("fit.log"));
+    EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
+    EXPECT_NE(log.find(" ndof = " + std::to_string(npix - 3)), std::string::npos) << log;
+}
+
+TEST_F(SkyFit, MaskedAndUndefinedPixelsLeaveTheFit)
+{
+    // Three pixels of a FITS mask, two undefined data pixels, and a pixel
+    // list in a text file for a second run.
+    write_image(dir.file("mask.fits"), 60, 50, [](long x, long y) {
+        return (x == 3 && y == 4) || (x == 10 && y == 10) ? 1.0f
+               : (x == 20 && y == 5)                      ? 7.0f
+                                                          : 0.5f;
+    });
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0, 5);
+    write_image(dir.file("data.fits"), 60, 50, [&](long x, long y) {
+        float v = static_cast<float>(truth.at(x, y)) + noise(rng);
+        return (x == 30 && y == 30) || (x == 31 && y == 40) ? NAN : v;
+    });
+    s.mask = "mask.fits";
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 3 - 2 - 3));
+    EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1);
+
+    spit(dir.file("mask.txt"), "# bad pixels\n3 4\n10 10\n10 10\n55.5 49.9\n");
+    s.mask = "mask.txt";
+    r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("No masking image used"), std::string::npos);
+    model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 3 - 2 - 3));
+}
+
+TEST_F(SkyFit, BlankPixelsOfIntegerImagesLeaveTheFit)
+{
+    // 16-bit data and sigma images whose BLANK pixels (-32768) are no
+    // numbers: nine of the data, two more of the sigma image.
+    auto data_blank = [](long x, long y) { return x % 20 == 7 && y % 20 == 3; };
+    auto sigma_blank = [](long x, long y) { return (x == 1 && y == 1) || (x == 60 && y == 50); };
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 5);
+    write_short_image(dir.file("data.fits"), 60, 50,
+                      [&](long x, long y) { return truth.at(x, y) + noise(rng); }, data_blank,
+                      {{"EXPTIME", "1"}});
+    write_short_image(
+        dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0; }, sigma_blank);
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
+        resid = read_hdu(dir.file("block.fits"), 4);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 9 - 2 - 3));
+    EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1);
+    Fitted level = card(model, "1_SKY");
+    EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
+    // The data section keeps its BLANK pixels blank; their residual is no
+    // number.
+    EXPECT_EQ(data.bitpix, SHORT_IMG);
+    for (long y = 1; y <= 50; y++)
+        for (long x = 1; x <= 60; x++)
+            if (data_blank(x, y)) {
+                EXPECT_EQ(data.at(x, y), -32768) << x << "," << y;
+                EXPECT_TRUE(std::isnan(resid.at(x, y))) << x << "," << y;
+            }
+    Verdict v = fitsverify(dir.file("block.fits"));
+    EXPECT_TRUE(v.clean) << v.report;
+}
+
+TEST_F(SkyFit, SmallerMaskMasksNothingBeyondItsEdge)
+{
+    // The mask covers the first 40 x 50 pixels and marks two of them.
+    write_image(dir.file("mask.fits"), 40, 50, [](long x, long y) {
+        return (x == 3 && y == 4) || (x == 40 && y == 50) ? 1.0f : 0.0f;
+    });
+    s.mask = "mask.fits";
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- WARNING:  The pixel mask is not the same size as the data."),
+              std::string::npos);
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 2 - 3));
+}
+
+TEST_F(SkyFit, EstimatedSigmaImageWithoutOne)
+{
+    // No sigma image: it is made from the data (gain 2, read noise 5.24),
+    // so chi^2 is no longer about 1 but the fit still lands on the truth.
+    s.sigma = "none";
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- No sigma image.  Creating one using: GAIN=2.00, RDNOISE=5.24"),
+              std::string::npos);
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Fitted level = card(model, "1_SKY");
+    EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
+}
+
+TEST_F(SkyFit, ConstraintsHoldTheFit)
+{
+    spit(dir.file("cons.txt"), "# keep the level low\n1 sky 80 to 95\n1 re 3 4\n");
+    s.cons = "cons.txt";
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- Constraint file line 3 refused (the component type has no such "
+                         "parameter): 1 re 3 4"),
+              std::string::npos)
+        << r.out;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_NEAR(card(model, "1_SKY").value, 95, 1e-4);
+}
+
+TEST_F(SkyFit, RegionsAgainstTheImage)
+{
+    const struct {
+        int x1, x2, y1, y2;
+        int status;
+        const char *message;
+    } cases[] = {
+        {70, 80, 1, 10, 2,
+         "The fitting region has either zero width or is completely outside of image."},
+        {5, 5, 1, 10, 2,
+         "The fitting region has either zero width or is completely outside of image."},
+        {0, 80, -3, 20, 0, "-- WARNING: Fitting box exceeds image boundary; vignetting to fit."},
+    };
+    for (const auto &c : cases) {
+        s.x1 = c.x1;
+        s.x2 = c.x2;
+        s.y1 = c.y1;
+        s.y2 = c.y2;
+        ProgramRun r = run_torvex(dir, param_file(s, start));
+        EXPECT_EQ(r.status, c.status) << c.x1 << " " << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    }
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.text("FITSECT"), "[1:60,1:20]");
+    EXPECT_EQ(model.nx, 60);
+    EXPECT_EQ(model.ny, 20);
+}
+
+TEST_F(SkyFit, FailuresEndWithAMessageAndAStatus)
+{
+    // Every pixel masked: no degrees of freedom.
+    write_image(dir.file("mask.fits"), 60, 50, [](long, long) { return 1.0f; });
+    write_image(dir.file("small_sigma.fits"), 30, 50, [](long, long) { return 5.0f; });
+    write_image(dir.file("zero_sigma.fits"), 60, 50, [](long, long) { return 0.0f; });
+    const struct {
+        const char *what;
+        Settings s;
+        std::string comps;
+        int status;
+        const char *message;
+    } cases[] = {
+        {"all masked", {"data.fits", "sigma.fits", "mask.fits"}, start, 2, "(NDOF = -3)"},
+        {"sigma of another size",
+         {"data.fits", "small_sigma.fits"},
+         start,
+         1,
+         "-- ERROR: The sigma image small_sigma.fits is 30 x 50 pixels, the data image 60 x 50."},
+        {"sigma all zero",
+         {"data.fits", "zero_sigma.fits"},
+         start,
+         1,
+         "-- ERROR: The sigma image zero_sigma.fits has no pixel"},
+        {"chi^2 not a number",
+         {"data.fits", "sigma.fits"},
+         "0) sersic\n1) 30 25 1 1\n3) -45 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start,
+         3,
+         "-- ERROR: Chi^2 of the initial model is not a number"},
+        {"a magnitude past 1e30 counts",
+         {"data.fits", "sigma.fits"},
+         "0) sersic\n1) 30 25 1 1\n3) -100 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start,
+         1,
+         "-- Component 1 (sersic), parameter 3: The magnitude asks for more than 1e30 counts"},
+    };
+    for (const auto &c : cases) {
+        ProgramRun r = run_torvex(dir, param_file(c.s, c.comps));
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_EQ(access(dir.file("fit.log").c_str(), F_OK), -1) << c.what;
+    }
+}
+
+TEST_F(SkyFit, UnconstrainedParametersStillGiveTheOutputs)
+{
+    // Two sky levels that only their sum constrains: the curvature matrix of
+    // the finished fit is singular.
+    std::string comps = sky_component(50, 0, 0) + sky_component(40, 0, 0);
+    for (int slot : {2, 3})
+        for (size_t at = 0;
+             (at = comps.find(std::to_string(slot) + ") 0 1", at)) != std::string::npos;)
+            comps.replace(at, 6, std::to_string(slot) + ") 0 0");
+    ProgramRun r = run_torvex(dir, param_file(s, comps));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- WARNING: The curvature matrix is singular"), std::string::npos)
+        << r.out;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Fitted a = card(model, "1_SKY"), b = card(model, "2_SKY");
+    EXPECT_NEAR(a.value + b.value, truth.a1, 0.5);
+    EXPECT_EQ(a.error, 0);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Chi^2"), std::string::npos);
+}
+
+TEST_F(SkyFit, ParametersThatChi2DoesNotSeeAreHeld)
+{
+    // A King profile far outside the region and a point source without a
+    // PSF image change no pixel: their free parameters are held, with a
+    // warning, and the sky is fitted as if they were not there.
+    const std::string comps =
+        "0) king\n1) 200 200 1 1\n3) 18 1\n4) 3 1\n5) 20 1\n6) 2 1\n8) 0.8 1\n9) 10 1\n"
+        "10) 0 0\nZ) 0\n0) psf\n1) 20 20 1 1\n3) 18 1\nZ) 0\n" +
+        start;
+    ProgramRun r = run_torvex(dir, param_file(s, comps));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- WARNING: Chi^2 does not change with parameters 1, 2, 3, 4, 5, 6, 8, 9 "
+                         "of component 1 (king),"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("-- WARNING: Chi^2 does not change with parameters 1, 2, 3 of component "
+                         "2 (psf),"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("The curvature matrix is singular"), std::string::npos) << r.out;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_EQ(model.text("1_XCENT"), "200.0000 +/- 0.0000");
+    EXPECT_EQ(model.text("1_Rc"), "3.0000 +/- 0.0000");
+    EXPECT_EQ(model.text("2_MAG"), "18.0000 +/- 0.0000");
+    // Eleven held and three fitted parameters are free: NDOF counts them all.
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 14));
+    Fitted level = card(model, "3_SKY");
+    EXPECT_NEAR(level.error, 5 / std::sqrt(60.0 * 50) * std::sqrt(std::stod(model.raw("CHI2NU"))),
+                1e-3);
+    EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
+    EXPECT_NE(slurp(dir.file("fit.log")).find("Chi^2"), std::string::npos);
+}
+
+TEST_F(SkyFit, UnwritableLogIsReported)
+{
+    ASSERT_EQ(mkdir(dir.file("fit.log").c_str(), 0755), 0);
+    ProgramRun r = run_torvex(dir, param_file(s, start));
+    EXPECT_EQ(r.status, 1) << r.out << r.err; // an output is missing
+    EXPECT_NE(r.out.find("Cannot open fit.log"), std::string::npos) << r.out;
+    EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
+}
+
+// The files of a folder, by name.
+std::vector<std::string> files_in(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(path.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(SkyFit, OutputThatCannotBeCreatedIsRefusedBeforeTheFit)
+{
+    // An older output stays where it is; nothing is fitted or written.
+    spit(dir.file("old.fits"), "an older output");
+    const char *outputs[] = {"/nonexistent/out.fits", "out.fits.gz", "out.fits[1]", "old.fits.gz"};
+    for (const char *out : outputs) {
+        std::string param = param_file(s, start);
+        param.replace(param.find("B) block.fits"), 13, std::string("B) ") + out);
+        std::vector<std::string> expected = files_in(dir.path());
+        for (const char *made : {"run.param", "stdout", "stderr"})
+            if (std::find(expected.begin(), expected.end(), made) == expected.end())
+                expected.push_back(made);
+        std::sort(expected.begin(), expected.end());
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 1) << out << "\n" << r.out << r.err;
+        EXPECT_NE(
+            r.out.find(std::string("-- ERROR: The output image ") + out + " cannot be written"),
+            std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("Iteration"), std::string::npos) << out;
+        // No output, restart file, log or scratch file.
+        EXPECT_EQ(files_in(dir.path()), expected) << out;
+    }
+    EXPECT_EQ(slurp(dir.file("old.fits")), "an older output");
+}
+
+TEST_F(SkyFit, OutputNamingAnInputIsRefusedWithNothingLeftBehind)
+{
+    // Two components, so that the list holds a node of its own: the
+    // refusal frees it (a leak checker would otherwise end the run with its
+    // own status, over the message).
+    const std::string two = start + sky_component(1, 0, 0);
+    const std::string data_before = slurp(dir.file("data.fits"));
+    for (const char *input : {"data.fits", "sigma.fits"}) {
+        std::string param = param_file(s, two);
+        param.replace(param.find("B) block.fits"), 13, std::string("B) ") + input);
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 1) << input << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("-- ERROR: The output image ") + input + " is the "),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.err, "") << input;
+    }
+    EXPECT_EQ(slurp(dir.file("data.fits")), data_before);
+}
+
+TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
+{
+    // Files may grow to 20 kB (40 blocks of 512 bytes): enough for the
+    // restart file and the log, not for the output block.
+    spit(dir.file("run.param"), param_file(s, start));
+    const ProgramRun r = run_in(dir, "trap '' XFSZ && ulimit -f 40 && '" TORVEX_BIN "' run.param");
+    ASSERT_NE(r.status, -1);
+    EXPECT_EQ(r.status, 1);
+    const std::string out = slurp(dir.file("stdout"));
+    EXPECT_NE(out.find("Iteration : 1 "), std::string::npos);
+    EXPECT_NE(out.find("-- ERROR: The output image block.fits could not be written"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(slurp(dir.file("stderr")).find("FITSIO status = "), std::string::npos);
+    EXPECT_EQ(access(dir.file("block.fits").c_str(), F_OK), -1); // the part written is gone
+    const std::string restart = slurp(dir.file("torvex.01"));
+    const size_t level = restart.find("\n 1) ");
+    ASSERT_NE(level, std::string::npos) << restart;
+    EXPECT_NEAR(std::stod(restart.substr(level + 5)), truth.a1, 1) << restart; // fitted
+    const std::string log = slurp(dir.file("fit.log"));
+    EXPECT_NE(log.find("Output image    : block.fits (not written)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
+}
+
+// ---- a Sersic galaxy on a sky -------------------------------------------
+
+const char *sersic_block = "0) sersic\n1) %g %g 1 1\n3) %g 1\n4) %g 1\n5) %g 1\n"
+                           "8) %g 1\n9) %g 1\n10) 0 0\nZ) 0\n";
+
+std::string sersic_component(double x, double y, double mag, double re, double n, double q,
+                             double pa)
+{
+    char buf[256];
+    snprintf(buf, sizeof buf, sersic_block, x, y, mag, re, n, q, pa);
+    return buf;
+}
+
+TEST(SersicFit, RecoversTheGalaxyFromNoisyData)
+{
+    ScratchDir dir;
+    // The noiseless galaxy, rendered by a create-only run.
+    const double x0 = 33.3, y0 = 30.6, mag = 16.5, re = 6.5, n = 1.8, q = 0.65, pa = 35;
+    Settings make;
+    make.data = "none";
+    make.x2 = 64;
+    make.y2 = 60;
+    make.create = 1;
+    ProgramRun r = run_torvex(dir, param_file(make, sersic_component(x0, y0, mag, re, n, q, pa)));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    Hdu galaxy = read_hdu(dir.file("block.fits"), 1);
+    ASSERT_EQ(galaxy.nx, 64);
+    ASSERT_EQ(galaxy.ny, 60);
+
+    // Data: galaxy + sky 40 + noise of sqrt(10 + counts / 2), and that sigma.
+    const double sky = 40;
+    std::mt19937 rng(2024);
+    std::normal_distribution<double> unit(0, 1);
+    auto sigma_at = [&](long x, long y) { return std::sqrt(10 + (galaxy.at(x, y) + sky) / 2); };
+    write_image(dir.file("data.fits"), 64, 60, [&](long x, long y) {
+        return static_cast<float>(galaxy.at(x, y) + sky + sigma_at(x, y) * unit(rng));
+    });
+    write_image(dir.file("sigma.fits"), 64, 60,
+                [&](long x, long y) { return static_cast<float>(sigma_at(x, y)); });
+
+    Settings fit;
+    fit.sigma = "sigma.fits";
+    fit.x2 = 64;
+    fit.y2 = 60;
+    r = run_torvex(dir, param_file(fit, sersic_component(34.2, 29.9, 16.9, 8, 2.5, 0.75, 50) +
+                                            sky_component(38, 0, 0)));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    double chi2nu = std::stod(model.raw("CHI2NU"));
+    EXPECT_NEAR(chi2nu, 1, 0.1);
+    EXPECT_EQ(model.raw("NDOF"), std::to_string(64 * 60 - 10));
+    const struct {
+        const char *key;
+        double truth;
+    } params[] = {
+        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},    {"1_N", n},
+        {"1_AR", q},     {"1_PA", pa},    {"2_SKY", sky}, {"2_DSKYDX", 0}, {"2_DSKYDY", 0},
+    };
+    std::map<std::string, double> fitted;
+    for (const auto &p : params) {
+        Fitted f = card(model, p.key);
+        fitted[p.key] = f.value;
+        EXPECT_GT(f.error, 0) << p.key;
+        EXPECT_LT(std::fabs(f.value - p.truth), 4 * f.error)
+            << p.key << " = " << f.value << " +/- " << f.error;
+    }
+
+    // The restart file holds the fitted values, in image coordinates.
+    std::string restart = slurp(dir.file("torvex.02"));
+    char line[128];
+    snprintf(line, sizeof line, " 1) %.4f %.4f 1 1", fitted["1_XCENT"], fitted["1_YCENT"]);
+    EXPECT_NE(restart.find(line), std::string::npos) << line << "\n" << restart;
+    snprintf(line, sizeof line, " 4) %.4f ", fitted["1_RE"]);
+    EXPECT_NE(restart.find(line), std::string::npos) << line << "\n" << restart;
+    snprintf(line, sizeof line, " 1) %.4f ", fitted["2_SKY"]);
+    EXPECT_NE(restart.find(line), std::string::npos) << line << "\n" << restart;
+    EXPECT_NE(restart.find("P) 0 "), std::string::npos);
+}
+
+TEST(SersicFit, FitRegionCoordinatesAndBack)
+{
+    // A galaxy at (120, 80) fitted in the region [101:160,51:110]: the
+    // header and the restart file give image coordinates.
+    ScratchDir dir;
+    Settings make;
+    make.data = "none";
+    make.x2 = 200;
+    make.y2 = 150;
+    make.create = 1;
+    ProgramRun r = run_torvex(dir, param_file(make, sersic_component(120, 80, 17, 4, 1.5, 0.8, 0)));
+    ASSERT_EQ(r.status, 0) << r.out;
+    Hdu galaxy = read_hdu(dir.file("block.fits"), 1);
+    write_image(dir.file("data.fits"), 200, 150,
+                [&](long x, long y) { return galaxy.at(x, y) + 10.0f; });
+    Settings fit;
+    fit.x1 = 101;
+    fit.x2 = 160;
+    fit.y1 = 51;
+    fit.y2 = 110;
+    r = run_torvex(dir, param_file(fit, sersic_component(121, 79, 17.2, 4.5, 1.5, 0.8, 0) +
+                                            sky_component(10, 0, 0)));
+    ASSERT_EQ(r.status, 0) << r.out;
+    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_NEAR(card(model, "1_XCENT").value, 120, 0.01);
+    EXPECT_NEAR(card(model, "1_YCENT").value, 80, 0.01);
+    EXPECT_EQ(model.text("2_XCENT"), "130.5000");
+    EXPECT_NE(r.out.find(" sky      : [130.50,  80.50]"), std::string::npos) << r.out;
+    EXPECT_NE(slurp(dir.file("torvex.02")).find(" 1) 120.0"), std::string::npos);
+
+    // An absolute range of a position is in image coordinates too.
+    spit(dir.file("cons"), "1 x 119 to 119.5\n1 y 80.5 to 81\n");
+    fit.cons = "cons";
+    r = run_torvex(dir, param_file(fit, sersic_component(121, 79, 17.2, 4.5, 1.5, 0.8, 0) +
+                                            sky_component(10, 0, 0)));
+    ASSERT_EQ(r.status, 0) << r.out;
+    model = read_hdu(dir.file("block.fits"), 3);
+    EXPECT_NEAR(card(model, "1_XCENT").value, 119.5, 1e-3);
+    EXPECT_NEAR(card(model, "1_YCENT").value, 80.5, 1e-3);
+}
+
+// ---- every profile type on a sky -----------------------------------------
+
+// One component type: its true shape and radial profile (counts per pixel
+// at the radius along the major axis, computed here from the profile's
+// definition), the lines 3 to 7 of its block with start values away from
+// the truth, and the true values of its own header cards.
+struct ProfileCase {
+    const char *type;
+    truth::Ellipse shape;
+    std::function<double(double)> profile;
+    const char *start;
+    std::vector<std::pair<const char *, double>> own;
+};
+
+double flux_of(double mag)
+{
+    return std::pow(10.0, (26 - mag) / 2.5);
+}
+
+// Zeropoint 26 and plate scale 0.1 x 0.1: 21 mag per pixel is one count.
+double per_pixel(double mu)
+{
+    return std::pow(10.0, (mu - 21) / -2.5);
+}
+
+TEST(ProfileFit, EachTypeRecoversItsTruth)
+{
+    const double sigma_g = 5 / 2.35482;
+    const double moffat_rd = 4 / (2 * std::sqrt(std::pow(2.0, 1 / 2.5) - 1));
+    truth::Sersic devauc{24.2, 23.7, 16, 5, 4, 0.7, 25};
+    devauc.prepare();
+    const ProfileCase cases[] = {
+        {"expdisk",
+         {24.3, 23.6, 0.6, 30},
+         [](double r) { return flux_of(16) / (2 * M_PI * 4 * 4 * 0.6) * std::exp(-r / 4); },
+         "3) 16.4 1\n4) 5 1\n",
+         {{"MAG", 16}, {"Rs", 4}}},
+        {"gaussian",
+         {23.8, 24.4, 0.7, -50},
+         [=](double r) {
+             return flux_of(16.5) / (2 * M_PI * sigma_g * sigma_g * 0.7) *
+                    std::exp(-r * r / (2 * sigma_g * sigma_g));
+         },
+         "3) 16.9 1\n4) 6 1\n",
+         {{"MAG", 16.5}, {"FWHM", 5}}},
+        {"moffat",
+         {24.6, 23.9, 0.8, 70},
+         [=](double r) {
+             return flux_of(16) * 1.5 / (M_PI * moffat_rd * moffat_rd * 0.8) *
+                    std::pow(1 + r * r / (moffat_rd * moffat_rd), -2.5);
+         },
+         "3) 16.3 1\n4) 5 1\n5) 3.2 1\n",
+         {{"MAG", 16}, {"FWHM", 4}, {"POW", 2.5}}},
+        {"king",
+         {24.1, 24.2, 0.75, 10},
+         [](double r) {
+             if (r >= 15)
+                 return 0.0;
+             const double w = 1 / std::sqrt(1 + r * r / 9) - 1 / std::sqrt(1 + 225 / 9.0);
+             return per_pixel(13.5) * w * w;
+         },
+         "3) 13.8 1\n4) 3.5 1\n5) 13 1\n6) 2.3 1\n",
+         {{"MU0", 13.5}, {"Rc", 3}, {"Rt", 15}, {"alpha", 2}}},
+        {"nuker",
+         {23.7, 24.3, 0.8, -20},
+         [](double r) {
+             // alpha 2, beta 3, gamma 0.5, Rb 5
+             return std::pow(2.0, (3 - 0.5) / 2) * per_pixel(15.5) * std::pow(5 / r, 0.5) *
+                    std::pow(1 + (r / 5) * (r / 5), (0.5 - 3) / 2);
+         },
+         "3) 15.8 1\n4) 6 1\n5) 2.5 1\n6) 2.6 1\n7) 0.7 1\n",
+         {{"MU", 15.5}, {"Rb", 5}, {"alpha", 2}, {"beta", 3}, {"gamma", 0.5}}},
+        {"devauc",
+         {devauc.x0, devauc.y0, devauc.q, devauc.pa},
+         [&](double r) { return devauc.of_radius(r, 26); },
+         "3) 16.4 1\n4) 6 1\n",
+         {{"MAG", 16}, {"Re", 5}}},
+    };
+    const long N = 48;
+    const double sky = 50;
+    unsigned seed = 7;
+    for (const ProfileCase &c : cases) {
+        SCOPED_TRACE(c.type);
+        ScratchDir dir;
+        // Pixel means: finely near the centre, where the profiles curve most.
+        auto light = [&](long x, long y) {
+            const int k = std::hypot(x - c.shape.x0, y - c.shape.y0) < 4 ? 40 : 6;
+            return truth::pixel_mean(
+                [&](double u, double v) { return c.profile(c.shape.radius(u, v)); }, x, y, k);
+        };
+        std::vector<double> model(N * N);
+        for (long y = 1; y <= N; y++)
+            for (long x = 1; x <= N; x++)
+                model[(y - 1) * N + (x - 1)] = light(x, y);
+        auto sigma_at = [&](long x, long y) {
+            return std::sqrt(10 + (model[(y - 1) * N + (x - 1)] + sky) / 2);
+        };
+        std::mt19937 rng(seed++);
+        std::normal_distribution<double> unit(0, 1);
+        write_image(dir.file("data.fits"), N, N, [&](long x, long y) {
+            return static_cast<float>(model[(y - 1) * N + (x - 1)] + sky +
+                                      sigma_at(x, y) * unit(rng));
+        });
+        write_image(dir.file("sigma.fits"), N, N,
+                    [&](long x, long y) { return static_cast<float>(sigma_at(x, y)); });
+
+        char head[160], tail[96];
+        snprintf(head, sizeof head, "0) %s\n1) %g %g 1 1\n", c.type, c.shape.x0 + 0.6,
+                 c.shape.y0 - 0.5);
+        snprintf(tail, sizeof tail, "8) %g 1\n9) %g 1\n10) 0 0\nZ) 0\n", c.shape.q + 0.1,
+                 c.shape.pa + 10);
+        Settings fit;
+        fit.sigma = "sigma.fits";
+        fit.x2 = fit.y2 = N;
+        ProgramRun r = run_torvex(
+            dir, param_file(fit, std::string(head) + c.start + tail + sky_component(45, 0, 0)));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        Hdu h = read_hdu(dir.file("block.fits"), 3);
+        EXPECT_NEAR(std::stod(h.raw("CHI2NU")), 1, 0.1);
+        std::vector<std::pair<std::string, double>> want = {{"1_XCENT", c.shape.x0},
+                                                            {"1_YCENT", c.shape.y0},
+                                                            {"1_AR", c.shape.q},
+                                                            {"1_PA", c.shape.pa},
+                                                            {"2_SKY", sky}};
+        for (const auto &o : c.own)
+            want.emplace_back(std::string("1_") + o.first, o.second);
+        // One fit of each type: within four of its uncertainties (a single
+        // realisation, so not a test of their size; see Uncertainties).
+        for (const auto &w : want) {
+            Fitted f = card(h, w.first);
+            EXPECT_GT(f.error, 0) << w.first;
+            EXPECT_LT(std::fabs(f.value - w.second), 4 * f.error)
+                << w.first << " = " << f.value << " +/- " << f.error << ", truth " << w.second;
+        }
+    }
+}
+
+// ---- how well the uncertainties describe the scatter ----------------------
+
+TEST(Uncertainties, DescribeTheScatterOfRepeatedFits)
+{
+    // One Sersic galaxy on a sky, rendered noiselessly by a create-only run,
+    // fitted in many noise realisations: the scatter of fitted - true, in
+    // units of the reported uncertainty, is 1 for a correct uncertainty.
+    ScratchDir dir;
+    const long N = 32;
+    const double x0 = 16.3, y0 = 15.6, mag = 17, re = 3.5, n = 1.5, q = 0.7, pa = 30;
+    const double sky = 40;
+    Settings make;
+    make.data = "none";
+    make.x2 = make.y2 = N;
+    make.create = 1;
+    ProgramRun r = run_torvex(dir, param_file(make, sersic_component(x0, y0, mag, re, n, q, pa)));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const Hdu galaxy = read_hdu(dir.file("block.fits"), 1);
+    ASSERT_EQ(galaxy.nx, N);
+    auto sigma_at = [&](long x, long y) { return std::sqrt(10 + (galaxy.at(x, y) + sky) / 2); };
+    write_image(dir.file("sigma.fits"), N, N,
+                [&](long x, long y) { return static_cast<float>(sigma_at(x, y)); });
+
+    const struct {
+        const char *key;
+        double truth;
+    } params[] = {
+        {"1_XCENT", x0}, {"1_YCENT", y0}, {"1_MAG", mag}, {"1_RE", re},    {"1_N", n},
+        {"1_AR", q},     {"1_PA", pa},    {"2_SKY", sky}, {"2_DSKYDX", 0}, {"2_DSKYDY", 0},
+    };
+    const int nparams = sizeof params / sizeof params[0];
+    const int runs = 40;
+    std::vector<std::vector<double>> pulls(nparams);
+    Settings fit;
+    fit.sigma = "sigma.fits";
+    fit.x2 = fit.y2 = N;
+    const std::string start =
+        sersic_component(x0 + 0.1, y0 - 0.1, mag + 0.1, re * 1.05, n + 0.1, q + 0.03, pa + 3) +
+        sky_component(sky - 1, 0, 0);
+    for (int i = 0; i < runs; i++) {
+        std::mt19937 rng(1000 + i);
+        std::normal_distribution<double> unit(0, 1);
+        write_image(dir.file("data.fits"), N, N, [&](long x, long y) {
+            return static_cast<float>(galaxy.at(x, y) + sky + sigma_at(x, y) * unit(rng));
+        });
+        r = run_torvex(dir, param_file(fit, start));
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        Hdu model = read_hdu(dir.file("block.fits"), 3);
+        for (int k = 0; k < nparams; k++) {
+            Fitted f = card(model, params[k].key);
+            ASSERT_GT(f.error, 0) << params[k].key;
+            pulls[k].push_back((f.value - params[k].truth) / f.error);
+        }
+    }
+    for (int k = 0; k < nparams; k++) {
+        double mean = 0, var = 0;
+        for (double p : pulls[k])
+            mean += p / runs;
+        for (double p : pulls[k])
+            var += (p - mean) * (p - mean) / (runs - 1);
+        const double sd = std::sqrt(var);
+        EXPECT_GT(sd, 0.8) << params[k].key << ", mean " << mean;
+        EXPECT_LT(sd, 1.25) << params[k].key << ", mean " << mean;
+    }
+}
+
+} // namespace

@@ -1,0 +1,510 @@
+#include "torvex/input/read_input.h"
+#include "torvex/input/menu.h"
+
+#include "torvex/input/checkpars.h"
+#include "torvex/model/component_types.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+// The scan widths below ("%4095s") are PARLINE_LEN.
+static_assert(PARLINE_LEN == 4095, "scan widths must follow the line length");
+
+namespace {
+
+// One line of at most n-1 characters, without its newline; the rest of a
+// longer line is read and dropped.  -1 at end of input before any character.
+int read_line(FILE *f, char *buf, int n)
+{
+    int len = 0, c;
+    bool cut = false, any = false;
+    while ((c = getc(f)) != EOF) {
+        any = true;
+        if (c == '\n')
+            break;
+        if (len < n - 1)
+            buf[len++] = static_cast<char>(c);
+        else
+            cut = true;
+    }
+    buf[len] = '\0';
+    if (!any)
+        return -1;
+    if (cut)
+        printf("-- Line longer than %d characters: the rest is ignored.\n", n - 1);
+    return len;
+}
+
+// Copies a file name into its field unless it is too long for it.
+void set_name(char *field, const char *word, char key)
+{
+    if (strlen(word) > static_cast<size_t>(FILENAME_LEN)) {
+        printf("-- %c) File name longer than %d characters refused.\n", key, FILENAME_LEN);
+        return;
+    }
+    strcpy(field, word);
+}
+
+// Reads up to n numbers of a setting line (the words after its key) into v;
+// the first word that is not a number ends them, and the rest of the line
+// is a comment.  Whole numbers must lie in the range of int, others be
+// finite.  Returns how many were read, or -1 after a message when the line
+// is refused: its first value is not a number, or a value is unusable.
+int setting_values(const char *line, char key, int n, bool whole, double *v)
+{
+    std::istringstream in(line);
+    std::string word;
+    in >> word; // the key
+    int got = 0;
+    while (got < n && in >> word) {
+        const char *w = word.c_str();
+        char *end = nullptr;
+        errno = 0;
+        double x = whole ? static_cast<double>(strtol(w, &end, 10)) : strtod(w, &end);
+        if (end == w) {
+            if (got > 0)
+                break; // a comment after the values
+            printf("-- %c) The value must be a %s; %s refused.\n", key,
+                   whole ? "whole number" : "number", w);
+            return -1;
+        }
+        if (whole ? errno == ERANGE || x < INT_MIN || x > INT_MAX : !std::isfinite(x)) {
+            printf("-- %c) The value must be a %s; %s refused.\n", key,
+                   whole ? "whole number within the range of an int" : "finite number", w);
+            return -1;
+        }
+        v[got++] = x;
+    }
+    return got;
+}
+
+// The component with number cur, or null with a notice when there is none.
+fitpars *current_obj(fitpars *fpar, int cur, const char *line)
+{
+    if (cur < 1 || cur > sample.nobjs) {
+        printf("-- No object number %d to change; line ignored: %s\n", cur, line);
+        return nullptr;
+    }
+    fitpars *p = fpar;
+    for (int i = 1; i < cur && p->next; i++)
+        p = p->next;
+    return p;
+}
+
+void print_help()
+{
+    printf("\n");
+    printf("Your options are: \n");
+    printf("  [ ] Enter parameter number/letter followed by value(s)\n");
+    printf("  [M number] Modify object number parameters \n");
+    printf("  [N] Add new object \n");
+    printf("  [R] Redisplay the parameter menu \n");
+    printf("  [T] Read in initial parameter template file \n");
+    printf("  [X number] Delete object number \n");
+    printf("  [Q] Quit menu and go on to fitting \n");
+    printf("\n");
+}
+
+void print_open_failure()
+{
+    printf("\nError reading template parameter file....\n");
+    printf("Enter in the parameters manually. \n");
+}
+
+// Key 0 or N: a new component of the named type at the end of the list.
+void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
+{
+    char word[PARLINE_LEN + 1] = "";
+    if (sscanf(line, " %*s %4095s", word) != 1)
+        word[0] = '\0';
+    while (!find_component_type(word)) {
+        if (from_file) {
+            printf("-- Unknown object type \"%s\": the object and its parameter lines "
+                   "are skipped.\n",
+                   word);
+            *cur = 0; // parameter lines that follow must not change another object
+            return;
+        }
+        printf("\nEnter new object name: ");
+        char answer[OBJTYPE_LEN + 2];
+        if (mygetline(answer, sizeof answer) < 0) {
+            printf("\n");
+            return; // end of input: nothing is added
+        }
+        if (sscanf(answer, " %4095s", word) != 1)
+            word[0] = '\0';
+    }
+    if (strlen(word) > static_cast<size_t>(OBJTYPE_LEN)) {
+        printf("-- Object type \"%s\" cut to %d characters.\n", word, OBJTYPE_LEN);
+        word[OBJTYPE_LEN] = '\0';
+    }
+
+    fitpars *last = fpar;
+    while (last->next)
+        last = last->next;
+    if (objtype_is(last->objtype, "none")) {
+        *last = fitpars{}; // the empty list head starts afresh
+    } else {
+        last->next = new fitpars{};
+        last = last->next;
+    }
+    strcpy(last->objtype, word);
+    totnobj++;
+    sample.nobjs++;
+    *cur = sample.nobjs; // the new component is the one edited next
+    printf("\n");
+}
+
+// Key T: the name is always asked for on standard input.
+void read_further_file(inpars *input, fitpars *fpar, int *cur)
+{
+    printf("Enter template file name: ");
+    char name[PARLINE_LEN + 1];
+    if (mygetline(name, sizeof name) <= 0)
+        return;
+    if (strlen(name) > static_cast<size_t>(FILENAME_LEN)) {
+        printf("-- File name longer than %d characters refused.\n", FILENAME_LEN);
+        return;
+    }
+    FILE *f = fopen(name, "r");
+    if (!f) {
+        print_open_failure();
+        return;
+    }
+    read_template(f, input, fpar);
+    fclose(f);
+    *cur = totnobj;
+}
+
+// Component lines 1 to 10 and Z.
+void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
+{
+    fitpars *p = current_obj(fpar, *cur, line);
+    if (!p)
+        return;
+    // A component with a position gives x and y on line 1; the sky gives its
+    // level there and its slope along x on line 2.
+    const bool positioned = has_position(p->objtype);
+    fitpars before = *p;
+    if (key[0] == 'Z') {
+        sscanf(line, " %*s %d", &p->outtype);
+    } else if (key[0] == '1' && key[1] == '0') {
+        sscanf(line, " %*s %f %d", &p->a[10], &p->ia[10]);
+    } else if (key[0] == '1') {
+        if (positioned)
+            sscanf(line, " %*s %f %f %d %d", &p->a[SLOT_X], &p->a[SLOT_Y], &p->ia[SLOT_X],
+                   &p->ia[SLOT_Y]);
+        else
+            sscanf(line, " %*s %f %d", &p->a[1], &p->ia[1]);
+    } else if (key[0] == '2') {
+        if (!positioned)
+            sscanf(line, " %*s %f %d", &p->a[2], &p->ia[2]);
+    } else if (key[0] == '8') {
+        float q = p->a[SLOT_Q];
+        int flag = p->ia[SLOT_Q];
+        sscanf(line, " %*s %f %d", &q, &flag);
+        if (!(q > 0)) {
+            printf("-- The axis ratio must be above 0; %g refused.\n", q);
+            return;
+        }
+        p->a[SLOT_Q] = q == 1.0f ? 0.999999f : q;
+        p->ia[SLOT_Q] = flag;
+    } else {
+        int k = key[0] - '0';
+        sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
+    }
+    // A value no profile can render is refused, and with it the whole line:
+    // the component keeps what it had.
+    bool refused = false;
+    for (int k = 1; k <= NSLOTS; k++) {
+        if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
+            continue;
+        if (const char *why = slot_problem(p->objtype, k, p->a[k], false)) {
+            printf("-- %s; %g refused.\n", why, p->a[k]);
+            refused = true;
+        }
+    }
+    if (refused)
+        *p = before;
+}
+
+} // namespace
+
+int mygetline(char *buf, int n)
+{
+    fflush(stdout); // the prompt must be visible before we wait
+    return read_line(stdin, buf, n);
+}
+
+void clearbuff()
+{
+    int c;
+    while ((c = getchar()) != EOF && c != '\n') {
+    }
+}
+
+void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool from_file)
+{
+    char key[PARLINE_LEN + 1];
+    if (sscanf(line, " %4095s", key) != 1)
+        return; // blank line
+    for (char *k = key; *k; k++)
+        if (*k >= 'a' && *k <= 'z')
+            *k = static_cast<char>(*k - 'a' + 'A');
+
+    char w1[PARLINE_LEN + 1], w2[PARLINE_LEN + 1];
+    int n = 0;
+    double v[4];
+    switch (key[0]) {
+    case 'A':
+    case 'B':
+    case 'C':
+    case 'F':
+    case 'G':
+        if (sscanf(line, " %*s %4095s", w1) == 1) {
+            char *field = key[0] == 'A'   ? input->data
+                          : key[0] == 'B' ? input->output
+                          : key[0] == 'C' ? input->sigma
+                          : key[0] == 'F' ? input->badpix
+                                          : input->constraints;
+            set_name(field, w1, key[0]);
+        }
+        break;
+    case 'D': {
+        int got = sscanf(line, " %*s %4095s %4095s", w1, w2);
+        if (got >= 1)
+            set_name(input->psf, w1, 'D');
+        if (got >= 2)
+            set_name(input->kernel, w2, 'D');
+        break;
+    }
+    // Numeric settings: numbers missing from the line keep their previous
+    // values, and a line that is refused changes nothing.
+    case 'E':
+        if (setting_values(line, 'E', 1, true, v) == 1) {
+            if (v[0] < 1)
+                printf("-- E) The PSF oversampling factor must be 1 or more; %d refused.\n",
+                       static_cast<int>(v[0]));
+            else
+                input->sampfac = static_cast<int>(v[0]);
+        }
+        break;
+    case 'H': {
+        section_bounds r;
+        read_section(input->imgsect, &r);
+        int *bound[4] = {&r.x1, &r.x2, &r.y1, &r.y2};
+        const int got = setting_values(line, 'H', 4, true, v);
+        for (int i = 0; i < got; i++)
+            *bound[i] = static_cast<int>(v[i]);
+        if (got >= 1)
+            write_section(input->imgsect, r);
+        break;
+    }
+    case 'I':
+        for (int i = 0, got = setting_values(line, 'I', 2, true, v); i < got; i++)
+            input->convbox[i + 1] = static_cast<int>(v[i]);
+        break;
+    case 'J':
+        if (setting_values(line, 'J', 1, false, v) == 1)
+            input->magzpt = static_cast<float>(v[0]);
+        break;
+    case 'K':
+        for (int i = 0, got = setting_values(line, 'K', 2, false, v); i < got; i++)
+            input->d[i + 1] = static_cast<float>(v[i]);
+        break;
+    case 'L':
+        if (setting_values(line, 'L', 1, true, v) == 1)
+            input->coerr = static_cast<int>(v[0]);
+        break;
+    case 'M':
+        if (sscanf(line, " %*s %d", &n) == 1) {
+            if (n < 1 || n > sample.nobjs)
+                printf("-- M) There is no object number %d (objects: %d).\n", n, sample.nobjs);
+            else
+                *cur = n;
+        }
+        break;
+    case 'O':
+        if (sscanf(line, " %*s %4095s", w1) == 1) {
+            if (strlen(w1) > static_cast<size_t>(DEVICE_SIZE - 1)) {
+                printf("-- O) Display word cut to %d characters.\n", DEVICE_SIZE - 1);
+                w1[DEVICE_SIZE - 1] = '\0';
+            }
+            if (strncmp(w1, "both", 4) == 0 || strncmp(w1, "reg", 3) == 0 ||
+                strncmp(w1, "cur", 3) == 0)
+                strcpy(input->device, w1);
+            else
+                strcpy(input->device, "regular");
+        }
+        break;
+    case 'P':
+        if (setting_values(line, 'P', 1, true, v) == 1)
+            input->create = static_cast<int>(v[0]);
+        break;
+    case 'S':
+        if (setting_values(line, 'S', 1, true, v) == 1)
+            input->interact = static_cast<int>(v[0]);
+        break;
+    case 'X':
+        if (sscanf(line, " %*s %d", &n) == 1) {
+            if (n < 1 || n > sample.nobjs) {
+                printf("-- X) There is no object number %d (objects: %d).\n", n, sample.nobjs);
+                break;
+            }
+            del_obj(fpar, n, &sample);
+            totnobj = sample.nobjs;
+            if (*cur > sample.nobjs)
+                *cur = sample.nobjs;
+        }
+        break;
+    case 'Z':
+        set_parameter(line, key, fpar, cur);
+        break;
+    case '0':
+    case 'N':
+        add_object(line, fpar, cur, from_file);
+        break;
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+        set_parameter(line, key, fpar, cur);
+        break;
+    case 'T':
+        read_further_file(input, fpar, cur);
+        break;
+    case '#':
+    case 'Q':
+    case '=':
+    case 'R':
+        break;
+    default:
+        print_help();
+        break;
+    }
+}
+
+void read_template(FILE *f, inpars *input, fitpars *fpar)
+{
+    char line[PARLINE_LEN + 1];
+    while (read_line(f, line, sizeof line) >= 0)
+        checkpar(line, input, fpar, &totnobj, true);
+}
+
+void del_obj(fitpars *fpar, int n, sampars *sample)
+{
+    if (n == 1) {
+        // The head belongs to main and cannot be freed: shift the list up.
+        fitpars *p = fpar, *prev = nullptr;
+        for (int i = 1; i < sample->nobjs && p->next; i++) {
+            fitpars *nx = p->next;
+            memcpy(p->objtype, nx->objtype, sizeof p->objtype);
+            for (int k = 1; k <= NSLOTS; k++) {
+                p->a[k] = nx->a[k];
+                p->ia[k] = nx->ia[k];
+            }
+            p->outtype = nx->outtype;
+            prev = p;
+            p = nx;
+        }
+        if (prev) {
+            delete p;
+            prev->next = nullptr;
+        } else {
+            strcpy(fpar->objtype, "none");
+            fpar->next = nullptr;
+        }
+    } else {
+        fitpars *prev = fpar;
+        for (int i = 2; i < n && prev->next; i++)
+            prev = prev->next;
+        fitpars *gone = prev->next;
+        if (!gone)
+            return;
+        prev->next = gone->next;
+        delete gone;
+    }
+    sample->nobjs--;
+}
+
+void free_objects(fitpars *fpar)
+{
+    delete_list(fpar->next);
+    fpar->next = nullptr;
+}
+
+int read_input(inpars *input, fitpars *fpar)
+{
+    strcpy(fpar->objtype, "none");
+    fpar->next = nullptr;
+
+    bool named = input->initparfile[0] != '\0';
+    bool have_name = named;
+    if (!named) {
+        printf("Enter template file name: ");
+        char name[PARLINE_LEN + 1];
+        int len = mygetline(name, sizeof name);
+        if (len > FILENAME_LEN) {
+            printf("-- File name longer than %d characters refused.\n", FILENAME_LEN);
+            len = 0;
+        }
+        if (len > 0)
+            strcpy(input->initparfile, name);
+        input->interact = 1;
+        have_name = len > 0;
+    }
+
+    if (have_name) {
+        FILE *f = fopen(input->initparfile, "r");
+        if (!f && named) {
+            fprintf(stderr, "torvex: cannot open the parameter file \"%s\": %s\n",
+                    input->initparfile, strerror(errno));
+            return 1;
+        }
+        if (!f) {
+            print_open_failure();
+            strcpy(input->initparfile, "none");
+        } else {
+            read_template(f, input, fpar);
+            fclose(f);
+        }
+    }
+
+    // The editor: the menu is shown once in every run, and again on R.
+    int cur = totnobj;
+    bool redisplay = true;
+    while (redisplay) {
+        redisplay = false;
+        menu(input, fpar, stdout, 0, 0, 0, 0);
+        while (input->interact == 1) {
+            printf("Currently modifying object number:  %d \n", cur);
+            printf("Enter item, initial value(s), fit switch(es) ==> ");
+            char line[PARLINE_LEN + 1];
+            if (mygetline(line, sizeof line) < 0) {
+                printf("\n"); // end of input quits the editor
+                break;
+            }
+            checkpar(line, input, fpar, &cur, false);
+            char first = 0;
+            sscanf(line, " %c", &first);
+            if (first == 'q' || first == 'Q')
+                break;
+            if (first == 'r' || first == 'R') {
+                redisplay = true;
+                break;
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,118 @@
+#include "torvex/input/sigma.h"
+
+#include "numerics/smooth.h"
+#include "torvex/display/quit.h"
+#include "torvex/fit/to_mini.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+image *sigma_img(const image &d)
+{
+    image *s = new_image_record();
+    s->naxes[1] = d.naxes[1];
+    s->naxes[2] = d.naxes[2];
+    const long nx = d.naxes[1], ny = d.naxes[2], npix = nx * ny;
+    if (npix <= 0) {
+        s->naxes[1] = s->naxes[2] = 0;
+        return s;
+    }
+    s->z = matrix(1, ny, 1, nx);
+
+    const float gn = d.gain * d.ncombine;
+    const float g = gn > 1 ? gn : 1.0f;
+    smooth(d.z, s->z, s->naxes, 2.0f, 3.0f);
+
+    // Mean of the smoothed pixels that are numbers (a blank corner of the
+    // data must not decide the pedestal of the rest).
+    float *p = &s->z[1][1];
+    double sum = 0;
+    long nvalid = 0;
+    for (long i = 0; i < npix; i++)
+        if (std::isfinite(p[i])) {
+            sum += p[i];
+            nvalid++;
+        }
+    const float mean = nvalid > 0 ? static_cast<float>(sum / nvalid) : 0.0f;
+    const float ped = mean < 10 ? 10 - mean : 0.0f;
+
+    const float floor_v = -3 * d.rdnoise;
+    const float rd2 = d.rdnoise * d.rdnoise * d.ncombine;
+    for (long i = 0; i < npix; i++) {
+        if (!std::isfinite(p[i])) {
+            p[i] = static_cast<float>(1.0 / g);
+            continue;
+        }
+        float v = (p[i] + ped) * g;
+        if (v <= floor_v)
+            v = 1e30f; // a pixel so far below the noise carries no weight
+        v = v + rd2;
+        if (!(v > 1))
+            v = 1;
+        p[i] = static_cast<float>(std::sqrt(static_cast<double>(v)) / g);
+    }
+    return s;
+}
+
+float sigcheck(image sigma)
+{
+    const long npix = sigma.naxes[1] * sigma.naxes[2];
+    float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
+    float min = 1e10f;
+    bool zero = false, usable = false;
+    for (long i = 0; i < npix; i++) {
+        if (p[i] == 0) {
+            zero = true;
+        } else if (std::isfinite(p[i])) {
+            usable = true;
+            if (std::fabs(p[i]) <= min)
+                min = std::fabs(p[i]);
+        }
+    }
+    if (!usable) {
+        pfunc("\n-- ERROR: The sigma image %s has no pixel that is a number other than 0,\n"
+              "   so it cannot weigh the fit.  Quitting now.\n\n",
+              sigma.name);
+        quit_run(1);
+    }
+    if (!zero)
+        return 0;
+    for (long i = 0; i < npix; i++) {
+        if (p[i] == 0)
+            p[i] = min;
+        else if (p[i] < 0)
+            p[i] = std::fabs(p[i]);
+    }
+    return min;
+}
+
+int badpixlist(image *mask)
+{
+    const long nx = mask->naxes[1], ny = mask->naxes[2];
+    mask->z = matrix(1, ny, 1, nx);
+    if (nx > 0 && ny > 0)
+        std::fill(&mask->z[1][1], &mask->z[1][1] + nx * ny, 0.0f);
+
+    std::ifstream in(mask->name);
+    if (!in)
+        return 1;
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        float x, y;
+        if (sscanf(line.c_str() + first, "%f %f", &x, &y) != 2)
+            continue; // not a position: nothing to mark
+        x = std::trunc(x);
+        y = std::trunc(y);
+        // Compared as floats, so that huge or undefined values never reach
+        // an integer conversion.
+        if (x >= 1 && x <= nx && y >= 1 && y <= ny)
+            mask->z[static_cast<long>(y)][static_cast<long>(x)] = 1;
+    }
+    return 0;
+}

@@ -1,0 +1,29 @@
+// The sigma image that weighs every pixel of chi^2, and the bad-pixel mask
+// given as a text list.
+#ifndef TORVEX_INPUT_SIGMA_H
+#define TORVEX_INPUT_SIGMA_H
+
+#include "torvex/structs.h"
+
+// A new record of d's size holding the sigma image estimated from d:
+// the data smoothed (Gaussian of 2 pixels cut at 3; pixels that are not
+// numbers take no part), a pedestal that lifts a mean below 10 to 10, and
+// sigma = sqrt((s + P) G + rdnoise^2 ncombine) / G with the effective gain
+// G = gain * ncombine (at least 1).  Release with free_mini.
+image *sigma_img(const image &d);
+
+// Repairs a sigma image given by the user: when it has pixels of exactly 0,
+// they take the smallest non-zero magnitude and negative pixels their
+// magnitude; returns that value, or 0 when no pixel was 0 (nothing is
+// changed then).  An image without a single finite non-zero pixel cannot
+// weigh anything: the run ends with a message and status 1.
+float sigcheck(image sigma);
+
+// Makes mask->z (mask->naxes set by the caller) all 0 and marks with 1 the
+// pixels listed in the text file mask->name, one "x y" per line (lines
+// starting with '#' and lines without two numbers are skipped, positions
+// outside the image ignored).  Returns 1 when the file cannot be opened
+// (the mask stays all 0), else 0.
+int badpixlist(image *mask);
+
+#endif

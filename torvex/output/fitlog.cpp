@@ -1,0 +1,75 @@
+#include "torvex/output/fitlog.h"
+
+#include "torvex/model/component_types.h"
+#include "torvex/model/pa.h"
+#include "torvex/output/outmenu.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newout,
+               const double *sig, double chisq, int ndof, bool output_written)
+{
+    const char *rule =
+        "-----------------------------------------------------------------------------\n";
+    // sqrt of chi^2/nu rounded to single precision, as the fit scales them.
+    double scale = sqrt(static_cast<double>(static_cast<float>(chisq / ndof)));
+
+    fprintf(ftype, "%s\n", rule);
+    fprintf(ftype, "Input image     : %s%s \n", input.data, input.imgsect);
+    fprintf(ftype, "Init. par. file : %s \n", input.initparfile);
+    fprintf(ftype, "Restart file    : %s \n", newout);
+    fprintf(ftype, "Output image    : %s%s \n\n", input.output,
+            output_written ? "" : " (not written)");
+
+    int base = 0; // index of slot 0 of the current component in sig
+    for (fitpars *p = fpar; p; p = p->next, base += NSLOTS) {
+        p->a[SLOT_PA] = pa(p->a[SLOT_PA]);
+        const component_type *t = find_component_type(p->objtype);
+        if (!t)
+            continue;
+        double v[NSLOTS + 1], e[NSLOTS + 1];
+        for (int k = 1; k <= NSLOTS; k++) {
+            v[k] = p->a[k];
+            // An uncertainty of 0 (fixed, or a run without a fit) stays 0
+            // even when the scale is not finite.
+            e[k] = sig[base + k] == 0 ? 0.0 : sig[base + k] * scale;
+        }
+        std::string value, error;
+        if (t->kind == component_kind::plane) {
+            value = format_text(t->log_value.head, lowx + xskycent - 1, lowy + yskycent - 1);
+            error = t->log_error.head;
+        } else {
+            value = format_text(t->log_value.head, p->objtype, lowx + p->a[SLOT_X] - 1,
+                                lowy + p->a[SLOT_Y] - 1);
+            error = format_text(t->log_error.head, "", e[SLOT_X], e[SLOT_Y]);
+        }
+        fputs(print_line(t->log_value, value, v).c_str(), ftype);
+        fputs(print_line(t->log_error, error, e).c_str(), ftype);
+    }
+
+    fprintf(ftype, " Chi^2 = %.5f,  ndof = %d\n", chisq, ndof);
+    fprintf(ftype, " Chi^2/nu = %.3f \n\n", chisq / ndof);
+    fprintf(ftype, "%s", rule);
+}
+
+int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig, double chisq,
+           int ndof, bool output_written)
+{
+    FILE *log = fopen("fit.log", "a");
+    if (!log) {
+        pfunc("\n-- ERROR: Cannot open fit.log for appending: %s.  The summary of this run\n"
+              "   is not logged.\n",
+              strerror(errno));
+        return 1;
+    }
+    fprintpar(lowx, lowy, fpar, log, newout, sig, chisq, ndof, output_written);
+    bool failed = ferror(log) != 0;
+    if (fclose(log) != 0 || failed) {
+        pfunc("\n-- ERROR: Cannot write fit.log: %s.\n", strerror(errno));
+        return 1;
+    }
+    return 0;
+}
