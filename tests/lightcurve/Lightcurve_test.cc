@@ -7,17 +7,11 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "printed.h"
 
 using namespace test_common;
 
 namespace {
-
-std::string printed(const std::function<void()> &call)
-{
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 const std::vector<double> kZeros5(5, 0.0);
 const std::vector<std::string> kNoFile5(5, "no file information");

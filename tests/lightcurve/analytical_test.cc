@@ -9,17 +9,11 @@
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/occultation.h"
 #include "planet.h"
+#include "printed.h"
 
 using namespace test_common;
 
 namespace {
-
-std::string printed(const std::function<void()> &call)
-{
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 } // namespace
 

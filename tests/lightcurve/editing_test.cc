@@ -10,17 +10,11 @@
 
 #include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
+#include "printed.h"
 
 using namespace test_common;
 
 namespace {
-
-std::string printed(const std::function<void()> &call)
-{
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 // Weighted mean flux of the points, weights 1/error^2, computed directly.
 double weightedMean(const std::vector<double> &flux, const std::vector<double> &error)

@@ -9,17 +9,11 @@
 #include "common/arrays.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
+#include "printed.h"
 
 using namespace test_common;
 
 namespace {
-
-std::string printed(const std::function<void()> &call)
-{
-    testing::internal::CaptureStdout();
-    call();
-    return testing::internal::GetCapturedStdout();
-}
 
 orv::MArray<double, 1> constant(int n, double value)
 {
