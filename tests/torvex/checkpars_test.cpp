@@ -3,6 +3,8 @@
 #include "torvex/input/checkpars.h"
 #include "torvex/input/read_input.h"
 
+#include "parfile_text.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,15 +50,7 @@ protected:
     }
     void TearDown() override { free_objects(&head); }
 
-    std::string read(const std::string &text)
-    {
-        FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-        testing::internal::CaptureStdout();
-        read_template(f, &input, &head);
-        fclose(f);
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
-    }
+    std::string read(const std::string &text) { return read_parameter_text(text, &input, &head); }
     fitpars head;
 };
 

@@ -3,6 +3,8 @@
 #include "torvex/input/menu.h"
 #include "torvex/input/read_input.h"
 
+#include "parfile_text.h"
+
 #include "common/program.h"
 #include "common/scratch.h"
 #include "common/tmux.h"
@@ -55,12 +57,7 @@ protected:
     // Reads text as a parameter file into input and head; returns stdout.
     std::string read_text(const std::string &text)
     {
-        FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-        testing::internal::CaptureStdout();
-        read_template(f, &input, &head);
-        fclose(f);
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return read_parameter_text(text, &input, &head);
     }
 
     // Runs read_input on a parameter file with the given standard input.
