@@ -24,6 +24,13 @@ trap cleanup EXIT
 
 git -C "$root" worktree add --quiet --detach "$tmp/base" "$rev"
 cp "$root/bench/torvex_psf/bench_torvex_psf.cpp" "$tmp/base/bench/torvex_psf/"
+# Revisions before torvex/ was split by stage keep every header at its top:
+# the same routines, included from there.
+if [[ ! -d "$tmp/base/torvex/fit" ]]; then
+    sed -i -e '/#include "torvex\//d' \
+        -e '/#include "numerics\/nrutil.h"/a #include "torvex/components.h"\n#include "torvex/convolve.h"\n#include "torvex/levmar.h"\n#include "torvex/mkmodel.h"\n#include "torvex/psf.h"\n#include "torvex/workarrays.h"' \
+        "$tmp/base/bench/torvex_psf/bench_torvex_psf.cpp"
+fi
 
 build() { # build SOURCE DIR
     cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DSANITIZE=OFF -DBUILD_TESTS=OFF \
