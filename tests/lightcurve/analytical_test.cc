@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -184,4 +185,18 @@ TEST(AnalyticalTransit, ASimulationAfterwardsForgetsTheTransit)
     EXPECT_FALSE(lc.isWeighted());
     EXPECT_EQ(0, lc.getPoints_per_transit().length(1));
     EXPECT_EQ(-1, lc.getNumber_transit_points());
+}
+
+TEST(AnalyticalTransit, BlendingDilutesTheDipOnly)
+{
+    Lightcurve lc = flat(transitTimes(), 1e-3);
+    Planet().addTo(lc);
+    const std::vector<double> before = valuesOf(lc.getFlux());
+    ASSERT_LT(*std::min_element(before.begin(), before.end()), 0.99);
+    lc.manipulate(1, 0.01); // lifted above the continuum: left as it is
+    lc.blend(0.5);
+    const std::vector<double> after = valuesOf(lc.getFlux());
+    EXPECT_DOUBLE_EQ(before[0] + 0.01, after[0]);
+    for (std::size_t i = 1; i < before.size(); ++i)
+        EXPECT_DOUBLE_EQ(before[i] < 1 ? before[i] + 0.5 * (1 - before[i]) : before[i], after[i]);
 }

@@ -147,8 +147,20 @@ TEST(Simulation, RandomTimesAreSortedAndReproducible)
 
 TEST(Simulation, ReplacingDataForgetsWhatWasDerived)
 {
-    Lightcurve lc(doubles({1, 2, 3}), doubles({1, 1, 1}), doubles({0.1, 0.1, 0.1}));
+    // A light curve that has been weighted, folded and searched, so that
+    // everything a simulation must forget is there to forget.
+    std::vector<double> t, f;
+    for (int i = 0; i < 120; ++i) {
+        t.push_back(0.1 * i);
+        f.push_back(std::fmod(0.1 * i, 2.0) < 0.2 ? 0.99 : 1.0);
+    }
+    Lightcurve lc(arrayOf(t), arrayOf(f), constant(120, 0.001));
     lc.calc_weights();
+    lc.fold(2.0);
+    lc.boxfitting(50, 1.5, 3, 0.05, 0.2, 0);
+    ASSERT_TRUE(lc.isFolded());
+    ASSERT_TRUE(lc.isBoxfitted());
+    ASSERT_GT(lc.getPeriod_box(1), 0);
     long seed = -3;
     lc.simulate(1, 0.5, 0.2, 0.1, doubles({0.1, 0.5, 0.9, 1.5}), constant(4, 0.01), seed);
     EXPECT_FALSE(lc.isWeighted());
@@ -156,6 +168,8 @@ TEST(Simulation, ReplacingDataForgetsWhatWasDerived)
     EXPECT_FALSE(lc.isBoxfitted());
     EXPECT_EQ(0, lc.getPoints_per_transit().length(1));
     EXPECT_EQ(std::vector<double>(4, 0), valuesOf(lc.getBoxval()));
+    EXPECT_EQ(0, lc.getPeriod_box().length(1));
+    EXPECT_EQ(0, lc.getPhased_Flux().length(1));
 
     // A flat simulation has no transits to count.
     lc.simulate_noise(doubles({0.1, 0.2}), 0.01, seed);
