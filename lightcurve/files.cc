@@ -66,6 +66,40 @@ orv::MArray<std::string, 1> textColumn(orv::AscFile &file, int c)
     return a;
 }
 
+// Opens file, lets write fill it and closes it; a file that cannot be opened
+// is reported and left unwritten.
+template <class Write>
+void writeText(const std::string &file, Write write)
+{
+    std::ofstream out;
+    if (!openText(out, file))
+        return;
+    write(out);
+    closeText(out, file);
+}
+
+// The table of dates and fluxes (magnitudes where mags), with a column of
+// the errors where they are given, of rows 1..n.
+void writeDatedFluxes(std::ostream &out, const orv::MArray<double, 1> &jd,
+                      const orv::MArray<double, 1> &flux, const orv::MArray<double, 1> *error,
+                      bool mags, int n)
+{
+    out << "#   date         flux         error \n#\n";
+    for (int i = 1; i <= n; ++i) {
+        const double f = flux(i);
+        putNumber(out, jd(i), 10, 18);
+        out << "    ";
+        putNumber(out, mags ? flux2mag(f) : f, 10, 8);
+        if (error != nullptr) {
+            const double e = (*error)(i);
+            out << "    ";
+            putNumber(out, mags ? magnitudeError(f, e) : e, 10, 8);
+            out << "  ";
+        }
+        out << '\n';
+    }
+}
+
 } // namespace
 
 void Lightcurve::replaceBy(const Lightcurve &points, const std::string &file, bool mags)
@@ -151,108 +185,85 @@ void Lightcurve::write(std::string file, bool with_nchi, bool with_boxval, bool 
 {
     if (!writableData(has_data))
         return;
-    std::ofstream out;
-    if (!openText(out, file))
-        return;
-    if (parameters) {
-        out << "#\n# lightcurve parameters:\n#\n";
-        const auto line = [&out](const char *label, double value, int precision) {
-            out << label << std::setprecision(precision) << value << '\n';
-        };
-        line("# M_star:      ", m_star, 6);
-        line("# R_star:      ", r_star, 6);
-        line("# gamma1:      ", gamma1, 6);
-        line("# gamma2:      ", gamma2, 6);
-        line("# R_planet:    ", r_planet, 6);
-        line("# inclination: ", inclination, 6);
-        line("# period:      ", period, 12);
-        line("# t0:          ", t0, 14);
-        line("# drop:        ", drop, 6);
-        line("# noise:       ", noise, 6);
-        line("# rednoise:    ", rednoise, 6);
-        out << "#\n";
-        if (transits_removed)
-            line("# rms of lightcurve:            ", getRms_removed(), 6);
-        else
-            out << "# rms of lightcurve:            0.\n";
-        line("# signal-to-noise ratio:        ", snr, 6);
-        line("# fractional transit length:    ", tau, 6);
-        out << "# number of transits:           " << number_transits << '\n';
-        out << "# number of trasint datapoints: ";
-        if (number_transits < 1) {
-            out << "0";
-        } else {
-            out << number_transit_points << " ( ";
-            // The box-shaped simulation counts transits without the points
-            // of each.
-            const int known = std::min(number_transits, points_per_transit.length(1));
-            for (int i = 1; i <= known; ++i)
-                out << (i > 1 ? ", " : "") << points_per_transit(i);
-            out << " )";
+    writeText(file, [&](std::ostream &out) {
+        if (parameters) {
+            out << "#\n# lightcurve parameters:\n#\n";
+            const auto line = [&out](const char *label, double value, int precision) {
+                out << label << std::setprecision(precision) << value << '\n';
+            };
+            line("# M_star:      ", m_star, 6);
+            line("# R_star:      ", r_star, 6);
+            line("# gamma1:      ", gamma1, 6);
+            line("# gamma2:      ", gamma2, 6);
+            line("# R_planet:    ", r_planet, 6);
+            line("# inclination: ", inclination, 6);
+            line("# period:      ", period, 12);
+            line("# t0:          ", t0, 14);
+            line("# drop:        ", drop, 6);
+            line("# noise:       ", noise, 6);
+            line("# rednoise:    ", rednoise, 6);
+            out << "#\n";
+            if (transits_removed)
+                line("# rms of lightcurve:            ", getRms_removed(), 6);
+            else
+                out << "# rms of lightcurve:            0.\n";
+            line("# signal-to-noise ratio:        ", snr, 6);
+            line("# fractional transit length:    ", tau, 6);
+            out << "# number of transits:           " << number_transits << '\n';
+            out << "# number of trasint datapoints: ";
+            if (number_transits < 1) {
+                out << "0";
+            } else {
+                out << number_transit_points << " ( ";
+                // The box-shaped simulation counts transits without the points
+                // of each.
+                const int known = std::min(number_transits, points_per_transit.length(1));
+                for (int i = 1; i <= known; ++i)
+                    out << (i > 1 ? ", " : "") << points_per_transit(i);
+                out << " )";
+            }
+            out << "\n#\n#\n";
         }
-        out << "\n#\n#\n";
-    }
-    writeColumnLine(out, "#      date           flux          error ", with_nchi, with_boxval,
-                    with_filename);
-    writeRows(
-        out,
-        {jd, 16, 14, flux, error, nchi, boxval, filename, with_nchi, with_boxval, with_filename},
-        length);
-    closeText(out, file);
+        writeColumnLine(out, "#      date           flux          error ", with_nchi, with_boxval,
+                        with_filename);
+        writeRows(out,
+                  {jd, 16, 14, flux, error, nchi, boxval, filename, with_nchi, with_boxval,
+                   with_filename},
+                  length);
+    });
 }
 
 void Lightcurve::write_nonoise(std::string file, bool mags, bool)
 {
     if (!nonoiseReady(nonoise))
         return;
-    std::ofstream out;
-    if (!openText(out, file))
-        return;
-    out << "#   date         flux         error \n#\n";
-    for (int i = 1; i <= length; ++i) {
-        putNumber(out, jd(i), 10, 18);
-        out << "    ";
-        putNumber(out, mags ? flux2mag(nonoise_flux(i)) : nonoise_flux(i), 10, 8);
-        out << '\n';
-    }
-    closeText(out, file);
+    writeText(file, [&](std::ostream &out) {
+        writeDatedFluxes(out, jd, nonoise_flux, nullptr, mags, length);
+    });
 }
 
 void Lightcurve::write_removed(std::string file, bool mags, bool)
 {
     if (!removedReady(transits_removed))
         return;
-    std::ofstream out;
-    if (!openText(out, file))
-        return;
-    out << "#   date         flux         error \n#\n";
-    for (int i = 1; i <= length; ++i) {
-        const double r = removed_flux(i), e = error(i);
-        putNumber(out, jd(i), 10, 18);
-        out << "    ";
-        putNumber(out, mags ? flux2mag(r) : r, 10, 8);
-        out << "    ";
-        putNumber(out, mags ? magnitudeError(r, e) : e, 10, 8);
-        out << "  \n";
-    }
-    closeText(out, file);
+    writeText(file, [&](std::ostream &out) {
+        writeDatedFluxes(out, jd, removed_flux, &error, mags, length);
+    });
 }
 
 void Lightcurve::write_SR(std::string file, bool)
 {
     if (!spectrumReady(boxfitted))
         return;
-    std::ofstream out;
-    if (!openText(out, file))
-        return;
-    out << "#        1/p             SR\n#\n";
-    for (int i = 1; i <= sr.length(1); ++i) {
-        putNumber(out, frequency(i), 16, 10);
-        out << ' ';
-        putNumber(out, sr(i), 16, 10);
-        out << '\n';
-    }
-    closeText(out, file);
+    writeText(file, [&](std::ostream &out) {
+        out << "#        1/p             SR\n#\n";
+        for (int i = 1; i <= sr.length(1); ++i) {
+            putNumber(out, frequency(i), 16, 10);
+            out << ' ';
+            putNumber(out, sr(i), 16, 10);
+            out << '\n';
+        }
+    });
 }
 
 void Lightcurve::write_folded(std::string file, bool with_nchi, bool with_boxval,
@@ -260,14 +271,12 @@ void Lightcurve::write_folded(std::string file, bool with_nchi, bool with_boxval
 {
     if (!foldReady(folded))
         return;
-    std::ofstream out;
-    if (!openText(out, file))
-        return;
-    writeColumnLine(out, "#   date         flux         error ", with_nchi, with_boxval,
-                    with_filename);
-    writeRows(out,
-              {phase, 10, 8, phased_flux, phased_error, phased_nchi, phased_boxval, phased_filename,
-               with_nchi, with_boxval, with_filename},
-              phased_length);
-    closeText(out, file);
+    writeText(file, [&](std::ostream &out) {
+        writeColumnLine(out, "#   date         flux         error ", with_nchi, with_boxval,
+                        with_filename);
+        writeRows(out,
+                  {phase, 10, 8, phased_flux, phased_error, phased_nchi, phased_boxval,
+                   phased_filename, with_nchi, with_boxval, with_filename},
+                  phased_length);
+    });
 }
