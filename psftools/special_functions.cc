@@ -19,6 +19,22 @@ double horner(double y, std::initializer_list<double> c)
     return sum;
 }
 
+// P(a, x) when lower is set, Q(a, x) otherwise: the series below x = a + 1,
+// the continued fraction above, each giving the other function as 1 minus
+// its value. Bad arguments are reported in the name of routine.
+double incompleteGamma(double a, double x, bool lower, const char *routine)
+{
+    if (x < 0.0 || a <= 0.0)
+        std::cerr << "Invalid arguments in routine " << routine << std::endl;
+    double value, gln;
+    const bool series = x < a + 1.0;
+    if (series)
+        gser(value, a, x, gln);
+    else
+        gcf(value, a, x, gln);
+    return series == lower ? value : 1.0 - value;
+}
+
 } // namespace
 
 double gammln(double x)
@@ -88,28 +104,12 @@ void gcf(double &gammcf, double a, double x, double &gln)
 
 double gammp(double a, double x)
 {
-    if (x < 0.0 || a <= 0.0)
-        std::cerr << "Invalid arguments in routine gammp" << std::endl;
-    double value, gln;
-    if (x < a + 1.0) {
-        gser(value, a, x, gln);
-        return value;
-    }
-    gcf(value, a, x, gln);
-    return 1.0 - value;
+    return incompleteGamma(a, x, true, "gammp");
 }
 
 double gammq(double a, double x)
 {
-    if (x < 0.0 || a <= 0.0)
-        std::cerr << "Invalid arguments in routine gammq" << std::endl;
-    double value, gln;
-    if (x < a + 1.0) {
-        gser(value, a, x, gln);
-        return 1.0 - value;
-    }
-    gcf(value, a, x, gln);
-    return value;
+    return incompleteGamma(a, x, false, "gammq");
 }
 
 // Polynomial approximations 9.8.1 to 9.8.8 of Abramowitz and Stegun.
