@@ -37,6 +37,15 @@ MArray<double, 1> zeroVector(int n)
     return v;
 }
 
+// Elements 1..n of v on one line of standard output, 15 characters each.
+template <class T>
+void printRow(const MArray<T, 1> &v, int n)
+{
+    for (int k = 1; k <= n; ++k)
+        printF{15, 5, static_cast<double>(v(k)), 1}(std::cout);
+    std::cout << std::endl;
+}
+
 // Indices of the free parameters, in order.
 std::vector<int> freeParameters(const MArray<int, 1> &ia, int ma)
 {
@@ -246,23 +255,17 @@ void marquardt::print_title()
 
 void marquardt::print_a()
 {
-    for (int k = 1; k <= ma; ++k)
-        printF{15, 5, a(k), 1}(std::cout);
-    std::cout << std::endl;
+    printRow(a, ma);
 }
 
 void marquardt::print_ia()
 {
-    for (int k = 1; k <= ma; ++k)
-        printF{15, 5, static_cast<double>(ia(k)), 1}(std::cout);
-    std::cout << std::endl;
+    printRow(ia, ma);
 }
 
 void marquardt::print_sa()
 {
-    for (int k = 1; k <= ma; ++k)
-        printF{15, 5, sa(k), 1}(std::cout);
-    std::cout << std::endl;
+    printRow(sa, ma);
 }
 
 void marquardt::print_result()
