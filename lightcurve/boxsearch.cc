@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
@@ -135,6 +136,19 @@ struct PhasedPoint {
 bool peakReady(bool boxfitted, const orv::MArray<double, 1> &period_box, int c)
 {
     return boxResultsReady(boxfitted) && indexInRange(c, period_box.length(1));
+}
+
+// The answer of a question about peak c that needs no peak: -1 when peak c
+// cannot be read (reported), 0 when its slot holds no peak; none when there
+// is a peak to look at.
+std::optional<int> answerWithoutPeak(bool boxfitted, const orv::MArray<double, 1> &period_box,
+                                     int c)
+{
+    if (!peakReady(boxfitted, period_box, c))
+        return -1;
+    if (period_box(c) == 0)
+        return 0;
+    return std::nullopt;
 }
 
 // Folds lc at peak c; counts the phases below the transit window of the
@@ -322,10 +336,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
 
 int Lightcurve::getNumber_box(int c, int K) const
 {
-    if (!peakReady(boxfitted, period_box, c))
-        return -1;
-    if (period_box(c) == 0)
-        return 0; // no peak in this slot
+    if (const auto none = answerWithoutPeak(boxfitted, period_box, c))
+        return *none;
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
     std::vector<double> times;
     times.reserve(length);
@@ -356,10 +368,8 @@ int Lightcurve::getNumber_box(int c, int K) const
 
 int Lightcurve::getNumber_transit_box(int c)
 {
-    if (!peakReady(boxfitted, period_box, c))
-        return -1;
-    if (period_box(c) == 0)
-        return 0;
+    if (const auto none = answerWithoutPeak(boxfitted, period_box, c))
+        return *none;
     int below, inside;
     foldAtPeak(*this, c, below, inside);
     return inside;
@@ -367,10 +377,8 @@ int Lightcurve::getNumber_transit_box(int c)
 
 double Lightcurve::getNchi_box(int c)
 {
-    if (!peakReady(boxfitted, period_box, c))
-        return -1.0;
-    if (period_box(c) == 0)
-        return 0;
+    if (const auto none = answerWithoutPeak(boxfitted, period_box, c))
+        return *none;
     int below, inside;
     foldAtPeak(*this, c, below, inside);
     const int n = length;
