@@ -101,12 +101,8 @@ void Lightcurve::write_boxed_binary(std::string file, int c, bool mags, bool wit
     orv::MArray<double, 1> f, e, bv;
     boxedValues(c, mags, with_boxval, f, e, bv);
     watch.lap("calculationg boxval");
-    table.start(phased_length);
-    table.put({{"phase", phase}, {"flux", f}, {"error", e}});
-    if (with_nchi)
-        table.put({{"nchi", phased_nchi}});
-    if (with_boxval)
-        table.put({{"boxval", bv}});
+    table.putCurve(phased_length,
+                   {{"phase", phase}, f, e, phased_nchi, bv, with_nchi, with_boxval});
     watch.stop("writing table");
     watch.printStatus();
 }

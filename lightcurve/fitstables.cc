@@ -17,12 +17,7 @@ void Lightcurve::write_binary(std::string file, bool with_nchi, bool with_boxval
     if (!writableData(has_data))
         return;
     BinaryTable table(file, kForWriting);
-    table.start(length);
-    table.put({{"JD", jd, true}, {"flux", flux}, {"error", error}});
-    if (with_nchi)
-        table.put({{"nchi", nchi}});
-    if (with_boxval)
-        table.put({{"boxval", boxval}});
+    table.putCurve(length, {{"JD", jd, true}, flux, error, nchi, boxval, with_nchi, with_boxval});
 }
 
 void Lightcurve::write_folded_binary(std::string file, bool with_nchi, bool with_boxval, bool, bool)
@@ -30,12 +25,13 @@ void Lightcurve::write_folded_binary(std::string file, bool with_nchi, bool with
     if (!foldReady(folded))
         return;
     BinaryTable table(file, " fits for writing");
-    table.start(phased_length);
-    table.put({{"phase", phase}, {"flux", phased_flux}, {"error", phased_error}});
-    if (with_nchi)
-        table.put({{"nchi", phased_nchi}});
-    if (with_boxval)
-        table.put({{"boxval", phased_boxval}});
+    table.putCurve(phased_length, {{"phase", phase},
+                                   phased_flux,
+                                   phased_error,
+                                   phased_nchi,
+                                   phased_boxval,
+                                   with_nchi,
+                                   with_boxval});
 }
 
 void Lightcurve::write_SR_binary(std::string file, bool)

@@ -121,3 +121,13 @@ void BinaryTable::put(std::initializer_list<TableColumn> columns)
             column.write(firstElements<float>(c.values, rows), 1);
     }
 }
+
+void BinaryTable::putCurve(int n, const CurveColumns &c)
+{
+    start(n);
+    put({c.x, {"flux", c.flux}, {"error", c.error}});
+    if (c.with_nchi)
+        put({{"nchi", c.nchi}});
+    if (c.with_boxval)
+        put({{"boxval", c.boxval}});
+}

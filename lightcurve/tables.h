@@ -60,6 +60,14 @@ struct TableColumn {
     bool wide = false;
 };
 
+// The columns of the binary table of a light curve: x (JD or phase), flux
+// and error, then nchi and boxval where switched on.
+struct CurveColumns {
+    TableColumn x;
+    orv::MArray<double, 1> flux, error, nchi, boxval;
+    bool with_nchi, with_boxval;
+};
+
 // A FITS file holding one binary table. An existing file of the name is
 // replaced, so that writing twice never adds a second table or duplicate
 // columns to the first.
@@ -77,6 +85,9 @@ public:
     void start(int rows);
     // Adds the columns (unit "none"), then writes each from row 1.
     void put(std::initializer_list<TableColumn> columns);
+    // Adds the table with `rows` rows of a light curve: x, flux and error
+    // first, then nchi and boxval where switched on, each put in turn.
+    void putCurve(int rows, const CurveColumns &c);
 
 private:
     std::unique_ptr<CCfits::FITS> fits;
