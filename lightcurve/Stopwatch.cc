@@ -24,6 +24,13 @@ long processorTicks()
     return std::lround(static_cast<double>(std::clock()) * (1.0e6 / CLOCKS_PER_SEC));
 }
 
+// Duration of lap n: its reading minus that of the lap before, or minus the
+// reading at the start for lap 1.
+long lapDuration(const orv::MArray<long, 1> &laps, long start, int n)
+{
+    return n == 1 ? laps(1) - start : laps(n) - laps(n - 1);
+}
+
 } // namespace
 
 Stopwatch::Stopwatch(std::string name_)
@@ -204,13 +211,13 @@ long Stopwatch::getLapTime_CPU(int n) const
 long Stopwatch::getLap(int n) const
 {
     requireLap(n);
-    return n == 1 ? lap_real(1) - start_real : lap_real(n) - lap_real(n - 1);
+    return lapDuration(lap_real, start_real, n);
 }
 
 long Stopwatch::getLap_CPU(int n) const
 {
     requireLap(n);
-    return n == 1 ? lap_cpu(1) - start_cpu : lap_cpu(n) - lap_cpu(n - 1);
+    return lapDuration(lap_cpu, start_cpu, n);
 }
 
 std::string Stopwatch::getTimeString(long seconds)
