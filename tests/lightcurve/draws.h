@@ -16,6 +16,16 @@ std::vector<double> draws(int n, Distribution d, unsigned seed)
     return v;
 }
 
+// The first n deviates of a toolbox generator (ran3, rangau, ...) in the
+// sequence the seed starts.
+inline std::vector<double> firstDeviates(double (*generator)(long &), long seed, int n)
+{
+    std::vector<double> v;
+    for (int i = 0; i < n; ++i)
+        v.push_back(generator(seed));
+    return v;
+}
+
 // 0, 1, ..., n - 1.
 inline std::vector<double> counting(int n)
 {

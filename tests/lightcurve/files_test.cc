@@ -17,19 +17,6 @@ using namespace test_common;
 
 namespace {
 
-// Three points with chi values, file names and box values.
-Lightcurve three()
-{
-    Lightcurve lc(doubles({2453000.123456789, 2453000.5, 2453001.25}),
-                  doubles({1.0, 0.9987654321, 1234.5678}), doubles({0.001, 0.0015, 2.5}),
-                  doubles({1.5, 0.25, 2}), strings({"a.fits", "night2/b.fits", "c.fits"}));
-    orv::MArray<double, 1> box = lc.getBoxval();
-    box(1) = 0.99;
-    box(2) = 1;
-    box(3) = -0.5;
-    return lc;
-}
-
 // Fluxes that differ from point to point.
 orv::MArray<double, 1> wavy(int n)
 {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
 
@@ -79,12 +80,7 @@ void expectValues(const std::vector<double> &want, const orv::MArray<double, 1> 
 
 std::vector<double> randomTimes(int n, unsigned seed)
 {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> u(-50, 150);
-    std::vector<double> t(n);
-    for (double &x : t)
-        x = u(rng);
-    return t;
+    return draws(n, std::uniform_real_distribution<double>(-50, 150), seed);
 }
 
 } // namespace

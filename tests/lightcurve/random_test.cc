@@ -5,15 +5,14 @@
 #include <cmath>
 #include <vector>
 
+#include "draws.h"
+
 namespace {
 
 // n uniform deviates of the sequence started by the given negative seed.
 std::vector<double> uniforms(long seed, int n)
 {
-    std::vector<double> v;
-    for (int i = 0; i < n; ++i)
-        v.push_back(ran3(seed));
-    return v;
+    return firstDeviates(ran3, seed, n);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/random.h"
 #include "printed.h"
@@ -23,10 +24,7 @@ orv::MArray<double, 1> constant(int n, double value)
 // The first n standard normal deviates of the sequence the seed starts.
 std::vector<double> gaussians(long seed, int n)
 {
-    std::vector<double> g;
-    for (int i = 0; i < n; ++i)
-        g.push_back(rangau(seed));
-    return g;
+    return firstDeviates(rangau, seed, n);
 }
 
 } // namespace

@@ -14,8 +14,25 @@
 #include <string>
 #include <vector>
 
+#include "common/arrays.h"
 #include "common/scratch.h"
+#include "lightcurve/Lightcurve.h"
 #include "printed.h"
+
+// Three points with chi values, file names and box values, the first time
+// with more digits than a float holds.
+inline Lightcurve three()
+{
+    Lightcurve lc(test_common::doubles({2453000.123456789, 2453000.5, 2453001.25}),
+                  test_common::doubles({1.0, 0.9987654321, 1234.5678}),
+                  test_common::doubles({0.001, 0.0015, 2.5}), test_common::doubles({1.5, 0.25, 2}),
+                  test_common::strings({"a.fits", "night2/b.fits", "c.fits"}));
+    orv::MArray<double, 1> box = lc.getBoxval();
+    box(1) = 0.99;
+    box(2) = 1;
+    box(3) = -0.5;
+    return lc;
+}
 
 inline std::vector<std::string> linesOf(const std::string &path)
 {
