@@ -39,6 +39,13 @@ T elementOr(const orv::MArray<T, 1> &a, int i, T none)
     return indexInRange(i, a.length(1)) ? a(a.firstIndex(1) + i - 1) : none;
 }
 
+// Element i of a result of the box search, or -1 (reported) when there was
+// no search or there is no element i.
+double boxResult(bool boxfitted, const orv::MArray<double, 1> &a, int i)
+{
+    return boxResultsReady(boxfitted) ? elementOr(a, i, -1.0) : -1.0;
+}
+
 bool sameLength(int n, int a, int b, int c, int d)
 {
     if (a == n && b == n && c == n && d == n)
@@ -222,16 +229,12 @@ double Lightcurve::getDrop_box(int i) const
 
 double Lightcurve::getT0_box(int i) const
 {
-    if (!boxResultsReady(boxfitted))
-        return -1.0;
-    return elementOr(t0_box, i, -1.0);
+    return boxResult(boxfitted, t0_box, i);
 }
 
 double Lightcurve::getTau_box(int i) const
 {
-    if (!boxResultsReady(boxfitted))
-        return -1.0;
-    return elementOr(tau_box, i, -1.0);
+    return boxResult(boxfitted, tau_box, i);
 }
 
 int Lightcurve::getPoints_per_transit(int i) const
