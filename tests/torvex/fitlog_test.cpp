@@ -5,6 +5,7 @@
 
 #include "common/fits.h"
 #include "fit_helpers.h"
+#include "parfile_text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +19,6 @@
 using namespace test_common;
 
 namespace {
-
-std::string menu_text(const fitpars *fpar, float xoff, float yoff, float chisq, int ndof)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    menu(&input, fpar, f, xoff, yoff, chisq, ndof);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
 
 class FitLog : public ::testing::Test {
 protected:
@@ -62,14 +51,8 @@ protected:
 
     std::string entry(double chisq, int ndof, const std::vector<double> &sig)
     {
-        char *buf = nullptr;
-        size_t len = 0;
-        FILE *f = open_memstream(&buf, &len);
-        fprintpar(101, 51, &gal, f, "torvex.07", sig.data(), chisq, ndof);
-        fclose(f);
-        std::string s(buf, len);
-        free(buf);
-        return s;
+        return stream_text(
+            [&](FILE *f) { fprintpar(101, 51, &gal, f, "torvex.07", sig.data(), chisq, ndof); });
     }
 
     ScratchDir dir;
@@ -178,7 +161,7 @@ TEST_F(FitLog, RestartFileTakesTheFirstFreeNumber)
     EXPECT_STREQ(name, "torvex.02");
     EXPECT_EQ(input.create, 0);
     std::string text = slurp("torvex.02");
-    EXPECT_EQ(text, menu_text(&gal, 100, 50, 12.5f, 40));
+    EXPECT_EQ(text, menu_text(input, gal, 100, 50, 12.5f, 40));
     EXPECT_NE(text.find(" 1) 110.0000 70.0000"), std::string::npos);
     EXPECT_NE(text.find("P) 0 "), std::string::npos);
 
