@@ -20,6 +20,8 @@ namespace {
 
 constexpr long NX = 40, NY = 30;
 
+int polls = 0;
+
 float **image_of(float v)
 {
     float **m = matrix(1, NY, 1, NX);
@@ -93,6 +95,20 @@ protected:
         return chi2;
     }
 
+    // A fit of the sky plane on the display "both", whose key polls go to
+    // hook (polls counts from 0); what it printed.
+    std::string polled_sky_fit(decltype(keypoll_hook) hook)
+    {
+        comps.add("sky", {10, 0, 0}, {1, 1, 1});
+        prepare();
+        strcpy(device, "both");
+        polls = 0;
+        keypoll_hook = hook;
+        std::string said;
+        fit(&said);
+        return said;
+    }
+
     static size_t count(const std::string &text, const std::string &what)
     {
         size_t n = 0;
@@ -109,8 +125,6 @@ protected:
     double **covar = nullptr;
     double *sig = nullptr;
 };
-
-int polls = 0;
 
 TEST_F(Loop, FitsAndCountsDown)
 {
@@ -152,17 +166,11 @@ TEST_F(Loop, MaskedPixelsAreCounted)
 
 TEST_F(Loop, KeyboardLimitEndsTheFit)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *itermax, int, int, float, int) {
+    std::string said = polled_sky_fit([](fitpars *, int *itermax, int, int, float, int) {
         if (++polls == 1)
             *itermax = 3;
         return 0;
-    };
-    std::string said;
-    fit(&said);
+    });
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(count(said, "Iteration : "), 3u);
     EXPECT_NE(said.find("\n\n The fitting ended because the maximum number of iterations \n "
@@ -173,17 +181,11 @@ TEST_F(Loop, KeyboardLimitEndsTheFit)
 
 TEST_F(Loop, KeyboardLimitBelowTheCurrentIterationEndsTheFitNow)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *itermax, int, int, float, int) {
+    std::string said = polled_sky_fit([](fitpars *, int *itermax, int, int, float, int) {
         if (++polls == 2)
             *itermax = 1;
         return 0;
-    };
-    std::string said;
-    fit(&said);
+    });
     EXPECT_EQ(count(said, "Iteration : "), 2u);
     EXPECT_NE(said.find("has been reached, not necessarily because of convergence!"),
               std::string::npos);
@@ -191,13 +193,8 @@ TEST_F(Loop, KeyboardLimitBelowTheCurrentIterationEndsTheFitNow)
 
 TEST_F(Loop, KeyboardQuitEndsTheFitAfterThatIteration)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *, int, int, float, int) { return ++polls == 2 ? 1 : 0; };
-    std::string said;
-    fit(&said);
+    std::string said =
+        polled_sky_fit([](fitpars *, int *, int, int, float, int) { return ++polls == 2 ? 1 : 0; });
     EXPECT_EQ(count(said, "Iteration : "), 2u);
     EXPECT_GT(sig[1], 0);
 
