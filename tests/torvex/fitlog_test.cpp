@@ -24,14 +24,7 @@ class FitLog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        pfunc = print_to_stderr;
-        input = inpars{};
-        strcpy(input.initparfile, "gal.param");
-        strcpy(input.data, "gal.fits");
-        strcpy(input.output, "block.fits");
-        strcpy(input.imgsect, "[101:140,51:80]");
-        xskycent = 20.5f;
-        yskycent = 15.5f;
+        output_stage("gal.fits", "block.fits");
 
         strcpy(gal.objtype, "sersic");
         const float ga[] = {0, 10, 20, 17.5f, 8, 3.5f, 0, 0, 0.8f, 135, 0};
