@@ -19,16 +19,7 @@ using truth::Sersic;
 std::string create_file(const std::string &data, const std::string &sigma, const std::string &mask,
                         int x1, int x2, int y1, int y2, const std::string &components)
 {
-    Settings s;
-    s.data = data;
-    s.sigma = sigma;
-    s.mask = mask;
-    s.x1 = x1;
-    s.x2 = x2;
-    s.y1 = y1;
-    s.y2 = y2;
-    s.create = 1;
-    return param_file(s, components);
+    return param_file({data, sigma, mask, "none", x1, x2, y1, y2, 1}, components);
 }
 
 const std::string two_components = R"(0) sersic
