@@ -60,23 +60,6 @@ const int image_only[11] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const float sersic_c0[11] = {0, 256.3f, 255.7f, 16, 20, 2.5f, 0, 0, 0.7f, 30, 0};
 const float sersic_c[11] = {0, 256.3f, 255.7f, 16, 20, 2.5f, 0, 0, 0.7f, 30, 0.4f};
 
-void BM_SersicDerivatives(benchmark::State &s)
-{
-    run(s, sersic, sersic_c0, all_free);
-}
-void BM_SersicDerivativesBoxy(benchmark::State &s)
-{
-    run(s, sersic, sersic_c, all_free);
-}
-void BM_SersicImageOnly(benchmark::State &s)
-{
-    run(s, sersic, sersic_c0, image_only);
-}
-
-BENCHMARK(BM_SersicDerivatives)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SersicDerivativesBoxy)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SersicImageOnly)->Unit(benchmark::kMillisecond);
-
 // The other profiles, all parameters free.
 const int nuker_free[11] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 const int king_free[11] = {0, 1, 1, 1, 1, 1, 1, -1, 1, 1, 1};
@@ -87,36 +70,31 @@ const float king_a[11] = {0, 256.3f, 255.7f, 16, 5, 200, 2, 0, 0.7f, 30, 0};
 const float moffat_a[11] = {0, 256.3f, 255.7f, 16, 6, 2.5f, 0, 0, 0.7f, 30, 0};
 const float disk_a[11] = {0, 256.3f, 255.7f, 16, 20, 0, 0, 0, 0.7f, 30, 0};
 
-void BM_NukerDerivatives(benchmark::State &s)
-{
-    run(s, nuker, nuker_a, nuker_free);
-}
-void BM_NukerImageOnly(benchmark::State &s)
-{
-    run(s, nuker, nuker_a, image_only);
-}
-void BM_KingDerivatives(benchmark::State &s)
-{
-    run(s, king, king_a, king_free);
-}
-void BM_MoffatDerivatives(benchmark::State &s)
-{
-    run(s, moffat, moffat_a, moffat_free);
-}
-void BM_GaussianDerivatives(benchmark::State &s)
-{
-    run(s, gaussian, moffat_a, disk_free);
-}
-void BM_ExpdiskDerivatives(benchmark::State &s)
-{
-    run(s, exponential, disk_a, disk_free);
-}
+// The benchmarks: the component type, its parameters and which of them
+// are free.
+struct render_case {
+    const char *name;
+    component_function f;
+    const float *a;
+    const int *ia;
+};
 
-BENCHMARK(BM_NukerDerivatives)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NukerImageOnly)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KingDerivatives)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MoffatDerivatives)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GaussianDerivatives)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ExpdiskDerivatives)->Unit(benchmark::kMillisecond);
+const render_case cases[] = {
+    {"BM_SersicDerivatives", sersic, sersic_c0, all_free},
+    {"BM_SersicDerivativesBoxy", sersic, sersic_c, all_free},
+    {"BM_SersicImageOnly", sersic, sersic_c0, image_only},
+    {"BM_NukerDerivatives", nuker, nuker_a, nuker_free},
+    {"BM_NukerImageOnly", nuker, nuker_a, image_only},
+    {"BM_KingDerivatives", king, king_a, king_free},
+    {"BM_MoffatDerivatives", moffat, moffat_a, moffat_free},
+    {"BM_GaussianDerivatives", gaussian, moffat_a, disk_free},
+    {"BM_ExpdiskDerivatives", exponential, disk_a, disk_free},
+};
+
+[[maybe_unused]] const bool registered = [] {
+    for (const render_case &c : cases)
+        benchmark::RegisterBenchmark(c.name, run, c.f, c.a, c.ia)->Unit(benchmark::kMillisecond);
+    return true;
+}();
 
 } // namespace

@@ -42,12 +42,7 @@ TEST(SlotProblem, RefusesValuesThatMakeAProfileNaN)
 
 class ParFileRefusal : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        input = inpars{};
-        sample = sampars{};
-        totnobj = 0;
-    }
+    void SetUp() override { reset_reader(); }
     void TearDown() override { free_objects(&head); }
 
     std::string read(const std::string &text) { return read_parameter_text(text, &input, &head); }

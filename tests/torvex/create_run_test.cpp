@@ -15,28 +15,11 @@ namespace {
 
 using truth::Sersic;
 
-const char *settings = R"(A) %s
-B) block.fits
-C) %s
-D) none
-E) 1
-F) %s
-G) none
-H) %d %d %d %d
-I) 30 30
-J) 26.000
-K) 0.100 0.100
-O) regular
-P) 1
-S) 0
-)";
-
-std::string param_file(const std::string &data, const std::string &sigma, const std::string &mask,
-                       int x1, int x2, int y1, int y2, const std::string &components)
+// The parameter file of a create-only run.
+std::string create_file(const std::string &data, const std::string &sigma, const std::string &mask,
+                        int x1, int x2, int y1, int y2, const std::string &components)
 {
-    char buf[1024];
-    snprintf(buf, sizeof buf, settings, data.c_str(), sigma.c_str(), mask.c_str(), x1, x2, y1, y2);
-    return buf + components;
+    return param_file({data, sigma, mask, "none", x1, x2, y1, y2, 1}, components);
 }
 
 const std::string two_components = R"(0) sersic
@@ -62,7 +45,7 @@ TEST(CreateRun, RendersTheModelAndWritesAllOutputs)
 {
     ScratchDir dir;
     ProgramRun r =
-        run_torvex(dir, param_file("nodata.fits", "none", "none", 11, 70, 11, 60, two_components));
+        run_torvex(dir, create_file("nodata.fits", "none", "none", 11, 70, 11, 60, two_components));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- WARNING: No input data image found."), std::string::npos);
     EXPECT_EQ(r.err, "");
@@ -147,7 +130,7 @@ TEST(CreateRun, ChiSquareOfTheModelAgainstTheData)
     });
     std::string one = two_components.substr(0, two_components.find("0) devauc"));
     ProgramRun r =
-        run_torvex(dir, param_file("data.fits", "sigma.fits", "mask.fits", 21, 60, 11, 50, one));
+        run_torvex(dir, create_file("data.fits", "sigma.fits", "mask.fits", 21, 60, 11, 50, one));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     Hdu model = read_hdu(dir.file("block.fits"), 1);
@@ -178,7 +161,7 @@ TEST(CreateRun, InputFilesAreNeverDestroyed)
     write_image(dir.file("data.fits"), 20, 20, [](long, long) { return 1.0f; });
     std::string before = slurp(dir.file("data.fits"));
     std::string one = two_components.substr(0, two_components.find("0) devauc"));
-    std::string param = param_file("data.fits", "none", "none", 1, 20, 1, 20, one);
+    std::string param = create_file("data.fits", "none", "none", 1, 20, 1, 20, one);
 
     const std::string outputs[] = {"data.fits", "./data.fits", "!data.fits", "run.param"};
     for (const std::string &out : outputs) {
@@ -198,7 +181,7 @@ TEST(CreateRun, UnreadableDataEndsTheRun)
     ScratchDir dir;
     spit(dir.file("data.fits"), "not an image\n");
     std::string one = two_components.substr(0, two_components.find("0) devauc"));
-    ProgramRun r = run_torvex(dir, param_file("data.fits", "none", "none", 1, 20, 1, 20, one));
+    ProgramRun r = run_torvex(dir, create_file("data.fits", "none", "none", 1, 20, 1, 20, one));
     EXPECT_EQ(r.status, 108);
     EXPECT_NE(r.out.find("Cannot read data.fits as a two-dimensional FITS image"),
               std::string::npos);
@@ -215,7 +198,7 @@ TEST(CreateRun, ComponentsThatCannotBeRenderedEndTheRunFirst)
     std::string comps = "0) sersic\n1) 20 20 1 1\n3) 16 1\n4) 5 1\nZ) 0\n"
                         "0) moffat\n1) 10 10 1 1\n3) 17 1\n4) 3 1\nZ) 0\n"
                         "0) gaussian\n1) 5 5 1 1\n3) 17 1\n4) 3 1\nZ) 0\n";
-    ProgramRun r = run_torvex(dir, param_file("nodata.fits", "none", "none", 1, 40, 1, 40, comps));
+    ProgramRun r = run_torvex(dir, create_file("nodata.fits", "none", "none", 1, 40, 1, 40, comps));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("-- Component 1 (sersic), parameter 5: The Sersic index must be 0.055 "
                          "or more; 0 refused.\n"),
@@ -233,7 +216,7 @@ TEST(CreateRun, ComponentsThatCannotBeRenderedEndTheRunFirst)
 
     // A file without any component: nothing to render, and nothing to
     // size the parameter vectors by.
-    r = run_torvex(dir, param_file("nodata.fits", "none", "none", 1, 40, 1, 40, ""));
+    r = run_torvex(dir, create_file("nodata.fits", "none", "none", 1, 40, 1, 40, ""));
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("-- The parameter file gives no component to fit or to render.\n"),
               std::string::npos)

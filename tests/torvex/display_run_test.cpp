@@ -13,13 +13,13 @@
 #include "common/fits.h"
 #include "common/program.h"
 #include "common/tmux.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -42,26 +42,26 @@ class DisplayRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::mt19937 rng(77);
-        std::normal_distribution<float> noise(0, 1);
-        write_image(dir.file("data.fits"), 80, 60,
-                    [&](long x, long y) {
-                        double r2 = (x - 40.3) * (x - 40.3) + (y - 30.6) * (y - 30.6);
-                        return static_cast<float>(10 + 300 * std::exp(-r2 / 18)) + noise(rng);
-                    },
+        auto blob = [](long x, long y) {
+            double r2 = (x - 40.3) * (x - 40.3) + (y - 30.6) * (y - 30.6);
+            return 10 + 300 * std::exp(-r2 / 18);
+        };
+        write_image(dir.file("data.fits"), 80, 60, with_noise(blob, 1, 77),
                     {{"EXPTIME", "1"}, {"GAIN", "1"}, {"RDNOISE", "1"}, {"NCOMBINE", "1"}});
     }
 
     void write_param(const std::string &display)
     {
+        Settings s;
+        s.x1 = 11;
+        s.x2 = 70;
+        s.y1 = 6;
+        s.y2 = 55;
+        s.display = display;
         spit(dir.file("run.param"),
-             "A) data.fits\nB) block.fits\nC) none\nD) none\nE) 1\nF) none\nG) none\n"
-             "H) 11 70 6 55\nI) 30 30\nJ) 26.000\nK) 0.100 0.100\nO) " +
-                 display +
-                 "\nP) 0\nS) 0\n"
-                 "0) sersic\n1) 40.3 30.6 0 0\n3) 19 1\n4) 4 1\n5) 1 1\n8) 1 0\n9) 0 0\n"
-                 "10) 0 0\nZ) 0\n"
-                 "0) sky\n1) 8 1\n2) 0 0\n3) 0 0\nZ) 0\n");
+             param_file(s, "0) sersic\n1) 40.3 30.6 0 0\n3) 19 1\n4) 4 1\n5) 1 1\n8) 1 0\n9) 0 0\n"
+                           "10) 0 0\nZ) 0\n"
+                           "0) sky\n1) 8 1\n2) 0 0\n3) 0 0\nZ) 0\n"));
     }
 
     // A script that runs torvex in the scratch folder with the stand-in
@@ -101,6 +101,16 @@ protected:
         })) << gate;
     }
 
+    // Starts a curses run in window main of t, held at a gate until keys
+    // for its first polls wait in the terminal.
+    void start_curses_run(Tmux &t, const std::string &keys)
+    {
+        write_param("curses");
+        t.start("main", script("run.sh", "status", "", "go"));
+        type_ahead(t, "main", keys);
+        open_gate("go");
+    }
+
     // Types keys into a window whose terminal echoes them, and waits until
     // they show: then they wait in the terminal for whoever reads it next.
     void type_ahead(Tmux &t, const std::string &window, const std::string &keys)
@@ -125,13 +135,10 @@ protected:
 
 TEST_F(DisplayRun, CursesQuitEndsTheFitEarlyAndStillWritesTheOutputs)
 {
-    write_param("curses");
     Tmux t(dir);
-    t.start("main", script("run.sh", "status", "", "go"));
     // The key waits in the terminal until the first poll, after the first
     // iteration.
-    type_ahead(t, "main", "q");
-    open_gate("go");
+    start_curses_run(t, "q");
     ASSERT_EQ(status("status"), 0) << t.screen("main");
     std::string s = t.screen("main");
     EXPECT_NE(s.find("Iteration : 1 "), std::string::npos) << s;
@@ -152,13 +159,10 @@ TEST_F(DisplayRun, CursesQuitEndsTheFitEarlyAndStillWritesTheOutputs)
 
 TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
 {
-    write_param("curses");
     Tmux t(dir);
-    t.start("main", script("run.sh", "status", "", "go"));
     // O after the first iteration, N after the second; the answer 3 once
     // the prompt waits for it.
-    type_ahead(t, "main", "on");
-    open_gate("go");
+    start_curses_run(t, "on");
     ASSERT_TRUE(wait_until([&] {
         return t.screen("main").find("Enter a new maximum number of iterations ==>") !=
                std::string::npos;

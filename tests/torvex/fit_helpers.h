@@ -114,4 +114,19 @@ inline int print_to_stderr(const char *fmt, ...)
     return n;
 }
 
+// The program's state at the output stage of a fit of the region
+// [101:140,51:80] of data into output, started from gal.param with the sky
+// centre at (20.5, 15.5); torvex prints to standard error.
+inline void output_stage(const std::string &data, const std::string &output)
+{
+    pfunc = print_to_stderr;
+    input = inpars{};
+    strcpy(input.initparfile, "gal.param");
+    strcpy(input.data, data.c_str());
+    strcpy(input.output, output.c_str());
+    strcpy(input.imgsect, "[101:140,51:80]");
+    xskycent = 20.5f;
+    yskycent = 15.5f;
+}
+
 #endif

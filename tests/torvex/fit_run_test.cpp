@@ -19,23 +19,6 @@ using namespace test_common;
 
 namespace {
 
-struct Settings {
-    std::string data = "data.fits", sigma = "none", mask = "none", cons = "none";
-    int x1 = 1, x2 = 60, y1 = 1, y2 = 50;
-    int create = 0;
-};
-
-std::string param_file(const Settings &s, const std::string &components)
-{
-    char buf[2048];
-    snprintf(buf, sizeof buf,
-             "A) %s\nB) block.fits\nC) %s\nD) none\nE) 1\nF) %s\nG) %s\n"
-             "H) %d %d %d %d\nI) 30 30\nJ) 26.000\nK) 0.100 0.100\nO) regular\nP) %d\nS) 0\n",
-             s.data.c_str(), s.sigma.c_str(), s.mask.c_str(), s.cons.c_str(), s.x1, s.x2, s.y1,
-             s.y2, s.create);
-    return buf + components;
-}
-
 // "value +/- error" of a parameter card.
 struct Fitted {
     double value = NAN, error = NAN;
@@ -71,10 +54,8 @@ class SkyFit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::mt19937 rng(12345);
-        std::normal_distribution<float> noise(0, 5);
         write_image(dir.file("data.fits"), 60, 50,
-                    [&](long x, long y) { return static_cast<float>(truth.at(x, y)) + noise(rng); },
+                    with_noise([this](long x, long y) { return truth.at(x, y); }, 5, 12345),
                     {{"EXPTIME", "1"}, {"GAIN", "2"}});
         write_image(dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0f; });
         s.sigma = "sigma.fits";
@@ -142,10 +123,9 @@ TEST_F(SkyFit, MaskedAndUndefinedPixelsLeaveTheFit)
                : (x == 20 && y == 5)                      ? 7.0f
                                                           : 0.5f;
     });
-    std::mt19937 rng(7);
-    std::normal_distribution<float> noise(0, 5);
+    auto noisy = with_noise([this](long x, long y) { return truth.at(x, y); }, 5, 7);
     write_image(dir.file("data.fits"), 60, 50, [&](long x, long y) {
-        float v = static_cast<float>(truth.at(x, y)) + noise(rng);
+        float v = noisy(x, y);
         return (x == 30 && y == 30) || (x == 31 && y == 40) ? NAN : v;
     });
     s.mask = "mask.fits";

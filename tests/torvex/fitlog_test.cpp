@@ -5,6 +5,7 @@
 
 #include "common/fits.h"
 #include "fit_helpers.h"
+#include "parfile_text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,30 +20,11 @@ using namespace test_common;
 
 namespace {
 
-std::string menu_text(const fitpars *fpar, float xoff, float yoff, float chisq, int ndof)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    menu(&input, fpar, f, xoff, yoff, chisq, ndof);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
-
 class FitLog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        pfunc = print_to_stderr;
-        input = inpars{};
-        strcpy(input.initparfile, "gal.param");
-        strcpy(input.data, "gal.fits");
-        strcpy(input.output, "block.fits");
-        strcpy(input.imgsect, "[101:140,51:80]");
-        xskycent = 20.5f;
-        yskycent = 15.5f;
+        output_stage("gal.fits", "block.fits");
 
         strcpy(gal.objtype, "sersic");
         const float ga[] = {0, 10, 20, 17.5f, 8, 3.5f, 0, 0, 0.8f, 135, 0};
@@ -62,14 +44,8 @@ protected:
 
     std::string entry(double chisq, int ndof, const std::vector<double> &sig)
     {
-        char *buf = nullptr;
-        size_t len = 0;
-        FILE *f = open_memstream(&buf, &len);
-        fprintpar(101, 51, &gal, f, "torvex.07", sig.data(), chisq, ndof);
-        fclose(f);
-        std::string s(buf, len);
-        free(buf);
-        return s;
+        return stream_text(
+            [&](FILE *f) { fprintpar(101, 51, &gal, f, "torvex.07", sig.data(), chisq, ndof); });
     }
 
     ScratchDir dir;
@@ -178,7 +154,7 @@ TEST_F(FitLog, RestartFileTakesTheFirstFreeNumber)
     EXPECT_STREQ(name, "torvex.02");
     EXPECT_EQ(input.create, 0);
     std::string text = slurp("torvex.02");
-    EXPECT_EQ(text, menu_text(&gal, 100, 50, 12.5f, 40));
+    EXPECT_EQ(text, menu_text(input, gal, 100, 50, 12.5f, 40));
     EXPECT_NE(text.find(" 1) 110.0000 70.0000"), std::string::npos);
     EXPECT_NE(text.find("P) 0 "), std::string::npos);
 

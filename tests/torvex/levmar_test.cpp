@@ -20,6 +20,8 @@ namespace {
 
 constexpr long NX = 40, NY = 30;
 
+int polls = 0;
+
 float **image_of(float v)
 {
     float **m = matrix(1, NY, 1, NX);
@@ -93,6 +95,26 @@ protected:
         return chi2;
     }
 
+    // One call of mrqmin on the fixture's images and components.
+    int step(double **alpha, double *chi2, float *alamda)
+    {
+        return mrqmin(d.z, s.z, ma, covar, alpha, chi2, alamda, &comps.head, &constr, &cpar, sig);
+    }
+
+    // A fit of the sky plane on the display "both", whose key polls go to
+    // hook (polls counts from 0); what it printed.
+    std::string polled_sky_fit(decltype(keypoll_hook) hook)
+    {
+        comps.add("sky", {10, 0, 0}, {1, 1, 1});
+        prepare();
+        strcpy(device, "both");
+        polls = 0;
+        keypoll_hook = hook;
+        std::string said;
+        fit(&said);
+        return said;
+    }
+
     static size_t count(const std::string &text, const std::string &what)
     {
         size_t n = 0;
@@ -109,8 +131,6 @@ protected:
     double **covar = nullptr;
     double *sig = nullptr;
 };
-
-int polls = 0;
 
 TEST_F(Loop, FitsAndCountsDown)
 {
@@ -152,17 +172,11 @@ TEST_F(Loop, MaskedPixelsAreCounted)
 
 TEST_F(Loop, KeyboardLimitEndsTheFit)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *itermax, int, int, float, int) {
+    std::string said = polled_sky_fit([](fitpars *, int *itermax, int, int, float, int) {
         if (++polls == 1)
             *itermax = 3;
         return 0;
-    };
-    std::string said;
-    fit(&said);
+    });
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(count(said, "Iteration : "), 3u);
     EXPECT_NE(said.find("\n\n The fitting ended because the maximum number of iterations \n "
@@ -173,17 +187,11 @@ TEST_F(Loop, KeyboardLimitEndsTheFit)
 
 TEST_F(Loop, KeyboardLimitBelowTheCurrentIterationEndsTheFitNow)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *itermax, int, int, float, int) {
+    std::string said = polled_sky_fit([](fitpars *, int *itermax, int, int, float, int) {
         if (++polls == 2)
             *itermax = 1;
         return 0;
-    };
-    std::string said;
-    fit(&said);
+    });
     EXPECT_EQ(count(said, "Iteration : "), 2u);
     EXPECT_NE(said.find("has been reached, not necessarily because of convergence!"),
               std::string::npos);
@@ -191,13 +199,8 @@ TEST_F(Loop, KeyboardLimitBelowTheCurrentIterationEndsTheFitNow)
 
 TEST_F(Loop, KeyboardQuitEndsTheFitAfterThatIteration)
 {
-    comps.add("sky", {10, 0, 0}, {1, 1, 1});
-    prepare();
-    strcpy(device, "both");
-    polls = 0;
-    keypoll_hook = [](fitpars *, int *, int, int, float, int) { return ++polls == 2 ? 1 : 0; };
-    std::string said;
-    fit(&said);
+    std::string said =
+        polled_sky_fit([](fitpars *, int *, int, int, float, int) { return ++polls == 2 ? 1 : 0; });
     EXPECT_EQ(count(said, "Iteration : "), 2u);
     EXPECT_GT(sig[1], 0);
 
@@ -240,8 +243,7 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     float alamda = -1;
     CapturePrint cap;
     // Set-up and first step: damped, it goes most of the way to the minimum.
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
-              0);
+    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
     EXPECT_FLOAT_EQ(alamda, 0.001f);
     // Near the minimum the steps stop lowering chi^2 (an equal chi^2 is no
     // gain): the damping grows tenfold and nothing changes.
@@ -251,7 +253,7 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
         before_a = comps.head.a[1];
         before_alamda = alamda;
         before_chi2 = chi2;
-        mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+        step(alpha, &chi2, &alamda);
         if (alamda > before_alamda)
             break;
         EXPECT_LT(chi2, before_chi2);
@@ -271,14 +273,13 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
     spit(dir.file("cons"), file);
     snprintf(input.constraints, sizeof input.constraints, "%s", dir.file("cons").c_str());
     ASSERT_EQ(read_cons(input, &constr, &comps.head), 0);
-    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    step(alpha, &chi2, &alamda);
     EXPECT_FLOAT_EQ(alamda, damping * 10);
     EXPECT_EQ(chi2, best_chi2);
     EXPECT_EQ(comps.head.a[1], 10);
 
     alamda = 0;
-    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
-              0);
+    EXPECT_EQ(step(alpha, &chi2, &alamda), 0);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
     free_dmatrix(alpha, 1, ma, 1, ma);
 }
@@ -293,17 +294,15 @@ TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
     double chi2 = 0;
     float alamda = -1;
     CapturePrint cap;
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
-              0);
+    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
     alamda = std::numeric_limits<float>::denorm_min();
     const double before = chi2;
-    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    step(alpha, &chi2, &alamda);
     EXPECT_LT(chi2, before);
     ASSERT_GT(alamda, 0);
-    EXPECT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
-              0);
+    EXPECT_EQ(step(alpha, &chi2, &alamda), 0);
     alamda = 0;
-    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    step(alpha, &chi2, &alamda);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
     free_dmatrix(alpha, 1, ma, 1, ma);
 }
@@ -324,18 +323,17 @@ TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
     double chi2 = 0;
     float alamda = -1;
     CapturePrint cap;
-    ASSERT_EQ(mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig),
-              0);
+    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
     const double start = chi2;
     EXPECT_TRUE(std::isfinite(start));
     for (int i = 0; i < 3; i++)
-        mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+        step(alpha, &chi2, &alamda);
     EXPECT_NEAR(alamda, 100, 1e-3); // 0.01, then four refusals
     EXPECT_EQ(chi2, start);
     EXPECT_EQ(comps.head.next->a[5], 2.5f);
     EXPECT_EQ(comps.head.a[1], 20);
     alamda = 0;
-    mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    step(alpha, &chi2, &alamda);
     free_dmatrix(alpha, 1, ma, 1, ma);
 }
 

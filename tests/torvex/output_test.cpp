@@ -30,18 +30,11 @@ class Output : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        pfunc = print_to_stderr;
-        input = inpars{};
-        strcpy(input.initparfile, "gal.param");
-        strcpy(input.data, dir.file("data.fits").c_str());
-        strcpy(input.output, dir.file("block.fits").c_str());
+        output_stage(dir.file("data.fits"), dir.file("block.fits"));
         strcpy(input.psf, "psf.fits");
-        strcpy(input.imgsect, "[101:140,51:80]");
         input.convbox[1] = 60;
         input.convbox[2] = 70;
         input.magzpt = 25.5f;
-        xskycent = 20.5f;
-        yskycent = 15.5f;
 
         d.naxes[1] = model.naxes[1] = 40;
         d.naxes[2] = model.naxes[2] = 30;

@@ -24,28 +24,10 @@ namespace {
 
 using namespace test_common;
 
-std::string menu_text(const inpars &in, const fitpars &head, float xoff = 0, float yoff = 0,
-                      float chisq = 0, int ndof = 0)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *f = open_memstream(&buf, &len);
-    menu(&in, &head, f, xoff, yoff, chisq, ndof);
-    fclose(f);
-    std::string s(buf, len);
-    free(buf);
-    return s;
-}
-
 // Fresh program state for every test: the reader works on the globals.
 class ParFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        input = inpars{};
-        sample = sampars{};
-        totnobj = 0;
-    }
+    void SetUp() override { reset_reader(); }
     void TearDown() override
     {
         free_objects(&head);
@@ -257,9 +239,7 @@ TEST_F(ParFile, MenuIsExactAndReadsBack)
     // What menu writes reads back to the same records.
     inpars first = input;
     std::string written = menu_text(input, head);
-    input = inpars{};
-    sample = sampars{};
-    totnobj = 0;
+    reset_reader();
     std::swap(head, head2);
     head = fitpars{};
     read_text(written);

@@ -4,6 +4,7 @@
 // PSF and a diffusion kernel; PSFs that cannot be used are refused.
 #include "common/fits.h"
 #include "common/program.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +27,26 @@ RunResult torvex(const ScratchDir &dir, const std::string &param)
     return {r.status, r.out};
 }
 
-std::string settings(const char *psf_line, int os, const char *region, int box, int create)
+// The settings of a run over the region [from:to,from:to].
+std::string settings(const char *psf_line, int os, int from, int to, int box, int create)
 {
-    char buf[1024];
-    snprintf(buf, sizeof buf,
-             "A) data.fits\nB) block.fits\nC) sigma.fits\nD) %s\nE) %d\nF) none\nG) none\n"
-             "H) %s\nI) %d %d\nJ) 26.000\nK) 0.100 0.100\nO) regular\nP) %d\nS) 0\n",
-             psf_line, os, region, box, box, create);
-    return buf;
+    Settings s;
+    s.sigma = "sigma.fits";
+    s.psf = psf_line;
+    s.sampfac = os;
+    s.x1 = s.y1 = from;
+    s.x2 = s.y2 = to;
+    s.box = box;
+    s.create = create;
+    return param_file(s, "");
+}
+
+// An n x n PSF image of a Gaussian of sigma s centred on pixel (c, c).
+void write_gaussian_psf(const std::string &path, long n, double c, double s)
+{
+    write_image(path, n, n, [&](long x, long y) {
+        return float(std::exp(-((x - c) * (x - c) + (y - c) * (y - c)) / (2 * s * s)));
+    });
 }
 
 // Fraction of a unit Gaussian of width s centred on c inside pixel x.
@@ -98,15 +111,12 @@ TEST(PsfFit, ConvolvedSersicIsRecovered)
                 },
                 {{"EXPTIME", "1"}});
     write_image(dir.file("sigma.fits"), 90, 90, [&](long, long) { return float(noise); });
-    write_image(dir.file("psf.fits"), 32, 32, [&](long x, long y) {
-        return float(
-            std::exp(-((x - 17.0) * (x - 17.0) + (y - 17.0) * (y - 17.0)) / (2 * sp * sp)));
-    });
+    write_gaussian_psf(dir.file("psf.fits"), 32, 17, sp);
 
     const std::string comps = "0) sersic\n1) 46.0 44.0 1 1\n3) 16.5 1\n4) 5.0 1\n5) 0.8 1\n"
                               "8) 0.7 1\n9) 20.0 1\n10) 0.0 0\nZ) 0\n"
                               "0) sky\n1) 4.0 1\n2) 0.0 0\n3) 0.0 0\nZ) 0\n";
-    RunResult r = torvex(dir, settings("psf.fits", 1, "11 80 11 80", 50, 0) + comps);
+    RunResult r = torvex(dir, settings("psf.fits", 1, 11, 80, 50, 0) + comps);
     ASSERT_EQ(r.status, 0) << r.out;
     ASSERT_EQ(r.out.find("No convolution"), std::string::npos) << r.out;
     Hdu h = read_hdu(dir.file("block.fits"), 3); // after the empty primary and the data
@@ -142,7 +152,7 @@ TEST(PsfFit, PointSourcePositionAndFlux)
     });
     const std::string comps = "0) psf\n1) 30.0 30.0 1 1\n3) 18.5 1\nZ) 0\n"
                               "0) sky\n1) 2.0 1\n2) 0.0 0\n3) 0.0 0\nZ) 0\n";
-    RunResult r = torvex(dir, settings("psf.fits", 1, "1 60 1 60", 30, 0) + comps);
+    RunResult r = torvex(dir, settings("psf.fits", 1, 1, 60, 30, 0) + comps);
     ASSERT_EQ(r.status, 0) << r.out;
     Hdu h = read_hdu(dir.file("block.fits"), 3);
     ASSERT_EQ(h.text("OBJECT"), "model");
@@ -161,14 +171,12 @@ TEST(PsfRun, OversampledPsfWithDiffusionKernel)
     // os = 2 and a 3 x 3 kernel: the rendered star keeps its light and its
     // place, and the kernel is used.
     ScratchDir dir;
-    write_image(dir.file("psf.fits"), 40, 40, [&](long x, long y) {
-        return float(std::exp(-((x - 21.0) * (x - 21.0) + (y - 21.0) * (y - 21.0)) / (2 * 9.0)));
-    });
+    write_gaussian_psf(dir.file("psf.fits"), 40, 21, 3);
     spit(dir.file("kernel.txt"), "0.02 0.08 0.02\n0.08\t0.60 0.08\n0.02 0.08 0.02\n");
     const std::string comps = "0) psf\n1) 30.0 25.0 0 0\n3) 16.0 0\nZ) 0\n"
                               "0) sersic\n1) 12.0 40.0 0 0\n3) 17.0 0\n4) 3.0 0\n5) 1.0 0\n"
                               "8) 0.8 0\n9) 10.0 0\n10) 0.0 0\nZ) 0\n";
-    RunResult r = torvex(dir, settings("psf.fits kernel.txt", 2, "1 50 1 50", 30, 1) + comps);
+    RunResult r = torvex(dir, settings("psf.fits kernel.txt", 2, 1, 50, 30, 1) + comps);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find("No CCD charge diffusion kernel"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("There is no PSF image"), std::string::npos);
@@ -208,7 +216,7 @@ TEST(PsfRun, UnusablePsfEndsTheRun)
         ScratchDir dir;
         write_image(dir.file("psf.fits"), c.nx, c.ny, c.pix);
         const std::string comps = "0) psf\n1) 10.0 10.0 1 1\n3) 16.0 1\nZ) 0\n";
-        RunResult r = torvex(dir, settings("psf.fits", 1, "1 20 1 20", 10, 1) + comps);
+        RunResult r = torvex(dir, settings("psf.fits", 1, 1, 20, 10, 1) + comps);
         EXPECT_EQ(r.status, 1) << c.what << "\n" << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
         EXPECT_FALSE(std::ifstream(dir.file("block.fits")).good()) << c.what;
@@ -229,7 +237,7 @@ TEST(PsfRun, BlankPixelOfAnIntegerPsfCountsAsZero)
         return blank(x, y) ? 0.0f : static_cast<float>(std::lround(gauss(x, y)));
     });
     const std::string comps = "0) psf\n1) 12.3 10.6 0 0\n3) 16.0 0\nZ) 0\n";
-    std::string param = settings("psf16.fits", 1, "1 24 1 24", 20, 1) + comps;
+    std::string param = settings("psf16.fits", 1, 1, 24, 20, 1) + comps;
     param.replace(param.find("A) data.fits"), 12, "A) none");
     RunResult r = torvex(dir, param);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -253,7 +261,7 @@ TEST(PsfRun, PointSourcesWithoutAPsfAreNamedInOneWarning)
     const std::string comps = "0) psf\n1) 10.0 10.0 0 0\n3) 16.0 0\nZ) 0\n"
                               "0) sky\n1) 1.0 0\n2) 0.0 0\n3) 0.0 0\nZ) 0\n"
                               "0) psf\n1) 5.0 15.0 0 0\n3) 17.0 0\nZ) 0\n";
-    std::string param = settings("none", 1, "1 20 1 20", 10, 1) + comps;
+    std::string param = settings("none", 1, 1, 20, 10, 1) + comps;
     param.replace(param.find("A) data.fits"), 12, "A) none");
     RunResult r = torvex(dir, param);
     ASSERT_EQ(r.status, 0) << r.out;

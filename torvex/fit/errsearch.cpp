@@ -195,53 +195,63 @@ bool first_refits(held_search &h, float x1, float x2, double *f1, double *f2, do
     return true;
 }
 
+// A root search of the held parameter between x1 and x2 (rtbis, rtsec),
+// started again until no re-fit on its way beats the best chi^2.
+// search(f1, f2, target, tol, &root) goes on from the first re-fits: true
+// with the root, false when it adopted a re-fit.
+template <class Search>
+float restarting_search(held_search &h, float x1, float x2, Search search)
+{
+    for (;;) {
+        double f1, f2, target, tol;
+        float root;
+        if (first_refits(h, x1, x2, &f1, &f2, &target, &tol) && search(f1, f2, target, tol, &root))
+            return root;
+    }
+}
+
 } // namespace
 
 float rtbis(double *chisq, float x1, float x2, float *x, refit_pars *rp, fitpars *work,
             fitpars *fpar)
 {
     held_search h{chisq, x, rp, work, fpar};
-    for (;;) {
-        double f1, f2, target, tol;
-        if (!first_refits(h, x1, x2, &f1, &f2, &target, &tol))
-            continue;
+    auto bisect = [&](double f1, double f2, double target, double tol, float *root) {
         if (f1 * f2 >= 0)
             nrerror("Root must be bracketed for bisection in rtbis");
         float rtb, dx;
         orient(x1, x2, f1, &rtb, &dx);
-        bool restart = false;
-        for (int j = 0; j < MAX_BISECTIONS && !restart; j++) {
+        for (int j = 0; j < MAX_BISECTIONS; j++) {
             dx *= 0.5f;
             const float xmid = rtb + dx;
             const double c = h.fit_at(xmid);
-            restart = h.adopted(c);
+            if (h.adopted(c))
+                return false;
             const double fmid = c - target;
             if (fmid <= 0)
                 rtb = xmid;
-            if (!restart && std::fabs(fmid) <= tol)
-                return xmid;
+            if (std::fabs(fmid) <= tol) {
+                *root = xmid;
+                return true;
+            }
         }
-        if (!restart)
-            nrerror("Too many bisections in rtbis");
-    }
+        nrerror("Too many bisections in rtbis");
+    };
+    return restarting_search(h, x1, x2, bisect);
 }
 
 float rtsec(double *chisq, float x1, float x2, float *x, refit_pars *rp, fitpars *work,
             fitpars *fpar)
 {
     held_search h{chisq, x, rp, work, fpar};
-    for (;;) {
-        double fl, f, target, tol;
-        if (!first_refits(h, x1, x2, &fl, &f, &target, &tol))
-            continue;
+    auto secant = [&](double fl, double f, double target, double tol, float *root) {
         // Start from the end closer to the target.
         float rts = x2, xl = x1;
         if (std::fabs(fl) < std::fabs(f)) {
             std::swap(rts, xl);
             std::swap(fl, f);
         }
-        bool restart = false;
-        for (int j = 0; j < MAX_SECANT_STEPS && !restart; j++) {
+        for (int j = 0; j < MAX_SECANT_STEPS; j++) {
             // Equal values give no secant: the step would be infinite.
             if (f == fl)
                 nrerror("Chi^2 does not change between the secant points in rtsec");
@@ -250,14 +260,17 @@ float rtsec(double *chisq, float x1, float x2, float *x, refit_pars *rp, fitpars
             fl = f;
             rts += dx;
             const double c = h.fit_at(rts);
-            restart = h.adopted(c);
+            if (h.adopted(c))
+                return false;
             f = c - target;
-            if (!restart && std::fabs(f) <= tol)
-                return rts;
+            if (std::fabs(f) <= tol) {
+                *root = rts;
+                return true;
+            }
         }
-        if (!restart)
-            nrerror("Maximum number of iterations exceeded in rtsec");
-    }
+        nrerror("Maximum number of iterations exceeded in rtsec");
+    };
+    return restarting_search(h, x1, x2, secant);
 }
 
 int geterr(double chisq, refit_pars *rp, fitpars *fpar, double *err, const double *sigma)

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 // The scan widths below ("%4095s") are PARLINE_LEN.
 static_assert(PARLINE_LEN == 4095, "scan widths must follow the line length");
@@ -82,6 +83,17 @@ int setting_values(const char *line, char key, int n, bool whole, double *v)
         v[got++] = x;
     }
     return got;
+}
+
+// Reads up to n values of a setting line into to[0..n-1], whole numbers for
+// an int field; those the line does not give keep their values, and a
+// refused line changes none.
+template <class T>
+void read_setting(const char *line, char key, T *to, int n = 1)
+{
+    double v[4];
+    for (int i = 0, got = setting_values(line, key, n, std::is_integral<T>::value, v); i < got; i++)
+        to[i] = static_cast<T>(v[i]);
 }
 
 // The component with number cur, or null with a notice when there is none.
@@ -307,20 +319,16 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         break;
     }
     case 'I':
-        for (int i = 0, got = setting_values(line, 'I', 2, true, v); i < got; i++)
-            input->convbox[i + 1] = static_cast<int>(v[i]);
+        read_setting(line, 'I', &input->convbox[1], 2);
         break;
     case 'J':
-        if (setting_values(line, 'J', 1, false, v) == 1)
-            input->magzpt = static_cast<float>(v[0]);
+        read_setting(line, 'J', &input->magzpt);
         break;
     case 'K':
-        for (int i = 0, got = setting_values(line, 'K', 2, false, v); i < got; i++)
-            input->d[i + 1] = static_cast<float>(v[i]);
+        read_setting(line, 'K', &input->d[1], 2);
         break;
     case 'L':
-        if (setting_values(line, 'L', 1, true, v) == 1)
-            input->coerr = static_cast<int>(v[0]);
+        read_setting(line, 'L', &input->coerr);
         break;
     case 'M':
         if (sscanf(line, " %*s %d", &n) == 1) {
@@ -344,12 +352,10 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         }
         break;
     case 'P':
-        if (setting_values(line, 'P', 1, true, v) == 1)
-            input->create = static_cast<int>(v[0]);
+        read_setting(line, 'P', &input->create);
         break;
     case 'S':
-        if (setting_values(line, 'S', 1, true, v) == 1)
-            input->interact = static_cast<int>(v[0]);
+        read_setting(line, 'S', &input->interact);
         break;
     case 'X':
         if (sscanf(line, " %*s %d", &n) == 1) {

@@ -111,21 +111,30 @@ constexpr const char *ITERATION_HEAD = " %-9s: (%6.2f, %6.2f)";
 constexpr const char *LOG_HEAD = " %-9s: (%-.2f, %-.2f)";
 constexpr const char *ERROR_HEAD = " %-12s (%-.2f, %-.2f)";
 
+// Lines whose value and uncertainty lines in fit.log have the same fields.
+print_lines same_log_fields(const print_layout &iteration, std::initializer_list<print_field> log)
+{
+    return {iteration, layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+}
+
 // The lines of two sizes (Sersic, Moffat) and of one (exponential disk,
 // de Vaucouleurs).
 print_lines size_and_shape_lines()
 {
-    const std::initializer_list<print_field> log = {
-        {3, "   %-5.2f"}, {4, "   %-5.2f"}, {5, "   %-5.2f"}, {8, "   %-5.2f"},
-        {9, "  %-5.2f"},  {10, "  %-5.2f"}, {0, "\n"}};
-    return {layout(ITERATION_HEAD, {{3, "  %7.2f"},
-                                    {4, " %8.2f"},
-                                    {5, " %7.2f"},
-                                    {8, "  %6.2f"},
-                                    {9, "  %6.2f"},
-                                    {10, " %6.2f"},
-                                    {0, "\n"}}),
-            layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+    return same_log_fields(layout(ITERATION_HEAD, {{3, "  %7.2f"},
+                                                   {4, " %8.2f"},
+                                                   {5, " %7.2f"},
+                                                   {8, "  %6.2f"},
+                                                   {9, "  %6.2f"},
+                                                   {10, " %6.2f"},
+                                                   {0, "\n"}}),
+                           {{3, "   %-5.2f"},
+                            {4, "   %-5.2f"},
+                            {5, "   %-5.2f"},
+                            {8, "   %-5.2f"},
+                            {9, "  %-5.2f"},
+                            {10, "  %-5.2f"},
+                            {0, "\n"}});
 }
 print_layout size_iteration()
 {
@@ -139,10 +148,12 @@ print_layout size_iteration()
 }
 print_lines size_lines()
 {
-    const std::initializer_list<print_field> log = {{3, "   %-6.2f"}, {4, "  %-6.2f"},
-                                                    {8, "  %-6.2f"},  {9, "  %-6.2f"},
-                                                    {10, "  %-6.2f"}, {0, "\n"}};
-    return {size_iteration(), layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
+    return same_log_fields(size_iteration(), {{3, "   %-6.2f"},
+                                              {4, "  %-6.2f"},
+                                              {8, "  %-6.2f"},
+                                              {9, "  %-6.2f"},
+                                              {10, "  %-6.2f"},
+                                              {0, "\n"}});
 }
 
 // A light profile on the generalised ellipse: centre, slots 3 to 7 of its
@@ -284,14 +295,14 @@ const component_type TYPES[] = {
         return t;
     }(),
 
-    profile(
-        "gaussian", brightness::magnitude, gaussian, POSITION_, {total_mag("   magnitude "), FWHM},
-        [] {
-            const std::initializer_list<print_field> log = {{3, "   %-6.2f"}, {4, "   %-6.2f"},
-                                                            {8, "   %-6.2f"}, {9, "   %-6.2f"},
-                                                            {10, "  %-6.2f"}, {0, "\n"}};
-            return print_lines{size_iteration(), layout(LOG_HEAD, log), layout(ERROR_HEAD, log)};
-        }()),
+    profile("gaussian", brightness::magnitude, gaussian, POSITION_,
+            {total_mag("   magnitude "), FWHM},
+            same_log_fields(size_iteration(), {{3, "   %-6.2f"},
+                                               {4, "   %-6.2f"},
+                                               {8, "   %-6.2f"},
+                                               {9, "   %-6.2f"},
+                                               {10, "  %-6.2f"},
+                                               {0, "\n"}})),
 
     profile("moffat", brightness::magnitude, moffat, POSITION_,
             {total_mag("   magnitude        "), FWHM,

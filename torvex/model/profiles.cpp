@@ -26,10 +26,7 @@ struct exponential_profile : profile_base {
         e = std::exp(-p.r * inv_rs);
         double intensity = i0 * e;
         r_didr = -intensity * p.r * inv_rs;
-        if (f3)
-            acc[SLOT_MAG] += e * dm;
-        if (f4)
-            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) * inv_rs;
+        add_mag_and_size(e, intensity, r_didr, inv_rs, acc);
         return true;
     }
 };
@@ -45,10 +42,7 @@ struct gaussian_profile : profile_base {
         e = std::exp(-x);
         double intensity = i0 * e;
         r_didr = -2 * intensity * x;
-        if (f3)
-            acc[SLOT_MAG] += e * dm;
-        if (f4)
-            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) * dfwhm;
+        add_mag_and_size(e, intensity, r_didr, dfwhm, acc);
         return true;
     }
 };
@@ -68,14 +62,12 @@ struct moffat_profile : profile_base {
         e = std::exp(-beta * l1x);
         double intensity = i0 * e;
         r_didr = -2 * beta * intensity * x / (1 + x);
-        // r dI/drd at fixed r, the core-radius term of slots 4 and 5.
-        double rd_didrd = -r_didr - 2 * intensity;
-        if (f3)
-            acc[SLOT_MAG] += e * dm;
-        if (f4)
-            acc[SLOT_SIZE] += rd_didrd * dfwhm;
-        if (f5)
+        add_mag_and_size(e, intensity, r_didr, dfwhm, acc);
+        if (f5) {
+            // rd dI/drd at fixed r, the core-radius term of the power law.
+            double rd_didrd = -r_didr - 2 * intensity;
             acc[SLOT_MOFFAT_POWER] += -intensity * l1x + i0_per_b1 * e + rd_didrd * dbeta_rd;
+        }
         return true;
     }
 };

@@ -314,6 +314,17 @@ struct profile_base {
         free_slots(ia);
     }
     bool outside(double) const { return false; }
+    // The magnitude and size terms of a profile of fixed flux whose light
+    // is I0(s) f(r/s), I0 going as 1/s^2: dI/ds = -(r dI/dr + 2 I)/s, and
+    // dsize is (1/s) ds/d(size slot).
+    void add_mag_and_size(double e, double intensity, double r_didr, double dsize,
+                          double *acc) const
+    {
+        if (f3)
+            acc[SLOT_MAG] += e * dm;
+        if (f4)
+            acc[SLOT_SIZE] += (-r_didr - 2 * intensity) * dsize;
+    }
 };
 
 // Counts per pixel of a surface brightness mu: 10^((mu - muzpt)/-2.5).

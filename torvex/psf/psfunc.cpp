@@ -31,6 +31,19 @@ float flux_scale(double flux, double moved_sum, double norm)
     return static_cast<float>(flux / (usable ? moved_sum : norm));
 }
 
+// The data pixel (1 to nd) that PSF pixel k of n falls in, with the PSF's
+// centre at s in PSF pixels and os PSF pixels a data pixel; 0 when it falls
+// on none.  Tested before the conversion: a source far away lands on no
+// pixel, and its coordinates need not fit a whole number.
+inline long data_pixel(long k, float s, long n, int os, long nd)
+{
+    const double p = (k + s - n / 2 - 1 + 0.5 * (os - 1)) / os;
+    if (!(p > -1 && p < nd + 1))
+        return 0;
+    const long i = static_cast<long>(round_half_away(p));
+    return i < 1 || i > nd ? 0 : i;
+}
+
 } // namespace
 
 void psfunc(float a[], int ia[], image *model, derivs *df)
@@ -53,33 +66,27 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
 
     static scratch_matrix moved, xplus, xminus, yplus, yminus;
     image t, xp, xm, yp, ym;
-    for (image *im : {&t, &xp, &xm, &yp, &ym}) {
+    // The PSF moved by (mx, my) into im, and the scale that gives it the flux.
+    auto moved_copy = [&](image *im, scratch_matrix &m, float mx, float my) {
         im->naxes[1] = nx;
         im->naxes[2] = ny;
-    }
-    t.z = moved.get(ny, nx);
-    shift_psf(psf, &t, dx, dy);
-    const float scale = flux_scale(flux, psf_sum(t.z, nx, ny), norm);
+        im->z = m.get(ny, nx);
+        shift_psf(psf, im, mx, my);
+        return flux_scale(flux, psf_sum(im->z, nx, ny), norm);
+    };
+    const float scale = moved_copy(&t, moved, dx, dy);
     const float dm = static_cast<float>(scale * 2.302585092994046 / -2.5);
     // Position derivatives: central differences over +-0.1 PSF pixel of
     // the source as it is rendered, each copy carrying the whole flux.
     const bool fx = ia[SLOT_X] == 1, fy = ia[SLOT_Y] == 1, fm = ia[SLOT_MAG] == 1;
     float sxp = 0, sxm = 0, syp = 0, sym = 0;
     if (fx) {
-        xp.z = xplus.get(ny, nx);
-        xm.z = xminus.get(ny, nx);
-        shift_psf(psf, &xp, dx + 0.1f, dy);
-        shift_psf(psf, &xm, dx - 0.1f, dy);
-        sxp = flux_scale(flux, psf_sum(xp.z, nx, ny), norm);
-        sxm = flux_scale(flux, psf_sum(xm.z, nx, ny), norm);
+        sxp = moved_copy(&xp, xplus, dx + 0.1f, dy);
+        sxm = moved_copy(&xm, xminus, dx - 0.1f, dy);
     }
     if (fy) {
-        yp.z = yplus.get(ny, nx);
-        ym.z = yminus.get(ny, nx);
-        shift_psf(psf, &yp, dx, dy + 0.1f);
-        shift_psf(psf, &ym, dx, dy - 0.1f);
-        syp = flux_scale(flux, psf_sum(yp.z, nx, ny), norm);
-        sym = flux_scale(flux, psf_sum(ym.z, nx, ny), norm);
+        syp = moved_copy(&yp, yplus, dx, dy + 0.1f);
+        sym = moved_copy(&ym, yminus, dx, dy - 0.1f);
     }
 
     // Each PSF pixel goes to the data pixel it falls in; with os > 1 the
@@ -87,20 +94,12 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
     const long nxd = df->naxes[1], nyd = df->naxes[2];
     const double step = 0.2 / os;
     for (long i = 1; i <= ny; i++) {
-        const double Y = (i + ys - ny / 2 - 1 + 0.5 * (os - 1)) / os;
-        // Tested before the conversion: a source far away lands on no
-        // pixel, and its coordinates need not fit a whole number.
-        if (!(Y > -1 && Y < nyd + 1))
-            continue;
-        const long iy = static_cast<long>(round_half_away(Y));
-        if (iy < 1 || iy > nyd)
+        const long iy = data_pixel(i, ys, ny, os, nyd);
+        if (iy == 0)
             continue;
         for (long j = 1; j <= nx; j++) {
-            const double X = (j + xs - nx / 2 - 1 + 0.5 * (os - 1)) / os;
-            if (!(X > -1 && X < nxd + 1))
-                continue;
-            const long ix = static_cast<long>(round_half_away(X));
-            if (ix < 1 || ix > nxd)
+            const long ix = data_pixel(j, xs, nx, os, nxd);
+            if (ix == 0)
                 continue;
             df->dpm[0][iy][ix] += t.z[i][j] * scale;
             if (fx)
