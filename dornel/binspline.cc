@@ -59,6 +59,18 @@ void writeImage(const std::string &name, const MArray<float, 2> &a)
     out << a;
 }
 
+// A box of the grid or image under its title, a line each for the first and
+// last column and row: " ix0 = ..." and so on for the letter 'i'.
+void printBox(std::ostream &out, const char *title, char letter, int x0, int x1, int y0, int y1)
+{
+    out << std::endl
+        << title << std::endl
+        << ' ' << letter << "x0 = " << x0 << std::endl
+        << ' ' << letter << "x1 = " << x1 << std::endl
+        << ' ' << letter << "y0 = " << y0 << std::endl
+        << ' ' << letter << "y1 = " << y1 << std::endl;
+}
+
 // Blank median nodes (no valid bin even after the widening search) take the
 // mean of the valid nodes nearest to them on the grid, so that the spline
 // passes through sky values only. Returns how many nodes were filled.
@@ -244,21 +256,11 @@ void BinSpline::run(const MArray<float, 2> &image, const MArray<unsigned char, 2
     int ix0, ix1, iy0, iy1;
     nonan(bin_, ix0, ix1, iy0, iy1, dblank);
     if (verbose > 0)
-        out << std::endl
-            << "binning grid: " << std::endl
-            << " ix0 = " << ix0 << std::endl
-            << " ix1 = " << ix1 << std::endl
-            << " iy0 = " << iy0 << std::endl
-            << " iy1 = " << iy1 << std::endl;
+        printBox(out, "binning grid: ", 'i', ix0, ix1, iy0, iy1);
     const int px0 = static_cast<int>(ceilDiv(ix0, M)), px1 = static_cast<int>(floorDiv(ix1, M));
     const int py0 = static_cast<int>(ceilDiv(iy0, M)), py1 = static_cast<int>(floorDiv(iy1, M));
     if (verbose > 0)
-        out << std::endl
-            << "median spline grid: " << std::endl
-            << " px0 = " << px0 << std::endl
-            << " px1 = " << px1 << std::endl
-            << " py0 = " << py0 << std::endl
-            << " py1 = " << py1 << std::endl;
+        printBox(out, "median spline grid: ", 'p', px0, px1, py0, py1);
     if (ix0 > ix1)
         throw SkyError("no bin of " + std::to_string(E) + " x " + std::to_string(E) +
                        " pixels inside the image holds a valid pixel");
@@ -364,12 +366,7 @@ void BinSpline::run(const MArray<float, 2> &image, const MArray<unsigned char, 2
     if (verbose > 0) {
         int jx0, jx1, jy0, jy1;
         nonan(shown, jx0, jx1, jy0, jy1, blank);
-        out << std::endl
-            << "image borders: " << std::endl
-            << " jx0 = " << jx0 << std::endl
-            << " jx1 = " << jx1 << std::endl
-            << " jy0 = " << jy0 << std::endl
-            << " jy1 = " << jy1 << std::endl;
+        printBox(out, "image borders: ", 'j', jx0, jx1, jy0, jy1);
     }
 
     out << std::endl << "spline interpolation....." << std::endl;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -82,21 +83,29 @@ struct Points {
 };
 
 // Adds one point, with term vector v, value z and weight iw2 = 1/w², to the
-// upper triangle of the normal matrix A (m x m, row by row) and to B.
+// upper triangle of the normal matrix A (m x m, row by row) and to B. With
+// M > 0 the size is M, known at compile time.
+template <int M>
 inline void accumulate(int m, double *A, double *B, const double *v, double z, double iw2)
 {
-    for (int i = 0; i < m; ++i) {
-        double *row = A + static_cast<std::size_t>(i) * m;
+    const int size = M > 0 ? M : m;
+    for (int i = 0; i < size; ++i) {
+        double *row = A + static_cast<std::size_t>(i) * size;
         const double vi = v[i];
-        for (int i2 = i; i2 < m; ++i2)
+        for (int i2 = i; i2 < size; ++i2)
             row[i2] += vi * v[i2] * iw2;
         B[i] += vi * z * iw2;
     }
 }
-template <int M>
-inline void accumulate(double *A, double *B, const double *v, double z, double iw2)
+
+// Calls f with std::integral_constant<int, N> for the N of Ns that equals n,
+// else with std::integral_constant<int, 0>: the common sizes get loops the
+// compiler can unroll.
+template <int... Ns, class F>
+inline void withFixedSize(int n, F &&f)
 {
-    accumulate(M, A, B, v, z, iw2);
+    if (!((n == Ns && (f(std::integral_constant<int, Ns>()), true)) || ...))
+        f(std::integral_constant<int, 0>());
 }
 
 // Normal equations of the weighted surface fit, solved into c. The term
@@ -123,22 +132,9 @@ int fitSurface(const Points<T> &p, int n, MArray<double, 1> &c)
         const double w = static_cast<double>(p.at(p.w, k));
         const double iw2 = 1.0 / (w * w);
         const double z = static_cast<double>(p.at(p.z, k));
-        switch (m) { // the common orders with loops the compiler can unroll
-        case 1:
-            accumulate<1>(A.data(), B.data(), v.data(), z, iw2);
-            break;
-        case 4:
-            accumulate<4>(A.data(), B.data(), v.data(), z, iw2);
-            break;
-        case 9:
-            accumulate<9>(A.data(), B.data(), v.data(), z, iw2);
-            break;
-        case 16:
-            accumulate<16>(A.data(), B.data(), v.data(), z, iw2);
-            break;
-        default:
-            accumulate(m, A.data(), B.data(), v.data(), z, iw2);
-        }
+        withFixedSize<1, 4, 9, 16>(m, [&](auto M) {
+            accumulate<decltype(M)::value>(m, A.data(), B.data(), v.data(), z, iw2);
+        });
     }
     MArray<double, 2> a(m, m);
     MArray<double, 1> b(m);
@@ -389,22 +385,8 @@ void ScaledSurface::addRow(int y, const int *x, const double *w, const double *z
     const int n1 = n_ + 1;
     double *s = s_.data();
     double *t = t_.data();
-    switch (n1) { // the common orders with loops the compiler can unroll
-    case 1:
-        rowSums<1>(pxT_.data(), n1, x, w, z, count, s, t);
-        break;
-    case 2:
-        rowSums<2>(pxT_.data(), n1, x, w, z, count, s, t);
-        break;
-    case 3:
-        rowSums<3>(pxT_.data(), n1, x, w, z, count, s, t);
-        break;
-    case 4:
-        rowSums<4>(pxT_.data(), n1, x, w, z, count, s, t);
-        break;
-    default:
-        rowSums<0>(pxT_.data(), n1, x, w, z, count, s, t);
-    }
+    withFixedSize<1, 2, 3, 4>(
+        n1, [&](auto N1) { rowSums<decltype(N1)::value>(pxT_.data(), n1, x, w, z, count, s, t); });
     foldLine(&py_[static_cast<std::size_t>(y - 1) * n1]);
     points_ += count;
 }
@@ -500,44 +482,17 @@ void ScaledSurface::values(int y, const int *x, int count, float *out) const
 {
     const int n1 = n_ + 1;
     const double *d = rowCoefficients(y);
-    switch (n1) {
-    case 1:
-        valuesAt<1>(d, n1, pxT_.data(), x, count, out);
-        break;
-    case 2:
-        valuesAt<2>(d, n1, pxT_.data(), x, count, out);
-        break;
-    case 3:
-        valuesAt<3>(d, n1, pxT_.data(), x, count, out);
-        break;
-    case 4:
-        valuesAt<4>(d, n1, pxT_.data(), x, count, out);
-        break;
-    default:
-        valuesAt<0>(d, n1, pxT_.data(), x, count, out);
-    }
+    withFixedSize<1, 2, 3, 4>(
+        n1, [&](auto N1) { valuesAt<decltype(N1)::value>(d, n1, pxT_.data(), x, count, out); });
 }
 
 void ScaledSurface::row(int y, float *out) const
 {
     const int n1 = n_ + 1;
     const double *d = rowCoefficients(y);
-    switch (n1) {
-    case 1:
-        rowValues<1>(d, n1, px_.data(), nx_, sum_.data(), out);
-        break;
-    case 2:
-        rowValues<2>(d, n1, px_.data(), nx_, sum_.data(), out);
-        break;
-    case 3:
-        rowValues<3>(d, n1, px_.data(), nx_, sum_.data(), out);
-        break;
-    case 4:
-        rowValues<4>(d, n1, px_.data(), nx_, sum_.data(), out);
-        break;
-    default:
-        rowValues<0>(d, n1, px_.data(), nx_, sum_.data(), out);
-    }
+    withFixedSize<1, 2, 3, 4>(n1, [&](auto N1) {
+        rowValues<decltype(N1)::value>(d, n1, px_.data(), nx_, sum_.data(), out);
+    });
 }
 
 double ScaledSurface::bound() const

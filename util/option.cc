@@ -93,21 +93,24 @@ std::string exactText(int value)
 }
 
 template <class T>
-struct ArrayName;
+struct NumberName;
 template <>
-struct ArrayName<int> {
-    static constexpr const char *cls = "IntArrayOption";
-    static constexpr const char *type = "INTARRAY";
+struct NumberName<int> {
+    static constexpr const char *type = "INT";
+    static constexpr const char *arrayClass = "IntArrayOption";
+    static constexpr const char *arrayType = "INTARRAY";
 };
 template <>
-struct ArrayName<float> {
-    static constexpr const char *cls = "FloatArrayOption";
-    static constexpr const char *type = "FLOATARRAY";
+struct NumberName<float> {
+    static constexpr const char *type = "FLOAT";
+    static constexpr const char *arrayClass = "FloatArrayOption";
+    static constexpr const char *arrayType = "FLOATARRAY";
 };
 template <>
-struct ArrayName<double> {
-    static constexpr const char *cls = "DoubleArrayOption";
-    static constexpr const char *type = "DOUBLEARRAY";
+struct NumberName<double> {
+    static constexpr const char *type = "DOUBLE";
+    static constexpr const char *arrayClass = "DoubleArrayOption";
+    static constexpr const char *arrayType = "DOUBLEARRAY";
 };
 
 // Cuts the text before the first sep off rest (with the separator);
@@ -156,94 +159,52 @@ std::ostream &operator<<(std::ostream &out, const Option &option)
     return out << row;
 }
 
-// ---------------------------------------------------------------- IntOption
+// ---------------------------------------------------------------- number options
 
-IntOption::IntOption(const char *name, const char *defaultText, const char *usage, char c,
-                     int *bound)
-    : IntOption(text(name), text(defaultText), text(usage), c, bound)
+template <class T>
+NumberOption<T>::NumberOption(const char *name, const char *defaultText, const char *usage, char c,
+                              T *bound)
+    : NumberOption(text(name), text(defaultText), text(usage), c, bound)
 {
 }
 
-IntOption::IntOption(const std::string &name, const std::string &defaultText,
-                     const std::string &usage, char c, int *bound)
+template <class T>
+NumberOption<T>::NumberOption(const std::string &name, const std::string &defaultText,
+                              const std::string &usage, char c, T *bound)
     : Option(name, defaultText, usage, c), bound_(bound)
 {
-    IntOption::setValue(getDefault());
+    NumberOption::setValue(getDefault());
 }
 
-void IntOption::setValue(const std::string &text)
+template <class T>
+void NumberOption<T>::setValue(const std::string &text)
 {
-    value_ = toInt(text, getName());
+    value_ = toNumber<T>(text, getName());
     if (bound_)
         *bound_ = value_;
 }
 
-std::string IntOption::toString() const
+template <class T>
+std::string NumberOption<T>::getTypeName() const
 {
-    return std::to_string(getInt());
+    return NumberName<T>::type;
 }
 
-// ---------------------------------------------------------------- FloatOption
-
-FloatOption::FloatOption(const char *name, const char *defaultText, const char *usage, char c,
-                         float *bound)
-    : FloatOption(text(name), text(defaultText), text(usage), c, bound)
+template <class T>
+std::string NumberOption<T>::toString() const
 {
+    return shortText(shown());
 }
 
-FloatOption::FloatOption(const std::string &name, const std::string &defaultText,
-                         const std::string &usage, char c, float *bound)
-    : Option(name, defaultText, usage, c), bound_(bound)
+template <class T>
+std::string NumberOption<T>::toConfigString() const
 {
-    FloatOption::setValue(getDefault());
+    return exactText(shown());
 }
 
-void FloatOption::setValue(const std::string &text)
-{
-    value_ = toFloat(text, getName());
-    if (bound_)
-        *bound_ = value_;
-}
-
-std::string FloatOption::toString() const
-{
-    return shortText(getFloat());
-}
-std::string FloatOption::toConfigString() const
-{
-    return exactText(getFloat());
-}
-
-// ---------------------------------------------------------------- DoubleOption
-
-DoubleOption::DoubleOption(const char *name, const char *defaultText, const char *usage, char c,
-                           double *bound)
-    : DoubleOption(text(name), text(defaultText), text(usage), c, bound)
-{
-}
-
-DoubleOption::DoubleOption(const std::string &name, const std::string &defaultText,
-                           const std::string &usage, char c, double *bound)
-    : Option(name, defaultText, usage, c), bound_(bound)
-{
-    DoubleOption::setValue(getDefault());
-}
-
-void DoubleOption::setValue(const std::string &text)
-{
-    value_ = toReal(text, getName());
-    if (bound_)
-        *bound_ = value_;
-}
-
-std::string DoubleOption::toString() const
-{
-    return shortText(getDouble());
-}
-std::string DoubleOption::toConfigString() const
-{
-    return exactText(getDouble());
-}
+template class NumberOption<int>;
+template class NumberOption<float>;
+template class NumberOption<double>;
 
 // ---------------------------------------------------------------- BoolOption
 
@@ -355,8 +316,8 @@ void NumberArrayOption<T>::setValue(const std::string &text)
         std::string rest = text, element;
         for (std::size_t i = 0;; ++i) {
             if (i >= own_.size())
-                throw UException(std::string("Too many elements in ") + ArrayName<T>::cls + " " +
-                                 getName() + "!");
+                throw UException(std::string("Too many elements in ") + NumberName<T>::arrayClass +
+                                 " " + getName() + "!");
             const bool more = takeUntil(rest, ',', element);
             own_[i] = toNumber<T>(element, getName());
             if (bound_)
@@ -370,7 +331,7 @@ void NumberArrayOption<T>::setValue(const std::string &text)
 template <class T>
 std::string NumberArrayOption<T>::getTypeName() const
 {
-    return ArrayName<T>::type;
+    return NumberName<T>::arrayType;
 }
 
 template <class T>

@@ -52,56 +52,53 @@ private:
 // name (16 columns) | character | default (26 columns, right-aligned) | value
 std::ostream &operator<<(std::ostream &out, const Option &option);
 
-class IntOption : public Option {
+// One number. The value shown is the bound variable's (the option's own
+// value while none is bound); a double option shows its own value.
+template <class T>
+class NumberOption : public Option {
 public:
-    IntOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
-              int *bound);
-    IntOption(const std::string &name, const std::string &defaultText, const std::string &usage,
-              char cmdLineChar, int *bound);
-    void setValue(const std::string &text) override;
-    int getInt() const override { return bound_ ? *bound_ : value_; }
-    std::string getTypeName() const override { return "INT"; }
-    std::string toString() const override;
+    NumberOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
+                 T *bound);
+    NumberOption(const std::string &name, const std::string &defaultText, const std::string &usage,
+                 char cmdLineChar, T *bound);
 
-private:
-    int value_ = 0;
-    int *bound_;
-};
-
-class FloatOption : public Option {
-public:
-    FloatOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
-                float *bound);
-    FloatOption(const std::string &name, const std::string &defaultText, const std::string &usage,
-                char cmdLineChar, float *bound);
     void setValue(const std::string &text) override;
-    float getFloat() const override { return bound_ ? *bound_ : value_; }
-    std::string getTypeName() const override { return "FLOAT"; }
+    std::string getTypeName() const override;
     std::string toString() const override;
     std::string toConfigString() const override;
 
+protected:
+    T shown() const { return bound_ ? *bound_ : value_; }
+
 private:
-    float value_ = 0;
-    float *bound_;
+    T value_ = 0;
+    T *bound_;
 };
 
-class DoubleOption : public Option {
+template <>
+inline double NumberOption<double>::shown() const
+{
+    return value_;
+}
+
+class IntOption : public NumberOption<int> {
 public:
-    DoubleOption(const char *name, const char *defaultText, const char *usage, char cmdLineChar,
-                 double *bound);
-    DoubleOption(const std::string &name, const std::string &defaultText, const std::string &usage,
-                 char cmdLineChar, double *bound);
-    void setValue(const std::string &text) override;
+    using NumberOption<int>::NumberOption;
+    int getInt() const override { return shown(); }
+};
+
+class FloatOption : public NumberOption<float> {
+public:
+    using NumberOption<float>::NumberOption;
+    float getFloat() const override { return shown(); }
+};
+
+class DoubleOption : public NumberOption<double> {
+public:
+    using NumberOption<double>::NumberOption;
     // The option's own value in full precision (a change made directly to
     // the bound variable is not seen).
-    double getDouble() const { return value_; }
-    std::string getTypeName() const override { return "DOUBLE"; }
-    std::string toString() const override;
-    std::string toConfigString() const override;
-
-private:
-    double value_ = 0;
-    double *bound_;
+    double getDouble() const { return shown(); }
 };
 
 // A flag: on the command line each occurrence toggles it; as text, "FALSE",
@@ -209,6 +206,9 @@ private:
     Region own_;
 };
 
+extern template class NumberOption<int>;
+extern template class NumberOption<float>;
+extern template class NumberOption<double>;
 extern template class NumberArrayOption<int>;
 extern template class NumberArrayOption<float>;
 extern template class NumberArrayOption<double>;

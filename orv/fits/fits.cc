@@ -108,6 +108,13 @@ bool FitsIO::mapSpan(int fd, long start, long length, bool writable)
     return true;
 }
 
+long FitsIO::cursorOffset(unsigned char *data)
+{
+    if (!position)
+        placeCursor(data, 0);
+    return reinterpret_cast<unsigned char *>(position) - data;
+}
+
 void FitsIO::checkRegion(std::size_t i) const
 {
     if (!region)
@@ -244,7 +251,7 @@ unsigned char *FitsIn::begin()
 {
     if (!mapAddress)
         openData();
-    return reinterpret_cast<unsigned char *>(mapAddress + (dataOffset - mapOffset));
+    return mapped(dataOffset);
 }
 
 unsigned char *FitsIn::end()
@@ -254,20 +261,17 @@ unsigned char *FitsIn::end()
 
 void FitsIn::resetPosition()
 {
-    position = reinterpret_cast<char *>(begin());
+    placeCursor(begin(), 0);
 }
 
 void FitsIn::setPosition(long offset)
 {
-    position = reinterpret_cast<char *>(begin()) + offset;
+    placeCursor(begin(), offset);
 }
 
 long FitsIn::getPosition()
 {
-    unsigned char *b = begin();
-    if (!position)
-        position = reinterpret_cast<char *>(b);
-    return reinterpret_cast<unsigned char *>(position) - b;
+    return cursorOffset(begin());
 }
 
 void FitsIn::setRegion(const util::Region &r)
@@ -674,7 +678,7 @@ void FitsOut::requireMap() const
 unsigned char *FitsOut::begin()
 {
     requireMap();
-    return reinterpret_cast<unsigned char *>(mapAddress + (dataOffset - mapOffset));
+    return mapped(dataOffset);
 }
 
 unsigned char *FitsOut::end()
@@ -684,20 +688,17 @@ unsigned char *FitsOut::end()
 
 void FitsOut::resetPosition()
 {
-    position = reinterpret_cast<char *>(begin());
+    placeCursor(begin(), 0);
 }
 
 void FitsOut::setPosition(long offset)
 {
-    position = reinterpret_cast<char *>(begin()) + offset;
+    placeCursor(begin(), offset);
 }
 
 long FitsOut::getPosition()
 {
-    unsigned char *b = begin();
-    if (!position)
-        position = reinterpret_cast<char *>(b);
-    return reinterpret_cast<unsigned char *>(position) - b;
+    return cursorOffset(begin());
 }
 
 void FitsOut::resetArrayKeys()

@@ -48,6 +48,18 @@ protected:
     // writable, or private and read-only) into the map fields; false when the
     // system refuses.
     bool mapSpan(int fd, long start, long length, bool writable);
+    // Byte `fileOffset` of the file in the map.
+    unsigned char *mapped(long fileOffset) const
+    {
+        return reinterpret_cast<unsigned char *>(mapAddress + (fileOffset - mapOffset));
+    }
+    // The cursor at byte `offset` of the data that begins at `data`.
+    void placeCursor(unsigned char *data, long offset)
+    {
+        position = reinterpret_cast<char *>(data) + offset;
+    }
+    // The cursor's byte offset from `data`; an unset cursor is placed there.
+    long cursorOffset(unsigned char *data);
 
     std::string fileName;
     char *mapAddress;

@@ -197,24 +197,9 @@ void FitsCard::check_syntax()
 // --- FitsBoolCard ------------------------------------------------------------
 
 FitsBoolCard::FitsBoolCard(const std::string &keyword, bool value, bool fixed, std::string comment)
-    : FitsCard(keyword, fixed, comment), value(value)
+    : FitsValueCard(keyword, value, fixed, comment)
 {
     check_syntax();
-}
-
-FitsBoolCard::FitsBoolCard(const FitsBoolCard &other) : FitsCard(other), value(other.value)
-{
-    check_syntax();
-}
-
-FitsCard *FitsBoolCard::clone() const
-{
-    return new FitsBoolCard(*this);
-}
-
-bool FitsBoolCard::getBool() const
-{
-    return value;
 }
 
 std::string FitsBoolCard::writeCard() const
@@ -227,27 +212,12 @@ std::string FitsBoolCard::writeCard() const
 
 FitsStringCard::FitsStringCard(const std::string &keyword, std::string value, bool fixed,
                                std::string comment)
-    : FitsCard(keyword, fixed, comment), value(std::move(value))
+    : FitsValueCard(keyword, std::move(value), fixed, comment)
 {
     if (!isPrintable(this->value))
         throw FitsException("value of '" + keyword +
                             "' holds characters that are not printable ASCII");
     check_syntax();
-}
-
-FitsStringCard::FitsStringCard(const FitsStringCard &other) : FitsCard(other), value(other.value)
-{
-    check_syntax();
-}
-
-FitsCard *FitsStringCard::clone() const
-{
-    return new FitsStringCard(*this);
-}
-
-std::string FitsStringCard::getString() const
-{
-    return value;
 }
 
 std::string FitsStringCard::writeCard() const
@@ -277,29 +247,9 @@ std::string FitsStringCard::writeCard() const
 // --- FitsIntCard ------------------------------------------------------------
 
 FitsIntCard::FitsIntCard(const std::string &keyword, long value, bool fixed, std::string comment)
-    : FitsCard(keyword, fixed, comment), value(value)
+    : FitsValueCard(keyword, value, fixed, comment)
 {
     check_syntax();
-}
-
-FitsIntCard::FitsIntCard(const FitsIntCard &other) : FitsCard(other), value(other.value)
-{
-    check_syntax();
-}
-
-FitsCard *FitsIntCard::clone() const
-{
-    return new FitsIntCard(*this);
-}
-
-long FitsIntCard::getInt() const
-{
-    return value;
-}
-
-double FitsIntCard::getFloat() const
-{
-    return static_cast<double>(value);
 }
 
 std::string FitsIntCard::writeCard() const
@@ -318,26 +268,11 @@ std::string FitsIntCard::writeCard() const
 
 FitsFloatCard::FitsFloatCard(const std::string &keyword, double value, bool fixed,
                              std::string comment)
-    : FitsCard(keyword, fixed, comment), value(value)
+    : FitsValueCard(keyword, value, fixed, comment)
 {
     if (!std::isfinite(value))
         throw FitsException("value of '" + keyword + "' is not a finite number");
     check_syntax();
-}
-
-FitsFloatCard::FitsFloatCard(const FitsFloatCard &other) : FitsCard(other), value(other.value)
-{
-    check_syntax();
-}
-
-FitsCard *FitsFloatCard::clone() const
-{
-    return new FitsFloatCard(*this);
-}
-
-double FitsFloatCard::getFloat() const
-{
-    return value;
 }
 
 std::string FitsFloatCard::writeCard() const
@@ -364,26 +299,11 @@ std::string FitsFloatCard::writeCard() const
 
 FitsComplexCard::FitsComplexCard(const std::string &keyword, std::complex<double> value, bool fixed,
                                  std::string comment)
-    : FitsCard(keyword, fixed, comment), value(value)
+    : FitsValueCard(keyword, value, fixed, comment)
 {
     if (!std::isfinite(value.real()) || !std::isfinite(value.imag()))
         throw FitsException("value of '" + keyword + "' is not a finite number");
     check_syntax();
-}
-
-FitsComplexCard::FitsComplexCard(const FitsComplexCard &other) : FitsCard(other), value(other.value)
-{
-    check_syntax();
-}
-
-FitsCard *FitsComplexCard::clone() const
-{
-    return new FitsComplexCard(*this);
-}
-
-std::complex<double> FitsComplexCard::getComplex() const
-{
-    return value;
 }
 
 std::string FitsComplexCard::writeCard() const

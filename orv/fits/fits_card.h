@@ -4,6 +4,7 @@
 
 #include <complex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "orv/fits/fits_const.h"
@@ -80,71 +81,69 @@ protected:
     std::string readText;
 };
 
-class FitsBoolCard : public FitsCard {
+// A card holding one value of type T; Card is the kind of card, whose copy
+// clone() makes. Each kind checks its card (check_syntax) in its own
+// constructors, where the getter it overrides answers.
+template <class Card, class T>
+class FitsValueCard : public FitsCard {
+public:
+    FitsCard *clone() const override { return new Card(static_cast<const Card &>(*this)); }
+
+protected:
+    FitsValueCard(const std::string &keyword, T value, bool fixed, const std::string &comment)
+        : FitsCard(keyword, fixed, comment), value(std::move(value))
+    {
+    }
+    FitsValueCard(const FitsValueCard &other) = default;
+
+    T value;
+};
+
+class FitsBoolCard : public FitsValueCard<FitsBoolCard, bool> {
 public:
     FitsBoolCard(const std::string &keyword, bool value, bool fixed, std::string comment);
-    FitsBoolCard(const FitsBoolCard &other);
-    FitsCard *clone() const override;
-    bool getBool() const override;
+    FitsBoolCard(const FitsBoolCard &other) : FitsValueCard(other) { check_syntax(); }
+    bool getBool() const override { return value; }
     std::string writeCard() const override;
-
-private:
-    bool value;
 };
 
 // The value is held as the text it means: quotes inside it are single here
 // and doubled only in the card image.
-class FitsStringCard : public FitsCard {
+class FitsStringCard : public FitsValueCard<FitsStringCard, std::string> {
 public:
     FitsStringCard(const std::string &keyword, std::string value, bool fixed, std::string comment);
-    FitsStringCard(const FitsStringCard &other);
-    FitsCard *clone() const override;
-    std::string getString() const override;
+    FitsStringCard(const FitsStringCard &other) : FitsValueCard(other) { check_syntax(); }
+    std::string getString() const override { return value; }
     std::string writeCard() const override;
-
-private:
-    std::string value;
 };
 
-class FitsIntCard : public FitsCard {
+class FitsIntCard : public FitsValueCard<FitsIntCard, long> {
 public:
     FitsIntCard(const std::string &keyword, long value, bool fixed, std::string comment);
-    FitsIntCard(const FitsIntCard &other);
-    FitsCard *clone() const override;
-    long getInt() const override;
-    double getFloat() const override;
+    FitsIntCard(const FitsIntCard &other) : FitsValueCard(other) { check_syntax(); }
+    long getInt() const override { return value; }
+    double getFloat() const override { return static_cast<double>(value); }
     std::string writeCard() const override;
-
-private:
-    long value;
 };
 
 // NaN and infinity have no FITS card form and are refused.
-class FitsFloatCard : public FitsCard {
+class FitsFloatCard : public FitsValueCard<FitsFloatCard, double> {
 public:
     FitsFloatCard(const std::string &keyword, double value, bool fixed, std::string comment);
-    FitsFloatCard(const FitsFloatCard &other);
-    FitsCard *clone() const override;
-    double getFloat() const override;
+    FitsFloatCard(const FitsFloatCard &other) : FitsValueCard(other) { check_syntax(); }
+    double getFloat() const override { return value; }
     std::string writeCard() const override;
-
-private:
-    double value;
 };
 
 // Held and checked, but refused on writing: the header layer has no card
 // form for complex values.
-class FitsComplexCard : public FitsCard {
+class FitsComplexCard : public FitsValueCard<FitsComplexCard, std::complex<double>> {
 public:
     FitsComplexCard(const std::string &keyword, std::complex<double> value, bool fixed,
                     std::string comment);
-    FitsComplexCard(const FitsComplexCard &other);
-    FitsCard *clone() const override;
-    std::complex<double> getComplex() const override;
+    FitsComplexCard(const FitsComplexCard &other) : FitsValueCard(other) { check_syntax(); }
+    std::complex<double> getComplex() const override { return value; }
     std::string writeCard() const override;
-
-private:
-    std::complex<double> value;
 };
 
 // COMMENT, HISTORY and blank-keyword cards; the text is in `comment`.

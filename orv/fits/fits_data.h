@@ -417,6 +417,16 @@ std::vector<long> visited(const detail::IterState<P, N> &it)
     return squeezed<N>(it.length);
 }
 
+// Throws unless a region is set whose pixels match the elements the iterator
+// visits.
+template <class P, int N>
+void requireRegionShape(const util::Region *region, const detail::IterState<P, N> &it)
+{
+    if (!region)
+        throw FitsException("no region set");
+    requireSameShape(squeezed(*region), visited(it));
+}
+
 } // namespace fitsdata
 
 // --- stream members ---------------------------------------------------------------
@@ -454,11 +464,8 @@ void FitsIn::readWholeImage(W &dst, std::size_t total)
 template <class T, int N>
 void FitsIn::readRegionArray(MArrayIter<T, N> &it)
 {
-    if (!region)
-        throw FitsException("no region set");
-    fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
-    const util::Region full = getFullRegion();
-    fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), full, *region);
+    fitsdata::requireRegionShape(region.get(), it);
+    fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
     fitsdata::ArrayWalk<T *, N> dst(it.current, it.stride, it.length);
     fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, region->getLength());
 }
@@ -482,11 +489,8 @@ void FitsOut::writeDataArray(MArrayIterConst<T, N> &it)
 template <class T, int N>
 void FitsOut::writeRegionArray(MArrayIterConst<T, N> &it)
 {
-    if (!region)
-        throw FitsException("no region set");
-    fitsdata::requireSameShape(fitsdata::squeezed(*region), fitsdata::visited(it));
-    const util::Region full = getFullRegion();
-    fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), full, *region);
+    fitsdata::requireRegionShape(region.get(), it);
+    fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
     fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
     fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, region->getLength());
 }

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "common/fits.h"
+#include "program.h"
 
 namespace {
 
-const std::string kBin = DORNEL_BIN;
+using dornel_test::has;
+using dornel_test::kBin;
 
 const char *const kUsage = "    -s, --spline <FLAG>                  [false]\n"
                            "        spline \n\n"
@@ -55,11 +57,6 @@ std::string builtinTable()
            row("radius", 'r', "0", "0") + row("read_config_file", ' ', "", "") +
            row("spline", 's', "false", "FALSE") + row("tresh", 't', "1000.", "1000") +
            row("verbose", 'v', "0", "0") + row("write_config_file", ' ', "", "");
-}
-
-bool has(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
 }
 
 class Options : public ::testing::Test {

@@ -6,18 +6,15 @@
 #include <string>
 
 #include "common/fits.h"
+#include "program.h"
 
 using test_common::Image;
 using test_common::Key;
 
 namespace {
 
-const std::string kBin = DORNEL_BIN;
-
-bool has(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
+using dornel_test::has;
+using dornel_test::kBin;
 
 double plane(int x, int y)
 {

@@ -4,6 +4,7 @@
 #include "numerics/numrec.h"
 
 #include "common/fatal.h"
+#include "nr_matrix.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,7 @@
 
 namespace {
 
-// A 1-based n x m double matrix that frees itself.
-struct DMat {
-    int n, m;
-    double **a;
-    DMat(int rows, int cols) : n(rows), m(cols) { a = dmatrix(1, n, 1, m); }
-    ~DMat() { free_dmatrix(a, 1, n, 1, m); }
-    DMat(const DMat &) = delete;
-    DMat &operator=(const DMat &) = delete;
-    double *operator[](int i) { return a[i]; }
-};
+using nrtest::DMat;
 
 // Random symmetric positive definite matrix: B*B^T + n*I.
 void random_spd(DMat &s, std::mt19937 &gen)

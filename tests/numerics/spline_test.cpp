@@ -3,6 +3,7 @@
 #include "numerics/spline.h"
 
 #include "common/fatal.h"
+#include "nr_matrix.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <vector>
 
 namespace {
+
+using nrtest::FMat;
 
 const float natural = 1.0e30f;
 
@@ -79,16 +82,6 @@ TEST(Spline, BadAbscissaeAreFatal)
     EXPECT_NRERROR(spline(x.data(), y.data(), 1, natural, natural, y2.data()),
                    "spline: at least two points are needed");
 }
-
-// A 1-based float matrix that frees itself.
-struct FMat {
-    int n, m;
-    float **a;
-    FMat(int rows, int cols) : n(rows), m(cols) { a = matrix(1, n, 1, m); }
-    ~FMat() { free_matrix(a, 1, n, 1, m); }
-    FMat(const FMat &) = delete;
-    FMat &operator=(const FMat &) = delete;
-};
 
 TEST(Splin2, ReproducesBilinearAndApproximatesSmoothSurfaces)
 {

@@ -18,6 +18,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "oracle.h"
@@ -346,6 +347,14 @@ MArray<T, N> sliceAt(std::mt19937 &rng, const MArray<T, N + 1> &p, const int (&l
     }
 }
 
+// a as the slice of p whose fixed dimension q (0 .. N) is chosen at run time.
+template <class T, int N, int... Q>
+void takeSliceAt(MArray<T, N> &a, int q, std::mt19937 &rng, const MArray<T, N + 1> &p,
+                 const int (&len)[N], std::integer_sequence<int, Q...>)
+{
+    static_cast<void>(((q == Q && (a.makeReference(sliceAt<T, N, Q>(rng, p, len)), true)) || ...));
+}
+
 template <class T, int N>
 View<T, N> makeView(std::mt19937 &rng, Kind kind, const int (&len)[N])
 {
@@ -386,23 +395,7 @@ View<T, N> makeView(std::mt19937 &rng, Kind kind, const int (&len)[N])
             wide[d] = d == q ? 1 + int(rng() % 3) : len[k++] + int(rng() % 3);
         MArray<T, N + 1> p = parent<T, N + 1>(rng, wide);
         keep(p);
-        switch (q) {
-        case 0:
-            v.a.makeReference(sliceAt<T, N, 0>(rng, p, len));
-            break;
-        case 1:
-            v.a.makeReference(sliceAt<T, N, 1>(rng, p, len));
-            break;
-        case 2:
-            v.a.makeReference(sliceAt<T, N, 2>(rng, p, len));
-            break;
-        case 3:
-            v.a.makeReference(sliceAt<T, N, 3>(rng, p, len));
-            break;
-        default:
-            v.a.makeReference(sliceAt<T, N, 4>(rng, p, len));
-            break;
-        }
+        takeSliceAt<T, N>(v.a, q, rng, p, len, std::make_integer_sequence<int, N + 1>());
         break;
     }
     default: { // setrange on a copy of the parent, dimension by dimension
