@@ -1,4 +1,4 @@
-#include "psftools/special_functions.h"
+#include "psftools/gamma_bessel.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -112,7 +112,8 @@ double gammq(double a, double x)
     return incompleteGamma(a, x, false, "gammq");
 }
 
-// Polynomial approximations 9.8.1 to 9.8.8 of Abramowitz and Stegun.
+// The published polynomial approximations of I0, I1, K0 and K1 in Abramowitz
+// and Stegun's handbook, with their coefficients.
 
 double bessi0(double x)
 {

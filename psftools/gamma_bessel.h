@@ -1,8 +1,8 @@
 // ln Γ, the regularised incomplete gamma functions and the modified Bessel
 // functions of order 0 and 1, in double precision. Bad arguments are reported
 // on standard error and the computation goes on.
-#ifndef PSFTOOLS_SPECIAL_FUNCTIONS_H
-#define PSFTOOLS_SPECIAL_FUNCTIONS_H
+#ifndef PSFTOOLS_GAMMA_BESSEL_H
+#define PSFTOOLS_GAMMA_BESSEL_H
 
 // ln Γ(x) for x > 0 (Lanczos series, about 1e-10 relative).
 double gammln(double x);

@@ -1,4 +1,4 @@
-#include "psftools/special_functions.h"
+#include "psftools/gamma_bessel.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,8 @@ namespace {
 const double pi = std::acos(-1.0);
 
 // Reference values by numeric quadrature of the integral representations
-// (Abramowitz and Stegun 9.6.19, 9.6.24); the trapezoid rule converges
+// I_n(x) = (1/pi) int_0^pi e^(x cos t) cos(nt) dt and
+// K_n(x) = int_0^inf e^(-x cosh t) cosh(nt) dt; the trapezoid rule converges
 // exponentially for these smooth periodic or doubly decaying integrands.
 // I0 and I1 are returned scaled by exp(-x).
 double i0Scaled(double x)
@@ -53,7 +54,7 @@ double relative(double value, double truth)
 
 } // namespace
 
-TEST(SpecialFunctions, GammlnAgreesWithTheCLibrary)
+TEST(GammaAndBessel, GammlnAgreesWithTheCLibrary)
 {
     // Reference: lgamma of the C library.
     for (double x : {0.1, 0.5, 1.0, 1.5, 2.0, 3.7, 10.0, 55.5, 171.0, 1000.0})
@@ -64,7 +65,7 @@ TEST(SpecialFunctions, GammlnAgreesWithTheCLibrary)
     EXPECT_NEAR(std::log(std::sqrt(pi)), gammln(0.5), 1e-10);
 }
 
-TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms)
+TEST(GammaAndBessel, IncompleteGammaAgainstClosedForms)
 {
     // P(n, x) = 1 - exp(-x)·sum_{k<n} x^k/k! for whole n, and
     // P(1/2, x) = erf(sqrt x); both tails formed directly.
@@ -101,7 +102,7 @@ TEST(SpecialFunctions, IncompleteGammaAgainstClosedForms)
         }
 }
 
-TEST(SpecialFunctions, IncompleteGammaArgumentChecks)
+TEST(GammaAndBessel, IncompleteGammaArgumentChecks)
 {
     testing::internal::CaptureStderr();
     EXPECT_EQ(0.0, gammp(2.0, 0.0));
@@ -118,7 +119,7 @@ TEST(SpecialFunctions, IncompleteGammaArgumentChecks)
               testing::internal::GetCapturedStderr().find("Invalid arguments in routine gammq\n"));
 }
 
-TEST(SpecialFunctions, BesselAgainstQuadrature)
+TEST(GammaAndBessel, BesselAgainstQuadrature)
 {
     // Both sides of the switches at 2 and 3.75.
     for (double x :
@@ -132,7 +133,7 @@ TEST(SpecialFunctions, BesselAgainstQuadrature)
     }
 }
 
-TEST(SpecialFunctions, BesselSymmetryAndLimits)
+TEST(GammaAndBessel, BesselSymmetryAndLimits)
 {
     EXPECT_DOUBLE_EQ(1.0, bessi0(0.0));
     EXPECT_EQ(0.0, bessi1(0.0));
