@@ -204,6 +204,11 @@ TEST_F(Kernel, UnusableFilesGiveNoKernel)
         "1\n",                                 // one number
         "",                                    // empty
         "1 -1\n-1 1\n",                        // sums to 0
+        // Words that are not wholly numbers would be read as 0 or as
+        // their leading digits.
+        "0.1 0.1 0.1\n0.1 0,2 0.1\n0.1 0.1 0.1\n",
+        "kernel E2\n0.1 0.1\n0.1 0.7\n",
+        "0.25 0.25x\n0.25 0.25\n",
     };
     for (const char *text : cases)
         EXPECT_EQ(read(text), nullptr) << text;

@@ -76,15 +76,20 @@ int psfcheck(image *psf)
 
 namespace {
 
-// The numbers of one line, separated by any white space.
-std::vector<double> line_numbers(const std::string &line)
+// The numbers of one line, separated by any white space, into v; false
+// when a word is not wholly a number (a comment, a decimal comma), which
+// would otherwise be read as 0 or as its leading digits.
+bool line_numbers(const std::string &line, std::vector<double> *v)
 {
-    std::vector<double> v;
     std::istringstream in(line);
     std::string field;
-    while (in >> field)
-        v.push_back(strtod(field.c_str(), nullptr));
-    return v;
+    while (in >> field) {
+        char *end = nullptr;
+        v->push_back(strtod(field.c_str(), &end));
+        if (end != field.c_str() + field.size())
+            return false;
+    }
+    return true;
 }
 
 bool blank(const std::string &line)
@@ -105,8 +110,8 @@ image *getkernel(const char *input_kernel)
     while (std::getline(in, line)) {
         if (blank(line))
             continue;
-        rows.push_back(line_numbers(line));
-        if (rows.back().size() != rows.front().size())
+        rows.emplace_back();
+        if (!line_numbers(line, &rows.back()) || rows.back().size() != rows.front().size())
             return nullptr;
     }
     if (rows.empty() || (rows.size() == 1 && rows[0].size() <= 1))

@@ -21,8 +21,9 @@ int psfcheck(image *psf);
 // Reads the charge-diffusion kernel from a text file: one row per line,
 // numbers separated by white space, every line as long as the first.  An odd
 // size gains a zero first row or column, as the PSF does.  Null for a file
-// that cannot be opened, for rows of unequal length, for a kernel of at most
-// one number and for one whose numbers sum to 0 or not to a finite number.
+// that cannot be opened, for a word that is not a number, for rows of
+// unequal length, for a kernel of at most one number and for one whose
+// numbers sum to 0 or not to a finite number.
 // The caller owns the record and its matrix (rows 1..naxes[2], columns
 // 1..naxes[1]).
 image *getkernel(const char *input_kernel);
