@@ -72,6 +72,8 @@ protected:
 
     void TearDown() override
     {
+        if (alpha)
+            free_dmatrix(alpha, 1, ma, 1, ma);
         if (covar) {
             free_dmatrix(covar, 1, ma, 1, ma);
             free_dvector(sig, 1, ma);
@@ -95,10 +97,30 @@ protected:
         return chi2;
     }
 
-    // One call of mrqmin on the fixture's images and components.
-    int step(double **alpha, double *chi2, float *alamda)
+    // One call of mrqmin on the fixture's images, components and step
+    // state.
+    int step()
     {
-        return mrqmin(d.z, s.z, ma, covar, alpha, chi2, alamda, &comps.head, &constr, &cpar, sig);
+        return mrqmin(d.z, s.z, ma, covar, alpha, &chi2, &alamda, &comps.head, &constr, &cpar, sig);
+    }
+
+    // The set-up call of mrqmin (alamda below 0) on fresh step state; what
+    // it returned.
+    int first_step()
+    {
+        alpha = dmatrix(1, ma, 1, ma);
+        chi2 = 0;
+        alamda = -1;
+        return step();
+    }
+
+    // Reads the constraint file of the given text into constr.
+    int constrain(const std::string &text)
+    {
+        ScratchDir dir;
+        spit(dir.file("cons"), text);
+        snprintf(input.constraints, sizeof input.constraints, "%s", dir.file("cons").c_str());
+        return read_cons(input, &constr, &comps.head);
     }
 
     // A fit of the sky plane on the display "both", whose key polls go to
@@ -130,6 +152,10 @@ protected:
     int ma = 0, ndof = 0;
     double **covar = nullptr;
     double *sig = nullptr;
+    // The step state that mrqmin keeps between its calls.
+    double **alpha = nullptr;
+    double chi2 = 0;
+    float alamda = 0;
 };
 
 TEST_F(Loop, FitsAndCountsDown)
@@ -238,12 +264,9 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
 {
     comps.add("sky", {10, 0, 0}, {1, 0, 0});
     prepare();
-    double **alpha = dmatrix(1, ma, 1, ma);
-    double chi2 = 0;
-    float alamda = -1;
     CapturePrint cap;
     // Set-up and first step: damped, it goes most of the way to the minimum.
-    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
+    ASSERT_EQ(first_step(), 0);
     EXPECT_FLOAT_EQ(alamda, 0.001f);
     // Near the minimum the steps stop lowering chi^2 (an equal chi^2 is no
     // gain): the damping grows tenfold and nothing changes.
@@ -253,7 +276,7 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
         before_a = comps.head.a[1];
         before_alamda = alamda;
         before_chi2 = chi2;
-        step(alpha, &chi2, &alamda);
+        step();
         if (alamda > before_alamda)
             break;
         EXPECT_LT(chi2, before_chi2);
@@ -268,20 +291,15 @@ TEST_F(Loop, StepsAreAcceptedOnlyWhenChi2Falls)
 
     // A trial value at the sentinel is refused without rendering it.
     comps.head.a[1] = 10;
-    std::string file = "1 sky 1e30 to 2e30\n";
-    ScratchDir dir;
-    spit(dir.file("cons"), file);
-    snprintf(input.constraints, sizeof input.constraints, "%s", dir.file("cons").c_str());
-    ASSERT_EQ(read_cons(input, &constr, &comps.head), 0);
-    step(alpha, &chi2, &alamda);
+    ASSERT_EQ(constrain("1 sky 1e30 to 2e30\n"), 0);
+    step();
     EXPECT_FLOAT_EQ(alamda, damping * 10);
     EXPECT_EQ(chi2, best_chi2);
     EXPECT_EQ(comps.head.a[1], 10);
 
     alamda = 0;
-    EXPECT_EQ(step(alpha, &chi2, &alamda), 0);
+    EXPECT_EQ(step(), 0);
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
-    free_dmatrix(alpha, 1, ma, 1, ma);
 }
 
 TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
@@ -290,21 +308,17 @@ TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
     // call the final one, which releases the step's state.
     comps.add("sky", {10, 0, 0}, {1, 0, 0});
     prepare();
-    double **alpha = dmatrix(1, ma, 1, ma);
-    double chi2 = 0;
-    float alamda = -1;
     CapturePrint cap;
-    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
+    ASSERT_EQ(first_step(), 0);
     alamda = std::numeric_limits<float>::denorm_min();
     const double before = chi2;
-    step(alpha, &chi2, &alamda);
+    step();
     EXPECT_LT(chi2, before);
     ASSERT_GT(alamda, 0);
-    EXPECT_EQ(step(alpha, &chi2, &alamda), 0);
+    EXPECT_EQ(step(), 0);
     alamda = 0;
-    step(alpha, &chi2, &alamda);
+    step();
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
-    free_dmatrix(alpha, 1, ma, 1, ma);
 }
 
 TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
@@ -315,26 +329,19 @@ TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
     comps.add("sky", {20, 0, 0}, {1, 0, 0});
     comps.add("moffat", {20, 15, -5, 3, 2.5f, 0, 0, 1, 0, 0}, {0, 0, 0, 0, 1, -1, -1, 0, 0, 0});
     prepare();
-    ScratchDir dir;
-    spit(dir.file("cons"), "2 5 0.5 to 0.9\n");
-    snprintf(input.constraints, sizeof input.constraints, "%s", dir.file("cons").c_str());
-    ASSERT_EQ(read_cons(input, &constr, &comps.head), 0);
-    double **alpha = dmatrix(1, ma, 1, ma);
-    double chi2 = 0;
-    float alamda = -1;
+    ASSERT_EQ(constrain("2 5 0.5 to 0.9\n"), 0);
     CapturePrint cap;
-    ASSERT_EQ(step(alpha, &chi2, &alamda), 0);
+    ASSERT_EQ(first_step(), 0);
     const double start = chi2;
     EXPECT_TRUE(std::isfinite(start));
     for (int i = 0; i < 3; i++)
-        step(alpha, &chi2, &alamda);
+        step();
     EXPECT_NEAR(alamda, 100, 1e-3); // 0.01, then four refusals
     EXPECT_EQ(chi2, start);
     EXPECT_EQ(comps.head.next->a[5], 2.5f);
     EXPECT_EQ(comps.head.a[1], 20);
     alamda = 0;
-    step(alpha, &chi2, &alamda);
-    free_dmatrix(alpha, 1, ma, 1, ma);
+    step();
 }
 
 } // namespace
