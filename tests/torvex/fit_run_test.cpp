@@ -61,6 +61,12 @@ protected:
         s.sigma = "sigma.fits";
     }
 
+    // A run of the settings s on the sky start.
+    ProgramRun run() const { return run_torvex(dir, param_file(s, start)); }
+
+    // The model HDU of the block a run wrote.
+    Hdu fitted_model() const { return read_hdu(dir.file("block.fits"), 3); }
+
     ScratchDir dir;
     Settings s;
     Plane truth{100, 0.05, -0.03, 30.5, 25.5};
@@ -69,14 +75,14 @@ protected:
 
 TEST_F(SkyFit, RecoversThePlaneWithItsUncertainties)
 {
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Iteration : 1 "), std::string::npos);
     EXPECT_NE(r.out.find("COUNTDOWN = 99 "), std::string::npos);
 
     ASSERT_EQ(count_hdus(dir.file("block.fits")), 4);
-    Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
+    Hdu data = read_hdu(dir.file("block.fits"), 2), model = fitted_model(),
         resid = read_hdu(dir.file("block.fits"), 4);
     const long npix = 60 * 50;
     EXPECT_EQ(model.raw("NDOF"), std::to_string(npix - 3));
@@ -129,18 +135,18 @@ TEST_F(SkyFit, MaskedAndUndefinedPixelsLeaveTheFit)
         return (x == 30 && y == 30) || (x == 31 && y == 40) ? NAN : v;
     });
     s.mask = "mask.fits";
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 3 - 2 - 3));
     EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1);
 
     spit(dir.file("mask.txt"), "# bad pixels\n3 4\n10 10\n10 10\n55.5 49.9\n");
     s.mask = "mask.txt";
-    r = run_torvex(dir, param_file(s, start));
+    r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("No masking image used"), std::string::npos);
-    model = read_hdu(dir.file("block.fits"), 3);
+    model = fitted_model();
     EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 3 - 2 - 3));
 }
 
@@ -157,9 +163,9 @@ TEST_F(SkyFit, BlankPixelsOfIntegerImagesLeaveTheFit)
                       {{"EXPTIME", "1"}});
     write_short_image(
         dir.file("sigma.fits"), 60, 50, [](long, long) { return 5.0; }, sigma_blank);
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    Hdu data = read_hdu(dir.file("block.fits"), 2), model = read_hdu(dir.file("block.fits"), 3),
+    Hdu data = read_hdu(dir.file("block.fits"), 2), model = fitted_model(),
         resid = read_hdu(dir.file("block.fits"), 4);
     EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 9 - 2 - 3));
     EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1);
@@ -185,11 +191,11 @@ TEST_F(SkyFit, SmallerMaskMasksNothingBeyondItsEdge)
         return (x == 3 && y == 4) || (x == 40 && y == 50) ? 1.0f : 0.0f;
     });
     s.mask = "mask.fits";
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- WARNING:  The pixel mask is not the same size as the data."),
               std::string::npos);
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     EXPECT_EQ(model.raw("NDOF"), std::to_string(60 * 50 - 2 - 3));
 }
 
@@ -198,11 +204,11 @@ TEST_F(SkyFit, EstimatedSigmaImageWithoutOne)
     // No sigma image: it is made from the data (gain 2, read noise 5.24),
     // so chi^2 is no longer about 1 but the fit still lands on the truth.
     s.sigma = "none";
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- No sigma image.  Creating one using: GAIN=2.00, RDNOISE=5.24"),
               std::string::npos);
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     Fitted level = card(model, "1_SKY");
     EXPECT_LT(std::fabs(level.value - truth.a1), 3 * level.error);
 }
@@ -211,13 +217,13 @@ TEST_F(SkyFit, ConstraintsHoldTheFit)
 {
     spit(dir.file("cons.txt"), "# keep the level low\n1 sky 80 to 95\n1 re 3 4\n");
     s.cons = "cons.txt";
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- Constraint file line 3 refused (the component type has no such "
                          "parameter): 1 re 3 4"),
               std::string::npos)
         << r.out;
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     EXPECT_NEAR(card(model, "1_SKY").value, 95, 1e-4);
 }
 
@@ -239,11 +245,11 @@ TEST_F(SkyFit, RegionsAgainstTheImage)
         s.x2 = c.x2;
         s.y1 = c.y1;
         s.y2 = c.y2;
-        ProgramRun r = run_torvex(dir, param_file(s, start));
+        ProgramRun r = run();
         EXPECT_EQ(r.status, c.status) << c.x1 << " " << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
     }
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     EXPECT_EQ(model.text("FITSECT"), "[1:60,1:20]");
     EXPECT_EQ(model.nx, 60);
     EXPECT_EQ(model.ny, 20);
@@ -305,7 +311,7 @@ TEST_F(SkyFit, UnconstrainedParametersStillGiveTheOutputs)
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("-- WARNING: The curvature matrix is singular"), std::string::npos)
         << r.out;
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     Fitted a = card(model, "1_SKY"), b = card(model, "2_SKY");
     EXPECT_NEAR(a.value + b.value, truth.a1, 0.5);
     EXPECT_EQ(a.error, 0);
@@ -332,7 +338,7 @@ TEST_F(SkyFit, ParametersThatChi2DoesNotSeeAreHeld)
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("The curvature matrix is singular"), std::string::npos) << r.out;
-    Hdu model = read_hdu(dir.file("block.fits"), 3);
+    Hdu model = fitted_model();
     EXPECT_EQ(model.text("1_XCENT"), "200.0000 +/- 0.0000");
     EXPECT_EQ(model.text("1_Rc"), "3.0000 +/- 0.0000");
     EXPECT_EQ(model.text("2_MAG"), "18.0000 +/- 0.0000");
@@ -348,7 +354,7 @@ TEST_F(SkyFit, ParametersThatChi2DoesNotSeeAreHeld)
 TEST_F(SkyFit, UnwritableLogIsReported)
 {
     ASSERT_EQ(mkdir(dir.file("fit.log").c_str(), 0755), 0);
-    ProgramRun r = run_torvex(dir, param_file(s, start));
+    ProgramRun r = run();
     EXPECT_EQ(r.status, 1) << r.out << r.err; // an output is missing
     EXPECT_NE(r.out.find("Cannot open fit.log"), std::string::npos) << r.out;
     EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
