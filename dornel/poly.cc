@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "dornel/sky_error.h"
 
 using orv::MArray;
 
@@ -115,10 +118,16 @@ inline void withFixedSize(int n, F &&f)
 template <class T>
 int fitSurface(const Points<T> &p, int n, MArray<double, 1> &c)
 {
+    // Every point is read from all four arrays, and the powers x^0..x^n are
+    // formed in place: both must hold before the first point is touched.
+    if (n < 0)
+        throw SkyError("poly2d: the order must not be negative (it is " + std::to_string(n) + ")");
+    const int count = p.count();
+    if (p.y.length(1) != count || p.z.length(1) != count || p.w.length(1) != count)
+        throw SkyError("poly2d: x, y, z and w must hold the same number of points");
     const int m = (n + 1) * (n + 1);
     std::vector<double> A(static_cast<std::size_t>(m) * m, 0.0), B(m, 0.0), v(m);
     std::vector<T> xp(n + 1), yp(n + 1);
-    const int count = p.count();
     for (int k = 0; k < count; ++k) {
         const T x = p.at(p.x, k), y = p.at(p.y, k);
         xp[0] = yp[0] = T(1);
