@@ -44,6 +44,7 @@ int poly2d(const orv::MArray<float, 1> &x, const orv::MArray<float, 1> &y,
 // for its rows and solve(); fit() does the same for scattered points.
 class ScaledSurface {
 public:
+    // Throws SkyError for a negative order.
     ScaledSurface(int order, int nx, int ny);
 
     // Weighted least-squares fit (weights 1/w², w above 0) to the points

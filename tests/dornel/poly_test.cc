@@ -168,6 +168,11 @@ TEST(Poly2d, RefusesANegativeOrderAndArraysOfDifferentLengths)
     EXPECT_THROW(poly2d(xf, shorterf, zf, 0, c), SkyError);
 }
 
+TEST(ScaledSurface, RefusesANegativeOrder)
+{
+    EXPECT_THROW(ScaledSurface(-1, 4, 4), SkyError);
+}
+
 TEST(ScaledSurface, RecoversThePowersOfAnExactSurface)
 {
     // z = sum of c(a, b)·x^b·y^a over a 40 x 30 grid, every term worth a few
