@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "dornel/sky_error.h"
 
 using orv::MArray;
 
@@ -70,6 +73,18 @@ int gaussj(MArray<double, 2> &a, int n, MArray<double, 1> &b)
 
 namespace {
 
+// The (order + 1)² coefficients of a surface of the given order. Order -1
+// would leave no term (the powers or basis values would be written into
+// empty buffers), and lower orders give garbage sizes: refused before
+// anything is sized by them.
+std::size_t termsOf(int order)
+{
+    if (order < 0)
+        throw SkyError("the polynomial order must not be negative (it is " + std::to_string(order) +
+                       ")");
+    return static_cast<std::size_t>(order + 1) * static_cast<std::size_t>(order + 1);
+}
+
 // Walks the points of x, y, z, w together by position, whatever their first
 // indices.
 template <class T>
@@ -115,10 +130,14 @@ inline void withFixedSize(int n, F &&f)
 template <class T>
 int fitSurface(const Points<T> &p, int n, MArray<double, 1> &c)
 {
-    const int m = (n + 1) * (n + 1);
+    // Every point is read from all four arrays, and the powers x^0..x^n are
+    // formed in place: both must hold before the first point is touched.
+    const int m = static_cast<int>(termsOf(n));
+    const int count = p.count();
+    if (p.y.length(1) != count || p.z.length(1) != count || p.w.length(1) != count)
+        throw SkyError("poly2d: x, y, z and w must hold the same number of points");
     std::vector<double> A(static_cast<std::size_t>(m) * m, 0.0), B(m, 0.0), v(m);
     std::vector<T> xp(n + 1), yp(n + 1);
-    const int count = p.count();
     for (int k = 0; k < count; ++k) {
         const T x = p.at(p.x, k), y = p.at(p.y, k);
         xp[0] = yp[0] = T(1);
@@ -328,7 +347,7 @@ void valuesAt(const double *d, int n1, const double *pxT, const int *x, int coun
 } // namespace
 
 ScaledSurface::ScaledSurface(int order, int nx, int ny)
-    : n_(order), nx_(nx), ny_(ny), coef_(static_cast<std::size_t>(order + 1) * (order + 1), 0.0)
+    : n_(order), nx_(nx), ny_(ny), coef_(termsOf(order), 0.0)
 {
     const int n1 = n_ + 1;
     const std::size_t pairs = static_cast<std::size_t>(n1) * (n1 + 1) / 2;

@@ -16,8 +16,9 @@ int gaussj(orv::MArray<double, 2> &a, int n, orv::MArray<double, 1> &b);
 // Weighted least-squares fit of the surface sum c(k)·x^j·y^l, j, l = 0..n,
 // k = 1 + l·(n+1) + j, to the points (x, y, z) with errors w (weights 1/w²;
 // w must not be 0). c becomes a new array with indices 1..(n+1)². Returns the
-// status of gaussj. The float overloads form the powers in float; the
-// overloads without w give every point the weight 1.
+// status of gaussj; throws SkyError when n is negative or the arrays differ
+// in length. The float overloads form the powers in float; the overloads
+// without w give every point the weight 1.
 int poly2d(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
            const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &w, int n,
            orv::MArray<double, 1> &c);
@@ -43,6 +44,7 @@ int poly2d(const orv::MArray<float, 1> &x, const orv::MArray<float, 1> &y,
 // for its rows and solve(); fit() does the same for scattered points.
 class ScaledSurface {
 public:
+    // Throws SkyError for a negative order.
     ScaledSurface(int order, int nx, int ny);
 
     // Weighted least-squares fit (weights 1/w², w above 0) to the points

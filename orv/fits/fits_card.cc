@@ -319,11 +319,6 @@ FitsCommentCard::FitsCommentCard(const std::string &keyword, const std::string &
     check_syntax();
 }
 
-FitsCommentCard::FitsCommentCard(const FitsCommentCard &other) : FitsCard(other)
-{
-    check_syntax();
-}
-
 bool FitsCommentCard::isComment() const
 {
     return true;

@@ -83,7 +83,8 @@ protected:
 
 // A card holding one value of type T; Card is the kind of card, whose copy
 // clone() makes. Each kind checks its card (check_syntax) in its own
-// constructors, where the getter it overrides answers.
+// constructor, where the getter it overrides answers; a copy takes the
+// checked keyword flags along and is not checked again.
 template <class Card, class T>
 class FitsValueCard : public FitsCard {
 public:
@@ -102,7 +103,7 @@ protected:
 class FitsBoolCard : public FitsValueCard<FitsBoolCard, bool> {
 public:
     FitsBoolCard(const std::string &keyword, bool value, bool fixed, std::string comment);
-    FitsBoolCard(const FitsBoolCard &other) : FitsValueCard(other) { check_syntax(); }
+    FitsBoolCard(const FitsBoolCard &other) = default;
     bool getBool() const override { return value; }
     std::string writeCard() const override;
 };
@@ -112,7 +113,7 @@ public:
 class FitsStringCard : public FitsValueCard<FitsStringCard, std::string> {
 public:
     FitsStringCard(const std::string &keyword, std::string value, bool fixed, std::string comment);
-    FitsStringCard(const FitsStringCard &other) : FitsValueCard(other) { check_syntax(); }
+    FitsStringCard(const FitsStringCard &other) = default;
     std::string getString() const override { return value; }
     std::string writeCard() const override;
 };
@@ -120,7 +121,7 @@ public:
 class FitsIntCard : public FitsValueCard<FitsIntCard, long> {
 public:
     FitsIntCard(const std::string &keyword, long value, bool fixed, std::string comment);
-    FitsIntCard(const FitsIntCard &other) : FitsValueCard(other) { check_syntax(); }
+    FitsIntCard(const FitsIntCard &other) = default;
     long getInt() const override { return value; }
     double getFloat() const override { return static_cast<double>(value); }
     std::string writeCard() const override;
@@ -130,7 +131,7 @@ public:
 class FitsFloatCard : public FitsValueCard<FitsFloatCard, double> {
 public:
     FitsFloatCard(const std::string &keyword, double value, bool fixed, std::string comment);
-    FitsFloatCard(const FitsFloatCard &other) : FitsValueCard(other) { check_syntax(); }
+    FitsFloatCard(const FitsFloatCard &other) = default;
     double getFloat() const override { return value; }
     std::string writeCard() const override;
 };
@@ -141,7 +142,7 @@ class FitsComplexCard : public FitsValueCard<FitsComplexCard, std::complex<doubl
 public:
     FitsComplexCard(const std::string &keyword, std::complex<double> value, bool fixed,
                     std::string comment);
-    FitsComplexCard(const FitsComplexCard &other) : FitsValueCard(other) { check_syntax(); }
+    FitsComplexCard(const FitsComplexCard &other) = default;
     std::complex<double> getComplex() const override { return value; }
     std::string writeCard() const override;
 };
@@ -150,7 +151,7 @@ public:
 class FitsCommentCard : public FitsCard {
 public:
     FitsCommentCard(const std::string &keyword, const std::string &text);
-    FitsCommentCard(const FitsCommentCard &other);
+    FitsCommentCard(const FitsCommentCard &other) = default;
     bool isComment() const override;
     FitsCard *clone() const override;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/arrays.h"
+#include "dornel/sky_error.h"
 
 using namespace test_common;
 using orv::MArray;
@@ -148,6 +149,28 @@ TEST(Poly2d, WithoutPointsTheSystemIsSingularAndTheCoefficientsZero)
     ASSERT_EQ(4, c.length(1));
     for (int i = 1; i <= 4; ++i)
         EXPECT_EQ(0.0, c(i));
+}
+
+TEST(Poly2d, RefusesANegativeOrderAndArraysOfDifferentLengths)
+{
+    // Either would have read or written past the end of an array.
+    MArray<double, 1> x = doubles({1, 2, 3}), y = doubles({1, 2, 3}), z = doubles({1, 2, 3}),
+                      shorter = doubles({1, 2});
+    MArray<float, 1> xf(3), zf(3), shorterf(2);
+    xf = 1.0f;
+    zf = 1.0f;
+    shorterf = 1.0f;
+    MArray<double, 1> c;
+    EXPECT_THROW(poly2d(x, y, z, -1, c), SkyError);
+    EXPECT_THROW(poly2d(x, shorter, z, 1, c), SkyError);
+    EXPECT_THROW(poly2d(x, y, shorter, 1, c), SkyError);
+    EXPECT_THROW(poly2d(x, y, z, shorter, 1, c), SkyError);
+    EXPECT_THROW(poly2d(xf, shorterf, zf, 0, c), SkyError);
+}
+
+TEST(ScaledSurface, RefusesANegativeOrder)
+{
+    EXPECT_THROW(ScaledSurface(-1, 4, 4), SkyError);
 }
 
 TEST(ScaledSurface, RecoversThePowersOfAnExactSurface)
