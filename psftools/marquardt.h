@@ -12,6 +12,8 @@
 #ifndef PSFTOOLS_MARQUARDT_H
 #define PSFTOOLS_MARQUARDT_H
 
+#include <vector>
+
 #include "orv/MArray.h"
 #include "psftools/random.h"
 
@@ -99,6 +101,13 @@ public:
     orv::MArray<int, 1> ia;    // fit flags, non-zero = free
     orv::MArray<double, 1> sa; // standard errors, set by calc
     C_rangau noise;            // deviates for mcs
+
+private:
+    // Work space of mrqcof, sized once for ma parameters: the derivatives of
+    // one point, the indices of the free parameters and their derivatives.
+    orv::MArray<double, 1> dyda_;
+    std::vector<int> free_;
+    std::vector<double> dfree_;
 };
 
 #endif
