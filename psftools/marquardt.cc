@@ -87,9 +87,23 @@ marquardt::marquardt(const MArray<double, 1> &x_, const MArray<double, 1> &y_,
       noise(17), dyda_(zeroVector(ma)), free_(static_cast<std::size_t>(std::max(ma, 0))),
       dfree_(free_.size())
 {
+    // Points are read where all four lists hold them, parameters and flags
+    // where their lists hold them (a missing one is 0 and fixed).
+    const int lo = std::max({first, x.firstIndex(1), y.firstIndex(1), sig.firstIndex(1)});
+    const int hi = std::min({last, x.lastIndex(1), y.lastIndex(1), sig.lastIndex(1)});
+    if (lo != first || hi != last) {
+        std::cerr << "marquardt: x, y and sig do not cover the points of z; only points " << lo
+                  << " to " << hi << " are used" << std::endl;
+        first = lo;
+        last = hi;
+        ndata = std::max(0, last - first + 1);
+    }
+    if (ma >= 1 && (a_.firstIndex(1) > 1 || ia_.firstIndex(1) > 1 || ia_.lastIndex(1) < ma))
+        std::cerr << "marquardt: a and ia do not cover the parameters 1.." << ma
+                  << "; the missing ones are 0 and fixed" << std::endl;
     for (int k = 1; k <= ma; ++k) {
-        a(k) = a_(k);
-        ia(k) = ia_(k);
+        a(k) = k >= a_.firstIndex(1) ? a_(k) : 0.0;
+        ia(k) = k >= ia_.firstIndex(1) && k <= ia_.lastIndex(1) ? ia_(k) : 0;
     }
     for (int i = first; i <= last; ++i)
         if (sig(i) > 0)

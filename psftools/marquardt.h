@@ -19,8 +19,10 @@
 
 class marquardt {
 public:
-    // x, y, z and sig must cover the index range of z; a and ia start at
+    // x, y, z and sig should cover the index range of z; a and ia start at
     // index 1 and a's last index is the number of parameters. All are copied.
+    // Otherwise a message on standard error, and only the points all four
+    // lists hold are used; a parameter or flag its list lacks is 0 (fixed).
     marquardt(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
               const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &sig,
               const orv::MArray<double, 1> &a, const orv::MArray<int, 1> &ia);
