@@ -7,7 +7,6 @@
 #include "psftools/psf_index.h"
 
 using orv::MArray;
-using orv::Range;
 
 namespace {
 
@@ -46,14 +45,10 @@ Sum sumAperture(const MArray<float, 2> &image, const MArray<float, 2> &error, co
                 double r, double blank)
 {
     const int R = halfSize(r);
-    MArray<bool, 2> mask{Range(-R, R), Range(-R, R)};
-    for (int l = -R; l <= R; ++l)
-        for (int k = -R; k <= R; ++k)
-            mask(k, l) = r * r > c.d2(k, l);
     Sum s;
     for (int l = -R; l <= R && !s.bad; ++l)
         for (int k = -R; k <= R && !s.bad; ++k) {
-            if (!mask(k, l))
+            if (!(r * r > c.d2(k, l)))
                 continue;
             const long px = c.lx + k, py = c.ly + l;
             if (!psf_index::inside(image, px, py) || !psf_index::inside(error, px, py)) {

@@ -18,6 +18,21 @@ namespace {
     std::exit(255);
 }
 
+// a holds rows and columns 1..n.
+void requireMatrix(const MArray<double, 2> &a, int n)
+{
+    if (a.firstIndex(1) > 1 || a.firstIndex(2) > 1 || a.lastIndex(2) < n)
+        fail("matrix does not hold rows and columns 1..N");
+}
+
+// v holds the elements 1..n.
+template <class T>
+void requireVector(const MArray<T, 1> &v, int n)
+{
+    if (n >= 1 && (v.firstIndex(1) > 1 || v.lastIndex(1) < n))
+        fail("vector does not hold the elements 1..N");
+}
+
 } // namespace
 
 void ludecomp(MArray<double, 2> &a, MArray<int, 1> &indx, double &d)
@@ -25,6 +40,7 @@ void ludecomp(MArray<double, 2> &a, MArray<int, 1> &indx, double &d)
     const int n = a.lastIndex(1);
     if (n < 1)
         fail("matrix empty");
+    requireMatrix(a, n);
     MArray<int, 1> perm(n);
     indx.makeReference(perm);
     indx(n) = n;
@@ -69,6 +85,9 @@ void lubacksub(MArray<double, 2> &lu, MArray<int, 1> &indx, MArray<double, 1> &b
     const int n = lu.lastIndex(1);
     if (n < 1)
         return;
+    requireMatrix(lu, n);
+    requireVector(indx, n - 1);
+    requireVector(b, n);
     for (int i = 1; i < n; ++i)
         if (indx(i) != i)
             std::swap(b(i), b(indx(i)));
@@ -90,6 +109,9 @@ void residuum(MArray<double, 2> &a, MArray<double, 1> &x, MArray<double, 1> &b,
               MArray<double, 1> &r)
 {
     const int n = a.lastIndex(1);
+    requireMatrix(a, n);
+    requireVector(x, n);
+    requireVector(b, n);
     MArray<double, 1> result(n);
     std::vector<long double> t(n + 1);
     for (int i = 1; i <= n; ++i) {

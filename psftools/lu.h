@@ -12,7 +12,9 @@
 // element i (i < N) is the row swapped with row i at step i, and d by the
 // determinant. A singular matrix (a column without a usable pivot, the last
 // one included) or an empty one ends the process with status 255 after
-// "matrix singular" or "matrix empty" on standard error.
+// "matrix singular" or "matrix empty" on standard error; so does a matrix
+// that does not hold rows and columns 1..N. The functions below end it the
+// same way for a matrix or vector that does not hold the elements they use.
 void ludecomp(orv::MArray<double, 2> &a, orv::MArray<int, 1> &indx, double &d);
 
 // Replaces b by the solution x of A·x = b, lu and indx being the result of

@@ -1,5 +1,6 @@
 #include "psftools/marquardt.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <iomanip>
@@ -82,11 +83,27 @@ marquardt::marquardt(const MArray<double, 1> &x_, const MArray<double, 1> &y_,
       ma(a_.lastIndex(1)), x(ownCopy(x_)), y(ownCopy(y_)), z(ownCopy(z_)), sig(ownCopy(sig_)),
       mfit(0), ochisq(0.0), alpha(zeroMatrix(ma)), covar(zeroMatrix(ma)), atry(zeroVector(ma)),
       beta(zeroVector(ma)), da(ma), dof(0), maxiter(10000), verbose(0), iterations(0), factor(10.0),
-      chisq(0.0), alamda(-1.0), rms(0.0), rms_dof(0.0), a(ma), ia(ma), sa(zeroVector(ma)), noise(17)
+      chisq(0.0), alamda(-1.0), rms(0.0), rms_dof(0.0), a(ma), ia(ma), sa(zeroVector(ma)),
+      noise(17), dyda_(zeroVector(ma)), free_(static_cast<std::size_t>(std::max(ma, 0))),
+      dfree_(free_.size())
 {
+    // Points are read where all four lists hold them, parameters and flags
+    // where their lists hold them (a missing one is 0 and fixed).
+    const int lo = std::max({first, x.firstIndex(1), y.firstIndex(1), sig.firstIndex(1)});
+    const int hi = std::min({last, x.lastIndex(1), y.lastIndex(1), sig.lastIndex(1)});
+    if (lo != first || hi != last) {
+        std::cerr << "marquardt: x, y and sig do not cover the points of z; only points " << lo
+                  << " to " << hi << " are used" << std::endl;
+        first = lo;
+        last = hi;
+        ndata = std::max(0, last - first + 1);
+    }
+    if (ma >= 1 && (a_.firstIndex(1) > 1 || ia_.firstIndex(1) > 1 || ia_.lastIndex(1) < ma))
+        std::cerr << "marquardt: a and ia do not cover the parameters 1.." << ma
+                  << "; the missing ones are 0 and fixed" << std::endl;
     for (int k = 1; k <= ma; ++k) {
-        a(k) = a_(k);
-        ia(k) = ia_(k);
+        a(k) = k >= a_.firstIndex(1) ? a_(k) : 0.0;
+        ia(k) = k >= ia_.firstIndex(1) && k <= ia_.lastIndex(1) ? ia_(k) : 0;
     }
     for (int i = first; i <= last; ++i)
         if (sig(i) > 0)
@@ -97,16 +114,21 @@ marquardt::~marquardt() = default;
 
 int marquardt::mrqcof(MArray<double, 1> &p, MArray<double, 2> &c, MArray<double, 1> &b)
 {
-    MArray<double, 1> dyda = zeroVector(ma);
-    const std::vector<int> free = freeParameters(ia, ma);
-    const int m = static_cast<int>(free.size());
+    // The work space is the object's: nothing is allocated per call.
+    MArray<double, 1> &dyda = dyda_;
+    dyda = 0.0;
+    int m = 0;
+    for (int l = 1; l <= ma; ++l)
+        if (ia(l) != 0)
+            free_[m++] = l;
+    const std::vector<int> &free = free_;
+    std::vector<double> &d = dfree_;
     for (int j = 1; j <= m; ++j) {
         for (int k = 1; k <= m; ++k)
             c(j, k) = 0.0;
         b(j) = 0.0;
     }
     chisq = 0.0;
-    std::vector<double> d(m);
     for (int i = first; i <= last; ++i) {
         if (!(sig(i) > 0))
             continue;

@@ -12,13 +12,17 @@
 #ifndef PSFTOOLS_MARQUARDT_H
 #define PSFTOOLS_MARQUARDT_H
 
+#include <vector>
+
 #include "orv/MArray.h"
 #include "psftools/random.h"
 
 class marquardt {
 public:
-    // x, y, z and sig must cover the index range of z; a and ia start at
+    // x, y, z and sig should cover the index range of z; a and ia start at
     // index 1 and a's last index is the number of parameters. All are copied.
+    // Otherwise a message on standard error, and only the points all four
+    // lists hold are used; a parameter or flag its list lacks is 0 (fixed).
     marquardt(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
               const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &sig,
               const orv::MArray<double, 1> &a, const orv::MArray<int, 1> &ia);
@@ -99,6 +103,13 @@ public:
     orv::MArray<int, 1> ia;    // fit flags, non-zero = free
     orv::MArray<double, 1> sa; // standard errors, set by calc
     C_rangau noise;            // deviates for mcs
+
+private:
+    // Work space of mrqcof, sized once for ma parameters: the derivatives of
+    // one point, the indices of the free parameters and their derivatives.
+    orv::MArray<double, 1> dyda_;
+    std::vector<int> free_;
+    std::vector<double> dfree_;
 };
 
 #endif

@@ -8,6 +8,16 @@
 
 using orv::MArray;
 
+namespace {
+
+// v holds the indices 1..n (n < 1: nothing is needed).
+bool covers(const MArray<double, 1> &v, int n)
+{
+    return n < 1 || (v.firstIndex(1) <= 1 && v.lastIndex(1) >= n);
+}
+
+} // namespace
+
 int poly2d_nomix(const MArray<double, 1> &x, const MArray<double, 1> &y, const MArray<double, 1> &z,
                  const MArray<double, 1> &w, int n, MArray<double, 1> &c)
 {
@@ -19,14 +29,22 @@ int poly2d_nomix(const MArray<double, 1> &x, const MArray<double, 1> &y, const M
     A = 0.0;
     B = 0.0;
     const int points = x.lastIndex(1);
+    const auto refuse = [&]() {
+        MArray<double, 1> zero(m);
+        zero = 0.0;
+        c.makeReference(zero);
+        return -1;
+    };
+    if (!covers(y, points) || !covers(z, points) || !covers(w, points)) {
+        std::cerr << "poly2d_nomix: y, z and w need the points 1.." << points << ", no fit"
+                  << std::endl;
+        return refuse();
+    }
     for (int p = 1; p <= points; ++p) {
         if (w(p) == 0.0) {
             // Its weight would be infinite: no fit can honour it.
             std::cerr << "poly2d_nomix: error 0 at point " << p << ", no fit" << std::endl;
-            MArray<double, 1> zero(m);
-            zero = 0.0;
-            c.makeReference(zero);
-            return -1;
+            return refuse();
         }
     }
     std::vector<double> v(m), xp(n + 1), yp(n + 1);
@@ -56,6 +74,11 @@ int fitconst(MArray<double, 1> &y, MArray<double, 1> &e, double &mean, double &m
              double &scatter)
 {
     const int n = y.lastIndex(1);
+    if (!covers(e, n)) {
+        std::cerr << "fitconst: e needs the values 1.." << n << std::endl;
+        mean = mean_error = scatter = 0.0;
+        return -1;
+    }
     int k = 0, zeros = 0;
     double S = 0.0, T = 0.0;
     for (int i = 1; i <= n; ++i) {

@@ -2,18 +2,13 @@
 
 #include <iostream>
 
+#include "psftools/psf_index.h"
+
 using orv::MArray;
-using orv::Range;
 
 namespace {
 
-// A zero-filled square array with indices −n..n in both dimensions.
-MArray<double, 2> zeroSquare(int n)
-{
-    MArray<double, 2> a{Range(-n, n), Range(-n, n)};
-    a = 0.0;
-    return a;
-}
+using psf_index::zeroSquare;
 
 template <int N>
 void release(MArray<double, N> &a)

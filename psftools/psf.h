@@ -33,7 +33,8 @@ public:
     ~psf();
 
     // Setters: no checks, no reshaping. set_analyt and set_subgrid recompute
-    // _slen; the arrays keep their shapes until rebuilt by the caller.
+    // _slen; the arrays keep their shapes until rebuilt by the caller (the
+    // binned pair by the next binning).
     void set_boxlen(int v);
     void set_analyt(int v);
     void set_subgrid(int v);
@@ -73,7 +74,8 @@ public:
     // Bins the sub-grid PSF shifted by (dx, dy) pixels into _binned_psf and
     // _ebinned_psf (errors added in quadrature). A pixel with any sample
     // outside the sub-grid, any sample exactly 0 or any error not above 0 is
-    // 0 with error 0. The shift is rounded to whole sub-grid steps.
+    // 0 with error 0. The shift is rounded to whole sub-grid steps. Binned
+    // arrays of another shape than −_analyt.._analyt are replaced by new ones.
     void binning(double dx, double dy);
     // Sets _subpixel = n and tabulates the binned PSF, its errors and their
     // squares for the shift indices −(n/2)..n/2 on both axes. n should be

@@ -23,8 +23,15 @@ long roundShift(double v)
 
 void psf::binning(double dx, double dy)
 {
-    _binned_psf = 0.0;
-    _ebinned_psf = 0.0;
+    const int L = _analyt;
+    // The binned pair covers −_analyt.._analyt: a psf made without sizes, or
+    // one whose _analyt was set later, gets arrays of that shape here.
+    for (MArray<double, 2> *b : {&_binned_psf, &_ebinned_psf}) {
+        if (L >= 0 && !(b->firstIndex(1) == -L && b->lastIndex(1) == L && b->firstIndex(2) == -L &&
+                        b->lastIndex(2) == L))
+            b->makeReference(psf_index::zeroSquare(L));
+        psf_index::zero(*b);
+    }
     const int g = _subgrid;
     const int h = g / 2;
     const long o = roundShift(dx * g);
@@ -32,7 +39,6 @@ void psf::binning(double dx, double dy)
     // Samples exist where both sub-grid arrays have them.
     const psf_index::Span kx = psf_index::common(_psf, 1, _epsf, 1);
     const psf_index::Span ky = psf_index::common(_psf, 2, _epsf, 2);
-    const int L = _analyt;
     for (int i = -L; i <= L; ++i)
         for (int j = -L; j <= L; ++j) {
             const long k0 = static_cast<long>(g) * i - o, l0 = static_cast<long>(g) * j - m;

@@ -52,14 +52,6 @@ void writeStamp(const MArray<T, 2> &a, const char *format, int star)
     out << a;
 }
 
-// A square array with indices −h..h, zero-filled.
-MArray<double, 2> square(int h)
-{
-    MArray<double, 2> a{Range(-h, h), Range(-h, h)};
-    a = 0.0;
-    return a;
-}
-
 bool coversStars(const MArray<double, 1> &a, int n)
 {
     return n == 0 || (a.firstIndex(1) <= 1 && a.lastIndex(1) >= n);
@@ -129,7 +121,7 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
                 planeKnown = sky(j) != kFitIt && sky_x(j) != kFitIt && sky_y(j) != kFitIt;
             }
         }
-        MArray<double, 2> P = square(S), E = square(S);
+        MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
         // Outside the image there is no data: blank and masked.
         MArray<float, 2> o = cut(image, F, G, A, 0.0f), m = cut(error, F, G, A, -1.0f);
         if (verbose > 7) {
@@ -184,7 +176,7 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
     if (_boxlen < A) {
         // The star box on the sub-grid, in sub-grid steps like the fit.
         const int hw = std::max(0, std::min(_boxlen * g, S));
-        MArray<double, 2> box = square(hw), ebox = square(hw);
+        MArray<double, 2> box = psf_index::zeroSquare(hw), ebox = psf_index::zeroSquare(hw);
         for (int i = -hw; i <= hw; ++i)
             for (int k = -hw; k <= hw; ++k) {
                 box(i, k) = _psf(i, k);

@@ -13,6 +13,7 @@
 #include "orv/fits/fits.h"
 #include "orv/fits/fits_data.h"
 #include "psftools/psf.h"
+#include "psftools/psf_index.h"
 
 using orv::MArray;
 using orv::Range;
@@ -75,13 +76,9 @@ bool sameRanges(const A &a, const B &b)
     return true;
 }
 
-void zero(MArray<double, 2> &a)
-{
-    if (a.elementCount() > 0)
-        a = 0.0;
-}
-
 } // namespace
+
+using psf_index::zero;
 
 // What divvy needs of one _subgrid and _interpolation: it depends on nothing
 // else, so it is made once for them.

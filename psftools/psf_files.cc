@@ -76,13 +76,9 @@ void copyOverlap(MArray<double, 2> &dst, const MArray<float, 2> &src, int offset
             dst(i, j) = src(i - offset, j - offset);
 }
 
-void zero(MArray<double, 2> &a)
-{
-    if (a.elementCount() > 0)
-        a = 0.0;
-}
-
 } // namespace
+
+using psf_index::zero;
 
 void psf::writefits_psf(std::string name)
 {

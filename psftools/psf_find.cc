@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -66,9 +67,11 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
         minima.makeReference(zeroFloat(C));
         stars.makeReference(zeroFloat(C));
     }
+    // The maps are walked along their memory (k fastest); the stars are
+    // then put in the order of k, then l.
     std::vector<std::pair<long, long>> found;
-    for (long k = 2; k < kx; ++k)
-        for (long l = 2; l < ky; ++l) {
+    for (long l = 2; l < ky; ++l)
+        for (long k = 2; k < kx; ++k) {
             if (!psf_chi::hasValue(C(k, l)))
                 continue;
             const double w = W(k, l);
@@ -87,6 +90,7 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
                 stars(k, l) = 1;
             found.emplace_back(k, l);
         }
+    std::sort(found.begin(), found.end());
     if (verbose > 0) {
         psf_io::writeImage(minima, "min_" + name + ".fits");
         psf_io::writeImage(stars, "star_" + name + ".fits");

@@ -1,9 +1,12 @@
 // Index helpers shared by the sources of class psf: which indices two arrays
-// have in common, and whether a pixel lies inside an image.
+// have in common, whether a pixel lies inside an image, and the zero-filled
+// arrays they start from.
 #ifndef PSFTOOLS_PSF_INDEX_H
 #define PSFTOOLS_PSF_INDEX_H
 
 #include <algorithm>
+
+#include "orv/MArray.h"
 
 namespace psf_index {
 
@@ -47,6 +50,21 @@ Span items(const A &a, const B &...b)
 {
     return {std::max({1, a.firstIndex(1), b.firstIndex(1)...}),
             std::min({a.lastIndex(1), b.lastIndex(1)...})};
+}
+
+// A zero-filled square array with indices −h..h in both dimensions.
+inline orv::MArray<double, 2> zeroSquare(int h)
+{
+    orv::MArray<double, 2> a{orv::Range(-h, h), orv::Range(-h, h)};
+    a = 0.0;
+    return a;
+}
+
+// Sets every element of a to 0; an array without elements stays as it is.
+inline void zero(orv::MArray<double, 2> &a)
+{
+    if (a.elementCount() > 0)
+        a = 0.0;
 }
 
 } // namespace psf_index

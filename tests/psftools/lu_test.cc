@@ -48,6 +48,26 @@ void decompose(MArray<double, 2> a)
     ludecomp(a, indx, d);
 }
 
+// A 2 x 2 system solved, and its residual taken, with a right-hand side of
+// one element.
+void solveShort()
+{
+    test_common::skip_leak_check();
+    MArray<double, 2> a = matrix(2, {2, 1, 1, 3});
+    MArray<int, 1> indx;
+    double d;
+    ludecomp(a, indx, d);
+    MArray<double, 1> b = doubles({1});
+    lubacksub(a, indx, b);
+}
+void residuumShort()
+{
+    test_common::skip_leak_check();
+    MArray<double, 2> a = matrix(2, {2, 1, 1, 3});
+    MArray<double, 1> x = doubles({1, 2}), b = doubles({1}), r;
+    residuum(a, x, b, r);
+}
+
 } // namespace
 
 TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves)
@@ -197,4 +217,12 @@ TEST(LuSolversDeathTest, EndsTheProcessOnASingularOrEmptyMatrix)
     EXPECT_EXIT(decompose(matrix(2, {1, 0, 0, std::nan("")})), testing::ExitedWithCode(255),
                 "matrix singular");
     EXPECT_EXIT(decompose(MArray<double, 2>(0, 0)), testing::ExitedWithCode(255), "matrix empty");
+    // Fewer columns than rows, and a right-hand side shorter than the
+    // matrix: refused instead of read past their ends.
+    EXPECT_EXIT(decompose(MArray<double, 2>(3, 2)), testing::ExitedWithCode(255),
+                "matrix does not hold rows and columns 1..N");
+    EXPECT_EXIT(solveShort(), testing::ExitedWithCode(255),
+                "vector does not hold the elements 1..N");
+    EXPECT_EXIT(residuumShort(), testing::ExitedWithCode(255),
+                "vector does not hold the elements 1..N");
 }

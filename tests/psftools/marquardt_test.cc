@@ -210,6 +210,30 @@ TEST(Marquardt, PointsWithoutPositiveErrorAreLeftOut)
     }
 }
 
+TEST(Marquardt, ShortListsAreCutWithAMessage)
+{
+    const Data d;
+    // sig lacks the last point, ia the last flag: the fit uses points 1..29
+    // and keeps parameter 4 fixed at its start value.
+    MArray<double, 1> s(29);
+    for (int i = 1; i <= 29; ++i)
+        s(i) = d.s(i);
+    const LeastSquares truth(d, {1, 2, 3}, {0, 0, 0, 0.4}, 30);
+    testing::internal::CaptureStderr();
+    LinearModel fit(d.x, d.y, d.z, s, doubles({0, 0, 0, 0.4}), ints({1, 1, 1}));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("only points 1 to 29 are used")) << err;
+    EXPECT_NE(std::string::npos, err.find("0 and fixed")) << err;
+    EXPECT_EQ(29, fit.ndata);
+    EXPECT_EQ(29, fit.npoints);
+    EXPECT_EQ(0, fit.ia(4));
+    ASSERT_EQ(0, fit.calc());
+    EXPECT_EQ(26, fit.dof);
+    EXPECT_EQ(0.4, fit.a(4));
+    for (int k = 1; k <= 3; ++k)
+        expectRelative(truth.p[k - 1], fit.a(k), 1e-9, "a");
+}
+
 TEST(Marquardt, StoppingRules)
 {
     const Data d;

@@ -79,6 +79,16 @@ TEST(Poly2dNomix, RefusesAZeroErrorAndReportsASingularSystem)
     for (int t = 1; t <= 3; ++t)
         EXPECT_EQ(0.0, c(t));
 
+    // Lists shorter than x are refused the same way.
+    g.w(7) = 1;
+    MArray<double, 1> shortZ(19);
+    shortZ = 1.0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, poly2d_nomix(g.x, g.y, shortZ, g.w, 1, c));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("points 1..20"));
+    ASSERT_EQ(3, c.lastIndex(1));
+    EXPECT_EQ(0.0, c(1));
+
     // Two points cannot fix three coefficients.
     MArray<double, 1> x = doubles({0, 1}), y = doubles({0, 1}), z = doubles({1, 2}),
                       w = doubles({1, 1});
@@ -98,6 +108,8 @@ TEST(Fitconst, WeightedMeanErrorAndScatter)
         {doubles({5, 7, 100}), doubles({1, 2, -1}), 0, (5 + 7 / 4.0) / 1.25, std::sqrt(1 / 1.25),
          std::sqrt(std::pow(5 - 5.4, 2) + std::pow(7 - 5.4, 2) / 4)},
         {doubles({4, 4}), doubles({0, std::nan("")}), -1, 0.0, 0.0, 0.0},
+        // Errors for only some of the values: refused, nothing read beyond.
+        {doubles({1, 2, 3}), doubles({1, 1}), -1, 0.0, 0.0, 0.0},
     };
     for (Case &c : cases) {
         double mean = -9, error = -9, scatter = -9;

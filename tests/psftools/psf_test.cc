@@ -62,6 +62,20 @@ TEST(PsfClass, SettersRecomputeTheHalfSizeButKeepShapes)
     // the old array (−14..14) does not have, so the outer pixels stay 0.
     expectIndices(p.get_psf(), -14, 14);
     EXPECT_EQ(4, p.get_analyt());
+    MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
+    v = 1.0 / 16;
+    e = 0.1;
+    p.binning(0, 0);
+    expectIndices(p.get_binned_psf(), -4, 4);
+    expectIndices(p.get_ebinned_psf(), -4, 4);
+    EXPECT_NEAR(25.0 / 16, p.get_binned_psf()(3, 3), 1e-14);
+    EXPECT_EQ(0, p.get_binned_psf()(4, 0));
+    EXPECT_EQ(0, p.get_ebinned_psf()(-4, -4));
+    // A psf made without sizes bins into one pixel.
+    psf none;
+    none.binning(0, 0);
+    expectIndices(none.get_binned_psf(), 0, 0);
+    EXPECT_EQ(0, none.get_binned_psf()(0, 0));
     p.set_subgrid(5);
     p.set_subpixel(7);
     p.set_boxlen(3);
