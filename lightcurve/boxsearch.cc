@@ -16,8 +16,6 @@ namespace {
 constexpr int kPeaks = 10;
 // Peaks closer than this many frequency steps belong to one signal.
 constexpr double kPeakSeparation = 5;
-// Margins of the transit window of a peak, in phase.
-constexpr double kWindowLow = 0.4999, kWindowHigh = 0.5001;
 
 // The best box of one trial frequency: its signal residue, the flux levels
 // outside and inside it, its width and its centre in phase.
@@ -157,7 +155,7 @@ void foldAtPeak(Lightcurve &lc, int c, int &below, int &inside)
 {
     lc.fold(lc.getPeriod_box(c), lc.getT0_box(c));
     const double q = lc.getTau_box(c);
-    const double lower = kWindowLow - q / 2, upper = q / 2 + kWindowHigh;
+    const double lower = kTransitWindowLow - q / 2, upper = q / 2 + kTransitWindowHigh;
     const orv::MArray<double, 1> phase = lc.getPhase();
     below = inside = 0;
     for (int k = 1; k <= lc.getLength(); ++k) {
@@ -350,8 +348,7 @@ int Lightcurve::getNumber_box(int c, int K) const
     double last = -1e99;
     for (double t : times) {
         const double phi = foldedPhase(t, P, T);
-        if (!(kWindowLow - q / 2 <= phi && phi <= q / 2 + kWindowHigh &&
-              t - last >= (1 - q / 2) * P))
+        if (!(inTransitWindow(phi, q) && t - last >= (1 - q / 2) * P))
             continue;
         // Mid-time of the transit nearest to t.
         last = T + (t < T ? -1 : 1) * std::floor(std::fabs(t - T) / P + 0.5) * P;
