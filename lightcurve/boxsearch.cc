@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/phase.h"
 
@@ -307,11 +308,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     frequency.makeReference(freq);
     sr.makeReference(residue);
     for (orv::MArray<double, 1> *a :
-         {&sde, &period_box, &reserved_box, &tau_box, &t0_box, &out_level_box, &in_level_box}) {
-        orv::MArray<double, 1> zeros(kPeaks);
-        zeros = 0.0;
-        a->makeReference(zeros);
-    }
+         {&sde, &period_box, &reserved_box, &tau_box, &t0_box, &out_level_box, &in_level_box})
+        a->makeReference(filled(kPeaks, 0.0));
     for (int j = 1; j <= kPeaks; ++j) {
         const int p = slot[j];
         if (p == 0)
