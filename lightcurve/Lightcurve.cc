@@ -201,9 +201,7 @@ double Lightcurve::getPeriod_box(int i) const
 
 double Lightcurve::getDrop_box(int i) const
 {
-    if (!boxResultsReady(boxfitted))
-        return -1.0;
-    if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1))))
+    if (!peakReady(boxfitted, i, std::min(out_level_box.length(1), in_level_box.length(1))))
         return -1.0;
     const double out = out_level_box(i);
     // A slot without a peak has both levels 0.

@@ -14,7 +14,7 @@
 
 bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const
 {
-    if (!boxResultsReady(boxfitted) || !indexInRange(c, period_box.length(1)))
+    if (!peakReady(boxfitted, c, period_box.length(1)))
         return false;
     if (mags && !with_boxval)
         std::cout << "warning: magnitudes are written only with the boxval column; writing fluxes"

@@ -131,19 +131,13 @@ struct PhasedPoint {
     }
 };
 
-// Whether peak c of a search can be read; prints why not.
-bool peakReady(bool boxfitted, const orv::MArray<double, 1> &period_box, int c)
-{
-    return boxResultsReady(boxfitted) && indexInRange(c, period_box.length(1));
-}
-
 // The answer of a question about peak c that needs no peak: -1 when peak c
 // cannot be read (reported), 0 when its slot holds no peak; none when there
 // is a peak to look at.
 std::optional<int> answerWithoutPeak(bool boxfitted, const orv::MArray<double, 1> &period_box,
                                      int c)
 {
-    if (!peakReady(boxfitted, period_box, c))
+    if (!peakReady(boxfitted, c, period_box.length(1)))
         return -1;
     if (period_box(c) == 0)
         return 0;
@@ -389,7 +383,7 @@ double Lightcurve::getNchi_box(int c)
 
 double Lightcurve::getSNR_box(int c) const
 {
-    if (!peakReady(boxfitted, period_box, c) || length <= 0)
+    if (!peakReady(boxfitted, c, period_box.length(1)) || length <= 0)
         return -1.0;
     if (period_box(c) == 0)
         return 0;
