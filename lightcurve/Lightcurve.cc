@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <iostream>
 
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 
 namespace {
-
-const char *const kNoFile = "no file information";
 
 // Makes field share the elements of given, indexed from 1 whatever given's
 // base.
@@ -16,20 +15,6 @@ void share(orv::MArray<T, 1> &field, orv::MArray<T, 1> &given)
 {
     given.setrange(1, orv::Range::all());
     field.makeReference(given);
-}
-
-orv::MArray<double, 1> zeros(int n)
-{
-    orv::MArray<double, 1> a(n, false);
-    a = 0.0;
-    return a;
-}
-
-orv::MArray<std::string, 1> noFileNames(int n)
-{
-    orv::MArray<std::string, 1> a(n);
-    a = std::string(kNoFile);
-    return a;
 }
 
 // Element i of a, or none with the range message when a has no element i.
@@ -60,7 +45,7 @@ Lightcurve::Lightcurve() = default;
 
 Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
                        orv::MArray<double, 1> error_)
-    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), noFileNames(jd_.length(1)))
+    : Lightcurve(jd_, flux_, error_, filled(jd_.length(1), 0.0), noFileNames(jd_.length(1)))
 {
 }
 
@@ -72,7 +57,7 @@ Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
 
 Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
                        orv::MArray<double, 1> error_, orv::MArray<std::string, 1> filename_)
-    : Lightcurve(jd_, flux_, error_, zeros(jd_.length(1)), filename_)
+    : Lightcurve(jd_, flux_, error_, filled(jd_.length(1), 0.0), filename_)
 {
 }
 
@@ -92,8 +77,8 @@ Lightcurve::Lightcurve(orv::MArray<double, 1> jd_, orv::MArray<double, 1> flux_,
     share(error, error_);
     share(nchi, nchi_);
     share(filename, filename_);
-    weights.makeReference(zeros(n));
-    boxval.makeReference(zeros(n));
+    weights.makeReference(filled(n, 0.0));
+    boxval.makeReference(filled(n, 0.0));
 }
 
 Lightcurve &Lightcurve::operator=(const Lightcurve &other)
@@ -216,9 +201,7 @@ double Lightcurve::getPeriod_box(int i) const
 
 double Lightcurve::getDrop_box(int i) const
 {
-    if (!boxResultsReady(boxfitted))
-        return -1.0;
-    if (!indexInRange(i, std::min(out_level_box.length(1), in_level_box.length(1))))
+    if (!peakReady(boxfitted, i, std::min(out_level_box.length(1), in_level_box.length(1))))
         return -1.0;
     const double out = out_level_box(i);
     // A slot without a peak has both levels 0.

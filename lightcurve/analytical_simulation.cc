@@ -1,6 +1,7 @@
 // Simulated observations of a star with a transiting planet: Gaussian noise
 // about flux 1 with the analytic transit added.
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/random.h"
 
 void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_,
@@ -33,10 +34,6 @@ void Lightcurve::simulate_analytical(double period_, double t0_, double inclinat
                                      double gamma1_, double gamma2_, orv::MArray<double, 1> t,
                                      double error_, bool small_planet, long &seed)
 {
-    const int n = t.length(1);
-    orv::MArray<double, 1> errors(n, false);
-    if (n > 0)
-        errors = error_;
     simulate_analytical(period_, t0_, inclination_, m_star_, r_star_, r_planet_, gamma1_, gamma2_,
-                        t, errors, small_planet, seed);
+                        t, filled(t.length(1), error_), small_planet, seed);
 }

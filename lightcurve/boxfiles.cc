@@ -9,18 +9,12 @@
 #include "lightcurve/Stopwatch.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/helpers.h"
+#include "lightcurve/phase.h"
 #include "lightcurve/tables.h"
-
-namespace {
-
-// Margins of the transit window of a peak, in phase.
-constexpr double kWindowLow = 0.4999, kWindowHigh = 0.5001;
-
-} // namespace
 
 bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const
 {
-    if (!boxResultsReady(boxfitted) || !indexInRange(c, period_box.length(1)))
+    if (!peakReady(boxfitted, c, period_box.length(1)))
         return false;
     if (mags && !with_boxval)
         std::cout << "warning: magnitudes are written only with the boxval column; writing fluxes"
@@ -40,7 +34,7 @@ void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<dou
     const double q = tau_box(c), in = in_level_box(c), out = out_level_box(c);
     orv::MArray<double, 1> model(m, false);
     for (int i = 1; i <= m; ++i)
-        model(i) = kWindowLow - q / 2 <= phase(i) && phase(i) <= kWindowHigh + q / 2 ? in : out;
+        model(i) = inTransitWindow(phase(i), q) ? in : out;
     phased_boxval.makeReference(model);
     bv.makeReference(model);
     if (!mags)

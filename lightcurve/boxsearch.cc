@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/phase.h"
 
@@ -16,8 +17,6 @@ namespace {
 constexpr int kPeaks = 10;
 // Peaks closer than this many frequency steps belong to one signal.
 constexpr double kPeakSeparation = 5;
-// Margins of the transit window of a peak, in phase.
-constexpr double kWindowLow = 0.4999, kWindowHigh = 0.5001;
 
 // The best box of one trial frequency: its signal residue, the flux levels
 // outside and inside it, its width and its centre in phase.
@@ -132,19 +131,13 @@ struct PhasedPoint {
     }
 };
 
-// Whether peak c of a search can be read; prints why not.
-bool peakReady(bool boxfitted, const orv::MArray<double, 1> &period_box, int c)
-{
-    return boxResultsReady(boxfitted) && indexInRange(c, period_box.length(1));
-}
-
 // The answer of a question about peak c that needs no peak: -1 when peak c
 // cannot be read (reported), 0 when its slot holds no peak; none when there
 // is a peak to look at.
 std::optional<int> answerWithoutPeak(bool boxfitted, const orv::MArray<double, 1> &period_box,
                                      int c)
 {
-    if (!peakReady(boxfitted, period_box, c))
+    if (!peakReady(boxfitted, c, period_box.length(1)))
         return -1;
     if (period_box(c) == 0)
         return 0;
@@ -157,7 +150,7 @@ void foldAtPeak(Lightcurve &lc, int c, int &below, int &inside)
 {
     lc.fold(lc.getPeriod_box(c), lc.getT0_box(c));
     const double q = lc.getTau_box(c);
-    const double lower = kWindowLow - q / 2, upper = q / 2 + kWindowHigh;
+    const double lower = kTransitWindowLow - q / 2, upper = q / 2 + kTransitWindowHigh;
     const orv::MArray<double, 1> phase = lc.getPhase();
     below = inside = 0;
     for (int k = 1; k <= lc.getLength(); ++k) {
@@ -309,11 +302,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     frequency.makeReference(freq);
     sr.makeReference(residue);
     for (orv::MArray<double, 1> *a :
-         {&sde, &period_box, &reserved_box, &tau_box, &t0_box, &out_level_box, &in_level_box}) {
-        orv::MArray<double, 1> zeros(kPeaks);
-        zeros = 0.0;
-        a->makeReference(zeros);
-    }
+         {&sde, &period_box, &reserved_box, &tau_box, &t0_box, &out_level_box, &in_level_box})
+        a->makeReference(filled(kPeaks, 0.0));
     for (int j = 1; j <= kPeaks; ++j) {
         const int p = slot[j];
         if (p == 0)
@@ -350,8 +340,7 @@ int Lightcurve::getNumber_box(int c, int K) const
     double last = -1e99;
     for (double t : times) {
         const double phi = foldedPhase(t, P, T);
-        if (!(kWindowLow - q / 2 <= phi && phi <= q / 2 + kWindowHigh &&
-              t - last >= (1 - q / 2) * P))
+        if (!(inTransitWindow(phi, q) && t - last >= (1 - q / 2) * P))
             continue;
         // Mid-time of the transit nearest to t.
         last = T + (t < T ? -1 : 1) * std::floor(std::fabs(t - T) / P + 0.5) * P;
@@ -394,7 +383,7 @@ double Lightcurve::getNchi_box(int c)
 
 double Lightcurve::getSNR_box(int c) const
 {
-    if (!peakReady(boxfitted, period_box, c) || length <= 0)
+    if (!peakReady(boxfitted, c, period_box.length(1)) || length <= 0)
         return -1.0;
     if (period_box(c) == 0)
         return 0;

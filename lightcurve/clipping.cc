@@ -45,7 +45,8 @@ void Lightcurve::maskTransit(double P, double T, double q)
     int m = 0;
     for (int i = 1; i <= n; ++i) {
         const double phi = foldedPhase(jd(i), P, T);
-        keep[i - 1] = phi < 0.4999 - q / 2 || phi > 0.5001 + q / 2;
+        // Outside the window (a point without a phase is removed as well).
+        keep[i - 1] = phi < kTransitWindowLow - q / 2 || phi > kTransitWindowHigh + q / 2;
         m += keep[i - 1];
     }
     // The weights go with their points, so that they stay usable until the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/guards.h"
 #include "lightcurve/sorting.h"
 
 namespace {
@@ -121,17 +122,15 @@ void Lightcurve::upscale()
 
 void Lightcurve::manipulate(int n, double x)
 {
-    if (n < 1 || n > length) {
-        std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
-        return;
-    }
-    flux(n) += x;
+    if (indexInRange(n, length))
+        flux(n) += x;
 }
 
 void Lightcurve::remove_point(int n)
 {
+    // A number beyond the end stands for the last point.
     if (n < 1 || length < 1) {
-        std::cout << "error: number(" << n << ") out of range (1," << length << ")!" << std::endl;
+        indexInRange(n, length); // reports the number
         return;
     }
     // The weights move with their points, so that they stay usable until the

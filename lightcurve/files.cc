@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/helpers.h"
 #include "lightcurve/sorting.h"
@@ -17,14 +18,6 @@
 #include "orv/fits/ascio.h"
 
 namespace {
-
-orv::MArray<double, 1> filled(int n, double value)
-{
-    orv::MArray<double, 1> a(n, false);
-    if (n > 0)
-        a = value;
-    return a;
-}
 
 // Whether some data line of the file has a third column.
 bool hasThirdColumn(orv::AscFile &file)
@@ -123,14 +116,8 @@ void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_c
         nchi_column != 0 ? table.readDoubleColumn(nchi_column) : filled(n, 0.0);
     orv::MArray<double, 1> bv =
         boxval_column != 0 ? table.readDoubleColumn(boxval_column) : filled(n, 0.0);
-    orv::MArray<std::string, 1> names;
-    if (filename_column != 0) {
-        names.makeReference(textColumn(table, filename_column));
-    } else {
-        names.makeReference(orv::MArray<std::string, 1>(n));
-        if (n > 0)
-            names = std::string("no file information");
-    }
+    orv::MArray<std::string, 1> names =
+        filename_column != 0 ? textColumn(table, filename_column) : noFileNames(n);
     replaceBy(Lightcurve(t, f, e, nc, names), file, mags);
     boxval.makeReference(bv);
     noise = rms(f);

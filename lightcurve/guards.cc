@@ -29,6 +29,11 @@ bool boxResultsReady(bool boxfitted)
     return boxfitted;
 }
 
+bool peakReady(bool boxfitted, int c, int n)
+{
+    return boxResultsReady(boxfitted) && indexInRange(c, n);
+}
+
 bool removedFluxReady(bool transitsRemoved)
 {
     if (!transitsRemoved)

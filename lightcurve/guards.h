@@ -13,6 +13,9 @@ bool pointsReady(bool hasData, int length);
 bool indexInRange(int i, int n);
 // Whether a box search has run ("no boxed-lightcurve available!").
 bool boxResultsReady(bool boxfitted);
+// Whether a box search has run and c numbers one of its n peaks (with the
+// message of the first condition that fails).
+bool peakReady(bool boxfitted, int c, int n);
 // Whether the flux without transits is there ("error: transit is not
 // removed!").
 bool removedFluxReady(bool transitsRemoved);

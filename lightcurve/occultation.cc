@@ -5,7 +5,6 @@
 
 #include "lightcurve/elliptic.h"
 #include "lightcurve/sorting.h"
-#include "orv/MArray.h"
 
 namespace {
 
@@ -161,15 +160,18 @@ double occultation_small(double p, double z, double gamma1, double gamma2)
     // weighted by 2 r.
     const bool inside = z < 1 - p;
     const double lower = z - p, width = inside ? 2 * p : 1 - lower;
-    orv::MArray<double, 1> r(31), y(31);
-    for (int j = 0; j <= 30; ++j) {
-        r(j + 1) = j * width / 30 + lower;
-        y(j + 1) = 2 * r(j + 1) * intensity(r(j + 1), gamma1, gamma2);
+    // On the stack: this runs for every point in transit.
+    constexpr int kNodes = 31;
+    double r[kNodes], y[kNodes];
+    for (int j = 0; j < kNodes; ++j) {
+        r[j] = j * width / 30 + lower;
+        y[j] = 2 * r[j] * intensity(r[j], gamma1, gamma2);
     }
+    const double ring = integ(y, 1, r, 1, kNodes);
     const double norm = normalisation(gamma1, gamma2);
     if (inside)
-        return physical(-p * p * (integ(y, r) / (4 * z * p)) / norm);
-    const double mean = integ(y, r) / (1 - lower * lower);
+        return physical(-p * p * (ring / (4 * z * p)) / norm);
+    const double mean = ring / (1 - lower * lower);
     const double d = z - 1;
     const double area = p * p * acosClamped(d / p) - d * std::sqrt(std::max(0.0, p * p - d * d));
     return physical(-mean * area / (kPi * norm));

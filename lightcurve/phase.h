@@ -1,6 +1,6 @@
 // Folding arithmetic shared by the folds, the box search and the transit
-// mask: the phase of a time, the phase bin it falls into, and weighted sums
-// per phase bin.
+// mask: the phase of a time, the transit window around phase 0.5, the phase
+// bin a phase falls into, and weighted sums per phase bin.
 #ifndef LIGHTCURVE_PHASE_H
 #define LIGHTCURVE_PHASE_H
 
@@ -31,6 +31,16 @@ inline double foldedPhase(double t, double period, double epoch)
 {
     const double x = cyclePhase(t, period, epoch) + 0.5;
     return x >= 1 ? x - 1 : x;
+}
+
+// Margins of the transit window of a box of width q (a fraction of the
+// period) centred at phase 0.5: 0.4999 - q/2 .. 0.5001 + q/2.
+constexpr double kTransitWindowLow = 0.4999, kTransitWindowHigh = 0.5001;
+
+// Whether phase phi lies in that window, both ends included (NaN does not).
+inline bool inTransitWindow(double phi, double q)
+{
+    return kTransitWindowLow - q / 2 <= phi && phi <= kTransitWindowHigh + q / 2;
 }
 
 // Weighted sums of points per phase bin: each point enters its bin with the

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/random.h"
 
 namespace {
@@ -18,14 +19,6 @@ constexpr double kTwoPi = 6.28318530717958;
 double at(const orv::MArray<double, 1> &a, int i)
 {
     return a(a.firstIndex(1) + i - 1);
-}
-
-orv::MArray<double, 1> filled(int n, double value)
-{
-    orv::MArray<double, 1> a(n, false);
-    if (n > 0)
-        a = value;
-    return a;
 }
 
 // Position of t within its period, in [0, 1): taken from below, so that
@@ -65,10 +58,7 @@ void Lightcurve::startSimulation(const orv::MArray<double, 1> &t,
     weights.makeReference(filled(n, 0.0));
     nchi.makeReference(filled(n, 0.0));
     boxval.makeReference(filled(n, 0.0));
-    orv::MArray<std::string, 1> names(n);
-    if (n > 0)
-        names = std::string("no file information");
-    filename.makeReference(names);
+    filename.makeReference(noFileNames(n));
 
     // What was derived from the old data does not describe the new.
     weighted = folded = boxfitted = false;

@@ -149,10 +149,25 @@ T rms(orv::MArray<T, 1> a)
     return std::sqrt(sum / static_cast<double>(n - 1));
 }
 
-// Trapezoidal integral of f over the abscissae x, element k of f paired with
-// element k of x; f's first value when the first and last abscissae are
-// equal, 0 for no values. An x shorter than f is refused with a message and
-// gives NaN.
+// Trapezoidal integral of the n values fp[k fs] over the abscissae xp[k xs],
+// k = 0..n-1; fp[0] when the first and last abscissae are equal, 0 for no
+// values. The values may lie in any memory, a buffer on the stack included.
+template <class T>
+T integ(const T *fp, orv::index_t fs, const T *xp, orv::index_t xs, orv::index_t n)
+{
+    if (n == 0)
+        return 0;
+    const orv::index_t last = n - 1;
+    if (xp[0] == xp[last * xs])
+        return fp[0];
+    T sum = 0;
+    for (orv::index_t i = 0; i < last; ++i)
+        sum += fp[i * fs] * xp[(i + 1) * xs] - fp[(i + 1) * fs] * xp[i * xs];
+    return 0.5 * (fp[last * fs] * xp[last * xs] - fp[0] * xp[0] + sum);
+}
+
+// The same over the elements of f and x, element k of f paired with element
+// k of x. An x shorter than f is refused with a message and gives NaN.
 template <class T>
 T integ(const orv::MArray<T, 1> &f, const orv::MArray<T, 1> &x)
 {
@@ -161,18 +176,7 @@ T integ(const orv::MArray<T, 1> &f, const orv::MArray<T, 1> &x)
         std::cout << "error: integ needs an abscissa for every integrand value!" << std::endl;
         return std::numeric_limits<T>::quiet_NaN();
     }
-    if (n == 0)
-        return 0;
-    const T *fp = f.dataFirst();
-    const T *xp = x.dataFirst();
-    const orv::index_t fs = f.stride(1), xs = x.stride(1);
-    const orv::index_t last = n - 1;
-    if (xp[0] == xp[last * xs])
-        return fp[0];
-    T sum = 0;
-    for (orv::index_t i = 0; i < last; ++i)
-        sum += fp[i * fs] * xp[(i + 1) * xs] - fp[(i + 1) * fs] * xp[i * xs];
-    return 0.5 * (fp[last * fs] * xp[last * xs] - fp[0] * xp[0] + sum);
+    return integ(f.dataFirst(), f.stride(1), x.dataFirst(), x.stride(1), n);
 }
 
 #endif

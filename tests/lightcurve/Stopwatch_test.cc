@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/program.h"
+#include "printed.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ TEST(StopwatchStatus, FreshBox)
 
 TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly)
 {
+    KeepPrecision keep;
     ManualClocks clocks;
     Stopwatch sw = clocks.watch("t");
     clocks.at(100, 0);
@@ -134,11 +136,11 @@ TEST(StopwatchStatus, StoppedWithOneLapShowsTotalsOnly)
                   star57 + "\n\n",
               status(sw));
     EXPECT_EQ(3, std::cout.precision()) << "the total's precision stays in force";
-    std::cout.precision(6);
 }
 
 TEST(StopwatchStatus, LapTableWidensForLongLabels)
 {
+    KeepPrecision keep;
     ManualClocks clocks;
     Stopwatch sw = clocks.watch("t");
     clocks.at(0, 0);
@@ -167,12 +169,12 @@ TEST(StopwatchStatus, LapTableWidensForLongLabels)
         "",
     };
     EXPECT_EQ(want, lines);
-    std::cout.precision(6);
 }
 
 // However wide the processor time prints, the frame stays in place.
 TEST(StopwatchStatus, WideProcessorTimesKeepTheFrame)
 {
+    KeepPrecision keep;
     for (long ticks : {123L, 1234500000L, 987654321000L}) {
         ManualClocks clocks;
         Stopwatch sw = clocks.watch("t");
@@ -184,7 +186,6 @@ TEST(StopwatchStatus, WideProcessorTimesKeepTheFrame)
                 EXPECT_EQ(57u, line.size()) << line;
             }
     }
-    std::cout.precision(6);
 }
 
 // Misuse ends the process with status 255 after its message.

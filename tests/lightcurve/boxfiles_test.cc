@@ -156,6 +156,7 @@ TEST(BoxFiles, BinnedRowsAreTheFilledBins)
 
 TEST(BoxFiles, FitsTableOfAPeak)
 {
+    KeepPrecision keep; // the stopwatch's status box sets it
     test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
     const std::string text = scratch.file("boxed.txt"), fits = scratch.file("boxed.fits");

@@ -38,12 +38,6 @@ double median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// The precision of standard output, set back after a test that changes it.
-struct KeepPrecision {
-    std::streamsize kept = std::cout.precision();
-    ~KeepPrecision() { std::cout.precision(kept); }
-};
-
 // The lines of "corrspec.tbl": twice the window size and the red-noise
 // amplitude.
 std::vector<std::pair<std::string, double>> corrspec()
