@@ -325,9 +325,10 @@ public:
     // time, flux and error in columns 1 to 3, nchi, boxval and file names in
     // the columns given (0: absent; nchi and boxval then 0, every file name
     // "no file information"). Without a third column in any line the errors
-    // are 1. A line lacking a column, or a value that is no number, raises
-    // orv::IOException, as does a file that cannot be opened. noise becomes
-    // the scatter of the fluxes about their median.
+    // are 1. A line lacking a column (blanks or a CR after the last column
+    // are no column), or a value that is no number, raises orv::IOException,
+    // as does a file that cannot be opened or a folder. noise becomes the
+    // scatter of the fluxes about their median.
     void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
               int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
