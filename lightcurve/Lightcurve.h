@@ -163,9 +163,10 @@ public:
     // or its complement through phase 0, is scored by its signal residue. The
     // ten strongest frequencies more than five steps apart become the peaks
     // 1..10 with their period, epoch of mid-transit, width, flux levels and
-    // signal detection efficiency; slots without a peak read 0. The fluxes
-    // keep their values; the light curve is left weighted and folded (and
-    // binned) at the last trial frequency with its mean flux subtracted.
+    // signal detection efficiency (0 when the spectrum is flat to within
+    // rounding); slots without a peak read 0. The fluxes keep their values;
+    // the light curve is left weighted and folded (and binned) at the last
+    // trial frequency with its mean flux subtracted.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
