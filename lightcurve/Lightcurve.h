@@ -387,7 +387,8 @@ public:
     // binned) at the peak, phased_boxval holding the box model when asked
     // for. The magnitude switch converts the written flux, error and box
     // values (not the light curve) and needs the boxval switch; without it
-    // fluxes are written, with a message.
+    // fluxes are written, with a message. A slot without a peak is refused
+    // with "error: no peak in slot c!" and nothing changes.
 
     // Rows of phase, flux and error, then the nchi, boxval and file-name
     // columns switched on, as write_folded; with `parameters` first a line of

@@ -204,6 +204,21 @@ TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated)
               }));
     EXPECT_FALSE(exists(file));
 
+    // A search without a qualifying box (q_min above q_max) leaves every
+    // slot empty: nothing to fold at, nothing written.
+    Lightcurve none(doubles({1, 2, 3, 4}), doubles({1, 0.9, 1, 1}), doubles({0.1, 0.1, 0.1, 0.1}));
+    none.boxfitting(20, 1, 5, 0.3, 0.1, 0);
+    const double period = none.getPeriod();
+    const std::vector<double> phases = valuesOf(none.getPhase());
+    EXPECT_EQ("error: no peak in slot 1!\n",
+              printed([&] { none.write_boxed(file, 1, false, true, true, true, 0, true); }));
+    EXPECT_EQ("error: no peak in slot 10!\n", printed([&] {
+                  none.write_boxed_binary(file, 10, false, true, true, true, 0, true);
+              }));
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(period, none.getPeriod());
+    EXPECT_EQ(phases, valuesOf(none.getPhase()));
+
     // The text table reports the file; the fold still takes place.
     const std::string nowhere = scratch.file("missing/out.txt");
     EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n", printedOnError([&] {
