@@ -228,7 +228,8 @@ public:
     // size k, the mean and scatter of the window means against the white-
     // noise expectation error[1]/sqrt(k), printed (leaving the precision of
     // standard output at 3) and, as 2k and the red-noise amplitude, written
-    // to "corrspec.tbl".
+    // to "corrspec.tbl" (a file that cannot be written is reported on
+    // standard error).
     void analyse_rednoise(double D) const;
 
     // ---- simulated light curves and added noise (simulation.cc) -------------

@@ -11,6 +11,7 @@
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/sorting.h"
+#include "lightcurve/tables.h"
 
 namespace {
 
@@ -194,7 +195,11 @@ void Lightcurve::analyse_rednoise(double D) const
         return;
     const int n = length;
     const orv::MArray<double, 1> &v = removed_flux;
-    std::ofstream out("corrspec.tbl");
+    // A file that cannot be written is reported; the table is printed all
+    // the same.
+    const char *const name = "corrspec.tbl";
+    std::ofstream out;
+    openText(out, name);
 
     // Windows of points p..e spanning at most D: grown while the next point
     // fits, else moved on by one point.
@@ -247,6 +252,7 @@ void Lightcurve::analyse_rednoise(double D) const
                   << std::setw(10) << red << std::endl;
         // Twice the size as a whole number: a rounded one would not tell
         // large sizes apart.
-        out << std::setw(4) << 2 * k << " " << std::setw(10) << red << std::endl;
+        out << std::setw(4) << 2 * k << " " << std::setw(10) << red << '\n';
     }
+    closeText(out, name);
 }

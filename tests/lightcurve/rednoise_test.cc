@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -11,11 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "common/arrays.h"
 #include "common/scratch.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+#include "written.h"
 
 using namespace test_common;
 
@@ -283,6 +289,32 @@ TEST_F(Corrspec, ShowsTheExcessOfASinusoid)
     ASSERT_EQ("  22", lines.at(10).first);
     EXPECT_LT(white, 0.002);
     EXPECT_GT(lines.at(10).second, 0.01);
+}
+
+TEST_F(Corrspec, AFileThatCannotBeWrittenIsReported)
+{
+    Lightcurve lc = simulatedNoise(10, 0.001);
+    const std::string table = printed([&] { lc.analyse_rednoise(2.5); });
+    std::remove("corrspec.tbl");
+    const struct {
+        std::function<bool()> make;
+        std::string report;
+    } cases[] = {
+        {[] { return mkdir("corrspec.tbl", 0700) == 0; },
+         "error: cannot open file corrspec.tbl for writing\n"},
+        // A device that takes no data.
+        {[] { return symlink("/dev/full", "corrspec.tbl") == 0; },
+         "error: cannot write file corrspec.tbl\n"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(c.make());
+        std::string out;
+        EXPECT_EQ(c.report,
+                  printedOnError([&] { out = printed([&] { lc.analyse_rednoise(2.5); }); }));
+        // The table is printed all the same.
+        EXPECT_EQ(table, out);
+        ASSERT_EQ(0, std::system("rm -r corrspec.tbl"));
+    }
 }
 
 TEST(LightcurveRedNoise, RefusedInputs)
