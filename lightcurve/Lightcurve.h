@@ -216,6 +216,8 @@ public:
     // the windows of k points about the median flux, rms/sqrt(k) (both
     // divided by the median) and the number of such windows; rows of sizes
     // with fewer than two windows hold 0. Prints the median and rms/median.
+    // A window that would need 2^62 steps or more to pass the light curve is
+    // refused with "error: too many window steps!".
     orv::MArray<double, 2> analyze_rednoise2(double W) const;
     // The windows of all pairs of points whose time distance lies in each of
     // N lag intervals up to L. Row i: the mean red-noise amplitude
