@@ -361,13 +361,17 @@ public:
                       bool unused);
 
     // ---- FITS binary tables (fitstables.cc) ---------------------------------
-    // One binary table "TABLE_BINARY" per file, an existing file replaced:
-    // one column per quantity with unit "none", "JD" as double and every
-    // other column as float. Refusals as the text writers; a file that
-    // cannot be created prints "error: cannot open file <name> for writing"
-    // on standard error and ends the process with status 255 (write_binary,
-    // write_SR_binary, write_nonoise_binary, write_removed_binary) or the
-    // same with " fits for writing" (write_folded_binary).
+    // One binary table "TABLE_BINARY" per file, an existing regular file
+    // that may be written replaced: one column per quantity with unit
+    // "none", "JD" as double and every other column as float. Refusals as
+    // the text writers; a file that cannot be created, or a name whose file
+    // may not be replaced (a folder, a write-protected file, a name with an
+    // extension or section such as "x.fits[1]"), prints "error: cannot open
+    // file <name> for writing" on standard error and ends the process with
+    // status 255 (write_binary, write_SR_binary, write_nonoise_binary,
+    // write_removed_binary) or the same with " fits for writing"
+    // (write_folded_binary). A table that cannot be written wholly is
+    // reported with "error: cannot write file <name>".
 
     // "JD", "flux", "error", then "nchi" and "boxval" when switched on.
     void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1,

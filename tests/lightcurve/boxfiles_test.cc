@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/arrays.h"
 #include "common/fits.h"
 #include "fitstable.h"
@@ -231,8 +233,12 @@ TEST(BoxFilesDeathTest, AFitsTableThatCannotBeCreatedEndsTheProcess)
 {
     test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
-    const std::string nowhere = scratch.file("missing/out.fits");
-    EXPECT_EXIT(lc.write_boxed_binary(nowhere, 1, false, false, false, false, 0, false),
-                testing::ExitedWithCode(255),
-                "^error: cannot open file " + nowhere + " fits for writing\n\n$");
+    // A folder that does not exist, and a folder of the name, which stays.
+    const std::string nowhere = scratch.file("missing/out.fits"), folder = scratch.file("dir.fits");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    for (const std::string &name : {nowhere, folder})
+        EXPECT_EXIT(lc.write_boxed_binary(name, 1, false, false, false, false, 0, false),
+                    testing::ExitedWithCode(255),
+                    "^error: cannot open file " + name + " fits for writing\n\n$");
+    EXPECT_TRUE(exists(folder + "/."));
 }
