@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -207,7 +208,8 @@ TEST(FitsTablesDeathTest, WhatCannotBeReplacedEndsTheProcessAndStays)
         ASSERT_EQ(0, chown(locked.c_str(), nobody->pw_uid, nobody->pw_gid));
     }
     const auto asOwner = [&] {
-        if (root && (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
+        if (root && (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                     setuid(nobody->pw_uid) != 0))
             std::exit(1);
     };
     Lightcurve lc = three();
