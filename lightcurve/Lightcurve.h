@@ -163,9 +163,10 @@ public:
     // or its complement through phase 0, is scored by its signal residue. The
     // ten strongest frequencies more than five steps apart become the peaks
     // 1..10 with their period, epoch of mid-transit, width, flux levels and
-    // signal detection efficiency; slots without a peak read 0. The fluxes
-    // keep their values; the light curve is left weighted and folded (and
-    // binned) at the last trial frequency with its mean flux subtracted.
+    // signal detection efficiency (0 when the spectrum is flat to within
+    // rounding); slots without a peak read 0. The fluxes keep their values;
+    // the light curve is left weighted and folded (and binned) at the last
+    // trial frequency with its mean flux subtracted.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
@@ -215,6 +216,8 @@ public:
     // the windows of k points about the median flux, rms/sqrt(k) (both
     // divided by the median) and the number of such windows; rows of sizes
     // with fewer than two windows hold 0. Prints the median and rms/median.
+    // A window that would need 2^62 steps or more to pass the light curve is
+    // refused with "error: too many window steps!".
     orv::MArray<double, 2> analyze_rednoise2(double W) const;
     // The windows of all pairs of points whose time distance lies in each of
     // N lag intervals up to L. Row i: the mean red-noise amplitude
@@ -227,7 +230,8 @@ public:
     // size k, the mean and scatter of the window means against the white-
     // noise expectation error[1]/sqrt(k), printed (leaving the precision of
     // standard output at 3) and, as 2k and the red-noise amplitude, written
-    // to "corrspec.tbl".
+    // to "corrspec.tbl" (a file that cannot be written is reported on
+    // standard error).
     void analyse_rednoise(double D) const;
 
     // ---- simulated light curves and added noise (simulation.cc) -------------
@@ -325,9 +329,10 @@ public:
     // time, flux and error in columns 1 to 3, nchi, boxval and file names in
     // the columns given (0: absent; nchi and boxval then 0, every file name
     // "no file information"). Without a third column in any line the errors
-    // are 1. A line lacking a column, or a value that is no number, raises
-    // orv::IOException, as does a file that cannot be opened. noise becomes
-    // the scatter of the fluxes about their median.
+    // are 1. A line lacking a column (blanks or a CR after the last column
+    // are no column), or a value that is no number, raises orv::IOException,
+    // as does a file that cannot be opened or a folder. noise becomes the
+    // scatter of the fluxes about their median.
     void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
               int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
@@ -356,13 +361,17 @@ public:
                       bool unused);
 
     // ---- FITS binary tables (fitstables.cc) ---------------------------------
-    // One binary table "TABLE_BINARY" per file, an existing file replaced:
-    // one column per quantity with unit "none", "JD" as double and every
-    // other column as float. Refusals as the text writers; a file that
-    // cannot be created prints "error: cannot open file <name> for writing"
-    // on standard error and ends the process with status 255 (write_binary,
-    // write_SR_binary, write_nonoise_binary, write_removed_binary) or the
-    // same with " fits for writing" (write_folded_binary).
+    // One binary table "TABLE_BINARY" per file, an existing regular file
+    // that may be written replaced: one column per quantity with unit
+    // "none", "JD" as double and every other column as float. Refusals as
+    // the text writers; a file that cannot be created, or a name whose file
+    // may not be replaced (a folder, a write-protected file, a name with an
+    // extension or section such as "x.fits[1]"), prints "error: cannot open
+    // file <name> for writing" on standard error and ends the process with
+    // status 255 (write_binary, write_SR_binary, write_nonoise_binary,
+    // write_removed_binary) or the same with " fits for writing"
+    // (write_folded_binary). A table that cannot be written wholly is
+    // reported with "error: cannot write file <name>".
 
     // "JD", "flux", "error", then "nchi" and "boxval" when switched on.
     void write_binary(std::string file, bool with_nchi, bool with_boxval, bool unused1,
@@ -385,7 +394,8 @@ public:
     // binned) at the peak, phased_boxval holding the box model when asked
     // for. The magnitude switch converts the written flux, error and box
     // values (not the light curve) and needs the boxval switch; without it
-    // fluxes are written, with a message.
+    // fluxes are written, with a message. A slot without a peak is refused
+    // with "error: no peak in slot c!" and nothing changes.
 
     // Rows of phase, flux and error, then the nchi, boxval and file-name
     // columns switched on, as write_folded; with `parameters` first a line of

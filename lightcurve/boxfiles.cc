@@ -16,6 +16,11 @@ bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const
 {
     if (!peakReady(boxfitted, c, period_box.length(1)))
         return false;
+    // An empty slot has no period to fold at.
+    if (period_box(c) == 0) {
+        std::cout << "error: no peak in slot " << c << "!" << std::endl;
+        return false;
+    }
     if (mags && !with_boxval)
         std::cout << "warning: magnitudes are written only with the boxval column; writing fluxes"
                   << std::endl;

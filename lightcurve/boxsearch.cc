@@ -17,6 +17,10 @@ namespace {
 constexpr int kPeaks = 10;
 // Peaks closer than this many frequency steps belong to one signal.
 constexpr double kPeakSeparation = 5;
+// A spread of the SR spectrum below this fraction of its mean is rounding:
+// equal residues summed in another order differ by some 1e-15, a real
+// spectrum by far more than this.
+constexpr double kFlatSpectrum = 1e-10;
 
 // The best box of one trial frequency: its signal residue, the flux levels
 // outside and inside it, its width and its centre in phase.
@@ -309,7 +313,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         if (p == 0)
             continue;
         // A flat spectrum (or a single frequency) singles out nothing.
-        sde(j) = deviation > 0 ? std::max(0.0, (residue(p) - mean) / deviation) : 0;
+        sde(j) =
+            deviation > kFlatSpectrum * mean ? std::max(0.0, (residue(p) - mean) / deviation) : 0;
         period_box(j) = 1 / freq(p);
         tau_box(j) = best[p].width;
         t0_box(j) = best[p].centre / freq(p) + first;

@@ -2,6 +2,7 @@
 // falls with their number, against the white-noise law rms/sqrt(k).
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include "lightcurve/Lightcurve.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/sorting.h"
+#include "lightcurve/tables.h"
 
 namespace {
 
@@ -73,29 +75,41 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const
         std::cout << "error: window width is not finite!" << std::endl;
         return orv::MArray<double, 2>(0, 4);
     }
+    const double a = h / 5;
+    const double lo0 = jd(1) - 2 * W, hi0 = lo0 + W;
+    // Steps are counted in 64 bits: one wrong time far from the others can
+    // ask for more steps than a double counts one by one (2^53). The last
+    // window ends at the last point.
+    using Step = std::int64_t;
+    const double steps = (jd(n) - std::min(lo0, hi0)) / a + 2;
+    if (!(steps < 0x1p62)) {
+        std::cout << "error: too many window steps!" << std::endl;
+        return orv::MArray<double, 2>(0, 4);
+    }
     double med, rms;
     medianAndRms(flux, n, med, rms);
-    const double a = h / 5;
     std::cout << "average=" << med << ", normalized rms=" << rms / med << std::endl;
 
     // Step k puts the window at lo0 + k*a .. hi0 + k*a. Its first point I
     // (the first of 1..n-1 at or after its start, else n) and its last point
     // J (the last of 2..n at or before its end, else 1) change only at some
     // steps; the steps in between repeat the window and are skipped.
-    const double lo0 = jd(1) - 2 * W, hi0 = lo0 + W;
-    const auto firstStepFrom = [&](double from, double time, double k) {
-        // The first step after k with from + step*a >= time.
-        double s = std::max(k + 1, std::ceil((time - from) / a));
-        while (s > k + 1 && from + (s - 1) * a >= time)
+    const auto edge = [a](double from, Step k) { return from + static_cast<double>(k) * a; };
+    const auto firstStepFrom = [&](double from, double time, Step k) {
+        // The first step after k with an edge at or after time. Past 2^53
+        // neighbouring steps may share an edge, so the estimate is corrected
+        // step by step.
+        Step s = std::max(k + 1, static_cast<Step>(std::ceil((time - from) / a)));
+        while (s > k + 1 && edge(from, s - 1) >= time)
             --s;
-        while (from + s * a < time)
+        while (edge(from, s) < time)
             ++s;
         return s;
     };
     WindowSums sums(n);
     int I = 1, J = 1, E = 0, F = 0;
-    for (double k = 1;;) {
-        const double lo = lo0 + k * a, hi = hi0 + k * a;
+    for (Step k = 1;;) {
+        const double lo = edge(lo0, k), hi = edge(hi0, k);
         while (I < n && jd(I) < lo)
             ++I;
         while (J < n && jd(J + 1) <= hi)
@@ -114,7 +128,8 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const
             E = I;
             F = J;
         }
-        double next = std::numeric_limits<double>::infinity();
+        // I = n and J = n together end the loop above.
+        Step next = std::numeric_limits<Step>::max();
         if (I < n)
             next = firstStepFrom(lo0, jd(I), k);
         if (J < n)
@@ -194,7 +209,11 @@ void Lightcurve::analyse_rednoise(double D) const
         return;
     const int n = length;
     const orv::MArray<double, 1> &v = removed_flux;
-    std::ofstream out("corrspec.tbl");
+    // A file that cannot be written is reported; the table is printed all
+    // the same.
+    const char *const name = "corrspec.tbl";
+    std::ofstream out;
+    openText(out, name);
 
     // Windows of points p..e spanning at most D: grown while the next point
     // fits, else moved on by one point.
@@ -247,6 +266,7 @@ void Lightcurve::analyse_rednoise(double D) const
                   << std::setw(10) << red << std::endl;
         // Twice the size as a whole number: a rounded one would not tell
         // large sizes apart.
-        out << std::setw(4) << 2 * k << " " << std::setw(10) << red << std::endl;
+        out << std::setw(4) << 2 * k << " " << std::setw(10) << red << '\n';
     }
+    closeText(out, name);
 }

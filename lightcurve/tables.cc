@@ -1,10 +1,18 @@
 #include "lightcurve/tables.h"
 
 #include <CCfits/CCfits>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+// After CCfits: CFITSIO's parser of output names is declared here only, in
+// a header without C linkage of its own.
+extern "C" {
+#include <fitsio2.h>
+}
 #include <iomanip>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "lightcurve/helpers.h"
@@ -84,42 +92,96 @@ std::vector<T> firstElements(const orv::MArray<double, 1> &a, int n)
     return v;
 }
 
+// Whether CFITSIO creates the file of exactly this name: no other kind of
+// output (standard output, memory), and no template, extension or
+// compression given in brackets or parentheses, which CFITSIO would take
+// from the name after it has replaced the file of the name's first part.
+bool plainFitsName(const std::string &name)
+{
+    if (name.empty() || name.size() >= FLEN_FILENAME)
+        return false;
+    char type[FLEN_FILENAME] = "", file[FLEN_FILENAME] = "", templ[FLEN_FILENAME] = "",
+         spec[FLEN_FILENAME] = "";
+    int status = 0;
+    ffourl(const_cast<char *>(name.c_str()), type, file, templ, spec, &status);
+    const std::string kind = type;
+    return status == 0 && (kind == "file://" || kind == "compressoutfile://") && file == name &&
+           templ[0] == '\0' && spec[0] == '\0';
+}
+
+// Whether a file of the name may be created, replacing whatever has the
+// name: nothing does, or a regular file that may be written. A folder, a
+// device or a write-protected file is never removed.
+bool replaceable(const std::string &name)
+{
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0)
+        return errno == ENOENT; // a missing folder on the way fails below
+    return S_ISREG(st.st_mode) && access(name.c_str(), W_OK) == 0;
+}
+
 } // namespace
 
-BinaryTable::BinaryTable(const std::string &name, const char *failure)
+BinaryTable::BinaryTable(const std::string &name, const char *failure) : name(name)
 {
     try {
-        // The leading "!" makes CFITSIO replace an existing file instead of
-        // opening it for an update.
-        fits.reset(new CCfits::FITS("!" + name, CCfits::Write, false, std::vector<std::string>()));
-    } catch (CCfits::FITS::CantOpen &) {
+        if (plainFitsName(name) && replaceable(name)) {
+            // The leading "!" makes CFITSIO replace an existing file instead
+            // of opening it for an update.
+            fits.reset(
+                new CCfits::FITS("!" + name, CCfits::Write, false, std::vector<std::string>()));
+        }
+    } catch (CCfits::FitsException &) {
+    }
+    if (!fits) {
         std::cerr << "error: cannot open file " << name << failure << std::endl << std::endl;
         std::exit(-1);
     }
 }
 
-BinaryTable::~BinaryTable() = default;
+BinaryTable::~BinaryTable()
+{
+    // CCfits closes the file without a word about what it could not write.
+    attempt([this] { fits->flush(); });
+}
+
+template <class Step>
+void BinaryTable::attempt(Step step)
+{
+    if (failed)
+        return;
+    try {
+        step();
+    } catch (CCfits::FitsException &) {
+        failed = true;
+        std::cerr << "error: cannot write file " << name << std::endl;
+    }
+}
 
 void BinaryTable::start(int n)
 {
     rows = n;
-    const std::vector<std::string> none;
-    table = fits->addTable("TABLE_BINARY", 0, none, none, none, CCfits::BinaryTbl, 1);
+    attempt([this] {
+        const std::vector<std::string> none;
+        table = fits->addTable("TABLE_BINARY", 0, none, none, none, CCfits::BinaryTbl, 1);
+    });
 }
 
 void BinaryTable::put(std::initializer_list<TableColumn> columns)
 {
-    for (const TableColumn &c : columns)
-        table->addColumn(c.wide ? CCfits::Tdouble : CCfits::Tfloat, c.name, 1, "none", -1, 0);
-    if (rows == 0)
-        return; // nothing to write
-    for (const TableColumn &c : columns) {
-        CCfits::Column &column = table->column(c.name);
-        if (c.wide)
-            column.write(firstElements<double>(c.values, rows), 1);
-        else
-            column.write(firstElements<float>(c.values, rows), 1);
-    }
+    attempt([&] {
+        for (const TableColumn &c : columns)
+            table->addColumn(c.wide ? CCfits::Tdouble : CCfits::Tfloat, c.name, 1, "none", -1, 0);
+        if (rows == 0)
+            return; // nothing to write
+        for (const TableColumn &c : columns) {
+            CCfits::Column &column = table->column(c.name);
+            if (c.wide)
+                column.write(firstElements<double>(c.values, rows), 1);
+            else
+                column.write(firstElements<float>(c.values, rows), 1);
+        }
+    });
 }
 
 void BinaryTable::putCurve(int n, const CurveColumns &c)

@@ -68,15 +68,20 @@ struct CurveColumns {
     bool with_nchi, with_boxval;
 };
 
-// A FITS file holding one binary table. An existing file of the name is
-// replaced, so that writing twice never adds a second table or duplicate
-// columns to the first.
+// A FITS file holding one binary table. An existing regular file of the
+// name that may be written is replaced, so that writing twice never adds a
+// second table or duplicate columns to the first.
 class BinaryTable {
 public:
-    // When the file cannot be created, prints "error: cannot open file ",
-    // the name, `failure` and two newlines on standard error and ends the
-    // process with status 255.
+    // When the file cannot be created (nor one of that name replaced: a
+    // folder, a write-protected file; nor a name that CFITSIO reads as more
+    // than a file name, such as "x.fits[1]"), prints "error: cannot open
+    // file ", the name, `failure` and two newlines on standard error and
+    // ends the process with status 255.
     BinaryTable(const std::string &name, const char *failure);
+    // Closes the file. A part that could not be written is reported once,
+    // "error: cannot write file <name>" on standard error; the writing
+    // stops there.
     ~BinaryTable();
     BinaryTable(const BinaryTable &) = delete;
     BinaryTable &operator=(const BinaryTable &) = delete;
@@ -90,9 +95,15 @@ public:
     void putCurve(int rows, const CurveColumns &c);
 
 private:
+    // Runs a step of the writing unless one has failed; reports a failure.
+    template <class Step>
+    void attempt(Step step);
+
+    std::string name;
     std::unique_ptr<CCfits::FITS> fits;
     CCfits::Table *table = nullptr;
     int rows = 0;
+    bool failed = false;
 };
 
 #endif

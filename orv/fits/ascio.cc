@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 namespace orv {
@@ -57,10 +59,12 @@ public:
     std::string next()
     {
         if (delimiter == 0) {
-            if (pos >= line.size())
-                throw IOException("Unexpected EOF encountered!");
+            // Blanks at the end of a line (a CR of a CRLF line end among
+            // them) hold no further column.
             while (pos < line.size() && isBlank(line[pos]))
                 ++pos;
+            if (pos >= line.size())
+                throw IOException("Unexpected EOF encountered!");
             const std::size_t begin = pos;
             while (pos < line.size() && !isBlank(line[pos]))
                 ++pos;
@@ -96,7 +100,9 @@ AscFile::AscFile(const std::string &fileName, char delimiter, const std::string 
     : fileName(fileName), stream(fileName, std::ios::in), startPosition(0), endPosition(-1),
       rowCount(0), columnCount(0), delimiter(delimiter), comment(comment)
 {
-    if (!stream.good())
+    // A folder opens as a stream that reads like an empty file.
+    std::error_code error;
+    if (!stream.good() || std::filesystem::is_directory(fileName, error))
         throw IOException("Cannot open file " + fileName + "!");
 }
 

@@ -26,7 +26,8 @@ private:
 class AscFile {
 public:
     // delimiter 0: columns are separated by runs of white space, and leading
-    // white space is ignored. An empty comment marker means no comments.
+    // white space is ignored. An empty comment marker means no comments. A
+    // file that cannot be opened, or a folder, raises IOException.
     AscFile(const std::string &fileName, char delimiter, const std::string &comment);
     // Limited to data lines first..last (last = -1: to the end of the file).
     AscFile(const std::string &fileName, int first, int last, char delimiter,
@@ -61,6 +62,8 @@ public:
     bool readNextLine_(std::string &line);
     void countRows_();
     void countCols_();
+    // Column c of a line; in white-space mode, blanks after the last column
+    // hold no further column.
     std::string readColumnFromLine_(int c, const std::string &line) const;
     std::string replaceColumnsInLine_(int c1, int c2, const std::string &line,
                                       const std::string &text);

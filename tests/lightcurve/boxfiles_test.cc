@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/arrays.h"
 #include "common/fits.h"
 #include "fitstable.h"
@@ -204,6 +206,21 @@ TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated)
               }));
     EXPECT_FALSE(exists(file));
 
+    // A search without a qualifying box (q_min above q_max) leaves every
+    // slot empty: nothing to fold at, nothing written.
+    Lightcurve none(doubles({1, 2, 3, 4}), doubles({1, 0.9, 1, 1}), doubles({0.1, 0.1, 0.1, 0.1}));
+    none.boxfitting(20, 1, 5, 0.3, 0.1, 0);
+    const double period = none.getPeriod();
+    const std::vector<double> phases = valuesOf(none.getPhase());
+    EXPECT_EQ("error: no peak in slot 1!\n",
+              printed([&] { none.write_boxed(file, 1, false, true, true, true, 0, true); }));
+    EXPECT_EQ("error: no peak in slot 10!\n", printed([&] {
+                  none.write_boxed_binary(file, 10, false, true, true, true, 0, true);
+              }));
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(period, none.getPeriod());
+    EXPECT_EQ(phases, valuesOf(none.getPhase()));
+
     // The text table reports the file; the fold still takes place.
     const std::string nowhere = scratch.file("missing/out.txt");
     EXPECT_EQ("error: cannot open file " + nowhere + " for writing\n", printedOnError([&] {
@@ -216,8 +233,12 @@ TEST(BoxFilesDeathTest, AFitsTableThatCannotBeCreatedEndsTheProcess)
 {
     test_common::ScratchDir scratch;
     Lightcurve lc = searched(scratch);
-    const std::string nowhere = scratch.file("missing/out.fits");
-    EXPECT_EXIT(lc.write_boxed_binary(nowhere, 1, false, false, false, false, 0, false),
-                testing::ExitedWithCode(255),
-                "^error: cannot open file " + nowhere + " fits for writing\n\n$");
+    // A folder that does not exist, and a folder of the name, which stays.
+    const std::string nowhere = scratch.file("missing/out.fits"), folder = scratch.file("dir.fits");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    for (const std::string &name : {nowhere, folder})
+        EXPECT_EXIT(lc.write_boxed_binary(name, 1, false, false, false, false, 0, false),
+                    testing::ExitedWithCode(255),
+                    "^error: cannot open file " + name + " fits for writing\n\n$");
+    EXPECT_TRUE(exists(folder + "/."));
 }

@@ -300,6 +300,30 @@ TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros)
     }
 }
 
+TEST(LightcurveBoxSearch, AFlatSpectrumSinglesOutNoPeak)
+{
+    // One low point and a box that may hold one point: the best box of every
+    // frequency is that point alone, so every SR is the same but for the last
+    // bits, and no peak stands out.
+    for (double step : {1.0, 0.37}) {
+        for (int low : {0, 25}) {
+            SCOPED_TRACE(std::to_string(step) + " " + std::to_string(low));
+            Series s;
+            for (int i = 0; i < 50; ++i) {
+                s.t.push_back(2450000 + step * i);
+                s.flux.push_back(i == low ? 0.9 : 1);
+                s.error.push_back(0.001);
+            }
+            Lightcurve lc = s.make();
+            lc.boxfitting(200, 1, 10, 0.0, 0.05, 0);
+            for (int j = 1; j <= 10; ++j) {
+                EXPECT_GT(lc.getPeriod_box(j), 0) << j;
+                EXPECT_EQ(0, lc.getSDE(j)) << j;
+            }
+        }
+    }
+}
+
 TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits)
 {
     // Without a transit the simulated flux is the flux without transits.

@@ -233,6 +233,8 @@ TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData)
         {"1 2 0.1\n3 4\n", 0},       // an error on one line only
         {"1 x 0.1\n3 4 0.1\n", 0},   // a flux that is no number
         {"1 2 0.1 a\n3 4 0.1\n", 4}, // a file name on one line only
+        {"1 2 3 \n", 4},             // no file name before a trailing blank
+        {"1 2 3\r\n", 4},            // nor before the CR of a CRLF line end
     };
     for (const auto &f : files) {
         SCOPED_TRACE(f.text);
@@ -244,9 +246,19 @@ TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData)
         EXPECT_EQ("lightcurve contains no data points\n",
                   printed([&] { lc.write(scratch.file("out.txt"), false, false, false, false); }));
     }
-    Lightcurve lc = three();
-    EXPECT_THROW(lc.read(scratch.file("missing.txt"), false, 0, 0, 0), orv::IOException);
-    EXPECT_EQ(0, lc.getLength());
+    // A folder is refused as a missing file is.
+    for (const std::string &name : {scratch.file("missing.txt"), scratch.path()}) {
+        Lightcurve lc = three();
+        try {
+            lc.read(name, false, 0, 0, 0);
+            ADD_FAILURE() << name << " was read";
+        } catch (const orv::IOException &e) {
+            EXPECT_EQ("Cannot open file " + name + "!", std::string(e.what()));
+        }
+        EXPECT_EQ(0, lc.getLength());
+        EXPECT_EQ("lightcurve contains no data points\n",
+                  printed([&] { lc.write(scratch.file("out.txt"), false, false, false, false); }));
+    }
 }
 
 TEST(RawRecords, DoublesAndFloatsInHostOrder)

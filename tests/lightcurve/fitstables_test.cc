@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/arrays.h"
 #include "common/fits.h"
@@ -55,6 +63,18 @@ Lightcurve noiseFree()
     long seed = -1;
     lc.simulate(3, 100, 0.05, 0.01, t, arrayOf(std::vector<double>(t.length(1), 0.0)), seed);
     return lc;
+}
+
+// A pattern of death tests that matches text as it is.
+std::string literally(const std::string &text)
+{
+    std::string pattern;
+    for (char ch : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos)
+            pattern += '\\';
+        pattern += ch;
+    }
+    return pattern;
 }
 
 } // namespace
@@ -167,6 +187,77 @@ TEST(FitsTables, WritersRefuseWhatIsMissingAndWriteNoFile)
              "error: transits have not yet been removed!\n"},
         },
         file);
+}
+
+TEST(FitsTablesDeathTest, WhatCannotBeReplacedEndsTheProcessAndStays)
+{
+    test_common::ScratchDir scratch;
+    const std::string folder = scratch.file("out.fits"), kept = scratch.file("x.fits"),
+                      locked = scratch.file("locked.fits");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    spit(kept, "kept");
+    spit(locked, "kept");
+    ASSERT_EQ(0, chmod(locked.c_str(), 0444));
+    // Root may write any file: the write-protected file is tried by an
+    // unprivileged user who owns it and its folder.
+    const passwd *nobody = getpwnam("nobody");
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_NE(nullptr, nobody);
+        ASSERT_EQ(0, chown(scratch.path().c_str(), nobody->pw_uid, nobody->pw_gid));
+        ASSERT_EQ(0, chown(locked.c_str(), nobody->pw_uid, nobody->pw_gid));
+    }
+    const auto asOwner = [&] {
+        if (root && (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 ||
+                     setuid(nobody->pw_uid) != 0))
+            std::exit(1);
+    };
+    Lightcurve lc = three();
+    const struct {
+        std::string name;
+        std::function<void()> before;
+    } cases[] = {
+        {folder, [] {}},
+        {kept + "[1]", [] {}}, // an extension of x.fits
+        {kept + "(template.fits)", [] {}},
+        {locked, asOwner},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EXIT(
+            {
+                c.before();
+                lc.write_binary(c.name, true, true, false, false);
+            },
+            testing::ExitedWithCode(255),
+            "^" + literally("error: cannot open file " + c.name + " for writing\n\n") + "$");
+    }
+    struct stat st;
+    EXPECT_TRUE(stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    EXPECT_EQ("kept", slurp(kept));
+    EXPECT_EQ("kept", slurp(locked));
+}
+
+TEST(FitsTablesDeathTest, AFileThatCannotBeWrittenWhollyIsReported)
+{
+    test_common::ScratchDir scratch;
+    const std::string file = scratch.file("big.fits");
+    const int n = 5000; // 80000 bytes of table
+    orv::MArray<double, 1> t(n);
+    for (int i = 1; i <= n; ++i)
+        t(i) = i;
+    Lightcurve lc = flat(t, 0.001);
+    // Files may grow to three FITS blocks only.
+    const auto writeLimited = [&] {
+        const rlimit limit{3 * 2880, 3 * 2880};
+        std::signal(SIGXFSZ, SIG_IGN);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            std::exit(1);
+        lc.write_binary(file, false, false, false, false);
+        std::exit(0);
+    };
+    EXPECT_EXIT(writeLimited(), testing::ExitedWithCode(0),
+                "^error: cannot write file " + file + "\n$");
 }
 
 TEST(FitsTablesDeathTest, AFolderThatCannotBeWrittenEndsTheProcess)

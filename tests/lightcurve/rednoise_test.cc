@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -11,11 +13,15 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "common/arrays.h"
 #include "common/scratch.h"
 #include "draws.h"
 #include "lightcurve/Lightcurve.h"
 #include "printed.h"
+#include "written.h"
 
 using namespace test_common;
 
@@ -283,6 +289,79 @@ TEST_F(Corrspec, ShowsTheExcessOfASinusoid)
     ASSERT_EQ("  22", lines.at(10).first);
     EXPECT_LT(white, 0.002);
     EXPECT_GT(lines.at(10).second, 0.01);
+}
+
+TEST(LightcurveRedNoiseDeathTest, WindowsOfMoreStepsThanADoubleCounts)
+{
+    // One wrong time far from the rest, or a window far wider than the time
+    // step, asks for more than 2^53 steps of a fifth of the smallest time
+    // step: past 2^53 a step count held in a double stops counting.
+    const struct {
+        std::vector<double> t;
+        double W;
+        int rows; // of the table returned
+    } cases[] = {
+        {{0, 1, 1e16}, 2, 1},
+        {{2450000.5, 2450000.51, 1e14}, 0.1, 1},
+        {{0, 1, 2}, 1e15, 0},
+        // More steps than a 64-bit count holds: refused.
+        {{0, 1e-10, 1e10}, 2, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.t.back()) + " " + std::to_string(c.W));
+        Lightcurve lc(arrayOf(c.t), doubles({1, 2, 4}), doubles({1, 1, 1}));
+        // A watchdog ends a call that does not return.
+        ASSERT_EXIT(
+            {
+                alarm(20);
+                printed([&] { lc.analyze_rednoise2(c.W); });
+                std::exit(0);
+            },
+            testing::ExitedWithCode(0), "");
+        orv::MArray<double, 2> table;
+        const std::string out = printed([&] { table.makeReference(lc.analyze_rednoise2(c.W)); });
+        EXPECT_EQ(c.rows, table.length(1));
+        if (c.t[1] == 1e-10) {
+            EXPECT_EQ("error: too many window steps!\n", out);
+        }
+    }
+    // Times 0, 1 and 1e16 in windows 2 wide: the points one by one (three
+    // windows of one point) and points 1 and 2 together. Fluxes 1, 2 and 4
+    // have the median 2 and rms sqrt(5/2).
+    Lightcurve lc(doubles({0, 1, 1e16}), doubles({1, 2, 4}), doubles({1, 1, 1}));
+    orv::MArray<double, 2> table;
+    printed([&] { table.makeReference(lc.analyze_rednoise2(2)); });
+    ASSERT_EQ(1, table.length(1));
+    EXPECT_EQ(1, table(1, 1));
+    EXPECT_DOUBLE_EQ(std::sqrt(5.0 / 2) / 2, table(1, 2));
+    EXPECT_DOUBLE_EQ(std::sqrt(5.0 / 2) / 2, table(1, 3));
+    EXPECT_EQ(3, table(1, 4));
+}
+
+TEST_F(Corrspec, AFileThatCannotBeWrittenIsReported)
+{
+    Lightcurve lc = simulatedNoise(10, 0.001);
+    const std::string table = printed([&] { lc.analyse_rednoise(2.5); });
+    std::remove("corrspec.tbl");
+    const struct {
+        std::function<bool()> make;
+        std::string report;
+    } cases[] = {
+        {[] { return mkdir("corrspec.tbl", 0700) == 0; },
+         "error: cannot open file corrspec.tbl for writing\n"},
+        // A device that takes no data.
+        {[] { return symlink("/dev/full", "corrspec.tbl") == 0; },
+         "error: cannot write file corrspec.tbl\n"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(c.make());
+        std::string out;
+        EXPECT_EQ(c.report,
+                  printedOnError([&] { out = printed([&] { lc.analyse_rednoise(2.5); }); }));
+        // The table is printed all the same.
+        EXPECT_EQ(table, out);
+        ASSERT_EQ(0, std::system("rm -r corrspec.tbl"));
+    }
 }
 
 TEST(LightcurveRedNoise, RefusedInputs)

@@ -78,7 +78,18 @@ TEST_F(AscTable, DelimitersAndEmptyColumns)
     EXPECT_EQ("x", blanks.readColumnFromLine_(1, "x  y"));
     EXPECT_EQ("Unexpected EOF encountered!",
               ioError([&] { blanks.readColumnFromLine_(3, "x  y"); }));
-    EXPECT_EQ("", blanks.readColumnFromLine_(3, "x  y "));
+    // Blanks or the CR of a CRLF line end after the last column hold no
+    // further column, read as text or as a number.
+    for (const char *line : {"x  y ", "x  y\r", "x y \t\r"})
+        EXPECT_EQ("Unexpected EOF encountered!",
+                  ioError([&] { blanks.readColumnFromLine_(3, line); }))
+            << line;
+    EXPECT_EQ("y", blanks.readColumnFromLine_(2, "x  y\r"));
+    AscFile trailing(table("1 2 3 \n4 5 6\r\n"), 0, "#");
+    std::vector<std::string> words;
+    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { trailing.readColumn(4, words); }));
+    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { trailing.readDoubleColumn(4); }));
+    EXPECT_EQ(std::vector<double>({3, 6}), values(trailing.readDoubleColumn(3)));
     EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine_(0, "x  y"); }));
     AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
     EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
@@ -122,8 +133,9 @@ TEST_F(AscTable, Windows)
     EXPECT_EQ("No such line: 6", ioError([&] { AscFile(five, 6, -1, 0, "#"); }));
     EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 0, -1, 0, "#"); }));
     EXPECT_EQ("Irregular lines parameters!", ioError([&] { AscFile(five, 3, 2, 0, "#"); }));
-    EXPECT_EQ("Cannot open file " + path("none") + "!",
-              ioError([&] { AscFile(path("none"), 0, "#"); }));
+    // A folder is no table, though a stream opens it.
+    for (const std::string &name : {path("none"), path("")})
+        EXPECT_EQ("Cannot open file " + name + "!", ioError([&] { AscFile(name, 0, "#"); }));
 }
 
 TEST_F(AscTable, BadValuesAndARecoveringReader)
