@@ -480,7 +480,7 @@ TEST(Torvex, RefusesFilesItCannotUse)
 TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
+    spit(dir.file("one.param"), "B) out.fits\n0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
     // An empty answer, then end of input: menu, one prompt, clean end of
     // the editor.  Without a component there is nothing to render (status
     // 1); without a fit region (H) the runs with one end with status 2.  The
@@ -498,7 +498,7 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
     EXPECT_NE(r.out.find(" 3) 17.2500    1       #  total magnitude \n"), std::string::npos);
 
     // A name typed at the prompt that does not open leaves the editor on.
-    r = run_torvex(dir, "", "nothere.param\nN sky\nO) regular\nq\n");
+    r = run_torvex(dir, "", "nothere.param\nN sky\nB) out.fits\nO) regular\nq\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("\nError reading template parameter file....\n"), std::string::npos);
 }
