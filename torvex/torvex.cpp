@@ -141,7 +141,7 @@ int main(int argc, char *argv[])
     // that a cut output is removed and the restart file and fit.log are
     // still written.
     signal(SIGXFSZ, SIG_IGN);
-    printf("\nTORVEX Version %s\n\n", "2.0.3c -- Oct. 22, 2005");
+    printf("\nTORVEX Version %s\n\n", "1.0");
 
     if (argc > 1) {
         if (strlen(argv[1]) > static_cast<size_t>(FILENAME_LEN)) {

@@ -438,7 +438,7 @@ ProgramRun run_torvex(const ScratchDir &dir, const std::string &args, const std:
     return run_in(dir, "'" TORVEX_BIN "' " + args, &keys);
 }
 
-const std::string banner = "\nTORVEX Version 2.0.3c -- Oct. 22, 2005\n\n";
+const std::string banner = "\nTORVEX Version 1.0\n\n";
 
 TEST(Torvex, PrintsBannerAndMenuOfAParameterFile)
 {
