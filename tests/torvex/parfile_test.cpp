@@ -147,7 +147,8 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
         input = inpars{};
         int cur = 0;
         testing::internal::CaptureStdout();
-        checkpar(c.line, &input, &head, &cur, true);
+        file_reading file;
+        checkpar(c.line, &input, &head, &cur, &file);
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(c.get(input), c.want) << c.line;
     }
@@ -392,19 +393,33 @@ TEST_F(ParFile, EditorSelectsChangesDeletesAndQuits)
     EXPECT_NE(out.find("Currently modifying object number:  2 \n"), std::string::npos);
 }
 
-TEST_F(ParFile, EditorAddsComponentsAndMakesThemCurrent)
+TEST_F(ParFile, EditorAddsComponentsWithoutMakingThemCurrent)
 {
-    std::string out = run_editor(three_objects, "N\nspiral\nmoffat\n3) 19 1\nN gaussian\n"
-                                                "4) 3.3 1\nq\n");
+    // The new moffat is edited only after M 4; until then the sky is.
+    std::string out = run_editor(three_objects, "N\nspiral\nmoffat\n3) 1.25 1\nN gaussian\n"
+                                                "M 4\n3) 19 1\nq\n");
     ASSERT_EQ(count_list(), 5);
     EXPECT_STREQ(obj(4)->objtype, "moffat");
-    EXPECT_EQ(obj(4)->a[3], 19.0f);
     EXPECT_STREQ(obj(5)->objtype, "gaussian");
-    EXPECT_EQ(obj(5)->a[4], 3.3f);
-    EXPECT_EQ(obj(3)->a[3], 0.0f);
+    EXPECT_EQ(obj(3)->a[3], 1.25f);
+    EXPECT_EQ(obj(4)->a[3], 19.0f);
+    EXPECT_EQ(obj(5)->a[3], 0.0f);
     size_t first = out.find("\nEnter new object name: ");
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(out.find("\nEnter new object name: ", first + 1), std::string::npos);
+    EXPECT_EQ(out.find("Currently modifying object number:  5"), std::string::npos) << out;
+}
+
+TEST_F(ParFile, EditorStartsAtARealComponentAfterAnUnknownLastType)
+{
+    // The last block of the file has a type that does not exist: the
+    // editor edits the component before it.
+    std::string out = run_editor("S) 1\n0) sersic\n3) 18 1\n0) spiral\n3) 99 1\n", "4) 5 1\nq\n");
+    ASSERT_EQ(count_list(), 1);
+    EXPECT_EQ(head.a[3], 18.0f);
+    EXPECT_EQ(head.a[4], 5.0f);
+    EXPECT_NE(out.find("Currently modifying object number:  1 \n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("No object number"), std::string::npos) << out;
 }
 
 TEST_F(ParFile, EditorRangeChecksItsCommands)

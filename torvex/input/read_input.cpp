@@ -230,17 +230,21 @@ void print_open_failure()
 }
 
 // Key 0 or N: a new component of the named type at the end of the list.
-void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
+void add_object(const char *line, fitpars *fpar, int *cur, file_reading *file)
 {
     char word[PARLINE_LEN + 1] = "";
     if (sscanf(line, " %*s %4095s", word) != 1)
         word[0] = '\0';
+    if (file)
+        file->skipping = false;
     while (!find_component_type(word)) {
-        if (from_file) {
+        if (file) {
             printf("-- Unknown object type \"%s\": the object and its parameter lines "
                    "are skipped.\n",
                    word);
-            *cur = 0; // parameter lines that follow must not change another object
+            // The lines that follow must not change another component, and
+            // the current one stays a component that exists.
+            file->skipping = true;
             return;
         }
         printf("\nEnter new object name: ");
@@ -269,7 +273,11 @@ void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
     strcpy(last->objtype, word);
     totnobj++;
     sample.nobjs++;
-    *cur = sample.nobjs; // the new component is the one edited next
+    // In a file the lines that follow belong to the new component (after
+    // "M n" the counter no longer points at the last one).  The editor keeps
+    // its current component: the new one is edited after "M n".
+    if (file)
+        *cur = sample.nobjs;
     printf("\n");
 }
 
@@ -369,7 +377,7 @@ void clearbuff()
     }
 }
 
-void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool from_file)
+void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_reading *file)
 {
     char key[PARLINE_LEN + 1];
     if (sscanf(line, " %4095s", key) != 1)
@@ -440,10 +448,13 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         break;
     case 'M':
         if (read_fields(line, "M", {whole(&n)}) == 1) {
-            if (n < 1 || n > sample.nobjs)
+            if (n < 1 || n > sample.nobjs) {
                 printf("-- M) There is no object number %d (objects: %d).\n", n, sample.nobjs);
-            else
+            } else {
                 *cur = n;
+                if (file)
+                    file->skipping = false;
+            }
         }
         break;
     case 'O':
@@ -478,11 +489,12 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         }
         break;
     case 'Z':
-        set_parameter(line, key, fpar, cur);
+        if (!file || !file->skipping)
+            set_parameter(line, key, fpar, cur);
         break;
     case '0':
     case 'N':
-        add_object(line, fpar, cur, from_file);
+        add_object(line, fpar, cur, file);
         break;
     case '1':
     case '2':
@@ -493,7 +505,8 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
     case '7':
     case '8':
     case '9':
-        set_parameter(line, key, fpar, cur);
+        if (!file || !file->skipping)
+            set_parameter(line, key, fpar, cur);
         break;
     case 'T':
         read_further_file(input, fpar, cur);
@@ -512,8 +525,9 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
 void read_template(FILE *f, inpars *input, fitpars *fpar)
 {
     char line[PARLINE_LEN + 1];
+    file_reading file;
     while (read_line(f, line, sizeof line) >= 0)
-        checkpar(line, input, fpar, &totnobj, true);
+        checkpar(line, input, fpar, &totnobj, &file);
 }
 
 void del_obj(fitpars *fpar, int n, sampars *sample)
@@ -609,7 +623,7 @@ int read_input(inpars *input, fitpars *fpar)
                 printf("\n"); // end of input quits the editor
                 break;
             }
-            checkpar(line, input, fpar, &cur, false);
+            checkpar(line, input, fpar, &cur, nullptr);
             char first = 0;
             sscanf(line, " %c", &first);
             if (first == 'q' || first == 'Q')
