@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -136,7 +137,11 @@ int main(int argc, char *argv[])
     // A numerical failure ends the run with its message, and gives the
     // display back.
     set_fatal_handler(numerical_failure);
-    printf("\nTORVEX Version %s\n\n", "2.0.3c -- Oct. 22, 2005");
+    // A file-size limit then fails the write instead of killing the run, so
+    // that a cut output is removed and the restart file and fit.log are
+    // still written.
+    signal(SIGXFSZ, SIG_IGN);
+    printf("\nTORVEX Version %s\n\n", "1.0");
 
     if (argc > 1) {
         if (strlen(argv[1]) > static_cast<size_t>(FILENAME_LEN)) {

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fcntl.h>
@@ -225,6 +226,27 @@ TEST_F(DisplayRun, CursesRunEndedByAnInputErrorRestoresTheTerminal)
     std::string stty = slurp(dir.file("status.stty"));
     EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
     EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+}
+
+TEST_F(DisplayRun, CursesPrintsAMessageLongerThanItsLibraryBuffer)
+{
+    // A refused constraint line is printed whole, though it is longer than
+    // the text the curses library formats in one piece (about one screen of
+    // 24 x 80, so that its start scrolls out of sight).
+    const std::string word(3000, 'w');
+    spit(dir.file("cons.txt"), "1 " + word + " 0 1\n");
+    write_param("curses");
+    std::string p = slurp(dir.file("run.param"));
+    p.replace(p.find("G) none"), 7, "G) cons.txt");
+    spit(dir.file("run.param"), p);
+    Tmux t(dir);
+    t.start("main", script("run.sh", "status", "LINES=24 COLUMNS=80 "));
+    ASSERT_EQ(status("status"), 0) << t.screen("main");
+    std::string s = t.screen("main");
+    // Rows of 80 columns: the line goes on in the next row.
+    s.erase(std::remove(s.begin(), s.end(), '\n'), s.end());
+    EXPECT_NE(s.find(std::string(800, 'w') + " 0 1-- No constraint file found"), std::string::npos)
+        << s;
 }
 
 // ---- the key window ---------------------------------------------------------

@@ -108,6 +108,19 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
         {"E) 4", samp, "4"},
         {"E) 0", samp, "1"},
         {"E) -2", samp, "1"},
+        // A whole number is read whole, in any notation; a fraction or a
+        // number beyond int is refused rather than cut to its leading digits.
+        {"E) 3.0", samp, "3"},
+        {"E) 2.5", samp, "1"},
+        {"E) 4e10", samp, "1"},
+        {"E) 1e-400", samp, "1"},
+        {"H) 1 40 1 3e1", [](const inpars &i) { return std::string(i.imgsect); }, "[1:40,1:30]"},
+        {"I) 30 3.5",
+         [](const inpars &i) {
+             return std::to_string(i.convbox[1]) + " " + std::to_string(i.convbox[2]);
+         },
+         "0 0"},
+        {"P) 0.5", [](const inpars &i) { return std::to_string(i.create); }, "0"},
         {"F) bad.txt", [](const inpars &i) { return std::string(i.badpix); }, "bad.txt"},
         {"G) c.txt", [](const inpars &i) { return std::string(i.constraints); }, "c.txt"},
         {"H) 10 200 20 300", [](const inpars &i) { return std::string(i.imgsect); },
@@ -134,7 +147,8 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
         input = inpars{};
         int cur = 0;
         testing::internal::CaptureStdout();
-        checkpar(c.line, &input, &head, &cur, true);
+        file_reading file;
+        checkpar(c.line, &input, &head, &cur, &file);
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(c.get(input), c.want) << c.line;
     }
@@ -145,7 +159,7 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
     // Each refused line is named and leaves the value before it.
     std::string out = read_text("J) 25.5\nJ) abc\nJ) inf\nK) 0.1 0.2\nK) x 0.3\nK) 0.4 nan\n"
                                 "H) 1 60 1 50\nH) a b c d\nE) 4\nE) four\nE) 99999999999\n"
-                                "I) 10 20\nI) ten\nP) 1\nP) yes\nS) 0\nS) no\n"
+                                "I) 10 20\nI) ten\nP) 1\nP) yes\nS) 0\nS) no\nE) 2.5\nE) 4e10\n"
                                 "J) 24 # a number and a comment\nK) 0.5 pixels\n");
     EXPECT_EQ(input.magzpt, 24.0f);
     EXPECT_EQ(input.d[1], 0.5f);
@@ -167,6 +181,8 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
           "-- E) The value must be a whole number within the range of an int; 99999999999 "
           "refused.",
           "-- I) The value must be a whole number; ten refused.",
+          "-- E) The value must be a whole number; 2.5 refused.",
+          "-- E) The value must be a whole number within the range of an int; 4e10 refused.",
           "-- P) The value must be a whole number; yes refused.",
           "-- S) The value must be a whole number; no refused."})
         EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out;
@@ -192,6 +208,10 @@ TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)
         {"sersic", "9) 45 0", 9, 45.0f, 0},
         {"sersic", "2) 7 1", 2, 0.0f, 0}, // key 2 means nothing for a profile
         {"sersic", "5) 2.5", 5, 2.5f, 0}, // a missing flag keeps its value
+        {"sersic", "5) 2.5 1e0", 5, 2.5f, 1},
+        {"sersic", "5) 2.5 1.5", 5, 0.0f, 0},    // refused, with its value
+        {"sersic", "8) 0.5 0.5", 8, 1.0f, 0},    // refused
+        {"sersic", "10) 0.5 2e10", 10, 0.0f, 0}, // refused
         {"sky", "1) 3.5 1", 1, 3.5f, 1},
         {"sky", "2) 0.01 0", 2, 0.01f, 0},
     };
@@ -213,6 +233,25 @@ TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)
     EXPECT_EQ(p->ia[1], 1);
     EXPECT_EQ(p->ia[2], 0);
     EXPECT_EQ(p->outtype, 1);
+}
+
+TEST_F(ParFile, WholeNumbersOfComponentAndCommandLinesAreReadWhole)
+{
+    // Each refused line changes nothing: not the component, not the
+    // current one, not the list.
+    std::string out = read_text("0) sersic\n0) sky\nM 1\n1) 10 20 1 0.5\nZ) 1.5\nM 2.5\n"
+                                "3) 18 1\nX 2.5\n");
+    ASSERT_EQ(count_list(), 2);
+    EXPECT_EQ(obj(1)->a[1], 0.0f);
+    EXPECT_EQ(obj(1)->ia[1], 0);
+    EXPECT_EQ(obj(1)->outtype, 0);
+    EXPECT_EQ(obj(1)->a[3], 18.0f);
+    EXPECT_EQ(obj(2)->a[3], 0.0f);
+    for (const char *said : {"-- 1) The value must be a whole number; 0.5 refused.",
+                             "-- Z) The value must be a whole number; 1.5 refused.",
+                             "-- M) The value must be a whole number; 2.5 refused.",
+                             "-- X) The value must be a whole number; 2.5 refused."})
+        EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out;
 }
 
 TEST_F(ParFile, ComponentsFillTheHeadThenFollowIt)
@@ -354,19 +393,33 @@ TEST_F(ParFile, EditorSelectsChangesDeletesAndQuits)
     EXPECT_NE(out.find("Currently modifying object number:  2 \n"), std::string::npos);
 }
 
-TEST_F(ParFile, EditorAddsComponentsAndMakesThemCurrent)
+TEST_F(ParFile, EditorAddsComponentsWithoutMakingThemCurrent)
 {
-    std::string out = run_editor(three_objects, "N\nspiral\nmoffat\n3) 19 1\nN gaussian\n"
-                                                "4) 3.3 1\nq\n");
+    // The new moffat is edited only after M 4; until then the sky is.
+    std::string out = run_editor(three_objects, "N\nspiral\nmoffat\n3) 1.25 1\nN gaussian\n"
+                                                "M 4\n3) 19 1\nq\n");
     ASSERT_EQ(count_list(), 5);
     EXPECT_STREQ(obj(4)->objtype, "moffat");
-    EXPECT_EQ(obj(4)->a[3], 19.0f);
     EXPECT_STREQ(obj(5)->objtype, "gaussian");
-    EXPECT_EQ(obj(5)->a[4], 3.3f);
-    EXPECT_EQ(obj(3)->a[3], 0.0f);
+    EXPECT_EQ(obj(3)->a[3], 1.25f);
+    EXPECT_EQ(obj(4)->a[3], 19.0f);
+    EXPECT_EQ(obj(5)->a[3], 0.0f);
     size_t first = out.find("\nEnter new object name: ");
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(out.find("\nEnter new object name: ", first + 1), std::string::npos);
+    EXPECT_EQ(out.find("Currently modifying object number:  5"), std::string::npos) << out;
+}
+
+TEST_F(ParFile, EditorStartsAtARealComponentAfterAnUnknownLastType)
+{
+    // The last block of the file has a type that does not exist: the
+    // editor edits the component before it.
+    std::string out = run_editor("S) 1\n0) sersic\n3) 18 1\n0) spiral\n3) 99 1\n", "4) 5 1\nq\n");
+    ASSERT_EQ(count_list(), 1);
+    EXPECT_EQ(head.a[3], 18.0f);
+    EXPECT_EQ(head.a[4], 5.0f);
+    EXPECT_NE(out.find("Currently modifying object number:  1 \n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("No object number"), std::string::npos) << out;
 }
 
 TEST_F(ParFile, EditorRangeChecksItsCommands)
@@ -438,7 +491,7 @@ ProgramRun run_torvex(const ScratchDir &dir, const std::string &args, const std:
     return run_in(dir, "'" TORVEX_BIN "' " + args, &keys);
 }
 
-const std::string banner = "\nTORVEX Version 2.0.3c -- Oct. 22, 2005\n\n";
+const std::string banner = "\nTORVEX Version 1.0\n\n";
 
 TEST(Torvex, PrintsBannerAndMenuOfAParameterFile)
 {
@@ -480,7 +533,7 @@ TEST(Torvex, RefusesFilesItCannotUse)
 TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
 {
     ScratchDir dir;
-    spit(dir.file("one.param"), "0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
+    spit(dir.file("one.param"), "B) out.fits\n0) sersic\n4) 3 1\n5) 2 1\nO) regular\n");
     // An empty answer, then end of input: menu, one prompt, clean end of
     // the editor.  Without a component there is nothing to render (status
     // 1); without a fit region (H) the runs with one end with status 2.  The
@@ -498,7 +551,7 @@ TEST(Torvex, PromptsForAFileAndEditsWithoutOne)
     EXPECT_NE(r.out.find(" 3) 17.2500    1       #  total magnitude \n"), std::string::npos);
 
     // A name typed at the prompt that does not open leaves the editor on.
-    r = run_torvex(dir, "", "nothere.param\nN sky\nO) regular\nq\n");
+    r = run_torvex(dir, "", "nothere.param\nN sky\nB) out.fits\nO) regular\nq\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("\nError reading template parameter file....\n"), std::string::npos);
 }

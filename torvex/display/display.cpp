@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ncurses.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -176,11 +177,26 @@ void pause_fit()
 
 int curses_printf(const char *fmt, ...)
 {
-    va_list ap;
+    // Formatted here, not by the library: its printw reuses a spent argument
+    // list when the text outgrows its own buffer (about one screen), and
+    // then prints wild memory.
+    char small[512];
+    va_list ap, again;
     va_start(ap, fmt);
-    int r = vw_printw(stdscr, fmt, ap);
+    va_copy(again, ap);
+    const int len = vsnprintf(small, sizeof small, fmt, ap);
     va_end(ap);
-    return r;
+    char *text = small;
+    std::string big;
+    if (len >= static_cast<int>(sizeof small)) {
+        big.resize(static_cast<size_t>(len) + 1);
+        vsnprintf(&big[0], big.size(), fmt, again);
+        text = &big[0];
+    }
+    va_end(again);
+    if (len < 0)
+        return -1;
+    return waddnstr(stdscr, text, len) == ERR ? -1 : len;
 }
 
 char *find_key_window(FILE *listing)

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -52,22 +53,66 @@ void set_name(char *field, const char *word, char key)
     strcpy(field, word);
 }
 
+// How the number at the start of a text reads as a whole number.
+enum class whole_read { none, ok, fraction, range };
+
+// Reads the number at the start of text (blanks before it skipped) as a
+// whole number in the range of int: 30, 30.0 and 3e1 are all 30, while 2.5
+// is not whole and 4e10 out of range.  Reading the whole number value
+// rather than its leading digits keeps 2.5 from passing as 2.  *end is
+// where the number ends (text itself when there is none).
+whole_read read_whole(const char *text, int *value, const char **end)
+{
+    char *e = nullptr;
+    errno = 0;
+    const double x = strtod(text, &e);
+    *end = e;
+    if (e == text)
+        return whole_read::none;
+    if (std::isnan(x) || (errno == ERANGE && std::fabs(x) < 1) || x != std::floor(x))
+        return whole_read::fraction; // also a fraction too small to hold
+    if (x < INT_MIN || x > INT_MAX)
+        return whole_read::range;
+    *value = static_cast<int>(x);
+    return whole_read::ok;
+}
+
+// The message for a word where a whole number is wanted.
+void refuse_whole(const char *key, whole_read r, const char *text)
+{
+    const int len = static_cast<int>(strcspn(text, " \t"));
+    printf("-- %s) The value must be a %s; %.*s refused.\n", key,
+           r == whole_read::range ? "whole number within the range of an int" : "whole number", len,
+           text);
+}
+
 // Reads up to n numbers of a setting line (the words after its key) into v;
 // the first word that is not a number ends them, and the rest of the line
-// is a comment.  Whole numbers must lie in the range of int, others be
-// finite.  Returns how many were read, or -1 after a message when the line
-// is refused: its first value is not a number, or a value is unusable.
+// is a comment.  Whole numbers must be whole and lie in the range of int,
+// others be finite.  Returns how many were read, or -1 after a message
+// when the line is refused: its first value is not a number, or a value is
+// unusable.
 int setting_values(const char *line, char key, int n, bool whole, double *v)
 {
     std::istringstream in(line);
     std::string word;
     in >> word; // the key
+    const char label[2] = {key, '\0'};
     int got = 0;
     while (got < n && in >> word) {
         const char *w = word.c_str();
-        char *end = nullptr;
-        errno = 0;
-        double x = whole ? static_cast<double>(strtol(w, &end, 10)) : strtod(w, &end);
+        const char *end = w;
+        double x = 0;
+        whole_read r = whole_read::ok;
+        if (whole) {
+            int i = 0;
+            r = read_whole(w, &i, &end);
+            x = i;
+        } else {
+            char *e = nullptr;
+            x = strtod(w, &e);
+            end = e;
+        }
         if (end == w) {
             if (got > 0)
                 break; // a comment after the values
@@ -75,9 +120,12 @@ int setting_values(const char *line, char key, int n, bool whole, double *v)
                    whole ? "whole number" : "number", w);
             return -1;
         }
-        if (whole ? errno == ERANGE || x < INT_MIN || x > INT_MAX : !std::isfinite(x)) {
-            printf("-- %c) The value must be a %s; %s refused.\n", key,
-                   whole ? "whole number within the range of an int" : "finite number", w);
+        if (r != whole_read::ok) {
+            refuse_whole(label, r, w);
+            return -1;
+        }
+        if (!std::isfinite(x)) {
+            printf("-- %c) The value must be a finite number; %s refused.\n", key, w);
             return -1;
         }
         v[got++] = x;
@@ -94,6 +142,58 @@ void read_setting(const char *line, char key, T *to, int n = 1)
     double v[4];
     for (int i = 0, got = setting_values(line, key, n, std::is_integral<T>::value, v); i < got; i++)
         to[i] = static_cast<T>(v[i]);
+}
+
+// One value of a component or command line: a number (f) or a whole
+// number (i).
+struct field {
+    float *f;
+    int *i;
+};
+field real(float *f)
+{
+    return {f, nullptr};
+}
+field whole(int *i)
+{
+    return {nullptr, i};
+}
+
+// Reads the values after the key of a component or command line into the
+// fields, in order: numbers as the formatted scan reads them, whole
+// numbers by read_whole.  A value that is missing or no number ends them
+// and leaves the rest of the fields as they were.  Returns how many were
+// read, or -1 after a message naming key when a whole-number field holds a
+// number that is not whole or out of range (the fields read before it are
+// then set; the caller restores them).
+int read_fields(const char *line, const char *key, std::initializer_list<field> fields)
+{
+    int pos = 0;
+    sscanf(line, " %*s%n", &pos);
+    const char *p = line + pos;
+    int got = 0;
+    for (const field &f : fields) {
+        int n = 0;
+        if (f.f) {
+            if (sscanf(p, " %f%n", f.f, &n) != 1)
+                break;
+            p += n;
+            got++;
+            continue;
+        }
+        p += strspn(p, " \t");
+        const char *end = nullptr;
+        const whole_read r = read_whole(p, f.i, &end);
+        if (r == whole_read::none)
+            break;
+        if (r != whole_read::ok) {
+            refuse_whole(key, r, p);
+            return -1;
+        }
+        p = end;
+        got++;
+    }
+    return got;
 }
 
 // The component with number cur, or null with a notice when there is none.
@@ -130,17 +230,21 @@ void print_open_failure()
 }
 
 // Key 0 or N: a new component of the named type at the end of the list.
-void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
+void add_object(const char *line, fitpars *fpar, int *cur, file_reading *file)
 {
     char word[PARLINE_LEN + 1] = "";
     if (sscanf(line, " %*s %4095s", word) != 1)
         word[0] = '\0';
+    if (file)
+        file->skipping = false;
     while (!find_component_type(word)) {
-        if (from_file) {
+        if (file) {
             printf("-- Unknown object type \"%s\": the object and its parameter lines "
                    "are skipped.\n",
                    word);
-            *cur = 0; // parameter lines that follow must not change another object
+            // The lines that follow must not change another component, and
+            // the current one stays a component that exists.
+            file->skipping = true;
             return;
         }
         printf("\nEnter new object name: ");
@@ -169,7 +273,11 @@ void add_object(const char *line, fitpars *fpar, int *cur, bool from_file)
     strcpy(last->objtype, word);
     totnobj++;
     sample.nobjs++;
-    *cur = sample.nobjs; // the new component is the one edited next
+    // In a file the lines that follow belong to the new component (after
+    // "M n" the counter no longer points at the last one).  The editor keeps
+    // its current component: the new one is edited after "M n".
+    if (file)
+        *cur = sample.nobjs;
     printf("\n");
 }
 
@@ -204,23 +312,26 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
     // level there and its slope along x on line 2.
     const bool positioned = has_position(p->objtype);
     fitpars before = *p;
+    int got = 0;
     if (key[0] == 'Z') {
-        sscanf(line, " %*s %d", &p->outtype);
+        got = read_fields(line, "Z", {whole(&p->outtype)});
     } else if (key[0] == '1' && key[1] == '0') {
-        sscanf(line, " %*s %f %d", &p->a[10], &p->ia[10]);
+        got = read_fields(line, "10", {real(&p->a[10]), whole(&p->ia[10])});
     } else if (key[0] == '1') {
         if (positioned)
-            sscanf(line, " %*s %f %f %d %d", &p->a[SLOT_X], &p->a[SLOT_Y], &p->ia[SLOT_X],
-                   &p->ia[SLOT_Y]);
+            got = read_fields(line, "1",
+                              {real(&p->a[SLOT_X]), real(&p->a[SLOT_Y]), whole(&p->ia[SLOT_X]),
+                               whole(&p->ia[SLOT_Y])});
         else
-            sscanf(line, " %*s %f %d", &p->a[1], &p->ia[1]);
+            got = read_fields(line, "1", {real(&p->a[1]), whole(&p->ia[1])});
     } else if (key[0] == '2') {
         if (!positioned)
-            sscanf(line, " %*s %f %d", &p->a[2], &p->ia[2]);
+            got = read_fields(line, "2", {real(&p->a[2]), whole(&p->ia[2])});
     } else if (key[0] == '8') {
         float q = p->a[SLOT_Q];
         int flag = p->ia[SLOT_Q];
-        sscanf(line, " %*s %f %d", &q, &flag);
+        if (read_fields(line, "8", {real(&q), whole(&flag)}) < 0)
+            return;
         if (!(q > 0)) {
             printf("-- The axis ratio must be above 0; %g refused.\n", q);
             return;
@@ -228,8 +339,13 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         p->a[SLOT_Q] = q == 1.0f ? 0.999999f : q;
         p->ia[SLOT_Q] = flag;
     } else {
-        int k = key[0] - '0';
-        sscanf(line, " %*s %f %d", &p->a[k], &p->ia[k]);
+        const int k = key[0] - '0';
+        const char label[2] = {key[0], '\0'};
+        got = read_fields(line, label, {real(&p->a[k]), whole(&p->ia[k])});
+    }
+    if (got < 0) {
+        *p = before; // a line with a refused value changes nothing
+        return;
     }
     // A value no profile can render is refused, and with it the whole line:
     // the component keeps what it had.
@@ -261,7 +377,7 @@ void clearbuff()
     }
 }
 
-void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool from_file)
+void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_reading *file)
 {
     char key[PARLINE_LEN + 1];
     if (sscanf(line, " %4095s", key) != 1)
@@ -331,11 +447,14 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         read_setting(line, 'L', &input->coerr);
         break;
     case 'M':
-        if (sscanf(line, " %*s %d", &n) == 1) {
-            if (n < 1 || n > sample.nobjs)
+        if (read_fields(line, "M", {whole(&n)}) == 1) {
+            if (n < 1 || n > sample.nobjs) {
                 printf("-- M) There is no object number %d (objects: %d).\n", n, sample.nobjs);
-            else
+            } else {
                 *cur = n;
+                if (file)
+                    file->skipping = false;
+            }
         }
         break;
     case 'O':
@@ -358,7 +477,7 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         read_setting(line, 'S', &input->interact);
         break;
     case 'X':
-        if (sscanf(line, " %*s %d", &n) == 1) {
+        if (read_fields(line, "X", {whole(&n)}) == 1) {
             if (n < 1 || n > sample.nobjs) {
                 printf("-- X) There is no object number %d (objects: %d).\n", n, sample.nobjs);
                 break;
@@ -370,11 +489,12 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
         }
         break;
     case 'Z':
-        set_parameter(line, key, fpar, cur);
+        if (!file || !file->skipping)
+            set_parameter(line, key, fpar, cur);
         break;
     case '0':
     case 'N':
-        add_object(line, fpar, cur, from_file);
+        add_object(line, fpar, cur, file);
         break;
     case '1':
     case '2':
@@ -385,7 +505,8 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
     case '7':
     case '8':
     case '9':
-        set_parameter(line, key, fpar, cur);
+        if (!file || !file->skipping)
+            set_parameter(line, key, fpar, cur);
         break;
     case 'T':
         read_further_file(input, fpar, cur);
@@ -404,8 +525,9 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool fro
 void read_template(FILE *f, inpars *input, fitpars *fpar)
 {
     char line[PARLINE_LEN + 1];
+    file_reading file;
     while (read_line(f, line, sizeof line) >= 0)
-        checkpar(line, input, fpar, &totnobj, true);
+        checkpar(line, input, fpar, &totnobj, &file);
 }
 
 void del_obj(fitpars *fpar, int n, sampars *sample)
@@ -501,7 +623,7 @@ int read_input(inpars *input, fitpars *fpar)
                 printf("\n"); // end of input quits the editor
                 break;
             }
-            checkpar(line, input, fpar, &cur, false);
+            checkpar(line, input, fpar, &cur, nullptr);
             char first = 0;
             sscanf(line, " %c", &first);
             if (first == 'q' || first == 'Q')

@@ -19,11 +19,20 @@ constexpr int PARLINE_LEN = 4095;
 // on standard error).
 int read_input(inpars *input, fitpars *fpar);
 
+// What checkpar keeps while it reads one file: whether the lines of a
+// component of an unknown type are being skipped.
+struct file_reading {
+    bool skipping = false;
+};
+
 // Applies one parameter-file or editor line.  *cur is the current
-// component number (1-based).  from_file says the line comes from a file:
-// an unknown component type is then reported and skipped rather than
-// asked for again on standard input.
-void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, bool from_file);
+// component number (1-based).  file is the state of the file the line
+// comes from, null for a line typed into the editor.  In a file, an
+// unknown component type is reported and its block skipped (until the
+// next component or "M n") rather than asked for again on standard input,
+// and a component added becomes the current one; in the editor it does
+// not.
+void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_reading *file);
 
 // Reads every line of an open parameter file through checkpar, with
 // totnobj as the current component number.

@@ -145,6 +145,18 @@ const char *input_named(const inpars &in, const char **what)
 
 int check_output(const inpars &in)
 {
+    // Neither would show before the fit: CFITSIO only fails on the block.
+    const std::string root = fits_root(in.output);
+    struct stat st;
+    if (root.empty()) {
+        pfunc("\n-- ERROR: No output image is named (B).  Choose an output name (B).\n\n");
+        return 1;
+    }
+    if (stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        pfunc("\n-- ERROR: The output image %s is a folder.  Choose another output name (B).\n\n",
+              in.output);
+        return 1;
+    }
     const char *what = nullptr;
     if (const char *name = input_named(in, &what)) {
         pfunc("\n-- ERROR: The output image %s is the %s %s, which writing the\n"

@@ -24,14 +24,14 @@ int outmodel(fitpars *fpar, convpars *cpar, image *d, image *model, derivs *df, 
 // is then removed, after a message.
 int outblock(fitpars *fpar, image *d, image *model, double chisq, int ndof, int offx, int offy);
 
-// Refuses an output name (B) that resolves to one of the run's input files
-// (data, sigma, PSF, kernel, mask, constraints or the parameter file),
-// which writing the block would destroy, and one under which CFITSIO
-// cannot create and extend a FITS file (a missing or closed folder, an
-// extension or section in the name, a compressed file): that is tried on
-// a scratch file beside it, named like it, so that an existing output stays
-// until the new one is written.  Returns 0 when the name is safe, else 1
-// after a message.
+// Refuses an output name (B) that is empty or names a folder, one that
+// resolves to one of the run's input files (data, sigma, PSF, kernel, mask,
+// constraints or the parameter file), which writing the block would
+// destroy, and one under which CFITSIO cannot create and extend a FITS file
+// (a missing or closed folder, an extension or section in the name, a
+// compressed file): that is tried on a scratch file beside it, named like
+// it, so that an existing output stays until the new one is written.
+// Returns 0 when the name is safe, else 1 after a message.
 int check_output(const inpars &in);
 
 #endif
