@@ -104,6 +104,11 @@ public:
     // and PCOUNT change its length but not the image's pixel count.
     void checkImageData() const;
 
+    // Throws unless the file holds the data segment (and the region's span)
+    // that the header describes: what a read needs, checked before anything
+    // is allocated for it, since a header may claim more than its file holds.
+    void requireDataInFile() const;
+
     // The header of the file read again from its start.
     FitsHeader getHeader() const;
 
@@ -122,6 +127,8 @@ public:
 private:
     // Throws unless the header describes an image whose data can be read.
     void checkDataSegment() const;
+    // Opens the file once requireDataInFile is satisfied; returns the descriptor.
+    int openDataFile() const;
     // Converts the first `total` pixels of the data segment into the elements
     // dst walks over (element type T). The file is read in blocks into a
     // buffer rather than through a fresh map, whose page faults would stall

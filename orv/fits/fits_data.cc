@@ -137,6 +137,7 @@ float *FitsIn::getDataArray(float *)
 {
     if (!region)
         checkImageData();
+    requireDataInFile();
     const std::size_t total =
         region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
     std::unique_ptr<float[]> buffer(new float[total]);
@@ -172,6 +173,9 @@ MArray<float, 2> getFitsMArray(FitsIn &s)
     }
     if (lengths.size() != 2)
         fitsdata::shapeMismatch();
+    if (!s.hasRegion())
+        s.checkImageData();
+    s.requireDataInFile();
     // The array's own storage rather than an adopted buffer: a large one may
     // then come in huge pages (see LargeBlock).
     MArray<float, 2> a(static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));

@@ -177,6 +177,19 @@ TEST_F(Program, AFailingFileStopsTheRunWithAFailureStatus)
     EXPECT_TRUE(
         has(o.err, "EXCEPTION: d.fits: the polynomial sky cannot be fitted: no usable pixel"))
         << o.err;
+
+    // A header alone that claims an image of 200 GB: refused as a short file
+    // before any memory is asked for.
+    test_common::spit(scratch.file("h.fits"),
+                      test_common::header_text(
+                          {"SIMPLE  =                    T", "BITPIX  =                  -32",
+                           "NAXIS   =                    2", "NAXIS1  =           2147483647",
+                           "NAXIS2  =                   25"}));
+    o = run("h.fits");
+    EXPECT_EQ(2, o.status);
+    EXPECT_TRUE(has(o.err, "EXCEPTION: FitsException: FITS file 'h.fits' is truncated: its data "
+                           "segment is incomplete\n"))
+        << o.err;
 }
 
 TEST_F(Program, OutputNamesNeverReplaceAnInput)

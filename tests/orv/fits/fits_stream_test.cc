@@ -281,6 +281,38 @@ TEST_F(FitsStream, BrokenDataSegmentsRaiseInsteadOfCrashing)
     EXPECT_EQ(1.0f, a(100, 100));
 }
 
+TEST_F(FitsStream, HeadersClaimingMoreThanTheFileHoldsAreRefusedBeforeAllocating)
+{
+    // Header-only files whose images would need hundreds of gigabytes: a
+    // read must refuse them, never ask for the memory first.
+    const std::string truncated = "is truncated: its data segment is incomplete";
+    struct Case {
+        const char *naxis1, *naxis2, *extra, *message;
+    } cases[] = {
+        {"2147483647", "25", "", truncated.c_str()},
+        {"100000", "100000", "", truncated.c_str()},
+        {"2147483647", "25", "GCOUNT  =                    0", "is shorter than its image"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.naxis1) + " x " + c.naxis2 + " " + c.extra);
+        const std::string file = path("huge.fits");
+        std::vector<std::string> cards = {
+            "SIMPLE  =                    T", "BITPIX  =                  -32",
+            "NAXIS   =                    2",
+            "NAXIS1  = " + std::string(20 - strlen(c.naxis1), ' ') + c.naxis1,
+            "NAXIS2  = " + std::string(20 - strlen(c.naxis2), ' ') + c.naxis2};
+        if (*c.extra)
+            cards.push_back(c.extra);
+        fitstest::writeBytes(file, headerText(cards));
+        FitsIn in(file, true, false);
+        MArray<float, 2> a;
+        EXPECT_NE(std::string::npos, fitsError([&] { in >> a; }).find(c.message));
+        EXPECT_EQ(nullptr, a.memoryBlock());
+        EXPECT_NE(std::string::npos,
+                  fitsError([&] { delete[] in.getDataArray(nullptr); }).find(c.message));
+    }
+}
+
 TEST_F(FitsStream, GroupCountsDoNotChangeTheImageSize)
 {
     // GCOUNT and PCOUNT change the length of the data segment but not the

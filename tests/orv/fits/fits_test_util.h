@@ -16,25 +16,11 @@
 
 namespace fitstest {
 
-// A card image: the text padded with blanks to 80 columns.
-inline std::string card(const std::string &text)
-{
-    std::string image = text;
-    image.resize(80, ' ');
-    return image;
-}
+using test_common::card;
 
-// Card images one after the other, "END" appended unless told otherwise,
-// blank-filled to whole records.
 inline std::string headerText(const std::vector<std::string> &cards, bool end = true)
 {
-    std::string text;
-    for (const std::string &c : cards)
-        text += card(c);
-    if (end)
-        text += card("END");
-    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
-    return text;
+    return test_common::header_text(cards, end);
 }
 
 inline void writeBytes(const std::string &path, const std::string &bytes)
