@@ -53,6 +53,30 @@ bool starts_as_fits(const std::string &path)
     return n == 9 && std::string(head, 9) == "SIMPLE  =";
 }
 
+// A header may claim more pixels than the file holds.  The data segment is
+// compared with the file's size before memory for the pixels is asked for,
+// and a short file is reported as the library reports a read that meets
+// the end of the file.  Tile-compressed images hold their pixels in another
+// form and are left to the library.
+void check_data_size(fitsfile *f, const char *name, const long naxes[2], int *status)
+{
+    if (fits_is_compressed_image(f, status) || *status)
+        return;
+    int bitpix = 0;
+    LONGLONG head = 0, data = 0, end = 0;
+    ffgidt(f, &bitpix, status);
+    ffghadll(f, &head, &data, &end, status);
+    if (*status)
+        return;
+    const LONGLONG bytes = f->Fptr->logfilesize - data;
+    const long available = bytes > 0 ? static_cast<long>(bytes / (std::abs(bitpix) / 8)) : 0;
+    if (naxes[0] <= available && naxes[1] <= available / naxes[0])
+        return;
+    *status = READ_ERROR;
+    ffpmsg("Error reading data: the file ends before the last pixel of its image:");
+    ffpmsg(name);
+}
+
 } // namespace
 
 std::string fits_root(const char *name)
@@ -136,6 +160,8 @@ int readfits(image *img, fits_other other)
         ffclos(f, &st);
         unreadable(img->name, empty_primary, status);
     }
+    check_data_size(f, img->name, naxes, &status);
+    printerror(status);
     img->naxes[1] = naxes[0];
     img->naxes[2] = naxes[1];
 
