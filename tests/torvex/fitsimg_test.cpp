@@ -180,10 +180,23 @@ TEST_F(FitsImg, ExtraAxesOfLengthOneLeaveAnImage)
 TEST_F(FitsImg, CompleteImagesInOtherLayoutsStillRead)
 {
     // Pixels without the fill of their last record (the library reads an
-    // image this large past its buffers).
+    // image this large past its buffers), and tile-compressed pixels, which
+    // take less room than the image.
     write_image(dir.file("nofill.fits"), 70, 50, ramp);
     ASSERT_EQ(truncate(dir.file("nofill.fits").c_str(), 2880 + 70 * 50 * 4), 0);
-    for (const std::string name : {"nofill.fits"}) {
+    // The library compresses only pixels given in the image's own type.
+    fitsfile *f = nullptr;
+    int status = 0;
+    long naxes[2] = {70, 50};
+    std::vector<float> v(70 * 50);
+    for (long i = 0; i < 70 * 50; i++)
+        v[i] = ramp(i % 70 + 1, i / 70 + 1);
+    ffinit(&f, ("!" + dir.file("tiles.fits[compress]")).c_str(), &status);
+    ffcrim(f, FLOAT_IMG, 2, naxes, &status);
+    ffppr(f, TFLOAT, 1, 70 * 50, v.data(), &status);
+    ffclos(f, &status);
+    ASSERT_EQ(status, 0);
+    for (const std::string name : {"nofill.fits", "tiles.fits[1]"}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(read(dir.file(name)), 2);
         EXPECT_EQ(img.z[50][70], ramp(70, 50));

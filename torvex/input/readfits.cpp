@@ -7,6 +7,7 @@
 #include <fitsio.h>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -131,26 +132,27 @@ int readfits(image *img, fits_other other)
     }
 
     img->err = 0;
-    int naxis = 0, hdu = 0, nfound = 0;
-    long naxes[2] = {0, 0};
+    int naxis = 0, hdu = 0;
     ffghdn(f, &hdu);
     ffgidm(f, &naxis, &status);
+    // The image's axes as the library sees them: those of a tile-compressed
+    // image are not the NAXISn keywords of the table that holds it.
+    std::vector<long> axes(static_cast<std::size_t>(std::max(naxis, 2)), 0);
     if (status == 0 && naxis >= 2)
-        ffgknj(f, "NAXIS", 1, 2, naxes, &nfound, &status);
-    if (status == 0 && (naxis < 2 || nfound < 2 || naxes[0] < 1 || naxes[1] < 1)) {
+        ffgisz(f, naxis, axes.data(), &status);
+    const long naxes[2] = {axes[0], axes[1]};
+    if (status == 0 && (naxis < 2 || naxes[0] < 1 || naxes[1] < 1)) {
         status = BAD_NAXIS;
         ffpmsg(naxis < 2 ? "the HDU holds no two-dimensional image (NAXIS < 2)"
-                         : "NAXIS1 or NAXIS2 is missing or not positive");
+                         : "NAXIS1 or NAXIS2 is not positive");
     }
     // Further axes of length 1 leave one plane; a cube would be taken for
     // its first plane alone.
     for (int k = 3; status == 0 && k <= naxis; k++) {
-        long len = 0;
-        ffgknj(f, "NAXIS", k, 1, &len, &nfound, &status);
-        if (status == 0 && len != 1) {
+        if (axes[k - 1] != 1) {
             status = BAD_NAXIS;
             ffpmsg(("more than two dimensions: NAXIS" + std::to_string(k) + " = " +
-                    std::to_string(len) + " (further axes must have length 1)")
+                    std::to_string(axes[k - 1]) + " (further axes must have length 1)")
                        .c_str());
         }
     }
