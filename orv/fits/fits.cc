@@ -425,7 +425,7 @@ FitsIn FitsExtensionIn::getNextExtension()
 
 // --- FitsOut ------------------------------------------------------------------
 
-const char *const FitsOut::DEFAULT_ORIGIN = "ORV FITS IO class, July 2002";
+const char *const FitsOut::DEFAULT_ORIGIN = "ORV FITS IO class";
 
 FitsOut::FitsOut() : FitsOut(std::string("out.fits")) {}
 

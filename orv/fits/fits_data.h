@@ -551,7 +551,7 @@ void insertFitsMArray(MArray<float, 2> &a, FitsIn &s);
 FitsIn &operator>>(FitsIn &s, MArray<float, 2> &a);
 
 // Writes a as a two-dimensional image: BITPIX -32 for float and -64 for
-// double unless set otherwise, ORIGIN "ORV FITS IO class, July 2002" unless
+// double unless set otherwise, ORIGIN "ORV FITS IO class" unless
 // set otherwise. With a region set on the stream, a goes into that region of
 // the existing file.
 FitsOut &operator<<(FitsOut &out, const MArray<float, 2> &a);
