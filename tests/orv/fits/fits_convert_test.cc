@@ -16,6 +16,8 @@
 
 namespace {
 
+using fitstest::box;
+using fitstest::elements;
 using fitstest::fe;
 using fitstest::fitsError;
 using namespace orv;
@@ -44,24 +46,6 @@ std::vector<float> decode(std::string bytes, double bscale, double bzero)
 {
     std::unique_ptr<float[]> v(getDataArray<B>(bytesOf(bytes), bytes.size(), bscale, bzero));
     return std::vector<float>(v.get(), v.get() + bytes.size() / fitsdata::Pixel<B>::size);
-}
-
-util::Region box(std::initializer_list<std::pair<int, int>> ranges)
-{
-    util::Region r(ranges.size());
-    unsigned long d = 1;
-    for (const auto &p : ranges)
-        r.setRange(d++, p.first, p.second);
-    return r;
-}
-
-std::vector<float> elements(const MArray<float, 2> &a)
-{
-    std::vector<float> out;
-    for (int j = a.firstIndex(2); j <= a.lastIndex(2); ++j)
-        for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i)
-            out.push_back(a(i, j));
-    return out;
 }
 
 TEST(FitsConverters, EveryBitpixDecodesItsStoredValuesWithScaling)

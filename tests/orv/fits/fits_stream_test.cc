@@ -17,7 +17,9 @@
 
 namespace {
 
+using fitstest::box;
 using fitstest::card;
+using fitstest::elements;
 using fitstest::fe;
 using fitstest::fitsError;
 using fitstest::headerText;
@@ -85,15 +87,6 @@ std::vector<T> cfitsioRead(const std::string &path, int hdu = 1)
     return out;
 }
 
-std::vector<float> elements(const MArray<float, 2> &a)
-{
-    std::vector<float> out;
-    for (int j = a.firstIndex(2); j <= a.lastIndex(2); ++j)
-        for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i)
-            out.push_back(a(i, j));
-    return out;
-}
-
 bool sameBits(const std::vector<float> &a, const std::vector<float> &b)
 {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
@@ -114,15 +107,6 @@ MArray<float, 2> ramp(int n1, int n2, float scale = 1.0f)
         for (int i = 1; i <= n1; ++i)
             a(i, j) = scale * static_cast<float>((j - 1) * n1 + i - 1);
     return a;
-}
-
-util::Region box(std::initializer_list<std::pair<int, int>> ranges)
-{
-    util::Region r(ranges.size());
-    unsigned long d = 1;
-    for (const auto &p : ranges)
-        r.setRange(d++, p.first, p.second);
-    return r;
 }
 
 class FitsStream : public fitstest::TempDir {};

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fits.h"
 #include "common/scratch.h"
 
+#include "orv/MArray.h"
 #include "orv/fits/fits_exception.h"
+#include "util/region.h"
 
 namespace fitstest {
 
@@ -21,6 +25,26 @@ using test_common::card;
 inline std::string headerText(const std::vector<std::string> &cards, bool end = true)
 {
     return test_common::header_text(cards, end);
+}
+
+// The region of the given (first, last) ranges, dimension 1 first.
+inline util::Region box(std::initializer_list<std::pair<int, int>> ranges)
+{
+    util::Region r(ranges.size());
+    unsigned long d = 1;
+    for (const auto &p : ranges)
+        r.setRange(d++, p.first, p.second);
+    return r;
+}
+
+// The elements of a in index order, dimension 1 fastest.
+inline std::vector<float> elements(const orv::MArray<float, 2> &a)
+{
+    std::vector<float> out;
+    for (int j = a.firstIndex(2); j <= a.lastIndex(2); ++j)
+        for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i)
+            out.push_back(a(i, j));
+    return out;
 }
 
 inline void writeBytes(const std::string &path, const std::string &bytes)
