@@ -332,6 +332,16 @@ void eval_full_reduction_1(const TExpr<E, N> &e, sum_reduction<T> &acc)
     acc.value = detail::foldValues<N>(e, detail::SumFold<T>{acc.value}).total;
 }
 
+// The order of the exact median: every value that is not the blank marker
+// before every blank one, and those in ascending order. The comparisons are
+// IEEE ones, so NaN is never blank and never less or greater than a value.
+template <class T>
+struct less_nan {
+    T marker;
+    explicit less_nan(const T &marker) : marker(marker) {}
+    bool operator()(const T &x, const T &y) const { return x != marker && (y == marker || x < y); }
+};
+
 // Exact median of the elements that are neither the blank marker nor NaN:
 // the middle one for an odd count, the mean of the two middle ones for an
 // even count; the marker when there is none. A NaN marker marks nothing.

@@ -36,6 +36,13 @@ Span regionSpan(const util::Region &r, const std::vector<int> &axes, int bytpix)
     return {firstPixel * bytpix, (lastPixel - firstPixel) * bytpix + bytpix};
 }
 
+// The bytes of the data segment that a read touches: all of them, or the
+// span of the region when one is set.
+Span readSpan(const util::Region *region, const std::vector<int> &axes, int bytpix, long dataLength)
+{
+    return region ? regionSpan(*region, axes, bytpix) : Span{0, dataLength};
+}
+
 // Closes a descriptor unless told that the caller takes it over.
 class Descriptor {
 public:
@@ -60,6 +67,15 @@ long fileSize(int fd)
 {
     struct stat st;
     return ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+// A header may claim more data than its file holds, and touching mapped
+// pages beyond the end of a file would kill the process: such a file is
+// refused as truncated.
+[[noreturn]] void truncated(const std::string &fileName)
+{
+    throw FitsException("FITS file '" + fileName +
+                        "' is truncated: its data segment is incomplete");
 }
 
 } // namespace
@@ -219,26 +235,29 @@ void FitsIn::checkDataSegment() const
         throw FitsException(first->getString() + " extension not supported until now.");
 }
 
+int FitsIn::openDataFile() const
+{
+    checkDataSegment();
+    Descriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0)
+        throw FitsException("cannot open file '" + fileName + "' for reading");
+    const Span span = readSpan(region.get(), naxes, bytpix, dataLength);
+    if (fileSize(file.fd) < dataOffset + std::max(dataLength, span.first + span.length))
+        truncated(fileName);
+    return file.release();
+}
+
+void FitsIn::requireDataInFile() const
+{
+    Descriptor file(openDataFile());
+}
+
 void FitsIn::openData()
 {
     unmap();
-    checkDataSegment();
-
-    Span span{0, dataLength};
-    if (region)
-        span = regionSpan(*region, naxes, bytpix);
-
-    Descriptor file(::open(fileName.c_str(), O_RDONLY));
-    if (file.fd < 0)
-        throw FitsException("cannot open file '" + fileName + "' for reading");
-    // Touching mapped pages beyond the end of the file would kill the process.
-    const long start = dataOffset + span.first;
-    const long size = fileSize(file.fd);
-    if (size < dataOffset + dataLength || size < start + span.length)
-        throw FitsException("FITS file '" + fileName +
-                            "' is truncated: its data segment is incomplete");
-
-    if (!mapSpan(file.fd, start, span.length, false))
+    Descriptor file(openDataFile());
+    const Span span = readSpan(region.get(), naxes, bytpix, dataLength);
+    if (!mapSpan(file.fd, dataOffset + span.first, span.length, false))
         throw FitsException("cannot map file '" + fileName + "' for reading");
 }
 
@@ -343,8 +362,7 @@ BlockReader::BlockReader(const std::string &fileName, long offset, long length)
         throw FitsException("cannot open file '" + fileName + "' for reading");
     if (fileSize(fd) < end) {
         ::close(fd);
-        throw FitsException("FITS file '" + fileName +
-                            "' is truncated: its data segment is incomplete");
+        truncated(fileName);
     }
 }
 
@@ -365,8 +383,7 @@ const unsigned char *BlockReader::next(std::size_t &n)
             continue;
         // The size was checked on opening; a file cut meanwhile is truncated.
         if (got <= 0)
-            throw FitsException("FITS file '" + fileName +
-                                "' is truncated: its data segment is incomplete");
+            truncated(fileName);
         n += static_cast<std::size_t>(got);
     }
     position += static_cast<long>(n);
@@ -408,7 +425,7 @@ FitsIn FitsExtensionIn::getNextExtension()
 
 // --- FitsOut ------------------------------------------------------------------
 
-const char *const FitsOut::DEFAULT_ORIGIN = "ORV FITS IO class, July 2002";
+const char *const FitsOut::DEFAULT_ORIGIN = "ORV FITS IO class";
 
 FitsOut::FitsOut() : FitsOut(std::string("out.fits")) {}
 

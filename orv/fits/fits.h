@@ -104,14 +104,17 @@ public:
     // and PCOUNT change its length but not the image's pixel count.
     void checkImageData() const;
 
+    // Throws unless the file holds the data segment (and the region's span)
+    // that the header describes: what a read needs, checked before anything
+    // is allocated for it, since a header may claim more than its file holds.
+    void requireDataInFile() const;
+
     // The header of the file read again from its start.
     FitsHeader getHeader() const;
 
     // Every pixel of the image (or the region), converted, in a new buffer of
     // getDataLength() / getBytpix() (or region) floats that the caller owns.
     float *getDataArray(float *typeTag);
-    // The first `count` of these pixels into buffer[0 .. count).
-    void readData(float *buffer, std::size_t count);
     // Converts the pixels of the image (or of the region when one is set)
     // into the elements the iterator visits; the shapes must agree.
     template <class T, int N>
@@ -122,12 +125,14 @@ public:
 private:
     // Throws unless the header describes an image whose data can be read.
     void checkDataSegment() const;
+    // Opens the file once requireDataInFile is satisfied; returns the descriptor.
+    int openDataFile() const;
     // Converts the first `total` pixels of the data segment into the elements
-    // dst walks over (element type T). The file is read in blocks into a
-    // buffer rather than through a fresh map, whose page faults would stall
-    // the conversion every few pixels.
-    template <class T, class W>
-    void readWholeImage(W &dst, std::size_t total);
+    // the iterator visits. The file is read in blocks into a buffer rather
+    // than through a fresh map, whose page faults would stall the conversion
+    // every few pixels.
+    template <class T, int N>
+    void readWholeImage(const MArrayIter<T, N> &it, std::size_t total);
 
     bool allJunk;
 };

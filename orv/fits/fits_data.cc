@@ -85,11 +85,7 @@ void requireSameShape(const std::vector<long> &pixels, const std::vector<long> &
 
 } // namespace fitsdata
 
-namespace {
-
-// Checks that `region` is a sub-box of `full` with ascending ranges; the copy
-// must never run outside the data block.
-void checkSubBox(const util::Region &full, const util::Region &region)
+void fitsdata::checkSubBox(const util::Region &full, const util::Region &region)
 {
     const unsigned long n = full.getDimensions();
     bool inside = n > 0 && region.getDimensions() == n;
@@ -101,6 +97,8 @@ void checkSubBox(const util::Region &full, const util::Region &region)
                             " is no subarray of " + full.toString());
 }
 
+namespace {
+
 std::size_t pixelSize(int bitpix)
 {
     return static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8;
@@ -111,7 +109,7 @@ std::size_t pixelSize(int bitpix)
 void copyRawRegionArray(unsigned char *dest, const unsigned char *src, int bitpix,
                         const util::Region &full, const util::Region &region)
 {
-    checkSubBox(full, region);
+    fitsdata::checkSubBox(full, region);
     const std::size_t size = pixelSize(bitpix);
     // The region walk of the converters, run by run; it only reads here.
     fitsdata::BoxWalk walk(const_cast<unsigned char *>(src), size, full, region);
@@ -127,7 +125,7 @@ void copyRawRegionArray(unsigned char *dest, const unsigned char *src, int bitpi
 unsigned char *getRawRegionArray(const unsigned char *src, int bitpix, const util::Region &full,
                                  const util::Region &region)
 {
-    checkSubBox(full, region);
+    fitsdata::checkSubBox(full, region);
     unsigned char *buffer = new unsigned char[pixelSize(bitpix) * region.getLength()];
     copyRawRegionArray(buffer, src, bitpix, full, region);
     return buffer;
@@ -137,28 +135,16 @@ float *FitsIn::getDataArray(float *)
 {
     if (!region)
         checkImageData();
-    const std::size_t total =
-        region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
-    std::unique_ptr<float[]> buffer(new float[total]);
-    readData(buffer.get(), total);
-    return buffer.release();
-}
-
-void FitsIn::readData(float *buffer, std::size_t total)
-{
-    if (!region)
-        checkImageData();
-    const std::size_t available =
-        region ? region->getLength() : static_cast<std::size_t>(dataLength / bytpix);
-    if (total > available)
-        fitsdata::shapeMismatch();
-    fitsdata::LinearWalk<float *> dst(buffer, total);
-    if (region) {
-        fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
-        fitsdata::readPixels<float>(bitpix, bscale, bzero, src, dst, total);
-    } else {
-        readWholeImage<float>(dst, total);
-    }
+    requireDataInFile();
+    // An image without pixels has nothing to map.
+    unsigned char *data = region || dataLength > 0 ? begin() : nullptr;
+    return fitsdata::withBitpix(bitpix, [&](auto b) {
+        constexpr int B = decltype(b)::value;
+        if (region)
+            return orv::getRegionArray<B>(data, getFullRegion(), *region, bscale, bzero);
+        const std::size_t pixels = static_cast<std::size_t>(dataLength / bytpix);
+        return orv::getDataArray<B>(data, pixels * fitsdata::Pixel<B>::size, bscale, bzero);
+    });
 }
 
 MArray<float, 2> getFitsMArray(FitsIn &s)
@@ -172,10 +158,14 @@ MArray<float, 2> getFitsMArray(FitsIn &s)
     }
     if (lengths.size() != 2)
         fitsdata::shapeMismatch();
+    if (!s.hasRegion())
+        s.checkImageData();
+    s.requireDataInFile();
     // The array's own storage rather than an adopted buffer: a large one may
     // then come in huge pages (see LargeBlock).
     MArray<float, 2> a(static_cast<int>(lengths[0]), static_cast<int>(lengths[1]));
-    s.readData(a.dataFirst(), static_cast<std::size_t>(lengths[0] * lengths[1]));
+    MArrayIter<float, 2> it(a);
+    s.readDataArray(it);
     return a;
 }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "orv/MArray.h"
@@ -218,31 +219,24 @@ private:
     std::vector<long> count;
 };
 
-// The elements of an array in index order, dimension 1 fastest, run by run,
-// from its first element (see `visited`).
+// The elements an iterator visits from its position on, in index order,
+// dimension 1 fastest, run by run; the iterator moves along with the walk,
+// so that a later walk goes on where this one stopped.
 template <class P, int N>
-class ArrayWalk {
+class IterWalk {
 public:
-    ArrayWalk(P first, const index_t *strides, const int *lengths) : run(first), base(first)
-    {
-        runs = 1;
-        for (int d = 0; d < N; ++d) {
-            stride[d] = strides[d];
-            length[d] = lengths[d];
-            count[d] = 0;
-            if (d > 0)
-                runs *= static_cast<std::size_t>(lengths[d] > 0 ? lengths[d] : 0);
-        }
-        step = stride[0];
-        left = lengths[0] > 0 && runs > 0 ? static_cast<std::size_t>(lengths[0]) : 0;
-    }
+    explicit IterWalk(detail::IterState<P, N> &it) : step(it.stride[0]), it(it) { locate(); }
 
     void advance(std::size_t n)
     {
         run += static_cast<index_t>(n) * step;
         left -= n;
-        if (left == 0 && --runs > 0)
-            next();
+        it.current = run;
+        // One dimension has a single run: its iterator stays one stride past the end.
+        if (left == 0 && N >= 2) {
+            it.advanceDim();
+            locate();
+        }
     }
 
     P run;
@@ -250,25 +244,13 @@ public:
     std::size_t left;
 
 private:
-    void next()
+    void locate()
     {
-        for (int d = 1; d < N; ++d) {
-            if (++count[d] < length[d])
-                break;
-            count[d] = 0;
-        }
-        P p = base;
-        for (int d = 1; d < N; ++d)
-            p += count[d] * stride[d];
-        run = p;
-        left = static_cast<std::size_t>(length[0]);
+        run = it.current;
+        left = run && step != 0 ? static_cast<std::size_t>((it.runEnd[0] - run) / step) : 0;
     }
 
-    P base;
-    index_t stride[N];
-    int length[N];
-    index_t count[N];
-    std::size_t runs;
+    detail::IterState<P, N> &it;
 };
 
 // Consecutive elements of a buffer: one run.
@@ -284,6 +266,27 @@ struct LinearWalk {
     index_t step;
     std::size_t left;
 };
+
+// Calls f with std::integral_constant<int, B> for the BITPIX value B;
+// throws for a value that is no BITPIX.
+template <class F>
+decltype(auto) withBitpix(int bitpix, F &&f)
+{
+    switch (bitpix) {
+    case 8:
+        return f(std::integral_constant<int, 8>());
+    case 16:
+        return f(std::integral_constant<int, 16>());
+    case 32:
+        return f(std::integral_constant<int, 32>());
+    case -32:
+        return f(std::integral_constant<int, -32>());
+    case -64:
+        return f(std::integral_constant<int, -64>());
+    default:
+        throw FitsException("illegal BITPIX");
+    }
+}
 
 template <int B, class T, class Op, class W>
 void readRuns(BoxWalk &src, W &dst, std::size_t total, const Op &op)
@@ -308,31 +311,6 @@ void readRunsScaled(BoxWalk &src, W &dst, std::size_t total, double bscale, doub
         readRuns<B, T>(src, dst, total, Scaled{bscale, bzero});
 }
 
-// Converts `total` pixels of src into the elements of dst.
-template <class T, class W>
-void readPixels(int bitpix, double bscale, double bzero, BoxWalk &src, W &dst, std::size_t total)
-{
-    switch (bitpix) {
-    case 8:
-        readRunsScaled<8, T>(src, dst, total, bscale, bzero);
-        break;
-    case 16:
-        readRunsScaled<16, T>(src, dst, total, bscale, bzero);
-        break;
-    case 32:
-        readRunsScaled<32, T>(src, dst, total, bscale, bzero);
-        break;
-    case -32:
-        readRunsScaled<-32, T>(src, dst, total, bscale, bzero);
-        break;
-    case -64:
-        readRunsScaled<-64, T>(src, dst, total, bscale, bzero);
-        break;
-    default:
-        throw FitsException("illegal BITPIX");
-    }
-}
-
 template <int B, bool Round, class W>
 void writeRuns(W &src, BoxWalk &dst, std::size_t total)
 {
@@ -347,40 +325,23 @@ void writeRuns(W &src, BoxWalk &dst, std::size_t total)
     }
 }
 
-template <bool Round, class W>
-void writePixelsAs(int bitpix, W &src, BoxWalk &dst, std::size_t total)
-{
-    switch (bitpix) {
-    case 8:
-        writeRuns<8, Round>(src, dst, total);
-        break;
-    case 16:
-        writeRuns<16, Round>(src, dst, total);
-        break;
-    case 32:
-        writeRuns<32, Round>(src, dst, total);
-        break;
-    case -32:
-        writeRuns<-32, Round>(src, dst, total);
-        break;
-    case -64:
-        writeRuns<-64, Round>(src, dst, total);
-        break;
-    default:
-        throw FitsException("illegal BITPIX");
-    }
-}
-
 // Stores `total` elements of src as pixels of dst; integers are rounded
 // to the nearest value when `scaled` (the header has BSCALE or BZERO), else
 // truncated.
+template <int B, class W>
+void writeRunsScaled(bool scaled, W &src, BoxWalk &dst, std::size_t total)
+{
+    if (scaled)
+        writeRuns<B, true>(src, dst, total);
+    else
+        writeRuns<B, false>(src, dst, total);
+}
+
 template <class W>
 void writePixels(int bitpix, bool scaled, W &src, BoxWalk &dst, std::size_t total)
 {
-    if (scaled)
-        writePixelsAs<true>(bitpix, src, dst, total);
-    else
-        writePixelsAs<false>(bitpix, src, dst, total);
+    withBitpix(bitpix,
+               [&](auto b) { writeRunsScaled<decltype(b)::value>(scaled, src, dst, total); });
 }
 
 // Lengths without the ones of length 1: two boxes with equal squeezed shapes
@@ -427,7 +388,104 @@ void requireRegionShape(const util::Region *region, const detail::IterState<P, N
     requireSameShape(squeezed(*region), visited(it));
 }
 
+// Throws unless `region` is a sub-box of `full` with ascending ranges; no
+// walk may run outside the data segment.
+void checkSubBox(const util::Region &full, const util::Region &region);
+
 } // namespace fitsdata
+
+// --- converters, one per BITPIX B ---------------------------------------------------
+//
+// `data` is the address of byte 0 of a data segment (begin() of a stream,
+// also when only a region's span is mapped), `full` the region of the whole
+// image (getFullRegion()). The readers apply BSCALE and BZERO; an iterator
+// is walked from its position on and never past its end, and a walk stops
+// when either the pixels or the elements run out.
+
+// The pixels in the first `bytes` bytes of data, converted, in a new buffer
+// of bytes / size(B) floats that the caller releases with delete[].
+template <int B>
+float *getDataArray(unsigned char *data, std::size_t bytes, double bscale, double bzero)
+{
+    const std::size_t n = bytes / fitsdata::Pixel<B>::size;
+    std::unique_ptr<float[]> buffer(new float[n]);
+    fitsdata::BoxWalk src(data, fitsdata::Pixel<B>::size, n);
+    fitsdata::LinearWalk<float *> dst(buffer.get(), n);
+    fitsdata::readRunsScaled<B, float>(src, dst, n, bscale, bzero);
+    return buffer.release();
+}
+
+// The pixels of `region`, converted, in FITS order in a new buffer of the
+// region's pixel count that the caller releases with delete[].
+template <int B>
+float *getRegionArray(unsigned char *data, const util::Region &full, const util::Region &region,
+                      double bscale, double bzero)
+{
+    fitsdata::checkSubBox(full, region);
+    const std::size_t n = region.getLength();
+    std::unique_ptr<float[]> buffer(new float[n]);
+    fitsdata::BoxWalk src(data, fitsdata::Pixel<B>::size, full, region);
+    fitsdata::LinearWalk<float *> dst(buffer.get(), n);
+    fitsdata::readRunsScaled<B, float>(src, dst, n, bscale, bzero);
+    return buffer.release();
+}
+
+// Converts the pixels in `bytes` bytes of data into the elements `it`
+// visits, and leaves `it` after the last element filled: successive calls
+// fill an array block by block. Without scaling, or with BSCALE and BZERO.
+template <int B, class T, int N>
+void readIData(MArrayIter<T, N> &it, unsigned char *data, std::size_t bytes, double bscale,
+               double bzero)
+{
+    const std::size_t n = bytes / fitsdata::Pixel<B>::size;
+    fitsdata::BoxWalk src(data, fitsdata::Pixel<B>::size, n);
+    fitsdata::IterWalk<T *, N> dst(it);
+    fitsdata::readRunsScaled<B, T>(src, dst, n, bscale, bzero);
+}
+
+template <int B, class T, int N>
+void readIData(MArrayIter<T, N> &it, unsigned char *data, std::size_t bytes)
+{
+    readIData<B>(it, data, bytes, 1.0, 0.0);
+}
+
+template <int B, class T, int N>
+void readIData(MArrayIter<T, N> &it, unsigned char *data, std::size_t bytes, int bscale, int bzero)
+{
+    readIData<B>(it, data, bytes, static_cast<double>(bscale), static_cast<double>(bzero));
+}
+
+// Converts the pixels in `bytes` bytes of data into the elements `it` visits.
+template <int B, class T, int N>
+void readDataArray(MArrayIter<T, N> it, unsigned char *data, std::size_t bytes, double bscale,
+                   double bzero)
+{
+    readIData<B>(it, data, bytes, bscale, bzero);
+}
+
+// Converts the pixels of `region` into the elements `it` visits.
+template <int B, class T, int N>
+void readRegionArray(MArrayIter<T, N> it, unsigned char *data, const util::Region &full,
+                     const util::Region &region, double bscale, double bzero)
+{
+    fitsdata::checkSubBox(full, region);
+    fitsdata::BoxWalk src(data, fitsdata::Pixel<B>::size, full, region);
+    fitsdata::IterWalk<T *, N> dst(it);
+    fitsdata::readRunsScaled<B, T>(src, dst, region.getLength(), bscale, bzero);
+}
+
+// Stores the elements `it` visits into the pixels of `region`, unscaled.
+// Into an integer BITPIX they are truncated, or rounded to the nearest
+// value when `scaled` (the header has BSCALE or BZERO), as CFITSIO does.
+template <int B, class T, int N>
+void writeRegionArray(unsigned char *data, MArrayIterConst<T, N> it, const util::Region &full,
+                      const util::Region &region, bool scaled = false)
+{
+    fitsdata::checkSubBox(full, region);
+    fitsdata::BoxWalk dst(data, fitsdata::Pixel<B>::size, full, region);
+    fitsdata::IterWalk<const T *, N> src(it);
+    fitsdata::writeRunsScaled<B>(scaled, src, dst, region.getLength());
+}
 
 // --- stream members ---------------------------------------------------------------
 
@@ -440,24 +498,23 @@ void FitsIn::readDataArray(MArrayIter<T, N> &it)
     }
     fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
     checkImageData();
-    const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
-    fitsdata::ArrayWalk<T *, N> dst(it.current, it.stride, it.length);
-    readWholeImage<T>(dst, total);
+    readWholeImage(it, static_cast<std::size_t>(dataLength / bytpix));
 }
 
-template <class T, class W>
-void FitsIn::readWholeImage(W &dst, std::size_t total)
+template <class T, int N>
+void FitsIn::readWholeImage(const MArrayIter<T, N> &it, std::size_t total)
 {
     checkDataSegment();
     const std::size_t size = static_cast<std::size_t>(bytpix);
     fitsdata::BlockReader reader(fileName, dataOffset, static_cast<long>(total * size));
+    MArrayIter<T, N> at = it;
     for (std::size_t done = 0; done < total;) {
         std::size_t bytes = 0;
         unsigned char *block = const_cast<unsigned char *>(reader.next(bytes));
-        const std::size_t n = bytes / size;
-        fitsdata::BoxWalk src(block, size, n);
-        fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, n);
-        done += n;
+        fitsdata::withBitpix(bitpix, [&](auto b) {
+            orv::readIData<decltype(b)::value>(at, block, bytes, bscale, bzero);
+        });
+        done += bytes / size;
     }
 }
 
@@ -465,9 +522,10 @@ template <class T, int N>
 void FitsIn::readRegionArray(MArrayIter<T, N> &it)
 {
     fitsdata::requireRegionShape(region.get(), it);
-    fitsdata::BoxWalk src(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
-    fitsdata::ArrayWalk<T *, N> dst(it.current, it.stride, it.length);
-    fitsdata::readPixels<T>(bitpix, bscale, bzero, src, dst, region->getLength());
+    unsigned char *data = begin();
+    fitsdata::withBitpix(bitpix, [&](auto b) {
+        orv::readRegionArray<decltype(b)::value>(it, data, getFullRegion(), *region, bscale, bzero);
+    });
 }
 
 template <class T, int N>
@@ -482,7 +540,8 @@ void FitsOut::writeDataArray(MArrayIterConst<T, N> &it)
     fitsdata::requireSameShape(fitsdata::squeezed(naxes), fitsdata::visited(it));
     const std::size_t total = static_cast<std::size_t>(dataLength / bytpix);
     fitsdata::BoxWalk dst(data, static_cast<std::size_t>(bytpix), total);
-    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
+    MArrayIterConst<T, N> at = it;
+    fitsdata::IterWalk<const T *, N> src(at);
     fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, total);
 }
 
@@ -490,9 +549,11 @@ template <class T, int N>
 void FitsOut::writeRegionArray(MArrayIterConst<T, N> &it)
 {
     fitsdata::requireRegionShape(region.get(), it);
-    fitsdata::BoxWalk dst(begin(), static_cast<std::size_t>(bytpix), getFullRegion(), *region);
-    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
-    fitsdata::writePixels(bitpix, bscale != 1.0 || bzero != 0.0, src, dst, region->getLength());
+    unsigned char *data = begin();
+    fitsdata::withBitpix(bitpix, [&](auto b) {
+        orv::writeRegionArray<decltype(b)::value>(data, it, getFullRegion(), *region,
+                                                  bscale != 1.0 || bzero != 0.0);
+    });
 }
 
 template <class T, int N>
@@ -515,7 +576,8 @@ void FitsOut::writeImage(int bitpix, int naxis, const int *naxes, MArrayIterCons
         removeCreated();
         throw;
     }
-    fitsdata::ArrayWalk<const T *, N> src(it.current, it.stride, it.length);
+    MArrayIterConst<T, N> at = it;
+    fitsdata::IterWalk<const T *, N> src(at);
     for (std::size_t done = 0; done < total;) {
         const std::size_t n = std::min(slice, total - done);
         fitsdata::BoxWalk dst(buffer, size, n);
@@ -551,7 +613,7 @@ void insertFitsMArray(MArray<float, 2> &a, FitsIn &s);
 FitsIn &operator>>(FitsIn &s, MArray<float, 2> &a);
 
 // Writes a as a two-dimensional image: BITPIX -32 for float and -64 for
-// double unless set otherwise, ORIGIN "ORV FITS IO class, July 2002" unless
+// double unless set otherwise, ORIGIN "ORV FITS IO class" unless
 // set otherwise. With a region set on the stream, a goes into that region of
 // the existing file.
 FitsOut &operator<<(FitsOut &out, const MArray<float, 2> &a);

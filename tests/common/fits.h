@@ -62,6 +62,27 @@ inline void write_keys(fitsfile *f, const std::vector<Key> &keys, int *status)
     }
 }
 
+// A card image: the text padded with blanks to 80 columns.
+inline std::string card(const std::string &text)
+{
+    std::string image = text;
+    image.resize(80, ' ');
+    return image;
+}
+
+// A hand-made header: card images one after the other, "END" appended
+// unless told otherwise, blank-filled to whole records.
+inline std::string header_text(const std::vector<std::string> &cards, bool end = true)
+{
+    std::string text;
+    for (const std::string &c : cards)
+        text += card(c);
+    if (end)
+        text += card("END");
+    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+    return text;
+}
+
 // Writes im into the primary HDU of path at BITPIX bitpix, with the given
 // keywords.  The pixels are physical values: with BZERO / BSCALE other than
 // 0 / 1 (integer BITPIX) CFITSIO stores them scaled, and it rounds them to

@@ -196,6 +196,37 @@ TEST(Median, BlanksNaNAndEvenCounts)
     EXPECT_TRUE(std::isnan(orv::median_exact(none)));
 }
 
+TEST(Median, LessNanPutsBlanksLastAndTheRestInOrder)
+{
+    const orv::less_nan<double> less(0.0);
+    struct Case {
+        double x, y;
+        bool less;
+    } cases[] = {
+        {1, 2, true},  {2, 1, false},  {2, 2, false},   {-5, 0, true},   {0, -5, false},
+        {0, 0, false}, {nan, 0, true}, {0, nan, false}, {nan, 3, false}, {3, nan, false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.less, less(c.x, c.y)) << c.x << " < " << c.y;
+
+    // Sorted by it, the non-blank values come first and their middle is the median.
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> value(-3, 6);
+    for (int n : {1, 7, 40, 41}) {
+        MArray<double, 1> a(n);
+        std::vector<double> v(static_cast<std::size_t>(n));
+        for (int i = 1; i <= n; ++i)
+            v[i - 1] = a(i) = value(rng);
+        std::sort(v.begin(), v.end(), less);
+        const auto kept = std::find(v.begin(), v.end(), 0.0) - v.begin();
+        EXPECT_TRUE(std::all_of(v.begin() + kept, v.end(), [](double x) { return x == 0; }));
+        const double median = kept == 0  ? 0
+                              : kept % 2 ? v[kept / 2]
+                                         : (v[kept / 2 - 1] + v[kept / 2]) * 0.5;
+        EXPECT_EQ(median, orv::median_exact(a, 0.0)) << n;
+    }
+}
+
 TEST(Median, LargeWindowsAgainstSorting)
 {
     std::mt19937 rng(3);

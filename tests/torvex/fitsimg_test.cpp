@@ -177,6 +177,33 @@ TEST_F(FitsImg, ExtraAxesOfLengthOneLeaveAnImage)
     EXPECT_EQ(img.z[3][2], ramp(2, 3) + 100000);
 }
 
+TEST_F(FitsImg, CompleteImagesInOtherLayoutsStillRead)
+{
+    // Pixels without the fill of their last record (the library reads an
+    // image this large past its buffers), and tile-compressed pixels, which
+    // take less room than the image.
+    write_image(dir.file("nofill.fits"), 70, 50, ramp);
+    ASSERT_EQ(truncate(dir.file("nofill.fits").c_str(), 2880 + 70 * 50 * 4), 0);
+    // The library compresses only pixels given in the image's own type.
+    fitsfile *f = nullptr;
+    int status = 0;
+    long naxes[2] = {70, 50};
+    std::vector<float> v(70 * 50);
+    for (long i = 0; i < 70 * 50; i++)
+        v[i] = ramp(i % 70 + 1, i / 70 + 1);
+    ffinit(&f, ("!" + dir.file("tiles.fits[compress]")).c_str(), &status);
+    ffcrim(f, FLOAT_IMG, 2, naxes, &status);
+    ffppr(f, TFLOAT, 1, 70 * 50, v.data(), &status);
+    ffclos(f, &status);
+    ASSERT_EQ(status, 0);
+    for (const std::string name : {"nofill.fits", "tiles.fits[1]"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(read(dir.file(name)), 2);
+        EXPECT_EQ(img.z[50][70], ramp(70, 50));
+        EXPECT_EQ(img.z[2][3], ramp(3, 2));
+    }
+}
+
 TEST_F(FitsImg, MissingFileIsReportedNotFatal)
 {
     strcpy(img.name, dir.file("absent.fits").c_str());
@@ -196,6 +223,11 @@ TEST_F(FitsImg, FilesThatAreNoImageEndTheRun)
     ASSERT_EQ(truncate(dir.file("garbled.fits").c_str(), 100), 0);
     write_image(dir.file("short.fits"), 4, 4, ramp);
     ASSERT_EQ(truncate(dir.file("short.fits").c_str(), 2880 + 10), 0);
+    // A header alone that claims 200 GB of pixels.
+    spit(dir.file("huge.fits"),
+         header_text({"SIMPLE  =                    T", "BITPIX  =                  -32",
+                      "NAXIS   =                    2", "NAXIS1  =           2147483647",
+                      "NAXIS2  =                   25"}));
     fitsfile *f = nullptr;
     int status = 0;
     long n1 = 50;
@@ -223,8 +255,11 @@ TEST_F(FitsImg, FilesThatAreNoImageEndTheRun)
                 "Cannot read .*text.fits as a two-dimensional FITS image");
     EXPECT_EXIT(read_it(dir.file("garbled.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
                 "garbled.fits");
+    // A short file is reported before memory for its pixels is asked for.
     EXPECT_EXIT(read_it(dir.file("short.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
                 "Error reading");
+    EXPECT_EXIT(read_it(dir.file("huge.fits"), FITS_REQUIRED), ::testing::ExitedWithCode(108),
+                "FITSIO status = 108(.|\n)*ends before the last pixel(.|\n)*huge.fits");
     EXPECT_EXIT(read_it(dir.file("empty.fits"), FITS_REQUIRED),
                 ::testing::ExitedWithCode(BAD_NAXIS),
                 "primary HDU holds no image(.|\n)*empty.fits\\[1\\](.|\n)*FITSIO status = 212");

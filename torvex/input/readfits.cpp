@@ -7,6 +7,7 @@
 #include <fitsio.h>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -51,6 +52,30 @@ bool starts_as_fits(const std::string &path)
     size_t n = fread(head, 1, 9, f);
     fclose(f);
     return n == 9 && std::string(head, 9) == "SIMPLE  =";
+}
+
+// A header may claim more pixels than the file holds.  The data segment is
+// compared with the file's size before memory for the pixels is asked for,
+// and a short file is reported as the library reports a read that meets
+// the end of the file.  Tile-compressed images hold their pixels in another
+// form and are left to the library.
+void check_data_size(fitsfile *f, const char *name, const long naxes[2], int *status)
+{
+    if (fits_is_compressed_image(f, status) || *status)
+        return;
+    int bitpix = 0;
+    LONGLONG head = 0, data = 0, end = 0;
+    ffgidt(f, &bitpix, status);
+    ffghadll(f, &head, &data, &end, status);
+    if (*status)
+        return;
+    const LONGLONG bytes = f->Fptr->logfilesize - data;
+    const long available = bytes > 0 ? static_cast<long>(bytes / (std::abs(bitpix) / 8)) : 0;
+    if (naxes[0] <= available && naxes[1] <= available / naxes[0])
+        return;
+    *status = READ_ERROR;
+    ffpmsg("Error reading data: the file ends before the last pixel of its image:");
+    ffpmsg(name);
 }
 
 } // namespace
@@ -107,26 +132,27 @@ int readfits(image *img, fits_other other)
     }
 
     img->err = 0;
-    int naxis = 0, hdu = 0, nfound = 0;
-    long naxes[2] = {0, 0};
+    int naxis = 0, hdu = 0;
     ffghdn(f, &hdu);
     ffgidm(f, &naxis, &status);
+    // The image's axes as the library sees them: those of a tile-compressed
+    // image are not the NAXISn keywords of the table that holds it.
+    std::vector<long> axes(static_cast<std::size_t>(std::max(naxis, 2)), 0);
     if (status == 0 && naxis >= 2)
-        ffgknj(f, "NAXIS", 1, 2, naxes, &nfound, &status);
-    if (status == 0 && (naxis < 2 || nfound < 2 || naxes[0] < 1 || naxes[1] < 1)) {
+        ffgisz(f, naxis, axes.data(), &status);
+    const long naxes[2] = {axes[0], axes[1]};
+    if (status == 0 && (naxis < 2 || naxes[0] < 1 || naxes[1] < 1)) {
         status = BAD_NAXIS;
         ffpmsg(naxis < 2 ? "the HDU holds no two-dimensional image (NAXIS < 2)"
-                         : "NAXIS1 or NAXIS2 is missing or not positive");
+                         : "NAXIS1 or NAXIS2 is not positive");
     }
     // Further axes of length 1 leave one plane; a cube would be taken for
     // its first plane alone.
     for (int k = 3; status == 0 && k <= naxis; k++) {
-        long len = 0;
-        ffgknj(f, "NAXIS", k, 1, &len, &nfound, &status);
-        if (status == 0 && len != 1) {
+        if (axes[k - 1] != 1) {
             status = BAD_NAXIS;
             ffpmsg(("more than two dimensions: NAXIS" + std::to_string(k) + " = " +
-                    std::to_string(len) + " (further axes must have length 1)")
+                    std::to_string(axes[k - 1]) + " (further axes must have length 1)")
                        .c_str());
         }
     }
@@ -136,6 +162,8 @@ int readfits(image *img, fits_other other)
         ffclos(f, &st);
         unreadable(img->name, empty_primary, status);
     }
+    check_data_size(f, img->name, naxes, &status);
+    printerror(status);
     img->naxes[1] = naxes[0];
     img->naxes[2] = naxes[1];
 

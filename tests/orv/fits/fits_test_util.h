@@ -6,35 +6,45 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fits.h"
 #include "common/scratch.h"
 
+#include "orv/MArray.h"
 #include "orv/fits/fits_exception.h"
+#include "util/region.h"
 
 namespace fitstest {
 
-// A card image: the text padded with blanks to 80 columns.
-inline std::string card(const std::string &text)
-{
-    std::string image = text;
-    image.resize(80, ' ');
-    return image;
-}
+using test_common::card;
 
-// Card images one after the other, "END" appended unless told otherwise,
-// blank-filled to whole records.
 inline std::string headerText(const std::vector<std::string> &cards, bool end = true)
 {
-    std::string text;
-    for (const std::string &c : cards)
-        text += card(c);
-    if (end)
-        text += card("END");
-    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
-    return text;
+    return test_common::header_text(cards, end);
+}
+
+// The region of the given (first, last) ranges, dimension 1 first.
+inline util::Region box(std::initializer_list<std::pair<int, int>> ranges)
+{
+    util::Region r(ranges.size());
+    unsigned long d = 1;
+    for (const auto &p : ranges)
+        r.setRange(d++, p.first, p.second);
+    return r;
+}
+
+// The elements of a in index order, dimension 1 fastest.
+inline std::vector<float> elements(const orv::MArray<float, 2> &a)
+{
+    std::vector<float> out;
+    for (int j = a.firstIndex(2); j <= a.lastIndex(2); ++j)
+        for (int i = a.firstIndex(1); i <= a.lastIndex(1); ++i)
+            out.push_back(a(i, j));
+    return out;
 }
 
 inline void writeBytes(const std::string &path, const std::string &bytes)
