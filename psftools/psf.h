@@ -231,8 +231,8 @@ public:
     // cell; flux and flux error are the amplitude and its error at the map
     // cell nearest to that minimum. Returns 0, or 1 with nothing changed when
     // the star lies within _analyt + 2 pixels of the border, fewer than 7
-    // cells with a chi value surround the minimum, the fit degenerates or
-    // moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
+    // cells with a chi value surround the minimum, the fit fails or
+    // degenerates, or it moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
     // maps go to "nchi_NNNNN.fits" and "flux_NNNNN.fits" (NNNNN the number).
     int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
                     double &x, double &y, double &flux, double &flux_error, double radius, int n,
