@@ -131,8 +131,9 @@ public:
     // ---- synthetic PSFs (psf_generate.cc) ----
     // Fills _psf with an elliptical Gaussian or Moffat profile (widths in
     // pixels, θ in radians), normalised so that pixel (0, 0) of the binning
-    // at shift 0 sums to 1, and _epsf with 1. Above verbosity 2 the binned
-    // PSF is written to "psftest00.fits" and fitted.
+    // at shift 0 sums to 1, and _epsf with 1: errors that swamp every chi,
+    // to be made small before chi maps or star finding (README.md). Above
+    // verbosity 2 the binned PSF is written to "psftest00.fits" and fitted.
     void generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose);
     void generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose);
 
