@@ -539,9 +539,26 @@ std::vector<double> ScaledSurface::powers() const
     return out;
 }
 
+namespace {
+
+// a holds the indices lo..hi (an empty range needs nothing).
+bool holds(const MArray<double, 1> &a, int lo, int hi)
+{
+    return hi < lo || (a.firstIndex(1) <= lo && a.lastIndex(1) >= hi);
+}
+
+} // namespace
+
 double poly(MArray<double, 1> x, MArray<double, 1> y, MArray<double, 1> err, MArray<double, 1> &c,
             int order, int N)
 {
+    // Every point is read from x, y and err and every coefficient written
+    // into c: both must hold before anything is touched.
+    termsOf(order); // refuses a negative order
+    if (!holds(x, 1, N) || !holds(y, 1, N) || !holds(err, 1, N))
+        throw SkyError("poly: x, y and err must hold the points 1.." + std::to_string(N));
+    if (!holds(c, 0, order))
+        throw SkyError("poly: c must hold the coefficients 0.." + std::to_string(order));
     const int g = order + 1;
     MArray<double, 2> A(g, g);
     MArray<double, 1> b(g);

@@ -105,7 +105,8 @@ private:
 
 // Weighted fit of a polynomial of the given order to the points 1..N of
 // (x, y) with errors err; c(i), i = 0..order, receives the coefficient of
-// x^(order - i) (c must provide these indices). Returns chi²/N.
+// x^(order - i). Returns chi²/N. Throws SkyError when the order is negative,
+// x, y or err lacks one of the points 1..N or c one of the indices 0..order.
 double poly(orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<double, 1> err,
             orv::MArray<double, 1> &c, int order, int N);
 

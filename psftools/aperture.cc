@@ -40,7 +40,8 @@ struct Sum {
 };
 
 // Adds up the aperture of radius r; the first pixel that is outside the
-// image, blank or without a positive error spoils the whole measurement.
+// image, blank, not finite or without a positive error spoils the whole
+// measurement.
 Sum sumAperture(const MArray<float, 2> &image, const MArray<float, 2> &error, const Centre &c,
                 double r, double blank)
 {
@@ -57,7 +58,7 @@ Sum sumAperture(const MArray<float, 2> &image, const MArray<float, 2> &error, co
             }
             const double v = image(px, py);
             const double e = error(px, py);
-            if (v == blank || !(e > 0)) {
+            if (v == blank || !std::isfinite(v) || !(e > 0)) {
                 s.bad = true;
                 continue;
             }
@@ -112,7 +113,7 @@ void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, doub
         const long px = c.lx + k, py = c.ly + l;
         return r_out * r_out > d2 && d2 >= r_in * r_in && psf_index::inside(image, px, py) &&
                psf_index::inside(error, px, py) && static_cast<double>(image(px, py)) != blank &&
-               error(px, py) > 0;
+               std::isfinite(image(px, py)) && error(px, py) > 0;
     };
     int m = 0;
     for (int l = -R; l <= R; ++l)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dornel/poly.h"
+#include "lightcurve/tables.h"
 #include "psftools/printF.h"
 
 using orv::MArray;
@@ -303,10 +304,11 @@ void marquardt::print_result()
 
 void marquardt::write_result(const char *fileName)
 {
-    std::ofstream out(fileName);
-    if (!out)
+    std::ofstream out;
+    if (!openText(out, fileName))
         return;
     out.precision(15);
     for (int k = 1; k <= ma; ++k)
         out << std::setw(20) << a(k) << std::setw(20) << sa(k) << "\n";
+    closeText(out, fileName);
 }

@@ -70,8 +70,10 @@ public:
     void print_ia();
     void print_sa();
     void print_result();
-    // One line "a(k) sa(k)" per parameter into the named file (truncated);
-    // nothing happens when it cannot be opened.
+    // One line "a(k) sa(k)" per parameter into the named file (truncated).
+    // A file that cannot be opened or written is named on standard error
+    // ("error: cannot open file <name> for writing", "error: cannot write
+    // file <name>").
     void write_result(const char *fileName);
 
     int first;   // first data index

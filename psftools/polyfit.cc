@@ -35,6 +35,11 @@ int poly2d_nomix(const MArray<double, 1> &x, const MArray<double, 1> &y, const M
         c.makeReference(zero);
         return -1;
     };
+    if (n < 0) {
+        // No term at all: the powers x^0, y^0 would have nowhere to go.
+        std::cerr << "poly2d_nomix: order " << n << " is negative, no fit" << std::endl;
+        return refuse();
+    }
     if (!covers(y, points) || !covers(z, points) || !covers(w, points)) {
         std::cerr << "poly2d_nomix: y, z and w need the points 1.." << points << ", no fit"
                   << std::endl;

@@ -9,9 +9,10 @@
 // (x, y, z) with errors w (weights 1/w²). The terms run over j = 0..n (power
 // of y, outer) and k = 0..n-j (power of x, inner): for n = 2 they are 1, x,
 // x², y, x·y, y². c becomes a new array 1..(n+1)(n+2)/2. Returns the status of
-// gaussj (0, or -1 for a singular system). A point with error 0, or y, z or
-// w shorter than x, is refused with a message on standard error: c is then
-// all 0 and the result -1.
+// gaussj (0, or -1 for a singular system). A negative order, a point with
+// error 0, or y, z or w shorter than x, is refused with a message on
+// standard error: c is then all 0 (empty for a negative order) and the
+// result -1.
 int poly2d_nomix(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
                  const orv::MArray<double, 1> &z, const orv::MArray<double, 1> &w, int n,
                  orv::MArray<double, 1> &c);

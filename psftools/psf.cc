@@ -1,5 +1,6 @@
 #include "psftools/psf.h"
 
+#include <cmath>
 #include <iostream>
 
 #include "psftools/psf_index.h"
@@ -97,9 +98,13 @@ void psf::factor(double f)
 void psf::normalize_psf()
 {
     const double s = orv::sum(_psf);
+    // Dividing would fill both arrays with infinities and NaNs.
     if (s == 0) {
-        // Dividing would fill both arrays with infinities and NaNs.
         std::cout << "error: psf sum is 0, psf not normalised" << std::endl;
+        return;
+    }
+    if (!std::isfinite(s)) {
+        std::cout << "error: psf sum is not finite, psf not normalised" << std::endl;
         return;
     }
     if (_psf.elementCount() > 0)

@@ -66,8 +66,9 @@ public:
     void print_norm_psf();
     // Multiplies _psf and _epsf by f.
     void factor(double f);
-    // Divides _psf and _epsf by the sum of _psf. A sum of 0 is reported on
-    // standard output and leaves both unchanged.
+    // Divides _psf and _epsf by the sum of _psf. A sum of 0 or one that is
+    // not finite (a sample NaN or infinite) is reported on standard output
+    // and leaves both unchanged.
     void normalize_psf();
 
     // ---- binning (psf_binning.cc) ----
@@ -108,7 +109,8 @@ public:
     // from the shift tables (calc_base first). Pixels outside the image,
     // whose value equals blank or whose error equals eblank are left alone.
     // add_psf covers a disc of radius _analyt around the star; the error
-    // grows by the table error times the flux, in quadrature.
+    // grows by the table error times the flux, in quadrature. A flux that is
+    // not finite is refused with a message on standard output.
     void add_psf(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x, double y,
                  double flux, double blank, double eblank, int verbose);
     // The same with the disc radius √(_analyt(_analyt − 1)), subtracting; the
@@ -116,7 +118,9 @@ public:
     void subtract_psf(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x,
                       double y, double flux, double blank, double eblank, int verbose);
     // add_psf with photon noise of variance value·gain per pixel from
-    // rangau(seed); exactly (2·_analyt + 1)² deviates per call.
+    // rangau(seed); exactly (2·_analyt + 1)² deviates per call. A gain that
+    // is not finite is refused like such a flux: image, error and seed stay
+    // as they were.
     void add_psf_noise(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x,
                        double y, double flux, double gain, long &seed, double blank, double eblank,
                        int verbose);
@@ -127,8 +131,9 @@ public:
     // ---- synthetic PSFs (psf_generate.cc) ----
     // Fills _psf with an elliptical Gaussian or Moffat profile (widths in
     // pixels, θ in radians), normalised so that pixel (0, 0) of the binning
-    // at shift 0 sums to 1, and _epsf with 1. Above verbosity 2 the binned
-    // PSF is written to "psftest00.fits" and fitted.
+    // at shift 0 sums to 1, and _epsf with 1: errors that swamp every chi,
+    // to be made small before chi maps or star finding (README.md). Above
+    // verbosity 2 the binned PSF is written to "psftest00.fits" and fitted.
     void generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose);
     void generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose);
 
@@ -203,8 +208,8 @@ public:
     // |amplitude| >= significance × amplitude error. Each source is printed on
     // out (verbosity above 0: number, x, y, the tag, amplitude, its error and
     // chi) and its tabulated PSF, scaled by the amplitude, is added to the
-    // model image; finally the model is cleared where the image is 0 or the
-    // error not above 0 (pixels off the border ring).
+    // model image; finally the model is cleared where the image is 0 or not
+    // finite or the error not above 0 (pixels off the border ring).
     //
     // Candidates (xs(i), ys(i)) only, from mapping_some; a candidate's best
     // chi must not exceed any of its eight neighbours'.
@@ -231,8 +236,8 @@ public:
     // cell; flux and flux error are the amplitude and its error at the map
     // cell nearest to that minimum. Returns 0, or 1 with nothing changed when
     // the star lies within _analyt + 2 pixels of the border, fewer than 7
-    // cells with a chi value surround the minimum, the fit degenerates or
-    // moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
+    // cells with a chi value surround the minimum, the fit fails or
+    // degenerates, or it moves the star more than 0.75·n/_subpixel pixel. Above verbosity 2 the
     // maps go to "nchi_NNNNN.fits" and "flux_NNNNN.fits" (NNNNN the number).
     int measure_pos(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error,
                     double &x, double &y, double &flux, double &flux_error, double radius, int n,
@@ -273,8 +278,8 @@ public:
 
     // ---- star-stamp fits (psf_stamp_fits.cc) ----
     // Fits an elliptical Moffat profile on a tilted plane to the usable
-    // pixels (value not 0, error above 0) of a stamp within a circle of
-    // radius (columns − 1)/2 around (x, y); stamp indices are the
+    // pixels (value not 0 and finite, error above 0) of a stamp within a
+    // circle of radius (columns − 1)/2 around (x, y); stamp indices are the
     // coordinates. 12345 as background or slope means "fit it"; any other
     // value fixes it; equal β limits fix β. x and y become their offsets from
     // their nearest integers at once; on status 0 they, the background, the
@@ -290,8 +295,9 @@ public:
                        double &amplitude, double &p, double &q, double &angle, double &beta,
                        double &rms_dof, int verbose);
     // Fits an elliptical Gaussian on a constant within the circle (strict);
-    // background 12345 means "fit it". Writes the amplitude and the centre
-    // (stamp coordinates) in every case. Status 0, or −1 for fewer than 10
+    // background 12345 means "fit it". x and y become their offsets at once,
+    // as in fmoffat; on status 0 the amplitude and the centre (stamp
+    // coordinates) receive the fit. Status 0, or −1 for fewer than 10
     // usable pixels or no fit. Instantiated for double.
     template <class T>
     static int fgauss(const orv::MArray<T, 2> &stamp, const orv::MArray<T, 2> &estamp, double &x,
@@ -306,12 +312,13 @@ public:
     // singular matrix prints " error in gaussj". Returns 0.
     static int erzeuge_M(orv::MArray<double, 2> &M, int L);
     // Spreads a star stamp (background removed; 0 is blank; error −1 on a
-    // blank pixel masks it) onto the sub-grid window that psf_out's index
-    // ranges define, conserving each pixel's flux: every pixel becomes the
-    // local polynomial of the largest radius up to _interpolation whose
-    // neighbourhood holds no blank, integrated over (5·_subgrid)² sub-cells;
-    // each sub-cell goes whole to the sub-grid point nearest to its centre
-    // after the map (x, y) → (t[1]x + t[2]y + t[5], t[3]x + t[4]y + t[6]).
+    // blank pixel masks it; a value that is not finite is both) onto the
+    // sub-grid window that psf_out's index ranges define, conserving each
+    // pixel's flux: every pixel becomes the local polynomial of the largest
+    // radius up to _interpolation whose neighbourhood holds no blank,
+    // integrated over (5·_subgrid)² sub-cells; each sub-cell goes whole to
+    // the sub-grid point nearest to its centre after the map
+    // (x, y) → (t[1]x + t[2]y + t[5], t[3]x + t[4]y + t[6]).
     // psf_out then holds the flux per sub-grid cell, epsf_out its 1σ error
     // (the pixel errors spread as variances); points no sub-cell reaches
     // hold 0, points that a masked pixel reaches 0 and −1. Above verbosity 3
@@ -335,11 +342,12 @@ public:
     // left out. A star of weight 0 is always used; any other star only when
     // fewer than a tenth of its stamp is blank and its centre is not, and the
     // sum is scaled by all weights over the weights used. A sub-grid point
-    // where a used star has no data ends 0. Pixels outside the image count
-    // as masked. With _boxlen < _analyt, the points beyond _boxlen pixels
-    // take a Moffat profile fitted to the inner part (none if that fit
-    // fails). Above verbosity 2: a table of the fits, "psftest00.fits" (the
-    // PSF binned at shift 0) and its fit; above 7 the stamp files.
+    // where a used star has no data ends 0. Pixels outside the image and
+    // pixels whose value is not finite are blank and masked. With
+    // _boxlen < _analyt, the points beyond _boxlen pixels take a Moffat
+    // profile fitted to the inner part (none if that fit fails). Above
+    // verbosity 2: a table of the fits, "psftest00.fits" (the PSF binned at
+    // shift 0) and its fit; above 7 the stamp files.
     void create_psf(orv::MArray<float, 2> image, orv::MArray<float, 2> error,
                     orv::MArray<double, 1> x, orv::MArray<double, 1> y, orv::MArray<double, 1> sky,
                     orv::MArray<double, 1> sky_x, orv::MArray<double, 1> sky_y,

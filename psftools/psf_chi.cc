@@ -114,11 +114,14 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     Pixel *d = data_.data();
     for (long y = y_.lo; y <= y_.hi; ++y)
         for (long x = x_.lo; x <= x_.hi; ++x, ++d) {
-            const double e = error(x, y);
-            d->value = image(x, y);
+            const double e = error(x, y), v = image(x, y);
+            // A value that is not a number (or infinite) is no data: the
+            // pixel is as bad as one without a positive error.
+            const bool finite = std::isfinite(v);
+            d->value = finite ? v : 0.0;
             d->variance = e * e;
             d->weight = 1 / d->variance;
-            d->skip = e > 0 ? 0.0 : HUGE_VAL;
+            d->skip = e > 0 && finite ? 0.0 : HUGE_VAL;
         }
 }
 

@@ -116,10 +116,10 @@ private:
 class Pixels {
 public:
     struct Pixel {
-        double value;
+        double value;    // 0 where the image is not finite
         double weight;   // 1/error²
         double variance; // error²
-        double skip;     // +∞ for a bad pixel (error not above 0), else 0
+        double skip;     // +∞ for a bad pixel (error not above 0, value not finite), else 0
     };
     // The whole images.
     Pixels(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);

@@ -30,15 +30,24 @@ long nearestPixel(double v)
     return std::lrint(v);
 }
 
-// The square of half-size h around pixel (F, G); pixels outside the image
-// take the value outside.
-template <class T>
-MArray<T, 2> cut(const MArray<T, 2> &image, long F, long G, int h, T outside)
+// The stamp of half-size h around pixel (F, G) and its errors. A pixel
+// without data, outside the image or with a value that is not finite, is
+// blank (0) and masked (error −1).
+struct Stamp {
+    MArray<float, 2> value, error;
+};
+
+Stamp cut(const MArray<float, 2> &image, const MArray<float, 2> &error, long F, long G, int h)
 {
-    MArray<T, 2> s{Range(-h, h), Range(-h, h)};
+    Stamp s{MArray<float, 2>{Range(-h, h), Range(-h, h)},
+            MArray<float, 2>{Range(-h, h), Range(-h, h)}};
     for (int i = -h; i <= h; ++i)
-        for (int k = -h; k <= h; ++k)
-            s(i, k) = psf_index::inside(image, F + i, G + k) ? image(F + i, G + k) : outside;
+        for (int k = -h; k <= h; ++k) {
+            const long x = F + i, y = G + k;
+            const bool data = psf_index::inside(image, x, y) && std::isfinite(image(x, y));
+            s.value(i, k) = data ? image(x, y) : 0.0f;
+            s.error(i, k) = data && psf_index::inside(error, x, y) ? error(x, y) : -1.0f;
+        }
     return s;
 }
 
@@ -107,8 +116,8 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
         const double dx = x(j) - F, dy = y(j) - G;
         bool planeKnown = true;
         if (fit) {
-            const MArray<float, 2> s = cut(image, F, G, _boxlen, 0.0f),
-                                   es = cut(error, F, G, _boxlen, -1.0f);
+            const Stamp fitStamp = cut(image, error, F, G, _boxlen);
+            const MArray<float, 2> &s = fitStamp.value, &es = fitStamp.error;
             double xs = x(j), ys = y(j), amplitude = 0, p = 0, q = 0, angle = 0, beta = 0,
                    quality = 0;
             const int status =
@@ -122,8 +131,8 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
             }
         }
         MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
-        // Outside the image there is no data: blank and masked.
-        MArray<float, 2> o = cut(image, F, G, A, 0.0f), m = cut(error, F, G, A, -1.0f);
+        const Stamp stamp = cut(image, error, F, G, A);
+        MArray<float, 2> o = stamp.value, m = stamp.error;
         if (verbose > 7) {
             writeStamp(o, "starpsf0_%3.3i.fits", j);
             writeStamp(m, "e.starpsf0_%3.3i.fits", j);

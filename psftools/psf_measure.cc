@@ -101,8 +101,9 @@ int psf::measure_pos(const MArray<float, 2> &image, const MArray<float, 2> &erro
     ia = 1;
     Class_gauss_fit fit(px, py, pz, ps, a, ia);
     fit.maxiter = 1000;
-    fit.calc();
-    if (fit.a(1) + fit.a(2) == 0)
+    // A failed fit keeps its start or last values, which place no minimum;
+    // a fitted depth that cancels the level has none either.
+    if (fit.calc() < 0 || fit.a(1) + fit.a(2) == 0)
         return 1;
     const double step = 1.0 / _subpixel;
     const double xn = ix + fit.a(5) * step, yn = iy + fit.a(6) * step;

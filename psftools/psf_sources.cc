@@ -97,13 +97,14 @@ public:
                     model_(p + a, q + b) += t.value(a, b) * amp;
     }
 
-    // Clears the model where the image is blank or the error not above 0,
-    // off the border ring.
+    // Clears the model where the image is blank or not finite or the error
+    // not above 0, off the border ring.
     void clean(const MArray<float, 2> &error)
     {
         for (long x = image_.firstIndex(1) + 1; x < image_.lastIndex(1); ++x)
             for (long y = image_.firstIndex(2) + 1; y < image_.lastIndex(2); ++y)
-                if (image_(x, y) == 0 || (psf_index::inside(error, x, y) && error(x, y) <= 0))
+                if (image_(x, y) == 0 || !std::isfinite(image_(x, y)) ||
+                    (psf_index::inside(error, x, y) && error(x, y) <= 0))
                     model_(x, y) = 0;
     }
 

@@ -14,9 +14,17 @@ namespace {
 constexpr double kFitIt = 12345; // a background or slope to be fitted
 constexpr double kPi = 3.141592653589793;
 
-// The usable pixels (value not 0, error above 0) inside the fitting circle
-// around (x, y), as the fitter's points, in scan order (first index outer).
-// P is the precision of the position and the circle.
+// A pixel the fits can use: a value that is not 0 (blank) and finite, an
+// error above 0.
+template <class T>
+bool usable(T value, T error)
+{
+    return value != 0 && std::isfinite(value) && error > 0;
+}
+
+// The usable pixels inside the fitting circle around (x, y), as the fitter's
+// points, in scan order (first index outer). P is the precision of the
+// position and the circle.
 struct Points {
     MArray<double, 1> x, y, z, s;
     int n = 0;
@@ -30,7 +38,7 @@ Points circle(const MArray<T, 2> &stamp, const MArray<T, 2> &err, P x, P y, bool
     const psf_index::Span is = psf_index::common(stamp, 1, err, 1),
                           js = psf_index::common(stamp, 2, err, 2);
     const auto in = [&](int i, int j) {
-        if (!(stamp(i, j) != 0 && err(i, j) > 0))
+        if (!usable(stamp(i, j), err(i, j)))
             return false;
         const double di = static_cast<P>(i) - x, dj = static_cast<P>(j) - y;
         const double d2 = di * di + dj * dj;
@@ -74,10 +82,10 @@ struct Extremes {
 };
 
 template <class T>
-bool usable(const MArray<T, 2> &stamp, const MArray<T, 2> &err, long i, long j)
+bool usableAt(const MArray<T, 2> &stamp, const MArray<T, 2> &err, long i, long j)
 {
-    return psf_index::inside(stamp, i, j) && psf_index::inside(err, i, j) && stamp(i, j) != 0 &&
-           err(i, j) > 0;
+    return psf_index::inside(stamp, i, j) && psf_index::inside(err, i, j) &&
+           usable(stamp(i, j), err(i, j));
 }
 
 void printBlocks(marquardt &m)
@@ -111,7 +119,7 @@ MoffatFit moffat(const MArray<T, 2> &stamp, const MArray<T, 2> &err, double back
                           js = psf_index::common(stamp, 2, err, 2);
     for (int i = is.lo; i <= is.hi; ++i)
         for (int j = js.lo; j <= js.hi; ++j)
-            if (stamp(i, j) != 0 && err(i, j) > 0)
+            if (usable(stamp(i, j), err(i, j)))
                 ex.see(stamp(i, j), i, j);
 
     MArray<double, 1> a(10);
@@ -186,8 +194,8 @@ MoffatFit moffat(const MArray<T, 2> &stamp, const MArray<T, 2> &err, double back
              s[6] < stamp.firstIndex(2) || s[6] > stamp.lastIndex(2))
         r.status = -5;
     // The pixel that owns the centre: pixel centres are whole indices.
-    else if (usable(stamp, err, std::lrint(std::floor(s[5] + 0.5)),
-                    std::lrint(std::floor(s[6] + 0.5))) &&
+    else if (usableAt(stamp, err, std::lrint(std::floor(s[5] + 0.5)),
+                      std::lrint(std::floor(s[6] + 0.5))) &&
              sa[2] > std::fabs(s[2]))
         r.status = -6;
 
@@ -313,10 +321,14 @@ int psf::fgauss(const MArray<T, 2> &stamp, const MArray<T, 2> &estamp, double &x
         status = -1;
     if (verbose > 3)
         printBlocks(fit);
+    // Without a fit there is nothing to report: the start values of an
+    // empty stamp would read as an amplitude of −2e100.
+    if (status != 0)
+        return status;
     amplitude = fit.a(2);
     x = fit.a(5);
     y = fit.a(6);
-    return status;
+    return 0;
 }
 
 template int psf::fgauss<double>(const MArray<double, 2> &, const MArray<double, 2> &, double &,

@@ -45,6 +45,17 @@ Place place(const MArray<double, 4> &t, const MArray<double, 4> &e, int subpixel
     return p;
 }
 
+// A flux or gain that is not finite would write NaN or infinities into the
+// image: refused with a message.
+bool finite(const char *what, double v)
+{
+    if (std::isfinite(v))
+        return true;
+    std::cout << "error: " << what << " is not finite (" << v << "), image left unchanged"
+              << std::endl;
+    return false;
+}
+
 void announce(const char *what, double x, double y, double flux, int verbose)
 {
     if (verbose > 3)
@@ -68,6 +79,8 @@ void place_star(const MArray<double, 4> &t, const MArray<double, 4> &e, int subp
                 MArray<float, 2> &image, MArray<float, 2> &error, double x, double y, double flux,
                 double sign, double disc2, double blank, double eblank)
 {
+    if (!finite("flux", flux))
+        return;
     const Place p = place(t, e, subpixel, L, x, y);
     if (!p.ok)
         return;
@@ -113,6 +126,8 @@ void psf::add_psf_noise(MArray<float, 2> &image, MArray<float, 2> &error, double
         std::cout << "adding noise for star at x = " << x << ", y = " << y
                   << ", with flux = " << flux << " and gain = " << gain << "..." << std::endl
                   << std::endl;
+    if (!finite("flux", flux) || !finite("gain", gain))
+        return;
     const int L = _analyt;
     const Place p = place(_all_binned_psf, _all_ebinned_psf, _subpixel, L, x, y);
     if (!p.ok)

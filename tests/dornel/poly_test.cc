@@ -246,3 +246,35 @@ TEST(Poly, StraightLineAndParabola)
     EXPECT_GT(chi, 0.0);
     EXPECT_LT(chi, 1.0 / 5);
 }
+
+TEST(Poly, RefusesArraysThatLackThePointsOrTheCoefficients)
+{
+    // Each would have read or written past the end of an array.
+    const MArray<double, 1> five = doubles({1, 1, 2, 3, 4}), four = doubles({1, 1, 2, 3}),
+                            fromTwo = doubles({1, 1, 2, 3, 4}, 2);
+    struct Case {
+        const char *why;
+        MArray<double, 1> x, y, err;
+        orv::Range c;
+        int order, N;
+    };
+    for (const Case &k : {Case{"x short", four, five, five, orv::Range(0, 1), 1, 5},
+                          Case{"y short", five, four, five, orv::Range(0, 1), 1, 5},
+                          Case{"err short", five, five, four, orv::Range(0, 1), 1, 5},
+                          Case{"x from 2", fromTwo, five, five, orv::Range(0, 1), 1, 5},
+                          Case{"c lacks the last", five, five, five, orv::Range(0, 1), 2, 5},
+                          Case{"c from 1", five, five, five, orv::Range(1, 2), 1, 5},
+                          Case{"negative order", five, five, five, orv::Range(0, 1), -1, 5}}) {
+        SCOPED_TRACE(k.why);
+        MArray<double, 1> c(k.c);
+        c = 7.0;
+        EXPECT_THROW(poly(k.x, k.y, k.err, c, k.order, k.N), SkyError);
+        for (int i = c.firstIndex(1); i <= c.lastIndex(1); ++i)
+            EXPECT_EQ(7.0, c(i));
+    }
+    // Fewer points than the arrays hold is fine.
+    MArray<double, 1> line(orv::Range(0, 1));
+    EXPECT_NEAR(0.0, poly(five, five, five, line, 1, 3), 1e-20);
+    EXPECT_NEAR(1.0, line(0), 1e-12);
+    EXPECT_NEAR(0.0, line(1), 1e-12);
+}

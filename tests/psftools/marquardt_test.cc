@@ -381,6 +381,19 @@ TEST(Marquardt, PrintedTables)
     EXPECT_EQ("          1500000000                 0.5", first);
     EXPECT_EQ("   0.333333333333333                 0.5", second);
     std::remove(name.c_str());
-    // A file that cannot be opened: nothing happens.
-    fit.write_result("/nonexistent-dir/result.txt");
+    // Failures are reported, not passed over: a file that cannot be opened
+    // (no such folder, a folder of that name) and one that cannot take the
+    // lines.
+    struct Failure {
+        std::string name, message;
+    };
+    for (const Failure &f :
+         {Failure{"/nonexistent-dir/result.txt", "cannot open file /nonexistent-dir/result.txt"},
+          Failure{testing::TempDir(), "cannot open file " + testing::TempDir()},
+          Failure{"/dev/full", "cannot write file /dev/full"}}) {
+        testing::internal::CaptureStderr();
+        fit.write_result(f.name.c_str());
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, err.find("error: " + f.message)) << f.name << ": " << err;
+    }
 }

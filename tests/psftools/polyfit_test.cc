@@ -89,6 +89,15 @@ TEST(Poly2dNomix, RefusesAZeroErrorAndReportsASingularSystem)
     ASSERT_EQ(3, c.lastIndex(1));
     EXPECT_EQ(0.0, c(1));
 
+    // A negative order has no terms: refused, not a crash.
+    for (const int order : {-1, -2, -5}) {
+        c.makeReference(doubles({9}));
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(-1, poly2d_nomix(g.x, g.y, g.z, g.w, order, c)) << order;
+        EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("negative"));
+        EXPECT_EQ(0, c.elementCount()) << order;
+    }
+
     // Two points cannot fix three coefficients.
     MArray<double, 1> x = doubles({0, 1}), y = doubles({0, 1}), z = doubles({1, 2}),
                       w = doubles({1, 1});

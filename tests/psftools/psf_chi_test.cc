@@ -124,6 +124,37 @@ TEST(Chi, ScaledPsfGivesItsAmplitudeAndNoChi)
     }
 }
 
+TEST(Chi, ASyntheticPsfNeedsSmallErrorsForItsChiToMeanAnything)
+{
+    // A star of Gaussian FWHM 2.8 pixels in noise, fitted with synthetic
+    // PSFs of FWHM 2.8 and 2.0, as they come (errors 1) and as the toolbox's
+    // notes prepare them (normalised, errors 1e-7).
+    const auto synthetic = [](double fwhm, bool prepared) {
+        psf p(6, 4, 15, 0);
+        testing::internal::CaptureStdout();
+        p.generate_gauss(fwhm, fwhm, 0, 0);
+        if (prepared) {
+            p.normalize_psf();
+            p.get_epsf() = 1e-7;
+        }
+        p.calc_base(5, 0);
+        testing::internal::GetCapturedStdout();
+        return p;
+    };
+    psf truth = synthetic(2.8, true);
+    const Field f(truth, 40, 40, {{20.2, 19.6, 20000}}, 2.0, 3);
+    const auto nchi = [&](const psf &p) {
+        double a, ea;
+        return p.nchi_calc(f.image, f.error, 20.2, 19.6, a, ea, kRadius, 0);
+    };
+    // Errors of 1 swamp every residual: matching or not, a few thousandths.
+    EXPECT_LT(nchi(synthetic(2.8, false)), 0.01);
+    EXPECT_LT(nchi(synthetic(2.0, false)), 0.01);
+    // Prepared: the noise alone for the right PSF, a misfit for the wrong one.
+    EXPECT_NEAR(1, nchi(truth), 0.5);
+    EXPECT_GT(nchi(synthetic(2.0, true)), 3);
+}
+
 TEST(Chi, PureNoiseHasMeanSquareChiOne)
 {
     // Over many positions of a noise image: nchi² averages to 1, and the

@@ -300,6 +300,14 @@ TEST(CreatePsf, WeightsSelectAndScaleTheStars)
     expectSum(one, two, only({1, 2}, {0, 0}));
     // Every weighted star rejected: nothing.
     EXPECT_EQ(0, orv::max(orv::fabs(only({2, 3}, {1, 1}).p)));
+    // A centre that is not a number holds no data either: rejected like the
+    // blank one.
+    Field nanCentre = f.clone();
+    nanCentre.image(30, 15) = NAN;
+    psf P(A, A, 3, 1);
+    const Result r = build(P, nanCentre.only({1, 2}, {1, 1}));
+    expectSame(one.p, r.p, 2);
+    expectSame(one.e, r.e, 2);
 }
 
 TEST(CreatePsf, StarsAtTheImageBorderReadOnlyTheImage)

@@ -87,6 +87,31 @@ TEST_F(Measure, PositionIsRefusedAndLeftAlone)
     }
 }
 
+TEST(MeasurePosition, AFitThatFailsIsAFailure)
+{
+    // A flat PSF and only two usable pixels: every cell of the map fits the
+    // same two pixels with the same chi, a flat map whose Gaussian has no
+    // depth and so no minimum to place the star at.
+    psf p(6, 4, 15, 0);
+    p.get_psf() = 1.0;
+    p.get_epsf() = 1e-7;
+    testing::internal::CaptureStdout();
+    p.calc_base(5, 0);
+    testing::internal::GetCapturedStdout();
+    MArray<float, 2> image(48, 48), error(48, 48);
+    image = 0.0f;
+    error = 0.0f;
+    image(24, 24) = 110;
+    image(25, 24) = 90;
+    error(24, 24) = error(25, 24) = 1;
+    double x = 24, y = 24, flux = -5, flux_error = -6;
+    EXPECT_EQ(1, p.measure_pos(image, error, x, y, flux, flux_error, kRadius, 6, 1, 0));
+    EXPECT_EQ(24, x);
+    EXPECT_EQ(24, y);
+    EXPECT_EQ(-5, flux);
+    EXPECT_EQ(-6, flux_error);
+}
+
 TEST_F(Measure, ListsOfStars)
 {
     // Three stars and one entry at the border, which keeps its values.

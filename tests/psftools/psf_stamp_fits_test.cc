@@ -258,7 +258,7 @@ TEST(StampFits, GaussRecoversKnownParameters)
     }
 }
 
-TEST(StampFits, GaussStatusCodes)
+TEST(StampFits, GaussFailuresLeaveTheResultsAlone)
 {
     const Gauss g{0, 500, 0.2, 0.3, 0.3, -0.4, 0.5};
     Stamp<> nine(g, 1);
@@ -266,15 +266,54 @@ TEST(StampFits, GaussStatusCodes)
         for (int j = -10; j <= 10; ++j)
             if (std::abs(i) > 1 || std::abs(j) > 1)
                 nine.e(i, j) = 0;
-    double x = 0, y = 0, A = -1;
-    EXPECT_EQ(-1, psf::fgauss(nine.v, nine.e, x, y, A, 0.0, 0));
-    EXPECT_NE(-1, A);
-
     // A flat stamp holds no star: the fit has nothing to fix the shape and
-    // cannot give a result.
-    Stamp<> flat(3);
+    // cannot give a result. A stamp of zeros has no usable pixel at all.
+    Stamp<> flat(3), zeros(3);
     flat.v = 4.0;
     flat.e = 1.0;
-    x = y = 0;
-    EXPECT_EQ(-1, psf::fgauss(flat.v, flat.e, x, y, A, kFitIt, 0));
+    zeros.v = 0.0;
+    zeros.e = 1.0;
+    struct Case {
+        const char *why;
+        const Stamp<> &s;
+        double background;
+    };
+    for (const Case &c : {Case{"nine usable pixels", nine, 0.0}, Case{"flat", flat, kFitIt},
+                          Case{"zeros", zeros, kFitIt}}) {
+        SCOPED_TRACE(c.why);
+        // x and y become their offsets from the nearest pixel at once.
+        double x = 2.25, y = -0.5, A = -1;
+        EXPECT_EQ(-1, psf::fgauss(c.s.v, c.s.e, x, y, A, c.background, 0));
+        EXPECT_EQ(-1, A);
+        EXPECT_EQ(0.25, x);
+        EXPECT_EQ(-0.5, y);
+    }
+}
+
+TEST(StampFits, PixelsThatAreNotNumbersAreLeftOut)
+{
+    // One pixel beside the centre not a number: both fits give what they
+    // give with that pixel's error 0.
+    const Gauss g{10, 500, 1 / (2 * 1.8 * 1.8), 1 / (2 * 1.2 * 1.2), 0.3, -0.4, 0.5};
+    Stamp<> nan(g, 1), bad(g, 1);
+    nan.v(1, 0) = NAN;
+    bad.e(1, 0) = 0;
+    double x[2] = {0, 0}, y[2] = {0, 0}, A[2] = {0, 0};
+    const Stamp<> *stamps[2] = {&nan, &bad};
+    for (int k = 0; k < 2; ++k)
+        EXPECT_EQ(0, psf::fgauss(stamps[k]->v, stamps[k]->e, x[k], y[k], A[k], kFitIt, 0)) << k;
+    EXPECT_EQ(A[1], A[0]);
+    EXPECT_EQ(x[1], x[0]);
+    EXPECT_NEAR(g.A, A[0], 1e-5);
+
+    const Moffat m = kMoffat;
+    Stamp<> mnan(m, 1), mbad(m, 1);
+    mnan.v(1, 0) = NAN;
+    mbad.e(1, 0) = 0;
+    const Out a = fitMoffat(mnan, kFitIt, kFitIt, kFitIt, 1, 10, 0.5, 20, 0, 0),
+              b = fitMoffat(mbad, kFitIt, kFitIt, kFitIt, 1, 10, 0.5, 20, 0, 0);
+    EXPECT_EQ(0, a.status);
+    EXPECT_EQ(b.A, a.A);
+    EXPECT_EQ(b.rms, a.rms);
+    EXPECT_NEAR(m.A, a.A, 1e-3);
 }

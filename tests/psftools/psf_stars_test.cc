@@ -266,6 +266,40 @@ TEST(PlaceStars, PhotonNoise)
     }
 }
 
+TEST(PlaceStars, AFluxOrGainThatIsNotFiniteIsRefused)
+{
+    psf p = gaussPsf();
+    const Field orig;
+    struct Case {
+        const char *what;
+        double flux, gain;
+        bool noise;
+    };
+    for (const Case &c : {Case{"flux", NAN, 1, true}, Case{"flux", INFINITY, 1, true},
+                          Case{"gain", 1000, NAN, true}, Case{"gain", 1000, -INFINITY, true},
+                          Case{"flux", NAN, 1, false}, Case{"flux", -INFINITY, 1, false}}) {
+        SCOPED_TRACE(testing::Message() << c.flux << " " << c.gain << " " << c.noise);
+        Field a = orig.copy();
+        long seed = -5;
+        testing::internal::CaptureStdout();
+        if (c.noise) {
+            p.add_psf_noise(a.image, a.error, 20.3, 17.8, c.flux, c.gain, seed, kBlank, kEBlank, 0);
+        } else {
+            p.add_psf(a.image, a.error, 20.3, 17.8, c.flux, kBlank, kEBlank, 0);
+            p.subtract_psf(a.image, a.error, 20.3, 17.8, c.flux, kBlank, kEBlank, 0);
+        }
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(std::string::npos, out.find(std::string("error: ") + c.what + " is not finite"))
+            << out;
+        EXPECT_EQ(-5, seed);
+        for (int i = 1; i <= 40; ++i)
+            for (int j = 1; j <= 40; ++j) {
+                ASSERT_EQ(orig.image(i, j), a.image(i, j)) << i << " " << j;
+                ASSERT_EQ(orig.error(i, j), a.error(i, j)) << i << " " << j;
+            }
+    }
+}
+
 TEST(PlaceStars, ExactOffsetBinsAgain)
 {
     psf p = gaussPsf();

@@ -138,18 +138,27 @@ TEST(PsfClass, FactorAndNormalisation)
     EXPECT_NEAR(e0 / s0, e(3, -2), 1e-15);
 }
 
-TEST(PsfClass, ZeroSumIsReportedAndChangesNothing)
+TEST(PsfClass, ASumOfZeroOrNotFiniteIsReportedAndChangesNothing)
 {
-    psf p(10, 1, 3, 0);
-    MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
-    v(1, 1) = 1;
-    v(-1, -1) = -1;
-    e = 0.25;
-    testing::internal::CaptureStdout();
-    p.normalize_psf();
-    EXPECT_EQ("error: psf sum is 0, psf not normalised\n", testing::internal::GetCapturedStdout());
-    EXPECT_EQ(1, v(1, 1));
-    EXPECT_EQ(0.25, e(0, 0));
+    struct Case {
+        double other; // the sample at (-1, -1), beside 1 at (1, 1)
+        const char *message;
+    };
+    for (const Case &c : {Case{-1, "error: psf sum is 0, psf not normalised\n"},
+                          Case{NAN, "error: psf sum is not finite, psf not normalised\n"},
+                          Case{INFINITY, "error: psf sum is not finite, psf not normalised\n"}}) {
+        psf p(10, 1, 3, 0);
+        MArray<double, 2> v = p.get_psf(), e = p.get_epsf();
+        v(1, 1) = 1;
+        v(-1, -1) = c.other;
+        e = 0.25;
+        testing::internal::CaptureStdout();
+        p.normalize_psf();
+        EXPECT_EQ(c.message, testing::internal::GetCapturedStdout());
+        EXPECT_EQ(1, v(1, 1));
+        EXPECT_EQ(0, v(0, 0));
+        EXPECT_EQ(0.25, e(0, 0));
+    }
 }
 
 // ---- binning ---------------------------------------------------------------
