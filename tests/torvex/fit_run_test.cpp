@@ -444,6 +444,48 @@ TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
     EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
 }
 
+TEST(BoxyFit, LargeBoxinessFitsAndBeyondItsBoundIsRefused)
+{
+    // A round spot on a sky, fitted with the boxiness held at a large value:
+    // the powers of the radius outgrow a double in the corners, which left
+    // the curvature not a number and ended the run.  Past the bound the
+    // value is refused and the line ignored.
+    ScratchDir dir;
+    write_image(dir.file("data.fits"), 40, 40,
+                with_noise(
+                    [](long x, long y) {
+                        const double r2 = (x - 20.3) * (x - 20.3) + (y - 19.8) * (y - 19.8);
+                        return 100 + 500 * std::exp(-r2 / 8);
+                    },
+                    5, 4242));
+    write_image(dir.file("sigma.fits"), 40, 40, [](long, long) { return 5.0f; });
+    Settings s;
+    s.sigma = "sigma.fits";
+    s.x2 = s.y2 = 40;
+    const struct {
+        const char *c;
+        const char *fitted_c;
+        bool refused;
+    } cases[] = {{"300", "300.0000 +/- 0.0000", false}, {"1001", "0.0000 +/- 0.0000", true}};
+    for (const auto &c : cases) {
+        const std::string comps =
+            std::string("0) gaussian\n1) 20 20 1 1\n3) 16 1\n4) 4 1\n8) 0.8 1\n"
+                        "9) 0 1\n10) ") +
+            c.c + " 0\nZ) 0\n" + sky_component(100, 0, 0);
+        ProgramRun r = run_torvex(dir, param_file(s, comps));
+        ASSERT_EQ(r.status, 0) << c.c << "\n" << r.out << r.err;
+        EXPECT_EQ(r.out.find("Numerical Recipes"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("-- The diskiness/boxiness must be from -1.9 to 1000; " +
+                             std::string(c.c) + " refused.") != std::string::npos,
+                  c.refused)
+            << r.out;
+        Hdu model = read_hdu(dir.file("block.fits"), 3);
+        EXPECT_EQ(model.text("1_C"), c.fitted_c);
+        EXPECT_NEAR(card(model, "1_XCENT").value, 20.3, 0.05) << c.c;
+        EXPECT_NEAR(card(model, "1_YCENT").value, 19.8, 0.05) << c.c;
+    }
+}
+
 // ---- a Sersic galaxy on a sky -------------------------------------------
 
 const char *sersic_block = "0) sersic\n1) %g %g 1 1\n3) %g 1\n4) %g 1\n5) %g 1\n"

@@ -493,6 +493,31 @@ TEST(Profiles, DerivativeImagesMatchCentralDifferences)
         }
 }
 
+TEST(Profiles, LargestBoxinessFarFromTheCentre)
+{
+    // At c = 100 the powers |u|^C of offsets beyond 1000 pixels pass the
+    // largest double; the derivatives there must still be those of the
+    // image.  (That by c itself is only finite: the area ratio's slope,
+    // taken in single precision, is noise this far out.)
+    input.sampfac = 1;
+    const Params p{3.3f, 2.7f, 12, 300, 0, 0, 0, 0.8f, 10, 100};
+    const int ia[11] = {0, 1, 1, 1, 1, -1, -1, -1, 1, 1, 1};
+    const float h[11] = {0, 2e-3f, 2e-2f, 1e-2f, 0.3f, 0, 0, 0, 2e-3f, 0.05f, 0};
+    const long nx = 1500, ny = 4;
+    Canvas img(nx, ny, ia);
+    draw(exponential, p.a, ia, img);
+    for (int k = 0; k <= 10; k++) {
+        if (k > 0 && ia[k] != 1)
+            continue;
+        for (long x = 1; x <= nx; x++)
+            ASSERT_TRUE(std::isfinite(img.at(k, x, 2))) << "slot " << k << " pixel " << x;
+    }
+    pixel_class cls = sampling_class({10, 20, 3, 20}, [](const float *a) { return a[4]; });
+    for (int k : {1, 2, 4, 8, 9})
+        EXPECT_LT(derivative_mismatch(exponential, p.a, ia, k, h[k], nx, ny, cls), 1e-2)
+            << "slot " << k;
+}
+
 // The central difference of the pixel integral f(a, x, y) by a[k], with
 // steps of +-h.
 template <class F>

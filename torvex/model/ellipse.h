@@ -21,6 +21,13 @@ using component_function = void (*)(float *a, int *ia, image *model, derivs *df)
 // diskiness (c <= -2 would otherwise divide by zero).
 constexpr float kMinEllipseExponent = 0.1f;
 
+// The largest diskiness/boxiness c a component may have: far beyond any
+// real isophote (c = 10 is all but a rectangle already), and well below
+// where the curvature of a fit stops being solvable (at some ten thousands
+// the floors of the radius swallow its powers near the centre, and the
+// derivatives by the position vanish).
+constexpr float kMaxDiskiness = 1000;
+
 // C = c + 2, bounded below by kMinEllipseExponent (NaN also becomes the bound).
 float ellipse_exponent(float c);
 
