@@ -8,20 +8,21 @@
 #include <limits>
 #include <utility>
 
-void gaussj(double **a, int n, double **b, int m)
+const char *gaussj_solve(double **a, int n, double **b, int m)
 {
     int *indxc = ivector(1, n);
     int *indxr = ivector(1, n);
     int *ipiv = ivector(1, n);
     for (int j = 1; j <= n; j++)
         ipiv[j] = 0;
-    for (int i = 1; i <= n; i++) {
+    const char *singular = nullptr;
+    for (int i = 1; i <= n && !singular; i++) {
         double big = 0.0;
         int irow = 0, icol = 0;
         for (int j = 1; j <= n; j++) {
             if (ipiv[j] == 1)
                 continue;
-            for (int k = 1; k <= n; k++) {
+            for (int k = 1; k <= n && !singular; k++) {
                 if (ipiv[k] == 0) {
                     if (std::fabs(a[j][k]) >= big) {
                         big = std::fabs(a[j][k]);
@@ -29,13 +30,17 @@ void gaussj(double **a, int n, double **b, int m)
                         icol = k;
                     }
                 } else if (ipiv[k] > 1) {
-                    nrerror("gaussj: Singular Matrix-1");
+                    singular = "gaussj: Singular Matrix-1";
                 }
             }
         }
+        if (singular)
+            break;
         // No candidate at all happens only when every one is not a number.
-        if (icol == 0 || !std::isfinite(a[irow][icol]))
-            nrerror("gaussj: Singular Matrix-2");
+        if (icol == 0 || !std::isfinite(a[irow][icol]) || a[irow][icol] == 0.0) {
+            singular = "gaussj: Singular Matrix-2";
+            break;
+        }
         ++ipiv[icol];
         if (irow != icol) {
             for (int l = 1; l <= n; l++)
@@ -45,8 +50,6 @@ void gaussj(double **a, int n, double **b, int m)
         }
         indxr[i] = irow;
         indxc[i] = icol;
-        if (a[icol][icol] == 0.0)
-            nrerror("gaussj: Singular Matrix-2");
         const double pivinv = 1.0 / a[icol][icol];
         a[icol][icol] = 1.0;
         for (int l = 1; l <= n; l++)
@@ -64,7 +67,7 @@ void gaussj(double **a, int n, double **b, int m)
                 b[ll][l] -= b[icol][l] * dum;
         }
     }
-    for (int l = n; l >= 1; l--) {
+    for (int l = n; l >= 1 && !singular; l--) {
         if (indxr[l] != indxc[l])
             for (int k = 1; k <= n; k++)
                 std::swap(a[k][indxr[l]], a[k][indxc[l]]);
@@ -72,6 +75,13 @@ void gaussj(double **a, int n, double **b, int m)
     free_ivector(ipiv, 1, n);
     free_ivector(indxr, 1, n);
     free_ivector(indxc, 1, n);
+    return singular;
+}
+
+void gaussj(double **a, int n, double **b, int m)
+{
+    if (const char *why = gaussj_solve(a, n, b, m))
+        nrerror(why);
 }
 
 void covsrt(double **covar, int ma, int ia[], int mfit)

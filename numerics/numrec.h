@@ -12,6 +12,10 @@
 // that is zero or not finite, is fatal.
 void gaussj(double **a, int n, double **b, int m);
 
+// gaussj for a caller that can go on without the solution: returns the
+// reason when the matrix is singular (a and b are then garbage), else null.
+const char *gaussj_solve(double **a, int n, double **b, int m);
+
 // Spreads the mfit x mfit covariance of the fitted parameters (top-left
 // block of covar[1..ma][1..ma], in their order of appearance) over all ma
 // slots; rows and columns of the slots whose ia is 0 become 0.

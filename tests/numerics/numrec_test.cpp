@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -133,6 +134,20 @@ TEST(Gaussj, SingularAndNonFiniteMatricesAreFatal)
     EXPECT_NRERROR(run(nan, nan, nan, nan), "gaussj: Singular Matrix-2");
     EXPECT_NRERROR(run(inf, 1, 1, 1), "gaussj: Singular Matrix-2");
     EXPECT_NRERROR(run(1, 1, 1, nan), "gaussj: Singular Matrix-2");
+
+    // The same systems, for a caller that goes on: the reason, and no end.
+    auto solve = [](double a11, double a12, double a21, double a22) {
+        DMat a(2, 2), b(2, 1);
+        a[1][1] = a11, a[1][2] = a12, a[2][1] = a21, a[2][2] = a22;
+        b[1][1] = b[2][1] = 1;
+        const char *why = gaussj_solve(a.a, 2, b.a, 1);
+        return std::string(why ? why : "");
+    };
+    EXPECT_EQ(solve(1, 2, 1, 2).rfind("gaussj: Singular Matrix-", 0), 0u);
+    for (auto why :
+         {solve(0, 0, 0, 0), solve(nan, nan, nan, nan), solve(inf, 1, 1, 1), solve(1, 1, 1, nan)})
+        EXPECT_EQ(why, "gaussj: Singular Matrix-2");
+    EXPECT_EQ(solve(2, 1, 1, 3), "");
 }
 
 TEST(Covsrt, SpreadsTheFittedBlockOverAllSlots)

@@ -22,15 +22,16 @@ TEST(SlotProblem, RefusesValuesThatMakeAProfileNaN)
         float value;
         bool refused;
     } cases[] = {
-        {"sersic", 3, NAN, true},   {"sky", 1, INFINITY, true},   {"sersic", 4, 0, true},
-        {"sersic", 4, 0.3f, false}, {"sersic", 5, 0.05f, true},   {"sersic", 5, 0.06f, false},
-        {"devauc", 5, 0, false},    {"sersic", 10, -1.95f, true}, {"expdisk", 10, -1.9f, false},
-        {"expdisk", 4, -2, true},   {"gaussian", 4, 0, true},     {"gaussian", 4, -3, false},
-        {"moffat", 5, 1, true},     {"moffat", 5, 0.5f, true},    {"moffat", 5, 1.01f, false},
-        {"moffat", 4, 0, true},     {"king", 4, 0, true},         {"king", 4, -2, false},
-        {"king", 6, -1, true},      {"king", 5, -1, false},       {"nuker", 7, 2, true},
-        {"nuker", 7, 1.99f, false}, {"nuker", 4, 0, true},        {"nuker", 5, 0, false},
-        {"nuker", 8, 0, true},      {"psf", 8, 0, false},         {"psf", 3, 17, false},
+        {"sersic", 3, NAN, true},      {"sky", 1, INFINITY, true},   {"sersic", 4, 0, true},
+        {"sersic", 4, 0.3f, false},    {"sersic", 5, 0.05f, true},   {"sersic", 5, 0.06f, false},
+        {"devauc", 5, 0, false},       {"sersic", 10, -1.95f, true}, {"expdisk", 10, -1.9f, false},
+        {"expdisk", 4, -2, true},      {"gaussian", 4, 0, true},     {"gaussian", 4, -3, false},
+        {"moffat", 5, 1, true},        {"moffat", 5, 0.5f, true},    {"moffat", 5, 1.01f, false},
+        {"moffat", 4, 0, true},        {"king", 4, 0, true},         {"king", 4, -2, false},
+        {"king", 6, -1, true},         {"king", 5, -1, false},       {"nuker", 7, 2, true},
+        {"nuker", 7, 1.99f, false},    {"nuker", 4, 0, true},        {"nuker", 5, 0, false},
+        {"nuker", 8, 0, true},         {"psf", 8, 0, false},         {"psf", 3, 17, false},
+        {"gaussian", 10, 1000, false}, {"gaussian", 10, 1001, true},
     };
     for (const Case &c : cases)
         EXPECT_EQ(slot_problem(c.type, c.slot, c.value, false) != nullptr, c.refused)

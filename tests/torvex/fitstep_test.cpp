@@ -3,6 +3,7 @@
 #include "torvex/fit/countdown.h"
 #include "torvex/fit/mrqmin.h"
 #include "torvex/fit/workarrays.h"
+#include "torvex/model/ellipse.h"
 
 #include "fit_helpers.h"
 
@@ -137,6 +138,7 @@ TEST(ParMonitor, LimitsOfTrialValues)
         {"positions move at most 1e5 down", "sersic", 2, 10, -2e5f, -99990},
         {"diskiness stays above -2", "sersic", 10, 0, -3, MIN_DISKINESS},
         {"diskiness above the bound", "sersic", 10, 0, -1.5f, -1.5f},
+        {"diskiness stays at most its bound", "sersic", 10, 900, 500, kMaxDiskiness},
         {"slot 6 not negative", "nuker", 6, 1, -2, 0},
         {"slot 7 not negative", "nuker", 7, 1, -2, 0},
         // Trial values the profile cannot render end the step.

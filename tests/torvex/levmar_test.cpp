@@ -1,18 +1,23 @@
 // The fit loop in process: a sky plane fitted to noisy data, with the
 // keyboard's iteration limit and quit, the case of nothing to fit, and the
 // step routine's accept and reject rules.
+#include "torvex/display/quit.h"
 #include "torvex/fit/constraints.h"
 #include "torvex/fit/levmar.h"
 #include "torvex/fit/mrqmin.h"
+#include "torvex/fit/search_min.h"
 #include "torvex/fit/workarrays.h"
 
+#include "common/program.h"
 #include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <unistd.h>
 
 using namespace fit_test;
 
@@ -342,6 +347,120 @@ TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
     EXPECT_EQ(comps.head.a[1], 20);
     alamda = 0;
     step();
+}
+
+TEST_F(Loop, ASingularDampedSystemIsAStepThatFailed)
+{
+    comps.add("sky", {10, 0, 0}, {1, 1, 0});
+    prepare();
+    CapturePrint cap;
+    ASSERT_EQ(first_step(), 0);
+    const double accepted = chi2;
+    const float level = comps.head.a[1], slope = comps.head.a[2];
+    // Two parameters that chi^2 sees only together, with a damping too
+    // small to tell them apart: the step fails, the damping grows and the
+    // list keeps its values.
+    alpha[1][1] = alpha[1][2] = alpha[2][1] = alpha[2][2] = 1;
+    alamda = FLT_MIN;
+    for (float damping : {alamda, alamda * 10}) {
+        EXPECT_EQ(step(), 0);
+        EXPECT_FLOAT_EQ(alamda, damping * 10);
+        EXPECT_EQ(chi2, accepted);
+        EXPECT_EQ(comps.head.a[1], level);
+        EXPECT_EQ(comps.head.a[2], slope);
+    }
+
+    // No damping mends a curvature that is not a number, nor one past the
+    // largest float: the fit cannot go on.
+    for (float damping : {0.01f, FLT_MAX}) {
+        test_common::ChildResult r = test_common::run_child([this, damping] {
+            set_fatal_handler(numerical_failure);
+            pfunc = printf;
+            if (damping < 1)
+                alpha[1][2] = alpha[2][1] = NAN;
+            alamda = damping;
+            step(); // a step too small to change chi^2: the damping overflows
+            step();
+        });
+        EXPECT_EQ(r.status, 100) << damping;
+        EXPECT_NE(r.out.find("gaussj: Singular Matrix"), std::string::npos) << r.out;
+    }
+
+    alamda = 0;
+    EXPECT_EQ(step(), 1); // no uncertainties from that curvature
+}
+
+TEST_F(Loop, TheLastAcceptedStepIsKeptWhileTheFitRuns)
+{
+    comps.add("sky", {10, 0, 0}, {1, 0, 0});
+    prepare();
+    CapturePrint cap;
+    double kept = 0;
+    EXPECT_FALSE(last_accepted(&comps.head, &kept));
+    ASSERT_EQ(first_step(), 0);
+    step();
+    const float level = comps.head.a[1];
+    const double accepted = chi2;
+    comps.head.a[1] = 1e6; // a trial step being rendered
+    ASSERT_TRUE(last_accepted(&comps.head, &kept));
+    EXPECT_EQ(comps.head.a[1], level);
+    EXPECT_EQ(kept, accepted);
+    alamda = 0;
+    step();
+    EXPECT_FALSE(last_accepted(&comps.head, &kept));
+}
+
+// Fails the run from the key poll after the second iteration, as a
+// numerical routine would, with the parameters of that moment written to
+// "accepted" for the test.
+int fail_after_two(fitpars *fpar, int *, int, int, float, int)
+{
+    if (++polls < 2)
+        return 0;
+    FILE *f = fopen("accepted", "w");
+    fprintf(f, "%.4f\n", fpar->a[1]);
+    fclose(f);
+    strcpy(device, "regular"); // no pause for the reader of a screen
+    nrerror("a numerical routine failed");
+    return 1;
+}
+
+TEST_F(Loop, AFitEndedByANumericalFailureKeepsItsRestartFileAndLog)
+{
+    comps.add("sky", {10, 0, 0}, {1, 1, 1});
+    ScratchDir dir;
+    test_common::ChildResult r = test_common::run_child([&] {
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(1);
+        set_fatal_handler(numerical_failure);
+        pfunc = printf;
+        strcpy(input.output, "block.fits");
+        strcpy(input.data, "data.fits");
+        strcpy(input.imgsect, d.imgsect);
+        strcpy(device, "both");
+        keypoll_hook = fail_after_two;
+        polls = 0;
+        image psf_none;
+        strcpy(psf_none.name, "none");
+        search_min(&d, &s, &psf_none, &msk, &comps.head, &constr, &cpar);
+    });
+    EXPECT_EQ(r.status, 100);
+    EXPECT_NE(r.out.find("Iteration : 2 "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Iteration : 3 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("a numerical routine failed"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("in the restart file torvex.01 and in fit.log"), std::string::npos)
+        << r.out;
+    const std::string accepted = slurp(dir.file("accepted"));
+    ASSERT_FALSE(accepted.empty());
+    EXPECT_NEAR(std::stod(accepted), 20, 0.5); // fitted, not the start
+    const std::string restart = slurp(dir.file("torvex.01"));
+    const size_t level = restart.find("\n 1) ");
+    ASSERT_NE(level, std::string::npos) << restart;
+    EXPECT_NEAR(std::stod(restart.substr(level + 5)), std::stod(accepted), 1e-3) << restart;
+    const std::string log = slurp(dir.file("fit.log"));
+    EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
+    EXPECT_NE(log.find("block.fits (not written)"), std::string::npos) << log;
+    EXPECT_EQ(access(dir.file("block.fits").c_str(), F_OK), -1);
 }
 
 } // namespace

@@ -115,6 +115,8 @@ void par_monitor(int ma, float *a, const int *ia, float *atry, const double *da,
         case SLOT_C:
             if (t <= MIN_DISKINESS)
                 t = MIN_DISKINESS;
+            else if (t > kMaxDiskiness)
+                t = kMaxDiskiness;
             break;
         case SLOT_NUKER_BETA: // also the King alpha
         case SLOT_NUKER_GAMMA:

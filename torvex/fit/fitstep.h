@@ -50,8 +50,8 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
 // entries), limited slot by slot so that the model stays renderable:
 // axis ratio in (0, 1] (a reciprocal turns the position angle by 90 when it
 // is free), sizes and Sersic index within a factor of 10 per step, index in
-// [0, 20] (else STEP_SENTINEL), positions within 1e5 pixels, diskiness not
-// below MIN_DISKINESS, slots 6 and 7 not negative.  A free size whose current
+// [0, 20] (else STEP_SENTINEL), positions within 1e5 pixels, diskiness from
+// MIN_DISKINESS to kMaxDiskiness, slots 6 and 7 not negative.  A free size whose current
 // value is not positive is first set to 0.01.  A trial value that the
 // component still cannot render after these rules (slot_problem of
 // checkpars.h: a Moffat power law <= 1, a Nuker gamma >= 2, a King alpha of

@@ -265,7 +265,22 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
 
     if (mfit > 0) {
         hold_unseen(covar, fpar);
-        gaussj(covar, mfit, st.oneda, 1);
+        bool finite = true;
+        for (int j = 1; j <= mfit; j++)
+            for (int k = 1; k <= mfit; k++)
+                finite = finite && std::isfinite(covar[j][k]);
+        // A damped system that cannot be solved is a step that failed: more
+        // damping makes the diagonal dominate.  A curvature that is not
+        // finite (or a damping that has grown past the largest float) no
+        // damping can mend: the fit cannot go on.
+        if (const char *why = gaussj_solve(covar, mfit, st.oneda, 1)) {
+            if (!finite)
+                nrerror(why);
+            *alamda = static_cast<float>(*alamda * 10.0);
+            *chisq = st.ochisq;
+            copy_pars(st.a, nullptr, fpar, 0);
+            return 0;
+        }
     }
     for (int j = 1; j <= mfit; j++)
         st.da[j] = st.oneda[j][1];
@@ -309,4 +324,13 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
     }
     copy_pars(st.a, nullptr, fpar, 0);
     return 0;
+}
+
+bool last_accepted(fitpars *fpar, double *chisq)
+{
+    if (!st.a)
+        return false;
+    copy_pars(st.a, nullptr, fpar, 0);
+    *chisq = st.ochisq;
+    return true;
 }

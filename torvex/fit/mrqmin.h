@@ -23,7 +23,10 @@
 // A step renders the model at the damped Gauss-Newton trial parameters
 // (limited by par_monitor, then by the constraints) and is accepted when
 // chi^2 falls: *alamda shrinks tenfold and *chisq takes the new value.
-// Otherwise the damping grows tenfold and *chisq keeps the old value.
+// Otherwise, and when the damped system is singular, the damping grows
+// tenfold and *chisq keeps the old value; a singular system that is not
+// finite (a curvature that is not, or a damping past the largest float),
+// which no damping can mend, is a fatal numerical error (nrerror).
 // Either way the component list holds the current best parameters.
 // covar and alpha are ma x ma (1-based); only the leading mfit block is used.
 // y and sig are the fit-region data and sigma pixels.
@@ -39,6 +42,11 @@ constexpr int MRQ_NO_DOF = 2;
 constexpr int MRQ_BAD_CHI2 = 3;
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma);
+
+// While a fit is in progress (from the set-up call to the final one): puts
+// the parameters of the last accepted step (or the start) back into the
+// list and gives their chi^2; false, with nothing changed, otherwise.
+bool last_accepted(fitpars *fpar, double *chisq);
 
 // Renders the model and its derivative images at the list's parameters
 // (mkmodel) and sums chi^2 (*chisq), the gradient beta[1..mfit] and the

@@ -16,6 +16,51 @@
 #include <cstdio>
 #include <cstring>
 #include <ncurses.h>
+#include <vector>
+
+namespace {
+
+// What the fit driver keeps while a fit runs, so that a numerical failure
+// that ends the run loses no fit: the restart file and the fit.log entry
+// of the last accepted step are still written.
+struct running_fit {
+    fitpars *fpar = nullptr;
+    convpars *cpar = nullptr;
+    int lowx = 1, lowy = 1;
+    long npix = 0;
+    double chisq = 0; // of the list once the fit has ended
+    fatal_handler before = nullptr;
+};
+running_fit running;
+
+// The restart file and the log entry as they stand (without uncertainties:
+// the fit did not end), then the program's own end of a failure.
+void keep_the_fit(const char *error_text)
+{
+    const running_fit r = running;
+    set_fatal_handler(r.before); // a failure while saving ends at once
+    double chisq = r.chisq;
+    last_accepted(r.fpar, &chisq);
+    int nfree = 0;
+    for (const fitpars *p = r.fpar; p; p = p->next)
+        for (int k = 1; k <= 10; k++)
+            nfree += p->ia[k] == 1;
+    const int ndof = static_cast<int>(r.npix - sample.nmask - nfree);
+
+    xskycent += r.lowx - 1;
+    yskycent += r.lowy - 1;
+    offset_center(r.fpar, r.cpar, static_cast<float>(r.lowx - 1), static_cast<float>(r.lowy - 1));
+    char newout[RESTART_NAME_SIZE];
+    outmenu(r.fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
+    const std::vector<double> sig(10 * static_cast<size_t>(sample.nobjs) + 1, 0.0);
+    fitlog(1, 1, r.fpar, newout, sig.data(), chisq, ndof, false);
+    pfunc("\n-- The fit ended in a numerical failure.  Its last accepted parameters are\n"
+          "   in the restart file %s and in fit.log.\n\n",
+          newout);
+    r.before(error_text);
+}
+
+} // namespace
 
 void errorcheck(inpars *input, image *data, image *badpix, image *psf, image *sigma)
 {
@@ -104,8 +149,13 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
 
     double chisq = 0;
     int ndof = 0;
-    if (input.create == 0)
+    const bool fitting = input.create == 0;
+    if (fitting) {
+        running = running_fit{fpar, cpar, lowx, lowy, d->naxes[1] * d->naxes[2], 0, nullptr};
+        running.before = set_fatal_handler(keep_the_fit);
         chisq = LevMar(d, s, fpar, constr, cpar, covar, sig, &ndof, 1);
+        running.chisq = chisq;
+    }
     // The model that is written out leaves out the components whose output
     // option is not 0.  When nothing was fitted, chi^2 is that of this
     // model, known before the header that reports it is written.
@@ -121,6 +171,8 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     // the restart file and the log entry are still written.
     const int block = outblock(fpar, d, &model, chisq, ndof, lowx - 1, lowy - 1);
     int failed = block != 0;
+    if (fitting)
+        set_fatal_handler(running.before);
 
     xskycent += lowx - 1;
     yskycent += lowy - 1;

@@ -77,11 +77,12 @@ const slot_desc AXIS_RATIO =
             "The axis ratio must be above 0");
 const slot_desc POSITION_ANGLE =
     param("PA", "Position Angle (PA)", "Degrees: Up=0, Left=90", "  position angle (PA) ");
-// C = c + 2 must stay clearly above 0 (ellipse_exponent).
+// C = c + 2 must stay clearly above 0 (ellipse_exponent), and c below
+// kMaxDiskiness.
 const slot_desc DISKINESS = limited(
     param("C", "Diskiness (<0) or Boxiness (>0)", nullptr, "  diskiness(-)/boxiness(+)"),
-    [](float v) { return !(v + 2 < kMinEllipseExponent); },
-    "The diskiness/boxiness must be -1.9 or more");
+    [](float v) { return !(v + 2 < kMinEllipseExponent) && v <= kMaxDiskiness; },
+    "The diskiness/boxiness must be from -1.9 to 1000");
 const slot_desc EFFECTIVE_RADIUS = sized(limited(
     param("Re", "Effective radius Re", "pixels", "      R_e"), positive, "R_e must be above 0"));
 const slot_desc FWHM = sized(limited(param("FWHM", "FWHM", "pixels", "     FWHM           "),

@@ -21,6 +21,14 @@ using component_function = void (*)(float *a, int *ia, image *model, derivs *df)
 // diskiness (c <= -2 would otherwise divide by zero).
 constexpr float kMinEllipseExponent = 0.1f;
 
+// The largest diskiness/boxiness c a component may have: far beyond any
+// real isophote (c = 10 is all but a rectangle already), and below where
+// models and their curvature break down: a Nuker's central pixels at about
+// 2000 (|cos|^C at 45 degrees leaves the doubles), the derivatives of the
+// other profiles by their position at some ten thousands (the floors of
+// the radius swallow its powers near the centre).
+constexpr float kMaxDiskiness = 1000;
+
 // C = c + 2, bounded below by kMinEllipseExponent (NaN also becomes the bound).
 float ellipse_exponent(float c);
 

@@ -34,10 +34,6 @@ const double kCellArea =
     0.5 * std::sin(2 * kHalfSector) *
     ((1 + 1.01) / 2 * (1 + 1.01) / 2 - (1 / 1.01 + 1) / 2 * (1 / 1.01 + 1) / 2);
 
-// The inner edge of the cell at radius r, over r: halfway to the radius of
-// the next cell inwards, as kCellArea takes the cells.
-constexpr double kInnerEdge = (1 / 1.01 + 1) / 2;
-
 // The directions and per-angle factors of one one-degree sector.
 struct sector {
     double phi;
@@ -45,24 +41,19 @@ struct sector {
     double cphi, sphi;
 };
 
-// Sums cell(s, r, ln r, area, t) over the polar cells whose centre lies in
-// the rectangle; a[9] holds the position angle in radians (the polar-cell
-// convention).  t[0] is the light of the cell; t[1..n-1] further quantities
-// integrated over the same cells.  Returns the light.
+// Sums cell(s, r, area) over the polar cells whose centre lies in the
+// rectangle; a[9] holds the position angle in radians (the polar-cell
+// convention).
 //
 // The walk along each sector runs from outside the rectangle towards the
 // centre.  When the centre lies in the rectangle it stops once a cell adds
-// less than kEarlyStop of the light summed so far, or once cell.settled
-// says that the integrand has become the power law of its centre, and the
-// rest of the sector, from the inner edge of its last cell down to the
-// centre, is added by cell.tail.  A cell that has no tail of its own
-// (tail returns false) takes the geometric series that the last two cells
-// set up (the cells of a power law shrink by a constant factor per step).
-// Steep cusps keep most of their light in that rest: within R it grows as
+// less than kEarlyStop of the sum so far, and the rest of the sector, down
+// to the centre, is the geometric series that the last two cells set up
+// (the cells of a power law shrink by a constant factor per step).  Steep
+// cusps keep most of their light in that rest: within R it grows as
 // R^(2 - gamma).
-template <int N, class Cell>
-double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a, Cell &cell,
-                 double *acc)
+template <class Cell>
+double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a, const Cell &cell)
 {
     if (xmin > xmax)
         std::swap(xmin, xmax);
@@ -107,10 +98,7 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
 
     const double sb = std::sin(a[SLOT_PA]), cbeta = std::cos(a[SLOT_PA]);
     const double area_q = kCellArea * q;
-    const double lrhi = std::log(rhi);
     double sum = 0;
-    for (int i = 0; i < N; i++)
-        acc[i] = 0;
     for (int k = 0; k < nsect; k++) {
         sector s;
         s.phi = phi0 + k * kSector;
@@ -118,12 +106,11 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
         s.sphi = std::sin(s.phi);
         s.ex = -(s.cphi * sb + q * s.sphi * cbeta);
         s.ey = s.cphi * cbeta - q * s.sphi * sb;
-        cell.begin(s);
 
-        double r = rhi, r_last = 0;
+        double r = rhi;
         int steps = 0, inside = 0;
         bool last_inside = false;
-        double t[11], last[N] = {}, prev[N] = {}; // a cell may fill all of t[0..10]
+        double last = 0, prev = 0;
         while (r >= rlo && r >= rmin && steps < kMaxSteps) {
             r /= 1.01;
             steps++;
@@ -131,43 +118,29 @@ double polar_sum(float xmin, float xmax, float ymin, float ymax, const float *a,
             last_inside = xmin <= x && x <= xmax && ymin <= y && y <= ymax;
             if (!last_inside)
                 continue;
-            const double ln_r = lrhi - steps * kLnStep;
-            cell(s, r, ln_r, area_q * r * r, t);
-            if (!std::isfinite(t[0]))
+            const double t = cell(s, r, area_q * r * r);
+            if (!std::isfinite(t))
                 break; // the integrand's own resolution ends here: the rest takes over
-            for (int i = 0; i < N; i++) {
-                acc[i] += t[i];
-                prev[i] = last[i];
-                last[i] = t[i];
-            }
-            r_last = r;
+            prev = last;
+            last = t;
             inside++;
-            sum += t[0];
+            sum += t;
             // Not before two cells of the sector are in: the rest of the
             // sector may be extrapolated from them.  A sector that starts
             // close to the centre would otherwise stop at its first cell,
             // as the sum of the sectors before it is large.
-            if (early && inside >= 2 &&
-                ((sum != 0 && t[0] / sum < kEarlyStop) || cell.settled(ln_r)))
+            if (early && inside >= 2 && sum != 0 && last / sum < kEarlyStop)
                 break;
         }
         // The rest of a sector that reaches the centre: all of it lies in
         // the rectangle, between the centre and a cell that does.
         if (early && last_inside && inside >= 2) {
-            double rest[11];
-            if (cell.tail(s, r_last * kInnerEdge, q * std::sin(kSector), rest)) {
-                for (int i = 0; i < N; i++)
-                    acc[i] += rest[i];
-            } else {
-                for (int i = 0; i < N; i++) {
-                    double f = last[i] / prev[i];
-                    if (f > 0 && f < 1)
-                        acc[i] += last[i] * f / (1 - f);
-                }
-            }
+            double f = last / prev;
+            if (f > 0 && f < 1)
+                sum += last * f / (1 - f);
         }
     }
-    return acc[0];
+    return sum;
 }
 
 // The Nuker intensity as a function of ln R, R the generalised radius.
@@ -236,60 +209,17 @@ const double kGlWeight[8] = {0.05061426814518813, 0.11119051722668724, 0.1568533
                              0.18134189168918100, 0.18134189168918100, 0.15685332293894363,
                              0.11119051722668724, 0.05061426814518813};
 
-// Below this (R/Rb)^alpha the Nuker is its inner power law to within a few
-// per cent, which the tail of a sector integrates exactly.
-constexpr double kSettled = 0.05;
-// Panels of the tail's quadrature.
-constexpr int kTailPanels = 2;
-
-// Light and derivatives of a Nuker pixel over its polar cells.
-struct nuker_cell {
+// The light of the Nuker at a point of the pixel, times the point's
+// weight, and its derivatives by slots 4 to 10.
+struct nuker_point {
     const nuker_law &law;
     double c, q;
-    bool derivs; // fill t[1..10] as well
+    bool derivs; // fill t[4..10] as well
     ray_factors ray;
-    double last_w = 0; // (R/Rb)^alpha of the last cell
-
-    void begin(const sector &s) { ray.set(s.cphi, s.sphi, c, q); }
-    void operator()(const sector &, double, double ln_r, double area, double *t)
-    {
-        double lr = ln_r + ray.lh, w, l1w;
-        double light = law.at(lr, w, l1w) * area;
-        fill(lr, w, l1w, light, t);
-    }
-    bool settled(double) const { return last_w < kSettled; }
-
-    // The rest of the sector inside radius r_in: k times the integral of
-    // I(R) r dr from 0 to r_in (R = r h), k = q sin(sector) being the area
-    // of the sector per r dr.  With r = r_in s^p, p = 1 / (2 - gamma), the
-    // integrand I r^2 p / s is bounded (I goes as R^-gamma at the centre)
-    // and the integral over s in [0, 1] is taken by Gauss-Legendre, in
-    // logarithms, as r may be far below the range of a double.
-    bool tail(const sector &, double r_in, double k, double *t)
-    {
-        const double p = 1 / (2 - law.gamma);
-        const double ln_base = std::log(k * p), ln_rin = std::log(r_in);
-        double u[11];
-        for (int i = 0; i <= 10; i++)
-            t[i] = 0;
-        for (int panel = 0; panel < kTailPanels; panel++)
-            for (int i = 0; i < 8; i++) {
-                const double sv = (panel + kGlNode[i]) / kTailPanels;
-                const double ln_s = std::log(sv), ln_r = ln_rin + p * ln_s;
-                const double lr = ln_r + ray.lh;
-                double w, l1w;
-                const double ln_light = law.ln_at(lr, w, l1w) + 2 * ln_r - ln_s + ln_base;
-                fill(lr, w, l1w, std::exp(ln_light) * kGlWeight[i] / kTailPanels, u);
-                for (int j = 0; j <= (derivs ? 10 : 0); j++)
-                    t[j] += u[j];
-            }
-        return true;
-    }
 
     // t[0] = light, and its derivatives by slots 4 to 10 at ln R = lr.
-    void fill(double lr, double w, double l1w, double light, double *t)
+    void fill(double lr, double w, double l1w, double light, double *t) const
     {
-        last_w = w;
         t[0] = light;
         if (!derivs)
             return;
@@ -304,39 +234,43 @@ struct nuker_cell {
     }
 };
 
-// Any integrand func(a, x, y), at the cell centres.  Its rest of a sector
-// is the geometric series of polar_sum.
+// Any integrand func(a, x, y), at the cell centres.
 struct function_cell {
     float (*func)(float *, float, float);
     float *a;
-    void begin(const sector &) {}
-    bool settled(double) const { return false; }
-    bool tail(const sector &, double, double, double *) { return false; }
-    void operator()(const sector &s, double r, double, double area, double *t)
+    double operator()(const sector &s, double r, double area) const
     {
         float x = static_cast<float>(a[SLOT_X] + r * s.ex),
               y = static_cast<float>(a[SLOT_Y] + r * s.ey);
-        t[0] = func(a, x, y) * area;
+        return func(a, x, y) * area;
     }
 };
 
-// Integral of f over [p, p + len] (len >= 0) for f peaked at p with width w:
-// with y = p + w sinh t the peak spreads over the panels in t.
-template <class F>
-double peaked_integral(const F &f, double p, double len, double dir, double w)
+// The nodes and weights of the integral over [p, p + len] (len >= 0) of a
+// function peaked at p with width w, in the direction dir: with
+// y = p + dir w sinh t the peak spreads over panels of Gauss-Legendre
+// points in t.  visit(y, weight) for each.
+template <class V>
+void peaked_nodes(double p, double len, double dir, double w, const V &visit)
 {
     if (len <= 0)
-        return 0;
+        return;
     const double tmax = std::asinh(len / w);
     const int panels = std::max(1, static_cast<int>(std::ceil(tmax)));
     const double dt = tmax / panels;
-    double sum = 0;
     for (int k = 0; k < panels; k++)
         for (int i = 0; i < 8; i++) {
             double t = (k + kGlNode[i]) * dt;
-            sum += kGlWeight[i] * f(p + dir * w * std::sinh(t)) * w * std::cosh(t);
+            visit(p + dir * w * std::sinh(t), kGlWeight[i] * w * std::cosh(t) * dt);
         }
-    return sum * dt;
+}
+
+template <class F>
+double peaked_integral(const F &f, double p, double len, double dir, double w)
+{
+    double sum = 0;
+    peaked_nodes(p, len, dir, w, [&](double y, double weight) { sum += weight * f(y); });
+    return sum;
 }
 
 // Integral of the Nuker along a pixel edge: the segment from lo to hi of
@@ -368,6 +302,76 @@ double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool 
     return peaked_integral(g, peak, hi - peak, 1, w) + peaked_integral(g, peak, peak - lo, -1, w);
 }
 
+// Panels of Gauss-Legendre points along each ray of the fan: the last
+// spans [1/2, 1] of the ray's parameter, each one before half of the one
+// after it, the first reaching 0.  The derivatives of the light go as its
+// logarithm at the centre, which such panels follow closely.
+constexpr int kRayPanels = 6;
+
+// The light of the Nuker over the pixel [x0, x1] x [y0, y1] (t[0]) and its
+// derivatives by slots 4 to 10 (t[4..10]), integrated so closely that both
+// follow every parameter smoothly, as the fit's steps need.  In the frame
+// (U, V) = (u, v/q), where the ellipse is the generalised unit circle and
+// the area is dx dy / q, the pixel is the signed sum of the four triangles
+// from the centre to its edges.  A triangle is integrated along the rays
+// from the centre to the points P of its edge: its light is
+// q (A x B) p  int dtau int dt I(|P| t^p h) t^(2p - 1), p = 1 / (2 - gamma),
+// which keeps the cusp, R^-gamma, out of the integrand; the points of the
+// edge gather where it passes closest to the centre.
+void fan_integral(const nuker_point &pt, const render::ellipse_frame &f, double x0, double x1,
+                  double y0, double y1, double *t)
+{
+    const double cx[5] = {x0, x1, x1, x0, x0}, cy[5] = {y0, y0, y1, y1, y0};
+    double cu[5], cv[5];
+    for (int i = 0; i < 5; i++) {
+        const double dx = cx[i] - f.xc, dy = cy[i] - f.yc;
+        cu[i] = f.cos_t * dx - f.sin_t * dy;
+        cv[i] = (f.sin_t * dx + f.cos_t * dy) * f.inv_q;
+    }
+    const double p = 1 / (2 - pt.law.gamma);
+    double tn[8 * kRayPanels], tw[8 * kRayPanels], ln_tn[8 * kRayPanels];
+    for (int k = 0; k < kRayPanels; k++) {
+        const double lo = k == 0 ? 0 : std::ldexp(1.0, k - kRayPanels),
+                     hi = std::ldexp(1.0, k + 1 - kRayPanels);
+        for (int i = 0; i < 8; i++) {
+            tn[8 * k + i] = lo + kGlNode[i] * (hi - lo);
+            tw[8 * k + i] = kGlWeight[i] * (hi - lo);
+            ln_tn[8 * k + i] = std::log(tn[8 * k + i]);
+        }
+    }
+    for (int i = 0; i <= 10; i++)
+        t[i] = 0;
+    nuker_point at = pt;
+    double u[11];
+    for (int e = 0; e < 4; e++) {
+        const double ax = cu[e], ay = cv[e], ex = cu[e + 1] - ax, ey = cv[e + 1] - ay;
+        const double cross = ax * cv[e + 1] - ay * cu[e + 1];
+        const double len2 = ex * ex + ey * ey;
+        // The centre on the edge's line: the triangle has no area.
+        if (!(std::fabs(cross) > 1e-12 * len2))
+            continue;
+        const double foot = std::min(std::max(-(ax * ex + ay * ey) / len2, 0.0), 1.0);
+        const double width = std::fabs(cross) / len2;
+        auto along = [&](double tau, double weight) {
+            const double px = ax + tau * ex, py = ay + tau * ey;
+            const double rho = std::hypot(px, py);
+            at.ray.set(px / rho, py / rho, at.c, at.q);
+            const double ln_edge = std::log(rho) + at.ray.lh, scale = f.q * cross * p * weight;
+            for (int j = 0; j < 8 * kRayPanels; j++) {
+                const double lr = ln_edge + p * ln_tn[j];
+                double w, l1w;
+                const double light =
+                    std::exp(pt.law.ln_at(lr, w, l1w) + (2 * p - 1) * ln_tn[j]) * scale * tw[j];
+                at.fill(lr, w, l1w, light, u);
+                for (int k = 0; k <= (at.derivs ? 10 : 0); k++)
+                    t[k] += u[k];
+            }
+        };
+        peaked_nodes(foot, 1 - foot, 1, width, along);
+        peaked_nodes(foot, foot, -1, width, along);
+    }
+}
+
 } // namespace
 
 float nukefunc(float *ta, float x, float y)
@@ -385,9 +389,7 @@ float egrid(float (*func)(float *, float, float), float xmin, float xmax, float 
 {
     const float theta = a[SLOT_PA];
     a[SLOT_PA] = static_cast<float>(kPi2 - a[SLOT_PA]); // the position angle, for the cells
-    function_cell cell{func, a};
-    double sum;
-    polar_sum<1>(xmin, xmax, ymin, ymax, a, cell, &sum);
+    const double sum = polar_sum(xmin, xmax, ymin, ymax, a, function_cell{func, a});
     a[SLOT_PA] = theta;
     return static_cast<float>(sum);
 }
@@ -417,13 +419,7 @@ void nuker(float *a, int *ia, image *model, derivs *df)
     geo.c = free_slot[SLOT_C];
     geo.any = geo.x || geo.y || geo.q || geo.pa || geo.c;
 
-    // The cells take the position angle in radians.
-    float pa_rad[11];
-    for (int k = 1; k <= 10; k++)
-        pa_rad[k] = a[k];
-    pa_rad[SLOT_MAG] = static_cast<float>(ib);
-    pa_rad[SLOT_PA] = static_cast<float>(kPi2 - (-a[SLOT_PA] / 180.0 * 3.141592654 + 1.570796327));
-    nuker_cell cell{law, f.c, f.q, any_derivs, {}};
+    const nuker_point point{law, f.c, f.q, any_derivs, {}};
 
     const long nx = df->naxes[1], ny = df->naxes[2];
     for (long y = 1; y <= ny; y++) {
@@ -437,14 +433,11 @@ void nuker(float *a, int *ia, image *model, derivs *df)
                 // point derivatives at the pixel centre would be far off.
                 const float x0 = static_cast<float>(x - 0.5), x1 = static_cast<float>(x + 0.5);
                 const float y0 = static_cast<float>(y - 0.5), y1 = static_cast<float>(y + 0.5);
-                if (any_derivs) {
-                    double acc[11];
-                    value = polar_sum<11>(x0, x1, y0, y1, pa_rad, cell, acc);
-                    for (int k = 4; k <= 10; k++)
-                        d[k] = acc[k];
-                } else {
-                    value = polar_sum<1>(x0, x1, y0, y1, pa_rad, cell, &value);
-                }
+                double acc[11];
+                fan_integral(point, f, x - 0.5, x + 0.5, y - 0.5, y + 0.5, acc);
+                value = acc[0];
+                for (int k = 4; k <= 10; k++)
+                    d[k] = acc[k];
                 // Moving the centre moves the light across the pixel's
                 // edges: dP/dxc = -(flux through the right edge - left edge).
                 if (geo.x)

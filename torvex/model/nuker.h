@@ -1,5 +1,5 @@
-// The Nuker profile and the polar-cell integration of its centre.  The
-// component renders with the calling convention of
+// The Nuker profile, and the polar-cell integration of a function over a
+// rectangle.  The component renders with the calling convention of
 // torvex/model/ellipse.h: (a, ia, model, df).
 #ifndef TORVEX_MODEL_NUKER_H
 #define TORVEX_MODEL_NUKER_H
@@ -9,7 +9,9 @@
 
 // Nuker: a[3] surface brightness at the break radius, a[4] Rb, a[5] alpha
 // (raised to at least 0.01, also in the caller's a), a[6] beta, a[7] gamma.
-// Pixels near the centre are integrated on a polar grid.
+// Pixels within 5 pixels of the grid from the centre are integrated over
+// their area, their derivatives too, so closely that both follow every
+// parameter smoothly wherever the centre lies in its pixel.
 void nuker(float *a, int *ia, image *model, derivs *df);
 
 // The Nuker intensity at (x, y) for parameters ta whose slot 3 holds I0

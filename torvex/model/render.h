@@ -36,7 +36,8 @@ constexpr double kFloor = 1e-15;                  // keeps radii and logs finite
 constexpr double kLogFloor = -34.538776394910684; // log(1e-15f)
 constexpr double kLn10 = 2.302585092994046;
 constexpr double kLn10Over25 = kLn10 / 2.5;
-constexpr double kDegree = 0.017453292; // d theta / d PA per degree
+constexpr double kDegree = 0.017453292;  // d theta / d PA per degree
+constexpr double kLargestLogPower = 700; // e^700 and twice it are finite doubles
 
 struct ellipse_frame {
     double xc, yc; // centre
@@ -63,7 +64,7 @@ inline ellipse_frame make_frame(const float *a)
 struct sample_point {
     double u, v;       // offsets along the major and the minor axis
     double au, av;     // |u| and |v/q|
-    double pu, pv;     // |u|^C and |v/q|^C before the floor
+    double pu, pv;     // |u|^C and |v/q|^C before the floor (both scaled, see locate)
     double t1, t2;     // the same, floored
     double s, r;       // s = t1 + t2, r = s^(1/C) (floored)
     double ls, lu, lv; // log s, log|u|, log|v/q| (general path only)
@@ -72,7 +73,7 @@ struct sample_point {
 template <bool Ellipse2>
 inline void locate(const ellipse_frame &f, double x, double y, sample_point &p)
 {
-    double dx = x - f.xc, dy = y - f.yc;
+    double dx = x - f.xc, dy = y - f.yc, shift = 0;
     p.u = f.cos_t * dx - f.sin_t * dy;
     p.v = f.sin_t * dx + f.cos_t * dy;
     p.au = std::fabs(p.u);
@@ -85,8 +86,14 @@ inline void locate(const ellipse_frame &f, double x, double y, sample_point &p)
         // exp(C log 0) = 0 keeps the centre exact without a branch.
         p.lu = std::log(p.au);
         p.lv = std::log(p.av);
-        p.pu = std::exp(f.c * p.lu);
-        p.pv = std::exp(f.c * p.lv);
+        // A large exponent overflows the powers of a finite offset.  Every
+        // use takes them over s (the derivatives) or through log s (the
+        // radius), so both are scaled by e^-shift and log s keeps it.
+        shift = std::max(f.c * p.lu, f.c * p.lv) - kLargestLogPower;
+        if (!(shift > 0))
+            shift = 0;
+        p.pu = std::exp(f.c * p.lu - shift);
+        p.pv = std::exp(f.c * p.lv - shift);
     }
     p.t1 = p.pu > kFloor ? p.pu : kFloor;
     p.t2 = p.pv > kFloor ? p.pv : kFloor;
@@ -94,7 +101,7 @@ inline void locate(const ellipse_frame &f, double x, double y, sample_point &p)
     if (Ellipse2) {
         p.r = std::sqrt(p.s);
     } else {
-        p.ls = std::log(p.s);
+        p.ls = std::log(p.s) + shift;
         p.r = std::exp(p.ls * f.inv_c);
     }
     if (p.r < kFloor)
