@@ -32,27 +32,44 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     MArray<double, 2> C, A, E;
     mapping_full(image, error, C, A, E, radius, verbose);
     const long kx = C.length(1), ky = C.length(2);
-    MArray<double, 2> W = psf_chi::newMap(1, kx, 1, ky);
+    // Every cell of W is written below, row by row on all threads.
+    MArray<double, 2> W = psf_chi::newMap(1, kx, 1, ky, false);
+    // The diamond and the neighbours as steps in the maps' memory (laid out
+    // alike by newMap), for the cells whose diamond lies in the map.
+    const long s1 = C.stride(1), s2 = C.stride(2);
+    long diamond[13], neighbours[8];
+    for (int i = 0; i < 13; ++i)
+        diamond[i] = kDiamond[i][0] * s1 + kDiamond[i][1] * s2;
+    for (int i = 0; i < 8; ++i)
+        neighbours[i] = psf_index::kNeighbours[i][0] * s1 + psf_index::kNeighbours[i][1] * s2;
     // Smoothing: the mean of the cells of the diamond that hold a chi; cells
     // without one (unevaluated, failed fits) and cells off the map are left
-    // out. The outermost ring is neither smoothed nor searched.
-    for (long l = 2; l < ky; ++l)
-        for (long k = 2; k < kx; ++k) {
-            if (!psf_chi::hasValue(C(k, l)))
+    // out. The outermost ring is neither smoothed nor searched, and W is 0
+    // wherever the chi has no value.
+    PSF_OMP(parallel for schedule(dynamic))
+    for (long l = 1; l <= ky; ++l)
+        for (long k = 1; k <= kx; ++k) {
+            const double *const c = &C(k, l);
+            double &w = W(k, l);
+            w = 0;
+            if (l == 1 || l == ky || k == 1 || k == kx || !psf_chi::hasValue(*c))
                 continue;
             double sum = 0;
             int n = 0;
-            for (const auto &d : kDiamond) {
-                const long kk = k + d[0], ll = l + d[1];
-                if (kk < 1 || kk > kx || ll < 1 || ll > ky)
+            const bool whole = k > 2 && k < kx - 1 && l > 2 && l < ky - 1;
+            for (int i = 0; i < 13; ++i) {
+                if (!whole) {
+                    const long kk = k + kDiamond[i][0], ll = l + kDiamond[i][1];
+                    if (kk < 1 || kk > kx || ll < 1 || ll > ky)
+                        continue;
+                }
+                const double v = c[diamond[i]];
+                if (!psf_chi::hasValue(v))
                     continue;
-                const double c = C(kk, ll);
-                if (!psf_chi::hasValue(c))
-                    continue;
-                sum += c;
+                sum += v;
                 ++n;
             }
-            W(k, l) = sum / n;
+            w = sum / n;
         }
     if (verbose > 0) {
         psf_io::writeImage(W, "nchi_binned_" + name + ".fits");
@@ -67,29 +84,36 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
         minima.makeReference(zeroFloat(C));
         stars.makeReference(zeroFloat(C));
     }
-    // The maps are walked along their memory (k fastest); the stars are
-    // then put in the order of k, then l.
+    // The maps are walked along their memory (k fastest), row by row on all
+    // threads; the stars are then put in the order of k, then l.
     std::vector<std::pair<long, long>> found;
-    for (long l = 2; l < ky; ++l)
-        for (long k = 2; k < kx; ++k) {
-            if (!psf_chi::hasValue(C(k, l)))
-                continue;
-            const double w = W(k, l);
-            bool minimum = true;
-            for (const auto &d : psf_index::kNeighbours) {
-                const double N = W(k + d[0], l + d[1]);
-                minimum = minimum && (N > w || N == 0);
+    PSF_OMP(parallel)
+    {
+        std::vector<std::pair<long, long>> mine;
+        PSF_OMP(for schedule(dynamic) nowait)
+        for (long l = 2; l < ky; ++l)
+            for (long k = 2; k < kx; ++k) {
+                if (!psf_chi::hasValue(C(k, l)))
+                    continue;
+                const double *const w = &W(k, l);
+                bool minimum = true;
+                for (int i = 0; i < 8 && minimum; ++i) {
+                    const double N = w[neighbours[i]];
+                    minimum = N > *w || N == 0;
+                }
+                if (!minimum)
+                    continue;
+                if (verbose > 0)
+                    minima(k, l) = 1;
+                if (!(C(k, l) <= largest_chi && A(k, l) >= significance * E(k, l)))
+                    continue;
+                if (verbose > 0)
+                    stars(k, l) = 1;
+                mine.emplace_back(k, l);
             }
-            if (!minimum)
-                continue;
-            if (verbose > 0)
-                minima(k, l) = 1;
-            if (!(C(k, l) <= largest_chi && A(k, l) >= significance * E(k, l)))
-                continue;
-            if (verbose > 0)
-                stars(k, l) = 1;
-            found.emplace_back(k, l);
-        }
+        PSF_OMP(critical(psf_find_stars))
+        found.insert(found.end(), mine.begin(), mine.end());
+    }
     std::sort(found.begin(), found.end());
     if (verbose > 0) {
         psf_io::writeImage(minima, "min_" + name + ".fits");
