@@ -218,7 +218,7 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 }
 
 LaneFit::LaneFit(double radius, int reach)
-    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(laneKernel())
+    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
     taps_.reserve(side * side);

@@ -246,9 +246,22 @@ enum class Lanes { Off, Portable, Best };
 void useLanes(Lanes l);
 Lanes lanesInUse();
 
-// The vector fit of the build that lanesInUse() asks for.
-using LaneKernel = void (*)(LaneJob &);
-LaneKernel laneKernel();
+// The vector code of one build (psf_lanes.h): the fit, and the smoothing and
+// the minimum test of find over count cells c[0..) of one map row, x
+// fastest, whose diamonds (smoothing) or neighbours (minima) lie in the map;
+// diamond and neighbours give their steps in memory, in the order of find.
+struct Kernels {
+    void (*fit)(LaneJob &job);
+    // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
+    // c[i] holds none.
+    void (*smooth)(const double *c, double *w, long count, const long *diamond);
+    // The i (ascending) where c[i] holds a chi and no neighbour of w[i] is
+    // at or below it unless 0, written to found; returns how many.
+    long (*minima)(const double *c, const double *w, long count, const long *neighbours,
+                   long *found);
+};
+// The build that lanesInUse() asks for.
+const Kernels &kernels();
 
 // Threads of the maps: OMP_NUM_THREADS unless set here; 1 without OpenMP.
 void setThreads(int n);
@@ -278,7 +291,7 @@ public:
 private:
     double r2_;
     int R_;
-    LaneKernel kernel_;
+    void (*kernel_)(LaneJob &);
     const Pixels *pixels_ = nullptr;
     long iy_ = 0;
     bool centre_ = false;   // the plane can be fitted at its centre

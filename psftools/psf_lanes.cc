@@ -6,17 +6,14 @@
 namespace psf_chi {
 
 #if defined(PSF_LANES_AVX2)
-void fitLanesAvx2(LaneJob &job);
+extern const Kernels kernelsAvx2;
 #endif
 
 namespace {
 
 std::atomic<Lanes> lanes_in_use{Lanes::Best};
 
-void fitLanesPortable(LaneJob &job)
-{
-    fitLanes(job);
-}
+const Kernels kernelsPortable = {fitLanes, smoothRow, minimaRow};
 
 } // namespace
 
@@ -30,14 +27,14 @@ Lanes lanesInUse()
     return lanes_in_use;
 }
 
-LaneKernel laneKernel()
+const Kernels &kernels()
 {
 #if defined(PSF_LANES_AVX2)
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2 && lanes_in_use == Lanes::Best)
-        return fitLanesAvx2;
+        return kernelsAvx2;
 #endif
-    return fitLanesPortable;
+    return kernelsPortable;
 }
 
 } // namespace psf_chi

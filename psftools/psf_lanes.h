@@ -112,6 +112,69 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
         }
 }
 
+PSF_LANES_INLINE Mask hasValue(Doubles v)
+{
+    return (v != 0) & (v < kFailed);
+}
+
+// The smoothing of find, lane by lane in the diamond's order; a cell of the
+// diamond without a chi adds +0.0, which leaves the sum as it is.
+PSF_LANES_INLINE void smoothRow(const double *c, double *w, long count, const long *diamond)
+{
+    const Doubles zero{};
+    long i = 0;
+    for (; i + kWidth <= count; i += kWidth) {
+        Doubles sum = zero, n = zero;
+        for (int d = 0; d < 13; ++d) {
+            const Doubles v = load(c + i + diamond[d]);
+            const Mask has = hasValue(v);
+            sum += has ? v : zero;
+            n += has ? zero + 1 : zero;
+        }
+        store(w + i, hasValue(load(c + i)) ? sum / n : zero);
+    }
+    for (; i < count; ++i) {
+        double sum = 0;
+        int n = 0;
+        for (int d = 0; d < 13; ++d) {
+            const double v = c[i + diamond[d]];
+            if (psf_chi::hasValue(v)) {
+                sum += v;
+                ++n;
+            }
+        }
+        w[i] = psf_chi::hasValue(c[i]) ? sum / n : 0;
+    }
+}
+
+// The minimum test of find.
+PSF_LANES_INLINE long minimaRow(const double *c, const double *w, long count,
+                                const long *neighbours, long *found)
+{
+    long n = 0, i = 0;
+    for (; i + kWidth <= count; i += kWidth) {
+        const Doubles here = load(w + i);
+        Mask minimum = hasValue(load(c + i));
+        for (int d = 0; d < 8; ++d) {
+            const Doubles N = load(w + i + neighbours[d]);
+            minimum &= (N > here) | (N == 0);
+        }
+        for (int j = 0; j < kWidth; ++j)
+            if (minimum[j])
+                found[n++] = i + j;
+    }
+    for (; i < count; ++i) {
+        bool minimum = psf_chi::hasValue(c[i]);
+        for (int d = 0; d < 8 && minimum; ++d) {
+            const double N = w[i + neighbours[d]];
+            minimum = N > w[i] || N == 0;
+        }
+        if (minimum)
+            found[n++] = i;
+    }
+    return n;
+}
+
 // The fit of the job's lanes: one vector when four will do.
 PSF_LANES_INLINE void fitLanes(LaneJob &job)
 {
