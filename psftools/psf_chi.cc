@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 
-#ifdef _OPENMP
-#include <omp.h>
-#endif
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "psftools/psf.h"
 
@@ -297,22 +299,59 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
     }
 }
 
+namespace {
+
+std::atomic<int> threads_set{0};
+
+} // namespace
+
 void setThreads(int n)
 {
-#ifdef _OPENMP
-    omp_set_num_threads(std::max(1, n));
-#else
-    (void)n;
-#endif
+    threads_set = std::max(0, n);
 }
 
 int threads()
 {
-#ifdef _OPENMP
-    return omp_get_max_threads();
-#else
-    return 1;
-#endif
+    if (threads_set > 0)
+        return threads_set;
+    if (const char *v = std::getenv("OMP_NUM_THREADS")) {
+        char *end;
+        const long n = std::strtol(v, &end, 10);
+        if (end != v && n > 0)
+            return static_cast<int>(std::min(n, 1024L));
+    }
+    return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+}
+
+void together(const std::function<void()> &work)
+{
+    std::mutex m;
+    std::exception_ptr failure;
+    const auto guarded = [&] {
+        try {
+            work();
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(m);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int n = threads();
+    helpers.reserve(n - 1);
+    // Fewer threads when the system gives no more: the work is shared all
+    // the same.
+    for (int i = 1; i < n; ++i)
+        try {
+            helpers.emplace_back(guarded);
+        } catch (const std::system_error &) {
+            break;
+        }
+    guarded();
+    for (std::thread &t : helpers)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace psf_chi

@@ -10,21 +10,14 @@
 #ifndef PSFTOOLS_PSF_CHI_H
 #define PSFTOOLS_PSF_CHI_H
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "orv/MArray.h"
 #include "psftools/psf_index.h"
-
-// A pragma of OpenMP where the compiler has it, nothing otherwise:
-// PSF_OMP(parallel for) is "#pragma omp parallel for".
-#define PSF_PRAGMA(...) _Pragma(#__VA_ARGS__)
-#ifdef _OPENMP
-#define PSF_OMP(...) PSF_PRAGMA(omp __VA_ARGS__)
-#else
-#define PSF_OMP(...)
-#endif
 
 namespace psf_chi {
 
@@ -263,9 +256,31 @@ struct Kernels {
 // The build that lanesInUse() asks for.
 const Kernels &kernels();
 
-// Threads of the maps: OMP_NUM_THREADS unless set here; 1 without OpenMP.
+// Threads of the maps: as set here, else OMP_NUM_THREADS (a positive
+// number, as for OpenMP programs), else one per core. Below 1 restores the
+// default.
 void setThreads(int n);
 int threads();
+
+// Runs work() on threads() threads at once, the calling one among them, and
+// returns once all are done (rethrowing what one of them threw). The threads
+// share out the work themselves, through a Share.
+void together(const std::function<void()> &work);
+
+// The items first..last, handed out one at a time to whichever thread asks.
+class Share {
+public:
+    Share(long first, long last) : next_(first), last_(last) {}
+    bool take(long &item)
+    {
+        item = next_++;
+        return item <= last_;
+    }
+
+private:
+    std::atomic<long> next_;
+    long last_;
+};
 
 // Fits of up to kLanes positions at once, each with exactly the arithmetic
 // of AmplitudeFit, in the same order, so that every position gets the same

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -70,17 +71,19 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
         }
         w = sum / n;
     };
-    PSF_OMP(parallel for schedule(dynamic))
-    for (long l = 1; l <= ky; ++l) {
-        if (!lanes || l < 3 || l > ky - 2 || kx < 5) {
-            for (long k = 1; k <= kx; ++k)
+    psf_chi::Share rows(1, ky);
+    psf_chi::together([&] {
+        for (long l; rows.take(l);) {
+            if (!lanes || l < 3 || l > ky - 2 || kx < 5) {
+                for (long k = 1; k <= kx; ++k)
+                    smooth(k, l);
+                continue;
+            }
+            for (const long k : {1L, 2L, kx - 1, kx})
                 smooth(k, l);
-            continue;
+            lanes->smooth(&C(3, l), &W(3, l), kx - 4, diamond);
         }
-        for (const long k : {1L, 2L, kx - 1, kx})
-            smooth(k, l);
-        lanes->smooth(&C(3, l), &W(3, l), kx - 4, diamond);
-    }
+    });
     if (verbose > 0) {
         psf_io::writeImage(W, "nchi_binned_" + name + ".fits");
         psf_io::writeImage(C, "nchi_" + name + ".fits");
@@ -97,12 +100,12 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     // The maps are walked along their memory (k fastest), row by row on all
     // threads; the stars are then put in the order of k, then l.
     std::vector<std::pair<long, long>> found;
-    PSF_OMP(parallel)
-    {
+    psf_chi::Share inner(2, ky - 1);
+    std::mutex m;
+    psf_chi::together([&] {
         std::vector<std::pair<long, long>> mine;
         std::vector<long> minimal(std::max(0L, kx - 2));
-        PSF_OMP(for schedule(dynamic) nowait)
-        for (long l = 2; l < ky; ++l) {
+        for (long l; inner.take(l);) {
             // The minima of the row, k ascending.
             long count = 0;
             if (lanes && kx > 2)
@@ -131,9 +134,9 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
                 mine.emplace_back(k, l);
             }
         }
-        PSF_OMP(critical(psf_find_stars))
+        const std::lock_guard<std::mutex> lock(m);
         found.insert(found.end(), mine.begin(), mine.end());
-    }
+    });
     std::sort(found.begin(), found.end());
     if (verbose > 0) {
         psf_io::writeImage(minima, "min_" + name + ".fits");

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -267,16 +268,15 @@ public:
     {
         if (dots_ == 0)
             return;
-        long done;
-        PSF_OMP(atomic capture)
-        done = ++done_;
-        PSF_OMP(critical(psf_map_dots))
-        for (const long due = dots_ * done / rows_; written_ < due; ++written_)
+        const std::lock_guard<std::mutex> lock(m_);
+        ++done_;
+        for (const long due = dots_ * done_ / rows_; written_ < due; ++written_)
             progress.dot();
     }
 
 private:
     long dots_, rows_;
+    std::mutex m_;
     long done_ = 0, written_ = 0;
 };
 
@@ -395,13 +395,12 @@ void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
     std::vector<MapCells::Plan> whole(S);
     for (long c = 0; c < S; ++c)
         cells.plan(&xs[c * Lx], Lx, whole[c]);
-    PSF_OMP(parallel)
-    {
+    psf_chi::Share rows(1, ky);
+    psf_chi::together([&] {
         MapCells::Worker fits(cells);
         std::vector<MapCells::Outcome> o(Lx);
         std::vector<psf_chi::Result> r(Lx);
-        PSF_OMP(for schedule(dynamic))
-        for (long l = 1; l <= ky; ++l) {
+        for (long l; rows.take(l);) {
             const double y = subpixelX(image, S, 2, l);
             // The three maps are laid out alike (newMap).
             double *const C = &nchi(1, l), *const A = &amplitude(1, l),
@@ -422,7 +421,7 @@ void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
                 }
             dots.rowDone(progress);
         }
-    }
+    });
 }
 
 } // namespace
