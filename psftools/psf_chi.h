@@ -10,6 +10,7 @@
 #ifndef PSFTOOLS_PSF_CHI_H
 #define PSFTOOLS_PSF_CHI_H
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -268,19 +269,38 @@ int threads();
 void together(const std::function<void()> &work);
 
 // The items first..last, handed out one at a time to whichever thread asks.
+// With blocks of b items (the rows of a map that share a huge page), the
+// first item of every block comes first, then the second of every block, and
+// so on: threads that start together touch, and fault in, different pages.
 class Share {
 public:
-    Share(long first, long last) : next_(first), last_(last) {}
+    Share(long first, long last, long b = 1)
+        : first_(first), count_(std::max(0L, last - first + 1)), block_(std::max(1L, b)),
+          blocks_((count_ + block_ - 1) / block_)
+    {
+    }
     bool take(long &item)
     {
-        item = next_++;
-        return item <= last_;
+        for (long j; (j = next_++) < blocks_ * block_;) {
+            const long i = j % blocks_ * block_ + j / blocks_;
+            if (i < count_) {
+                item = first_ + i;
+                return true;
+            }
+        }
+        return false;
     }
 
 private:
-    std::atomic<long> next_;
-    long last_;
+    long first_, count_, block_, blocks_;
+    std::atomic<long> next_{0};
 };
+
+// The rows of n doubles each that fill a huge page (2 MB).
+inline long rowsPerPage(long n)
+{
+    return std::max(1L, (1L << 21) / std::max(1L, n * 8));
+}
 
 // Fits of up to kLanes positions at once, each with exactly the arithmetic
 // of AmplitudeFit, in the same order, so that every position gets the same

@@ -71,7 +71,7 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
         }
         w = sum / n;
     };
-    psf_chi::Share rows(1, ky);
+    psf_chi::Share rows(1, ky, psf_chi::rowsPerPage(kx));
     psf_chi::together([&] {
         for (long l; rows.take(l);) {
             if (!lanes || l < 3 || l > ky - 2 || kx < 5) {

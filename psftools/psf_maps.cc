@@ -395,7 +395,7 @@ void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
     std::vector<MapCells::Plan> whole(S);
     for (long c = 0; c < S; ++c)
         cells.plan(&xs[c * Lx], Lx, whole[c]);
-    psf_chi::Share rows(1, ky);
+    psf_chi::Share rows(1, ky, psf_chi::rowsPerPage(Lx * S));
     psf_chi::together([&] {
         MapCells::Worker fits(cells);
         std::vector<MapCells::Outcome> o(Lx);
