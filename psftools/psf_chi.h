@@ -158,8 +158,8 @@ private:
 };
 
 // Asks for huge pages for the untouched storage of count doubles: a map of a
-// whole image takes gigabytes, and faulting them in page by page costs more
-// than filling them.
+// whole image takes gigabytes, and faulting large arrays in page by page
+// costs more than filling them.
 void adviseHugePages(double *data, std::size_t count);
 
 // A map over x0.. (nx cells) by y0.. (ny cells), zero-filled unless every

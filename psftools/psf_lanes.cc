@@ -1,4 +1,4 @@
-// The portable build of the vector fit and the choice between the builds.
+// The portable build of the vector code and the choice between the builds.
 #include <atomic>
 
 #include "psftools/psf_lanes.h"

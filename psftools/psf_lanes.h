@@ -1,12 +1,13 @@
-// The vector fit of LaneFit (psf_chi.h): the amplitude fit of kLanes
-// positions at once, lane j being the position at pixel centre + j. Internal
-// to psftools: each file that includes it gets its own copy (the anonymous
-// namespace), compiled with that file's instruction set, so the same code
-// serves the portable build and, where the processor has it, the AVX2
-// build of psf_lanes_avx2.cc.
+// The vector code of the maps (psf_chi.h, Kernels): the amplitude fit of
+// several positions at once for LaneFit, lane j being the position at pixel
+// centre + j, and the smoothing and minimum test of find over a run of cells.
+// Internal to psftools: each file that includes it gets its own copy (the
+// anonymous namespace), compiled with that file's instruction set, so the
+// same code serves the portable build and, where the processor has it, the
+// AVX2 build of psf_lanes_avx2.cc.
 //
-// Every lane goes through exactly the operations of AmplitudeFit::fit, in
-// the same order: a tap that is no fit pixel of a lane adds +0.0 to that
+// Every lane goes through exactly the operations of the one-position code,
+// in the same order: a term that does not count for a lane adds +0.0 to that
 // lane's sums (chosen, never multiplied, so that an infinite or NaN term of
 // a bad pixel stays out), which leaves a sum that started at +0.0 as it is.
 #ifndef PSFTOOLS_PSF_LANES_H
