@@ -223,7 +223,7 @@ LaneFit::LaneFit(double radius, int reach)
     : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
-    taps_.reserve(side * side);
+    taps_.resize(side * side);
     squares_.resize(side * kLanes);
     masks_.resize(side * side * kLanes);
 }
@@ -233,30 +233,30 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
 {
     pixels_ = &pixels;
     iy_ = iy;
-    taps_.clear();
+    count_ = 0;
     centre_ = q.holds(0, 0) && q.skip[0] == 0;
     if (!centre_)
         return;
     a_ = {std::max(-R_, q.a.lo), std::min(R_, q.a.hi)};
     b_ = {std::max(-R_, q.b.lo), std::min(R_, q.b.hi)};
+    // An offset that the circle of every x offset in dxlo..dxhi misses is no
+    // fit pixel of any position: the rounded squares (a − dx)² grow with the
+    // distance, so the least of them over the range bounds every position's
+    // from below. (The kernel's scratch holds them for now.)
+    double *least = squares_.data() - a_.lo;
+    for (long a = a_.lo; a <= a_.hi; ++a) {
+        const double lo = a - dxhi, hi = a - dxlo;
+        least[a] = lo <= 0 && hi >= 0 ? 0.0 : std::min(lo * lo, hi * hi);
+    }
     const long width = pixels.rows().width;
+    Tap *t = taps_.data();
     for (long b = b_.lo; b <= b_.hi; ++b) {
         const double db = b - dy, db2 = db * db;
-        for (long a = a_.lo; a <= a_.hi; ++a) {
-            // An offset where the plane is 0 (exclusion term +∞) is no fit
-            // pixel of any position.
-            const long at = a + b * q.row;
-            if (q.skip[at] != 0)
-                continue;
-            // Nor is one that the circle of every x offset in dxlo..dxhi
-            // misses: the rounded squares grow with the distance, so the
-            // least of them bounds every position's from below.
-            const double lo = a - dxhi, hi = a - dxlo;
-            const double least = lo <= 0 && hi >= 0 ? 0.0 : std::min(lo * lo, hi * hi);
-            if (!(least + db2 < r2_))
-                continue;
-            taps_.push_back({q.p[at], q.m2[at], db2, a + b * width, a - a_.lo});
-        }
+        const long row = b * q.row;
+        for (long a = a_.lo; a <= a_.hi; ++a)
+            // Nor is an offset where the plane is 0 (exclusion term +∞).
+            if (least[a] + db2 < r2_ && q.skip[row + a] == 0)
+                t[count_++] = {q.p[row + a], q.m2[row + a], db2, a + b * width, a - a_.lo};
     }
 }
 
@@ -277,7 +277,7 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
     }
     LaneJob job;
     job.taps = taps_.data();
-    job.count = static_cast<long>(taps_.size());
+    job.count = count_;
     job.rows = pixels_->rows();
     job.centre = pixels_->index(ix, iy_);
     job.lanes = count > 4 ? kLanes : 4;

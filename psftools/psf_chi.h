@@ -331,7 +331,8 @@ private:
     long iy_ = 0;
     bool centre_ = false;   // the plane can be fitted at its centre
     psf_index::Span a_, b_; // the block's columns and rows
-    std::vector<Tap> taps_;
+    std::vector<Tap> taps_; // the first count_ of them
+    long count_ = 0;
     std::vector<double> squares_;
     std::vector<long long> masks_;
 };
