@@ -163,7 +163,11 @@ public:
     // Each map operation gives its maps new zero-filled storage (index base
     // below) and fills them with nchi_calc at positions 1/_subpixel apart. A
     // position is evaluated only when its nearest pixel keeps
-    // max(_boxlen, fit block) pixels from every image border.
+    // max(_boxlen, fit block) pixels from every image border. Positions of
+    // one row that share a shift are fitted several at once with the vector
+    // units, and the rows of the whole-image maps (and the passes of find)
+    // run on all cores, OMP_NUM_THREADS of them when set: every cell gets
+    // the numbers of nchi_calc, whatever the number of threads.
     //
     // Local grid around (x, y): indices sx − nx .. sx + nx by sy − ny ..
     // sy + ny (sx, sy the nearest shift of x, y); cell (i, j) is the position

@@ -1,6 +1,15 @@
 #include "psftools/psf_chi.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
+
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "psftools/psf.h"
 
@@ -109,20 +118,46 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
         x_ = y_ = {0, -1};
         return;
     }
-    width_ = x_.hi - x_.lo + 1;
-    data_.resize(static_cast<std::size_t>(width_) * (y_.hi - y_.lo + 1));
-    Pixel *d = data_.data();
+    const long width = x_.hi - x_.lo + 1;
+    const std::size_t n = static_cast<std::size_t>(width) * (y_.hi - y_.lo + 1),
+                      stride = n + kLanes - 1;
+    data_.reset(new double[4 * stride]);
+    adviseHugePages(data_.get(), 4 * stride);
+    double *const value = data_.get(), *const weight = value + stride,
+                  *const variance = weight + stride, *const skip = variance + stride;
+    rows_ = {value, weight, variance, skip, width};
+    std::size_t i = 0;
     for (long y = y_.lo; y <= y_.hi; ++y)
-        for (long x = x_.lo; x <= x_.hi; ++x, ++d) {
+        for (long x = x_.lo; x <= x_.hi; ++x, ++i) {
             const double e = error(x, y), v = image(x, y);
             // A value that is not a number (or infinite) is no data: the
             // pixel is as bad as one without a positive error.
             const bool finite = std::isfinite(v);
-            d->value = finite ? v : 0.0;
-            d->variance = e * e;
-            d->weight = 1 / d->variance;
-            d->skip = e > 0 && finite ? 0.0 : HUGE_VAL;
+            value[i] = finite ? v : 0.0;
+            variance[i] = e * e;
+            weight[i] = 1 / variance[i];
+            skip[i] = e > 0 && finite ? 0.0 : HUGE_VAL;
         }
+    // The spare elements only ever feed lanes whose results are dropped.
+    for (; i < stride; ++i) {
+        value[i] = weight[i] = variance[i] = 0;
+        skip[i] = HUGE_VAL;
+    }
+}
+
+void adviseHugePages(double *data, std::size_t count)
+{
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t huge = std::uintptr_t(1) << 21;
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
+    const std::uintptr_t last = (begin + count * sizeof(double)) & ~(huge - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)count;
+#endif
 }
 
 AmplitudeFit::AmplitudeFit(double radius, int reach) : r2_(radius * radius)
@@ -140,7 +175,8 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 {
     if (!pixels.holds(ix, iy) || !q.holds(0, 0))
         return false;
-    if (q.skip[0] != 0 || pixels.at(ix, iy).skip != 0)
+    const Pixels::Rows &px = pixels.rows();
+    if (q.skip[0] != 0 || px.skip[pixels.index(ix, iy)] != 0)
         return false;
     // The block: the circle's, within the plane and the pixels.
     const psf_index::Span xs = pixels.xs(), ys = pixels.ys();
@@ -159,31 +195,166 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
     long n = 0;
     for (long b = blo; b <= bhi; ++b) {
         const double db = b - dy, db2 = db * db;
-        const Pixels::Pixel *row = &pixels.at(ix, iy + b);
+        const long row = pixels.index(ix, iy + b);
         const double *p = q.p + b * q.row;
         const double *m2 = q.m2 + b * q.row;
         const double *skip = q.skip + b * q.row;
         for (long a = alo; a <= ahi; ++a) {
-            t[n] = {p[a], m2[a], &row[a]};
-            n += da2[a] + db2 + row[a].skip + skip[a] < r2_;
+            t[n] = {p[a], m2[a], row + a};
+            n += da2[a] + db2 + px.skip[row + a] + skip[a] < r2_;
         }
     }
     double spp = 0, sip = 0;
     for (long i = 0; i < n; ++i) {
-        const double pw = t[i].p * t[i].pixel->weight;
+        const double pw = t[i].p * px.weight[t[i].pixel];
         spp += t[i].p * pw;
-        sip += t[i].pixel->value * pw;
+        sip += px.value[t[i].pixel] * pw;
     }
     const double A = sip / spp, A2 = A * A;
     double chi2 = 0;
     for (long i = 0; i < n; ++i) {
-        const double d = A * t[i].p - t[i].pixel->value;
-        chi2 += d * d / (t[i].pixel->variance + A2 * t[i].m2);
+        const double d = A * t[i].p - px.value[t[i].pixel];
+        chi2 += d * d / (px.variance[t[i].pixel] + A2 * t[i].m2);
     }
     r.amplitude = A;
     r.amplitude_error = std::sqrt(1 / spp);
     r.nchi = std::sqrt(chi2 / static_cast<double>(n - 1));
     return true;
+}
+
+LaneFit::LaneFit(double radius, int reach)
+    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit)
+{
+    const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
+    taps_.resize(side * side);
+    squares_.resize(side * kLanes);
+    masks_.resize(side * side * kLanes);
+}
+
+void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, double dxlo,
+                      double dxhi)
+{
+    pixels_ = &pixels;
+    iy_ = iy;
+    count_ = 0;
+    centre_ = q.holds(0, 0) && q.skip[0] == 0;
+    if (!centre_)
+        return;
+    a_ = {std::max(-R_, q.a.lo), std::min(R_, q.a.hi)};
+    b_ = {std::max(-R_, q.b.lo), std::min(R_, q.b.hi)};
+    // An offset that the circle of every x offset in dxlo..dxhi misses is no
+    // fit pixel of any position: the rounded squares (a − dx)² grow with the
+    // distance, so the least of them over the range bounds every position's
+    // from below. (The kernel's scratch holds them for now.)
+    double *least = squares_.data() - a_.lo;
+    for (long a = a_.lo; a <= a_.hi; ++a) {
+        const double lo = a - dxhi, hi = a - dxlo;
+        least[a] = lo <= 0 && hi >= 0 ? 0.0 : std::min(lo * lo, hi * hi);
+    }
+    const long width = pixels.rows().width;
+    Tap *t = taps_.data();
+    for (long b = b_.lo; b <= b_.hi; ++b) {
+        const double db = b - dy, db2 = db * db;
+        const long row = b * q.row;
+        for (long a = a_.lo; a <= a_.hi; ++a)
+            // Nor is an offset where the plane is 0 (exclusion term +∞).
+            if (least[a] + db2 < r2_ && q.skip[row + a] == 0)
+                t[count_++] = {q.p[row + a], q.m2[row + a], db2, a + b * width, a - a_.lo};
+    }
+}
+
+bool LaneFit::covers(long ix, long count) const
+{
+    if (!centre_)
+        return true;
+    const psf_index::Span xs = pixels_->xs(), ys = pixels_->ys();
+    return ix + a_.lo >= xs.lo && ix + count - 1 + a_.hi <= xs.hi && iy_ + b_.lo >= ys.lo &&
+           iy_ + b_.hi <= ys.hi;
+}
+
+void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
+{
+    if (!centre_) {
+        std::fill(fitted, fitted + count, false);
+        return;
+    }
+    LaneJob job;
+    job.taps = taps_.data();
+    job.count = count_;
+    job.rows = pixels_->rows();
+    job.centre = pixels_->index(ix, iy_);
+    job.lanes = count > 4 ? kLanes : 4;
+    // Lanes beyond count repeat the last position; their results are dropped.
+    for (int j = 0; j < kLanes; ++j)
+        job.dx[j] = dx[std::min(j, count - 1)];
+    job.first_column = a_.lo;
+    job.columns = a_.hi - a_.lo + 1;
+    job.r2 = r2_;
+    job.squares = squares_.data();
+    job.masks = masks_.data();
+    kernel_(job);
+    // The centre test of AmplitudeFit::fit, lane by lane.
+    const double *centre = pixels_->rows().skip + job.centre;
+    for (int j = 0; j < count; ++j) {
+        fitted[j] = centre[j] == 0;
+        if (fitted[j])
+            r[j] = {job.amplitude[j], job.amplitude_error[j], job.nchi[j]};
+    }
+}
+
+namespace {
+
+std::atomic<int> threads_set{0};
+
+} // namespace
+
+void setThreads(int n)
+{
+    threads_set = std::max(0, n);
+}
+
+int threads()
+{
+    if (threads_set > 0)
+        return threads_set;
+    if (const char *v = std::getenv("OMP_NUM_THREADS")) {
+        char *end;
+        const long n = std::strtol(v, &end, 10);
+        if (end != v && n > 0)
+            return static_cast<int>(std::min(n, 1024L));
+    }
+    return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+}
+
+void together(const std::function<void()> &work)
+{
+    std::mutex m;
+    std::exception_ptr failure;
+    const auto guarded = [&] {
+        try {
+            work();
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(m);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int n = threads();
+    helpers.reserve(n - 1);
+    // Fewer threads when the system gives no more: the work is shared all
+    // the same.
+    for (int i = 1; i < n; ++i)
+        try {
+            helpers.emplace_back(guarded);
+        } catch (const std::system_error &) {
+            break;
+        }
+    guarded();
+    for (std::thread &t : helpers)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace psf_chi

@@ -10,7 +10,11 @@
 #ifndef PSFTOOLS_PSF_CHI_H
 #define PSFTOOLS_PSF_CHI_H
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "orv/MArray.h"
@@ -20,6 +24,10 @@ namespace psf_chi {
 
 // Failure value of a chi and of an amplitude error.
 constexpr double kFailed = 1e100;
+
+// Positions that LaneFit fits at once, at most: two AVX2 registers of four
+// doubles.
+constexpr int kLanes = 8;
 
 // A chi value that is a result: not 0 (unevaluated), not a failure, not NaN.
 inline bool hasValue(double chi)
@@ -112,14 +120,21 @@ private:
     mutable Planes planes_;
 };
 
-// The pixels of an image and its error image that both hold, x fastest.
+// The pixels of an image and its error image that both hold: one array per
+// field, x fastest, so that a vector load takes the fields of neighbouring
+// pixels.
 class Pixels {
 public:
-    struct Pixel {
-        double value;    // 0 where the image is not finite
-        double weight;   // 1/error²
-        double variance; // error²
-        double skip;     // +∞ for a bad pixel (error not above 0, value not finite), else 0
+    // The fields of pixel (x, y) at index(x, y) of each array. Each array
+    // ends with kLanes − 1 spare elements, so that a vector load that starts
+    // at the last pixel stays in the array.
+    struct Rows {
+        const double *value;    // 0 where the image is not finite
+        const double *weight;   // 1/error²
+        const double *variance; // error²
+        const double *skip;     // +∞ for a bad pixel (error not above 0 or value not
+                                // finite), else 0
+        long width;
     };
     // The whole images.
     Pixels(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);
@@ -131,16 +146,22 @@ public:
     {
         return x >= x_.lo && x <= x_.hi && y >= y_.lo && y <= y_.hi;
     }
-    const Pixel &at(long x, long y) const { return data_[(y - y_.lo) * width_ + (x - x_.lo)]; }
     psf_index::Span xs() const { return x_; }
     psf_index::Span ys() const { return y_; }
+    const Rows &rows() const { return rows_; }
+    long index(long x, long y) const { return (y - y_.lo) * rows_.width + (x - x_.lo); }
 
 private:
     void fill(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);
     psf_index::Span x_, y_;
-    long width_ = 0;
-    std::vector<Pixel> data_;
+    std::unique_ptr<double[]> data_; // the four arrays one after the other
+    Rows rows_{nullptr, nullptr, nullptr, nullptr, 0};
 };
+
+// Asks for huge pages for the untouched storage of count doubles: a map of a
+// whole image takes gigabytes, and faulting large arrays in page by page
+// costs more than filling them.
+void adviseHugePages(double *data, std::size_t count);
 
 // A map over x0.. (nx cells) by y0.. (ny cells), zero-filled unless every
 // cell is going to be written; a negative count gives an empty dimension.
@@ -177,14 +198,144 @@ public:
 
 private:
     struct Term {
-        double p;                   // PSF
-        double m2;                  // PSF variance
-        const Pixels::Pixel *pixel; // the image pixel
+        double p;   // PSF
+        double m2;  // PSF variance
+        long pixel; // index of the image pixel
     };
     double r2_;
     int R_;
     std::vector<Term> terms_;
     std::vector<double> squares_; // (a − dx)² of the block's columns
+};
+
+// One offset (a, b) of the block that a fit of several positions may use:
+// the plane's value and variance there, (b − dy)², the pixel's index from
+// the centre pixel and the column a − (first column of the block).
+struct Tap {
+    double p, m2, db2;
+    long pixel;
+    long column;
+};
+
+// The work of one vector fit (psf_lanes.h): lane j is the position at
+// pixel index centre + j of the rows, offset dx[j] from it.
+struct LaneJob {
+    const Tap *taps;
+    long count;
+    Pixels::Rows rows;
+    long centre;
+    int lanes; // 4 or kLanes
+    double dx[kLanes];
+    long first_column, columns;
+    double r2;
+    double *squares;  // scratch: columns·kLanes
+    long long *masks; // scratch: count·kLanes
+    double amplitude[kLanes], amplitude_error[kLanes], nchi[kLanes];
+};
+
+// How maps fit their positions: one at a time (AmplitudeFit alone), several
+// at once with the portable build of the vector fit, or with the fastest
+// build the processor runs (AVX2 where it has it). All three give the same
+// numbers; the choice is for tests and measurements.
+enum class Lanes { Off, Portable, Best };
+void useLanes(Lanes l);
+Lanes lanesInUse();
+
+// The vector code of one build (psf_lanes.h): the fit, and the smoothing and
+// the minimum test of find over count cells c[0..) of one map row, x
+// fastest, whose diamonds (smoothing) or neighbours (minima) lie in the map;
+// diamond and neighbours give their steps in memory, in the order of find.
+struct Kernels {
+    void (*fit)(LaneJob &job);
+    // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
+    // c[i] holds none.
+    void (*smooth)(const double *c, double *w, long count, const long *diamond);
+    // The i (ascending) where c[i] holds a chi and no neighbour of w[i] is
+    // at or below it unless 0, written to found; returns how many.
+    long (*minima)(const double *c, const double *w, long count, const long *neighbours,
+                   long *found);
+};
+// The build that lanesInUse() asks for.
+const Kernels &kernels();
+
+// Threads of the maps: as set here, else OMP_NUM_THREADS (a positive
+// number, as for OpenMP programs), else one per core. Below 1 restores the
+// default.
+void setThreads(int n);
+int threads();
+
+// Runs work() on threads() threads at once, the calling one among them, and
+// returns once all are done (rethrowing what one of them threw). The threads
+// share out the work themselves, through a Share.
+void together(const std::function<void()> &work);
+
+// The items first..last, handed out one at a time to whichever thread asks.
+// With blocks of b items (the rows of a map that share a huge page), the
+// first item of every block comes first, then the second of every block, and
+// so on: threads that start together touch, and fault in, different pages.
+class Share {
+public:
+    Share(long first, long last, long b = 1)
+        : first_(first), count_(std::max(0L, last - first + 1)), block_(std::max(1L, b)),
+          blocks_((count_ + block_ - 1) / block_)
+    {
+    }
+    bool take(long &item)
+    {
+        for (long j; (j = next_++) < blocks_ * block_;) {
+            const long i = j % blocks_ * block_ + j / blocks_;
+            if (i < count_) {
+                item = first_ + i;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    long first_, count_, block_, blocks_;
+    std::atomic<long> next_{0};
+};
+
+// The rows of n doubles each that fill a huge page (2 MB).
+inline long rowsPerPage(long n)
+{
+    return std::max(1L, (1L << 21) / std::max(1L, n * 8));
+}
+
+// Fits of up to kLanes positions at once, each with exactly the arithmetic
+// of AmplitudeFit, in the same order, so that every position gets the same
+// bits. The positions lie in one row of pixels at consecutive pixels and
+// share the plane; their circles differ only in the last bits of dx. One
+// object serves many positions: nothing is allocated per position.
+class LaneFit {
+public:
+    LaneFit(double radius, int reach);
+
+    // Prepares the positions of pixel row iy at offset dy whose x offsets
+    // lie within dxlo..dxhi, with plane q: the offsets of the block that any
+    // of them may use.
+    void prepare(const Plane &q, const Pixels &pixels, long iy, double dy, double dxlo,
+                 double dxhi);
+    // Whether the whole block of positions at pixels ix .. ix + count − 1
+    // (of the prepared row) lies in the pixels: only then fit may take them.
+    bool covers(long ix, long count) const;
+    // Fits count (1..kLanes) positions at pixels ix + j, x offsets dx[j].
+    // fitted[j] is false where the centre pixel fails, r[j] then untouched.
+    void fit(long ix, const double *dx, int count, Result *r, bool *fitted);
+
+private:
+    double r2_;
+    int R_;
+    void (*kernel_)(LaneJob &);
+    const Pixels *pixels_ = nullptr;
+    long iy_ = 0;
+    bool centre_ = false;   // the plane can be fitted at its centre
+    psf_index::Span a_, b_; // the block's columns and rows
+    std::vector<Tap> taps_; // the first count_ of them
+    long count_ = 0;
+    std::vector<double> squares_;
+    std::vector<long long> masks_;
 };
 
 } // namespace psf_chi

@@ -1,9 +1,9 @@
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <iostream>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "psftools/psf.h"
 #include "psftools/psf_chi.h"
@@ -12,24 +12,6 @@ using orv::MArray;
 using orv::Range;
 
 namespace {
-
-// Asks for huge pages for the untouched storage of a large map: a map of a
-// whole image takes gigabytes, and faulting them in page by page costs more
-// than filling them.
-void adviseHugePages(double *data, std::size_t count)
-{
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t huge = std::uintptr_t(1) << 21;
-    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
-    const std::uintptr_t last = (begin + count * sizeof(double)) & ~(huge - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)count;
-#endif
-}
 
 // Progress dots: one each time a hundredth of the cells has been counted.
 class Progress {
@@ -71,7 +53,7 @@ MArray<double, 2> psf_chi::newMap(long x0, long nx, long y0, long ny, bool zero)
     ny = std::max(0L, ny);
     MArray<double, 2> m{Range(static_cast<int>(x0), static_cast<int>(x0 + nx - 1)),
                         Range(static_cast<int>(y0), static_cast<int>(y0 + ny - 1))};
-    adviseHugePages(m.dataFirst(), static_cast<std::size_t>(m.elementCount()));
+    psf_chi::adviseHugePages(m.dataFirst(), static_cast<std::size_t>(m.elementCount()));
     if (zero && m.elementCount() > 0)
         m = 0.0;
     return m;
@@ -79,8 +61,10 @@ MArray<double, 2> psf_chi::newMap(long x0, long nx, long y0, long ny, bool zero)
 
 namespace {
 
-// Evaluates trial positions of one image for the maps: the fit, and the
-// margin that keeps the pixel of a position away from the image border.
+// Trial positions of one image for the maps: the image's pixels, the shift
+// tables and the margin that keeps the pixel of a position away from the
+// image border. Read only, so the threads of a map share it; each thread
+// fits through a Worker of its own.
 class MapCells {
 public:
     enum Outcome { Outside, Failed, Fitted };
@@ -88,7 +72,7 @@ public:
     // Positions anywhere in the image.
     MapCells(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
              const MArray<float, 2> &image, const MArray<float, 2> &error, double radius)
-        : tables_(tables), pixels_(image, error), fit_(radius, analyt)
+        : tables_(tables), pixels_(image, error), radius_(radius), analyt_(analyt)
     {
         margin(image, boxlen);
     }
@@ -98,38 +82,152 @@ public:
              long y, long reach)
         : tables_(tables),
           pixels_(image, error, x, y, reach + psf_chi::AmplitudeFit(radius, analyt).block()),
-          fit_(radius, analyt)
+          radius_(radius), analyt_(analyt)
     {
         margin(image, boxlen);
     }
 
-    Outcome at(double x, double y, psf_chi::Result &r)
+    // The x positions of one phase of a map row, S cells apart: their
+    // pixels, offsets and shifts, and the groups of positions the vector fit
+    // takes together (consecutive pixels inside the margin, one shift; a
+    // group of 0 is one position in the margin). The same for every row of a
+    // map, so laid out once.
+    struct Plan {
+        struct Group {
+            long first;
+            int count;
+        };
+        std::vector<long> ix;
+        std::vector<double> dx;
+        std::vector<int> sx;
+        std::vector<Group> groups;
+        double dxlo, dxhi; // the offsets of the positions inside the margin
+    };
+
+    void plan(const double *x, long count, Plan &p) const
     {
-        const long ix = std::lrint(x), iy = std::lrint(y);
-        if (ix < lo1_ || ix > hi1_ || iy < lo2_ || iy > hi2_)
-            return Outside;
-        const double dx = x - ix, dy = y - iy;
-        if (!tables_.ok() || !fit_.fit(tables_.plane(tables_.shiftX(dx), tables_.shiftY(dy)),
-                                       pixels_, ix, iy, dx, dy, r))
-            return Failed;
-        return Fitted;
+        p.ix.resize(count);
+        p.dx.resize(count);
+        p.sx.resize(count);
+        p.groups.clear();
+        p.dxlo = HUGE_VAL;
+        p.dxhi = -HUGE_VAL;
+        const auto in = [this](long ix) { return ix >= lo1_ && ix <= hi1_; };
+        for (long m = 0; m < count; ++m) {
+            p.ix[m] = std::lrint(x[m]);
+            p.dx[m] = x[m] - p.ix[m];
+            p.sx[m] = tables_.ok() ? tables_.shiftX(p.dx[m]) : 0;
+            if (in(p.ix[m])) {
+                p.dxlo = std::min(p.dxlo, p.dx[m]);
+                p.dxhi = std::max(p.dxhi, p.dx[m]);
+            }
+        }
+        for (long m = 0; m < count;) {
+            int n = 0;
+            if (in(p.ix[m]))
+                for (n = 1; n < psf_chi::kLanes && m + n < count; ++n)
+                    if (p.ix[m + n] != p.ix[m] + n || p.sx[m + n] != p.sx[m] || !in(p.ix[m + n]))
+                        break;
+            p.groups.push_back({m, n});
+            m += std::max(n, 1);
+        }
     }
+
+    // The fits of one thread; its buffers are allocated once, never per
+    // position.
+    class Worker {
+    public:
+        explicit Worker(const MapCells &cells)
+            : cells_(cells), fit_(cells.radius_, cells.analyt_),
+              lanes_(cells.radius_, cells.analyt_)
+        {
+        }
+
+        Outcome at(double x, double y, psf_chi::Result &r)
+        {
+            const long ix = std::lrint(x), iy = std::lrint(y);
+            if (!cells_.inside(ix, iy))
+                return Outside;
+            const double dx = x - ix, dy = y - iy;
+            const psf_chi::ShiftTables &t = cells_.tables_;
+            if (!t.ok() ||
+                !fit_.fit(t.plane(t.shiftX(dx), t.shiftY(dy)), cells_.pixels_, ix, iy, dx, dy, r))
+                return Failed;
+            return Fitted;
+        }
+
+        // The positions x[0..count) of one map row at y, S cells apart:
+        // consecutive ones lie in consecutive pixels at the same shift, so
+        // they share a plane and go kLanes at a time through the vector fit
+        // (each with the numbers at() would give it).
+        void run(const double *x, long count, double y, Outcome *o, psf_chi::Result *r)
+        {
+            cells_.plan(x, count, plan_);
+            run(plan_, x, count, y, o, r);
+        }
+        // The same with the plan of the positions.
+        void run(const Plan &p, const double *x, long count, double y, Outcome *o,
+                 psf_chi::Result *r)
+        {
+            const psf_chi::ShiftTables &t = cells_.tables_;
+            const long iy = std::lrint(y);
+            if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
+                for (long m = 0; m < count; ++m)
+                    o[m] = at(x[m], y, r[m]);
+                return;
+            }
+            const double dy = y - iy;
+            const int sy = t.shiftY(dy);
+            int prepared = 0;
+            bool ready = false;
+            for (const Plan::Group &g : p.groups) {
+                const long m = g.first;
+                if (g.count == 0) {
+                    o[m] = Outside;
+                    continue;
+                }
+                if (!ready || p.sx[m] != prepared) {
+                    lanes_.prepare(t.plane(p.sx[m], sy), cells_.pixels_, iy, dy, p.dxlo, p.dxhi);
+                    prepared = p.sx[m];
+                    ready = true;
+                }
+                if (!lanes_.covers(p.ix[m], g.count)) {
+                    for (long j = m; j < m + g.count; ++j)
+                        o[j] = at(x[j], y, r[j]);
+                    continue;
+                }
+                bool fitted[psf_chi::kLanes];
+                lanes_.fit(p.ix[m], &p.dx[m], g.count, r + m, fitted);
+                for (int j = 0; j < g.count; ++j)
+                    o[m + j] = fitted[j] ? Fitted : Failed;
+            }
+        }
+
+    private:
+        const MapCells &cells_;
+        psf_chi::AmplitudeFit fit_;
+        psf_chi::LaneFit lanes_;
+        Plan plan_;
+    };
 
 private:
     void margin(const MArray<float, 2> &image, int boxlen)
     {
         // The margin keeps the whole fit block inside the image, whatever
         // _boxlen is.
-        const long m = std::max(boxlen, fit_.block());
+        const long m = std::max(boxlen, psf_chi::AmplitudeFit(radius_, analyt_).block());
         lo1_ = image.firstIndex(1) + m;
         hi1_ = image.firstIndex(1) + image.length(1) - 1 - m;
         lo2_ = image.firstIndex(2) + m;
         hi2_ = image.firstIndex(2) + image.length(2) - 1 - m;
     }
+    bool row(long iy) const { return iy >= lo2_ && iy <= hi2_; }
+    bool inside(long ix, long iy) const { return ix >= lo1_ && ix <= hi1_ && row(iy); }
 
     const psf_chi::ShiftTables &tables_;
     const psf_chi::Pixels pixels_;
-    psf_chi::AmplitudeFit fit_;
+    double radius_;
+    int analyt_;
     long lo1_, hi1_, lo2_, hi2_;
 };
 
@@ -160,6 +258,28 @@ void store(MapCells::Outcome o, const psf_chi::Result &r, double &chi, double &a
     }
 }
 
+// Progress dots of a map filled row by row, maybe on several threads: the
+// dots of another walk of the cells, counted beforehand, spread over the
+// rows in the order they are done.
+class RowDots {
+public:
+    RowDots(long dots, long rows) : dots_(dots), rows_(rows) {}
+    void rowDone(const Progress &progress)
+    {
+        if (dots_ == 0)
+            return;
+        const std::lock_guard<std::mutex> lock(m_);
+        ++done_;
+        for (const long due = dots_ * done_ / rows_; written_ < due; ++written_)
+            progress.dot();
+    }
+
+private:
+    long dots_, rows_;
+    std::mutex m_;
+    long done_ = 0, written_ = 0;
+};
+
 // Fills the local grid around (x, y): cell (i, j) is the position
 // (ix + i/S, iy + j/S); a position in the margin counts as a failed fit.
 void localMap(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
@@ -182,19 +302,39 @@ void localMap(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     const long reach =
         S < 1 ? 0 : (std::max(std::labs(sx), std::labs(sy)) + std::max(nx, ny)) / S + 1;
     MapCells cells(tables, analyt, boxlen, image, error, radius, ix, iy, reach);
+    MapCells::Worker fits(cells);
+    // The dots of the walk column by column.
     Progress progress(static_cast<double>(std::max(0L, lx)) * std::max(0L, ly), dots);
+    Progress columns(static_cast<double>(std::max(0L, lx)) * std::max(0L, ly), dots);
+    long due = 0;
+    for (long i = 0; i < lx; ++i) {
+        columns.count(static_cast<double>(ly));
+        due += columns.due();
+    }
+    RowDots rows(due, std::max(1L, ly));
     const double step = 1.0 / S;
-    for (long i = sx - nx; i <= sx + nx; ++i) {
-        for (long j = sy - ny; j <= sy + ny; ++j) {
-            progress.count();
-            psf_chi::Result r;
-            // Without shifts there are no trial positions to speak of.
-            const MapCells::Outcome o =
-                S < 1 ? MapCells::Failed : cells.at(ix + i * step, iy + j * step, r);
-            store(o, r, nchi(i, j), amplitude(i, j),
-                  amplitude_error ? &(*amplitude_error)(i, j) : nullptr, psf_chi::kFailed);
+    // Row by row, and in a row the cells S apart, which share their shift.
+    std::vector<double> xs(std::max(0L, lx));
+    std::vector<MapCells::Outcome> o(xs.size());
+    std::vector<psf_chi::Result> r(xs.size());
+    for (long j = sy - ny; j <= sy + ny; ++j) {
+        const double py = iy + j * step;
+        // Without shifts there are no trial positions to speak of.
+        if (S < 1)
+            for (long i = sx - nx; i <= sx + nx; ++i)
+                store(MapCells::Failed, r[0], nchi(i, j), amplitude(i, j),
+                      amplitude_error ? &(*amplitude_error)(i, j) : nullptr, psf_chi::kFailed);
+        for (long c = 0; c < std::min<long>(S, lx); ++c) {
+            long count = 0;
+            for (long i = sx - nx + c; i <= sx + nx; i += S)
+                xs[count++] = ix + i * step;
+            fits.run(xs.data(), count, py, o.data(), r.data());
+            long m = 0;
+            for (long i = sx - nx + c; i <= sx + nx; i += S, ++m)
+                store(o[m], r[m], nchi(i, j), amplitude(i, j),
+                      amplitude_error ? &(*amplitude_error)(i, j) : nullptr, psf_chi::kFailed);
         }
-        progress.step();
+        rows.rowDone(progress);
     }
     progress.end();
 }
@@ -215,17 +355,73 @@ void subpixelMaps(const MArray<float, 2> &image, int S, MArray<double, 2> &nchi,
 
 // Cell (k, l) of the sub-pixel grid: the position
 // (Bx + (k − 1 − S/2)/S, By + (l − 1 − S/2)/S); 0 in all maps in the margin.
-void subpixelCell(MapCells &cells, int S, const MArray<float, 2> &image, long k, long l,
+double subpixelX(const MArray<float, 2> &image, int S, int d, long k)
+{
+    return image.firstIndex(d) + static_cast<double>(k - 1 - S / 2) / S;
+}
+
+void subpixelCell(MapCells::Worker &fits, int S, const MArray<float, 2> &image, long k, long l,
                   MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
                   MArray<double, 2> &amplitude_error, int verbose)
 {
-    const int F = S / 2;
-    const double x = image.firstIndex(1) + static_cast<double>(k - 1 - F) / S;
-    const double y = image.firstIndex(2) + static_cast<double>(l - 1 - F) / S;
+    const double x = subpixelX(image, S, 1, k), y = subpixelX(image, S, 2, l);
     if (verbose > 9)
         std::cout << " double_x = " << x << "  double_y = " << y << std::endl;
     psf_chi::Result r;
-    store(cells.at(x, y, r), r, nchi(k, l), amplitude(k, l), &amplitude_error(k, l), 0);
+    store(fits.at(x, y, r), r, nchi(k, l), amplitude(k, l), &amplitude_error(k, l), 0);
+}
+
+// Runs [p0, p1) of image pixels (counted from 0 along x) whose cells are to
+// be fitted, for every pixel row.
+using PixelRuns = std::vector<std::vector<std::pair<long, long>>>;
+
+// Fits the cells of the runs in the sub-pixel maps (0 in the margin), map
+// row by map row on all threads: every cell is computed by itself, so the
+// maps do not depend on how the rows are shared out.
+void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
+                  const PixelRuns &runs, MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
+                  MArray<double, 2> &amplitude_error, const Progress &progress, RowDots &dots)
+{
+    const long Lx = image.length(1), ky = static_cast<long>(image.length(2)) * S;
+    if (S < 1 || Lx < 1)
+        return;
+    // The x of cell k = 1 + c + S·p (pixel p, phase c) at xs[c·Lx + p]: the
+    // cells of one phase lie one pixel apart.
+    std::vector<double> xs(static_cast<std::size_t>(Lx) * S);
+    for (long c = 0; c < S; ++c)
+        for (long p = 0; p < Lx; ++p)
+            xs[c * Lx + p] = subpixelX(image, S, 1, 1 + c + S * p);
+    // The plans of whole rows, for the runs that span one.
+    std::vector<MapCells::Plan> whole(S);
+    for (long c = 0; c < S; ++c)
+        cells.plan(&xs[c * Lx], Lx, whole[c]);
+    psf_chi::Share rows(1, ky, psf_chi::rowsPerPage(Lx * S));
+    psf_chi::together([&] {
+        MapCells::Worker fits(cells);
+        std::vector<MapCells::Outcome> o(Lx);
+        std::vector<psf_chi::Result> r(Lx);
+        for (long l; rows.take(l);) {
+            const double y = subpixelX(image, S, 2, l);
+            // The three maps are laid out alike (newMap).
+            double *const C = &nchi(1, l), *const A = &amplitude(1, l),
+                          *const E = &amplitude_error(1, l);
+            const long step = nchi.stride(1);
+            for (const auto &run : runs[(l - 1) / S])
+                for (long c = 0; c < S; ++c) {
+                    const long count = run.second - run.first;
+                    const double *const x = &xs[c * Lx + run.first];
+                    if (count == Lx)
+                        fits.run(whole[c], x, count, y, o.data(), r.data());
+                    else
+                        fits.run(x, count, y, o.data(), r.data());
+                    for (long m = 0; m < count; ++m) {
+                        const long at = (c + S * (run.first + m)) * step;
+                        store(o[m], r[m], C[at], A[at], &E[at], 0);
+                    }
+                }
+            dots.rowDone(progress);
+        }
+    });
 }
 
 } // namespace
@@ -273,14 +469,15 @@ void psf::mapping_full(const MArray<float, 2> &image, const MArray<float, 2> &er
     // Every cell is written below: no need to clear the maps first.
     subpixelMaps(image, S, nchi, amplitude, amplitude_error, false);
     const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, S, true);
-    MapCells cells(tables, _analyt, _boxlen, image, error, radius);
+    const MapCells cells(tables, _analyt, _boxlen, image, error, radius);
     Progress progress(static_cast<double>(kx) * ky, verbose > 4);
     if (verbose > 9) {
         // Every cell is printed: column by column.
+        MapCells::Worker fits(cells);
         for (long k = 1; k <= kx; ++k) {
             for (long l = 1; l <= ky; ++l) {
                 progress.count();
-                subpixelCell(cells, S, image, k, l, nchi, amplitude, amplitude_error, verbose);
+                subpixelCell(fits, S, image, k, l, nchi, amplitude, amplitude_error, verbose);
             }
             progress.step();
         }
@@ -291,17 +488,15 @@ void psf::mapping_full(const MArray<float, 2> &image, const MArray<float, 2> &er
     // per cell). The dots are those of the column-wise walk, spread over the
     // rows.
     Progress columns(static_cast<double>(kx) * ky, verbose > 4);
-    long dots = 0, written = 0;
+    long dots = 0;
     for (long k = 1; k <= kx; ++k) {
         columns.count(static_cast<double>(ky));
         dots += columns.due();
     }
-    for (long l = 1; l <= ky; ++l) {
-        for (long k = 1; k <= kx; ++k)
-            subpixelCell(cells, S, image, k, l, nchi, amplitude, amplitude_error, verbose);
-        for (const long due = dots * l / ky; written < due; ++written)
-            progress.dot();
-    }
+    RowDots rows(dots, ky);
+    const PixelRuns runs(image.length(1) > 0 ? image.length(2) : 0,
+                         {{0L, static_cast<long>(image.length(1))}});
+    subpixelRows(cells, S, image, runs, nchi, amplitude, amplitude_error, progress, rows);
     progress.end();
 }
 
@@ -315,23 +510,37 @@ void psf::mapping_some(const MArray<float, 2> &image, const MArray<float, 2> &er
                ky = static_cast<long>(image.length(2)) * S;
     subpixelMaps(image, S, nchi, amplitude, amplitude_error, true);
     const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, S, true);
-    MapCells cells(tables, _analyt, _boxlen, image, error, radius);
+    const MapCells cells(tables, _analyt, _boxlen, image, error, radius);
     Progress progress(static_cast<double>(kx) * ky, verbose > 4);
+    const long Lx = image.length(1), Ly = image.length(2);
     const long bx = image.firstIndex(1), by = image.firstIndex(2);
     const psf_index::Span stars = psf_index::items(xs, ys);
+    // The 3 × 3 pixels around every star, as far as the image reaches (a
+    // cell shared by two stars is fitted once), and the dots of the walk
+    // star by star, column by column.
+    std::vector<char> wanted(static_cast<std::size_t>(std::max(0L, Lx) * std::max(0L, Ly)), 0);
+    Progress walk(static_cast<double>(kx) * ky, verbose > 4);
+    long dots = 0;
     for (int j = stars.lo; j <= stars.hi; ++j) {
-        // The cells of the 3 × 3 pixels around the star, as far as the map
-        // reaches.
-        const long X = xs(j), Y = ys(j);
-        const long k0 = std::max(1L, S * (X - bx - 1) + 1), k1 = std::min(kx, S * (X - bx + 2));
-        const long l0 = std::max(1L, S * (Y - by - 1) + 1), l1 = std::min(ky, S * (Y - by + 2));
+        const long X = xs(j) - bx, Y = ys(j) - by;
+        for (long q = std::max(0L, Y - 1); q <= std::min(Ly - 1, Y + 1); ++q)
+            for (long p = std::max(0L, X - 1); p <= std::min(Lx - 1, X + 1); ++p)
+                wanted[q * Lx + p] = 1;
+        const long k0 = std::max(1L, S * (X - 1) + 1), k1 = std::min(kx, S * (X + 2));
+        const long l0 = std::max(1L, S * (Y - 1) + 1), l1 = std::min(ky, S * (Y + 2));
         for (long k = k0; k <= k1; ++k) {
-            for (long l = l0; l <= l1; ++l) {
-                progress.count();
-                subpixelCell(cells, S, image, k, l, nchi, amplitude, amplitude_error, 0);
-            }
-            progress.step();
+            walk.count(static_cast<double>(std::max(0L, l1 - l0 + 1)));
+            dots += walk.due();
         }
     }
+    PixelRuns runs(std::max(0L, Ly));
+    for (long q = 0; q < Ly; ++q)
+        for (long p = 0; p < Lx; ++p)
+            if (wanted[q * Lx + p] && (p == 0 || !wanted[q * Lx + p - 1]))
+                runs[q].emplace_back(p, p + 1);
+            else if (wanted[q * Lx + p])
+                ++runs[q].back().second;
+    RowDots rows(dots, std::max(1L, ky));
+    subpixelRows(cells, S, image, runs, nchi, amplitude, amplitude_error, progress, rows);
     progress.end();
 }

@@ -226,18 +226,23 @@ void psf::mapping_full_best_source(const MArray<float, 2> &image, const MArray<f
     std::cout << " finished... " << std::endl;
     if (verbose > 2)
         std::cout << " criteria ... " << std::endl;
-    for (long x = x0; x <= x1; ++x) {
+    // Every pixel on its own, rows on all threads; the marks of the columns
+    // go out first.
+    for (long x = x0; x <= x1; ++x)
         if (verbose > 2 && x % 50 == 0)
             progressMark(".");
-        for (long y = y0; y <= y1; ++y) {
-            Best b;
-            if (!s.best(x, y, b))
-                continue;
-            padded(x, y) = b.chi;
-            best_amplitude(x, y) = b.amplitude;
-            best_amplitude_error(x, y) = b.error;
-        }
-    }
+    psf_chi::Share rows(y0, y1);
+    psf_chi::together([&] {
+        for (long y; rows.take(y);)
+            for (long x = x0; x <= x1; ++x) {
+                Best b;
+                if (!s.best(x, y, b))
+                    continue;
+                padded(x, y) = b.chi;
+                best_amplitude(x, y) = b.amplitude;
+                best_amplitude_error(x, y) = b.error;
+            }
+    });
     // A pixel with a smaller positive neighbour gets its chi negated.
     for (long x = x0; x <= x1; ++x)
         for (long y = y0; y <= y1; ++y) {

@@ -1,7 +1,9 @@
 // The chi map of a whole 512 × 512 image at 5 sub-pixel steps per axis
 // (6.5 million PSF fits of radius 3; also of a 128 × 128 one), and one fit
-// on its own. The counter
-// "per_cell" is the time per map cell.
+// on its own. The counter "per_cell" is the wall-clock time per map cell. The map's
+// arguments: image side, threads (0: all cores, as OMP_NUM_THREADS says),
+// and 1 to fit several positions at once with the vector units or 0 for one
+// at a time.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <sstream>
 
 #include "psftools/psf.h"
+#include "psftools/psf_chi.h"
 
 namespace {
 
@@ -50,6 +53,10 @@ struct Field {
 void BM_mapping_full(benchmark::State &state)
 {
     const int kSide = static_cast<int>(state.range(0));
+    const int all = psf_chi::threads();
+    psf_chi::setThreads(state.range(1) > 0 ? static_cast<int>(state.range(1)) : all);
+    psf_chi::useLanes(state.range(2) ? psf_chi::Lanes::Best : psf_chi::Lanes::Off);
+    state.counters["threads"] = psf_chi::threads();
     psf p = makePsf();
     const Field f(p, kSide);
     orv::MArray<double, 2> chi, amp, err;
@@ -60,11 +67,20 @@ void BM_mapping_full(benchmark::State &state)
         benchmark::DoNotOptimize(chi.dataFirst());
     }
     std::cout.rdbuf(old);
+    psf_chi::setThreads(all);
+    psf_chi::useLanes(psf_chi::Lanes::Best);
     const double cells = static_cast<double>(kSide) * kShifts * kSide * kShifts;
     state.counters["per_cell"] = benchmark::Counter(
         cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_mapping_full)->Arg(512)->Arg(128)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_mapping_full)
+    ->Args({512, 1, 1})
+    ->Args({512, 1, 0})
+    ->Args({512, 0, 1})
+    ->Args({128, 1, 1})
+    ->ArgNames({"side", "threads", "vector"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_nchi_calc(benchmark::State &state)
 {

@@ -392,3 +392,25 @@ TEST_F(ChiFixture, ProgressOutputFollowsTheVerbosity)
     std::cout.flags(flags);
     std::cout.precision(precision);
 }
+
+TEST_F(ChiFixture, SomeCountsItsDotsStarByStar)
+{
+    // 14 × 14 pixels at S = 5: a dot is due once 4900/100 cells are counted,
+    // checked after each column of 15 cells of a star's block. One star: dots
+    // after columns 4, 8 and 12, 45 cells left over; a second star carries
+    // them on: dots after its columns 1, 5, 9 and 13.
+    const MArray<float, 2> image = f.image(Range(1, 14), Range(1, 14)),
+                           error = f.error(Range(1, 14), Range(1, 14));
+    MArray<double, 2> chi, amp, err;
+    const auto dots = [&](int stars) {
+        MArray<int, 1> xs(stars), ys(stars);
+        xs = 7;
+        ys = 8;
+        testing::internal::CaptureStdout();
+        p.mapping_some(image, error, chi, amp, err, xs, ys, kRadius, 5);
+        const std::string out = testing::internal::GetCapturedStdout();
+        return out.substr(out.find("alles ok!\n") + 10);
+    };
+    EXPECT_EQ("...\n\n", dots(1));
+    EXPECT_EQ(".......\n\n", dots(2));
+}

@@ -1,0 +1,192 @@
+// The vector code of the maps (psf_chi.h, Kernels): the amplitude fit of
+// several positions at once for LaneFit, lane j being the position at pixel
+// centre + j, and the smoothing and minimum test of find over a run of cells.
+// Internal to psftools: each file that includes it gets its own copy (the
+// anonymous namespace), compiled with that file's instruction set, so the
+// same code serves the portable build and, where the processor has it, the
+// AVX2 build of psf_lanes_avx2.cc.
+//
+// Every lane goes through exactly the operations of the one-position code,
+// in the same order: a term that does not count for a lane adds +0.0 to that
+// lane's sums (chosen, never multiplied, so that an infinite or NaN term of
+// a bad pixel stays out), which leaves a sum that started at +0.0 as it is.
+#ifndef PSFTOOLS_PSF_LANES_H
+#define PSFTOOLS_PSF_LANES_H
+
+#include <cmath>
+
+#include "psftools/psf_chi.h"
+
+// The vector types stay inside the inline kernel of the including file, so
+// the calling convention of 32-byte vectors without AVX is of no concern.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace psf_chi {
+
+namespace {
+
+// Four lanes in one value of the compiler's vector type (one AVX2
+// register), whose operations act on every element as the scalar
+// operation would; a fit of eight lanes takes two of them per step.
+constexpr int kWidth = 4;
+typedef double Doubles __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
+typedef long long Mask __attribute__((vector_size(8 * kWidth), aligned(8), may_alias));
+
+#define PSF_LANES_INLINE inline __attribute__((always_inline))
+
+PSF_LANES_INLINE Doubles load(const double *p)
+{
+    return *reinterpret_cast<const Doubles *>(p);
+}
+
+PSF_LANES_INLINE void store(double *p, Doubles v)
+{
+    *reinterpret_cast<Doubles *>(p) = v;
+}
+
+// The fit of W·kWidth lanes.
+template <int W>
+PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
+{
+    constexpr int L = W * kWidth;
+    // Local copies: the scratch stores could alias the job's fields.
+    const double *const value = job.rows.value, *const weight = job.rows.weight,
+                        *const variance = job.rows.variance, *const skip = job.rows.skip;
+    const Tap *const taps = job.taps;
+    const long count = job.count, centre = job.centre;
+    double *const squares = job.squares;
+    Mask *const masks = reinterpret_cast<Mask *>(job.masks);
+    const Doubles zero{}, r2 = zero + job.r2;
+    // (a − dx)² of the block's columns, as AmplitudeFit squares them.
+    for (long c = 0; c < job.columns; ++c)
+        for (int h = 0; h < W; ++h) {
+            const Doubles da =
+                static_cast<double>(job.first_column + c) - load(job.dx + h * kWidth);
+            store(squares + c * L + h * kWidth, da * da);
+        }
+    Doubles spp[W], sip[W];
+    Mask n[W];
+    for (int h = 0; h < W; ++h) {
+        spp[h] = sip[h] = zero;
+        n[h] = Mask{};
+    }
+    for (long i = 0; i < count; ++i) {
+        // The tap's fields once: the mask stores could alias them.
+        const double p = taps[i].p, db2 = taps[i].db2;
+        const long pixel = centre + taps[i].pixel;
+        const double *const d2 = squares + taps[i].column * L;
+        for (int h = 0; h < W; ++h) {
+            const long at = pixel + h * kWidth;
+            const Mask m = load(d2 + h * kWidth) + db2 + load(skip + at) < r2;
+            masks[i * W + h] = m;
+            const Doubles pw = p * load(weight + at);
+            spp[h] += m ? p * pw : zero;
+            sip[h] += m ? load(value + at) * pw : zero;
+            n[h] -= m;
+        }
+    }
+    Doubles A[W], A2[W], chi2[W];
+    for (int h = 0; h < W; ++h) {
+        A[h] = sip[h] / spp[h];
+        A2[h] = A[h] * A[h];
+        chi2[h] = zero;
+    }
+    for (long i = 0; i < count; ++i) {
+        const double p = taps[i].p, m2 = taps[i].m2;
+        const long pixel = centre + taps[i].pixel;
+        for (int h = 0; h < W; ++h) {
+            const long at = pixel + h * kWidth;
+            const Doubles d = A[h] * p - load(value + at);
+            const Doubles term = d * d / (load(variance + at) + A2[h] * m2);
+            // All bits of the mask set: the term; none: +0.0.
+            chi2[h] += reinterpret_cast<Doubles>(reinterpret_cast<Mask>(term) & masks[i * W + h]);
+        }
+    }
+    for (int h = 0; h < W; ++h)
+        for (int j = 0; j < kWidth; ++j) {
+            const int lane = h * kWidth + j;
+            job.amplitude[lane] = A[h][j];
+            job.amplitude_error[lane] = std::sqrt(1 / spp[h][j]);
+            job.nchi[lane] = std::sqrt(chi2[h][j] / static_cast<double>(n[h][j] - 1));
+        }
+}
+
+PSF_LANES_INLINE Mask hasValue(Doubles v)
+{
+    return (v != 0) & (v < kFailed);
+}
+
+// The smoothing of find, lane by lane in the diamond's order; a cell of the
+// diamond without a chi adds +0.0, which leaves the sum as it is.
+PSF_LANES_INLINE void smoothRow(const double *c, double *w, long count, const long *diamond)
+{
+    const Doubles zero{};
+    long i = 0;
+    for (; i + kWidth <= count; i += kWidth) {
+        Doubles sum = zero, n = zero;
+        for (int d = 0; d < 13; ++d) {
+            const Doubles v = load(c + i + diamond[d]);
+            const Mask has = hasValue(v);
+            sum += has ? v : zero;
+            n += has ? zero + 1 : zero;
+        }
+        store(w + i, hasValue(load(c + i)) ? sum / n : zero);
+    }
+    for (; i < count; ++i) {
+        double sum = 0;
+        int n = 0;
+        for (int d = 0; d < 13; ++d) {
+            const double v = c[i + diamond[d]];
+            if (psf_chi::hasValue(v)) {
+                sum += v;
+                ++n;
+            }
+        }
+        w[i] = psf_chi::hasValue(c[i]) ? sum / n : 0;
+    }
+}
+
+// The minimum test of find.
+PSF_LANES_INLINE long minimaRow(const double *c, const double *w, long count,
+                                const long *neighbours, long *found)
+{
+    long n = 0, i = 0;
+    for (; i + kWidth <= count; i += kWidth) {
+        const Doubles here = load(w + i);
+        Mask minimum = hasValue(load(c + i));
+        for (int d = 0; d < 8; ++d) {
+            const Doubles N = load(w + i + neighbours[d]);
+            minimum &= (N > here) | (N == 0);
+        }
+        for (int j = 0; j < kWidth; ++j)
+            if (minimum[j])
+                found[n++] = i + j;
+    }
+    for (; i < count; ++i) {
+        bool minimum = psf_chi::hasValue(c[i]);
+        for (int d = 0; d < 8 && minimum; ++d) {
+            const double N = w[i + neighbours[d]];
+            minimum = N > w[i] || N == 0;
+        }
+        if (minimum)
+            found[n++] = i;
+    }
+    return n;
+}
+
+// The fit of the job's lanes: one vector when four will do.
+PSF_LANES_INLINE void fitLanes(LaneJob &job)
+{
+    if (job.lanes > kWidth)
+        fitLanesWith<kLanes / kWidth>(job);
+    else
+        fitLanesWith<1>(job);
+}
+
+} // namespace
+
+} // namespace psf_chi
+
+#endif
