@@ -109,7 +109,9 @@ def load(path):
 
 def main():
     repeats = int(sys.argv[1]) if len(sys.argv) > 1 else 5
-    ours = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "build", "bin", "find_stars")
+    # Absolute: the programs run in the field's folder.
+    ours = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else
+                           os.path.join(root, "build", "bin", "find_stars"))
     if not os.access(ours, os.X_OK):
         sys.exit(f"no find_stars at {ours}: build first (scripts/build.sh build)")
     with tempfile.TemporaryDirectory(prefix="compare_find.") as folder:
