@@ -6,7 +6,8 @@
 # the working tree, both from this tree's benchmark source so that they time
 # the same problems, and runs them side by side: ROUNDS rounds (default 5),
 # each running both programs one after the other, in alternating order.
-# Prints the median time of every benchmark for both and their ratio.
+# Prints the median time of every benchmark for both and their ratio, then
+# the peak memory of a process that runs one fit alone, for both.
 # Nothing is left behind: the baseline is checked out with a temporary
 # `git worktree`, removed at the end with the builds.
 set -euo pipefail
@@ -51,7 +52,18 @@ for ((r = 1; r <= rounds; r++)); do
     echo "round $r of $rounds done"
 done
 
-python3 - "$tmp" "$rounds" "$rev" <<'PY'
+# Peak resident memory (kB) of a process running one benchmark alone.
+peak() { # peak BINARY FILTER
+    python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$1" --benchmark_filter="$2"
+}
+memory=()
+for fit in BM_psf_fit BM_bulge_disk_fit; do
+    memory+=("$fit $(peak "$tmp/build-base/bin/bench_torvex_psf" "$fit") $(peak "$tmp/build-new/bin/bench_torvex_psf" "$fit")")
+done
+
+python3 - "$tmp" "$rounds" "$rev" "${memory[@]}" <<'PY'
 import json, statistics, sys
 tmp, rounds, rev = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 times = {"base": {}, "new": {}}
@@ -79,4 +91,8 @@ for name in order:
 for name in order:
     if name in chi2["base"] and name in chi2["new"]:
         print(f"final chi^2 of {name}: {chi2['base'][name]:.12g} and {chi2['new'][name]:.12g}")
+for line in sys.argv[4:]:
+    name, base, new = line.split()
+    print(f"peak memory of a process running {name} alone: {int(base) / 1024:.1f} MB and "
+          f"{int(new) / 1024:.1f} MB")
 PY
