@@ -659,13 +659,6 @@ void FitsOut::abandon()
     removeCreated();
 }
 
-void FitsOut::checkFileSize(int fd, long needed) const
-{
-    if (fileSize(fd) < needed)
-        throw FitsException("FITS file '" + fileName +
-                            "' is truncated: its data segment is incomplete");
-}
-
 void FitsOut::setRegion(const util::Region &r)
 {
     region.reset();
@@ -681,7 +674,8 @@ void FitsOut::setRegion(const util::Region &r)
     if (file.fd < 0)
         throw FitsException("cannot open file '" + fileName + "' for writing");
     const long start = dataOffset + span.first;
-    checkFileSize(file.fd, std::max(dataOffset + dataLength, start + span.length));
+    if (fileSize(file.fd) < std::max(dataOffset + dataLength, start + span.length))
+        truncated(fileName);
     if (!mapSpan(file.fd, start, span.length, true))
         throw FitsException("cannot map file for writing");
 }
