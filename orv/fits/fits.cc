@@ -543,8 +543,7 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int *naxes)
 int FitsOut::createFile(int bitpix, int naxis, const int *naxes)
 {
     resetMandatories(bitpix, naxis, naxes);
-    if (this->bitpix < 0)
-        eraseCard("BLANK   ");
+    resetArrayKeys();
     // The header text is made first: a card that cannot be written then
     // leaves no file behind.
     const std::string header = writeHeader(!noJunk);
