@@ -524,7 +524,7 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int *naxes)
             new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
     // The axes are measured before anything changes, so a refusal leaves the
     // header as it was; a new file keeps room for the header it will get.
-    const int bytesPerPixel = (bitpix < 0 ? -bitpix : bitpix) / 8;
+    const int bytesPerPixel = FitsKnownList::bytesPerPixel(bitpix);
     Axes measured = measureAxes(axes, naxis, bytesPerPixel, (1L << 62) / 8);
 
     CardList mandatory;

@@ -453,7 +453,7 @@ unsigned long FitsHeader::parseMandatory(const std::string &record)
         !FitsKnownList::isLegalBitpix(static_cast<int>(bitpixValue)))
         fail("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
     bitpix = static_cast<int>(bitpixValue);
-    bytpix = (bitpix < 0 ? -bitpix : bitpix) / 8;
+    bytpix = FitsKnownList::bytesPerPixel(bitpix);
 
     if (!cards[2] || cards[2]->getKeyword() != "NAXIS   ")
         fail("FITS file has no NAXIS");
