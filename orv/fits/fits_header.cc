@@ -634,8 +634,7 @@ void FitsHeader::addJunkCard(const std::string &image)
 {
     std::string card = image;
     card.resize(CARD, ' ');
-    file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(card.substr(0, Phys::KEYWORD_LENGTH),
-                                                              card.substr(Phys::KEYWORD_LENGTH))));
+    addJunkCard(card.substr(0, Phys::KEYWORD_LENGTH), card.substr(Phys::KEYWORD_LENGTH));
 }
 
 // --- geometry -----------------------------------------------------------------
@@ -753,7 +752,7 @@ void FitsHeader::addCommentCard(const std::string &keyword, const std::string &t
     if (isCommentaryKeyword(keyword))
         addCommentCard(new FitsCommentCard(keyword, text));
     else
-        file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(keyword, text)));
+        addJunkCard(keyword, text);
 }
 
 void FitsHeader::addJunkCard(const std::string &keyword, const std::string &text)
