@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+
+#include "orv/fits/fits_file.h"
 
 namespace orv {
 
@@ -43,31 +44,8 @@ Span readSpan(const util::Region *region, const std::vector<int> &axes, int bytp
     return region ? regionSpan(*region, axes, bytpix) : Span{0, dataLength};
 }
 
-// Closes a descriptor unless told that the caller takes it over.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int release()
-    {
-        const int kept = fd;
-        fd = -1;
-        return kept;
-    }
-    int fd;
-};
-
-long fileSize(int fd)
-{
-    struct stat st;
-    return ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
+using fitsdata::Descriptor;
+using fitsdata::fileSize;
 
 // A header may claim more data than its file holds, and touching mapped
 // pages beyond the end of a file would kill the process: such a file is
@@ -376,16 +354,10 @@ const unsigned char *BlockReader::next(std::size_t &n)
     unsigned char *const buffer = scratch();
     const std::size_t want =
         static_cast<std::size_t>(std::min<long>(end - position, static_cast<long>(kScratchSize)));
-    n = 0;
-    while (n < want) {
-        const ssize_t got = ::pread(fd, buffer + n, want - n, position + static_cast<long>(n));
-        if (got < 0 && errno == EINTR)
-            continue;
-        // The size was checked on opening; a file cut meanwhile is truncated.
-        if (got <= 0)
-            truncated(fileName);
-        n += static_cast<std::size_t>(got);
-    }
+    // The size was checked on opening; a file cut meanwhile is truncated.
+    if (!readAt(fd, buffer, want, position))
+        truncated(fileName);
+    n = want;
     position += static_cast<long>(n);
     return buffer;
 }
