@@ -18,6 +18,14 @@ bool isBlank(char ch)
     return std::isspace(static_cast<unsigned char>(ch)) != 0;
 }
 
+void eraseLeadingBlanks(std::string &line)
+{
+    std::size_t first = 0;
+    while (first < line.size() && isBlank(line[first]))
+        ++first;
+    line.erase(0, first);
+}
+
 [[noreturn]] void readFailed(bool bad, const std::string *line)
 {
     if (bad)
@@ -181,12 +189,8 @@ bool AscFile::eof_()
 std::string AscFile::stripped(const std::string &raw) const
 {
     std::string line = raw;
-    if (delimiter == 0) {
-        std::size_t first = 0;
-        while (first < line.size() && isBlank(line[first]))
-            ++first;
-        line.erase(0, first);
-    }
+    if (delimiter == 0)
+        eraseLeadingBlanks(line);
     if (!comment.empty()) {
         const std::size_t cut = line.find(comment);
         if (cut != std::string::npos)
@@ -437,10 +441,7 @@ int AscFile::getHeader(std::vector<std::string> &header, bool keep)
         std::getline(stream, line);
         if (stream.fail())
             break;
-        std::size_t first = 0;
-        while (first < line.size() && isBlank(line[first]))
-            ++first;
-        line.erase(0, first);
+        eraseLeadingBlanks(line);
         if (line.empty())
             continue;
         if (comment.empty() || line.compare(0, comment.size(), comment) != 0)

@@ -2,13 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+
+#include "orv/fits/fits_file.h"
 
 namespace orv {
 
@@ -43,31 +44,8 @@ Span readSpan(const util::Region *region, const std::vector<int> &axes, int bytp
     return region ? regionSpan(*region, axes, bytpix) : Span{0, dataLength};
 }
 
-// Closes a descriptor unless told that the caller takes it over.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int release()
-    {
-        const int kept = fd;
-        fd = -1;
-        return kept;
-    }
-    int fd;
-};
-
-long fileSize(int fd)
-{
-    struct stat st;
-    return ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
-}
+using fitsdata::Descriptor;
+using fitsdata::fileSize;
 
 // A header may claim more data than its file holds, and touching mapped
 // pages beyond the end of a file would kill the process: such a file is
@@ -376,16 +354,10 @@ const unsigned char *BlockReader::next(std::size_t &n)
     unsigned char *const buffer = scratch();
     const std::size_t want =
         static_cast<std::size_t>(std::min<long>(end - position, static_cast<long>(kScratchSize)));
-    n = 0;
-    while (n < want) {
-        const ssize_t got = ::pread(fd, buffer + n, want - n, position + static_cast<long>(n));
-        if (got < 0 && errno == EINTR)
-            continue;
-        // The size was checked on opening; a file cut meanwhile is truncated.
-        if (got <= 0)
-            truncated(fileName);
-        n += static_cast<std::size_t>(got);
-    }
+    // The size was checked on opening; a file cut meanwhile is truncated.
+    if (!readAt(fd, buffer, want, position))
+        truncated(fileName);
+    n = want;
     position += static_cast<long>(n);
     return buffer;
 }
@@ -524,7 +496,7 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int *naxes)
             new FitsIntCard(adjustKeyword("NAXIS" + std::to_string(i)), naxes[i - 1], true, ""));
     // The axes are measured before anything changes, so a refusal leaves the
     // header as it was; a new file keeps room for the header it will get.
-    const int bytesPerPixel = (bitpix < 0 ? -bitpix : bitpix) / 8;
+    const int bytesPerPixel = FitsKnownList::bytesPerPixel(bitpix);
     Axes measured = measureAxes(axes, naxis, bytesPerPixel, (1L << 62) / 8);
 
     CardList mandatory;
@@ -543,8 +515,7 @@ void FitsOut::resetMandatories(int bitpix, int naxis, const int *naxes)
 int FitsOut::createFile(int bitpix, int naxis, const int *naxes)
 {
     resetMandatories(bitpix, naxis, naxes);
-    if (this->bitpix < 0)
-        eraseCard("BLANK   ");
+    resetArrayKeys();
     // The header text is made first: a card that cannot be written then
     // leaves no file behind.
     const std::string header = writeHeader(!noJunk);
@@ -659,13 +630,6 @@ void FitsOut::abandon()
     removeCreated();
 }
 
-void FitsOut::checkFileSize(int fd, long needed) const
-{
-    if (fileSize(fd) < needed)
-        throw FitsException("FITS file '" + fileName +
-                            "' is truncated: its data segment is incomplete");
-}
-
 void FitsOut::setRegion(const util::Region &r)
 {
     region.reset();
@@ -681,7 +645,8 @@ void FitsOut::setRegion(const util::Region &r)
     if (file.fd < 0)
         throw FitsException("cannot open file '" + fileName + "' for writing");
     const long start = dataOffset + span.first;
-    checkFileSize(file.fd, std::max(dataOffset + dataLength, start + span.length));
+    if (fileSize(file.fd) < std::max(dataOffset + dataLength, start + span.length))
+        truncated(fileName);
     if (!mapSpan(file.fd, start, span.length, true))
         throw FitsException("cannot map file for writing");
 }

@@ -271,7 +271,6 @@ private:
     void writeAt(int fd, const unsigned char *data, std::size_t length, long offset);
     void removeCreated();
     void requireMap() const;
-    void checkFileSize(int fd, long needed) const;
 
     bool noJunk;
     int bitpixOut;

@@ -68,6 +68,8 @@ public:
     static const FitsKnownKey *find(const std::string &keyword);
 
     static bool isLegalBitpix(int bitpix);
+    // Bytes of one pixel of a legal BITPIX.
+    static int bytesPerPixel(int bitpix) { return (bitpix < 0 ? -bitpix : bitpix) / 8; }
 };
 
 // Copies the pixels of sub-box `region` of an image of geometry `full`

@@ -101,7 +101,7 @@ namespace {
 
 std::size_t pixelSize(int bitpix)
 {
-    return static_cast<std::size_t>(bitpix < 0 ? -bitpix : bitpix) / 8;
+    return static_cast<std::size_t>(FitsKnownList::bytesPerPixel(bitpix));
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 #include "orv/fits/fits_header.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -11,6 +9,7 @@
 #include <iostream>
 #include <map>
 
+#include "orv/fits/fits_file.h"
 #include "util/region.h"
 #include "util/stringfac.h"
 #include "util/uexception.h"
@@ -59,20 +58,6 @@ bool isNumberText(const char *begin, const char *end)
             return false;
     return true;
 }
-
-// Opens a file read-only and closes it again whatever happens in between.
-class ReadFile {
-public:
-    explicit ReadFile(const std::string &name) : fd(::open(name.c_str(), O_RDONLY)) {}
-    ~ReadFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    ReadFile(const ReadFile &) = delete;
-    ReadFile &operator=(const ReadFile &) = delete;
-    int fd;
-};
 
 } // namespace
 
@@ -311,13 +296,11 @@ std::string FitsHeader::getCardComment(const std::string &rest) const
 
 void FitsHeader::readHeader(const std::string &file, bool allJunk)
 {
-    ReadFile in(file);
-    if (in.fd < 0)
+    fitsdata::Descriptor in(::open(file.c_str(), O_RDONLY));
+    const long size = in.fd < 0 ? -1 : fitsdata::fileSize(in.fd);
+    if (size < 0)
         throw FitsException("cannot open file '" + file + "' for reading");
-    struct stat st;
-    if (::fstat(in.fd, &st) != 0)
-        throw FitsException("cannot open file '" + file + "' for reading");
-    if (dataOffset < 0 || (dataOffset > 0 && dataOffset >= st.st_size))
+    if (dataOffset < 0 || (dataOffset > 0 && dataOffset >= size))
         throw FitsException("no further extensions");
 
     ReadingIndex indexed(*this);
@@ -326,20 +309,14 @@ void FitsHeader::readHeader(const std::string &file, bool allJunk)
     for (;;) {
         // Only whole records are read: a file that ends inside its header is an
         // error, never a read past its end.
-        if (st.st_size - dataOffset < static_cast<long>(RECORD)) {
+        if (size - dataOffset < static_cast<long>(RECORD)) {
             if (naxis == -1)
                 throw FitsException("file '" + file + "' is too short to hold a FITS header");
             throw FitsException("FITS file '" + file + "' is truncated: no END card in its header");
         }
-        std::size_t done = 0;
-        while (done < RECORD) {
-            const ssize_t got = ::pread(in.fd, &record[done], RECORD - done, dataOffset + done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                throw FitsException("cannot read file '" + file + "'");
-            done += static_cast<std::size_t>(got);
-        }
+        if (!fitsdata::readAt(in.fd, reinterpret_cast<unsigned char *>(&record[0]), RECORD,
+                              dataOffset))
+            throw FitsException("cannot read file '" + file + "'");
         const unsigned long reached = parseRecord(record, allJunk);
         dataOffset += static_cast<long>(reached);
         if (reached == 0)
@@ -453,7 +430,7 @@ unsigned long FitsHeader::parseMandatory(const std::string &record)
         !FitsKnownList::isLegalBitpix(static_cast<int>(bitpixValue)))
         fail("FITS file has invalid BITPIX (not 8, 16, 32, -32 , -64)");
     bitpix = static_cast<int>(bitpixValue);
-    bytpix = (bitpix < 0 ? -bitpix : bitpix) / 8;
+    bytpix = FitsKnownList::bytesPerPixel(bitpix);
 
     if (!cards[2] || cards[2]->getKeyword() != "NAXIS   ")
         fail("FITS file has no NAXIS");
@@ -634,8 +611,7 @@ void FitsHeader::addJunkCard(const std::string &image)
 {
     std::string card = image;
     card.resize(CARD, ' ');
-    file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(card.substr(0, Phys::KEYWORD_LENGTH),
-                                                              card.substr(Phys::KEYWORD_LENGTH))));
+    addJunkCard(card.substr(0, Phys::KEYWORD_LENGTH), card.substr(Phys::KEYWORD_LENGTH));
 }
 
 // --- geometry -----------------------------------------------------------------
@@ -753,7 +729,7 @@ void FitsHeader::addCommentCard(const std::string &keyword, const std::string &t
     if (isCommentaryKeyword(keyword))
         addCommentCard(new FitsCommentCard(keyword, text));
     else
-        file(junkList, std::unique_ptr<FitsCard>(new FitsJunkCard(keyword, text)));
+        addJunkCard(keyword, text);
 }
 
 void FitsHeader::addJunkCard(const std::string &keyword, const std::string &text)
