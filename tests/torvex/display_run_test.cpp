@@ -131,6 +131,15 @@ protected:
         return std::stoi(slurp(path));
     }
 
+    // The terminal that the run of the status file name left behind is back
+    // in its line mode: it reads whole lines and echoes them.
+    void expect_line_mode(const std::string &name)
+    {
+        std::string stty = slurp(dir.file(name + ".stty"));
+        EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
+        EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+    }
+
     ScratchDir dir;
 };
 
@@ -152,10 +161,7 @@ TEST_F(DisplayRun, CursesQuitEndsTheFitEarlyAndStillWritesTheOutputs)
     EXPECT_EQ(count_hdus(dir.file("block.fits")), 4);
     EXPECT_NE(slurp(dir.file("torvex.01")).find(" 1) 40.3000 30.6000 0 0"), std::string::npos);
     EXPECT_NE(slurp(dir.file("fit.log")).find("Restart file    : torvex.01"), std::string::npos);
-    // The terminal is back in its line mode.
-    std::string stty = slurp(dir.file("status.stty"));
-    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
-    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+    expect_line_mode("status");
 }
 
 TEST_F(DisplayRun, CursesOutputAndNewLimitDuringTheFit)
@@ -207,9 +213,7 @@ TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
     ASSERT_EQ(status("status"), 100) << t.screen("main");
     std::string s = t.screen("main");
     EXPECT_NE(s.find("Singular Matrix"), std::string::npos) << s;
-    std::string stty = slurp(dir.file("status.stty"));
-    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
-    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+    expect_line_mode("status");
 }
 
 TEST_F(DisplayRun, CursesRunEndedByAnInputErrorRestoresTheTerminal)
@@ -223,9 +227,7 @@ TEST_F(DisplayRun, CursesRunEndedByAnInputErrorRestoresTheTerminal)
     EXPECT_NE(st, -1);
     std::string s = t.screen("main");
     EXPECT_NE(s.find("Cannot read data.fits"), std::string::npos) << s;
-    std::string stty = slurp(dir.file("status.stty"));
-    EXPECT_NE(stty.find(" icanon"), std::string::npos) << stty;
-    EXPECT_NE(stty.find(" echo "), std::string::npos) << stty;
+    expect_line_mode("status");
 }
 
 TEST_F(DisplayRun, CursesPrintsAMessageLongerThanItsLibraryBuffer)

@@ -19,20 +19,6 @@ using namespace test_common;
 
 namespace {
 
-// "value +/- error" of a parameter card.
-struct Fitted {
-    double value = NAN, error = NAN;
-};
-
-Fitted card(const Hdu &h, const std::string &key)
-{
-    Fitted f;
-    std::string t = h.text(key);
-    if (sscanf(t.c_str(), "%lf +/- %lf", &f.value, &f.error) != 2)
-        ADD_FAILURE() << key << " = '" << t << "'";
-    return f;
-}
-
 // The sky plane of a sky component with level a1 at the fit region's centre
 // (xc, yc) and slopes a2, a3.
 struct Plane {

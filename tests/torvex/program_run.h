@@ -2,13 +2,18 @@
 // is written there as run.param), with no standard input; what it prints
 // stays in the files stdout and stderr of the folder.  The test defines
 // TORVEX_BIN, the program's path.  Also the files of such a run: the
-// settings of a parameter file, and images with seeded noise.
+// settings of a parameter file, images with seeded noise, and the fitted
+// values of the output's header.
 #ifndef TESTS_TORVEX_PROGRAM_RUN_H
 #define TESTS_TORVEX_PROGRAM_RUN_H
 
+#include "common/fits.h"
 #include "common/program.h"
 #include "common/scratch.h"
 
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -50,6 +55,20 @@ auto with_noise(F truth, float sigma, unsigned seed)
 {
     return [truth, rng = std::mt19937(seed), noise = std::normal_distribution<float>(0, sigma)](
                long x, long y) mutable { return static_cast<float>(truth(x, y)) + noise(rng); };
+}
+
+// "value +/- error" of a parameter card.
+struct Fitted {
+    double value = NAN, error = NAN;
+};
+
+inline Fitted card(const test_common::Hdu &h, const std::string &key)
+{
+    Fitted f;
+    std::string t = h.text(key);
+    if (sscanf(t.c_str(), "%lf +/- %lf", &f.value, &f.error) != 2)
+        ADD_FAILURE() << key << " = '" << t << "'";
+    return f;
 }
 
 #endif

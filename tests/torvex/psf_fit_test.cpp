@@ -56,24 +56,12 @@ double pixel_gauss(double x, double c, double s)
     return 0.5 * (std::erf((x + 0.5 - c) * k) - std::erf((x - 0.5 - c) * k));
 }
 
-// A fitted value and its uncertainty from a "%f +/- %f" card of the model.
-struct Fitted {
-    double v = NAN, err = NAN;
-};
-
-Fitted card(const Hdu &h, const std::string &key)
-{
-    Fitted f;
-    sscanf(h.text(key).c_str(), "%lf +/- %lf", &f.v, &f.err);
-    return f;
-}
-
 #define EXPECT_RECOVERED(h, key, truth, nsig)                                                      \
     do {                                                                                           \
         Fitted f_ = card(h, key);                                                                  \
-        EXPECT_GT(f_.err, 0) << key;                                                               \
-        EXPECT_LT(std::fabs(f_.v - (truth)), (nsig)*f_.err)                                        \
-            << key << " = " << f_.v << " +/- " << f_.err << ", truth " << (truth);                 \
+        EXPECT_GT(f_.error, 0) << key;                                                             \
+        EXPECT_LT(std::fabs(f_.value - (truth)), (nsig)*f_.error)                                  \
+            << key << " = " << f_.value << " +/- " << f_.error << ", truth " << (truth);           \
     } while (0)
 
 TEST(PsfFit, ConvolvedSersicIsRecovered)
@@ -159,11 +147,11 @@ TEST(PsfFit, PointSourcePositionAndFlux)
     EXPECT_RECOVERED(h, "1_XCENT", x0, 4);
     EXPECT_RECOVERED(h, "1_YCENT", y0, 4);
     EXPECT_RECOVERED(h, "2_SKY", sky, 4);
-    EXPECT_LT(std::fabs(card(h, "1_XCENT").v - x0), 0.02);
+    EXPECT_LT(std::fabs(card(h, "1_XCENT").value - x0), 0.02);
     // The moved PSF is scaled to the star's whole flux wherever it lies: no
     // bias beyond the noise (0.004 mag here) at this fraction of a pixel.
     EXPECT_RECOVERED(h, "1_MAG", mag, 3);
-    EXPECT_NEAR(card(h, "1_MAG").v, mag, 0.005);
+    EXPECT_NEAR(card(h, "1_MAG").value, mag, 0.005);
 }
 
 TEST(PsfRun, OversampledPsfWithDiffusionKernel)

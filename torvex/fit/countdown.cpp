@@ -1,7 +1,6 @@
 // What the fit loop decides and shows after every iteration.
 #include "torvex/fit/countdown.h"
 
-#include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
 
 #include <cmath>
@@ -42,24 +41,25 @@ int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, in
     return shown;
 }
 
+std::string value_line(const component_type &t, const print_layout &l, const fitpars &p, int lowx,
+                       int lowy)
+{
+    double v[NSLOTS + 1];
+    for (int k = 1; k <= NSLOTS; k++)
+        v[k] = p.a[k];
+    const std::string head =
+        t.kind == component_kind::plane
+            ? format_text(l.head, xskycent + lowx - 1, yskycent + lowy - 1)
+            : format_text(l.head, p.objtype, lowx + p.a[SLOT_X] - 1, lowy + p.a[SLOT_Y] - 1);
+    return print_line(l, head, v);
+}
+
 void printpar(int lowx, int lowy, fitpars *fpar)
 {
     for (fitpars *p = fpar; p; p = p->next) {
         p->a[SLOT_PA] = pa(p->a[SLOT_PA]);
-        const component_type *t = find_component_type(p->objtype);
-        if (!t)
-            continue;
-        double v[NSLOTS + 1];
-        for (int k = 1; k <= NSLOTS; k++)
-            v[k] = p->a[k];
-        std::string head;
-        if (t->kind == component_kind::plane)
-            head = format_text(t->iteration.head, static_cast<float>(xskycent + lowx - 1),
-                               static_cast<float>(yskycent + lowy - 1));
-        else
-            head = format_text(t->iteration.head, p->objtype, lowx + p->a[SLOT_X] - 1,
-                               lowy + p->a[SLOT_Y] - 1);
-        pfunc("%s", print_line(t->iteration, head, v).c_str());
+        if (const component_type *t = find_component_type(p->objtype))
+            pfunc("%s", value_line(*t, t->iteration, *p, lowx, lowy).c_str());
     }
     if (display_is("curses"))
         refresh();

@@ -3,7 +3,10 @@
 #ifndef TORVEX_FIT_COUNTDOWN_H
 #define TORVEX_FIT_COUNTDOWN_H
 
+#include "torvex/model/component_types.h"
 #include "torvex/structs.h"
+
+#include <string>
 
 // State of the stopping rule.  Held (cflag 0), the countdown shows the
 // iterations left to the limit; once the chi^2 gains become small it runs
@@ -28,5 +31,11 @@ int countdown_step(countdown_state *cs, int n, double chisq, double oldchisq, in
 // the fit region's first column and row), and its parameters.  Brings each
 // position angle into (-90, 90] and stores it back.
 void printpar(int lowx, int lowy, fitpars *fpar);
+
+// The line of layout l (one of t's) that shows the component p of type t:
+// its type word and position in image coordinates, or for the sky the
+// reference point of its gradient, then its parameters.
+std::string value_line(const component_type &t, const print_layout &l, const fitpars &p, int lowx,
+                       int lowy);
 
 #endif

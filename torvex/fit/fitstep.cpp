@@ -153,12 +153,17 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
         const float r = d[p] - m[p];
         chi2 += (r * r) / (s[p] * s[p]);
     }
+    *ndof = static_cast<int>(used - free_slots(fpar));
+    return chi2;
+}
+
+int free_slots(const fitpars *fpar)
+{
     int nfree = 0;
     for (; fpar; fpar = fpar->next)
         for (int k = 1; k <= NSLOTS; k++)
             nfree += fpar->ia[k] == 1;
-    *ndof = static_cast<int>(used - nfree);
-    return chi2;
+    return nfree;
 }
 
 int errcalc(double *sigma, double **alpha, int ma, const int *ia, int mfit, double **cov)

@@ -46,6 +46,9 @@ inline bool usable_pixel(float m, float d, float s)
 double chi2calc(const fitpars *fpar, const image &data, const image &sigma, const image &model,
                 const long naxes[3], int *ndof);
 
+// The number of free slots (flag 1) of the list.
+int free_slots(const fitpars *fpar);
+
 // Trial values atry of the free entries: a + da (da counted over the free
 // entries), limited slot by slot so that the model stays renderable:
 // axis ratio in (0, 1] (a reciprocal turns the position angle by 90 when it

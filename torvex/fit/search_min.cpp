@@ -2,6 +2,7 @@
 
 #include "torvex/display/quit.h"
 #include "torvex/fit/constraints.h"
+#include "torvex/fit/fitstep.h"
 #include "torvex/fit/levmar.h"
 #include "torvex/fit/mrqmin.h"
 #include "torvex/fit/to_mini.h"
@@ -33,6 +34,20 @@ struct running_fit {
 };
 running_fit running;
 
+// Moves the positions and the sky's reference point back to image
+// coordinates, then writes the restart file (its name into newout) and the
+// fit.log entry.  Returns 1 when either could not be written.
+int save_fit(fitpars *fpar, convpars *cpar, int lowx, int lowy, const double *sig, double chisq,
+             int ndof, bool output_written, char newout[RESTART_NAME_SIZE])
+{
+    xskycent += lowx - 1;
+    yskycent += lowy - 1;
+    offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
+    int failed = outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
+    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof, output_written);
+    return failed;
+}
+
 // The restart file and the log entry as they stand (without uncertainties:
 // the fit did not end), then the program's own end of a failure.
 void keep_the_fit(const char *error_text)
@@ -41,19 +56,10 @@ void keep_the_fit(const char *error_text)
     set_fatal_handler(r.before); // a failure while saving ends at once
     double chisq = r.chisq;
     last_accepted(r.fpar, &chisq);
-    int nfree = 0;
-    for (const fitpars *p = r.fpar; p; p = p->next)
-        for (int k = 1; k <= 10; k++)
-            nfree += p->ia[k] == 1;
-    const int ndof = static_cast<int>(r.npix - sample.nmask - nfree);
-
-    xskycent += r.lowx - 1;
-    yskycent += r.lowy - 1;
-    offset_center(r.fpar, r.cpar, static_cast<float>(r.lowx - 1), static_cast<float>(r.lowy - 1));
-    char newout[RESTART_NAME_SIZE];
-    outmenu(r.fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
+    const int ndof = static_cast<int>(r.npix - sample.nmask - free_slots(r.fpar));
     const std::vector<double> sig(10 * static_cast<size_t>(sample.nobjs) + 1, 0.0);
-    fitlog(1, 1, r.fpar, newout, sig.data(), chisq, ndof, false);
+    char newout[RESTART_NAME_SIZE];
+    save_fit(r.fpar, r.cpar, r.lowx, r.lowy, sig.data(), chisq, ndof, false, newout);
     pfunc("\n-- The fit ended in a numerical failure.  Its last accepted parameters are\n"
           "   in the restart file %s and in fit.log.\n\n",
           newout);
@@ -174,13 +180,9 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     if (fitting)
         set_fatal_handler(running.before);
 
-    xskycent += lowx - 1;
-    yskycent += lowy - 1;
-    offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     offset_constraints(constr, fpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
-    failed |= outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
-    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof, block != OUTPUT_LOST);
+    failed |= save_fit(fpar, cpar, lowx, lowy, sig, chisq, ndof, block != OUTPUT_LOST, newout);
 
     annihilate_work_arrays(fpar, &model, &df);
     delete_derivs(df.next);

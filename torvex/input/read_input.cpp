@@ -533,25 +533,13 @@ void read_template(FILE *f, inpars *input, fitpars *fpar)
 void del_obj(fitpars *fpar, int n, sampars *sample)
 {
     if (n == 1) {
-        // The head belongs to main and cannot be freed: shift the list up.
-        fitpars *p = fpar, *prev = nullptr;
-        for (int i = 1; i < sample->nobjs && p->next; i++) {
-            fitpars *nx = p->next;
-            memcpy(p->objtype, nx->objtype, sizeof p->objtype);
-            for (int k = 1; k <= NSLOTS; k++) {
-                p->a[k] = nx->a[k];
-                p->ia[k] = nx->ia[k];
-            }
-            p->outtype = nx->outtype;
-            prev = p;
-            p = nx;
-        }
-        if (prev) {
-            delete p;
-            prev->next = nullptr;
+        // The head belongs to main and cannot be freed: the second component
+        // moves into it, and its node goes.
+        if (fitpars *second = fpar->next) {
+            *fpar = *second;
+            delete second;
         } else {
             strcpy(fpar->objtype, "none");
-            fpar->next = nullptr;
         }
     } else {
         fitpars *prev = fpar;

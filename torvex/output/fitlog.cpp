@@ -1,5 +1,6 @@
 #include "torvex/output/fitlog.h"
 
+#include "torvex/fit/countdown.h"
 #include "torvex/model/component_types.h"
 #include "torvex/model/pa.h"
 #include "torvex/output/outmenu.h"
@@ -30,23 +31,16 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
         const component_type *t = find_component_type(p->objtype);
         if (!t)
             continue;
-        double v[NSLOTS + 1], e[NSLOTS + 1];
+        double e[NSLOTS + 1];
         for (int k = 1; k <= NSLOTS; k++) {
-            v[k] = p->a[k];
             // An uncertainty of 0 (fixed, or a run without a fit) stays 0
             // even when the scale is not finite.
             e[k] = sig[base + k] == 0 ? 0.0 : sig[base + k] * scale;
         }
-        std::string value, error;
-        if (t->kind == component_kind::plane) {
-            value = format_text(t->log_value.head, lowx + xskycent - 1, lowy + yskycent - 1);
-            error = t->log_error.head;
-        } else {
-            value = format_text(t->log_value.head, p->objtype, lowx + p->a[SLOT_X] - 1,
-                                lowy + p->a[SLOT_Y] - 1);
-            error = format_text(t->log_error.head, "", e[SLOT_X], e[SLOT_Y]);
-        }
-        fputs(print_line(t->log_value, value, v).c_str(), ftype);
+        const std::string error = t->kind == component_kind::plane
+                                      ? t->log_error.head
+                                      : format_text(t->log_error.head, "", e[SLOT_X], e[SLOT_Y]);
+        fputs(value_line(*t, t->log_value, *p, lowx, lowy).c_str(), ftype);
         fputs(print_line(t->log_error, error, e).c_str(), ftype);
     }
 

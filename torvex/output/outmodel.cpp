@@ -69,10 +69,6 @@ bool same_file(const struct stat &a, const char *name)
     return stat(fits_root(name).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-} // namespace
-
-namespace {
-
 // Creates a small FITS file under a scratch name beside the output, named
 // like it, extends it by an image as the block is, and removes it again.
 // Returns 0, or CFITSIO's status with its messages on the stack.
@@ -109,17 +105,10 @@ int try_output(const char *output)
     return status;
 }
 
-} // namespace
-
-namespace {
-
-// The name of the run's input that the output name stands for, with what
-// it is, or null.
-const char *input_named(const inpars &in, const char **what)
+// The name of the run's input that the existing output file out is, with
+// what it is, or null.
+const char *input_named(const inpars &in, const struct stat &out, const char **what)
 {
-    struct stat out;
-    if (stat(fits_root(in.output).c_str(), &out) != 0)
-        return nullptr; // a file that does not exist yet is no input
     const struct {
         const char *what;
         const char *name;
@@ -147,22 +136,26 @@ int check_output(const inpars &in)
 {
     // Neither would show before the fit: CFITSIO only fails on the block.
     const std::string root = fits_root(in.output);
-    struct stat st;
     if (root.empty()) {
         pfunc("\n-- ERROR: No output image is named (B).  Choose an output name (B).\n\n");
         return 1;
     }
-    if (stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        pfunc("\n-- ERROR: The output image %s is a folder.  Choose another output name (B).\n\n",
-              in.output);
-        return 1;
-    }
-    const char *what = nullptr;
-    if (const char *name = input_named(in, &what)) {
-        pfunc("\n-- ERROR: The output image %s is the %s %s, which writing the\n"
-              "   output would destroy.  Choose another output name (B).\n\n",
-              in.output, what, name);
-        return 1;
+    // A file that does not exist yet is neither a folder nor an input.
+    struct stat st;
+    if (stat(root.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            pfunc("\n-- ERROR: The output image %s is a folder.  "
+                  "Choose another output name (B).\n\n",
+                  in.output);
+            return 1;
+        }
+        const char *what = nullptr;
+        if (const char *name = input_named(in, st, &what)) {
+            pfunc("\n-- ERROR: The output image %s is the %s %s, which writing the\n"
+                  "   output would destroy.  Choose another output name (B).\n\n",
+                  in.output, what, name);
+            return 1;
+        }
     }
     if (int status = try_output(in.output)) {
         char reason[FLEN_STATUS];

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fitsio.h>
 #include <string>
 
 namespace {
@@ -52,6 +51,14 @@ void write_undefined(fitsfile *f, const float *pix, long n, int *status)
 int write_failed(fitsfile *f, const char *name, int status)
 {
     pfunc("\n-- ERROR: Cannot write the image %s:\n", name);
+    report_write_failure(f, status);
+    return 0;
+}
+
+} // namespace
+
+void report_write_failure(fitsfile *f, int status)
+{
     fflush(stdout);
     ffrprt(stderr, status);
     if (f) {
@@ -59,10 +66,7 @@ int write_failed(fitsfile *f, const char *name, int status)
         ffclos(f, &st);
         ffcmsg();
     }
-    return 0;
 }
-
-} // namespace
 
 int writefits(const char *phead, image *img, const char *object, int append)
 {

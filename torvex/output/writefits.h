@@ -4,6 +4,8 @@
 
 #include "torvex/structs.h"
 
+#include <fitsio.h>
+
 // Writes img->z (naxes[1] by naxes[2]) as 32-bit floats to img->name.
 // append 0: a new file (an existing one is removed first).  When the
 // template phead opens, the primary HDU stays an empty float image and the
@@ -17,5 +19,10 @@
 // message and CFITSIO's report when the image could not be written (what
 // was written of the file stays; the caller decides about it).
 int writefits(const char *phead, image *img, const char *object, int append);
+
+// After the caller's own line about a write that failed: CFITSIO's report
+// of status on standard error, and f (when open) closed without further
+// messages.
+void report_write_failure(fitsfile *f, int status);
 
 #endif

@@ -1,6 +1,7 @@
 #include "torvex/output/writeheader.h"
 
 #include "torvex/model/component_types.h"
+#include "torvex/output/writefits.h"
 
 #include <cmath>
 #include <cstdio>
@@ -125,13 +126,7 @@ int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, i
     int status = 0;
     if (ffopen(&f, img->name, READWRITE, &status) || ffmahd(f, hdu, nullptr, &status)) {
         pfunc("\n Can't append to image header %s!\n", img->name);
-        fflush(stdout);
-        ffrprt(stderr, status);
-        if (f) {
-            status = 0;
-            ffclos(f, &status);
-            ffcmsg();
-        }
+        report_write_failure(f, status);
         return OUTPUT_LOST;
     }
 
@@ -162,8 +157,7 @@ int writeheader(const image *img, const fitpars *fpar, double chisq, int ndof, i
     status = 0;
     if (ffclos(f, &status)) {
         pfunc("-- ERROR: Cannot finish the header of %s:\n", img->name);
-        fflush(stdout);
-        ffrprt(stderr, status);
+        report_write_failure(nullptr, status);
         return OUTPUT_LOST;
     }
     return out.failures();
