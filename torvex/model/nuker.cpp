@@ -411,13 +411,7 @@ void nuker(float *a, int *ia, image *model, derivs *df)
         free_slot[k] = ia[k] == 1;
         any_derivs = any_derivs || free_slot[k];
     }
-    render::geometry_slots geo;
-    geo.x = free_slot[SLOT_X];
-    geo.y = free_slot[SLOT_Y];
-    geo.q = free_slot[SLOT_Q];
-    geo.pa = free_slot[SLOT_PA];
-    geo.c = free_slot[SLOT_C];
-    geo.any = geo.x || geo.y || geo.q || geo.pa || geo.c;
+    const render::geometry_slots geo = render::free_geometry(ia);
 
     const nuker_point point{law, f.c, f.q, any_derivs, {}};
 
