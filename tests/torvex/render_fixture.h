@@ -80,10 +80,7 @@ inline double ellipse_radius(const float *a, double x, double y)
 {
     render::ellipse_frame f = render::make_frame(a);
     render::sample_point p;
-    if (f.c == 2)
-        render::locate<true>(f, x, y, p);
-    else
-        render::locate<false>(f, x, y, p);
+    render::locate_any(f, x, y, p);
     return p.r;
 }
 
