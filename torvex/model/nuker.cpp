@@ -421,7 +421,8 @@ void nuker(float *a, int *ia, image *model, derivs *df)
         free_slot[k] = ia[k] == 1;
         any_derivs = any_derivs || free_slot[k];
     }
-    const render::geometry_slots geo = render::free_geometry(ia);
+    render::geometry_slots geo;
+    render::free_geometry(ia, geo);
 
     const nuker_point point{law, f.c, f.q, any_derivs, {}};
 
