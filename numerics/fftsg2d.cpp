@@ -78,6 +78,16 @@ long check_complex_grid(const char *who, int n1, int n2, double **a, long tsize)
     return need;
 }
 
+// The tables of the transforms of n1 rows of n2 doubles: a cos/sin table
+// for the longer of a row (n2 doubles) and a column (2 n1 doubles), and
+// with real (the rows by the real transform) a cosine table for a row.
+Tables grid_tables(const char *who, int n1, int n2, bool real, int *ip, double *w, long ipsize,
+                   long wsize)
+{
+    const long n = 2L * n1 > n2 ? 2L * n1 : n2;
+    return prepare(who, ip, w, n, 4, real ? n2 : 0, real ? 4 : 0, ipsize, wsize);
+}
+
 // The passes below run the one-dimensional kernels on V rows or columns at
 // once (lanes, see fftsg_core.h): the lanes are gathered into the work area
 // t, transformed there and scattered back.  A column block of V complex
@@ -491,8 +501,7 @@ void cdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w,
             long wsize, long tsize)
 {
     const long need = check_complex_grid("cdft2d", n1, n2, a, tsize);
-    const long n = 2L * n1 > n2 ? 2L * n1 : n2;
-    Tables tb = prepare("cdft2d", ip, w, n, 4, 0, 0, ipsize, wsize);
+    Tables tb = grid_tables("cdft2d", n1, n2, false, ip, w, ipsize, wsize);
     long tlen = 0;
     double *tw = column_area(t, tsize, need, n1, n2, &tlen);
     row_pass(isgn >= 0 ? rowop::cdft_forward : rowop::cdft_backward, n1, n1, nullptr, n2, a, tw,
@@ -510,8 +519,7 @@ void rdft2d(int n1, int n2, int isgn, double **a, double *t, int *ip, double *w,
             long wsize, long tsize)
 {
     const long need = check_complex_grid("rdft2d", n1, n2, a, tsize);
-    const long n = 2L * n1 > n2 ? 2L * n1 : n2;
-    Tables tb = prepare("rdft2d", ip, w, n, 4, n2, 4, ipsize, wsize);
+    Tables tb = grid_tables("rdft2d", n1, n2, true, ip, w, ipsize, wsize);
     long tlen = 0;
     double *tw = column_area(t, tsize, need, n1, n2, &tlen);
     const int n1h = n1 >> 1;
@@ -596,13 +604,8 @@ void rdft2d_spectrum(int n1, int n2, double **a, const char *live, int full, dou
                      double *w, long ipsize, long wsize, long tsize)
 {
     const char *who = "rdft2d_spectrum";
-    check_length(who, "the number of rows n1", n1, 1);
-    check_length(who, "the row length n2", n2, 2);
-    check_rows(who, a, n1);
-    const long need = cdft2d_work(n1, n2);
-    check_work(who, need, tsize);
-    const long n = 2L * n1 > n2 ? 2L * n1 : n2;
-    Tables tb = prepare(who, ip, w, n, 4, n2, 4, ipsize, wsize);
+    const long need = check_complex_grid(who, n1, n2, a, tsize);
+    Tables tb = grid_tables(who, n1, n2, true, ip, w, ipsize, wsize);
     long tlen = 0;
     double *tw = column_area(t, tsize, need, n1, n2, &tlen);
     row_pass(rowop::rdft_forward, n1, n1, live, n2, a, tw, tlen, ip, tb, w);
@@ -640,8 +643,7 @@ void rdft2d_convolve(int n1, int n2, double **a, int nrows, double *const *h, do
     check_rows(who, const_cast<double **>(h), n1);
     const long need = cdft2d_work(n1, n2);
     check_work(who, need, tsize);
-    const long n = 2L * n1 > n2 ? 2L * n1 : n2;
-    Tables tb = prepare(who, ip, w, n, 4, n2, 4, ipsize, wsize);
+    Tables tb = grid_tables(who, n1, n2, true, ip, w, ipsize, wsize);
     if (nrows == 0)
         return;
     long tlen = 0;

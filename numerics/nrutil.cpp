@@ -179,6 +179,15 @@ float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh)
     return t;
 }
 
+double sum_matrix(float **m, long nrh, long nch)
+{
+    double sum = 0;
+    for (long r = 1; r <= nrh; r++)
+        for (long c = 1; c <= nch; c++)
+            sum += m[r][c];
+    return sum;
+}
+
 float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch)
 {
     long nrow = nrh - nrl + 1, ncol = nch - ncl + 1;

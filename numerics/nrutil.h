@@ -33,6 +33,9 @@ double **dmatrix(long nrl, long nrh, long ncl, long nch);
 int **imatrix(long nrl, long nrh, long ncl, long nch);
 float ***f3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh);
 
+// The sum of m[1..nrh][1..nch], row by row in double precision.
+double sum_matrix(float **m, long nrh, long nch);
+
 // Row-pointer views; only the pointer block belongs to the view.
 float **convert_matrix(float *a, long nrl, long nrh, long ncl, long nch);
 float **submatrix(float **a, long oldrl, long oldrh, long oldcl, long oldch, long newrl,

@@ -73,15 +73,6 @@ private:
     std::deque<derivs> nodes_;
 };
 
-double image_sum(float **m, long nx, long ny)
-{
-    double s = 0;
-    for (long y = 1; y <= ny; y++)
-        for (long x = 1; x <= nx; x++)
-            s += m[y][x];
-    return s;
-}
-
 TEST(Mkmodel, WithoutPsfTheModelIsTheSumOfTheComponents)
 {
     ModelList l(40, 30);
@@ -120,17 +111,17 @@ TEST(Mkmodel, OutputModeLeavesOutHiddenComponentsAndDerivatives)
         l.add("sersic", {20, 20, 17, 3, 1, 0, 0, 1, 0, 0}, {1, 1, 1, 1, 1, -1, -1, 1, 1, 0});
     hidden.outtype = 1;
     l.run(0);
-    EXPECT_GT(image_sum(l.node(1).dpm[0], 30, 30), 0);
-    EXPECT_NE(image_sum(l.node(0).dpm[4], 30, 30), 0);
+    EXPECT_GT(sum_matrix(l.node(1).dpm[0], 30, 30), 0);
+    EXPECT_NE(sum_matrix(l.node(0).dpm[4], 30, 30), 0);
 
     l.run(1);
-    EXPECT_EQ(image_sum(l.node(1).dpm[0], 30, 30), 0);
+    EXPECT_EQ(sum_matrix(l.node(1).dpm[0], 30, 30), 0);
     for (int k : {1, 2, 3, 4, 5, 8, 9}) {
-        EXPECT_EQ(image_sum(l.node(0).dpm[k], 30, 30), 0) << k;
-        EXPECT_EQ(image_sum(l.node(1).dpm[k], 30, 30), 0) << k;
+        EXPECT_EQ(sum_matrix(l.node(0).dpm[k], 30, 30), 0) << k;
+        EXPECT_EQ(sum_matrix(l.node(1).dpm[k], 30, 30), 0) << k;
     }
-    EXPECT_NEAR(image_sum(l.model.z, 30, 30), image_sum(l.node(0).dpm[0], 30, 30), 1e-3);
-    EXPECT_GT(image_sum(l.model.z, 30, 30), 0);
+    EXPECT_NEAR(sum_matrix(l.model.z, 30, 30), sum_matrix(l.node(0).dpm[0], 30, 30), 1e-3);
+    EXPECT_GT(sum_matrix(l.model.z, 30, 30), 0);
 }
 
 TEST(Mkmodel, UnknownTypeRendersNothing)
@@ -138,7 +129,7 @@ TEST(Mkmodel, UnknownTypeRendersNothing)
     ModelList l(10, 10);
     l.add("comet", {5, 5, 17, 3, 1, 0, 0, 1, 0, 0}, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1});
     l.run(0);
-    EXPECT_EQ(image_sum(l.model.z, 10, 10), 0);
+    EXPECT_EQ(sum_matrix(l.model.z, 10, 10), 0);
     EXPECT_TRUE(component_available("comet"));
 }
 

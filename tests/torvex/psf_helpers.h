@@ -35,14 +35,7 @@ struct owned_image {
     float **z() const { return im.z; }
     long nx() const { return im.naxes[1]; }
     long ny() const { return im.naxes[2]; }
-    double sum() const
-    {
-        double s = 0;
-        for (long y = 1; y <= ny(); y++)
-            for (long x = 1; x <= nx(); x++)
-                s += im.z[y][x];
-        return s;
-    }
+    double sum() const { return sum_matrix(im.z, ny(), nx()); }
 };
 
 // A 3 x 3 diffusion kernel as getkernel makes it: padded to 4 x 4 by a

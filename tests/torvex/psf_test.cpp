@@ -1,5 +1,6 @@
 // PSF preparation (padding, refusal of unusable PSFs, diffusion kernel,
 // FWHM, bicubic patches) and the sub-pixel shift.
+#include "fit_helpers.h"
 #include "psf_helpers.h"
 
 #include "numerics/spline.h"
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -15,33 +15,11 @@
 #include <string>
 #include <unistd.h>
 
+using fit_test::CapturePrint;
 using psftest::owned_image;
 using psftest::point_gauss;
 
 namespace {
-
-std::string printed;
-
-int capture(const char *fmt, ...)
-{
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    printed += buf;
-    return n;
-}
-
-struct capture_pfunc {
-    int (*saved)(const char *, ...) = pfunc;
-    capture_pfunc()
-    {
-        printed.clear();
-        pfunc = capture;
-    }
-    ~capture_pfunc() { pfunc = saved; }
-};
 
 // psfcheck takes over the pixel matrix, so these images are released by
 // their final size.
@@ -114,24 +92,25 @@ TEST(Psfcheck, RefusesPsfsThatCannotBeNormalised)
          "cannot be normalised"},
     };
     for (const auto &c : cases) {
-        capture_pfunc cap;
+        CapturePrint cap;
         psf_image p(c.nx, c.ny, c.f);
         EXPECT_EQ(psfcheck(&p.im), 1) << c.what;
-        EXPECT_NE(printed.find(c.message), std::string::npos) << c.what << ": " << printed;
-        EXPECT_NE(printed.find("psf.fits"), std::string::npos) << c.what;
+        EXPECT_NE(cap.text().find(c.message), std::string::npos) << c.what << ": " << cap.text();
+        EXPECT_NE(cap.text().find("psf.fits"), std::string::npos) << c.what;
         EXPECT_EQ(p.im.naxes[1], c.nx) << c.what; // left as it was
     }
     // Oversampled by more than its size, a PSF spans less than a data pixel.
     for (int os : {9, 429496730}) {
-        capture_pfunc cap;
+        CapturePrint cap;
         psf_image p(8, 12, [](long, long) { return 1.0f; });
         input.sampfac = os;
         EXPECT_EQ(psfcheck(&p.im), 1) << os;
         input.sampfac = 1;
-        EXPECT_NE(printed.find("psf.fits has 8 x 12 pixels; oversampled by " + std::to_string(os) +
-                               " (E), it spans\n   less than one data pixel."),
+        EXPECT_NE(cap.text().find("psf.fits has 8 x 12 pixels; oversampled by " +
+                                  std::to_string(os) +
+                                  " (E), it spans\n   less than one data pixel."),
                   std::string::npos)
-            << printed;
+            << cap.text();
     }
     input.sampfac = 8;
     psf_image fits(8, 12, [](long, long) { return 1.0f; });

@@ -3,6 +3,7 @@
 #ifndef TESTS_TORVEX_RENDER_FIXTURE_H
 #define TESTS_TORVEX_RENDER_FIXTURE_H
 
+#include "numerics/nrutil.h"
 #include "torvex/model/render.h"
 #include "torvex/structs.h"
 
@@ -46,14 +47,7 @@ public:
     long nx() const { return node.naxes[1]; }
     long ny() const { return node.naxes[2]; }
     float at(int k, long x, long y) const { return node.dpm[k][y][x]; }
-    double sum(int k = 0) const
-    {
-        double s = 0;
-        for (long y = 1; y <= ny(); y++)
-            for (long x = 1; x <= nx(); x++)
-                s += node.dpm[k][y][x];
-        return s;
-    }
+    double sum(int k = 0) const { return sum_matrix(node.dpm[k], ny(), nx()); }
     bool finite() const
     {
         for (float **m : node.dpm)
@@ -86,10 +80,7 @@ inline double ellipse_radius(const float *a, double x, double y)
 {
     render::ellipse_frame f = render::make_frame(a);
     render::sample_point p;
-    if (f.c == 2)
-        render::locate<true>(f, x, y, p);
-    else
-        render::locate<false>(f, x, y, p);
+    render::locate_any(f, x, y, p);
     return p.r;
 }
 

@@ -86,7 +86,7 @@ void mkmodel(image *model, derivs *df, fitpars *fpar, convpars *cpar, int output
         objselect(p->a, output ? no_derivs : p->ia, p->objtype, model, node);
     }
 
-    if (psf_loaded())
+    if (with_psf)
         convolve_components(model, df, fpar, cpar, flags);
 
     copy_model(fpar, model, df);

@@ -308,6 +308,24 @@ double edge_integral(const nuker_law &law, const render::ellipse_frame &f, bool 
 // logarithm at the centre, which such panels follow closely.
 constexpr int kRayPanels = 6;
 
+// The weights of the points of those panels on [0, 1] and the logarithms
+// of the points: the same for every pixel, so made once.
+struct ray_nodes {
+    static constexpr int n = 8 * kRayPanels;
+    double w[n], ln_t[n];
+    ray_nodes()
+    {
+        for (int k = 0; k < kRayPanels; k++) {
+            const double lo = k == 0 ? 0 : std::ldexp(1.0, k - kRayPanels),
+                         hi = std::ldexp(1.0, k + 1 - kRayPanels);
+            for (int i = 0; i < 8; i++) {
+                w[8 * k + i] = kGlWeight[i] * (hi - lo);
+                ln_t[8 * k + i] = std::log(lo + kGlNode[i] * (hi - lo));
+            }
+        }
+    }
+};
+
 // The light of the Nuker over the pixel [x0, x1] x [y0, y1] (t[0]) and its
 // derivatives by slots 4 to 10 (t[4..10]), integrated so closely that both
 // follow every parameter smoothly, as the fit's steps need.  In the frame
@@ -329,16 +347,7 @@ void fan_integral(const nuker_point &pt, const render::ellipse_frame &f, double 
         cv[i] = (f.sin_t * dx + f.cos_t * dy) * f.inv_q;
     }
     const double p = 1 / (2 - pt.law.gamma);
-    double tn[8 * kRayPanels], tw[8 * kRayPanels], ln_tn[8 * kRayPanels];
-    for (int k = 0; k < kRayPanels; k++) {
-        const double lo = k == 0 ? 0 : std::ldexp(1.0, k - kRayPanels),
-                     hi = std::ldexp(1.0, k + 1 - kRayPanels);
-        for (int i = 0; i < 8; i++) {
-            tn[8 * k + i] = lo + kGlNode[i] * (hi - lo);
-            tw[8 * k + i] = kGlWeight[i] * (hi - lo);
-            ln_tn[8 * k + i] = std::log(tn[8 * k + i]);
-        }
-    }
+    static const ray_nodes nodes;
     for (int i = 0; i <= 10; i++)
         t[i] = 0;
     nuker_point at = pt;
@@ -357,11 +366,12 @@ void fan_integral(const nuker_point &pt, const render::ellipse_frame &f, double 
             const double rho = std::hypot(px, py);
             at.ray.set(px / rho, py / rho, at.c, at.q);
             const double ln_edge = std::log(rho) + at.ray.lh, scale = f.q * cross * p * weight;
-            for (int j = 0; j < 8 * kRayPanels; j++) {
-                const double lr = ln_edge + p * ln_tn[j];
+            for (int j = 0; j < ray_nodes::n; j++) {
+                const double lr = ln_edge + p * nodes.ln_t[j];
                 double w, l1w;
                 const double light =
-                    std::exp(pt.law.ln_at(lr, w, l1w) + (2 * p - 1) * ln_tn[j]) * scale * tw[j];
+                    std::exp(pt.law.ln_at(lr, w, l1w) + (2 * p - 1) * nodes.ln_t[j]) * scale *
+                    nodes.w[j];
                 at.fill(lr, w, l1w, light, u);
                 for (int k = 0; k <= (at.derivs ? 10 : 0); k++)
                     t[k] += u[k];
@@ -412,12 +422,7 @@ void nuker(float *a, int *ia, image *model, derivs *df)
         any_derivs = any_derivs || free_slot[k];
     }
     render::geometry_slots geo;
-    geo.x = free_slot[SLOT_X];
-    geo.y = free_slot[SLOT_Y];
-    geo.q = free_slot[SLOT_Q];
-    geo.pa = free_slot[SLOT_PA];
-    geo.c = free_slot[SLOT_C];
-    geo.any = geo.x || geo.y || geo.q || geo.pa || geo.c;
+    render::free_geometry(ia, geo);
 
     const nuker_point point{law, f.c, f.q, any_derivs, {}};
 

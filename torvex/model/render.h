@@ -129,6 +129,17 @@ struct geometry_slots {
     bool x, y, q, pa, c, any;
 };
 
+// The geometric slots that the fit flags ia set free.
+inline void free_geometry(const int *ia, geometry_slots &g)
+{
+    g.x = ia[SLOT_X] == 1;
+    g.y = ia[SLOT_Y] == 1;
+    g.q = ia[SLOT_Q] == 1;
+    g.pa = ia[SLOT_PA] == 1;
+    g.c = ia[SLOT_C] == 1;
+    g.any = g.x || g.y || g.q || g.pa || g.c;
+}
+
 // |u|^(C-1), from the unfloored power where it is representable.
 template <bool Ellipse2>
 inline double power_less_one(double au, double pu, double lu, double c)
@@ -200,12 +211,7 @@ void render_pixels(const ellipse_frame &f, const int *ia, derivs *df, const P &p
     const long nx = df->naxes[1], ny = df->naxes[2];
     const int os = input.sampfac;
     geometry_slots g;
-    g.x = ia[SLOT_X] == 1;
-    g.y = ia[SLOT_Y] == 1;
-    g.q = ia[SLOT_Q] == 1;
-    g.pa = ia[SLOT_PA] == 1;
-    g.c = ia[SLOT_C] == 1;
-    g.any = g.x || g.y || g.q || g.pa || g.c;
+    free_geometry(ia, g);
     int free_slots[NSLOTS], nfree = 0;
     for (int k = 1; k <= NSLOTS; k++)
         if (ia[k] == 1)

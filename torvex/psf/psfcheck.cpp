@@ -54,10 +54,7 @@ int psfcheck(image *psf)
               psf->name, nx, ny, input.sampfac);
         return 1;
     }
-    double sum = 0;
-    for (long r = 1; r <= ny; r++)
-        for (long c = 1; c <= nx; c++)
-            sum += psf->z[r][c];
+    const double sum = sum_matrix(psf->z, ny, nx);
     // The PSF is scaled to unit sum wherever it is used.
     if (sum == 0 || !std::isfinite(sum)) {
         pfunc("-- The pixels of the PSF image %s sum to %g; it cannot be normalised.\n", psf->name,

@@ -8,18 +8,11 @@
 #include "torvex/psf/convolve_components.h"
 #include "torvex/psf/shift_psf.h"
 
+#include "numerics/nrutil.h"
+
 #include <cmath>
 
 namespace {
-
-double psf_sum(float **z, long nx, long ny)
-{
-    double sum = 0;
-    for (long r = 1; r <= ny; r++)
-        for (long c = 1; c <= nx; c++)
-            sum += z[r][c];
-    return sum;
-}
 
 // F over the sum of the moved copy: the shift keeps the PSF's sum only to
 // about 1% at fractional offsets, and a star must carry its whole flux
@@ -55,7 +48,7 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
 
     // The normalisation belongs to the PSF in use, so it is taken from it
     // on every call; the sums are cheap next to the shifts.
-    const double norm = psf_sum(psf.z, nx, ny);
+    const double norm = sum_matrix(psf.z, ny, nx);
     const double flux = std::pow(10.0, (model->magzpt - a[SLOT_MAG]) / 2.5);
 
     // Position in PSF pixels and the fraction of a pixel the PSF is moved.
@@ -72,7 +65,7 @@ void psfunc(float a[], int ia[], image *model, derivs *df)
         im->naxes[2] = ny;
         im->z = m.get(ny, nx);
         shift_psf(psf, im, mx, my);
-        return flux_scale(flux, psf_sum(im->z, nx, ny), norm);
+        return flux_scale(flux, sum_matrix(im->z, ny, nx), norm);
     };
     const float scale = moved_copy(&t, moved, dx, dy);
     const float dm = static_cast<float>(scale * 2.302585092994046 / -2.5);
