@@ -35,6 +35,20 @@ struct FirstLeaf {
     const int *bad = nullptr;
 };
 
+// foldValues over runs of len values along dimension 1, the leaves moved on
+// between runs.
+template <bool Unit, class E, class F>
+ORV_INLINE F foldRuns(E &e, F f, index_t len, index_t runs)
+{
+    for (;;) {
+        for (index_t k = 0; k < len; ++k)
+            f(valueAtStep<Unit>(e, k));
+        if (--runs == 0)
+            return f;
+        e.advanceDim();
+    }
+}
+
 // Calls f with every value of the tree in index order, dimension 1 fastest:
 // one loop when every leaf is one progression in memory, else run by run.
 // f carries the running state and is returned; being a local copy here, its
@@ -57,34 +71,9 @@ ORV_INLINE F foldValues(E e, F f)
     if (len == 0 || runs == 0)
         return f;
     const bool unit = e.isUnitStride();
-    if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) {
-        const index_t n = len * runs;
-        if (unit)
-            for (index_t k = 0; k < n; ++k)
-                f(e.valueAtUnitStride(k));
-        else
-            for (index_t k = 0; k < n; ++k)
-                f(e.valueAt(k));
-        return f;
-    }
-    if (unit) {
-        for (;;) {
-            for (index_t k = 0; k < len; ++k)
-                f(e.valueAtUnitStride(k));
-            if (--runs == 0)
-                break;
-            e.advanceDim();
-        }
-    } else {
-        for (;;) {
-            for (index_t k = 0; k < len; ++k)
-                f(e.valueAt(k));
-            if (--runs == 0)
-                break;
-            e.advanceDim();
-        }
-    }
-    return f;
+    if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) // one run over all values
+        return unit ? foldRuns<true>(e, f, len * runs, 1) : foldRuns<false>(e, f, len * runs, 1);
+    return unit ? foldRuns<true>(e, f, len, runs) : foldRuns<false>(e, f, len, runs);
 }
 
 template <class V>
