@@ -12,12 +12,17 @@ namespace orv {
 
 namespace detail {
 
-// Every leaf of the tree must have the reference lengths in every dimension.
+// Every leaf of the tree must have the reference lengths in every dimension;
+// without a reference, the first leaf's lengths are the reference.
 template <int N>
 struct LengthCheck {
-    explicit LengthCheck(const int *reference) : want(reference) {}
+    explicit LengthCheck(const int *reference = nullptr) : want(reference) {}
     void operator()(const void *, std::size_t, const index_t *, const int *length, bool)
     {
+        if (want == nullptr) {
+            want = length;
+            return;
+        }
         if (bad != nullptr)
             return;
         for (int d = 0; d < N; ++d)

@@ -18,23 +18,6 @@ namespace orv {
 
 namespace detail {
 
-// The geometry of the first leaf drives the walk; every other leaf must have
-// the same lengths.
-template <int N>
-struct FirstLeaf {
-    void operator()(const void *, std::size_t, const index_t *, const int *len, bool)
-    {
-        if (length == nullptr)
-            length = len;
-        else
-            for (int d = 0; d < N; ++d)
-                if (len[d] != length[d])
-                    bad = len;
-    }
-    const int *length = nullptr;
-    const int *bad = nullptr;
-};
-
 // foldValues over runs of len values along dimension 1, the leaves moved on
 // between runs.
 template <bool Unit, class E, class F>
@@ -58,16 +41,17 @@ ORV_INLINE F foldRuns(E &e, F f, index_t len, index_t runs)
 template <int N, class E, class F>
 ORV_INLINE F foldValues(E e, F f)
 {
-    FirstLeaf<N> g;
+    // The first leaf's lengths drive the walk.
+    LengthCheck<N> g;
     e.visitLeaves(g);
     if (g.bad != nullptr)
-        raiseLengths("Reduction over operands of lengths ", g.length, " and ", g.bad, N);
-    if (g.length == nullptr)
+        raiseLengths("Reduction over operands of lengths ", g.want, " and ", g.bad, N);
+    if (g.want == nullptr)
         return f;
-    const index_t len = g.length[0];
+    const index_t len = g.want[0];
     index_t runs = 1; // along dimension 1
     for (int d = 1; d < N; ++d)
-        runs *= g.length[d];
+        runs *= g.want[d];
     if (len == 0 || runs == 0)
         return f;
     const bool unit = e.isUnitStride();
