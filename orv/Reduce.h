@@ -216,13 +216,22 @@ double middleOf(T *v, index_t n)
         MedianBuffer<U> keys(n);
         for (index_t i = 0; i < n; ++i)
             keys.data()[i] = Key::of(v[i]);
-        if (n % 2 == 0) {
-            MedianBuffer<U> lower(n);
-            std::copy(keys.data(), keys.data() + n, lower.data());
-            return midpoint(Key::value(selectKey(lower.data(), n, k - 1)),
-                            Key::value(selectKey(keys.data(), n, k)));
+        const U upper = selectKey(keys.data(), n, k);
+        if (n % 2 == 1)
+            return static_cast<double>(Key::value(upper));
+        // The (k-1)-th: the largest key below the k-th, or the k-th itself
+        // when fewer than k keys lie below it. One pass over the values
+        // instead of a second selection.
+        index_t below = 0;
+        U lower = 0;
+        for (index_t i = 0; i < n; ++i) {
+            const U key = Key::of(v[i]);
+            if (key < upper) {
+                ++below;
+                lower = std::max(lower, key);
+            }
         }
-        return static_cast<double>(Key::value(selectKey(keys.data(), n, k)));
+        return midpoint(Key::value(below == k ? lower : upper), Key::value(upper));
     } else {
         std::nth_element(v, v + k, v + n);
         if (n % 2 == 1)
