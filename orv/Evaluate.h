@@ -12,12 +12,17 @@ namespace orv {
 
 namespace detail {
 
-// Every leaf of the tree must have the reference lengths in every dimension.
+// Every leaf of the tree must have the reference lengths in every dimension;
+// without a reference, the first leaf's lengths are the reference.
 template <int N>
 struct LengthCheck {
-    explicit LengthCheck(const int *reference) : want(reference) {}
+    explicit LengthCheck(const int *reference = nullptr) : want(reference) {}
     void operator()(const void *, std::size_t, const index_t *, const int *length, bool)
     {
+        if (want == nullptr) {
+            want = length;
+            return;
+        }
         if (bad != nullptr)
             return;
         for (int d = 0; d < N; ++d)
@@ -103,58 +108,37 @@ struct OverlapCheck {
     bool overlap = false;
 };
 
-// One loop over all elements: the destination and every array leaf are each
-// one arithmetic progression with the step of their dimension-1 stride.
-template <class T, int N, class E>
-void loopFlat(MArray<T, N> &dest, E e)
+// Stores the tree's values k = 0..len-1 along dimension 1 at p[k * s]; on the
+// unit-stride path s is 1.
+template <bool Unit, class T, class E>
+ORV_INLINE void storeRun(T *const p, index_t s, const E &e, index_t len)
 {
-    const index_t n = dest.elementCount();
-    if (n == 0)
-        return;
-    T *const p = dest.dataFirst();
-    const index_t s = dest.stride(1);
-    if (s == 1 && e.isUnitStride()) {
-        ORV_NO_CARRIED_DEPENDENCE
-        for (index_t k = 0; k < n; ++k)
-            p[k] = static_cast<T>(e.valueAtUnitStride(k));
-    } else {
-        ORV_NO_CARRIED_DEPENDENCE
-        for (index_t k = 0; k < n; ++k)
-            p[k * s] = static_cast<T>(e.valueAt(k));
-    }
+    const index_t step = Unit ? 1 : s;
+    ORV_NO_CARRIED_DEPENDENCE
+    for (index_t k = 0; k < len; ++k)
+        p[k * step] = static_cast<T>(valueAtStep<Unit>(e, k));
 }
 
-// Run by run along dimension 1; serves every geometry.
-template <class T, int N, class E>
-void loopRuns(MArray<T, N> &dest, E e)
+// Flat: one loop over all elements, the destination and every array leaf
+// each one arithmetic progression with the step of their dimension-1 stride.
+// Else run by run along dimension 1, which serves every geometry; the tree is
+// taken by value, as that walk moves its leaves.
+template <bool Unit, class T, int N, class E>
+void store(MArray<T, N> &dest, E e, bool flat)
 {
-    if (dest.elementCount() == 0)
+    const index_t s = dest.stride(1);
+    if (flat) {
+        storeRun<Unit>(dest.dataFirst(), s, e, dest.elementCount());
         return;
+    }
     MArrayIter<T, N> it(dest);
     const index_t len = dest.length(1);
-    const index_t s = dest.stride(1);
-    if (s == 1 && e.isUnitStride()) {
-        for (;;) {
-            T *const p = it.current;
-            ORV_NO_CARRIED_DEPENDENCE
-            for (index_t k = 0; k < len; ++k)
-                p[k] = static_cast<T>(e.valueAtUnitStride(k));
-            it.advanceDim();
-            if (it.current == nullptr)
-                break;
-            e.advanceDim();
-        }
-    } else {
-        for (;;) {
-            T *const p = it.current;
-            ORV_NO_CARRIED_DEPENDENCE
-            for (index_t k = 0; k < len; ++k)
-                p[k * s] = static_cast<T>(e.valueAt(k));
-            it.advanceDim();
-            if (it.current == nullptr)
-                break;
-            e.advanceDim();
-        }
+    for (;;) {
+        storeRun<Unit>(it.current, s, e, len);
+        it.advanceDim();
+        if (it.current == nullptr)
+            return;
+        e.advanceDim();
     }
 }
 
@@ -180,10 +164,13 @@ void evaluate(MArray<T, N> &dest, const E &e, Walk walk)
         evaluate(dest, TExpr<MArrayIterConst<T, N>, N>(MArrayIterConst<T, N>(copy)), Walk::choose);
         return;
     }
-    if (walk != Walk::runs && flatWalkFits(dest, e))
-        loopFlat(dest, e);
+    if (dest.elementCount() == 0)
+        return;
+    const bool flat = walk != Walk::runs && flatWalkFits(dest, e);
+    if (dest.stride(1) == 1 && e.isUnitStride())
+        store<true>(dest, e, flat);
     else
-        loopRuns(dest, e);
+        store<false>(dest, e, flat);
 }
 
 // Assignment of a tree: the walk is chosen once per statement.

@@ -113,10 +113,7 @@ public:
             setLengths(lengths...);
             Shape<N> s = shape_;
             s.setFresh(maxElements());
-            memoryBlock_ = new MemoryBlock<T>(buffer, adopt);
-            memoryBlock_->references = 1;
-            shape_ = s;
-            data_ = buffer ? buffer + s.zeroOffset : nullptr;
+            adoptFresh(new MemoryBlock<T>(buffer, adopt), s);
         } catch (...) {
             delete[] buffer;
             throw;
@@ -245,12 +242,7 @@ public:
     {
         Shape<N> s = shape_;
         s.setFresh(maxElements());
-        MemoryBlock<T> *block = makeBlock(s.nelements, map, fileName);
-        release();
-        memoryBlock_ = block;
-        block->references = 1;
-        shape_ = s;
-        data_ = block->data == nullptr ? nullptr : block->data + s.zeroOffset;
+        adoptFresh(makeBlock(s.nelements, map, fileName), s);
     }
 
     // Makes this array a further view of a's storage with a's geometry. The new
@@ -414,6 +406,12 @@ private:
         memoryBlock_ = block;
         shape_ = s;
         data_ = d;
+    }
+
+    // Binds a new block (references 0) laid out as s, as its first array.
+    void adoptFresh(MemoryBlock<T> *block, const Shape<N> &s)
+    {
+        adoptView(block, s, block->data == nullptr ? nullptr : block->data + s.zeroOffset);
     }
 
     void requireStorage() const

@@ -18,22 +18,19 @@ namespace orv {
 
 namespace detail {
 
-// The geometry of the first leaf drives the walk; every other leaf must have
-// the same lengths.
-template <int N>
-struct FirstLeaf {
-    void operator()(const void *, std::size_t, const index_t *, const int *len, bool)
-    {
-        if (length == nullptr)
-            length = len;
-        else
-            for (int d = 0; d < N; ++d)
-                if (len[d] != length[d])
-                    bad = len;
+// foldValues over runs of len values along dimension 1, the leaves moved on
+// between runs.
+template <bool Unit, class E, class F>
+ORV_INLINE F foldRuns(E &e, F f, index_t len, index_t runs)
+{
+    for (;;) {
+        for (index_t k = 0; k < len; ++k)
+            f(valueAtStep<Unit>(e, k));
+        if (--runs == 0)
+            return f;
+        e.advanceDim();
     }
-    const int *length = nullptr;
-    const int *bad = nullptr;
-};
+}
 
 // Calls f with every value of the tree in index order, dimension 1 fastest:
 // one loop when every leaf is one progression in memory, else run by run.
@@ -44,47 +41,23 @@ struct FirstLeaf {
 template <int N, class E, class F>
 ORV_INLINE F foldValues(E e, F f)
 {
-    FirstLeaf<N> g;
+    // The first leaf's lengths drive the walk.
+    LengthCheck<N> g;
     e.visitLeaves(g);
     if (g.bad != nullptr)
-        raiseLengths("Reduction over operands of lengths ", g.length, " and ", g.bad, N);
-    if (g.length == nullptr)
+        raiseLengths("Reduction over operands of lengths ", g.want, " and ", g.bad, N);
+    if (g.want == nullptr)
         return f;
-    const index_t len = g.length[0];
+    const index_t len = g.want[0];
     index_t runs = 1; // along dimension 1
     for (int d = 1; d < N; ++d)
-        runs *= g.length[d];
+        runs *= g.want[d];
     if (len == 0 || runs == 0)
         return f;
     const bool unit = e.isUnitStride();
-    if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) {
-        const index_t n = len * runs;
-        if (unit)
-            for (index_t k = 0; k < n; ++k)
-                f(e.valueAtUnitStride(k));
-        else
-            for (index_t k = 0; k < n; ++k)
-                f(e.valueAt(k));
-        return f;
-    }
-    if (unit) {
-        for (;;) {
-            for (index_t k = 0; k < len; ++k)
-                f(e.valueAtUnitStride(k));
-            if (--runs == 0)
-                break;
-            e.advanceDim();
-        }
-    } else {
-        for (;;) {
-            for (index_t k = 0; k < len; ++k)
-                f(e.valueAt(k));
-            if (--runs == 0)
-                break;
-            e.advanceDim();
-        }
-    }
-    return f;
+    if (!E::hasIndex && (N == 1 || e.isStorageContiguous())) // one run over all values
+        return unit ? foldRuns<true>(e, f, len * runs, 1) : foldRuns<false>(e, f, len * runs, 1);
+    return unit ? foldRuns<true>(e, f, len, runs) : foldRuns<false>(e, f, len, runs);
 }
 
 template <class V>
@@ -243,13 +216,22 @@ double middleOf(T *v, index_t n)
         MedianBuffer<U> keys(n);
         for (index_t i = 0; i < n; ++i)
             keys.data()[i] = Key::of(v[i]);
-        if (n % 2 == 0) {
-            MedianBuffer<U> lower(n);
-            std::copy(keys.data(), keys.data() + n, lower.data());
-            return midpoint(Key::value(selectKey(lower.data(), n, k - 1)),
-                            Key::value(selectKey(keys.data(), n, k)));
+        const U upper = selectKey(keys.data(), n, k);
+        if (n % 2 == 1)
+            return static_cast<double>(Key::value(upper));
+        // The (k-1)-th: the largest key below the k-th, or the k-th itself
+        // when fewer than k keys lie below it. One pass over the values
+        // instead of a second selection.
+        index_t below = 0;
+        U lower = 0;
+        for (index_t i = 0; i < n; ++i) {
+            const U key = Key::of(v[i]);
+            if (key < upper) {
+                ++below;
+                lower = std::max(lower, key);
+            }
         }
-        return static_cast<double>(Key::value(selectKey(keys.data(), n, k)));
+        return midpoint(Key::value(below == k ? lower : upper), Key::value(upper));
     } else {
         std::nth_element(v, v + k, v + n);
         if (n % 2 == 1)

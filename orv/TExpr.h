@@ -184,6 +184,18 @@ struct IsOrTag : std::false_type {
 template <class A, class B>
 struct IsOrTag<orv_TOr<A, B>> : std::true_type {
 };
+
+// The value of a tree k steps along dimension 1. The walks choose the path
+// once per statement and pass it down as a constant: on the unit-stride path
+// every leaf is addressed by a plain index.
+template <bool Unit, class E>
+ORV_INLINE decltype(auto) valueAtStep(const E &e, index_t k)
+{
+    if constexpr (Unit)
+        return e.valueAtUnitStride(k);
+    else
+        return e.valueAt(k);
+}
 } // namespace detail
 
 template <class A, class B, class Op, int N>

@@ -107,10 +107,17 @@ bool isValid(const Fields &f)
            f.second <= 60;
 }
 
-std::time_t toSeconds(const Fields &f)
+// The fields as a broken-down time, for UTDate's conversions.
+std::tm toTm(const Fields &f)
 {
-    return static_cast<std::time_t>(daysFromCivil(f.year, f.month, f.day) * kSecondsPerDay +
-                                    f.hour * 3600 + f.minute * 60 + f.second);
+    std::tm t{};
+    t.tm_year = static_cast<int>(f.year) - 1900;
+    t.tm_mon = f.month - 1;
+    t.tm_mday = f.day;
+    t.tm_hour = f.hour;
+    t.tm_min = f.minute;
+    t.tm_sec = f.second;
+    return t;
 }
 
 // Reads count decimal digits at pos; false when any of them is not a digit.
@@ -307,13 +314,7 @@ DCFDate::DCFDate(const std::string &telegram) : UTDate(0)
     f.year = yy < 70 ? 2000 + yy : 1900 + yy;
     if (!isValid(f))
         throw UTDateException("DCFDate: Cannot convert date " + telegram);
-    std::tm t{};
-    t.tm_year = static_cast<int>(f.year) - 1900;
-    t.tm_mon = f.month - 1;
-    t.tm_mday = f.day;
-    t.tm_hour = f.hour;
-    t.tm_min = f.minute;
-    t.tm_sec = f.second;
+    std::tm t = toTm(f);
     t.tm_isdst = telegram[28] == 'S' ? 1 : 0;
     time_ = mkdcftime(&t);
 }
@@ -366,7 +367,8 @@ FitsDate::FitsDate(const std::string &text) : time_(0), dateOnly_(true)
     if (obsolete)
         std::cerr << "FitsDate: Assuming date " << year << ". Date has obsolete syntax."
                   << std::endl;
-    time_ = toSeconds(f);
+    const std::tm t = toTm(f);
+    time_ = UTDate::mkuttime(&t);
 }
 
 std::string FitsDate::toString() const

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -223,6 +224,26 @@ bool same(const T &a, const T &b)
         if (std::isnan(a) && std::isnan(b))
             return true;
     return a == b;
+}
+
+// The exact median by sorting the values that are neither blank nor NaN;
+// the marker (NaN without one) when none is left.
+template <class T>
+double sortedMedian(std::vector<T> v, bool useMarker, T marker)
+{
+    std::vector<T> kept;
+    for (T x : v)
+        if (!std::isnan(double(x)) && !(useMarker && x == marker))
+            kept.push_back(x);
+    if (kept.empty())
+        return useMarker ? double(marker) : std::numeric_limits<double>::quiet_NaN();
+    std::sort(kept.begin(), kept.end());
+    const std::size_t n = kept.size();
+    if (n % 2)
+        return double(kept[n / 2]);
+    if constexpr (std::is_floating_point<T>::value)
+        return double((kept[n / 2 - 1] + kept[n / 2]) * T(0.5));
+    return (double(kept[n / 2 - 1]) + double(kept[n / 2])) * 0.5;
 }
 
 template <class T, int N>

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/scratch.h"
 #include "option_fixture.h"
 #include "util/command_line_reader.h"
 #include "util/config_file_reader.h"
@@ -18,14 +19,6 @@ using namespace util;
 std::string blanks(int n)
 {
     return std::string(static_cast<std::size_t>(n), ' ');
-}
-
-std::string fileText(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class OptionParserTest : public testing::Test {
@@ -123,12 +116,12 @@ TEST_F(OptionParserTest, WrittenConfigurationLayout)
               "scales\t= 0.5,2\t# scales\n"
               "box\t= 1:10,1:20\t# fit box\n"
               "config\t= \t# config file name\n",
-              fileText(path));
+              test_common::slurp(path));
     set.parser.writeConfig(path, false, false);
     EXPECT_EQ(
         "box\t= 1:10,1:20\nconfig\t= \ngalcenter\t= 1070,1077\nkappa\t= 0\nnan\t= 0\norder\t= 2\n"
         "prefix\t= s\nscales\t= 0.5,2\nverbose\t= FALSE\nweights\t= 1,1,1\n",
-        fileText(path));
+        test_common::slurp(path));
     EXPECT_EQ("Cannot open file /nonexistent-dir/x.cfg for writing",
               utilError([&] { set.parser.writeConfig("/nonexistent-dir/x.cfg", true, true); }));
 }
@@ -161,7 +154,7 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged)
                 read.parser.changeReader(&reader);
                 read.parser.parseOptions();
                 EXPECT_EQ(written.parser.toString(false), read.parser.toString(false))
-                    << fileText(path);
+                    << test_common::slurp(path);
                 EXPECT_EQ(written.prefix, read.prefix);
                 EXPECT_EQ(written.config, read.config);
                 EXPECT_EQ(written.verbose, read.verbose);
@@ -196,7 +189,7 @@ TEST_F(OptionParserTest, UsageTextsStayOnTheirCommentLine)
     OptionParser parser(nullptr);
     parser.addOption(&option);
     parser.writeConfig(path, true, true);
-    EXPECT_EQ("order\t= 2\t# first line order = 9\n", fileText(path));
+    EXPECT_EQ("order\t= 2\t# first line order = 9\n", test_common::slurp(path));
 }
 
 TEST(OptionParser, LaterRegistrationsReplaceLookups)

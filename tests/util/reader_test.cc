@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <list>
 #include <string>
 #include <vector>
 
+#include "common/scratch.h"
 #include "option_fixture.h"
 #include "util/command_line_reader.h"
 #include "util/config_file_reader.h"
@@ -174,7 +174,7 @@ TEST(ConfigFileReader, LinesToNamesAndValues)
 class ConfigFile : public testing::Test {
 protected:
     std::string path = uniqueTempPath();
-    void write(const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
+    void write(const std::string &text) { test_common::spit(path, text); }
     void TearDown() override { std::remove(path.c_str()); }
 };
 
