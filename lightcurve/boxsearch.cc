@@ -199,7 +199,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     const double first = jd(1);
     // Without NaN times, the cycle counts of a fold stay below
-    // (reach + P/2) / P, reach the largest distance from the first point.
+    // (reach + |P|/2) / |P|, reach the largest distance from the first point
+    // (a negative trial period counts its cycles downwards).
     bool finite = true;
     double reach = 0;
     for (double x : t) {
@@ -223,7 +224,7 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         freq(i) = f;
         // The default epoch of a fold: the first point at phase 0.
         const double P = 1 / f, T = first + P / 2;
-        if (finite && (reach + P / 2) / P < 2147483647.0) {
+        if (finite && (reach + std::fabs(P) / 2) / std::fabs(P) < 2147483647.0) {
             phasesOf(t.data(), n, P, T, phases.data());
         } else {
             for (int p = 0; p < n; ++p)
