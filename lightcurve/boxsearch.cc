@@ -198,13 +198,14 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         vf[i] = y[i] * v[i];
     }
     const double first = jd(1);
-    // Without NaN times, the cycle counts of a fold stay below
+    // With finite times, the cycle counts of a fold stay below
     // (reach + |P|/2) / |P|, reach the largest distance from the first point
-    // (a negative trial period counts its cycles downwards).
+    // (a negative trial period counts its cycles downwards). Infinite times
+    // all alike would have reach 0, but no cycle count.
     bool finite = true;
     double reach = 0;
     for (double x : t) {
-        finite = finite && !std::isnan(x);
+        finite = finite && std::isfinite(x);
         reach = std::max(reach, std::fabs(x - first));
     }
 
