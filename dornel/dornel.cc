@@ -149,17 +149,13 @@ std::string checkSettings(const Parameter &p)
     return "";
 }
 
-void write(const std::string &name, const orv::FitsHeader *header,
+// Writes data under the header of the input it was made from.
+void write(const std::string &name, const orv::FitsHeader &header,
            const orv::MArray<float, 2> &data)
 {
     std::cout << "Saving file: " << name << std::endl;
-    if (header) {
-        orv::FitsOut out(name, *header, false, false);
-        out << data;
-    } else {
-        orv::FitsOut out(name);
-        out << data;
-    }
+    orv::FitsOut out(name, header, false, false);
+    out << data;
 }
 
 // Reads the image, its error image, models and subtracts the sky, and
@@ -196,9 +192,9 @@ void processFile(const std::string &name, Parameter &work)
     const float blank = work.nan;
     image = orv::merge(image == blank, blank, image - sky);
 
-    write(names.sky, &imageIn, sky);
-    write(names.subtracted, &imageIn, image);
-    write(names.errorCopy, &errorIn, err);
+    write(names.sky, imageIn, sky);
+    write(names.subtracted, imageIn, image);
+    write(names.errorCopy, errorIn, err);
     std::cout << std::endl;
 }
 

@@ -126,7 +126,11 @@ void Lightcurve::countTransits()
             start = jd(k);
             ++number_transits;
         }
-        ++counts.back();
+        // Where (1 - tau) * period exceeds every distance in time (a negative
+        // period, an orbit of radius 0) no transit begins, and the point
+        // belongs to none.
+        if (!counts.empty())
+            ++counts.back();
     }
     if (counts.empty())
         counts.push_back(0);

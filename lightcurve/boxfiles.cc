@@ -91,7 +91,7 @@ void Lightcurve::write_boxed_binary(std::string file, int c, bool mags, bool wit
         return;
     Stopwatch watch("write_boxed_binary");
     watch.start();
-    BinaryTable table(file, " fits for writing");
+    BinaryTable table(file, kFitsForWriting);
     fold(period_box(c), t0_box(c));
     watch.lap("folding");
     if (bins != 0)

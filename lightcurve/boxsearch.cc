@@ -198,12 +198,14 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         vf[i] = y[i] * v[i];
     }
     const double first = jd(1);
-    // Without NaN times, the cycle counts of a fold stay below
-    // (reach + P/2) / P, reach the largest distance from the first point.
+    // With finite times, the cycle counts of a fold stay below
+    // (reach + |P|/2) / |P|, reach the largest distance from the first point
+    // (a negative trial period counts its cycles downwards). Infinite times
+    // all alike would have reach 0, but no cycle count.
     bool finite = true;
     double reach = 0;
     for (double x : t) {
-        finite = finite && !std::isnan(x);
+        finite = finite && std::isfinite(x);
         reach = std::max(reach, std::fabs(x - first));
     }
 
@@ -223,7 +225,7 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         freq(i) = f;
         // The default epoch of a fold: the first point at phase 0.
         const double P = 1 / f, T = first + P / 2;
-        if (finite && (reach + P / 2) / P < 2147483647.0) {
+        if (finite && (reach + std::fabs(P) / 2) / std::fabs(P) < 2147483647.0) {
             phasesOf(t.data(), n, P, T, phases.data());
         } else {
             for (int p = 0; p < n; ++p)

@@ -6,12 +6,6 @@
 #include "lightcurve/guards.h"
 #include "lightcurve/tables.h"
 
-namespace {
-
-const char *const kForWriting = " for writing";
-
-} // namespace
-
 void Lightcurve::write_binary(std::string file, bool with_nchi, bool with_boxval, bool, bool)
 {
     if (!writableData(has_data))
@@ -24,7 +18,7 @@ void Lightcurve::write_folded_binary(std::string file, bool with_nchi, bool with
 {
     if (!foldReady(folded))
         return;
-    BinaryTable table(file, " fits for writing");
+    BinaryTable table(file, kFitsForWriting);
     table.putCurve(phased_length, {{"phase", phase},
                                    phased_flux,
                                    phased_error,

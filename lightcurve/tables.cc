@@ -32,7 +32,7 @@ bool openText(std::ofstream &out, const std::string &name)
     out.open(name, std::ios::out | std::ios::trunc);
     if (out.is_open())
         return true;
-    std::cerr << "error: cannot open file " << name << " for writing" << std::endl;
+    std::cerr << "error: cannot open file " << name << kForWriting << std::endl;
     return false;
 }
 

@@ -68,6 +68,11 @@ struct CurveColumns {
     bool with_nchi, with_boxval;
 };
 
+// What the refusal of a FITS file says after its name: " for writing", and
+// for the folded light curves " fits for writing".
+inline const char *const kForWriting = " for writing";
+inline const char *const kFitsForWriting = " fits for writing";
+
 // A FITS file holding one binary table. An existing regular file of the
 // name that may be written is replaced, so that writing twice never adds a
 // second table or duplicate columns to the first.

@@ -320,10 +320,12 @@ TEST(BinSpline, EveryPassGivesAndPrintsWhatAFreshSplineDoes)
     std::normal_distribution<double> noise(0, 1);
     MArray<float, 2> image =
         array(nx, ny, [&](int x, int y) { return 200 + 0.2 * x - 0.1 * y + noise(rng); });
+    // Above verbosity 0 the diagnostic images go beside the input.
+    ScratchDir scratch;
     for (int verbose : {0, 2}) {
         MArray<float, 2> work(image.shape());
         work = image;
-        const Parameter p = settings(48, 52, 2, 1, verbose, "x.fits");
+        const Parameter p = settings(48, 52, 2, 1, verbose, scratch.file("x.fits"));
         BinSpline spline(p);
         MArray<float, 2> sky(image.shape());
         // Changes between the passes, each told pixel by pixel.

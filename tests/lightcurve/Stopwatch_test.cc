@@ -32,9 +32,7 @@ struct ManualClocks {
 
 std::string status(const Stopwatch &sw)
 {
-    testing::internal::CaptureStdout();
-    sw.printStatus();
-    return testing::internal::GetCapturedStdout();
+    return printed([&] { sw.printStatus(); });
 }
 
 std::vector<std::string> linesOf(const std::string &text)

@@ -125,6 +125,21 @@ TEST(AnalyticalTransit, NoTransitAtLowInclination)
     EXPECT_EQ(std::vector<double>(162, 1.0), valuesOf(lc.getFlux()));
 }
 
+TEST(AnalyticalTransit, NoTransitBeginsWhereNoDistanceInTimeReachesTheNext)
+{
+    // A star without mass has an orbit of radius 0, so tau is infinite and
+    // every point lies in transit; with a negative period (1 - tau) * period
+    // is infinite.
+    Planet planet;
+    planet.period = -3;
+    planet.m_star = 0;
+    Lightcurve lc = flat(doubles({99.9, 100, 100.1}), 0.001);
+    planet.addTo(lc);
+    EXPECT_EQ(3, lc.getNumber_transit_points());
+    EXPECT_EQ(0, lc.getNumber_transits());
+    EXPECT_EQ(std::vector<int>{0}, valuesOf(lc.getPoints_per_transit()));
+}
+
 TEST(AnalyticalTransit, ErrorsOfZeroGiveUnboundedSignalToNoise)
 {
     Lightcurve lc = flat(doubles({99.9, 100, 100.1}), 0);

@@ -216,6 +216,29 @@ TEST(LightcurveBoxSearch, PeaksMatchADirectSearch)
     }
 }
 
+TEST(LightcurveBoxSearch, FoldsOfMoreThan2To31CyclesMatchADirectSearch)
+{
+    // Trial periods so short that a fold counts more than 2^31 cycles, of
+    // either sign: a negative period counts them downwards.
+    const Series s = injected({2.5e-9, 0.3e-9, 0.003, 0.4}, 60, 20, 2, 7);
+    for (double sign : {1.0, -1.0}) {
+        SCOPED_TRACE(sign);
+        const double pshort = sign > 0 ? 2e-9 : -3e-9, plong = sign > 0 ? 3e-9 : -2e-9;
+        Lightcurve lc = s.make();
+        lc.boxfitting(120, pshort, plong, 0.02, 0.15, 0);
+        const Peaks want = directSearch(s, 120, pshort, plong, 0.02, 0.15, 0);
+        for (int j = 1; j <= 10; ++j) {
+            SCOPED_TRACE(j);
+            EXPECT_NEAR(want.period[j - 1], lc.getPeriod_box(j),
+                        1e-9 * std::fabs(want.period[j - 1]));
+            EXPECT_NEAR(want.tau[j - 1], lc.getTau_box(j), 1e-9);
+            EXPECT_NEAR((want.out[j - 1] - want.in[j - 1]) / want.out[j - 1], lc.getDrop_box(j),
+                        1e-9);
+            EXPECT_NEAR(want.sde[j - 1], lc.getSDE(j), 1e-9);
+        }
+    }
+}
+
 TEST(LightcurveBoxSearch, BoxOfARunOfPoints)
 {
     // Dips at phases 0.5, 0.5625 and 0.625 of the default fold: the box runs

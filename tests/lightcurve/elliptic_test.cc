@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "printed.h"
+
 namespace {
 
 const double kPi = std::acos(-1.0);
@@ -93,11 +95,10 @@ double completeIntegral(double k, bool second)
     return sum * 0.5 * kPi / n;
 }
 
+// What call prints; its result goes to value.
 std::string printed(const std::function<double()> &call, double &value)
 {
-    testing::internal::CaptureStdout();
-    value = call();
-    return testing::internal::GetCapturedStdout();
+    return ::printed([&] { value = call(); });
 }
 
 } // namespace
