@@ -165,8 +165,10 @@ void lu_iter(MArray<double, 2> &A, MArray<double, 1> &b, int steps, int verbose)
     if (verbose >= 4)
         std::cout << equals << " solution of A*x=b:" << std::endl << x << std::endl;
     if (steps > 0) {
+        // The residual of the first solution, printed only.
         MArray<double, 1> r;
-        residuum(a0, x, b0, r);
+        if (verbose > 4)
+            residuum(a0, x, b0, r);
         for (int j = 1; j <= steps; ++j) {
             mprove(lu, x, indx, a0, b0);
             if (verbose > 3)
