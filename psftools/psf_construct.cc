@@ -102,6 +102,8 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
     }
     const int g = _subgrid, A = _analyt, S = _slen;
     double wacc = 0;
+    // One star's share of the sub-grid; divvy clears it for every star.
+    MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
     for (int j = 1; j <= n; ++j) {
         const long F = psf_index::nearestPixel(x(j)), G = psf_index::nearestPixel(y(j));
         const double dx = x(j) - F, dy = y(j) - G;
@@ -121,7 +123,6 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
                 planeKnown = sky(j) != kFitIt && sky_x(j) != kFitIt && sky_y(j) != kFitIt;
             }
         }
-        MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
         const Stamp stamp = cut(image, error, F, G, A);
         MArray<float, 2> o = stamp.value, m = stamp.error;
         if (verbose > 7) {
