@@ -106,8 +106,11 @@ void aperture_sky(MArray<float, 2> image, MArray<float, 2> error, double x, doub
     const Centre c(x, y);
     if (!awayFromEdge(image, c, r))
         return flag(flux, flux_error);
-    // Annulus pixels outside the image are left out like unusable ones.
-    const int R = halfSize(r_out);
+    // Annulus pixels outside the image are left out like unusable ones, so
+    // the square searched need not reach beyond it: an outer radius far
+    // larger than the image would overflow the square's int size.
+    const int R =
+        halfSize(std::fmin(r_out, static_cast<double>(image.length(1)) + image.length(2)));
     const auto sky_pixel = [&](int k, int l) {
         const double d2 = c.d2(k, l);
         const long px = c.lx + k, py = c.ly + l;

@@ -1,12 +1,50 @@
 #include "psftools/fit_models.h"
 
 #include <cmath>
+#include <iostream>
 
 using orv::MArray;
+
+namespace {
+
+// v holds the parameter slots 1..n that a model reads or writes.
+bool holds(const MArray<double, 1> &v, int n)
+{
+    return v.firstIndex(1) <= 1 && v.lastIndex(1) >= n;
+}
+
+// A model given fewer parameters than it has could never be evaluated: said
+// once, when it is made, and every evaluation then fails.
+void checkCount(const char *model, int needs, int given)
+{
+    if (given < needs)
+        std::cerr << model << ": the model has " << needs << " parameters, a holds " << given
+                  << std::endl;
+}
+
+} // namespace
+
+Class_gauss_fit::Class_gauss_fit(const MArray<double, 1> &x, const MArray<double, 1> &y,
+                                 const MArray<double, 1> &z, const MArray<double, 1> &sig,
+                                 const MArray<double, 1> &a, const MArray<int, 1> &ia)
+    : marquardt(x, y, z, sig, a, ia)
+{
+    checkCount("Class_gauss_fit", 7, ma);
+}
+
+Class_moffat_fit::Class_moffat_fit(const MArray<double, 1> &x, const MArray<double, 1> &y,
+                                   const MArray<double, 1> &z, const MArray<double, 1> &sig,
+                                   const MArray<double, 1> &a, const MArray<int, 1> &ia)
+    : marquardt(x, y, z, sig, a, ia)
+{
+    checkCount("Class_moffat_fit", 10, ma);
+}
 
 int Class_gauss_fit::funcs(double x, double y, const MArray<double, 1> &a, double &f,
                            MArray<double, 1> &d)
 {
+    if (!holds(a, 7) || !holds(d, 7))
+        return -1;
     const double c = a(1), A = a(2), p = a(3), q = a(4), x0 = a(5), y0 = a(6), theta = a(7);
     const double ct = std::cos(theta), st = std::sin(theta);
     const double dx = x - x0, dy = y - y0;
@@ -34,6 +72,8 @@ int Class_gauss_fit::funcs(double x, double y, const MArray<double, 1> &a, doubl
 int Class_moffat_fit::funcs(double x, double y, const MArray<double, 1> &a, double &f,
                             MArray<double, 1> &d)
 {
+    if (!holds(a, 10) || !holds(d, 10))
+        return -1;
     const double c = a(1), A = a(2), p = a(3), q = a(4), x0 = a(5), y0 = a(6), theta = a(7);
     const double beta = a(8), gx = a(9), gy = a(10);
     const double ct = std::cos(theta), st = std::sin(theta);

@@ -21,7 +21,7 @@ namespace {
 // a holds rows and columns 1..n.
 void requireMatrix(const MArray<double, 2> &a, int n)
 {
-    if (a.firstIndex(1) > 1 || a.firstIndex(2) > 1 || a.lastIndex(2) < n)
+    if (a.firstIndex(1) > 1 || a.firstIndex(2) > 1 || a.lastIndex(1) < n || a.lastIndex(2) < n)
         fail("matrix does not hold rows and columns 1..N");
 }
 
@@ -165,8 +165,10 @@ void lu_iter(MArray<double, 2> &A, MArray<double, 1> &b, int steps, int verbose)
     if (verbose >= 4)
         std::cout << equals << " solution of A*x=b:" << std::endl << x << std::endl;
     if (steps > 0) {
+        // The residual of the first solution, printed only.
         MArray<double, 1> r;
-        residuum(a0, x, b0, r);
+        if (verbose > 4)
+            residuum(a0, x, b0, r);
         for (int j = 1; j <= steps; ++j) {
             mprove(lu, x, indx, a0, b0);
             if (verbose > 3)
@@ -195,6 +197,11 @@ void lu_iter(MArray<double, 2> &A, MArray<double, 1> &b, int steps, int verbose)
 void matmult(MArray<double, 2> &c, MArray<double, 2> &a, MArray<double, 2> &b)
 {
     const int n = c.lastIndex(1);
+    if (n >= 1) {
+        requireMatrix(c, n);
+        requireMatrix(a, n);
+        requireMatrix(b, n);
+    }
     for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) {
             c(i, j) = 0.0;
@@ -206,6 +213,8 @@ void matmult(MArray<double, 2> &c, MArray<double, 2> &a, MArray<double, 2> &b)
 void matprint(MArray<double, 2> &a)
 {
     const int n = a.lastIndex(1);
+    if (n >= 1)
+        requireMatrix(a, n);
     std::cout << std::endl;
     std::cout.precision(8);
     for (int i = 1; i <= n; ++i) {
@@ -218,6 +227,7 @@ void matprint(MArray<double, 2> &a)
 
 void vecprint(MArray<double, 1> &v)
 {
+    requireVector(v, v.lastIndex(1));
     std::cout << std::endl;
     std::cout.precision(8);
     for (int i = 1; i <= v.lastIndex(1); ++i)

@@ -48,14 +48,13 @@ void printRow(const MArray<T, 1> &v, int n)
     std::cout << std::endl;
 }
 
-// Indices of the free parameters, in order.
-std::vector<int> freeParameters(const MArray<int, 1> &ia, int ma)
+// Number of free parameters.
+int freeCount(const MArray<int, 1> &ia, int ma)
 {
-    std::vector<int> free;
+    int n = 0;
     for (int l = 1; l <= ma; ++l)
-        if (ia(l) != 0)
-            free.push_back(l);
-    return free;
+        n += ia(l) != 0;
+    return n;
 }
 
 void setStatistics(marquardt &m)
@@ -161,7 +160,7 @@ int marquardt::mrqmin()
         atry = 0.0;
         beta = 0.0;
         da = 0.0;
-        mfit = static_cast<int>(freeParameters(ia, ma).size());
+        mfit = freeCount(ia, ma);
         alamda = 0.001;
         if (mrqcof(a, alpha, beta) == -1)
             return -1;

@@ -40,8 +40,8 @@ int poly2d_nomix(const MArray<double, 1> &x, const MArray<double, 1> &y, const M
         std::cerr << "poly2d_nomix: order " << n << " is negative, no fit" << std::endl;
         return refuse();
     }
-    if (!covers(y, points) || !covers(z, points) || !covers(w, points)) {
-        std::cerr << "poly2d_nomix: y, z and w need the points 1.." << points << ", no fit"
+    if (!covers(x, points) || !covers(y, points) || !covers(z, points) || !covers(w, points)) {
+        std::cerr << "poly2d_nomix: x, y, z and w need the points 1.." << points << ", no fit"
                   << std::endl;
         return refuse();
     }
@@ -79,8 +79,8 @@ int fitconst(MArray<double, 1> &y, MArray<double, 1> &e, double &mean, double &m
              double &scatter)
 {
     const int n = y.lastIndex(1);
-    if (!covers(e, n)) {
-        std::cerr << "fitconst: e needs the values 1.." << n << std::endl;
+    if (!covers(y, n) || !covers(e, n)) {
+        std::cerr << "fitconst: y and e need the values 1.." << n << std::endl;
         mean = mean_error = scatter = 0.0;
         return -1;
     }

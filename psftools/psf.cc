@@ -11,12 +11,6 @@ namespace {
 
 using psf_index::zeroSquare;
 
-template <int N>
-void release(MArray<double, N> &a)
-{
-    a.makeReference(MArray<double, N>());
-}
-
 } // namespace
 
 psf::psf() : _boxlen(0), _analyt(0), _subgrid(0), _subpixel(0), _interpolation(0), _slen(0) {}
@@ -28,17 +22,7 @@ psf::psf(int boxlen, int analyt, int subgrid, int interpolation)
 {
 }
 
-psf::~psf()
-{
-    // In declaration order.
-    release(_psf);
-    release(_epsf);
-    release(_binned_psf);
-    release(_ebinned_psf);
-    release(_all_binned_psf);
-    release(_all_ebinned_psf);
-    release(_all_e2binned_psf);
-}
+psf::~psf() = default;
 
 void psf::set_boxlen(int v)
 {

@@ -109,8 +109,10 @@ public:
     // from the shift tables (calc_base first). Pixels outside the image,
     // whose value equals blank or whose error equals eblank are left alone.
     // add_psf covers a disc of radius _analyt around the star; the error
-    // grows by the table error times the flux, in quadrature. A flux that is
-    // not finite is refused with a message on standard output.
+    // grows by the table error times the flux, in quadrature. A flux or a
+    // position that is not finite is refused with a message on standard
+    // output; a star beyond any pixel index (|x| or |y| >= 1e9) changes
+    // nothing.
     void add_psf(orv::MArray<float, 2> &image, orv::MArray<float, 2> &error, double x, double y,
                  double flux, double blank, double eblank, int verbose);
     // The same with the disc radius √(_analyt(_analyt − 1)), subtracting; the
@@ -125,7 +127,9 @@ public:
                        double y, double flux, double gain, long &seed, double blank, double eblank,
                        int verbose);
     // Bins at the star's exact offset (overwriting _binned_psf) and adds it
-    // in a disc around the nearest pixel; no blank test, no errors.
+    // in a disc around the nearest pixel; no blank test, no errors. A
+    // position that is not finite or beyond any pixel index changes nothing
+    // in the image.
     void add_psf_exact(orv::MArray<float, 2> &image, double x, double y, double flux, int verbose);
 
     // ---- synthetic PSFs (psf_generate.cc) ----

@@ -35,6 +35,28 @@ inline bool hasValue(double chi)
     return chi != 0 && chi < kFailed;
 }
 
+// The cell of a map within ks × ls (k outer) with the smallest value below
+// kFailed, the first of equal ones (NaN never wins); false when none is.
+inline bool lowestCell(const orv::MArray<double, 2> &map, psf_index::Span ks, psf_index::Span ls,
+                       long &k, long &l, double &value)
+{
+    double m = kFailed;
+    long bk = 0, bl = 0;
+    for (long i = ks.lo; i <= ks.hi; ++i)
+        for (long j = ls.lo; j <= ls.hi; ++j)
+            if (map(i, j) < m) {
+                m = map(i, j);
+                bk = i;
+                bl = j;
+            }
+    if (!(m < kFailed))
+        return false;
+    k = bk;
+    l = bl;
+    value = m;
+    return true;
+}
+
 // One binned PSF over the offsets a (x), b (y): values, squared errors and
 // the exclusion term (+∞ where the value is exactly 0; NaN takes part), each
 // at index a + b·row from its (0, 0) element.

@@ -21,15 +21,6 @@ namespace {
 constexpr double kInvalid = -10000000000.0;
 constexpr double kFitIt = 12345; // a sky term to be fitted
 
-// The pixel a star is centred on; a position no image can hold gives a pixel
-// far outside every image.
-long nearestPixel(double v)
-{
-    if (!(std::fabs(v) < 1e9))
-        return 1000000000L;
-    return std::lrint(v);
-}
-
 // The stamp of half-size h around pixel (F, G) and its errors. A pixel
 // without data, outside the image or with a value that is not finite, is
 // blank (0) and masked (error −1).
@@ -111,8 +102,10 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
     }
     const int g = _subgrid, A = _analyt, S = _slen;
     double wacc = 0;
+    // One star's share of the sub-grid; divvy clears it for every star.
+    MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
     for (int j = 1; j <= n; ++j) {
-        const long F = nearestPixel(x(j)), G = nearestPixel(y(j));
+        const long F = psf_index::nearestPixel(x(j)), G = psf_index::nearestPixel(y(j));
         const double dx = x(j) - F, dy = y(j) - G;
         bool planeKnown = true;
         if (fit) {
@@ -130,7 +123,6 @@ void psf::create_psf(MArray<float, 2> image, MArray<float, 2> error, MArray<doub
                 planeKnown = sky(j) != kFitIt && sky_x(j) != kFitIt && sky_y(j) != kFitIt;
             }
         }
-        MArray<double, 2> P = psf_index::zeroSquare(S), E = psf_index::zeroSquare(S);
         const Stamp stamp = cut(image, error, F, G, A);
         MArray<float, 2> o = stamp.value, m = stamp.error;
         if (verbose > 7) {

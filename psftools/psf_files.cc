@@ -35,6 +35,16 @@ std::string errorName(const std::string &name)
     return SplitName(name).error();
 }
 
+// The name of the value file of writefits_psf and readfits_psf: the prefix
+// "psf_NNNN_" (the sub-grid) in front of the base name.
+std::string subgridName(const std::string &name, int subgrid)
+{
+    const SplitName n(name);
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "psf_%4.4i_", subgrid);
+    return n.dir + prefix + n.base;
+}
+
 using psf_io::writeImage;
 
 // A value array and its errors as a pair of files.
@@ -82,22 +92,16 @@ using psf_index::zero;
 
 void psf::writefits_psf(std::string name)
 {
-    const SplitName n(name);
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "psf_%4.4i_", _subgrid);
-    writePair(_psf, _epsf, n.dir + prefix + n.base);
+    writePair(_psf, _epsf, subgridName(name, _subgrid));
 }
 
 void psf::readfits_psf(std::string name)
 {
-    const SplitName n(name);
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "psf_%4.4i_", _subgrid);
-    const std::string valueName = n.dir + prefix + n.base;
+    const std::string valueName = subgridName(name, _subgrid);
     std::cout << " psf = " << valueName << std::endl;
     const MArray<float, 2> img = centred(readImage(valueName));
     img.describeSelf();
-    const MArray<float, 2> eimg = centred(readImage(n.dir + "e." + prefix + n.base));
+    const MArray<float, 2> eimg = centred(readImage(errorName(valueName)));
     eimg.describeSelf();
     const int v = img.length(1) - 1 - img.length(1) / 2;
     std::cout << "_slen = " << _slen << std::endl;

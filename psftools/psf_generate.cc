@@ -34,10 +34,6 @@ double fill(MArray<double, 2> &p, MArray<double, 2> &e, int g, double theta, con
 
 void psf::generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose)
 {
-    if (_psf.elementCount() > 0)
-        _psf = 0.0;
-    if (_epsf.elementCount() > 0)
-        _epsf = 0.0;
     const int g = _subgrid;
     const double sx = fwhm_x * g / 2.3548200450309493, sy = fwhm_y * g / 2.3548200450309493;
     const double norm = fill(_psf, _epsf, g, theta, [&](double u, double v) {
@@ -57,10 +53,6 @@ void psf::generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose
 
 void psf::generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose)
 {
-    if (_psf.elementCount() > 0)
-        _psf = 0.0;
-    if (_epsf.elementCount() > 0)
-        _epsf = 0.0;
     const int g = _subgrid;
     const double wx = fwhm_x * g, wy = fwhm_y * g;
     const double kappa = std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0);

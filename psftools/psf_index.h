@@ -5,6 +5,7 @@
 #define PSFTOOLS_PSF_INDEX_H
 
 #include <algorithm>
+#include <cmath>
 
 #include "orv/MArray.h"
 
@@ -37,6 +38,16 @@ bool inside(const A &a, long i, long j)
 {
     return i >= a.firstIndex(1) && i <= a.lastIndex(1) && j >= a.firstIndex(2) &&
            j <= a.lastIndex(2);
+}
+
+// The pixel nearest to a position; a position no image can hold (beyond
+// ±1e9, or not finite) gives a pixel far outside every image, so that
+// offsets from it cannot overflow.
+inline long nearestPixel(double v)
+{
+    if (!(std::fabs(v) < 1e9))
+        return 1000000000L;
+    return std::lrint(v);
 }
 
 // The eight neighbours of a pixel or map cell, in the order the searches

@@ -45,6 +45,19 @@ private:
     bool show_;
 };
 
+// The dots a walk of a map column by column (columns of `cells` cells)
+// would show, for maps filled row by row that show the same number.
+long columnDots(long columns, long cells, bool show)
+{
+    Progress walk(static_cast<double>(std::max(0L, columns)) * std::max(0L, cells), show);
+    long dots = 0;
+    for (long k = 0; k < columns; ++k) {
+        walk.count(static_cast<double>(cells));
+        dots += walk.due();
+    }
+    return dots;
+}
+
 } // namespace
 
 MArray<double, 2> psf_chi::newMap(long x0, long nx, long y0, long ny, bool zero)
@@ -305,13 +318,7 @@ void localMap(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     MapCells::Worker fits(cells);
     // The dots of the walk column by column.
     Progress progress(static_cast<double>(std::max(0L, lx)) * std::max(0L, ly), dots);
-    Progress columns(static_cast<double>(std::max(0L, lx)) * std::max(0L, ly), dots);
-    long due = 0;
-    for (long i = 0; i < lx; ++i) {
-        columns.count(static_cast<double>(ly));
-        due += columns.due();
-    }
-    RowDots rows(due, std::max(1L, ly));
+    RowDots rows(columnDots(lx, ly, dots), std::max(1L, ly));
     const double step = 1.0 / S;
     // Row by row, and in a row the cells S apart, which share their shift.
     std::vector<double> xs(std::max(0L, lx));
@@ -487,13 +494,7 @@ void psf::mapping_full(const MArray<float, 2> &image, const MArray<float, 2> &er
     // Row by row, along the maps' memory (a column of the maps spans a page
     // per cell). The dots are those of the column-wise walk, spread over the
     // rows.
-    Progress columns(static_cast<double>(kx) * ky, verbose > 4);
-    long dots = 0;
-    for (long k = 1; k <= kx; ++k) {
-        columns.count(static_cast<double>(ky));
-        dots += columns.due();
-    }
-    RowDots rows(dots, ky);
+    RowDots rows(columnDots(kx, ky, verbose > 4), ky);
     const PixelRuns runs(image.length(1) > 0 ? image.length(2) : 0,
                          {{0L, static_cast<long>(image.length(1))}});
     subpixelRows(cells, S, image, runs, nchi, amplitude, amplitude_error, progress, rows);

@@ -51,16 +51,10 @@ int psf::measure_pos(const MArray<float, 2> &image, const MArray<float, 2> &erro
         psf_io::writeImage(F, "flux_" + int2str(number, 5) + ".fits");
     }
     // The lowest cell, the first of equal ones.
-    double lowest = psf_chi::kFailed;
-    long mx = 0, my = 0;
-    for (long k = C.firstIndex(1); k <= C.lastIndex(1); ++k)
-        for (long l = C.firstIndex(2); l <= C.lastIndex(2); ++l)
-            if (C(k, l) < lowest) {
-                lowest = C(k, l);
-                mx = k;
-                my = l;
-            }
-    if (!(lowest < psf_chi::kFailed))
+    long mx, my;
+    double lowest;
+    if (!psf_chi::lowestCell(C, {C.firstIndex(1), C.lastIndex(1)},
+                             {C.firstIndex(2), C.lastIndex(2)}, mx, my, lowest))
         return 1;
     // The cells around it that hold a chi, as points of the Gaussian fit.
     const int P = n / 2;

@@ -50,16 +50,9 @@ public:
         // For an even S the cells of a pixel reach one beyond the map.
         const psf_index::Span ks = psf_index::within(chi, 1, kc - F, kc + F);
         const psf_index::Span ls = psf_index::within(chi, 2, lc - F, lc + F);
-        double m = psf_chi::kFailed;
-        long bk = 0, bl = 0;
-        for (long k = ks.lo; k <= ks.hi; ++k)
-            for (long l = ls.lo; l <= ls.hi; ++l)
-                if (chi(k, l) < m) {
-                    m = chi(k, l);
-                    bk = k;
-                    bl = l;
-                }
-        if (!(m < psf_chi::kFailed))
+        double m;
+        long bk, bl;
+        if (!psf_chi::lowestCell(chi, ks, ls, bk, bl, m))
             return false;
         b = {m, amplitude(bk, bl), error(bk, bl),
              static_cast<float>(static_cast<double>(bk - kc) / S),

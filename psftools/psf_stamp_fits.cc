@@ -222,6 +222,34 @@ MoffatFit moffat(const MArray<T, 2> &stamp, const MArray<T, 2> &err, double back
     return r;
 }
 
+// The front ends of the Moffat fit: x and y become their offsets at once, the
+// results go out in the caller's precision P only on success.
+template <class T, class P>
+int moffatInto(const MArray<T, 2> &stamp, const MArray<T, 2> &estamp, P &background, P &slope_x,
+               P &slope_y, P beta_low, P beta_high, P fwhm_low, double fwhm_high, P &x, P &y,
+               P &amplitude, P &p, P &q, P &angle, P &beta, P &rms_dof, int verbose)
+{
+    const long x0 = std::lrint(x), y0 = std::lrint(y);
+    x -= x0;
+    y -= y0;
+    const MoffatFit r = moffat<T, P>(stamp, estamp, background, slope_x, slope_y, beta_low,
+                                     beta_high, fwhm_low, fwhm_high, x, y, x0, y0, verbose);
+    rms_dof = static_cast<P>(r.rms_dof);
+    if (r.status != 0)
+        return r.status;
+    background = static_cast<P>(r.a[1]);
+    slope_x = static_cast<P>(r.a[9]);
+    slope_y = static_cast<P>(r.a[10]);
+    x = static_cast<P>(r.a[5]);
+    y = static_cast<P>(r.a[6]);
+    amplitude = static_cast<P>(r.a[2]);
+    p = static_cast<P>(r.a[3]);
+    q = static_cast<P>(r.a[4]);
+    angle = static_cast<P>(r.a[7]);
+    beta = static_cast<P>(r.a[8]);
+    return 0;
+}
+
 } // namespace
 
 template <class T>
@@ -230,25 +258,8 @@ int psf::fmoffat(const MArray<T, 2> &stamp, const MArray<T, 2> &estamp, double &
                  double fwhm_low, double fwhm_high, double &x, double &y, double &amplitude,
                  double &p, double &q, double &angle, double &beta, double &rms_dof, int verbose)
 {
-    const long x0 = std::lrint(x), y0 = std::lrint(y);
-    x -= x0;
-    y -= y0;
-    const MoffatFit r = moffat<T, double>(stamp, estamp, background, slope_x, slope_y, beta_low,
-                                          beta_high, fwhm_low, fwhm_high, x, y, x0, y0, verbose);
-    rms_dof = r.rms_dof;
-    if (r.status != 0)
-        return r.status;
-    background = r.a[1];
-    slope_x = r.a[9];
-    slope_y = r.a[10];
-    x = r.a[5];
-    y = r.a[6];
-    amplitude = r.a[2];
-    p = r.a[3];
-    q = r.a[4];
-    angle = r.a[7];
-    beta = r.a[8];
-    return 0;
+    return moffatInto(stamp, estamp, background, slope_x, slope_y, beta_low, beta_high, fwhm_low,
+                      fwhm_high, x, y, amplitude, p, q, angle, beta, rms_dof, verbose);
 }
 
 template int psf::fmoffat<float>(const MArray<float, 2> &, const MArray<float, 2> &, double &,
@@ -265,25 +276,8 @@ int fmoffat(const MArray<float, 2> &stamp, const MArray<float, 2> &estamp, float
             double fwhm_high, float &x, float &y, float &amplitude, float &p, float &q,
             float &angle, float &beta, float &rms_dof, int verbose)
 {
-    const long x0 = std::lrint(x), y0 = std::lrint(y);
-    x -= x0;
-    y -= y0;
-    const MoffatFit r = moffat<float, float>(stamp, estamp, background, slope_x, slope_y, beta_low,
-                                             beta_high, fwhm_low, fwhm_high, x, y, x0, y0, verbose);
-    rms_dof = static_cast<float>(r.rms_dof);
-    if (r.status != 0)
-        return r.status;
-    background = static_cast<float>(r.a[1]);
-    slope_x = static_cast<float>(r.a[9]);
-    slope_y = static_cast<float>(r.a[10]);
-    x = static_cast<float>(r.a[5]);
-    y = static_cast<float>(r.a[6]);
-    amplitude = static_cast<float>(r.a[2]);
-    p = static_cast<float>(r.a[3]);
-    q = static_cast<float>(r.a[4]);
-    angle = static_cast<float>(r.a[7]);
-    beta = static_cast<float>(r.a[8]);
-    return 0;
+    return moffatInto(stamp, estamp, background, slope_x, slope_y, beta_low, beta_high, fwhm_low,
+                      fwhm_high, x, y, amplitude, p, q, angle, beta, rms_dof, verbose);
 }
 
 template <class T>

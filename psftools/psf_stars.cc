@@ -30,8 +30,8 @@ Place place(const MArray<double, 4> &t, const MArray<double, 4> &e, int subpixel
             double y)
 {
     Place p;
-    p.lx = std::lrint(x);
-    p.ly = std::lrint(y);
+    p.lx = psf_index::nearestPixel(x);
+    p.ly = psf_index::nearestPixel(y);
     p.fx = x - p.lx;
     p.fy = y - p.ly;
     const psf_index::Span xs = psf_index::common(t, 1, e, 1), ys = psf_index::common(t, 2, e, 2);
@@ -46,7 +46,8 @@ Place place(const MArray<double, 4> &t, const MArray<double, 4> &e, int subpixel
 }
 
 // A flux or gain that is not finite would write NaN or infinities into the
-// image: refused with a message.
+// image, and a position that is not finite names no pixel: refused with a
+// message.
 bool finite(const char *what, double v)
 {
     if (std::isfinite(v))
@@ -79,7 +80,7 @@ void place_star(const MArray<double, 4> &t, const MArray<double, 4> &e, int subp
                 MArray<float, 2> &image, MArray<float, 2> &error, double x, double y, double flux,
                 double sign, double disc2, double blank, double eblank)
 {
-    if (!finite("flux", flux))
+    if (!finite("flux", flux) || !finite("x", x) || !finite("y", y))
         return;
     const Place p = place(t, e, subpixel, L, x, y);
     if (!p.ok)
@@ -126,7 +127,7 @@ void psf::add_psf_noise(MArray<float, 2> &image, MArray<float, 2> &error, double
         std::cout << "adding noise for star at x = " << x << ", y = " << y
                   << ", with flux = " << flux << " and gain = " << gain << "..." << std::endl
                   << std::endl;
-    if (!finite("flux", flux) || !finite("gain", gain))
+    if (!finite("flux", flux) || !finite("gain", gain) || !finite("x", x) || !finite("y", y))
         return;
     const int L = _analyt;
     const Place p = place(_all_binned_psf, _all_ebinned_psf, _subpixel, L, x, y);
@@ -161,7 +162,7 @@ void psf::add_psf_noise(MArray<float, 2> &image, MArray<float, 2> &error, double
 void psf::add_psf_exact(MArray<float, 2> &image, double x, double y, double flux, int verbose)
 {
     announce("adding", x, y, flux, verbose);
-    const long lx = std::lrint(x), ly = std::lrint(y);
+    const long lx = psf_index::nearestPixel(x), ly = psf_index::nearestPixel(y);
     binning(x - lx, y - ly);
     const int L = _analyt;
     for (int i = -L; i <= L; ++i)

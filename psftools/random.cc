@@ -35,7 +35,7 @@ double C_rangau::eval()
 }
 
 C_ranivl::C_ranivl(double lower, double upper, long seed)
-    : lower_(lower), upper_(upper), width_(upper - lower), gen_(seed)
+    : lower_(lower), width_(upper - lower), gen_(seed)
 {
 }
 

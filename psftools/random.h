@@ -35,7 +35,6 @@ public:
 
 private:
     double lower_;
-    double upper_;
     double width_;
     C_ran3 gen_;
 };

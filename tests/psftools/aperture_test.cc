@@ -191,6 +191,14 @@ TEST(Aperture, AnnulusSkyIsTheMedianOfItsUsablePixels)
     aperture_sky(small, esmall, 7, 7, flux, err, 1.5, 5, 8, kBlank, 0);
     EXPECT_DOUBLE_EQ(9, flux);
     EXPECT_DOUBLE_EQ(3, err);
+    // An outer radius far beyond any image takes every usable pixel from
+    // the inner radius out, as one just beyond the corners does.
+    double wide, ewide, huge, ehuge;
+    aperture_sky(small, esmall, 7, 7, wide, ewide, 1.5, 5, 9, kBlank, 0);
+    aperture_sky(small, esmall, 7, 7, huge, ehuge, 1.5, 5, 1e10, kBlank, 0);
+    EXPECT_NE(-1, ewide);
+    EXPECT_EQ(wide, huge);
+    EXPECT_EQ(ewide, ehuge);
     // Without any usable annulus pixel there is no sky.
     MArray<float, 2> bare(30, 30), ebare(30, 30);
     bare = 1.0f;

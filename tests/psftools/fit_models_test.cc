@@ -161,6 +161,40 @@ TEST(FitModels, MoffatValues)
         EXPECT_EQ(7.0, d(k));
 }
 
+TEST(FitModels, ShortParameterListsAreRefused)
+{
+    // Three slots short: nothing is read or written past the lists' ends.
+    Stamp st;
+    for (const bool gauss : {true, false}) {
+        const int needs = gauss ? 7 : 10;
+        SCOPED_TRACE(gauss ? "gauss" : "moffat");
+        const MArray<double, 1> start =
+            gauss ? doubles({8, 400, 0.12, 0.3}) : doubles({15, 700, 0.35, 0.5, 0, 0, 0.25});
+        testing::internal::CaptureStderr();
+        std::unique_ptr<marquardt> fit;
+        if (gauss)
+            fit.reset(new Class_gauss_fit(st.x, st.y, st.z, st.s, start, allFree(needs - 3)));
+        else
+            fit.reset(new Class_moffat_fit(st.x, st.y, st.z, st.s, start, allFree(needs - 3)));
+        EXPECT_EQ(std::string(gauss ? "Class_gauss_fit" : "Class_moffat_fit") + ": the model has " +
+                      std::to_string(needs) + " parameters, a holds " + std::to_string(needs - 3) +
+                      "\n",
+                  testing::internal::GetCapturedStderr());
+        EXPECT_EQ(-1, fit->calc());
+        EXPECT_TRUE(std::isnan(fit->chisq));
+        for (int k = 1; k <= needs - 3; ++k)
+            EXPECT_EQ(start(k), fit->a(k));
+        // Called directly: a full parameter list with short derivatives, and
+        // the other way round.
+        const MArray<double, 1> full = gauss ? gaussTruth() : moffatTruth();
+        MArray<double, 1> shortD(needs - 1), d(needs);
+        double f = 42;
+        EXPECT_EQ(-1, fit->funcs(0.5, 0.5, full, f, shortD));
+        EXPECT_EQ(-1, fit->funcs(0.5, 0.5, start, f, d));
+        EXPECT_EQ(42.0, f);
+    }
+}
+
 TEST(FitModels, AnalyticDerivativesMatchCentralDifferences)
 {
     Stamp st;

@@ -68,6 +68,28 @@ void residuumShort()
     residuum(a, x, b, r);
 }
 
+// A product into a 3 x 3 matrix of a 2 x 2 factor, a matrix of fewer
+// columns than rows printed, and a vector without element 1 printed.
+void multiplyShort()
+{
+    test_common::skip_leak_check();
+    MArray<double, 2> c(3, 3), a = matrix(2, {1, 2, 3, 4}), b = hilbert(3);
+    matmult(c, a, b);
+}
+void printShortRows()
+{
+    test_common::skip_leak_check();
+    MArray<double, 2> a(3, 2);
+    a = 1.0;
+    matprint(a);
+}
+void printFromTwo()
+{
+    test_common::skip_leak_check();
+    MArray<double, 1> v = doubles({1, 2}, 2);
+    vecprint(v);
+}
+
 } // namespace
 
 TEST(LuSolvers, DecomposesWithScaledPivotingAndSolves)
@@ -224,5 +246,13 @@ TEST(LuSolversDeathTest, EndsTheProcessOnASingularOrEmptyMatrix)
     EXPECT_EXIT(solveShort(), testing::ExitedWithCode(255),
                 "vector does not hold the elements 1..N");
     EXPECT_EXIT(residuumShort(), testing::ExitedWithCode(255),
+                "vector does not hold the elements 1..N");
+    // So are a product and the printers given arrays that lack elements
+    // they use.
+    EXPECT_EXIT(multiplyShort(), testing::ExitedWithCode(255),
+                "matrix does not hold rows and columns 1..N");
+    EXPECT_EXIT(printShortRows(), testing::ExitedWithCode(255),
+                "matrix does not hold rows and columns 1..N");
+    EXPECT_EXIT(printFromTwo(), testing::ExitedWithCode(255),
                 "vector does not hold the elements 1..N");
 }

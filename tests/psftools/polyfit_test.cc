@@ -88,6 +88,16 @@ TEST(Poly2dNomix, RefusesAZeroErrorAndReportsASingularSystem)
     EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("points 1..20"));
     ASSERT_EQ(3, c.lastIndex(1));
     EXPECT_EQ(0.0, c(1));
+    // So is an x that lacks point 1 (its indices 2..21), the others 1..21.
+    MArray<double, 1> lateX(orv::Range(2, 21)), y21(21), z21(21), w21(21);
+    lateX = 0.5;
+    y21 = 0.5;
+    z21 = 1.0;
+    w21 = 1.0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, poly2d_nomix(lateX, y21, z21, w21, 1, c));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStderr().find("points 1..21"));
+    EXPECT_EQ(0.0, c(1));
 
     // A negative order has no terms: refused, not a crash.
     for (const int order : {-1, -2, -5}) {
@@ -119,6 +129,8 @@ TEST(Fitconst, WeightedMeanErrorAndScatter)
         {doubles({4, 4}), doubles({0, std::nan("")}), -1, 0.0, 0.0, 0.0},
         // Errors for only some of the values: refused, nothing read beyond.
         {doubles({1, 2, 3}), doubles({1, 1}), -1, 0.0, 0.0, 0.0},
+        // Values without value 1: refused as well.
+        {doubles({1, 2}, 2), doubles({1, 1, 1}), -1, 0.0, 0.0, 0.0},
     };
     for (Case &c : cases) {
         double mean = -9, error = -9, scatter = -9;

@@ -23,15 +23,16 @@ constexpr double kRadius = 3;  // fit circle
 
 // A unit-flux Gaussian PSF with negligible sample errors, tabulated at 5
 // shifts per axis: table (sx, sy, i, j) is the integral of the Gaussian
-// centred at (sx/5, sy/5) over pixel (i, j).
-inline psf gaussianPsf(int boxlen = 6)
+// centred at (sx/5, sy/5) over pixel (i, j). Other shift counts and sample
+// errors on request.
+inline psf gaussianPsf(int boxlen = 6, int shifts = kShifts, double sampleError = 1e-7)
 {
     psf p(boxlen, kAnalyt, kSubgrid, 0);
     psftruth::fillSubgridGaussian(p.get_psf(), kSubgrid, kSigma);
     orv::MArray<double, 2> e = p.get_epsf();
-    e = 1e-7;
+    e = sampleError;
     testing::internal::CaptureStdout();
-    p.calc_base(kShifts, 0);
+    p.calc_base(shifts, 0);
     testing::internal::GetCapturedStdout();
     return p;
 }

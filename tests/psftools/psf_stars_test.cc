@@ -51,6 +51,16 @@ struct Field {
     }
 };
 
+// Every pixel and error of a as in orig.
+void expectUnchanged(const Field &orig, const Field &a)
+{
+    for (int i = 1; i <= 40; ++i)
+        for (int j = 1; j <= 40; ++j) {
+            ASSERT_EQ(orig.image(i, j), a.image(i, j)) << i << " " << j;
+            ASSERT_EQ(orig.error(i, j), a.error(i, j)) << i << " " << j;
+        }
+}
+
 } // namespace
 
 TEST(SyntheticPsf, WidthsAngleAndNormalisation)
@@ -292,11 +302,31 @@ TEST(PlaceStars, AFluxOrGainThatIsNotFiniteIsRefused)
         EXPECT_NE(std::string::npos, out.find(std::string("error: ") + c.what + " is not finite"))
             << out;
         EXPECT_EQ(-5, seed);
-        for (int i = 1; i <= 40; ++i)
-            for (int j = 1; j <= 40; ++j) {
-                ASSERT_EQ(orig.image(i, j), a.image(i, j)) << i << " " << j;
-                ASSERT_EQ(orig.error(i, j), a.error(i, j)) << i << " " << j;
-            }
+        expectUnchanged(orig, a);
+    }
+}
+
+TEST(PlaceStars, PositionsNoImageHolds)
+{
+    // A position that is not finite is refused like such a flux; one too
+    // far out for any pixel index falls off the image: nothing changes.
+    psf p = gaussPsf();
+    const Field orig;
+    for (const double x : {double(NAN), double(INFINITY), 1e300, -1e300}) {
+        SCOPED_TRACE(x);
+        Field a = orig.copy();
+        long seed = -5;
+        testing::internal::CaptureStdout();
+        p.add_psf(a.image, a.error, x, 17.8, 1000, kBlank, kEBlank, 0);
+        p.subtract_psf(a.image, a.error, 20.3, x, 1000, kBlank, kEBlank, 0);
+        p.add_psf_noise(a.image, a.error, x, x, 1000, 1, seed, kBlank, kEBlank, 0);
+        p.add_psf_exact(a.image, 20.3, x, 1000, 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        if (std::isfinite(x))
+            EXPECT_EQ("", out);
+        else
+            EXPECT_NE(std::string::npos, out.find("is not finite")) << out;
+        expectUnchanged(orig, a);
     }
 }
 
