@@ -137,7 +137,8 @@ public:
     // the first point at phase 0. The fold keeps P and the epoch used as the
     // light curve's period and t0 and holds every per-point array in phase
     // order (points of equal phase in their order) as new phased arrays.
-    // Refused without points.
+    // Refused without points, and with a period that is not positive and
+    // finite or an epoch that is not finite (the earlier fold stays).
 
     void fold_quick(double P, double T);
     void fold_quick(double P);
