@@ -168,6 +168,10 @@ public:
     // rounding); slots without a peak read 0. The fluxes keep their values;
     // the light curve is left weighted and folded (and binned) at the last
     // trial frequency with its mean flux subtracted.
+    //
+    // Refused, with a message and the results of an earlier search kept,
+    // without points, with nf < 1, with periods that are not positive and
+    // finite, unless 0 <= qmin <= qmax < 1, and with nbins negative or 1.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
