@@ -191,7 +191,8 @@ public:
 
     // ---- transit masking and clipping (clipping.cc) ---------------------------
     // Each removes points; the others keep their order and their weights.
-    // Refused without points.
+    // Refused without points; the clippings also refuse a kappa that is not
+    // positive (returning 0).
 
     // Removes the points whose phase in a fold at period P and epoch T (used
     // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
