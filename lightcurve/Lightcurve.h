@@ -137,7 +137,8 @@ public:
     // the first point at phase 0. The fold keeps P and the epoch used as the
     // light curve's period and t0 and holds every per-point array in phase
     // order (points of equal phase in their order) as new phased arrays.
-    // Refused without points.
+    // Refused without points, and with a period that is not positive and
+    // finite or an epoch that is not finite (the earlier fold stays).
 
     void fold_quick(double P, double T);
     void fold_quick(double P);
@@ -167,6 +168,10 @@ public:
     // rounding); slots without a peak read 0. The fluxes keep their values;
     // the light curve is left weighted and folded (and binned) at the last
     // trial frequency with its mean flux subtracted.
+    //
+    // Refused, with a message and the results of an earlier search kept,
+    // without points, with nf < 1, with periods that are not positive and
+    // finite, unless 0 <= qmin <= qmax < 1, and with nbins negative or 1.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
@@ -186,7 +191,8 @@ public:
 
     // ---- transit masking and clipping (clipping.cc) ---------------------------
     // Each removes points; the others keep their order and their weights.
-    // Refused without points.
+    // Refused without points; the clippings also refuse a kappa that is not
+    // positive (returning 0).
 
     // Removes the points whose phase in a fold at period P and epoch T (used
     // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the

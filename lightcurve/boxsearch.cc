@@ -177,6 +177,19 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     if (nbins != 0 && !binCountReady(nbins))
         return;
+    // One bin holds all the weight: no box can be told from the rest.
+    if (nbins == 1) {
+        std::cout << "error: at least two phase bins needed!" << std::endl;
+        return;
+    }
+    if (!(pshort > 0 && std::isfinite(pshort) && plong > 0 && std::isfinite(plong))) {
+        std::cout << "error: trial periods must be positive and finite!" << std::endl;
+        return;
+    }
+    if (!(0 <= qmin && qmin <= qmax && qmax < 1)) {
+        std::cout << "error: box widths must satisfy 0 <= qmin <= qmax < 1!" << std::endl;
+        return;
+    }
     boxfitted = true;
     const int n = length;
     // The fluxes come back exactly as they were, not by adding the mean back.
@@ -199,9 +212,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
     const double first = jd(1);
     // With finite times, the cycle counts of a fold stay below
-    // (reach + |P|/2) / |P|, reach the largest distance from the first point
-    // (a negative trial period counts its cycles downwards). Infinite times
-    // all alike would have reach 0, but no cycle count.
+    // (reach + |P|/2) / |P|, reach the largest distance from the first point.
+    // Infinite times all alike would have reach 0, but no cycle count.
     bool finite = true;
     double reach = 0;
     for (double x : t) {

@@ -74,6 +74,11 @@ int Lightcurve::clipAbout(bool errors, double kappa)
 {
     if (!pointsReady(has_data, length))
         return 0;
+    // A factor of 0 or less would find every point far from the median.
+    if (!(kappa > 0)) {
+        std::cout << "error: clipping factor must be positive!" << std::endl;
+        return 0;
+    }
     const int n = length;
     const orv::MArray<double, 1> &values = errors ? error : flux;
     const double m = orv::median_exact(points(values));

@@ -120,7 +120,7 @@ void Lightcurve::fold()
 
 void Lightcurve::fold(double P, double T)
 {
-    if (!pointsReady(has_data, length))
+    if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
     folded = true;
     period = P;

@@ -1,5 +1,6 @@
 #include "lightcurve/guards.h"
 
+#include <cmath>
 #include <iostream>
 
 bool dataReady(bool hasData)
@@ -46,6 +47,19 @@ bool binCountReady(int n)
     if (n < 1)
         std::cout << "error: number of phase bins must be positive!" << std::endl;
     return n >= 1;
+}
+
+bool foldable(double period, double epoch)
+{
+    if (!(period > 0 && std::isfinite(period))) {
+        std::cout << "error: period must be positive and finite!" << std::endl;
+        return false;
+    }
+    if (!std::isfinite(epoch)) {
+        std::cout << "error: epoch must be finite!" << std::endl;
+        return false;
+    }
+    return true;
 }
 
 namespace {

@@ -22,6 +22,10 @@ bool removedFluxReady(bool transitsRemoved);
 // Whether a number of phase bins is positive ("error: number of phase bins
 // must be positive!").
 bool binCountReady(int n);
+// Whether a fold's period is positive and finite ("error: period must be
+// positive and finite!") and its epoch finite ("error: epoch must be
+// finite!"): any other fold has no phases.
+bool foldable(double period, double epoch);
 
 // Guards of the file writers, with their messages.
 // Data to write ("lightcurve contains no data points").

@@ -136,8 +136,12 @@ public:
     // Fills _psf with an elliptical Gaussian or Moffat profile (widths in
     // pixels, θ in radians), normalised so that pixel (0, 0) of the binning
     // at shift 0 sums to 1, and _epsf with 1: errors that swamp every chi,
-    // to be made small before chi maps or star finding (README.md). Above
+    // to be set to a small fraction of the PSF before chi maps or star
+    // finding (README.md and bench/psftools/find_stars.cc show how). Above
     // verbosity 2 the binned PSF is written to "psftest00.fits" and fitted.
+    // A sub-grid below 1, a FWHM that is not positive and finite, an angle
+    // that is not finite or a β that is not positive and finite is refused
+    // with a message; the PSF stays as it was.
     void generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose);
     void generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose);
 

@@ -30,10 +30,33 @@ double fill(MArray<double, 2> &p, MArray<double, 2> &e, int g, double theta, con
     return norm;
 }
 
+// Whether a profile of these sizes can be tabulated, with the refusal
+// printed when not: the profiles divide by the widths in sub-grid steps, so
+// any other would fill the PSF with NaN.
+bool tabulable(int subgrid, double fwhm_x, double fwhm_y, double theta)
+{
+    if (subgrid < 1) {
+        std::cout << "error: the subgrid value must be at least 1!" << std::endl;
+        return false;
+    }
+    const auto usable = [](double w) { return w > 0 && std::isfinite(w); };
+    if (!usable(fwhm_x) || !usable(fwhm_y)) {
+        std::cout << "error: the FWHM must be positive and finite!" << std::endl;
+        return false;
+    }
+    if (!std::isfinite(theta)) {
+        std::cout << "error: the position angle must be finite!" << std::endl;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void psf::generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose)
 {
+    if (!tabulable(_subgrid, fwhm_x, fwhm_y, theta))
+        return;
     const int g = _subgrid;
     const double sx = fwhm_x * g / 2.3548200450309493, sy = fwhm_y * g / 2.3548200450309493;
     const double norm = fill(_psf, _epsf, g, theta, [&](double u, double v) {
@@ -53,6 +76,12 @@ void psf::generate_gauss(double fwhm_x, double fwhm_y, double theta, int verbose
 
 void psf::generate_moffat(double fwhm_x, double fwhm_y, double theta, double beta, int verbose)
 {
+    if (!tabulable(_subgrid, fwhm_x, fwhm_y, theta))
+        return;
+    if (!(beta > 0 && std::isfinite(beta))) {
+        std::cout << "error: beta must be positive and finite!" << std::endl;
+        return;
+    }
     const int g = _subgrid;
     const double wx = fwhm_x * g, wy = fwhm_y * g;
     const double kappa = std::sqrt(std::pow(2.0, 1.0 / beta) - 1.0);

@@ -2,8 +2,9 @@
 """Times star finding (psf::find through build/bin/find_stars) beside
 photutils' DAOStarFinder on one generated field, and counts what each finds.
 
-Usage: bench/psftools/compare_find.py [REPEATS] [path of find_stars]
-       (default 5 and build/bin/find_stars)
+Usage: bench/psftools/compare_find.py [--sample-error=E] [--largest-chi=C]
+                                      [REPEATS] [path of find_stars]
+       (defaults those of find_stars, 5 and build/bin/find_stars)
 
 The field: 1024 x 1024 pixels, 1000 Gaussian stars of FWHM 2.5 pixels
 (exact pixel integrals) at uniform positions at least 8 pixels from the
@@ -11,8 +12,9 @@ border, fluxes log-uniform from 150 to 30000, on a background of 0 with
 Gaussian noise of sigma 5 (the error image holds 5 everywhere); the seed is
 fixed, so every run makes the same field. find_stars searches it with a
 Gaussian PSF of the same FWHM at 5 sub-pixel shifts, fit radius 3,
-significance 5 and largest chi 3, on all cores (OMP_NUM_THREADS chooses
-otherwise); DAOStarFinder with FWHM 2.5 and a threshold of 5 sigma.
+significance 5 and largest chi 3, its sub-grid samples given the error
+10^-3 (the options pass other values on), on all cores (OMP_NUM_THREADS
+chooses otherwise); DAOStarFinder with FWHM 2.5 and a threshold of 5 sigma.
 
 The two programs take turns within every repeat; the table gives the
 medians of each program's own clock (the search alone, without reading
@@ -20,7 +22,9 @@ files or starting Python), of the whole process, of its system time (for
 find mostly the kernel clearing the fresh pages of its maps, 0.8 GB, which
 depends on how readily the system hands out memory) and of its peak memory. A
 detection recovers the nearest true star within 1.5 pixels that no nearer
-detection took; the other detections are false.
+detection took; the other detections are false. A second table gives, for
+each program, the stars recovered out of those there are in each flux range
+and the false detections.
 
 photutils is a reference for this script only (Debian python3-photutils,
 hence the Debian interpreter, installed by scripts/setup.sh --bench when
@@ -45,6 +49,8 @@ STARS = 1000
 SIGMA = 5.0
 FWHM = 2.5
 MATCH = 1.5
+# Edges of the flux ranges of the recall table.
+FLUX_EDGES = [150, 300, 1000, 3000, 10000, 30000]
 
 
 def make_field(folder):
@@ -65,7 +71,7 @@ def make_field(folder):
     fits.PrimaryHDU(image.astype(np.float32)).writeto(f"{folder}/field.fits", overwrite=True)
     fits.PrimaryHDU(np.full(image.shape, SIGMA, np.float32)).writeto(
         f"{folder}/e.field.fits", overwrite=True)
-    return np.column_stack([x, y])
+    return np.column_stack([x, y]), flux
 
 
 def run(command, folder):
@@ -88,9 +94,10 @@ def own_clock(output):
 
 
 def score(found, truth):
-    """Recovered true stars and false detections."""
+    """The indices of the recovered true stars and the number of false
+    detections."""
     if len(found) == 0:
-        return 0, 0
+        return [], 0
     d = np.hypot(found[:, None, 0] - truth[None, :, 0], found[:, None, 1] - truth[None, :, 1])
     taken_found, taken_true = set(), set()
     for i, j in zip(*np.unravel_index(np.argsort(d, axis=None), d.shape)):
@@ -99,7 +106,23 @@ def score(found, truth):
         if i not in taken_found and j not in taken_true:
             taken_found.add(i)
             taken_true.add(j)
-    return len(taken_true), len(found) - len(taken_found)
+    return sorted(taken_true), len(found) - len(taken_found)
+
+
+def recall_table(results, flux):
+    """Prints, per program, recovered / stars in each flux range and the
+    false detections."""
+    ranges = list(zip(FLUX_EDGES[:-1], FLUX_EDGES[1:]))
+    bins = np.digitize(flux, FLUX_EDGES[1:-1])
+    stars = np.bincount(bins, minlength=len(ranges))
+    print()
+    print("  recovered by flux range (stars recovered / stars there are), false detections")
+    print(f"  {'program':<27} " + " ".join(f"{f'{lo}-{hi}':>11}" for lo, hi in ranges) +
+          f" {'false':>6}")
+    for name, (recovered, false) in results.items():
+        found = np.bincount(bins[recovered], minlength=len(ranges))
+        print(f"  {name:<27} " + " ".join(f"{f'{n}/{m}':>11}" for n, m in zip(found, stars)) +
+              f" {false:>6d}")
 
 
 def load(path):
@@ -108,16 +131,28 @@ def load(path):
 
 
 def main():
-    repeats = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+    # --sample-error=E and --largest-chi=C go to find_stars.
+    options = {"--sample-error": None, "--largest-chi": None}
+    args = []
+    for arg in sys.argv[1:]:
+        name, _, value = arg.partition("=")
+        if name in options:
+            options[name] = str(float(value))
+        else:
+            args.append(arg)
+    if options["--largest-chi"] and not options["--sample-error"]:
+        options["--sample-error"] = str(1e-3)
+    settings = [v for v in (options["--sample-error"], options["--largest-chi"]) if v]
+    repeats = int(args[0]) if len(args) > 0 else 5
     # Absolute: the programs run in the field's folder.
-    ours = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else
+    ours = os.path.abspath(args[1] if len(args) > 1 else
                            os.path.join(root, "build", "bin", "find_stars"))
     if not os.access(ours, os.X_OK):
         sys.exit(f"no find_stars at {ours}: build first (scripts/build.sh build)")
     with tempfile.TemporaryDirectory(prefix="compare_find.") as folder:
-        truth = make_field(folder)
+        truth, flux = make_field(folder)
         programs = {
-            "find (psftools)": [ours, "field.fits", "e.field.fits", "ours.txt"],
+            "find (psftools)": [ours, "field.fits", "e.field.fits", "ours.txt"] + settings,
             "DAOStarFinder (photutils)": ["/usr/bin/python3", os.path.join(here, "daofind.py"),
                                           "field.fits", "dao.txt"],
         }
@@ -143,12 +178,18 @@ def main():
         print(f"  {'program':<27} {'own clock':>10} {'process':>9} {'system':>9} {'peak':>8} "
               f"{'recovered':>10} {'false':>6}")
         medians = {}
+        results = {}
         for name in programs:
             own, process, system, memory = (float(np.median(v)) for v in times[name])
             medians[name] = own
             recovered, false = score(load(os.path.join(folder, lists[name])), truth)
+            results[name] = (recovered, false)
             print(f"  {name:<27} {own:>8.3f} s {process:>7.3f} s {system:>7.3f} s "
-                  f"{memory:>5.0f} MB {recovered:>10d} {false:>6d}")
+                  f"{memory:>5.0f} MB {len(recovered):>10d} {false:>6d}")
+        if settings:
+            print(f"  find with sample error {options['--sample-error']}" +
+                  (f", largest chi {options['--largest-chi']}" if options["--largest-chi"] else ""))
+        recall_table(results, flux)
         ratio = medians["find (psftools)"] / medians["DAOStarFinder (photutils)"]
         print()
         print(f"  own clocks, find / DAOStarFinder: {ratio:.2f} "

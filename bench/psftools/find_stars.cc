@@ -1,15 +1,22 @@
-// Finds the stars of a FITS image with psf::find, for compare_find.py:
+// Finds the stars of a FITS image with psf::find, for compare_find.py, and
+// shows how to prepare a synthetic PSF for star finding:
 //
-//   find_stars IMAGE ERRORS LIST
+//   find_stars IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]
 //
-// The PSF is a Gaussian of FWHM 2.5 pixels tabulated at 5 shifts per axis,
-// its sub-grid samples given an error of 10⁻³ (about 1.5 % of the central
-// pixel once binned); the fit circle has radius 3, and a star needs an
-// amplitude of 5 times its error and a normalised chi of at most 3. LIST gets one line "x y
+// The PSF is a Gaussian of FWHM 2.5 pixels on a sub-grid of 15 steps per
+// pixel, tabulated at 5 shifts per axis. Its sub-grid samples get the error
+// SAMPLE_ERROR (default 10⁻³) while pixel (0, 0) of the binned PSF is 1:
+// binned, 10⁻³ is 15·10⁻³, 1.5 % of the central pixel, so that the chi of
+// a bright star between two tabulated shifts levels off instead of growing
+// with its flux (psftools/README.md). The PSF is then normalised (errors
+// with it), so that amplitudes are total fluxes. The fit circle has radius
+// 3, and a star needs an amplitude of 5 times its error and a normalised
+// chi of at most LARGEST_CHI (default 3). LIST gets one line "x y
 // amplitude" per star; standard output ends with "work SECONDS" (the PSF
 // and the search, without reading and writing files) and "threads N".
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "orv/fits/fits.h"
@@ -19,8 +26,16 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        std::cerr << "usage: find_stars IMAGE ERRORS LIST" << std::endl;
+    if (argc < 4 || argc > 6) {
+        std::cerr << "usage: find_stars IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]"
+                  << std::endl;
+        return 2;
+    }
+    const double sample_error = argc > 4 ? std::atof(argv[4]) : 1e-3;
+    const double largest_chi = argc > 5 ? std::atof(argv[5]) : 3;
+    if (!(sample_error > 0) || !(largest_chi > 0)) {
+        std::cerr << "find_stars: SAMPLE_ERROR and LARGEST_CHI must be positive numbers"
+                  << std::endl;
         return 2;
     }
     orv::MArray<float, 2> image, error;
@@ -33,11 +48,14 @@ int main(int argc, char **argv)
     const auto start = std::chrono::steady_clock::now();
     psf p(6, 4, 15, 0);
     p.generate_gauss(2.5, 2.5, 0, 0);
+    // The error goes on before the normalisation, which scales it with the
+    // PSF: what counts is the error relative to the PSF.
     orv::MArray<double, 2> e = p.get_epsf();
-    e = 1e-3;
+    e = sample_error;
+    p.normalize_psf();
     p.calc_base(5, 0);
     orv::MArray<double, 1> x, y, amplitude;
-    p.find(image, error, x, y, amplitude, 5, 3, 3, "field", 0);
+    p.find(image, error, x, y, amplitude, 5, largest_chi, 3, "field", 0);
     const std::chrono::duration<double> work = std::chrono::steady_clock::now() - start;
     FILE *list = std::fopen(argv[3], "w");
     if (!list) {

@@ -206,10 +206,10 @@ TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated)
               }));
     EXPECT_FALSE(exists(file));
 
-    // A search without a qualifying box (q_min above q_max) leaves every
-    // slot empty: nothing to fold at, nothing written.
-    Lightcurve none(doubles({1, 2, 3, 4}), doubles({1, 0.9, 1, 1}), doubles({0.1, 0.1, 0.1, 0.1}));
-    none.boxfitting(20, 1, 5, 0.3, 0.1, 0);
+    // A search without a qualifying box (no dip: equal fluxes whose mean is
+    // exact) leaves every slot empty: nothing to fold at, nothing written.
+    Lightcurve none(doubles({1, 2, 3, 4}), doubles({1, 1, 1, 1}), doubles({0.5, 0.5, 0.5, 0.5}));
+    none.boxfitting(20, 1, 5, 0.1, 0.3, 0);
     const double period = none.getPeriod();
     const std::vector<double> phases = valuesOf(none.getPhase());
     EXPECT_EQ("error: no peak in slot 1!\n",

@@ -143,6 +143,27 @@ TEST(LightcurveClipping, IdenticalValuesAreNeverFar)
     EXPECT_EQ(3, errors.getLength());
 }
 
+TEST(LightcurveClipping, AFactorThatIsNotPositiveIsRefused)
+{
+    // Either clipping would otherwise find points at or above the median
+    // (or every point) far from it.
+    const std::vector<double> flux = {5, 1, 9, 4, 7}, error = {0.2, 0.1, 0.5, 0.3, 0.4};
+    for (const double kappa : {0.0, -0.0, -1.0, std::nan("")}) {
+        for (const bool errors : {false, true}) {
+            SCOPED_TRACE(testing::Message() << kappa << (errors ? " errors" : " fluxes"));
+            Lightcurve lc(doubles({1, 2, 3, 4, 5}), arrayOf(flux), arrayOf(error));
+            int removed = -1;
+            EXPECT_EQ("error: clipping factor must be positive!\n", printed([&] {
+                          removed = errors ? lc.error_clipping(kappa) : lc.clipping(kappa);
+                      }));
+            EXPECT_EQ(0, removed);
+            EXPECT_EQ(flux, valuesOf(lc.getFlux()));
+            EXPECT_EQ(error, valuesOf(lc.getError()));
+            EXPECT_FALSE(lc.isWeighted());
+        }
+    }
+}
+
 TEST(LightcurveClipping, RefusedWithoutPoints)
 {
     const std::string none = "lightcurve contains no data points!\n";

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -179,6 +181,48 @@ TEST(LightcurveFolding, GuardsPrintAndChangeNothing)
     lc.remove_point(1);
     lc.remove_point(1);
     EXPECT_EQ("lightcurve contains no data points!\n", printed([&] { lc.fold(1, 0); }));
+}
+
+TEST(LightcurveFolding, APeriodOrEpochWithoutPhasesIsRefusedAndTheEarlierFoldStays)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const std::string period = "error: period must be positive and finite!\n",
+                      epoch = "error: epoch must be finite!\n";
+    struct Case {
+        double P, T;
+        std::string message;
+    };
+    Numbered n(randomTimes(30, 7));
+    n.lc.fold(2.1, 1.0);
+    const std::vector<double> phases = valuesOf(n.lc.getPhase());
+    const std::vector<double> order = valuesOf(n.lc.getPhased_Flux());
+    for (const Case &c : {Case{0, 1, period}, Case{-0.0, 1, period}, Case{-2.1, 1, period},
+                          Case{inf, 1, period}, Case{-inf, 1, period}, Case{nan, 1, period},
+                          Case{2.1, inf, epoch}, Case{2.1, nan, epoch}}) {
+        SCOPED_TRACE(testing::Message() << "P = " << c.P << ", T = " << c.T);
+        // Every form that takes the period; those without T only see the
+        // period's cases.
+        std::vector<std::function<void()>> calls = {[&] { n.lc.fold(c.P, c.T); },
+                                                    [&] { n.lc.fold_quick(c.P, c.T); }};
+        if (c.T == 1) {
+            calls.push_back([&] { n.lc.fold(c.P); });
+            calls.push_back([&] { n.lc.fold_quick(c.P); });
+        }
+        for (const auto &call : calls) {
+            EXPECT_EQ(c.message, printed(call));
+            EXPECT_EQ(2.1, n.lc.getPeriod());
+            EXPECT_EQ(1.0, n.lc.getT0());
+            EXPECT_EQ(phases, valuesOf(n.lc.getPhase()));
+            EXPECT_EQ(order, valuesOf(n.lc.getPhased_Flux()));
+        }
+    }
+    // The forms without arguments fold at the light curve's own period,
+    // which is 0 before any fold.
+    Lightcurve fresh(doubles({1, 2, 3}), doubles({1, 2, 3}), doubles({1, 1, 1}));
+    EXPECT_EQ(period, printed([&] { fresh.fold(); }));
+    EXPECT_EQ(period, printed([&] { fresh.fold_quick(); }));
+    EXPECT_FALSE(fresh.isFolded());
+    EXPECT_EQ(0, fresh.getPhase().length(1));
 }
 
 TEST(LightcurveBinning, WeightedMeansMatchADirectComputation)

@@ -127,8 +127,8 @@ TEST(Chi, ScaledPsfGivesItsAmplitudeAndNoChi)
 TEST(Chi, ASyntheticPsfNeedsSmallErrorsForItsChiToMeanAnything)
 {
     // A star of Gaussian FWHM 2.8 pixels in noise, fitted with synthetic
-    // PSFs of FWHM 2.8 and 2.0, as they come (errors 1) and as the toolbox's
-    // notes prepare them (normalised, errors 1e-7).
+    // PSFs of FWHM 2.8 and 2.0, as they come (errors 1) and with negligible
+    // errors (normalised, errors 1e-7).
     const auto synthetic = [](double fwhm, bool prepared) {
         psf p(6, 4, 15, 0);
         testing::internal::CaptureStdout();

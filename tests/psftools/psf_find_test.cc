@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "common/fits.h"
 #include "psftools/psf.h"
 #include "tests/psftools/psf_field.h"
+#include "tests/psftools/psf_truth.h"
 
 using orv::MArray;
 using psffield::Field;
@@ -140,4 +142,62 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne)
     EXPECT_EQ(4, marked);
     // Cells of the bad pixel failed (1e100, infinite as 32-bit floats).
     EXPECT_TRUE(std::isinf(chi(228, 228)));
+}
+
+TEST(FindStarsWithASyntheticPsf, BrightStarsNeedAPsfErrorInProportionToThePsf)
+{
+    // Stars of Gaussian FWHM 2.5 pixels as exact pixel integrals on noise of
+    // σ 5, each halfway between two tabulated shifts on both axes, where the
+    // tables miss a star most: a faint row (flux 600 to 800) and two bright
+    // ones (12000 to 20000). The PSF is prepared as the README's recipe has
+    // it, with the error per sample of the recipe and with a negligible one.
+    const std::vector<Star> stars = {{14.1, 14.1, 600},   {29.9, 14.3, 800},   {45.7, 13.9, 700},
+                                     {14.3, 30.1, 15000}, {30.1, 29.7, 20000}, {45.9, 30.3, 12000},
+                                     {13.7, 45.9, 18000}, {29.7, 46.1, 14000}, {46.1, 45.7, 16000}};
+    const double sigma = 2.5 / 2.3548200450309493;
+    MArray<float, 2> image(60, 60), error(60, 60);
+    std::mt19937 rng(41);
+    std::normal_distribution<double> noise(0, 5);
+    for (int j = 1; j <= 60; ++j)
+        for (int i = 1; i <= 60; ++i) {
+            double v = noise(rng);
+            for (const Star &s : stars)
+                v += s.flux * psftruth::pixelIntegral(i, j, s.x, s.y, sigma);
+            image(i, j) = static_cast<float>(v);
+            error(i, j) = 5;
+        }
+    // Which stars are found (at their nearest pixel), and how many other
+    // detections there are.
+    const auto search = [&](double sampleError, std::vector<bool> &found) {
+        psf p(6, 4, 15, 0);
+        testing::internal::CaptureStdout();
+        p.generate_gauss(2.5, 2.5, 0, 0);
+        p.get_epsf() = sampleError;
+        p.normalize_psf();
+        p.calc_base(5, 0);
+        MArray<double, 1> x, y, amplitude;
+        p.find(image, error, x, y, amplitude, 5, 3, 3, "recipe", 0);
+        testing::internal::GetCapturedStdout();
+        found.assign(stars.size(), false);
+        int other = 0;
+        for (int q = 1; q <= x.length(1); ++q) {
+            bool known = false;
+            for (std::size_t k = 0; k < stars.size(); ++k)
+                if (x(q) == std::lrint(stars[k].x) && y(q) == std::lrint(stars[k].y)) {
+                    known = !found[k];
+                    found[k] = true;
+                }
+            other += !known;
+        }
+        return other;
+    };
+    std::vector<bool> recipe, negligible;
+    EXPECT_EQ(0, search(1e-3, recipe));
+    EXPECT_EQ(0, search(1e-7, negligible));
+    for (std::size_t k = 0; k < stars.size(); ++k) {
+        SCOPED_TRACE(stars[k].flux);
+        EXPECT_TRUE(recipe[k]);
+        // The misfit's chi grows with the flux against a negligible error.
+        EXPECT_EQ(stars[k].flux < 1000, negligible[k]);
+    }
 }

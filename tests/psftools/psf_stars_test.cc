@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -86,6 +87,60 @@ TEST(SyntheticPsf, WidthsAngleAndNormalisation)
             p.binning(0, 0);
             EXPECT_NEAR(1, p.get_binned_psf()(0, 0), 1e-14);
         }
+}
+
+TEST(SyntheticPsf, SizesWithoutAProfileAreRefusedAndThePsfStays)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const std::string subgrid = "error: the subgrid value must be at least 1!\n",
+                      fwhm = "error: the FWHM must be positive and finite!\n",
+                      angle = "error: the position angle must be finite!\n",
+                      beta = "error: beta must be positive and finite!\n";
+    struct Case {
+        int subgrid;
+        double fx, fy, theta, beta;
+        bool moffat;
+        std::string message;
+    };
+    psf p(10, L, 5, 0);
+    testing::internal::CaptureStdout();
+    p.generate_moffat(2, 3, 0.2, 2.5, 0);
+    testing::internal::GetCapturedStdout();
+    const auto samples = [](const MArray<double, 2> &a) {
+        std::vector<double> all;
+        for (int j = a.firstIndex(1); j <= a.lastIndex(1); ++j)
+            for (int k = a.firstIndex(2); k <= a.lastIndex(2); ++k)
+                all.push_back(a(j, k));
+        return all;
+    };
+    const std::vector<double> values = samples(p.get_psf()), errors = samples(p.get_epsf());
+    for (const Case &c :
+         {Case{0, 2, 2, 0, 2.5, false, subgrid}, Case{-5, 2, 2, 0, 2.5, true, subgrid},
+          Case{0, 2, 2, 0, 2.5, true, subgrid}, Case{5, 0, 2, 0, 2.5, false, fwhm},
+          Case{5, 2, -1, 0, 2.5, true, fwhm}, Case{5, nan, 2, 0, 2.5, false, fwhm},
+          Case{5, 2, inf, 0, 2.5, true, fwhm}, Case{5, 2, 2, nan, 2.5, false, angle},
+          Case{5, 2, 2, inf, 2.5, true, angle}, Case{5, 2, 2, 0, 0, true, beta},
+          Case{5, 2, 2, 0, -1, true, beta}, Case{5, 2, 2, 0, nan, true, beta},
+          Case{5, 2, 2, 0, inf, true, beta}}) {
+        SCOPED_TRACE(testing::Message() << c.subgrid << " " << c.fx << " " << c.fy << " " << c.theta
+                                        << " " << c.beta << " " << c.moffat);
+        p.set_subgrid(c.subgrid);
+        testing::internal::CaptureStdout();
+        if (c.moffat)
+            p.generate_moffat(c.fx, c.fy, c.theta, c.beta, 0);
+        else
+            p.generate_gauss(c.fx, c.fy, c.theta, 0);
+        EXPECT_EQ(c.message, testing::internal::GetCapturedStdout());
+        EXPECT_EQ(values, samples(p.get_psf()));
+        EXPECT_EQ(errors, samples(p.get_epsf()));
+    }
+    // Made without a sub-grid: the single sample stays 0.
+    psf none(6, 4, 0, 0);
+    testing::internal::CaptureStdout();
+    none.generate_gauss(2, 2, 0, 0);
+    EXPECT_EQ(subgrid, testing::internal::GetCapturedStdout());
+    EXPECT_EQ(0, none.get_psf()(0, 0));
+    EXPECT_EQ(0, none.get_epsf()(0, 0));
 }
 
 TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted)
