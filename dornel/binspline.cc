@@ -435,8 +435,12 @@ int BinSpline::secondMedian(int pp, int q, double &value)
 {
     const double dblank = p_.nan;
     const int r = r_;
-    const int kc = static_cast<int>(pp * M_), lc = static_cast<int>(q * M_);
-    const MArray<double, 2> block(bin_, Range(kc - r, kc + r), Range(lc - r, lc + r));
+    // Bin indices reach the ends of int (a centre far from the image and bins
+    // of one pixel): the block and the search are worked out in long long,
+    // and only bins of the grid are indexed.
+    const long long kc = pp * M_, lc = q * M_;
+    const MArray<double, 2> block(bin_, Range(static_cast<int>(kc - r), static_cast<int>(kc + r)),
+                                  Range(static_cast<int>(lc - r), static_cast<int>(lc + r)));
     value = orv::median_exact(block, dblank);
     int reach = r;
     // Widening search around a block without a valid bin.
@@ -444,10 +448,8 @@ int BinSpline::secondMedian(int pp, int q, double &value)
         MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
         list = dblank;
         int slot = 1;
-        for (long long l = std::max<long long>(lc - i, lmin_);
-             l <= std::min<long long>(lc + i, lmax_); ++l)
-            for (long long k = std::max<long long>(kc - i, kmin_);
-                 k <= std::min<long long>(kc + i, kmax_); ++k)
+        for (long long l = std::max(lc - i, lmin_); l <= std::min(lc + i, lmax_); ++l)
+            for (long long k = std::max(kc - i, kmin_); k <= std::min(kc + i, kmax_); ++k)
                 list(slot++) = bin_(static_cast<int>(k), static_cast<int>(l));
         value = orv::median_exact(list, dblank);
         reach = i;
