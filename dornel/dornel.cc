@@ -252,9 +252,11 @@ int run(int argc, char **argv)
     try {
         parser.parseOptions();
     } catch (const util::UException &e) {
+        // A mistyped option must not run with settings nobody asked for.
         std::cerr << "Caught exception : " << e.what() << std::endl;
         parser.printUsage(std::cout);
         std::cout << std::endl;
+        return 1;
     }
 
     try {
