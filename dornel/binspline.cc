@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "dornel/file_names.h"
 #include "dornel/sky_error.h"
 #include "dornel/spline.h"
 #include "orv/fits/fits.h"
@@ -43,14 +44,6 @@ bool lineBlank(const MArray<T, 2> &a, int dim, int index, T m)
         if (!((dim == 1 ? a(index, j) : a(j, index)) == m))
             return false;
     return true;
-}
-
-// The name of a diagnostic file: the word in front of the input's base name.
-std::string diagnosticName(const std::string &file, const std::string &word)
-{
-    const std::size_t slash = file.rfind('/');
-    const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return file.substr(0, at) + word + file.substr(at);
 }
 
 void writeImage(const std::string &name, const MArray<float, 2> &a)
@@ -545,7 +538,7 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                         picture(xx, yy) =
                             static_cast<float>(bin_(static_cast<int>(k), static_cast<int>(l)));
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline_bin-"), picture);
+        writeImage(inFront(p_.current_file, "sky_binspline_bin-"), picture);
 
         picture = 0.0f;
         const int D = static_cast<int>((M_ * E_) / 2);
@@ -560,7 +553,7 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                     for (int xx = std::max(X - D, left); xx <= std::min(X + D, right); ++xx)
                         picture(xx, yy) = static_cast<float>(z_(pp, q));
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline_median-"), picture);
+        writeImage(inFront(p_.current_file, "sky_binspline_median-"), picture);
     }
     if (verbose_ > 0 && xmax >= 4 && ymax >= 4) {
         MArray<float, 2> reduced(xmax / 4, ymax / 4);
@@ -576,6 +569,6 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                         }
                 reduced(c, d) = count > 0 ? sum / static_cast<float>(count) : 0.0f;
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline-"), reduced);
+        writeImage(inFront(p_.current_file, "sky_binspline-"), reduced);
     }
 }

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "dornel/file_names.h"
 #include "dornel/get_sky.h"
 #include "dornel/options.h"
 #include "dornel/parameter.h"
@@ -51,19 +54,20 @@ struct FileNames {
         dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
         base = name.substr(dir.size());
         image = name;
-        error = dir + "e." + base;
-        sky = dir + "sky_" + base;
+        error = inFront(name, "e.");
+        sky = inFront(name, "sky_");
         subtracted = dir + p.prefix + base;
-        errorCopy = dir + "e." + p.prefix + base;
-        cut = dir + "cut_" + base;
+        // Beside the image it belongs to, also when the prefix names a folder.
+        errorCopy = inFront(subtracted, "e.");
+        cut = inFront(name, "cut_");
         outputs = {sky, subtracted, errorCopy};
         if (!p.spline || (p.kappa != 0 && p.verbose > 0))
             outputs.push_back(cut);
         if (p.spline && p.verbose > 0)
-            outputs.push_back(dir + "sky_binspline-" + base);
+            outputs.push_back(inFront(name, "sky_binspline-"));
         if (p.spline && p.verbose > 2) {
-            outputs.push_back(dir + "sky_binspline_bin-" + base);
-            outputs.push_back(dir + "sky_binspline_median-" + base);
+            outputs.push_back(inFront(name, "sky_binspline_bin-"));
+            outputs.push_back(inFront(name, "sky_binspline_median-"));
         }
     }
 };
@@ -81,9 +85,29 @@ std::string fileKey(const std::string &name)
     return ec ? absolute.lexically_normal().string() : canonical.string();
 }
 
+// Why a file of that name cannot be written, or "" when it can: its folder
+// must exist and take new files, and the name must be free or a writable file.
+std::string unwritable(const std::string &name)
+{
+    namespace fs = std::filesystem;
+    const fs::path path(name);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        return "there is no folder " + folder.string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "the folder " + folder.string() + " takes no new files";
+    if (fs::is_directory(path, ec))
+        return "it is a folder";
+    if (fs::exists(path, ec) && ::access(name.c_str(), R_OK | W_OK) != 0)
+        return "the file may not be replaced";
+    return "";
+}
+
 // No output may replace an input or another output of the run: an empty
-// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Returns the
-// complaint, or "" when the names are sound.
+// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Every output
+// must be writable, so that no image gets only some of its outputs. Returns
+// the complaint, or "" when the names are sound.
 std::string checkNames(const std::list<std::string> &files, const Parameter &p)
 {
     std::set<std::string> inputs, seen;
@@ -106,6 +130,9 @@ std::string checkNames(const std::list<std::string> &files, const Parameter &p)
             if (!outputs.insert(key).second)
                 return "the output file " + out +
                        " would be written twice; choose another prefix (now '" + p.prefix + "')";
+            const std::string why = unwritable(out);
+            if (!why.empty())
+                return "the output file " + out + " cannot be written: " + why;
         }
     }
     return "";

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "common/fits.h"
 #include "program.h"
@@ -230,4 +231,54 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput)
         << "e.img.fits changed";
     EXPECT_TRUE(skyBefore == test_common::slurp(scratch.file("sky_img.fits")))
         << "sky_img.fits changed";
+}
+
+// A prefix may name a folder: the error copy goes beside the sky-subtracted
+// image, and an image whose outputs cannot all be written gets none of them.
+TEST_F(Program, APrefixWithAFolderWritesAllOutputsThereOrNone)
+{
+    struct Case {
+        const char *prefix;
+        const char *folder;              // made before the run, or nullptr
+        std::vector<std::string> output; // the files beside the prefix, from the scratch folder
+    };
+    const Case cases[] = {
+        {"out/", nullptr, {}},
+        {"out/", "work/out", {"work/out/sky.fits", "work/out/e.sky.fits"}},
+        {"../", nullptr, {"sky.fits", "e.sky.fits"}},
+        {"out/s_", "work/out", {"work/out/s_sky.fits", "work/out/e.s_sky.fits"}},
+    };
+    const auto listing = [this] {
+        return test_common::output_of("cd '" + scratch.path() +
+                                      "' && find . -type f ! -name stdout ! -name stderr | sort");
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(0, std::system(("rm -rf '" + scratch.file("") + "'* && mkdir '" +
+                                  scratch.file("work") + "'")
+                                     .c_str()));
+        writePair("work/sky.fits", skyImage());
+        if (c.folder) {
+            ASSERT_EQ(0, std::system(("mkdir '" + scratch.file(c.folder) + "'").c_str()));
+        }
+        const std::string before = listing();
+        const test_common::ProgramRun o = test_common::run_in(
+            scratch, "cd work && '" + kBin + "' -o 1 -k 3 -p '" + c.prefix + "' sky.fits");
+        const std::string label = std::string(c.prefix) + (c.folder ? " with " : " without ") +
+                                  "the folder\n" + o.out + o.err;
+        if (c.output.empty()) {
+            EXPECT_EQ(1, o.status) << label;
+            EXPECT_TRUE(has(o.err, "Error: the output file out/sky.fits cannot be written: there "
+                                   "is no folder out!"))
+                << label;
+            EXPECT_EQ(before, listing()) << label;
+            continue;
+        }
+        ASSERT_EQ(0, o.status) << label;
+        for (const char *name : {"work/sky_sky.fits", "work/cut_sky.fits"})
+            EXPECT_TRUE(test_common::exists(scratch.file(name))) << label << name;
+        EXPECT_NEAR(0.0, output(c.output[0]).at(5, 5), 2) << label; // sky subtracted
+        const test_common::BasicHdu<double> err = output(c.output[1]);
+        EXPECT_EQ("errors", err.text("ERRKEY")) << label;
+        EXPECT_EQ(1.0, err.at(7, 9)) << label;
+    }
 }
