@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "dornel/blank_pixels.h"
 #include "dornel/file_names.h"
 #include "dornel/get_sky.h"
 #include "dornel/options.h"
@@ -202,13 +203,27 @@ void processFile(const std::string &name, Parameter &work)
                        " x " + std::to_string(err.length(2)) + " pixels, the image " + names.image +
                        " has " + std::to_string(image.length(1)) + " x " +
                        std::to_string(image.length(2)));
+
+    // The undefined pixels of integer images (BLANK) are blank pixels: left
+    // out of the sky, and blank in the outputs. A pixel without an error
+    // cannot be weighed or clipped, so the sky leaves it out as well.
+    const float blank = work.spline ? 0.0f : work.nan;
+    setPixels(image, blankPixels(imageIn), blank);
+    const std::vector<std::size_t> noError = blankPixels(errorIn);
+    setPixels(err, noError, blank);
+    orv::MArray<float, 2> data = image;
+    if (!noError.empty()) {
+        data.makeReference(orv::MArray<float, 2>(image.shape()));
+        data = image;
+        setPixels(data, noError, blank);
+    }
     orv::MArray<float, 2> sky(image.shape());
 
     try {
         if (work.spline) {
-            spline_sky(image, err, sky, names.dir, names.base, work);
+            spline_sky(data, err, sky, names.dir, names.base, work);
         } else {
-            sky = image;
+            sky = data;
             get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut,
                     work.radius, work.order, work.tresh);
         }
@@ -216,7 +231,6 @@ void processFile(const std::string &name, Parameter &work)
         throw SkyError(name + ": " + e.what()); // say which file
     }
 
-    const float blank = work.nan;
     image = orv::merge(image == blank, blank, image - sky);
 
     write(names.sky, imageIn, sky);

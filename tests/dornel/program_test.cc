@@ -282,3 +282,62 @@ TEST_F(Program, APrefixWithAFolderWritesAllOutputsThereOrNone)
         EXPECT_EQ(1.0, err.at(7, 9)) << label;
     }
 }
+
+// In an integer image a pixel that holds BLANK is undefined: the sky leaves
+// it out as it leaves out the blank marker, and the outputs keep it blank.
+// Each run is compared with one on the same image in float with the blank
+// marker at those pixels.
+TEST_F(Program, BlankPixelsOfIntegerImagesCountAsBlank)
+{
+    const auto inBlock = [](long x, long y) { return x >= 10 && x < 15 && y >= 10 && y < 15; };
+    const auto value = [](long x, long y) {
+        return std::round(plane(static_cast<int>(x), static_cast<int>(y)) + (x * 7 + y * 3) % 5);
+    };
+    struct Case {
+        const char *args;
+        float marker;
+        bool errorBlank; // BLANK in the error image instead of the image
+    };
+    const Case cases[] = {
+        {"-o 1", 0, false},
+        {"-o 1 -n -5", -5, false},
+        {"-s -g 20,15 -i 2 -n -5", 0, false},
+        {"-o 1 -k 3 -r 1 -n -5", -5, true},
+    };
+    for (const Case &c : cases) {
+        const Image withMarker = Image::from(40, 30, [&](int x, int y) {
+            return inBlock(x, y) ? static_cast<double>(c.marker) : value(x, y);
+        });
+        writePair("ref.fits", withMarker);
+        if (c.errorBlank) {
+            test_common::write_image(scratch.file("int.fits"), Image::from(40, 30, value));
+            test_common::write_short_image(
+                scratch.file("e.int.fits"), 40, 30, [](long, long) { return 1; }, inBlock);
+        } else {
+            test_common::write_short_image(scratch.file("int.fits"), 40, 30, value, inBlock);
+            test_common::write_image(scratch.file("e.int.fits"), Image(40, 30, 1.0));
+        }
+        const std::string args = c.args;
+        const test_common::ProgramRun ref = run(args + " ref.fits");
+        const test_common::ProgramRun o = run(args + " int.fits");
+        ASSERT_EQ(0, ref.status) << args << "\n" << ref.out << ref.err;
+        ASSERT_EQ(0, o.status) << args << "\n" << o.out << o.err;
+
+        const auto sky = output("sky_int.fits"), sub = output("sint.fits"),
+                   err = output("e.sint.fits");
+        const auto refSky = output("sky_ref.fits"), refSub = output("sref.fits");
+        for (int y = 1; y <= 30; ++y)
+            for (int x = 1; x <= 40; ++x) {
+                ASSERT_NEAR(refSky.at(x, y), sky.at(x, y), 1e-3) << args << " at " << x << "," << y;
+                ASSERT_NEAR(plane(x, y), sky.at(x, y), 5) << args << " at " << x << "," << y;
+                const bool blank = inBlock(x, y);
+                // Without an error a pixel is left out of the sky, not out of the image.
+                const double expected = blank && c.errorBlank ? static_cast<float>(value(x, y)) -
+                                                                    static_cast<float>(sky.at(x, y))
+                                                              : refSub.at(x, y);
+                ASSERT_NEAR(expected, sub.at(x, y), 1e-3) << args << " at " << x << "," << y;
+                ASSERT_EQ(blank && c.errorBlank ? c.marker : 1.0, err.at(x, y))
+                    << args << " at " << x << "," << y;
+            }
+    }
+}
