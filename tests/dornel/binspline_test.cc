@@ -190,9 +190,8 @@ TEST(Binspline, ACentreAtTheEndOfIntGivesTheSkyOfTheSameGridNearer)
     // blank corner leaves the first nodes without a valid bin, so that the
     // widening search around them runs past the lowest bin index of int.
     const auto plane = [](int x, int y) { return 120 + 0.4 * x - 0.7 * y; };
-    const MArray<float, 2> image = array(38, 16, [&](int x, int y) {
-        return x <= 9 && y <= 9 ? 0.0 : plane(x, y);
-    });
+    const MArray<float, 2> image =
+        array(38, 16, [&](int x, int y) { return x <= 9 && y <= 9 ? 0.0 : plane(x, y); });
     const Result nearer = runBinspline(image, settings(1, 1, 0, 1, 0, "a"));
     const Result far = runBinspline(image, settings(INT_MAX, INT_MAX, 0, 1, 0, "a"));
     for (int y = 1; y <= 16; ++y)
