@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "dornel/file_names.h"
 #include "dornel/sky_error.h"
 #include "dornel/spline.h"
 #include "orv/fits/fits.h"
@@ -43,14 +44,6 @@ bool lineBlank(const MArray<T, 2> &a, int dim, int index, T m)
         if (!((dim == 1 ? a(index, j) : a(j, index)) == m))
             return false;
     return true;
-}
-
-// The name of a diagnostic file: the word in front of the input's base name.
-std::string diagnosticName(const std::string &file, const std::string &word)
-{
-    const std::size_t slash = file.rfind('/');
-    const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return file.substr(0, at) + word + file.substr(at);
 }
 
 void writeImage(const std::string &name, const MArray<float, 2> &a)
@@ -435,8 +428,12 @@ int BinSpline::secondMedian(int pp, int q, double &value)
 {
     const double dblank = p_.nan;
     const int r = r_;
-    const int kc = static_cast<int>(pp * M_), lc = static_cast<int>(q * M_);
-    const MArray<double, 2> block(bin_, Range(kc - r, kc + r), Range(lc - r, lc + r));
+    // Bin indices reach the ends of int (a centre far from the image and bins
+    // of one pixel): the block and the search are worked out in long long,
+    // and only bins of the grid are indexed.
+    const long long kc = pp * M_, lc = q * M_;
+    const MArray<double, 2> block(bin_, Range(static_cast<int>(kc - r), static_cast<int>(kc + r)),
+                                  Range(static_cast<int>(lc - r), static_cast<int>(lc + r)));
     value = orv::median_exact(block, dblank);
     int reach = r;
     // Widening search around a block without a valid bin.
@@ -444,10 +441,8 @@ int BinSpline::secondMedian(int pp, int q, double &value)
         MArray<double, 1> list((2 * i + 1) * (2 * i + 1));
         list = dblank;
         int slot = 1;
-        for (long long l = std::max<long long>(lc - i, lmin_);
-             l <= std::min<long long>(lc + i, lmax_); ++l)
-            for (long long k = std::max<long long>(kc - i, kmin_);
-                 k <= std::min<long long>(kc + i, kmax_); ++k)
+        for (long long l = std::max(lc - i, lmin_); l <= std::min(lc + i, lmax_); ++l)
+            for (long long k = std::max(kc - i, kmin_); k <= std::min(kc + i, kmax_); ++k)
                 list(slot++) = bin_(static_cast<int>(k), static_cast<int>(l));
         value = orv::median_exact(list, dblank);
         reach = i;
@@ -543,7 +538,7 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                         picture(xx, yy) =
                             static_cast<float>(bin_(static_cast<int>(k), static_cast<int>(l)));
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline_bin-"), picture);
+        writeImage(inFront(p_.current_file, "sky_binspline_bin-"), picture);
 
         picture = 0.0f;
         const int D = static_cast<int>((M_ * E_) / 2);
@@ -558,7 +553,7 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                     for (int xx = std::max(X - D, left); xx <= std::min(X + D, right); ++xx)
                         picture(xx, yy) = static_cast<float>(z_(pp, q));
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline_median-"), picture);
+        writeImage(inFront(p_.current_file, "sky_binspline_median-"), picture);
     }
     if (verbose_ > 0 && xmax >= 4 && ymax >= 4) {
         MArray<float, 2> reduced(xmax / 4, ymax / 4);
@@ -574,6 +569,6 @@ void BinSpline::diagnostics(const MArray<float, 2> &image, const MArray<float, 2
                         }
                 reduced(c, d) = count > 0 ? sum / static_cast<float>(count) : 0.0f;
             }
-        writeImage(diagnosticName(p_.current_file, "sky_binspline-"), reduced);
+        writeImage(inFront(p_.current_file, "sky_binspline-"), reduced);
     }
 }

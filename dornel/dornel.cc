@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "dornel/blank_pixels.h"
+#include "dornel/file_names.h"
 #include "dornel/get_sky.h"
 #include "dornel/options.h"
 #include "dornel/parameter.h"
@@ -51,19 +55,20 @@ struct FileNames {
         dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
         base = name.substr(dir.size());
         image = name;
-        error = dir + "e." + base;
-        sky = dir + "sky_" + base;
+        error = inFront(name, "e.");
+        sky = inFront(name, "sky_");
         subtracted = dir + p.prefix + base;
-        errorCopy = dir + "e." + p.prefix + base;
-        cut = dir + "cut_" + base;
+        // Beside the image it belongs to, also when the prefix names a folder.
+        errorCopy = inFront(subtracted, "e.");
+        cut = inFront(name, "cut_");
         outputs = {sky, subtracted, errorCopy};
         if (!p.spline || (p.kappa != 0 && p.verbose > 0))
             outputs.push_back(cut);
         if (p.spline && p.verbose > 0)
-            outputs.push_back(dir + "sky_binspline-" + base);
+            outputs.push_back(inFront(name, "sky_binspline-"));
         if (p.spline && p.verbose > 2) {
-            outputs.push_back(dir + "sky_binspline_bin-" + base);
-            outputs.push_back(dir + "sky_binspline_median-" + base);
+            outputs.push_back(inFront(name, "sky_binspline_bin-"));
+            outputs.push_back(inFront(name, "sky_binspline_median-"));
         }
     }
 };
@@ -81,9 +86,29 @@ std::string fileKey(const std::string &name)
     return ec ? absolute.lexically_normal().string() : canonical.string();
 }
 
+// Why a file of that name cannot be written, or "" when it can: its folder
+// must exist and take new files, and the name must be free or a writable file.
+std::string unwritable(const std::string &name)
+{
+    namespace fs = std::filesystem;
+    const fs::path path(name);
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        return "there is no folder " + folder.string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "the folder " + folder.string() + " takes no new files";
+    if (fs::is_directory(path, ec))
+        return "it is a folder";
+    if (fs::exists(path, ec) && ::access(name.c_str(), R_OK | W_OK) != 0)
+        return "the file may not be replaced";
+    return "";
+}
+
 // No output may replace an input or another output of the run: an empty
-// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Returns the
-// complaint, or "" when the names are sound.
+// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Every output
+// must be writable, so that no image gets only some of its outputs. Returns
+// the complaint, or "" when the names are sound.
 std::string checkNames(const std::list<std::string> &files, const Parameter &p)
 {
     std::set<std::string> inputs, seen;
@@ -106,6 +131,9 @@ std::string checkNames(const std::list<std::string> &files, const Parameter &p)
             if (!outputs.insert(key).second)
                 return "the output file " + out +
                        " would be written twice; choose another prefix (now '" + p.prefix + "')";
+            const std::string why = unwritable(out);
+            if (!why.empty())
+                return "the output file " + out + " cannot be written: " + why;
         }
     }
     return "";
@@ -175,13 +203,27 @@ void processFile(const std::string &name, Parameter &work)
                        " x " + std::to_string(err.length(2)) + " pixels, the image " + names.image +
                        " has " + std::to_string(image.length(1)) + " x " +
                        std::to_string(image.length(2)));
+
+    // The undefined pixels of integer images (BLANK) are blank pixels: left
+    // out of the sky, and blank in the outputs. A pixel without an error
+    // cannot be weighed or clipped, so the sky leaves it out as well.
+    const float blank = work.spline ? 0.0f : work.nan;
+    setPixels(image, blankPixels(imageIn), blank);
+    const std::vector<std::size_t> noError = blankPixels(errorIn);
+    setPixels(err, noError, blank);
+    orv::MArray<float, 2> data = image;
+    if (!noError.empty()) {
+        data.makeReference(orv::MArray<float, 2>(image.shape()));
+        data = image;
+        setPixels(data, noError, blank);
+    }
     orv::MArray<float, 2> sky(image.shape());
 
     try {
         if (work.spline) {
-            spline_sky(image, err, sky, names.dir, names.base, work);
+            spline_sky(data, err, sky, names.dir, names.base, work);
         } else {
-            sky = image;
+            sky = data;
             get_sky(sky, err, static_cast<double>(work.nan), work.kappa, nx, ny, names.cut,
                     work.radius, work.order, work.tresh);
         }
@@ -189,7 +231,6 @@ void processFile(const std::string &name, Parameter &work)
         throw SkyError(name + ": " + e.what()); // say which file
     }
 
-    const float blank = work.nan;
     image = orv::merge(image == blank, blank, image - sky);
 
     write(names.sky, imageIn, sky);
@@ -252,9 +293,11 @@ int run(int argc, char **argv)
     try {
         parser.parseOptions();
     } catch (const util::UException &e) {
+        // A mistyped option must not run with settings nobody asked for.
         std::cerr << "Caught exception : " << e.what() << std::endl;
         parser.printUsage(std::cout);
         std::cout << std::endl;
+        return 1;
     }
 
     try {

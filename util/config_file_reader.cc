@@ -45,11 +45,29 @@ void ConfigFileReader::readAhead()
 {
     std::string line;
     while (std::getline(in_, line)) {
-        if (parseLine(line, name_, value_))
-            return;
+        ++lineNumber_;
+        try {
+            if (parseLine(line, name_, value_))
+                return;
+        } catch (const UException &e) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            throw UException("Configuration file " + fileName_ + ", line " +
+                             std::to_string(lineNumber_) + " ('" + line + "'): " + e.what());
+        }
     }
     done_ = true;
 }
+
+namespace {
+// Nothing but blanks, or a comment, from pos on.
+bool restIsEmpty(const std::string &line, std::size_t pos)
+{
+    while (pos < line.size() && isSpace(line[pos]))
+        ++pos;
+    return pos == line.size() || line[pos] == '#';
+}
+} // namespace
 
 bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std::string &value)
 {
@@ -58,8 +76,11 @@ bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std
         !text.empty() && text.back() == '\r' ? text.substr(0, text.size() - 1) : text;
     const std::size_t equals = line.find('=');
     const std::size_t hash = line.find('#');
-    if (equals == std::string::npos || (hash != std::string::npos && hash < equals))
-        return false;
+    if (equals == std::string::npos || (hash != std::string::npos && hash < equals)) {
+        if (restIsEmpty(line, 0))
+            return false; // blank or a comment
+        throw UException("no '=' between name and value!");
+    }
 
     std::size_t begin = 0, end = equals;
     while (begin < end && isSpace(line[begin]))
@@ -67,15 +88,16 @@ bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std
     while (end > begin && isSpace(line[end - 1]))
         --end;
     if (begin == end)
-        return false;
+        throw UException("no name before '='!");
     for (std::size_t i = begin; i < end; ++i)
         if (isSpace(line[i]))
-            return false; // more than one word
+            throw UException("more than one word before '='!");
 
     std::size_t pos = equals + 1;
     while (pos < line.size() && isSpace(line[pos]))
         ++pos;
     std::string found;
+    std::size_t after = line.size(); // where the text after the value starts
     if (pos < line.size() && line[pos] == '"') {
         bool closed = false;
         std::size_t i = pos + 1;
@@ -90,7 +112,9 @@ bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std
                 break;
             }
         }
-        if (!closed) {
+        if (closed) {
+            after = i + 1;
+        } else {
             // Without a closing quote the comment is not protected.
             const std::size_t cut = line.find('#', pos + 1);
             found =
@@ -101,7 +125,12 @@ bool ConfigFileReader::parseLine(const std::string &text, std::string &name, std
         while (stop < line.size() && !isSpace(line[stop]) && line[stop] != '#')
             ++stop;
         found = line.substr(pos, stop - pos);
+        after = stop;
     }
+    // A second word would be dropped without a word: a value with blanks
+    // stands in quotes.
+    if (!restIsEmpty(line, after))
+        throw UException("text after the value (a value with blanks stands in double quotes)!");
     name = line.substr(begin, end - begin);
     value = std::move(found);
     return true;

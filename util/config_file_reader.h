@@ -9,10 +9,11 @@
 namespace util {
 
 // Reads options from a file of lines "name = value"; '#' starts a comment
-// (except inside a quoted value), lines without '=' or whose name part is
-// not a single word are skipped. A value is the first word after '=', or the
-// text between double quotes, where a doubled quote stands for one. A file
-// that cannot be opened reads as empty.
+// (except inside a quoted value), and blank and comment lines are skipped. A
+// value is one word after '=', or the text between double quotes, where a
+// doubled quote stands for one. Any other line (no '=', a name that is not
+// one word, text after the value) is refused with a util::UException that
+// names the file and the line. A file that cannot be opened reads as empty.
 class ConfigFileReader : public OptionReader {
 public:
     explicit ConfigFileReader(const std::string &fileName);
@@ -25,7 +26,8 @@ public:
     bool done() override { return done_; }
     const std::string &fileName() const { return fileName_; }
 
-    // Name and value of one line; false when the line sets no option.
+    // Name and value of one line; false when the line is blank or a comment.
+    // Throws util::UException saying what is wrong with any other line.
     static bool parseLine(const std::string &line, std::string &name, std::string &value);
 
 private:
@@ -36,6 +38,7 @@ private:
     std::ifstream in_;
     std::string name_;
     std::string value_;
+    long lineNumber_ = 0;
 };
 
 } // namespace util

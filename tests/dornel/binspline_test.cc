@@ -183,6 +183,22 @@ TEST(Binspline, ANodeWithoutValidBinsTakesItsNeighboursMean)
             ASSERT_NEAR(plane(x, y), r.sky(x, y), 1e-3 * plane(x, y)) << x << "," << y;
 }
 
+TEST(Binspline, ACentreAtTheEndOfIntGivesTheSkyOfTheSameGridNearer)
+{
+    // Single-pixel bins and blocks of 3 x 3: nodes every 3 pixels, at 1, 4,
+    // 7, ... for both centres (2^31 - 1 is 1 more than a multiple of 3). The
+    // blank corner leaves the first nodes without a valid bin, so that the
+    // widening search around them runs past the lowest bin index of int.
+    const auto plane = [](int x, int y) { return 120 + 0.4 * x - 0.7 * y; };
+    const MArray<float, 2> image =
+        array(38, 16, [&](int x, int y) { return x <= 9 && y <= 9 ? 0.0 : plane(x, y); });
+    const Result nearer = runBinspline(image, settings(1, 1, 0, 1, 0, "a"));
+    const Result far = runBinspline(image, settings(INT_MAX, INT_MAX, 0, 1, 0, "a"));
+    for (int y = 1; y <= 16; ++y)
+        for (int x = 1; x <= 38; ++x)
+            ASSERT_NEAR(nearer.sky(x, y), far.sky(x, y), 1e-3) << x << "," << y;
+}
+
 TEST(Binspline, GridsTooSmallForASplineFailClearly)
 {
     struct Case {

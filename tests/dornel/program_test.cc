@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "common/fits.h"
 #include "program.h"
@@ -230,4 +231,113 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput)
         << "e.img.fits changed";
     EXPECT_TRUE(skyBefore == test_common::slurp(scratch.file("sky_img.fits")))
         << "sky_img.fits changed";
+}
+
+// A prefix may name a folder: the error copy goes beside the sky-subtracted
+// image, and an image whose outputs cannot all be written gets none of them.
+TEST_F(Program, APrefixWithAFolderWritesAllOutputsThereOrNone)
+{
+    struct Case {
+        const char *prefix;
+        const char *folder;              // made before the run, or nullptr
+        std::vector<std::string> output; // the files beside the prefix, from the scratch folder
+    };
+    const Case cases[] = {
+        {"out/", nullptr, {}},
+        {"out/", "work/out", {"work/out/sky.fits", "work/out/e.sky.fits"}},
+        {"../", nullptr, {"sky.fits", "e.sky.fits"}},
+        {"out/s_", "work/out", {"work/out/s_sky.fits", "work/out/e.s_sky.fits"}},
+    };
+    const auto listing = [this] {
+        return test_common::output_of("cd '" + scratch.path() +
+                                      "' && find . -type f ! -name stdout ! -name stderr | sort");
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(0, std::system(("rm -rf '" + scratch.file("") + "'* && mkdir '" +
+                                  scratch.file("work") + "'")
+                                     .c_str()));
+        writePair("work/sky.fits", skyImage());
+        if (c.folder) {
+            ASSERT_EQ(0, std::system(("mkdir '" + scratch.file(c.folder) + "'").c_str()));
+        }
+        const std::string before = listing();
+        const test_common::ProgramRun o = test_common::run_in(
+            scratch, "cd work && '" + kBin + "' -o 1 -k 3 -p '" + c.prefix + "' sky.fits");
+        const std::string label = std::string(c.prefix) + (c.folder ? " with " : " without ") +
+                                  "the folder\n" + o.out + o.err;
+        if (c.output.empty()) {
+            EXPECT_EQ(1, o.status) << label;
+            EXPECT_TRUE(has(o.err, "Error: the output file out/sky.fits cannot be written: there "
+                                   "is no folder out!"))
+                << label;
+            EXPECT_EQ(before, listing()) << label;
+            continue;
+        }
+        ASSERT_EQ(0, o.status) << label;
+        for (const char *name : {"work/sky_sky.fits", "work/cut_sky.fits"})
+            EXPECT_TRUE(test_common::exists(scratch.file(name))) << label << name;
+        EXPECT_NEAR(0.0, output(c.output[0]).at(5, 5), 2) << label; // sky subtracted
+        const test_common::BasicHdu<double> err = output(c.output[1]);
+        EXPECT_EQ("errors", err.text("ERRKEY")) << label;
+        EXPECT_EQ(1.0, err.at(7, 9)) << label;
+    }
+}
+
+// In an integer image a pixel that holds BLANK is undefined: the sky leaves
+// it out as it leaves out the blank marker, and the outputs keep it blank.
+// Each run is compared with one on the same image in float with the blank
+// marker at those pixels.
+TEST_F(Program, BlankPixelsOfIntegerImagesCountAsBlank)
+{
+    const auto inBlock = [](long x, long y) { return x >= 10 && x < 15 && y >= 10 && y < 15; };
+    const auto value = [](long x, long y) {
+        return std::round(plane(static_cast<int>(x), static_cast<int>(y)) + (x * 7 + y * 3) % 5);
+    };
+    struct Case {
+        const char *args;
+        float marker;
+        bool errorBlank; // BLANK in the error image instead of the image
+    };
+    const Case cases[] = {
+        {"-o 1", 0, false},
+        {"-o 1 -n -5", -5, false},
+        {"-s -g 20,15 -i 2 -n -5", 0, false},
+        {"-o 1 -k 3 -r 1 -n -5", -5, true},
+    };
+    for (const Case &c : cases) {
+        const Image withMarker = Image::from(40, 30, [&](int x, int y) {
+            return inBlock(x, y) ? static_cast<double>(c.marker) : value(x, y);
+        });
+        writePair("ref.fits", withMarker);
+        if (c.errorBlank) {
+            test_common::write_image(scratch.file("int.fits"), Image::from(40, 30, value));
+            test_common::write_short_image(
+                scratch.file("e.int.fits"), 40, 30, [](long, long) { return 1; }, inBlock);
+        } else {
+            test_common::write_short_image(scratch.file("int.fits"), 40, 30, value, inBlock);
+            test_common::write_image(scratch.file("e.int.fits"), Image(40, 30, 1.0));
+        }
+        const std::string args = c.args;
+        const test_common::ProgramRun ref = run(args + " ref.fits");
+        const test_common::ProgramRun o = run(args + " int.fits");
+        ASSERT_EQ(0, ref.status) << args << "\n" << ref.out << ref.err;
+        ASSERT_EQ(0, o.status) << args << "\n" << o.out << o.err;
+
+        const auto sky = output("sky_int.fits"), sub = output("sint.fits"),
+                   err = output("e.sint.fits");
+        const auto refSky = output("sky_ref.fits"), refSub = output("sref.fits");
+        for (int y = 1; y <= 30; ++y)
+            for (int x = 1; x <= 40; ++x) {
+                ASSERT_NEAR(refSky.at(x, y), sky.at(x, y), 1e-3) << args << " at " << x << "," << y;
+                ASSERT_NEAR(plane(x, y), sky.at(x, y), 5) << args << " at " << x << "," << y;
+                const bool blank = inBlock(x, y);
+                // Without an error a pixel is left out of the sky, not out of the image.
+                const double expected = blank && c.errorBlank ? static_cast<float>(value(x, y)) -
+                                                                    static_cast<float>(sky.at(x, y))
+                                                              : refSub.at(x, y);
+                ASSERT_NEAR(expected, sub.at(x, y), 1e-3) << args << " at " << x << "," << y;
+                ASSERT_EQ(blank && c.errorBlank ? c.marker : 1.0, err.at(x, y))
+                    << args << " at " << x << "," << y;
+            }
+    }
 }

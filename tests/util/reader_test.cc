@@ -132,37 +132,49 @@ TEST(ConfigFileReader, LinesToNamesAndValues)
 {
     struct Case {
         const char *line;
-        const char *name; // nullptr: the line is skipped
+        const char *name; // nullptr: the line is skipped or refused
         const char *value;
+        const char *error; // why the line is refused, "" when it is not
     };
+    const char *const noEquals = "no '=' between name and value!";
+    const char *const trailing =
+        "text after the value (a value with blanks stands in double quotes)!";
     const Case cases[] = {
-        {"order = 3", "order", "3"},
-        {"  order=3  # comment", "order", "3"},
-        {"order\t=\t3\r", "order", "3"},
-        {"o = 3", "o", "3"},
-        {"order =", "order", ""},
-        {"order =   # nothing", "order", ""},
-        {"prefix = x=y", "prefix", "x=y"},
-        {"prefix = a b", "prefix", "a"},
-        {"prefix = \"a b\" tail", "prefix", "a b"},
-        {"prefix = \"a # b\"  # comment", "prefix", "a # b"},
-        {"prefix = \"a # b", "prefix", "a "},
-        {"prefix=\"unterminated", "prefix", "unterminated"},
-        {"prefix = \"say \"\"hi\"\"\"", "prefix", "say \"hi\""},
-        {"prefix = \"\"\"lead\"", "prefix", "\"lead"},
-        {"prefix = \"\"", "prefix", ""},
-        {"prefix = Ünïcødé", "prefix", "Ünïcødé"},
-        {"präfix = 1", "präfix", "1"},
-        {"two words = 3", nullptr, nullptr},
-        {" = 3", nullptr, nullptr},
-        {"no equals sign", nullptr, nullptr},
-        {"# order = 3", nullptr, nullptr},
-        {"order # = 3", nullptr, nullptr},
-        {"", nullptr, nullptr},
+        {"order = 3", "order", "3", ""},
+        {"  order=3  # comment", "order", "3", ""},
+        {"order\t=\t3\r", "order", "3", ""},
+        {"o = 3", "o", "3", ""},
+        {"order =", "order", "", ""},
+        {"order =   # nothing", "order", "", ""},
+        {"order = 3#4", "order", "3", ""},
+        {"prefix = x=y", "prefix", "x=y", ""},
+        {"prefix = \"a b\"", "prefix", "a b", ""},
+        {"prefix = \"a # b\"  # comment", "prefix", "a # b", ""},
+        {"prefix = \"a # b", "prefix", "a ", ""},
+        {"prefix=\"unterminated", "prefix", "unterminated", ""},
+        {"prefix = \"say \"\"hi\"\"\"", "prefix", "say \"hi\"", ""},
+        {"prefix = \"\"\"lead\"", "prefix", "\"lead", ""},
+        {"prefix = \"\"", "prefix", "", ""},
+        {"prefix = Ünïcødé", "prefix", "Ünïcødé", ""},
+        {"präfix = 1", "präfix", "1", ""},
+        {"# order = 3", nullptr, nullptr, ""},
+        {"   \t\r", nullptr, nullptr, ""},
+        {"", nullptr, nullptr, ""},
+        // A setting that would be dropped or cut short without a word.
+        {"order 3", nullptr, nullptr, noEquals},
+        {"order # = 3", nullptr, nullptr, noEquals},
+        {"order = 3 junk", nullptr, nullptr, trailing},
+        {"prefix = a b", nullptr, nullptr, trailing},
+        {"prefix = \"a b\" tail", nullptr, nullptr, trailing},
+        {"two words = 3", nullptr, nullptr, "more than one word before '='!"},
+        {" = 3", nullptr, nullptr, "no name before '='!"},
     };
     for (const Case &c : cases) {
         std::string name = "?", value = "?";
-        const bool found = ConfigFileReader::parseLine(c.line, name, value);
+        bool found = false;
+        EXPECT_EQ(c.error,
+                  utilError([&] { found = ConfigFileReader::parseLine(c.line, name, value); }))
+            << c.line;
         EXPECT_EQ(c.name != nullptr, found) << c.line;
         if (c.name && found) {
             EXPECT_EQ(c.name, name) << c.line;
@@ -181,7 +193,7 @@ protected:
 TEST_F(ConfigFile, SetsOptionsInFileOrder)
 {
     write("# settings\n\norder = 3\nverbose = TRUE\nkappa=0.25 # clip\ng = 5\n"
-          "ignored line\norder = 4\nprefix = \"with blank\"\nbox = 7:3,2:9");
+          "  # a comment\norder = 4\nprefix = \"with blank\"\nbox = 7:3,2:9");
     OptionSet set;
     ConfigFileReader reader(path);
     EXPECT_EQ(path, reader.fileName());
@@ -204,6 +216,24 @@ TEST_F(ConfigFile, UnknownNamesStopParsing)
               utilError([&] { set.parser.parseOptions(); }));
     EXPECT_EQ(3, set.order);
     EXPECT_EQ(0.0, set.kappa);
+}
+
+TEST_F(ConfigFile, AMalformedLineStopsParsingNamingFileAndLine)
+{
+    write("# settings\norder = 3\r\nkappa 2\r\nverbose = TRUE\n");
+    OptionSet set;
+    ConfigFileReader reader(path);
+    set.parser.changeReader(&reader);
+    EXPECT_EQ("Configuration file " + path + ", line 3 ('kappa 2'): no '=' between name and value!",
+              utilError([&] { set.parser.parseOptions(); }));
+    EXPECT_FALSE(set.verbose);
+
+    // Also when the first setting is the malformed one.
+    write("order = 3 4\n");
+    EXPECT_EQ("Configuration file " + path +
+                  ", line 1 ('order = 3 4'): text after the value (a value with blanks stands in "
+                  "double quotes)!",
+              utilError([&] { ConfigFileReader first(path); }));
 }
 
 TEST_F(ConfigFile, MissingOrEmptyFileSetsNothing)
