@@ -7,8 +7,9 @@
 //   c1/c2 p lo hi    a[p] of c1 divided by a[p] of c2 within [lo, hi]
 //   c1+c2, c1*c2     read, without effect
 // The operator of a pair may also stand apart from the numbers.  p is a slot
-// number or a parameter name (see parconv).  Lines starting with '#', blank
-// lines and the text after a '#' are ignored.
+// number or the name of a parameter of the component's type (named_slot of
+// component_types.h; a pair's two types must both have it).  Lines starting
+// with '#', blank lines and the text after a '#' are ignored.
 #ifndef TORVEX_FIT_CONSTRAINTS_H
 #define TORVEX_FIT_CONSTRAINTS_H
 
