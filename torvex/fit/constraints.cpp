@@ -279,6 +279,10 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
         *node = c;
         last = node;
     }
+    // A folder opens, but cannot be read; the lines read before a read
+    // error stay, as before a short line.
+    if (in.bad())
+        return 1;
     return status;
 }
 
