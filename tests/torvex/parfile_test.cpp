@@ -159,7 +159,8 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
     // Each refused line is named and leaves the value before it.
     std::string out = read_text("J) 25.5\nJ) abc\nJ) inf\nK) 0.1 0.2\nK) x 0.3\nK) 0.4 nan\n"
                                 "H) 1 60 1 50\nH) a b c d\nE) 4\nE) four\nE) 99999999999\n"
-                                "I) 10 20\nI) ten\nP) 1\nP) yes\nS) 0\nS) no\nE) 2.5\nE) 4e10\n"
+                                "I) 10 20\nI) ten\nI) -5 -5\nI) 0 40\nI) 40 -1\nP) 1\nP) yes\n"
+                                "S) 0\nS) no\nE) 2.5\nE) 4e10\n"
                                 "J) 24 # a number and a comment\nK) 0.5 pixels\n");
     EXPECT_EQ(input.magzpt, 24.0f);
     EXPECT_EQ(input.d[1], 0.5f);
@@ -181,6 +182,10 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
           "-- E) The value must be a whole number within the range of an int; 99999999999 "
           "refused.",
           "-- I) The value must be a whole number; ten refused.",
+          // A box of no pixels would convolve nothing.
+          "-- I) The convolution box must be 1 pixel or more in x and y; -5 refused.",
+          "-- I) The convolution box must be 1 pixel or more in x and y; 0 refused.",
+          "-- I) The convolution box must be 1 pixel or more in x and y; -1 refused.",
           "-- E) The value must be a whole number; 2.5 refused.",
           "-- E) The value must be a whole number within the range of an int; 4e10 refused.",
           "-- P) The value must be a whole number; yes refused.",

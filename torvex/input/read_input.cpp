@@ -434,9 +434,22 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_rea
             write_section(input->imgsect, r);
         break;
     }
-    case 'I':
-        read_setting(line, 'I', &input->convbox[1], 2);
+    case 'I': {
+        // A box of no pixels convolves nothing, silently.
+        const int got = setting_values(line, 'I', 2, true, v);
+        bool positive = true;
+        for (int i = 0; i < got && positive; i++) {
+            if (v[i] < 1) {
+                printf("-- I) The convolution box must be 1 pixel or more in x and y; %d "
+                       "refused.\n",
+                       static_cast<int>(v[i]));
+                positive = false;
+            }
+        }
+        for (int i = 0; i < got && positive; i++)
+            input->convbox[1 + i] = static_cast<int>(v[i]);
         break;
+    }
     case 'J':
         read_setting(line, 'J', &input->magzpt);
         break;
