@@ -165,6 +165,13 @@ TEST_F(ConsFile, RefusedLinesAreNamedAndSkipped)
         "1 x a b",      // bounds that are not numbers
         "1 re 3 to",    // upper bound missing
         "x 1 -1 1",     // no component number
+        // Names the component's type does not have, though their usual slot
+        // exists: never applied to whatever the type keeps there.
+        "3 y 1 to 2",     // the sky's x gradient
+        "3 mag 10 to 12", // the sky's y gradient
+        "1-3 y -0.5 0.5", // a galaxy's y against the sky's gradient
+        "1 sky 0 to 1",   // a Sersic's x
+        "1 rs 1 to 2",    // a Sersic's R_e
     };
     for (const char *line : refused) {
         std::string text = std::string("1 x -1 1\n") + line + "\n2 re 3 to 10\n";
@@ -175,6 +182,66 @@ TEST_F(ConsFile, RefusedLinesAreNamedAndSkipped)
         EXPECT_EQ(head.comp[1], 1);
         EXPECT_EQ(head.next->comp[1], 2);
     }
+}
+
+TEST_F(ConsFile, NamesStandForTheSlotOfTheComponentsOwnType)
+{
+    // Each type against every name: the slot the name stands for in that
+    // type, or 0 when the type has no such parameter (the line is refused).
+    const char *names[] = {"x",    "y",     "mag", "re",  "rs", "rb", "n",  "alpha",
+                           "beta", "gamma", "q",   "b/a", "pa", "c",  "sky"};
+    const struct {
+        const char *type;
+        int slot[15];
+    } types[] = {
+        {"sersic", {1, 2, 3, 4, 0, 0, 5, 0, 0, 0, 8, 8, 9, 10, 0}},
+        {"devauc", {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 8, 8, 9, 10, 0}},
+        {"expdisk", {1, 2, 3, 0, 4, 0, 0, 0, 0, 0, 8, 8, 9, 10, 0}},
+        {"gaussian", {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 8, 8, 9, 10, 0}},
+        {"moffat", {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 8, 8, 9, 10, 0}},
+        {"king", {1, 2, 3, 0, 0, 0, 0, 6, 0, 0, 8, 8, 9, 10, 0}},
+        {"nuker", {1, 2, 3, 0, 0, 4, 0, 5, 6, 7, 8, 8, 9, 10, 0}},
+        {"psf", {1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"sky", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+    };
+    for (const auto &t : types) {
+        Components one;
+        one.add(t.type);
+        for (size_t i = 0; i < sizeof names / sizeof names[0]; i++) {
+            const std::string line = std::string("1 ") + names[i] + " 0 to 1";
+            spit(dir.file("cons"), line + "\n");
+            CapturePrint cap;
+            const int r = read_cons(in, &head, &one.head);
+            const std::string label = std::string(t.type) + ": " + line;
+            if (t.slot[i] == 0) {
+                EXPECT_EQ(r, 1) << label;
+                EXPECT_NE(cap.text().find("the component type has no such parameter"),
+                          std::string::npos)
+                    << label << "\n"
+                    << cap.text();
+                EXPECT_EQ(length(), 0) << label;
+            } else {
+                EXPECT_EQ(r, 0) << label << "\n" << cap.text();
+                EXPECT_EQ(head.par, t.slot[i]) << label;
+            }
+        }
+    }
+}
+
+TEST_F(ConsFile, PairsNeedTheParameterInTheSameSlotOfBoth)
+{
+    Components two;
+    two.add("king");
+    two.add("nuker");
+    spit(dir.file("cons"), "1-2 alpha -0.5 0.5\n1-2 pa -5 5\n");
+    CapturePrint cap;
+    EXPECT_EQ(read_cons(in, &head, &two.head), 1);
+    EXPECT_NE(cap.text().find("line 1 refused (the two components hold that parameter in "
+                              "different slots)"),
+              std::string::npos)
+        << cap.text();
+    ASSERT_EQ(length(), 1);
+    EXPECT_EQ(head.par, 9);
 }
 
 TEST_F(ConsFile, ShortLineEndsTheList)

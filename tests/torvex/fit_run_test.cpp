@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <dirent.h>
 #include <functional>
 #include <map>
@@ -442,6 +443,92 @@ TEST_F(SkyFit, OutputThatFailsAfterTheFitKeepsTheRestartFileAndTheLog)
     EXPECT_NE(log.find("Restart file    : torvex.01"), std::string::npos) << log;
 }
 
+TEST_F(SkyFit, OutputNamedLikeTheLogIsRefused)
+{
+    // The run appends its log entry to fit.log after writing the output:
+    // the log would be lost and the output no FITS file.  Refused before
+    // the fit whether the log exists yet or not.
+    const std::string log = "an earlier entry\n";
+    const struct {
+        const char *output;
+        bool log_exists;
+    } cases[] = {{"fit.log", true}, {"fit.log", false}, {"./fit.log", false}, {"fit.log[1]", true}};
+    for (const auto &c : cases) {
+        remove(dir.file("fit.log").c_str());
+        if (c.log_exists)
+            spit(dir.file("fit.log"), log);
+        std::string param = param_file(s, start);
+        param.replace(param.find("B) block.fits"), 13, std::string("B) ") + c.output);
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 1) << c.output << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(std::string("-- ERROR: The output image ") + c.output +
+                             " is the log fit.log"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("Iteration"), std::string::npos) << c.output;
+        if (c.log_exists)
+            EXPECT_EQ(slurp(dir.file("fit.log")), log) << c.output;
+        else
+            EXPECT_EQ(access(dir.file("fit.log").c_str(), F_OK), -1) << c.output;
+    }
+}
+
+TEST_F(SkyFit, FoldersNamedAsOptionalInputsAreReportedAndSkipped)
+{
+    // A folder opens for reading but holds no lines: it is reported as a
+    // file that cannot be read, and the run goes on without it.
+    ASSERT_EQ(mkdir(dir.file("somedir").c_str(), 0755), 0);
+    write_image(dir.file("psf.fits"), 8, 8, [](long x, long y) {
+        return static_cast<float>(std::exp(-((x - 4.5) * (x - 4.5) + (y - 4.5) * (y - 4.5)) / 4));
+    });
+    const struct {
+        const char *line, *replaces, *said;
+    } cases[] = {
+        {"F) somedir", "F) none", "-- No masking image used."},
+        {"G) somedir", "G) none", "-- No constraint file found, or error in constraint file."},
+        {"D) psf.fits somedir\nE) 2", "D) none\nE) 1",
+         "-- No CCD charge diffusion kernel applied."},
+    };
+    for (const auto &c : cases) {
+        std::string param = param_file(s, start);
+        param.replace(param.find(c.replaces), strlen(c.replaces), c.line);
+        ProgramRun r = run_torvex(dir, param);
+        EXPECT_EQ(r.status, 0) << c.line << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.line << "\n" << r.out;
+        EXPECT_NEAR(card(fitted_model(), "1_SKY").value, truth.a1, 1) << c.line;
+    }
+}
+
+TEST_F(SkyFit, AFitThatTakesNoStepSaysSo)
+{
+    // Constraints that pin every free parameter: no step can lower chi^2,
+    // and the parameters written are where the fit started.
+    spit(dir.file("cons.txt"), "1 sky 95 to 95\n1 2 0 to 0\n1 3 0 to 0\n");
+    s.cons = "cons.txt";
+    ProgramRun r = run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("-- WARNING: No step of the fit lowered Chi^2, so the parameters are "
+                         "still\n   the start values"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(fitted_model().text("1_SKY").substr(0, 7), "95.0000");
+    // Below the reduced chi^2, before the closing rule.
+    const std::string log = slurp(dir.file("fit.log"));
+    const std::string note = " No step of the fit lowered Chi^2: start values, not a fit.\n";
+    const size_t at = log.find(note);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.compare(log.rfind('\n', at - 2) + 1, 12, " Chi^2/nu = "), 0) << log;
+    EXPECT_EQ(log.compare(at + note.size(), 3, "\n--"), 0) << log;
+
+    // A fit that moves has neither.
+    s.cons = "none";
+    r = run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("No step of the fit"), std::string::npos) << r.out;
+    const std::string both = slurp(dir.file("fit.log"));
+    EXPECT_EQ(both.find("No step of the fit", both.find("torvex.02")), std::string::npos) << both;
+}
+
 TEST(BoxyFit, LargeBoxinessFitsAndBeyondItsBoundIsRefused)
 {
     // A round spot on a sky, fitted with the boxiness held at a large value:
@@ -602,6 +689,49 @@ TEST(SersicFit, FitRegionCoordinatesAndBack)
     model = read_hdu(dir.file("block.fits"), 3);
     EXPECT_NEAR(card(model, "1_XCENT").value, 119.5, 1e-3);
     EXPECT_NEAR(card(model, "1_YCENT").value, 80.5, 1e-3);
+}
+
+// ---- the example fit under constraints -----------------------------------
+
+TEST(ExampleFit, ConstraintsNeitherFreezeTheFitNorActOnOtherParameters)
+{
+    // The example galaxy (truth: x 32.6, magnitude 15, R_e 5, sky 100) from
+    // the example's start (x 33, magnitude 15.5, R_e 7, sky 90).
+    ScratchDir dir;
+    spit(dir.file("sersic_galaxy.fits"), slurp(EXAMPLES_DIR "/sersic_galaxy.fits"));
+    std::string param = slurp(EXAMPLES_DIR "/fit.param");
+    param.replace(param.find("G) none"), 7, "G) cons");
+    spit(dir.file("fit.param"), param);
+    const char *no_such = "line 1 refused (the component type has no such parameter)";
+    const struct {
+        const char *line, *said, *key;
+        double value;
+    } cases[] = {
+        // Names the sky does not have: refused, and the fit is free.
+        {"2 y 1 to 2", no_such, nullptr, 0},
+        {"2 mag 10 to 12", no_such, nullptr, 0},
+        {"1-2 y -0.5 0.5", no_such, nullptr, 0},
+        // Ranges that exclude the start: the fit starts at the nearest bound.
+        {"2 sky 50 to 60", "the start value 90 is outside its", "2_SKY", 60},
+        {"1 mag 10 to 12", "the start value 15.5 is outside its", "1_MAG", 12},
+        {"1 re 8 to 10", "the start value 7 is outside its", "1_RE", 8},
+    };
+    for (const auto &c : cases) {
+        spit(dir.file("cons"), std::string(c.line) + "\n");
+        const ProgramRun r = run_in(dir, "'" TORVEX_BIN "' fit.param");
+        ASSERT_EQ(r.status, 0) << c.line << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << c.line << "\n" << r.out;
+        EXPECT_EQ(r.out.find("No step of the fit"), std::string::npos) << c.line;
+        Hdu model = read_hdu(dir.file("fitblock.fits"), 3);
+        if (c.key) {
+            EXPECT_NEAR(card(model, c.key).value, c.value, 1e-3) << c.line;
+        } else {
+            EXPECT_NEAR(std::stod(model.raw("CHI2NU")), 1, 0.1) << c.line;
+            EXPECT_NEAR(card(model, "2_DSKYDY").value, 0, 0.01) << c.line;
+        }
+        // The galaxy has moved from its start towards its true centre.
+        EXPECT_NEAR(card(model, "1_XCENT").value, 32.6, 0.2) << c.line;
+    }
 }
 
 // ---- every profile type on a sky -----------------------------------------

@@ -79,6 +79,15 @@ TEST_F(FitLog, EntryHasTheExactLayout)
     // chi^2/nu = 4 doubles every uncertainty.
     EXPECT_EQ(entry(200, 50, sig), expected);
     EXPECT_EQ(gal.a[9], -45); // normalised and kept
+
+    // A fit that took no step says so below its reduced chi^2.
+    const std::string reduced = " Chi^2/nu = 4.000 \n";
+    expected.insert(expected.find(reduced) + reduced.size(),
+                    " No step of the fit lowered Chi^2: start values, not a fit.\n");
+    EXPECT_EQ(stream_text([&](FILE *f) {
+                  fprintpar(101, 51, &gal, f, "torvex.07", sig.data(), 200, 50, true, true);
+              }),
+              expected);
 }
 
 TEST_F(FitLog, EveryTypeWritesValueAndUncertaintyLines)

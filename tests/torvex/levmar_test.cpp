@@ -326,6 +326,33 @@ TEST_F(Loop, DampingOfALongRunOfGainsNeverReachesZero)
     EXPECT_NEAR(sig[1], 2 / std::sqrt(double(NX * NY)), 1e-6);
 }
 
+TEST_F(Loop, AStartOutsideAConstraintStartsAtItsNearestBound)
+{
+    // The level starts at 10 (truth 20).  Every trial step would be pulled
+    // back into the range, which chi^2 never rewards: the fit starts at the
+    // bound and the slopes are fitted as usual.  A range relative to the
+    // start stays relative to the start as given.
+    const struct {
+        const char *line;
+        float level;
+    } cases[] = {{"1 sky 25 to 30", 25}, {"1 sky 12 15", 22}, {"1 sky 0 to 5", 5}};
+    comps.add("sky", {10, 0, 0}, {1, 1, 1});
+    prepare();
+    for (const auto &c : cases) {
+        comps.head.a[1] = 10;
+        comps.head.a[2] = comps.head.a[3] = 0;
+        ASSERT_EQ(constrain(std::string(c.line) + "\n"), 0);
+        std::string said;
+        fit(&said);
+        EXPECT_NE(said.find("the start value 10 is outside its"), std::string::npos)
+            << c.line << "\n"
+            << said;
+        EXPECT_FLOAT_EQ(comps.head.a[1], c.level) << c.line;
+        EXPECT_NEAR(comps.head.a[2], 0.1, 0.01) << c.line;
+        EXPECT_NEAR(comps.head.a[3], 0.2, 0.01) << c.line;
+    }
+}
+
 TEST_F(Loop, AConstraintCannotPushAProfileWhereItHasNoValue)
 {
     // The constraint keeps the Moffat power law at 0.9 at most, where its

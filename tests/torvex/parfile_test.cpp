@@ -159,7 +159,8 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
     // Each refused line is named and leaves the value before it.
     std::string out = read_text("J) 25.5\nJ) abc\nJ) inf\nK) 0.1 0.2\nK) x 0.3\nK) 0.4 nan\n"
                                 "H) 1 60 1 50\nH) a b c d\nE) 4\nE) four\nE) 99999999999\n"
-                                "I) 10 20\nI) ten\nP) 1\nP) yes\nS) 0\nS) no\nE) 2.5\nE) 4e10\n"
+                                "I) 10 20\nI) ten\nI) -5 -5\nI) 0 40\nI) 40 -1\nP) 1\nP) yes\n"
+                                "S) 0\nS) no\nE) 2.5\nE) 4e10\n"
                                 "J) 24 # a number and a comment\nK) 0.5 pixels\n");
     EXPECT_EQ(input.magzpt, 24.0f);
     EXPECT_EQ(input.d[1], 0.5f);
@@ -181,6 +182,10 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
           "-- E) The value must be a whole number within the range of an int; 99999999999 "
           "refused.",
           "-- I) The value must be a whole number; ten refused.",
+          // A box of no pixels would convolve nothing.
+          "-- I) The convolution box must be 1 pixel or more in x and y; -5 refused.",
+          "-- I) The convolution box must be 1 pixel or more in x and y; 0 refused.",
+          "-- I) The convolution box must be 1 pixel or more in x and y; -1 refused.",
           "-- E) The value must be a whole number; 2.5 refused.",
           "-- E) The value must be a whole number within the range of an int; 4e10 refused.",
           "-- P) The value must be a whole number; yes refused.",
@@ -212,6 +217,14 @@ TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)
         {"sersic", "5) 2.5 1.5", 5, 0.0f, 0},    // refused, with its value
         {"sersic", "8) 0.5 0.5", 8, 1.0f, 0},    // refused
         {"sersic", "10) 0.5 2e10", 10, 0.0f, 0}, // refused
+        // A fit switch is 0 or 1; the -1 of a slot the type does not fit,
+        // which restart files carry, is kept.
+        {"sersic", "4) 7.0 2", 4, 0.0f, 0},  // refused
+        {"sersic", "4) 7.0 -1", 4, 0.0f, 0}, // refused
+        {"sersic", "8) 0.5 -1", 8, 1.0f, 0}, // refused
+        {"sersic", "6) 0 -1", 6, 0.0f, -1},
+        {"psf", "8) 1 -1", 8, 0.999999f, -1},
+        {"sky", "1) 3.5 7", 1, 0.0f, 0}, // refused
         {"sky", "1) 3.5 1", 1, 3.5f, 1},
         {"sky", "2) 0.01 0", 2, 0.01f, 0},
     };
@@ -240,17 +253,20 @@ TEST_F(ParFile, WholeNumbersOfComponentAndCommandLinesAreReadWhole)
     // Each refused line changes nothing: not the component, not the
     // current one, not the list.
     std::string out = read_text("0) sersic\n0) sky\nM 1\n1) 10 20 1 0.5\nZ) 1.5\nM 2.5\n"
-                                "3) 18 1\nX 2.5\n");
+                                "3) 18 1\nX 2.5\n1) 10 20 1 -1\n10) 0.5 3\n");
     ASSERT_EQ(count_list(), 2);
     EXPECT_EQ(obj(1)->a[1], 0.0f);
     EXPECT_EQ(obj(1)->ia[1], 0);
     EXPECT_EQ(obj(1)->outtype, 0);
     EXPECT_EQ(obj(1)->a[3], 18.0f);
+    EXPECT_EQ(obj(1)->a[10], 0.0f);
     EXPECT_EQ(obj(2)->a[3], 0.0f);
     for (const char *said : {"-- 1) The value must be a whole number; 0.5 refused.",
                              "-- Z) The value must be a whole number; 1.5 refused.",
                              "-- M) The value must be a whole number; 2.5 refused.",
-                             "-- X) The value must be a whole number; 2.5 refused."})
+                             "-- X) The value must be a whole number; 2.5 refused.",
+                             "-- 1) The fit switch must be 0 (fixed) or 1 (free); -1 refused.",
+                             "-- 10) The fit switch must be 0 (fixed) or 1 (free); 3 refused."})
         EXPECT_NE(out.find(said), std::string::npos) << said << "\n" << out;
 }
 

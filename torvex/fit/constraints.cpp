@@ -144,8 +144,20 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, co
         return "no such component";
     if (c->par < 1 || c->par > 10)
         return "no such parameter";
-    if (component(fpar, c->comp[1])->ia[c->par] == -1 ||
-        (pair && component(fpar, c->comp[2])->ia[c->par] == -1))
+    const fitpars *first = component(fpar, c->comp[1]);
+    const fitpars *second = pair ? component(fpar, c->comp[2]) : nullptr;
+    if (!isdigit(static_cast<unsigned char>(pname[0]))) {
+        // A name stands for the slot that holds that parameter in the
+        // component's own type (a King's alpha is slot 6), never for
+        // whatever another type keeps in the slot the name usually has.
+        const int slot = named_slot(first->objtype, pname.c_str());
+        if (slot == 0 || (second && named_slot(second->objtype, pname.c_str()) == 0))
+            return "the component type has no such parameter";
+        if (second && named_slot(second->objtype, pname.c_str()) != slot)
+            return "the two components hold that parameter in different slots";
+        c->par = slot;
+    }
+    if (first->ia[c->par] == -1 || (second && second->ia[c->par] == -1))
         return "the component type has no such parameter";
     if (c->op == '/' && (c->cval[1] == 0 || c->cval[2] == 0))
         return "a ratio bound of 0";
@@ -267,6 +279,10 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
         *node = c;
         last = node;
     }
+    // A folder opens, but cannot be read; the lines read before a read
+    // error stay, as before a short line.
+    if (in.bad())
+        return 1;
     return status;
 }
 

@@ -7,8 +7,9 @@
 //   c1/c2 p lo hi    a[p] of c1 divided by a[p] of c2 within [lo, hi]
 //   c1+c2, c1*c2     read, without effect
 // The operator of a pair may also stand apart from the numbers.  p is a slot
-// number or a parameter name (see parconv).  Lines starting with '#', blank
-// lines and the text after a '#' are ignored.
+// number or the name of a parameter of the component's type (named_slot of
+// component_types.h; a pair's two types must both have it).  Lines starting
+// with '#', blank lines and the text after a '#' are ignored.
 #ifndef TORVEX_FIT_CONSTRAINTS_H
 #define TORVEX_FIT_CONSTRAINTS_H
 
@@ -16,10 +17,12 @@
 
 // Reads the file named by input.constraints into the list headed by constr
 // (the head is emptied first; further nodes are allocated here and live until
-// the process ends).  A line that names a component, or a slot, that the
-// component list fpar does not have, a ratio bound of 0 and a line that does
-// not scan are refused with a message naming the line; the other lines are
-// still read.  A line of fewer than four words ends the reading there.
+// the process ends).  A line that names a component, a slot or a parameter
+// name that the component list fpar does not have, a ratio bound of 0 and a
+// line that does not scan are refused with a message naming the line; the
+// other lines are still read.  A line of fewer than four words ends the
+// reading there.  A name that cannot be read as a file (a folder) counts as
+// a file that cannot be opened.
 // Returns 0 when every line was taken, 1 when the file cannot be opened or a
 // line was refused or ended the reading.  Nodes behind the head from an
 // earlier call are released first.

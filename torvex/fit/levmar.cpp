@@ -25,8 +25,10 @@ void print_rule()
 } // namespace
 
 double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar, double **covar,
-              double *sig, int *ndof, int type)
+              double *sig, int *ndof, int type, bool *stalled)
 {
+    if (stalled)
+        *stalled = false;
     section_bounds sect{1, 1, 1, 1};
     read_section(d->imgsect, &sect);
     const int lowx = sect.x1, lowy = sect.y1;
@@ -117,7 +119,16 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
         pfunc("\n");
         pfunc("-- No free parameters to fit.  Creating images only.\n\n");
     } else {
+        const bool moved = step_accepted();
         mrqmin(d->z, s->z, ma, covar, alpha, &chisq, &alamda, fpar, constr, cpar, sig);
+        // A model that matches the data exactly has nothing to lower.
+        if (!moved && chisq != 0) {
+            pfunc("\n-- WARNING: No step of the fit lowered Chi^2, so the parameters are still\n"
+                  "   the start values: this is not a fit.  Check the start values and the\n"
+                  "   constraints.\n");
+            if (stalled)
+                *stalled = true;
+        }
     }
     if (niter >= itermax) {
         pfunc("\n\n The fitting ended because the maximum number of iterations \n ");

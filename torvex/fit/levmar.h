@@ -19,7 +19,9 @@ extern int (*keypoll_hook)(fitpars *fpar, int *itermax, int lowx, int lowy, floa
 // A chi^2 that is not a finite number at the start ends the run with
 // status 3, a fit region without more usable pixels than free parameters
 // (NDOF <= 0) with status 2, each after a message.
+// A fit in which no step lowered chi^2 (from above 0) ends with a warning: its parameters
+// are the start values.  *stalled (when given) then becomes true, else false.
 double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar, double **covar,
-              double *sig, int *ndof, int type);
+              double *sig, int *ndof, int type, bool *stalled = nullptr);
 
 #endif

@@ -23,6 +23,7 @@ struct step_state {
     double *da = nullptr, *beta = nullptr;
     double **oneda = nullptr;
     double ochisq = 0;
+    bool accepted = false; // a step has lowered chi^2
 };
 step_state st;
 
@@ -79,6 +80,7 @@ double lane_sum(const double *acc)
 void setup(int ma)
 {
     st.ma = ma;
+    st.accepted = false;
     st.a = vector(1, ma);
     st.ia = ivector(1, ma);
     st.held = ivector(1, ma);
@@ -137,6 +139,37 @@ void hold_unseen(double **covar, const fitpars *fpar)
                   count > 1 ? "they are" : "it is", count > 1 ? "they are" : "it is",
                   count > 1 ? "their" : "its", count > 1 ? "ies are" : "y is");
     }
+}
+
+// A start outside the range of a constraint would freeze the fit: every
+// trial step is pulled back into the range, a jump that chi^2 does not
+// reward, so no step would ever be accepted.  The start is brought to the
+// nearest bound instead, with a note, unless the component cannot be
+// rendered there (then no step can be taken either way).
+void start_within(fitpars *fpar, const cons *constr)
+{
+    for (int k = 1; k <= st.ma; k++)
+        st.atry[k] = st.a[k];
+    constraints(st.ma, st.atry, st.a, st.ia, constr, st.aorig);
+    int k = 1, c = 1;
+    for (const fitpars *p = fpar; p && k <= st.ma; p = p->next, c++) {
+        for (int s = 1; s <= 10; s++, k++) {
+            if (st.atry[k] == st.a[k])
+                continue;
+            const double from = st.a[k], to = st.atry[k];
+            if (slot_problem(p->objtype, s, st.atry[k], true)) {
+                pfunc("-- Component %d (%s), parameter %d: the start value %g is outside its\n"
+                      "   constraint, but the component cannot take the bound %g.\n",
+                      c, p->objtype, s, from, to);
+                continue;
+            }
+            pfunc("-- Component %d (%s), parameter %d: the start value %g is outside its\n"
+                  "   constraint; the fit starts from %g.\n",
+                  c, p->objtype, s, from, to);
+            st.a[k] = st.atry[k];
+        }
+    }
+    copy_pars(st.a, nullptr, fpar, 0);
 }
 
 } // namespace
@@ -224,6 +257,7 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
             st.mfit += st.ia[k];
         st.oneda = st.mfit > 0 ? dmatrix(1, st.mfit, 1, 1) : nullptr;
         *alamda = 0.01f;
+        start_within(fpar, constr);
         mrqcof(y, sig, st.ia, ma, alpha, st.beta, chisq, fpar, cpar);
         // Neither a fit without degrees of freedom nor one from a chi^2
         // that is not a number can end in anything but garbage.
@@ -311,6 +345,7 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         // anyway.
         *alamda = std::max(static_cast<float>(*alamda * 0.1), FLT_MIN);
         st.ochisq = *chisq;
+        st.accepted = true;
         for (int j = 1; j <= mfit; j++) {
             for (int k = 1; k <= mfit; k++)
                 alpha[j][k] = covar[j][k];
@@ -324,6 +359,11 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
     }
     copy_pars(st.a, nullptr, fpar, 0);
     return 0;
+}
+
+bool step_accepted()
+{
+    return st.accepted;
 }
 
 bool last_accepted(fitpars *fpar, double *chisq)

@@ -20,6 +20,8 @@
 // step; calls with *alamda > 0 take further steps; a call with *alamda = 0
 // ends the fit: the errors of the free entries go into sigma[1..ma] (0 for
 // the fixed ones) and the work vectors are released.
+// A start value outside the range of a constraint is first brought to the
+// range's nearest bound (with a note), as every trial step would be.
 // A step renders the model at the damped Gauss-Newton trial parameters
 // (limited by par_monitor, then by the constraints) and is accepted when
 // chi^2 falls: *alamda shrinks tenfold and *chisq takes the new value.
@@ -42,6 +44,10 @@ constexpr int MRQ_NO_DOF = 2;
 constexpr int MRQ_BAD_CHI2 = 3;
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma);
+
+// While a fit is in progress (from the set-up call to the final one):
+// whether a step has been accepted; false otherwise.
+bool step_accepted();
 
 // While a fit is in progress (from the set-up call to the final one): puts
 // the parameters of the last accepted step (or the start) back into the

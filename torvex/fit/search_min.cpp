@@ -38,13 +38,13 @@ running_fit running;
 // coordinates, then writes the restart file (its name into newout) and the
 // fit.log entry.  Returns 1 when either could not be written.
 int save_fit(fitpars *fpar, convpars *cpar, int lowx, int lowy, const double *sig, double chisq,
-             int ndof, bool output_written, char newout[RESTART_NAME_SIZE])
+             int ndof, bool output_written, bool stalled, char newout[RESTART_NAME_SIZE])
 {
     xskycent += lowx - 1;
     yskycent += lowy - 1;
     offset_center(fpar, cpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     int failed = outmenu(fpar, newout, 0, 0, static_cast<float>(chisq), ndof);
-    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof, output_written);
+    failed |= fitlog(1, 1, fpar, newout, sig, chisq, ndof, output_written, stalled);
     return failed;
 }
 
@@ -59,7 +59,7 @@ void keep_the_fit(const char *error_text)
     const int ndof = static_cast<int>(r.npix - sample.nmask - free_slots(r.fpar));
     const std::vector<double> sig(10 * static_cast<size_t>(sample.nobjs) + 1, 0.0);
     char newout[RESTART_NAME_SIZE];
-    save_fit(r.fpar, r.cpar, r.lowx, r.lowy, sig.data(), chisq, ndof, false, newout);
+    save_fit(r.fpar, r.cpar, r.lowx, r.lowy, sig.data(), chisq, ndof, false, false, newout);
     pfunc("\n-- The fit ended in a numerical failure.  Its last accepted parameters are\n"
           "   in the restart file %s and in fit.log.\n\n",
           newout);
@@ -156,10 +156,11 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     double chisq = 0;
     int ndof = 0;
     const bool fitting = input.create == 0;
+    bool stalled = false;
     if (fitting) {
         running = running_fit{fpar, cpar, lowx, lowy, d->naxes[1] * d->naxes[2], 0, nullptr};
         running.before = set_fatal_handler(keep_the_fit);
-        chisq = LevMar(d, s, fpar, constr, cpar, covar, sig, &ndof, 1);
+        chisq = LevMar(d, s, fpar, constr, cpar, covar, sig, &ndof, 1, &stalled);
         running.chisq = chisq;
     }
     // The model that is written out leaves out the components whose output
@@ -182,7 +183,8 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
 
     offset_constraints(constr, fpar, static_cast<float>(lowx - 1), static_cast<float>(lowy - 1));
     char newout[RESTART_NAME_SIZE];
-    failed |= save_fit(fpar, cpar, lowx, lowy, sig, chisq, ndof, block != OUTPUT_LOST, newout);
+    failed |=
+        save_fit(fpar, cpar, lowx, lowy, sig, chisq, ndof, block != OUTPUT_LOST, stalled, newout);
 
     annihilate_work_arrays(fpar, &model, &df);
     delete_derivs(df.next);

@@ -347,9 +347,21 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         *p = before; // a line with a refused value changes nothing
         return;
     }
-    // A value no profile can render is refused, and with it the whole line:
-    // the component keeps what it had.
+    // A value no profile can render, and a fit switch other than 0 (fixed)
+    // and 1 (free), are refused, and with them the whole line: the
+    // component keeps what it had.  A slot the type does not fit may keep
+    // the -1 that completion gives it, as a restart file writes it.
     bool refused = false;
+    const component_type *t = find_component_type(p->objtype);
+    for (int k = 1; k <= NSLOTS; k++) {
+        const int flag = p->ia[k];
+        if (flag == before.ia[k] || flag == 0 || flag == 1 ||
+            (flag == -1 && t && t->slot[k].use != slot_use::parameter))
+            continue;
+        printf("-- %s) The fit switch must be 0 (fixed) or 1 (free); %d refused.\n",
+               key[0] == '1' && key[1] == '0' ? "10" : std::string(1, key[0]).c_str(), flag);
+        refused = true;
+    }
     for (int k = 1; k <= NSLOTS; k++) {
         if (memcmp(&p->a[k], &before.a[k], sizeof(float)) == 0)
             continue;
@@ -434,9 +446,22 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_rea
             write_section(input->imgsect, r);
         break;
     }
-    case 'I':
-        read_setting(line, 'I', &input->convbox[1], 2);
+    case 'I': {
+        // A box of no pixels convolves nothing, silently.
+        const int got = setting_values(line, 'I', 2, true, v);
+        bool positive = true;
+        for (int i = 0; i < got && positive; i++) {
+            if (v[i] < 1) {
+                printf("-- I) The convolution box must be 1 pixel or more in x and y; %d "
+                       "refused.\n",
+                       static_cast<int>(v[i]));
+                positive = false;
+            }
+        }
+        for (int i = 0; i < got && positive; i++)
+            input->convbox[1 + i] = static_cast<int>(v[i]);
         break;
+    }
     case 'J':
         read_setting(line, 'J', &input->magzpt);
         break;

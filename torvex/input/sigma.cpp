@@ -114,5 +114,12 @@ int badpixlist(image *mask)
         if (x >= 1 && x <= nx && y >= 1 && y <= ny)
             mask->z[static_cast<long>(y)][static_cast<long>(x)] = 1;
     }
+    // A folder opens, but reading it fails: a list that cannot be read
+    // whole masks nothing rather than part of what it lists.
+    if (in.bad()) {
+        if (nx > 0 && ny > 0)
+            std::fill(&mask->z[1][1], &mask->z[1][1] + nx * ny, 0.0f);
+        return 1;
+    }
     return 0;
 }

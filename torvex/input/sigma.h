@@ -22,8 +22,8 @@ float sigcheck(image sigma);
 // Makes mask->z (mask->naxes set by the caller) all 0 and marks with 1 the
 // pixels listed in the text file mask->name, one "x y" per line (lines
 // starting with '#' and lines without two numbers are skipped, positions
-// outside the image ignored).  Returns 1 when the file cannot be opened
-// (the mask stays all 0), else 0.
+// outside the image ignored).  Returns 1 when the file cannot be opened or
+// read (a folder, a read error; the mask stays all 0), else 0.
 int badpixlist(image *mask);
 
 #endif

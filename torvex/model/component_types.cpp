@@ -9,13 +9,15 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
 namespace {
 
 // Builders of the slots that several types share.
-slot_desc param(const char *label, const char *meaning, const char *unit, const char *menu)
+slot_desc param(const char *label, const char *meaning, const char *unit, const char *menu,
+                const char *names = nullptr)
 {
     slot_desc s;
     s.use = slot_use::parameter;
@@ -23,6 +25,7 @@ slot_desc param(const char *label, const char *meaning, const char *unit, const 
     s.meaning = meaning;
     s.unit = unit;
     s.menu = menu;
+    s.names = names;
     return s;
 }
 
@@ -62,29 +65,30 @@ bool not_zero(float v)
 // The slots of every component with a position.
 slot_desc centre_x(const char *menu)
 {
-    return param("XCENT", "X center", "pixel", menu);
+    return param("XCENT", "X center", "pixel", menu, "x");
 }
 slot_desc centre_y()
 {
-    return param("YCENT", "Y center", "pixel", nullptr);
+    return param("YCENT", "Y center", "pixel", nullptr, "y");
 }
 slot_desc total_mag(const char *menu)
 {
-    return param("MAG", "Total magnitude", nullptr, menu);
+    return param("MAG", "Total magnitude", nullptr, menu, "mag");
 }
 const slot_desc AXIS_RATIO =
-    limited(param("AR", "Axis ratio (b/a)", nullptr, "  axis ratio (b/a)  "), positive,
+    limited(param("AR", "Axis ratio (b/a)", nullptr, "  axis ratio (b/a)  ", "q b/a"), positive,
             "The axis ratio must be above 0");
 const slot_desc POSITION_ANGLE =
-    param("PA", "Position Angle (PA)", "Degrees: Up=0, Left=90", "  position angle (PA) ");
+    param("PA", "Position Angle (PA)", "Degrees: Up=0, Left=90", "  position angle (PA) ", "pa");
 // C = c + 2 must stay clearly above 0 (ellipse_exponent), and c below
 // kMaxDiskiness.
 const slot_desc DISKINESS = limited(
-    param("C", "Diskiness (<0) or Boxiness (>0)", nullptr, "  diskiness(-)/boxiness(+)"),
+    param("C", "Diskiness (<0) or Boxiness (>0)", nullptr, "  diskiness(-)/boxiness(+)", "c"),
     [](float v) { return !(v + 2 < kMinEllipseExponent) && v <= kMaxDiskiness; },
     "The diskiness/boxiness must be from -1.9 to 1000");
-const slot_desc EFFECTIVE_RADIUS = sized(limited(
-    param("Re", "Effective radius Re", "pixels", "      R_e"), positive, "R_e must be above 0"));
+const slot_desc EFFECTIVE_RADIUS =
+    sized(limited(param("Re", "Effective radius Re", "pixels", "      R_e", "re"), positive,
+                  "R_e must be above 0"));
 const slot_desc FWHM = sized(limited(param("FWHM", "FWHM", "pixels", "     FWHM           "),
                                      not_zero, "The FWHM must not be 0"));
 
@@ -180,13 +184,14 @@ component_type profile(const char *word, brightness bright, component_function r
 
 const component_type TYPES[] = {
     profile("nuker", brightness::surface, nuker, POSITION,
-            {param("MU", "Surface brightness at Rb", nullptr, "     mu(Rb)"),
-             sized(limited(param("Rb", "Break radius Rb", "pixels", "      Rb"), positive,
+            {param("MU", "Surface brightness at Rb", nullptr, "     mu(Rb)", "mag"),
+             sized(limited(param("Rb", "Break radius Rb", "pixels", "      Rb", "rb"), positive,
                            "The Nuker break radius must be above 0")),
-             param("alpha", "alpha", nullptr, "     alpha "),
-             param("beta", "beta", nullptr, "      beta "),
+             param("alpha", "alpha", nullptr, "     alpha ", "alpha"),
+             param("beta", "beta", nullptr, "      beta ", "beta"),
              limited(
-                 param("gamma", "gamma", nullptr, "     gamma "), [](float v) { return v < 2; },
+                 param("gamma", "gamma", nullptr, "     gamma ", "gamma"),
+                 [](float v) { return v < 2; },
                  "The Nuker gamma must be below 2 (its central light is infinite "
                  "otherwise)")},
             {layout(ITERATION_HEAD, {{3, "  %5.2f"},
@@ -221,13 +226,13 @@ const component_type TYPES[] = {
     profile("sersic", brightness::magnitude, sersic, POSITION,
             {total_mag("  total magnitude "), EFFECTIVE_RADIUS,
              limited(
-                 param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) "),
+                 param("n", "Sersic index", nullptr, "  exponent (de Vaucouleurs = 4) ", "n"),
                  [](float v) { return !(v < 0.055f); }, "The Sersic index must be 0.055 or more")},
             size_and_shape_lines()),
 
     profile("expdisk", brightness::magnitude, exponential, POSITION,
             {total_mag("  total magnitude "),
-             sized(limited(param("Rs", "Scalelength", "pixels", "      Rs "), positive,
+             sized(limited(param("Rs", "Scalelength", "pixels", "      Rs ", "rs"), positive,
                            "Rs must be above 0"))},
             size_lines()),
 
@@ -244,11 +249,11 @@ const component_type TYPES[] = {
     [] {
         component_type t =
             profile("king", brightness::surface, king, POSITION,
-                    {param("MU0", "Central surface brightness", nullptr, "     mu(0) "),
+                    {param("MU0", "Central surface brightness", nullptr, "     mu(0) ", "mag"),
                      sized(limited(param("Rc", "Core radius Rc", "pixels", "      Rc "), not_zero,
                                    "The King core radius must not be 0")),
                      sized(param("Rt", "Tidal radius Rt", "pixels", "      Rt ")),
-                     limited(param("alpha", "alpha", nullptr, "    alpha "), positive,
+                     limited(param("alpha", "alpha", nullptr, "    alpha ", "alpha"), positive,
                              "The King alpha must be above 0")},
                     {layout(ITERATION_HEAD, {{3, "  %7.2f"},
                                              {4, " %6.2f"},
@@ -328,7 +333,7 @@ const component_type TYPES[] = {
                          layout(" sky      : [%-.2f, %-.2f]", log),
                          layout("                          ", log)};
         t.slot[SLOT_SKY] = param("SKY", "Sky background", "ADUs",
-                                 "  sky background at center of fitting region  ");
+                                 "  sky background at center of fitting region  ", "sky");
         t.slot[SLOT_DSKY_DX] =
             param("DSKYDX", "x sky gradient", "ADUs", "  dsky/dx (sky gradient in x) ");
         t.slot[SLOT_DSKY_DY] =
@@ -359,6 +364,24 @@ bool has_position(const char *word)
 {
     const component_type *t = find_component_type(word);
     return !t || t->kind != component_kind::plane;
+}
+
+int named_slot(const char *type, const char *name)
+{
+    const component_type *t = find_component_type(type);
+    if (!t)
+        return 0;
+    for (int k = 1; k <= NSLOTS; k++) {
+        // No name of a type begins another of its names: the first match is
+        // the only one.
+        for (const char *n = t->slot[k].names; n && *n;) {
+            const size_t len = strcspn(n, " ");
+            if (strncmp(name, n, len) == 0)
+                return k;
+            n += len + strspn(n + len, " ");
+        }
+    }
+    return 0;
 }
 
 const char *slot_problem(const char *type, int slot, float value, bool completed)

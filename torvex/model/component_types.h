@@ -77,6 +77,9 @@ struct slot_desc {
     // on completion (fixed), and a 0 is accepted before it.
     float value = 0;
     bool size = false; // a length in pixels, scaled with the PSF's oversampling
+    // Its names in a constraint file, lower case and blank-separated; a
+    // word that begins with one of them names the slot.  Null: none.
+    const char *names = nullptr;
 };
 
 // A printed line of a component: a head, formatted by the caller (type
@@ -115,6 +118,10 @@ const component_type *component_types(int *n);
 // type but the sky, and an unknown word): positions move with the fit
 // region and the parameter file gives them on one line.
 bool has_position(const char *word);
+
+// The slot of a component of the type word that a constraint-file name
+// (lower case) stands for; 0 when the type has no parameter of that name.
+int named_slot(const char *type, const char *name);
 
 // Why value cannot stand in slot 1..10 of a component of the type word, or
 // null when it can.  Before completion (completed false) a 0 that

@@ -11,7 +11,7 @@
 #include <string>
 
 void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newout,
-               const double *sig, double chisq, int ndof, bool output_written)
+               const double *sig, double chisq, int ndof, bool output_written, bool stalled)
 {
     const char *rule =
         "-----------------------------------------------------------------------------\n";
@@ -45,21 +45,23 @@ void fprintpar(int lowx, int lowy, fitpars *fpar, FILE *ftype, const char *newou
     }
 
     fprintf(ftype, " Chi^2 = %.5f,  ndof = %d\n", chisq, ndof);
-    fprintf(ftype, " Chi^2/nu = %.3f \n\n", chisq / ndof);
-    fprintf(ftype, "%s", rule);
+    fprintf(ftype, " Chi^2/nu = %.3f \n", chisq / ndof);
+    if (stalled)
+        fprintf(ftype, " No step of the fit lowered Chi^2: start values, not a fit.\n");
+    fprintf(ftype, "\n%s", rule);
 }
 
 int fitlog(int lowx, int lowy, fitpars *fpar, const char *newout, const double *sig, double chisq,
-           int ndof, bool output_written)
+           int ndof, bool output_written, bool stalled)
 {
-    FILE *log = fopen("fit.log", "a");
+    FILE *log = fopen(FIT_LOG, "a");
     if (!log) {
         pfunc("\n-- ERROR: Cannot open fit.log for appending: %s.  The summary of this run\n"
               "   is not logged.\n",
               strerror(errno));
         return 1;
     }
-    fprintpar(lowx, lowy, fpar, log, newout, sig, chisq, ndof, output_written);
+    fprintpar(lowx, lowy, fpar, log, newout, sig, chisq, ndof, output_written, stalled);
     bool failed = ferror(log) != 0;
     if (fclose(log) != 0 || failed) {
         pfunc("\n-- ERROR: Cannot write fit.log: %s.\n", strerror(errno));

@@ -3,10 +3,12 @@
 #include "torvex/fit/to_mini.h"
 #include "torvex/input/readfits.h"
 #include "torvex/model/mkmodel.h"
+#include "torvex/output/fitlog.h"
 #include "torvex/output/writefits.h"
 #include "torvex/output/writeheader.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -130,6 +132,26 @@ const char *input_named(const inpars &in, const struct stat &out, const char **w
     return nullptr;
 }
 
+// True when the file root is the log, which the run appends to after the
+// output is written: the same file when the log exists, else the same name
+// in the same folder.
+bool is_the_log(const std::string &root)
+{
+    struct stat log, out;
+    if (stat(FIT_LOG, &log) == 0)
+        return stat(root.c_str(), &out) == 0 && log.st_dev == out.st_dev &&
+               log.st_ino == out.st_ino;
+    const size_t slash = root.rfind('/');
+    if (root.substr(slash == std::string::npos ? 0 : slash + 1) != FIT_LOG)
+        return false;
+    const std::string folder = slash == std::string::npos ? "." : root.substr(0, slash + 1);
+    char *a = realpath(folder.c_str(), nullptr), *b = realpath(".", nullptr);
+    const bool same = a && b && strcmp(a, b) == 0;
+    free(a);
+    free(b);
+    return same;
+}
+
 } // namespace
 
 int check_output(const inpars &in)
@@ -156,6 +178,12 @@ int check_output(const inpars &in)
                   in.output, what, name);
             return 1;
         }
+    }
+    if (is_the_log(root)) {
+        pfunc("\n-- ERROR: The output image %s is the log %s, to which every run appends\n"
+              "   its summary.  Choose another output name (B).\n\n",
+              in.output, FIT_LOG);
+        return 1;
     }
     if (int status = try_output(in.output)) {
         char reason[FLEN_STATUS];

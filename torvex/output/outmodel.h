@@ -27,10 +27,11 @@ int outblock(fitpars *fpar, image *d, image *model, double chisq, int ndof, int 
 // Refuses an output name (B) that is empty or names a folder, one that
 // resolves to one of the run's input files (data, sigma, PSF, kernel, mask,
 // constraints or the parameter file), which writing the block would
-// destroy, and one under which CFITSIO cannot create and extend a FITS file
-// (a missing or closed folder, an extension or section in the name, a
-// compressed file): that is tried on a scratch file beside it, named like
-// it, so that an existing output stays until the new one is written.
+// destroy, or to FIT_LOG, which the run appends to after it, and one under
+// which CFITSIO cannot create and extend a FITS file (a missing or closed
+// folder, an extension or section in the name, a compressed file): that is
+// tried on a scratch file beside it, named like it, so that an existing
+// output stays until the new one is written.
 // Returns 0 when the name is safe, else 1 after a message.
 int check_output(const inpars &in);
 
