@@ -47,17 +47,17 @@ FWHM = 2.5
 MATCH = 1.5
 
 
-def make_field(folder):
+def make_field(folder, side=SIDE, stars=STARS):
     rng = np.random.default_rng(20250611)
-    x = rng.uniform(8, SIDE - 7, STARS)
-    y = rng.uniform(8, SIDE - 7, STARS)
-    flux = 10 ** rng.uniform(np.log10(150), np.log10(30000), STARS)
-    image = np.zeros((SIDE, SIDE))
+    x = rng.uniform(8, side - 7, stars)
+    y = rng.uniform(8, side - 7, stars)
+    flux = 10 ** rng.uniform(np.log10(150), np.log10(30000), stars)
+    image = np.zeros((side, side))
     s = FWHM / (2 * np.sqrt(2 * np.log(2))) * np.sqrt(2)
     for sx, sy, f in zip(x, y, flux):
         # Pixel i (from 1) covers [i - 0.5, i + 0.5].
-        x0, x1 = max(1, int(sx) - 8), min(SIDE, int(sx) + 8)
-        y0, y1 = max(1, int(sy) - 8), min(SIDE, int(sy) + 8)
+        x0, x1 = max(1, int(sx) - 8), min(side, int(sx) + 8)
+        y0, y1 = max(1, int(sy) - 8), min(side, int(sy) + 8)
         ex = np.diff(erf((np.arange(x0, x1 + 2) - 0.5 - sx) / s)) / 2
         ey = np.diff(erf((np.arange(y0, y1 + 2) - 0.5 - sy) / s)) / 2
         image[y0 - 1:y1, x0 - 1:x1] += f * np.outer(ey, ex)
