@@ -50,6 +50,19 @@ bool same(double a, double b)
     return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
+// The same text and the same bits throughout.
+void expectSame(const Results &want, const Results &got)
+{
+    EXPECT_EQ(want.text, got.text);
+    ASSERT_EQ(want.numbers.size(), got.numbers.size());
+    std::size_t differ = 0, first = 0;
+    for (std::size_t i = 0; i < want.numbers.size(); ++i)
+        if (!same(want.numbers[i], got.numbers[i]) && differ++ == 0)
+            first = i;
+    EXPECT_EQ(0u, differ) << "first at " << first << ": " << want.numbers[first] << " against "
+                          << got.numbers[first];
+}
+
 struct Case {
     int shifts, boxlen;
     double radius;
@@ -162,14 +175,7 @@ TEST_F(Ways, EveryWayGivesTheSameBits)
                 psf_chi::useLanes(lanes);
                 psf_chi::setThreads(threads);
                 const Results got = everything(p, f, c);
-                EXPECT_EQ(want.text, got.text);
-                ASSERT_EQ(want.numbers.size(), got.numbers.size());
-                std::size_t differ = 0, first = 0;
-                for (std::size_t i = 0; i < want.numbers.size(); ++i)
-                    if (!same(want.numbers[i], got.numbers[i]) && differ++ == 0)
-                        first = i;
-                EXPECT_EQ(0u, differ) << "first at " << first << ": " << want.numbers[first]
-                                      << " against " << got.numbers[first];
+                expectSame(want, got);
             }
     }
 }
@@ -229,14 +235,7 @@ TEST_F(Bands, AnyBandHeightGivesTheWholeMapBits)
                 psf_bands::setHeight(height);
                 psf_chi::setThreads(threads);
                 const Results got = banded(p, f, c);
-                EXPECT_EQ(want.text, got.text);
-                ASSERT_EQ(want.numbers.size(), got.numbers.size());
-                std::size_t differ = 0, first = 0;
-                for (std::size_t i = 0; i < want.numbers.size(); ++i)
-                    if (!same(want.numbers[i], got.numbers[i]) && differ++ == 0)
-                        first = i;
-                EXPECT_EQ(0u, differ) << "first at " << first << ": " << want.numbers[first]
-                                      << " against " << got.numbers[first];
+                expectSame(want, got);
             }
     }
 }
