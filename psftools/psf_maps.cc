@@ -578,8 +578,10 @@ private:
                 return;
             }
             lock.lock();
-            complete(t);
-            cv_.notify_all();
+            // Threads wait only for what the end of a band's fits, of a
+            // stage or of a band gives them.
+            if (complete(t))
+                cv_.notify_all();
         }
     }
 
@@ -701,8 +703,8 @@ private:
         }
     }
 
-    // Under the lock.
-    void complete(const Task &t)
+    // Under the lock; whether another task may now be due.
+    bool complete(const Task &t)
     {
         Slot &s = *t.slot;
         switch (t.kind) {
@@ -710,8 +712,7 @@ private:
             s.loaded = true;
             break;
         case Fit:
-            --s.fitting;
-            break;
+            return --s.fitting == 0;
         case Copy:
             s.copied = true;
             slot(s.number - 1).passed = true;
@@ -729,11 +730,11 @@ private:
             }
             break;
         case Items:
-            s.itemsLeft -= t.last - t.first + 1;
-            break;
+            return (s.itemsLeft -= t.last - t.first + 1) == 0;
         case None:
             break;
         }
+        return true;
     }
 
     const MArray<float, 2> &image_, &error_;
