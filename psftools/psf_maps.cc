@@ -495,7 +495,7 @@ std::atomic<long> height_set{0};
 
 // The rows of the maps of one band: within some megabytes, but enough rows
 // that the rows a band takes over from the one before are few beside them.
-constexpr long kBandBytes = 16L << 20;
+constexpr long kBandBytes = 32L << 20;
 constexpr long kLeastRows = 64;
 
 // Storages the bands take turns in: the threads fit the rows of the next
