@@ -508,11 +508,11 @@ struct Slot {
     std::unique_ptr<MapCells> cells;            // the pixels of its band
     std::vector<std::unique_ptr<RowFits>> fits; // per thread
     Band band;
-    long number = -1;      // of the band held, -1 for none
-    long from = 1, to = 0; // the rows it fits; first..from − 1 come from the band before
-    long next = 1;         // the next row to fit
-    long fitting = 0;      // rows not yet fitted
-    bool loaded = false;   // its pixels are read in
+    long number = -1;          // of the band held, -1 for none
+    long from = 1, to = 0;     // the rows it fits; first..from − 1 come from the band before
+    long handed = 0, turn = 0; // rows handed out to be fitted, turns of spread
+    long fitting = 0;          // rows not yet fitted
+    bool loaded = false;       // its pixels are read in
     bool copying = false, copied = false; // the rows from the band before
     bool passed = false;                  // the next band no longer needs this one
     int stage = -1;
@@ -534,7 +534,8 @@ public:
             bool fitted)
         : image_(image), error_(error), grid_(grid), runs_(runs), slots_(slots), bands_(bands),
           height_(height), before_(before), after_(after), ky_(ky), stages_(stages),
-          progress_(progress), dots_(dots), fitted_(fitted), threads_(psf_chi::threads())
+          progress_(progress), dots_(dots), fitted_(fitted), threads_(psf_chi::threads()),
+          rowsPerPage_(psf_chi::rowsPerPage(slots.empty() ? 0 : slots[0].band.kx))
     {
         for (Slot &s : slots_)
             s.fits.resize(threads_);
@@ -557,6 +558,21 @@ private:
     };
 
     Slot &slot(long n) { return slots_[n % static_cast<long>(slots_.size())]; }
+
+    // The next of n rows to hand out, turn j on: the first row of every huge
+    // page of the maps, then the second of every one, and so on, so that
+    // threads that start together fault in different pages (as
+    // psf_chi::Share does).
+    long spread(long &j, long n) const
+    {
+        const long b = std::min(n, rowsPerPage_), blocks = (n + b - 1) / b;
+        for (;;) {
+            const long i = j % blocks * b + j / blocks;
+            ++j;
+            if (i < n)
+                return i;
+        }
+    }
 
     void work(int id)
     {
@@ -615,9 +631,9 @@ private:
         }
         for (long n = oldest; n < opened_; ++n) {
             Slot &s = slot(n);
-            if (s.number == n && s.loaded && s.next <= s.to) {
-                const long l = s.next++;
-                return {Fit, &s, l, l};
+            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
+                ++s.handed;
+                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
             }
         }
         if (opened_ < bands_) {
@@ -642,10 +658,11 @@ private:
         s.number = n;
         s.from = n == 0 ? 1 : std::min(ky_, b.lo - 1 + after_) + 1;
         s.to = b.last;
-        s.next = s.from;
+        s.handed = s.turn = 0;
         s.fitting = std::max(0L, s.to - s.from + 1);
+        // Cells printed one by one are all fitted already.
         if (fitted_) {
-            s.next = s.to + 1;
+            s.handed = s.fitting;
             s.fitting = 0;
         }
         s.loaded = false;
@@ -747,6 +764,7 @@ private:
     RowDots &dots_;
     bool fitted_;
     int threads_;
+    long rowsPerPage_;
     std::mutex m_;
     std::condition_variable cv_;
     long opened_ = 0, finished_ = 0;
