@@ -52,28 +52,36 @@ struct Field {
     }
 };
 
+// Times call(p, f) on the field of the given side, standard output kept off
+// the report, and sets the counter per_cell.
+template <class Call>
+void perCell(benchmark::State &state, int side, Call call)
+{
+    psf p = makePsf();
+    const Field f(p, side);
+    std::ostringstream quiet;
+    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
+    for (auto _ : state)
+        call(p, f);
+    std::cout.rdbuf(old);
+    const double cells = static_cast<double>(side) * kShifts * side * kShifts;
+    state.counters["per_cell"] = benchmark::Counter(
+        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void BM_mapping_full(benchmark::State &state)
 {
-    const int kSide = static_cast<int>(state.range(0));
     const int all = psf_chi::threads();
     psf_chi::setThreads(state.range(1) > 0 ? static_cast<int>(state.range(1)) : all);
     psf_chi::useLanes(state.range(2) ? psf_chi::Lanes::Best : psf_chi::Lanes::Off);
     state.counters["threads"] = psf_chi::threads();
-    psf p = makePsf();
-    const Field f(p, kSide);
     orv::MArray<double, 2> chi, amp, err;
-    std::ostringstream quiet;
-    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
-    for (auto _ : state) {
+    perCell(state, static_cast<int>(state.range(0)), [&](const psf &p, const Field &f) {
         p.mapping_full(f.image, f.error, chi, amp, err, kRadius, 0);
         benchmark::DoNotOptimize(chi.dataFirst());
-    }
-    std::cout.rdbuf(old);
+    });
     psf_chi::setThreads(all);
     psf_chi::useLanes(psf_chi::Lanes::Best);
-    const double cells = static_cast<double>(kSide) * kShifts * kSide * kShifts;
-    state.counters["per_cell"] = benchmark::Counter(
-        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_mapping_full)
     ->Args({512, 1, 1})
@@ -88,25 +96,16 @@ BENCHMARK(BM_mapping_full)
 // whole (1), on all cores or one thread.
 void BM_find(benchmark::State &state)
 {
-    const int kSide = static_cast<int>(state.range(0));
     const int all = psf_chi::threads();
     psf_chi::setThreads(state.range(1) > 0 ? static_cast<int>(state.range(1)) : all);
     psf_bands::setHeight(state.range(2) ? 1L << 30 : 0);
-    psf p = makePsf();
-    const Field f(p, kSide);
     orv::MArray<double, 1> x, y, amplitude;
-    std::ostringstream quiet;
-    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
-    for (auto _ : state) {
+    perCell(state, static_cast<int>(state.range(0)), [&](const psf &p, const Field &f) {
         p.find(f.image, f.error, x, y, amplitude, 5, 3, kRadius, "bench", 0);
         benchmark::DoNotOptimize(x.dataFirst());
-    }
-    std::cout.rdbuf(old);
+    });
     psf_chi::setThreads(all);
     psf_bands::setHeight(0);
-    const double cells = static_cast<double>(kSide) * kShifts * kSide * kShifts;
-    state.counters["per_cell"] = benchmark::Counter(
-        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_find)
     ->Args({1024, 0, 0})
