@@ -231,8 +231,9 @@ public:
         orv::MArray<double, 2> &best_amplitude_error, orv::MArray<double, 2> &model,
         const orv::MArray<int, 1> &xs, const orv::MArray<int, 1> &ys, double significance,
         double largest_chi, double radius, double tag, std::ostream &out, int verbose) const;
-    // Every pixel, from mapping_full. The best-chi map carries −chi where a
-    // neighbour has a smaller positive best chi.
+    // Every pixel, from the maps of mapping_full, computed and searched in
+    // bands of rows (some megabytes) rather than whole. The best-chi map
+    // carries −chi where a neighbour has a smaller positive best chi.
     void mapping_full_best_source(const orv::MArray<float, 2> &image,
                                   const orv::MArray<float, 2> &error,
                                   orv::MArray<double, 2> &best_chi,
@@ -282,8 +283,10 @@ public:
     // value ignored) with nchi <= largest_chi and
     // amplitude >= significance × amplitude error. The lists get one entry
     // per star, in grid order: the pixel owning the cell and the amplitude.
-    // Above verbosity 0 the maps go to FITS files "nchi_binned_", "nchi_",
-    // "flux_", "error_", "min_" and "star_" + name + ".fits".
+    // The maps are computed, smoothed and searched in bands of rows (some
+    // megabytes), except above verbosity 0, where they go whole to FITS
+    // files "nchi_binned_", "nchi_", "flux_", "error_", "min_" and "star_" +
+    // name + ".fits".
     void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> &x,
               orv::MArray<double, 1> &y, orv::MArray<double, 1> &amplitude, double significance,
               double largest_chi, double radius, std::string name, int verbose) const;

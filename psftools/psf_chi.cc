@@ -112,6 +112,14 @@ Pixels::Pixels(const MArray<float, 2> &image, const MArray<float, 2> &error, lon
     fill(image, error);
 }
 
+void Pixels::rows(const MArray<float, 2> &image, const MArray<float, 2> &error, long y0, long y1)
+{
+    x_ = psf_index::common(image, 1, error, 1);
+    const psf_index::Span cy = psf_index::common(image, 2, error, 2);
+    y_ = {static_cast<int>(std::max<long>(cy.lo, y0)), static_cast<int>(std::min<long>(cy.hi, y1))};
+    fill(image, error);
+}
+
 void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
 {
     if (image.elementCount() == 0 || error.elementCount() == 0 || x_.lo > x_.hi || y_.lo > y_.hi) {
@@ -121,8 +129,11 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     const long width = x_.hi - x_.lo + 1;
     const std::size_t n = static_cast<std::size_t>(width) * (y_.hi - y_.lo + 1),
                       stride = n + kLanes - 1;
-    data_.reset(new double[4 * stride]);
-    adviseHugePages(data_.get(), 4 * stride);
+    if (4 * stride > capacity_) {
+        data_.reset(new double[4 * stride]);
+        capacity_ = 4 * stride;
+        adviseHugePages(data_.get(), capacity_);
+    }
     double *const value = data_.get(), *const weight = value + stride,
                   *const variance = weight + stride, *const skip = variance + stride;
     rows_ = {value, weight, variance, skip, width};

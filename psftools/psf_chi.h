@@ -37,8 +37,10 @@ inline bool hasValue(double chi)
 
 // The cell of a map within ks × ls (k outer) with the smallest value below
 // kFailed, the first of equal ones (NaN never wins); false when none is.
-inline bool lowestCell(const orv::MArray<double, 2> &map, psf_index::Span ks, psf_index::Span ls,
-                       long &k, long &l, double &value)
+// The map is anything that gives a double for map(k, l).
+template <class Map>
+bool lowestCell(const Map &map, psf_index::Span ks, psf_index::Span ls, long &k, long &l,
+                double &value)
 {
     double m = kFailed;
     long bk = 0, bl = 0;
@@ -163,6 +165,13 @@ public:
     // The block of half-width r around pixel (x, y) only.
     Pixels(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, long x, long y,
            long r);
+    // None yet: see rows.
+    Pixels() = default;
+
+    // Now the whole width of the images in rows y0..y1 only (as far as they
+    // go), in the storage held when it is large enough.
+    void rows(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, long y0,
+              long y1);
 
     bool holds(long x, long y) const
     {
@@ -175,8 +184,9 @@ public:
 
 private:
     void fill(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error);
-    psf_index::Span x_, y_;
+    psf_index::Span x_{0, -1}, y_{0, -1};
     std::unique_ptr<double[]> data_; // the four arrays one after the other
+    std::size_t capacity_ = 0;       // doubles at data_
     Rows rows_{nullptr, nullptr, nullptr, nullptr, 0};
 };
 

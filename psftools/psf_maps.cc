@@ -1,11 +1,18 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
 #include <iostream>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "psftools/psf.h"
+#include "psftools/psf_bands.h"
 #include "psftools/psf_chi.h"
 
 using orv::MArray;
@@ -88,6 +95,22 @@ public:
         : tables_(tables), pixels_(image, error), radius_(radius), analyt_(analyt)
     {
         margin(image, boxlen);
+    }
+    // Positions anywhere in the image, whose pixels are read in with
+    // pixelRows before they are fitted.
+    MapCells(const psf_chi::ShiftTables &tables, int analyt, int boxlen, double radius,
+             const MArray<float, 2> &image)
+        : tables_(tables), radius_(radius), analyt_(analyt)
+    {
+        margin(image, boxlen);
+    }
+    // Reads in the pixels that the fits of positions in pixel rows y0..y1
+    // use, and no others: the fits get the numbers they get with the whole
+    // image. No Worker may be fitting meanwhile.
+    void pixelRows(const MArray<float, 2> &image, const MArray<float, 2> &error, long y0, long y1)
+    {
+        const long R = psf_chi::AmplitudeFit(radius_, analyt_).block();
+        pixels_.rows(image, error, y0 - R, y1 + R);
     }
     // Positions within `reach` pixels of pixel (x, y) only.
     MapCells(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
@@ -238,7 +261,7 @@ private:
     bool inside(long ix, long iy) const { return ix >= lo1_ && ix <= hi1_ && row(iy); }
 
     const psf_chi::ShiftTables &tables_;
-    const psf_chi::Pixels pixels_;
+    psf_chi::Pixels pixels_;
     double radius_;
     int analyt_;
     long lo1_, hi1_, lo2_, hi2_;
@@ -346,13 +369,12 @@ void localMap(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     progress.end();
 }
 
-// The three maps of the sub-pixel grid of the image, zero-filled, announced
-// because they may not fit in memory.
-void subpixelMaps(const MArray<float, 2> &image, int S, MArray<double, 2> &nchi,
-                  MArray<double, 2> &amplitude, MArray<double, 2> &amplitude_error, bool zero)
+// Three maps of kx × ky cells of the sub-pixel grid, zero-filled unless
+// every cell is going to be written, announced because they may not fit in
+// memory.
+void subpixelMaps(long kx, long ky, MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
+                  MArray<double, 2> &amplitude_error, bool zero)
 {
-    const long kx = static_cast<long>(image.length(1)) * S,
-               ky = static_cast<long>(image.length(2)) * S;
     std::cout << " wenn hier abbricht sind Bilder zu gross fuer Speicher ..." << std::endl;
     nchi.makeReference(psf_chi::newMap(1, kx, 1, ky, zero));
     amplitude.makeReference(psf_chi::newMap(1, kx, 1, ky, zero));
@@ -382,9 +404,67 @@ void subpixelCell(MapCells::Worker &fits, int S, const MArray<float, 2> &image, 
 // be fitted, for every pixel row.
 using PixelRuns = std::vector<std::vector<std::pair<long, long>>>;
 
-// Fits the cells of the runs in the sub-pixel maps (0 in the margin), map
-// row by map row on all threads: every cell is computed by itself, so the
-// maps do not depend on how the rows are shared out.
+// The x positions of the cells of the sub-pixel grid and the plans of whole
+// rows: the same for every row of the grid.
+struct GridRows {
+    GridRows(const MapCells &cells, int S, const MArray<float, 2> &image)
+        : S(S), Lx(image.length(1)), xs(static_cast<std::size_t>(std::max(0L, Lx)) * S), whole(S)
+    {
+        // The x of cell k = 1 + c + S·p (pixel p, phase c) at xs[c·Lx + p]:
+        // the cells of one phase lie one pixel apart.
+        for (long c = 0; c < S; ++c)
+            for (long p = 0; p < Lx; ++p)
+                xs[c * Lx + p] = subpixelX(image, S, 1, 1 + c + S * p);
+        for (long c = 0; c < S; ++c)
+            cells.plan(&xs[c * Lx], Lx, whole[c]);
+    }
+    int S;
+    long Lx;
+    std::vector<double> xs;
+    std::vector<MapCells::Plan> whole;
+};
+
+// The fits of one thread, row of the grid by row.
+class RowFits {
+public:
+    RowFits(const MapCells &cells, const GridRows &grid)
+        : fits_(cells), grid_(grid), o_(std::max(0L, grid.Lx)), r_(o_.size())
+    {
+    }
+
+    // Fits the cells of the runs in row l of the grid (0 in the margin) into
+    // C, A and E, cell k at [(k − 1)·step]: every cell by itself, so that the
+    // maps do not depend on how the rows are shared out.
+    void row(const MArray<float, 2> &image, const std::vector<std::pair<long, long>> &runs, long l,
+             double *C, double *A, double *E, long step)
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        const double y = subpixelX(image, S, 2, l);
+        for (const auto &run : runs)
+            for (long c = 0; c < S; ++c) {
+                const long count = run.second - run.first;
+                const double *const x = &grid_.xs[c * Lx + run.first];
+                if (count == Lx)
+                    fits_.run(grid_.whole[c], x, count, y, o_.data(), r_.data());
+                else
+                    fits_.run(x, count, y, o_.data(), r_.data());
+                for (long m = 0; m < count; ++m) {
+                    const long at = (c + S * (run.first + m)) * step;
+                    store(o_[m], r_[m], C[at], A[at], &E[at], 0);
+                }
+            }
+    }
+
+private:
+    MapCells::Worker fits_;
+    const GridRows &grid_;
+    std::vector<MapCells::Outcome> o_;
+    std::vector<psf_chi::Result> r_;
+};
+
+// Fits the cells of the runs in the whole sub-pixel maps (0 in the margin),
+// map row by map row on all threads.
 void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
                   const PixelRuns &runs, MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
                   MArray<double, 2> &amplitude_error, const Progress &progress, RowDots &dots)
@@ -392,46 +472,396 @@ void subpixelRows(const MapCells &cells, int S, const MArray<float, 2> &image,
     const long Lx = image.length(1), ky = static_cast<long>(image.length(2)) * S;
     if (S < 1 || Lx < 1)
         return;
-    // The x of cell k = 1 + c + S·p (pixel p, phase c) at xs[c·Lx + p]: the
-    // cells of one phase lie one pixel apart.
-    std::vector<double> xs(static_cast<std::size_t>(Lx) * S);
-    for (long c = 0; c < S; ++c)
-        for (long p = 0; p < Lx; ++p)
-            xs[c * Lx + p] = subpixelX(image, S, 1, 1 + c + S * p);
-    // The plans of whole rows, for the runs that span one.
-    std::vector<MapCells::Plan> whole(S);
-    for (long c = 0; c < S; ++c)
-        cells.plan(&xs[c * Lx], Lx, whole[c]);
+    const GridRows grid(cells, S, image);
     psf_chi::Share rows(1, ky, psf_chi::rowsPerPage(Lx * S));
     psf_chi::together([&] {
-        MapCells::Worker fits(cells);
-        std::vector<MapCells::Outcome> o(Lx);
-        std::vector<psf_chi::Result> r(Lx);
+        RowFits fits(cells, grid);
         for (long l; rows.take(l);) {
-            const double y = subpixelX(image, S, 2, l);
             // The three maps are laid out alike (newMap).
-            double *const C = &nchi(1, l), *const A = &amplitude(1, l),
-                          *const E = &amplitude_error(1, l);
-            const long step = nchi.stride(1);
-            for (const auto &run : runs[(l - 1) / S])
-                for (long c = 0; c < S; ++c) {
-                    const long count = run.second - run.first;
-                    const double *const x = &xs[c * Lx + run.first];
-                    if (count == Lx)
-                        fits.run(whole[c], x, count, y, o.data(), r.data());
-                    else
-                        fits.run(x, count, y, o.data(), r.data());
-                    for (long m = 0; m < count; ++m) {
-                        const long at = (c + S * (run.first + m)) * step;
-                        store(o[m], r[m], C[at], A[at], &E[at], 0);
-                    }
-                }
+            fits.row(image, runs[(l - 1) / S], l, &nchi(1, l), &amplitude(1, l),
+                     &amplitude_error(1, l), nchi.stride(1));
             dots.rowDone(progress);
         }
     });
 }
 
 } // namespace
+
+namespace psf_bands {
+
+namespace {
+
+std::atomic<long> height_set{0};
+
+// The rows of the maps of one band: within some megabytes, but enough rows
+// that the rows a band takes over from the one before are few beside them.
+constexpr long kBandBytes = 32L << 20;
+constexpr long kLeastRows = 64;
+
+// Storages the bands take turns in: the threads fit the rows of the next
+// bands while the stages work through the last one.
+constexpr int kSlots = 3;
+
+// One storage of the bands and the state of the band it holds.
+struct Slot {
+    MArray<double, 2> maps[3];
+    std::unique_ptr<MapCells> cells;            // the pixels of its band
+    std::vector<std::unique_ptr<RowFits>> fits; // per thread
+    Band band;
+    long number = -1;          // of the band held, -1 for none
+    long from = 1, to = 0;     // the rows it fits; first..from − 1 come from the band before
+    long handed = 0, turn = 0; // rows handed out to be fitted, turns of spread
+    long fitting = 0;          // rows not yet fitted
+    bool loaded = false;       // its pixels are read in
+    bool copying = false, copied = false; // the rows from the band before
+    bool passed = false;                  // the next band no longer needs this one
+    int stage = -1;
+    bool advancing = false;
+    psf_index::Span items{0, -1};
+    long nextItem = 0, itemsLeft = 0, chunk = 1;
+    bool done = false;
+};
+
+// The bands of one image on all threads, each thread taking whatever task
+// is due: reading in the pixels of a new band, fitting a row, taking over
+// the rows from the band before, the items of a stage, or the passage to
+// the next stage. No band waits for all threads to be done with another.
+class BandRun {
+public:
+    BandRun(const MArray<float, 2> &image, const MArray<float, 2> &error, const GridRows &grid,
+            const PixelRuns &runs, std::vector<Slot> &slots, long bands, long height, long before,
+            long after, long ky, const Stages &stages, const Progress &progress, RowDots &dots,
+            bool fitted)
+        : image_(image), error_(error), grid_(grid), runs_(runs), slots_(slots), bands_(bands),
+          height_(height), before_(before), after_(after), ky_(ky), stages_(stages),
+          progress_(progress), dots_(dots), fitted_(fitted), threads_(psf_chi::threads()),
+          rowsPerPage_(psf_chi::rowsPerPage(slots.empty() ? 0 : slots[0].band.kx))
+    {
+        for (Slot &s : slots_)
+            s.fits.resize(threads_);
+    }
+
+    void run()
+    {
+        std::atomic<int> ids{0};
+        psf_chi::together([&] { work(ids++); });
+        if (failure_)
+            std::rethrow_exception(failure_);
+    }
+
+private:
+    enum Kind { None, Open, Fit, Copy, Advance, Items };
+    struct Task {
+        Kind kind = None;
+        Slot *slot = nullptr;
+        long first = 0, last = 0;
+    };
+
+    Slot &slot(long n) { return slots_[n % static_cast<long>(slots_.size())]; }
+
+    // The next of n rows to hand out, turn j on: the first row of every huge
+    // page of the maps, then the second of every one, and so on, so that
+    // threads that start together fault in different pages (as
+    // psf_chi::Share does).
+    long spread(long &j, long n) const
+    {
+        const long b = std::min(n, rowsPerPage_), blocks = (n + b - 1) / b;
+        for (;;) {
+            const long i = j % blocks * b + j / blocks;
+            ++j;
+            if (i < n)
+                return i;
+        }
+    }
+
+    void work(int id)
+    {
+        std::unique_lock<std::mutex> lock(m_);
+        while (!failure_ && finished_ < bands_) {
+            const Task t = pick();
+            if (t.kind == None) {
+                cv_.wait(lock);
+                continue;
+            }
+            lock.unlock();
+            try {
+                execute(t, id);
+            } catch (...) {
+                lock.lock();
+                if (!failure_)
+                    failure_ = std::current_exception();
+                cv_.notify_all();
+                return;
+            }
+            lock.lock();
+            // Threads wait only for what the end of a band's fits, of a
+            // stage or of a band gives them.
+            if (complete(t))
+                cv_.notify_all();
+        }
+    }
+
+    // The next task, the older bands' first. Under the lock.
+    Task pick()
+    {
+        const long oldest = std::max(0L, opened_ - static_cast<long>(slots_.size()));
+        for (long n = oldest; n < opened_; ++n) {
+            Slot &s = slot(n);
+            if (s.number != n || s.done)
+                continue;
+            if (!s.copied && !s.copying) {
+                const Slot &p = slot(n - 1);
+                if (p.loaded && p.fitting == 0 && p.copied) {
+                    s.copying = true;
+                    return {Copy, &s};
+                }
+            }
+            if (!s.loaded || s.fitting > 0 || !s.copied || s.advancing)
+                continue;
+            if (s.stage >= 0 && s.nextItem <= s.items.hi) {
+                const long first = s.nextItem,
+                           last = std::min<long>(s.items.hi, first + s.chunk - 1);
+                s.nextItem = last + 1;
+                return {Items, &s, first, last};
+            }
+            if (s.itemsLeft == 0) {
+                s.advancing = true;
+                return {Advance, &s};
+            }
+        }
+        for (long n = oldest; n < opened_; ++n) {
+            Slot &s = slot(n);
+            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
+                ++s.handed;
+                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
+            }
+        }
+        if (opened_ < bands_) {
+            Slot &s = slot(opened_);
+            if (s.number < 0 || (s.done && s.passed)) {
+                open(s, opened_++);
+                return {Open, &s};
+            }
+        }
+        return {};
+    }
+
+    void open(Slot &s, long n)
+    {
+        Band &b = s.band;
+        b.lo = 1 + n * height_;
+        b.hi = std::min(ky_, b.lo + height_ - 1);
+        b.first = std::max(1L, b.lo - before_);
+        b.last = std::min(ky_, b.hi + after_);
+        for (MapRows *r : {&b.chi, &b.amplitude, &b.error})
+            r->first = b.first;
+        s.number = n;
+        s.from = n == 0 ? 1 : std::min(ky_, b.lo - 1 + after_) + 1;
+        s.to = b.last;
+        s.handed = s.turn = 0;
+        s.fitting = std::max(0L, s.to - s.from + 1);
+        // Cells printed one by one are all fitted already.
+        if (fitted_) {
+            s.handed = s.fitting;
+            s.fitting = 0;
+        }
+        s.loaded = false;
+        s.copying = false;
+        s.copied = s.from == b.first;
+        if (s.copied && n > 0)
+            slot(n - 1).passed = true;
+        s.passed = n == bands_ - 1;
+        s.stage = -1;
+        s.advancing = false;
+        s.items = {0, -1};
+        s.nextItem = s.itemsLeft = 0;
+        s.done = false;
+    }
+
+    void execute(const Task &t, int id)
+    {
+        Slot &s = *t.slot;
+        const Band &b = s.band;
+        switch (t.kind) {
+        case Open:
+            if (!fitted_ && s.from <= s.to)
+                s.cells->pixelRows(image_, error_,
+                                   std::lrint(subpixelX(image_, grid_.S, 2, s.from)),
+                                   std::lrint(subpixelX(image_, grid_.S, 2, s.to)));
+            break;
+        case Fit: {
+            std::unique_ptr<RowFits> &fits = s.fits[id];
+            if (!fits)
+                fits.reset(new RowFits(*s.cells, grid_));
+            const long l = t.first;
+            fits->row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
+                      b.error.row(l), 1);
+            dots_.rowDone(progress_);
+            break;
+        }
+        case Copy: {
+            const Slot &p = slot(s.number - 1);
+            const std::size_t n = static_cast<std::size_t>((s.from - b.first) * b.kx);
+            std::memcpy(b.chi.row(b.first), p.band.chi.row(b.first), n * sizeof(double));
+            std::memcpy(b.amplitude.row(b.first), p.band.amplitude.row(b.first),
+                        n * sizeof(double));
+            std::memcpy(b.error.row(b.first), p.band.error.row(b.first), n * sizeof(double));
+            break;
+        }
+        case Advance:
+            if (s.stage >= 0 && stages_.then)
+                stages_.then(b, s.stage);
+            break;
+        case Items:
+            stages_.run(b, s.stage, t.first, t.last);
+            break;
+        case None:
+            break;
+        }
+    }
+
+    // Under the lock; whether another task may now be due.
+    bool complete(const Task &t)
+    {
+        Slot &s = *t.slot;
+        switch (t.kind) {
+        case Open:
+            s.loaded = true;
+            break;
+        case Fit:
+            return --s.fitting == 0;
+        case Copy:
+            s.copied = true;
+            slot(s.number - 1).passed = true;
+            break;
+        case Advance:
+            s.advancing = false;
+            if (++s.stage < stages_.count) {
+                s.items = stages_.items(s.band, s.stage);
+                s.nextItem = s.items.lo;
+                s.itemsLeft = std::max(0, s.items.hi - s.items.lo + 1);
+                s.chunk = std::max(1L, s.itemsLeft / (4L * threads_));
+            } else {
+                s.done = true;
+                ++finished_;
+            }
+            break;
+        case Items:
+            return (s.itemsLeft -= t.last - t.first + 1) == 0;
+        case None:
+            break;
+        }
+        return true;
+    }
+
+    const MArray<float, 2> &image_, &error_;
+    const GridRows &grid_;
+    const PixelRuns &runs_;
+    std::vector<Slot> &slots_;
+    long bands_, height_, before_, after_, ky_;
+    const Stages &stages_;
+    const Progress &progress_;
+    RowDots &dots_;
+    bool fitted_;
+    int threads_;
+    long rowsPerPage_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    long opened_ = 0, finished_ = 0;
+    std::exception_ptr failure_;
+};
+
+} // namespace
+
+void setHeight(long rows)
+{
+    height_set = std::max(0L, rows);
+}
+
+long height(long kx, int maps, long multiple)
+{
+    multiple = std::max(1L, multiple);
+    long rows = height_set;
+    if (rows == 0)
+        rows = std::max(kLeastRows, kBandBytes / (std::max(1L, kx) * std::max(1, maps) *
+                                                  static_cast<long>(sizeof(double))));
+    return (rows + multiple - 1) / multiple * multiple;
+}
+
+void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
+                   const MArray<float, 2> &image, const MArray<float, 2> &error, double radius,
+                   int verbose, long height, long before, long after, MArray<double, 2> &nchi,
+                   MArray<double, 2> &amplitude, MArray<double, 2> &amplitude_error,
+                   const Stages &stages)
+{
+    const int S = tables.subpixel();
+    const long kx = static_cast<long>(image.length(1)) * S,
+               ky = static_cast<long>(image.length(2)) * S;
+    if (verbose > 2)
+        std::cout << " sx0 = " << 1 << std::endl
+                  << " sx1 = " << kx << std::endl
+                  << " sy0 = " << 1 << std::endl
+                  << " sy1 = " << ky << std::endl
+                  << " _boxlen = " << boxlen << std::endl;
+    // Every cell is printed at verbosity 10 and more, column by column of
+    // the whole map.
+    const bool whole = height >= ky || verbose > 9;
+    height = whole ? ky : std::max(1L, height);
+    before = std::max(0L, before);
+    after = std::max(0L, after);
+    // One band at least, so that an empty map makes one (empty) band too.
+    const long bands = whole ? 1 : (ky + height - 1) / height;
+    const long rows = whole ? ky : std::min(ky, height + before + after);
+    std::vector<Slot> slots(static_cast<std::size_t>(std::min<long>(kSlots, bands)));
+    // Every cell is written before it is read: no need to clear the maps.
+    subpixelMaps(kx, rows, nchi, amplitude, amplitude_error, false);
+    for (Slot &s : slots) {
+        if (&s == &slots[0]) {
+            s.maps[0].makeReference(nchi);
+            s.maps[1].makeReference(amplitude);
+            s.maps[2].makeReference(amplitude_error);
+        } else
+            for (MArray<double, 2> &m : s.maps)
+                m.makeReference(psf_chi::newMap(1, kx, 1, rows, false));
+        s.cells.reset(new MapCells(tables, analyt, boxlen, radius, image));
+        s.band.kx = kx;
+        s.band.ky = ky;
+        s.band.slot = static_cast<int>(&s - &slots[0]);
+        for (int i = 0; i < 3; ++i)
+            s.band.maps[i] = &s.maps[i];
+        s.band.chi = {s.maps[0].dataFirst(), kx, 1};
+        s.band.amplitude = {s.maps[1].dataFirst(), kx, 1};
+        s.band.error = {s.maps[2].dataFirst(), kx, 1};
+    }
+    if (stages.prepare)
+        stages.prepare(static_cast<int>(slots.size()), rows);
+    Progress progress(static_cast<double>(kx) * ky, verbose > 4);
+    if (verbose > 9) {
+        MapCells &cells = *slots[0].cells;
+        cells.pixelRows(image, error, image.firstIndex(2), image.lastIndex(2));
+        MapCells::Worker fits(cells);
+        for (long k = 1; k <= kx; ++k) {
+            for (long l = 1; l <= ky; ++l) {
+                progress.count();
+                subpixelCell(fits, S, image, k, l, nchi, amplitude, amplitude_error, verbose);
+            }
+            progress.step();
+        }
+    }
+    // Row by row, along the maps' memory (a column of the maps spans a page
+    // per cell). The dots are those of the column-wise walk, spread over the
+    // rows.
+    RowDots dots(verbose > 9 ? 0 : columnDots(kx, ky, verbose > 4), std::max(1L, ky));
+    const PixelRuns runs(S > 0 && image.length(1) > 0 ? image.length(2) : 0,
+                         {{0L, static_cast<long>(image.length(1))}});
+    const GridRows grid(*slots[0].cells, std::max(1, S), image);
+    BandRun(image, error, grid, runs, slots, bands, height, before, after, ky, stages, progress,
+            dots, verbose > 9 || S < 1)
+        .run();
+    progress.end();
+}
+
+} // namespace psf_bands
 
 void psf::mapping(const MArray<float, 2> &image, const MArray<float, 2> &error, double x, double y,
                   MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
@@ -464,41 +894,10 @@ void psf::mapping_full(const MArray<float, 2> &image, const MArray<float, 2> &er
                        MArray<double, 2> &nchi, MArray<double, 2> &amplitude,
                        MArray<double, 2> &amplitude_error, double radius, int verbose) const
 {
-    const int S = _subpixel;
-    const long kx = static_cast<long>(image.length(1)) * S,
-               ky = static_cast<long>(image.length(2)) * S;
-    if (verbose > 2)
-        std::cout << " sx0 = " << 1 << std::endl
-                  << " sx1 = " << kx << std::endl
-                  << " sy0 = " << 1 << std::endl
-                  << " sy1 = " << ky << std::endl
-                  << " _boxlen = " << _boxlen << std::endl;
-    // Every cell is written below: no need to clear the maps first.
-    subpixelMaps(image, S, nchi, amplitude, amplitude_error, false);
-    const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, S, true);
-    const MapCells cells(tables, _analyt, _boxlen, image, error, radius);
-    Progress progress(static_cast<double>(kx) * ky, verbose > 4);
-    if (verbose > 9) {
-        // Every cell is printed: column by column.
-        MapCells::Worker fits(cells);
-        for (long k = 1; k <= kx; ++k) {
-            for (long l = 1; l <= ky; ++l) {
-                progress.count();
-                subpixelCell(fits, S, image, k, l, nchi, amplitude, amplitude_error, verbose);
-            }
-            progress.step();
-        }
-        progress.end();
-        return;
-    }
-    // Row by row, along the maps' memory (a column of the maps spans a page
-    // per cell). The dots are those of the column-wise walk, spread over the
-    // rows.
-    RowDots rows(columnDots(kx, ky, verbose > 4), ky);
-    const PixelRuns runs(image.length(1) > 0 ? image.length(2) : 0,
-                         {{0L, static_cast<long>(image.length(1))}});
-    subpixelRows(cells, S, image, runs, nchi, amplitude, amplitude_error, progress, rows);
-    progress.end();
+    const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, _subpixel, true);
+    psf_bands::subpixelBands(tables, _analyt, _boxlen, image, error, radius, verbose,
+                             std::numeric_limits<long>::max(), 0, 0, nchi, amplitude,
+                             amplitude_error, psf_bands::Stages());
 }
 
 void psf::mapping_some(const MArray<float, 2> &image, const MArray<float, 2> &error,
@@ -509,7 +908,7 @@ void psf::mapping_some(const MArray<float, 2> &image, const MArray<float, 2> &er
     const int S = _subpixel;
     const long kx = static_cast<long>(image.length(1)) * S,
                ky = static_cast<long>(image.length(2)) * S;
-    subpixelMaps(image, S, nchi, amplitude, amplitude_error, true);
+    subpixelMaps(kx, ky, nchi, amplitude, amplitude_error, true);
     const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, S, true);
     const MapCells cells(tables, _analyt, _boxlen, image, error, radius);
     Progress progress(static_cast<double>(kx) * ky, verbose > 4);

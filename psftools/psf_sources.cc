@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
 #include "psftools/printF.h"
 #include "psftools/psf.h"
+#include "psftools/psf_bands.h"
 #include "psftools/psf_chi.h"
 #include "psftools/psf_index.h"
 
@@ -38,23 +40,22 @@ public:
     {
     }
 
-    MArray<double, 2> chi, amplitude, error; // the sub-pixel maps
-
-    // The cell of pixel (p, q) with the smallest chi (the first of equal
-    // ones; NaN never wins); false when no cell is below 1e100.
-    bool best(long p, long q, Best &b)
+    // The cell of pixel (p, q) with the smallest chi in the sub-pixel maps
+    // (the first of equal ones; NaN never wins); false when no cell is below
+    // 1e100. The maps hold the pixel's rows of cells.
+    bool best(const psf_bands::Band &maps, long p, long q, Best &b)
     {
         const int S = tables_.subpixel(), F = S / 2;
         const long kc = S * (p - image_.firstIndex(1) + 1) - F,
                    lc = S * (q - image_.firstIndex(2) + 1) - F;
         // For an even S the cells of a pixel reach one beyond the map.
-        const psf_index::Span ks = psf_index::within(chi, 1, kc - F, kc + F);
-        const psf_index::Span ls = psf_index::within(chi, 2, lc - F, lc + F);
+        const psf_index::Span ks = cells(kc - F, kc + F, maps.kx);
+        const psf_index::Span ls = cells(lc - F, lc + F, maps.ky);
         double m;
         long bk, bl;
-        if (!psf_chi::lowestCell(chi, ks, ls, bk, bl, m))
+        if (!psf_chi::lowestCell(maps.chi, ks, ls, bk, bl, m))
             return false;
-        b = {m, amplitude(bk, bl), error(bk, bl),
+        b = {m, maps.amplitude(bk, bl), maps.error(bk, bl),
              static_cast<float>(static_cast<double>(bk - kc) / S),
              static_cast<float>(static_cast<double>(bl - lc) / S)};
         dx_(p, q) = b.dx;
@@ -102,6 +103,12 @@ public:
     }
 
 private:
+    // Cells lo..hi of a map of n cells along that axis, as far as it goes.
+    static psf_index::Span cells(long lo, long hi, long n)
+    {
+        return {static_cast<int>(std::max(1L, lo)), static_cast<int>(std::min(n, hi))};
+    }
+
     const MArray<float, 2> &image_;
     const psf_chi::ShiftTables &tables_;
     long analyt_;
@@ -146,8 +153,16 @@ void psf::mapping_some_best_source(const MArray<float, 2> &image, const MArray<f
     const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, _subpixel);
     Sources s(image, tables, _analyt, model, out, tag, verbose);
     std::cout << " mapping_some ... " << std::endl;
-    mapping_some(image, error, s.chi, s.amplitude, s.error, xs, ys, radius, verbose);
+    MArray<double, 2> chi, amplitude, amplitude_error;
+    mapping_some(image, error, chi, amplitude, amplitude_error, xs, ys, radius, verbose);
     std::cout << " finished... " << std::endl;
+    // The whole maps as one band.
+    psf_bands::Band maps;
+    maps.chi = {chi.dataFirst(), chi.length(1), 1};
+    maps.amplitude = {amplitude.dataFirst(), chi.length(1), 1};
+    maps.error = {amplitude_error.dataFirst(), chi.length(1), 1};
+    maps.kx = chi.length(1);
+    maps.ky = maps.last = maps.hi = chi.length(2);
     if (verbose > 2)
         std::cout << " criteria ... " << std::endl;
     const psf_index::Span items = psf_index::items(xs, ys);
@@ -157,7 +172,7 @@ void psf::mapping_some_best_source(const MArray<float, 2> &image, const MArray<f
         for (long p = xs(i) - 1L; p <= xs(i) + 1L; ++p)
             for (long q = ys(i) - 1L; q <= ys(i) + 1L; ++q) {
                 Best b;
-                if (!strictlyInside(image, p, q) || !s.best(p, q, b))
+                if (!strictlyInside(image, p, q) || !s.best(maps, p, q, b))
                     continue;
                 best_chi(p, q) = b.chi;
                 best_amplitude(p, q) = b.amplitude;
@@ -212,30 +227,42 @@ void psf::mapping_full_best_source(const MArray<float, 2> &image, const MArray<f
                   << " nx1 = " << x1 << std::endl
                   << " ny0 = " << y0 << std::endl
                   << " ny1 = " << y1 << std::endl;
-    const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, _subpixel);
+    const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, _subpixel, true);
     Sources s(image, tables, _analyt, model, out, tag, verbose);
     std::cout << " mapping_full ... " << std::endl;
-    mapping_full(image, error, s.chi, s.amplitude, s.error, radius, verbose);
-    std::cout << " finished... " << std::endl;
-    if (verbose > 2)
-        std::cout << " criteria ... " << std::endl;
-    // Every pixel on its own, rows on all threads; the marks of the columns
-    // go out first.
-    for (long x = x0; x <= x1; ++x)
-        if (verbose > 2 && x % 50 == 0)
-            progressMark(".");
-    psf_chi::Share rows(y0, y1);
-    psf_chi::together([&] {
-        for (long y; rows.take(y);)
+    // The maps of mapping_full in bands of whole pixel rows (and, for an
+    // even S, the row of cells before them that the first pixel row
+    // shares), each searched for the best cells of its pixels at once.
+    const long S = std::max(1, _subpixel);
+    const long kx = image.length(1) * S;
+    psf_bands::Stages search;
+    search.count = 1;
+    search.items = [&](const psf_bands::Band &maps, int) -> psf_index::Span {
+        return {static_cast<int>(y0 + (maps.lo - 1) / S), static_cast<int>(y0 + maps.hi / S - 1)};
+    };
+    // Every pixel on its own.
+    search.run = [&](const psf_bands::Band &maps, int, long ya, long yb) {
+        for (long y = ya; y <= yb; ++y)
             for (long x = x0; x <= x1; ++x) {
                 Best b;
-                if (!s.best(x, y, b))
+                if (!s.best(maps, x, y, b))
                     continue;
                 padded(x, y) = b.chi;
                 best_amplitude(x, y) = b.amplitude;
                 best_amplitude_error(x, y) = b.error;
             }
-    });
+    };
+    MArray<double, 2> chi, amplitude, amplitude_error;
+    psf_bands::subpixelBands(tables, _analyt, _boxlen, image, error, radius, verbose,
+                             psf_bands::height(kx, 3, S), _subpixel % 2 == 0 ? 1 : 0, 0, chi,
+                             amplitude, amplitude_error, search);
+    std::cout << " finished... " << std::endl;
+    if (verbose > 2)
+        std::cout << " criteria ... " << std::endl;
+    // The marks of the columns of the search.
+    for (long x = x0; x <= x1; ++x)
+        if (verbose > 2 && x % 50 == 0)
+            progressMark(".");
     // A pixel with a smaller positive neighbour gets its chi negated.
     for (long x = x0; x <= x1; ++x)
         for (long y = y0; y <= y1; ++y) {

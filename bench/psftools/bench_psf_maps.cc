@@ -1,9 +1,10 @@
 // The chi map of a whole 512 × 512 image at 5 sub-pixel steps per axis
-// (6.5 million PSF fits of radius 3; also of a 128 × 128 one), and one fit
-// on its own. The counter "per_cell" is the wall-clock time per map cell. The map's
-// arguments: image side, threads (0: all cores, as OMP_NUM_THREADS says),
-// and 1 to fit several positions at once with the vector units or 0 for one
-// at a time.
+// (6.5 million PSF fits of radius 3; also of a 128 × 128 one), star finding
+// on that image and on a 1024 × 1024 one, and one fit on its own. The
+// counter "per_cell" is the wall-clock time per map cell. The arguments:
+// image side, threads (0: all cores, as OMP_NUM_THREADS says), and for the
+// map 1 to fit several positions at once with the vector units or 0 for one
+// at a time, for find 1 to make the maps whole or 0 for bands of rows.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "psftools/psf.h"
+#include "psftools/psf_bands.h"
 #include "psftools/psf_chi.h"
 
 namespace {
@@ -50,28 +52,36 @@ struct Field {
     }
 };
 
+// Times call(p, f) on the field of the given side, standard output kept off
+// the report, and sets the counter per_cell.
+template <class Call>
+void perCell(benchmark::State &state, int side, Call call)
+{
+    psf p = makePsf();
+    const Field f(p, side);
+    std::ostringstream quiet;
+    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
+    for (auto _ : state)
+        call(p, f);
+    std::cout.rdbuf(old);
+    const double cells = static_cast<double>(side) * kShifts * side * kShifts;
+    state.counters["per_cell"] = benchmark::Counter(
+        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void BM_mapping_full(benchmark::State &state)
 {
-    const int kSide = static_cast<int>(state.range(0));
     const int all = psf_chi::threads();
     psf_chi::setThreads(state.range(1) > 0 ? static_cast<int>(state.range(1)) : all);
     psf_chi::useLanes(state.range(2) ? psf_chi::Lanes::Best : psf_chi::Lanes::Off);
     state.counters["threads"] = psf_chi::threads();
-    psf p = makePsf();
-    const Field f(p, kSide);
     orv::MArray<double, 2> chi, amp, err;
-    std::ostringstream quiet;
-    std::streambuf *old = std::cout.rdbuf(quiet.rdbuf());
-    for (auto _ : state) {
+    perCell(state, static_cast<int>(state.range(0)), [&](const psf &p, const Field &f) {
         p.mapping_full(f.image, f.error, chi, amp, err, kRadius, 0);
         benchmark::DoNotOptimize(chi.dataFirst());
-    }
-    std::cout.rdbuf(old);
+    });
     psf_chi::setThreads(all);
     psf_chi::useLanes(psf_chi::Lanes::Best);
-    const double cells = static_cast<double>(kSide) * kShifts * kSide * kShifts;
-    state.counters["per_cell"] = benchmark::Counter(
-        cells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_mapping_full)
     ->Args({512, 1, 1})
@@ -79,6 +89,30 @@ BENCHMARK(BM_mapping_full)
     ->Args({512, 0, 1})
     ->Args({128, 1, 1})
     ->ArgNames({"side", "threads", "vector"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// find on the same field: its maps in bands of the default height (0) or
+// whole (1), on all cores or one thread.
+void BM_find(benchmark::State &state)
+{
+    const int all = psf_chi::threads();
+    psf_chi::setThreads(state.range(1) > 0 ? static_cast<int>(state.range(1)) : all);
+    psf_bands::setHeight(state.range(2) ? 1L << 30 : 0);
+    orv::MArray<double, 1> x, y, amplitude;
+    perCell(state, static_cast<int>(state.range(0)), [&](const psf &p, const Field &f) {
+        p.find(f.image, f.error, x, y, amplitude, 5, 3, kRadius, "bench", 0);
+        benchmark::DoNotOptimize(x.dataFirst());
+    });
+    psf_chi::setThreads(all);
+    psf_bands::setHeight(0);
+}
+BENCHMARK(BM_find)
+    ->Args({1024, 0, 0})
+    ->Args({1024, 0, 1})
+    ->Args({512, 1, 0})
+    ->Args({512, 1, 1})
+    ->ArgNames({"side", "threads", "whole"})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

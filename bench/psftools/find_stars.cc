@@ -1,7 +1,7 @@
-// Finds the stars of a FITS image with psf::find, for compare_find.py, and
-// shows how to prepare a synthetic PSF for star finding:
+// Finds the stars of a FITS image with psf::find, for compare_find.py and
+// find_memory.py, and shows how to prepare a synthetic PSF for star finding:
 //
-//   find_stars IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]
+//   find_stars [--best] IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]
 //
 // The PSF is a Gaussian of FWHM 2.5 pixels on a sub-grid of 15 steps per
 // pixel, tabulated at 5 shifts per axis. Its sub-grid samples get the error
@@ -12,11 +12,15 @@
 // with it), so that amplitudes are total fluxes. The fit circle has radius
 // 3, and a star needs an amplitude of 5 times its error and a normalised
 // chi of at most LARGEST_CHI (default 3). LIST gets one line "x y
-// amplitude" per star; standard output ends with "work SECONDS" (the PSF
-// and the search, without reading and writing files) and "threads N".
+// amplitude" per star. With --best, psf::mapping_full_best_source makes the
+// per-pixel source list instead (same PSF and limits, tag 0), one line per
+// source in LIST. Standard output ends with "work SECONDS" (the PSF and the
+// search, without reading and writing files) and "threads N".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 
 #include "orv/fits/fits.h"
@@ -26,8 +30,11 @@
 
 int main(int argc, char **argv)
 {
+    const bool best = argc > 1 && std::strcmp(argv[1], "--best") == 0;
+    argc -= best;
+    argv += best;
     if (argc < 4 || argc > 6) {
-        std::cerr << "usage: find_stars IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]"
+        std::cerr << "usage: find_stars [--best] IMAGE ERRORS LIST [SAMPLE_ERROR [LARGEST_CHI]]"
                   << std::endl;
         return 2;
     }
@@ -54,17 +61,30 @@ int main(int argc, char **argv)
     e = sample_error;
     p.normalize_psf();
     p.calc_base(5, 0);
-    orv::MArray<double, 1> x, y, amplitude;
-    p.find(image, error, x, y, amplitude, 5, largest_chi, 3, "field", 0);
-    const std::chrono::duration<double> work = std::chrono::steady_clock::now() - start;
-    FILE *list = std::fopen(argv[3], "w");
-    if (!list) {
+    // The search alone (the best-source lines go to the list as they come).
+    std::chrono::duration<double> work;
+    bool written;
+    if (best) {
+        std::ofstream list(argv[3]);
+        orv::MArray<double, 2> chi, amplitude, amplitude_error, model;
+        p.mapping_full_best_source(image, error, chi, amplitude, amplitude_error, model, 5,
+                                   largest_chi, 3, 0, list, 1);
+        work = std::chrono::steady_clock::now() - start;
+        written = static_cast<bool>(list.flush());
+    } else {
+        orv::MArray<double, 1> x, y, amplitude;
+        p.find(image, error, x, y, amplitude, 5, largest_chi, 3, "field", 0);
+        work = std::chrono::steady_clock::now() - start;
+        FILE *list = std::fopen(argv[3], "w");
+        written = list != nullptr;
+        for (int i = x.firstIndex(1); written && i <= x.lastIndex(1); ++i)
+            std::fprintf(list, "%g %g %.6g\n", x(i), y(i), amplitude(i));
+        written = written && std::fclose(list) == 0;
+    }
+    if (!written) {
         std::cerr << "cannot write " << argv[3] << std::endl;
         return 1;
     }
-    for (int i = x.firstIndex(1); i <= x.lastIndex(1); ++i)
-        std::fprintf(list, "%g %g %.6g\n", x(i), y(i), amplitude(i));
-    std::fclose(list);
     std::cout << "work " << work.count() << " s" << std::endl
               << "threads " << psf_chi::threads() << std::endl;
     return 0;

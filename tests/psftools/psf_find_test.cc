@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/fits.h"
+#include "orv/fits/fits_exception.h"
 #include "psftools/psf.h"
+#include "psftools/psf_bands.h"
 #include "tests/psftools/psf_field.h"
 #include "tests/psftools/psf_truth.h"
 
@@ -36,6 +38,7 @@ struct FindStars : testing::Test {
     Field f{p, 64, 64, kStars, 2.0, 31};
     MArray<double, 1> x, y, amplitude;
     FindStars() { f.error(46, 46) = 0; }
+    ~FindStars() override { psf_bands::setHeight(0); }
     std::string find(int verbose, const std::string &name = "field")
     {
         testing::internal::CaptureStdout();
@@ -99,6 +102,8 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne)
 {
     const test_common::ScratchDir s;
     const test_common::InDir here(s.path());
+    // Bands far smaller than the maps: the files still show the whole maps.
+    psf_bands::setHeight(16);
     const std::vector<std::string> names = {"nchi_binned_field.fits", "nchi_field.fits",
                                             "flux_field.fits",        "error_field.fits",
                                             "min_field.fits",         "star_field.fits"};
@@ -142,6 +147,50 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne)
     EXPECT_EQ(4, marked);
     // Cells of the bad pixel failed (1e100, infinite as 32-bit floats).
     EXPECT_TRUE(std::isinf(chi(228, 228)));
+    // The files hold the whole maps of mapping_full, and the stars are those
+    // of the search in bands at verbosity 0.
+    MArray<double, 2> C, A, E;
+    testing::internal::CaptureStdout();
+    p.mapping_full(f.image, f.error, C, A, E, kRadius, 0);
+    testing::internal::GetCapturedStdout();
+    const test_common::Image flux =
+        test_common::read_hdu<double>(s.file("flux_field.fits")).image();
+    const test_common::Image err =
+        test_common::read_hdu<double>(s.file("error_field.fits")).image();
+    int differ = 0;
+    for (int k = 1; k <= 320; ++k)
+        for (int l = 1; l <= 320; ++l)
+            differ += chi(k, l) != static_cast<float>(C(k, l)) ||
+                      flux(k, l) != static_cast<float>(A(k, l)) ||
+                      err(k, l) != static_cast<float>(E(k, l));
+    EXPECT_EQ(0, differ);
+    // (find gives the lists new storage.)
+    const MArray<double, 1> x1 = x, y1 = y, a1 = amplitude;
+    find(0);
+    ASSERT_EQ(x1.length(1), x.length(1));
+    for (int q = 1; q <= x.length(1); ++q) {
+        EXPECT_EQ(x1(q), x(q));
+        EXPECT_EQ(y1(q), y(q));
+        EXPECT_EQ(a1(q), amplitude(q));
+    }
+}
+
+TEST_F(FindStars, AFileThatCannotBeWrittenEndsTheSearchWithItsError)
+{
+    // The files are written while the maps' threads are at work: the error
+    // comes back to the caller, and no thread is left waiting.
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
+    testing::internal::CaptureStdout();
+    bool thrown = false;
+    try {
+        p.find(f.image, f.error, x, y, amplitude, kSignificance, kLargestChi, kRadius,
+               "no/such/folder", 1);
+    } catch (const orv::FitsException &) {
+        thrown = true;
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(thrown);
 }
 
 TEST(FindStarsWithASyntheticPsf, BrightStarsNeedAPsfErrorInProportionToThePsf)

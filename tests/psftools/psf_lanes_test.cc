@@ -1,9 +1,10 @@
 // The maps do not depend on how they are computed: one position at a time or
 // several at once with the vector units (portable or AVX2 build), on one
-// thread or several, every map, list and progress line is the same to the
-// last bit.
+// thread or several, the whole maps at once or in bands of rows, every map,
+// list and progress line is the same to the last bit.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "psftools/psf.h"
+#include "psftools/psf_bands.h"
 #include "psftools/psf_chi.h"
 #include "tests/psftools/psf_field.h"
 
@@ -46,6 +48,19 @@ struct Results {
 bool same(double a, double b)
 {
     return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+// The same text and the same bits throughout.
+void expectSame(const Results &want, const Results &got)
+{
+    EXPECT_EQ(want.text, got.text);
+    ASSERT_EQ(want.numbers.size(), got.numbers.size());
+    std::size_t differ = 0, first = 0;
+    for (std::size_t i = 0; i < want.numbers.size(); ++i)
+        if (!same(want.numbers[i], got.numbers[i]) && differ++ == 0)
+            first = i;
+    EXPECT_EQ(0u, differ) << "first at " << first << ": " << want.numbers[first] << " against "
+                          << got.numbers[first];
 }
 
 struct Case {
@@ -160,14 +175,82 @@ TEST_F(Ways, EveryWayGivesTheSameBits)
                 psf_chi::useLanes(lanes);
                 psf_chi::setThreads(threads);
                 const Results got = everything(p, f, c);
-                EXPECT_EQ(want.text, got.text);
-                ASSERT_EQ(want.numbers.size(), got.numbers.size());
-                std::size_t differ = 0, first = 0;
-                for (std::size_t i = 0; i < want.numbers.size(); ++i)
-                    if (!same(want.numbers[i], got.numbers[i]) && differ++ == 0)
-                        first = i;
-                EXPECT_EQ(0u, differ) << "first at " << first << ": " << want.numbers[first]
-                                      << " against " << got.numbers[first];
+                expectSame(want, got);
+            }
+    }
+}
+
+namespace {
+
+// The text with every hexadecimal number (0x...) replaced by "address".
+std::string withoutAddresses(const std::string &text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, 2, "0x") != 0) {
+            out += text[i++];
+            continue;
+        }
+        out += "address";
+        for (i += 2; i < text.size() && std::isxdigit(static_cast<unsigned char>(text[i])); ++i) {
+        }
+    }
+    return out;
+}
+
+// What find (at verbosity 0, in bands) and the best-source maps (at
+// verbosity 5: messages, dots, criteria marks and source lines) give for a
+// field, the addresses in the descriptions of arrays left out.
+Results banded(const psf &p, const Field &f, const Case &c)
+{
+    Results r;
+    MArray<double, 1> x, y, a;
+    testing::internal::CaptureStdout();
+    p.find(f.image, f.error, x, y, a, 5, 3, c.radius, "bands", 0);
+    r.text = testing::internal::GetCapturedStdout();
+    r.add(x), r.add(y), r.add(a);
+    MArray<double, 2> chi, amp, err, model;
+    std::ostringstream lines;
+    testing::internal::CaptureStdout();
+    p.mapping_full_best_source(f.image, f.error, chi, amp, err, model, 5, 3, c.radius, 1.5, lines,
+                               5);
+    r.text += withoutAddresses(testing::internal::GetCapturedStdout());
+    r.text += lines.str();
+    r.add(chi), r.add(amp), r.add(err), r.add(model);
+    return r;
+}
+
+// Restores the default band height too.
+struct Bands : Ways {
+    ~Bands() override { psf_bands::setHeight(0); }
+};
+
+} // namespace
+
+TEST_F(Bands, AnyBandHeightGivesTheWholeMapBits)
+{
+    // Every shift count from 1 to 7 (for an even one a pixel's cells reach
+    // into the row of cells before it), radii and margins as above.
+    for (const Case c : {Case{1, 2, 2.5, 1, 1}, Case{2, 4, 2.4, 1, 1}, Case{3, 4, 2.4, -3, 5},
+                         Case{4, 6, 3.5, 1, 1}, Case{5, 6, 3.0, 1, 1}, Case{6, 3, 3.0, 1, 2},
+                         Case{7, 5, 4.2, 2, -1}}) {
+        SCOPED_TRACE(testing::Message() << "S = " << c.shifts << ", radius " << c.radius);
+        psf p = psffield::gaussianPsf(c.boxlen, c.shifts, 1e-3);
+        const Field f = field(p, c);
+        // The whole maps on one thread.
+        psf_bands::setHeight(1L << 30);
+        psf_chi::setThreads(1);
+        const Results want = banded(p, f, c);
+        // Bands of one row, bands that divide the map's 38·S rows, and bands
+        // that do not (the best-source maps round them up to whole pixel
+        // rows).
+        for (const long height : {1L, 2L * c.shifts, 13L})
+            for (const int threads : {1, 4}) {
+                SCOPED_TRACE(testing::Message() << height << " rows, " << threads << " threads");
+                psf_bands::setHeight(height);
+                psf_chi::setThreads(threads);
+                const Results got = banded(p, f, c);
+                expectSame(want, got);
             }
     }
 }
