@@ -234,7 +234,8 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 }
 
 LaneFit::LaneFit(double radius, int reach)
-    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit)
+    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit),
+      first_(kernels().first)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
     taps_.resize(side * side);
@@ -283,7 +284,7 @@ bool LaneFit::covers(long ix, long count) const
            iy_ + b_.hi <= ys.hi;
 }
 
-void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
+void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi)
 {
     if (!centre_) {
         std::fill(fitted, fitted + count, false);
@@ -303,13 +304,17 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
     job.r2 = r2_;
     job.squares = squares_.data();
     job.masks = masks_.data();
-    kernel_(job);
+    (chi ? kernel_ : first_)(job);
     // The centre test of AmplitudeFit::fit, lane by lane.
     const double *centre = pixels_->rows().skip + job.centre;
     for (int j = 0; j < count; ++j) {
         fitted[j] = centre[j] == 0;
-        if (fitted[j])
-            r[j] = {job.amplitude[j], job.amplitude_error[j], job.nchi[j]};
+        if (!fitted[j])
+            continue;
+        r[j].amplitude = job.amplitude[j];
+        r[j].amplitude_error = job.amplitude_error[j];
+        if (chi)
+            r[j].nchi = job.nchi[j];
     }
 }
 

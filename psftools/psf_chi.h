@@ -279,6 +279,8 @@ Lanes lanesInUse();
 // diamond and neighbours give their steps in memory, in the order of find.
 struct Kernels {
     void (*fit)(LaneJob &job);
+    // The fit without the chi: amplitudes and their errors only.
+    void (*first)(LaneJob &job);
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
@@ -354,12 +356,15 @@ public:
     bool covers(long ix, long count) const;
     // Fits count (1..kLanes) positions at pixels ix + j, x offsets dx[j].
     // fitted[j] is false where the centre pixel fails, r[j] then untouched.
-    void fit(long ix, const double *dx, int count, Result *r, bool *fitted);
+    // Without chi only the amplitudes and their errors are computed (half
+    // the work); r[j].nchi is then untouched.
+    void fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi = true);
 
 private:
     double r2_;
     int R_;
     void (*kernel_)(LaneJob &);
+    void (*first_)(LaneJob &);
     const Pixels *pixels_ = nullptr;
     long iy_ = 0;
     bool centre_ = false;   // the plane can be fitted at its centre

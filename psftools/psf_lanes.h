@@ -46,14 +46,15 @@ PSF_LANES_INLINE void store(double *p, Doubles v)
     *reinterpret_cast<Doubles *>(p) = v;
 }
 
-// The fit of W·kWidth lanes.
-template <int W>
-PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
+// The first pass of the fit of W·kWidth lanes: the sums spp and sip and the
+// count of fit pixels, and with Keep the mask of every tap for the second.
+template <int W, bool Keep>
+PSF_LANES_INLINE void firstPass(LaneJob &job, Doubles *spp, Doubles *sip, Mask *n)
 {
     constexpr int L = W * kWidth;
     // Local copies: the scratch stores could alias the job's fields.
     const double *const value = job.rows.value, *const weight = job.rows.weight,
-                        *const variance = job.rows.variance, *const skip = job.rows.skip;
+                        *const skip = job.rows.skip;
     const Tap *const taps = job.taps;
     const long count = job.count, centre = job.centre;
     double *const squares = job.squares;
@@ -66,8 +67,6 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
                 static_cast<double>(job.first_column + c) - load(job.dx + h * kWidth);
             store(squares + c * L + h * kWidth, da * da);
         }
-    Doubles spp[W], sip[W];
-    Mask n[W];
     for (int h = 0; h < W; ++h) {
         spp[h] = sip[h] = zero;
         n[h] = Mask{};
@@ -80,28 +79,47 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
         for (int h = 0; h < W; ++h) {
             const long at = pixel + h * kWidth;
             const Mask m = load(d2 + h * kWidth) + db2 + load(skip + at) < r2;
-            masks[i * W + h] = m;
+            if (Keep)
+                masks[i * W + h] = m;
             const Doubles pw = p * load(weight + at);
             spp[h] += m ? p * pw : zero;
             sip[h] += m ? load(value + at) * pw : zero;
             n[h] -= m;
         }
     }
+}
+
+// The fit of W·kWidth lanes; without Chi the first pass alone (amplitudes
+// and their errors, no chi).
+template <int W, bool Chi>
+PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
+{
+    Doubles spp[W], sip[W];
+    Mask n[W];
+    firstPass<W, Chi>(job, spp, sip, n);
+    const Doubles zero{};
     Doubles A[W], A2[W], chi2[W];
     for (int h = 0; h < W; ++h) {
         A[h] = sip[h] / spp[h];
         A2[h] = A[h] * A[h];
         chi2[h] = zero;
     }
-    for (long i = 0; i < count; ++i) {
-        const double p = taps[i].p, m2 = taps[i].m2;
-        const long pixel = centre + taps[i].pixel;
-        for (int h = 0; h < W; ++h) {
-            const long at = pixel + h * kWidth;
-            const Doubles d = A[h] * p - load(value + at);
-            const Doubles term = d * d / (load(variance + at) + A2[h] * m2);
-            // All bits of the mask set: the term; none: +0.0.
-            chi2[h] += reinterpret_cast<Doubles>(reinterpret_cast<Mask>(term) & masks[i * W + h]);
+    if (Chi) {
+        const double *const value = job.rows.value, *const variance = job.rows.variance;
+        const Tap *const taps = job.taps;
+        const long count = job.count, centre = job.centre;
+        const Mask *const masks = reinterpret_cast<const Mask *>(job.masks);
+        for (long i = 0; i < count; ++i) {
+            const double p = taps[i].p, m2 = taps[i].m2;
+            const long pixel = centre + taps[i].pixel;
+            for (int h = 0; h < W; ++h) {
+                const long at = pixel + h * kWidth;
+                const Doubles d = A[h] * p - load(value + at);
+                const Doubles term = d * d / (load(variance + at) + A2[h] * m2);
+                // All bits of the mask set: the term; none: +0.0.
+                chi2[h] +=
+                    reinterpret_cast<Doubles>(reinterpret_cast<Mask>(term) & masks[i * W + h]);
+            }
         }
     }
     for (int h = 0; h < W; ++h)
@@ -109,7 +127,8 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
             const int lane = h * kWidth + j;
             job.amplitude[lane] = A[h][j];
             job.amplitude_error[lane] = std::sqrt(1 / spp[h][j]);
-            job.nchi[lane] = std::sqrt(chi2[h][j] / static_cast<double>(n[h][j] - 1));
+            if (Chi)
+                job.nchi[lane] = std::sqrt(chi2[h][j] / static_cast<double>(n[h][j] - 1));
         }
 }
 
@@ -180,9 +199,18 @@ PSF_LANES_INLINE long minimaRow(const double *c, const double *w, long count,
 PSF_LANES_INLINE void fitLanes(LaneJob &job)
 {
     if (job.lanes > kWidth)
-        fitLanesWith<kLanes / kWidth>(job);
+        fitLanesWith<kLanes / kWidth, true>(job);
     else
-        fitLanesWith<1>(job);
+        fitLanesWith<1, true>(job);
+}
+
+// The same without the chi.
+PSF_LANES_INLINE void firstLanes(LaneJob &job)
+{
+    if (job.lanes > kWidth)
+        fitLanesWith<kLanes / kWidth, false>(job);
+    else
+        fitLanesWith<1, false>(job);
 }
 
 } // namespace

@@ -195,15 +195,17 @@ public:
         // The positions x[0..count) of one map row at y, S cells apart:
         // consecutive ones lie in consecutive pixels at the same shift, so
         // they share a plane and go kLanes at a time through the vector fit
-        // (each with the numbers at() would give it).
-        void run(const double *x, long count, double y, Outcome *o, psf_chi::Result *r)
+        // (each with the numbers at() would give it). Without chi the
+        // vector fit leaves the chi out, and r[m].nchi is not to be read.
+        void run(const double *x, long count, double y, Outcome *o, psf_chi::Result *r,
+                 bool chi = true)
         {
             cells_.plan(x, count, plan_);
-            run(plan_, x, count, y, o, r);
+            run(plan_, x, count, y, o, r, chi);
         }
         // The same with the plan of the positions.
         void run(const Plan &p, const double *x, long count, double y, Outcome *o,
-                 psf_chi::Result *r)
+                 psf_chi::Result *r, bool chi = true)
         {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
@@ -233,7 +235,7 @@ public:
                     continue;
                 }
                 bool fitted[psf_chi::kLanes];
-                lanes_.fit(p.ix[m], &p.dx[m], g.count, r + m, fitted);
+                lanes_.fit(p.ix[m], &p.dx[m], g.count, r + m, fitted, chi);
                 for (int j = 0; j < g.count; ++j)
                     o[m + j] = fitted[j] ? Fitted : Failed;
             }
@@ -408,7 +410,8 @@ using PixelRuns = std::vector<std::vector<std::pair<long, long>>>;
 // rows: the same for every row of the grid.
 struct GridRows {
     GridRows(const MapCells &cells, int S, const MArray<float, 2> &image)
-        : S(S), Lx(image.length(1)), xs(static_cast<std::size_t>(std::max(0L, Lx)) * S), whole(S)
+        : S(S), Lx(image.length(1)), xs(static_cast<std::size_t>(std::max(0L, Lx)) * S), whole(S),
+          image(image)
     {
         // The x of cell k = 1 + c + S·p (pixel p, phase c) at xs[c·Lx + p]:
         // the cells of one phase lie one pixel apart.
@@ -422,10 +425,11 @@ struct GridRows {
     long Lx;
     std::vector<double> xs;
     std::vector<MapCells::Plan> whole;
+    const MArray<float, 2> &image;
 };
 
 // The fits of one thread, row of the grid by row.
-class RowFits {
+class RowFits final : public psf_bands::CellFits {
 public:
     RowFits(const MapCells &cells, const GridRows &grid)
         : fits_(cells), grid_(grid), o_(std::max(0L, grid.Lx)), r_(o_.size())
@@ -456,11 +460,58 @@ public:
             }
     }
 
+    // The whole row l without its chi, as the maps would hold it.
+    psf_bands::FirstRow first(long l)
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        amplitude_.resize(static_cast<std::size_t>(Lx) * S);
+        error_.resize(amplitude_.size());
+        fitted_.resize(amplitude_.size());
+        const double y = subpixelX(grid_.image, S, 2, l);
+        for (long c = 0; c < S; ++c) {
+            fits_.run(grid_.whole[c], &grid_.xs[c * Lx], Lx, y, o_.data(), r_.data(), false);
+            for (long p = 0; p < Lx; ++p) {
+                const long at = c + S * p;
+                double chi;
+                store(o_[p], r_[p], chi, amplitude_[at], &error_[at], 0);
+                fitted_[at] = o_[p] == MapCells::Fitted;
+            }
+        }
+        return {amplitude_.data(), error_.data(), fitted_.data()};
+    }
+
+    void cells(long l, long k0, long k1, double *chi, double *amplitude, double *error) override
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        const double y = subpixelX(grid_.image, S, 2, l);
+        k0 = std::max(1L, k0);
+        k1 = std::min(Lx * S, k1);
+        for (long c = 0; c < S; ++c) {
+            // The cells 1 + c + S·p within k0..k1.
+            if (k1 - 1 - c < 0)
+                continue;
+            const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
+            if (p0 > p1)
+                continue;
+            fits_.run(&grid_.xs[c * Lx + p0], p1 - p0 + 1, y, o_.data(), r_.data());
+            for (long p = p0; p <= p1; ++p) {
+                const long at = c + S * p - (k0 - 1);
+                double a, e;
+                store(o_[p - p0], r_[p - p0], chi[at], amplitude ? amplitude[at] : a,
+                      error ? &error[at] : &e, 0);
+            }
+        }
+    }
+
 private:
     MapCells::Worker fits_;
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
+    std::vector<double> amplitude_, error_;
+    std::vector<unsigned char> fitted_;
 };
 
 // Fits the cells of the runs in the whole sub-pixel maps (0 in the margin),
@@ -534,7 +585,8 @@ public:
             bool fitted)
         : image_(image), error_(error), grid_(grid), runs_(runs), slots_(slots), bands_(bands),
           height_(height), before_(before), after_(after), ky_(ky), stages_(stages),
-          progress_(progress), dots_(dots), fitted_(fitted), threads_(psf_chi::threads()),
+          progress_(progress), dots_(dots), fitted_(fitted), mapless_(bool(stages.first)),
+          threads_(psf_chi::threads()),
           rowsPerPage_(psf_chi::rowsPerPage(slots.empty() ? 0 : slots[0].band.kx))
     {
         for (Slot &s : slots_)
@@ -656,8 +708,9 @@ private:
         for (MapRows *r : {&b.chi, &b.amplitude, &b.error})
             r->first = b.first;
         s.number = n;
-        s.from = n == 0 ? 1 : std::min(ky_, b.lo - 1 + after_) + 1;
-        s.to = b.last;
+        // Without maps a band fits its own rows and takes nothing over.
+        s.from = mapless_ || n == 0 ? b.lo : std::min(ky_, b.lo - 1 + after_) + 1;
+        s.to = mapless_ ? b.hi : b.last;
         s.handed = s.turn = 0;
         s.fitting = std::max(0L, s.to - s.from + 1);
         // Cells printed one by one are all fitted already.
@@ -667,10 +720,10 @@ private:
         }
         s.loaded = false;
         s.copying = false;
-        s.copied = s.from == b.first;
+        s.copied = mapless_ || s.from == b.first;
         if (s.copied && n > 0)
             slot(n - 1).passed = true;
-        s.passed = n == bands_ - 1;
+        s.passed = mapless_ || n == bands_ - 1;
         s.stage = -1;
         s.advancing = false;
         s.items = {0, -1};
@@ -683,19 +736,22 @@ private:
         Slot &s = *t.slot;
         const Band &b = s.band;
         switch (t.kind) {
-        case Open:
-            if (!fitted_ && s.from <= s.to)
-                s.cells->pixelRows(image_, error_,
-                                   std::lrint(subpixelX(image_, grid_.S, 2, s.from)),
-                                   std::lrint(subpixelX(image_, grid_.S, 2, s.to)));
+        case Open: {
+            // Without maps the stages fit cells of all the band's rows.
+            const long from = mapless_ ? b.first : s.from, to = mapless_ ? b.last : s.to;
+            if (!fitted_ && from <= to)
+                s.cells->pixelRows(image_, error_, std::lrint(subpixelX(image_, grid_.S, 2, from)),
+                                   std::lrint(subpixelX(image_, grid_.S, 2, to)));
             break;
+        }
         case Fit: {
-            std::unique_ptr<RowFits> &fits = s.fits[id];
-            if (!fits)
-                fits.reset(new RowFits(*s.cells, grid_));
+            RowFits &fits = fitsOf(s, id);
             const long l = t.first;
-            fits->row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
-                      b.error.row(l), 1);
+            if (mapless_)
+                stages_.first(b, l, fits.first(l));
+            else
+                fits.row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
+                         b.error.row(l), 1);
             dots_.rowDone(progress_);
             break;
         }
@@ -713,11 +769,20 @@ private:
                 stages_.then(b, s.stage);
             break;
         case Items:
-            stages_.run(b, s.stage, t.first, t.last);
+            stages_.run(b, s.stage, t.first, t.last, fitsOf(s, id));
             break;
         case None:
             break;
         }
+    }
+
+    // The fits of thread id in the pixels of slot s.
+    RowFits &fitsOf(Slot &s, int id)
+    {
+        std::unique_ptr<RowFits> &fits = s.fits[id];
+        if (!fits)
+            fits.reset(new RowFits(*s.cells, grid_));
+        return *fits;
     }
 
     // Under the lock; whether another task may now be due.
@@ -762,7 +827,7 @@ private:
     const Stages &stages_;
     const Progress &progress_;
     RowDots &dots_;
-    bool fitted_;
+    bool fitted_, mapless_;
     int threads_;
     long rowsPerPage_;
     std::mutex m_;
@@ -814,7 +879,8 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     const long rows = whole ? ky : std::min(ky, height + before + after);
     std::vector<Slot> slots(static_cast<std::size_t>(std::min<long>(kSlots, bands)));
     // Every cell is written before it is read: no need to clear the maps.
-    subpixelMaps(kx, rows, nchi, amplitude, amplitude_error, false);
+    const long mapRows = stages.first ? 0 : rows;
+    subpixelMaps(kx, mapRows, nchi, amplitude, amplitude_error, false);
     for (Slot &s : slots) {
         if (&s == &slots[0]) {
             s.maps[0].makeReference(nchi);
@@ -822,7 +888,7 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
             s.maps[2].makeReference(amplitude_error);
         } else
             for (MArray<double, 2> &m : s.maps)
-                m.makeReference(psf_chi::newMap(1, kx, 1, rows, false));
+                m.makeReference(psf_chi::newMap(1, kx, 1, mapRows, false));
         s.cells.reset(new MapCells(tables, analyt, boxlen, radius, image));
         s.band.kx = kx;
         s.band.ky = ky;
