@@ -37,20 +37,26 @@ struct Band {
     int slot = 0;
 };
 
-// A map row fitted without its chi: cell k's amplitude and error at [k − 1]
-// (those of the maps), and whether the cell was fitted.
+// A map row fitted without its chi: cell k's amplitude at [k − 1] (that of
+// the maps), and whether the cell was fitted with an amplitude of at least
+// Stages::significance times its error.
 struct FirstRow {
-    const double *amplitude, *error;
-    const unsigned char *fitted;
+    const double *amplitude;
+    const unsigned char *significant;
 };
 
-// Whole fits of single cells, on the thread that asks, with the numbers of
-// the maps.
+// Cells k0..k1 of a map row, the value of cell k to go to chi[k − k0].
+struct Cells {
+    long k0, k1;
+    double *chi;
+};
+
+// The chi of single cells, on the thread that asks, with the numbers of the
+// maps.
 class CellFits {
 public:
-    // Cells k0..k1 of map row l: chi, amplitude and error of cell k at
-    // [k − k0] (amplitude and error may be null).
-    virtual void cells(long l, long k0, long k1, double *chi, double *amplitude, double *error) = 0;
+    // The cells of runs[0..count) of map row l.
+    virtual void cells(long l, const Cells *runs, std::size_t count) = 0;
 
 protected:
     ~CellFits() = default;
@@ -78,6 +84,7 @@ struct Stages {
     std::function<void(const Band &, int stage, long first, long last, CellFits &fits)> run;
     std::function<void(const Band &, int stage)> then;
     std::function<void(const Band &, long l, const FirstRow &row)> first;
+    double significance = 0;
 };
 
 // Map rows per band, unless set here: as many as keep `maps` maps of rows of

@@ -137,9 +137,12 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     double *const value = data_.get(), *const weight = value + stride,
                   *const variance = weight + stride, *const skip = variance + stride;
     rows_ = {value, weight, variance, skip, width};
+    bad_.resize(static_cast<std::size_t>(width + 1) * (y_.hi - y_.lo + 1));
     std::size_t i = 0;
-    for (long y = y_.lo; y <= y_.hi; ++y)
-        for (long x = x_.lo; x <= x_.hi; ++x, ++i) {
+    int *bad = bad_.data();
+    for (long y = y_.lo; y <= y_.hi; ++y) {
+        *bad = 0;
+        for (long x = x_.lo; x <= x_.hi; ++x, ++i, ++bad) {
             const double e = error(x, y), v = image(x, y);
             // A value that is not a number (or infinite) is no data: the
             // pixel is as bad as one without a positive error.
@@ -148,7 +151,10 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
             variance[i] = e * e;
             weight[i] = 1 / variance[i];
             skip[i] = e > 0 && finite ? 0.0 : HUGE_VAL;
+            bad[1] = bad[0] + (skip[i] != 0);
         }
+        ++bad;
+    }
     // The spare elements only ever feed lanes whose results are dropped.
     for (; i < stride; ++i) {
         value[i] = weight[i] = variance[i] = 0;
@@ -235,7 +241,7 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 
 LaneFit::LaneFit(double radius, int reach)
     : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit),
-      first_(kernels().first)
+      first_(kernels().first), firstInside_(kernels().firstInside)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
     taps_.resize(side * side);
@@ -248,7 +254,24 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
 {
     pixels_ = &pixels;
     iy_ = iy;
+    const long width = pixels.rows().width;
+    // The taps depend on the plane, the offsets and the width of the rows
+    // alone: the calls for one row of a map ask for the same ones.
+    if (!(laid_ && q.p == laidFor_.p && dy == laidFor_.dy && dxlo == laidFor_.dxlo &&
+          dxhi == laidFor_.dxhi && width == laidFor_.width))
+        lay(q, width, dy, dxlo, dxhi);
+    // Whether no row of the block holds a bad pixel.
+    clean_ = centre_ && pixels.holds(pixels.xs().lo, iy + b_.lo) &&
+             pixels.holds(pixels.xs().lo, iy + b_.hi) &&
+             pixels.clean(pixels.xs().lo, pixels.xs().hi, iy + b_.lo, iy + b_.hi);
+}
+
+void LaneFit::lay(const Plane &q, long width, double dy, double dxlo, double dxhi)
+{
+    laid_ = true;
+    laidFor_ = {q.p, dy, dxlo, dxhi, width};
     count_ = 0;
+    insideReady_ = false;
     centre_ = q.holds(0, 0) && q.skip[0] == 0;
     if (!centre_)
         return;
@@ -263,7 +286,6 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
         const double lo = a - dxhi, hi = a - dxlo;
         least[a] = lo <= 0 && hi >= 0 ? 0.0 : std::min(lo * lo, hi * hi);
     }
-    const long width = pixels.rows().width;
     Tap *t = taps_.data();
     for (long b = b_.lo; b <= b_.hi; ++b) {
         const double db = b - dy, db2 = db * db;
@@ -275,22 +297,8 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
     }
 }
 
-bool LaneFit::covers(long ix, long count) const
+void LaneFit::job(LaneJob &job, long ix, const double *dx, int count) const
 {
-    if (!centre_)
-        return true;
-    const psf_index::Span xs = pixels_->xs(), ys = pixels_->ys();
-    return ix + a_.lo >= xs.lo && ix + count - 1 + a_.hi <= xs.hi && iy_ + b_.lo >= ys.lo &&
-           iy_ + b_.hi <= ys.hi;
-}
-
-void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi)
-{
-    if (!centre_) {
-        std::fill(fitted, fitted + count, false);
-        return;
-    }
-    LaneJob job;
     job.taps = taps_.data();
     job.count = count_;
     job.rows = pixels_->rows();
@@ -302,20 +310,94 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted,
     job.first_column = a_.lo;
     job.columns = a_.hi - a_.lo + 1;
     job.r2 = r2_;
-    job.squares = squares_.data();
-    job.masks = masks_.data();
-    (chi ? kernel_ : first_)(job);
-    // The centre test of AmplitudeFit::fit, lane by lane.
-    const double *centre = pixels_->rows().skip + job.centre;
-    for (int j = 0; j < count; ++j) {
-        fitted[j] = centre[j] == 0;
-        if (!fitted[j])
-            continue;
-        r[j].amplitude = job.amplitude[j];
-        r[j].amplitude_error = job.amplitude_error[j];
-        if (chi)
-            r[j].nchi = job.nchi[j];
+    job.squares = const_cast<double *>(squares_.data());
+    job.masks = const_cast<long long *>(masks_.data());
+}
+
+void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi)
+{
+    if (!centre_) {
+        std::fill(fitted, fitted + count, false);
+        return;
     }
+    LaneJob j;
+    job(j, ix, dx, count);
+    (chi ? kernel_ : first_)(j);
+    // The centre test of AmplitudeFit::fit, lane by lane.
+    const double *centre = pixels_->rows().skip + j.centre;
+    for (int i = 0; i < count; ++i) {
+        fitted[i] = centre[i] == 0;
+        if (!fitted[i])
+            continue;
+        r[i].amplitude = j.amplitude[i];
+        r[i].amplitude_error = j.amplitude_error[i];
+        if (chi)
+            r[i].nchi = j.nchi[i];
+    }
+}
+
+void LaneFit::first(long ix, const double *dx, long count, double *amplitude, double *error,
+                    bool *fitted)
+{
+    for (long m = 0; m < count;) {
+        // The positions from m on that share its x offset.
+        long n = 1;
+        while (m + n < count && dx[m + n] == dx[m])
+            ++n;
+        // Most positions of a row share their x offset with many others,
+        // and most blocks hold no bad pixel: then the taps outside the
+        // circle, which add +0.0 to the sums, are left out, no tap needs a
+        // mask, and every centre pixel is good.
+        if (centre_ && dx[m] == dx[m] &&
+            (clean_ ||
+             pixels_->clean(ix + m + a_.lo, ix + m + n - 1 + a_.hi, iy_ + b_.lo, iy_ + b_.hi))) {
+            inside(dx[m]);
+            LaneJob j;
+            job(j, ix + m, dx + m, 1);
+            j.taps = inside_.data();
+            j.count = static_cast<long>(inside_.size());
+            firstInside_(j, n, amplitude + m, error + m);
+            std::fill(fitted + m, fitted + m + n, true);
+            m += n;
+            continue;
+        }
+        for (const long end = m + n; m < end;) {
+            Result r[kLanes];
+            const int k = static_cast<int>(std::min<long>(kLanes, end - m));
+            fit(ix + m, dx + m, k, r, fitted + m, false);
+            for (int i = 0; i < k; ++i)
+                if (fitted[m + i]) {
+                    amplitude[m + i] = r[i].amplitude;
+                    error[m + i] = r[i].amplitude_error;
+                }
+            m += k;
+        }
+    }
+}
+
+void LaneFit::inside(double dx)
+{
+    if (insideReady_ && dx == insideDx_)
+        return;
+    inside_.clear();
+    // The test of the vector fit with the exclusion term 0: (a − dx)² +
+    // (b − dy)² < r², rounded as the fit rounds it.
+    for (long i = 0; i < count_; ++i) {
+        const double da = static_cast<double>(a_.lo + taps_[i].column) - dx;
+        if (da * da + taps_[i].db2 < r2_)
+            inside_.push_back(taps_[i]);
+    }
+    insideDx_ = dx;
+    insideReady_ = true;
+}
+
+bool LaneFit::covers(long ix, long count) const
+{
+    if (!centre_)
+        return true;
+    const psf_index::Span xs = pixels_->xs(), ys = pixels_->ys();
+    return ix + a_.lo >= xs.lo && ix + count - 1 + a_.hi <= xs.hi && iy_ + b_.lo >= ys.lo &&
+           iy_ + b_.hi <= ys.hi;
 }
 
 namespace {

@@ -177,6 +177,17 @@ public:
     {
         return x >= x_.lo && x <= x_.hi && y >= y_.lo && y <= y_.hi;
     }
+    // Whether no pixel of x0..x1 × y0..y1 (all held) is bad.
+    bool clean(long x0, long x1, long y0, long y1) const
+    {
+        const long w = rows_.width + 1;
+        for (long y = y0; y <= y1; ++y) {
+            const int *const row = bad_.data() + (y - y_.lo) * w - x_.lo;
+            if (row[x1 + 1] != row[x0])
+                return false;
+        }
+        return true;
+    }
     psf_index::Span xs() const { return x_; }
     psf_index::Span ys() const { return y_; }
     const Rows &rows() const { return rows_; }
@@ -187,6 +198,7 @@ private:
     psf_index::Span x_{0, -1}, y_{0, -1};
     std::unique_ptr<double[]> data_; // the four arrays one after the other
     std::size_t capacity_ = 0;       // doubles at data_
+    std::vector<int> bad_;           // per row, the bad pixels left of each x, and all
     Rows rows_{nullptr, nullptr, nullptr, nullptr, 0};
 };
 
@@ -281,6 +293,11 @@ struct Kernels {
     void (*fit)(LaneJob &job);
     // The fit without the chi: amplitudes and their errors only.
     void (*first)(LaneJob &job);
+    // The same for count positions at consecutive pixels from job.centre
+    // that share their x offset, no pixel of whose blocks is bad, the job
+    // holding only the taps inside their circle: amplitude[j] and error[j]
+    // of position j.
+    void (*firstInside)(const LaneJob &job, long count, double *amplitude, double *error);
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
@@ -359,18 +376,43 @@ public:
     // Without chi only the amplitudes and their errors are computed (half
     // the work); r[j].nchi is then untouched.
     void fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi = true);
+    // The amplitudes and their errors alone of any number of positions at
+    // pixels ix + j, x offsets dx[j] (the block of all of them covered):
+    // amplitude[j] and error[j], or fitted[j] false.
+    void first(long ix, const double *dx, long count, double *amplitude, double *error,
+               bool *fitted);
 
 private:
+    // Lays out the taps.
+    void lay(const Plane &q, long width, double dy, double dxlo, double dxhi);
+    // The job of the positions at pixels ix.., x offsets dx[0..count).
+    void job(LaneJob &job, long ix, const double *dx, int count) const;
+    // Lays out the taps inside the circle of x offset dx.
+    void inside(double dx);
+
     double r2_;
     int R_;
     void (*kernel_)(LaneJob &);
     void (*first_)(LaneJob &);
     const Pixels *pixels_ = nullptr;
     long iy_ = 0;
+    bool clean_ = false; // no bad pixel in the rows of the block
+    bool laid_ = false;  // the taps are laid out for laidFor_
+    struct {
+        const double *p;
+        double dy, dxlo, dxhi;
+        long width;
+    } laidFor_{};
     bool centre_ = false;   // the plane can be fitted at its centre
     psf_index::Span a_, b_; // the block's columns and rows
     std::vector<Tap> taps_; // the first count_ of them
     long count_ = 0;
+    // The taps inside the circle of x offset insideDx_, when inside_ holds
+    // them.
+    void (*firstInside_)(const LaneJob &, long, double *, double *);
+    std::vector<Tap> inside_;
+    double insideDx_ = 0;
+    bool insideReady_ = false;
     std::vector<double> squares_;
     std::vector<long long> masks_;
 };

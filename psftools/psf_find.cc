@@ -308,6 +308,7 @@ public:
         stages.first = [this](const psf_bands::Band &b, long l, const psf_bands::FirstRow &r) {
             candidates(b, l, r);
         };
+        stages.significance = significance_;
         // Stage 0 picks the cells of the chi (the band's rows and the three
         // on either side) and of the smoothing (the band's rows and one on
         // either side), stage 1 fits their chi, stage 2 smooths, stage 3
@@ -360,14 +361,13 @@ private:
         if (l < 2 || l > search_.ky() - 1)
             return;
         for (long k = 2; k < search_.kx(); ++k) {
-            const double a = r.amplitude[k - 1];
-            if (!(r.fitted[k - 1] && a >= significance_ * r.error[k - 1]))
+            if (!r.significant[k - 1])
                 continue;
             if (!c.runs.empty() && c.runs.back().k1 == k - 1)
                 ++c.runs.back().k1;
             else
                 c.runs.push_back({k, k, static_cast<long>(c.amplitude.size())});
-            c.amplitude.push_back(a);
+            c.amplitude.push_back(r.amplitude[k - 1]);
         }
     }
 
@@ -406,9 +406,13 @@ private:
     void chi(const psf_bands::Band &b, long l0, long l1, psf_bands::CellFits &fits)
     {
         SomeCells &chi = slots_[static_cast<std::size_t>(b.slot)].chi;
-        for (long l = l0; l <= l1; ++l)
+        std::vector<psf_bands::Cells> cells;
+        for (long l = l0; l <= l1; ++l) {
+            cells.clear();
             for (const Run &r : chi.runs(l - b.first))
-                fits.cells(l, r.k0, r.k1, chi.values() + r.at, nullptr, nullptr);
+                cells.push_back({r.k0, r.k1, chi.values() + r.at});
+            fits.cells(l, cells.data(), cells.size());
+        }
     }
 
     void smooth(const psf_bands::Band &b, long l0, long l1)

@@ -13,7 +13,7 @@ namespace {
 
 std::atomic<Lanes> lanes_in_use{Lanes::Best};
 
-const Kernels kernelsPortable = {fitLanes, firstLanes, smoothRow, minimaRow};
+const Kernels kernelsPortable = {fitLanes, firstLanes, firstInsideRow, smoothRow, minimaRow};
 
 } // namespace
 

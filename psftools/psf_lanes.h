@@ -132,6 +132,75 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
         }
 }
 
+// The first pass where every tap of the job counts for every lane: the
+// lanes share their circle, the job holds only the taps inside it, and no
+// pixel of the block is bad. A tap that does not count adds +0.0 to the
+// sums of the general pass, which leaves them as they are (neither starts
+// at or becomes −0.0), so these sums are those of the general pass. The
+// sums of the lanes at pixels centre + j.
+template <int W>
+PSF_LANES_INLINE void insideSums(const LaneJob &job, long centre, Doubles *spp, Doubles *sip)
+{
+    const double *const value = job.rows.value, *const weight = job.rows.weight;
+    const Tap *const taps = job.taps;
+    const long count = job.count;
+    const Doubles zero{};
+    for (int h = 0; h < W; ++h)
+        spp[h] = sip[h] = zero;
+    for (long i = 0; i < count; ++i) {
+        const double p = taps[i].p;
+        const long pixel = centre + taps[i].pixel;
+        for (int h = 0; h < W; ++h) {
+            const long at = pixel + h * kWidth;
+            const Doubles pw = p * load(weight + at);
+            spp[h] += p * pw;
+            sip[h] += load(value + at) * pw;
+        }
+    }
+}
+
+// Amplitudes and their errors from the sums, lanes h·kWidth.. to a and e.
+template <int W>
+PSF_LANES_INLINE void amplitudes(const Doubles *spp, const Doubles *sip, double *a, double *e)
+{
+    for (int h = 0; h < W; ++h) {
+        const Doubles A = sip[h] / spp[h];
+        for (int j = 0; j < kWidth; ++j) {
+            a[h * kWidth + j] = A[j];
+            e[h * kWidth + j] = std::sqrt(1 / spp[h][j]);
+        }
+    }
+}
+
+// The first pass of count positions at the pixels centre.. where every tap
+// counts for every lane (see insideSums): amplitude[j] and error[j].
+PSF_LANES_INLINE void firstInsideRow(const LaneJob &job, long count, double *amplitude,
+                                     double *error)
+{
+    constexpr int W = kLanes / kWidth;
+    Doubles spp[W], sip[W];
+    long j = 0;
+    for (; j + kLanes <= count; j += kLanes) {
+        insideSums<W>(job, job.centre + j, spp, sip);
+        amplitudes<W>(spp, sip, amplitude + j, error + j);
+    }
+    if (j == count)
+        return;
+    // The last positions; lanes beyond them are dropped.
+    double a[kLanes], e[kLanes];
+    if (count - j > kWidth) {
+        insideSums<W>(job, job.centre + j, spp, sip);
+        amplitudes<W>(spp, sip, a, e);
+    } else {
+        insideSums<1>(job, job.centre + j, spp, sip);
+        amplitudes<1>(spp, sip, a, e);
+    }
+    for (long i = j; i < count; ++i) {
+        amplitude[i] = a[i - j];
+        error[i] = e[i - j];
+    }
+}
+
 PSF_LANES_INLINE Mask hasValue(Doubles v)
 {
     return (v != 0) & (v < kFailed);

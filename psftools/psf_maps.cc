@@ -207,21 +207,105 @@ public:
         void run(const Plan &p, const double *x, long count, double y, Outcome *o,
                  psf_chi::Result *r, bool chi = true)
         {
+            each(p, x, 0, count - 1, y, chi,
+                 [o, r](long m, Outcome outcome, const psf_chi::Result &fit) {
+                     o[m] = outcome;
+                     if (outcome == Fitted)
+                         r[m] = fit;
+                 });
+        }
+
+        // The amplitudes and their errors alone of all positions of a plan
+        // at y (position m at x[m]), as run() gives them without chi: those
+        // of a fitted position m to amplitude[m] and error[m]; o[m].
+        void first(const Plan &p, const double *x, double y, Outcome *o, double *amplitude,
+                   double *error)
+        {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
+            const long count = static_cast<long>(p.ix.size());
+            psf_chi::Result r;
             if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
                 for (long m = 0; m < count; ++m)
-                    o[m] = at(x[m], y, r[m]);
+                    if ((o[m] = at(x[m], y, r)) == Fitted) {
+                        amplitude[m] = r.amplitude;
+                        error[m] = r.amplitude_error;
+                    }
                 return;
             }
             const double dy = y - iy;
             const int sy = t.shiftY(dy);
             int prepared = 0;
             bool ready = false;
-            for (const Plan::Group &g : p.groups) {
-                const long m = g.first;
-                if (g.count == 0) {
+            if (fittedSize_ < count) {
+                fitted_.reset(new bool[count]);
+                fittedSize_ = count;
+            }
+            for (std::size_t i = 0; i < p.groups.size();) {
+                const long m = p.groups[i].first;
+                if (p.groups[i].count == 0) {
                     o[m] = Outside;
+                    ++i;
+                    continue;
+                }
+                // The groups that follow at the next pixels with the same
+                // shift go with it.
+                long n = p.groups[i].count;
+                for (++i;
+                     i < p.groups.size() && p.groups[i].count > 0 &&
+                     p.sx[p.groups[i].first] == p.sx[m] && p.ix[p.groups[i].first] == p.ix[m] + n;
+                     ++i)
+                    n += p.groups[i].count;
+                if (!ready || p.sx[m] != prepared) {
+                    lanes_.prepare(t.plane(p.sx[m], sy), cells_.pixels_, iy, dy, p.dxlo, p.dxhi);
+                    prepared = p.sx[m];
+                    ready = true;
+                }
+                if (!lanes_.covers(p.ix[m], n)) {
+                    for (long j = m; j < m + n; ++j)
+                        if ((o[j] = at(x[j], y, r)) == Fitted) {
+                            amplitude[j] = r.amplitude;
+                            error[j] = r.amplitude_error;
+                        }
+                    continue;
+                }
+                lanes_.first(p.ix[m], &p.dx[m], n, amplitude + m, error + m, &fitted_[m]);
+                for (long j = m; j < m + n; ++j)
+                    o[j] = fitted_[j] ? Fitted : Failed;
+            }
+        }
+
+        // Fits the positions p0..p1 of a plan (position m at x[m]) at y, as
+        // run() does, and hands each to put(m, outcome, result); the result
+        // counts only for a fitted position.
+        template <class Put>
+        void each(const Plan &p, const double *x, long p0, long p1, double y, bool chi, Put put)
+        {
+            const psf_chi::ShiftTables &t = cells_.tables_;
+            const long iy = std::lrint(y);
+            psf_chi::Result r[psf_chi::kLanes];
+            if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
+                for (long m = p0; m <= p1; ++m)
+                    put(m, at(x[m], y, r[0]), r[0]);
+                return;
+            }
+            const double dy = y - iy;
+            const int sy = t.shiftY(dy);
+            int prepared = 0;
+            bool ready = false;
+            // From the group that holds p0.
+            auto g =
+                std::upper_bound(p.groups.begin(), p.groups.end(), p0,
+                                 [](long m, const Plan::Group &group) { return m < group.first; });
+            if (g != p.groups.begin())
+                --g;
+            for (; g != p.groups.end() && g->first <= p1; ++g) {
+                const long m = std::max(g->first, p0),
+                           n = std::min(g->first + std::max(g->count, 1) - 1, p1) - m + 1;
+                if (n < 1)
+                    continue;
+                if (g->count == 0) {
+                    put(m, Outside, r[0]);
                     continue;
                 }
                 if (!ready || p.sx[m] != prepared) {
@@ -229,15 +313,15 @@ public:
                     prepared = p.sx[m];
                     ready = true;
                 }
-                if (!lanes_.covers(p.ix[m], g.count)) {
-                    for (long j = m; j < m + g.count; ++j)
-                        o[j] = at(x[j], y, r[j]);
+                if (!lanes_.covers(p.ix[m], n)) {
+                    for (long j = m; j < m + n; ++j)
+                        put(j, at(x[j], y, r[0]), r[0]);
                     continue;
                 }
                 bool fitted[psf_chi::kLanes];
-                lanes_.fit(p.ix[m], &p.dx[m], g.count, r + m, fitted, chi);
-                for (int j = 0; j < g.count; ++j)
-                    o[m + j] = fitted[j] ? Fitted : Failed;
+                lanes_.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted, chi);
+                for (int j = 0; j < n; ++j)
+                    put(m + j, fitted[j] ? Fitted : Failed, r[j]);
             }
         }
 
@@ -246,6 +330,8 @@ public:
         psf_chi::AmplitudeFit fit_;
         psf_chi::LaneFit lanes_;
         Plan plan_;
+        std::unique_ptr<bool[]> fitted_; // room for fittedSize_
+        long fittedSize_ = 0;
     };
 
 private:
@@ -460,49 +546,52 @@ public:
             }
     }
 
-    // The whole row l without its chi, as the maps would hold it.
-    psf_bands::FirstRow first(long l)
+    // The whole row l without its chi: the amplitudes of the maps, and which
+    // cells are fitted with an amplitude of at least significance times its
+    // error.
+    psf_bands::FirstRow first(long l, double significance)
     {
         const int S = grid_.S;
         const long Lx = grid_.Lx;
         amplitude_.resize(static_cast<std::size_t>(Lx) * S);
-        error_.resize(amplitude_.size());
-        fitted_.resize(amplitude_.size());
+        significant_.resize(amplitude_.size());
+        phaseAmplitude_.resize(static_cast<std::size_t>(Lx));
+        phaseError_.resize(phaseAmplitude_.size());
         const double y = subpixelX(grid_.image, S, 2, l);
         for (long c = 0; c < S; ++c) {
-            fits_.run(grid_.whole[c], &grid_.xs[c * Lx], Lx, y, o_.data(), r_.data(), false);
+            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, o_.data(), phaseAmplitude_.data(),
+                        phaseError_.data());
             for (long p = 0; p < Lx; ++p) {
-                const long at = c + S * p;
-                double chi;
-                store(o_[p], r_[p], chi, amplitude_[at], &error_[at], 0);
-                fitted_[at] = o_[p] == MapCells::Fitted;
+                const bool fitted = o_[p] == MapCells::Fitted;
+                const double a = phaseAmplitude_[p];
+                amplitude_[c + S * p] = fitted ? a : 0;
+                significant_[c + S * p] = fitted && a >= significance * phaseError_[p];
             }
         }
-        return {amplitude_.data(), error_.data(), fitted_.data()};
+        return {amplitude_.data(), significant_.data()};
     }
 
-    void cells(long l, long k0, long k1, double *chi, double *amplitude, double *error) override
+    void cells(long l, const psf_bands::Cells *runs, std::size_t count) override
     {
         const int S = grid_.S;
         const long Lx = grid_.Lx;
         const double y = subpixelX(grid_.image, S, 2, l);
-        k0 = std::max(1L, k0);
-        k1 = std::min(Lx * S, k1);
-        for (long c = 0; c < S; ++c) {
-            // The cells 1 + c + S·p within k0..k1.
-            if (k1 - 1 - c < 0)
-                continue;
-            const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
-            if (p0 > p1)
-                continue;
-            fits_.run(&grid_.xs[c * Lx + p0], p1 - p0 + 1, y, o_.data(), r_.data());
-            for (long p = p0; p <= p1; ++p) {
-                const long at = c + S * p - (k0 - 1);
-                double a, e;
-                store(o_[p - p0], r_[p - p0], chi[at], amplitude ? amplitude[at] : a,
-                      error ? &error[at] : &e, 0);
+        // Phase by phase: the fits of one phase of a row share their setup.
+        for (long c = 0; c < S; ++c)
+            for (std::size_t i = 0; i < count; ++i) {
+                const long k0 = std::max(1L, runs[i].k0), k1 = std::min(Lx * S, runs[i].k1);
+                // The cells 1 + c + S·p within k0..k1.
+                if (k1 - 1 - c < 0)
+                    continue;
+                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
+                double *const chi = runs[i].chi + (c + 1 - runs[i].k0);
+                fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y, true,
+                           [&](long p, MapCells::Outcome o, const psf_chi::Result &r) {
+                               chi[S * p] = o == MapCells::Fitted   ? r.nchi
+                                            : o == MapCells::Failed ? psf_chi::kFailed
+                                                                    : 0;
+                           });
             }
-        }
     }
 
 private:
@@ -510,8 +599,8 @@ private:
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
-    std::vector<double> amplitude_, error_;
-    std::vector<unsigned char> fitted_;
+    std::vector<double> amplitude_, phaseAmplitude_, phaseError_;
+    std::vector<unsigned char> significant_;
 };
 
 // Fits the cells of the runs in the whole sub-pixel maps (0 in the margin),
@@ -748,7 +837,7 @@ private:
             RowFits &fits = fitsOf(s, id);
             const long l = t.first;
             if (mapless_)
-                stages_.first(b, l, fits.first(l));
+                stages_.first(b, l, fits.first(l, stages_.significance));
             else
                 fits.row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
                          b.error.row(l), 1);
