@@ -37,12 +37,16 @@ struct Band {
     int slot = 0;
 };
 
-// A map row fitted without its chi: cell k's amplitude at [k − 1] (that of
-// the maps), and whether the cell was fitted with an amplitude of at least
-// Stages::significance times its error.
+// A map row fitted without its chi: whether cell k was fitted with an
+// amplitude of at least Stages::significance times its error, and then its
+// amplitude (that of the maps), cell k = 1 + c + S·p (pixel p, phase c) at
+// [c·width + p]: the cells of one phase one after the other. Past the end of
+// significant there are 8 more bytes, 0.
 struct FirstRow {
     const double *amplitude;
     const unsigned char *significant;
+    long width;
+    int S;
 };
 
 // Cells k0..k1 of a map row, the value of cell k to go to chi[k − k0].

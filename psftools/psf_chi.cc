@@ -129,11 +129,7 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     const long width = x_.hi - x_.lo + 1;
     const std::size_t n = static_cast<std::size_t>(width) * (y_.hi - y_.lo + 1),
                       stride = n + kLanes - 1;
-    if (4 * stride > capacity_) {
-        data_.reset(new double[4 * stride]);
-        capacity_ = 4 * stride;
-        adviseHugePages(data_.get(), capacity_);
-    }
+    reserve(n);
     double *const value = data_.get(), *const weight = value + stride,
                   *const variance = weight + stride, *const skip = variance + stride;
     rows_ = {value, weight, variance, skip, width};
@@ -159,6 +155,16 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     for (; i < stride; ++i) {
         value[i] = weight[i] = variance[i] = 0;
         skip[i] = HUGE_VAL;
+    }
+}
+
+void Pixels::reserve(std::size_t count)
+{
+    const std::size_t stride = count + kLanes - 1;
+    if (4 * stride > capacity_) {
+        data_.reset(new double[4 * stride]);
+        capacity_ = 4 * stride;
+        adviseHugePages(data_.get(), capacity_);
     }
 }
 

@@ -172,6 +172,10 @@ public:
     // go), in the storage held when it is large enough.
     void rows(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, long y0,
               long y1);
+    // Storage for count pixels from now on: fresh memory costs the system
+    // the clearing of its pages, so storage that is used again had better
+    // not grow.
+    void reserve(std::size_t count);
 
     bool holds(long x, long y) const
     {

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <tuple>
 #include <vector>
@@ -280,10 +282,11 @@ private:
 // amplitude to reach significance · error, known from the fit without its
 // chi; then the chi at c and the smoothed map at c and its 8 neighbours,
 // each the mean of the chi in a diamond of cells up to 2 away. So the
-// candidates are found first, then the chi is computed only within 3 cells
-// (either way) of a candidate, the smoothing only within 1, and the minimum
-// test only at the candidates: the stars of the whole maps at a few per
-// cent of the chi. Only those cells are stored: a band's storage touched
+// candidates are found first, then the chi is computed only in the
+// diamonds of the cells next to a candidate (up to 3 cells away either way,
+// 4 in both ways together), the smoothing only next to a candidate, and the
+// minimum test only at the candidates: the stars of the whole maps at a few
+// per cent of the chi. Only those cells are stored: a band's storage touched
 // here and there would still cost the system the clearing of all its pages.
 class BandSearch {
 public:
@@ -360,27 +363,45 @@ private:
         c.amplitude.clear();
         if (l < 2 || l > search_.ky() - 1)
             return;
-        for (long k = 2; k < search_.kx(); ++k) {
-            if (!r.significant[k - 1])
+        const long S = r.S, kx = search_.kx();
+        for (long p = 0; p < r.width;) {
+            // Eight pixels at a time where no cell is significant (most).
+            std::uint64_t any = 0;
+            for (long f = 0; f < S; ++f) {
+                std::uint64_t word;
+                std::memcpy(&word, r.significant + f * r.width + p, sizeof word);
+                any |= word;
+            }
+            if (any == 0 && p + 8 <= r.width) {
+                p += 8;
                 continue;
-            if (!c.runs.empty() && c.runs.back().k1 == k - 1)
-                ++c.runs.back().k1;
-            else
-                c.runs.push_back({k, k, static_cast<long>(c.amplitude.size())});
-            c.amplitude.push_back(r.amplitude[k - 1]);
+            }
+            for (long f = 0; f < S; ++f) {
+                const long k = 1 + f + S * p;
+                if (!r.significant[f * r.width + p] || k < 2 || k > kx - 1)
+                    continue;
+                if (!c.runs.empty() && c.runs.back().k1 == k - 1)
+                    ++c.runs.back().k1;
+                else
+                    c.runs.push_back({k, k, static_cast<long>(c.amplitude.size())});
+                c.amplitude.push_back(r.amplitude[f * r.width + p]);
+            }
+            ++p;
         }
     }
 
-    // The cells within `reach` of a candidate (either way) in row l, as
-    // runs in the order of k.
-    void around(const psf_bands::Band &b, long l, long reach, std::vector<Run> &runs) const
+    // The cells of row l within `reach` of a candidate either way and within
+    // `sum` in both ways together, as runs in the order of k.
+    void around(const psf_bands::Band &b, long l, long reach, long sum,
+                std::vector<Run> &runs) const
     {
         runs.clear();
         const Slot &s = slots_[static_cast<std::size_t>(b.slot)];
-        for (long j = std::max(b.lo, l - reach); j <= std::min(b.hi, l + reach); ++j)
+        for (long j = std::max(b.lo, l - reach); j <= std::min(b.hi, l + reach); ++j) {
+            const long dk = std::min(reach, sum - std::labs(l - j));
             for (const Run &r : s.candidates[static_cast<std::size_t>(j - b.lo)].runs)
-                runs.push_back(
-                    {std::max(1L, r.k0 - reach), std::min(search_.kx(), r.k1 + reach), 0});
+                runs.push_back({std::max(1L, r.k0 - dk), std::min(search_.kx(), r.k1 + dk), 0});
+        }
         std::sort(runs.begin(), runs.end(), [](const Run &x, const Run &y) { return x.k0 < y.k0; });
         std::size_t n = 0;
         for (const Run &r : runs)
@@ -395,9 +416,10 @@ private:
     {
         Slot &s = slots_[static_cast<std::size_t>(b.slot)];
         for (long l = l0; l <= l1; ++l) {
-            around(b, l, 3, s.chi.runs(l - b.first));
+            // The diamonds of the cells next to a candidate.
+            around(b, l, 3, 4, s.chi.runs(l - b.first));
             if (l >= b.lo - 1 && l <= b.hi + 1)
-                around(b, l, 1, s.smoothed.runs(l - b.first));
+                around(b, l, 1, 2, s.smoothed.runs(l - b.first));
             else
                 s.smoothed.runs(l - b.first).clear();
         }

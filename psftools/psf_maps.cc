@@ -112,6 +112,15 @@ public:
         const long R = psf_chi::AmplitudeFit(radius_, analyt_).block();
         pixels_.rows(image, error, y0 - R, y1 + R);
     }
+    // Room for the pixels of any `rows` consecutive map rows of S cells per
+    // pixel, for pixelRows.
+    void reserveRows(const MArray<float, 2> &image, long rows, int S)
+    {
+        const long R = psf_chi::AmplitudeFit(radius_, analyt_).block();
+        const long y = (std::max(1L, rows) - 1) / std::max(1, S) + 2 + 2 * R;
+        pixels_.reserve(static_cast<std::size_t>(std::max(0, image.length(1))) *
+                        std::min<long>(y, image.length(2)));
+    }
     // Positions within `reach` pixels of pixel (x, y) only.
     MapCells(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
              const MArray<float, 2> &image, const MArray<float, 2> &error, double radius, long x,
@@ -217,34 +226,33 @@ public:
 
         // The amplitudes and their errors alone of all positions of a plan
         // at y (position m at x[m]), as run() gives them without chi: those
-        // of a fitted position m to amplitude[m] and error[m]; o[m].
-        void first(const Plan &p, const double *x, double y, Outcome *o, double *amplitude,
+        // of a fitted position m to amplitude[m] and error[m], fitted[m]
+        // whether it is.
+        void first(const Plan &p, const double *x, double y, bool *fitted, double *amplitude,
                    double *error)
         {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
             const long count = static_cast<long>(p.ix.size());
             psf_chi::Result r;
+            const auto one = [&](long m) {
+                fitted[m] = at(x[m], y, r) == Fitted;
+                amplitude[m] = r.amplitude;
+                error[m] = r.amplitude_error;
+            };
             if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
                 for (long m = 0; m < count; ++m)
-                    if ((o[m] = at(x[m], y, r)) == Fitted) {
-                        amplitude[m] = r.amplitude;
-                        error[m] = r.amplitude_error;
-                    }
+                    one(m);
                 return;
             }
             const double dy = y - iy;
             const int sy = t.shiftY(dy);
             int prepared = 0;
             bool ready = false;
-            if (fittedSize_ < count) {
-                fitted_.reset(new bool[count]);
-                fittedSize_ = count;
-            }
             for (std::size_t i = 0; i < p.groups.size();) {
                 const long m = p.groups[i].first;
                 if (p.groups[i].count == 0) {
-                    o[m] = Outside;
+                    fitted[m] = false;
                     ++i;
                     continue;
                 }
@@ -261,17 +269,11 @@ public:
                     prepared = p.sx[m];
                     ready = true;
                 }
-                if (!lanes_.covers(p.ix[m], n)) {
+                if (lanes_.covers(p.ix[m], n))
+                    lanes_.first(p.ix[m], &p.dx[m], n, amplitude + m, error + m, fitted + m);
+                else
                     for (long j = m; j < m + n; ++j)
-                        if ((o[j] = at(x[j], y, r)) == Fitted) {
-                            amplitude[j] = r.amplitude;
-                            error[j] = r.amplitude_error;
-                        }
-                    continue;
-                }
-                lanes_.first(p.ix[m], &p.dx[m], n, amplitude + m, error + m, &fitted_[m]);
-                for (long j = m; j < m + n; ++j)
-                    o[j] = fitted_[j] ? Fitted : Failed;
+                        one(j);
             }
         }
 
@@ -330,8 +332,6 @@ public:
         psf_chi::AmplitudeFit fit_;
         psf_chi::LaneFit lanes_;
         Plan plan_;
-        std::unique_ptr<bool[]> fitted_; // room for fittedSize_
-        long fittedSize_ = 0;
     };
 
 private:
@@ -554,21 +554,22 @@ public:
         const int S = grid_.S;
         const long Lx = grid_.Lx;
         amplitude_.resize(static_cast<std::size_t>(Lx) * S);
-        significant_.resize(amplitude_.size());
-        phaseAmplitude_.resize(static_cast<std::size_t>(Lx));
-        phaseError_.resize(phaseAmplitude_.size());
+        // Room for a last word of 8 flags.
+        significant_.resize(amplitude_.size() + 8);
+        error_.resize(static_cast<std::size_t>(Lx));
+        if (!fitted_ || fittedSize_ < Lx) {
+            fitted_.reset(new bool[Lx]);
+            fittedSize_ = Lx;
+        }
         const double y = subpixelX(grid_.image, S, 2, l);
         for (long c = 0; c < S; ++c) {
-            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, o_.data(), phaseAmplitude_.data(),
-                        phaseError_.data());
-            for (long p = 0; p < Lx; ++p) {
-                const bool fitted = o_[p] == MapCells::Fitted;
-                const double a = phaseAmplitude_[p];
-                amplitude_[c + S * p] = fitted ? a : 0;
-                significant_[c + S * p] = fitted && a >= significance * phaseError_[p];
-            }
+            double *const a = &amplitude_[c * Lx];
+            unsigned char *const f = &significant_[c * Lx];
+            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, fitted_.get(), a, error_.data());
+            for (long p = 0; p < Lx; ++p)
+                f[p] = fitted_[p] & (a[p] >= significance * error_[p]);
         }
-        return {amplitude_.data(), significant_.data()};
+        return {amplitude_.data(), significant_.data(), Lx, S};
     }
 
     void cells(long l, const psf_bands::Cells *runs, std::size_t count) override
@@ -599,8 +600,10 @@ private:
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
-    std::vector<double> amplitude_, phaseAmplitude_, phaseError_;
+    std::vector<double> amplitude_, error_;
     std::vector<unsigned char> significant_;
+    std::unique_ptr<bool[]> fitted_; // room for fittedSize_
+    long fittedSize_ = 0;
 };
 
 // Fits the cells of the runs in the whole sub-pixel maps (0 in the margin),
@@ -979,6 +982,8 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
             for (MArray<double, 2> &m : s.maps)
                 m.makeReference(psf_chi::newMap(1, kx, 1, mapRows, false));
         s.cells.reset(new MapCells(tables, analyt, boxlen, radius, image));
+        if (!whole)
+            s.cells->reserveRows(image, rows, S);
         s.band.kx = kx;
         s.band.ky = ky;
         s.band.slot = static_cast<int>(&s - &slots[0]);
