@@ -15,6 +15,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "psftools/psf_chi.h"
 
 // The vector types stay inside the inline kernel of the including file, so
@@ -44,6 +48,25 @@ PSF_LANES_INLINE Doubles load(const double *p)
 PSF_LANES_INLINE void store(double *p, Doubles v)
 {
     *reinterpret_cast<Doubles *>(p) = v;
+}
+
+// The square root of every lane, as std::sqrt gives it (both are correctly
+// rounded), with the vector instruction where there is one.
+PSF_LANES_INLINE Doubles sqrtLanes(Doubles v)
+{
+#if defined(__AVX__)
+    return reinterpret_cast<Doubles>(_mm256_sqrt_pd(reinterpret_cast<__m256d>(v)));
+#elif defined(__SSE2__)
+    double d[kWidth];
+    store(d, v);
+    _mm_storeu_pd(d, _mm_sqrt_pd(_mm_loadu_pd(d)));
+    _mm_storeu_pd(d + 2, _mm_sqrt_pd(_mm_loadu_pd(d + 2)));
+    return load(d);
+#else
+    for (int j = 0; j < kWidth; ++j)
+        v[j] = std::sqrt(v[j]);
+    return v;
+#endif
 }
 
 // The first pass of the fit of W·kWidth lanes: the sums spp and sip and the
@@ -122,14 +145,13 @@ PSF_LANES_INLINE void fitLanesWith(LaneJob &job)
             }
         }
     }
-    for (int h = 0; h < W; ++h)
-        for (int j = 0; j < kWidth; ++j) {
-            const int lane = h * kWidth + j;
-            job.amplitude[lane] = A[h][j];
-            job.amplitude_error[lane] = std::sqrt(1 / spp[h][j]);
-            if (Chi)
-                job.nchi[lane] = std::sqrt(chi2[h][j] / static_cast<double>(n[h][j] - 1));
-        }
+    for (int h = 0; h < W; ++h) {
+        store(job.amplitude + h * kWidth, A[h]);
+        store(job.amplitude_error + h * kWidth, sqrtLanes((zero + 1) / spp[h]));
+        if (Chi)
+            store(job.nchi + h * kWidth,
+                  sqrtLanes(chi2[h] / __builtin_convertvector(n[h] - 1, Doubles)));
+    }
 }
 
 // The first pass where every tap of the job counts for every lane: the
@@ -163,12 +185,10 @@ PSF_LANES_INLINE void insideSums(const LaneJob &job, long centre, Doubles *spp, 
 template <int W>
 PSF_LANES_INLINE void amplitudes(const Doubles *spp, const Doubles *sip, double *a, double *e)
 {
+    const Doubles one = Doubles{} + 1;
     for (int h = 0; h < W; ++h) {
-        const Doubles A = sip[h] / spp[h];
-        for (int j = 0; j < kWidth; ++j) {
-            a[h * kWidth + j] = A[j];
-            e[h * kWidth + j] = std::sqrt(1 / spp[h][j]);
-        }
+        store(a + h * kWidth, sip[h] / spp[h]);
+        store(e + h * kWidth, sqrtLanes(one / spp[h]));
     }
 }
 
