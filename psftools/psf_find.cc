@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <tuple>
 #include <vector>
 
@@ -239,55 +240,44 @@ private:
     MArray<float, 2> minima_, stars_;
 };
 
-// Values of some cells of a band's rows first..: per row (counted from
-// first), runs of cells in the order of k, their values one after the other
-// in one array.
-class SomeCells {
-public:
-    // Row i's runs, set before lay.
-    std::vector<Run> &runs(long i) { return rows_[static_cast<std::size_t>(i)]; }
-    // Rows enough for n.
-    void reserve(long n)
-    {
-        if (static_cast<long>(rows_.size()) < n)
-            rows_.resize(static_cast<std::size_t>(n));
-    }
-    // Places the runs of rows 0..n − 1 in the array.
-    void lay(long n)
+// Values of some cells of one map row: runs of cells in the order of k, the
+// values of each run one after the other.
+struct RowCells {
+    std::vector<Run> runs; // `at`: where the run's values start
+    std::vector<double> values;
+
+    // Room for the values of the runs.
+    void lay()
     {
         long at = 0;
-        for (long i = 0; i < n; ++i)
-            for (Run &r : rows_[static_cast<std::size_t>(i)]) {
-                r.at = at;
-                at += r.k1 - r.k0 + 1;
-            }
-        values_.resize(static_cast<std::size_t>(at));
+        for (Run &r : runs) {
+            r.at = at;
+            at += r.k1 - r.k0 + 1;
+        }
+        values.resize(static_cast<std::size_t>(at));
     }
-    double *values() { return values_.data(); }
-    // Where cell k of row i lies in the array; k within one of its runs.
-    long index(long i, long k) const
+    // The values of cells k0..k1, which lie in one run.
+    double *cells(long k0, long k1)
     {
-        const std::vector<Run> &row = rows_[static_cast<std::size_t>(i)];
-        const auto r = std::upper_bound(row.begin(), row.end(), k,
+        const auto r = std::upper_bound(runs.begin(), runs.end(), k0,
                                         [](long v, const Run &x) { return v < x.k0; });
-        return (r - 1)->at + (k - (r - 1)->k0);
+        if (r == runs.begin() || (r - 1)->k1 < k1)
+            throw std::logic_error("find: a cell without a value");
+        return values.data() + (r - 1)->at + (k0 - (r - 1)->k0);
     }
-
-private:
-    std::vector<std::vector<Run>> rows_;
-    std::vector<double> values_;
 };
 
 // The search in bands that keep no maps. A star at cell c needs c's
 // amplitude to reach significance · error, known from the fit without its
-// chi; then the chi at c and the smoothed map at c and its 8 neighbours,
-// each the mean of the chi in a diamond of cells up to 2 away. So the
-// candidates are found first, then the chi is computed only in the
-// diamonds of the cells next to a candidate (up to 3 cells away either way,
-// 4 in both ways together), the smoothing only next to a candidate, and the
-// minimum test only at the candidates: the stars of the whole maps at a few
-// per cent of the chi. Only those cells are stored: a band's storage touched
-// here and there would still cost the system the clearing of all its pages.
+// chi, and c's chi to be at most the largest chi; then the smoothed map at
+// c and its 8 neighbours, each the mean of the chi in a diamond of cells up
+// to 2 away. So the candidates (significant cells) are found first, then
+// their chi, and for those whose chi passes the chi is computed in the
+// diamonds of the cells next to them (up to 3 cells away either way, 4 in
+// both ways together), the smoothing next to them and the minimum test at
+// them: the stars of the whole maps at a few per cent of the chi. Only
+// those cells are stored: a band's storage touched here and there would
+// still cost the system the clearing of all its pages.
 class BandSearch {
 public:
     BandSearch(Search &search, double significance, double largest_chi)
@@ -304,27 +294,28 @@ public:
             slots_.resize(static_cast<std::size_t>(slots));
             for (Slot &s : slots_) {
                 s.candidates.resize(static_cast<std::size_t>(rows));
-                s.chi.reserve(rows);
-                s.smoothed.reserve(rows);
+                s.chi.resize(static_cast<std::size_t>(rows));
+                s.smoothed.resize(static_cast<std::size_t>(rows));
             }
         };
         stages.first = [this](const psf_bands::Band &b, long l, const psf_bands::FirstRow &r) {
             candidates(b, l, r);
         };
         stages.significance = significance_;
-        // Stage 0 picks the cells of the chi (the band's rows and the three
-        // on either side) and of the smoothing (the band's rows and one on
-        // either side), stage 1 fits their chi, stage 2 smooths, stage 3
-        // tests the candidates of the band's rows.
+        // Stage 0 fits the chi of the candidates of the band's rows, stage
+        // 1 the chi near those that pass (the band's rows and three on
+        // either side), stage 2 smooths next to them (the band's rows and
+        // one on either side), stage 3 tests them.
         stages.items = [ky](const psf_bands::Band &b, int stage) -> psf_index::Span {
-            const long reach = stage <= 1 ? 3 : stage == 2 ? 1 : 0;
-            return {static_cast<int>(std::max(stage == 3 ? 2L : 1L, b.lo - reach)),
-                    static_cast<int>(std::min(stage == 3 ? ky - 1 : ky, b.hi + reach))};
+            const long reach = stage == 1 ? 3 : stage == 2 ? 1 : 0;
+            const bool inner = stage == 0 || stage == 3;
+            return {static_cast<int>(std::max(inner ? 2L : 1L, b.lo - reach)),
+                    static_cast<int>(std::min(inner ? ky - 1 : ky, b.hi + reach))};
         };
         stages.run = [this](const psf_bands::Band &b, int stage, long l0, long l1,
                             psf_bands::CellFits &fits) {
             if (stage == 0)
-                pick(b, l0, l1);
+                pass(b, l0, l1, fits);
             else if (stage == 1)
                 chi(b, l0, l1, fits);
             else if (stage == 2)
@@ -332,33 +323,31 @@ public:
             else
                 search(b, l0, l1);
         };
-        stages.then = [this](const psf_bands::Band &b, int stage) {
-            if (stage != 0)
-                return;
-            Slot &s = slots_[static_cast<std::size_t>(b.slot)];
-            s.chi.lay(b.last - b.first + 1);
-            s.smoothed.lay(b.last - b.first + 1);
-        };
         return stages;
     }
 
 private:
-    // The candidates of a row (k ascending) and their amplitudes.
+    // The candidates of a row (k ascending) with their amplitudes and chi
+    // (`at` of a run: the index of its first cell's), and those whose chi
+    // is at most the largest (`at`: as theirs).
     struct Candidates {
         std::vector<Run> runs;
-        std::vector<double> amplitude;
+        std::vector<double> amplitude, chi;
+        std::vector<Run> passed;
     };
     // One storage of the bands: the candidates of the band's rows lo..hi
-    // (from lo), the chi and the smoothed map where needed (rows from first).
+    // (from lo), the chi and the smoothed map where needed (rows from
+    // first).
     struct Slot {
         std::vector<Candidates> candidates;
-        SomeCells chi, smoothed;
+        std::vector<RowCells> chi, smoothed;
     };
+
+    Slot &slot(const psf_bands::Band &b) { return slots_[static_cast<std::size_t>(b.slot)]; }
 
     void candidates(const psf_bands::Band &b, long l, const psf_bands::FirstRow &r)
     {
-        Candidates &c =
-            slots_[static_cast<std::size_t>(b.slot)].candidates[static_cast<std::size_t>(l - b.lo)];
+        Candidates &c = slot(b).candidates[static_cast<std::size_t>(l - b.lo)];
         c.runs.clear();
         c.amplitude.clear();
         if (l < 2 || l > search_.ky() - 1)
@@ -390,8 +379,33 @@ private:
         }
     }
 
-    // The cells of row l within `reach` of a candidate either way and within
-    // `sum` in both ways together, as runs in the order of k.
+    // The chi of the candidates, and which pass.
+    void pass(const psf_bands::Band &b, long l0, long l1, psf_bands::CellFits &fits)
+    {
+        std::vector<psf_bands::Cells> cells;
+        for (long l = l0; l <= l1; ++l) {
+            Candidates &c = slot(b).candidates[static_cast<std::size_t>(l - b.lo)];
+            c.chi.resize(c.amplitude.size());
+            cells.clear();
+            for (const Run &r : c.runs)
+                cells.push_back({r.k0, r.k1, c.chi.data() + r.at});
+            fits.cells(l, cells.data(), cells.size());
+            c.passed.clear();
+            for (const Run &r : c.runs)
+                for (long k = r.k0; k <= r.k1; ++k) {
+                    const long i = r.at + (k - r.k0);
+                    if (!(c.chi[static_cast<std::size_t>(i)] <= largest_chi_))
+                        continue;
+                    if (!c.passed.empty() && c.passed.back().k1 == k - 1)
+                        ++c.passed.back().k1;
+                    else
+                        c.passed.push_back({k, k, i});
+                }
+        }
+    }
+
+    // The cells of row l within `reach` of a candidate that passed either
+    // way and within `sum` in both ways together, as runs in the order of k.
     void around(const psf_bands::Band &b, long l, long reach, long sum,
                 std::vector<Run> &runs) const
     {
@@ -399,7 +413,7 @@ private:
         const Slot &s = slots_[static_cast<std::size_t>(b.slot)];
         for (long j = std::max(b.lo, l - reach); j <= std::min(b.hi, l + reach); ++j) {
             const long dk = std::min(reach, sum - std::labs(l - j));
-            for (const Run &r : s.candidates[static_cast<std::size_t>(j - b.lo)].runs)
+            for (const Run &r : s.candidates[static_cast<std::size_t>(j - b.lo)].passed)
                 runs.push_back({std::max(1L, r.k0 - dk), std::min(search_.kx(), r.k1 + dk), 0});
         }
         std::sort(runs.begin(), runs.end(), [](const Run &x, const Run &y) { return x.k0 < y.k0; });
@@ -412,76 +426,86 @@ private:
         runs.resize(n);
     }
 
-    void pick(const psf_bands::Band &b, long l0, long l1)
-    {
-        Slot &s = slots_[static_cast<std::size_t>(b.slot)];
-        for (long l = l0; l <= l1; ++l) {
-            // The diamonds of the cells next to a candidate.
-            around(b, l, 3, 4, s.chi.runs(l - b.first));
-            if (l >= b.lo - 1 && l <= b.hi + 1)
-                around(b, l, 1, 2, s.smoothed.runs(l - b.first));
-            else
-                s.smoothed.runs(l - b.first).clear();
-        }
-    }
-
     void chi(const psf_bands::Band &b, long l0, long l1, psf_bands::CellFits &fits)
     {
-        SomeCells &chi = slots_[static_cast<std::size_t>(b.slot)].chi;
         std::vector<psf_bands::Cells> cells;
         for (long l = l0; l <= l1; ++l) {
+            // The diamonds of the cells next to a candidate that passed.
+            RowCells &row = slot(b).chi[static_cast<std::size_t>(l - b.first)];
+            around(b, l, 3, 4, row.runs);
+            row.lay();
             cells.clear();
-            for (const Run &r : chi.runs(l - b.first))
-                cells.push_back({r.k0, r.k1, chi.values() + r.at});
+            for (const Run &r : row.runs)
+                cells.push_back({r.k0, r.k1, row.values.data() + r.at});
             fits.cells(l, cells.data(), cells.size());
         }
     }
 
     void smooth(const psf_bands::Band &b, long l0, long l1)
     {
-        Slot &s = slots_[static_cast<std::size_t>(b.slot)];
-        const long ky = search_.ky();
+        Slot &s = slot(b);
+        const long kx = search_.kx(), ky = search_.ky();
+        std::vector<double> block;
         long diamond[13];
-        for (long l = l0; l <= l1; ++l)
-            for (const Run &r : s.smoothed.runs(l - b.first)) {
-                // The diamonds of the run's cells lie in one run of chi
-                // cells in each row: steps from the chi of a cell to those
-                // of its diamond (rows off the map are never read).
-                const long here = s.chi.index(l - b.first, r.k0);
-                for (int i = 0; i < 13; ++i) {
-                    const long ll = l + kDiamond[i][1];
-                    diamond[i] = ll < 1 || ll > ky
-                                     ? 0
-                                     : s.chi.index(ll - b.first, r.k0) + kDiamond[i][0] - here;
+        for (long l = l0; l <= l1; ++l) {
+            RowCells &row = s.smoothed[static_cast<std::size_t>(l - b.first)];
+            around(b, l, 1, 2, row.runs);
+            row.lay();
+            for (const Run &r : row.runs) {
+                // The chi of the run's diamonds, rows l − 2..l + 2, cells
+                // r.k0 − 2.. r.k1 + 2, as one block (each lies in one run of
+                // its row); cells no diamond reaches are left as they are.
+                const long width = r.k1 - r.k0 + 5;
+                block.resize(static_cast<std::size_t>(5 * width));
+                for (long d = -2; d <= 2; ++d) {
+                    const long ll = l + d, half = 2 - std::labs(d);
+                    if (ll < 1 || ll > ky)
+                        continue;
+                    const long k0 = std::max(1L, r.k0 - half), k1 = std::min(kx, r.k1 + half);
+                    const double *const from =
+                        s.chi[static_cast<std::size_t>(ll - b.first)].cells(k0, k1);
+                    std::copy(from, from + (k1 - k0 + 1),
+                              block.data() + (d + 2) * width + (k0 - r.k0 + 2));
                 }
-                search_.smooth(s.chi.values() + here, s.smoothed.values() + r.at, r.k0, r.k1, l,
-                               diamond);
+                for (int i = 0; i < 13; ++i)
+                    diamond[i] = kDiamond[i][0] + kDiamond[i][1] * width;
+                search_.smooth(block.data() + 2 * width + 2, row.values.data() + r.at, r.k0, r.k1,
+                               l, diamond);
             }
+        }
     }
 
     void search(const psf_bands::Band &b, long l0, long l1)
     {
-        Slot &s = slots_[static_cast<std::size_t>(b.slot)];
+        Slot &s = slot(b);
         std::vector<Found> mine;
         std::vector<long> minimal;
+        std::vector<double> block;
         long neighbours[8];
         for (long l = l0; l <= l1; ++l) {
             const Candidates &c = s.candidates[static_cast<std::size_t>(l - b.lo)];
-            for (const Run &r : c.runs) {
-                // The neighbours likewise in the smoothed map.
-                const long w = s.smoothed.index(l - b.first, r.k0);
+            for (const Run &r : c.passed) {
+                // The smoothed map around the run, rows l − 1..l + 1, as one
+                // block (each row lies in one run).
+                const long width = r.k1 - r.k0 + 3;
+                block.resize(static_cast<std::size_t>(3 * width));
+                for (long d = -1; d <= 1; ++d) {
+                    const double *const from =
+                        s.smoothed[static_cast<std::size_t>(l + d - b.first)].cells(r.k0 - 1,
+                                                                                    r.k1 + 1);
+                    std::copy(from, from + width, block.data() + (d + 1) * width);
+                }
                 for (int i = 0; i < 8; ++i)
                     neighbours[i] =
-                        s.smoothed.index(l + psf_index::kNeighbours[i][1] - b.first, r.k0) +
-                        psf_index::kNeighbours[i][0] - w;
-                const double *const chi = s.chi.values() + s.chi.index(l - b.first, r.k0);
+                        psf_index::kNeighbours[i][0] + psf_index::kNeighbours[i][1] * width;
                 minimal.resize(static_cast<std::size_t>(r.k1 - r.k0 + 1));
-                const long count = search_.minima(chi, s.smoothed.values() + w, r.k0, r.k1,
+                const double *const chi =
+                    s.chi[static_cast<std::size_t>(l - b.first)].cells(r.k0, r.k1);
+                const long count = search_.minima(chi, block.data() + width + 1, r.k0, r.k1,
                                                   neighbours, minimal.data());
                 for (long i = 0; i < count; ++i)
-                    if (chi[minimal[i]] <= largest_chi_)
-                        mine.push_back({r.k0 + minimal[i], l,
-                                        c.amplitude[static_cast<std::size_t>(r.at + minimal[i])]});
+                    mine.push_back({r.k0 + minimal[i], l,
+                                    c.amplitude[static_cast<std::size_t>(r.at + minimal[i])]});
             }
         }
         search_.keep(mine);

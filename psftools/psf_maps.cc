@@ -773,18 +773,20 @@ private:
                 return {Advance, &s};
             }
         }
-        for (long n = oldest; n < opened_; ++n) {
-            Slot &s = slot(n);
-            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
-                ++s.handed;
-                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
-            }
-        }
+        // A free storage takes the next band at once: its pixels are read
+        // in while the threads fit the bands before it.
         if (opened_ < bands_) {
             Slot &s = slot(opened_);
             if (s.number < 0 || (s.done && s.passed)) {
                 open(s, opened_++);
                 return {Open, &s};
+            }
+        }
+        for (long n = oldest; n < opened_; ++n) {
+            Slot &s = slot(n);
+            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
+                ++s.handed;
+                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
             }
         }
         return {};

@@ -287,7 +287,12 @@ Results found(const psf &p, const Field &f, const Case &c, double significance, 
     Results r;
     MArray<double, 1> x, y, a;
     testing::internal::CaptureStdout();
-    p.find(f.image, f.error, x, y, a, significance, largest_chi, c.radius, "gated", verbose);
+    try {
+        p.find(f.image, f.error, x, y, a, significance, largest_chi, c.radius, "gated", verbose);
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
     r.text = testing::internal::GetCapturedStdout();
     r.add(x), r.add(y), r.add(a);
     return r;
