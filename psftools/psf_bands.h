@@ -55,12 +55,24 @@ struct Cells {
     double *chi;
 };
 
+// Cells k0..k1 of a map row with their amplitudes (those of the maps, cell
+// k's at amplitude[k − k0]), whether the chi of cell k is at most a limit
+// to go to passes[k − k0].
+struct Passes {
+    long k0, k1;
+    const double *amplitude;
+    unsigned char *passes;
+};
+
 // The chi of single cells, on the thread that asks, with the numbers of the
 // maps.
 class CellFits {
 public:
     // The cells of runs[0..count) of map row l.
     virtual void cells(long l, const Cells *runs, std::size_t count) = 0;
+    // Whether the chi of the cells of runs[0..count) of map row l, all of
+    // them fitted, is at most `largest`: as far as needed to tell.
+    virtual void pass(long l, const Passes *runs, std::size_t count, double largest) = 0;
 
 protected:
     ~CellFits() = default;

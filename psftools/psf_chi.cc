@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cstdint>
 
 #include <cstdlib>
@@ -247,7 +248,7 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 
 LaneFit::LaneFit(double radius, int reach)
     : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit),
-      first_(kernels().first), firstInside_(kernels().firstInside)
+      first_(kernels().first), firstInside_(kernels().firstInside), chiAbove_(kernels().chiAbove)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
     taps_.resize(side * side);
@@ -381,17 +382,65 @@ void LaneFit::first(long ix, const double *dx, long count, double *amplitude, do
     }
 }
 
+void LaneFit::passes(long ix, const double *dx, int count, const double *amplitude, double largest,
+                     bool *passes)
+{
+    if (!centre_) {
+        std::fill(passes, passes + count, false);
+        return;
+    }
+    if (std::all_of(dx, dx + count, [dx](double d) { return d == dx[0]; }) && dx[0] == dx[0] &&
+        (clean_ || pixels_->clean(ix + a_.lo, ix + count - 1 + a_.hi, iy_ + b_.lo, iy_ + b_.hi))) {
+        // As in first(): the taps inside the circle alone, and every centre
+        // pixel good.
+        inside(dx[0]);
+        LaneJob j;
+        job(j, ix, dx, count);
+        j.taps = inside_.data();
+        j.count = static_cast<long>(inside_.size());
+        for (int i = 0; i < kLanes; ++i)
+            j.amplitude[i] = amplitude[std::min(i, count - 1)];
+        chiAbove_(j, count, insideGrows_ ? limit(largest, j.count) : HUGE_VAL);
+        for (int i = 0; i < count; ++i)
+            passes[i] = j.nchi[i] <= largest;
+        return;
+    }
+    Result r[kLanes];
+    bool fitted[kLanes];
+    fit(ix, dx, count, r, fitted, true);
+    for (int i = 0; i < count; ++i)
+        passes[i] = fitted[i] && r[i].nchi <= largest;
+}
+
+double LaneFit::limit(double largest, long n)
+{
+    if (n < 2 || !(largest >= 0) || !std::isfinite(largest))
+        return HUGE_VAL;
+    // The chi √(chi²/(n − 1)), rounded as the fit rounds it, grows with
+    // chi²: the least chi² found here whose chi exceeds largest bounds
+    // every other such chi² from below.
+    const double n1 = static_cast<double>(n - 1);
+    double chi2 = largest * largest * n1;
+    for (int i = 0; !(std::sqrt(chi2 / n1) > largest); ++i)
+        chi2 = i < 4 ? std::nextafter(chi2, HUGE_VAL) : 2 * chi2 + DBL_MIN;
+    return chi2;
+}
+
 void LaneFit::inside(double dx)
 {
     if (insideReady_ && dx == insideDx_)
         return;
     inside_.clear();
+    insideGrows_ = true;
     // The test of the vector fit with the exclusion term 0: (a − dx)² +
     // (b − dy)² < r², rounded as the fit rounds it.
     for (long i = 0; i < count_; ++i) {
         const double da = static_cast<double>(a_.lo + taps_[i].column) - dx;
-        if (da * da + taps_[i].db2 < r2_)
+        if (da * da + taps_[i].db2 < r2_) {
             inside_.push_back(taps_[i]);
+            // A negative PSF variance could make a chi term negative.
+            insideGrows_ = insideGrows_ && taps_[i].m2 >= 0;
+        }
     }
     insideDx_ = dx;
     insideReady_ = true;

@@ -297,6 +297,13 @@ struct Kernels {
     void (*fit)(LaneJob &job);
     // The fit without the chi: amplitudes and their errors only.
     void (*first)(LaneJob &job);
+    // The chi alone of a job of positions that share their x offset, no
+    // pixel of whose blocks is bad, the job holding only the taps inside
+    // their circle, given the lanes' amplitudes in job.amplitude; only as
+    // far as needed to tell whether it exceeds the chi whose squared sum is
+    // limit: job.nchi[j] the chi, or +∞ once the squared sum of each of the
+    // first `lanes` lanes has reached limit.
+    void (*chiAbove)(LaneJob &job, int lanes, double limit);
     // The same for count positions at consecutive pixels from job.centre
     // that share their x offset, no pixel of whose blocks is bad, the job
     // holding only the taps inside their circle: amplitude[j] and error[j]
@@ -380,6 +387,12 @@ public:
     // Without chi only the amplitudes and their errors are computed (half
     // the work); r[j].nchi is then untouched.
     void fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi = true);
+    // Whether the chi of count (1..kLanes) positions at pixels ix + j, x
+    // offsets dx[j], amplitudes amplitude[j] (those of their fits), is at
+    // most `largest`: passes[j], false also where the centre pixel fails.
+    // The chi is computed only as far as needed to tell.
+    void passes(long ix, const double *dx, int count, const double *amplitude, double largest,
+                bool *passes);
     // The amplitudes and their errors alone of any number of positions at
     // pixels ix + j, x offsets dx[j] (the block of all of them covered):
     // amplitude[j] and error[j], or fitted[j] false.
@@ -393,6 +406,9 @@ private:
     void job(LaneJob &job, long ix, const double *dx, int count) const;
     // Lays out the taps inside the circle of x offset dx.
     void inside(double dx);
+    // A squared sum of n fit pixels at and above which the chi exceeds
+    // largest (+∞ when none is known).
+    static double limit(double largest, long n);
 
     double r2_;
     int R_;
@@ -414,9 +430,11 @@ private:
     // The taps inside the circle of x offset insideDx_, when inside_ holds
     // them.
     void (*firstInside_)(const LaneJob &, long, double *, double *);
+    void (*chiAbove_)(LaneJob &, int, double);
     std::vector<Tap> inside_;
     double insideDx_ = 0;
     bool insideReady_ = false;
+    bool insideGrows_ = true; // no chi term of the taps inside is negative
     std::vector<double> squares_;
     std::vector<long long> masks_;
 };

@@ -327,12 +327,13 @@ public:
     }
 
 private:
-    // The candidates of a row (k ascending) with their amplitudes and chi
-    // (`at` of a run: the index of its first cell's), and those whose chi
-    // is at most the largest (`at`: as theirs).
+    // The candidates of a row (k ascending) with their amplitudes and
+    // whether their chi is at most the largest (`at` of a run: the index of
+    // its first cell's), and those whose chi is (`at`: as theirs).
     struct Candidates {
         std::vector<Run> runs;
-        std::vector<double> amplitude, chi;
+        std::vector<double> amplitude;
+        std::vector<unsigned char> passes;
         std::vector<Run> passed;
     };
     // One storage of the bands: the candidates of the band's rows lo..hi
@@ -379,22 +380,22 @@ private:
         }
     }
 
-    // The chi of the candidates, and which pass.
+    // Which candidates have a chi of at most the largest.
     void pass(const psf_bands::Band &b, long l0, long l1, psf_bands::CellFits &fits)
     {
-        std::vector<psf_bands::Cells> cells;
+        std::vector<psf_bands::Passes> runs;
         for (long l = l0; l <= l1; ++l) {
             Candidates &c = slot(b).candidates[static_cast<std::size_t>(l - b.lo)];
-            c.chi.resize(c.amplitude.size());
-            cells.clear();
+            c.passes.resize(c.amplitude.size());
+            runs.clear();
             for (const Run &r : c.runs)
-                cells.push_back({r.k0, r.k1, c.chi.data() + r.at});
-            fits.cells(l, cells.data(), cells.size());
+                runs.push_back({r.k0, r.k1, c.amplitude.data() + r.at, c.passes.data() + r.at});
+            fits.pass(l, runs.data(), runs.size(), largest_chi_);
             c.passed.clear();
             for (const Run &r : c.runs)
                 for (long k = r.k0; k <= r.k1; ++k) {
                     const long i = r.at + (k - r.k0);
-                    if (!(c.chi[static_cast<std::size_t>(i)] <= largest_chi_))
+                    if (!c.passes[static_cast<std::size_t>(i)])
                         continue;
                     if (!c.passed.empty() && c.passed.back().k1 == k - 1)
                         ++c.passed.back().k1;

@@ -221,6 +221,61 @@ PSF_LANES_INLINE void firstInsideRow(const LaneJob &job, long count, double *amp
     }
 }
 
+// The chi pass where every tap counts for every lane (see insideSums),
+// given the amplitudes, stopped once every lane that counts has reached
+// limit: the squared sum only grows (its terms are not negative, and a NaN
+// stays), and so does the chi with it.
+template <int W>
+PSF_LANES_INLINE void chiAboveWith(LaneJob &job, int lanes, double limit)
+{
+    const double *const value = job.rows.value, *const variance = job.rows.variance;
+    const Tap *const taps = job.taps;
+    const long count = job.count;
+    const Doubles zero{}, reached = zero + limit;
+    Doubles A[W], A2[W], chi2[W];
+    Mask done[W]; // lanes that do not count, or have reached limit
+    for (int h = 0; h < W; ++h) {
+        A[h] = load(job.amplitude + h * kWidth);
+        A2[h] = A[h] * A[h];
+        chi2[h] = zero;
+        for (int j = 0; j < kWidth; ++j)
+            done[h][j] = h * kWidth + j < lanes ? 0 : -1;
+    }
+    for (long i = 0; i < count;) {
+        for (const long end = std::min(count, i + 8); i < end; ++i) {
+            const double p = taps[i].p, m2 = taps[i].m2;
+            const long pixel = job.centre + taps[i].pixel;
+            for (int h = 0; h < W; ++h) {
+                const long at = pixel + h * kWidth;
+                const Doubles d = A[h] * p - load(value + at);
+                chi2[h] += d * d / (load(variance + at) + A2[h] * m2);
+            }
+        }
+        Mask all = done[0] | (chi2[0] >= reached);
+        for (int h = 1; h < W; ++h)
+            all &= done[h] | (chi2[h] >= reached);
+        bool stop = true;
+        for (int j = 0; j < kWidth; ++j)
+            stop = stop && all[j] != 0;
+        if (stop) {
+            for (int h = 0; h < W; ++h)
+                store(job.nchi + h * kWidth, zero + HUGE_VAL);
+            return;
+        }
+    }
+    const Doubles n1 = zero + static_cast<double>(count - 1);
+    for (int h = 0; h < W; ++h)
+        store(job.nchi + h * kWidth, sqrtLanes(chi2[h] / n1));
+}
+
+PSF_LANES_INLINE void chiAbove(LaneJob &job, int lanes, double limit)
+{
+    if (lanes > kWidth)
+        chiAboveWith<kLanes / kWidth>(job, lanes, limit);
+    else
+        chiAboveWith<1>(job, lanes, limit);
+}
+
 PSF_LANES_INLINE Mask hasValue(Doubles v)
 {
     return (v != 0) & (v < kFailed);

@@ -224,6 +224,41 @@ public:
                  });
         }
 
+        // Fits the positions p0..p1 of a plan (position m at x[m]) at y, as
+        // run() does, and hands each to put(m, outcome, result); the result
+        // counts only for a fitted position.
+        template <class Put>
+        void each(const Plan &p, const double *x, long p0, long p1, double y, bool chi, Put put)
+        {
+            psf_chi::Result r[psf_chi::kLanes];
+            groups(
+                p, x, p0, p1, y,
+                [&](psf_chi::LaneFit &lanes, long m, long n) {
+                    bool fitted[psf_chi::kLanes];
+                    lanes.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted, chi);
+                    for (int j = 0; j < n; ++j)
+                        put(m + j, fitted[j] ? Fitted : Failed, r[j]);
+                },
+                put);
+        }
+
+        // Whether the chi of each of the positions p0..p1 of a plan at y is
+        // at most `largest`, given their amplitudes (those of the fit,
+        // amplitude[m] for position m): passes[m].
+        void pass(const Plan &p, const double *x, long p0, long p1, double y,
+                  const double *amplitude, double largest, bool *passes)
+        {
+            groups(
+                p, x, p0, p1, y,
+                [&](psf_chi::LaneFit &lanes, long m, long n) {
+                    lanes.passes(p.ix[m], &p.dx[m], static_cast<int>(n), amplitude + m, largest,
+                                 passes + m);
+                },
+                [&](long m, Outcome outcome, const psf_chi::Result &fit) {
+                    passes[m] = outcome == Fitted && fit.nchi <= largest;
+                });
+        }
+
         // The amplitudes and their errors alone of all positions of a plan
         // at y (position m at x[m]), as run() gives them without chi: those
         // of a fitted position m to amplitude[m] and error[m], fitted[m]
@@ -277,18 +312,20 @@ public:
             }
         }
 
-        // Fits the positions p0..p1 of a plan (position m at x[m]) at y, as
-        // run() does, and hands each to put(m, outcome, result); the result
-        // counts only for a fitted position.
-        template <class Put>
-        void each(const Plan &p, const double *x, long p0, long p1, double y, bool chi, Put put)
+    private:
+        // The positions p0..p1 of a plan at y as run() takes them: groups
+        // m..m + n − 1 that the vector fit takes together to lanes(fit, m,
+        // n), the others one by one to one(m, outcome, result).
+        template <class Lanes, class One>
+        void groups(const Plan &p, const double *x, long p0, long p1, double y, Lanes lanes,
+                    One one)
         {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
-            psf_chi::Result r[psf_chi::kLanes];
+            psf_chi::Result r[1];
             if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
                 for (long m = p0; m <= p1; ++m)
-                    put(m, at(x[m], y, r[0]), r[0]);
+                    one(m, at(x[m], y, r[0]), r[0]);
                 return;
             }
             const double dy = y - iy;
@@ -307,7 +344,7 @@ public:
                 if (n < 1)
                     continue;
                 if (g->count == 0) {
-                    put(m, Outside, r[0]);
+                    one(m, Outside, r[0]);
                     continue;
                 }
                 if (!ready || p.sx[m] != prepared) {
@@ -317,17 +354,13 @@ public:
                 }
                 if (!lanes_.covers(p.ix[m], n)) {
                     for (long j = m; j < m + n; ++j)
-                        put(j, at(x[j], y, r[0]), r[0]);
+                        one(j, at(x[j], y, r[0]), r[0]);
                     continue;
                 }
-                bool fitted[psf_chi::kLanes];
-                lanes_.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted, chi);
-                for (int j = 0; j < n; ++j)
-                    put(m + j, fitted[j] ? Fitted : Failed, r[j]);
+                lanes(lanes_, m, n);
             }
         }
 
-    private:
         const MapCells &cells_;
         psf_chi::AmplitudeFit fit_;
         psf_chi::LaneFit lanes_;
@@ -595,12 +628,42 @@ public:
             }
     }
 
+    void pass(long l, const psf_bands::Passes *runs, std::size_t count, double largest) override
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        const double y = subpixelX(grid_.image, S, 2, l);
+        given_.resize(static_cast<std::size_t>(Lx));
+        if (!fitted_ || fittedSize_ < Lx) {
+            fitted_.reset(new bool[Lx]);
+            fittedSize_ = Lx;
+        }
+        for (long c = 0; c < S; ++c)
+            for (std::size_t i = 0; i < count; ++i) {
+                const psf_bands::Passes &r = runs[i];
+                const long k0 = std::max(1L, r.k0), k1 = std::min(Lx * S, r.k1);
+                if (k1 - 1 - c < 0)
+                    continue;
+                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
+                if (p0 > p1)
+                    continue;
+                // Cell 1 + c + S·p at [c + 1 − k0 + S·p] of the run.
+                const long first = c + 1 - r.k0;
+                for (long p = p0; p <= p1; ++p)
+                    given_[p] = r.amplitude[first + S * p];
+                fits_.pass(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y, given_.data(), largest,
+                           fitted_.get());
+                for (long p = p0; p <= p1; ++p)
+                    r.passes[first + S * p] = fitted_[p];
+            }
+    }
+
 private:
     MapCells::Worker fits_;
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
-    std::vector<double> amplitude_, error_;
+    std::vector<double> amplitude_, error_, given_;
     std::vector<unsigned char> significant_;
     std::unique_ptr<bool[]> fitted_; // room for fittedSize_
     long fittedSize_ = 0;
