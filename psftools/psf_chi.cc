@@ -343,8 +343,8 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted,
     }
 }
 
-void LaneFit::first(long ix, const double *dx, long count, double *amplitude, double *error,
-                    bool *fitted)
+void LaneFit::first(long ix, const double *dx, long count, double significance, double *amplitude,
+                    unsigned char *significant)
 {
     for (long m = 0; m < count;) {
         // The positions from m on that share its x offset.
@@ -363,20 +363,20 @@ void LaneFit::first(long ix, const double *dx, long count, double *amplitude, do
             job(j, ix + m, dx + m, 1);
             j.taps = inside_.data();
             j.count = static_cast<long>(inside_.size());
-            firstInside_(j, n, amplitude + m, error + m);
-            std::fill(fitted + m, fitted + m + n, true);
+            firstInside_(j, n, significance, amplitude + m, significant + m);
             m += n;
             continue;
         }
         for (const long end = m + n; m < end;) {
             Result r[kLanes];
+            bool fitted[kLanes];
             const int k = static_cast<int>(std::min<long>(kLanes, end - m));
-            fit(ix + m, dx + m, k, r, fitted + m, false);
-            for (int i = 0; i < k; ++i)
-                if (fitted[m + i]) {
-                    amplitude[m + i] = r[i].amplitude;
-                    error[m + i] = r[i].amplitude_error;
-                }
+            fit(ix + m, dx + m, k, r, fitted, false);
+            for (int i = 0; i < k; ++i) {
+                amplitude[m + i] = fitted[i] ? r[i].amplitude : 0;
+                significant[m + i] =
+                    fitted[i] && r[i].amplitude >= significance * r[i].amplitude_error;
+            }
             m += k;
         }
     }

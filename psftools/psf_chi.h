@@ -306,9 +306,11 @@ struct Kernels {
     void (*chiAbove)(LaneJob &job, int lanes, double limit);
     // The same for count positions at consecutive pixels from job.centre
     // that share their x offset, no pixel of whose blocks is bad, the job
-    // holding only the taps inside their circle: amplitude[j] and error[j]
-    // of position j.
-    void (*firstInside)(const LaneJob &job, long count, double *amplitude, double *error);
+    // holding only the taps inside their circle: amplitude[j] of position
+    // j, and significant[j] whether it is at least significance times its
+    // error.
+    void (*firstInside)(const LaneJob &job, long count, double significance, double *amplitude,
+                        unsigned char *significant);
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
@@ -393,11 +395,12 @@ public:
     // The chi is computed only as far as needed to tell.
     void passes(long ix, const double *dx, int count, const double *amplitude, double largest,
                 bool *passes);
-    // The amplitudes and their errors alone of any number of positions at
-    // pixels ix + j, x offsets dx[j] (the block of all of them covered):
-    // amplitude[j] and error[j], or fitted[j] false.
-    void first(long ix, const double *dx, long count, double *amplitude, double *error,
-               bool *fitted);
+    // The amplitudes alone of any number of positions at pixels ix + j, x
+    // offsets dx[j] (the block of all of them covered): significant[j]
+    // whether position j is fitted with an amplitude of at least
+    // significance times its error, and then amplitude[j] its amplitude.
+    void first(long ix, const double *dx, long count, double significance, double *amplitude,
+               unsigned char *significant);
 
 private:
     // Lays out the taps.
@@ -429,7 +432,7 @@ private:
     long count_ = 0;
     // The taps inside the circle of x offset insideDx_, when inside_ holds
     // them.
-    void (*firstInside_)(const LaneJob &, long, double *, double *);
+    void (*firstInside_)(const LaneJob &, long, double, double *, unsigned char *);
     void (*chiAbove_)(LaneJob &, int, double);
     std::vector<Tap> inside_;
     double insideDx_ = 0;

@@ -181,43 +181,50 @@ PSF_LANES_INLINE void insideSums(const LaneJob &job, long centre, Doubles *spp, 
     }
 }
 
-// Amplitudes and their errors from the sums, lanes h·kWidth.. to a and e.
+// Amplitudes from the sums, lanes h·kWidth.. to a, and whether each is at
+// least significance times its error √(1/spp) to f.
 template <int W>
-PSF_LANES_INLINE void amplitudes(const Doubles *spp, const Doubles *sip, double *a, double *e)
+PSF_LANES_INLINE void significant(const Doubles *spp, const Doubles *sip, double significance,
+                                  double *a, unsigned char *f)
 {
     const Doubles one = Doubles{} + 1;
     for (int h = 0; h < W; ++h) {
-        store(a + h * kWidth, sip[h] / spp[h]);
-        store(e + h * kWidth, sqrtLanes(one / spp[h]));
+        const Doubles A = sip[h] / spp[h];
+        const Mask m = A >= significance * sqrtLanes(one / spp[h]);
+        store(a + h * kWidth, A);
+        for (int j = 0; j < kWidth; ++j)
+            f[h * kWidth + j] = m[j] != 0;
     }
 }
 
 // The first pass of count positions at the pixels centre.. where every tap
-// counts for every lane (see insideSums): amplitude[j] and error[j].
-PSF_LANES_INLINE void firstInsideRow(const LaneJob &job, long count, double *amplitude,
-                                     double *error)
+// counts for every lane (see insideSums): amplitude[j], and significant[j]
+// whether it is at least significance times its error.
+PSF_LANES_INLINE void firstInsideRow(const LaneJob &job, long count, double significance,
+                                     double *amplitude, unsigned char *significant)
 {
     constexpr int W = kLanes / kWidth;
     Doubles spp[W], sip[W];
     long j = 0;
     for (; j + kLanes <= count; j += kLanes) {
         insideSums<W>(job, job.centre + j, spp, sip);
-        amplitudes<W>(spp, sip, amplitude + j, error + j);
+        psf_chi::significant<W>(spp, sip, significance, amplitude + j, significant + j);
     }
     if (j == count)
         return;
     // The last positions; lanes beyond them are dropped.
-    double a[kLanes], e[kLanes];
+    double a[kLanes];
+    unsigned char f[kLanes];
     if (count - j > kWidth) {
         insideSums<W>(job, job.centre + j, spp, sip);
-        amplitudes<W>(spp, sip, a, e);
+        psf_chi::significant<W>(spp, sip, significance, a, f);
     } else {
         insideSums<1>(job, job.centre + j, spp, sip);
-        amplitudes<1>(spp, sip, a, e);
+        psf_chi::significant<1>(spp, sip, significance, a, f);
     }
     for (long i = j; i < count; ++i) {
         amplitude[i] = a[i - j];
-        error[i] = e[i - j];
+        significant[i] = f[i - j];
     }
 }
 

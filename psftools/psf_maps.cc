@@ -259,21 +259,21 @@ public:
                 });
         }
 
-        // The amplitudes and their errors alone of all positions of a plan
-        // at y (position m at x[m]), as run() gives them without chi: those
-        // of a fitted position m to amplitude[m] and error[m], fitted[m]
-        // whether it is.
-        void first(const Plan &p, const double *x, double y, bool *fitted, double *amplitude,
-                   double *error)
+        // The amplitudes alone of all positions of a plan at y (position m
+        // at x[m]), as run() gives them without chi: significant[m] whether
+        // position m is fitted with an amplitude of at least significance
+        // times its error, and then amplitude[m] its amplitude.
+        void first(const Plan &p, const double *x, double y, double significance, double *amplitude,
+                   unsigned char *significant)
         {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
             const long count = static_cast<long>(p.ix.size());
             psf_chi::Result r;
             const auto one = [&](long m) {
-                fitted[m] = at(x[m], y, r) == Fitted;
-                amplitude[m] = r.amplitude;
-                error[m] = r.amplitude_error;
+                const bool fitted = at(x[m], y, r) == Fitted;
+                amplitude[m] = fitted ? r.amplitude : 0;
+                significant[m] = fitted && r.amplitude >= significance * r.amplitude_error;
             };
             if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
                 for (long m = 0; m < count; ++m)
@@ -287,7 +287,8 @@ public:
             for (std::size_t i = 0; i < p.groups.size();) {
                 const long m = p.groups[i].first;
                 if (p.groups[i].count == 0) {
-                    fitted[m] = false;
+                    amplitude[m] = 0;
+                    significant[m] = false;
                     ++i;
                     continue;
                 }
@@ -305,7 +306,8 @@ public:
                     ready = true;
                 }
                 if (lanes_.covers(p.ix[m], n))
-                    lanes_.first(p.ix[m], &p.dx[m], n, amplitude + m, error + m, fitted + m);
+                    lanes_.first(p.ix[m], &p.dx[m], n, significance, amplitude + m,
+                                 significant + m);
                 else
                     for (long j = m; j < m + n; ++j)
                         one(j);
@@ -589,19 +591,10 @@ public:
         amplitude_.resize(static_cast<std::size_t>(Lx) * S);
         // Room for a last word of 8 flags.
         significant_.resize(amplitude_.size() + 8);
-        error_.resize(static_cast<std::size_t>(Lx));
-        if (!fitted_ || fittedSize_ < Lx) {
-            fitted_.reset(new bool[Lx]);
-            fittedSize_ = Lx;
-        }
         const double y = subpixelX(grid_.image, S, 2, l);
-        for (long c = 0; c < S; ++c) {
-            double *const a = &amplitude_[c * Lx];
-            unsigned char *const f = &significant_[c * Lx];
-            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, fitted_.get(), a, error_.data());
-            for (long p = 0; p < Lx; ++p)
-                f[p] = fitted_[p] & (a[p] >= significance * error_[p]);
-        }
+        for (long c = 0; c < S; ++c)
+            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, significance, &amplitude_[c * Lx],
+                        &significant_[c * Lx]);
         return {amplitude_.data(), significant_.data(), Lx, S};
     }
 
@@ -663,7 +656,7 @@ private:
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
-    std::vector<double> amplitude_, error_, given_;
+    std::vector<double> amplitude_, given_;
     std::vector<unsigned char> significant_;
     std::unique_ptr<bool[]> fitted_; // room for fittedSize_
     long fittedSize_ = 0;
