@@ -343,14 +343,11 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted,
     }
 }
 
-void LaneFit::first(long ix, const double *dx, long count, double significance, double *amplitude,
-                    unsigned char *significant)
+void LaneFit::first(long ix, const double *dx, const long *same, long count, double significance,
+                    double *amplitude, unsigned char *significant)
 {
     for (long m = 0; m < count;) {
-        // The positions from m on that share its x offset.
-        long n = 1;
-        while (m + n < count && dx[m + n] == dx[m])
-            ++n;
+        const long n = std::min(same[m], count - m);
         // Most positions of a row share their x offset with many others,
         // and most blocks hold no bad pixel: then the taps outside the
         // circle, which add +0.0 to the sums, are left out, no tap needs a

@@ -396,11 +396,12 @@ public:
     void passes(long ix, const double *dx, int count, const double *amplitude, double largest,
                 bool *passes);
     // The amplitudes alone of any number of positions at pixels ix + j, x
-    // offsets dx[j] (the block of all of them covered): significant[j]
-    // whether position j is fitted with an amplitude of at least
-    // significance times its error, and then amplitude[j] its amplitude.
-    void first(long ix, const double *dx, long count, double significance, double *amplitude,
-               unsigned char *significant);
+    // offsets dx[j] (the block of all of them covered), same[j] of them from
+    // j on with the x offset dx[j] (at least 1): significant[j] whether
+    // position j is fitted with an amplitude of at least significance times
+    // its error, and then amplitude[j] its amplitude.
+    void first(long ix, const double *dx, const long *same, long count, double significance,
+               double *amplitude, unsigned char *significant);
 
 private:
     // Lays out the taps.

@@ -144,6 +144,7 @@ public:
         };
         std::vector<long> ix;
         std::vector<double> dx;
+        std::vector<long> same; // positions from m on with the x offset dx[m]
         std::vector<int> sx;
         std::vector<Group> groups;
         double dxlo, dxhi; // the offsets of the positions inside the margin
@@ -153,6 +154,7 @@ public:
     {
         p.ix.resize(count);
         p.dx.resize(count);
+        p.same.resize(count);
         p.sx.resize(count);
         p.groups.clear();
         p.dxlo = HUGE_VAL;
@@ -167,6 +169,8 @@ public:
                 p.dxhi = std::max(p.dxhi, p.dx[m]);
             }
         }
+        for (long m = count - 1; m >= 0; --m)
+            p.same[m] = m + 1 < count && p.dx[m + 1] == p.dx[m] ? p.same[m + 1] + 1 : 1;
         for (long m = 0; m < count;) {
             int n = 0;
             if (in(p.ix[m]))
@@ -306,7 +310,7 @@ public:
                     ready = true;
                 }
                 if (lanes_.covers(p.ix[m], n))
-                    lanes_.first(p.ix[m], &p.dx[m], n, significance, amplitude + m,
+                    lanes_.first(p.ix[m], &p.dx[m], &p.same[m], n, significance, amplitude + m,
                                  significant + m);
                 else
                     for (long j = m; j < m + n; ++j)
