@@ -204,8 +204,14 @@ PSF_LANES_INLINE void firstInsideRow(const LaneJob &job, long count, double sign
                                      double *amplitude, unsigned char *significant)
 {
     constexpr int W = kLanes / kWidth;
-    Doubles spp[W], sip[W];
+    Doubles spp[2 * W], sip[2 * W];
     long j = 0;
+    // Twice the lanes of a fit where there are enough positions: the taps
+    // are read once for all of them.
+    for (; j + 2 * kLanes <= count; j += 2 * kLanes) {
+        insideSums<2 * W>(job, job.centre + j, spp, sip);
+        psf_chi::significant<2 * W>(spp, sip, significance, amplitude + j, significant + j);
+    }
     for (; j + kLanes <= count; j += kLanes) {
         insideSums<W>(job, job.centre + j, spp, sip);
         psf_chi::significant<W>(spp, sip, significance, amplitude + j, significant + j);
