@@ -297,13 +297,6 @@ struct Kernels {
     void (*fit)(LaneJob &job);
     // The fit without the chi: amplitudes and their errors only.
     void (*first)(LaneJob &job);
-    // The chi alone of a job of positions that share their x offset, no
-    // pixel of whose blocks is bad, the job holding only the taps inside
-    // their circle, given the lanes' amplitudes in job.amplitude; only as
-    // far as needed to tell whether it exceeds the chi whose squared sum is
-    // limit: job.nchi[j] the chi, or +∞ once the squared sum of each of the
-    // first `lanes` lanes has reached limit.
-    void (*chiAbove)(LaneJob &job, int lanes, double limit);
     // The same for count positions at consecutive pixels from job.centre
     // that share their x offset, no pixel of whose blocks is bad, the job
     // holding only the taps inside their circle: amplitude[j] of position
@@ -311,6 +304,13 @@ struct Kernels {
     // error.
     void (*firstInside)(const LaneJob &job, long count, double significance, double *amplitude,
                         unsigned char *significant);
+    // The chi alone of a job of positions that share their x offset, no
+    // pixel of whose blocks is bad, the job holding only the taps inside
+    // their circle, given the lanes' amplitudes in job.amplitude; only as
+    // far as needed to tell whether it exceeds the chi whose squared sum is
+    // limit: job.nchi[j] the chi, or +∞ once the squared sum of each of the
+    // first `lanes` lanes has reached limit.
+    void (*chiAbove)(LaneJob &job, int lanes, double limit);
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
@@ -418,6 +418,8 @@ private:
     int R_;
     void (*kernel_)(LaneJob &);
     void (*first_)(LaneJob &);
+    void (*firstInside_)(const LaneJob &, long, double, double *, unsigned char *);
+    void (*chiAbove_)(LaneJob &, int, double);
     const Pixels *pixels_ = nullptr;
     long iy_ = 0;
     bool clean_ = false; // no bad pixel in the rows of the block
@@ -433,8 +435,6 @@ private:
     long count_ = 0;
     // The taps inside the circle of x offset insideDx_, when inside_ holds
     // them.
-    void (*firstInside_)(const LaneJob &, long, double, double *, unsigned char *);
-    void (*chiAbove_)(LaneJob &, int, double);
     std::vector<Tap> inside_;
     double insideDx_ = 0;
     bool insideReady_ = false;

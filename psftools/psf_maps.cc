@@ -208,19 +208,17 @@ public:
         // The positions x[0..count) of one map row at y, S cells apart:
         // consecutive ones lie in consecutive pixels at the same shift, so
         // they share a plane and go kLanes at a time through the vector fit
-        // (each with the numbers at() would give it). Without chi the
-        // vector fit leaves the chi out, and r[m].nchi is not to be read.
-        void run(const double *x, long count, double y, Outcome *o, psf_chi::Result *r,
-                 bool chi = true)
+        // (each with the numbers at() would give it).
+        void run(const double *x, long count, double y, Outcome *o, psf_chi::Result *r)
         {
             cells_.plan(x, count, plan_);
-            run(plan_, x, count, y, o, r, chi);
+            run(plan_, x, count, y, o, r);
         }
         // The same with the plan of the positions.
         void run(const Plan &p, const double *x, long count, double y, Outcome *o,
-                 psf_chi::Result *r, bool chi = true)
+                 psf_chi::Result *r)
         {
-            each(p, x, 0, count - 1, y, chi,
+            each(p, x, 0, count - 1, y,
                  [o, r](long m, Outcome outcome, const psf_chi::Result &fit) {
                      o[m] = outcome;
                      if (outcome == Fitted)
@@ -232,14 +230,14 @@ public:
         // run() does, and hands each to put(m, outcome, result); the result
         // counts only for a fitted position.
         template <class Put>
-        void each(const Plan &p, const double *x, long p0, long p1, double y, bool chi, Put put)
+        void each(const Plan &p, const double *x, long p0, long p1, double y, Put put)
         {
             psf_chi::Result r[psf_chi::kLanes];
             groups(
                 p, x, p0, p1, y,
                 [&](psf_chi::LaneFit &lanes, long m, long n) {
                     bool fitted[psf_chi::kLanes];
-                    lanes.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted, chi);
+                    lanes.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted);
                     for (int j = 0; j < n; ++j)
                         put(m + j, fitted[j] ? Fitted : Failed, r[j]);
                 },
@@ -616,7 +614,7 @@ public:
                     continue;
                 const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
                 double *const chi = runs[i].chi + (c + 1 - runs[i].k0);
-                fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y, true,
+                fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y,
                            [&](long p, MapCells::Outcome o, const psf_chi::Result &r) {
                                chi[S * p] = o == MapCells::Fitted   ? r.nchi
                                             : o == MapCells::Failed ? psf_chi::kFailed
