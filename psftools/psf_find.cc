@@ -351,6 +351,7 @@ private:
         Candidates &c = slot(b).candidates[static_cast<std::size_t>(l - b.lo)];
         c.runs.clear();
         c.amplitude.clear();
+        c.passed.clear();
         if (l < 2 || l > search_.ky() - 1)
             return;
         const long S = r.S, kx = search_.kx();
