@@ -322,7 +322,8 @@ TEST_F(Bands, FindWithoutTheMapsFindsTheStarsOfTheWholeMaps)
             for (const Lanes lanes : {Lanes::Off, Lanes::Best})
                 for (const long height : {1L, 2L * c.shifts, 13L, 1L << 30})
                     for (const int threads : {1, 4}) {
-                        if (lanes == Lanes::Off && threads > 1)
+                        // One position at a time: the same stages.
+                        if (lanes == Lanes::Off && (threads > 1 || height != 13))
                             continue;
                         SCOPED_TRACE(testing::Message()
                                      << "lanes " << static_cast<int>(lanes) << ", " << height
