@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cstdint>
 
 #include <cstdlib>
@@ -129,17 +130,16 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
     const long width = x_.hi - x_.lo + 1;
     const std::size_t n = static_cast<std::size_t>(width) * (y_.hi - y_.lo + 1),
                       stride = n + kLanes - 1;
-    if (4 * stride > capacity_) {
-        data_.reset(new double[4 * stride]);
-        capacity_ = 4 * stride;
-        adviseHugePages(data_.get(), capacity_);
-    }
+    reserve(n);
     double *const value = data_.get(), *const weight = value + stride,
                   *const variance = weight + stride, *const skip = variance + stride;
     rows_ = {value, weight, variance, skip, width};
+    bad_.resize(static_cast<std::size_t>(width + 1) * (y_.hi - y_.lo + 1));
     std::size_t i = 0;
-    for (long y = y_.lo; y <= y_.hi; ++y)
-        for (long x = x_.lo; x <= x_.hi; ++x, ++i) {
+    int *bad = bad_.data();
+    for (long y = y_.lo; y <= y_.hi; ++y) {
+        *bad = 0;
+        for (long x = x_.lo; x <= x_.hi; ++x, ++i, ++bad) {
             const double e = error(x, y), v = image(x, y);
             // A value that is not a number (or infinite) is no data: the
             // pixel is as bad as one without a positive error.
@@ -148,11 +148,24 @@ void Pixels::fill(const MArray<float, 2> &image, const MArray<float, 2> &error)
             variance[i] = e * e;
             weight[i] = 1 / variance[i];
             skip[i] = e > 0 && finite ? 0.0 : HUGE_VAL;
+            bad[1] = bad[0] + (skip[i] != 0);
         }
+        ++bad;
+    }
     // The spare elements only ever feed lanes whose results are dropped.
     for (; i < stride; ++i) {
         value[i] = weight[i] = variance[i] = 0;
         skip[i] = HUGE_VAL;
+    }
+}
+
+void Pixels::reserve(std::size_t count)
+{
+    const std::size_t stride = count + kLanes - 1;
+    if (4 * stride > capacity_) {
+        data_.reset(new double[4 * stride]);
+        capacity_ = 4 * stride;
+        adviseHugePages(data_.get(), capacity_);
     }
 }
 
@@ -234,7 +247,8 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
 }
 
 LaneFit::LaneFit(double radius, int reach)
-    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit)
+    : r2_(radius * radius), R_(AmplitudeFit(radius, reach).block()), kernel_(kernels().fit),
+      first_(kernels().first), firstInside_(kernels().firstInside), chiAbove_(kernels().chiAbove)
 {
     const std::size_t side = 2 * static_cast<std::size_t>(R_) + 1;
     taps_.resize(side * side);
@@ -247,7 +261,24 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
 {
     pixels_ = &pixels;
     iy_ = iy;
+    const long width = pixels.rows().width;
+    // The taps depend on the plane, the offsets and the width of the rows
+    // alone: the calls for one row of a map ask for the same ones.
+    if (!(laid_ && q.p == laidFor_.p && dy == laidFor_.dy && dxlo == laidFor_.dxlo &&
+          dxhi == laidFor_.dxhi && width == laidFor_.width))
+        lay(q, width, dy, dxlo, dxhi);
+    // Whether no row of the block holds a bad pixel.
+    clean_ = centre_ && pixels.holds(pixels.xs().lo, iy + b_.lo) &&
+             pixels.holds(pixels.xs().lo, iy + b_.hi) &&
+             pixels.clean(pixels.xs().lo, pixels.xs().hi, iy + b_.lo, iy + b_.hi);
+}
+
+void LaneFit::lay(const Plane &q, long width, double dy, double dxlo, double dxhi)
+{
+    laid_ = true;
+    laidFor_ = {q.p, dy, dxlo, dxhi, width};
     count_ = 0;
+    insideReady_ = false;
     centre_ = q.holds(0, 0) && q.skip[0] == 0;
     if (!centre_)
         return;
@@ -262,7 +293,6 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
         const double lo = a - dxhi, hi = a - dxlo;
         least[a] = lo <= 0 && hi >= 0 ? 0.0 : std::min(lo * lo, hi * hi);
     }
-    const long width = pixels.rows().width;
     Tap *t = taps_.data();
     for (long b = b_.lo; b <= b_.hi; ++b) {
         const double db = b - dy, db2 = db * db;
@@ -274,22 +304,8 @@ void LaneFit::prepare(const Plane &q, const Pixels &pixels, long iy, double dy, 
     }
 }
 
-bool LaneFit::covers(long ix, long count) const
+void LaneFit::job(LaneJob &job, long ix, const double *dx, int count) const
 {
-    if (!centre_)
-        return true;
-    const psf_index::Span xs = pixels_->xs(), ys = pixels_->ys();
-    return ix + a_.lo >= xs.lo && ix + count - 1 + a_.hi <= xs.hi && iy_ + b_.lo >= ys.lo &&
-           iy_ + b_.hi <= ys.hi;
-}
-
-void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
-{
-    if (!centre_) {
-        std::fill(fitted, fitted + count, false);
-        return;
-    }
-    LaneJob job;
     job.taps = taps_.data();
     job.count = count_;
     job.rows = pixels_->rows();
@@ -301,16 +317,139 @@ void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted)
     job.first_column = a_.lo;
     job.columns = a_.hi - a_.lo + 1;
     job.r2 = r2_;
-    job.squares = squares_.data();
-    job.masks = masks_.data();
-    kernel_(job);
-    // The centre test of AmplitudeFit::fit, lane by lane.
-    const double *centre = pixels_->rows().skip + job.centre;
-    for (int j = 0; j < count; ++j) {
-        fitted[j] = centre[j] == 0;
-        if (fitted[j])
-            r[j] = {job.amplitude[j], job.amplitude_error[j], job.nchi[j]};
+    job.squares = const_cast<double *>(squares_.data());
+    job.masks = const_cast<long long *>(masks_.data());
+}
+
+void LaneFit::fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi)
+{
+    if (!centre_) {
+        std::fill(fitted, fitted + count, false);
+        return;
     }
+    LaneJob j;
+    job(j, ix, dx, count);
+    (chi ? kernel_ : first_)(j);
+    // The centre test of AmplitudeFit::fit, lane by lane.
+    const double *centre = pixels_->rows().skip + j.centre;
+    for (int i = 0; i < count; ++i) {
+        fitted[i] = centre[i] == 0;
+        if (!fitted[i])
+            continue;
+        r[i].amplitude = j.amplitude[i];
+        r[i].amplitude_error = j.amplitude_error[i];
+        if (chi)
+            r[i].nchi = j.nchi[i];
+    }
+}
+
+void LaneFit::first(long ix, const double *dx, const long *same, long count, double significance,
+                    double *amplitude, unsigned char *significant)
+{
+    for (long m = 0; m < count;) {
+        const long n = std::min(same[m], count - m);
+        // Most positions of a row share their x offset with many others,
+        // and most blocks hold no bad pixel: then the taps outside the
+        // circle, which add +0.0 to the sums, are left out, no tap needs a
+        // mask, and every centre pixel is good.
+        if (centre_ && dx[m] == dx[m] &&
+            (clean_ ||
+             pixels_->clean(ix + m + a_.lo, ix + m + n - 1 + a_.hi, iy_ + b_.lo, iy_ + b_.hi))) {
+            inside(dx[m]);
+            LaneJob j;
+            job(j, ix + m, dx + m, 1);
+            j.taps = inside_.data();
+            j.count = static_cast<long>(inside_.size());
+            firstInside_(j, n, significance, amplitude + m, significant + m);
+            m += n;
+            continue;
+        }
+        for (const long end = m + n; m < end;) {
+            Result r[kLanes];
+            bool fitted[kLanes];
+            const int k = static_cast<int>(std::min<long>(kLanes, end - m));
+            fit(ix + m, dx + m, k, r, fitted, false);
+            for (int i = 0; i < k; ++i) {
+                amplitude[m + i] = fitted[i] ? r[i].amplitude : 0;
+                significant[m + i] =
+                    fitted[i] && r[i].amplitude >= significance * r[i].amplitude_error;
+            }
+            m += k;
+        }
+    }
+}
+
+void LaneFit::passes(long ix, const double *dx, int count, const double *amplitude, double largest,
+                     bool *passes)
+{
+    if (!centre_) {
+        std::fill(passes, passes + count, false);
+        return;
+    }
+    if (std::all_of(dx, dx + count, [dx](double d) { return d == dx[0]; }) && dx[0] == dx[0] &&
+        (clean_ || pixels_->clean(ix + a_.lo, ix + count - 1 + a_.hi, iy_ + b_.lo, iy_ + b_.hi))) {
+        // As in first(): the taps inside the circle alone, and every centre
+        // pixel good.
+        inside(dx[0]);
+        LaneJob j;
+        job(j, ix, dx, count);
+        j.taps = inside_.data();
+        j.count = static_cast<long>(inside_.size());
+        for (int i = 0; i < kLanes; ++i)
+            j.amplitude[i] = amplitude[std::min(i, count - 1)];
+        chiAbove_(j, count, insideGrows_ ? limit(largest, j.count) : HUGE_VAL);
+        for (int i = 0; i < count; ++i)
+            passes[i] = j.nchi[i] <= largest;
+        return;
+    }
+    Result r[kLanes];
+    bool fitted[kLanes];
+    fit(ix, dx, count, r, fitted, true);
+    for (int i = 0; i < count; ++i)
+        passes[i] = fitted[i] && r[i].nchi <= largest;
+}
+
+double LaneFit::limit(double largest, long n)
+{
+    if (n < 2 || !(largest >= 0) || !std::isfinite(largest))
+        return HUGE_VAL;
+    // The chi √(chi²/(n − 1)), rounded as the fit rounds it, grows with
+    // chi²: the least chi² found here whose chi exceeds largest bounds
+    // every other such chi² from below.
+    const double n1 = static_cast<double>(n - 1);
+    double chi2 = largest * largest * n1;
+    for (int i = 0; !(std::sqrt(chi2 / n1) > largest); ++i)
+        chi2 = i < 4 ? std::nextafter(chi2, HUGE_VAL) : 2 * chi2 + DBL_MIN;
+    return chi2;
+}
+
+void LaneFit::inside(double dx)
+{
+    if (insideReady_ && dx == insideDx_)
+        return;
+    inside_.clear();
+    insideGrows_ = true;
+    // The test of the vector fit with the exclusion term 0: (a − dx)² +
+    // (b − dy)² < r², rounded as the fit rounds it.
+    for (long i = 0; i < count_; ++i) {
+        const double da = static_cast<double>(a_.lo + taps_[i].column) - dx;
+        if (da * da + taps_[i].db2 < r2_) {
+            inside_.push_back(taps_[i]);
+            // A negative PSF variance could make a chi term negative.
+            insideGrows_ = insideGrows_ && taps_[i].m2 >= 0;
+        }
+    }
+    insideDx_ = dx;
+    insideReady_ = true;
+}
+
+bool LaneFit::covers(long ix, long count) const
+{
+    if (!centre_)
+        return true;
+    const psf_index::Span xs = pixels_->xs(), ys = pixels_->ys();
+    return ix + a_.lo >= xs.lo && ix + count - 1 + a_.hi <= xs.hi && iy_ + b_.lo >= ys.lo &&
+           iy_ + b_.hi <= ys.hi;
 }
 
 namespace {

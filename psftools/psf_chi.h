@@ -172,10 +172,25 @@ public:
     // go), in the storage held when it is large enough.
     void rows(const orv::MArray<float, 2> &image, const orv::MArray<float, 2> &error, long y0,
               long y1);
+    // Storage for count pixels from now on: fresh memory costs the system
+    // the clearing of its pages, so storage that is used again had better
+    // not grow.
+    void reserve(std::size_t count);
 
     bool holds(long x, long y) const
     {
         return x >= x_.lo && x <= x_.hi && y >= y_.lo && y <= y_.hi;
+    }
+    // Whether no pixel of x0..x1 × y0..y1 (all held) is bad.
+    bool clean(long x0, long x1, long y0, long y1) const
+    {
+        const long w = rows_.width + 1;
+        for (long y = y0; y <= y1; ++y) {
+            const int *const row = bad_.data() + (y - y_.lo) * w - x_.lo;
+            if (row[x1 + 1] != row[x0])
+                return false;
+        }
+        return true;
     }
     psf_index::Span xs() const { return x_; }
     psf_index::Span ys() const { return y_; }
@@ -187,6 +202,7 @@ private:
     psf_index::Span x_{0, -1}, y_{0, -1};
     std::unique_ptr<double[]> data_; // the four arrays one after the other
     std::size_t capacity_ = 0;       // doubles at data_
+    std::vector<int> bad_;           // per row, the bad pixels left of each x, and all
     Rows rows_{nullptr, nullptr, nullptr, nullptr, 0};
 };
 
@@ -279,6 +295,22 @@ Lanes lanesInUse();
 // diamond and neighbours give their steps in memory, in the order of find.
 struct Kernels {
     void (*fit)(LaneJob &job);
+    // The fit without the chi: amplitudes and their errors only.
+    void (*first)(LaneJob &job);
+    // The same for count positions at consecutive pixels from job.centre
+    // that share their x offset, no pixel of whose blocks is bad, the job
+    // holding only the taps inside their circle: amplitude[j] of position
+    // j, and significant[j] whether it is at least significance times its
+    // error.
+    void (*firstInside)(const LaneJob &job, long count, double significance, double *amplitude,
+                        unsigned char *significant);
+    // The chi alone of a job of positions that share their x offset, no
+    // pixel of whose blocks is bad, the job holding only the taps inside
+    // their circle, given the lanes' amplitudes in job.amplitude; only as
+    // far as needed to tell whether it exceeds the chi whose squared sum is
+    // limit: job.nchi[j] the chi, or +∞ once the squared sum of each of the
+    // first `lanes` lanes has reached limit.
+    void (*chiAbove)(LaneJob &job, int lanes, double limit);
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
@@ -354,18 +386,59 @@ public:
     bool covers(long ix, long count) const;
     // Fits count (1..kLanes) positions at pixels ix + j, x offsets dx[j].
     // fitted[j] is false where the centre pixel fails, r[j] then untouched.
-    void fit(long ix, const double *dx, int count, Result *r, bool *fitted);
+    // Without chi only the amplitudes and their errors are computed (half
+    // the work); r[j].nchi is then untouched.
+    void fit(long ix, const double *dx, int count, Result *r, bool *fitted, bool chi = true);
+    // Whether the chi of count (1..kLanes) positions at pixels ix + j, x
+    // offsets dx[j], amplitudes amplitude[j] (those of their fits), is at
+    // most `largest`: passes[j], false also where the centre pixel fails.
+    // The chi is computed only as far as needed to tell.
+    void passes(long ix, const double *dx, int count, const double *amplitude, double largest,
+                bool *passes);
+    // The amplitudes alone of any number of positions at pixels ix + j, x
+    // offsets dx[j] (the block of all of them covered), same[j] of them from
+    // j on with the x offset dx[j] (at least 1): significant[j] whether
+    // position j is fitted with an amplitude of at least significance times
+    // its error, and then amplitude[j] its amplitude.
+    void first(long ix, const double *dx, const long *same, long count, double significance,
+               double *amplitude, unsigned char *significant);
 
 private:
+    // Lays out the taps.
+    void lay(const Plane &q, long width, double dy, double dxlo, double dxhi);
+    // The job of the positions at pixels ix.., x offsets dx[0..count).
+    void job(LaneJob &job, long ix, const double *dx, int count) const;
+    // Lays out the taps inside the circle of x offset dx.
+    void inside(double dx);
+    // A squared sum of n fit pixels at and above which the chi exceeds
+    // largest (+∞ when none is known).
+    static double limit(double largest, long n);
+
     double r2_;
     int R_;
     void (*kernel_)(LaneJob &);
+    void (*first_)(LaneJob &);
+    void (*firstInside_)(const LaneJob &, long, double, double *, unsigned char *);
+    void (*chiAbove_)(LaneJob &, int, double);
     const Pixels *pixels_ = nullptr;
     long iy_ = 0;
+    bool clean_ = false; // no bad pixel in the rows of the block
+    bool laid_ = false;  // the taps are laid out for laidFor_
+    struct {
+        const double *p;
+        double dy, dxlo, dxhi;
+        long width;
+    } laidFor_{};
     bool centre_ = false;   // the plane can be fitted at its centre
     psf_index::Span a_, b_; // the block's columns and rows
     std::vector<Tap> taps_; // the first count_ of them
     long count_ = 0;
+    // The taps inside the circle of x offset insideDx_, when inside_ holds
+    // them.
+    std::vector<Tap> inside_;
+    double insideDx_ = 0;
+    bool insideReady_ = false;
+    bool insideGrows_ = true; // no chi term of the taps inside is negative
     std::vector<double> squares_;
     std::vector<long long> masks_;
 };

@@ -13,7 +13,8 @@ namespace {
 
 std::atomic<Lanes> lanes_in_use{Lanes::Best};
 
-const Kernels kernelsPortable = {fitLanes, smoothRow, minimaRow};
+const Kernels kernelsPortable = {fitLanes, firstLanes, firstInsideRow,
+                                 chiAbove, smoothRow,  minimaRow};
 
 } // namespace
 

@@ -7,6 +7,6 @@
 namespace psf_chi {
 
 extern const Kernels kernelsAvx2;
-const Kernels kernelsAvx2 = {fitLanes, smoothRow, minimaRow};
+const Kernels kernelsAvx2 = {fitLanes, firstLanes, firstInsideRow, chiAbove, smoothRow, minimaRow};
 
 } // namespace psf_chi

@@ -112,6 +112,15 @@ public:
         const long R = psf_chi::AmplitudeFit(radius_, analyt_).block();
         pixels_.rows(image, error, y0 - R, y1 + R);
     }
+    // Room for the pixels of any `rows` consecutive map rows of S cells per
+    // pixel, for pixelRows.
+    void reserveRows(const MArray<float, 2> &image, long rows, int S)
+    {
+        const long R = psf_chi::AmplitudeFit(radius_, analyt_).block();
+        const long y = (std::max(1L, rows) - 1) / std::max(1, S) + 2 + 2 * R;
+        pixels_.reserve(static_cast<std::size_t>(std::max(0, image.length(1))) *
+                        std::min<long>(y, image.length(2)));
+    }
     // Positions within `reach` pixels of pixel (x, y) only.
     MapCells(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
              const MArray<float, 2> &image, const MArray<float, 2> &error, double radius, long x,
@@ -135,6 +144,7 @@ public:
         };
         std::vector<long> ix;
         std::vector<double> dx;
+        std::vector<long> same; // positions from m on with the x offset dx[m]
         std::vector<int> sx;
         std::vector<Group> groups;
         double dxlo, dxhi; // the offsets of the positions inside the margin
@@ -144,6 +154,7 @@ public:
     {
         p.ix.resize(count);
         p.dx.resize(count);
+        p.same.resize(count);
         p.sx.resize(count);
         p.groups.clear();
         p.dxlo = HUGE_VAL;
@@ -158,6 +169,8 @@ public:
                 p.dxhi = std::max(p.dxhi, p.dx[m]);
             }
         }
+        for (long m = count - 1; m >= 0; --m)
+            p.same[m] = m + 1 < count && p.dx[m + 1] == p.dx[m] ? p.same[m + 1] + 1 : 1;
         for (long m = 0; m < count;) {
             int n = 0;
             if (in(p.ix[m]))
@@ -205,21 +218,137 @@ public:
         void run(const Plan &p, const double *x, long count, double y, Outcome *o,
                  psf_chi::Result *r)
         {
+            each(p, x, 0, count - 1, y,
+                 [o, r](long m, Outcome outcome, const psf_chi::Result &fit) {
+                     o[m] = outcome;
+                     if (outcome == Fitted)
+                         r[m] = fit;
+                 });
+        }
+
+        // Fits the positions p0..p1 of a plan (position m at x[m]) at y, as
+        // run() does, and hands each to put(m, outcome, result); the result
+        // counts only for a fitted position.
+        template <class Put>
+        void each(const Plan &p, const double *x, long p0, long p1, double y, Put put)
+        {
+            psf_chi::Result r[psf_chi::kLanes];
+            groups(
+                p, x, p0, p1, y,
+                [&](psf_chi::LaneFit &lanes, long m, long n) {
+                    bool fitted[psf_chi::kLanes];
+                    lanes.fit(p.ix[m], &p.dx[m], static_cast<int>(n), r, fitted);
+                    for (int j = 0; j < n; ++j)
+                        put(m + j, fitted[j] ? Fitted : Failed, r[j]);
+                },
+                put);
+        }
+
+        // Whether the chi of each of the positions p0..p1 of a plan at y is
+        // at most `largest`, given their amplitudes (those of the fit,
+        // amplitude[m] for position m): passes[m].
+        void pass(const Plan &p, const double *x, long p0, long p1, double y,
+                  const double *amplitude, double largest, bool *passes)
+        {
+            groups(
+                p, x, p0, p1, y,
+                [&](psf_chi::LaneFit &lanes, long m, long n) {
+                    lanes.passes(p.ix[m], &p.dx[m], static_cast<int>(n), amplitude + m, largest,
+                                 passes + m);
+                },
+                [&](long m, Outcome outcome, const psf_chi::Result &fit) {
+                    passes[m] = outcome == Fitted && fit.nchi <= largest;
+                });
+        }
+
+        // The amplitudes alone of all positions of a plan at y (position m
+        // at x[m]), as run() gives them without chi: significant[m] whether
+        // position m is fitted with an amplitude of at least significance
+        // times its error, and then amplitude[m] its amplitude.
+        void first(const Plan &p, const double *x, double y, double significance, double *amplitude,
+                   unsigned char *significant)
+        {
             const psf_chi::ShiftTables &t = cells_.tables_;
             const long iy = std::lrint(y);
+            const long count = static_cast<long>(p.ix.size());
+            psf_chi::Result r;
+            const auto one = [&](long m) {
+                const bool fitted = at(x[m], y, r) == Fitted;
+                amplitude[m] = fitted ? r.amplitude : 0;
+                significant[m] = fitted && r.amplitude >= significance * r.amplitude_error;
+            };
             if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
                 for (long m = 0; m < count; ++m)
-                    o[m] = at(x[m], y, r[m]);
+                    one(m);
                 return;
             }
             const double dy = y - iy;
             const int sy = t.shiftY(dy);
             int prepared = 0;
             bool ready = false;
-            for (const Plan::Group &g : p.groups) {
-                const long m = g.first;
-                if (g.count == 0) {
-                    o[m] = Outside;
+            for (std::size_t i = 0; i < p.groups.size();) {
+                const long m = p.groups[i].first;
+                if (p.groups[i].count == 0) {
+                    amplitude[m] = 0;
+                    significant[m] = false;
+                    ++i;
+                    continue;
+                }
+                // The groups that follow at the next pixels with the same
+                // shift go with it.
+                long n = p.groups[i].count;
+                for (++i;
+                     i < p.groups.size() && p.groups[i].count > 0 &&
+                     p.sx[p.groups[i].first] == p.sx[m] && p.ix[p.groups[i].first] == p.ix[m] + n;
+                     ++i)
+                    n += p.groups[i].count;
+                if (!ready || p.sx[m] != prepared) {
+                    lanes_.prepare(t.plane(p.sx[m], sy), cells_.pixels_, iy, dy, p.dxlo, p.dxhi);
+                    prepared = p.sx[m];
+                    ready = true;
+                }
+                if (lanes_.covers(p.ix[m], n))
+                    lanes_.first(p.ix[m], &p.dx[m], &p.same[m], n, significance, amplitude + m,
+                                 significant + m);
+                else
+                    for (long j = m; j < m + n; ++j)
+                        one(j);
+            }
+        }
+
+    private:
+        // The positions p0..p1 of a plan at y as run() takes them: groups
+        // m..m + n − 1 that the vector fit takes together to lanes(fit, m,
+        // n), the others one by one to one(m, outcome, result).
+        template <class Lanes, class One>
+        void groups(const Plan &p, const double *x, long p0, long p1, double y, Lanes lanes,
+                    One one)
+        {
+            const psf_chi::ShiftTables &t = cells_.tables_;
+            const long iy = std::lrint(y);
+            psf_chi::Result r[1];
+            if (psf_chi::lanesInUse() == psf_chi::Lanes::Off || !t.ok() || !cells_.row(iy)) {
+                for (long m = p0; m <= p1; ++m)
+                    one(m, at(x[m], y, r[0]), r[0]);
+                return;
+            }
+            const double dy = y - iy;
+            const int sy = t.shiftY(dy);
+            int prepared = 0;
+            bool ready = false;
+            // From the group that holds p0.
+            auto g =
+                std::upper_bound(p.groups.begin(), p.groups.end(), p0,
+                                 [](long m, const Plan::Group &group) { return m < group.first; });
+            if (g != p.groups.begin())
+                --g;
+            for (; g != p.groups.end() && g->first <= p1; ++g) {
+                const long m = std::max(g->first, p0),
+                           n = std::min(g->first + std::max(g->count, 1) - 1, p1) - m + 1;
+                if (n < 1)
+                    continue;
+                if (g->count == 0) {
+                    one(m, Outside, r[0]);
                     continue;
                 }
                 if (!ready || p.sx[m] != prepared) {
@@ -227,19 +356,15 @@ public:
                     prepared = p.sx[m];
                     ready = true;
                 }
-                if (!lanes_.covers(p.ix[m], g.count)) {
-                    for (long j = m; j < m + g.count; ++j)
-                        o[j] = at(x[j], y, r[j]);
+                if (!lanes_.covers(p.ix[m], n)) {
+                    for (long j = m; j < m + n; ++j)
+                        one(j, at(x[j], y, r[0]), r[0]);
                     continue;
                 }
-                bool fitted[psf_chi::kLanes];
-                lanes_.fit(p.ix[m], &p.dx[m], g.count, r + m, fitted);
-                for (int j = 0; j < g.count; ++j)
-                    o[m + j] = fitted[j] ? Fitted : Failed;
+                lanes(lanes_, m, n);
             }
         }
 
-    private:
         const MapCells &cells_;
         psf_chi::AmplitudeFit fit_;
         psf_chi::LaneFit lanes_;
@@ -408,7 +533,8 @@ using PixelRuns = std::vector<std::vector<std::pair<long, long>>>;
 // rows: the same for every row of the grid.
 struct GridRows {
     GridRows(const MapCells &cells, int S, const MArray<float, 2> &image)
-        : S(S), Lx(image.length(1)), xs(static_cast<std::size_t>(std::max(0L, Lx)) * S), whole(S)
+        : S(S), Lx(image.length(1)), xs(static_cast<std::size_t>(std::max(0L, Lx)) * S), whole(S),
+          image(image)
     {
         // The x of cell k = 1 + c + S·p (pixel p, phase c) at xs[c·Lx + p]:
         // the cells of one phase lie one pixel apart.
@@ -422,10 +548,11 @@ struct GridRows {
     long Lx;
     std::vector<double> xs;
     std::vector<MapCells::Plan> whole;
+    const MArray<float, 2> &image;
 };
 
 // The fits of one thread, row of the grid by row.
-class RowFits {
+class RowFits final : public psf_bands::CellFits {
 public:
     RowFits(const MapCells &cells, const GridRows &grid)
         : fits_(cells), grid_(grid), o_(std::max(0L, grid.Lx)), r_(o_.size())
@@ -456,11 +583,85 @@ public:
             }
     }
 
+    // The whole row l without its chi: the amplitudes of the maps, and which
+    // cells are fitted with an amplitude of at least significance times its
+    // error.
+    psf_bands::FirstRow first(long l, double significance)
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        amplitude_.resize(static_cast<std::size_t>(Lx) * S);
+        // Room for a last word of 8 flags.
+        significant_.resize(amplitude_.size() + 8);
+        const double y = subpixelX(grid_.image, S, 2, l);
+        for (long c = 0; c < S; ++c)
+            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, significance, &amplitude_[c * Lx],
+                        &significant_[c * Lx]);
+        return {amplitude_.data(), significant_.data(), Lx, S};
+    }
+
+    void cells(long l, const psf_bands::Cells *runs, std::size_t count) override
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        const double y = subpixelX(grid_.image, S, 2, l);
+        // Phase by phase: the fits of one phase of a row share their setup.
+        for (long c = 0; c < S; ++c)
+            for (std::size_t i = 0; i < count; ++i) {
+                const long k0 = std::max(1L, runs[i].k0), k1 = std::min(Lx * S, runs[i].k1);
+                // The cells 1 + c + S·p within k0..k1.
+                if (k1 - 1 - c < 0)
+                    continue;
+                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
+                double *const chi = runs[i].chi + (c + 1 - runs[i].k0);
+                fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y,
+                           [&](long p, MapCells::Outcome o, const psf_chi::Result &r) {
+                               chi[S * p] = o == MapCells::Fitted   ? r.nchi
+                                            : o == MapCells::Failed ? psf_chi::kFailed
+                                                                    : 0;
+                           });
+            }
+    }
+
+    void pass(long l, const psf_bands::Passes *runs, std::size_t count, double largest) override
+    {
+        const int S = grid_.S;
+        const long Lx = grid_.Lx;
+        const double y = subpixelX(grid_.image, S, 2, l);
+        given_.resize(static_cast<std::size_t>(Lx));
+        if (!fitted_ || fittedSize_ < Lx) {
+            fitted_.reset(new bool[Lx]);
+            fittedSize_ = Lx;
+        }
+        for (long c = 0; c < S; ++c)
+            for (std::size_t i = 0; i < count; ++i) {
+                const psf_bands::Passes &r = runs[i];
+                const long k0 = std::max(1L, r.k0), k1 = std::min(Lx * S, r.k1);
+                if (k1 - 1 - c < 0)
+                    continue;
+                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
+                if (p0 > p1)
+                    continue;
+                // Cell 1 + c + S·p at [c + 1 − k0 + S·p] of the run.
+                const long first = c + 1 - r.k0;
+                for (long p = p0; p <= p1; ++p)
+                    given_[p] = r.amplitude[first + S * p];
+                fits_.pass(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y, given_.data(), largest,
+                           fitted_.get());
+                for (long p = p0; p <= p1; ++p)
+                    r.passes[first + S * p] = fitted_[p];
+            }
+    }
+
 private:
     MapCells::Worker fits_;
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;
     std::vector<psf_chi::Result> r_;
+    std::vector<double> amplitude_, given_;
+    std::vector<unsigned char> significant_;
+    std::unique_ptr<bool[]> fitted_; // room for fittedSize_
+    long fittedSize_ = 0;
 };
 
 // Fits the cells of the runs in the whole sub-pixel maps (0 in the margin),
@@ -534,7 +735,8 @@ public:
             bool fitted)
         : image_(image), error_(error), grid_(grid), runs_(runs), slots_(slots), bands_(bands),
           height_(height), before_(before), after_(after), ky_(ky), stages_(stages),
-          progress_(progress), dots_(dots), fitted_(fitted), threads_(psf_chi::threads()),
+          progress_(progress), dots_(dots), fitted_(fitted), mapless_(bool(stages.first)),
+          threads_(psf_chi::threads()),
           rowsPerPage_(psf_chi::rowsPerPage(slots.empty() ? 0 : slots[0].band.kx))
     {
         for (Slot &s : slots_)
@@ -629,18 +831,20 @@ private:
                 return {Advance, &s};
             }
         }
-        for (long n = oldest; n < opened_; ++n) {
-            Slot &s = slot(n);
-            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
-                ++s.handed;
-                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
-            }
-        }
+        // A free storage takes the next band at once: its pixels are read
+        // in while the threads fit the bands before it.
         if (opened_ < bands_) {
             Slot &s = slot(opened_);
             if (s.number < 0 || (s.done && s.passed)) {
                 open(s, opened_++);
                 return {Open, &s};
+            }
+        }
+        for (long n = oldest; n < opened_; ++n) {
+            Slot &s = slot(n);
+            if (s.number == n && s.loaded && s.handed < s.to - s.from + 1) {
+                ++s.handed;
+                return {Fit, &s, s.from + spread(s.turn, s.to - s.from + 1), 0};
             }
         }
         return {};
@@ -656,8 +860,9 @@ private:
         for (MapRows *r : {&b.chi, &b.amplitude, &b.error})
             r->first = b.first;
         s.number = n;
-        s.from = n == 0 ? 1 : std::min(ky_, b.lo - 1 + after_) + 1;
-        s.to = b.last;
+        // Without maps a band fits its own rows and takes nothing over.
+        s.from = mapless_ || n == 0 ? b.lo : std::min(ky_, b.lo - 1 + after_) + 1;
+        s.to = mapless_ ? b.hi : b.last;
         s.handed = s.turn = 0;
         s.fitting = std::max(0L, s.to - s.from + 1);
         // Cells printed one by one are all fitted already.
@@ -667,10 +872,10 @@ private:
         }
         s.loaded = false;
         s.copying = false;
-        s.copied = s.from == b.first;
+        s.copied = mapless_ || s.from == b.first;
         if (s.copied && n > 0)
             slot(n - 1).passed = true;
-        s.passed = n == bands_ - 1;
+        s.passed = mapless_ || n == bands_ - 1;
         s.stage = -1;
         s.advancing = false;
         s.items = {0, -1};
@@ -683,19 +888,22 @@ private:
         Slot &s = *t.slot;
         const Band &b = s.band;
         switch (t.kind) {
-        case Open:
-            if (!fitted_ && s.from <= s.to)
-                s.cells->pixelRows(image_, error_,
-                                   std::lrint(subpixelX(image_, grid_.S, 2, s.from)),
-                                   std::lrint(subpixelX(image_, grid_.S, 2, s.to)));
+        case Open: {
+            // Without maps the stages fit cells of all the band's rows.
+            const long from = mapless_ ? b.first : s.from, to = mapless_ ? b.last : s.to;
+            if (!fitted_ && from <= to)
+                s.cells->pixelRows(image_, error_, std::lrint(subpixelX(image_, grid_.S, 2, from)),
+                                   std::lrint(subpixelX(image_, grid_.S, 2, to)));
             break;
+        }
         case Fit: {
-            std::unique_ptr<RowFits> &fits = s.fits[id];
-            if (!fits)
-                fits.reset(new RowFits(*s.cells, grid_));
+            RowFits &fits = fitsOf(s, id);
             const long l = t.first;
-            fits->row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
-                      b.error.row(l), 1);
+            if (mapless_)
+                stages_.first(b, l, fits.first(l, stages_.significance));
+            else
+                fits.row(image_, runs_[(l - 1) / grid_.S], l, b.chi.row(l), b.amplitude.row(l),
+                         b.error.row(l), 1);
             dots_.rowDone(progress_);
             break;
         }
@@ -713,11 +921,20 @@ private:
                 stages_.then(b, s.stage);
             break;
         case Items:
-            stages_.run(b, s.stage, t.first, t.last);
+            stages_.run(b, s.stage, t.first, t.last, fitsOf(s, id));
             break;
         case None:
             break;
         }
+    }
+
+    // The fits of thread id in the pixels of slot s.
+    RowFits &fitsOf(Slot &s, int id)
+    {
+        std::unique_ptr<RowFits> &fits = s.fits[id];
+        if (!fits)
+            fits.reset(new RowFits(*s.cells, grid_));
+        return *fits;
     }
 
     // Under the lock; whether another task may now be due.
@@ -762,7 +979,7 @@ private:
     const Stages &stages_;
     const Progress &progress_;
     RowDots &dots_;
-    bool fitted_;
+    bool fitted_, mapless_;
     int threads_;
     long rowsPerPage_;
     std::mutex m_;
@@ -814,7 +1031,8 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     const long rows = whole ? ky : std::min(ky, height + before + after);
     std::vector<Slot> slots(static_cast<std::size_t>(std::min<long>(kSlots, bands)));
     // Every cell is written before it is read: no need to clear the maps.
-    subpixelMaps(kx, rows, nchi, amplitude, amplitude_error, false);
+    const long mapRows = stages.first ? 0 : rows;
+    subpixelMaps(kx, mapRows, nchi, amplitude, amplitude_error, false);
     for (Slot &s : slots) {
         if (&s == &slots[0]) {
             s.maps[0].makeReference(nchi);
@@ -822,8 +1040,10 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
             s.maps[2].makeReference(amplitude_error);
         } else
             for (MArray<double, 2> &m : s.maps)
-                m.makeReference(psf_chi::newMap(1, kx, 1, rows, false));
+                m.makeReference(psf_chi::newMap(1, kx, 1, mapRows, false));
         s.cells.reset(new MapCells(tables, analyt, boxlen, radius, image));
+        if (!whole)
+            s.cells->reserveRows(image, rows, S);
         s.band.kx = kx;
         s.band.ky = ky;
         s.band.slot = static_cast<int>(&s - &slots[0]);

@@ -241,7 +241,7 @@ void psf::mapping_full_best_source(const MArray<float, 2> &image, const MArray<f
         return {static_cast<int>(y0 + (maps.lo - 1) / S), static_cast<int>(y0 + maps.hi / S - 1)};
     };
     // Every pixel on its own.
-    search.run = [&](const psf_bands::Band &maps, int, long ya, long yb) {
+    search.run = [&](const psf_bands::Band &maps, int, long ya, long yb, psf_bands::CellFits &) {
         for (long y = ya; y <= yb; ++y)
             for (long x = x0; x <= x1; ++x) {
                 Best b;

@@ -4,7 +4,8 @@
 // counter "per_cell" is the wall-clock time per map cell. The arguments:
 // image side, threads (0: all cores, as OMP_NUM_THREADS says), and for the
 // map 1 to fit several positions at once with the vector units or 0 for one
-// at a time, for find 1 to make the maps whole or 0 for bands of rows.
+// at a time, for find 1 for one band of the whole map or 0 for bands of the
+// default height.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -92,8 +93,8 @@ BENCHMARK(BM_mapping_full)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// find on the same field: its maps in bands of the default height (0) or
-// whole (1), on all cores or one thread.
+// find on the same field: in bands of the default height (0) or in one band
+// of the whole map (1), on all cores or one thread.
 void BM_find(benchmark::State &state)
 {
     const int all = psf_chi::threads();

@@ -19,8 +19,8 @@ chooses otherwise); DAOStarFinder with FWHM 2.5 and a threshold of 5 sigma.
 The two programs take turns within every repeat; the table gives the
 medians of each program's own clock (the search alone, without reading
 files or starting Python), of the whole process, of its system time (for
-find mostly the kernel clearing the fresh pages of its bands of maps, some
-60 MB) and of its peak memory (find_memory.py does larger fields). A
+find mostly the kernel clearing the fresh pages it uses) and of its peak
+memory (find_memory.py does larger fields). A
 detection recovers the nearest true star within 1.5 pixels that no nearer
 detection took; the other detections are false. A second table gives, for
 each program, the stars recovered out of those there are in each flux range

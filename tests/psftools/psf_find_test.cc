@@ -175,6 +175,41 @@ TEST_F(FindStars, DiagnosticFilesFromVerbosityOne)
     }
 }
 
+TEST_F(FindStars, AStarWhoseChiIsTheLargestChiIsFound)
+{
+    // The chi of each star's cell, exactly, from the maps; each in turn as
+    // the largest chi: the star is found, by the search of the whole maps
+    // (verbosity 1) and by the search in bands alike.
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
+    find(1);
+    const test_common::Image marks =
+        test_common::read_hdu<double>(s.file("star_field.fits")).image();
+    MArray<double, 2> C, A, E;
+    testing::internal::CaptureStdout();
+    p.mapping_full(f.image, f.error, C, A, E, kRadius, 0);
+    testing::internal::GetCapturedStdout();
+    int stars = 0;
+    for (int k = 1; k <= marks.nx; ++k)
+        for (int l = 1; l <= marks.ny; ++l) {
+            if (marks(k, l) != 1)
+                continue;
+            ++stars;
+            for (const int verbose : {1, 0}) {
+                testing::internal::CaptureStdout();
+                p.find(f.image, f.error, x, y, amplitude, kSignificance, C(k, l), kRadius, "field",
+                       verbose);
+                testing::internal::GetCapturedStdout();
+                bool found = false;
+                for (int q = 1; q <= x.length(1); ++q)
+                    found = found || (x(q) == 1 + (k - 1) / 5 && y(q) == 1 + (l - 1) / 5 &&
+                                      amplitude(q) == A(k, l));
+                EXPECT_TRUE(found) << "cell " << k << ", " << l << ", verbosity " << verbose;
+            }
+        }
+    EXPECT_EQ(4, stars);
+}
+
 TEST_F(FindStars, AFileThatCannotBeWrittenEndsTheSearchWithItsError)
 {
     // The files are written while the maps' threads are at work: the error

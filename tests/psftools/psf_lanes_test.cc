@@ -7,10 +7,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/scratch.h"
 #include "psftools/psf.h"
 #include "psftools/psf_bands.h"
 #include "psftools/psf_chi.h"
@@ -252,5 +254,86 @@ TEST_F(Bands, AnyBandHeightGivesTheWholeMapBits)
                 const Results got = banded(p, f, c);
                 expectSame(want, got);
             }
+    }
+}
+
+namespace {
+
+// A field crowded with stars of every brightness, some across the border,
+// and the bad pixels of field(): at a low significance noise peaks become
+// candidates too, so that candidates lie in every row of a band and along
+// every edge of the map.
+Field crowded(psf &p, const Case &c)
+{
+    std::vector<psffield::Star> stars;
+    std::mt19937 rng(60 + c.shifts);
+    std::uniform_real_distribution<double> x(c.bx - 1.0, c.bx + 46.0), y(c.by - 1.0, c.by + 38.0),
+        flux(2.0, 4.0);
+    for (int i = 0; i < 16; ++i)
+        stars.push_back({x(rng), y(rng), std::pow(10.0, flux(rng))});
+    Field f(p, 46, 38, stars, 2.0, 70 + c.shifts, c.bx, c.by);
+    f.error(c.bx + 20, c.by + 18) = 0;
+    f.error(c.bx + 12, c.by + 12) = NAN;
+    f.image(c.bx + 27, c.by + 20) = NAN;
+    for (int i = 0; i < 3; ++i)
+        f.error(c.bx + 33 + i, c.by + 28) = -1;
+    return f;
+}
+
+// The stars find gives at a verbosity, and what it prints.
+Results found(const psf &p, const Field &f, const Case &c, double significance, double largest_chi,
+              int verbose)
+{
+    Results r;
+    MArray<double, 1> x, y, a;
+    testing::internal::CaptureStdout();
+    try {
+        p.find(f.image, f.error, x, y, a, significance, largest_chi, c.radius, "gated", verbose);
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+    r.text = testing::internal::GetCapturedStdout();
+    r.add(x), r.add(y), r.add(a);
+    return r;
+}
+
+} // namespace
+
+TEST_F(Bands, FindWithoutTheMapsFindsTheStarsOfTheWholeMaps)
+{
+    // At verbosity 0 find fits the chi only near the cells that may hold a
+    // star; for its diagnostic files (verbosity 1) it computes the whole
+    // maps and searches every cell, one position at a time here.
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
+    for (const Case c : {Case{1, 2, 2.5, 1, 1}, Case{2, 4, 2.4, 1, 1}, Case{3, 4, 2.4, -3, 5},
+                         Case{4, 6, 3.5, 1, 1}, Case{5, 6, 3.0, 1, 1}, Case{6, 3, 3.0, 1, 2},
+                         Case{7, 5, 4.2, 2, -1}}) {
+        psf p = psffield::gaussianPsf(c.boxlen, c.shifts, 1e-3);
+        const Field f = crowded(p, c);
+        for (const auto &limits : {std::make_pair(5.0, 3.0), std::make_pair(1.5, 10.0)}) {
+            SCOPED_TRACE(testing::Message() << "S = " << c.shifts << ", radius " << c.radius
+                                            << ", significance " << limits.first);
+            psf_chi::useLanes(Lanes::Off);
+            psf_chi::setThreads(1);
+            const Results want = found(p, f, c, limits.first, limits.second, 1);
+            ASSERT_GE(want.numbers[0], 2);
+            for (const Lanes lanes : {Lanes::Off, Lanes::Best})
+                for (const long height : {1L, 2L * c.shifts, 13L, 1L << 30})
+                    for (const int threads : {1, 4}) {
+                        // One position at a time: the same stages.
+                        if (lanes == Lanes::Off && (threads > 1 || height != 13))
+                            continue;
+                        SCOPED_TRACE(testing::Message()
+                                     << "lanes " << static_cast<int>(lanes) << ", " << height
+                                     << " rows, " << threads << " threads");
+                        psf_chi::useLanes(lanes);
+                        psf_bands::setHeight(height);
+                        psf_chi::setThreads(threads);
+                        expectSame(want, found(p, f, c, limits.first, limits.second, 0));
+                    }
+            psf_bands::setHeight(0);
+        }
     }
 }
