@@ -608,17 +608,14 @@ public:
         // Phase by phase: the fits of one phase of a row share their setup.
         for (long c = 0; c < S; ++c)
             for (std::size_t i = 0; i < count; ++i) {
-                const long k0 = std::max(1L, runs[i].k0), k1 = std::min(Lx * S, runs[i].k1);
-                // The cells 1 + c + S·p within k0..k1.
-                if (k1 - 1 - c < 0)
+                long p0, p1;
+                if (!phaseSpan(runs[i].k0, runs[i].k1, c, p0, p1))
                     continue;
-                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
                 double *const chi = runs[i].chi + (c + 1 - runs[i].k0);
                 fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y,
                            [&](long p, MapCells::Outcome o, const psf_chi::Result &r) {
-                               chi[S * p] = o == MapCells::Fitted   ? r.nchi
-                                            : o == MapCells::Failed ? psf_chi::kFailed
-                                                                    : 0;
+                               double amplitude; // the caller has it from the first pass
+                               store(o, r, chi[S * p], amplitude, nullptr, 0);
                            });
             }
     }
@@ -636,11 +633,8 @@ public:
         for (long c = 0; c < S; ++c)
             for (std::size_t i = 0; i < count; ++i) {
                 const psf_bands::Passes &r = runs[i];
-                const long k0 = std::max(1L, r.k0), k1 = std::min(Lx * S, r.k1);
-                if (k1 - 1 - c < 0)
-                    continue;
-                const long p0 = (k0 - 1 - c + S - 1) / S, p1 = (k1 - 1 - c) / S;
-                if (p0 > p1)
+                long p0, p1;
+                if (!phaseSpan(r.k0, r.k1, c, p0, p1))
                     continue;
                 // Cell 1 + c + S·p at [c + 1 − k0 + S·p] of the run.
                 const long first = c + 1 - r.k0;
@@ -654,6 +648,20 @@ public:
     }
 
 private:
+    // The pixels p0..p1 whose cell of phase c, 1 + c + S·p, lies within
+    // k0..k1 and the row; false when there are none.
+    bool phaseSpan(long k0, long k1, long c, long &p0, long &p1) const
+    {
+        const long S = grid_.S;
+        k0 = std::max(1L, k0);
+        k1 = std::min(grid_.Lx * S, k1);
+        if (k1 - 1 - c < 0)
+            return false;
+        p0 = (k0 - 1 - c + S - 1) / S;
+        p1 = (k1 - 1 - c) / S;
+        return p0 <= p1;
+    }
+
     MapCells::Worker fits_;
     const GridRows &grid_;
     std::vector<MapCells::Outcome> o_;

@@ -150,6 +150,7 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, co
         // A name stands for the slot that holds that parameter in the
         // component's own type (a King's alpha is slot 6), never for
         // whatever another type keeps in the slot the name usually has.
+        // (parconv has lower-cased pname, as named_slot takes it.)
         const int slot = named_slot(first->objtype, pname.c_str());
         if (slot == 0 || (second && named_slot(second->objtype, pname.c_str()) == 0))
             return "the component type has no such parameter";

@@ -358,8 +358,9 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         if (flag == before.ia[k] || flag == 0 || flag == 1 ||
             (flag == -1 && t && t->slot[k].use != slot_use::parameter))
             continue;
-        printf("-- %s) The fit switch must be 0 (fixed) or 1 (free); %d refused.\n",
-               key[0] == '1' && key[1] == '0' ? "10" : std::string(1, key[0]).c_str(), flag);
+        const std::string label(key, key[0] == '1' && key[1] == '0' ? 2 : 1);
+        printf("-- %s) The fit switch must be 0 (fixed) or 1 (free); %d refused.\n", label.c_str(),
+               flag);
         refused = true;
     }
     for (int k = 1; k <= NSLOTS; k++) {

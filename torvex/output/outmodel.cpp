@@ -132,15 +132,11 @@ const char *input_named(const inpars &in, const struct stat &out, const char **w
     return nullptr;
 }
 
-// True when the file root is the log, which the run appends to after the
-// output is written: the same file when the log exists, else the same name
-// in the same folder.
-bool is_the_log(const std::string &root)
+// True when root, a file that does not exist yet, would be created as the
+// log: the log's name in the current folder.  (An existing output is
+// compared with the log by same_file.)
+bool names_the_log(const std::string &root)
 {
-    struct stat log, out;
-    if (stat(FIT_LOG, &log) == 0)
-        return stat(root.c_str(), &out) == 0 && log.st_dev == out.st_dev &&
-               log.st_ino == out.st_ino;
     const size_t slash = root.rfind('/');
     if (root.substr(slash == std::string::npos ? 0 : slash + 1) != FIT_LOG)
         return false;
@@ -164,7 +160,8 @@ int check_output(const inpars &in)
     }
     // A file that does not exist yet is neither a folder nor an input.
     struct stat st;
-    if (stat(root.c_str(), &st) == 0) {
+    const bool exists = stat(root.c_str(), &st) == 0;
+    if (exists) {
         if (S_ISDIR(st.st_mode)) {
             pfunc("\n-- ERROR: The output image %s is a folder.  "
                   "Choose another output name (B).\n\n",
@@ -179,7 +176,8 @@ int check_output(const inpars &in)
             return 1;
         }
     }
-    if (is_the_log(root)) {
+    // The run appends its entry to the log after writing the output.
+    if (exists ? same_file(st, FIT_LOG) : names_the_log(root)) {
         pfunc("\n-- ERROR: The output image %s is the log %s, to which every run appends\n"
               "   its summary.  Choose another output name (B).\n\n",
               in.output, FIT_LOG);
