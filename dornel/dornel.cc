@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dornel/blank_pixels.h"
@@ -105,25 +106,41 @@ std::string unwritable(const std::string &name)
     return "";
 }
 
-// No output may replace an input or another output of the run: an empty
-// prefix, or the prefixes "sky_", "cut_" and "e.", would do so. Every output
-// must be writable, so that no image gets only some of its outputs. Returns
-// the complaint, or "" when the names are sound.
-std::string checkNames(const std::list<std::string> &files, const Parameter &p)
+// The file a name stands for: its device and inode when it exists, so that a
+// hard link or a symbolic link is seen as the file it leads to; the spelled
+// out path (fileKey) of a file still to be made.
+std::string fileIdentity(const std::string &name)
+{
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0)
+        return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return "path " + fileKey(name);
+}
+
+// No output may replace an input (image, error image, configuration file
+// read) or another output of the run: an empty prefix, the prefixes "sky_",
+// "cut_" and "e.", or an output name that is a link to an input would do so.
+// Every output must be writable, so that no image gets only some of its
+// outputs. Returns the complaint, or "" when the names are sound.
+std::string checkNames(const std::list<std::string> &files, const std::string &configRead,
+                       const Parameter &p)
 {
     std::set<std::string> inputs, seen;
     std::vector<FileNames> distinct;
+    std::error_code ec;
+    if (!configRead.empty() && std::filesystem::exists(configRead, ec))
+        inputs.insert(fileIdentity(configRead));
     for (const std::string &f : files) {
         if (!seen.insert(fileKey(f)).second)
-            continue; // the same file twice writes the same outputs
+            continue; // the same name twice writes the same outputs
         distinct.emplace_back(f, p);
-        inputs.insert(fileKey(distinct.back().image));
-        inputs.insert(fileKey(distinct.back().error));
+        inputs.insert(fileIdentity(distinct.back().image));
+        inputs.insert(fileIdentity(distinct.back().error));
     }
     std::set<std::string> outputs;
     for (const FileNames &names : distinct) {
         for (const std::string &out : names.outputs) {
-            const std::string key = fileKey(out);
+            const std::string key = fileIdentity(out);
             if (inputs.count(key))
                 return "the output file " + out +
                        " would overwrite an input file; choose another prefix (now '" + p.prefix +
@@ -145,14 +162,14 @@ std::string checkNames(const std::list<std::string> &files, const Parameter &p)
 std::string checkConfigName(const std::string &config, const std::list<std::string> &files,
                             const Parameter &p)
 {
-    const std::string key = fileKey(config);
+    const std::string key = fileIdentity(config);
     for (const std::string &f : files) {
         const FileNames names(f, p);
         for (const std::string &in : {names.image, names.error})
-            if (fileKey(in) == key)
+            if (fileIdentity(in) == key)
                 return "the configuration file " + config + " would overwrite the input file " + in;
         for (const std::string &out : names.outputs)
-            if (fileKey(out) == key)
+            if (fileIdentity(out) == key)
                 return "the configuration file " + config +
                        " would be overwritten by the output file " + out;
     }
@@ -303,16 +320,6 @@ int run(int argc, char **argv)
     try {
         std::cout << parser << std::endl;
         const std::list<std::string> files = reader.fileArguments();
-        if (!cmdline.write_config_file.empty()) {
-            const std::string clash = checkConfigName(cmdline.write_config_file, files, cmdline);
-            if (!clash.empty()) {
-                std::cerr << "Error: " << clash << "!" << std::endl;
-                return 1;
-            }
-            std::cout << "writing config file: " << cmdline.write_config_file << std::endl
-                      << std::endl;
-            parser.writeConfig(cmdline.write_config_file, true, true);
-        }
         Parameter work = cmdline;
 
         if (argc < 2) {
@@ -322,18 +329,32 @@ int run(int argc, char **argv)
             std::cerr << "written by the dornel developers" << std::endl;
             return 255;
         }
-        if (files.empty()) {
+        const auto noInputFile = [&parser] {
             parser.printUsage(std::cout);
             std::cout << "Error: Please enter input file!" << std::endl;
             return 1;
-        }
+        };
+        const std::string &configOut = cmdline.write_config_file;
+        if (files.empty() && configOut.empty())
+            return noInputFile();
+        // Everything is checked before anything is written, the configuration
+        // file included: a refused run leaves every file as it was.
         std::string complaint = checkSettings(work);
-        if (complaint.empty())
-            complaint = checkNames(files, work);
+        if (complaint.empty() && !files.empty())
+            complaint = checkNames(files, haveConfig ? configName : "", work);
+        if (complaint.empty() && !configOut.empty())
+            complaint = checkConfigName(configOut, files, cmdline);
         if (!complaint.empty()) {
             std::cerr << "Error: " << complaint << "!" << std::endl;
             return 1;
         }
+        if (!configOut.empty()) {
+            std::cout << "writing config file: " << configOut << std::endl << std::endl;
+            parser.writeConfig(configOut, true, true);
+        }
+        // The settings alone may be written without an image.
+        if (files.empty())
+            return noInputFile();
 
         for (const std::string &file : files)
             processFile(file, work);

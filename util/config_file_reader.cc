@@ -27,7 +27,10 @@ std::string ConfigFileReader::nextOptionName()
 {
     if (done_)
         throw UException("No more arguments left!");
-    return onlyUtilExceptions([&] { return name_; });
+    return onlyUtilExceptions([&] {
+        place_ = nextPlace_;
+        return name_;
+    });
 }
 
 std::string ConfigFileReader::nextOptionValue(const Option *)
@@ -47,16 +50,28 @@ void ConfigFileReader::readAhead()
     while (std::getline(in_, line)) {
         ++lineNumber_;
         try {
-            if (parseLine(line, name_, value_))
+            if (parseLine(line, name_, value_)) {
+                nextPlace_ = place(lineNumber_, line);
                 return;
+            }
         } catch (const UException &e) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            throw UException("Configuration file " + fileName_ + ", line " +
-                             std::to_string(lineNumber_) + " ('" + line + "'): " + e.what());
+            throw UException(place(lineNumber_, line) + e.what());
         }
     }
     done_ = true;
+}
+
+std::string ConfigFileReader::place(long lineNumber, std::string line) const
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return "Configuration file " + fileName_ + ", line " + std::to_string(lineNumber) + " ('" +
+           line + "'): ";
+}
+
+std::string ConfigFileReader::located(const std::string &message) const
+{
+    return onlyUtilExceptions([&] { return place_ + message; });
 }
 
 namespace {

@@ -13,7 +13,8 @@ namespace util {
 // value is one word after '=', or the text between double quotes, where a
 // doubled quote stands for one. Any other line (no '=', a name that is not
 // one word, text after the value) is refused with a util::UException that
-// names the file and the line. A file that cannot be opened reads as empty.
+// names the file and the line, and so, through located(), is a setting the
+// parser refuses. A file that cannot be opened reads as empty.
 class ConfigFileReader : public OptionReader {
 public:
     explicit ConfigFileReader(const std::string &fileName);
@@ -24,6 +25,7 @@ public:
     std::string nextOptionName() override;
     std::string nextOptionValue(const Option *option) override;
     bool done() override { return done_; }
+    std::string located(const std::string &message) const override;
     const std::string &fileName() const { return fileName_; }
 
     // Name and value of one line; false when the line is blank or a comment.
@@ -32,6 +34,7 @@ public:
 
 private:
     void readAhead();
+    std::string place(long lineNumber, std::string line) const;
 
     std::string fileName_;
     bool done_;
@@ -39,6 +42,8 @@ private:
     std::string name_;
     std::string value_;
     long lineNumber_ = 0;
+    std::string nextPlace_; // file and line of the option read ahead
+    std::string place_;     // file and line of the option last named
 };
 
 } // namespace util

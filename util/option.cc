@@ -40,7 +40,9 @@ double toReal(const std::string &text, const std::string &option)
     char *end = nullptr;
     errno = 0;
     const double value = std::strtod(begin, &end);
-    if (end == begin || !onlySpaceFrom(end))
+    // strtod reads "nan" too, and a NaN setting would silently disable every
+    // comparison made with it.
+    if (end == begin || !onlySpaceFrom(end) || std::isnan(value))
         throw UException("Value '" + text + "' of option " + option + " is not a number!");
     if (errno == ERANGE && std::isinf(value))
         throw UException("Value '" + text + "' of option " + option + " is out of range!");

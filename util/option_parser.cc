@@ -45,15 +45,23 @@ void OptionParser::parseOptions()
             if (name.size() <= 1) {
                 const auto found = byChar_.find(name);
                 if (found == byChar_.end())
-                    throw UException("Unknown short option '" + name + "' encountered!");
+                    throw UException(
+                        reader_->located("Unknown short option '" + name + "' encountered!"));
                 option = found->second;
             } else {
                 const auto found = byName_.find(name);
                 if (found == byName_.end())
-                    throw UException("Unknown long option '" + name + "' encountered!");
+                    throw UException(
+                        reader_->located("Unknown long option '" + name + "' encountered!"));
                 option = found->second;
             }
-            option->setValue(reader_->nextOptionValue(option));
+            // The reader's own errors say where they are already.
+            const std::string value = reader_->nextOptionValue(option);
+            try {
+                option->setValue(value);
+            } catch (const UException &e) {
+                throw UException(reader_->located(e.what()));
+            }
         }
     });
 }

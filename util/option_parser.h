@@ -33,7 +33,8 @@ public:
     void deleteOptions();
 
     // Applies every name and value the reader delivers; the first error ends
-    // parsing, settings made before it stay.
+    // parsing, settings made before it stay. An unknown name or a value its
+    // option refuses is reported with where the reader found it.
     void parseOptions();
 
     // Usage listing in registration order.

@@ -188,9 +188,11 @@ TEST_F(Options, ErrorsAndTheirStatuses)
     const Case cases[] = {
         {"--read_config_file", 1, "err", "EXCEPTION: option --read_config_file needs a file name"},
         {"--read_config_file unknown.cfg img.fits", 1, "err",
-         "\nEXCEPTION: Unknown long option 'speed' encountered!\n"},
+         "\nEXCEPTION: Configuration file unknown.cfg, line 2 ('speed = 2'): Unknown long option "
+         "'speed' encountered!\n"},
         {"--read_config_file three.cfg img.fits", 1, "err",
-         "EXCEPTION: Too many elements in IntArrayOption galcenter!"},
+         "EXCEPTION: Configuration file three.cfg, line 1 ('galcenter = 1,2,3'): Too many "
+         "elements in IntArrayOption galcenter!"},
         {"-o -1 img.fits", 1, "err", "Error: option order must not be negative (it is -1)!\n"},
         {"-i -2 img.fits", 1, "err", "Error: option intervall must not be negative (it is -2)!\n"},
         {"-m -3 img.fits", 1, "err", "Error: option medrad must not be negative (it is -3)!\n"},
@@ -229,6 +231,9 @@ TEST_F(Options, BadOptionsAndMalformedConfigurationLinesEndTheRunBeforeAnyImage)
     test_common::spit(scratch.file("noequals.cfg"), "kappa = 3\norder 3\n");
     test_common::spit(scratch.file("trailing.cfg"), "order = 3 junk\n");
     test_common::spit(scratch.file("twowords.cfg"), "the order = 3\n");
+    test_common::spit(scratch.file("bogus.cfg"), "# settings\nbogus = 1\n");
+    test_common::spit(scratch.file("notnumber.cfg"), "order = 3\n\nkappa = x\n");
+    test_common::spit(scratch.file("nan.cfg"), "kappa = nan\n");
     struct Case {
         const char *args;
         const char *message;
@@ -239,6 +244,13 @@ TEST_F(Options, BadOptionsAndMalformedConfigurationLinesEndTheRunBeforeAnyImage)
         {"-o two img.fits", "Caught exception : Value 'two' of option order is not an integer!\n",
          true},
         {"--order=x img.fits", "Caught exception : Unknown long option 'order=x' encountered!\n",
+         true},
+        // NaN passes every comparison as false: -k nan would clip nothing.
+        {"-k nan img.fits", "Caught exception : Value 'nan' of option kappa is not a number!\n",
+         true},
+        {"--tresh NAN img.fits",
+         "Caught exception : Value 'NAN' of option tresh is not a number!\n", true},
+        {"-n NaN img.fits", "Caught exception : Value 'NaN' of option nan is not a number!\n",
          true},
         {"--read_config_file noequals.cfg img.fits",
          "\nEXCEPTION: Configuration file noequals.cfg, line 2 ('order 3'): no '=' between name "
@@ -252,6 +264,18 @@ TEST_F(Options, BadOptionsAndMalformedConfigurationLinesEndTheRunBeforeAnyImage)
          "\nEXCEPTION: Configuration file twowords.cfg, line 1 ('the order = 3'): more than one "
          "word before '='!\n",
          false},
+        {"--read_config_file bogus.cfg img.fits",
+         "\nEXCEPTION: Configuration file bogus.cfg, line 2 ('bogus = 1'): Unknown long option "
+         "'bogus' encountered!\n",
+         false},
+        {"--read_config_file notnumber.cfg img.fits",
+         "\nEXCEPTION: Configuration file notnumber.cfg, line 3 ('kappa = x'): Value 'x' of option "
+         "kappa is not a number!\n",
+         false},
+        {"--read_config_file nan.cfg img.fits",
+         "\nEXCEPTION: Configuration file nan.cfg, line 1 ('kappa = nan'): Value 'nan' of option "
+         "kappa is not a number!\n",
+         false},
     };
     for (const Case &c : cases) {
         const test_common::ProgramRun o = run(c.args);
@@ -262,4 +286,42 @@ TEST_F(Options, BadOptionsAndMalformedConfigurationLinesEndTheRunBeforeAnyImage)
         for (const char *output : {"sky_img.fits", "simg.fits", "e.simg.fits", "cut_img.fits"})
             EXPECT_FALSE(test_common::exists(scratch.file(output))) << c.args << ": " << output;
     }
+}
+
+// The configuration file is written only once the run is accepted: a run
+// refused for its settings or its file names leaves the file as it was.
+TEST_F(Options, ARefusedRunLeavesTheConfigurationFileToWriteAsItWas)
+{
+    test_common::write_image(scratch.file("img.fits"), 24, 20,
+                             [](long x, long y) { return 200.0 + x - y; });
+    test_common::write_image(scratch.file("e.img.fits"), 24, 20, [](long, long) { return 1.0; });
+    const std::string kept = "order = 3\n";
+    struct Case {
+        const char *args; // after --write_config_file keep.cfg
+        const char *message;
+    };
+    const Case cases[] = {
+        {"-p nodir/ img.fits", "Error: the output file nodir/img.fits cannot be written: there is "
+                               "no folder nodir!\n"},
+        {"-p '' img.fits", "Error: the output file img.fits would overwrite an input file"},
+        {"-o -1 img.fits", "Error: option order must not be negative (it is -1)!\n"},
+        {"-m -1", "Error: option medrad must not be negative (it is -1)!\n"},
+        {"-o two img.fits", "Caught exception : Value 'two' of option order is not an integer!\n"},
+    };
+    for (const Case &c : cases) {
+        test_common::spit(scratch.file("keep.cfg"), kept);
+        const test_common::ProgramRun o =
+            run("--write_config_file keep.cfg " + std::string(c.args));
+        EXPECT_EQ(1, o.status) << c.args << "\n" << o.out << o.err;
+        EXPECT_TRUE(has(o.err, c.message)) << c.args << "\n" << o.err;
+        EXPECT_FALSE(has(o.out, "writing config file")) << c.args << "\n" << o.out;
+        EXPECT_EQ(kept, test_common::slurp(scratch.file("keep.cfg"))) << c.args;
+        EXPECT_FALSE(test_common::exists(scratch.file("sky_img.fits"))) << c.args;
+    }
+
+    // Accepted, the same run writes it before the first image.
+    const test_common::ProgramRun o = run("--write_config_file keep.cfg -o 1 img.fits");
+    EXPECT_EQ(0, o.status) << o.out << o.err;
+    EXPECT_LT(o.out.find("writing config file: keep.cfg"), o.out.find("Saving file"));
+    EXPECT_TRUE(has(test_common::slurp(scratch.file("keep.cfg")), "order\t= 1\t"));
 }

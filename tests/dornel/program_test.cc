@@ -233,6 +233,59 @@ TEST_F(Program, OutputNamesNeverReplaceAnInput)
         << "sky_img.fits changed";
 }
 
+// An output name may be a hard or symbolic link to an input (image, error
+// image, configuration file read) or to the configuration file to write:
+// refused before anything is written, as a clash of names is.
+TEST_F(Program, OutputsThatAreLinksToAnInputAreRefused)
+{
+    struct Case {
+        const char *link;   // "ln" or "ln -s"
+        const char *target; // an existing file
+        const char *name;   // the link
+        const char *args;
+        const char *complaint;
+    };
+    const Case cases[] = {
+        {"ln", "img.fits", "simg.fits", "img.fits",
+         "the output file simg.fits would overwrite an input file"},
+        {"ln", "e.img.fits", "e.simg.fits", "img.fits",
+         "the output file e.simg.fits would overwrite an input file"},
+        {"ln", "img.fits", "cut_img.fits", "-p s_ img.fits",
+         "the output file cut_img.fits would overwrite an input file"},
+        {"ln", "run.cfg", "sky_img.fits", "--read_config_file run.cfg img.fits",
+         "the output file sky_img.fits would overwrite an input file"},
+        {"ln", "keep.cfg", "sky_img.fits", "--write_config_file keep.cfg img.fits",
+         "the configuration file keep.cfg would be overwritten by the output file sky_img.fits"},
+        {"ln", "other.fits", "sky_img.fits", "img.fits other.fits",
+         "the output file sky_img.fits would overwrite an input file"},
+        {"ln -s", "img.fits", "simg.fits", "img.fits",
+         "the output file simg.fits would overwrite an input file"},
+    };
+    // Every file of the folder with its checksum.
+    const auto listing = [this] {
+        return test_common::output_of("cd '" + scratch.path() +
+                                      "' && find . ! -type d ! -name stdout ! -name stderr | "
+                                      "sort | xargs md5sum");
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(0, std::system(("rm -rf '" + scratch.file("") + "'*").c_str()));
+        writePair("img.fits", skyImage());
+        writePair("other.fits", skyImage(20, 10));
+        test_common::spit(scratch.file("run.cfg"), "order = 1\n");
+        test_common::spit(scratch.file("keep.cfg"), "order = 3\n");
+        ASSERT_EQ(0, std::system(("cd '" + scratch.path() + "' && " + c.link + " " + c.target +
+                                  " " + c.name)
+                                     .c_str()));
+        const std::string before = listing();
+        const test_common::ProgramRun o = run(c.args);
+        const std::string label = std::string(c.link) + " " + c.target + " " + c.name + "; " +
+                                  c.args + "\n" + o.out + o.err;
+        EXPECT_EQ(1, o.status) << label;
+        EXPECT_TRUE(has(o.err, std::string("Error: ") + c.complaint)) << label;
+        EXPECT_EQ(before, listing()) << label;
+    }
+}
+
 // A prefix may name a folder: the error copy goes beside the sky-subtracted
 // image, and an image whose outputs cannot all be written gets none of them.
 TEST_F(Program, APrefixWithAFolderWritesAllOutputsThereOrNone)

@@ -78,7 +78,8 @@ TEST(OptionProgram, ConfigurationWrittenAndReadBack)
     const Outcome unknown = run(dir, "--read_config_file " + config + " image.fits");
     EXPECT_EQ(1, unknown.status);
     EXPECT_NE(std::string::npos,
-              unknown.out.find("EXCEPTION: Unknown long option 'speed' encountered!"));
+              unknown.out.find("EXCEPTION: Configuration file " + config +
+                               ", line 2 ('speed = 2'): Unknown long option 'speed' encountered!"));
 }
 
 } // namespace

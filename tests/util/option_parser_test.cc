@@ -139,7 +139,11 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged)
          {"weights", "0.1,1e-30,3.4e38"},
          {"scales", "1e300,-2.5e-300"},
          {"box", "3:1,-2:2"}},
-        {{"prefix", ""}, {"config", "x\"y"}, {"kappa", "-0"}, {"nan", "-inf"}, {"weights", "nan"}},
+        {{"prefix", ""},
+         {"config", "x\"y"},
+         {"kappa", "-0"},
+         {"nan", "-inf"},
+         {"weights", "inf,-0,1e-45"}},
         {{"prefix", "\""}, {"config", "#"}, {"kappa", "1e-320"}},
     };
     for (const auto &values : settings) {
@@ -161,9 +165,10 @@ TEST_F(OptionParserTest, EveryTypeReadsBackUnchanged)
                 EXPECT_EQ(std::signbit(written.kappa), std::signbit(read.kappa));
                 EXPECT_EQ(written.kappa, read.kappa);
                 EXPECT_EQ(written.nan, read.nan);
-                for (int i = 0; i < 3; ++i)
-                    EXPECT_TRUE(written.weights[i] == read.weights[i] ||
-                                (std::isnan(written.weights[i]) && std::isnan(read.weights[i])));
+                for (int i = 0; i < 3; ++i) {
+                    EXPECT_EQ(written.weights[i], read.weights[i]);
+                    EXPECT_EQ(std::signbit(written.weights[i]), std::signbit(read.weights[i]));
+                }
                 EXPECT_EQ(written.scales[0], read.scales[0]);
                 EXPECT_EQ(written.scales[1], read.scales[1]);
                 EXPECT_EQ(written.box.toString(), read.box.toString());

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <sstream>
 
@@ -125,6 +126,39 @@ TEST(FloatAndDoubleOptions, ShortTableTextsExactConfigTexts)
             ASSERT_EQ(f, std::strtof(nan.toConfigString().c_str(), nullptr));
         }
     }
+}
+
+// strtod reads these as NaN; a NaN setting would make every comparison with
+// it false, so it is refused like any other text that is no number, and the
+// value stays.
+TEST(FloatAndDoubleOptions, NaNTextsAreRefused)
+{
+    float f = 0;
+    double d = 0;
+    float fa[2] = {0, 0};
+    double da[2] = {0, 0};
+    FloatOption nan("nan", "1.5", "blank marker", 'n', &f);
+    DoubleOption kappa("kappa", "2.5", "kappa", 'k', &d);
+    FloatArrayOption weights("weights", "3,4", "weights", 0, 2, fa);
+    DoubleArrayOption scales("scales", "5,6", "scales", 0, 2, da);
+    for (const char *text : {"nan", "NaN", "-nan", " nan ", "nan(0x7)", "NAN"}) {
+        for (Option *option : std::initializer_list<Option *>{&nan, &kappa}) {
+            EXPECT_EQ("Value '" + std::string(text) + "' of option " + option->getName() +
+                          " is not a number!",
+                      utilError([&] { option->setValue(text); }));
+        }
+        EXPECT_EQ("Value '" + std::string(text) + "' of option weights is not a number!",
+                  utilError([&] { weights.setValue(std::string("7,") + text); }));
+        EXPECT_EQ("Value '" + std::string(text) + "' of option scales is not a number!",
+                  utilError([&] { scales.setValue(text); }));
+    }
+    EXPECT_EQ(1.5f, f);
+    EXPECT_EQ(2.5, d);
+    EXPECT_EQ(4.0f, fa[1]); // the elements before the NaN are taken, as with any bad element
+    EXPECT_EQ(5.0, da[0]);
+    // Infinities are numbers: "no upper limit", say.
+    kappa.setValue("inf");
+    EXPECT_TRUE(std::isinf(d));
 }
 
 TEST(StringOption, KeepsTextAsGiven)

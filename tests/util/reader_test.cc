@@ -206,16 +206,37 @@ TEST_F(ConfigFile, SetsOptionsInFileOrder)
         set.parser.toString(false));
 }
 
-TEST_F(ConfigFile, UnknownNamesStopParsing)
+// A setting the parser refuses names its file and line like a malformed
+// line; the settings before it stay, the ones after it are not applied.
+TEST_F(ConfigFile, ARefusedSettingStopsParsingNamingFileAndLine)
 {
-    write("order = 3\nspeed = 1\nkappa = 2\n");
-    OptionSet set;
-    ConfigFileReader reader(path);
-    set.parser.changeReader(&reader);
-    EXPECT_EQ("Unknown long option 'speed' encountered!",
-              utilError([&] { set.parser.parseOptions(); }));
-    EXPECT_EQ(3, set.order);
-    EXPECT_EQ(0.0, set.kappa);
+    struct Case {
+        const char *line;
+        const char *error;
+    };
+    const Case cases[] = {
+        {"speed = 1", "Unknown long option 'speed' encountered!"},
+        {"q = 1", "Unknown short option 'q' encountered!"},
+        {"kappa = x", "Value 'x' of option kappa is not a number!"},
+        {"k = nan\r", "Value 'nan' of option kappa is not a number!"},
+        {"nan = 1e39", "Value '1e39' of option nan is out of range!"},
+        {"order = 1.5  # comment", "Value '1.5' of option order is not an integer!"},
+        {"galcenter = 1,2,3", "Too many elements in IntArrayOption galcenter!"},
+    };
+    for (const Case &c : cases) {
+        std::string shown = c.line;
+        if (shown.back() == '\r')
+            shown.pop_back();
+        // The refused line is read ahead with the one after it.
+        write("# settings\norder = 3\n\n" + std::string(c.line) + "\nverbose = TRUE\n");
+        OptionSet set;
+        ConfigFileReader reader(path);
+        set.parser.changeReader(&reader);
+        EXPECT_EQ("Configuration file " + path + ", line 4 ('" + shown + "'): " + c.error,
+                  utilError([&] { set.parser.parseOptions(); }));
+        EXPECT_EQ(3, set.order) << c.line;
+        EXPECT_FALSE(set.verbose) << c.line;
+    }
 }
 
 TEST_F(ConfigFile, AMalformedLineStopsParsingNamingFileAndLine)
