@@ -185,7 +185,8 @@ int main(int argc, char *argv[])
     warn_point_sources_without_psf(&fpar);
 
     cons constr; // the constraint list, its nodes live until the end
-    if (read_cons(input, &constr, &fpar) == 1)
+    // A refused line has said so itself; the lines around it are used.
+    if (read_cons(input, &constr, &fpar) == CONS_UNREADABLE)
         pfunc("-- No constraint file found, or error in constraint file.\n");
     errorcheck(&input, &data, &badpix, &psf, &sigma);
     getmu(TWOn, MU, Y2, ninterp);

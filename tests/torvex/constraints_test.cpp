@@ -1,11 +1,13 @@
 // The constraint file and what its constraints do to a trial step.
 #include "torvex/fit/constraints.h"
+#include "torvex/input/assign_pars.h"
 
 #include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace fit_test;
 
@@ -137,7 +139,7 @@ TEST_F(ConsFile, LinesAndTheirEffectOnATrialStep)
         {"1-2 mag 0.5 1", {{13, 16}}, 13, 17},
     };
     for (const auto &c : cases) {
-        ASSERT_EQ(read(c.line + std::string("\n")), 0) << c.line << "\n" << said;
+        ASSERT_EQ(read(c.line + std::string("\n")), CONS_READ) << c.line << "\n" << said;
         step(c.trial);
         EXPECT_FLOAT_EQ(atry[c.entry], c.expect) << c.line;
     }
@@ -145,7 +147,7 @@ TEST_F(ConsFile, LinesAndTheirEffectOnATrialStep)
 
 TEST_F(ConsFile, PairOfFixedSlotsIsLeftAlone)
 {
-    ASSERT_EQ(read("1-2 pa -5 5\n"), 0);
+    ASSERT_EQ(read("1-2 pa -5 5\n"), CONS_READ);
     step({});
     EXPECT_FLOAT_EQ(atry[9], 30);
     EXPECT_FLOAT_EQ(atry[19], 10);
@@ -175,7 +177,7 @@ TEST_F(ConsFile, RefusedLinesAreNamedAndSkipped)
     };
     for (const char *line : refused) {
         std::string text = std::string("1 x -1 1\n") + line + "\n2 re 3 to 10\n";
-        EXPECT_EQ(read(text), 1) << line;
+        EXPECT_EQ(read(text), CONS_LINES_LEFT) << line;
         EXPECT_NE(said.find("line 2"), std::string::npos) << said;
         EXPECT_NE(said.find(line), std::string::npos) << said;
         EXPECT_EQ(length(), 2) << line;
@@ -214,16 +216,71 @@ TEST_F(ConsFile, NamesStandForTheSlotOfTheComponentsOwnType)
             const int r = read_cons(in, &head, &one.head);
             const std::string label = std::string(t.type) + ": " + line;
             if (t.slot[i] == 0) {
-                EXPECT_EQ(r, 1) << label;
+                EXPECT_EQ(r, CONS_LINES_LEFT) << label;
                 EXPECT_NE(cap.text().find("the component type has no such parameter"),
                           std::string::npos)
                     << label << "\n"
                     << cap.text();
                 EXPECT_EQ(length(), 0) << label;
             } else {
-                EXPECT_EQ(r, 0) << label << "\n" << cap.text();
+                EXPECT_EQ(r, CONS_READ) << label << "\n" << cap.text();
                 EXPECT_EQ(head.par, t.slot[i]) << label;
             }
+        }
+    }
+}
+
+TEST_F(ConsFile, SlotsTheTypeKeepsFixedAreNoParameterByNumberEither)
+{
+    // Completed as the program completes them: the de Vaucouleurs' index is
+    // 4 with flag 0, the point source's axis ratio flag 0, a King's alpha
+    // of 0 becomes 2 with flag 0 (but stays a parameter of the type).
+    const struct {
+        std::vector<const char *> types;
+        const char *line;
+        bool taken;
+    } cases[] = {
+        {{"devauc"}, "1 5 1 to 2", false},
+        {{"devauc"}, "1 5 -1 1", false},
+        {{"devauc"}, "1 n 1 to 2", false},
+        {{"psf"}, "1 8 0.5 to 1", false},
+        {{"psf"}, "1 q 0.5 to 1", false},
+        {{"psf"}, "1 4 1 to 2", false},
+        {{"sky"}, "1 10 0 to 1", false},
+        {{"sersic", "devauc"}, "1-2 5 -1 1", false},
+        {{"devauc", "sersic"}, "1/2 5 0.5 2", false},
+        {{"sersic", "psf"}, "1/2 8 0.5 2", false},
+        // Parameters of the type, by number.
+        {{"sersic"}, "1 5 1 to 2", true},
+        {{"devauc"}, "1 4 1 to 2", true},
+        {{"psf"}, "1 3 10 to 12", true},
+        {{"king"}, "1 6 1 to 3", true},
+        {{"sky"}, "1 3 -1 to 1", true},
+        {{"sersic", "sersic"}, "1-2 5 -1 1", true},
+    };
+    for (const auto &c : cases) {
+        Components list;
+        for (const char *t : c.types)
+            list.add(t);
+        inpars settings;
+        image data, sigma, psfimg, badpix;
+        convpars cpar;
+        assign_pars(settings, &data, &sigma, &psfimg, &badpix, &list.head, &cpar);
+        spit(dir.file("cons"), std::string(c.line) + "\n");
+        CapturePrint cap;
+        const int r = read_cons(in, &head, &list.head);
+        if (c.taken) {
+            EXPECT_EQ(r, CONS_READ) << c.line << "\n" << cap.text();
+            EXPECT_EQ(length(), 1) << c.line;
+        } else {
+            EXPECT_EQ(r, CONS_LINES_LEFT) << c.line;
+            EXPECT_NE(cap.text().find("line 1 refused (the component type has no such "
+                                      "parameter): " +
+                                      std::string(c.line)),
+                      std::string::npos)
+                << c.line << "\n"
+                << cap.text();
+            EXPECT_EQ(length(), 0) << c.line;
         }
     }
 }
@@ -235,7 +292,7 @@ TEST_F(ConsFile, PairsNeedTheParameterInTheSameSlotOfBoth)
     two.add("nuker");
     spit(dir.file("cons"), "1-2 alpha -0.5 0.5\n1-2 pa -5 5\n");
     CapturePrint cap;
-    EXPECT_EQ(read_cons(in, &head, &two.head), 1);
+    EXPECT_EQ(read_cons(in, &head, &two.head), CONS_LINES_LEFT);
     EXPECT_NE(cap.text().find("line 1 refused (the two components hold that parameter in "
                               "different slots)"),
               std::string::npos)
@@ -246,9 +303,9 @@ TEST_F(ConsFile, PairsNeedTheParameterInTheSameSlotOfBoth)
 
 TEST_F(ConsFile, ShortLineEndsTheList)
 {
-    EXPECT_EQ(read("3 x 1\n"), 1);
+    EXPECT_EQ(read("3 x 1\n"), CONS_LINES_LEFT);
     EXPECT_EQ(length(), 0);
-    EXPECT_EQ(read("# first\n1 x -1 1\n\n   \n3 x 1\n2 x -1 1\n"), 1);
+    EXPECT_EQ(read("# first\n1 x -1 1\n\n   \n3 x 1\n2 x -1 1\n"), CONS_LINES_LEFT);
     EXPECT_EQ(length(), 1);
     EXPECT_NE(said.find("line 5"), std::string::npos) << said;
 }
@@ -258,7 +315,7 @@ TEST_F(ConsFile, MissingFileLeavesAnEmptyList)
     head.comp[1] = 5; // a stale head is emptied
     snprintf(in.constraints, sizeof in.constraints, "%s", dir.file("absent").c_str());
     CapturePrint cap;
-    EXPECT_EQ(read_cons(in, &head, &comps.head), 1);
+    EXPECT_EQ(read_cons(in, &head, &comps.head), CONS_UNREADABLE);
     EXPECT_EQ(length(), 0);
 }
 
@@ -267,7 +324,7 @@ TEST_F(ConsFile, LongLinesAndWordsAreReadWhole)
     std::string comment = "# " + std::string(500, 'c') + " 1 x 0 0\n";
     std::string padded = "2" + std::string(200, ' ') + "magnitude_of_the_disk\t16.5   to  " +
                          std::string(100, ' ') + "17.0000000000000000000000000001\n";
-    ASSERT_EQ(read(comment + padded), 0) << said;
+    ASSERT_EQ(read(comment + padded), CONS_READ) << said;
     ASSERT_EQ(length(), 1);
     EXPECT_EQ(head.comp[1], 2);
     EXPECT_EQ(head.par, 3);
@@ -278,7 +335,7 @@ TEST_F(ConsFile, LongLinesAndWordsAreReadWhole)
 
 TEST_F(ConsFile, LaterConstraintsActAfterEarlierOnes)
 {
-    ASSERT_EQ(read("1 x -1 1\n1 x 9.5 to 10.2\n"), 0);
+    ASSERT_EQ(read("1 x -1 1\n1 x 9.5 to 10.2\n"), CONS_READ);
     step({{1, 12}});
     EXPECT_FLOAT_EQ(atry[1], 10.2f); // 11 from the first, then 10.2
 }
@@ -291,7 +348,7 @@ TEST_F(ConsFile, AbsolutePositionRangesMoveWithThePositions)
     // slots, nor a sky's level and gradient in slots 1 and 2.
     ASSERT_EQ(read("1 x 109.5 to 110.5\n2 y 60 to 70\n1 x -1 1\n1-2 x -0.5 0.5\n"
                    "2 re 3 to 10\n3 sky 0.9 to 1.1\n3 2 -1 to 1\n"),
-              0)
+              CONS_READ)
         << said;
     offset_constraints(&head, &comps.head, -100, -50);
     const struct {

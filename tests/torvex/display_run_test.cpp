@@ -245,9 +245,11 @@ TEST_F(DisplayRun, CursesPrintsAMessageLongerThanItsLibraryBuffer)
     t.start("main", script("run.sh", "status", "LINES=24 COLUMNS=80 "));
     ASSERT_EQ(status("status"), 0) << t.screen("main");
     std::string s = t.screen("main");
-    // Rows of 80 columns: the line goes on in the next row.
+    // Rows of 80 columns: the line goes on in the next row, and the rule
+    // above the initial parameters follows its end.
     s.erase(std::remove(s.begin(), s.end(), '\n'), s.end());
-    EXPECT_NE(s.find(std::string(800, 'w') + " 0 1-- No constraint file found"), std::string::npos)
+    EXPECT_NE(s.find(std::string(800, 'w') + " 0 1" + std::string(80, '=') + "Initial parameters"),
+              std::string::npos)
         << s;
 }
 

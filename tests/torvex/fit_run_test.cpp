@@ -15,6 +15,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace test_common;
 
@@ -202,16 +203,27 @@ TEST_F(SkyFit, EstimatedSigmaImageWithoutOne)
 
 TEST_F(SkyFit, ConstraintsHoldTheFit)
 {
-    spit(dir.file("cons.txt"), "# keep the level low\n1 sky 80 to 95\n1 re 3 4\n");
+    // A line refused, or a short line that ends the reading, is named on
+    // its own; the file was read, so it is not reported as missing, and the
+    // constraint before the line holds.
+    const struct {
+        const char *last, *said;
+    } cases[] = {
+        {"1 re 3 4",
+         "-- Constraint file line 3 refused (the component type has no such parameter): 1 re 3 4"},
+        {"1 2 0", "-- Constraint file line 3 has fewer than four words; the rest of the file is "
+                  "not read: 1 2 0"},
+    };
     s.cons = "cons.txt";
-    ProgramRun r = run();
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("-- Constraint file line 3 refused (the component type has no such "
-                         "parameter): 1 re 3 4"),
-              std::string::npos)
-        << r.out;
-    Hdu model = fitted_model();
-    EXPECT_NEAR(card(model, "1_SKY").value, 95, 1e-4);
+    for (const auto &c : cases) {
+        spit(dir.file("cons.txt"),
+             std::string("# keep the level low\n1 sky 80 to 95\n") + c.last + "\n");
+        ProgramRun r = run();
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("No constraint file found"), std::string::npos) << r.out;
+        EXPECT_NEAR(card(fitted_model(), "1_SKY").value, 95, 1e-4) << c.last;
+    }
 }
 
 TEST_F(SkyFit, RegionsAgainstTheImage)
@@ -732,6 +744,88 @@ TEST(ExampleFit, ConstraintsNeitherFreezeTheFitNorActOnOtherParameters)
         // The galaxy has moved from its start towards its true centre.
         EXPECT_NEAR(card(model, "1_XCENT").value, 32.6, 0.2) << c.line;
     }
+}
+
+TEST(ExampleFit, SigmaPixelsThatCannotWeighAreLeftOut)
+{
+    // The example galaxy with a sigma image of sqrt(data), a pixel or two of
+    // which are bad: a pixel whose sigma is not a positive number with a
+    // finite weight 1/sigma^2 leaves the fit as one whose sigma is not a
+    // number does, so the fit is that one's to the last digit.
+    ScratchDir dir;
+    spit(dir.file("sersic_galaxy.fits"), slurp(EXAMPLES_DIR "/sersic_galaxy.fits"));
+    const Hdu galaxy = read_hdu(dir.file("sersic_galaxy.fits"));
+    ASSERT_TRUE(galaxy.ok());
+    std::string param = slurp(EXAMPLES_DIR "/fit.param");
+    param.replace(param.find("C) none"), 7, "C) sigma.fits");
+    spit(dir.file("fit.param"), param);
+    auto good = [&](long x, long y) { return std::sqrt(static_cast<float>(galaxy.at(x, y))); };
+    // The sigma of pixels (20, 40), (21, 40), ... on the sky (about 10)
+    // replaced by the given values.
+    struct Result {
+        std::string out, chisq, ndof, sky;
+    };
+    auto fit_with = [&](std::vector<float> bad) {
+        write_image(dir.file("sigma.fits"), 64, 64, [&](long x, long y) {
+            const long i = x - 20;
+            return y == 40 && i >= 0 && i < static_cast<long>(bad.size()) ? bad[i] : good(x, y);
+        });
+        const ProgramRun run = run_in(dir, "'" TORVEX_BIN "' fit.param");
+        Result r;
+        r.out = run.out;
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        if (run.status != 0)
+            return r;
+        const Hdu model = read_hdu(dir.file("fitblock.fits"), 3);
+        r.chisq = model.raw("CHISQ");
+        r.ndof = model.raw("NDOF");
+        r.sky = model.text("2_SKY");
+        return r;
+    };
+    const char *one = "-- WARNING: 1 pixel of the fit region has a sigma that is not a positive "
+                      "number\n   whose weight 1/sigma^2 is finite; it is left out of the fit.";
+    const Result nan = fit_with({NAN});
+    EXPECT_EQ(nan.ndof, std::to_string(64 * 64 - 10 - 1));
+    EXPECT_NE(nan.out.find(one), std::string::npos) << nan.out;
+
+    const struct {
+        const char *what;
+        float value;
+    } cases[] = {
+        {"negative", -5},       {"weight overflows", 1e-30f},  {"weight denormal", 1e-20f},
+        {"infinite", INFINITY}, {"minus infinity", -INFINITY},
+    };
+    for (const auto &c : cases) {
+        const Result r = fit_with({c.value});
+        EXPECT_NE(r.out.find(one), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_EQ(r.chisq, nan.chisq) << c.what;
+        EXPECT_EQ(r.ndof, nan.ndof) << c.what;
+        EXPECT_EQ(r.sky, nan.sky) << c.what;
+    }
+
+    // A zero (of either sign) is no bad pixel but a missing value: it takes
+    // the image's smallest usable sigma and stays in the fit.  A negative
+    // pixel beside it lends it no magnitude and leaves the fit.
+    float smallest = INFINITY;
+    for (long y = 1; y <= 64; y++)
+        for (long x = 1; x <= 64; x++)
+            if (y != 40 || x > 21)
+                smallest = std::min(smallest, good(x, y));
+    char low[128];
+    snprintf(low, sizeof low, "-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e.",
+             smallest);
+    for (float zero : {0.0f, -0.0f}) {
+        const Result r = fit_with({zero, -0.5f});
+        EXPECT_NE(r.out.find(low), std::string::npos) << low << "\n" << r.out;
+        EXPECT_NE(r.out.find(one), std::string::npos) << r.out;
+        EXPECT_EQ(r.ndof, nan.ndof);
+        EXPECT_NE(r.chisq, nan.chisq);
+    }
+    const char *two = "-- WARNING: 2 pixels of the fit region have a sigma that is not a positive "
+                      "number\n   whose weight 1/sigma^2 is finite; they are left out of the fit.";
+    const Result r = fit_with({-5, 1e-30f});
+    EXPECT_NE(r.out.find(two), std::string::npos) << r.out;
+    EXPECT_EQ(r.ndof, std::to_string(64 * 64 - 10 - 2));
 }
 
 // ---- every profile type on a sky -----------------------------------------

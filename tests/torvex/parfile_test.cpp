@@ -135,7 +135,7 @@ TEST_F(ParFile, SettingLinesSetTheirFields)
          "0.05 0.06"},
         {"L) 3", [](const inpars &i) { return std::to_string(i.coerr); }, "3"},
         {"O) reg", dev, "reg"},
-        {"O) xyz", dev, "regular"},
+        {"O) xyz", dev, "both"},
         {"O) bothways", dev, "bothways"},
         {"O) cursesandmore", dev, "cursesand"},
         {"P) 1", [](const inpars &i) { return std::to_string(i.create); }, "1"},
@@ -194,6 +194,39 @@ TEST_F(ParFile, SettingsWhoseValueIsNoNumberAreRefused)
     // Words after the values are a comment, not a refused value.
     EXPECT_EQ(out.find("pixels refused"), std::string::npos) << out;
     EXPECT_EQ(out.find("# refused"), std::string::npos) << out;
+}
+
+TEST_F(ParFile, SwitchesOutsideTheirSetAreRefused)
+{
+    // Each value out of its set is named and the switch keeps what the line
+    // before it set.
+    using field = std::function<std::string(const inpars &)>;
+    const field create = [](const inpars &i) { return std::to_string(i.create); };
+    const field interact = [](const inpars &i) { return std::to_string(i.interact); };
+    const field dev = [](const inpars &i) { return std::string(i.device); };
+    const char *p_said = "-- P) The value must be 0 (fit) or 1 (create the model only); ";
+    const char *s_said = "-- S) The value must be 0 (no editor) or 1 (start the editor); ";
+    const char *o_said = "-- O) The display must be regular, curses or both; ";
+    const struct {
+        const char *text;
+        field get;
+        const char *want;
+        std::string said;
+    } cases[] = {
+        {"P) 1\nP) 2\n", create, "1", p_said + std::string("2 refused.")},
+        {"P) 0\nP) -1\n", create, "0", p_said + std::string("-1 refused.")},
+        {"P) 1\nP) 1e3\n", create, "1", p_said + std::string("1000 refused.")},
+        {"S) 1\nS) 2\n", interact, "1", s_said + std::string("2 refused.")},
+        {"S) 0\nS) -1\n", interact, "0", s_said + std::string("-1 refused.")},
+        {"O) curses\nO) bogus\n", dev, "curses", o_said + std::string("bogus refused.")},
+        {"O) regular\nO) xyz\n", dev, "regular", o_said + std::string("xyz refused.")},
+    };
+    for (const auto &c : cases) {
+        reset_reader();
+        const std::string out = read_text(c.text);
+        EXPECT_EQ(c.get(input), c.want) << c.text;
+        EXPECT_NE(out.find(c.said), std::string::npos) << c.text << "\n" << out;
+    }
 }
 
 TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)

@@ -90,23 +90,31 @@ TEST(SigmaImg, UndefinedPixelsDoNotSpoilTheirNeighbours)
     release(s);
 }
 
-TEST(SigCheck, ZerosTakeTheSmallestMagnitude)
+TEST(SigCheck, ZerosTakeTheSmallestUsableValue)
 {
-    Data d(3, 1, 0, 1, 1, 1);
+    // A negative value and one whose weight 1/sigma^2 overflows are left
+    // out of the fit: they neither set the value of the zeros nor change.
+    Data d(5, 1, 0, 1, 1, 1);
     d.img.z[1][1] = 0;
     d.img.z[1][2] = -2;
     d.img.z[1][3] = 3;
-    EXPECT_FLOAT_EQ(sigcheck(d.img), 2);
-    EXPECT_FLOAT_EQ(d.img.z[1][1], 2);
-    EXPECT_FLOAT_EQ(d.img.z[1][2], 2);
+    d.img.z[1][4] = 1e-30f;
+    d.img.z[1][5] = -0.0f;
+    EXPECT_FLOAT_EQ(sigcheck(d.img), 3);
+    EXPECT_FLOAT_EQ(d.img.z[1][1], 3);
+    EXPECT_FLOAT_EQ(d.img.z[1][2], -2);
     EXPECT_FLOAT_EQ(d.img.z[1][3], 3);
+    EXPECT_FLOAT_EQ(d.img.z[1][4], 1e-30f);
+    EXPECT_FLOAT_EQ(d.img.z[1][5], 3);
+    EXPECT_EQ(unusable_sigma_pixels(d.img), 2);
 
-    // Without zeros nothing changes, negative values included.
+    // Without zeros nothing changes.
     d.img.z[1][1] = -2;
     d.img.z[1][2] = NAN;
     EXPECT_FLOAT_EQ(sigcheck(d.img), 0);
     EXPECT_FLOAT_EQ(d.img.z[1][1], -2);
     EXPECT_TRUE(std::isnan(d.img.z[1][2]));
+    EXPECT_EQ(unusable_sigma_pixels(d.img), 3);
 
     // Undefined pixels neither set the minimum nor get repaired.
     d.img.z[1][1] = 0;
@@ -119,16 +127,18 @@ TEST(SigCheck, ZerosTakeTheSmallestMagnitude)
 
 TEST(SigCheckDeath, NothingUsableEndsTheRun)
 {
-    for (float v : {0.0f, NAN}) {
+    for (float v : {0.0f, NAN, -3.0f, 1e-25f}) {
         Data d(4, 4, v, 1, 1, 1);
         d.img.z[2][2] = INFINITY;
+        d.img.z[3][3] = -1;
         snprintf(d.img.name, sizeof d.img.name, "sig.fits");
         EXPECT_EXIT(
             {
                 pfunc = print_to_stderr;
                 sigcheck(d.img);
             },
-            ::testing::ExitedWithCode(1), "sigma image sig.fits has no pixel");
+            ::testing::ExitedWithCode(1), "sigma image sig.fits has no pixel that is a positive")
+            << v;
     }
 }
 

@@ -86,6 +86,16 @@ size_t operator_at(const std::string &w, bool first_word)
     return at;
 }
 
+// True when slot s is a parameter of p's type, one that the file may set
+// and the fit may change.
+bool is_parameter(const fitpars *p, int s)
+{
+    if (p->ia[s] == -1)
+        return false;
+    const component_type *t = find_component_type(p->objtype);
+    return !t || t->slot[s].use == slot_use::parameter;
+}
+
 // Fills c from the words of one line; on failure returns the reason.
 const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, const fitpars *fpar)
 {
@@ -158,7 +168,11 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, co
             return "the two components hold that parameter in different slots";
         c->par = slot;
     }
-    if (first->ia[c->par] == -1 || (second && second->ia[c->par] == -1))
+    // A slot the type keeps fixed (a de Vaucouleurs' index, a point
+    // source's axis ratio) is no parameter of it by number either: a bound
+    // there would change what the type means, and the restart file would
+    // not give it back.
+    if (!is_parameter(first, c->par) || (second && !is_parameter(second, c->par)))
         return "the component type has no such parameter";
     if (c->op == '/' && (c->cval[1] == 0 || c->cval[2] == 0))
         return "a ratio bound of 0";
@@ -244,7 +258,7 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
     free_cons(constr);
     std::ifstream in(input.constraints);
     if (!in)
-        return 1;
+        return CONS_UNREADABLE;
 
     int nobjs = 0;
     for (const fitpars *p = fpar; p; p = p->next)
@@ -252,7 +266,7 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
             nobjs++;
 
     cons *last = nullptr; // node holding the last constraint read
-    int status = 0, lineno = 0;
+    int status = CONS_READ, lineno = 0;
     std::string line;
     while (std::getline(in, line)) {
         lineno++;
@@ -263,12 +277,12 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
             pfunc("-- Constraint file line %d has fewer than four words; "
                   "the rest of the file is not read: %s\n",
                   lineno, line.c_str());
-            return 1;
+            return CONS_LINES_LEFT;
         }
         cons c;
         if (const char *why = parse_line(words, &c, nobjs, fpar)) {
             pfunc("-- Constraint file line %d refused (%s): %s\n", lineno, why, line.c_str());
-            status = 1;
+            status = CONS_LINES_LEFT;
             continue;
         }
         cons *node = constr;
@@ -283,7 +297,7 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
     // A folder opens, but cannot be read; the lines read before a read
     // error stay, as before a short line.
     if (in.bad())
-        return 1;
+        return CONS_UNREADABLE;
     return status;
 }
 

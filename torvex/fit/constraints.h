@@ -15,17 +15,24 @@
 
 #include "torvex/structs.h"
 
+// What read_cons made of the file.
+enum {
+    CONS_READ = 0,       // every line was taken
+    CONS_UNREADABLE = 1, // the file cannot be opened or read
+    CONS_LINES_LEFT = 2, // a line was refused, or a short line ended the reading
+};
+
 // Reads the file named by input.constraints into the list headed by constr
 // (the head is emptied first; further nodes are allocated here and live until
 // the process ends).  A line that names a component, a slot or a parameter
-// name that the component list fpar does not have, a ratio bound of 0 and a
-// line that does not scan are refused with a message naming the line; the
-// other lines are still read.  A line of fewer than four words ends the
-// reading there.  A name that cannot be read as a file (a folder) counts as
-// a file that cannot be opened.
-// Returns 0 when every line was taken, 1 when the file cannot be opened or a
-// line was refused or ended the reading.  Nodes behind the head from an
-// earlier call are released first.
+// name that the component list fpar does not have (a slot that the
+// component's type keeps fixed, such as a de Vaucouleurs' index, included),
+// a ratio bound of 0 and a line that does not scan are refused with a
+// message naming the line; the other lines are still read.  A line of fewer
+// than four words ends the reading there, with a message.  A name that
+// cannot be read as a file (a folder) counts as a file that cannot be
+// opened.  Nodes behind the head from an earlier call are released first.
+// Returns one of the values above.
 int read_cons(const inpars &input, cons *constr, const fitpars *fpar);
 
 // Moves the absolute ranges ("to") of the positions (slots 1 and 2 of every

@@ -7,6 +7,7 @@
 
 #include "torvex/structs.h"
 
+#include <cfloat>
 #include <cmath>
 
 // The trial value that par_monitor gives a Sersic index (or any slot 5 but a
@@ -34,11 +35,20 @@ inline void funcs(long x, long y, float *ymod, float *dyda, const float *const *
         dyda[j] = tab[j][p];
 }
 
+// True when a sigma value can weigh its pixel: a positive number whose
+// weight 1/sigma^2 is finite.  Any other (not a number, infinite, 0 or
+// below, or so small that the weight overflows) would make chi^2 infinite,
+// or take a negative value as a weight.
+inline bool usable_sigma(float s)
+{
+    return s > 0 && s <= FLT_MAX && 1.0f / (s * s) <= FLT_MAX;
+}
+
 // True when pixel value m of the mask, d of the data and s of the sigma
 // image let the pixel take part in chi^2.
 inline bool usable_pixel(float m, float d, float s)
 {
-    return m < 1 && std::isfinite(d) && std::isfinite(s);
+    return m < 1 && std::isfinite(d) && usable_sigma(s);
 }
 
 // chi^2 of model against data over the usable pixels of an image of size

@@ -144,6 +144,21 @@ void read_setting(const char *line, char key, T *to, int n = 1)
         to[i] = static_cast<T>(v[i]);
 }
 
+// A switch of a setting line: 0 or 1 (what each means is said by choices,
+// for the message); any other value is refused and the switch keeps its
+// value.
+void read_switch(const char *line, char key, const char *choices, int *to)
+{
+    double v[1];
+    if (setting_values(line, key, 1, true, v) != 1)
+        return;
+    if (v[0] != 0 && v[0] != 1) {
+        printf("-- %c) The value must be %s; %d refused.\n", key, choices, static_cast<int>(v[0]));
+        return;
+    }
+    *to = static_cast<int>(v[0]);
+}
+
 // One value of a component or command line: a number (f) or a whole
 // number (i).
 struct field {
@@ -489,18 +504,21 @@ void checkpar(const char *line, inpars *input, fitpars *fpar, int *cur, file_rea
                 printf("-- O) Display word cut to %d characters.\n", DEVICE_SIZE - 1);
                 w1[DEVICE_SIZE - 1] = '\0';
             }
+            // Any other word would run a display the user did not ask for.
             if (strncmp(w1, "both", 4) == 0 || strncmp(w1, "reg", 3) == 0 ||
                 strncmp(w1, "cur", 3) == 0)
                 strcpy(input->device, w1);
             else
-                strcpy(input->device, "regular");
+                printf("-- O) The display must be regular, curses or both; %s refused.\n", w1);
         }
         break;
+    // Switches: another value would neither fit nor only create the model
+    // (P), nor start or skip the editor as asked (S).
     case 'P':
-        read_setting(line, 'P', &input->create);
+        read_switch(line, 'P', "0 (fit) or 1 (create the model only)", &input->create);
         break;
     case 'S':
-        read_setting(line, 'S', &input->interact);
+        read_switch(line, 'S', "0 (no editor) or 1 (start the editor)", &input->interact);
         break;
     case 'X':
         if (read_fields(line, "X", {whole(&n)}) == 1) {

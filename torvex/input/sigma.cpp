@@ -2,6 +2,7 @@
 
 #include "numerics/smooth.h"
 #include "torvex/display/quit.h"
+#include "torvex/fit/fitstep.h"
 #include "torvex/fit/to_mini.h"
 
 #include <algorithm>
@@ -61,32 +62,42 @@ float sigcheck(image sigma)
 {
     const long npix = sigma.naxes[1] * sigma.naxes[2];
     float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
+    // The value for the zeros is the smallest that can weigh a pixel: a
+    // negative or vanishingly small value is left out of the fit, and must
+    // not hand its magnitude to the zeros either.
     float min = 1e10f;
     bool zero = false, usable = false;
     for (long i = 0; i < npix; i++) {
         if (p[i] == 0) {
             zero = true;
-        } else if (std::isfinite(p[i])) {
+        } else if (usable_sigma(p[i])) {
             usable = true;
-            if (std::fabs(p[i]) <= min)
-                min = std::fabs(p[i]);
+            if (p[i] <= min)
+                min = p[i];
         }
     }
     if (!usable) {
-        pfunc("\n-- ERROR: The sigma image %s has no pixel that is a number other than 0,\n"
-              "   so it cannot weigh the fit.  Quitting now.\n\n",
+        pfunc("\n-- ERROR: The sigma image %s has no pixel that is a positive number whose\n"
+              "   weight 1/sigma^2 is finite, so it cannot weigh the fit.  Quitting now.\n\n",
               sigma.name);
         quit_run(1);
     }
     if (!zero)
         return 0;
-    for (long i = 0; i < npix; i++) {
+    for (long i = 0; i < npix; i++)
         if (p[i] == 0)
             p[i] = min;
-        else if (p[i] < 0)
-            p[i] = std::fabs(p[i]);
-    }
     return min;
+}
+
+long unusable_sigma_pixels(const image &sigma)
+{
+    const long npix = sigma.naxes[1] * sigma.naxes[2];
+    const float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
+    long n = 0;
+    for (long i = 0; i < npix; i++)
+        n += !usable_sigma(p[i]);
+    return n;
 }
 
 int badpixlist(image *mask)

@@ -13,11 +13,17 @@
 image *sigma_img(const image &d);
 
 // Repairs a sigma image given by the user: when it has pixels of exactly 0,
-// they take the smallest non-zero magnitude and negative pixels their
-// magnitude; returns that value, or 0 when no pixel was 0 (nothing is
-// changed then).  An image without a single finite non-zero pixel cannot
-// weigh anything: the run ends with a message and status 1.
+// they take the smallest value that can weigh a pixel (usable_sigma of
+// fitstep.h); returns that value, or 0 when no pixel was 0 (nothing is
+// changed then).  Other pixels that cannot weigh theirs (negative, not a
+// number, too small) stay as they are: the fit leaves them out.  An image
+// without a single pixel that can weigh anything ends the run with a
+// message and status 1.
 float sigcheck(image sigma);
+
+// The number of pixels of a sigma image that cannot weigh theirs
+// (usable_sigma of fitstep.h), and so leave the fit.
+long unusable_sigma_pixels(const image &sigma);
 
 // Makes mask->z (mask->naxes set by the caller) all 0 and marks with 1 the
 // pixels listed in the text file mask->name, one "x y" per line (lines
