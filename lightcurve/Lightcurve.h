@@ -9,6 +9,11 @@
 // light curve's own. Misuse prints a one-line message on standard output and
 // leaves the light curve unchanged.
 //
+// A point whose time, flux or error is not finite (NaN, an infinity) enters
+// no sum, mean, median, weight, fold epoch or search: every other point ends
+// as it would on the light curve without that point. The clippings remove
+// such points; the other operations keep them (with weight 0).
+//
 // The operations are grouped by topic; each group is defined in a source
 // file of its own (named at the group), so that further groups add their
 // declarations here and their definitions beside the others.
@@ -419,8 +424,21 @@ private:
     orv::MArray<double, 1> points(const orv::MArray<double, 1> &a) const;
     // Prints the message of a guard that needs data; true when there are.
     bool checkData() const;
-    // Divides fluxes and errors by the median flux.
+    // Whether point i has a finite time, flux and error. Any other point
+    // enters no sum, mean, median, weight or search, so that it changes
+    // nothing about the rest: they end as they would without it.
+    bool finitePoint(int i) const;
+    // The first such point; 0 when there is none.
+    int firstFinitePoint() const;
+    // The same for entry i of the folded light curve: a finite phase, flux
+    // and error.
+    bool finiteEntry(int i) const;
+    // The elements of a at those points, in order, indexed from 1.
+    orv::MArray<double, 1> atFinitePoints(const orv::MArray<double, 1> &a) const;
+    // Divides fluxes and errors by the median flux of the finite points.
     void divideByMedian();
+    // The fold at period P and epoch T, both usable, T taken as it is.
+    void foldAt(double P, double T);
 
     // ---- simulation helpers (simulation.cc) ---------------------------------
     // Whether there is a noise level for each of n points; prints the
