@@ -176,7 +176,10 @@ public:
     //
     // Refused, with a message and the results of an earlier search kept,
     // without points, with nf < 1, with periods that are not positive and
-    // finite, unless 0 <= qmin <= qmax < 1, and with nbins negative or 1.
+    // finite, unless 0 <= qmin <= qmax < 1, with qmin = qmax > 0 (a box width
+    // is a difference of phases, which one value is essentially never), with
+    // nbins negative or 1, and without a finite point. A search in which no
+    // box qualified at any trial frequency says so on standard output.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.

@@ -184,6 +184,13 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         std::cout << "error: box widths must satisfy 0 <= qmin <= qmax < 1!" << std::endl;
         return;
     }
+    // A box width is a difference of two phases: one width other than 0 is
+    // essentially never met.
+    if (qmin == qmax && qmax > 0) {
+        std::cout << "error: box widths qmin = qmax > 0 are met by no box; give qmin < qmax!"
+                  << std::endl;
+        return;
+    }
     // The search, and the epoch of its folds, take the finite points alone
     // (as they are before the mean is subtracted: errors of 0 make it NaN).
     std::vector<int> use;
@@ -306,6 +313,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
 
     // Residues relative to the strongest peak; all 0 without any box.
+    if (slot[1] == 0)
+        std::cout << "warning: no box qualified at any trial frequency!" << std::endl;
     const double top = slot[1] != 0 ? best[slot[1]].sr : 0;
     double mean = 0;
     for (int k = 1; k <= nf; ++k) {
