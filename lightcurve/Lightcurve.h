@@ -204,7 +204,9 @@ public:
 
     // Removes the points whose phase in a fold at period P and epoch T (used
     // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
-    // arrays become new ones.
+    // arrays become new ones. Refuses, as fold does, a period that is not
+    // positive and finite and an epoch that is not finite, and a width that
+    // is not finite ("error: box width must be finite!").
     void maskTransit(double P, double T, double q);
     // Removes the points whose flux lies kappa standard deviations or more
     // from the median flux, prints the median and the standard deviation,

@@ -39,8 +39,13 @@ void compact(orv::MArray<T, 1> &a, const std::vector<char> &keep, int n)
 
 void Lightcurve::maskTransit(double P, double T, double q)
 {
-    if (!pointsReady(has_data, length))
+    if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
+    // A width that is not finite puts every phase, or none, in the window.
+    if (!std::isfinite(q)) {
+        std::cout << "error: box width must be finite!" << std::endl;
+        return;
+    }
     const int n = length;
     std::vector<char> keep(n);
     int m = 0;
