@@ -345,10 +345,12 @@ public:
     // time, flux and error in columns 1 to 3, nchi, boxval and file names in
     // the columns given (0: absent; nchi and boxval then 0, every file name
     // "no file information"). Without a third column in any line the errors
-    // are 1. A line lacking a column (blanks or a CR after the last column
-    // are no column), or a value that is no number, raises orv::IOException,
-    // as does a file that cannot be opened or a folder. noise becomes the
-    // scatter of the fluxes about their median.
+    // are 1. The non-finite values that write writes (nan, inf, -inf, in any
+    // case) are read as such. A line lacking a column (blanks or a CR after
+    // the last column are no column), or a value that is no number as a
+    // whole (1.5abc, the Fortran 1.01D2), raises orv::IOException, as does a
+    // file that cannot be opened or a folder. noise becomes the scatter of
+    // the finite points' fluxes about their median.
     void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
               int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
