@@ -127,23 +127,27 @@ public:
     // Orders the points by time; points of equal time keep their order,
     // points without a time (NaN) their places.
     void sort();
-    // Divides fluxes and errors by the median flux.
+    // Divides fluxes and errors by the median flux (of the finite points;
+    // refused without one).
     void normalize();
     // The same, refused for magnitudes.
     void normalize_flux();
     // Magnitudes to fluxes, then normalize_flux (median flux 1).
     void convert2flux();
-    // Fluxes to magnitudes whose median is the zero point z.
+    // Fluxes to magnitudes whose median (over the finite points with a flux
+    // above 0; refused without one) is the zero point z.
     void convert2mag(double z);
 
     // ---- folding and phase binning (folding.cc) -------------------------------
     // A fold at period P and epoch T puts T + kP at phase 0.5 and every time
-    // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
-    // the first point at phase 0. The fold keeps P and the epoch used as the
-    // light curve's period and t0 and holds every per-point array in phase
-    // order (points of equal phase in their order) as new phased arrays.
-    // Refused without points, and with a period that is not positive and
-    // finite or an epoch that is not finite (the earlier fold stays).
+    // into [0, 1); an epoch of exactly 0 stands for the time of the first
+    // finite point plus P/2, which puts that point at phase 0. The fold keeps
+    // P and the epoch used as the light curve's period and t0 and holds every
+    // per-point array in phase order (points of equal phase in their order,
+    // points without a finite time, which have no phase, last) as new phased
+    // arrays. Refused without points, with a period that is not positive and
+    // finite or an epoch that is not finite, and for the epoch 0 without a
+    // finite point (the earlier fold stays).
 
     void fold_quick(double P, double T);
     void fold_quick(double P);
@@ -209,9 +213,10 @@ public:
     // is not finite ("error: box width must be finite!").
     void maskTransit(double P, double T, double q);
     // Removes the points whose flux lies kappa standard deviations or more
-    // from the median flux, prints the median and the standard deviation,
-    // then weighs the rest and subtracts their weighted mean (calc_weights,
-    // renorm). Returns the number removed.
+    // from the median flux, prints the median and the standard deviation
+    // (both of the finite points), then weighs the rest and subtracts their
+    // weighted mean (calc_weights, renorm). Points that are not finite are
+    // removed too. Returns the number removed.
     int clipping(double kappa);
     // The same for errors kappa root-mean-square deviations or more above the
     // median error.
