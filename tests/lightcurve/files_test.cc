@@ -189,6 +189,14 @@ TEST(TextTables, NonFiniteValuesAreWrittenAndReadBack)
         same(lc.getError(), back.getError());
         same(lc.getNchi(), back.getNchi());
     }
+    // The noise is the scatter of the finite points' fluxes about their
+    // median 1.5: sqrt(2 * 0.25^2 / 2).
+    const std::string gap = scratch.file("gap.txt"), header = scratch.file("header.txt");
+    spit(gap, "10 1.25\n11 nan\n12 1.5\n13 1.75\n");
+    Lightcurve back;
+    back.read(gap, false, 0, 0, 0);
+    back.write(header, false, false, false, true);
+    EXPECT_EQ("# noise:       0.25", linesOf(header).at(12));
 }
 
 TEST(TextTables, ReaderTakesTheColumnsAsked)
