@@ -420,6 +420,10 @@ TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits)
     for (double f : valuesOf(lc.getFlux()))
         squares += (f - 1) * (f - 1);
     EXPECT_NEAR(std::sqrt(squares / 299), lc.getRms_removed(), 1e-12);
+    // A point without a finite time is left out.
+    const double f = lc.getFlux()(100);
+    lc.getJD()(100) = std::nan("");
+    EXPECT_NEAR(std::sqrt((squares - (f - 1) * (f - 1)) / 298), lc.getRms_removed(), 1e-12);
 }
 
 TEST(LightcurveBoxSearch, GuardsPrintAndReturn)
