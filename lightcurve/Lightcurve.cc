@@ -145,11 +145,6 @@ Lightcurve &Lightcurve::operator=(const Lightcurve &other)
     return *this;
 }
 
-orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1> &a) const
-{
-    return a(orv::Range(1, length));
-}
-
 bool Lightcurve::checkData() const
 {
     return dataReady(has_data);

@@ -432,8 +432,6 @@ public:
                             bool with_filename, bool with_boxval, int bins, bool parameters);
 
 private:
-    // Points 1..length of a per-point array, as a view.
-    orv::MArray<double, 1> points(const orv::MArray<double, 1> &a) const;
     // Prints the message of a guard that needs data; true when there are.
     bool checkData() const;
     // Whether point i has a finite time, flux and error. Any other point
