@@ -1,7 +1,9 @@
 #include "lightcurve/Lightcurve.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
+#include <vector>
 
 #include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
@@ -143,14 +145,38 @@ Lightcurve &Lightcurve::operator=(const Lightcurve &other)
     return *this;
 }
 
-orv::MArray<double, 1> Lightcurve::points(const orv::MArray<double, 1> &a) const
-{
-    return a(orv::Range(1, length));
-}
-
 bool Lightcurve::checkData() const
 {
     return dataReady(has_data);
+}
+
+bool Lightcurve::finitePoint(int i) const
+{
+    return std::isfinite(jd(i)) && std::isfinite(flux(i)) && std::isfinite(error(i));
+}
+
+bool Lightcurve::finiteEntry(int i) const
+{
+    return std::isfinite(phase(i)) && std::isfinite(phased_flux(i)) &&
+           std::isfinite(phased_error(i));
+}
+
+int Lightcurve::firstFinitePoint() const
+{
+    for (int i = 1; i <= length; ++i)
+        if (finitePoint(i))
+            return i;
+    return 0;
+}
+
+orv::MArray<double, 1> Lightcurve::atFinitePoints(const orv::MArray<double, 1> &a) const
+{
+    std::vector<double> values;
+    values.reserve(static_cast<std::size_t>(length));
+    for (int i = 1; i <= length; ++i)
+        if (finitePoint(i))
+            values.push_back(a(i));
+    return fromVector(values);
 }
 
 int Lightcurve::getLength() const

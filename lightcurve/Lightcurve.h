@@ -9,6 +9,11 @@
 // light curve's own. Misuse prints a one-line message on standard output and
 // leaves the light curve unchanged.
 //
+// A point whose time, flux or error is not finite (NaN, an infinity) enters
+// no sum, mean, median, weight, fold epoch or search: every other point ends
+// as it would on the light curve without that point. The clippings remove
+// such points; the other operations keep them (with weight 0).
+//
 // The operations are grouped by topic; each group is defined in a source
 // file of its own (named at the group), so that further groups add their
 // declarations here and their definitions beside the others.
@@ -122,23 +127,27 @@ public:
     // Orders the points by time; points of equal time keep their order,
     // points without a time (NaN) their places.
     void sort();
-    // Divides fluxes and errors by the median flux.
+    // Divides fluxes and errors by the median flux (of the finite points;
+    // refused without one).
     void normalize();
     // The same, refused for magnitudes.
     void normalize_flux();
     // Magnitudes to fluxes, then normalize_flux (median flux 1).
     void convert2flux();
-    // Fluxes to magnitudes whose median is the zero point z.
+    // Fluxes to magnitudes whose median (over the finite points with a flux
+    // above 0; refused without one) is the zero point z.
     void convert2mag(double z);
 
     // ---- folding and phase binning (folding.cc) -------------------------------
     // A fold at period P and epoch T puts T + kP at phase 0.5 and every time
-    // into [0, 1); an epoch of exactly 0 stands for jd[1] + P/2, which puts
-    // the first point at phase 0. The fold keeps P and the epoch used as the
-    // light curve's period and t0 and holds every per-point array in phase
-    // order (points of equal phase in their order) as new phased arrays.
-    // Refused without points, and with a period that is not positive and
-    // finite or an epoch that is not finite (the earlier fold stays).
+    // into [0, 1); an epoch of exactly 0 stands for the time of the first
+    // finite point plus P/2, which puts that point at phase 0. The fold keeps
+    // P and the epoch used as the light curve's period and t0 and holds every
+    // per-point array in phase order (points of equal phase in their order,
+    // points without a finite time, which have no phase, last) as new phased
+    // arrays. Refused without points, with a period that is not positive and
+    // finite or an epoch that is not finite, and for the epoch 0 without a
+    // finite point (the earlier fold stays).
 
     void fold_quick(double P, double T);
     void fold_quick(double P);
@@ -171,7 +180,10 @@ public:
     //
     // Refused, with a message and the results of an earlier search kept,
     // without points, with nf < 1, with periods that are not positive and
-    // finite, unless 0 <= qmin <= qmax < 1, and with nbins negative or 1.
+    // finite, unless 0 <= qmin <= qmax < 1, with qmin = qmax > 0 (a box width
+    // is a difference of phases, which one value is essentially never), with
+    // nbins negative or 1, and without a finite point. A search in which no
+    // box qualified at any trial frequency says so on standard output.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
@@ -196,12 +208,15 @@ public:
 
     // Removes the points whose phase in a fold at period P and epoch T (used
     // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
-    // arrays become new ones.
+    // arrays become new ones. Refuses, as fold does, a period that is not
+    // positive and finite and an epoch that is not finite, and a width that
+    // is not finite ("error: box width must be finite!").
     void maskTransit(double P, double T, double q);
     // Removes the points whose flux lies kappa standard deviations or more
-    // from the median flux, prints the median and the standard deviation,
-    // then weighs the rest and subtracts their weighted mean (calc_weights,
-    // renorm). Returns the number removed.
+    // from the median flux, prints the median and the standard deviation
+    // (both of the finite points), then weighs the rest and subtracts their
+    // weighted mean (calc_weights, renorm). Points that are not finite are
+    // removed too. Returns the number removed.
     int clipping(double kappa);
     // The same for errors kappa root-mean-square deviations or more above the
     // median error.
@@ -335,10 +350,12 @@ public:
     // time, flux and error in columns 1 to 3, nchi, boxval and file names in
     // the columns given (0: absent; nchi and boxval then 0, every file name
     // "no file information"). Without a third column in any line the errors
-    // are 1. A line lacking a column (blanks or a CR after the last column
-    // are no column), or a value that is no number, raises orv::IOException,
-    // as does a file that cannot be opened or a folder. noise becomes the
-    // scatter of the fluxes about their median.
+    // are 1. The non-finite values that write writes (nan, inf, -inf, in any
+    // case) are read as such. A line lacking a column (blanks or a CR after
+    // the last column are no column), or a value that is no number as a
+    // whole (1.5abc, the Fortran 1.01D2), raises orv::IOException, as does a
+    // file that cannot be opened or a folder. noise becomes the scatter of
+    // the finite points' fluxes about their median.
     void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
               int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
@@ -415,12 +432,23 @@ public:
                             bool with_filename, bool with_boxval, int bins, bool parameters);
 
 private:
-    // Points 1..length of a per-point array, as a view.
-    orv::MArray<double, 1> points(const orv::MArray<double, 1> &a) const;
     // Prints the message of a guard that needs data; true when there are.
     bool checkData() const;
-    // Divides fluxes and errors by the median flux.
+    // Whether point i has a finite time, flux and error. Any other point
+    // enters no sum, mean, median, weight or search, so that it changes
+    // nothing about the rest: they end as they would without it.
+    bool finitePoint(int i) const;
+    // The first such point; 0 when there is none.
+    int firstFinitePoint() const;
+    // The same for entry i of the folded light curve: a finite phase, flux
+    // and error.
+    bool finiteEntry(int i) const;
+    // The elements of a at those points, in order, indexed from 1.
+    orv::MArray<double, 1> atFinitePoints(const orv::MArray<double, 1> &a) const;
+    // Divides fluxes and errors by the median flux of the finite points.
     void divideByMedian();
+    // The fold at period P and epoch T, both usable, T taken as it is.
+    void foldAt(double P, double T);
 
     // ---- simulation helpers (simulation.cc) ---------------------------------
     // Whether there is a noise level for each of n points; prints the

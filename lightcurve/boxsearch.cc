@@ -148,20 +148,14 @@ std::optional<int> answerWithoutPeak(bool boxfitted, const orv::MArray<double, 1
     return std::nullopt;
 }
 
-// Folds lc at peak c; counts the phases below the transit window of the
-// peak and those inside it (lower end included, upper end not).
-void foldAtPeak(Lightcurve &lc, int c, int &below, int &inside)
+// Folds lc at peak c; the transit window of the peak in phase is
+// lower <= phase < upper.
+void foldAtPeak(Lightcurve &lc, int c, double &lower, double &upper)
 {
     lc.fold(lc.getPeriod_box(c), lc.getT0_box(c));
     const double q = lc.getTau_box(c);
-    const double lower = kTransitWindowLow - q / 2, upper = q / 2 + kTransitWindowHigh;
-    const orv::MArray<double, 1> phase = lc.getPhase();
-    below = inside = 0;
-    for (int k = 1; k <= lc.getLength(); ++k) {
-        below += phase(k) < lower;
-        inside += phase(k) < upper;
-    }
-    inside -= below;
+    lower = kTransitWindowLow - q / 2;
+    upper = q / 2 + kTransitWindowHigh;
 }
 
 } // namespace
@@ -190,36 +184,51 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
         std::cout << "error: box widths must satisfy 0 <= qmin <= qmax < 1!" << std::endl;
         return;
     }
+    // A box width is a difference of two phases: one width other than 0 is
+    // essentially never met.
+    if (qmin == qmax && qmax > 0) {
+        std::cout << "error: box widths qmin = qmax > 0 are met by no box; give qmin < qmax!"
+                  << std::endl;
+        return;
+    }
+    // The search, and the epoch of its folds, take the finite points alone
+    // (as they are before the mean is subtracted: errors of 0 make it NaN).
+    std::vector<int> use;
+    use.reserve(length);
+    for (int i = 1; i <= length; ++i)
+        if (finitePoint(i))
+            use.push_back(i);
+    if (!finitePointsReady(!use.empty()))
+        return;
     boxfitted = true;
-    const int n = length;
     // The fluxes come back exactly as they were, not by adding the mean back.
-    std::vector<double> saved(n);
-    for (int i = 0; i < n; ++i)
+    std::vector<double> saved(length);
+    for (int i = 0; i < length; ++i)
         saved[i] = flux(i + 1);
     calc_weights();
     renorm();
 
-    // Per point: time, weight (summing to 1), flux (weighted mean 0) and, for
-    // the bins, 1/error^2 and flux/error^2.
-    std::vector<double> t(n), w(n), y(n), v(n), vf(n), phases(n);
-    for (int i = 0; i < n; ++i) {
-        const double e = error(i + 1);
-        t[i] = jd(i + 1);
-        w[i] = weights(i + 1);
-        y[i] = flux(i + 1);
-        v[i] = 1.0 / (e * e);
-        vf[i] = y[i] * v[i];
+    // Per finite point: time, weight (summing to 1), flux (weighted mean 0)
+    // and, for the bins, 1/error^2 and flux/error^2.
+    std::vector<double> t, w, y, v, vf;
+    for (std::vector<double> *a : {&t, &w, &y, &v, &vf})
+        a->reserve(length);
+    for (int i : use) {
+        const double e = error(i);
+        t.push_back(jd(i));
+        w.push_back(weights(i));
+        y.push_back(flux(i));
+        v.push_back(1.0 / (e * e));
+        vf.push_back(y.back() * v.back());
     }
-    const double first = jd(1);
-    // With finite times, the cycle counts of a fold stay below
-    // (reach + |P|/2) / |P|, reach the largest distance from the first point.
-    // Infinite times all alike would have reach 0, but no cycle count.
-    bool finite = true;
+    const int n = static_cast<int>(t.size());
+    std::vector<double> phases(n);
+    const double first = jd(use[0]);
+    // The cycle counts of a fold stay below (reach + |P|/2) / |P|, reach the
+    // largest distance from the first point (infinite when it overflows).
     double reach = 0;
-    for (double x : t) {
-        finite = finite && std::isfinite(x);
+    for (double x : t)
         reach = std::max(reach, std::fabs(x - first));
-    }
 
     // Work space of every trial frequency, made once.
     const int entries = nbins > 0 ? nbins : n;
@@ -235,9 +244,9 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     double f = 1 / plong;
     for (int i = 1; i <= nf; ++i) {
         freq(i) = f;
-        // The default epoch of a fold: the first point at phase 0.
+        // The default epoch of a fold: the first finite point at phase 0.
         const double P = 1 / f, T = first + P / 2;
-        if (finite && (reach + std::fabs(P) / 2) / std::fabs(P) < 2147483647.0) {
+        if ((reach + std::fabs(P) / 2) / std::fabs(P) < 2147483647.0) {
             phasesOf(t.data(), n, P, T, phases.data());
         } else {
             for (int p = 0; p < n; ++p)
@@ -279,7 +288,7 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
 
     // The light curve is left folded (and binned) at the last trial
     // frequency, with the mean-subtracted flux.
-    fold_quick(1 / freq(nf));
+    foldAt(1 / freq(nf), first + 1 / freq(nf) / 2);
     if (nbins > 0) {
         binning_phased(nbins);
         calc_phased_weights();
@@ -304,6 +313,8 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     }
 
     // Residues relative to the strongest peak; all 0 without any box.
+    if (slot[1] == 0)
+        std::cout << "warning: no box qualified at any trial frequency!" << std::endl;
     const double top = slot[1] != 0 ? best[slot[1]].sr : 0;
     double mean = 0;
     for (int k = 1; k <= nf; ++k) {
@@ -339,7 +350,7 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     for (int j = 1; j <= kPeaks; ++j)
         if (slot[j] == 0)
             out_level_box(j) = in_level_box(j) = 0;
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < length; ++i)
         flux(i + 1) = saved[i];
 }
 
@@ -351,7 +362,7 @@ int Lightcurve::getNumber_box(int c, int K) const
     std::vector<double> times;
     times.reserve(length);
     for (int i = 1; i <= length; ++i)
-        if (!std::isnan(jd(i)))
+        if (finitePoint(i))
             times.push_back(jd(i));
     std::sort(times.begin(), times.end());
     const double half = q * P / 2;
@@ -378,8 +389,11 @@ int Lightcurve::getNumber_transit_box(int c)
 {
     if (const auto none = answerWithoutPeak(boxfitted, period_box, c))
         return *none;
-    int below, inside;
-    foldAtPeak(*this, c, below, inside);
+    double lower, upper;
+    foldAtPeak(*this, c, lower, upper);
+    int inside = 0;
+    for (int k = 1; k <= phased_length; ++k)
+        inside += finiteEntry(k) && lower <= phase(k) && phase(k) < upper;
     return inside;
 }
 
@@ -387,15 +401,18 @@ double Lightcurve::getNchi_box(int c)
 {
     if (const auto none = answerWithoutPeak(boxfitted, period_box, c))
         return *none;
-    int below, inside;
-    foldAtPeak(*this, c, below, inside);
-    const int n = length;
-    // Entries below+1 .. below+inside lie in the box.
+    double lower, upper;
+    foldAtPeak(*this, c, lower, upper);
     double chi = 0;
-    for (int k = 1; k <= n; ++k) {
-        const double level = k > below && k <= below + inside ? in_level_box(c) : out_level_box(c);
+    int n = 0;
+    for (int k = 1; k <= phased_length; ++k) {
+        if (!finiteEntry(k))
+            continue;
+        const bool inside = lower <= phase(k) && phase(k) < upper;
+        const double level = inside ? in_level_box(c) : out_level_box(c);
         const double r = (phased_flux(k) - level) / phased_error(k);
         chi += r * r;
+        ++n;
     }
     return chi / n;
 }
@@ -411,7 +428,7 @@ double Lightcurve::getSNR_box(int c) const
     for (int i = 1; i <= length; ++i) {
         // Mid-transit at 0 here.
         const double x = cyclePhase(jd(i), P, T);
-        if (x > 1 - q / 2 || x < q / 2)
+        if (finitePoint(i) && (x > 1 - q / 2 || x < q / 2))
             S += 1 / (error(i) * error(i));
     }
     if (!(S > 0))
@@ -424,10 +441,15 @@ double Lightcurve::getRms_removed() const
 {
     if (!removedFluxReady(transits_removed))
         return -1.0;
-    if (length <= 1)
-        return -1.0;
     double sum = 0;
-    for (int i = 1; i <= length; ++i)
+    int n = 0;
+    for (int i = 1; i <= length; ++i) {
+        if (!finitePoint(i) || !std::isfinite(removed_flux(i)))
+            continue;
         sum += (removed_flux(i) - 1) * (removed_flux(i) - 1);
-    return std::sqrt(sum / (length - 1));
+        ++n;
+    }
+    if (n <= 1)
+        return -1.0;
+    return std::sqrt(sum / (n - 1));
 }

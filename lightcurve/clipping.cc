@@ -2,6 +2,7 @@
 // epoch, and those whose flux or error lies far from the median.
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,8 +39,13 @@ void compact(orv::MArray<T, 1> &a, const std::vector<char> &keep, int n)
 
 void Lightcurve::maskTransit(double P, double T, double q)
 {
-    if (!pointsReady(has_data, length))
+    if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
+    // A width that is not finite puts every phase, or none, in the window.
+    if (!std::isfinite(q)) {
+        std::cout << "error: box width must be finite!" << std::endl;
+        return;
+    }
     const int n = length;
     std::vector<char> keep(n);
     int m = 0;
@@ -79,22 +85,32 @@ int Lightcurve::clipAbout(bool errors, double kappa)
         std::cout << "error: clipping factor must be positive!" << std::endl;
         return 0;
     }
+    // The median and the scale come from the finite points alone; every
+    // other point lies inside no band and goes.
     const int n = length;
     const orv::MArray<double, 1> &values = errors ? error : flux;
-    const double m = orv::median_exact(points(values));
+    std::vector<char> keep(n);
+    int finite = 0;
+    for (int i = 1; i <= n; ++i) {
+        keep[i - 1] = finitePoint(i);
+        finite += keep[i - 1];
+    }
+    const double m = finite > 0 ? orv::median_exact(atFinitePoints(values))
+                                : std::numeric_limits<double>::quiet_NaN();
     double sum = 0;
     for (int i = 1; i <= n; ++i)
-        sum += (values(i) - m) * (values(i) - m);
+        if (keep[i - 1])
+            sum += (values(i) - m) * (values(i) - m);
     // Fluxes scatter by their standard deviation, errors by their
     // root-mean-square deviation from the median.
-    const double s = errors ? std::sqrt(sum / n) : n > 1 ? std::sqrt(sum / (n - 1)) : 0;
+    const double s = errors ? (finite > 0 ? std::sqrt(sum / finite) : 0)
+                            : (finite > 1 ? std::sqrt(sum / (finite - 1)) : 0);
     std::cout << m << " " << s << std::endl;
     // With every value at the median (s = 0) no point is far from it.
-    std::vector<char> keep(n);
     int removed = 0;
     for (int i = 1; i <= n; ++i) {
         const double deviation = errors ? values(i) - m : std::fabs(values(i) - m);
-        keep[i - 1] = !(s > 0 && deviation >= kappa * s);
+        keep[i - 1] = keep[i - 1] && !(s > 0 && deviation >= kappa * s);
         removed += !keep[i - 1];
     }
     if (removed > 0) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/sorting.h"
 
@@ -85,9 +86,10 @@ void Lightcurve::calc_weights()
     weighted = true;
     double sum = 0;
     for (int i = 1; i <= length; ++i)
-        sum += 1.0 / (error(i) * error(i));
+        if (finitePoint(i))
+            sum += 1.0 / (error(i) * error(i));
     for (int i = 1; i <= length; ++i)
-        weights(i) = 1.0 / (error(i) * error(i)) / sum;
+        weights(i) = finitePoint(i) ? 1.0 / (error(i) * error(i)) / sum : 0.0;
 }
 
 void Lightcurve::renorm()
@@ -100,7 +102,8 @@ void Lightcurve::renorm()
     }
     double sum = 0;
     for (int i = 1; i <= length; ++i)
-        sum += flux(i) * weights(i);
+        if (finitePoint(i))
+            sum += flux(i) * weights(i);
     for (int i = 1; i <= length; ++i)
         flux(i) -= sum;
     norm = sum;
@@ -185,7 +188,13 @@ void Lightcurve::normalize_flux()
 
 void Lightcurve::divideByMedian()
 {
-    const double m = median(points(flux));
+    const orv::MArray<double, 1> finite = atFinitePoints(flux);
+    if (finite.length(1) == 0) {
+        if (length > 0)
+            finitePointsReady(false);
+        return;
+    }
+    const double m = median(finite);
     for (int i = 1; i <= length; ++i) {
         flux(i) /= m;
         error(i) /= m;
@@ -214,14 +223,25 @@ void Lightcurve::convert2mag(double z)
         std::cout << "error: lightcurve already in magnitudes!" << std::endl;
         return;
     }
-    for (int i = 1; i <= length; ++i) {
+    // The zero point is the median magnitude of the finite points that have
+    // one (a flux above 0). Without such a point the light curve is left as
+    // it was.
+    const int n = length;
+    std::vector<double> counted;
+    for (int i = 1; i <= n; ++i) {
+        const double m = -2.5 * std::log10(flux(i));
+        if (finitePoint(i) && std::isfinite(m))
+            counted.push_back(m);
+    }
+    if (n > 0 && !finitePointsReady(!counted.empty()))
+        return;
+    for (int i = 1; i <= n; ++i) {
         const double f = flux(i), e = error(i);
         error(i) = std::fabs(1.25 * std::log10((f + e) / (f - e)));
         flux(i) = -2.5 * std::log10(f);
     }
-    // The median magnitude becomes the zero point.
-    const double m = median(points(flux));
-    for (int i = 1; i <= length; ++i)
+    const double m = n > 0 ? median(fromVector(counted)) : 0;
+    for (int i = 1; i <= n; ++i)
         flux(i) = flux(i) - m + z;
     magnitudes = true;
 }

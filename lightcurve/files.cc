@@ -41,7 +41,7 @@ bool hasThirdColumn(orv::AscFile &file)
 orv::MArray<double, 1> errorColumn(orv::AscFile &file, int n)
 {
     try {
-        return file.readDoubleColumn(3);
+        return file.readWholeDoubleColumn(3);
     } catch (const orv::IOException &) {
         if (hasThirdColumn(file))
             throw;
@@ -108,19 +108,19 @@ void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_c
     // The old data go first: a read that fails leaves no data.
     replaceBy(Lightcurve(), file, mags);
     orv::AscFile table(file, 0, "#");
-    orv::MArray<double, 1> t = table.readDoubleColumn(1);
-    orv::MArray<double, 1> f = table.readDoubleColumn(2);
+    orv::MArray<double, 1> t = table.readWholeDoubleColumn(1);
+    orv::MArray<double, 1> f = table.readWholeDoubleColumn(2);
     const int n = t.length(1);
     orv::MArray<double, 1> e = errorColumn(table, n);
     orv::MArray<double, 1> nc =
-        nchi_column != 0 ? table.readDoubleColumn(nchi_column) : filled(n, 0.0);
+        nchi_column != 0 ? table.readWholeDoubleColumn(nchi_column) : filled(n, 0.0);
     orv::MArray<double, 1> bv =
-        boxval_column != 0 ? table.readDoubleColumn(boxval_column) : filled(n, 0.0);
+        boxval_column != 0 ? table.readWholeDoubleColumn(boxval_column) : filled(n, 0.0);
     orv::MArray<std::string, 1> names =
         filename_column != 0 ? textColumn(table, filename_column) : noFileNames(n);
     replaceBy(Lightcurve(t, f, e, nc, names), file, mags);
     boxval.makeReference(bv);
-    noise = rms(f);
+    noise = rms(atFinitePoints(flux));
 }
 
 template <class Number>

@@ -4,6 +4,7 @@
 #define LIGHTCURVE_FILLED_H
 
 #include <string>
+#include <vector>
 
 #include "orv/MArray.h"
 
@@ -16,6 +17,16 @@ orv::MArray<T, 1> filled(int n, const T &value)
 {
     orv::MArray<T, 1> a(n);
     a = value;
+    return a;
+}
+
+// A new array, indexed from 1, of the elements of v in order.
+template <class T>
+orv::MArray<T, 1> fromVector(const std::vector<T> &v)
+{
+    orv::MArray<T, 1> a(static_cast<int>(v.size()));
+    for (std::size_t k = 0; k < v.size(); ++k)
+        a(static_cast<int>(k) + 1) = v[k];
     return a;
 }
 

@@ -1,5 +1,6 @@
 // Folding a light curve at a period and epoch, binning the folded light
 // curve in phase, and the weights of the folded points.
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -122,17 +123,33 @@ void Lightcurve::fold(double P, double T)
 {
     if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
+    // An epoch of 0 (either sign) puts the first finite point at phase 0.
+    const int first = T == 0 ? firstFinitePoint() : 0;
+    if (T == 0 && !finitePointsReady(first != 0))
+        return;
+    foldAt(P, T == 0 ? jd(first) + P / 2 : T);
+}
+
+void Lightcurve::foldAt(double P, double T)
+{
     folded = true;
     period = P;
-    // An epoch of 0 (either sign) puts the first point at phase 0.
-    t0 = T == 0 ? jd(1) + P / 2 : T;
+    t0 = T;
     const int n = length;
     orv::MArray<double, 1> phases(n);
-    for (int i = 1; i <= n; ++i)
+    bool timeless = false;
+    for (int i = 1; i <= n; ++i) {
         phases(i) = foldedPhase(jd(i), P, t0);
+        timeless = timeless || std::isnan(phases(i));
+    }
     // Every per-point array follows the phase order, so that no phased array
-    // keeps the order of an earlier fold. Equal phases keep their order.
-    const std::vector<int> source = sortingSources(phases, n);
+    // keeps the order of an earlier fold. Equal phases keep their order;
+    // points without a phase (no finite time) follow all others, in their
+    // order.
+    std::vector<int> source = sortingSources(phases, n);
+    if (timeless)
+        std::stable_partition(source.begin() + 1, source.end(),
+                              [&](int p) { return !std::isnan(phases(p)); });
     order(phase, phases, source, n);
     order(phased_flux, flux, source, n);
     order(phased_error, error, source, n);
@@ -153,17 +170,19 @@ void Lightcurve::binning_phased(int N)
         return;
     // The entries binned are the phased ones (the bins of an earlier binning
     // are binned again).
-    const int n = phased_length;
-    std::vector<double> p(n), v(n), vf(n);
-    for (int i = 0; i < n; ++i) {
-        const double e = phased_error(i + 1);
-        p[i] = phase(i + 1);
-        v[i] = 1.0 / (e * e);
-        vf[i] = phased_flux(i + 1) * v[i];
+    // An entry whose phase, flux or error is not finite enters no bin.
+    std::vector<double> p, v, vf;
+    for (int i = 1; i <= phased_length; ++i) {
+        if (!finiteEntry(i))
+            continue;
+        const double e = phased_error(i);
+        p.push_back(phase(i));
+        v.push_back(1.0 / (e * e));
+        vf.push_back(phased_flux(i) * v.back());
     }
     PhaseBins bins;
     bins.reset(N);
-    bins.add(p.data(), v.data(), vf.data(), n);
+    bins.add(p.data(), v.data(), vf.data(), static_cast<int>(p.size()));
     std::vector<double> meanPhase(N), meanFlux(N), weight(N);
     const int m = bins.means(meanPhase.data(), meanFlux.data(), weight.data());
     orv::MArray<double, 1> binPhase(m), binFlux(m), binError(m);
@@ -186,14 +205,16 @@ void Lightcurve::calc_phased_weights()
         std::cout << "lightcurve not folded yet!" << std::endl;
         return;
     }
+    // An entry whose phase, flux or error is not finite weighs nothing.
     orv::MArray<double, 1> w(phased_length);
     double sum = 0;
     for (int i = 1; i <= phased_length; ++i) {
         const double e = phased_error(i);
-        w(i) = 1.0 / (e * e);
+        w(i) = finiteEntry(i) ? 1.0 / (e * e) : 0.0;
         sum += w(i);
     }
     for (int i = 1; i <= phased_length; ++i)
-        w(i) /= sum;
+        if (w(i) != 0)
+            w(i) /= sum;
     phased_weights.makeReference(w);
 }

@@ -62,6 +62,13 @@ bool foldable(double period, double epoch)
     return true;
 }
 
+bool finitePointsReady(bool any)
+{
+    if (!any)
+        std::cout << "error: no point with finite time, flux and error!" << std::endl;
+    return any;
+}
+
 namespace {
 
 bool refuse(bool ok, const char *message)

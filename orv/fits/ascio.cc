@@ -4,9 +4,11 @@
 #include <cctype>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <sstream>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 namespace orv {
@@ -35,6 +37,28 @@ void eraseLeadingBlanks(std::string &line)
     throw IOException("Failed to read data from file!");
 }
 
+// The non-finite value that text names as printf writes it: nan, inf or
+// infinity with an optional sign, in any case. False for any other text.
+bool nonFinite(const std::string &text, double &value)
+{
+    const std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    // Most fields are plain numbers: no copy for them.
+    if (at >= text.size() || std::isalpha(static_cast<unsigned char>(text[at])) == 0)
+        return false;
+    const bool negative = text[0] == '-';
+    std::string word = text.substr(at);
+    for (char &ch : word)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (word == "nan")
+        value = std::numeric_limits<double>::quiet_NaN();
+    else if (word == "inf" || word == "infinity")
+        value = std::numeric_limits<double>::infinity();
+    else
+        return false;
+    value = negative ? -value : value;
+    return true;
+}
+
 // Values read as a string stream reads them: leading white space skipped,
 // the longest valid prefix taken, the rest ignored. One stream serves a
 // whole column: setting one up costs more than reading the value.
@@ -50,6 +74,26 @@ public:
         in >> value;
         if (in.fail())
             readFailed(in.bad(), line);
+        return value;
+    }
+
+    // The same for a field that must be a number as a whole, blanks around
+    // it aside; the words of nonFinite are numbers too.
+    double readWhole(const std::string &text, const std::string *line)
+    {
+        std::size_t begin = 0, end = text.size();
+        while (begin < end && isBlank(text[begin]))
+            ++begin;
+        while (end > begin && isBlank(text[end - 1]))
+            --end;
+        const std::string field = text.substr(begin, end - begin);
+        double value;
+        if (nonFinite(field, value))
+            return value;
+        value = read<double>(field, line);
+        // A read that stopped before the end left text that is no number.
+        if (!in.eof())
+            readFailed(false, line);
         return value;
     }
 
@@ -287,7 +331,7 @@ std::string AscFile::readColumnFromLine_(int c, const std::string &line) const
 }
 
 template <class T>
-MArray<T, 1> AscFile::readSingleCol_(int c)
+MArray<T, 1> AscFile::readSingleCol_(int c, bool whole)
 {
     requireColumn(c);
     if (rowCount == 0)
@@ -298,7 +342,12 @@ MArray<T, 1> AscFile::readSingleCol_(int c)
     std::string line;
     int r = 0;
     while (readNextLine_(line)) {
-        const T value = values.read<T>(readColumnFromLine_(c, line), nullptr);
+        const std::string field = readColumnFromLine_(c, line);
+        T value;
+        if constexpr (std::is_same_v<T, double>)
+            value = whole ? values.readWhole(field, nullptr) : values.read<T>(field, nullptr);
+        else
+            value = values.read<T>(field, nullptr);
         if (++r <= rowCount)
             column(r) = value;
     }
@@ -341,6 +390,11 @@ MArray<T, 2> AscFile::readCols_(int c1, int c2)
 MArray<double, 1> AscFile::readDoubleColumn(int c)
 {
     return declared([&] { return readSingleCol_<double>(c); });
+}
+
+MArray<double, 1> AscFile::readWholeDoubleColumn(int c)
+{
+    return declared([&] { return readSingleCol_<double>(c, true); });
 }
 
 MArray<float, 1> AscFile::readFloatColumn(int c)

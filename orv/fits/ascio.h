@@ -44,6 +44,11 @@ public:
     // the previous one left off, which after a complete read or an error is
     // the start of the window.
     MArray<double, 1> readDoubleColumn(int c);
+    // The same, but a field must be a number as a whole (blanks around it
+    // aside): text after the number, as in 1.5abc or the Fortran exponent of
+    // 1.01D2, makes it no number. nan, inf and infinity, signed or not and in
+    // any case (as printf writes them), are numbers too.
+    MArray<double, 1> readWholeDoubleColumn(int c);
     MArray<float, 1> readFloatColumn(int c);
     MArray<int, 1> readIntColumn(int c);
     // Columns c1..c2 (0: first, or last) as (c2 - c1 + 1) x rows.
@@ -72,7 +77,7 @@ public:
 
 private:
     template <class T>
-    MArray<T, 1> readSingleCol_(int c);
+    MArray<T, 1> readSingleCol_(int c, bool whole = false);
     template <class T>
     MArray<T, 2> readCols_(int c1, int c2);
     // Runs a read; an error leaves the reader at the start of its window.

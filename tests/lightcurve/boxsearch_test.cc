@@ -306,18 +306,37 @@ TEST(LightcurveBoxSearch, TheThreeTransitWindowsOfAPeak)
     EXPECT_NEAR(std::sqrt(3.0), lc.getSNR_box(1), 1e-9);
 }
 
-TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZeros)
+TEST(LightcurveBoxSearch, NoQualifyingBoxGivesZerosAndSaysSo)
 {
     // Without a dip no box qualifies: the weights (1/8 each) and the mean
     // are exact, so every flux is exactly 0 during the search.
-    Lightcurve lc(doubles({0, 1.1, 2.3, 3.2, 4.7, 5.1, 6.6, 7.4}),
-                  doubles({3, 3, 3, 3, 3, 3, 3, 3}), doubles({1, 1, 1, 1, 1, 1, 1, 1}));
-    lc.boxfitting(50, 2, 8, 0.1, 0.2, 0);
-    for (int j = 1; j <= 10; ++j) {
-        EXPECT_EQ(0, lc.getSDE(j));
-        EXPECT_EQ(0, lc.getPeriod_box(j));
-        EXPECT_EQ(0, lc.getDrop_box(j));
+    const Series flat{{0, 1.1, 2.3, 3.2, 4.7, 5.1, 6.6, 7.4},
+                      std::vector<double>(8, 3),
+                      std::vector<double>(8, 1)};
+    // A dip of 1 % and 0.04 of the period, searched with widths that no run
+    // of 50 bins spans.
+    const Series dip = injected({2.3, 0.04 * 2.3, 0.01, 1.2}, 1000, 60, 2, 3);
+    const struct {
+        const Series &series;
+        double qmin, qmax;
+        int nbins;
+    } cases[] = {{flat, 0.1, 0.2, 0}, {flat, 0.1, 0.2, 4}, {dip, 0.05 * 0.999, 0.05 * 1.001, 50}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.qmin << " " << c.nbins);
+        Lightcurve lc = c.series.make();
+        EXPECT_EQ("warning: no box qualified at any trial frequency!\n",
+                  printed([&] { lc.boxfitting(200, 2, 3, c.qmin, c.qmax, c.nbins); }));
+        EXPECT_TRUE(lc.isBoxfitted());
+        for (int j = 1; j <= 10; ++j) {
+            EXPECT_EQ(0, lc.getSDE(j));
+            EXPECT_EQ(0, lc.getPeriod_box(j));
+            EXPECT_EQ(0, lc.getDrop_box(j));
+        }
     }
+    // The same dip with widths a run of bins spans is found, without a word.
+    Lightcurve lc = dip.make();
+    EXPECT_EQ("", printed([&] { lc.boxfitting(200, 2, 3, 0.03, 0.05, 50); }));
+    EXPECT_NEAR(2.3, lc.getPeriod_box(1), 0.01);
 }
 
 TEST(LightcurveBoxSearch, AFlatSpectrumSinglesOutNoPeak)
@@ -347,9 +366,11 @@ TEST(LightcurveBoxSearch, AFlatSpectrumSinglesOutNoPeak)
 TEST(LightcurveBoxSearch, UnusableRangesAreRefusedAndEarlierResultsStay)
 {
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
-    const std::string periods = "error: trial periods must be positive and finite!\n",
-                      widths = "error: box widths must satisfy 0 <= qmin <= qmax < 1!\n",
-                      bins = "error: at least two phase bins needed!\n";
+    const std::string
+        periods = "error: trial periods must be positive and finite!\n",
+        widths = "error: box widths must satisfy 0 <= qmin <= qmax < 1!\n",
+        oneWidth = "error: box widths qmin = qmax > 0 are met by no box; give qmin < qmax!\n",
+        bins = "error: at least two phase bins needed!\n";
     struct Case {
         double pshort, plong, qmin, qmax;
         int nbins;
@@ -365,7 +386,9 @@ TEST(LightcurveBoxSearch, UnusableRangesAreRefusedAndEarlierResultsStay)
                           Case{nan, 8, 0.05, 0.2, 0, periods}, Case{2, inf, 0.05, 0.2, 0, periods},
                           Case{2, 8, 0.2, 0.1, 0, widths}, Case{2, 8, -0.1, 0.2, 0, widths},
                           Case{2, 8, 0.05, 1, 0, widths}, Case{2, 8, 0.05, nan, 0, widths},
-                          Case{2, 8, nan, 0.2, 0, widths}, Case{2, 8, 0.05, 0.2, 1, bins}}) {
+                          Case{2, 8, nan, 0.2, 0, widths}, Case{2, 8, 0.05, 0.2, 1, bins},
+                          Case{2, 8, 0.02, 0.02, 0, oneWidth}, Case{2, 8, 0.04, 0.04, 50, oneWidth},
+                          Case{2, 8, 0.05, 0.05, 200, oneWidth}}) {
         SCOPED_TRACE(testing::Message() << c.pshort << " " << c.plong << " " << c.qmin << " "
                                         << c.qmax << " " << c.nbins);
         EXPECT_EQ(c.message,
@@ -379,6 +402,9 @@ TEST(LightcurveBoxSearch, UnusableRangesAreRefusedAndEarlierResultsStay)
     // The widest range that is accepted: boxes of any width up to just
     // below the whole period, and two bins.
     EXPECT_EQ("", printed([&] { lc.boxfitting(50, 2, 8, 0, std::nextafter(1.0, 0.0), 2); }));
+    // Boxes of width 0 alone: single points (or points of one phase).
+    EXPECT_EQ("", printed([&] { lc.boxfitting(50, 2, 8, 0, 0, 0); }));
+    EXPECT_EQ(0, lc.getTau_box(1));
     Lightcurve fresh = boxes({2}).make();
     EXPECT_EQ(periods, printed([&] { fresh.boxfitting(50, 0, 8, 0.05, 0.2, 0); }));
     EXPECT_FALSE(fresh.isBoxfitted());
@@ -394,6 +420,10 @@ TEST(LightcurveBoxSearch, ScatterOfTheFluxWithoutTransits)
     for (double f : valuesOf(lc.getFlux()))
         squares += (f - 1) * (f - 1);
     EXPECT_NEAR(std::sqrt(squares / 299), lc.getRms_removed(), 1e-12);
+    // A point without a finite time is left out.
+    const double f = lc.getFlux()(100);
+    lc.getJD()(100) = std::nan("");
+    EXPECT_NEAR(std::sqrt((squares - (f - 1) * (f - 1)) / 298), lc.getRms_removed(), 1e-12);
 }
 
 TEST(LightcurveBoxSearch, GuardsPrintAndReturn)

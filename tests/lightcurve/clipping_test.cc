@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -81,6 +82,30 @@ TEST(LightcurveMaskTransit, WeightsStayWithTheirPoints)
     ASSERT_EQ(2, lc.getLength());
     lc.renorm();
     EXPECT_NEAR(3 - (4.0 / 6 * 3 + 1.0 / 6 * 6), lc.getFlux()(1), 1e-12);
+}
+
+TEST(LightcurveMaskTransit, AnUnusablePeriodEpochOrWidthIsRefused)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const std::string period = "error: period must be positive and finite!\n",
+                      epoch = "error: epoch must be finite!\n",
+                      width = "error: box width must be finite!\n";
+    const std::vector<double> t = counting(1000);
+    const std::vector<double> flux = draws(1000, std::normal_distribution<double>(1, 0.01), 7);
+    const struct {
+        double P, T, q;
+        std::string message;
+    } cases[] = {{0, 0.3, 0.1, period},   {-2, 0.3, 0.1, period}, {nan, 0.3, 0.1, period},
+                 {inf, 0.3, 0.1, period}, {2.3, nan, 0.1, epoch}, {2.3, -inf, 0.1, epoch},
+                 {2.3, 0.3, nan, width},  {2.3, 0.3, inf, width}, {2.3, 0.3, -inf, width}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.P << " " << c.T << " " << c.q);
+        Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(1000, 0.01)));
+        EXPECT_EQ(c.message, printed([&] { lc.maskTransit(c.P, c.T, c.q); }));
+        EXPECT_EQ(1000, lc.getLength());
+        EXPECT_EQ(t, valuesOf(lc.getJD()));
+        EXPECT_EQ(flux, valuesOf(lc.getFlux()));
+    }
 }
 
 TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly)

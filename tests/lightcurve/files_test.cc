@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,41 @@ TEST(TextTables, ReadBackByTheReaderAndByAnother)
     EXPECT_EQ(valuesOf(lc.getFilename()), valuesOf(back.getFilename()));
 }
 
+TEST(TextTables, NonFiniteValuesAreWrittenAndReadBack)
+{
+    test_common::ScratchDir scratch;
+    const std::string file = scratch.file("lc.txt"), hand = scratch.file("hand.txt");
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    Lightcurve lc(doubles({nan, 2, 3, 4}), doubles({1, nan, -inf, 1.5}),
+                  doubles({0.1, 0.2, inf, 0.4}), doubles({-inf, 0, nan, 1}));
+    lc.write(file, true, true, false, false);
+    // As printf writes them in any case, signed or not.
+    spit(hand, "NaN 1 0.1 -Inf\n2 -nan 0.2 0\n3 -INFINITY +inf NAN\n4 1.5 0.4 1\n");
+    for (const std::string &name : {file, hand}) {
+        SCOPED_TRACE(name);
+        Lightcurve back;
+        back.read(name, false, 4, 0, 0);
+        ASSERT_EQ(4, back.getLength());
+        const auto same = [](const orv::MArray<double, 1> &want,
+                             const orv::MArray<double, 1> &got) {
+            for (int i = 1; i <= 4; ++i)
+                EXPECT_TRUE(std::isnan(want(i)) ? std::isnan(got(i)) : want(i) == got(i)) << i;
+        };
+        same(lc.getJD(), back.getJD());
+        same(lc.getFlux(), back.getFlux());
+        same(lc.getError(), back.getError());
+        same(lc.getNchi(), back.getNchi());
+    }
+    // The noise is the scatter of the finite points' fluxes about their
+    // median 1.5: sqrt(2 * 0.25^2 / 2).
+    const std::string gap = scratch.file("gap.txt"), header = scratch.file("header.txt");
+    spit(gap, "10 1.25\n11 nan\n12 1.5\n13 1.75\n");
+    Lightcurve back;
+    back.read(gap, false, 0, 0, 0);
+    back.write(header, false, false, false, true);
+    EXPECT_EQ("# noise:       0.25", linesOf(header).at(12));
+}
+
 TEST(TextTables, ReaderTakesTheColumnsAsked)
 {
     test_common::ScratchDir scratch;
@@ -225,23 +261,36 @@ TEST(TextTables, ReaderTakesTheColumnsAsked)
 TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData)
 {
     test_common::ScratchDir scratch;
+    const std::string noNumber = "Failed to read data from file!",
+                      noColumn = "Unexpected EOF encountered!";
     const struct {
         const char *text;
-        int names; // column of the file names
+        int nchi, names; // columns of the nchi values and file names
+        const std::string &message;
     } files[] = {
-        {"1 2 x\n3 4 0.1\n", 0},     // an error that is no number
-        {"1 2 0.1\n3 4\n", 0},       // an error on one line only
-        {"1 x 0.1\n3 4 0.1\n", 0},   // a flux that is no number
-        {"1 2 0.1 a\n3 4 0.1\n", 4}, // a file name on one line only
-        {"1 2 3 \n", 4},             // no file name before a trailing blank
-        {"1 2 3\r\n", 4},            // nor before the CR of a CRLF line end
+        {"1 2 x\n3 4 0.1\n", 0, 0, noNumber},     // an error that is no number
+        {"1 2 0.1\n3 4\n", 0, 0, noColumn},       // an error on one line only
+        {"1 x 0.1\n3 4 0.1\n", 0, 0, noNumber},   // a flux that is no number
+        {"1 2 0.1 a\n3 4 0.1\n", 0, 4, noColumn}, // a file name on one line only
+        {"1 2 3 \n", 0, 4, noColumn},             // no file name before a trailing blank
+        {"1 2 3\r\n", 0, 4, noColumn},            // nor before the CR of a CRLF line end
+        {"1 1.01D2 0.1\n", 0, 0, noNumber},       // a Fortran exponent
+        {"1.5abc 2 0.1\n", 0, 0, noNumber},       // text after a time
+        {"1 2 0.1\n3 4 0.1x\n", 0, 0, noNumber},  // after an error
+        {"1 2 0.1 25%\n", 4, 0, noNumber},        // after an nchi value
+        {"1 2 0.1 nan(1)\n", 4, 0, noNumber},     // no printf form of NaN
     };
     for (const auto &f : files) {
         SCOPED_TRACE(f.text);
         const std::string file = scratch.file("bad.txt");
         spit(file, f.text);
         Lightcurve lc = three();
-        EXPECT_THROW(lc.read(file, false, 0, 0, f.names), orv::IOException);
+        try {
+            lc.read(file, false, f.nchi, 0, f.names);
+            ADD_FAILURE() << "read";
+        } catch (const orv::IOException &e) {
+            EXPECT_EQ(f.message, std::string(e.what()));
+        }
         EXPECT_EQ(0, lc.getLength());
         EXPECT_EQ("lightcurve contains no data points\n",
                   printed([&] { lc.write(scratch.file("out.txt"), false, false, false, false); }));

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -155,6 +157,49 @@ TEST_F(AscTable, BadValuesAndARecoveringReader)
 
     AscFile comma(table("1,2\n"), ',', "#");
     EXPECT_EQ("Can only read whitespace delims", ioError([&] { comma.readFloatColumns(list, 1); }));
+}
+
+TEST_F(AscTable, WholeFieldNumbers)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    // Fields that are numbers as a whole, the non-finite ones as printf
+    // writes them among them, and, in the second column, what the prefix
+    // reader makes of the field.
+    const struct {
+        const char *field;
+        double whole;
+    } numbers[] = {{"1.5", 1.5},  {"-2e3", -2000},   {"+.5", 0.5},       {"nan", nan},
+                   {"NaN", nan},  {"-nan", nan},     {"inf", inf},       {"-INF", -inf},
+                   {"+inf", inf}, {"Infinity", inf}, {"-infinity", -inf}};
+    for (const auto &n : numbers) {
+        SCOPED_TRACE(n.field);
+        AscFile t(table(std::string("0 ") + n.field + " # note\n"), 0, "#");
+        const double got = t.readWholeDoubleColumn(2)(1);
+        if (std::isnan(n.whole))
+            EXPECT_TRUE(std::isnan(got));
+        else
+            EXPECT_EQ(n.whole, got);
+    }
+    // Text after a number makes the field no number; the prefix reader
+    // still takes the number.
+    const struct {
+        const char *field;
+        double prefix;
+    } words[] = {{"1.01D2", 1.01}, {"1.5abc", 1.5}, {"0x10", 0}, {"7,5", 7}};
+    for (const auto &w : words) {
+        SCOPED_TRACE(w.field);
+        AscFile t(table(std::string("0 ") + w.field + "\n"), 0, "#");
+        EXPECT_EQ("Failed to read data from file!", ioError([&] { t.readWholeDoubleColumn(2); }));
+        EXPECT_EQ(std::vector<double>{w.prefix}, values(t.readDoubleColumn(2)));
+    }
+    for (const char *word : {"abc", "infx", "nan1", "-", ""}) {
+        SCOPED_TRACE(word);
+        AscFile t(table(std::string("0,") + word + ",1\n"), ',', "#");
+        EXPECT_EQ("Failed to read data from file!", ioError([&] { t.readWholeDoubleColumn(2); }));
+    }
+    // Blanks around a delimited field are no text after it.
+    AscFile comma(table("1, 2.5 ,3\n"), ',', "#");
+    EXPECT_EQ(std::vector<double>{2.5}, values(comma.readWholeDoubleColumn(2)));
 }
 
 TEST_F(AscTable, ReplacingColumnsOfALine)
