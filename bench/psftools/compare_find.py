@@ -16,8 +16,9 @@ Gaussian noise of sigma 5 (the error image holds 5 everywhere); the seed is
 fixed, so every run makes the same field. find_stars searches it with a
 Gaussian PSF of the same FWHM at 5 sub-pixel shifts, fit radius 3,
 significance 5 and largest chi 3, its sub-grid samples given the error
-10^-3 (the options pass other values on), on all cores (OMP_NUM_THREADS
-chooses otherwise); DAOStarFinder with FWHM 2.5 and a threshold of 5 sigma.
+10^-3, 0.015 over the sub-grid of 15 (the options pass other values on), on
+all cores (OMP_NUM_THREADS chooses otherwise); DAOStarFinder with the stars'
+FWHM and a threshold of 5 sigma.
 
 Options change the field and the search, one at a time, to show what a
 user meets: --fwhm makes stars of another FWHM (and the PSF of find and
