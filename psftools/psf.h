@@ -287,6 +287,13 @@ public:
     // megabytes), except above verbosity 0, where they go whole to FITS
     // files "nchi_binned_", "nchi_", "flux_", "error_", "min_" and "star_" +
     // name + ".fits".
+    //
+    // The fit has no sky term: subtract the image's sky first. Stars within
+    // _boxlen pixels of the border are not found (pad the image with pixels
+    // of error 0 to reach them). A star wider than a few cells gives several
+    // minima, each reported: merge them (psftools/README.md has the figures
+    // and the settings that follow a star's FWHM). An image without pixels
+    // gives no stars.
     void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> &x,
               orv::MArray<double, 1> &y, orv::MArray<double, 1> &amplitude, double significance,
               double largest_chi, double radius, std::string name, int verbose) const;

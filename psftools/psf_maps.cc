@@ -541,8 +541,10 @@ struct GridRows {
         for (long c = 0; c < S; ++c)
             for (long p = 0; p < Lx; ++p)
                 xs[c * Lx + p] = subpixelX(image, S, 1, 1 + c + S * p);
+        // Through data(): an image without columns has no x, and no element
+        // to take the address of.
         for (long c = 0; c < S; ++c)
-            cells.plan(&xs[c * Lx], Lx, whole[c]);
+            cells.plan(xs.data() + c * Lx, Lx, whole[c]);
     }
     int S;
     long Lx;
@@ -594,9 +596,10 @@ public:
         // Room for a last word of 8 flags.
         significant_.resize(amplitude_.size() + 8);
         const double y = subpixelX(grid_.image, S, 2, l);
+        // A row of an image without columns has no cells (data(), not [0]).
         for (long c = 0; c < S; ++c)
-            fits_.first(grid_.whole[c], &grid_.xs[c * Lx], y, significance, &amplitude_[c * Lx],
-                        &significant_[c * Lx]);
+            fits_.first(grid_.whole[c], grid_.xs.data() + c * Lx, y, significance,
+                        amplitude_.data() + c * Lx, significant_.data() + c * Lx);
         return {amplitude_.data(), significant_.data(), Lx, S};
     }
 
@@ -612,7 +615,7 @@ public:
                 if (!phaseSpan(runs[i].k0, runs[i].k1, c, p0, p1))
                     continue;
                 double *const chi = runs[i].chi + (c + 1 - runs[i].k0);
-                fits_.each(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y,
+                fits_.each(grid_.whole[c], grid_.xs.data() + c * Lx, p0, p1, y,
                            [&](long p, MapCells::Outcome o, const psf_chi::Result &r) {
                                double amplitude; // the caller has it from the first pass
                                store(o, r, chi[S * p], amplitude, nullptr, 0);
@@ -640,8 +643,8 @@ public:
                 const long first = c + 1 - r.k0;
                 for (long p = p0; p <= p1; ++p)
                     given_[p] = r.amplitude[first + S * p];
-                fits_.pass(grid_.whole[c], &grid_.xs[c * Lx], p0, p1, y, given_.data(), largest,
-                           fitted_.get());
+                fits_.pass(grid_.whole[c], grid_.xs.data() + c * Lx, p0, p1, y, given_.data(),
+                           largest, fitted_.get());
                 for (long p = p0; p <= p1; ++p)
                     r.passes[first + S * p] = fitted_[p];
             }
@@ -1080,8 +1083,11 @@ void subpixelBands(const psf_chi::ShiftTables &tables, int analyt, int boxlen,
     // per cell). The dots are those of the column-wise walk, spread over the
     // rows.
     RowDots dots(verbose > 9 ? 0 : columnDots(kx, ky, verbose > 4), std::max(1L, ky));
-    const PixelRuns runs(S > 0 && image.length(1) > 0 ? image.length(2) : 0,
-                         {{0L, static_cast<long>(image.length(1))}});
+    // Every pixel row is one run of all its pixels; a row of an image
+    // without columns has none.
+    const long Lx = image.length(1);
+    const PixelRuns runs(S > 0 ? image.length(2) : 0,
+                         Lx > 0 ? PixelRuns::value_type{{0L, Lx}} : PixelRuns::value_type{});
     const GridRows grid(*slots[0].cells, std::max(1, S), image);
     BandRun(image, error, grid, runs, slots, bands, height, before, after, ky, stages, progress,
             dots, verbose > 9 || S < 1)

@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fits.h"
@@ -77,6 +79,48 @@ TEST_F(FindStars, NothingInPureNoise)
     EXPECT_EQ(0, x.length(1));
     EXPECT_EQ(0, y.length(1));
     EXPECT_EQ(0, amplitude.length(1));
+}
+
+TEST_F(FindStars, NothingInAnImageWithoutPixels)
+{
+    // Images without columns, without rows or without either: no stars,
+    // maps of Lx·S × Ly·S cells, none of them fitted. The diagnostic files
+    // of maps without cells cannot be written as FITS images: the search
+    // ends with the FITS error, as for any file it cannot write.
+    const test_common::ScratchDir s;
+    const test_common::InDir here(s.path());
+    // In one band, and in bands of 16 map rows.
+    for (const int height : {0, 16})
+        for (const auto &size :
+             {std::make_pair(0, 10), std::make_pair(0, 0), std::make_pair(10, 0)}) {
+            SCOPED_TRACE(testing::Message()
+                         << size.first << " x " << size.second << ", height " << height);
+            psf_bands::setHeight(height);
+            const MArray<float, 2> image(size.first, size.second), error(image.shape());
+            x.makeReference(MArray<double, 1>(3));
+            MArray<double, 2> C, A, E, best[4];
+            testing::internal::CaptureStdout();
+            p.find(image, error, x, y, amplitude, kSignificance, kLargestChi, kRadius, "empty", 0);
+            p.mapping_full(image, error, C, A, E, kRadius, 0);
+            std::ostringstream list;
+            p.mapping_full_best_source(image, error, best[0], best[1], best[2], best[3],
+                                       kSignificance, kLargestChi, kRadius, 0, list, 0);
+            bool thrown = false;
+            try {
+                p.find(image, error, x, y, amplitude, kSignificance, kLargestChi, kRadius, "empty",
+                       1);
+            } catch (const orv::FitsException &) {
+                thrown = true;
+            }
+            testing::internal::GetCapturedStdout();
+            EXPECT_EQ(0, x.length(1));
+            EXPECT_EQ(0, y.length(1));
+            EXPECT_EQ(0, amplitude.length(1));
+            EXPECT_EQ(5 * size.first, C.length(1));
+            EXPECT_EQ(5 * size.second, C.length(2));
+            EXPECT_EQ("", list.str());
+            EXPECT_TRUE(thrown);
+        }
 }
 
 TEST_F(FindStars, ImageIndexBasesAreHonoured)
