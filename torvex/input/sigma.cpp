@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 image *sigma_img(const image &d)
 {
@@ -62,25 +63,37 @@ float sigcheck(image sigma)
 {
     const long npix = sigma.naxes[1] * sigma.naxes[2];
     float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
-    // The value for the zeros is the smallest that can weigh a pixel: a
-    // negative or vanishingly small value is left out of the fit, and must
-    // not hand its magnitude to the zeros either.
-    float min = 1e10f;
-    bool zero = false, usable = false;
+    bool zero = false;
+    std::vector<float> usable;
     for (long i = 0; i < npix; i++) {
-        if (p[i] == 0) {
+        if (p[i] == 0)
             zero = true;
-        } else if (usable_sigma(p[i])) {
-            usable = true;
-            if (p[i] <= min)
-                min = p[i];
-        }
+        else if (usable_sigma(p[i]))
+            usable.push_back(p[i]);
     }
-    if (!usable) {
+    if (usable.empty()) {
         pfunc("\n-- ERROR: The sigma image %s has no pixel that is a positive number whose\n"
               "   weight 1/sigma^2 is finite, so it cannot weigh the fit.  Quitting now.\n\n",
               sigma.name);
         quit_run(1);
+    }
+    // A sigma far below the image's own is a bad pixel, whatever the units
+    // of the image: its weight would outweigh the rest of the image, or
+    // overflow the single-precision sums of chi^2 and its curvature.  It
+    // becomes undefined, so that the fit leaves it out.
+    const auto mid = usable.begin() + static_cast<long>(usable.size() / 2);
+    std::nth_element(usable.begin(), mid, usable.end());
+    const double lowest = *mid / SIGMA_RANGE;
+    // The value for the zeros is the smallest that can weigh a pixel: a
+    // value that is left out must not hand its magnitude to the zeros.
+    float min = 1e10f;
+    for (long i = 0; i < npix; i++) {
+        if (!usable_sigma(p[i]))
+            continue;
+        if (p[i] < lowest)
+            p[i] = NAN;
+        else if (p[i] <= min)
+            min = p[i];
     }
     if (!zero)
         return 0;
