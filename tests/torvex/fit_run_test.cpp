@@ -213,6 +213,9 @@ TEST_F(SkyFit, ConstraintsHoldTheFit)
          "-- Constraint file line 3 refused (the component type has no such parameter): 1 re 3 4"},
         {"1 2 0", "-- Constraint file line 3 has fewer than four words; the rest of the file is "
                   "not read: 1 2 0"},
+        // A ratio that can never be met would double the level every step.
+        {"1/1 sky 2 3",
+         "-- Constraint file line 3 refused (a component paired with itself): 1/1 sky 2 3"},
     };
     s.cons = "cons.txt";
     for (const auto &c : cases) {
