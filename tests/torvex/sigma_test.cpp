@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
 
 using namespace fit_test;
 
@@ -146,6 +149,22 @@ TEST(SigCheck, ValuesFarBelowTheImagesOwnAreLeftOut)
         EXPECT_FLOAT_EQ(d.img.z[1][6], 10 * u) << u;
         EXPECT_EQ(unusable_sigma_pixels(d.img), 3) << u;
     }
+
+    // Values spread over many orders: the median (of rank n / 2, here 501
+    // of the 1003 usable values, the two small ones included) decides.
+    std::mt19937 gen(4);
+    std::uniform_real_distribution<float> logv(-3, 3);
+    Data wide(1003, 1, 0, 1, 1, 1);
+    std::vector<float> values;
+    for (long x = 3; x <= 1003; x++)
+        values.push_back(wide.img.z[1][x] = std::pow(10.0f, logv(gen)));
+    std::nth_element(values.begin(), values.begin() + 499, values.end());
+    const double median = values[499];
+    wide.img.z[1][1] = static_cast<float>(median * 1e-10 * 0.999);
+    wide.img.z[1][2] = static_cast<float>(median * 1e-10 * 1.001);
+    EXPECT_EQ(sigcheck(wide.img), 0);
+    EXPECT_TRUE(std::isnan(wide.img.z[1][1]));
+    EXPECT_FLOAT_EQ(wide.img.z[1][2], static_cast<float>(median * 1e-10 * 1.001));
 
     // An image in flux units: every value is tiny, none far below the rest.
     Data flux(4, 1, 1e-19f, 1, 1, 1);

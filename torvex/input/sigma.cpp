@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -59,19 +61,58 @@ image *sigma_img(const image &d)
     return s;
 }
 
+namespace {
+
+uint32_t bits_of(float v)
+{
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+// The value of rank n / 2 among the n values of p[0..npix) that can weigh a
+// pixel.  Their bit patterns sort as the values do (they are positive), so
+// a count of the upper halves of the patterns finds the one that the value
+// has, and a count of the lower halves of the patterns that share it, the
+// value itself: no copy of the image, and no sort.
+float usable_median(const float *p, long npix, long n)
+{
+    std::vector<long> count(1 << 16, 0);
+    for (long i = 0; i < npix; i++)
+        if (usable_sigma(p[i]))
+            count[bits_of(p[i]) >> 16]++;
+    long rank = n / 2;
+    uint32_t high = 0;
+    while (rank >= count[high])
+        rank -= count[high++];
+    std::fill(count.begin(), count.end(), 0);
+    for (long i = 0; i < npix; i++)
+        if (usable_sigma(p[i]) && bits_of(p[i]) >> 16 == high)
+            count[bits_of(p[i]) & 0xffff]++;
+    uint32_t low = 0;
+    while (rank >= count[low])
+        rank -= count[low++];
+    const uint32_t b = high << 16 | low;
+    float v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+} // namespace
+
 float sigcheck(image sigma)
 {
     const long npix = sigma.naxes[1] * sigma.naxes[2];
     float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
     bool zero = false;
-    std::vector<float> usable;
+    long usable = 0;
     for (long i = 0; i < npix; i++) {
         if (p[i] == 0)
             zero = true;
         else if (usable_sigma(p[i]))
-            usable.push_back(p[i]);
+            usable++;
     }
-    if (usable.empty()) {
+    if (usable == 0) {
         pfunc("\n-- ERROR: The sigma image %s has no pixel that is a positive number whose\n"
               "   weight 1/sigma^2 is finite, so it cannot weigh the fit.  Quitting now.\n\n",
               sigma.name);
@@ -81,9 +122,7 @@ float sigcheck(image sigma)
     // of the image: its weight would outweigh the rest of the image, or
     // overflow the single-precision sums of chi^2 and its curvature.  It
     // becomes undefined, so that the fit leaves it out.
-    const auto mid = usable.begin() + static_cast<long>(usable.size() / 2);
-    std::nth_element(usable.begin(), mid, usable.end());
-    const double lowest = *mid / SIGMA_RANGE;
+    const double lowest = usable_median(p, npix, usable) / SIGMA_RANGE;
     // The value for the zeros is the smallest that can weigh a pixel: a
     // value that is left out must not hand its magnitude to the zeros.
     float min = 1e10f;
