@@ -199,8 +199,8 @@ TEST_F(DisplayRun, CursesFatalErrorRestoresTheTerminal)
 {
     // A sigma image of 1e-15 throughout, far too small for the data: chi^2
     // (about 1e36) is so large that its float rounding keeps resetting the
-    // countdown while the steps fail, until the damping passes the largest
-    // float and the damped system cannot be solved.
+    // countdown, until the damping passes the largest float and the damped
+    // system cannot be solved.
     write_param("curses");
     write_image(dir.file("sigma.fits"), 80, 60, [](long, long) { return 1e-15f; });
     std::string p = slurp(dir.file("run.param"));
