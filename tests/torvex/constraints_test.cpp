@@ -155,32 +155,48 @@ TEST_F(ConsFile, PairOfFixedSlotsIsLeftAlone)
 
 TEST_F(ConsFile, RefusedLinesAreNamedAndSkipped)
 {
-    const char *refused[] = {
-        "4 x -1 1",     // no component 4
-        "0 x -1 1",     // components count from 1
-        "1-4 x -1 1",   // no second component 4
-        "1 fwhm -1 1",  // unknown name
-        "1 11 -1 1",    // no slot 11
-        "3 re 1 2",     // a sky has no slot 4
-        "1 beta 0 1",   // a Sersic has no slot 6
-        "1/2 re 0 0.5", // a ratio bound of 0
-        "1 x a b",      // bounds that are not numbers
-        "1 re 3 to",    // upper bound missing
-        "x 1 -1 1",     // no component number
+    const char *no_such = "the component type has no such parameter";
+    const struct {
+        const char *line, *why;
+    } refused[] = {
+        {"4 x -1 1", "no such component"},   // no component 4
+        {"0 x -1 1", "no such component"},   // components count from 1
+        {"1-4 x -1 1", "no such component"}, // no second component 4
+        {"1 fwhm -1 1", "no such parameter"},
+        {"1 11 -1 1", "no such parameter"},
+        {"3 re 1 2", no_such},   // a sky has no slot 4
+        {"1 beta 0 1", no_such}, // a Sersic has no slot 6
+        {"1/2 re 0 0.5", "a ratio bound of 0"},
+        {"1 x a b", "the bound a is not a number"},
+        {"1 re 3 to 4x", "the bound 4x is not a number"},
+        {"1 x nan 1", "the bound nan is not a number"},
+        {"1 x -inf 1", "the bound -inf is not finite"},
+        // Numbers, but beyond what a float holds.
+        {"2 mag 10 to 1e40", "the bound 1e40 is beyond the range of a float"},
+        {"1 x -1 1e400", "the bound 1e400 is beyond the range of a float"},
+        {"1 re 3 to", "a bound is missing"},
+        {"x 1 -1 1", "the first word is not a component number"},
+        // A difference or ratio of a parameter with itself is fixed: the
+        // range is met always or never.
+        {"2/2 mag 2 3", "a component paired with itself"},
+        {"1-1 x 1 2", "a component paired with itself"},
+        {"2 / 2 re 0.5 2", "a component paired with itself"},
+        {"1+1 x 0 1", "a component paired with itself"},
         // Names the component's type does not have, though their usual slot
         // exists: never applied to whatever the type keeps there.
-        "3 y 1 to 2",     // the sky's x gradient
-        "3 mag 10 to 12", // the sky's y gradient
-        "1-3 y -0.5 0.5", // a galaxy's y against the sky's gradient
-        "1 sky 0 to 1",   // a Sersic's x
-        "1 rs 1 to 2",    // a Sersic's R_e
+        {"3 y 1 to 2", no_such},     // the sky's x gradient
+        {"3 mag 10 to 12", no_such}, // the sky's y gradient
+        {"1-3 y -0.5 0.5", no_such}, // a galaxy's y against the sky's gradient
+        {"1 sky 0 to 1", no_such},   // a Sersic's x
+        {"1 rs 1 to 2", no_such},    // a Sersic's R_e
     };
-    for (const char *line : refused) {
-        std::string text = std::string("1 x -1 1\n") + line + "\n2 re 3 to 10\n";
-        EXPECT_EQ(read(text), CONS_LINES_LEFT) << line;
-        EXPECT_NE(said.find("line 2"), std::string::npos) << said;
-        EXPECT_NE(said.find(line), std::string::npos) << said;
-        EXPECT_EQ(length(), 2) << line;
+    for (const auto &r : refused) {
+        std::string text = std::string("1 x -1 1\n") + r.line + "\n2 re 3 to 10\n";
+        EXPECT_EQ(read(text), CONS_LINES_LEFT) << r.line;
+        EXPECT_NE(said.find("line 2 refused (" + std::string(r.why) + "): " + r.line),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(length(), 2) << r.line;
         EXPECT_EQ(head.comp[1], 1);
         EXPECT_EQ(head.next->comp[1], 2);
     }

@@ -213,6 +213,9 @@ TEST_F(SkyFit, ConstraintsHoldTheFit)
          "-- Constraint file line 3 refused (the component type has no such parameter): 1 re 3 4"},
         {"1 2 0", "-- Constraint file line 3 has fewer than four words; the rest of the file is "
                   "not read: 1 2 0"},
+        // A ratio that can never be met would double the level every step.
+        {"1/1 sky 2 3",
+         "-- Constraint file line 3 refused (a component paired with itself): 1/1 sky 2 3"},
     };
     s.cons = "cons.txt";
     for (const auto &c : cases) {
@@ -260,6 +263,16 @@ TEST_F(SkyFit, FailuresEndWithAMessageAndAStatus)
     write_image(dir.file("mask.fits"), 60, 50, [](long, long) { return 1.0f; });
     write_image(dir.file("small_sigma.fits"), 30, 50, [](long, long) { return 5.0f; });
     write_image(dir.file("zero_sigma.fits"), 60, 50, [](long, long) { return 0.0f; });
+    // Sigma images far too small for the data, whole (no pixel far below the
+    // rest): weights 1e38 make the start's chi^2 infinite in single
+    // precision.  The same plane in units 1e19 times smaller, with its own
+    // sigma image, gives a finite chi^2, but the slopes' derivatives (up to
+    // 29.5) times the weights 4e36 overflow its curvature.
+    write_image(dir.file("tiny_sigma.fits"), 60, 50, [](long, long) { return 1e-19f; });
+    write_image(
+        dir.file("flux.fits"), 60, 50,
+        with_noise([this](long x, long y) { return 1e-19 * truth.at(x, y); }, 5e-19, 12345));
+    write_image(dir.file("flux_sigma.fits"), 60, 50, [](long, long) { return 5e-19f; });
     const struct {
         const char *what;
         Settings s;
@@ -278,6 +291,22 @@ TEST_F(SkyFit, FailuresEndWithAMessageAndAStatus)
          start,
          1,
          "-- ERROR: The sigma image zero_sigma.fits has no pixel"},
+        {"sigma far too small: chi^2",
+         {"data.fits", "tiny_sigma.fits"},
+         start,
+         3,
+         "-- ERROR: Chi^2 of the initial model is not a finite number,\n"
+         "   though the model and its residuals are: the sigma image's values are too\n"
+         "   small for the data's scale, and their weights 1/sigma^2 overflow the sums\n"
+         "   (the smallest sigma used is 1e-19).  Quitting now."},
+        {"sigma far too small: curvature",
+         {"flux.fits", "flux_sigma.fits"},
+         sky_component(9e-18, 0, 0),
+         3,
+         "-- ERROR: The curvature of Chi^2 of the initial model is not a finite number,\n"
+         "   though the model and its residuals are: the sigma image's values are too\n"
+         "   small for the data's scale, and their weights 1/sigma^2 overflow the sums\n"
+         "   (the smallest sigma used is 5e-19).  Quitting now."},
         {"chi^2 not a number",
          {"data.fits", "sigma.fits"},
          "0) sersic\n1) 30 25 1 1\n3) -45 1\n4) 5 1\n5) 2 1\n8) 0.8 1\n9) 0 1\nZ) 0\n" + start,
@@ -750,8 +779,9 @@ TEST(ExampleFit, SigmaPixelsThatCannotWeighAreLeftOut)
 {
     // The example galaxy with a sigma image of sqrt(data), a pixel or two of
     // which are bad: a pixel whose sigma is not a positive number with a
-    // finite weight 1/sigma^2 leaves the fit as one whose sigma is not a
-    // number does, so the fit is that one's to the last digit.
+    // finite weight 1/sigma^2, or is more than 1e10 times below the median
+    // sigma of the image, leaves the fit as one whose sigma is not a number
+    // does, so the fit is that one's to the last digit.
     ScratchDir dir;
     spit(dir.file("sersic_galaxy.fits"), slurp(EXAMPLES_DIR "/sersic_galaxy.fits"));
     const Hdu galaxy = read_hdu(dir.file("sersic_galaxy.fits"));
@@ -760,15 +790,15 @@ TEST(ExampleFit, SigmaPixelsThatCannotWeighAreLeftOut)
     param.replace(param.find("C) none"), 7, "C) sigma.fits");
     spit(dir.file("fit.param"), param);
     auto good = [&](long x, long y) { return std::sqrt(static_cast<float>(galaxy.at(x, y))); };
-    // The sigma of pixels (20, 40), (21, 40), ... on the sky (about 10)
-    // replaced by the given values.
+    // The sigma of pixels (1, 1), (2, 1), ... on the sky (about 10), in the
+    // corner where the sky's slopes weigh most, replaced by the given values.
     struct Result {
         std::string out, chisq, ndof, sky;
     };
     auto fit_with = [&](std::vector<float> bad) {
         write_image(dir.file("sigma.fits"), 64, 64, [&](long x, long y) {
-            const long i = x - 20;
-            return y == 40 && i >= 0 && i < static_cast<long>(bad.size()) ? bad[i] : good(x, y);
+            const long i = x - 1;
+            return y == 1 && i < static_cast<long>(bad.size()) ? bad[i] : good(x, y);
         });
         const ProgramRun run = run_in(dir, "'" TORVEX_BIN "' fit.param");
         Result r;
@@ -782,18 +812,33 @@ TEST(ExampleFit, SigmaPixelsThatCannotWeighAreLeftOut)
         r.sky = model.text("2_SKY");
         return r;
     };
-    const char *one = "-- WARNING: 1 pixel of the fit region has a sigma that is not a positive "
-                      "number\n   whose weight 1/sigma^2 is finite; it is left out of the fit.";
+    const char *one =
+        "-- WARNING: 1 pixel of the fit region has a sigma that cannot weigh it: not a\n"
+        "   positive number whose weight 1/sigma^2 is finite, or more than 1e10 "
+        "times\n   below the median sigma of the image; it is left out of the fit.";
     const Result nan = fit_with({NAN});
     EXPECT_EQ(nan.ndof, std::to_string(64 * 64 - 10 - 1));
     EXPECT_NE(nan.out.find(one), std::string::npos) << nan.out;
 
+    // The smallest sigma of the rest of the image is about 10.
     const struct {
         const char *what;
         float value;
     } cases[] = {
-        {"negative", -5},       {"weight overflows", 1e-30f},  {"weight denormal", 1e-20f},
-        {"infinite", INFINITY}, {"minus infinity", -INFINITY},
+        {"negative", -5},
+        {"weight overflows", 1e-30f},
+        {"weight denormal", 1e-20f},
+        {"infinite", INFINITY},
+        {"minus infinity", -INFINITY},
+        // Weights that the fit's single-precision products cannot take:
+        // chi^2 of the start would be infinite, or its curvature.
+        {"1e20 times the weight of the rest", 1e-19f},
+        {"weight 1e37", 3e-19f},
+        {"curvature overflows", 5e-19f},
+        {"curvature overflows too", 1e-18f},
+        // Finite, but a single pixel would outweigh the image.
+        {"weight 1e34", 1e-17f},
+        {"just below 1e-10 of the median", 9e-10f},
     };
     for (const auto &c : cases) {
         const Result r = fit_with({c.value});
@@ -805,24 +850,27 @@ TEST(ExampleFit, SigmaPixelsThatCannotWeighAreLeftOut)
 
     // A zero (of either sign) is no bad pixel but a missing value: it takes
     // the image's smallest usable sigma and stays in the fit.  A negative
-    // pixel beside it lends it no magnitude and leaves the fit.
+    // pixel beside it lends it no magnitude and leaves the fit, and so does
+    // a tiny one.
     float smallest = INFINITY;
     for (long y = 1; y <= 64; y++)
         for (long x = 1; x <= 64; x++)
-            if (y != 40 || x > 21)
+            if (y != 1 || x > 3)
                 smallest = std::min(smallest, good(x, y));
     char low[128];
     snprintf(low, sizeof low, "-- WARNING: Sigma image has 0. values.  Set to a low value of %.2e.",
              smallest);
+    const char *two = "-- WARNING: 2 pixels of the fit region have a sigma that cannot weigh them: "
+                      "not a\n   positive number whose weight 1/sigma^2 is finite, or more than "
+                      "1e10 times\n   below the median sigma of the image; they are left out of "
+                      "the fit.";
     for (float zero : {0.0f, -0.0f}) {
-        const Result r = fit_with({zero, -0.5f});
+        const Result r = fit_with({zero, -0.5f, 1e-12f});
         EXPECT_NE(r.out.find(low), std::string::npos) << low << "\n" << r.out;
-        EXPECT_NE(r.out.find(one), std::string::npos) << r.out;
-        EXPECT_EQ(r.ndof, nan.ndof);
+        EXPECT_NE(r.out.find(two), std::string::npos) << r.out;
+        EXPECT_EQ(r.ndof, std::to_string(64 * 64 - 10 - 2));
         EXPECT_NE(r.chisq, nan.chisq);
     }
-    const char *two = "-- WARNING: 2 pixels of the fit region have a sigma that is not a positive "
-                      "number\n   whose weight 1/sigma^2 is finite; they are left out of the fit.";
     const Result r = fit_with({-5, 1e-30f});
     EXPECT_NE(r.out.find(two), std::string::npos) << r.out;
     EXPECT_EQ(r.ndof, std::to_string(64 * 64 - 10 - 2));

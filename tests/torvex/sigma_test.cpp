@@ -1,11 +1,15 @@
 // Sigma image estimate, repair of a given sigma image, bad-pixel lists.
+#include "torvex/fit/fitstep.h"
 #include "torvex/input/sigma.h"
 
 #include "fit_helpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <vector>
 
 using namespace fit_test;
 
@@ -123,6 +127,52 @@ TEST(SigCheck, ZerosTakeTheSmallestUsableValue)
     EXPECT_FLOAT_EQ(sigcheck(d.img), 0.5f);
     EXPECT_FLOAT_EQ(d.img.z[1][1], 0.5f);
     EXPECT_TRUE(std::isnan(d.img.z[1][2]));
+}
+
+TEST(SigCheck, ValuesFarBelowTheImagesOwnAreLeftOut)
+{
+    // A sigma more than 1e10 times below the median of the image's usable
+    // values is a bad pixel whatever the image's units: it becomes undefined
+    // and the fit leaves it out; the zeros take the smallest value left.
+    for (float u : {1.0f, 1e-5f, 1e5f}) {
+        Data d(8, 1, 10 * u, 1, 1, 1); // the median of the usable values is 10u
+        d.img.z[1][1] = 0;
+        d.img.z[1][2] = 0.99e-9f * u; // just below 1e-9u: left out
+        d.img.z[1][3] = 1.01e-9f * u; // just above: kept
+        d.img.z[1][4] = 1e-15f * u;   // left out (at 1e-5 a weight that overflows)
+        d.img.z[1][5] = -1;
+        EXPECT_FLOAT_EQ(sigcheck(d.img), 1.01e-9f * u) << u;
+        EXPECT_FLOAT_EQ(d.img.z[1][1], 1.01e-9f * u) << u;
+        EXPECT_TRUE(std::isnan(d.img.z[1][2])) << u;
+        EXPECT_FLOAT_EQ(d.img.z[1][3], 1.01e-9f * u) << u;
+        EXPECT_FALSE(usable_sigma(d.img.z[1][4])) << u;
+        EXPECT_FLOAT_EQ(d.img.z[1][6], 10 * u) << u;
+        EXPECT_EQ(unusable_sigma_pixels(d.img), 3) << u;
+    }
+
+    // Values spread over many orders: the median (of rank n / 2, here 501
+    // of the 1003 usable values, the two small ones included) decides.
+    std::mt19937 gen(4);
+    std::uniform_real_distribution<float> logv(-3, 3);
+    Data wide(1003, 1, 0, 1, 1, 1);
+    std::vector<float> values;
+    for (long x = 3; x <= 1003; x++)
+        values.push_back(wide.img.z[1][x] = std::pow(10.0f, logv(gen)));
+    std::nth_element(values.begin(), values.begin() + 499, values.end());
+    const double median = values[499];
+    wide.img.z[1][1] = static_cast<float>(median * 1e-10 * 0.999);
+    wide.img.z[1][2] = static_cast<float>(median * 1e-10 * 1.001);
+    EXPECT_EQ(sigcheck(wide.img), 0);
+    EXPECT_TRUE(std::isnan(wide.img.z[1][1]));
+    EXPECT_FLOAT_EQ(wide.img.z[1][2], static_cast<float>(median * 1e-10 * 1.001));
+
+    // An image in flux units: every value is tiny, none far below the rest.
+    Data flux(4, 1, 1e-19f, 1, 1, 1);
+    flux.img.z[1][2] = 0;
+    flux.img.z[1][3] = 7e-20f;
+    EXPECT_FLOAT_EQ(sigcheck(flux.img), 7e-20f);
+    EXPECT_FLOAT_EQ(flux.img.z[1][2], 7e-20f);
+    EXPECT_EQ(unusable_sigma_pixels(flux.img), 0);
 }
 
 TEST(SigCheckDeath, NothingUsableEndsTheRun)

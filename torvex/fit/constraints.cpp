@@ -29,17 +29,23 @@ bool read_int(const std::string &w, int *v)
     return true;
 }
 
-// Whole-word finite decimal real, kept in single precision.
-bool read_real(const std::string &w, float *v)
+// A bound: a whole-word decimal real, kept in single precision.  On
+// failure returns the reason, which names the word.
+std::string read_bound(const std::string &w, float *v)
 {
-    if (w.empty())
-        return false;
-    char *end;
-    double x = strtod(w.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(static_cast<float>(x)))
-        return false;
+    char *end = nullptr;
+    errno = 0;
+    const double x = w.empty() ? 0 : strtod(w.c_str(), &end);
+    if (w.empty() || *end != '\0' || std::isnan(x))
+        return "the bound " + w + " is not a number";
+    if (std::isinf(x) && errno != ERANGE)
+        return "the bound " + w + " is not finite";
+    // A number that a float cannot hold (1e40; 1e400 overflows even a
+    // double) would become infinite.
+    if (!std::isfinite(static_cast<float>(x)))
+        return "the bound " + w + " is beyond the range of a float";
     *v = static_cast<float>(x);
-    return true;
+    return "";
 }
 
 const fitpars *component(const fitpars *fpar, int n)
@@ -96,8 +102,9 @@ bool is_parameter(const fitpars *p, int s)
     return !t || t->slot[s].use == slot_use::parameter;
 }
 
-// Fills c from the words of one line; on failure returns the reason.
-const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, const fitpars *fpar)
+// Fills c from the words of one line; on failure returns the reason (empty
+// when the line is taken).
+std::string parse_line(const std::vector<std::string> &w, cons *c, int nobjs, const fitpars *fpar)
 {
     auto word = [&](size_t k) -> const std::string & {
         static const std::string none;
@@ -144,14 +151,22 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, co
 
     std::string pname = word(parw);
     c->par = parconv(&pname[0]);
-    if (!read_real(word(low), &c->cval[1]) || !read_real(word(high), &c->cval[2]))
-        return "a bound is not a number";
+    for (size_t k : {low, high}) {
+        std::string why = read_bound(word(k), &c->cval[k == low ? 1 : 2]);
+        if (!why.empty())
+            return why;
+    }
     if (c->cval[1] > c->cval[2])
         std::swap(c->cval[1], c->cval[2]);
 
     bool pair = c->op != 0 && c->op != 't';
     if (c->comp[1] < 1 || c->comp[1] > nobjs || (pair && (c->comp[2] < 1 || c->comp[2] > nobjs)))
         return "no such component";
+    // A difference or ratio of a parameter with itself is 0 or 1 whatever
+    // the fit does: a range that leaves it out can never be met (each step
+    // would move the parameter further), one that holds it says nothing.
+    if (pair && c->comp[1] == c->comp[2])
+        return "a component paired with itself";
     if (c->par < 1 || c->par > 10)
         return "no such parameter";
     const fitpars *first = component(fpar, c->comp[1]);
@@ -176,7 +191,7 @@ const char *parse_line(const std::vector<std::string> &w, cons *c, int nobjs, co
         return "the component type has no such parameter";
     if (c->op == '/' && (c->cval[1] == 0 || c->cval[2] == 0))
         return "a ratio bound of 0";
-    return nullptr;
+    return "";
 }
 
 } // namespace
@@ -280,8 +295,10 @@ int read_cons(const inpars &input, cons *constr, const fitpars *fpar)
             return CONS_LINES_LEFT;
         }
         cons c;
-        if (const char *why = parse_line(words, &c, nobjs, fpar)) {
-            pfunc("-- Constraint file line %d refused (%s): %s\n", lineno, why, line.c_str());
+        const std::string why = parse_line(words, &c, nobjs, fpar);
+        if (!why.empty()) {
+            pfunc("-- Constraint file line %d refused (%s): %s\n", lineno, why.c_str(),
+                  line.c_str());
             status = CONS_LINES_LEFT;
             continue;
         }

@@ -27,12 +27,13 @@ enum {
 // the process ends).  A line that names a component, a slot or a parameter
 // name that the component list fpar does not have (a slot that the
 // component's type keeps fixed, such as a de Vaucouleurs' index, included),
-// a ratio bound of 0 and a line that does not scan are refused with a
-// message naming the line; the other lines are still read.  A line of fewer
-// than four words ends the reading there, with a message.  A name that
-// cannot be read as a file (a folder) counts as a file that cannot be
-// opened.  Nodes behind the head from an earlier call are released first.
-// Returns one of the values above.
+// a pair of a component with itself, a ratio bound of 0, a bound that is
+// not a number a float can hold and a line that does not scan are refused
+// with a message naming the line and the reason; the other lines are still
+// read.  A line of fewer than four words ends the reading there, with a
+// message.  A name that cannot be read as a file (a folder) counts as a
+// file that cannot be opened.  Nodes behind the head from an earlier call
+// are released first.  Returns one of the values above.
 int read_cons(const inpars &input, cons *constr, const fitpars *fpar);
 
 // Moves the absolute ranges ("to") of the positions (slots 1 and 2 of every

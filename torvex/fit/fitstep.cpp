@@ -10,6 +10,7 @@
 
 #include "numerics/numrec.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -155,6 +156,19 @@ double chi2calc(const fitpars *fpar, const image &data, const image &sigma, cons
     }
     *ndof = static_cast<int>(used - free_slots(fpar));
     return chi2;
+}
+
+float smallest_sigma(const image &data, const image &sigma, const long naxes[3])
+{
+    const long npix = naxes[1] * naxes[2];
+    const float *d = npix > 0 ? &data.z[1][1] : nullptr;
+    const float *s = npix > 0 ? &sigma.z[1][1] : nullptr;
+    const float *msk = npix > 0 && mask && mask->z ? &mask->z[1][1] : nullptr;
+    float least = INFINITY;
+    for (long p = 0; p < npix; p++)
+        if (usable_pixel(msk ? msk[p] : 0.0f, d[p], s[p]))
+            least = std::min(least, s[p]);
+    return least;
 }
 
 int free_slots(const fitpars *fpar)

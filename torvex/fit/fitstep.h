@@ -56,6 +56,10 @@ inline bool usable_pixel(float m, float d, float s)
 double chi2calc(const fitpars *fpar, const image &data, const image &sigma, const image &model,
                 const long naxes[3], int *ndof);
 
+// The smallest sigma of the usable pixels of an image of size naxes (+inf
+// when there is none).
+float smallest_sigma(const image &data, const image &sigma, const long naxes[3]);
+
 // The number of free slots (flag 1) of the list.
 int free_slots(const fitpars *fpar);
 

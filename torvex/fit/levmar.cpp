@@ -3,6 +3,7 @@
 #include "torvex/fit/countdown.h"
 
 #include "torvex/display/quit.h"
+#include "torvex/fit/fitstep.h"
 #include "torvex/fit/mrqmin.h"
 #include "torvex/model/mkmodel.h"
 
@@ -78,12 +79,27 @@ double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *c
                   npix - sample.nmask, nfree, *ndof);
             quit_run(2);
         }
-        if (status == MRQ_BAD_CHI2) {
+        // Chi^2 and its curvature are sums of single-precision products:
+        // when the model, its residuals and derivatives are of a size that
+        // a float can square, sums that are not finite come from weights
+        // 1/sigma^2 too large for them, not from the start values.
+        const char *sums = std::isfinite(chisq) ? "The curvature of Chi^2" : "Chi^2";
+        if (status == MRQ_BAD_CHI2 && !std::isfinite(chisq))
             pfunc("\n-- ERROR: Chi^2 of the initial model is not a number (%g).  Check the\n"
                   "   initial parameters against the data.  Quitting now.\n\n",
                   chisq);
+        else if (status == MRQ_BAD_CHI2)
+            pfunc(
+                "\n-- ERROR: The curvature of Chi^2 of the initial model is not a finite number.\n"
+                "   Check the initial parameters against the data.  Quitting now.\n\n");
+        else if (status == MRQ_BAD_WEIGHTS)
+            pfunc("\n-- ERROR: %s of the initial model is not a finite number,\n"
+                  "   though the model and its residuals are: the sigma image's values are too\n"
+                  "   small for the data's scale, and their weights 1/sigma^2 overflow the sums\n"
+                  "   (the smallest sigma used is %.3g).  Quitting now.\n\n",
+                  sums, static_cast<double>(smallest_sigma(*d, *s, d->naxes)));
+        if (status == MRQ_BAD_CHI2 || status == MRQ_BAD_WEIGHTS)
             quit_run(3);
-        }
         const int n = niter + 1;
         const int shown = countdown_step(&cs, n, chisq, oldchisq, *ndof, dlim, itermax);
 

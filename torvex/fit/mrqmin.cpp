@@ -172,6 +172,45 @@ void start_within(fitpars *fpar, const cons *constr)
     copy_pars(st.a, nullptr, fpar, 0);
 }
 
+// Whether chi^2, the gradient and the curvature that mrqcof has just summed
+// are finite numbers.
+bool sums_finite(double **alpha, double chisq)
+{
+    bool finite = std::isfinite(chisq);
+    for (int j = 1; j <= st.mfit; j++) {
+        finite = finite && std::isfinite(st.beta[j]);
+        for (int k = 1; k <= j; k++)
+            finite = finite && std::isfinite(alpha[j][k]);
+    }
+    return finite;
+}
+
+// Whether the start values are what makes the sums that mrqcof has just
+// made not finite: on a usable pixel the model, its residual or one of the
+// derivatives of the free entries is not a finite number, or the square of
+// one is not (chi^2 and the curvature are sums of such products, each
+// times a weight).  If not, the weights 1/sigma^2 alone have carried
+// single-precision products past the largest float.
+bool start_at_fault(float **y, float **sig)
+{
+    const long npix = model.naxes[1] * model.naxes[2];
+    const float *yv = &y[1][1], *sv = &sig[1][1], *mod = &model.z[1][1];
+    const float *msk = mask && mask->z ? &mask->z[1][1] : nullptr;
+    const float *const *tab = ws.tab.data();
+    for (long p = 0; p < npix; p++) {
+        if (!usable_pixel(msk ? msk[p] : 0.0f, yv[p], sv[p]))
+            continue;
+        // (A value that is not a number fails the comparison too.)
+        const float dy = yv[p] - mod[p];
+        if (!(dy * dy <= FLT_MAX))
+            return true;
+        for (int j = 1; j <= st.mfit; j++)
+            if (!(tab[j][p] * tab[j][p] <= FLT_MAX))
+                return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void mrqcof(float **y, float **sig, const int *ia, int ma, double **alpha, double *beta,
@@ -259,11 +298,16 @@ int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, doubl
         *alamda = 0.01f;
         start_within(fpar, constr);
         mrqcof(y, sig, st.ia, ma, alpha, st.beta, chisq, fpar, cpar);
-        // Neither a fit without degrees of freedom nor one from a chi^2
-        // that is not a number can end in anything but garbage.
+        // Neither a fit without degrees of freedom nor one from a chi^2 or
+        // a curvature that is not a finite number can end in anything but
+        // garbage (a curvature that is not finite cannot even be solved).
         const long npix = model.naxes[1] * model.naxes[2];
-        if (npix - sample.nmask - st.mfit <= 0 || !std::isfinite(*chisq)) {
-            const int why = npix - sample.nmask - st.mfit <= 0 ? MRQ_NO_DOF : MRQ_BAD_CHI2;
+        int why = 0;
+        if (npix - sample.nmask - st.mfit <= 0)
+            why = MRQ_NO_DOF;
+        else if (!sums_finite(alpha, *chisq))
+            why = start_at_fault(y, sig) ? MRQ_BAD_CHI2 : MRQ_BAD_WEIGHTS;
+        if (why) {
             release();
             return why;
         }

@@ -38,10 +38,14 @@
 // (the uncertainties are then all 0 and a warning has been printed).  The
 // set-up call takes no step and releases its work vectors when there is
 // nothing to fit: MRQ_NO_DOF when the usable pixels do not outnumber the
-// free entries, MRQ_BAD_CHI2 when chi^2 of the starting model is not a
-// finite number.
+// free entries; when chi^2, its gradient or its curvature at the starting
+// parameters is not a finite number, MRQ_BAD_CHI2 if the model or one of
+// its derivatives is not finite on a usable pixel (the starting values are
+// at fault), else MRQ_BAD_WEIGHTS (the weights 1/sigma^2 are too large for
+// the single-precision products of the sums).
 constexpr int MRQ_NO_DOF = 2;
 constexpr int MRQ_BAD_CHI2 = 3;
+constexpr int MRQ_BAD_WEIGHTS = 4;
 int mrqmin(float **y, float **sig, int ma, double **covar, double **alpha, double *chisq,
            float *alamda, fitpars *fpar, const cons *constr, convpars *cpar, double *sigma);
 

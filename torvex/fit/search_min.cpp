@@ -125,9 +125,11 @@ int search_min(image *data, image *sigma, image *psfimg, image *badpix, fitpars 
     // A mask smaller than the data masks nothing beyond its own edge.
     mask = to_mini(badpix, 0.0f);
     if (const long bad = unusable_sigma_pixels(*s))
-        pfunc("-- WARNING: %ld pixel%s of the fit region ha%s a sigma that is not a positive "
-              "number\n   whose weight 1/sigma^2 is finite; %s left out of the fit.\n",
-              bad, bad > 1 ? "s" : "", bad > 1 ? "ve" : "s", bad > 1 ? "they are" : "it is");
+        pfunc("-- WARNING: %ld pixel%s of the fit region ha%s a sigma that cannot weigh %s: not a\n"
+              "   positive number whose weight 1/sigma^2 is finite, or more than 1e10 times\n"
+              "   below the median sigma of the image; %s left out of the fit.\n",
+              bad, bad > 1 ? "s" : "", bad > 1 ? "ve" : "s", bad > 1 ? "them" : "it",
+              bad > 1 ? "they are" : "it is");
 
     section_bounds sect{1, 1, 1, 1};
     read_section(d->imgsect, &sect);

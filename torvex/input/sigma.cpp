@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 image *sigma_img(const image &d)
 {
@@ -58,29 +61,78 @@ image *sigma_img(const image &d)
     return s;
 }
 
+namespace {
+
+uint32_t bits_of(float v)
+{
+    uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+// The value of rank n / 2 among the n values of p[0..npix) that can weigh a
+// pixel.  Their bit patterns sort as the values do (they are positive), so
+// a count of the upper halves of the patterns finds the one that the value
+// has, and a count of the lower halves of the patterns that share it, the
+// value itself: no copy of the image, and no sort.
+float usable_median(const float *p, long npix, long n)
+{
+    std::vector<long> count(1 << 16, 0);
+    for (long i = 0; i < npix; i++)
+        if (usable_sigma(p[i]))
+            count[bits_of(p[i]) >> 16]++;
+    long rank = n / 2;
+    uint32_t high = 0;
+    while (rank >= count[high])
+        rank -= count[high++];
+    std::fill(count.begin(), count.end(), 0);
+    for (long i = 0; i < npix; i++)
+        if (usable_sigma(p[i]) && bits_of(p[i]) >> 16 == high)
+            count[bits_of(p[i]) & 0xffff]++;
+    uint32_t low = 0;
+    while (rank >= count[low])
+        rank -= count[low++];
+    const uint32_t b = high << 16 | low;
+    float v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+} // namespace
+
 float sigcheck(image sigma)
 {
     const long npix = sigma.naxes[1] * sigma.naxes[2];
     float *p = npix > 0 ? &sigma.z[1][1] : nullptr;
-    // The value for the zeros is the smallest that can weigh a pixel: a
-    // negative or vanishingly small value is left out of the fit, and must
-    // not hand its magnitude to the zeros either.
-    float min = 1e10f;
-    bool zero = false, usable = false;
+    bool zero = false;
+    long usable = 0;
     for (long i = 0; i < npix; i++) {
-        if (p[i] == 0) {
+        if (p[i] == 0)
             zero = true;
-        } else if (usable_sigma(p[i])) {
-            usable = true;
-            if (p[i] <= min)
-                min = p[i];
-        }
+        else if (usable_sigma(p[i]))
+            usable++;
     }
-    if (!usable) {
+    if (usable == 0) {
         pfunc("\n-- ERROR: The sigma image %s has no pixel that is a positive number whose\n"
               "   weight 1/sigma^2 is finite, so it cannot weigh the fit.  Quitting now.\n\n",
               sigma.name);
         quit_run(1);
+    }
+    // A sigma far below the image's own is a bad pixel, whatever the units
+    // of the image: its weight would outweigh the rest of the image, or
+    // overflow the single-precision sums of chi^2 and its curvature.  It
+    // becomes undefined, so that the fit leaves it out.
+    const double lowest = usable_median(p, npix, usable) / SIGMA_RANGE;
+    // The value for the zeros is the smallest that can weigh a pixel: a
+    // value that is left out must not hand its magnitude to the zeros.
+    float min = 1e10f;
+    for (long i = 0; i < npix; i++) {
+        if (!usable_sigma(p[i]))
+            continue;
+        if (p[i] < lowest)
+            p[i] = NAN;
+        else if (p[i] <= min)
+            min = p[i];
     }
     if (!zero)
         return 0;

@@ -12,13 +12,18 @@
 // G = gain * ncombine (at least 1).  Release with free_mini.
 image *sigma_img(const image &d);
 
-// Repairs a sigma image given by the user: when it has pixels of exactly 0,
-// they take the smallest value that can weigh a pixel (usable_sigma of
-// fitstep.h); returns that value, or 0 when no pixel was 0 (nothing is
-// changed then).  Other pixels that cannot weigh theirs (negative, not a
-// number, too small) stay as they are: the fit leaves them out.  An image
-// without a single pixel that can weigh anything ends the run with a
-// message and status 1.
+// A sigma value more than SIGMA_RANGE times below the median of the
+// usable values of its image (usable_sigma of fitstep.h) is a bad pixel.
+constexpr double SIGMA_RANGE = 1e10;
+
+// Repairs a sigma image given by the user.  A value that can weigh a pixel
+// but lies more than SIGMA_RANGE times below the median of those values
+// becomes NaN, so that the fit leaves it out as it does the other values
+// that cannot weigh theirs (negative, not a number, a weight 1/sigma^2 that
+// overflows; these stay as they are).  When the image has pixels of
+// exactly 0, they take the smallest value that is left to weigh a pixel;
+// returns that value, or 0 when no pixel was 0.  An image without a single
+// pixel that can weigh anything ends the run with a message and status 1.
 float sigcheck(image sigma);
 
 // The number of pixels of a sigma image that cannot weigh theirs
