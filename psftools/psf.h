@@ -269,9 +269,12 @@ public:
     // The amplitude fit of nchi_calc with the PSF binned at the exact offset
     // of (x, y) (overwriting _binned_psf and _ebinned_psf), within
     // min(_boxlen, _analyt) pixels. A star within _boxlen + 2 pixels of the
-    // border or a failed centre pixel gives flux 0, flux error −1 and nchi
-    // 1e100. Above verbosity 3 the binned PSF goes to
-    // "shifted_psf_NNNNN.fits" and the image stamp to "object_psf_NNNNN.fits".
+    // border, a failed centre pixel, a radius that is not finite or a circle
+    // that holds no usable pixel (a radius below about 0.71) gives flux 0,
+    // flux error −1 and nchi 1e100; a single fit pixel gives nchi +∞, the
+    // flux and its error of that pixel. Above verbosity 3 the binned PSF
+    // goes to "shifted_psf_NNNNN.fits" and the image stamp to
+    // "object_psf_NNNNN.fits".
     void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y,
                       double radius, double &flux, double &flux_error, double &nchi, int number,
                       int verbose);
