@@ -28,7 +28,10 @@ public:
     psf();
     // _slen = analyt·subgrid + subgrid/2; the sub-grid arrays get indices
     // −_slen.._slen, the binned ones −analyt..analyt, all zero. The shift
-    // tables stay empty until calc_base. _subpixel starts at 0.
+    // tables stay empty until calc_base. _subpixel starts at 0. A sub-grid
+    // below 1, a negative boxlen, analyt or interpolation, or an _slen beyond
+    // an int's range is refused with a message on standard output: the
+    // object is then made as psf() makes it.
     psf(int boxlen, int analyt, int subgrid, int interpolation);
     ~psf();
 
@@ -80,8 +83,11 @@ public:
     void binning(double dx, double dy);
     // Sets _subpixel = n and tabulates the binned PSF, its errors and their
     // squares for the shift indices −(n/2)..n/2 on both axes. n should be
-    // odd (a message otherwise) and below _subgrid (a warning otherwise);
-    // n < 1 is refused with a message. The second argument has no effect.
+    // odd (a message otherwise) and below _subgrid (a warning on standard
+    // error otherwise; shifts then share sub-grid offsets). n < 1, and a
+    // _subgrid below 1 or a negative _analyt left by the setters, are refused
+    // with a message: _subpixel and the tables stay as they were. The second
+    // argument has no effect.
     void calc_base(int n, int unused);
 
     // ---- files (psf_files.cc) ----
