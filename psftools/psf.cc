@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 #include "psftools/psf_index.h"
 
@@ -11,15 +12,48 @@ namespace {
 
 using psf_index::zeroSquare;
 
+// Whether these sizes make a PSF, with the refusal printed when not: a
+// sub-grid needs a point per pixel, and negative half-sizes give arrays of
+// negative length; a sub-grid half-size beyond an int's range has no array.
+bool makeable(int boxlen, int analyt, int subgrid, int interpolation)
+{
+    const auto given = [&] {
+        std::cout << "error: psf(" << boxlen << ", " << analyt << ", " << subgrid << ", "
+                  << interpolation << "): ";
+    };
+    if (subgrid < 1 || boxlen < 0 || analyt < 0 || interpolation < 0) {
+        given();
+        std::cout << "the subgrid must be at least 1 and boxlen, analyt and interpolation at "
+                     "least 0, psf made without sizes!"
+                  << std::endl;
+        return false;
+    }
+    const long long slen = static_cast<long long>(analyt) * subgrid + subgrid / 2;
+    if (slen > (std::numeric_limits<int>::max() - 1) / 2) {
+        given();
+        std::cout << "analyt times subgrid is too large, psf made without sizes!" << std::endl;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 psf::psf() : _boxlen(0), _analyt(0), _subgrid(0), _subpixel(0), _interpolation(0), _slen(0) {}
 
-psf::psf(int boxlen, int analyt, int subgrid, int interpolation)
-    : _boxlen(boxlen), _analyt(analyt), _subgrid(subgrid), _subpixel(0),
-      _interpolation(interpolation), _slen(analyt * subgrid + subgrid / 2), _psf(zeroSquare(_slen)),
-      _epsf(zeroSquare(_slen)), _binned_psf(zeroSquare(analyt)), _ebinned_psf(zeroSquare(analyt))
+psf::psf(int boxlen, int analyt, int subgrid, int interpolation) : psf()
 {
+    if (!makeable(boxlen, analyt, subgrid, interpolation))
+        return;
+    _boxlen = boxlen;
+    _analyt = analyt;
+    _subgrid = subgrid;
+    _interpolation = interpolation;
+    _slen = analyt * subgrid + subgrid / 2;
+    _psf.makeReference(zeroSquare(_slen));
+    _epsf.makeReference(zeroSquare(_slen));
+    _binned_psf.makeReference(zeroSquare(analyt));
+    _ebinned_psf.makeReference(zeroSquare(analyt));
 }
 
 psf::~psf() = default;

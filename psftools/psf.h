@@ -28,7 +28,10 @@ public:
     psf();
     // _slen = analyt·subgrid + subgrid/2; the sub-grid arrays get indices
     // −_slen.._slen, the binned ones −analyt..analyt, all zero. The shift
-    // tables stay empty until calc_base. _subpixel starts at 0.
+    // tables stay empty until calc_base. _subpixel starts at 0. A sub-grid
+    // below 1, a negative boxlen, analyt or interpolation, or an _slen beyond
+    // an int's range is refused with a message on standard output: the
+    // object is then made as psf() makes it.
     psf(int boxlen, int analyt, int subgrid, int interpolation);
     ~psf();
 
@@ -80,8 +83,11 @@ public:
     void binning(double dx, double dy);
     // Sets _subpixel = n and tabulates the binned PSF, its errors and their
     // squares for the shift indices −(n/2)..n/2 on both axes. n should be
-    // odd (a message otherwise) and below _subgrid (a warning otherwise);
-    // n < 1 is refused with a message. The second argument has no effect.
+    // odd (a message otherwise) and below _subgrid (a warning on standard
+    // error otherwise; shifts then share sub-grid offsets). n < 1, and a
+    // _subgrid below 1 or a negative _analyt left by the setters, are refused
+    // with a message: _subpixel and the tables stay as they were. The second
+    // argument has no effect.
     void calc_base(int n, int unused);
 
     // ---- files (psf_files.cc) ----
@@ -269,9 +275,12 @@ public:
     // The amplitude fit of nchi_calc with the PSF binned at the exact offset
     // of (x, y) (overwriting _binned_psf and _ebinned_psf), within
     // min(_boxlen, _analyt) pixels. A star within _boxlen + 2 pixels of the
-    // border or a failed centre pixel gives flux 0, flux error −1 and nchi
-    // 1e100. Above verbosity 3 the binned PSF goes to
-    // "shifted_psf_NNNNN.fits" and the image stamp to "object_psf_NNNNN.fits".
+    // border, a failed centre pixel, a radius that is not finite or a circle
+    // that holds no usable pixel (a radius below about 0.71) gives flux 0,
+    // flux error −1 and nchi 1e100; a single fit pixel gives nchi +∞, the
+    // flux and its error of that pixel. Above verbosity 3 the binned PSF
+    // goes to "shifted_psf_NNNNN.fits" and the image stamp to
+    // "object_psf_NNNNN.fits".
     void measure_flux(orv::MArray<float, 2> image, orv::MArray<float, 2> error, double x, double y,
                       double radius, double &flux, double &flux_error, double &nchi, int number,
                       int verbose);
@@ -294,6 +303,13 @@ public:
     // minima, each reported: merge them (psftools/README.md has the figures
     // and the settings that follow a star's FWHM). An image without pixels
     // gives no stars.
+    //
+    // Refused with a message on standard output, leaving the three lists
+    // empty: a significance that is negative or not finite (a negative one
+    // passes every minimum), a largest chi that is not above 0 or not finite
+    // (no chi passes), a radius that is not finite or whose size is 0.5 or
+    // less (no position has the two fit pixels a chi needs; the sign is
+    // ignored), and a psf without shift tables (calc_base first).
     void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> &x,
               orv::MArray<double, 1> &y, orv::MArray<double, 1> &amplitude, double significance,
               double largest_chi, double radius, std::string name, int verbose) const;

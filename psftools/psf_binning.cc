@@ -71,6 +71,17 @@ void psf::calc_base(int n, int)
         std::cout << "error: the subpixel value must be at least 1!" << std::endl << std::endl;
         return;
     }
+    // The setters may leave sizes that make no tables: without a sub-grid
+    // point per pixel every pixel would take the same sample, and a negative
+    // _analyt gives no pixel range.
+    if (_subgrid < 1) {
+        std::cout << "error: the subgrid value must be at least 1!" << std::endl << std::endl;
+        return;
+    }
+    if (_analyt < 0) {
+        std::cout << "error: the analyt value must be at least 0!" << std::endl << std::endl;
+        return;
+    }
     if (n % 2 == 0)
         std::cout << "error: please use an odd subpixel value!" << std::endl << std::endl;
     _subpixel = n;

@@ -243,6 +243,7 @@ bool AmplitudeFit::fit(const Plane &q, const Pixels &pixels, long ix, long iy, d
     r.amplitude = A;
     r.amplitude_error = std::sqrt(1 / spp);
     r.nchi = std::sqrt(chi2 / static_cast<double>(n - 1));
+    n_ = n;
     return true;
 }
 

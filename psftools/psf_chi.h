@@ -243,6 +243,8 @@ public:
     // untouched.
     bool fit(const Plane &plane, const Pixels &pixels, long ix, long iy, double dx, double dy,
              Result &r);
+    // The fit pixels of the last fit that passed the centre test.
+    long pixels() const { return n_; }
 
 private:
     struct Term {
@@ -252,6 +254,7 @@ private:
     };
     double r2_;
     int R_;
+    long n_ = 0;
     std::vector<Term> terms_;
     std::vector<double> squares_; // (a − dx)² of the block's columns
 };

@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <stdexcept>
 #include <tuple>
@@ -518,12 +520,49 @@ private:
     std::vector<Slot> slots_;
 };
 
+// Whether find can search with these limits, with the refusal printed when
+// not. A negative significance lets every minimum through, holes included;
+// no chi is at most a largest chi of 0 or less (a chi of 0 is no value);
+// and the chi √(χ²/(n − 1)) needs two fit pixels, which no position has in
+// a circle of radius 0.5 or less (its sign is ignored). Values that are not
+// finite mean nothing here either: each of these would give an empty or a
+// flooded list without a word.
+bool searchable(double significance, double largest_chi, double radius)
+{
+    if (!(significance >= 0 && std::isfinite(significance))) {
+        std::cout << "error: find: the significance must be finite and at least 0 (given "
+                  << significance << "), no search!" << std::endl;
+        return false;
+    }
+    if (!(largest_chi > 0 && std::isfinite(largest_chi))) {
+        std::cout << "error: find: the largest chi must be finite and above 0 (given "
+                  << largest_chi << "), no search!" << std::endl;
+        return false;
+    }
+    if (!(std::fabs(radius) > 0.5 && std::isfinite(radius))) {
+        std::cout << "error: find: the fit radius must be finite and above 0.5 pixel in size "
+                     "(given "
+                  << radius << "), no search!" << std::endl;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1> &x,
                MArray<double, 1> &y, MArray<double, 1> &amplitude, double significance,
                double largest_chi, double radius, std::string name, int verbose) const
 {
+    // A refused search leaves no stars of an earlier one in the lists.
+    const auto none = [&] {
+        for (MArray<double, 1> *list : {&x, &y, &amplitude})
+            list->makeReference(MArray<double, 1>(0));
+    };
+    if (!searchable(significance, largest_chi, radius)) {
+        none();
+        return;
+    }
     const long S = _subpixel;
     const long kx = image.length(1) * std::max(0L, S), ky = image.length(2) * std::max(0L, S);
     Search search(kx, ky);
@@ -536,6 +575,11 @@ void psf::find(MArray<float, 2> image, MArray<float, 2> error, MArray<double, 1>
     const long height = verbose > 0 ? ky : psf_bands::height(kx, 4);
     MArray<double, 2> C, A, E;
     const psf_chi::ShiftTables tables(_all_binned_psf, _all_e2binned_psf, _subpixel, true);
+    if (S < 1 || !tables.ok()) {
+        std::cout << "error: find: no binned psf tables, run calc_base first" << std::endl;
+        none();
+        return;
+    }
     psf_bands::subpixelBands(tables, _analyt, _boxlen, image, error, radius, verbose, height, 3, 3,
                              C, A, E, verbose > 0 ? whole.stages() : bands.stages());
     if (verbose > 0)

@@ -151,6 +151,9 @@ void psf::measure_flux(MArray<float, 2> image, MArray<float, 2> error, double x,
     flux = 0;
     flux_error = -1;
     nchi = psf_chi::kFailed;
+    // A circle whose radius is not finite names no set of pixels.
+    if (!std::isfinite(radius))
+        return;
     const long ix = std::lrint(x), iy = std::lrint(y);
     const long margin = _boxlen + 1L;
     if (!wellInside(image, 1, ix, margin, margin) || !wellInside(image, 2, iy, margin, margin))
@@ -176,11 +179,15 @@ void psf::measure_flux(MArray<float, 2> image, MArray<float, 2> error, double x,
     const psf_chi::Pixels pixels(image, error, ix, iy, fit.block());
     psf_chi::Result r;
     const psf_chi::SinglePlane plane(_binned_psf, e2);
-    if (!fit.fit(plane.plane(), pixels, ix, iy, dx, dy, r))
+    // A circle that holds no usable pixel (a radius below about 0.71) fits
+    // nothing: its 0/0 amplitude and chi of −0 would read as a perfect fit.
+    if (!fit.fit(plane.plane(), pixels, ix, iy, dx, dy, r) || fit.pixels() == 0)
         return;
     flux = r.amplitude;
     flux_error = r.amplitude_error;
-    nchi = r.nchi;
+    // One fit pixel leaves no degree of freedom for the chi: +∞, also where
+    // the amplitude fits that pixel exactly (0/0).
+    nchi = fit.pixels() == 1 ? HUGE_VAL : r.nchi;
 }
 
 namespace {

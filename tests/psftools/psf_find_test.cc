@@ -1,6 +1,7 @@
 // Star finding in a synthetic field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <sstream>
@@ -121,6 +122,72 @@ TEST_F(FindStars, NothingInAnImageWithoutPixels)
             EXPECT_EQ("", list.str());
             EXPECT_TRUE(thrown);
         }
+}
+
+TEST_F(FindStars, LimitsWithoutMeaningAndMissingTablesAreRefused)
+{
+    // Each of these would search without a word and find nothing, or every
+    // minimum (a negative significance passes holes and noise alike): a
+    // message instead, and lists without stars, not those of an earlier
+    // call.
+    const psf untabulated(6, 4, 15, 0);
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const std::string significance = "error: find: the significance",
+                      chi = "error: find: the largest chi", radius = "error: find: the fit radius",
+                      tables = "error: find: no binned psf tables";
+    struct Case {
+        const psf *object;
+        double significance, largest_chi, radius;
+        const std::string &message;
+    };
+    for (const Case &c :
+         {Case{&p, nan, kLargestChi, kRadius, significance},
+          Case{&p, -1, kLargestChi, kRadius, significance},
+          Case{&p, inf, kLargestChi, kRadius, significance},
+          Case{&p, kSignificance, nan, kRadius, chi}, Case{&p, kSignificance, 0, kRadius, chi},
+          Case{&p, kSignificance, -1, kRadius, chi}, Case{&p, kSignificance, inf, kRadius, chi},
+          Case{&p, kSignificance, kLargestChi, nan, radius},
+          Case{&p, kSignificance, kLargestChi, 0, radius},
+          Case{&p, kSignificance, kLargestChi, 0.5, radius},
+          Case{&p, kSignificance, kLargestChi, -0.5, radius},
+          Case{&p, kSignificance, kLargestChi, inf, radius},
+          Case{&p, kSignificance, kLargestChi, -inf, radius},
+          Case{&untabulated, kSignificance, kLargestChi, kRadius, tables}}) {
+        SCOPED_TRACE(testing::Message() << c.significance << ", " << c.largest_chi << ", "
+                                        << c.radius << ", " << (c.object == &p));
+        find(0);
+        ASSERT_EQ(4, x.length(1));
+        testing::internal::CaptureStdout();
+        c.object->find(f.image, f.error, x, y, amplitude, c.significance, c.largest_chi, c.radius,
+                       "field", 0);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(0u, out.find(c.message)) << out;
+        // Nothing searched: no announcement of the maps.
+        EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+        EXPECT_EQ(0, x.length(1));
+        EXPECT_EQ(0, y.length(1));
+        EXPECT_EQ(0, amplitude.length(1));
+    }
+    // What the search means by its limits stays: a significance of 0 asks
+    // only for an amplitude that is not negative, and the radius's sign is
+    // ignored.
+    find(0);
+    // (find gives the lists new storage.)
+    const MArray<double, 1> x1 = x, y1 = y;
+    testing::internal::CaptureStdout();
+    p.find(f.image, f.error, x, y, amplitude, kSignificance, kLargestChi, -kRadius, "field", 0);
+    EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("error"));
+    ASSERT_EQ(x1.length(1), x.length(1));
+    for (int q = 1; q <= x.length(1); ++q) {
+        EXPECT_EQ(x1(q), x(q));
+        EXPECT_EQ(y1(q), y(q));
+    }
+    testing::internal::CaptureStdout();
+    p.find(f.image, f.error, x, y, amplitude, 0, kLargestChi, kRadius, "field", 0);
+    EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("error"));
+    EXPECT_GT(x.length(1), 4);
+    for (int q = 1; q <= x.length(1); ++q)
+        EXPECT_GE(amplitude(q), 0);
 }
 
 TEST_F(FindStars, ImageIndexBasesAreHonoured)

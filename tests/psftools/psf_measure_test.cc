@@ -154,24 +154,46 @@ TEST(MeasureFlux, ExactOffsetOfANoiseFreeStar)
             if ((i - x) * (i - x) + (j - y) * (j - y) < kRadius * kRadius)
                 spp += std::pow(psftruth::pixelIntegral(i, j, x, y, psffield::kSigma), 2);
     EXPECT_NEAR(1 / std::sqrt(spp), flux_error, 1e-9);
+    // One fit pixel, the centre within 0.5 of the position, away from the
+    // star where the image is 0: the amplitude fits it exactly, a chi of
+    // 0/0, NaN before; no degree of freedom is left, so the chi is +∞, and
+    // the flux and its error are those of that pixel.
+    for (const double r : {0.5, -0.5}) {
+        SCOPED_TRACE(r);
+        p.measure_flux(image, error, 14.2, 14.1, r, flux, flux_error, nchi, 1, 0);
+        EXPECT_EQ(0, flux);
+        EXPECT_DOUBLE_EQ(1 / p.get_binned_psf()(0, 0), flux_error);
+        EXPECT_EQ(HUGE_VAL, nchi);
+    }
 }
 
 TEST_F(Measure, FluxFailuresAreFlagged)
 {
     double flux = 5, flux_error = 5, nchi = 5;
-    // Within _boxlen + 1 pixels of the border (boxlen 6: x = 8).
-    p.measure_flux(f.image, f.error, 8, 24, kRadius, flux, flux_error, nchi, 1, 0);
-    EXPECT_EQ(0, flux);
-    EXPECT_EQ(-1, flux_error);
-    EXPECT_EQ(1e100, nchi);
     p.measure_flux(f.image, f.error, 9, 24, kRadius, flux, flux_error, nchi, 1, 0);
     EXPECT_LT(nchi, 1e100);
-    // The centre pixel's error is 0.
     f.error(15, 15) = 0;
-    p.measure_flux(f.image, f.error, 15.2, 14.6, kRadius, flux, flux_error, nchi, 1, 0);
-    EXPECT_EQ(0, flux);
-    EXPECT_EQ(-1, flux_error);
-    EXPECT_EQ(1e100, nchi);
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    struct Case {
+        const char *why;
+        double x, y, radius;
+    };
+    // A circle without a usable pixel gave amplitude NaN, error +∞ and a chi
+    // of −0, a perfect fit by its looks: at 30.5 (nearest pixel 30, ties to
+    // even) the nearest pixels lie 0.5 away.
+    for (const Case c :
+         {Case{"within _boxlen + 1 pixels of the border", 8, 24, kRadius},
+          Case{"centre pixel with error 0", 15.2, 14.6, kRadius}, Case{"radius 0", 30.8, 17.0, 0},
+          Case{"radius NaN", 30.8, 17.0, nan}, Case{"radius +inf", 30.8, 17.0, inf},
+          Case{"radius -inf", 30.8, 17.0, -inf}, Case{"no pixel within 0.5", 30.5, 17.0, 0.5},
+          Case{"no pixel within -0.5", 30.5, 17.0, -0.5}}) {
+        SCOPED_TRACE(c.why);
+        flux = flux_error = nchi = 5;
+        p.measure_flux(f.image, f.error, c.x, c.y, c.radius, flux, flux_error, nchi, 1, 0);
+        EXPECT_EQ(0, flux);
+        EXPECT_EQ(-1, flux_error);
+        EXPECT_EQ(1e100, nchi);
+    }
 }
 
 TEST_F(Measure, FluxReadsTheBinnedPsfOnlyWhereItIsDefined)

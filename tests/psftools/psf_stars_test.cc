@@ -134,13 +134,6 @@ TEST(SyntheticPsf, SizesWithoutAProfileAreRefusedAndThePsfStays)
         EXPECT_EQ(values, samples(p.get_psf()));
         EXPECT_EQ(errors, samples(p.get_epsf()));
     }
-    // Made without a sub-grid: the single sample stays 0.
-    psf none(6, 4, 0, 0);
-    testing::internal::CaptureStdout();
-    none.generate_gauss(2, 2, 0, 0);
-    EXPECT_EQ(subgrid, testing::internal::GetCapturedStdout());
-    EXPECT_EQ(0, none.get_psf()(0, 0));
-    EXPECT_EQ(0, none.get_epsf()(0, 0));
 }
 
 TEST(SyntheticPsf, AboveVerbosityTwoTheBinnedPsfIsWrittenAndFitted)

@@ -54,6 +54,42 @@ TEST(PsfClass, ConstructorSizesAndZeroArrays)
     EXPECT_EQ(0, empty.get_subpixel());
 }
 
+TEST(PsfClass, SizesThatMakeNoPsfAreRefused)
+{
+    // No sub-grid point per pixel, negative half-sizes or interpolation, a
+    // sub-grid half-size beyond an int: a message, and the object of psf(),
+    // on which the synthetic PSF and the tables are refused in turn (no
+    // exception, no tables computed from nothing).
+    struct Case {
+        int boxlen, analyt, subgrid, interpolation;
+    };
+    for (const Case c : {Case{6, 4, 0, 0}, Case{0, 0, 0, 0}, Case{6, 4, -3, 0}, Case{6, -2, 5, 0},
+                         Case{-1, 4, 5, 0}, Case{6, 4, 5, -1}, Case{6, 1 << 30, 15, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.boxlen << ", " << c.analyt << ", " << c.subgrid << ", "
+                                        << c.interpolation);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        psf p(c.boxlen, c.analyt, c.subgrid, c.interpolation);
+        const std::string made = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(0u, made.find("error: psf(")) << made;
+        EXPECT_EQ(0, p.get_boxlen());
+        EXPECT_EQ(0, p.get_analyt());
+        EXPECT_EQ(0, p.get_subgrid());
+        EXPECT_EQ(0, p.get_interpolation());
+        EXPECT_EQ(0, p.get_psf().elementCount());
+        EXPECT_EQ(0, p.get_binned_psf().elementCount());
+        testing::internal::CaptureStdout();
+        p.generate_gauss(2.5, 2.5, 0, 0);
+        p.calc_base(5, 0);
+        EXPECT_EQ("error: the subgrid value must be at least 1!\n"
+                  "error: the subgrid value must be at least 1!\n\n",
+                  testing::internal::GetCapturedStdout());
+        EXPECT_EQ("", testing::internal::GetCapturedStderr());
+        EXPECT_EQ(0, p.get_subpixel());
+        EXPECT_EQ(0, p.get_all_binned_psf().elementCount());
+    }
+}
+
 TEST(PsfClass, SettersRecomputeTheHalfSizeButKeepShapes)
 {
     psf p(10, 3, 4, 0);
@@ -297,11 +333,37 @@ TEST(PsfBinning, ShiftTablesHoldEveryShift)
     gp.p.calc_base(5, 0);
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(" _subpixel >= _subgrid !!!!!\n", testing::internal::GetCapturedStderr());
+}
 
-    // No shifts at all is refused and changes nothing.
-    testing::internal::CaptureStdout();
-    gp.p.calc_base(0, 0);
-    EXPECT_NE("", testing::internal::GetCapturedStdout());
-    EXPECT_EQ(5, gp.p.get_subpixel());
-    EXPECT_EQ(-2, gp.p.get_all_binned_psf().firstIndex(1));
+TEST(PsfBinning, TablesWithoutShiftsSubGridOrPixelsAreRefused)
+{
+    // Tables of 3 shifts, then a call that can make none: no shift, or a
+    // sub-grid below 1 or a negative _analyt left by the setters (every
+    // pixel would bin the same sample, or the pixel range would be
+    // negative). A message, and _subpixel and the tables as they were.
+    const std::string shifts = "error: the subpixel value must be at least 1!\n\n",
+                      subgrid = "error: the subgrid value must be at least 1!\n\n",
+                      analyt = "error: the analyt value must be at least 0!\n\n";
+    struct Case {
+        int n, subgrid, analyt;
+        const std::string &message;
+    };
+    for (const Case &c : {Case{0, 5, 4, shifts}, Case{-3, 5, 4, shifts}, Case{5, 0, 4, subgrid},
+                          Case{5, -5, 4, subgrid}, Case{5, 5, -1, analyt}}) {
+        SCOPED_TRACE(testing::Message() << c.n << ", " << c.subgrid << ", " << c.analyt);
+        GaussPsf gp;
+        testing::internal::CaptureStdout();
+        gp.p.calc_base(3, 0);
+        testing::internal::GetCapturedStdout();
+        const MArray<double, 4> before = gp.p.get_all_binned_psf();
+        gp.p.set_subgrid(c.subgrid);
+        gp.p.set_analyt(c.analyt);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        gp.p.calc_base(c.n, 0);
+        EXPECT_EQ(c.message, testing::internal::GetCapturedStdout());
+        EXPECT_EQ("", testing::internal::GetCapturedStderr());
+        EXPECT_EQ(3, gp.p.get_subpixel());
+        EXPECT_EQ(before.dataFirst(), gp.p.get_all_binned_psf().dataFirst());
+    }
 }
