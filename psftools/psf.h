@@ -306,8 +306,8 @@ public:
     //
     // Refused with a message on standard output, leaving the three lists
     // empty: a significance that is negative or not finite (a negative one
-    // passes every minimum), a largest chi that is not above 0 or not finite
-    // (no chi passes), a radius that is not finite or whose size is 0.5 or
+    // passes every minimum), a largest chi that is not above 0 (no chi
+    // passes; +inf is no limit), a radius that is not finite or whose size is 0.5 or
     // less (no position has the two fit pixels a chi needs; the sign is
     // ignored), and a psf without shift tables (calc_base first).
     void find(orv::MArray<float, 2> image, orv::MArray<float, 2> error, orv::MArray<double, 1> &x,

@@ -522,11 +522,11 @@ private:
 
 // Whether find can search with these limits, with the refusal printed when
 // not. A negative significance lets every minimum through, holes included;
-// no chi is at most a largest chi of 0 or less (a chi of 0 is no value);
-// and the chi √(χ²/(n − 1)) needs two fit pixels, which no position has in
-// a circle of radius 0.5 or less (its sign is ignored). Values that are not
-// finite mean nothing here either: each of these would give an empty or a
-// flooded list without a word.
+// no chi is at most a largest chi of 0 or less (a chi of 0 is no value),
+// while +inf asks for no limit; and the chi √(χ²/(n − 1)) needs two fit
+// pixels, which no position has in a circle of radius 0.5 or less (its sign
+// is ignored). Other values that are not finite mean nothing here either:
+// each of these would give an empty or a flooded list without a word.
 bool searchable(double significance, double largest_chi, double radius)
 {
     if (!(significance >= 0 && std::isfinite(significance))) {
@@ -534,9 +534,9 @@ bool searchable(double significance, double largest_chi, double radius)
                   << significance << "), no search!" << std::endl;
         return false;
     }
-    if (!(largest_chi > 0 && std::isfinite(largest_chi))) {
-        std::cout << "error: find: the largest chi must be finite and above 0 (given "
-                  << largest_chi << "), no search!" << std::endl;
+    if (!(largest_chi > 0)) {
+        std::cout << "error: find: the largest chi must be above 0 (given " << largest_chi
+                  << "), no search!" << std::endl;
         return false;
     }
     if (!(std::fabs(radius) > 0.5 && std::isfinite(radius))) {
