@@ -41,9 +41,10 @@ void Lightcurve::maskTransit(double P, double T, double q)
 {
     if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
-    // A width that is not finite puts every phase, or none, in the window.
-    if (!std::isfinite(q)) {
-        std::cout << "error: box width must be finite!" << std::endl;
+    // A width that is not finite puts every phase, or none, in the window; a
+    // negative one narrows the window's margins or removes it.
+    if (!(q >= 0 && std::isfinite(q))) {
+        std::cout << "error: box width must be finite and not negative!" << std::endl;
         return;
     }
     const int n = length;
