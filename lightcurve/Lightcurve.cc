@@ -197,6 +197,11 @@ std::vector<int> Lightcurve::countedEntries(bool *alike) const
 
 int Lightcurve::firstCountedPoint() const
 {
+    // Where some error weighs, the first point that counts is the first such
+    // point: no need to look at the others.
+    for (int i = 1; i <= length; ++i)
+        if (std::isfinite(jd(i)) && std::isfinite(flux(i)) && weighs(error(i)))
+            return i;
     const std::vector<int> points = countedPoints();
     return points.empty() ? 0 : points.front();
 }
