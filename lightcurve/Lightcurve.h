@@ -15,7 +15,8 @@
 // 1e154, is not. A point that does not count enters no sum, mean, median,
 // weight, fold epoch, search, red-noise window, transit count or noise
 // level: every other point ends as it would on the light curve without that
-// point. The clippings remove such points (and count them); the other
+// point (Gaussian noise still takes one draw for every point or time given).
+// The clippings remove such points (and count them); the other
 // operations keep them (with weight 0). A light curve without noise, whose
 // errors are 0 wherever they do not weigh (as a simulation at noise level 0
 // makes them), is measured all the same: its points of error 0 count and
