@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <vector>
 
 #include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
+#include "lightcurve/weights.h"
 
 namespace {
 
@@ -31,6 +33,34 @@ T elementOr(const orv::MArray<T, 1> &a, int i, T none)
 double boxResult(bool boxfitted, const orv::MArray<double, 1> &a, int i)
 {
     return boxResultsReady(boxfitted) ? elementOr(a, i, -1.0) : -1.0;
+}
+
+// The entries 1..n that count: those whose other values are finite
+// (finite(i)) and whose error (error(i)) weighs them, or, where no error
+// weighs and some are 0, those of error 0, which then weigh alike.
+template <class Finite, class Error>
+std::vector<int> counted(int n, Finite finite, Error error, bool *alike)
+{
+    std::vector<int> points;
+    points.reserve(static_cast<std::size_t>(std::max(n, 0)));
+    bool zero = false;
+    for (int i = 1; i <= n; ++i) {
+        if (!finite(i))
+            continue;
+        const double e = error(i);
+        if (weighs(e))
+            points.push_back(i);
+        else
+            zero = zero || e == 0;
+    }
+    const bool noiseless = points.empty() && zero;
+    if (noiseless)
+        for (int i = 1; i <= n; ++i)
+            if (finite(i) && error(i) == 0)
+                points.push_back(i);
+    if (alike != nullptr)
+        *alike = noiseless;
+    return points;
 }
 
 bool sameLength(int n, int a, int b, int c, int d)
@@ -150,33 +180,65 @@ bool Lightcurve::checkData() const
     return dataReady(has_data);
 }
 
-bool Lightcurve::finitePoint(int i) const
+std::vector<int> Lightcurve::countedPoints(bool *alike) const
 {
-    return std::isfinite(jd(i)) && std::isfinite(flux(i)) && std::isfinite(error(i));
+    return counted(
+        length, [this](int i) { return std::isfinite(jd(i)) && std::isfinite(flux(i)); },
+        [this](int i) { return error(i); }, alike);
 }
 
-bool Lightcurve::finiteEntry(int i) const
+std::vector<int> Lightcurve::countedEntries(bool *alike) const
 {
-    return std::isfinite(phase(i)) && std::isfinite(phased_flux(i)) &&
-           std::isfinite(phased_error(i));
+    return counted(
+        phased_length,
+        [this](int i) { return std::isfinite(phase(i)) && std::isfinite(phased_flux(i)); },
+        [this](int i) { return phased_error(i); }, alike);
 }
 
-int Lightcurve::firstFinitePoint() const
+int Lightcurve::firstCountedPoint() const
 {
+    // Where some error weighs, the first point that counts is the first such
+    // point: no need to look at the others.
     for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
+        if (std::isfinite(jd(i)) && std::isfinite(flux(i)) && weighs(error(i)))
             return i;
-    return 0;
+    const std::vector<int> points = countedPoints();
+    return points.empty() ? 0 : points.front();
 }
 
-orv::MArray<double, 1> Lightcurve::atFinitePoints(const orv::MArray<double, 1> &a) const
+orv::MArray<double, 1> Lightcurve::atCountedPoints(const orv::MArray<double, 1> &a) const
 {
     std::vector<double> values;
-    values.reserve(static_cast<std::size_t>(length));
-    for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
-            values.push_back(a(i));
+    for (int i : countedPoints())
+        values.push_back(a(i));
     return fromVector(values);
+}
+
+Lightcurve Lightcurve::pointsOnly(const std::vector<int> &points) const
+{
+    std::vector<double> t, f, e, removed;
+    for (int i : points) {
+        t.push_back(jd(i));
+        f.push_back(flux(i));
+        e.push_back(error(i));
+        if (transits_removed)
+            removed.push_back(removed_flux(i));
+    }
+    Lightcurve only(fromVector(t), fromVector(f), fromVector(e));
+    only.transits_removed = transits_removed;
+    if (transits_removed)
+        only.removed_flux.makeReference(fromVector(removed));
+    return only;
+}
+
+double Lightcurve::meanCountedError() const
+{
+    const std::vector<int> points = countedPoints();
+    double sum = 0;
+    for (int i : points)
+        sum += error(i);
+    return points.empty() ? std::numeric_limits<double>::quiet_NaN()
+                          : sum / static_cast<double>(points.size());
 }
 
 int Lightcurve::getLength() const

@@ -9,10 +9,18 @@
 // light curve's own. Misuse prints a one-line message on standard output and
 // leaves the light curve unchanged.
 //
-// A point whose time, flux or error is not finite (NaN, an infinity) enters
-// no sum, mean, median, weight, fold epoch or search: every other point ends
-// as it would on the light curve without that point. The clippings remove
-// such points; the other operations keep them (with weight 0).
+// A point counts when its time and flux are finite (not NaN, not an
+// infinity) and its error weighs it: 1/error^2 is a finite number above 0,
+// which an error of 0 or less, or one below about 1e-154 or above about
+// 1e154, is not. A point that does not count enters no sum, mean, median,
+// weight, fold epoch, search, red-noise window, transit count or noise
+// level: every other point ends as it would on the light curve without that
+// point (Gaussian noise still takes one draw for every point or time given).
+// The clippings remove such points (and count them); the other
+// operations keep them (with weight 0). A light curve without noise, whose
+// errors are 0 wherever they do not weigh (as a simulation at noise level 0
+// makes them), is measured all the same: its points of error 0 count and
+// weigh alike.
 //
 // The operations are grouped by topic; each group is defined in a source
 // file of its own (named at the group), so that further groups add their
@@ -21,6 +29,7 @@
 #define LIGHTCURVE_LIGHTCURVE_H
 
 #include <string>
+#include <vector>
 
 #include "orv/MArray.h"
 
@@ -109,11 +118,12 @@ public:
     // Dilutes an analytic transit in fluxes: every flux f below 1 becomes
     // f + c (1 - f).
     void blend(double c);
-    // Multiplies fluxes and errors by s.
+    // Multiplies fluxes by s and errors by |s|.
     void scale(double s);
     // Multiplies each error by its nchi.
     void nchi_scale();
-    // weights = (1/error^2) / sum of all 1/error^2.
+    // weights = (1/error^2) / sum of all 1/error^2 over the points that
+    // count (1 / their number without noise); 0 for the others.
     void calc_weights();
     // Subtracts the weighted mean flux and keeps it; needs calc_weights.
     void renorm();
@@ -127,27 +137,27 @@ public:
     // Orders the points by time; points of equal time keep their order,
     // points without a time (NaN) their places.
     void sort();
-    // Divides fluxes and errors by the median flux (of the finite points;
+    // Divides fluxes and errors by the median flux (of the points that count;
     // refused without one).
     void normalize();
     // The same, refused for magnitudes.
     void normalize_flux();
     // Magnitudes to fluxes, then normalize_flux (median flux 1).
     void convert2flux();
-    // Fluxes to magnitudes whose median (over the finite points with a flux
-    // above 0; refused without one) is the zero point z.
+    // Fluxes to magnitudes whose median (over the points that count with a
+    // flux above 0; refused without one) is the zero point z.
     void convert2mag(double z);
 
     // ---- folding and phase binning (folding.cc) -------------------------------
     // A fold at period P and epoch T puts T + kP at phase 0.5 and every time
     // into [0, 1); an epoch of exactly 0 stands for the time of the first
-    // finite point plus P/2, which puts that point at phase 0. The fold keeps
-    // P and the epoch used as the light curve's period and t0 and holds every
-    // per-point array in phase order (points of equal phase in their order,
-    // points without a finite time, which have no phase, last) as new phased
-    // arrays. Refused without points, with a period that is not positive and
-    // finite or an epoch that is not finite, and for the epoch 0 without a
-    // finite point (the earlier fold stays).
+    // point that counts plus P/2, which puts that point at phase 0. The fold
+    // keeps P and the epoch used as the light curve's period and t0 and holds
+    // every per-point array in phase order (points of equal phase in their
+    // order, points without a finite time, which have no phase, last) as new
+    // phased arrays. Refused without points, with a period that is not
+    // positive and finite or an epoch that is not finite, and for the epoch 0
+    // without a point that counts (the earlier fold stays).
 
     void fold_quick(double P, double T);
     void fold_quick(double P);
@@ -158,11 +168,13 @@ public:
     void fold(double P);
     void fold();
     // Replaces the folded light curve (phases, fluxes, errors) by its means in
-    // N equal phase bins, each point weighted by 1/error^2; the error of a bin
-    // is 1/sqrt(sum of the weights). Bins without weight are dropped. The
-    // other phased arrays keep their per-point content.
+    // N equal phase bins, each entry that counts weighted by 1/error^2; the
+    // error of a bin is 1/sqrt(sum of the weights) (0 without noise). Bins
+    // without weight are dropped. The other phased arrays keep their
+    // per-point content.
     void binning_phased(int N);
-    // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2.
+    // phased_weights = (1/phased_error^2) / sum of all 1/phased_error^2 over
+    // the entries that count; 0 for the others.
     void calc_phased_weights();
 
     // ---- box-shaped transit search (boxsearch.cc) -----------------------------
@@ -182,8 +194,8 @@ public:
     // without points, with nf < 1, with periods that are not positive and
     // finite, unless 0 <= qmin <= qmax < 1, with qmin = qmax > 0 (a box width
     // is a difference of phases, which one value is essentially never), with
-    // nbins negative or 1, and without a finite point. A search in which no
-    // box qualified at any trial frequency says so on standard output.
+    // nbins negative or 1, and without a point that counts. A search in which
+    // no box qualified at any trial frequency says so on standard output.
     void boxfitting(int nf, double pshort, double plong, double qmin, double qmax, int nbins);
     // Transits of peak c with at least K points within half a box width of
     // their middle; -1 without a search.
@@ -210,12 +222,13 @@ public:
     // as it is, 0 included) lies within 0.4999 - q/2 .. 0.5001 + q/2; the
     // arrays become new ones. Refuses, as fold does, a period that is not
     // positive and finite and an epoch that is not finite, and a width that
-    // is not finite ("error: box width must be finite!").
+    // is not finite or is negative ("error: box width must be finite and not
+    // negative!"); a width of 1 or more removes every point.
     void maskTransit(double P, double T, double q);
     // Removes the points whose flux lies kappa standard deviations or more
     // from the median flux, prints the median and the standard deviation
-    // (both of the finite points), then weighs the rest and subtracts their
-    // weighted mean (calc_weights, renorm). Points that are not finite are
+    // (both of the points that count), then weighs the rest and subtracts
+    // their weighted mean (calc_weights, renorm). Points that do not count are
     // removed too. Returns the number removed.
     int clipping(double kappa);
     // The same for errors kappa root-mean-square deviations or more above the
@@ -230,7 +243,8 @@ public:
     // ---- red-noise analysis (rednoise.cc) -----------------------------------
     // The scatter of the means of k neighbouring points against the white-
     // noise expectation rms/sqrt(k), k = 1, 2, ... Each needs at least two
-    // points in ascending time.
+    // points in ascending time, and takes the points that count alone, as if
+    // the light curve had no others.
 
     // Windows of time width W sliding along the light curve in steps of a
     // fifth of the smallest time step. Row k: k, the scatter of the means of
@@ -249,10 +263,11 @@ public:
     orv::MArray<double, 2> analyze_rednoise(double L, int N, int M) const;
     // Windows of at most the time span D over the flux without transits: per
     // size k, the mean and scatter of the window means against the white-
-    // noise expectation error[1]/sqrt(k), printed (leaving the precision of
-    // standard output at 3) and, as 2k and the red-noise amplitude, written
-    // to "corrspec.tbl" (a file that cannot be written is reported on
-    // standard error).
+    // noise expectation error[1]/sqrt(k) (of the first point; points without
+    // a finite flux without transits are left out too), printed (leaving the
+    // precision of standard output at 3) and, as 2k and the red-noise
+    // amplitude, written to "corrspec.tbl" (a file that cannot be written is
+    // reported on standard error).
     void analyse_rednoise(double D) const;
 
     // ---- simulated light curves and added noise (simulation.cc) -------------
@@ -260,7 +275,9 @@ public:
     // negative seed restarts their sequence, so a simulation started with it
     // repeats. A simulation replaces the data (times are copied) and forgets
     // whatever was derived from the old data: folds, weights, box-search
-    // results, transit counts and the kept mean. Fewer noise levels than
+    // results, transit counts and the kept mean. There is one draw per time
+    // given; the noise is the mean noise level (error) of the points that
+    // count, and only those are counted in transits. Fewer noise levels than
     // times are refused with "error: fewer noise levels than times!".
 
     // Flux 1 plus Gaussian noise of level sigma[i] at each time t[i], minus
@@ -289,8 +306,9 @@ public:
     // removed_flux while it is valid). A phase of 0 is drawn at random, and
     // drawn again for every observing segment: a new one begins after a gap of
     // more than 0.25 or once the current one has lasted 1 (times in days: a
-    // night). Fewer frequencies or phases than amplitudes are refused with
-    // "error: fewer frequencies or phases than amplitudes!".
+    // night), both among the points that count. Fewer frequencies or phases
+    // than amplitudes are refused with "error: fewer frequencies or phases
+    // than amplitudes!".
     void add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<double, 1> omega,
                       orv::MArray<double, 1> phase, long &seed);
 
@@ -352,10 +370,12 @@ public:
     // "no file information"). Without a third column in any line the errors
     // are 1. The non-finite values that write writes (nan, inf, -inf, in any
     // case) are read as such. A line lacking a column (blanks or a CR after
-    // the last column are no column), or a value that is no number as a
-    // whole (1.5abc, the Fortran 1.01D2), raises orv::IOException, as does a
-    // file that cannot be opened or a folder. noise becomes the scatter of
-    // the finite points' fluxes about their median.
+    // the last column are no column; the message names the line, counted in
+    // the file, and the column), a column number below 0, or a value that is
+    // no number as a whole (1.5abc, the Fortran 1.01D2), raises
+    // orv::IOException, as does a file that cannot be opened or a folder.
+    // noise becomes the scatter of the fluxes of the points that count about
+    // their median.
     void read(std::string file, bool magnitudes, int nchi_column, int boxval_column,
               int filename_column);
     // Raw records of time, flux and error as three doubles (24 bytes) or
@@ -434,18 +454,27 @@ public:
 private:
     // Prints the message of a guard that needs data; true when there are.
     bool checkData() const;
-    // Whether point i has a finite time, flux and error. Any other point
+    // The points that count, in ascending order: those with a finite time
+    // and flux and an error that weighs them (weights.h). Any other point
     // enters no sum, mean, median, weight or search, so that it changes
-    // nothing about the rest: they end as they would without it.
-    bool finitePoint(int i) const;
+    // nothing about the rest: they end as they would without it. Where no
+    // error weighs and some are 0 (a light curve without noise, as a
+    // simulation at noise level 0 makes), the points of error 0 count and
+    // weigh alike; alike, when given, tells which.
+    std::vector<int> countedPoints(bool *alike = nullptr) const;
     // The first such point; 0 when there is none.
-    int firstFinitePoint() const;
-    // The same for entry i of the folded light curve: a finite phase, flux
-    // and error.
-    bool finiteEntry(int i) const;
-    // The elements of a at those points, in order, indexed from 1.
-    orv::MArray<double, 1> atFinitePoints(const orv::MArray<double, 1> &a) const;
-    // Divides fluxes and errors by the median flux of the finite points.
+    int firstCountedPoint() const;
+    // The same for the entries of the folded light curve: a finite phase and
+    // flux and an error that weighs them.
+    std::vector<int> countedEntries(bool *alike = nullptr) const;
+    // The elements of a at the points that count, in order, indexed from 1.
+    orv::MArray<double, 1> atCountedPoints(const orv::MArray<double, 1> &a) const;
+    // A light curve of the given points alone: their times, fluxes, errors
+    // and, while valid, fluxes without transits.
+    Lightcurve pointsOnly(const std::vector<int> &points) const;
+    // The mean error of the points that count (the noise of a simulation).
+    double meanCountedError() const;
+    // Divides fluxes and errors by the median flux of the points that count.
     void divideByMedian();
     // The fold at period P and epoch T, both usable, T taken as it is.
     void foldAt(double P, double T);
@@ -455,8 +484,8 @@ private:
     // refusal when not.
     static bool levelsCover(const orv::MArray<double, 1> &levels, int n);
     // Replaces the data by the points at the times t with the noise levels
-    // as errors (flux not yet set), noise their mean, and forgets the results
-    // derived from the old data.
+    // as errors (flux and noise not yet set), and forgets the results derived
+    // from the old data.
     void startSimulation(const orv::MArray<double, 1> &t, const orv::MArray<double, 1> &levels);
 
     // ---- analytic transit helpers (analytical.cc) ---------------------------

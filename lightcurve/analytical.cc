@@ -114,7 +114,8 @@ void Lightcurve::countTransits()
     number_transits = 0;
     std::vector<int> counts;
     double errorSum = 0, start = -1e99;
-    for (int k = 1; k <= length; ++k) {
+    // Points that do not count are in no transit.
+    for (int k : countedPoints()) {
         const double h = foldedPhase(jd(k), period, t0); // mid-transit at 0.5
         if (!(-0.5 * tau + 0.5 <= h && h <= tau * 0.5 + 0.5))
             continue;

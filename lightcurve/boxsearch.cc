@@ -11,6 +11,7 @@
 #include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/phase.h"
+#include "lightcurve/weights.h"
 
 namespace {
 
@@ -191,13 +192,10 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
                   << std::endl;
         return;
     }
-    // The search, and the epoch of its folds, take the finite points alone
-    // (as they are before the mean is subtracted: errors of 0 make it NaN).
-    std::vector<int> use;
-    use.reserve(length);
-    for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
-            use.push_back(i);
+    // The search, and the epoch of its folds, take the points that count
+    // alone (as they are before the mean is subtracted).
+    bool alike = false;
+    const std::vector<int> use = countedPoints(&alike);
     if (!finitePointsReady(!use.empty()))
         return;
     boxfitted = true;
@@ -214,11 +212,10 @@ void Lightcurve::boxfitting(int nf, double pshort, double plong, double qmin, do
     for (std::vector<double> *a : {&t, &w, &y, &v, &vf})
         a->reserve(length);
     for (int i : use) {
-        const double e = error(i);
         t.push_back(jd(i));
         w.push_back(weights(i));
         y.push_back(flux(i));
-        v.push_back(1.0 / (e * e));
+        v.push_back(weightOf(error(i), alike));
         vf.push_back(y.back() * v.back());
     }
     const int n = static_cast<int>(t.size());
@@ -360,10 +357,8 @@ int Lightcurve::getNumber_box(int c, int K) const
         return *none;
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
     std::vector<double> times;
-    times.reserve(length);
-    for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
-            times.push_back(jd(i));
+    for (int i : countedPoints())
+        times.push_back(jd(i));
     std::sort(times.begin(), times.end());
     const double half = q * P / 2;
     int count = 0;
@@ -392,8 +387,8 @@ int Lightcurve::getNumber_transit_box(int c)
     double lower, upper;
     foldAtPeak(*this, c, lower, upper);
     int inside = 0;
-    for (int k = 1; k <= phased_length; ++k)
-        inside += finiteEntry(k) && lower <= phase(k) && phase(k) < upper;
+    for (int k : countedEntries())
+        inside += lower <= phase(k) && phase(k) < upper;
     return inside;
 }
 
@@ -405,9 +400,7 @@ double Lightcurve::getNchi_box(int c)
     foldAtPeak(*this, c, lower, upper);
     double chi = 0;
     int n = 0;
-    for (int k = 1; k <= phased_length; ++k) {
-        if (!finiteEntry(k))
-            continue;
+    for (int k : countedEntries()) {
         const bool inside = lower <= phase(k) && phase(k) < upper;
         const double level = inside ? in_level_box(c) : out_level_box(c);
         const double r = (phased_flux(k) - level) / phased_error(k);
@@ -424,11 +417,12 @@ double Lightcurve::getSNR_box(int c) const
     if (period_box(c) == 0)
         return 0;
     const double T = t0_box(c), P = period_box(c), q = tau_box(c);
+    // Errors of 0 (a light curve without noise) give an infinite ratio.
     double S = 0;
-    for (int i = 1; i <= length; ++i) {
+    for (int i : countedPoints()) {
         // Mid-transit at 0 here.
         const double x = cyclePhase(jd(i), P, T);
-        if (finitePoint(i) && (x > 1 - q / 2 || x < q / 2))
+        if (x > 1 - q / 2 || x < q / 2)
             S += 1 / (error(i) * error(i));
     }
     if (!(S > 0))
@@ -443,8 +437,8 @@ double Lightcurve::getRms_removed() const
         return -1.0;
     double sum = 0;
     int n = 0;
-    for (int i = 1; i <= length; ++i) {
-        if (!finitePoint(i) || !std::isfinite(removed_flux(i)))
+    for (int i : countedPoints()) {
+        if (!std::isfinite(removed_flux(i)))
             continue;
         sum += (removed_flux(i) - 1) * (removed_flux(i) - 1);
         ++n;

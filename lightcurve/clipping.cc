@@ -41,9 +41,10 @@ void Lightcurve::maskTransit(double P, double T, double q)
 {
     if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
-    // A width that is not finite puts every phase, or none, in the window.
-    if (!std::isfinite(q)) {
-        std::cout << "error: box width must be finite!" << std::endl;
+    // A width that is not finite puts every phase, or none, in the window; a
+    // negative one narrows the window's margins or removes it.
+    if (!(q >= 0 && std::isfinite(q))) {
+        std::cout << "error: box width must be finite and not negative!" << std::endl;
         return;
     }
     const int n = length;
@@ -85,17 +86,16 @@ int Lightcurve::clipAbout(bool errors, double kappa)
         std::cout << "error: clipping factor must be positive!" << std::endl;
         return 0;
     }
-    // The median and the scale come from the finite points alone; every
-    // other point lies inside no band and goes.
+    // The median and the scale come from the points that count alone;
+    // every other point lies inside no band and goes.
     const int n = length;
     const orv::MArray<double, 1> &values = errors ? error : flux;
-    std::vector<char> keep(n);
-    int finite = 0;
-    for (int i = 1; i <= n; ++i) {
-        keep[i - 1] = finitePoint(i);
-        finite += keep[i - 1];
-    }
-    const double m = finite > 0 ? orv::median_exact(atFinitePoints(values))
+    std::vector<char> keep(n, 0);
+    const std::vector<int> points = countedPoints();
+    for (int i : points)
+        keep[i - 1] = 1;
+    const int finite = static_cast<int>(points.size());
+    const double m = finite > 0 ? orv::median_exact(atCountedPoints(values))
                                 : std::numeric_limits<double>::quiet_NaN();
     double sum = 0;
     for (int i = 1; i <= n; ++i)

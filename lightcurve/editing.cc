@@ -10,6 +10,7 @@
 #include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/sorting.h"
+#include "lightcurve/weights.h"
 
 namespace {
 
@@ -65,9 +66,11 @@ void Lightcurve::scale(double s)
 {
     if (!checkData())
         return;
+    // An error is a size: a negative factor turns the fluxes over, not the
+    // errors, which would then weigh nothing.
     for (int i = 1; i <= length; ++i) {
         flux(i) *= s;
-        error(i) *= s;
+        error(i) *= std::fabs(s);
     }
 }
 
@@ -84,12 +87,15 @@ void Lightcurve::calc_weights()
     if (!checkData())
         return;
     weighted = true;
+    bool alike = false;
+    const std::vector<int> points = countedPoints(&alike);
     double sum = 0;
+    for (int i : points)
+        sum += weightOf(error(i), alike);
     for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
-            sum += 1.0 / (error(i) * error(i));
-    for (int i = 1; i <= length; ++i)
-        weights(i) = finitePoint(i) ? 1.0 / (error(i) * error(i)) / sum : 0.0;
+        weights(i) = 0.0;
+    for (int i : points)
+        weights(i) = weightOf(error(i), alike) / sum;
 }
 
 void Lightcurve::renorm()
@@ -101,9 +107,8 @@ void Lightcurve::renorm()
         return;
     }
     double sum = 0;
-    for (int i = 1; i <= length; ++i)
-        if (finitePoint(i))
-            sum += flux(i) * weights(i);
+    for (int i : countedPoints())
+        sum += flux(i) * weights(i);
     for (int i = 1; i <= length; ++i)
         flux(i) -= sum;
     norm = sum;
@@ -188,7 +193,7 @@ void Lightcurve::normalize_flux()
 
 void Lightcurve::divideByMedian()
 {
-    const orv::MArray<double, 1> finite = atFinitePoints(flux);
+    const orv::MArray<double, 1> finite = atCountedPoints(flux);
     if (finite.length(1) == 0) {
         if (length > 0)
             finitePointsReady(false);
@@ -223,14 +228,14 @@ void Lightcurve::convert2mag(double z)
         std::cout << "error: lightcurve already in magnitudes!" << std::endl;
         return;
     }
-    // The zero point is the median magnitude of the finite points that have
-    // one (a flux above 0). Without such a point the light curve is left as
-    // it was.
+    // The zero point is the median magnitude of the points that count and
+    // have one (a flux above 0). Without such a point the light curve is
+    // left as it was.
     const int n = length;
     std::vector<double> counted;
-    for (int i = 1; i <= n; ++i) {
+    for (int i : countedPoints()) {
         const double m = -2.5 * std::log10(flux(i));
-        if (finitePoint(i) && std::isfinite(m))
+        if (std::isfinite(m))
             counted.push_back(m);
     }
     if (n > 0 && !finitePointsReady(!counted.empty()))

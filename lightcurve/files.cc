@@ -120,7 +120,7 @@ void Lightcurve::read(std::string file, bool mags, int nchi_column, int boxval_c
         filename_column != 0 ? textColumn(table, filename_column) : noFileNames(n);
     replaceBy(Lightcurve(t, f, e, nc, names), file, mags);
     boxval.makeReference(bv);
-    noise = rms(atFinitePoints(flux));
+    noise = rms(atCountedPoints(flux));
 }
 
 template <class Number>

@@ -10,6 +10,7 @@
 #include "lightcurve/guards.h"
 #include "lightcurve/phase.h"
 #include "lightcurve/sorting.h"
+#include "lightcurve/weights.h"
 
 namespace {
 
@@ -123,8 +124,9 @@ void Lightcurve::fold(double P, double T)
 {
     if (!pointsReady(has_data, length) || !foldable(P, T))
         return;
-    // An epoch of 0 (either sign) puts the first finite point at phase 0.
-    const int first = T == 0 ? firstFinitePoint() : 0;
+    // An epoch of 0 (either sign) puts the first point that counts at phase
+    // 0.
+    const int first = T == 0 ? firstCountedPoint() : 0;
     if (T == 0 && !finitePointsReady(first != 0))
         return;
     foldAt(P, T == 0 ? jd(first) + P / 2 : T);
@@ -170,14 +172,12 @@ void Lightcurve::binning_phased(int N)
         return;
     // The entries binned are the phased ones (the bins of an earlier binning
     // are binned again).
-    // An entry whose phase, flux or error is not finite enters no bin.
+    // An entry that does not count enters no bin.
+    bool alike = false;
     std::vector<double> p, v, vf;
-    for (int i = 1; i <= phased_length; ++i) {
-        if (!finiteEntry(i))
-            continue;
-        const double e = phased_error(i);
+    for (int i : countedEntries(&alike)) {
         p.push_back(phase(i));
-        v.push_back(1.0 / (e * e));
+        v.push_back(weightOf(phased_error(i), alike));
         vf.push_back(phased_flux(i) * v.back());
     }
     PhaseBins bins;
@@ -189,7 +189,8 @@ void Lightcurve::binning_phased(int N)
     for (int k = 1; k <= m; ++k) {
         binPhase(k) = meanPhase[k - 1];
         binFlux(k) = meanFlux[k - 1];
-        binError(k) = 1.0 / std::sqrt(weight[k - 1]);
+        // Means of values without noise have none.
+        binError(k) = alike ? 0.0 : 1.0 / std::sqrt(weight[k - 1]);
     }
     phase.makeReference(binPhase);
     phased_flux.makeReference(binFlux);
@@ -205,12 +206,13 @@ void Lightcurve::calc_phased_weights()
         std::cout << "lightcurve not folded yet!" << std::endl;
         return;
     }
-    // An entry whose phase, flux or error is not finite weighs nothing.
+    // An entry that does not count weighs nothing.
     orv::MArray<double, 1> w(phased_length);
+    w = 0.0;
+    bool alike = false;
     double sum = 0;
-    for (int i = 1; i <= phased_length; ++i) {
-        const double e = phased_error(i);
-        w(i) = finiteEntry(i) ? 1.0 / (e * e) : 0.0;
+    for (int i : countedEntries(&alike)) {
+        w(i) = weightOf(phased_error(i), alike);
         sum += w(i);
     }
     for (int i = 1; i <= phased_length; ++i)

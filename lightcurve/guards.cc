@@ -65,7 +65,7 @@ bool foldable(double period, double epoch)
 bool finitePointsReady(bool any)
 {
     if (!any)
-        std::cout << "error: no point with finite time, flux and error!" << std::endl;
+        std::cout << "error: no point with finite time and flux and a usable error!" << std::endl;
     return any;
 }
 

@@ -26,9 +26,9 @@ bool binCountReady(int n);
 // positive and finite!") and its epoch finite ("error: epoch must be
 // finite!"): any other fold has no phases.
 bool foldable(double period, double epoch);
-// Whether some point has a finite time, flux and error ("error: no point
-// with finite time, flux and error!"): the statistics of the points, and
-// the default epoch of a fold, come from those alone.
+// Whether some point counts ("error: no point with finite time and flux and
+// a usable error!"): the statistics of the points, and the default epoch of
+// a fold, come from those alone.
 bool finitePointsReady(bool any);
 
 // Guards of the file writers, with their messages.

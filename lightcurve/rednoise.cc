@@ -57,6 +57,11 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise2(double W) const
 {
     if (!twoPoints(has_data, length))
         return orv::MArray<double, 2>(0, 4);
+    // The points that do not count are left out as if they were not there.
+    const std::vector<int> points = countedPoints();
+    if (static_cast<int>(points.size()) < length)
+        return finitePointsReady(!points.empty()) ? pointsOnly(points).analyze_rednoise2(W)
+                                                  : orv::MArray<double, 2>(0, 4);
     const int n = length;
     // The window moves in steps of a fifth of the smallest time step, which
     // only increasing times make positive.
@@ -162,6 +167,10 @@ orv::MArray<double, 2> Lightcurve::analyze_rednoise(double L, int N, int M) cons
     table = 0.0;
     if (!twoPoints(has_data, length))
         return table;
+    const std::vector<int> points = countedPoints();
+    if (static_cast<int>(points.size()) < length)
+        return finitePointsReady(!points.empty()) ? pointsOnly(points).analyze_rednoise(L, N, M)
+                                                  : table;
     const int n = length;
     const double d = L / N;
     double med, rms;
@@ -207,6 +216,16 @@ void Lightcurve::analyse_rednoise(double D) const
 {
     if (!pointsReady(has_data, length) || !removedFluxReady(transits_removed))
         return;
+    // So are points without a finite flux without transits here.
+    std::vector<int> points;
+    for (int i : countedPoints())
+        if (std::isfinite(removed_flux(i)))
+            points.push_back(i);
+    if (static_cast<int>(points.size()) < length) {
+        if (finitePointsReady(!points.empty()))
+            pointsOnly(points).analyse_rednoise(D);
+        return;
+    }
     const int n = length;
     const orv::MArray<double, 1> &v = removed_flux;
     // A file that cannot be written is reported; the table is printed all

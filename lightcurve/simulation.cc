@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -48,13 +47,10 @@ void Lightcurve::startSimulation(const orv::MArray<double, 1> &t,
     jd.makeReference(orv::MArray<double, 1>(n, false));
     flux.makeReference(orv::MArray<double, 1>(n, false));
     error.makeReference(orv::MArray<double, 1>(n, false));
-    double sum = 0;
     for (int i = 1; i <= n; ++i) {
         jd(i) = at(t, i);
         error(i) = at(levels, i);
-        sum += error(i);
     }
-    noise = n > 0 ? sum / n : std::numeric_limits<double>::quiet_NaN();
     weights.makeReference(filled(n, 0.0));
     nchi.makeReference(filled(n, 0.0));
     boxval.makeReference(filled(n, 0.0));
@@ -94,22 +90,32 @@ void Lightcurve::simulate(double period_, double t0_, double q, double depth,
     nonoise_flux.makeReference(orv::MArray<double, 1>(n, false));
 
     const double epochPhase = cyclePhase(t0, period);
-    double last = -1e99;
+    const auto inTransit = [&](int i) {
+        const double x = std::fabs(cyclePhase(jd(i), period) - epochPhase);
+        return x <= q / 2 || x >= 1 - q / 2;
+    };
+    // One draw for every time given, whether its point counts or not.
     for (int i = 1; i <= n; ++i) {
         flux(i) = 1 + rangau(seed) * error(i);
         removed_flux(i) = flux(i);
         nonoise_flux(i) = 1;
-        const double x = std::fabs(cyclePhase(jd(i), period) - epochPhase);
-        if (x <= q / 2 || x >= 1 - q / 2) {
-            ++number_transit_points;
+        if (inTransit(i)) {
             flux(i) -= depth;
             nonoise_flux(i) -= depth;
-            if (std::fabs(jd(i) - last) >= (1 - q) * period) {
-                ++number_transits;
-                last = jd(i);
-            }
         }
     }
+    // The points that count are counted.
+    double last = -1e99;
+    for (int i : countedPoints()) {
+        if (!inTransit(i))
+            continue;
+        ++number_transit_points;
+        if (std::fabs(jd(i) - last) >= (1 - q) * period) {
+            ++number_transits;
+            last = jd(i);
+        }
+    }
+    noise = meanCountedError();
 }
 
 void Lightcurve::simulate(double period_, double t0_, double q, double depth,
@@ -143,6 +149,7 @@ void Lightcurve::simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1>
     number_transit_points = number_transits = -1;
     for (int i = 1; i <= length; ++i)
         flux(i) = 1 + rangau(seed) * error(i);
+    noise = meanCountedError();
 }
 
 void Lightcurve::simulate_noise(orv::MArray<double, 1> t, double sigma, long &seed)
@@ -180,7 +187,11 @@ void Lightcurve::add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<doub
     rednoise = 0;
     for (int j = 1; j <= k; ++j)
         rednoise += at(amplitude, j) * at(amplitude, j);
-    double segmentStart = jd(1);
+    // Segments begin and end at the points that count; the others take the
+    // phases of the segment they lie in.
+    const std::vector<int> points = countedPoints();
+    std::size_t next = 0; // the first of them from point i on
+    double segmentStart = points.empty() ? 0 : jd(points[0]);
     for (int i = 1; i <= length; ++i) {
         double r = 0;
         for (int j = 1; j <= k; ++j)
@@ -188,9 +199,14 @@ void Lightcurve::add_rednoise(orv::MArray<double, 1> amplitude, orv::MArray<doub
         flux(i) += r;
         if (transits_removed)
             removed_flux(i) += r;
-        if (i < length && (jd(i + 1) - jd(i) > 0.25 || jd(i + 1) - segmentStart >= 1)) {
-            drawPhases();
-            segmentStart = jd(i + 1);
+        if (next >= points.size() || points[next] != i)
+            continue;
+        if (++next < points.size()) {
+            const double later = jd(points[next]);
+            if (later - jd(i) > 0.25 || later - segmentStart >= 1) {
+                drawPhases();
+                segmentStart = later;
+            }
         }
     }
 }

@@ -105,18 +105,27 @@ private:
 // white space separate them, or each delimiter does.
 class ColumnCursor {
 public:
-    ColumnCursor(const std::string &line, char delimiter) : line(line), delimiter(delimiter) {}
-
-    // The text of the next column; throws when the line has no further one.
-    std::string next()
+    // A line of a file, given with the file's name and the line's number
+    // there, is named when it lacks a column.
+    ColumnCursor(const std::string &line, char delimiter, const std::string *file = nullptr,
+                 int number = 0)
+        : line(line), delimiter(delimiter), file(file), number(number)
     {
+    }
+
+    // The text of the next column; throws when the line has no further one,
+    // naming the column wanted (the next one when 0) that it lacks.
+    std::string next(int wanted = 0)
+    {
+        ++column;
+        wanted = wanted > 0 ? wanted : column;
         if (delimiter == 0) {
             // Blanks at the end of a line (a CR of a CRLF line end among
             // them) hold no further column.
             while (pos < line.size() && isBlank(line[pos]))
                 ++pos;
             if (pos >= line.size())
-                throw IOException("Unexpected EOF encountered!");
+                missing("Unexpected EOF encountered!", wanted);
             const std::size_t begin = pos;
             while (pos < line.size() && !isBlank(line[pos]))
                 ++pos;
@@ -125,7 +134,7 @@ public:
         if (started) {
             const std::size_t at = line.find(delimiter, pos);
             if (at == std::string::npos)
-                throw IOException("Column does not exist!");
+                missing("Column does not exist!", wanted);
             pos = at + 1;
         }
         started = true;
@@ -134,8 +143,19 @@ public:
     }
 
 private:
+    [[noreturn]] void missing(const char *message, int wanted) const
+    {
+        if (file == nullptr)
+            throw IOException(message);
+        throw IOException(std::string(message) + " Line " + std::to_string(number) + " of " +
+                          *file + " has no column " + std::to_string(wanted) + ".");
+    }
+
     const std::string &line;
     char delimiter;
+    const std::string *file;
+    int number;
+    int column = 0;
     std::size_t pos = 0;
     bool started = false;
 };
@@ -143,14 +163,16 @@ private:
 void requireColumn(int c)
 {
     if (c < 1)
-        throw IOException("Column does not exist!");
+        throw IOException("Column " + std::to_string(c) +
+                          " does not exist: columns are numbered from 1!");
 }
 
 } // namespace
 
 AscFile::AscFile(const std::string &fileName, char delimiter, const std::string &comment)
     : fileName(fileName), stream(fileName, std::ios::in), startPosition(0), endPosition(-1),
-      rowCount(0), columnCount(0), delimiter(delimiter), comment(comment)
+      startLine(0), lineNumber(0), rowCount(0), columnCount(0), delimiter(delimiter),
+      comment(comment)
 {
     // A folder opens as a stream that reads like an empty file.
     std::error_code error;
@@ -178,9 +200,11 @@ AscFile::AscFile(const std::string &fileName, int first, int last, char delimite
     // Data line `first` may follow comment and empty lines; they belong to the
     // window but give no rows.
     const std::streamoff begin = first > 1 ? static_cast<std::streamoff>(stream.tellg()) : 0;
+    const int beginLine = first > 1 ? lineNumber : 0;
     if (!next() && first > 1)
         throw IOException("No such line: " + std::to_string(first));
     startPosition = begin;
+    startLine = beginLine;
     if (last != -1) {
         while (read < last && read > 0 && next()) {
         }
@@ -219,6 +243,7 @@ void AscFile::rewind_()
 {
     stream.clear();
     stream.seekg(startPosition);
+    lineNumber = startLine;
 }
 
 bool AscFile::eof_()
@@ -257,6 +282,7 @@ bool AscFile::readNextLine_(std::string &line)
             rewind_();
             return false;
         }
+        ++lineNumber;
         line = stripped(raw);
         if (!line.empty())
             return true;
@@ -268,10 +294,13 @@ void AscFile::fromWindowStart(F &&count)
 {
     stream.clear();
     const std::streamoff here = stream.tellg();
+    const int hereLine = lineNumber;
     stream.seekg(startPosition);
+    lineNumber = startLine;
     count();
     stream.clear();
     stream.seekg(here);
+    lineNumber = hereLine;
 }
 
 void AscFile::countRows_()
@@ -330,6 +359,14 @@ std::string AscFile::readColumnFromLine_(int c, const std::string &line) const
     return columns.next();
 }
 
+std::string AscFile::columnOfLine_(int c, const std::string &line) const
+{
+    ColumnCursor columns(line, delimiter, &fileName, lineNumber);
+    for (int k = 1; k < c; ++k)
+        columns.next(c);
+    return columns.next(c);
+}
+
 template <class T>
 MArray<T, 1> AscFile::readSingleCol_(int c, bool whole)
 {
@@ -342,7 +379,7 @@ MArray<T, 1> AscFile::readSingleCol_(int c, bool whole)
     std::string line;
     int r = 0;
     while (readNextLine_(line)) {
-        const std::string field = readColumnFromLine_(c, line);
+        const std::string field = columnOfLine_(c, line);
         T value;
         if constexpr (std::is_same_v<T, double>)
             value = whole ? values.readWhole(field, nullptr) : values.read<T>(field, nullptr);
@@ -378,9 +415,9 @@ MArray<T, 2> AscFile::readCols_(int c1, int c2)
         if (++r > rowCount)
             continue;
         // The line is walked once from the left, not once per column.
-        ColumnCursor columns(line, delimiter);
+        ColumnCursor columns(line, delimiter, &fileName, lineNumber);
         for (int k = 1; k < c1; ++k)
-            columns.next();
+            columns.next(c1);
         for (int i = c1; i <= c2; ++i)
             table(i - c1 + 1, r) = values.read<T>(columns.next(), &line);
     }
@@ -480,7 +517,7 @@ int AscFile::readColumn(int c, std::vector<std::string> &column)
         std::string line;
         int n = 0;
         while (readNextLine_(line)) {
-            column.push_back(readColumnFromLine_(c, line));
+            column.push_back(columnOfLine_(c, line));
             ++n;
         }
         return n;

@@ -42,7 +42,9 @@ public:
 
     // Column c of every data line, indices 1..rows. Every reader starts where
     // the previous one left off, which after a complete read or an error is
-    // the start of the window.
+    // the start of the window. A line that lacks the column is named, by its
+    // number in the file, in the message of the error; a column number below
+    // 1 is refused as such.
     MArray<double, 1> readDoubleColumn(int c);
     // The same, but a field must be a number as a whole (blanks around it
     // aside): text after the number, as in 1.5abc or the Fortran exponent of
@@ -91,12 +93,17 @@ private:
     template <class F>
     void fromWindowStart(F &&count);
     std::string stripped(const std::string &raw) const;
+    // Column c of the data line last read, which an error names.
+    std::string columnOfLine_(int c, const std::string &line) const;
     bool isSeparator(char ch) const;
 
     std::string fileName;
     std::fstream stream;
     std::streamoff startPosition;
     std::streamoff endPosition;
+    // Lines of the file before the window, and lines read so far.
+    int startLine;
+    int lineNumber;
     int rowCount;
     int columnCount;
     char delimiter;

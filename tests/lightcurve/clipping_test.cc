@@ -89,15 +89,16 @@ TEST(LightcurveMaskTransit, AnUnusablePeriodEpochOrWidthIsRefused)
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
     const std::string period = "error: period must be positive and finite!\n",
                       epoch = "error: epoch must be finite!\n",
-                      width = "error: box width must be finite!\n";
+                      width = "error: box width must be finite and not negative!\n";
     const std::vector<double> t = counting(1000);
     const std::vector<double> flux = draws(1000, std::normal_distribution<double>(1, 0.01), 7);
     const struct {
         double P, T, q;
         std::string message;
-    } cases[] = {{0, 0.3, 0.1, period},   {-2, 0.3, 0.1, period}, {nan, 0.3, 0.1, period},
-                 {inf, 0.3, 0.1, period}, {2.3, nan, 0.1, epoch}, {2.3, -inf, 0.1, epoch},
-                 {2.3, 0.3, nan, width},  {2.3, 0.3, inf, width}, {2.3, 0.3, -inf, width}};
+    } cases[] = {{0, 0.3, 0.1, period},   {-2, 0.3, 0.1, period},  {nan, 0.3, 0.1, period},
+                 {inf, 0.3, 0.1, period}, {2.3, nan, 0.1, epoch},  {2.3, -inf, 0.1, epoch},
+                 {2.3, 0.3, nan, width},  {2.3, 0.3, inf, width},  {2.3, 0.3, -inf, width},
+                 {2.3, 0.3, -0.1, width}, {2.3, 0.3, -1e-5, width}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.P << " " << c.T << " " << c.q);
         Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(1000, 0.01)));
@@ -106,6 +107,10 @@ TEST(LightcurveMaskTransit, AnUnusablePeriodEpochOrWidthIsRefused)
         EXPECT_EQ(t, valuesOf(lc.getJD()));
         EXPECT_EQ(flux, valuesOf(lc.getFlux()));
     }
+    // A width of 1 or more is a window over every phase.
+    Lightcurve lc(arrayOf(t), arrayOf(flux), arrayOf(std::vector<double>(1000, 0.01)));
+    EXPECT_EQ("", printed([&] { lc.maskTransit(2.3, 0.3, 1); }));
+    EXPECT_EQ(0, lc.getLength());
 }
 
 TEST(LightcurveClipping, RemovesTheInjectedOutliersOnly)

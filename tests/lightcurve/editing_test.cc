@@ -57,6 +57,13 @@ TEST(LightcurveEditing, ScalingAndWeights)
     EXPECT_EQ((std::vector<double>{3, 6}), valuesOf(lc.getError()));
     lc.nchi_scale();
     EXPECT_EQ((std::vector<double>{9, 3}), valuesOf(lc.getError()));
+    // A negative factor turns the fluxes over; errors stay sizes, which
+    // still weigh their points.
+    lc.scale(-2);
+    EXPECT_EQ((std::vector<double>{-6, -0}), valuesOf(lc.getFlux()));
+    EXPECT_EQ((std::vector<double>{18, 6}), valuesOf(lc.getError()));
+    lc.calc_weights();
+    EXPECT_NEAR(-6 * 0.1, removedMean(lc), 1e-12);
 }
 
 TEST(LightcurveEditing, RenormThenUpscaleRestoresTheFluxes)

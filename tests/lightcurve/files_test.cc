@@ -261,28 +261,35 @@ TEST(TextTables, ReaderTakesTheColumnsAsked)
 TEST(TextTables, FaultsOfTheFileReachTheCallerAndLeaveNoData)
 {
     test_common::ScratchDir scratch;
-    const std::string noNumber = "Failed to read data from file!",
-                      noColumn = "Unexpected EOF encountered!";
+    const std::string file = scratch.file("bad.txt");
+    const std::string noNumber = "Failed to read data from file!";
+    // The line that lacks a column, counted in the file, and the column.
+    const auto noColumn = [&](int line, int column) {
+        return "Unexpected EOF encountered! Line " + std::to_string(line) + " of " + file +
+               " has no column " + std::to_string(column) + ".";
+    };
     const struct {
         const char *text;
         int nchi, names; // columns of the nchi values and file names
-        const std::string &message;
+        std::string message;
     } files[] = {
-        {"1 2 x\n3 4 0.1\n", 0, 0, noNumber},     // an error that is no number
-        {"1 2 0.1\n3 4\n", 0, 0, noColumn},       // an error on one line only
-        {"1 x 0.1\n3 4 0.1\n", 0, 0, noNumber},   // a flux that is no number
-        {"1 2 0.1 a\n3 4 0.1\n", 0, 4, noColumn}, // a file name on one line only
-        {"1 2 3 \n", 0, 4, noColumn},             // no file name before a trailing blank
-        {"1 2 3\r\n", 0, 4, noColumn},            // nor before the CR of a CRLF line end
-        {"1 1.01D2 0.1\n", 0, 0, noNumber},       // a Fortran exponent
-        {"1.5abc 2 0.1\n", 0, 0, noNumber},       // text after a time
-        {"1 2 0.1\n3 4 0.1x\n", 0, 0, noNumber},  // after an error
-        {"1 2 0.1 25%\n", 4, 0, noNumber},        // after an nchi value
-        {"1 2 0.1 nan(1)\n", 4, 0, noNumber},     // no printf form of NaN
+        {"1 2 x\n3 4 0.1\n", 0, 0, noNumber},           // an error that is no number
+        {"1 2 0.1\n3 4\n", 0, 0, noColumn(2, 3)},       // an error on one line only
+        {"1 2 0.1\n#\n2\n", 0, 0, noColumn(3, 2)},      // a line of a time alone
+        {"1 x 0.1\n3 4 0.1\n", 0, 0, noNumber},         // a flux that is no number
+        {"1 2 0.1 a\n3 4 0.1\n", 0, 4, noColumn(2, 4)}, // a file name on one line only
+        {"1 2 0.1\n3 4 0.1\n", 9, 0, noColumn(1, 9)},   // a column beyond every line
+        {"1 2 3 \n", 0, 4, noColumn(1, 4)},             // no file name before a trailing blank
+        {"1 2 3\r\n", 0, 4, noColumn(1, 4)},            // nor before the CR of a CRLF line end
+        {"1 1.01D2 0.1\n", 0, 0, noNumber},             // a Fortran exponent
+        {"1.5abc 2 0.1\n", 0, 0, noNumber},             // text after a time
+        {"1 2 0.1\n3 4 0.1x\n", 0, 0, noNumber},        // after an error
+        {"1 2 0.1 25%\n", 4, 0, noNumber},              // after an nchi value
+        {"1 2 0.1 nan(1)\n", 4, 0, noNumber},           // no printf form of NaN
+        {"1 2 0.1 1\n", -1, 0, "Column -1 does not exist: columns are numbered from 1!"},
     };
     for (const auto &f : files) {
         SCOPED_TRACE(f.text);
-        const std::string file = scratch.file("bad.txt");
         spit(file, f.text);
         Lightcurve lc = three();
         try {

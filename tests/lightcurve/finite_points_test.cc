@@ -1,17 +1,22 @@
-// A point whose time, flux or error is not finite changes nothing about the
-// others: every operation leaves the finite points of a light curve with
-// such a point exactly as it leaves the same light curve without it.
+// A point whose time or flux is not finite, or whose error cannot weigh it,
+// changes nothing about the others: every operation leaves the other points
+// of a light curve with such a point exactly as it leaves the same light
+// curve without it.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
+#include <iostream>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/arrays.h"
+#include "common/scratch.h"
 #include "lightcurve/Lightcurve.h"
+#include "planet.h"
 #include "printed.h"
 
 using namespace test_common;
@@ -113,19 +118,50 @@ std::vector<double> searchResults(Lightcurve &lc)
     return r;
 }
 
+// Every element of a table, to full precision.
+std::string text(const orv::MArray<double, 2> &a)
+{
+    std::ostringstream out;
+    out.precision(17);
+    out << a.length(1) << " x " << a.length(2) << ":";
+    for (int j = 1; j <= a.length(2); ++j)
+        for (int i = 1; i <= a.length(1); ++i)
+            out << " " << a(i, j);
+    return out.str();
+}
+
+// What the parameter header of a light curve's text file says: its noise,
+// the scatter without transits, the transits and their points.
+std::string header(Lightcurve &lc)
+{
+    test_common::ScratchDir scratch;
+    const std::string file = scratch.file("lc.txt");
+    lc.write(file, false, false, false, true);
+    std::istringstream lines(test_common::slurp(file));
+    std::string said, line;
+    while (std::getline(lines, line) && line.compare(0, 1, "#") == 0)
+        said += line + "\n";
+    return said;
+}
+
 } // namespace
 
-TEST(FinitePoints, ANonFinitePointChangesNoOther)
+TEST(FinitePoints, APointThatDoesNotCountChangesNoOther)
 {
+    KeepPrecision keep;
     const Points plain = dipped();
     struct Bad {
         Field field;
         double value;
         const char *name;
     };
-    const Bad bads[] = {{Field::time, kNaN, "time NaN"},   {Field::time, -kInf, "time -inf"},
-                        {Field::flux, kNaN, "flux NaN"},   {Field::flux, kInf, "flux inf"},
-                        {Field::error, kNaN, "error NaN"}, {Field::error, kInf, "error inf"}};
+    // An error weighs its point when 1/error^2 is a finite number above 0.
+    const Bad bads[] = {
+        {Field::time, kNaN, "time NaN"},       {Field::time, -kInf, "time -inf"},
+        {Field::flux, kNaN, "flux NaN"},       {Field::flux, kInf, "flux inf"},
+        {Field::error, kNaN, "error NaN"},     {Field::error, kInf, "error inf"},
+        {Field::error, 0, "error 0"},          {Field::error, 1e-200, "error 1e-200"},
+        {Field::error, -0.002, "error -0.002"}};
     // What an operation prints; the clippings also remove the bad point.
     struct Operation {
         const char *name;
@@ -141,6 +177,17 @@ TEST(FinitePoints, ANonFinitePointChangesNoOther)
             return printed([&] { removed = (lc.*f)(kappa); });
         };
     };
+    // What a red-noise analysis prints (from the precision it starts with)
+    // and returns.
+    const auto table = [](std::function<orv::MArray<double, 2>(Lightcurve &)> f) {
+        return [f](Lightcurve &lc, int &) {
+            std::cout.precision(6);
+            orv::MArray<double, 2> t;
+            const std::string said = printed([&] { t.makeReference(f(lc)); });
+            return said + text(t);
+        };
+    };
+    const Planet planet{2.3, 1.1};
     const Operation operations[] = {
         {"normalize", quiet([](Lightcurve &lc) { lc.normalize(); }), 0, false, false},
         {"convert2mag", quiet([](Lightcurve &lc) { lc.convert2mag(10); }), 0, false, false},
@@ -157,6 +204,27 @@ TEST(FinitePoints, ANonFinitePointChangesNoOther)
          false, true},
         {"boxfitting in bins",
          quiet([](Lightcurve &lc) { lc.boxfitting(300, 1.5, 4, 0.01, 0.1, 50); }), 0, true, true},
+        {"analyze_rednoise2", table([](Lightcurve &lc) { return lc.analyze_rednoise2(0.2); }), 0,
+         false, false},
+        {"analyze_rednoise", table([](Lightcurve &lc) { return lc.analyze_rednoise(0.5, 3, 3); }),
+         0, false, false},
+        {"add_rednoise", quiet([](Lightcurve &lc) {
+             long seed = -5;
+             lc.add_rednoise(doubles({0.001}), doubles({9}), doubles({0}), seed);
+         }),
+         0, false, false},
+        // The transit, its counts and signal-to-noise ratio, then the red
+        // noise of the flux without it (written to "corrspec.tbl").
+        {"add_analytical, analyse_rednoise",
+         [&planet](Lightcurve &lc, int &) {
+             planet.addTo(lc);
+             test_common::ScratchDir scratch;
+             test_common::InDir here(scratch.path());
+             std::cout.precision(6);
+             const std::string said = printed([&] { lc.analyse_rednoise(0.3); });
+             return header(lc) + said + test_common::slurp("corrspec.tbl");
+         },
+         0, false, false},
     };
     for (const Operation &op : operations) {
         for (const Bad &bad : bads) {
@@ -179,13 +247,109 @@ TEST(FinitePoints, ANonFinitePointChangesNoOther)
     }
 }
 
+TEST(FinitePoints, ASimulationCountsOnlyThePointsThatCount)
+{
+    std::vector<double> t;
+    for (int i = 0; i < 300; ++i)
+        t.push_back(0.07 * i);
+    // One point more, given last (so that the others keep their draws), at a
+    // time in transit but out of time order, that does not count.
+    const struct {
+        double time, level;
+        const char *name;
+    } extras[] = {{kNaN, 0.002, "time NaN"},
+                  {12.6, kNaN, "level NaN"},
+                  {12.6, -0.002, "level -0.002"},
+                  {12.6, 0, "level 0"},
+                  {12.6, 1e-200, "level 1e-200"}};
+    const struct {
+        const char *name;
+        std::function<void(Lightcurve &, const orv::MArray<double, 1> &,
+                           const orv::MArray<double, 1> &)>
+            run;
+    } simulations[] = {
+        {"simulate",
+         [](Lightcurve &lc, const orv::MArray<double, 1> &times,
+            const orv::MArray<double, 1> &levels) {
+             long seed = -5;
+             lc.simulate(2.3, 1.1, 0.04, 0.01, times, levels, seed);
+         }},
+        {"simulate_analytical",
+         [](Lightcurve &lc, const orv::MArray<double, 1> &times,
+            const orv::MArray<double, 1> &levels) {
+             long seed = -5;
+             lc.simulate_analytical(2.3, 1.1, 88, 1, 1, 1, 0.4, 0.3, times, levels, false, seed);
+         }},
+        {"simulate_noise",
+         [](Lightcurve &lc, const orv::MArray<double, 1> &times,
+            const orv::MArray<double, 1> &levels) {
+             long seed = -5;
+             lc.simulate_noise(times, levels, seed);
+         }},
+    };
+    // With noise, and without (levels of 0, among which one of 0 counts).
+    for (double level : {0.002, 0.0}) {
+        for (const auto &sim : simulations) {
+            for (const auto &extra : extras) {
+                if (level == 0 && extra.level == 0)
+                    continue;
+                SCOPED_TRACE(testing::Message()
+                             << sim.name << ", level " << level << ", " << extra.name);
+                std::vector<double> times = t, levels(300, level);
+                times.push_back(extra.time);
+                levels.push_back(extra.level);
+                Lightcurve with, without;
+                sim.run(with, arrayOf(times), arrayOf(levels));
+                sim.run(without, arrayOf(t), arrayOf(std::vector<double>(300, level)));
+                EXPECT_EQ(header(without), header(with));
+                EXPECT_EQ(valuesOf(without.getFlux()), firstValues(with.getFlux(), 300));
+            }
+        }
+    }
+}
+
+TEST(FinitePoints, ALightCurveWithoutNoiseWeighsItsPointsAlike)
+{
+    // A simulation at noise level 0: errors all 0, a dip of 1 % every 2.3 d.
+    std::vector<double> t;
+    for (int i = 0; i < 300; ++i)
+        t.push_back(0.07 * i);
+    long seed = -5;
+    Lightcurve lc;
+    lc.simulate(2.3, 1.1, 0.04, 0.01, arrayOf(t), arrayOf(std::vector<double>(300, 0.0)), seed);
+    // Points that weigh alike: the weighted mean is the plain one.
+    lc.calc_weights();
+    lc.renorm();
+    double sum = 0;
+    for (double f : valuesOf(lc.getFlux()))
+        sum += f;
+    EXPECT_NEAR(0, sum, 1e-10);
+    lc.upscale();
+    for (int bins : {0, 50}) {
+        SCOPED_TRACE(bins);
+        EXPECT_EQ("", printed([&] { lc.boxfitting(300, 1.5, 4, 0.01, 0.1, bins); }));
+        EXPECT_NEAR(2.3, lc.getPeriod_box(1), 0.01);
+        EXPECT_GT(lc.getSDE(1), 5);
+        // Bins at the edges of a dip hold some of it.
+        EXPECT_NEAR(0.01, lc.getDrop_box(1), 2e-3);
+        EXPECT_TRUE(std::isinf(lc.getSNR_box(1)));
+    }
+    // Bins of values without noise have none.
+    lc.fold(2.3);
+    lc.binning_phased(20);
+    EXPECT_EQ(std::vector<double>(20, 0.0), valuesOf(lc.getPhased_Error()));
+    // Every error at the median 0: no scale, and none far from it.
+    EXPECT_EQ("0 0\n", printed([&] { EXPECT_EQ(0, lc.error_clipping(3)); }));
+    EXPECT_EQ(300, lc.getLength());
+}
+
 TEST(FinitePoints, WithoutAFinitePointNothingIsMeasured)
 {
     // Each point lacks one finite value.
     const auto make = [] {
         return Lightcurve(doubles({kNaN, 1, 2}), doubles({1, kNaN, 3}), doubles({0.1, 0.1, kInf}));
     };
-    const std::string none = "error: no point with finite time, flux and error!\n";
+    const std::string none = "error: no point with finite time and flux and a usable error!\n";
     const struct {
         const char *name;
         std::function<void(Lightcurve &)> call;

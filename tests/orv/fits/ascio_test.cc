@@ -74,7 +74,8 @@ TEST_F(AscTable, DelimitersAndEmptyColumns)
     EXPECT_EQ(2.0, right(1, 1));
     EXPECT_EQ(6.0, right(2, 2));
     AscFile ragged(table("1,2,3\n4,5\n"), ',', "#");
-    EXPECT_EQ("Column does not exist!", ioError([&] { ragged.readDoubleColumns(2, 3); }));
+    EXPECT_EQ("Column does not exist! Line 2 of " + path("t.txt") + " has no column 3.",
+              ioError([&] { ragged.readDoubleColumns(2, 3); }));
 
     AscFile blanks(table("   x  y\n"), 0, "#");
     EXPECT_EQ("x", blanks.readColumnFromLine_(1, "x  y"));
@@ -89,12 +90,47 @@ TEST_F(AscTable, DelimitersAndEmptyColumns)
     EXPECT_EQ("y", blanks.readColumnFromLine_(2, "x  y\r"));
     AscFile trailing(table("1 2 3 \n4 5 6\r\n"), 0, "#");
     std::vector<std::string> words;
-    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { trailing.readColumn(4, words); }));
-    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { trailing.readDoubleColumn(4); }));
+    const std::string noFourth =
+        "Unexpected EOF encountered! Line 1 of " + path("t.txt") + " has no column 4.";
+    EXPECT_EQ(noFourth, ioError([&] { trailing.readColumn(4, words); }));
+    EXPECT_EQ(noFourth, ioError([&] { trailing.readDoubleColumn(4); }));
     EXPECT_EQ(std::vector<double>({3, 6}), values(trailing.readDoubleColumn(3)));
-    EXPECT_EQ("Column does not exist!", ioError([&] { blanks.readColumnFromLine_(0, "x  y"); }));
     AscFile short2(table("1 2 3\n4 5\n"), 0, "#");
-    EXPECT_EQ("Unexpected EOF encountered!", ioError([&] { short2.readDoubleColumns(2, 3); }));
+    EXPECT_EQ("Unexpected EOF encountered! Line 2 of " + path("t.txt") + " has no column 3.",
+              ioError([&] { short2.readDoubleColumns(2, 3); }));
+}
+
+TEST_F(AscTable, AMissingColumnIsNamedWithItsLine)
+{
+    // The line is counted in the file, comment and empty lines included.
+    const std::string file = table("# time flux error\n1 2 0.1\n\n2 # flux missing\n3 4 0.1\n");
+    const auto missing = [&](int line, int column) {
+        return "Unexpected EOF encountered! Line " + std::to_string(line) + " of " + file +
+               " has no column " + std::to_string(column) + ".";
+    };
+    AscFile t(file, 0, "#");
+    std::vector<std::string> words;
+    EXPECT_EQ(missing(4, 2), ioError([&] { t.readDoubleColumn(2); }));
+    EXPECT_EQ(missing(4, 2), ioError([&] { t.readWholeDoubleColumn(2); }));
+    EXPECT_EQ(missing(4, 3), ioError([&] { t.readColumn(3, words); }));
+    EXPECT_EQ(missing(4, 2), ioError([&] { t.readDoubleColumns(1, 3); }));
+    // Counted from the top of the file again after an error or a count.
+    EXPECT_EQ(3, t.rows());
+    EXPECT_EQ(missing(2, 9), ioError([&] { t.readIntColumn(9); }));
+    AscFile window(file, 2, -1, 0, "#");
+    EXPECT_EQ(missing(4, 2), ioError([&] { window.readDoubleColumn(2); }));
+    // A column number below 1 is no column of any line.
+    for (int c : {0, -1}) {
+        const std::string none =
+            "Column " + std::to_string(c) + " does not exist: columns are numbered from 1!";
+        EXPECT_EQ(none, ioError([&] { t.readDoubleColumn(c); }));
+        EXPECT_EQ(none, ioError([&] { t.readColumn(c, words); }));
+        EXPECT_EQ(none, ioError([&] { t.readColumnFromLine_(c, "1 2"); }));
+    }
+
+    AscFile comma(table("1,2,3\n\n4,5\n"), ',', "#");
+    EXPECT_EQ("Column does not exist! Line 3 of " + path("t.txt") + " has no column 3.",
+              ioError([&] { comma.readDoubleColumn(3); }));
 }
 
 TEST_F(AscTable, EveryReadSeesAllRows)
