@@ -207,6 +207,20 @@ def subtract_sky(folder, how):
     fits.PrimaryHDU(image.astype(np.float32)).writeto(path, overwrite=True)
 
 
+def find_stars_option(args):
+    """The find_stars program (--find-stars PATH, taken out of args, or the
+    build's own), as an absolute path; exits when it is not built."""
+    ours = os.path.join(root, "build", "bin", "find_stars")
+    if "--find-stars" in args:
+        i = args.index("--find-stars")
+        ours = args[i + 1]
+        del args[i:i + 2]
+    ours = os.path.abspath(ours)
+    if not os.access(ours, os.X_OK):
+        sys.exit(f"no find_stars at {ours}: build first (scripts/build.sh build)")
+    return ours
+
+
 def main():
     # --sample-error=E and --largest-chi=C go to find_stars as its last
     # arguments, the options of its PSF and search before them.

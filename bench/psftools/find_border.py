@@ -58,14 +58,7 @@ def search(ours, folder, image, error, pad):
 
 def main():
     args = sys.argv[1:]
-    ours = os.path.join(cf.root, "build", "bin", "find_stars")
-    if "--find-stars" in args:
-        i = args.index("--find-stars")
-        ours = args[i + 1]
-        del args[i:i + 2]
-    ours = os.path.abspath(ours)
-    if not os.access(ours, os.X_OK):
-        sys.exit(f"no find_stars at {ours}: build first (scripts/build.sh build)")
+    ours = cf.find_stars_option(args)
     print(f"stars found of the 4 at each distance from the border (boxlen {BOXLEN})")
     print(f"  {'flux':>5} {'image':<12} " + " ".join(f"{d:>2}" for d in DISTANCES) + "  other")
     with tempfile.TemporaryDirectory(prefix="find_border.") as folder:

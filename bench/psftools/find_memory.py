@@ -27,14 +27,7 @@ TARGETS = {("find", 2048): 350, ("find", 4096): 800, ("best", 2048): 500}
 
 def main():
     args = sys.argv[1:]
-    ours = os.path.join(cf.root, "build", "bin", "find_stars")
-    if "--find-stars" in args:
-        i = args.index("--find-stars")
-        ours = args[i + 1]
-        del args[i:i + 2]
-    ours = os.path.abspath(ours)
-    if not os.access(ours, os.X_OK):
-        sys.exit(f"no find_stars at {ours}: build first (scripts/build.sh build)")
+    ours = cf.find_stars_option(args)
     sides = [int(a) for a in args] or [1024, 2048, 4096]
     programs = {
         "find": [ours, "field.fits", "e.field.fits", "find.txt"],
