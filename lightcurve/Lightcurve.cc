@@ -200,32 +200,20 @@ int Lightcurve::firstCountedPoint() const
 
 orv::MArray<double, 1> Lightcurve::atCountedPoints(const orv::MArray<double, 1> &a) const
 {
-    std::vector<double> values;
-    for (int i : countedPoints())
-        values.push_back(a(i));
-    return fromVector(values);
+    return atPoints(a, countedPoints());
 }
 
 Lightcurve Lightcurve::pointsOnly(const std::vector<int> &points) const
 {
-    std::vector<double> t, f, e, removed;
-    for (int i : points) {
-        t.push_back(jd(i));
-        f.push_back(flux(i));
-        e.push_back(error(i));
-        if (transits_removed)
-            removed.push_back(removed_flux(i));
-    }
-    Lightcurve only(fromVector(t), fromVector(f), fromVector(e));
+    Lightcurve only(atPoints(jd, points), atPoints(flux, points), atPoints(error, points));
     only.transits_removed = transits_removed;
     if (transits_removed)
-        only.removed_flux.makeReference(fromVector(removed));
+        only.removed_flux.makeReference(atPoints(removed_flux, points));
     return only;
 }
 
-double Lightcurve::meanCountedError() const
+double Lightcurve::meanCountedError(const std::vector<int> &points) const
 {
-    const std::vector<int> points = countedPoints();
     double sum = 0;
     for (int i : points)
         sum += error(i);
