@@ -35,28 +35,29 @@ double boxResult(bool boxfitted, const orv::MArray<double, 1> &a, int i)
     return boxResultsReady(boxfitted) ? elementOr(a, i, -1.0) : -1.0;
 }
 
-// The entries 1..n that count: those whose other values are finite
-// (finite(i)) and whose error (error(i)) weighs them, or, where no error
-// weighs and some are 0, those of error 0, which then weigh alike.
-template <class Finite, class Error>
-std::vector<int> counted(int n, Finite finite, Error error, bool *alike)
+// The first `most` entries 1..n that count: those with a finite x(i) and
+// y(i) (a time or phase and a flux) whose error e(i) weighs them, or, where
+// no error weighs and some are 0, those of error 0, which then weigh alike.
+std::vector<int> counted(const orv::MArray<double, 1> &x, const orv::MArray<double, 1> &y,
+                         const orv::MArray<double, 1> &e, int n, bool *alike,
+                         std::size_t most = std::numeric_limits<std::size_t>::max())
 {
+    const auto finite = [&](int i) { return std::isfinite(x(i)) && std::isfinite(y(i)); };
     std::vector<int> points;
-    points.reserve(static_cast<std::size_t>(std::max(n, 0)));
-    bool zero = false;
-    for (int i = 1; i <= n; ++i) {
+    points.reserve(std::min(static_cast<std::size_t>(std::max(n, 0)), most));
+    int zero = 0; // the first finite entry of error 0
+    for (int i = 1; i <= n && points.size() < most; ++i) {
         if (!finite(i))
             continue;
-        const double e = error(i);
-        if (weighs(e))
+        if (weighs(e(i)))
             points.push_back(i);
-        else
-            zero = zero || e == 0;
+        else if (zero == 0 && e(i) == 0)
+            zero = i;
     }
-    const bool noiseless = points.empty() && zero;
+    const bool noiseless = points.empty() && zero != 0;
     if (noiseless)
-        for (int i = 1; i <= n; ++i)
-            if (finite(i) && error(i) == 0)
+        for (int i = zero; i <= n && points.size() < most; ++i)
+            if (finite(i) && e(i) == 0)
                 points.push_back(i);
     if (alike != nullptr)
         *alike = noiseless;
@@ -182,58 +183,37 @@ bool Lightcurve::checkData() const
 
 std::vector<int> Lightcurve::countedPoints(bool *alike) const
 {
-    return counted(
-        length, [this](int i) { return std::isfinite(jd(i)) && std::isfinite(flux(i)); },
-        [this](int i) { return error(i); }, alike);
+    return counted(jd, flux, error, length, alike);
 }
 
 std::vector<int> Lightcurve::countedEntries(bool *alike) const
 {
-    return counted(
-        phased_length,
-        [this](int i) { return std::isfinite(phase(i)) && std::isfinite(phased_flux(i)); },
-        [this](int i) { return phased_error(i); }, alike);
+    return counted(phase, phased_flux, phased_error, phased_length, alike);
 }
 
 int Lightcurve::firstCountedPoint() const
 {
-    // Where some error weighs, the first point that counts is the first such
-    // point: no need to look at the others.
-    for (int i = 1; i <= length; ++i)
-        if (std::isfinite(jd(i)) && std::isfinite(flux(i)) && weighs(error(i)))
-            return i;
-    const std::vector<int> points = countedPoints();
-    return points.empty() ? 0 : points.front();
+    // The list stops at its first point: no need to look at the others.
+    const std::vector<int> first = counted(jd, flux, error, length, nullptr, 1);
+    return first.empty() ? 0 : first.front();
 }
 
 orv::MArray<double, 1> Lightcurve::atCountedPoints(const orv::MArray<double, 1> &a) const
 {
-    std::vector<double> values;
-    for (int i : countedPoints())
-        values.push_back(a(i));
-    return fromVector(values);
+    return atPoints(a, countedPoints());
 }
 
 Lightcurve Lightcurve::pointsOnly(const std::vector<int> &points) const
 {
-    std::vector<double> t, f, e, removed;
-    for (int i : points) {
-        t.push_back(jd(i));
-        f.push_back(flux(i));
-        e.push_back(error(i));
-        if (transits_removed)
-            removed.push_back(removed_flux(i));
-    }
-    Lightcurve only(fromVector(t), fromVector(f), fromVector(e));
+    Lightcurve only(atPoints(jd, points), atPoints(flux, points), atPoints(error, points));
     only.transits_removed = transits_removed;
     if (transits_removed)
-        only.removed_flux.makeReference(fromVector(removed));
+        only.removed_flux.makeReference(atPoints(removed_flux, points));
     return only;
 }
 
-double Lightcurve::meanCountedError() const
+double Lightcurve::meanCountedError(const std::vector<int> &points) const
 {
-    const std::vector<int> points = countedPoints();
     double sum = 0;
     for (int i : points)
         sum += error(i);

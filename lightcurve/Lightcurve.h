@@ -472,8 +472,9 @@ private:
     // A light curve of the given points alone: their times, fluxes, errors
     // and, while valid, fluxes without transits.
     Lightcurve pointsOnly(const std::vector<int> &points) const;
-    // The mean error of the points that count (the noise of a simulation).
-    double meanCountedError() const;
+    // The mean error of the points that count, as countedPoints lists them
+    // (the noise of a simulation).
+    double meanCountedError(const std::vector<int> &points) const;
     // Divides fluxes and errors by the median flux of the points that count.
     void divideByMedian();
     // The fold at period P and epoch T, both usable, T taken as it is.

@@ -27,7 +27,7 @@ void Lightcurve::simulate_analytical(double period_, double t0_, double inclinat
     setTransitShape();
     upscale();
     countTransits();
-    noise = meanCountedError();
+    noise = meanCountedError(countedPoints());
 }
 
 void Lightcurve::simulate_analytical(double period_, double t0_, double inclination_,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lightcurve/Lightcurve.h"
+#include "lightcurve/filled.h"
 #include "lightcurve/guards.h"
 #include "lightcurve/phase.h"
 
@@ -95,7 +96,7 @@ int Lightcurve::clipAbout(bool errors, double kappa)
     for (int i : points)
         keep[i - 1] = 1;
     const int finite = static_cast<int>(points.size());
-    const double m = finite > 0 ? orv::median_exact(atCountedPoints(values))
+    const double m = finite > 0 ? orv::median_exact(atPoints(values, points))
                                 : std::numeric_limits<double>::quiet_NaN();
     double sum = 0;
     for (int i = 1; i <= n; ++i)

@@ -30,6 +30,17 @@ orv::MArray<T, 1> fromVector(const std::vector<T> &v)
     return a;
 }
 
+// A new array, indexed from 1, of the elements of a at the given indices,
+// in order.
+template <class T>
+orv::MArray<T, 1> atPoints(const orv::MArray<T, 1> &a, const std::vector<int> &points)
+{
+    orv::MArray<T, 1> b(static_cast<int>(points.size()));
+    for (std::size_t k = 0; k < points.size(); ++k)
+        b(static_cast<int>(k) + 1) = a(points[k]);
+    return b;
+}
+
 // n file names "no file information".
 inline orv::MArray<std::string, 1> noFileNames(int n)
 {

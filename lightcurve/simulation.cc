@@ -105,8 +105,9 @@ void Lightcurve::simulate(double period_, double t0_, double q, double depth,
         }
     }
     // The points that count are counted.
+    const std::vector<int> points = countedPoints();
     double last = -1e99;
-    for (int i : countedPoints()) {
+    for (int i : points) {
         if (!inTransit(i))
             continue;
         ++number_transit_points;
@@ -115,7 +116,7 @@ void Lightcurve::simulate(double period_, double t0_, double q, double depth,
             last = jd(i);
         }
     }
-    noise = meanCountedError();
+    noise = meanCountedError(points);
 }
 
 void Lightcurve::simulate(double period_, double t0_, double q, double depth,
@@ -149,7 +150,7 @@ void Lightcurve::simulate_noise(orv::MArray<double, 1> t, orv::MArray<double, 1>
     number_transit_points = number_transits = -1;
     for (int i = 1; i <= length; ++i)
         flux(i) = 1 + rangau(seed) * error(i);
-    noise = meanCountedError();
+    noise = meanCountedError(countedPoints());
 }
 
 void Lightcurve::simulate_noise(orv::MArray<double, 1> t, double sigma, long &seed)

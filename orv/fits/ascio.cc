@@ -160,6 +160,14 @@ private:
     bool started = false;
 };
 
+// Column c (c >= 1) of the line a cursor stands at the start of.
+std::string columnAt(ColumnCursor columns, int c)
+{
+    for (int k = 1; k < c; ++k)
+        columns.next(c);
+    return columns.next(c);
+}
+
 void requireColumn(int c)
 {
     if (c < 1)
@@ -353,18 +361,12 @@ int AscFile::cols()
 std::string AscFile::readColumnFromLine_(int c, const std::string &line) const
 {
     requireColumn(c);
-    ColumnCursor columns(line, delimiter);
-    for (int k = 1; k < c; ++k)
-        columns.next();
-    return columns.next();
+    return columnAt(ColumnCursor(line, delimiter), c);
 }
 
 std::string AscFile::columnOfLine_(int c, const std::string &line) const
 {
-    ColumnCursor columns(line, delimiter, &fileName, lineNumber);
-    for (int k = 1; k < c; ++k)
-        columns.next(c);
-    return columns.next(c);
+    return columnAt(ColumnCursor(line, delimiter, &fileName, lineNumber), c);
 }
 
 template <class T>
