@@ -509,8 +509,9 @@ private:
     // Reads raw records of three numbers of type Number.
     template <class Number>
     void readRecords(const std::string &file, bool mags);
-    // Whether peak c can be written; the refusal is printed when not.
-    bool boxedReady(int c, bool magnitudes, bool with_boxval) const;
+    // Whether peak c can be written in `bins` phase bins (0: unbinned); the
+    // refusal is printed when not, before any file is made.
+    bool boxedReady(int c, bool magnitudes, bool with_boxval, int bins) const;
     // The box model of peak c in phased_boxval (when with_boxval) and the
     // flux, error and box values to be written, converted to magnitudes when
     // asked for.

@@ -12,9 +12,11 @@
 #include "lightcurve/phase.h"
 #include "lightcurve/tables.h"
 
-bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval) const
+bool Lightcurve::boxedReady(int c, bool mags, bool with_boxval, int bins) const
 {
     if (!peakReady(boxfitted, c, period_box.length(1)))
+        return false;
+    if (bins != 0 && !binCountReady(bins))
         return false;
     // An empty slot has no period to fold at.
     if (period_box(c) == 0) {
@@ -59,7 +61,7 @@ void Lightcurve::boxedValues(int c, bool mags, bool with_boxval, orv::MArray<dou
 void Lightcurve::write_boxed(std::string file, int c, bool mags, bool with_nchi, bool with_filename,
                              bool with_boxval, int bins, bool parameters)
 {
-    if (!boxedReady(c, mags, with_boxval))
+    if (!boxedReady(c, mags, with_boxval, bins))
         return;
     // A file that cannot be created is reported; the fold still takes place.
     std::ofstream out;
@@ -87,7 +89,7 @@ void Lightcurve::write_boxed(std::string file, int c, bool mags, bool with_nchi,
 void Lightcurve::write_boxed_binary(std::string file, int c, bool mags, bool with_nchi, bool,
                                     bool with_boxval, int bins, bool)
 {
-    if (!boxedReady(c, mags, with_boxval))
+    if (!boxedReady(c, mags, with_boxval, bins))
         return;
     Stopwatch watch("write_boxed_binary");
     watch.start();

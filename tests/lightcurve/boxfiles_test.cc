@@ -205,6 +205,14 @@ TEST(BoxFiles, RefusalsAndFilesThatCannotBeCreated)
                   lc.write_boxed_binary(file, 0, false, false, false, false, 0, false);
               }));
     EXPECT_FALSE(exists(file));
+    // A bin count that bins nothing is refused before the file is made, not
+    // written as the unbinned fold.
+    EXPECT_EQ("error: number of phase bins must be positive!\n",
+              printed([&] { lc.write_boxed(file, 1, false, false, false, false, -3, false); }));
+    EXPECT_EQ("error: number of phase bins must be positive!\n", printed([&] {
+                  lc.write_boxed_binary(file, 1, false, false, false, false, -3, false);
+              }));
+    EXPECT_FALSE(exists(file));
 
     // A search without a qualifying box (no dip: equal fluxes whose mean is
     // exact) leaves every slot empty: nothing to fold at, nothing written.
