@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -131,11 +132,15 @@ std::string checkNames(const std::list<std::string> &files, const std::string &c
     if (!configRead.empty() && std::filesystem::exists(configRead, ec))
         inputs.insert(fileIdentity(configRead));
     for (const std::string &f : files) {
-        if (!seen.insert(fileKey(f)).second)
-            continue; // the same name twice writes the same outputs
-        distinct.emplace_back(f, p);
-        inputs.insert(fileIdentity(distinct.back().image));
-        inputs.insert(fileIdentity(distinct.back().error));
+        FileNames names(f, p);
+        // The same name in the same folder, however spelled, writes the same
+        // outputs. Not the file the name leads to: a link to an image has
+        // outputs named after the link.
+        if (!seen.insert(fileKey(names.dir + ".") + "/" + names.base).second)
+            continue;
+        inputs.insert(fileIdentity(names.image));
+        inputs.insert(fileIdentity(names.error));
+        distinct.push_back(std::move(names));
     }
     std::set<std::string> outputs;
     for (const FileNames &names : distinct) {
