@@ -7,9 +7,11 @@
 #include <fstream>
 #include <iostream>
 #include <list>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -121,31 +123,39 @@ std::string fileIdentity(const std::string &name)
 // read) or another output of the run: an empty prefix, the prefixes "sky_",
 // "cut_" and "e.", or an output name that is a link to an input would do so.
 // Every output must be writable, so that no image gets only some of its
-// outputs. Returns the complaint, or "" when the names are sound.
+// outputs. The configuration file to write (configOut, "" for none) must not
+// replace an image, an error image or an existing FITS file, nor be replaced
+// by an output; it may replace the one read, which is read first. Returns the
+// complaint, or "" when the names are sound.
 std::string checkNames(const std::list<std::string> &files, const std::string &configRead,
-                       const Parameter &p)
+                       const std::string &configOut, const Parameter &p)
 {
-    std::set<std::string> inputs, seen;
+    std::map<std::string, std::string> inputs, outputs; // file identity -> name
+    std::set<std::string> seen;
     std::vector<FileNames> distinct;
-    std::error_code ec;
-    if (!configRead.empty() && std::filesystem::exists(configRead, ec))
-        inputs.insert(fileIdentity(configRead));
     for (const std::string &f : files) {
-        if (!seen.insert(fileKey(f)).second)
-            continue; // the same name twice writes the same outputs
-        distinct.emplace_back(f, p);
-        inputs.insert(fileIdentity(distinct.back().image));
-        inputs.insert(fileIdentity(distinct.back().error));
+        FileNames names(f, p);
+        // The same name in the same folder, however spelled, writes the same
+        // outputs. Not the file the name leads to: a link to an image has
+        // outputs named after the link.
+        if (!seen.insert(fileKey(names.dir + ".") + "/" + names.base).second)
+            continue;
+        inputs.emplace(fileIdentity(names.image), names.image);
+        inputs.emplace(fileIdentity(names.error), names.error);
+        distinct.push_back(std::move(names));
     }
-    std::set<std::string> outputs;
+    std::error_code ec;
+    const std::string readKey = !configRead.empty() && std::filesystem::exists(configRead, ec)
+                                    ? fileIdentity(configRead)
+                                    : std::string();
     for (const FileNames &names : distinct) {
         for (const std::string &out : names.outputs) {
             const std::string key = fileIdentity(out);
-            if (inputs.count(key))
+            if (inputs.count(key) || key == readKey)
                 return "the output file " + out +
                        " would overwrite an input file; choose another prefix (now '" + p.prefix +
                        "')";
-            if (!outputs.insert(key).second)
+            if (!outputs.emplace(key, out).second)
                 return "the output file " + out +
                        " would be written twice; choose another prefix (now '" + p.prefix + "')";
             const std::string why = unwritable(out);
@@ -153,32 +163,25 @@ std::string checkNames(const std::list<std::string> &files, const std::string &c
                 return "the output file " + out + " cannot be written: " + why;
         }
     }
-    return "";
-}
 
-// The configuration file to write must not replace an image or error image
-// of the run, nor be replaced by one of its outputs. Returns the complaint,
-// or "" when the name is sound.
-std::string checkConfigName(const std::string &config, const std::list<std::string> &files,
-                            const Parameter &p)
-{
-    const std::string key = fileIdentity(config);
-    for (const std::string &f : files) {
-        const FileNames names(f, p);
-        for (const std::string &in : {names.image, names.error})
-            if (fileIdentity(in) == key)
-                return "the configuration file " + config + " would overwrite the input file " + in;
-        for (const std::string &out : names.outputs)
-            if (fileIdentity(out) == key)
-                return "the configuration file " + config +
-                       " would be overwritten by the output file " + out;
-    }
+    if (configOut.empty())
+        return "";
+    const std::string key = fileIdentity(configOut);
+    const auto input = inputs.find(key);
+    if (input != inputs.end())
+        return "the configuration file " + configOut + " would overwrite the input file " +
+               input->second;
+    const auto output = outputs.find(key);
+    if (output != outputs.end())
+        return "the configuration file " + configOut + " would be overwritten by the output file " +
+               output->second;
     // A configuration file name typed where an image name was meant must not
     // destroy that image.
-    std::ifstream existing(config, std::ios::binary);
+    std::ifstream existing(configOut, std::ios::binary);
     char head[9] = {};
     if (existing.read(head, sizeof head) && std::string(head, sizeof head) == "SIMPLE  =")
-        return "the configuration file " + config + " would overwrite the FITS file " + config;
+        return "the configuration file " + configOut + " would overwrite the FITS file " +
+               configOut;
     return "";
 }
 
@@ -340,10 +343,8 @@ int run(int argc, char **argv)
         // Everything is checked before anything is written, the configuration
         // file included: a refused run leaves every file as it was.
         std::string complaint = checkSettings(work);
-        if (complaint.empty() && !files.empty())
-            complaint = checkNames(files, haveConfig ? configName : "", work);
-        if (complaint.empty() && !configOut.empty())
-            complaint = checkConfigName(configOut, files, cmdline);
+        if (complaint.empty())
+            complaint = checkNames(files, haveConfig ? configName : "", configOut, work);
         if (!complaint.empty()) {
             std::cerr << "Error: " << complaint << "!" << std::endl;
             return 1;

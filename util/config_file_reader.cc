@@ -65,6 +65,20 @@ std::string ConfigFileReader::place(long lineNumber, std::string line) const
 {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
+    // A file that is no configuration file (an image named by mistake) may
+    // make a line of thousands of bytes, not all of them text: the message
+    // quotes its start, cut before a character of several bytes, and shows
+    // control characters as '?'.
+    constexpr std::size_t kShown = 80;
+    if (line.size() > kShown) {
+        std::size_t cut = kShown;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+            --cut;
+        line = line.substr(0, cut) + "...";
+    }
+    for (char &c : line)
+        if (std::iscntrl(static_cast<unsigned char>(c)) && c != '\t')
+            c = '?';
     return "Configuration file " + fileName_ + ", line " + std::to_string(lineNumber) + " ('" +
            line + "'): ";
 }

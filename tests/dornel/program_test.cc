@@ -286,6 +286,33 @@ TEST_F(Program, OutputsThatAreLinksToAnInputAreRefused)
     }
 }
 
+// An image named again under another spelling of its folder writes the same
+// outputs, and the run goes on; named again through a link to it, it has
+// outputs of its own, which are checked like any other.
+TEST_F(Program, AnImageNamedAgainThroughALinkHasItsOwnOutputsChecked)
+{
+    writePair("img.fits", skyImage());
+    const auto shell = [this](const std::string &command) {
+        ASSERT_EQ(0, std::system(("cd '" + scratch.path() + "' && " + command).c_str())) << command;
+    };
+    shell("ln -s . here");
+    for (const char *args : {"-o 1 img.fits ./img.fits", "-o 1 img.fits here/img.fits"}) {
+        const test_common::ProgramRun o = run(args);
+        EXPECT_EQ(0, o.status) << args << "\n" << o.out << o.err;
+    }
+
+    shell("rm -f sky_img.fits simg.fits e.simg.fits cut_img.fits && ln -s img.fits link.fits && "
+          "ln -s e.img.fits e.link.fits && ln e.img.fits e.slink.fits");
+    const std::string errBefore = test_common::slurp(scratch.file("e.img.fits"));
+    const test_common::ProgramRun o = run("-o 1 img.fits link.fits");
+    EXPECT_EQ(1, o.status) << o.out << o.err;
+    EXPECT_TRUE(has(o.err, "Error: the output file e.slink.fits would overwrite an input file"))
+        << o.err;
+    EXPECT_FALSE(has(o.out, "Saving file")) << o.out;
+    EXPECT_TRUE(errBefore == test_common::slurp(scratch.file("e.img.fits")))
+        << "e.img.fits changed";
+}
+
 // A prefix may name a folder: the error copy goes beside the sky-subtracted
 // image, and an image whose outputs cannot all be written gets none of them.
 TEST_F(Program, APrefixWithAFolderWritesAllOutputsThereOrNone)

@@ -255,6 +255,29 @@ TEST_F(ConfigFile, AMalformedLineStopsParsingNamingFileAndLine)
                   ", line 1 ('order = 3 4'): text after the value (a value with blanks stands in "
                   "double quotes)!",
               utilError([&] { ConfigFileReader first(path); }));
+
+    // A FITS image named by mistake is one line of thousands of bytes, some
+    // of them no text: the message quotes the start of it, and a character
+    // of several bytes is not cut.
+    std::string image = "SIMPLE  =                    T";
+    image.resize(80, ' ');
+    image += "BITPIX  =                  -32";
+    image.resize(2880, ' ');
+    image += std::string("\x01\x02\x1b[2J\x7f", 7) + std::string(1000, '\xff');
+    const std::string shown = image.substr(0, 80) + "...";
+    write(image + "\n");
+    EXPECT_EQ("Configuration file " + path + ", line 1 ('" + shown +
+                  "'): text after the value (a value with blanks stands in double quotes)!",
+              utilError([&] { ConfigFileReader first(path); }));
+    write("prefix = \"" + std::string(69, 'a') + "üüüüü\" x\n");
+    EXPECT_EQ("Configuration file " + path + ", line 1 ('prefix = \"" + std::string(69, 'a') +
+                  "...'): text after the value (a value with blanks stands in double quotes)!",
+              utilError([&] { ConfigFileReader first(path); }));
+    write("order = 3 \x01\n");
+    EXPECT_EQ("Configuration file " + path +
+                  ", line 1 ('order = 3 ?'): text after the value (a value with blanks stands in "
+                  "double quotes)!",
+              utilError([&] { ConfigFileReader first(path); }));
 }
 
 TEST_F(ConfigFile, MissingOrEmptyFileSetsNothing)
