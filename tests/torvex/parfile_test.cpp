@@ -279,6 +279,16 @@ TEST_F(ParFile, ComponentLinesSetTheCurrentComponent)
     EXPECT_EQ(p->ia[1], 1);
     EXPECT_EQ(p->ia[2], 0);
     EXPECT_EQ(p->outtype, 1);
+
+    // The output option is 0 or 1 as well; another value changes nothing.
+    const std::string out = read_text("Z) 2\nZ) -1\n");
+    EXPECT_EQ(p->outtype, 1);
+    for (const char *bad : {"2", "-1"})
+        EXPECT_NE(out.find(std::string("-- Z) The output option must be 0 (subtract) or 1 (do "
+                                       "not subtract); ") +
+                           bad + " refused."),
+                  std::string::npos)
+            << out;
 }
 
 TEST_F(ParFile, WholeNumbersOfComponentAndCommandLinesAreReadWhole)

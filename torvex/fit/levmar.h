@@ -16,11 +16,13 @@ extern int (*keypoll_hook)(fitpars *fpar, int *itermax, int lowx, int lowy, floa
 // normal countdown.  Flags of -1 become 0.  With nothing free it only
 // renders the model (and sets input.create to 2).  Returns the final chi^2
 // and sets *ndof.
-// A chi^2 that is not a finite number at the start ends the run with
-// status 3, a fit region without more usable pixels than free parameters
-// (NDOF <= 0) with status 2, each after a message.
-// A fit in which no step lowered chi^2 (from above 0) ends with a warning: its parameters
-// are the start values.  *stalled (when given) then becomes true, else false.
+// A chi^2, gradient or curvature that is not a finite number at the start
+// ends the run with status 3 (the message names the start values or the
+// sigma image as the cause, see mrqmin), a fit region without more usable
+// pixels than free parameters (NDOF <= 0) with status 2, each after a
+// message.  A fit in which no step lowered chi^2 (from above 0) ends with a
+// warning: its parameters are the start values.  *stalled (when given) then
+// becomes true, else false.
 double LevMar(image *d, image *s, fitpars *fpar, const cons *constr, convpars *cpar, double **covar,
               double *sig, int *ndof, int type, bool *stalled = nullptr);
 

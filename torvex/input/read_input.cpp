@@ -362,11 +362,18 @@ void set_parameter(const char *line, const char *key, fitpars *fpar, int *cur)
         *p = before; // a line with a refused value changes nothing
         return;
     }
-    // A value no profile can render, and a fit switch other than 0 (fixed)
-    // and 1 (free), are refused, and with them the whole line: the
-    // component keeps what it had.  A slot the type does not fit may keep
-    // the -1 that completion gives it, as a restart file writes it.
+    // A value no profile can render, a fit switch other than 0 (fixed) and
+    // 1 (free), and an output option other than 0 and 1, are refused, and
+    // with them the whole line: the component keeps what it had.  A slot the
+    // type does not fit may keep the -1 that completion gives it, as a
+    // restart file writes it.
     bool refused = false;
+    if (p->outtype != before.outtype && p->outtype != 0 && p->outtype != 1) {
+        printf("-- Z) The output option must be 0 (subtract) or 1 (do not subtract); %d "
+               "refused.\n",
+               p->outtype);
+        refused = true;
+    }
     const component_type *t = find_component_type(p->objtype);
     for (int k = 1; k <= NSLOTS; k++) {
         const int flag = p->ia[k];
