@@ -350,12 +350,12 @@ public:
     // singular matrix prints " error in gaussj". Returns 0.
     static int erzeuge_M(orv::MArray<double, 2> &M, int L);
     // Spreads a star stamp (background removed; 0 is blank; error −1 on a
-    // blank pixel masks it; a value that is not finite is both) onto the
-    // sub-grid window that psf_out's index ranges define, conserving each
-    // pixel's flux: every pixel becomes the local polynomial of the largest
-    // radius up to _interpolation whose neighbourhood holds no blank,
-    // integrated over (5·_subgrid)² sub-cells; each sub-cell goes whole to
-    // the sub-grid point nearest to its centre after the map
+    // blank pixel masks it; a value or an error that is not finite makes
+    // both) onto the sub-grid window that psf_out's index ranges define,
+    // conserving each pixel's flux: every pixel becomes the local polynomial
+    // of the largest radius up to _interpolation whose neighbourhood holds
+    // no blank, integrated over (5·_subgrid)² sub-cells; each sub-cell goes
+    // whole to the sub-grid point nearest to its centre after the map
     // (x, y) → (t[1]x + t[2]y + t[5], t[3]x + t[4]y + t[6]).
     // psf_out then holds the flux per sub-grid cell, epsf_out its 1σ error
     // (the pixel errors spread as variances); points no sub-cell reaches
@@ -381,7 +381,7 @@ public:
     // fewer than a tenth of its stamp is blank and its centre is not, and the
     // sum is scaled by all weights over the weights used. A sub-grid point
     // where a used star has no data ends 0. Pixels outside the image and
-    // pixels whose value is not finite are blank and masked. With
+    // pixels whose value or error is not finite are blank and masked. With
     // _boxlen < _analyt, the points beyond _boxlen pixels take a Moffat
     // profile fitted to the inner part (none if that fit fails). Above
     // verbosity 2: a table of the fits, "psftest00.fits" (the PSF binned at

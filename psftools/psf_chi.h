@@ -35,6 +35,21 @@ inline bool hasValue(double chi)
     return chi != 0 && chi < kFailed;
 }
 
+// The minimum test of find at cell i of a map row: c[i] holds a chi and no
+// neighbour of w[i] (the smoothed map, neighbours at the steps `neighbours`
+// in memory) is at or below it unless 0 (no value).
+inline bool isMinimum(const double *c, const double *w, long i, const long *neighbours)
+{
+    if (!hasValue(c[i]))
+        return false;
+    for (int d = 0; d < 8; ++d) {
+        const double N = w[i + neighbours[d]];
+        if (!(N > w[i] || N == 0))
+            return false;
+    }
+    return true;
+}
+
 // The cell of a map within ks × ls (k outer) with the smallest value below
 // kFailed, the first of equal ones (NaN never wins); false when none is.
 // The map is anything that gives a double for map(k, l).
@@ -317,8 +332,8 @@ struct Kernels {
     // w[i]: the mean of the cells of c[i]'s diamond that hold a chi, 0 when
     // c[i] holds none.
     void (*smooth)(const double *c, double *w, long count, const long *diamond);
-    // The i (ascending) where c[i] holds a chi and no neighbour of w[i] is
-    // at or below it unless 0, written to found; returns how many.
+    // The i (ascending) where isMinimum(c, w, i, neighbours) holds,
+    // written to found; returns how many.
     long (*minima)(const double *c, const double *w, long count, const long *neighbours,
                    long *found);
 };

@@ -22,8 +22,8 @@ constexpr double kInvalid = -10000000000.0;
 constexpr double kFitIt = 12345; // a sky term to be fitted
 
 // The stamp of half-size h around pixel (F, G) and its errors. A pixel
-// without data, outside the image or with a value that is not finite, is
-// blank (0) and masked (error −1).
+// without data, outside the image or with a value or an error that is not
+// finite, is blank (0) and masked (error −1).
 struct Stamp {
     MArray<float, 2> value, error;
 };
@@ -35,9 +35,11 @@ Stamp cut(const MArray<float, 2> &image, const MArray<float, 2> &error, long F, 
     for (int i = -h; i <= h; ++i)
         for (int k = -h; k <= h; ++k) {
             const long x = F + i, y = G + k;
-            const bool data = psf_index::inside(image, x, y) && std::isfinite(image(x, y));
+            const bool known = psf_index::inside(error, x, y);
+            const bool data = psf_index::inside(image, x, y) && std::isfinite(image(x, y)) &&
+                              !(known && !std::isfinite(error(x, y)));
             s.value(i, k) = data ? image(x, y) : 0.0f;
-            s.error(i, k) = data && psf_index::inside(error, x, y) ? error(x, y) : -1.0f;
+            s.error(i, k) = data && known ? error(x, y) : -1.0f;
         }
     return s;
 }

@@ -180,8 +180,10 @@ void psf::divvy(const MArray<T, 2> &data, const MArray<T, 2> &error, MArray<doub
     Grid D(x0 - I, x1 + I, y0 - I, y1 + I), DE(x0 - I, x1 + I, y0 - I, y1 + I);
     for (long y = y0; y <= y1; ++y)
         for (long x = x0; x <= x1; ++x) {
-            // A value that is not finite is no data: blank and masked.
-            const bool finite = std::isfinite(data(x, y));
+            // A value that is not finite is no data: blank and masked; so is
+            // one whose error is not finite, which would become the error of
+            // every PSF sample the pixel reaches.
+            const bool finite = std::isfinite(data(x, y)) && std::isfinite(error(x, y));
             D(x, y) = finite ? data(x, y) : 0;
             DE(x, y) = finite ? error(x, y) : -1;
         }

@@ -93,17 +93,9 @@ public:
         if (lanes_)
             return lanes_->minima(c, w, k1 - k0 + 1, neighbours, minimal);
         long count = 0;
-        for (long i = 0; i <= k1 - k0; ++i) {
-            if (!psf_chi::hasValue(c[i]))
-                continue;
-            bool minimum = true;
-            for (int d = 0; d < 8 && minimum; ++d) {
-                const double N = w[i + neighbours[d]];
-                minimum = N > w[i] || N == 0;
-            }
-            if (minimum)
+        for (long i = 0; i <= k1 - k0; ++i)
+            if (psf_chi::isMinimum(c, w, i, neighbours))
                 minimal[count++] = i;
-        }
         return count;
     }
 

@@ -340,15 +340,9 @@ PSF_LANES_INLINE long minimaRow(const double *c, const double *w, long count,
             if (minimum[j])
                 found[n++] = i + j;
     }
-    for (; i < count; ++i) {
-        bool minimum = psf_chi::hasValue(c[i]);
-        for (int d = 0; d < 8 && minimum; ++d) {
-            const double N = w[i + neighbours[d]];
-            minimum = N > w[i] || N == 0;
-        }
-        if (minimum)
+    for (; i < count; ++i)
+        if (psf_chi::isMinimum(c, w, i, neighbours))
             found[n++] = i;
-    }
     return n;
 }
 

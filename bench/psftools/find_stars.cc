@@ -32,6 +32,8 @@
 // LIST. Standard output ends with "work SECONDS" (the PSF and the search,
 // without reading and writing files) and "threads N".
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +43,7 @@
 
 #include "orv/fits/fits.h"
 #include "orv/fits/fits_data.h"
+#include "orv/fits/fits_exception.h"
 #include "psftools/psf.h"
 #include "psftools/psf_chi.h"
 
@@ -58,7 +61,9 @@ struct Settings {
 };
 
 // Takes "--name=value" options off the front of the arguments; false on an
-// option it does not know or a value that is not a number.
+// option it does not know, a value that is not a number, or a size or count
+// that is not a whole number an int holds (it would be cut off without a
+// word, or not be an int at all).
 bool options(int &argc, char **&argv, Settings &s)
 {
     for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
@@ -75,20 +80,21 @@ bool options(int &argc, char **&argv, Settings &s)
         const double v = std::strtod(text.c_str(), &end);
         if (text.empty() || *end != '\0')
             return false;
-        if (name == "--fwhm")
+        int *const count = name == "--analyt"    ? &s.analyt
+                           : name == "--boxlen"  ? &s.boxlen
+                           : name == "--shifts"  ? &s.shifts
+                           : name == "--subgrid" ? &s.subgrid
+                                                 : nullptr;
+        if (count) {
+            if (!(v == std::trunc(v) && std::fabs(v) <= INT_MAX))
+                return false;
+            *count = static_cast<int>(v);
+        } else if (name == "--fwhm")
             s.fwhm = v;
         else if (name == "--moffat")
             s.beta = v;
         else if (name == "--radius")
             s.radius = v;
-        else if (name == "--analyt")
-            s.analyt = static_cast<int>(v);
-        else if (name == "--boxlen")
-            s.boxlen = static_cast<int>(v);
-        else if (name == "--shifts")
-            s.shifts = static_cast<int>(v);
-        else if (name == "--subgrid")
-            s.subgrid = static_cast<int>(v);
         else
             return false;
     }
@@ -111,19 +117,26 @@ int main(int argc, char **argv)
                   << std::endl;
         return 2;
     }
-    if (!(s.fwhm > 0) || !(s.beta >= 0) || !(s.radius > 0) || s.analyt < 1 || s.boxlen < 0 ||
-        s.shifts < 1 || s.shifts % 2 == 0 || s.subgrid < 1) {
-        std::cerr << "find_stars: FWHM, radius, PSF size and sub-grid must be positive, BETA "
-                     "and the border not negative, the shifts an odd count"
+    // An infinite width or radius would be refused by the PSF or the search
+    // with a message only, leaving an empty list that looks like a result.
+    if (!(s.fwhm > 0) || !(s.beta >= 0) || !(s.radius > 0) || !std::isfinite(s.fwhm) ||
+        !std::isfinite(s.beta) || !std::isfinite(s.radius) || !std::isfinite(sample_error) ||
+        s.analyt < 1 || s.boxlen < 0 || s.shifts < 1 || s.shifts % 2 == 0 || s.subgrid < 1) {
+        std::cerr << "find_stars: FWHM, radius, SAMPLE_ERROR, PSF size and sub-grid must be "
+                     "positive and finite, BETA and the border not negative, the shifts an odd "
+                     "count"
                   << std::endl;
         return 2;
     }
     orv::MArray<float, 2> image, error;
-    {
+    try {
         orv::FitsIn in(argv[1], true);
         in >> image;
         orv::FitsIn ein(argv[2], true);
         ein >> error;
+    } catch (const orv::FitsException &e) {
+        std::cerr << "find_stars: " << e.getMessage() << std::endl;
+        return 1;
     }
     const auto start = std::chrono::steady_clock::now();
     psf p(s.boxlen, s.analyt, s.subgrid, 0);

@@ -81,6 +81,26 @@ Measured measure(psf &p, const MArray<float, 2> &image, const MArray<float, 2> &
     return m;
 }
 
+// The PSF built from the star alone, with or without the fit of its stamp;
+// a star of weight 0 is always used, any other only where its centre has
+// data.
+psf psfOfStar(const MArray<float, 2> &image, const MArray<float, 2> &error, bool fit,
+              double weight = 0)
+{
+    psf q(4, 4, 5, 1);
+    MArray<double, 1> x(1), y(1), sky(1), sky_x(1), sky_y(1), w(1);
+    x = kStar.x;
+    y = kStar.y;
+    sky = 0.0;
+    sky_x = 0.0;
+    sky_y = 0.0;
+    w = weight;
+    testing::internal::CaptureStdout();
+    q.create_psf(image, error, x, y, sky, sky_x, sky_y, w, 1, 5, 1, 5, fit, 0);
+    testing::internal::GetCapturedStdout();
+    return q;
+}
+
 } // namespace
 
 TEST_F(NonFinitePixels, ChiFluxAndPositionAreThoseWithoutThePixel)
@@ -187,14 +207,7 @@ TEST_F(NonFinitePixels, ThePsfOfTheStarStaysFinite)
         masked(25, 24) = 0;
         maskedError(25, 24) = -1;
         const auto build = [&](const MArray<float, 2> &image, const MArray<float, 2> &error) {
-            psf q(4, 4, 5, 1);
-            MArray<double, 1> x(1), y(1);
-            x = kStar.x;
-            y = kStar.y;
-            testing::internal::CaptureStdout();
-            q.create_psf(image, error, x, y, 0, 0, 0, 1, 5, 1, 5, fit, 0);
-            testing::internal::GetCapturedStdout();
-            return q;
+            return psfOfStar(image, error, fit);
         };
         const psf nan = build(v.nanImage, v.error), ref = build(masked, maskedError),
                   clean = build(f.image, f.error);
@@ -213,5 +226,40 @@ TEST_F(NonFinitePixels, ThePsfOfTheStarStaysFinite)
         // 3 × 3 pixels of 5 × 5 sub-grid points.
         EXPECT_GT(differ, 0);
         EXPECT_LE(differ, 9 * 25);
+    }
+}
+
+TEST_F(NonFinitePixels, AnErrorThatIsNotFiniteMasksItsPixelInThePsf)
+{
+    // A finite value whose error is NaN or infinite: the fits leave the
+    // pixel out, and so does the PSF, as a pixel without data; its error
+    // would otherwise become that of the PSF samples it reaches, and then of
+    // every chi fitted with them. Beside the star, and at its centre, which
+    // leaves out a star of weight other than 0.
+    struct Case {
+        int x, y;
+        double weight;
+    };
+    for (const Case c : {Case{25, 24, 0}, Case{24, 24, 1}}) {
+        MArray<float, 2> masked = copyOf(f.image), maskedError = copyOf(f.error);
+        masked(c.x, c.y) = 0;
+        maskedError(c.x, c.y) = -1;
+        for (const float bad : {NAN, INFINITY})
+            for (const bool fit : {false, true}) {
+                SCOPED_TRACE(testing::Message() << c.x << " " << c.y << " " << bad << " " << fit);
+                MArray<float, 2> error = copyOf(f.error);
+                error(c.x, c.y) = bad;
+                const psf given = psfOfStar(f.image, error, fit, c.weight),
+                          ref = psfOfStar(masked, maskedError, fit, c.weight);
+                const MArray<double, 2> P = given.get_psf(), E = given.get_epsf(),
+                                        R = ref.get_psf(), RE = ref.get_epsf();
+                for (int i = P.firstIndex(1); i <= P.lastIndex(1); ++i)
+                    for (int j = P.firstIndex(2); j <= P.lastIndex(2); ++j) {
+                        ASSERT_TRUE(std::isfinite(P(i, j)) && std::isfinite(E(i, j)))
+                            << i << " " << j;
+                        ASSERT_EQ(R(i, j), P(i, j)) << i << " " << j;
+                        ASSERT_EQ(RE(i, j), E(i, j)) << i << " " << j;
+                    }
+            }
     }
 }

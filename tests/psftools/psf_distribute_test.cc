@@ -219,19 +219,23 @@ TEST(Divvy, BlankAndMaskedPixels)
         EXPECT_NEAR(1.0 / 3, o.e(-3, 0), 1e-12);
     }
     // A value that is not finite is no data: blank and masked, whatever its
-    // error, instead of spreading NaN through its neighbours' polynomials.
+    // error, instead of spreading NaN through its neighbours' polynomials;
+    // so is a value whose error is not finite, instead of spreading it
+    // through the errors of the points the pixel reaches.
     MArray<float, 2> d = stamp(-2, 2, 5), e = stamp(-2, 2, 1);
     d(1, 0) = 0;
     e(1, 0) = -1;
     const Out masked = divvy(P, d, e, -7, 7, Transform(3, 0.1, 0));
-    for (const float v : {NAN, INFINITY}) {
+    const float bad[][2] = {{NAN, 1}, {INFINITY, 1}, {5, NAN}, {5, INFINITY}};
+    for (const auto &b : bad) {
+        const float v = b[0];
         d(1, 0) = v;
-        e(1, 0) = 1;
+        e(1, 0) = b[1];
         const Out o = divvy(P, d, e, -7, 7, Transform(3, 0.1, 0));
         for (int k = -7; k <= 7; ++k)
             for (int l = -7; l <= 7; ++l) {
-                ASSERT_EQ(masked.p(k, l), o.p(k, l)) << v << " " << k << " " << l;
-                ASSERT_EQ(masked.e(k, l), o.e(k, l)) << v << " " << k << " " << l;
+                ASSERT_EQ(masked.p(k, l), o.p(k, l)) << v << " " << b[1] << " " << k << " " << l;
+                ASSERT_EQ(masked.e(k, l), o.e(k, l)) << v << " " << b[1] << " " << k << " " << l;
             }
     }
 }
